@@ -1,0 +1,131 @@
+#include "text/CodePage.h"
+#include "text/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace melodrift {
+namespace {
+
+using Items = std::vector<std::string>;
+
+TEST(SplitText, KeepsEmptyPiecesAtEitherEndAndBetween) {
+    EXPECT_EQ(SplitText("a,,b", ","), (Items{"a", "", "b"}));
+    EXPECT_EQ(SplitText("a=b,c", "=,"), (Items{"a", "b", "c"}));
+    EXPECT_EQ(SplitText("a,", ","), (Items{"a", ""}));
+    EXPECT_EQ(SplitText(",a", ","), (Items{"", "a"}));
+    EXPECT_EQ(SplitText("abc", ","), (Items{"abc"}));
+}
+
+TEST(SplitText, EmptyTextOrDelimitersGiveNoItemsAndClearTheList) {
+    Items list{"old"};
+    SplitText("", ",", list);
+    EXPECT_TRUE(list.empty());
+    list = {"old"};
+    SplitText("a,b", "", list);
+    EXPECT_TRUE(list.empty());
+}
+
+TEST(SplitText, NeverCutsADoubleByteCharacter) {
+    // "ソ" is 0x83 0x5C in CP932: its trail byte is the ASCII backslash, but
+    // no delimiter below 0x40 can be a trail byte.
+    const std::string line = "\x83\x5C=\x83\x5C,x";
+    EXPECT_EQ(SplitText(line, "=,"), (Items{"\x83\x5C", "\x83\x5C", "x"}));
+}
+
+TEST(ParseFloatOr, ReadsTrimmedNumbersAndFallsBackOtherwise) {
+    EXPECT_DOUBLE_EQ(ParseFloatOr("  12.5\t", 0), 12.5);
+    EXPECT_DOUBLE_EQ(ParseFloatOr("abc", 7), 7);
+    EXPECT_DOUBLE_EQ(ParseFloatOr("", 7), 7);
+    EXPECT_DOUBLE_EQ(ParseFloatOr("-", 7), 7);
+    EXPECT_DOUBLE_EQ(ParseFloatOr("1e", 7), 7);
+    EXPECT_DOUBLE_EQ(ParseFloatOr("1,5", 7), 7);
+    EXPECT_DOUBLE_EQ(ParseFloatOr(".5", 0), 0.5);
+    EXPECT_DOUBLE_EQ(ParseFloatOr("5.", 0), 5.0);
+    EXPECT_DOUBLE_EQ(ParseFloatOr("+1.5E+2", 0), 150.0);
+    EXPECT_DOUBLE_EQ(ParseFloatOr("-2e-1", 0), -0.2);
+}
+
+TEST(ParseFloatOr, APointWithoutDigitsIsAConversionError) {
+    EXPECT_THROW(ParseFloatOr(".", 0), ConversionError);
+    EXPECT_THROW(ParseFloatOr("-.", 0), ConversionError);
+}
+
+TEST(ParseDouble, RejectsWhatIsNotANumber) {
+    EXPECT_DOUBLE_EQ(ParseDouble(" 140 "), 140.0);
+    EXPECT_THROW(ParseDouble("fast"), ConversionError);
+    EXPECT_THROW(ParseDouble(""), ConversionError);
+    EXPECT_THROW(ParseDouble("1.2.3"), ConversionError);
+}
+
+TEST(ParseInt32, ReadsSignedDecimalsWithinRange) {
+    EXPECT_EQ(ParseInt32("-42"), -42);
+    EXPECT_EQ(ParseInt32(" +7 "), 7);
+    EXPECT_EQ(ParseInt32("2147483647"), 2147483647);
+    EXPECT_THROW(ParseInt32("2147483648"), ConversionError);
+    EXPECT_THROW(ParseInt32("1.5"), ConversionError);
+    EXPECT_THROW(ParseInt32(""), ConversionError);
+    EXPECT_THROW(ParseInt32("-"), ConversionError);
+}
+
+TEST(Blend, IsLinearBetweenTheEnds) {
+    EXPECT_DOUBLE_EQ(Blend(10, 20, 0.25), 12.5);
+    EXPECT_DOUBLE_EQ(Blend(10, 20, 0), 10);
+    EXPECT_DOUBLE_EQ(Blend(10, 20, 1), 20);
+}
+
+TEST(SortByKey, ShortArraysKeepTheInputOrderOfEqualKeys) {
+    TSortDatas pairs;
+    const double keys[] = {3, 1, 2, 1, 3, 0, 2, 1, 3, 1, 2};
+    for (int i = 0; i < 11; ++i) pairs.push_back({keys[i], i});
+    SortByKey(pairs);
+    const int expected[] = {5, 1, 3, 7, 9, 2, 6, 10, 0, 4, 8};
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(pairs[static_cast<std::size_t>(i)].Index, expected[i]) << i;
+}
+
+TEST(SortByKey, LongArraysComeOutAscendingWithEveryIndexOnce) {
+    std::mt19937 random(1234);
+    for (int size : {0, 1, 2, 12, 13, 100, 5000}) {
+        TSortDatas pairs;
+        for (int i = 0; i < size; ++i) pairs.push_back({static_cast<double>(random() % 50), i});
+        SortByKey(pairs);
+        ASSERT_TRUE(std::is_sorted(pairs.begin(), pairs.end(),
+                                   [](const TSortData& a, const TSortData& b) { return a.Key < b.Key; }));
+        std::vector<int> seen(static_cast<std::size_t>(size), 0);
+        for (const auto& p : pairs) ++seen[static_cast<std::size_t>(p.Index)];
+        EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; }));
+    }
+}
+
+TEST(SortByKey, PartitionsAsTheMedianOfThreeQuicksortDoes) {
+    // 12 pairs: one partition step runs. Pivot = median(5, key[5]=0, 1) = 1.
+    // Worked by hand: the equal keys 1 (indices 1, 6, 11) end in the order
+    // 11, 6, 1 after the swaps, and the insertion sort keeps that order.
+    const double keys[] = {5, 1, 4, 2, 3, 0, 1, 6, 2, 7, 8, 1};
+    TSortDatas pairs;
+    for (int i = 0; i < 12; ++i) pairs.push_back({keys[i], i});
+    SortByKey(pairs);
+    std::vector<int> ones;
+    for (const auto& p : pairs)
+        if (p.Key == 1) ones.push_back(p.Index);
+    EXPECT_EQ(ones, (std::vector<int>{11, 6, 1}));
+}
+
+TEST(CodePage, RoundTripsJapaneseThroughCp932) {
+    // 0x8160 is the Windows mapping of the wave dash: U+FF5E, not U+301C.
+    const std::string utf8 = "あ・ソ～①";
+    const std::string cp932 = Utf8ToCp932(utf8);
+    EXPECT_EQ(cp932, "\x82\xA0\x81\x45\x83\x5C\x81\x60\x87\x40");
+    EXPECT_EQ(Cp932ToUtf8(cp932), utf8);
+}
+
+TEST(CodePage, InvalidBytesAndUnmappableCharactersDoNotThrow) {
+    EXPECT_NO_THROW(Cp932ToUtf8("\x82"));
+    EXPECT_NO_THROW(Cp932ToUtf8("\xFF\xFF\x80"));
+    EXPECT_EQ(Utf8ToCp932("a\xF0\x9F\x8E\xB5" "b"), "a?b");
+}
+
+}  // namespace
+}  // namespace melodrift
