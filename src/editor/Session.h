@@ -1,0 +1,218 @@
+// The editor window's state as a plain class: the recording, its analysis,
+// the per-frame arrays derived from it, the segments with their lyrics, the
+// view and pointer state, and the switches and parameters of the controls.
+// Every workflow of the window (loading, cutting, typing lyrics, correcting
+// the pitch, previews, the edit-state file, Insert) works on one
+// EditorSession; the window only draws it and turns gestures into calls.
+//
+// Times are milliseconds as doubles; one analysis frame is 256 samples of the
+// 44100 Hz recording (about 5.805 ms); pitches in cents are note number × 100
+// with 220 Hz = 5700.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace melodrift {
+
+class Prompts;
+class TUtauNotes;
+class TVoxHormant;
+class TVoxGousei;
+class TWave;
+
+// One syllable of the recording: where it starts, how long it lasts, and its
+// lyric as CP932 bytes ("R" or "r" marks a rest).
+struct TMoji {
+    double StartMs = 0.0;
+    double LengthMs = 0.0;
+    std::string Lyric;
+};
+
+// What the pointer is doing on the drawing surface (4 is not used).
+enum class TMouseMode : int {
+    mmIdle = 0,
+    mmDragCut = 1,
+    mmEditLyric = 2,
+    mmPreview = 3,
+    mmDrawPitch = 5,
+    mmSelectLyrics = 6,
+    mmEditLyrics = 7,
+};
+
+// A pixel of the drawing surface (y from its top).
+struct PixelPoint {
+    int X = 0;
+    int Y = 0;
+    friend bool operator==(const PixelPoint&, const PixelPoint&) = default;
+};
+
+// Rows of the spectrum image: 128 bands of two FFT bins each, row 0 the
+// highest band (bins 254, 255), row 127 the lowest (bins 0, 1); values in dB.
+inline constexpr int kSpectrumRows = 128;
+using SpectrumColumn = std::array<float, kSpectrumRows>;
+
+inline constexpr int kSampleRate = 44100;
+inline constexpr double kSamplesPerMs = 44.1;
+inline constexpr int kHopSamples = 256;
+
+// How a recording load ended. Only Loaded replaced the session's recording;
+// NoFrames replaced the samples but left an empty analysis.
+enum class LoadOutcome {
+    Loaded,
+    NoFile,       // nothing at the path: no message
+    Unsupported,  // unreadable, not 44100 Hz or not 16-bit: error shown
+    Declined,     // longer than 10 s and the user did not confirm
+    NoFrames,     // the analysis produced no frame: error shown
+};
+
+// Called during a load with a short stage name ("read", "analyse",
+// "measure", "images") and the fraction of the whole load done (0..1).
+using LoadProgress = std::function<void(std::string_view stage, double fraction)>;
+
+// How loading an edit-state file ended.
+enum class EditStateOutcome {
+    Loaded,
+    Cancelled,         // a question declined or the dialog cancelled
+    NotEditState,      // "Melodrift" mark missing
+    WrongVersion,      // "Version" is not "2.00"
+    NoWaveFile,        // the stored recording does not exist
+    NoSegments,        // "MojiCount" missing, not a number, or ≤ 0
+    RecordingRejected, // the stored recording exists but did not load
+};
+
+class EditorSession {
+public:
+    EditorSession();
+    ~EditorSession();
+    EditorSession(const EditorSession&) = delete;
+    EditorSession& operator=(const EditorSession&) = delete;
+
+    // ---- Owned objects -------------------------------------------------
+    // The plug-in file's notes; created and loaded by whoever starts the
+    // window (it needs the voicebank), may stay empty.
+    std::unique_ptr<TUtauNotes> Notes;
+    std::unique_ptr<TVoxHormant> Analyser;  // never null; 0 frames when empty
+    std::unique_ptr<TVoxGousei> Resynth;    // null until a recording loaded
+    std::unique_ptr<TWave> Wave;            // never null; the normalised recording
+
+    // ---- Recording and its per-frame arrays ------------------------------
+    std::filesystem::path WaveFileName;      // full path of the loaded recording
+    std::vector<TMoji> Segments;             // cover 0 .. duration without gaps
+    std::vector<std::int32_t> FrameVolume;   // RMS of the 16-bit samples per frame
+    std::vector<SpectrumColumn> SpectrumImage;
+    std::vector<std::int32_t> PitchCents;    // TargetF0 in cents, gaps filled
+
+    // ---- Switches and parameters of the controls -------------------------
+    bool KeyEnabled = true;      // CheckBox1: estimate each note's key
+    bool PitchEnabled = true;    // CheckBox2: write pitch bends
+    bool VolumeEnabled = true;   // CheckBox3: write loudness envelopes
+    bool CorrectionMode = false; // voice correction mode
+    double CrConsonant = 100.0;  // ms
+    double CrPreUtterance = 60.0;
+    double CrVoiceOverlap = 20.0;
+    int PitchMode = 2;           // 1 = "Mode1", 2 = "Mode2"
+
+    // ---- View ------------------------------------------------------------
+    int Scale = 3;               // pixels per analysis frame, 1..8
+    int VisibleFrames = 0;
+    int FirstFrame = 0;          // the horizontal scroll position
+    float SpectrumDensity = 46.0f; // displayed spectrum range, dB
+    int CursorX = -1;
+    std::string Caption = "メロドリフト ver2.42"; // UTF-8
+
+    // Lane tops on the drawing surface, pixels.
+    int VolumeTop = 0;
+    int SpectrumTop = 50;
+    int PitchTop = 180;
+    int LyricTop = 310;
+
+    // ---- Editing ---------------------------------------------------------
+    double MinCutGap = 30.0;     // least distance between two cuts, ms
+    float MinStrength = 2.0f;    // least candidate strength for pitch lines
+    TMouseMode MouseMode = TMouseMode::mmIdle;
+    int HoverSegment = -1;
+    int HoverCut = -1;
+    int SelFirst = -1;
+    int SelLast = -1;
+    PixelPoint LineStart;
+    PixelPoint LineEnd;
+    bool PitchDrawEnabled = true;
+    bool Modified = false;       // the edit state changed since saved/loaded
+
+    // ---- File-name presets of the dialogs -------------------------------
+    std::filesystem::path OpenWaveFileName;   // OD: the recording
+    std::filesystem::path EditOpenFileName;   // EditOD: edit state to load
+    std::filesystem::path EditSaveFileName;   // EditSD: edit state to save
+
+    // ---- Queries -----------------------------------------------------------
+    int FrameCount() const;             // analysis frames, 0 when none
+    std::int64_t SampleCount() const;   // samples of the recording
+    double DurationMs() const;          // SampleCount / 44.1
+    bool HasRecording() const { return FrameCount() > 0; }
+
+    // ---- Control validation (Session.cpp) --------------------------------
+    // Leaving Edit1 (pre-utterance), Edit2 (overlap) or Edit3 (consonant),
+    // told apart by `editName`: the typed text as a whole number (0 when it
+    // is not one), clamped against the other parameter as it stands now,
+    // stored, and returned as the edit's new text.
+    int Edit1Exit(std::string_view editName, std::string_view text);
+    // The zoom control: Scale := value clamped to 1..8.
+    void SetScale(int value);
+
+    // ---- Loading a recording (Loading.cpp) -------------------------------
+    // Loads, checks, normalises and analyses the recording at `path` and
+    // rebuilds every per-frame array, one "R" segment and a new
+    // resynthesiser. On any outcome but Loaded and NoFrames the session is
+    // left exactly as it was.
+    LoadOutcome LoadRecording(const std::filesystem::path& path, Prompts& prompts,
+                              const LoadProgress& progress = {});
+    // PitchCents from the frames' TargetF0 (unvoiced runs filled).
+    void BuildPitchCents();
+
+    // ---- Segments (Segments.cpp) ------------------------------------------
+    int SegmentAt(double timeMs) const;
+    void RecalcLengths();
+    void AddCut(std::string_view lyricCp932, double timeMs);
+    void RemoveCut(double timeMs);
+    // Moves cut k (1 ≤ k < segment count) to `timeMs`, kept MinCutGap away
+    // from its neighbours and the end of the recording.
+    void MoveCut(int cutIndex, double timeMs);
+    // Lyric edits, text as typed (UTF-8), stored as CP932.
+    void CommitLyric(int segment, std::string_view lyricUtf8);
+    void CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8);
+    // Redraws a straight pitch line between two points of the pitch lane.
+    void ApplyPitchLine(PixelPoint from, PixelPoint to);
+    // Cuts at sudden rises of level and pitch confidence; asks first when
+    // cuts would be lost. False when nothing changed.
+    bool AutoSegment(Prompts& prompts);
+    // The WAVE image (RIFF bytes, 44100 Hz, 16-bit mono) that a preview of
+    // from..to plays: the recording as it is, or resynthesised from the
+    // analysis at the traced pitch. Empty when there is nothing to play.
+    std::string PlayRange(double fromMs, double toMs) const;
+    std::string PlayResynthesised(double fromMs, double toMs);
+
+    // ---- Edit-state file (EditState.cpp) -----------------------------------
+    // The save button: dialog, overwrite question, update in place. True
+    // when the file was written.
+    bool SaveEditState(Prompts& prompts);
+    // Writes the edit state to `path` (updating an existing file in place)
+    // without asking anything; clears Modified.
+    void SaveEditStateTo(const std::filesystem::path& path);
+    // The load button: question, dialog, checks, recording, pitch, segments.
+    EditStateOutcome LoadEditState(Prompts& prompts, const LoadProgress& progress = {});
+    // The same from a known file, without the question and the dialog.
+    EditStateOutcome LoadEditStateFrom(const std::filesystem::path& path, Prompts& prompts,
+                                       const LoadProgress& progress = {});
+};
+
+// A rest lyric: exactly "R" or "r".
+bool IsRestLyric(std::string_view lyric);
+
+}  // namespace melodrift
