@@ -1,0 +1,126 @@
+// One recording in memory: a PCM format record and one contiguous buffer of
+// interleaved integer samples, with RIFF WAVE reading and writing.
+//
+// Sample access is normalised to a signed 16-bit scale: 8-bit samples are
+// unsigned bytes with silence at 128 and read as (byte − 128) · 256; 16-bit
+// samples are signed little-endian. Other widths are stored and written but
+// read as 0 and ignored by SetSample.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace melodrift {
+
+// Outcome of LoadFromFile. Any value other than Ok means "unsupported format"
+// to the editor.
+enum class WavLoadResult {
+    Ok = 0,           // loaded
+    NotRiffWave = 1,  // the file does not begin with "RIFF" .... "WAVE"
+    NotPcm = 2,       // the first chunk after "WAVE" has a format tag other than 1
+    ReadFailed = 3,   // open/read failure, truncated file, zero block alignment, ...
+};
+
+// The 16-byte PCM body of a "fmt " chunk followed by the 16-bit extra-size
+// word, field for field in file order (18 bytes on disk, little-endian).
+struct TWaveFormat {
+    std::uint16_t FormatTag = 1;         // 1 = integer PCM
+    std::uint16_t Channels = 1;
+    std::uint32_t SamplesPerSec = 22050;  // Hz
+    std::uint32_t AvgBytesPerSec = 22050; // BlockAlign · SamplesPerSec
+    std::uint16_t BlockAlign = 1;        // (BitsPerSample div 8) · Channels, bytes
+    std::uint16_t BitsPerSample = 8;
+    std::uint16_t ExtraSize = 0;
+
+    static constexpr std::size_t kRecordBytes = 18;
+
+    // Reads the record from up to 18 little-endian bytes; fields that the
+    // bytes do not reach keep their current value.
+    void ReadFrom(std::span<const std::uint8_t> bytes);
+};
+
+class TWave {
+public:
+    // 1 channel, 22050 Hz, 8 bits, no samples, Duration 0.
+    TWave() = default;
+
+    // Format (read-only; changed through the conversions and LoadFromFile).
+    const TWaveFormat& Format() const { return format_; }
+    std::uint16_t FormatTag() const { return format_.FormatTag; }
+    std::uint16_t Channels() const { return format_.Channels; }
+    std::uint32_t SamplesPerSec() const { return format_.SamplesPerSec; }
+    std::uint32_t AvgBytesPerSec() const { return format_.AvgBytesPerSec; }
+    std::uint16_t BlockAlign() const { return format_.BlockAlign; }
+    std::uint16_t BitsPerSample() const { return format_.BitsPerSample; }
+    std::uint16_t ExtraSize() const { return format_.ExtraSize; }
+
+    // Samples.
+    std::span<const std::uint8_t> SampleData() const { return sampleData_; }
+    std::uint32_t DataSize() const { return dataSize_; }      // bytes
+    std::uint32_t SampleCount() const { return sampleCount_; } // sample frames
+    double Duration() const { return duration_; }              // seconds
+
+    // FormatTag = 1, BlockAlign and AvgBytesPerSec recomputed from Channels,
+    // BitsPerSample and SamplesPerSec, ExtraSize = 0.
+    void UpdateFormat();
+
+    // Sample `frame` of `channel` on the signed 16-bit scale; 0 outside the
+    // buffer or for widths other than 8 and 16 bits.
+    std::int16_t GetSample(std::uint32_t frame, std::uint8_t channel) const;
+
+    // Stores `value` (taken as a signed 16-bit number: the low 16 bits, no
+    // clamping) at `frame` of `channel`; ignored outside the buffer.
+    void SetSample(std::uint32_t frame, std::uint8_t channel, std::int32_t value);
+
+    // Resizes to `frameCount` sample frames: growing appends silence,
+    // shrinking keeps the head; 0 releases the buffer. Throws
+    // std::length_error when the buffer would exceed 4 GiB − 1 bytes.
+    void SetFrameCount(std::uint32_t frameCount);
+
+    // Adopts `other`'s format (Channels, SamplesPerSec, BitsPerSample) and its
+    // buffer without copying; `other` is left with no samples.
+    void TakeOver(TWave& other);
+
+    // Every output channel gets the integer mean of the source channels.
+    // No-op when the count already matches or `channels` is 0.
+    void ConvertChannels(std::uint16_t channels);
+    // Linear interpolation up, block mean down. No-op when the rate already
+    // matches or either rate is 0.
+    void ConvertSampleRate(std::uint32_t samplesPerSec);
+    // Re-encodes every sample. No-op when the width already matches or is
+    // below 8 bits.
+    void ConvertBits(std::uint16_t bitsPerSample);
+
+    // Reads a RIFF WAVE file. On any result other than Ok the wave is left as
+    // it was. Never throws for file or content problems.
+    WavLoadResult LoadFromFile(const std::filesystem::path& path);
+    // The same from a file image in memory.
+    WavLoadResult LoadFromBytes(std::span<const std::uint8_t> bytes);
+    WavLoadResult LoadFromBytes(std::string_view bytes);
+
+    // The complete WAVE image: a 44-byte header ("RIFF", DataSize + 36,
+    // "WAVE", "fmt " of 16 bytes, "data", DataSize) followed by the samples.
+    std::string SaveToBytes() const;
+    // Writes the same image at the stream's current position.
+    void SaveToStream(std::ostream& stream) const;
+
+private:
+    TWaveFormat format_;
+    std::vector<std::uint8_t> sampleData_;
+    std::uint32_t dataSize_ = 0;
+    std::uint32_t sampleCount_ = 0;
+    double duration_ = 0.0;
+};
+
+// A silent wave of `frameCount` frames in the analysis format (mono, 16 bits,
+// 44100 Hz), prepared the way every scratch wave is: 10 frames carry the
+// format through the conversions, then the real length is set.
+TWave MakeMono16Wave(std::uint32_t frameCount);
+
+}  // namespace melodrift
