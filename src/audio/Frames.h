@@ -1,0 +1,87 @@
+// Analysis frames: the per-frame record, the per-frame arrays, the synthesis
+// settings record, the analysis window and the conversions between Hz, FFT
+// bins, autocorrelation lags and cents.
+//
+// Everything here assumes 44100 Hz audio analysed in 2048-point frames; those
+// two numbers are fixed, not parameters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace melodrift {
+
+inline constexpr int AnalysisSampleRate = 44100;  // [Hz]
+inline constexpr int FftSize = 2048;              // samples per analysis frame
+inline constexpr int SpectrumBins = 1024;         // magnitude bins 0..1023
+inline constexpr int HopSize = 256;               // samples between frame centres
+inline constexpr int CandidateCount = 10;         // pitch candidates per frame
+inline constexpr int HarmonicCount = 30;          // harmonics 1..30
+inline constexpr int NoiseBandCount = 16;         // noise bands 0..15
+
+// One analysis frame: 58 four-byte fields (232 bytes), in this order.
+// A value-initialised record (`TVoxFrame{}`) is all zero; `InitFrame` of the
+// analyser gives the working defaults.
+struct TVoxFrame {
+    float HarmonicTotal = 0.0f;                      // sum of the 30 harmonic amplitudes
+    std::array<float, HarmonicCount> Harmonic{};     // Harmonic[h - 1]: amplitude of harmonic h (h = 1..30)
+    std::array<float, NoiseBandCount> Noise{};       // level of noise band b (b = 0..15)
+    float F0 = 0.0f;                                 // [Hz] pitch of the harmonic measures; 0 = unvoiced
+    std::array<float, 2> Reserved{};                 // never read or written by any operation
+    float TargetF0 = 0.0f;                           // [Hz] pitch shown, edited, inserted, played; 0 = unvoiced
+    float EnvelopeScale = 0.0f;                      // per-frame copies of the synthesis settings
+    float NoiseFloor = 0.0f;
+    float NoiseFloorLevel = 0.0f;
+    float TiltExponent = 0.0f;
+    std::int32_t SamplePos = 0;                      // [samples] frame centre in the recording
+    std::int32_t PrevFrame = 0;                      // array index of the previous frame in time; -1 none
+    std::int32_t NextFrame = 0;                      // array index of the next frame in time; -1 none
+};
+static_assert(sizeof(TVoxFrame) == 58 * 4, "TVoxFrame holds 58 four-byte fields");
+
+// One pitch candidate. A slot with Freq 0 is empty; filled slots come first.
+struct TF0Candidate {
+    float Freq = 0.0f;      // [Hz]
+    float Strength = 0.0f;  // log10 of the autocorrelation peak
+};
+
+using TSpeq2 = std::array<double, SpectrumBins>;           // one row: bins (or lags) 0..1023
+using TSpeq2Array = std::vector<TSpeq2>;                   // per frame
+using TF0Candidates = std::array<TF0Candidate, CandidateCount>;  // strongest first
+using TF0Array = std::vector<TF0Candidates>;               // per frame
+using TF0Kakudo = std::vector<float>;                      // per frame: strength of the chosen candidate
+using TVoxFrameArray = std::vector<TVoxFrame>;             // frames in creation order
+
+// Synthesis settings: seven singles, in this order.
+struct TVoxSynthParams {
+    std::array<float, 2> LeadingFactors{1.0f, 1.0f};  // not read by any operation
+    float F0 = 0.0f;               // [Hz] pitch to render; 0 = unvoiced
+    float EnvelopeScale = 1.0f;    // frequency scale of the spectral envelope
+    float NoiseFloor = 0.3f;       // smallest noise gain
+    float NoiseFloorLevel = 5000.0f;  // harmonic total at which the noise gain reaches the floor
+    float TiltExponent = 1.0f;     // spectral tilt: amplitudes times (f / 1000 Hz)^TiltExponent
+};
+static_assert(sizeof(TVoxSynthParams) == 7 * 4, "TVoxSynthParams holds seven singles");
+
+// Writes the defaults above into `params`.
+void InitSynthParams(TVoxSynthParams& params);
+
+// Periodic Hann window of 2048 points: w[i] = 0.5 - 0.5 cos(2 pi i / 2048).
+// Built once on first use (thread-safe) and never changed afterwards.
+const std::array<double, FftSize>& HannWindow();
+
+// a[i] *= HannWindow()[i] for i < a.size() (a.size() <= 2048).
+void ApplyWindow(std::span<double> a);
+
+// Conversions. Each computes in extended precision (long double) and rounds to
+// double on return; truncations apply to the extended value.
+double HzToBin(double hz);        // hz / 44100 * 2048
+double BinToHz(double bin);       // bin * 44100 / 2048
+double LagToBin(double lagSamples);  // 2048 / lag: the bin whose BinToHz is 44100 / lag
+std::int32_t NearestBin(double hz);  // Trunc(hz / 44100 * 2048 + 0.5), toward zero
+double HzToCents(double hz);      // 1200 log2(hz / 220) + 5700 for hz > 0, else 0
+double CentsToHz(double cents);   // 220 * 2^((cents - 5700) / 1200) for cents > 0, else 0
+
+}  // namespace melodrift
