@@ -47,6 +47,9 @@ struct TWaveFormat {
 
 class TWave {
 public:
+    // Largest sample buffer whose RIFF size field (DataSize + 36) fits 32 bits.
+    static constexpr std::uint32_t kMaxDataSize = 0xFFFFFFFFU - 36U;
+
     // 1 channel, 22050 Hz, 8 bits, no samples, Duration 0.
     TWave() = default;
 
@@ -80,7 +83,7 @@ public:
 
     // Resizes to `frameCount` sample frames: growing appends silence,
     // shrinking keeps the head; 0 releases the buffer. Throws
-    // std::length_error when the buffer would exceed 4 GiB − 1 bytes.
+    // std::length_error when the buffer would exceed kMaxDataSize.
     void SetFrameCount(std::uint32_t frameCount);
 
     // Adopts `other`'s format (Channels, SamplesPerSec, BitsPerSample) and its
@@ -111,6 +114,10 @@ public:
     void SaveToStream(std::ostream& stream) const;
 
 private:
+    std::int16_t SampleAt(std::uint32_t frame, unsigned channel) const;
+    void StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value);
+    WavLoadResult Parse(std::span<const std::uint8_t> bytes);
+
     TWaveFormat format_;
     std::vector<std::uint8_t> sampleData_;
     std::uint32_t dataSize_ = 0;
