@@ -1,0 +1,184 @@
+#include "plugin/PluginFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <system_error>
+
+#include "text/Files.h"
+#include "text/NumberFormat.h"
+#include "text/Text.h"
+
+namespace melodrift {
+
+namespace {
+
+constexpr std::string_view kSettingHeader = "[#SETTING]";
+constexpr std::string_view kMissingFileMessage = "データがありません。";
+constexpr std::string_view kInsertSection = "#INSERT";
+constexpr std::string_view kDefaultLyricCp932 = "\x82\xA0";  // "あ"
+constexpr double kQuarterNoteTicks = 480.0;
+
+bool StartsSection(std::string_view line) {
+    return line.size() >= 2 && line[0] == '[' && line[1] == '#';
+}
+
+}  // namespace
+
+TUtauNotes::TUtauNotes(VoicebankLink* voicebank) : voicebank_(voicebank) {
+    if (voicebank_ != nullptr) voicebank_->Clear();
+}
+
+int TUtauNotes::LoadFromPluginFile(const std::filesystem::path& path, Prompts& prompts) {
+    slots_.clear();
+    count_ = 0;
+    path_.clear();
+    Tempo = 120.0;
+    LoadedTempo = 0.0;
+    VoiceDir.clear();
+
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
+        prompts.Warn(kMissingFileMessage);
+        return 0;
+    }
+
+    std::string bytes = ReadFileBytes(path);
+    // A UTF-8 byte order mark would hide the first section header.
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+    const std::vector<std::string> lines = SplitLines(bytes);
+
+    // The host may put a version section before the settings: read the first
+    // settings section wherever it starts.
+    const auto settings = std::find(lines.begin(), lines.end(), kSettingHeader);
+    ReadSettingSection(lines, settings == lines.end() ? 0 : static_cast<int>(settings - lines.begin()));
+
+    // Previous- and next-context slots; the host's own notes are not read.
+    slots_.resize(2);
+    path_ = path;
+    Relink();
+    return SlotCount();
+}
+
+int TUtauNotes::ReadSettingSection(const std::vector<std::string>& lines, int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= lines.size() || lines[index] != kSettingHeader) return -1;
+    for (std::size_t i = static_cast<std::size_t>(index) + 1;; ++i) {
+        if (i >= lines.size()) return -2;
+        const std::string_view line = lines[i];
+        if (StartsSection(line)) return static_cast<int>(i);
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;  // no key
+        const std::string_view key = line.substr(0, equals);
+        const std::string_view value = line.substr(equals + 1);
+        if (key == "Tempo") {
+            Tempo = ParseDouble(value);
+            LoadedTempo = Tempo;
+        } else if (key == "VoiceDir") {
+            VoiceDir = std::string(value);
+            LoadVoicebankOnce();
+        }
+    }
+}
+
+int TUtauNotes::InsertNote(double positionTicks) {
+    if (!IsLoaded())
+        throw std::runtime_error("no plug-in file was loaded, so no note can be inserted");
+
+    auto note = std::make_unique<TUtauNote>();
+    note->Section = kInsertSection;
+    note->Length = kQuarterNoteTicks;
+    note->Lyric = kDefaultLyricCp932;
+
+    int slot = count_ + 1;
+    note->Tempo = Tempo;
+    if (count_ > 0) {
+        const TUtauNote& last = *slots_[count_];
+        positionTicks = std::min(positionTicks, last.StartTick + last.Length);
+        for (int i = 1; i <= count_; ++i) {
+            const TUtauNote& candidate = *slots_[i];
+            if (candidate.StartTick + candidate.Length > positionTicks) {
+                note->Tempo = candidate.Tempo;
+                slot = i + 1;
+                break;
+            }
+        }
+    }
+
+    slots_.insert(slots_.begin() + slot, std::move(note));
+    ++count_;
+    try {
+        Relink();
+    } catch (...) {
+        // Leave the list as it was (a tempo of 0 cannot place a note).
+        slots_.erase(slots_.begin() + slot);
+        --count_;
+        try {
+            Relink();
+        } catch (...) {
+        }
+        throw;
+    }
+    return slot;
+}
+
+TUtauNote* TUtauNotes::GetNote(int index) {
+    if (index < 0 || index >= SlotCount()) return nullptr;
+    return slots_[static_cast<std::size_t>(index)].get();
+}
+
+const TUtauNote* TUtauNotes::GetNote(int index) const {
+    if (index < 0 || index >= SlotCount()) return nullptr;
+    return slots_[static_cast<std::size_t>(index)].get();
+}
+
+void TUtauNotes::Relink() {
+    const std::size_t size = slots_.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        TUtauNote* note = slots_[i].get();
+        if (note == nullptr) continue;
+        note->Prev = i > 0 ? slots_[i - 1].get() : nullptr;
+        note->Next = i + 1 < size ? slots_[i + 1].get() : nullptr;
+    }
+    for (const auto& note : slots_) {
+        if (note) note->UpdateGeometry();
+    }
+}
+
+void TUtauNotes::RebuildPitchGrids() {
+    for (const auto& note : slots_) {
+        if (note) note->ResizePitchGrid();
+    }
+}
+
+void TUtauNotes::LoadVoicebankOnce() {
+    if (voicebank_ != nullptr && voicebank_->IsEmpty()) voicebank_->Load(VoiceDir);
+}
+
+double TUtauNotes::MsToTicks(double ms) const {
+    return ms * Tempo / 125.0;
+}
+
+std::vector<std::string> TUtauNotes::BuildPluginFileLines() {
+    std::vector<std::string> lines;
+    if (Tempo != LoadedTempo) {
+        if (!(Tempo > 0.0) || !std::isfinite(Tempo))
+            throw std::domain_error("the tempo " + std::to_string(Tempo) + " is not a positive number");
+        lines.emplace_back(kSettingHeader);
+        lines.push_back("Tempo=" + FormatGeneral(Tempo));
+    }
+    for (int i = 1; i <= count_; ++i) {
+        if (slots_[i]) slots_[i]->WriteTo(lines);
+    }
+    return lines;
+}
+
+void TUtauNotes::SaveToPluginFile() {
+    if (!IsLoaded())
+        throw std::runtime_error("no plug-in file was loaded, so the notes cannot be saved");
+    // The whole text is built first: a value that cannot be written stops
+    // the save before the file is touched.
+    const std::string bytes = JoinLinesCrLf(BuildPluginFileLines());
+    WriteFileAtomically(path_, bytes);
+}
+
+}  // namespace melodrift

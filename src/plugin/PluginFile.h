@@ -1,0 +1,90 @@
+// The host's plug-in file and the note list that mirrors it.
+//
+// The file is sectioned key=value text in CP932:
+//   [#SETTING]          Tempo=120.00, VoiceDir=C:\voice\... (the only section read)
+//   [#PREV] [#0000]...  the host's notes around the selection (not read)
+//   [#INSERT]           one section per note this program adds (written)
+// A section ends at the next line that starts with "[#". Lines are CR LF on
+// writing; CR, LF or CR LF on reading.
+//
+// Slots: 0 is the previous-context slot, 1..Count the notes in time order,
+// Count + 1 the next-context slot; both context slots stay empty.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/Note.h"
+#include "plugin/VoicebankLink.h"
+#include "text/Prompts.h"
+
+namespace melodrift {
+
+class TUtauNotes {
+public:
+    // Marks the voicebank configuration as empty; null means no voicebank.
+    explicit TUtauNotes(VoicebankLink* voicebank = nullptr);
+
+    double Tempo = 120.0;        // bpm
+    double LoadedTempo = 0.0;    // as read from [#SETTING]; 0 when none was read
+    std::string VoiceDir;        // CP932 bytes, as read
+
+    int Count() const { return count_; }
+    int SlotCount() const { return static_cast<int>(slots_.size()); }
+    // True after a successful load: the context slots and the path exist.
+    bool IsLoaded() const { return !slots_.empty(); }
+    // The file given to the last successful load (empty before).
+    const std::filesystem::path& Path() const { return path_; }
+
+    // Reads the [#SETTING] section of the file at `path` and sets up the two
+    // empty context slots; returns the number of slots (2). A missing file
+    // (or an empty path) warns "データがありません。" and returns 0 with no
+    // slots. A Tempo that is not a number throws ConversionError; an
+    // unreadable file throws std::system_error.
+    int LoadFromPluginFile(const std::filesystem::path& path, Prompts& prompts);
+
+    // Parses the section that starts at lines[index], which must be exactly
+    // "[#SETTING]". Returns the index of the line that starts the next
+    // section, −1 when lines[index] is not "[#SETTING]" (or does not exist),
+    // −2 when the lines ran out first.
+    int ReadSettingSection(const std::vector<std::string>& lines, int index);
+
+    // A new "#INSERT" note (480 ticks, lyric "あ") placed by its position in
+    // ticks: after the first note that ends beyond it, or last. Returns its
+    // slot. Throws std::runtime_error when no plug-in file was loaded, and
+    // std::domain_error (inserting nothing) when the tempo is not positive.
+    int InsertNote(double positionTicks);
+
+    // The note in `index`, or null for an empty or missing slot.
+    TUtauNote* GetNote(int index);
+    const TUtauNote* GetNote(int index) const;
+
+    // Sets every note's Prev/Next, then updates each note's geometry in slot
+    // order (each start follows from the already updated previous note).
+    void Relink();
+    void RebuildPitchGrids();
+    void LoadVoicebankOnce();
+
+    // ms × Tempo / 125, with the list's tempo.
+    double MsToTicks(double ms) const;
+
+    // The lines SaveToPluginFile writes: "[#SETTING]" and "Tempo=" when the
+    // tempo changed, then every note's section. Throws (std::domain_error,
+    // ConversionError) for a value that has no form in the file.
+    std::vector<std::string> BuildPluginFileLines();
+
+    // Replaces the loaded file's content with BuildPluginFileLines, CR LF,
+    // through an atomic replace: on any error nothing is written. Throws
+    // std::runtime_error when no plug-in file was loaded.
+    void SaveToPluginFile();
+
+private:
+    VoicebankLink* voicebank_ = nullptr;
+    std::vector<std::unique_ptr<TUtauNote>> slots_;
+    int count_ = 0;
+    std::filesystem::path path_;
+};
+
+}  // namespace melodrift

@@ -1,0 +1,205 @@
+#include "plugin/Portamento.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "text/NumberFormat.h"
+#include "text/Text.h"
+
+namespace melodrift {
+
+namespace {
+
+// Times are rounded to whole integers for the file; a time that is not a
+// finite number has no form there.
+double FiniteTime(double timeMs) {
+    if (!std::isfinite(timeMs)) throw std::domain_error("a portamento point time is not a finite number");
+    return timeMs;
+}
+
+}  // namespace
+
+int TPortamento::AddPoint(std::string_view shape, bool replace, double timeMs, double value) {
+    for (TPortaPoint& point : points_) {
+        if (point.Time == timeMs && point.Value == value) {
+            if (replace && !shape.empty()) point.Shape = std::string(shape);
+            break;
+        }
+    }
+
+    const int count = Count();
+    if (count >= 3 && timeMs <= points_[0].Time && points_[0].Time == points_[1].Time) {
+        points_[0] = TPortaPoint{timeMs, value, std::string(shape)};
+        return 0;
+    }
+    if (count >= 3 && timeMs >= points_[count - 1].Time && points_[count - 1].Time == points_[count - 2].Time) {
+        points_[count - 1] = TPortaPoint{timeMs, value, std::string(shape)};
+        return count - 1;
+    }
+
+    int index = 0;
+    while (index < count && (replace ? points_[index].Time < timeMs : points_[index].Time <= timeMs)) ++index;
+
+    TPortaPoint point{timeMs, value, std::string(shape)};
+    if (point.Shape.empty()) point.Shape = index < count ? points_[index].Shape : std::string("S");
+    points_.insert(points_.begin() + index, std::move(point));
+    return index;
+}
+
+void TPortamento::DeletePoint(int index) {
+    if (index < 0 || index >= Count()) return;
+    points_.erase(points_.begin() + index);
+}
+
+double TPortamento::Deviation(int k) const {
+    const TPortaPoint& before = points_[k - 1];
+    const TPortaPoint& point = points_[k];
+    const TPortaPoint& after = points_[k + 1];
+    const double span = after.Time - before.Time;
+    if (span == 0.0) return std::fabs(point.Value - (before.Value + after.Value) / 2.0);
+    return std::fabs((point.Time - before.Time) * (after.Value - before.Value) / span + before.Value - point.Value);
+}
+
+void TPortamento::RemoveTripleTimes() {
+    for (int k = Count() - 2; k >= 1; --k) {
+        if (points_[k].Time == points_[k + 1].Time && points_[k].Time == points_[k - 1].Time) DeletePoint(k);
+    }
+}
+
+void TPortamento::Simplify() {
+    // Keep every point within the previous note's start and this note's end.
+    for (TPortaPoint& point : points_) point.Time = std::min(EndMs, std::max(StartLimitMs, point.Time));
+
+    // Exact duplicates.
+    for (int k = Count() - 1; k >= 1; --k) {
+        if (points_[k].Time == points_[k - 1].Time && points_[k].Value == points_[k - 1].Value) DeletePoint(k);
+    }
+
+    // Of three points at one time only the outer two matter.
+    RemoveTripleTimes();
+
+    // Points close to the line through their neighbours: the area of the
+    // triangle they span, (width × deviation) / 20, below 4. The two points at
+    // each end always stay.
+    for (int k = Count() - 3; k >= 2; --k) {
+        const double width = points_[k + 1].Time - points_[k - 1].Time;
+        if (width * Deviation(k) / 20.0 < 4.0) DeletePoint(k);
+    }
+
+    // Points that sit within 10 ms and 30 cents of both neighbours.
+    for (int k = Count() - 3; k >= 2; --k) {
+        const TPortaPoint& before = points_[k - 1];
+        const TPortaPoint& point = points_[k];
+        const TPortaPoint& after = points_[k + 1];
+        if (point.Time - before.Time < 10.0 && std::fabs(point.Value - before.Value) < 30.0 &&
+            after.Time - point.Time < 10.0 && std::fabs(after.Value - point.Value) < 30.0)
+            DeletePoint(k);
+    }
+
+    // Spread points that are closer than 10 ms: the earlier one moves earlier,
+    // the later one later, each leaving 10 ms per remaining point free towards
+    // the note's limits. Bounded, since the moves may chase each other.
+    constexpr int kMaxSpacingPasses = 50;
+    constexpr double kMinGapMs = 10.0;
+    bool moved = true;
+    for (int pass = 0; pass < kMaxSpacingPasses && moved; ++pass) {
+        moved = false;
+        const int n = Count();
+        for (int k = 1; k <= n - 3; ++k) {
+            double& tk = points_[k].Time;
+            double& tNext = points_[k + 1].Time;
+            if (tNext - tk >= kMinGapMs) continue;
+
+            double x = (tk + tNext) / 2.0 - kMinGapMs / 2.0;
+            x = std::max(x, StartLimitMs + (k - 1) * kMinGapMs);
+            x = std::min(x, EndMs - (n - k - 2) * kMinGapMs);
+            x = std::max(x, points_[0].Time);
+            x = std::max(x, StartLimitMs);
+            x = std::min(x, tk);
+            if (x < tk) {
+                tk = x;
+                moved = true;
+            }
+
+            double y = tk + kMinGapMs;
+            y = std::min(y, EndMs - (n - k - 3) * kMinGapMs);
+            y = std::max(y, StartLimitMs + k * kMinGapMs);
+            y = std::min(y, points_[n - 1].Time);
+            y = std::min(y, EndMs);
+            y = std::max(y, tNext);
+            if (y > tNext) {
+                tNext = y;
+                moved = true;
+            }
+        }
+    }
+
+    RemoveTripleTimes();
+
+    // At most kMaxPoints: drop the interior points with the smallest
+    // deviation, straight-line runs first.
+    if (Count() > kMaxPoints) {
+        TSortDatas pairs;
+        for (int k = 1; k <= Count() - 2; ++k) {
+            double key = Deviation(k);
+            if (points_[k].Shape == "L" && points_[k + 1].Shape == "L") key -= 100.0;
+            pairs.push_back(TSortData{key, k});
+        }
+        SortByKey(pairs);
+        const int surplus = Count() - kMaxPoints;
+        for (int i = 0; i < surplus; ++i) points_[pairs[i].Index].Shape = "D";
+        for (int k = Count() - 2; k >= 1; --k) {
+            if (points_[k].Shape == "D") DeletePoint(k);
+        }
+    }
+}
+
+std::string TPortamento::FormatPBS() const {
+    if (Count() < 1) return {};
+    return FormatInteger(HalfUp(FiniteTime(points_[0].Time))) + ";" + FormatFixed(points_[0].Value / 10.0, 1);
+}
+
+std::string TPortamento::FormatPBW() const {
+    if (Count() < 2) return {};
+    // Widths carry their rounding error forward, so that the running sum of
+    // the widths stays on the rounded real times.
+    std::string out;
+    double error = static_cast<double>(HalfUp(FiniteTime(points_[0].Time))) - points_[0].Time;
+    for (int k = 1; k < Count(); ++k) {
+        const double width = FiniteTime(points_[k].Time) - points_[k - 1].Time - error;
+        const double rounded = static_cast<double>(HalfUp(width));
+        error = rounded - width;
+        if (k > 1) out += ',';
+        out += FormatFixed(rounded, 0);
+    }
+    return out;
+}
+
+std::string TPortamento::FormatPBY() const {
+    if (Count() < 2) return {};
+    std::string out;
+    for (int k = 1; k < Count(); ++k) {
+        if (k > 1) out += ',';
+        out += FormatFixed(points_[k].Value / 10.0, 1);
+    }
+    return out;
+}
+
+std::string TPortamento::FormatPBM() const {
+    if (Count() < 2) return {};
+    std::string out;
+    for (int k = 1; k < Count(); ++k) {
+        const std::string& shape = points_[k].Shape;
+        // The host's default S-curve is the empty entry; a point without a
+        // shape gets the default too.
+        if (shape == "S" || shape.empty()) out += ",";
+        else if (shape == "L") out += "s,";
+        else if (shape == "R") out += "r,";
+        else if (shape == "J") out += "j,";
+    }
+    if (!out.empty() && out.back() == ',') out.pop_back();
+    return out;
+}
+
+}  // namespace melodrift
