@@ -1,0 +1,503 @@
+#include "audio/Analyser.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace melodrift {
+
+namespace {
+
+constexpr std::size_t Index(int i) {
+    return static_cast<std::size_t>(i);
+}
+
+// Harmonics whose nearest bin reaches NearestBin(18000 Hz) = 836 measure 0.
+const std::int32_t HarmonicBinLimit = NearestBin(18000.0);
+
+// Track of one candidate chain while choosing the pitch.
+struct PitchTrack {
+    std::int32_t ChainLength = 0;  // frames in the chain
+    float RankScore = 0.0f;        // sum, then mean, of 1 / (slot + 1)
+    float StrengthScore = 0.0f;    // sum, then mean, of Strength
+    float Ratio = 1.0f;            // last frame-to-frame frequency ratio
+};
+
+// Slots whose Strength is below this do not take part in tracking.
+constexpr double TrackStrengthMin = 3.3;
+// A continuation must lie within this frequency ratio of the prediction.
+constexpr float TrackRatioMax = 1.1f;
+// Chains this long or shorter never supply a pitch.
+constexpr std::int32_t TrackChainMin = 5;
+// Mean Strength a chain needs to voice its frames.
+constexpr double TrackMeanStrengthMin = 4.0;
+
+}  // namespace
+
+const std::array<NoiseBand, NoiseBandCount>& NoiseBands() {
+    static const std::array<NoiseBand, NoiseBandCount> bands = [] {
+        std::array<NoiseBand, NoiseBandCount> result{};
+        double lowerHz = 50.0;
+        for (auto& band : result) {
+            const auto upperHz = static_cast<double>(lowerHz * 1.45L);
+            band.First = NearestBin(lowerHz);
+            band.Last = NearestBin(upperHz) - 1;
+            lowerHz = upperHz;
+        }
+        return result;
+    }();
+    return bands;
+}
+
+TVoxHormant::TVoxHormant() {
+    HannWindow();
+    NoiseBands();
+}
+
+void TVoxHormant::Clear() {
+    FrameCount = 0;
+    HeadFrame = -1;
+    TailFrame = -1;
+    Frames.clear();
+    Spectrum.clear();
+    Autocorr.clear();
+    Confidence.clear();
+    Candidates.clear();
+}
+
+void TVoxHormant::ReleaseSpectra() {
+    TSpeq2Array().swap(Spectrum);
+    TSpeq2Array().swap(Autocorr);
+}
+
+void TVoxHormant::InitFrame(int index) {
+    if (index < 0 || index >= FrameCount) return;
+    TVoxFrame& f = Frames[Index(index)];
+    f.SamplePos = 0;
+    f.PrevFrame = -1;
+    f.NextFrame = -1;
+    f.F0 = 0.0f;
+    f.HarmonicTotal = 0.0f;
+    f.Harmonic.fill(0.0f);
+    f.Noise.fill(0.0f);
+    f.TargetF0 = 0.0f;
+    f.EnvelopeScale = 1.0f;
+    f.NoiseFloor = 0.2f;
+    f.NoiseFloorLevel = 2000.0f;
+    f.TiltExponent = 1.0f;
+}
+
+void TVoxHormant::InterpolateFrame(int dest, int a, int b, float t) {
+    TVoxFrame& d = Frames[Index(dest)];
+    const TVoxFrame fa = Frames[Index(a)];
+    const TVoxFrame fb = Frames[Index(b)];
+    const auto blend = [t](float x, float y) {
+        return static_cast<float>(x + static_cast<long double>(t) * (static_cast<long double>(y) - x));
+    };
+    d.F0 = blend(fa.F0, fb.F0);
+    if (d.F0 > 0.0f) {
+        d.HarmonicTotal = blend(fa.HarmonicTotal, fb.HarmonicTotal);
+        for (std::size_t h = 0; h < d.Harmonic.size(); ++h) d.Harmonic[h] = blend(fa.Harmonic[h], fb.Harmonic[h]);
+    }
+    for (std::size_t n = 0; n < d.Noise.size(); ++n) d.Noise[n] = blend(fa.Noise[n], fb.Noise[n]);
+    d.TargetF0 = blend(fa.TargetF0, fb.TargetF0);
+    d.EnvelopeScale = blend(fa.EnvelopeScale, fb.EnvelopeScale);
+    d.NoiseFloor = blend(fa.NoiseFloor, fb.NoiseFloor);
+    d.NoiseFloorLevel = blend(fa.NoiseFloorLevel, fb.NoiseFloorLevel);
+    d.TiltExponent = blend(fa.TiltExponent, fb.TiltExponent);
+}
+
+int TVoxHormant::AddFrame(std::int32_t position) {
+    const auto append = [this](bool initialise) {
+        Frames.push_back(TVoxFrame{});
+        ++FrameCount;
+        if (initialise) InitFrame(FrameCount - 1);
+        return FrameCount - 1;
+    };
+
+    if (HeadFrame < 0) {
+        const int index = append(true);
+        HeadFrame = index;
+        TailFrame = index;
+        return index;
+    }
+
+    if (position < 0) {
+        // A new head before the first frame; then every position moves by
+        // -position so that the head lands on sample 0.
+        const int index = append(true);
+        TVoxFrame& f = Frames[Index(index)];
+        f.SamplePos = position;
+        f.NextFrame = HeadFrame;
+        Frames[Index(HeadFrame)].PrevFrame = index;
+        HeadFrame = index;
+        for (auto& frame : Frames) frame.SamplePos -= position;
+        return index;
+    }
+
+    int c = HeadFrame;
+    while (Frames[Index(c)].NextFrame >= 0 && position > Frames[Index(c)].SamplePos) {
+        c = Frames[Index(c)].NextFrame;
+    }
+    const std::int32_t cPos = Frames[Index(c)].SamplePos;
+    if (position == cPos) return c;
+
+    if (position > cPos) {
+        // Past the tail.
+        const int index = append(true);
+        TVoxFrame& f = Frames[Index(index)];
+        f.SamplePos = position;
+        f.PrevFrame = c;
+        Frames[Index(c)].NextFrame = index;
+        TailFrame = index;
+        return index;
+    }
+
+    const int q = Frames[Index(c)].PrevFrame;
+    if (q < 0) {
+        // Before a head that is not at sample 0: a plain new head (the list
+        // the analyser builds always has its head at 0, so this is only
+        // reached by other callers).
+        const int index = append(true);
+        TVoxFrame& f = Frames[Index(index)];
+        f.SamplePos = position;
+        f.NextFrame = c;
+        Frames[Index(c)].PrevFrame = index;
+        HeadFrame = index;
+        return index;
+    }
+
+    // Between q and c: a zeroed frame, interpolated from its two neighbours.
+    const int index = append(false);
+    const std::int32_t qPos = Frames[Index(q)].SamplePos;
+    const auto t = static_cast<float>(static_cast<long double>(position - qPos) / (cPos - qPos));
+    Frames[Index(index)].SamplePos = position;
+    InterpolateFrame(index, q, c, t);
+    TVoxFrame& f = Frames[Index(index)];
+    f.PrevFrame = q;
+    f.NextFrame = c;
+    Frames[Index(q)].NextFrame = index;
+    Frames[Index(c)].PrevFrame = index;
+    return index;
+}
+
+void TVoxHormant::ComputeSpectra(const TWave& wave) {
+    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
+        return;
+    }
+    Clear();
+    const auto sampleCount = static_cast<std::int64_t>(wave.SampleCount());
+
+    // One frame every HopSize samples from 0 up to and including the last
+    // multiple within the recording (N itself when N is a multiple), then one
+    // on the last sample; N = 0 gives frames at -1 and 0, shifted to 0 and 1.
+    for (std::int64_t b = 0; b <= sampleCount / HopSize; ++b) {
+        AddFrame(static_cast<std::int32_t>(b * HopSize));
+    }
+    AddFrame(static_cast<std::int32_t>(sampleCount - 1));
+
+    const auto n = Index(FrameCount);
+    Spectrum.assign(n, TSpeq2{});
+    if (Options.KeepAutocorr) Autocorr.assign(n, TSpeq2{});
+    Confidence.assign(n, 0.0f);
+    Candidates.assign(n, TF0Candidates{});
+
+    // The window of frame i is positioned by its index, not its SamplePos:
+    // recording samples i * HopSize - 1024 .. i * HopSize + 1023.
+    const PaddedSamples samples(wave);
+    ProgressCounter progress(Options.Progress, 2 * FrameCount);
+    RunSpectrumStep(samples, HopSize, Spectrum, FrameCount, Options.WorkerCount, &progress);
+}
+
+void TVoxHormant::FindCandidates(double f1Hz, double f2Hz) {
+    lags_ = LagLimits(f1Hz, f2Hz);
+    if (FrameCount <= 0 || Spectrum.size() < Index(FrameCount)) return;
+    if (Options.KeepAutocorr && Autocorr.size() != Index(FrameCount)) Autocorr.assign(Index(FrameCount), TSpeq2{});
+    if (!Options.KeepAutocorr) TSpeq2Array().swap(Autocorr);
+    Confidence.assign(Index(FrameCount), 0.0f);
+    Candidates.assign(Index(FrameCount), TF0Candidates{});
+    // Spectra count as the first half of the progress.
+    ProgressCounter progress(Options.Progress, 2 * FrameCount);
+    ProgressCounter* counter = nullptr;
+    if (Options.Progress) {
+        counter = &progress;
+        progress.Add(FrameCount);
+    }
+    RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, FrameCount,
+                     Options.WorkerCount, counter);
+}
+
+void TVoxHormant::TrackPitch() {
+    const int n = FrameCount;
+    if (n <= 0 || Candidates.size() < Index(n)) return;
+    const auto usable = [](const TF0Candidate& c) {
+        return c.Freq != 0.0f && !(c.Strength < TrackStrengthMin);
+    };
+
+    std::vector<std::array<std::int32_t, melodrift::CandidateCount>> trackOf(Index(n));
+    for (auto& row : trackOf) row.fill(-1);
+    std::vector<PitchTrack> tracks;
+
+    for (int i = 0; i < n; ++i) {
+        const TF0Candidates& list = Candidates[Index(i)];
+        for (std::size_t j = 0; j < list.size() && usable(list[j]); ++j) {
+            std::int32_t& id = trackOf[Index(i)][j];
+            if (id < 0) {
+                id = static_cast<std::int32_t>(tracks.size());
+                tracks.push_back(PitchTrack{});
+            }
+            PitchTrack& track = tracks[Index(id)];
+            track.ChainLength += 1;
+            track.StrengthScore = static_cast<float>(track.StrengthScore + static_cast<double>(list[j].Strength));
+            track.RankScore = static_cast<float>(track.RankScore + 1.0 / static_cast<double>(j + 1));
+            if (i + 1 >= n) continue;
+            // Follow the chain into the next frame: the first free slot within
+            // the ratio limit of the predicted frequency. Slot 0 of this frame
+            // is linked first, so stronger candidates claim continuations first.
+            const float predicted = list[j].Freq * track.Ratio;
+            const TF0Candidates& next = Candidates[Index(i + 1)];
+            for (std::size_t k = 0; k < next.size() && usable(next[k]); ++k) {
+                if (trackOf[Index(i + 1)][k] >= 0) continue;
+                const float fk = next[k].Freq;
+                const float distance = std::max(predicted, fk) / std::min(predicted, fk);
+                if (distance < TrackRatioMax) {
+                    trackOf[Index(i + 1)][k] = id;
+                    track.Ratio = fk / list[j].Freq;
+                    break;
+                }
+            }
+        }
+    }
+
+    for (auto& track : tracks) {
+        track.RankScore = track.RankScore / static_cast<float>(track.ChainLength);
+        track.StrengthScore = track.StrengthScore / static_cast<float>(track.ChainLength);
+    }
+
+    for (int i = 0; i < n; ++i) {
+        const TF0Candidates& list = Candidates[Index(i)];
+        int chosen = -1;
+        float best = 0.0f;
+        for (std::size_t j = 0; j < list.size() && list[j].Freq != 0.0f; ++j) {
+            const std::int32_t id = trackOf[Index(i)][j];
+            if (id < 0) continue;
+            const PitchTrack& track = tracks[Index(id)];
+            if (track.ChainLength > TrackChainMin && track.RankScore > best) {
+                best = track.RankScore;
+                chosen = static_cast<int>(j);
+            }
+        }
+        TVoxFrame& frame = Frames[Index(i)];
+        if (chosen >= 0 && !(tracks[Index(trackOf[Index(i)][Index(chosen)])].StrengthScore < TrackMeanStrengthMin)) {
+            frame.F0 = list[Index(chosen)].Freq;
+            Confidence[Index(i)] = list[Index(chosen)].Strength;
+        } else {
+            frame.F0 = 0.0f;
+            Confidence[Index(i)] = 0.0f;
+        }
+    }
+
+    BridgeGaps();
+}
+
+void TVoxHormant::BridgeGaps() {
+    // Two voiced frames at most 20 frames apart whose pitches are within a
+    // factor 1.5 of each other: every frame between them (both ends included)
+    // re-picks its strongest candidate within ±20 % of the straight line
+    // joining the two pitches.
+    constexpr int maxGap = 20;
+    constexpr double maxRatio = 1.5;
+    int anchor = 0;
+    for (int i = 1; i < FrameCount; ++i) {
+        const float anchorF0 = Frames[Index(anchor)].F0;
+        const float currentF0 = Frames[Index(i)].F0;
+        if (i - anchor > maxGap || anchorF0 == 0.0f) {
+            anchor = i;
+            continue;
+        }
+        if (currentF0 == 0.0f) continue;
+        const float ratio = std::max(currentF0, anchorF0) / std::min(currentF0, anchorF0);
+        if (ratio > maxRatio) continue;
+        if (i - anchor >= 2) {
+            for (int n = anchor; n <= i; ++n) {
+                const auto v = static_cast<float>(anchorF0 + static_cast<long double>(currentF0 - anchorF0) /
+                                                                 (i - anchor) * (n - anchor));
+                RepickF0(n, 2.0f, v / 1.2, v * 1.2);
+            }
+        }
+        anchor = i;
+    }
+}
+
+void TVoxHormant::RepickF0(int frame, float minStrength, double f1Hz, double f2Hz) {
+    if (frame < 0 || frame >= FrameCount || Candidates.size() < Index(FrameCount)) return;
+    const double lo = std::min(f1Hz, f2Hz);
+    const double hi = std::max(f1Hz, f2Hz);
+    const TF0Candidates& list = Candidates[Index(frame)];
+    int chosen = -1;
+    for (std::size_t j = 0; j < list.size(); ++j) {
+        const TF0Candidate& c = list[j];
+        if (c.Freq < lo || c.Freq > hi || c.Strength < minStrength) continue;
+        if (chosen < 0 || c.Strength > list[Index(chosen)].Strength) chosen = static_cast<int>(j);
+    }
+    TVoxFrame& f = Frames[Index(frame)];
+    if (chosen >= 0) {
+        f.F0 = list[Index(chosen)].Freq;
+        Confidence[Index(frame)] = list[Index(chosen)].Strength;
+    } else {
+        f.F0 = 0.0f;
+        Confidence[Index(frame)] = 0.0f;
+    }
+}
+
+void TVoxHormant::MeasureHarmonics() {
+    if (Spectrum.size() < Index(FrameCount)) return;
+    for (int i = 0; i < FrameCount; ++i) {
+        TVoxFrame& f = Frames[Index(i)];
+        if (f.F0 == 0.0f) {
+            f.Harmonic.fill(0.0f);  // HarmonicTotal keeps its value
+            continue;
+        }
+        const TSpeq2& s = Spectrum[Index(i)];
+        f.HarmonicTotal = 0.0f;
+        for (int h = 1; h <= HarmonicCount; ++h) {
+            const std::int32_t k = NearestBin(static_cast<double>(h) * f.F0);
+            float amplitude = 0.0f;
+            if (k > 0 && k < HarmonicBinLimit) amplitude = static_cast<float>(s[Index(k - 1)] + s[Index(k)] + s[Index(k + 1)]);
+            f.Harmonic[Index(h - 1)] = amplitude;
+            f.HarmonicTotal += amplitude;
+        }
+    }
+}
+
+void TVoxHormant::MeasureFixedComb() {
+    // A comb of teeth every 150 Hz, each the triangularly weighted peak of the
+    // spectrum within ±300 Hz: weight 1 at the tooth, falling towards 0 at the
+    // window's upper edge.
+    constexpr float combF0 = 150.0f;
+    constexpr double halfWidthHz = 300.0;
+    const bool haveSpectra = Spectrum.size() >= Index(FrameCount);
+    for (int i = 0; i < FrameCount; ++i) {
+        TVoxFrame& f = Frames[Index(i)];
+        f.F0 = combF0;
+        if (!haveSpectra) continue;
+        const TSpeq2& s = Spectrum[Index(i)];
+        for (int h = 1; h <= HarmonicCount; ++h) {
+            const double hz = static_cast<double>(h) * f.F0;
+            const int lo = std::max(0, NearestBin(hz - halfWidthHz));
+            const int hi = std::min(SpectrumBins - 1, NearestBin(hz + halfWidthHz));
+            const int c = NearestBin(hz);
+            float peak = 0.0f;
+            for (int k = lo; k <= hi; ++k) {
+                const long double weight = 1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c);
+                const long double value = weight * s[Index(k)];
+                if (value > peak) peak = static_cast<float>(value);
+            }
+            f.Harmonic[Index(h - 1)] = peak;
+        }
+        f.HarmonicTotal = 0.0f;
+        for (float amplitude : f.Harmonic) f.HarmonicTotal += amplitude;
+    }
+}
+
+void TVoxHormant::MeasureNoiseBands() {
+    if (FrameCount <= 0 || Spectrum.size() < Index(FrameCount)) return;
+    const auto& bands = NoiseBands();
+    TSpeq2 residual;
+    for (int i = 0; i < FrameCount; ++i) {
+        TVoxFrame& f = Frames[Index(i)];
+        f.Noise.fill(0.0f);
+        if (i == 0 || i == FrameCount - 1) continue;
+        residual = Spectrum[Index(i)];
+        if (f.F0 != 0.0f) {
+            // Remove five bins around every harmonic below bin 1022.
+            for (int h = 1;; ++h) {
+                const int b = std::max(2, NearestBin(static_cast<double>(h) * f.F0));
+                if (b >= SpectrumBins - 2) break;
+                std::fill(residual.begin() + (b - 2), residual.begin() + (b + 3), 0.0);
+            }
+        }
+        for (int band = 0; band < NoiseBandCount; ++band) {
+            float sum = 0.0f;
+            for (int k = bands[Index(band)].First; k <= bands[Index(band)].Last; ++k) {
+                sum = static_cast<float>(sum + residual[Index(k)]);
+            }
+            const double weight = 0.2 * band;
+            f.Noise[Index(band)] = static_cast<float>(0.003 * sum / (weight * weight + 1.0));
+        }
+    }
+}
+
+void TVoxHormant::MeasureNoiseFlux() {
+    if (FrameCount <= 0 || Spectrum.size() < Index(FrameCount)) return;
+    const auto& bands = NoiseBands();
+    for (int i = 0; i < FrameCount; ++i) {
+        TVoxFrame& f = Frames[Index(i)];
+        f.Noise.fill(0.0f);
+        if (i == 0 || i == FrameCount - 1) continue;
+        // Change of the spectrum against the mean of its two neighbours in
+        // array order.
+        const TSpeq2& before = Spectrum[Index(i - 1)];
+        const TSpeq2& s = Spectrum[Index(i)];
+        const TSpeq2& after = Spectrum[Index(i + 1)];
+        for (int band = 0; band < NoiseBandCount; ++band) {
+            float sum = 0.0f;
+            for (int k = bands[Index(band)].First; k <= bands[Index(band)].Last; ++k) {
+                const std::size_t bin = Index(k);
+                sum = static_cast<float>(sum + std::fabs(s[bin] - (before[bin] + after[bin]) / 2.0));
+            }
+            f.Noise[Index(band)] = static_cast<float>(0.002 * sum);
+        }
+    }
+}
+
+void TVoxHormant::SmoothNoiseBands() {
+    // Centred moving average over w + 1 frames, w = Trunc(44100 / 50 /
+    // HopSize * 0.5) + 1 (half a period of 50 Hz; 2 for the hop of 256, so
+    // three frames), taken from the unsmoothed values. Frames too close to
+    // either end keep their values.
+    const int width = static_cast<int>(static_cast<long double>(AnalysisSampleRate) / 50 / HopSize * 0.5L) + 1;
+    const int before = width / 2;
+    const int after = (width + 1) / 2;
+    const int span = before + after + 1;
+    if (FrameCount < span) return;
+    std::vector<float> original(Index(FrameCount));
+    for (int band = 0; band < NoiseBandCount; ++band) {
+        for (int i = 0; i < FrameCount; ++i) original[Index(i)] = Frames[Index(i)].Noise[Index(band)];
+        for (int j = before; j <= FrameCount - 1 - after; ++j) {
+            double sum = 0.0;
+            for (int k = j - before; k <= j + after; ++k) sum += original[Index(k)];
+            Frames[Index(j)].Noise[Index(band)] = static_cast<float>(sum / span);
+        }
+    }
+}
+
+void TVoxHormant::Normalize() {
+    float loudest = 0.0f;
+    for (int i = 0; i < FrameCount; ++i) loudest = std::max(loudest, Frames[Index(i)].HarmonicTotal);
+    if (loudest == 0.0f) return;
+    const float gain = 30000.0f / loudest;
+    for (int i = 0; i < FrameCount; ++i) {
+        TVoxFrame& f = Frames[Index(i)];
+        f.HarmonicTotal = 0.0f;
+        for (float& amplitude : f.Harmonic) {
+            amplitude *= gain;
+            f.HarmonicTotal += amplitude;
+        }
+        for (float& level : f.Noise) level *= gain;
+    }
+}
+
+void TVoxHormant::Analyze(const TWave& wave) {
+    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
+        return;
+    }
+    ComputeSpectra(wave);
+    FindCandidates(50.0, 882.0);
+    TrackPitch();
+    MeasureHarmonics();
+    MeasureNoiseBands();
+    SmoothNoiseBands();
+    Normalize();
+}
+
+}  // namespace melodrift

@@ -1,0 +1,108 @@
+// TVoxHormant: the analyser of one recording.
+//
+// Given a 44100 Hz, 16-bit wave it places a frame every 256 samples, computes
+// a 2048-point magnitude spectrum per frame, finds up to ten pitch candidates
+// per frame from the autocorrelation, follows candidates from frame to frame
+// to choose each frame's F0, re-picks inside short gaps, and measures
+// harmonic amplitudes and noise band levels.
+//
+// Units: sample positions in samples of the 44100 Hz recording; frequencies
+// in Hz; FFT bin k is k * 44100 / 2048 Hz; autocorrelation lag m in samples.
+// A frame is unvoiced when its F0 is 0.
+#pragma once
+
+#include "audio/AnalysisThreads.h"
+#include "audio/Frames.h"
+#include "audio/Wave.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace melodrift {
+
+// How Analyze runs; none of it changes any result.
+struct AnalysisOptions {
+    int WorkerCount = 2;        // threads per FFT step: 2, or 1 (all frames on the calling thread)
+    bool KeepAutocorr = false;  // keep the Autocorr rows (8 kB per frame); otherwise they
+                                // live in one scratch row per worker and Autocorr stays empty
+    // Called from the worker threads (never twice at once) with frames done
+    // and the total, which is 2 * FrameCount: spectra, then candidates.
+    std::function<void(int done, int total)> Progress;
+};
+
+class TVoxHormant {
+public:
+    // HopSize 256, no frames, CandidateCount 10; builds HannWindow.
+    TVoxHormant();
+
+    int HopSize = melodrift::HopSize;  // samples between frame centres
+    int FrameCount = 0;
+    int HeadFrame = -1;                // index of the earliest frame in time, -1 when empty
+    int TailFrame = -1;                // index of the latest frame in time, -1 when empty
+    TVoxFrameArray Frames;             // creation order; time order via PrevFrame/NextFrame
+    TSpeq2Array Spectrum;              // per frame: magnitude of bins 0..1023
+    TSpeq2Array Autocorr;              // per frame: squared autocorrelation, lags 0..1023 (see KeepAutocorr)
+    TF0Kakudo Confidence;              // per frame: Strength of the chosen candidate, 0 when unvoiced
+    TF0Array Candidates;               // per frame: CandidateCount candidates, strongest first
+    int CandidateCount = melodrift::CandidateCount;
+
+    AnalysisOptions Options;
+
+    // ComputeSpectra, FindCandidates(50, 882), TrackPitch (with BridgeGaps),
+    // MeasureHarmonics, MeasureNoiseBands, SmoothNoiseBands, Normalize.
+    // A wave that is not 44100 Hz, 16 bits leaves everything unchanged; the
+    // caller tests FrameCount.
+    void Analyze(const TWave& wave);
+
+    // No frames; the per-frame arrays are emptied too.
+    void Clear();
+    // Frees the memory of Spectrum and Autocorr (about 8 kB per frame each)
+    // once nothing needs them any more; the next analysis rebuilds them.
+    void ReleaseSpectra();
+
+    // The frame at sample `position`, created when there is none (appended to
+    // the array and linked into the time order; see Analyser.cpp).
+    int AddFrame(std::int32_t position);
+    // Working defaults for frame `index`; ignored outside 0..FrameCount-1.
+    void InitFrame(int index);
+    // Frame `dest` = frame a + t (frame b - frame a), field by field.
+    void InterpolateFrame(int dest, int a, int b, float t);
+
+    // Places the frames and computes their spectra. Not 44100 Hz / 16 bits:
+    // returns without changing anything.
+    void ComputeSpectra(const TWave& wave);
+    // Candidates of every frame in the lag range LagLimits(f1Hz, f2Hz);
+    // sets F0 and Confidence from each frame's strongest candidate.
+    void FindCandidates(double f1Hz, double f2Hz);
+    // Chooses F0 by following candidates from frame to frame, then BridgeGaps.
+    void TrackPitch();
+    // Re-picks F0 in short gaps between voiced frames of similar pitch.
+    void BridgeGaps();
+    // F0 of frame `frame` := the strongest candidate with f1..f2 (either order)
+    // and Strength >= minStrength; unvoiced (F0 and Confidence 0) when none.
+    void RepickF0(int frame, float minStrength, double f1Hz, double f2Hz);
+
+    // Harmonic and noise measures.
+    void MeasureHarmonics();
+    void MeasureFixedComb();
+    void MeasureNoiseBands();
+    void MeasureNoiseFlux();
+    void SmoothNoiseBands();
+    void Normalize();
+
+    // The lag range of the last FindCandidates.
+    LagRange Lags() const { return lags_; }
+
+private:
+    LagRange lags_;
+};
+
+// Noise band b covers FFT bins First..Last (inclusive): from NearestBin(x_b)
+// to NearestBin(1.45 x_b) - 1 with x_0 = 50 Hz and x_{b+1} = 1.45 x_b.
+struct NoiseBand {
+    int First = 0;
+    int Last = -1;
+};
+const std::array<NoiseBand, NoiseBandCount>& NoiseBands();
+
+}  // namespace melodrift

@@ -1,0 +1,267 @@
+#include "audio/AnalysisThreads.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace melodrift {
+
+PaddedSamples::PaddedSamples(const TWave& wave)
+    : data_(wave.SampleData().data()),
+      blockAlign_(wave.BlockAlign()),
+      count_(wave.BitsPerSample() == 16 && wave.BlockAlign() >= 2 ? wave.SampleCount() : 0) {
+    // A wave with fewer bytes than its count claims reads as shorter.
+    if (blockAlign_ > 0) {
+        const auto whole = static_cast<std::int64_t>(wave.SampleData().size()) / blockAlign_;
+        count_ = std::min(count_, whole);
+    }
+}
+
+void PaddedSamples::Read(std::int64_t start, std::span<double> out) const {
+    const auto n = static_cast<std::int64_t>(out.size());
+    // Recording samples covered: [start - offset, start - offset + n) ∩ [0, count).
+    const std::int64_t first = start - ScratchOffset;
+    const std::int64_t from = std::clamp<std::int64_t>(-first, 0, n);
+    const std::int64_t to = std::clamp<std::int64_t>(count_ - first, from, n);
+    std::fill(out.begin(), out.begin() + from, 0.0);
+    for (std::int64_t j = from; j < to; ++j) {
+        // Channel 0 of sample frame (first + j): signed 16-bit little-endian.
+        const std::uint8_t* p = data_ + (first + j) * blockAlign_;
+        const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+        out[static_cast<std::size_t>(j)] = value;
+    }
+    std::fill(out.begin() + to, out.end(), 0.0);
+}
+
+LagRange LagLimits(double f1Hz, double f2Hz) {
+    const double lo = std::min(f1Hz, f2Hz);
+    const double hi = std::max(f1Hz, f2Hz);
+    // LagToBin(HzToBin(f)) is 44100 / f: the lag in samples of frequency f.
+    // Truncation of the extended quotient: 44100 / 882 computes as a hair
+    // below 50 and truncates to 49, 44100 / 50 to 881.
+    const auto lagOf = [](double hz) -> long double {
+        const double bin = HzToBin(hz);
+        return std::trunc(static_cast<long double>(FftSize) / bin);
+    };
+    LagRange range;
+    const long double minLag = lagOf(hi);
+    const long double maxLag = lagOf(lo);
+    // Non-positive or huge frequencies give infinite or out-of-range lags:
+    // clamp before converting (NaN compares false and ends at the bound).
+    range.MinLag = minLag > 0.0L ? (minLag < SpectrumBins ? static_cast<int>(minLag) : SpectrumBins - 1) : 0;
+    range.MaxLag = maxLag < SpectrumBins - 1 ? (maxLag > 0.0L ? static_cast<int>(maxLag) : 0) : SpectrumBins - 1;
+    return range;
+}
+
+void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, FftWorkspace& fft,
+                   std::span<double, FftSize> work, TSpeq2& spectrum) {
+    samples.Read(static_cast<std::int64_t>(frameIndex) * hopSize, work);
+    ApplyWindow(work);
+    fft.Rdft(work);
+    spectrum[0] = std::fabs(work[0]) / 512.0;
+    for (std::size_t k = 1; k < SpectrumBins; ++k) {
+        const double re = work[2 * k];
+        const double im = work[2 * k + 1];
+        spectrum[k] = std::sqrt(re * re + im * im) / 512.0;
+    }
+}
+
+namespace {
+
+// Inserts (freq, strength) into a strongest-first list: from the last slot
+// towards slot 0, each weaker entry moves one place down (the last one falls
+// off). Equal strengths keep the earlier entry first; since empty slots hold
+// strength 0, nothing with strength <= 0 is ever inserted.
+void InsertCandidate(TF0Candidates& list, float freq, float strength) {
+    std::size_t slot = list.size();
+    while (slot > 0 && strength > list[slot - 1].Strength) {
+        if (slot < list.size()) list[slot] = list[slot - 1];
+        --slot;
+    }
+    if (slot < list.size()) list[slot] = TF0Candidate{freq, strength};
+}
+
+}  // namespace
+
+void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
+                     std::span<double, FftSize> work, TSpeq2& autocorr, TF0Candidates& candidates) {
+    constexpr std::size_t centre = FftSize / 2;
+    std::fill(work.begin(), work.end(), 0.0);
+    for (std::size_t k = 0; k < SpectrumBins; ++k) {
+        const double power = spectrum[k] * spectrum[k];
+        work[centre + k] = power;
+        work[centre - k] = power;
+    }
+    work[0] = 0.0;
+    // The running maximum is kept in single precision.
+    float lowPeak = 0.0f;
+    for (std::size_t k = 0; k <= 46; ++k) {
+        const double power = spectrum[k] * spectrum[k];
+        if (power > lowPeak) lowPeak = static_cast<float>(power);
+    }
+    work[centre] = lowPeak;
+    fft.Rdft(work);
+
+    const int minLag = std::max(lags.MinLag, 0);
+    const int maxLag = std::min(lags.MaxLag, SpectrumBins - 1);
+    std::fill(autocorr.begin(), autocorr.end(), 0.0);
+    constexpr double scale = 1.0 / 4194304.0;  // 2^-22
+    for (int m = minLag; m <= maxLag; ++m) {
+        const double re = work[static_cast<std::size_t>(2 * m)];
+        const double im = work[static_cast<std::size_t>(2 * m + 1)];
+        autocorr[static_cast<std::size_t>(m)] = (re * re + im * im) * scale;
+    }
+
+    candidates.fill(TF0Candidate{});
+    // Peaks right next to the ends of the range are not trusted: m runs over
+    // MinLag + 2 .. MaxLag - 2.
+    for (int m = minLag + 2; m <= maxLag - 2; ++m) {
+        const long double a = autocorr[static_cast<std::size_t>(m)];
+        const long double before = autocorr[static_cast<std::size_t>(m - 1)];
+        const long double after = autocorr[static_cast<std::size_t>(m + 1)];
+        if (!(a > before && a > after)) continue;
+        // Log of the peak first: a peak at or below 1 can never be inserted.
+        const auto strength = static_cast<float>(std::log10(autocorr[static_cast<std::size_t>(m)] + 1e-7));
+        if (!(strength > candidates[CandidateCount - 1].Strength)) continue;
+        // Centroid of the peak and its higher neighbour, both measured above
+        // the lower neighbour (extended precision: differences of close values).
+        long double lag;
+        if (before < after) {
+            lag = (m * (a - before) + (m + 1) * (after - before)) / ((a - before) + (after - before));
+        } else {
+            lag = (m * (a - after) + (m - 1) * (before - after)) / ((a - after) + (before - after));
+        }
+        const auto freq = static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag))));
+        InsertCandidate(candidates, freq, strength);
+    }
+}
+
+ProgressCounter::ProgressCounter(std::function<void(int, int)> callback, int total)
+    : callback_(std::move(callback)), total_(total) {}
+
+void ProgressCounter::Add(int frames) {
+    if (!callback_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ += frames;
+    callback_(done_, total_);
+}
+
+AnalysisWorker::AnalysisWorker(int firstIndex, int lastIndex, ProgressCounter* progress)
+    : first_(firstIndex), last_(lastIndex), progress_(progress) {}
+
+AnalysisWorker::~AnalysisWorker() {
+    StopAndJoin();
+}
+
+void AnalysisWorker::StopAndJoin() {
+    if (thread_.joinable()) {
+        Terminate();
+        thread_.join();
+    }
+}
+
+void AnalysisWorker::Resume() {
+    if (!thread_.joinable()) thread_ = std::thread([this] { Execute(); });
+}
+
+void AnalysisWorker::WaitFor() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void AnalysisWorker::Terminate() {
+    terminated_.store(true, std::memory_order_relaxed);
+}
+
+void AnalysisWorker::Execute() {
+    // Progress goes out in batches so that the callback's lock is not taken
+    // per frame.
+    constexpr int batch = 256;
+    int pending = 0;
+    for (int i = first_; i <= last_; ++i) {
+        ProcessFrame(i);
+        if (progress_ != nullptr && ++pending == batch) {
+            progress_->Add(pending);
+            pending = 0;
+        }
+        if (Terminated()) break;
+    }
+    if (progress_ != nullptr && pending > 0) progress_->Add(pending);
+}
+
+TSpecThread::TSpecThread(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum,
+                         int firstIndex, int lastIndex, ProgressCounter* progress)
+    : AnalysisWorker(firstIndex, lastIndex, progress),
+      samples_(samples),
+      hopSize_(hopSize),
+      spectrum_(spectrum) {}
+
+TSpecThread::~TSpecThread() {
+    StopAndJoin();
+}
+
+void TSpecThread::ProcessFrame(int index) {
+    FrameSpectrum(samples_, index, hopSize_, fft_, work_, spectrum_[static_cast<std::size_t>(index)]);
+}
+
+TF0SpeqThread::TF0SpeqThread(const TSpeq2Array& spectrum, TSpeq2Array& autocorr,
+                             TF0Array& candidates, TF0Kakudo& confidence, TVoxFrameArray& frames,
+                             LagRange lags, int firstIndex, int lastIndex, ProgressCounter* progress)
+    : AnalysisWorker(firstIndex, lastIndex, progress),
+      spectrum_(spectrum),
+      autocorr_(autocorr),
+      candidates_(candidates),
+      confidence_(confidence),
+      frames_(frames),
+      lags_(lags) {
+    if (autocorr_.empty()) scratchRow_ = std::make_unique<TSpeq2>();
+}
+
+TF0SpeqThread::~TF0SpeqThread() {
+    StopAndJoin();
+}
+
+void TF0SpeqThread::ProcessFrame(int index) {
+    const auto i = static_cast<std::size_t>(index);
+    TSpeq2& row = scratchRow_ ? *scratchRow_ : autocorr_[i];
+    TF0Candidates& list = candidates_[i];
+    FrameCandidates(spectrum_[i], lags_, fft_, work_, row, list);
+    frames_[i].F0 = list[0].Freq;
+    confidence_[i] = list[0].Strength;
+}
+
+namespace {
+
+template <typename Worker, typename... Args>
+void RunStep(int frameCount, int workerCount, ProgressCounter* progress, Args&&... args) {
+    if (frameCount <= 0) return;
+    if (workerCount <= 1) {
+        Worker worker(args..., 0, frameCount - 1, progress);
+        worker.Execute();
+        return;
+    }
+    // Both workers are built (and their FFT buffers allocated) before either
+    // starts, so an allocation failure throws before any thread runs.
+    const int half = frameCount / 2;
+    auto first = std::make_unique<Worker>(args..., 0, half - 1, progress);
+    auto second = std::make_unique<Worker>(args..., half, frameCount - 1, progress);
+    first->Resume();
+    second->Resume();
+    first->WaitFor();
+    second->WaitFor();
+}
+
+}  // namespace
+
+void RunSpectrumStep(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum,
+                     int frameCount, int workerCount, ProgressCounter* progress) {
+    RunStep<TSpecThread>(frameCount, workerCount, progress, samples, hopSize, spectrum);
+}
+
+void RunCandidateStep(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
+                      TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags, int frameCount,
+                      int workerCount, ProgressCounter* progress) {
+    RunStep<TF0SpeqThread>(frameCount, workerCount, progress, spectrum, autocorr, candidates,
+                           confidence, frames, lags);
+}
+
+}  // namespace melodrift

@@ -1,0 +1,174 @@
+// The two FFT-heavy analysis steps and the workers that run them.
+//
+// TSpecThread computes magnitude spectra, TF0SpeqThread autocorrelations and
+// pitch candidates. Each step splits the frames into two halves (indices
+// 0 .. n/2 - 1 and n/2 .. n - 1), runs one worker per half and joins both
+// before the next step. Every row a worker writes belongs to its own range,
+// so no locks are needed and the results do not depend on the split.
+#pragma once
+
+#include "audio/Fft.h"
+#include "audio/Frames.h"
+#include "audio/Wave.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+
+namespace melodrift {
+
+// The recording as the spectrum step reads it: channel 0 of a 16-bit wave,
+// starting at sample ScratchOffset of an endless run of silence (scratch
+// sample s is recording sample s - 1024), so frame i's window, scratch
+// samples i * HopSize .. i * HopSize + 2047, is centred on recording sample
+// i * HopSize. Borrows the wave's buffer; copies nothing.
+class PaddedSamples {
+public:
+    static constexpr std::int64_t ScratchOffset = FftSize / 2;
+
+    // `wave` must hold 16-bit samples and outlive this object.
+    explicit PaddedSamples(const TWave& wave);
+
+    // out[j] = scratch sample (start + j) as a double.
+    void Read(std::int64_t start, std::span<double> out) const;
+
+private:
+    const std::uint8_t* data_ = nullptr;
+    std::int64_t blockAlign_ = 0;
+    std::int64_t count_ = 0;
+};
+
+// Autocorrelation lags searched for pitch peaks, inclusive [samples].
+struct LagRange {
+    int MinLag = 0;
+    int MaxLag = 0;
+};
+
+// MinLag = max(0, Trunc(LagToBin(HzToBin(hi)))), MaxLag = min(1023,
+// Trunc(LagToBin(HzToBin(lo)))) for lo/hi the smaller/larger of f1, f2 [Hz].
+// 50 and 882 Hz give 49 and 881 (just below the exact 50 and 882).
+LagRange LagLimits(double f1Hz, double f2Hz);
+
+// Magnitude spectrum of frame `frameIndex`: the Hann-windowed scratch samples
+// frameIndex * hopSize .. + 2047, forward FFT, |X[k]| / 512 for k = 0..1023
+// (bin 0 is |sum| / 512). `work` is caller scratch. Allocates nothing.
+void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, FftWorkspace& fft,
+                   std::span<double, FftSize> work, TSpeq2& spectrum);
+
+// Pitch candidates of one frame from its magnitude spectrum.
+// The power spectrum P = S^2 is laid out symmetric around index 1024 (with
+// the centre replaced by max P[0..46], which keeps the lowest bins' energy
+// from dominating) and transformed forward: bin m then holds, up to the sign
+// (-1)^m, the autocorrelation of the windowed frame at lag m.
+// autocorr[m] = |X[m]|^2 * 2^-22 for m in the lag range, 0 elsewhere.
+// Each local maximum strictly inside MinLag + 1 .. MaxLag - 1 gives a
+// candidate at 44100 / L Hz (L: centroid of the peak and its higher
+// neighbour above the lower one) with Strength log10(A[m] + 1e-7); the
+// strongest `CandidateCount` with Strength > 0 are kept, strongest first,
+// ties keeping the shorter lag first. Allocates nothing.
+void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
+                     std::span<double, FftSize> work, TSpeq2& autocorr, TF0Candidates& candidates);
+
+// Frames-done counter shared by the workers of one analysis. Add() may be
+// called from any thread; the callback (done, total) is called under a lock,
+// so it never runs twice at once and sees `done` increase.
+class ProgressCounter {
+public:
+    ProgressCounter(std::function<void(int done, int total)> callback, int total);
+    void Add(int frames);
+
+private:
+    std::function<void(int, int)> callback_;
+    int total_ = 0;
+    int done_ = 0;
+    std::mutex mutex_;
+};
+
+// Base of the two workers: a std::thread run over an inclusive frame range,
+// with a stop request that takes effect between frames.
+class AnalysisWorker {
+public:
+    AnalysisWorker(int firstIndex, int lastIndex, ProgressCounter* progress);
+    virtual ~AnalysisWorker();
+    AnalysisWorker(const AnalysisWorker&) = delete;
+    AnalysisWorker& operator=(const AnalysisWorker&) = delete;
+
+    void Resume();     // starts the thread running Execute()
+    void WaitFor();    // joins the thread (no-op if it never started)
+    void Terminate();  // asks the frame loop to stop after the current frame
+    bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
+
+    // The frame loop; runs on the calling thread when called directly.
+    void Execute();
+
+protected:
+    virtual void ProcessFrame(int index) = 0;
+    // Stops and joins; every derived destructor calls it first, so the
+    // thread never runs ProcessFrame on a half-destroyed object.
+    void StopAndJoin();
+
+    FftWorkspace fft_;
+    std::array<double, FftSize> work_{};
+
+private:
+    int first_ = 0;
+    int last_ = -1;
+    ProgressCounter* progress_ = nullptr;
+    std::atomic<bool> terminated_{false};
+    std::thread thread_;
+};
+
+// Writes Spectrum rows first..last.
+class TSpecThread final : public AnalysisWorker {
+public:
+    TSpecThread(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum, int firstIndex,
+                int lastIndex, ProgressCounter* progress);
+    ~TSpecThread() override;
+
+protected:
+    void ProcessFrame(int index) override;
+
+private:
+    const PaddedSamples& samples_;
+    int hopSize_;
+    TSpeq2Array& spectrum_;
+};
+
+// Reads Spectrum rows first..last; writes the same rows of Candidates,
+// Confidence and Frames (F0) and, when `autocorr` is not empty, of Autocorr.
+// With an empty `autocorr` the rows live in one scratch row per worker.
+class TF0SpeqThread final : public AnalysisWorker {
+public:
+    TF0SpeqThread(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
+                  TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags, int firstIndex,
+                  int lastIndex, ProgressCounter* progress);
+    ~TF0SpeqThread() override;
+
+protected:
+    void ProcessFrame(int index) override;
+
+private:
+    const TSpeq2Array& spectrum_;
+    TSpeq2Array& autocorr_;
+    TF0Array& candidates_;
+    TF0Kakudo& confidence_;
+    TVoxFrameArray& frames_;
+    LagRange lags_;
+    std::unique_ptr<TSpeq2> scratchRow_;
+};
+
+// Runs the workers: with workerCount 2 (the normal case) worker 0 takes frames
+// 0 .. frameCount/2 - 1 and worker 1 the rest, both on their own threads,
+// joined in order; with workerCount 1 one worker runs all frames on the
+// calling thread. `progress` may be null.
+void RunSpectrumStep(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum,
+                     int frameCount, int workerCount, ProgressCounter* progress);
+void RunCandidateStep(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
+                      TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags, int frameCount,
+                      int workerCount, ProgressCounter* progress);
+
+}  // namespace melodrift
