@@ -1,0 +1,326 @@
+#include "voicebank/Voicebank.h"
+
+#include "text/CodePage.h"
+#include "text/Files.h"
+#include "text/Kana.h"
+#include "text/NumberFormat.h"
+#include "text/Text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <system_error>
+
+namespace melodrift {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kOtoFieldCount = 7;   // file, alias and five numbers
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// A number field of oto.ini in ms. A field that is not a number counts as 0,
+// also one that passes the number check without a digit (".") and one too
+// large for a double: a malformed line must never stop a load.
+double ReadMs(std::string_view field) {
+    double value = 0.0;
+    try {
+        value = ParseFloatOr(field, 0.0);
+    } catch (const ConversionError&) {
+        value = 0.0;
+    }
+    return std::isfinite(value) ? value : 0.0;
+}
+
+// Whole ms, halves up (the largest whole number not above x + 0.5). Formatted
+// from the double so that values beyond 64-bit integers cannot overflow.
+std::string WholeMs(double ms) { return FormatFixed(std::floor(ms + 0.5) + 0.0, 0); }
+
+// The lines of a host text file. Files are CP932; one that declares itself
+// UTF-8 by a byte-order mark is converted, so its aliases compare equal to
+// typed lyrics and no mark sticks to the first field.
+std::vector<std::string> ReadTextLines(const fs::path& file) {
+    std::error_code ec;
+    // Only regular files: a FIFO or device named oto.ini would block the load.
+    if (!fs::is_regular_file(file, ec)) return {};
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(file);
+    } catch (const std::exception&) {
+        return {};   // unreadable: skipped
+    }
+    if (std::string_view(bytes).starts_with(kUtf8Bom)) bytes = Utf8ToCp932(std::string_view(bytes).substr(3));
+    return SplitLines(bytes);
+}
+
+char NativeSeparator() { return static_cast<char>(fs::path::preferred_separator); }
+
+bool IsPathDelimiter(std::string_view character) {
+    return character == "\\" || character == "/" || character == ":";
+}
+
+void InsertSorted(std::vector<int>& indices, int index) {
+    indices.insert(std::lower_bound(indices.begin(), indices.end(), index), index);
+}
+
+void EraseSorted(std::vector<int>& indices, int index) {
+    auto at = std::lower_bound(indices.begin(), indices.end(), index);
+    if (at != indices.end() && *at == index) indices.erase(at);
+}
+
+}  // namespace
+
+int NoteNameToNumber(std::string_view noteName) {
+    if (noteName.size() < 2) return 0;
+    const char last = noteName.back();
+    const int octave = (last >= '0' && last <= '9') ? last - '0' : -1;
+    int number = octave * 12 + 12;
+    if (noteName.substr(1, noteName.size() - 2) == "#") number += 1;
+    switch (noteName.front()) {
+        case 'D': number += 2; break;
+        case 'E': number += 4; break;
+        case 'F': number += 5; break;
+        case 'G': number += 7; break;
+        case 'A': number += 9; break;
+        case 'B': number += 11; break;
+        default: break;
+    }
+    return number;
+}
+
+std::string_view FileStem(std::string_view fileName) {
+    std::size_t dot = std::string_view::npos;
+    std::size_t pos = 0;
+    for (std::string_view character : Cp932Chars(fileName)) {
+        if (character == ".") dot = pos;
+        else if (IsPathDelimiter(character)) dot = std::string_view::npos;
+        pos += character.size();
+    }
+    return dot == std::string_view::npos ? fileName : fileName.substr(0, dot);
+}
+
+std::optional<TGenon> ParseOtoLine(std::string_view line) {
+    std::vector<std::string> fields;
+    SplitText(line, "=,", fields);
+    if (fields.size() != kOtoFieldCount) return std::nullopt;
+    TGenon genon;
+    genon.FileName = std::move(fields[0]);
+    genon.Alias = std::move(fields[1]);
+    genon.Offset = ReadMs(fields[2]);
+    genon.Consonant = ReadMs(fields[3]);
+    genon.Cutoff = ReadMs(fields[4]);
+    genon.PreUtterance = ReadMs(fields[5]);
+    genon.Overlap = ReadMs(fields[6]);
+    return genon;
+}
+
+Voicebank::Voicebank(OtoLookup lookup) : lookup_(lookup) {}
+
+void Voicebank::ClearVoicebank() {
+    otoList_.clear();
+    ownEntry_.clear();
+    byAlias_.clear();
+    byStem_.clear();
+    indexStale_ = false;
+    prefixTable_ = TPrefixTable{};
+    voiceRoot_.clear();
+}
+
+void Voicebank::LoadVoicebank(std::string_view voiceDir) {
+    ClearVoicebank();
+    voiceRoot_ = std::string(voiceDir);
+    ReadOtoTree(voiceRoot_);
+    LoadPrefixMap(voiceRoot_);
+}
+
+void Voicebank::ReadOtoTree(std::string_view dir) {
+    if (dir.empty()) return;
+    std::unordered_set<std::string> visited;
+    ReadOtoFolder(NativePath(dir), dir == voiceRoot_, visited);
+}
+
+void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::unordered_set<std::string>& visited) {
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) return;
+    // A folder reached a second time (through a link back up the tree) is
+    // not read again, so a link loop cannot hang the walk.
+    fs::path identity = fs::canonical(dir, ec);
+    if (ec) identity = fs::absolute(dir, ec).lexically_normal();
+    if (!visited.insert(identity.string()).second) return;
+
+    for (const std::string& line : ReadTextLines(dir / "oto.ini")) {
+        if (auto genon = ParseOtoLine(line)) Append(std::move(*genon), isRoot);
+    }
+
+    // Subfolders depth first, in the order the file system lists them; an
+    // entry that cannot be listed or typed is skipped.
+    fs::directory_iterator entries(dir, fs::directory_options::skip_permission_denied, ec);
+    const fs::directory_iterator end;
+    while (!ec && entries != end) {
+        std::error_code typeError;
+        if (entries->is_directory(typeError)) ReadOtoFolder(entries->path(), false, visited);
+        Tick();
+        entries.increment(ec);
+    }
+}
+
+void Voicebank::Tick() const {
+    if (progress_) progress_();
+}
+
+void Voicebank::AddOtoLine(std::string_view line) {
+    if (auto genon = ParseOtoLine(line)) Append(std::move(*genon), true);
+}
+
+void Voicebank::Append(TGenon genon, bool ownEntry) {
+    genon.FullPath = voiceRoot_;
+    genon.FullPath += NativeSeparator();
+    genon.FullPath += genon.FileName;
+    const int index = static_cast<int>(otoList_.size());
+    if (lookup_ == OtoLookup::Indexed && !indexStale_) {
+        byAlias_[genon.Alias].push_back(index);
+        byStem_[std::string(FileStem(genon.FileName))].push_back(index);
+    }
+    otoList_.push_back(std::move(genon));
+    ownEntry_.push_back(ownEntry);
+}
+
+void Voicebank::RebuildIndex() {
+    byAlias_.clear();
+    byStem_.clear();
+    for (int i = 0; i < OtoCount(); ++i) {
+        byAlias_[otoList_[i].Alias].push_back(i);
+        byStem_[std::string(FileStem(otoList_[i].FileName))].push_back(i);
+    }
+    indexStale_ = false;
+}
+
+void Voicebank::SetAlias(int index, std::string_view alias) {
+    TGenon& genon = otoList_[index];
+    if (lookup_ == OtoLookup::Indexed && !indexStale_) {
+        auto old = byAlias_.find(genon.Alias);
+        if (old != byAlias_.end()) {
+            EraseSorted(old->second, index);
+            if (old->second.empty()) byAlias_.erase(old);
+        }
+        InsertSorted(byAlias_[std::string(alias)], index);
+    }
+    genon.Alias = std::string(alias);
+}
+
+int Voicebank::FindOtoIndex(std::string_view alias) {
+    return lookup_ == OtoLookup::Indexed ? FindIndexed(alias) : FindLinear(alias);
+}
+
+int Voicebank::FindLinear(std::string_view alias) {
+    for (int i = 0; i < OtoCount(); ++i)
+        if (otoList_[i].Alias == alias) return i;
+    for (int i = 0; i < OtoCount(); ++i) {
+        if (FileStem(otoList_[i].FileName) == alias) {
+            // Only an entry without an alias takes the name it was found by;
+            // an alias the file holds is never replaced.
+            if (otoList_[i].Alias.empty()) SetAlias(i, alias);
+            return i;
+        }
+    }
+    return -1;
+}
+
+int Voicebank::FindIndexed(std::string_view alias) {
+    if (indexStale_) RebuildIndex();
+    const std::string key(alias);
+    if (auto hit = byAlias_.find(key); hit != byAlias_.end() && !hit->second.empty()) return hit->second.front();
+    if (auto hit = byStem_.find(key); hit != byStem_.end() && !hit->second.empty()) {
+        const int index = hit->second.front();
+        if (otoList_[index].Alias.empty()) SetAlias(index, alias);
+        return index;
+    }
+    return -1;
+}
+
+TGenon Voicebank::GetOto(std::string_view alias) {
+    const int index = FindOtoIndex(alias);
+    return index >= 0 ? otoList_[index] : TGenon{};
+}
+
+TGenon Voicebank::GetOtoWithPrefix(std::string_view alias, int noteNum) {
+    if (noteNum >= kFirstMappedNote && noteNum <= kLastMappedNote) {
+        const TPreFix& row = prefixTable_[noteNum];
+        std::string decorated = row.Prefix;
+        decorated += alias;
+        decorated += row.Suffix;
+        TGenon found = GetOto(decorated);
+        if (!found.Alias.empty()) return found;
+    }
+    return GetOto(alias);
+}
+
+std::string Voicebank::StripPrefixSuffix(std::string_view alias, int noteNum) const {
+    if (noteNum < 0 || noteNum >= kPrefixRows) return std::string(alias);
+    const TPreFix& row = prefixTable_[noteNum];
+    if (!alias.starts_with(row.Prefix) || !Cp932EndsWith(alias, row.Suffix)) return std::string(alias);
+    if (row.Prefix.size() + row.Suffix.size() >= alias.size()) return {};
+    return std::string(alias.substr(row.Prefix.size(), alias.size() - row.Prefix.size() - row.Suffix.size()));
+}
+
+void Voicebank::RemoveOtoByPath(std::string_view fullPath) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < otoList_.size(); ++i) {
+        if (otoList_[i].FullPath == fullPath) continue;
+        if (kept != i) {
+            otoList_[kept] = std::move(otoList_[i]);
+            ownEntry_[kept] = ownEntry_[i];
+        }
+        ++kept;
+    }
+    if (kept == otoList_.size()) return;
+    otoList_.resize(kept);
+    ownEntry_.resize(kept);
+    indexStale_ = true;
+}
+
+std::string Voicebank::OtoIniText() const {
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < otoList_.size(); ++i) {
+        if (!ownEntry_[i]) continue;
+        const TGenon& genon = otoList_[i];
+        std::string line = genon.FileName + "=" + genon.Alias;
+        for (double ms : {genon.Offset, genon.Consonant, genon.Cutoff, genon.PreUtterance, genon.Overlap}) {
+            line += ',';
+            line += WholeMs(ms);
+        }
+        lines.push_back(std::move(line));
+    }
+    return JoinLinesCrLf(lines);
+}
+
+bool Voicebank::WriteOtoIni() const {
+    if (voiceRoot_.empty()) return false;
+    const fs::path root = NativePath(voiceRoot_);
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) return false;
+    WriteFileAtomically(root / "oto.ini", OtoIniText());
+    return true;
+}
+
+void Voicebank::LoadPrefixMap(std::string_view dir) {
+    prefixTable_ = TPrefixTable{};
+    if (dir.empty()) return;
+    std::vector<std::string> fields;
+    for (const std::string& line : ReadTextLines(NativePath(dir) / "prefix.map")) {
+        SplitText(line, "\t", fields);
+        if (fields.size() < 2) continue;
+        const int noteNum = NoteNameToNumber(fields[0]);
+        if (noteNum < kFirstMappedNote || noteNum > kLastMappedNote) continue;
+        prefixTable_[noteNum].Prefix = fields[1];
+        if (fields.size() >= 3) prefixTable_[noteNum].Suffix = fields[2];
+    }
+}
+
+Voicebank& DefaultVoicebank() {
+    static Voicebank voicebank;
+    return voicebank;
+}
+
+}  // namespace melodrift

@@ -1,0 +1,163 @@
+// The configuration of one voicebank in memory: every oto.ini entry of the
+// voice folder and its subfolders, and the per-key prefix/suffix table of its
+// prefix.map. All texts are CP932 byte strings; alias and path comparisons
+// are exact and case-sensitive.
+//
+// oto.ini line:  file.wav=alias,offset,consonant,cutoff,preutterance,overlap
+//                (the five numbers in ms; any other field count is not an entry)
+// prefix.map line: note name TAB prefix [TAB suffix]
+#pragma once
+
+#include "plugin/VoicebankLink.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace melodrift {
+
+// One oto.ini entry: one sample and one alias of it.
+struct TGenon {
+    std::string FileName;     // as written before the "=", e.g. "a.wav"
+    std::string Alias;        // as written after the "=" (may be empty)
+    double Offset = 0.0;      // ms
+    double Consonant = 0.0;   // ms
+    double Cutoff = 0.0;      // ms (negative: measured from the offset)
+    double PreUtterance = 0.0;  // ms
+    double Overlap = 0.0;     // ms
+    std::string FullPath;     // voice folder + separator + FileName
+};
+
+// One row of the prefix map.
+struct TPreFix {
+    std::string Prefix;
+    std::string Suffix;
+};
+
+// Rows 0..110 by note number; only 24..107 (C1..B7) are ever filled.
+inline constexpr int kPrefixRows = 111;
+inline constexpr int kFirstMappedNote = 24;   // C1
+inline constexpr int kLastMappedNote = 107;   // B7
+using TPrefixTable = std::array<TPreFix, kPrefixRows>;
+
+// "C4" → 60, "A#3" → 58. One-digit octave only; "#" is the only accidental
+// (a flat is not read: "Db4" is D4, 62); fewer than two characters give 0.
+int NoteNameToNumber(std::string_view noteName);
+
+// The parsed fields of one oto.ini line, or nothing when the line is not an
+// entry. Numbers that do not read as numbers (or read as infinite) count as 0.
+// FullPath is left empty.
+std::optional<TGenon> ParseOtoLine(std::string_view lineCp932);
+
+// How lookups are answered. Both give the same results; the linear scan is
+// kept as the reference the index is checked and measured against.
+enum class OtoLookup { Indexed, LinearScan };
+
+class Voicebank : public VoicebankLink {
+public:
+    // Called once after each folder entry the walk visits, so a window can
+    // stay responsive during a long load.
+    using Progress = std::function<void()>;
+
+    explicit Voicebank(OtoLookup lookup = OtoLookup::Indexed);
+
+    const std::vector<TGenon>& OtoList() const { return otoList_; }
+    int OtoCount() const { return static_cast<int>(otoList_.size()); }
+    const std::string& VoiceRoot() const { return voiceRoot_; }
+    const TPrefixTable& PrefixTable() const { return prefixTable_; }
+
+    void SetProgress(Progress progress) { progress_ = std::move(progress); }
+
+    // Clears everything, remembers the folder as VoiceRoot, reads its oto.ini
+    // tree and then its prefix.map. A missing folder or file loads nothing.
+    // Reads only; nothing is written.
+    void LoadVoicebank(std::string_view voiceDirCp932);
+    // Empties the entries, the prefix table and VoiceRoot.
+    void ClearVoicebank();
+
+    // Adds the entries of the folder's oto.ini, then those of every
+    // subfolder, depth first. Unreadable files and folders are skipped; a
+    // folder reached twice (a link loop) is read once.
+    void ReadOtoTree(std::string_view dirCp932);
+
+    // Parses one oto.ini line and appends it, or ignores it.
+    void AddOtoLine(std::string_view lineCp932);
+
+    // Index of the first entry whose alias is `alias`; failing that, of the
+    // first entry whose file name without extension is `alias` (an entry
+    // whose alias is empty then takes `alias` as its alias); else -1.
+    int FindOtoIndex(std::string_view alias);
+
+    // A copy of the entry FindOtoIndex finds, or the empty entry.
+    TGenon GetOto(std::string_view alias);
+
+    // The entry for prefix(note) + alias + suffix(note), else the entry for
+    // the bare alias, else the empty entry. A hit has a non-empty Alias.
+    TGenon GetOtoWithPrefix(std::string_view alias, int noteNum);
+
+    // `alias` without the prefix and suffix of that note, when it carries
+    // both; else `alias` unchanged.
+    std::string StripPrefixSuffix(std::string_view alias, int noteNum) const;
+
+    // Removes every entry whose FullPath equals `fullPathCp932`.
+    void RemoveOtoByPath(std::string_view fullPathCp932);
+
+    // Writes the voice folder's own entries (those of its own oto.ini and
+    // those added by AddOtoLine; never entries read from subfolders) to
+    // VoiceRoot/oto.ini, numbers rounded half up to whole ms, CR LF line
+    // ends, replacing the file atomically. Returns false (and writes nothing)
+    // when VoiceRoot is not a folder. A failed write throws and leaves the
+    // old file whole.
+    bool WriteOtoIni() const;
+
+    // The bytes WriteOtoIni would write.
+    std::string OtoIniText() const;
+
+    // Empties the prefix table and fills it from the folder's prefix.map.
+    void LoadPrefixMap(std::string_view dirCp932);
+
+    // VoicebankLink
+    bool IsEmpty() const override { return otoList_.empty(); }
+    void Clear() override { ClearVoicebank(); }
+    void Load(std::string_view voiceDir) override { LoadVoicebank(voiceDir); }
+
+private:
+    void Append(TGenon genon, bool ownEntry);
+    void ReadOtoFolder(const std::filesystem::path& dir, bool isRoot,
+                       std::unordered_set<std::string>& visited);
+    void Tick() const;
+    int FindLinear(std::string_view alias);
+    int FindIndexed(std::string_view alias);
+    void RebuildIndex();
+    void SetAlias(int index, std::string_view alias);
+
+    OtoLookup lookup_;
+    std::vector<TGenon> otoList_;
+    std::vector<bool> ownEntry_;   // parallel to otoList_: written by WriteOtoIni
+    std::string voiceRoot_;
+    TPrefixTable prefixTable_{};
+    Progress progress_;
+
+    // Lookup index: alias → ascending entry indices; file stem → ascending
+    // entry indices. Rebuilt lazily after removals.
+    std::unordered_map<std::string, std::vector<int>> byAlias_;
+    std::unordered_map<std::string, std::vector<int>> byStem_;
+    bool indexStale_ = false;
+};
+
+// The one voicebank of the running program.
+Voicebank& DefaultVoicebank();
+
+// The file name without its extension (the part from the last "." that
+// follows the last path delimiter). CP932-aware: a trail byte 0x5C is not a
+// delimiter.
+std::string_view FileStem(std::string_view fileNameCp932);
+
+}  // namespace melodrift
