@@ -1,0 +1,65 @@
+// Resynthesis speed: rendering frame pairs of 30 harmonics and 16 noise bands
+// (target: at least 50 times real time), and building the noise tables.
+#include <benchmark/benchmark.h>
+
+#include "audio/Frames.h"
+#include "audio/Resynth.h"
+#include "audio/Wave.h"
+
+namespace melodrift {
+namespace {
+
+// A voiced frame at 150 Hz with a falling envelope and every noise band on.
+TVoxFrame VoicedFrame(float f0Hz) {
+    TVoxFrame frame{};
+    frame.F0 = f0Hz;
+    for (int h = 0; h < HarmonicCount; ++h) frame.Harmonic[static_cast<std::size_t>(h)] = 3000.0f / (h + 1);
+    for (int b = 0; b < NoiseBandCount; ++b) frame.Noise[static_cast<std::size_t>(b)] = 2.0f;
+    return frame;
+}
+
+// One second of audio rendered as 172 hops of 256 samples, pitch gliding
+// between 150 and 160 Hz. Reports the speed as a multiple of real time.
+void BM_SynthSegmentOneSecond(benchmark::State& state) {
+    LcgRandom random(0);
+    TVoxGousei synth(random);
+    const TVoxFrame low = VoicedFrame(150.0f);
+    const TVoxFrame high = VoicedFrame(160.0f);
+    TVoxSynthParams lowParams;
+    InitSynthParams(lowParams);
+    lowParams.NoiseFloor = 0.2f;
+    lowParams.NoiseFloorLevel = 3000.0f;
+    lowParams.F0 = 150.0f;
+    TVoxSynthParams highParams = lowParams;
+    highParams.F0 = 160.0f;
+    constexpr int kHops = 172;
+    TWave wave = MakeMono16Wave(kHops * HopSize);
+    for (auto _ : state) {
+        std::int32_t position = 0;
+        for (int hop = 0; hop < kHops; ++hop) {
+            const bool rising = hop % 2 == 0;
+            position = synth.SynthSegment(wave, position, HopSize, rising ? low : high, rising ? high : low,
+                                          rising ? lowParams : highParams, rising ? highParams : lowParams);
+        }
+        benchmark::DoNotOptimize(position);
+    }
+    const double seconds = static_cast<double>(kHops * HopSize) / AnalysisSampleRate;
+    state.counters["realtime_factor"] =
+        benchmark::Counter(seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SynthSegmentOneSecond)->Unit(benchmark::kMillisecond);
+
+void BM_BuildNoiseTables(benchmark::State& state) {
+    LcgRandom random(0);
+    TVoxGousei synth(random);
+    for (auto _ : state) {
+        synth.BuildNoiseTables(random);
+        benchmark::DoNotOptimize(synth.NoiseTable(0).data());
+    }
+}
+BENCHMARK(BM_BuildNoiseTables)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace melodrift
+
+BENCHMARK_MAIN();
