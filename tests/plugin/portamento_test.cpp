@@ -1,0 +1,227 @@
+#include "plugin/Portamento.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace melodrift {
+namespace {
+
+std::vector<double> Times(const TPortamento& p) {
+    std::vector<double> out;
+    for (const TPortaPoint& point : p.Points()) out.push_back(point.Time);
+    return out;
+}
+
+std::vector<double> Values(const TPortamento& p) {
+    std::vector<double> out;
+    for (const TPortaPoint& point : p.Points()) out.push_back(point.Value);
+    return out;
+}
+
+TPortamento WithLimits(double startLimitMs, double endMs) {
+    TPortamento p;
+    p.StartLimitMs = startLimitMs;
+    p.EndMs = endMs;
+    return p;
+}
+
+TEST(PortamentoFormat, ThreePointsGiveTheFourLines) {
+    TPortamento p;
+    p.AddPoint("L", false, -40, 0);
+    p.AddPoint("L", false, 0, -200);
+    p.AddPoint("S", false, 100, -200);
+    EXPECT_EQ(p.FormatPBS(), "-40;0.0");
+    EXPECT_EQ(p.FormatPBW(), "40,100");
+    EXPECT_EQ(p.FormatPBY(), "-20.0,-20.0");
+    EXPECT_EQ(p.FormatPBM(), "s,");  // the last point's S-curve is the empty entry
+}
+
+TEST(PortamentoFormat, WidthsCarryTheRoundingError) {
+    TPortamento p;
+    p.AddPoint("L", false, -40.3, 12);
+    p.AddPoint("L", false, 10.2, 0);
+    p.AddPoint("L", false, 30.7, 0);
+    // Running positions −40, 10, 31.
+    EXPECT_EQ(p.FormatPBS(), "-40;1.2");
+    EXPECT_EQ(p.FormatPBW(), "50,21");
+}
+
+TEST(PortamentoFormat, HalfUpRoundsNegativeTiesUpAndValuesToOneDecimal) {
+    TPortamento p;
+    p.AddPoint("R", false, -2.5, -15);   // halfup(−2.5) = −2; −1.5 → "-1.5"
+    p.AddPoint("J", false, 7.5, 1234.5);
+    EXPECT_EQ(p.FormatPBS(), "-2;-1.5");
+    EXPECT_EQ(p.FormatPBW(), "10");
+    EXPECT_EQ(p.FormatPBY(), "123.5");   // 123.45 → nearest of the binary value
+    EXPECT_EQ(p.FormatPBM(), "j");
+}
+
+TEST(PortamentoFormat, TooFewPointsGiveEmptyTexts) {
+    TPortamento p;
+    EXPECT_EQ(p.FormatPBS(), "");
+    EXPECT_EQ(p.FormatPBW(), "");
+    p.AddPoint("L", false, 5, 100);
+    EXPECT_EQ(p.FormatPBS(), "5;10.0");
+    EXPECT_EQ(p.FormatPBW(), "");
+    EXPECT_EQ(p.FormatPBY(), "");
+    EXPECT_EQ(p.FormatPBM(), "");
+}
+
+TEST(PortamentoFormat, ShapeEntries) {
+    TPortamento p;
+    p.AddPoint("L", false, 0, 0);
+    p.AddPoint("R", false, 10, 0);
+    p.AddPoint("S", false, 20, 0);
+    p.AddPoint("J", false, 30, 0);
+    p.AddPoint("L", false, 40, 0);
+    EXPECT_EQ(p.FormatPBM(), "r,,j,s");
+}
+
+TEST(PortamentoAddPoint, EqualTimesGoAfterWithoutReplaceAndBeforeWithIt) {
+    TPortamento p;
+    p.AddPoint("L", false, 0, 1);
+    p.AddPoint("L", false, 10, 2);
+    p.AddPoint("L", false, 20, 5);
+    EXPECT_EQ(p.AddPoint("L", false, 10, 3), 2);
+    EXPECT_EQ(p.AddPoint("L", true, 10, 4), 1);
+    EXPECT_EQ(Values(p), (std::vector<double>{1, 4, 2, 3, 5}));
+}
+
+TEST(PortamentoAddPoint, AnEmptyShapeTakesTheFollowingShapeOrS) {
+    TPortamento p;
+    p.AddPoint("J", false, 10, 0);
+    p.AddPoint("", false, 0, 0);
+    p.AddPoint("", false, 20, 0);
+    EXPECT_EQ(p.Point(0).Shape, "J");
+    EXPECT_EQ(p.Point(2).Shape, "S");
+}
+
+TEST(PortamentoAddPoint, DuplicatesAreStillInsertedAndReplaceSetsTheShape) {
+    TPortamento p;
+    p.AddPoint("L", false, 0, 0);
+    p.AddPoint("L", false, 5, 7);
+    EXPECT_EQ(p.AddPoint("L", false, 5, 7), 2);
+    EXPECT_EQ(p.Count(), 3);
+    // The existing equal point takes the shape; the new one is inserted before it.
+    EXPECT_EQ(p.AddPoint("R", true, 0, 0), 0);
+    EXPECT_EQ(p.Count(), 4);
+    EXPECT_EQ(p.Point(0).Shape, "R");
+    EXPECT_EQ(p.Point(1).Shape, "R");
+}
+
+TEST(PortamentoAddPoint, SharedEndTimesAreOverwritten) {
+    TPortamento p;
+    p.AddPoint("L", false, 0, 100);
+    p.AddPoint("L", false, 0, 50);
+    p.AddPoint("L", false, 30, 0);
+    p.AddPoint("L", false, 30, 10);
+    // At or before the first of two equal start times: point 0 is overwritten.
+    EXPECT_EQ(p.AddPoint("", true, -5, 200), 0);
+    EXPECT_EQ(p.Count(), 4);
+    EXPECT_EQ(p.Point(0).Time, -5);
+    EXPECT_EQ(p.Point(0).Value, 200);
+    EXPECT_EQ(p.Point(0).Shape, "");  // written as the default curve
+    // At or after the last of two equal end times: the last point.
+    EXPECT_EQ(p.AddPoint("J", false, 30, 0), 3);
+    EXPECT_EQ(p.Count(), 4);
+    EXPECT_EQ(p.Point(3).Value, 0);
+    EXPECT_EQ(p.Point(3).Shape, "J");
+    EXPECT_EQ(p.FormatPBM(), "s,s,j");
+    // Without a shape the end point has none: its entry is the default curve.
+    EXPECT_EQ(p.AddPoint("", false, 40, 0), 3);
+    EXPECT_EQ(p.FormatPBM(), "s,s,");
+}
+
+TEST(PortamentoDeletePoint, OutOfRangeIsIgnored) {
+    TPortamento p;
+    p.AddPoint("L", false, 0, 0);
+    p.AddPoint("L", false, 1, 1);
+    p.DeletePoint(-1);
+    p.DeletePoint(2);
+    EXPECT_EQ(p.Count(), 2);
+    p.DeletePoint(0);
+    EXPECT_EQ(Values(p), (std::vector<double>{1}));
+    p.Clear();
+    EXPECT_EQ(p.Count(), 0);
+}
+
+TEST(PortamentoSimplify, ClampsTimesAndRemovesDuplicatesAndTripleTimes) {
+    TPortamento p = WithLimits(-20, 100);
+    p.AddPoint("L", false, -50, 0);
+    p.AddPoint("L", false, 50, 300);
+    p.AddPoint("L", false, 50, 300);
+    p.AddPoint("L", false, 200, 0);
+    p.Simplify();
+    EXPECT_EQ(Times(p), (std::vector<double>{-20, 50, 100}));
+
+    TPortamento triple = WithLimits(-100, 100);
+    triple.AddPoint("L", false, 0, 0);
+    triple.AddPoint("L", false, 0, 50);
+    triple.AddPoint("L", false, 0, 100);
+    triple.Simplify();
+    EXPECT_EQ(Values(triple), (std::vector<double>{0, 100}));
+}
+
+TEST(PortamentoSimplify, AStraightLineCollapsesToItsEndPairs) {
+    TPortamento p = WithLimits(-1000, 1000);
+    for (int i = 0; i < 60; ++i) p.AddPoint("L", false, 15.0 * i, 15.0 * i);
+    p.Simplify();
+    EXPECT_EQ(Times(p), (std::vector<double>{0, 15, 870, 885}));
+}
+
+TEST(PortamentoSimplify, SmallStepsGoAndClosePointsAreSpreadApart) {
+    TPortamento p = WithLimits(-100, 300);
+    p.AddPoint("L", false, 0, 0);
+    p.AddPoint("L", false, 100, 0);
+    p.AddPoint("L", false, 105, 29);  // within 10 ms and 30 cents of both neighbours
+    p.AddPoint("L", false, 109, 0);
+    p.AddPoint("L", false, 300, 0);
+    p.Simplify();
+    // 100 and 109 are 9 ms apart: each moves out to the 10 ms spacing
+    // around their middle, 104.5 ± 5.
+    EXPECT_EQ(Times(p), (std::vector<double>{0, 99.5, 109.5, 300}));
+}
+
+TEST(PortamentoSimplify, ASharpPeakStays) {
+    TPortamento p = WithLimits(-100, 300);
+    p.AddPoint("L", false, 0, 0);
+    p.AddPoint("L", false, 50, 0);
+    p.AddPoint("L", false, 100, 300);
+    p.AddPoint("L", false, 150, 0);
+    p.AddPoint("L", false, 300, 0);
+    p.Simplify();
+    EXPECT_EQ(Values(p), (std::vector<double>{0, 0, 300, 0, 0}));
+}
+
+TEST(PortamentoSimplify, MoreThanFiftyPointsAreCutToFiftyKeepingTheEnds) {
+    TPortamento p = WithLimits(-10000, 10000);
+    for (int i = 0; i < 80; ++i) p.AddPoint("S", false, 15.0 * i, i % 2 == 1 ? 300.0 + i : 0.0);
+    p.Simplify();
+    ASSERT_EQ(p.Count(), 50);
+    // Every interior point i deviates by 300 + i from the line through its
+    // neighbours (a peak above zeros, or a zero below two peaks), so the 30
+    // smallest deviations are points 1..30.
+    std::vector<double> expected{0};
+    for (int i = 31; i < 80; ++i) expected.push_back(15.0 * i);
+    EXPECT_EQ(Times(p), expected);
+}
+
+TEST(PortamentoSimplify, StraightLineRunsGoFirstWhenCutting) {
+    TPortamento p = WithLimits(-10000, 10000);
+    for (int i = 0; i < 52; ++i) {
+        const bool line = i >= 10 && i <= 12;
+        p.AddPoint(line ? "L" : "S", false, 15.0 * i, i % 2 == 1 ? 300.0 : 0.0);
+    }
+    p.Simplify();
+    ASSERT_EQ(p.Count(), 50);
+    // Points 10 and 11 each start a line-to-line pair: their keys drop by 100.
+    std::vector<double> expected;
+    for (int i = 0; i < 52; ++i) {
+        if (i != 10 && i != 11) expected.push_back(15.0 * i);
+    }
+    EXPECT_EQ(Times(p), expected);
+}
+
+}  // namespace
+}  // namespace melodrift
