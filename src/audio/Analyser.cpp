@@ -216,14 +216,9 @@ void TVoxHormant::FindCandidates(double f1Hz, double f2Hz) {
     Confidence.assign(Index(FrameCount), 0.0f);
     Candidates.assign(Index(FrameCount), TF0Candidates{});
     // Spectra count as the first half of the progress.
-    ProgressCounter progress(Options.Progress, 2 * FrameCount);
-    ProgressCounter* counter = nullptr;
-    if (Options.Progress) {
-        counter = &progress;
-        progress.Add(FrameCount);
-    }
+    ProgressCounter progress(Options.Progress, 2 * FrameCount, FrameCount);
     RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, FrameCount,
-                     Options.WorkerCount, counter);
+                     Options.WorkerCount, &progress);
 }
 
 void TVoxHormant::TrackPitch() {

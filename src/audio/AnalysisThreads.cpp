@@ -136,8 +136,8 @@ void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
     }
 }
 
-ProgressCounter::ProgressCounter(std::function<void(int, int)> callback, int total)
-    : callback_(std::move(callback)), total_(total) {}
+ProgressCounter::ProgressCounter(std::function<void(int, int)> callback, int total, int alreadyDone)
+    : callback_(std::move(callback)), total_(total), done_(alreadyDone) {}
 
 void ProgressCounter::Add(int frames) {
     if (!callback_) return;

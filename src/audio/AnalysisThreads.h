@@ -78,7 +78,8 @@ void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
 // so it never runs twice at once and sees `done` increase.
 class ProgressCounter {
 public:
-    ProgressCounter(std::function<void(int done, int total)> callback, int total);
+    // `alreadyDone` frames count as done before the first Add.
+    ProgressCounter(std::function<void(int done, int total)> callback, int total, int alreadyDone = 0);
     void Add(int frames);
 
 private:

@@ -1,0 +1,484 @@
+#include "audio/Analyser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace melodrift {
+namespace {
+
+// A mono 44100 Hz 16-bit wave of `count` samples from f(sample index).
+template <typename F>
+TWave MakeWave(std::uint32_t count, F f) {
+    TWave wave = MakeMono16Wave(count);
+    for (std::uint32_t i = 0; i < count; ++i) wave.SetSample(i, 0, f(i));
+    return wave;
+}
+
+// Eight harmonics of `f0Hz` with amplitudes falling as 1/h.
+TWave HarmonicTone(std::uint32_t count, double f0Hz, double amplitude = 6000.0) {
+    return MakeWave(count, [=](std::uint32_t i) {
+        double v = 0.0;
+        for (int h = 1; h <= 8; ++h) v += amplitude / h * std::sin(2.0 * std::numbers::pi * h * f0Hz * i / 44100.0);
+        return static_cast<std::int32_t>(std::lround(v));
+    });
+}
+
+// Positions of the frames in time order, following the links from HeadFrame.
+std::vector<std::int32_t> PositionsInTimeOrder(const TVoxHormant& a) {
+    std::vector<std::int32_t> positions;
+    for (int i = a.HeadFrame; i >= 0; i = a.Frames[static_cast<std::size_t>(i)].NextFrame) {
+        positions.push_back(a.Frames[static_cast<std::size_t>(i)].SamplePos);
+        if (positions.size() > a.Frames.size()) break;  // a cycle would be a fault
+    }
+    return positions;
+}
+
+// An analyser with `count` frames and empty candidate lists, ready for
+// hand-written candidates.
+TVoxHormant FramesOnly(int count) {
+    TVoxHormant a;
+    for (int i = 0; i < count; ++i) a.AddFrame(i * 256);
+    a.Candidates.assign(static_cast<std::size_t>(count), TF0Candidates{});
+    a.Confidence.assign(static_cast<std::size_t>(count), 0.0f);
+    return a;
+}
+
+// ---------------------------------------------------------------- lag limits
+
+TEST(LagLimits, FiftyTo882HzGiveLags49To881) {
+    const LagRange r = LagLimits(50.0, 882.0);
+    EXPECT_EQ(r.MinLag, 49);
+    EXPECT_EQ(r.MaxLag, 881);
+    const LagRange swapped = LagLimits(882.0, 50.0);
+    EXPECT_EQ(swapped.MinLag, 49);
+    EXPECT_EQ(swapped.MaxLag, 881);
+}
+
+TEST(LagLimits, DegenerateFrequenciesStayInsideTheRows) {
+    const LagRange zero = LagLimits(0.0, 0.0);  // infinite lag
+    EXPECT_GE(zero.MinLag, 0);
+    EXPECT_LE(zero.MaxLag, 1023);
+    const LagRange huge = LagLimits(1.0, 1e9);
+    EXPECT_EQ(huge.MinLag, 0);
+    EXPECT_EQ(huge.MaxLag, 1023);
+}
+
+// ---------------------------------------------------------------- frame list
+
+TEST(FramePlacement, ThousandSamplesGiveFiveFramesEndingOnTheLastSample) {
+    TVoxHormant a;
+    a.ComputeSpectra(MakeMono16Wave(1000));
+    ASSERT_EQ(a.FrameCount, 5);
+    EXPECT_EQ(PositionsInTimeOrder(a), (std::vector<std::int32_t>{0, 256, 512, 768, 999}));
+    EXPECT_EQ(a.HeadFrame, 0);
+    EXPECT_EQ(a.TailFrame, 4);
+    EXPECT_EQ(a.Spectrum.size(), 5u);
+    EXPECT_EQ(a.Candidates.size(), 5u);
+    EXPECT_EQ(a.Confidence.size(), 5u);
+    // Appended frames are initialised.
+    EXPECT_EQ(a.Frames[4].EnvelopeScale, 1.0f);
+    EXPECT_EQ(a.Frames[4].NoiseFloor, 0.2f);
+    EXPECT_EQ(a.Frames[4].NoiseFloorLevel, 2000.0f);
+    EXPECT_EQ(a.Frames[4].TiltExponent, 1.0f);
+    EXPECT_EQ(a.Frames[0].PrevFrame, -1);
+    EXPECT_EQ(a.Frames[4].NextFrame, -1);
+}
+
+TEST(FramePlacement, TwoHundredFiftySevenSamplesReuseTheFrameAt256) {
+    TVoxHormant a;
+    a.ComputeSpectra(MakeMono16Wave(257));
+    ASSERT_EQ(a.FrameCount, 2);
+    EXPECT_EQ(PositionsInTimeOrder(a), (std::vector<std::int32_t>{0, 256}));
+}
+
+TEST(FramePlacement, MultipleOf256InsertsTheLastSampleBeforeThePastTheEndFrame) {
+    TVoxHormant a;
+    a.ComputeSpectra(MakeMono16Wave(512));
+    ASSERT_EQ(a.FrameCount, 4);
+    // Array order 0, 256, 512, 511; time order 0, 256, 511, 512.
+    EXPECT_EQ(a.Frames[3].SamplePos, 511);
+    EXPECT_EQ(a.Frames[2].SamplePos, 512);
+    EXPECT_EQ(PositionsInTimeOrder(a), (std::vector<std::int32_t>{0, 256, 511, 512}));
+    EXPECT_EQ(a.Frames[3].PrevFrame, 1);
+    EXPECT_EQ(a.Frames[3].NextFrame, 2);
+    EXPECT_EQ(a.Frames[2].PrevFrame, 3);
+    EXPECT_EQ(a.TailFrame, 2);
+    // Interpolated between two initialised frames, so it carries their values.
+    EXPECT_EQ(a.Frames[3].EnvelopeScale, 1.0f);
+    EXPECT_EQ(a.Frames[3].NoiseFloorLevel, 2000.0f);
+}
+
+TEST(FramePlacement, EmptyRecordingGivesTwoFramesAfterShiftingTheNewHead) {
+    TVoxHormant a;
+    a.ComputeSpectra(MakeMono16Wave(0));
+    ASSERT_EQ(a.FrameCount, 2);
+    EXPECT_EQ(a.HeadFrame, 1);
+    EXPECT_EQ(a.TailFrame, 0);
+    EXPECT_EQ(a.Frames[1].SamplePos, 0);
+    EXPECT_EQ(a.Frames[0].SamplePos, 1);
+    EXPECT_EQ(PositionsInTimeOrder(a), (std::vector<std::int32_t>{0, 1}));
+}
+
+TEST(FramePlacement, WavesOtherThan44100Hz16BitLeaveThePreviousAnalysis) {
+    TVoxHormant a;
+    a.Analyze(HarmonicTone(3000, 200.0));
+    const int before = a.FrameCount;
+    ASSERT_GT(before, 0);
+    TWave eightBit = MakeMono16Wave(5000);
+    eightBit.ConvertBits(8);
+    a.Analyze(eightBit);
+    EXPECT_EQ(a.FrameCount, before);
+    TWave slow = MakeMono16Wave(5000);
+    slow.ConvertSampleRate(22050);
+    a.Analyze(slow);
+    EXPECT_EQ(a.FrameCount, before);
+    EXPECT_EQ(a.Spectrum.size(), static_cast<std::size_t>(before));
+}
+
+TEST(FrameList, InterpolateBlendsFieldsAndKeepsHarmonicsWhenUnvoiced) {
+    TVoxHormant a;
+    for (int i = 0; i < 3; ++i) a.AddFrame(i * 256);
+    a.Frames[0].F0 = 100.0f;
+    a.Frames[1].F0 = 200.0f;
+    a.Frames[0].Harmonic[0] = 10.0f;
+    a.Frames[1].Harmonic[0] = 20.0f;
+    a.Frames[0].Noise[3] = 4.0f;
+    a.Frames[1].Noise[3] = 8.0f;
+    a.Frames[0].TargetF0 = 100.0f;
+    a.Frames[1].TargetF0 = 300.0f;
+    a.InterpolateFrame(2, 0, 1, 0.25f);
+    EXPECT_FLOAT_EQ(a.Frames[2].F0, 125.0f);
+    EXPECT_FLOAT_EQ(a.Frames[2].Harmonic[0], 12.5f);
+    EXPECT_FLOAT_EQ(a.Frames[2].Noise[3], 5.0f);
+    EXPECT_FLOAT_EQ(a.Frames[2].TargetF0, 150.0f);
+    EXPECT_EQ(a.Frames[2].SamplePos, 512);  // position and links untouched
+    EXPECT_EQ(a.Frames[2].PrevFrame, 1);
+
+    // Unvoiced result: harmonics keep what they held.
+    a.Frames[2].Harmonic[0] = 77.0f;
+    a.Frames[1].F0 = 0.0f;
+    a.Frames[0].F0 = 0.0f;
+    a.InterpolateFrame(2, 0, 1, 0.5f);
+    EXPECT_EQ(a.Frames[2].F0, 0.0f);
+    EXPECT_EQ(a.Frames[2].Harmonic[0], 77.0f);
+    EXPECT_FLOAT_EQ(a.Frames[2].Noise[3], 6.0f);
+}
+
+TEST(FrameList, InitFrameIgnoresIndicesOutsideTheList) {
+    TVoxHormant a;
+    a.AddFrame(0);
+    a.Frames[0].F0 = 5.0f;
+    a.InitFrame(1);
+    a.InitFrame(-1);
+    EXPECT_EQ(a.Frames[0].F0, 5.0f);
+    a.InitFrame(0);
+    EXPECT_EQ(a.Frames[0].F0, 0.0f);
+}
+
+// ---------------------------------------------------------------- candidates
+
+TEST(PitchCandidates, SilenceGivesNoCandidatesAndNoPitch) {
+    TVoxHormant a;
+    a.Analyze(MakeMono16Wave(44100 / 4));
+    ASSERT_GT(a.FrameCount, 0);
+    for (int i = 0; i < a.FrameCount; ++i) {
+        const auto s = static_cast<std::size_t>(i);
+        for (const auto& c : a.Candidates[s]) {
+            EXPECT_EQ(c.Freq, 0.0f);
+            EXPECT_EQ(c.Strength, 0.0f);
+        }
+        EXPECT_EQ(a.Frames[s].F0, 0.0f);
+        EXPECT_EQ(a.Confidence[s], 0.0f);
+    }
+}
+
+TEST(PitchCandidates, ListsAreStrongestFirstInsideTheLagRange) {
+    TVoxHormant a;
+    a.Options.KeepAutocorr = true;
+    a.ComputeSpectra(HarmonicTone(8000, 220.0));
+    a.FindCandidates(50.0, 882.0);
+    EXPECT_EQ(a.Lags().MinLag, 49);
+    EXPECT_EQ(a.Lags().MaxLag, 881);
+    for (int i = 0; i < a.FrameCount; ++i) {
+        const auto s = static_cast<std::size_t>(i);
+        const TF0Candidates& list = a.Candidates[s];
+        bool empty = false;
+        for (std::size_t j = 0; j < list.size(); ++j) {
+            if (list[j].Freq == 0.0f) {
+                empty = true;
+                continue;
+            }
+            EXPECT_FALSE(empty) << "filled slot after an empty one";
+            EXPECT_GT(list[j].Strength, 0.0f);
+            EXPECT_GT(list[j].Freq, 44100.0f / 880.0f);
+            EXPECT_LT(list[j].Freq, 44100.0f / 50.0f);
+            if (j > 0) {
+                EXPECT_LE(list[j].Strength, list[j - 1].Strength);
+            }
+        }
+        EXPECT_EQ(a.Frames[s].F0, list[0].Freq);
+        EXPECT_EQ(a.Confidence[s], list[0].Strength);
+        // Lags outside 49..881 are zero.
+        EXPECT_EQ(a.Autocorr[s][48], 0.0);
+        EXPECT_EQ(a.Autocorr[s][882], 0.0);
+    }
+}
+
+// The autocorrelation peak sits at the period of the tone: 44100 / 220 is
+// about 200.45 samples, and the centroid refinement gets within a few cents.
+class TonePitch : public ::testing::TestWithParam<double> {};
+
+TEST_P(TonePitch, HarmonicToneTracksWithinFiveCents) {
+    const double f0 = GetParam();
+    TVoxHormant a;
+    a.Analyze(HarmonicTone(44100, f0));
+    ASSERT_GT(a.FrameCount, 100);
+    int voiced = 0;
+    // Frames whose window lies wholly inside the tone.
+    for (int i = 5; i < a.FrameCount - 5; ++i) {
+        const float pitch = a.Frames[static_cast<std::size_t>(i)].F0;
+        ASSERT_GT(pitch, 0.0f) << "frame " << i;
+        EXPECT_NEAR(HzToCents(pitch), HzToCents(f0), 5.0) << "frame " << i;
+        EXPECT_GE(a.Confidence[static_cast<std::size_t>(i)], 4.0f);
+        ++voiced;
+    }
+    EXPECT_GT(voiced, 150);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pitches, TonePitch, ::testing::Values(110.0, 220.0, 330.0, 523.25));
+
+// ---------------------------------------------------------------- tracking
+
+TEST(PitchTracking, ChainsOfFiveFramesOrFewerNeverVoice) {
+    TVoxHormant a = FramesOnly(20);
+    for (int i = 2; i <= 6; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 6.0f};  // 5 frames
+    for (int i = 10; i <= 15; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {300.0f, 6.0f};  // 6 frames
+    a.TrackPitch();
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 0.0f) << i;
+    for (int i = 10; i <= 15; ++i) {
+        EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 300.0f) << i;
+        EXPECT_EQ(a.Confidence[static_cast<std::size_t>(i)], 6.0f);
+    }
+    for (int i = 16; i < 20; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 0.0f) << i;
+}
+
+TEST(PitchTracking, WeakChainsAndSlotsBelowTheStrengthLimitDoNotVoice) {
+    TVoxHormant a = FramesOnly(30);
+    // Mean strength 3.9 < 4.0 over ten frames.
+    for (int i = 0; i < 10; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 3.9f};
+    // Strength 3.2 < 3.3: no chain at all.
+    for (int i = 12; i < 22; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 3.2f};
+    a.TrackPitch();
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 0.0f) << i;
+}
+
+TEST(PitchTracking, FollowsAGlideAndPrefersTheChainThatRanksFirst) {
+    TVoxHormant a = FramesOnly(12);
+    for (int i = 0; i < 12; ++i) {
+        auto& list = a.Candidates[static_cast<std::size_t>(i)];
+        // A glide of 5 % per frame (inside the 1.1 ratio) in slot 0 and an
+        // octave-below chain in slot 1.
+        const float glide = static_cast<float>(200.0 * std::pow(1.05, i));
+        list[0] = {glide, 6.0f};
+        list[1] = {glide / 2.0f, 5.0f};
+    }
+    // In the middle frame the two swap slots: the glide's chain still ranks
+    // higher on average and keeps the frame.
+    std::swap(a.Candidates[6][0], a.Candidates[6][1]);
+    a.TrackPitch();
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_FLOAT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, static_cast<float>(200.0 * std::pow(1.05, i))) << i;
+    }
+}
+
+TEST(PitchTracking, AJumpBeyondTheRatioLimitBreaksTheChain) {
+    TVoxHormant a = FramesOnly(10);
+    // Frames 0..4 at 200 Hz, frames 5..9 at 240 Hz (ratio 1.2): two chains of
+    // five, neither long enough.
+    for (int i = 0; i < 10; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {i < 5 ? 200.0f : 240.0f, 6.0f};
+    a.TrackPitch();
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 0.0f) << i;
+}
+
+// ---------------------------------------------------------------- re-picking
+
+TEST(RepickF0, ChoosesTheStrongestInsideTheWindowOrUnvoices) {
+    TVoxHormant a = FramesOnly(1);
+    auto& list = a.Candidates[0];
+    list[0] = {400.0f, 7.0f};
+    list[1] = {210.0f, 3.0f};
+    list[2] = {190.0f, 3.0f};
+    list[3] = {205.0f, 2.5f};
+    a.RepickF0(0, 2.0f, 250.0, 150.0);  // either order
+    EXPECT_EQ(a.Frames[0].F0, 210.0f);  // equal strengths: the earlier slot
+    EXPECT_EQ(a.Confidence[0], 3.0f);
+    a.RepickF0(0, 2.0f, 200.0, 220.0);
+    EXPECT_EQ(a.Frames[0].F0, 210.0f);
+    a.RepickF0(0, 2.0f, 200.0, 209.0);
+    EXPECT_EQ(a.Frames[0].F0, 205.0f);
+    EXPECT_EQ(a.Confidence[0], 2.5f);
+    a.RepickF0(0, 2.6f, 200.0, 209.0);  // too weak
+    EXPECT_EQ(a.Frames[0].F0, 0.0f);
+    EXPECT_EQ(a.Confidence[0], 0.0f);
+    a.RepickF0(0, 2.0f, 500.0, 600.0);  // nothing there
+    EXPECT_EQ(a.Frames[0].F0, 0.0f);
+}
+
+// ---------------------------------------------------------------- bridging
+
+TEST(BridgeGaps, RepicksAlongTheLineBetweenTwoVoicedFrames) {
+    TVoxHormant a = FramesOnly(12);
+    a.Frames[0].F0 = 200.0f;
+    a.Frames[10].F0 = 300.0f;
+    for (int i = 0; i <= 10; ++i) {
+        // A strong octave error and a weak candidate on the line.
+        const float line = 200.0f + 10.0f * static_cast<float>(i);
+        a.Candidates[static_cast<std::size_t>(i)][0] = {line * 2.0f, 8.0f};
+        a.Candidates[static_cast<std::size_t>(i)][1] = {line * 1.1f, 2.5f};
+    }
+    // Frame 5 (line 250 Hz): two candidates inside 208..300 Hz, the stronger wins.
+    a.Candidates[5][1] = {260.0f, 2.5f};
+    a.Candidates[5][2] = {290.0f, 3.0f};
+    a.BridgeGaps();
+    for (int i = 0; i <= 10; ++i) {
+        const float line = 200.0f + 10.0f * static_cast<float>(i);
+        const float expected = i == 5 ? 290.0f : line * 1.1f;
+        EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, expected) << i;
+    }
+    EXPECT_EQ(a.Frames[11].F0, 0.0f);
+}
+
+TEST(BridgeGaps, FramesTwentyOneApartAreNotBridged) {
+    TVoxHormant a = FramesOnly(30);
+    a.Frames[0].F0 = 200.0f;
+    a.Frames[21].F0 = 200.0f;
+    for (int i = 0; i < 30; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 3.0f};
+    a.BridgeGaps();
+    for (int i = 1; i < 21; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 0.0f) << i;
+
+    // Twenty apart is bridged.
+    TVoxHormant b = FramesOnly(30);
+    b.Frames[0].F0 = 200.0f;
+    b.Frames[20].F0 = 200.0f;
+    for (int i = 0; i < 30; ++i) b.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 3.0f};
+    b.BridgeGaps();
+    for (int i = 0; i <= 20; ++i) EXPECT_EQ(b.Frames[static_cast<std::size_t>(i)].F0, 200.0f) << i;
+}
+
+TEST(BridgeGaps, APitchJumpAboveOneAndAHalfKeepsTheEarlierAnchor) {
+    TVoxHormant a = FramesOnly(12);
+    a.Frames[0].F0 = 200.0f;
+    a.Frames[4].F0 = 400.0f;  // ratio 2 to the anchor: skipped, anchor stays at 0
+    a.Frames[8].F0 = 200.0f;  // bridged with frame 0, across frame 4
+    for (int i = 0; i <= 8; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 3.0f};
+    a.Candidates[4][1] = {400.0f, 9.0f};
+    a.BridgeGaps();
+    for (int i = 0; i <= 8; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 200.0f) << i;
+}
+
+TEST(BridgeGaps, AdjacentVoicedFramesAreLeftAlone) {
+    TVoxHormant a = FramesOnly(3);
+    a.Frames[0].F0 = 200.0f;
+    a.Frames[1].F0 = 210.0f;
+    a.Frames[2].F0 = 220.0f;  // no candidates at all: a re-pick would unvoice
+    a.BridgeGaps();
+    EXPECT_EQ(a.Frames[0].F0, 200.0f);
+    EXPECT_EQ(a.Frames[1].F0, 210.0f);
+    EXPECT_EQ(a.Frames[2].F0, 220.0f);
+}
+
+// ---------------------------------------------------------------- threads
+
+// Tone with a glide and noise, so that every array has varied content.
+TWave VariedRecording(std::uint32_t count) {
+    std::mt19937 random(99);
+    std::normal_distribution<double> noise(0.0, 300.0);
+    double phase = 0.0;
+    return MakeWave(count, [&](std::uint32_t i) {
+        const double f0 = 150.0 + 100.0 * i / count;
+        phase += 2.0 * std::numbers::pi * f0 / 44100.0;
+        double v = noise(random);
+        for (int h = 1; h <= 6; ++h) v += 5000.0 / h * std::sin(h * phase);
+        return static_cast<std::int32_t>(std::lround(v));
+    });
+}
+
+template <typename T>
+bool SameBits(const std::vector<T>& x, const std::vector<T>& y) {
+    return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0);
+}
+
+void ExpectIdenticalAnalyses(const TVoxHormant& one, const TVoxHormant& two) {
+    ASSERT_EQ(one.FrameCount, two.FrameCount);
+    EXPECT_TRUE(SameBits(one.Spectrum, two.Spectrum));
+    EXPECT_TRUE(SameBits(one.Autocorr, two.Autocorr));
+    EXPECT_TRUE(SameBits(one.Candidates, two.Candidates));
+    EXPECT_TRUE(SameBits(one.Confidence, two.Confidence));
+    EXPECT_TRUE(SameBits(one.Frames, two.Frames));
+}
+
+TEST(AnalysisThreads, OneWorkerAndTheTwoWaySplitGiveIdenticalBits) {
+    const TWave wave = VariedRecording(30001);
+    TVoxHormant one;
+    one.Options.WorkerCount = 1;
+    one.Options.KeepAutocorr = true;
+    one.Analyze(wave);
+    TVoxHormant two;
+    two.Options.WorkerCount = 2;
+    two.Options.KeepAutocorr = true;
+    two.Analyze(wave);
+    ASSERT_GT(one.FrameCount, 100);
+    ExpectIdenticalAnalyses(one, two);
+    // The recording is voiced, so this compares real pitch data.
+    int voiced = 0;
+    for (const auto& f : two.Frames) voiced += f.F0 > 0.0f ? 1 : 0;
+    EXPECT_GT(voiced, 50);
+}
+
+TEST(AnalysisThreads, ASingleFrameIsComputedByTheSecondWorker) {
+    // One sample gives one frame (the final AddFrame(0) finds frame 0).
+    const TWave wave = MakeWave(1, [](std::uint32_t) { return 20000; });
+    TVoxHormant one;
+    one.Options.WorkerCount = 1;
+    one.Options.KeepAutocorr = true;
+    one.Analyze(wave);
+    TVoxHormant two;
+    two.Options.KeepAutocorr = true;
+    two.Analyze(wave);
+    ASSERT_EQ(two.FrameCount, 1);
+    // The lone sample sits at the window's centre (weight 1): bin 0 holds 20000 / 512.
+    EXPECT_NEAR(two.Spectrum[0][0], 20000.0 / 512.0, 1e-9);
+    ExpectIdenticalAnalyses(one, two);
+}
+
+TEST(AnalysisThreads, DroppingTheAutocorrRowsChangesNoResult) {
+    const TWave wave = VariedRecording(20000);
+    TVoxHormant kept;
+    kept.Options.KeepAutocorr = true;
+    kept.Analyze(wave);
+    TVoxHormant dropped;
+    dropped.Analyze(wave);
+    EXPECT_TRUE(dropped.Autocorr.empty());
+    EXPECT_TRUE(SameBits(kept.Candidates, dropped.Candidates));
+    EXPECT_TRUE(SameBits(kept.Frames, dropped.Frames));
+    EXPECT_TRUE(SameBits(kept.Spectrum, dropped.Spectrum));
+}
+
+TEST(AnalysisThreads, ProgressCountsEveryFrameOfBothStepsInOrder) {
+    std::vector<std::pair<int, int>> calls;
+    TVoxHormant a;
+    a.Options.Progress = [&calls](int done, int total) { calls.emplace_back(done, total); };
+    a.Analyze(VariedRecording(100000));
+    ASSERT_FALSE(calls.empty());
+    for (std::size_t i = 1; i < calls.size(); ++i) EXPECT_GT(calls[i].first, calls[i - 1].first);
+    EXPECT_EQ(calls.back().first, 2 * a.FrameCount);
+    EXPECT_EQ(calls.back().second, 2 * a.FrameCount);
+}
+
+}  // namespace
+}  // namespace melodrift

@@ -1,0 +1,178 @@
+#include "audio/Analyser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace melodrift {
+namespace {
+
+// An analyser with `count` frames whose spectra are all `fill`.
+TVoxHormant WithSpectra(int count, double fill) {
+    TVoxHormant a;
+    for (int i = 0; i < count; ++i) a.AddFrame(i * 256);
+    TSpeq2 row;
+    row.fill(fill);
+    a.Spectrum.assign(static_cast<std::size_t>(count), row);
+    return a;
+}
+
+TEST(NoiseBandEdges, FirstAndLastBandAndNoGaps) {
+    const auto& bands = NoiseBands();
+    EXPECT_EQ(bands[0].First, 2);
+    EXPECT_EQ(bands[0].Last, 2);
+    EXPECT_EQ(bands[15].First, 611);
+    EXPECT_EQ(bands[15].Last, 886);
+    for (std::size_t b = 1; b < bands.size(); ++b) EXPECT_EQ(bands[b].First, bands[b - 1].Last + 1) << b;
+}
+
+TEST(MeasureHarmonics, SumsThreeBinsPerHarmonicBelow18kHz) {
+    TVoxHormant a = WithSpectra(2, 1.0);
+    a.Frames[0].F0 = 800.0f;  // harmonic 23 is 18400 Hz, bin 855: beyond the limit
+    a.Frames[1].F0 = 0.0f;
+    a.Frames[1].HarmonicTotal = 42.0f;
+    a.Frames[1].Harmonic.fill(5.0f);
+    a.MeasureHarmonics();
+    for (int h = 1; h <= 30; ++h) {
+        const bool below = NearestBin(800.0 * h) < 836;
+        EXPECT_EQ(a.Frames[0].Harmonic[static_cast<std::size_t>(h - 1)], below ? 3.0f : 0.0f) << h;
+    }
+    EXPECT_TRUE(NearestBin(800.0 * 22) < 836 && NearestBin(800.0 * 23) >= 836);
+    EXPECT_EQ(a.Frames[0].HarmonicTotal, 22 * 3.0f);
+    // Unvoiced: harmonics cleared, total kept.
+    for (float h : a.Frames[1].Harmonic) EXPECT_EQ(h, 0.0f);
+    EXPECT_EQ(a.Frames[1].HarmonicTotal, 42.0f);
+}
+
+TEST(MeasureHarmonics, ReadsTheSpectrumAroundEachHarmonic) {
+    TVoxHormant a = WithSpectra(1, 0.0);
+    a.Frames[0].F0 = 150.0f;  // harmonic 1 at bin 7, harmonic 2 at bin 14
+    a.Spectrum[0][6] = 1.0;
+    a.Spectrum[0][7] = 2.0;
+    a.Spectrum[0][8] = 4.0;
+    a.Spectrum[0][14] = 8.0;
+    a.MeasureHarmonics();
+    EXPECT_EQ(a.Frames[0].Harmonic[0], 7.0f);
+    EXPECT_EQ(a.Frames[0].Harmonic[1], 8.0f);
+    EXPECT_EQ(a.Frames[0].Harmonic[2], 0.0f);
+    EXPECT_EQ(a.Frames[0].HarmonicTotal, 15.0f);
+}
+
+TEST(MeasureFixedComb, TriangularWeightAroundTeethEvery150Hz) {
+    TVoxHormant a = WithSpectra(2, 0.0);
+    a.Frames[1].F0 = 0.0f;  // unvoiced frames get the comb too
+    // Bin 14 is tooth 2 (300 Hz); teeth 1 (bin 7) and 3 (bin 21) see it 7
+    // bins away in windows whose upper edge is 14 bins from the tooth:
+    // weight 1 - 7/14 = 0.5. Tooth 4 (bin 28) sees it at its lower edge, 14
+    // bins away: weight 0.
+    a.Spectrum[0][14] = 10.0;
+    a.MeasureFixedComb();
+    EXPECT_EQ(a.Frames[0].F0, 150.0f);
+    EXPECT_EQ(a.Frames[1].F0, 150.0f);
+    EXPECT_EQ(a.Frames[0].Harmonic[0], 5.0f);
+    EXPECT_EQ(a.Frames[0].Harmonic[1], 10.0f);
+    EXPECT_EQ(a.Frames[0].Harmonic[2], 5.0f);
+    for (std::size_t h = 3; h < 30; ++h) EXPECT_EQ(a.Frames[0].Harmonic[h], 0.0f) << h;
+    EXPECT_EQ(a.Frames[0].HarmonicTotal, 20.0f);
+    EXPECT_EQ(a.Frames[1].HarmonicTotal, 0.0f);
+}
+
+TEST(MeasureNoiseBands, BandSumsScaledAndZeroAtBothEnds) {
+    TVoxHormant a = WithSpectra(4, 1.0);
+    a.Frames[1].F0 = 0.0f;
+    a.Frames[2].F0 = 150.0f;  // harmonics at bins 7, 14, 21, ... cleared ±2
+    for (auto& f : a.Frames) f.Noise.fill(9.0f);
+    a.MeasureNoiseBands();
+    const auto& bands = NoiseBands();
+    for (int b = 0; b < 16; ++b) {
+        const auto band = static_cast<std::size_t>(b);
+        const double divisor = (0.2 * b) * (0.2 * b) + 1.0;
+        const int bins = bands[band].Last - bands[band].First + 1;
+        EXPECT_FLOAT_EQ(a.Frames[1].Noise[band], static_cast<float>(0.003 * bins / divisor)) << b;
+        EXPECT_EQ(a.Frames[0].Noise[band], 0.0f);
+        EXPECT_EQ(a.Frames[3].Noise[band], 0.0f);
+    }
+    // Band 0 is bin 2 alone: untouched by the harmonic at bin 7 (clears 5..9).
+    EXPECT_FLOAT_EQ(a.Frames[2].Noise[0], 0.003f);
+    // Band 1 is bins 3..4; band 2 bins 5..6, cleared by the harmonic at bin 7.
+    EXPECT_EQ(bands[2].First, 5);
+    EXPECT_EQ(bands[2].Last, 6);
+    EXPECT_EQ(a.Frames[2].Noise[2], 0.0f);
+}
+
+TEST(MeasureNoiseFlux, ChangeAgainstTheNeighboursMeanAndZeroAtBothEnds) {
+    TVoxHormant a = WithSpectra(5, 3.0);
+    a.Spectrum[2][2] = 5.0;  // band 0 of frame 2 differs by 2 from its neighbours
+    a.MeasureNoiseFlux();
+    EXPECT_FLOAT_EQ(a.Frames[2].Noise[0], 0.002f * 2.0f);
+    // Frames 1 and 3 see half the difference in their neighbour's mean.
+    EXPECT_FLOAT_EQ(a.Frames[1].Noise[0], 0.002f * 1.0f);
+    EXPECT_FLOAT_EQ(a.Frames[3].Noise[0], 0.002f * 1.0f);
+    for (int b = 1; b < 16; ++b) EXPECT_EQ(a.Frames[2].Noise[static_cast<std::size_t>(b)], 0.0f);
+    for (float n : a.Frames[0].Noise) EXPECT_EQ(n, 0.0f);
+    for (float n : a.Frames[4].Noise) EXPECT_EQ(n, 0.0f);
+}
+
+TEST(SmoothNoiseBands, ThreeFrameCentredMeanKeepsTheEnds) {
+    TVoxHormant a = WithSpectra(6, 0.0);
+    for (int i = 0; i < 6; ++i) a.Frames[static_cast<std::size_t>(i)].Noise[4] = i == 3 ? 3.0f : 0.0f;
+    a.Frames[0].Noise[4] = 6.0f;
+    a.SmoothNoiseBands();
+    EXPECT_EQ(a.Frames[0].Noise[4], 6.0f);  // ends keep their values
+    EXPECT_EQ(a.Frames[1].Noise[4], 2.0f);  // (6 + 0 + 0) / 3 from unsmoothed values
+    EXPECT_EQ(a.Frames[2].Noise[4], 1.0f);
+    EXPECT_EQ(a.Frames[3].Noise[4], 1.0f);
+    EXPECT_EQ(a.Frames[4].Noise[4], 1.0f);
+    EXPECT_EQ(a.Frames[5].Noise[4], 0.0f);
+}
+
+TEST(Normalize, LoudestFrameTotalsThirtyThousand) {
+    TVoxHormant a = WithSpectra(3, 0.0);
+    a.Frames[0].Harmonic[0] = 100.0f;
+    a.Frames[0].Harmonic[1] = 50.0f;
+    a.Frames[0].HarmonicTotal = 150.0f;
+    a.Frames[1].Harmonic[0] = 30.0f;
+    a.Frames[1].HarmonicTotal = 30.0f;
+    a.Frames[1].Noise[5] = 3.0f;
+    a.Normalize();
+    EXPECT_FLOAT_EQ(a.Frames[0].HarmonicTotal, 30000.0f);
+    EXPECT_FLOAT_EQ(a.Frames[0].Harmonic[0], 20000.0f);
+    EXPECT_FLOAT_EQ(a.Frames[0].Harmonic[1], 10000.0f);
+    EXPECT_FLOAT_EQ(a.Frames[1].HarmonicTotal, 6000.0f);
+    EXPECT_FLOAT_EQ(a.Frames[1].Noise[5], 600.0f);
+    EXPECT_EQ(a.Frames[2].HarmonicTotal, 0.0f);
+}
+
+TEST(Normalize, AllZeroTotalsChangeNothing) {
+    TVoxHormant a = WithSpectra(2, 0.0);
+    a.Frames[0].Noise[0] = 7.0f;
+    a.Normalize();
+    EXPECT_EQ(a.Frames[0].Noise[0], 7.0f);
+    EXPECT_EQ(a.Frames[0].HarmonicTotal, 0.0f);
+}
+
+TEST(AnalyzeMeasures, ToneAnalysisIsNormalisedWithSilentEndFrames) {
+    TWave wave = MakeMono16Wave(22050);
+    for (std::uint32_t i = 0; i < 22050; ++i) {
+        double v = 0.0;
+        for (int h = 1; h <= 5; ++h) v += 4000.0 / h * std::sin(2.0 * std::numbers::pi * 200.0 * h * i / 44100.0);
+        wave.SetSample(i, 0, static_cast<std::int32_t>(std::lround(v)));
+    }
+    TVoxHormant a;
+    a.Analyze(wave);
+    ASSERT_GT(a.FrameCount, 10);
+    float loudest = 0.0f;
+    for (const auto& f : a.Frames) loudest = std::max(loudest, f.HarmonicTotal);
+    EXPECT_NEAR(loudest, 30000.0f, 0.05f);
+    for (float n : a.Frames.front().Noise) EXPECT_EQ(n, 0.0f);
+    for (float n : a.Frames.back().Noise) EXPECT_EQ(n, 0.0f);
+    // The fundamental dominates a voiced frame's harmonics, as in the tone.
+    const TVoxFrame& mid = a.Frames[static_cast<std::size_t>(a.FrameCount / 2)];
+    ASSERT_GT(mid.F0, 0.0f);
+    EXPECT_GT(mid.Harmonic[0], mid.Harmonic[1]);
+    EXPECT_GT(mid.Harmonic[1], mid.Harmonic[4]);
+}
+
+}  // namespace
+}  // namespace melodrift
