@@ -1,0 +1,189 @@
+#include "editor/EditState.h"
+
+#include "audio/Analyser.h"
+#include "audio/Wave.h"
+#include "editor/Session.h"
+#include "text/Files.h"
+#include "text/Ini.h"
+#include "text/NumberFormat.h"
+#include "text/Prompts.h"
+#include "text/Text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace melodrift {
+
+std::int32_t StoredPitchCents(float hz) {
+    if (!(hz > 0.0f) || !std::isfinite(hz)) return 0;
+    const double cents = HzToCents(hz);
+    if (!std::isfinite(cents)) return 0;
+    const double clamped = std::clamp(cents, -1.0e9, 1.0e9);
+    double whole = std::trunc(clamped);
+    // A pitch read from the file comes back a hair below its whole number
+    // (single precision); truncating it would lose a cent on every save.
+    if (clamped > 0.0 && std::ceil(clamped) - clamped < 0.001) whole = std::ceil(clamped);
+    return static_cast<std::int32_t>(whole);
+}
+
+float StoredPitchHz(std::int64_t cents) {
+    if (cents <= 0) return 0.0f;
+    const auto hz = static_cast<float>(CentsToHz(static_cast<double>(cents)));
+    return std::isfinite(hz) ? hz : 0.0f;
+}
+
+std::vector<std::string> PitchKeyValues(std::span<const TVoxFrame> frames) {
+    std::vector<std::string> keys;
+    std::string text;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (i % kPitchesPerKey != 0) text += ',';
+        text += FormatInteger(StoredPitchCents(frames[i].TargetF0));
+        if (i % kPitchesPerKey == kPitchesPerKey - 1 || i + 1 == frames.size()) {
+            keys.push_back(std::move(text));
+            text.clear();
+        }
+    }
+    return keys;
+}
+
+std::int64_t StoredWholeNumber(std::string_view text) {
+    try {
+        return ParseInt32(text);
+    } catch (const ConversionError&) {
+        return 0;
+    }
+}
+
+double StoredNumber(std::string_view text, double fallback) {
+    try {
+        const double value = ParseFloatOr(text, fallback);
+        return std::isfinite(value) ? value : fallback;
+    } catch (const ConversionError&) {
+        return fallback;
+    }
+}
+
+// ---- Saving ------------------------------------------------------------------------
+
+bool EditorSession::SaveEditState(Prompts& prompts) {
+    if (Wave->SampleCount() == 0 || FrameCount() == 0 || Segments.empty()) {
+        prompts.Beep();
+        prompts.Inform(kNothingToSaveMessage);
+        return false;
+    }
+    const auto chosen = prompts.PickFileToSave(kEditStateFilter, kEditStateExtension, EditSaveFileName);
+    if (!chosen) return false;
+    EditOpenFileName = *chosen;
+    EditSaveFileName = *chosen;
+    std::error_code ec;
+    if (std::filesystem::exists(*chosen, ec)) {
+        prompts.Beep();
+        if (!prompts.AskYesNo(kOverwriteQuestion)) return false;
+    }
+    SaveEditStateTo(*chosen);
+    return true;
+}
+
+void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
+    IniFile ini = IniFile::Load(path);
+    ini.Write(kEditStateSection, "Melodrift", "1");
+    ini.Write(kEditStateSection, "Version", kEditStateVersion);
+    const std::filesystem::path& wavePath = OpenWaveFileName.empty() ? WaveFileName : OpenWaveFileName;
+    ini.Write(kEditStateSection, "WaveFile", PathToCp932(wavePath));
+    ini.Write(kEditStateSection, "MojiCount", FormatInteger(static_cast<std::int64_t>(Segments.size())));
+    for (std::size_t n = 0; n < Segments.size(); ++n) {
+        const std::string section = FormatInteger(static_cast<std::int64_t>(n));
+        ini.Write(section, "Time", FormatGeneral(Segments[n].StartMs));
+        ini.Write(section, "Length", FormatGeneral(Segments[n].LengthMs));
+        ini.Write(section, "Lyric", Segments[n].Lyric);
+    }
+    const std::vector<std::string> pitchKeys = PitchKeyValues(Analyser->Frames);
+    for (std::size_t k = 0; k < pitchKeys.size(); ++k) {
+        ini.Write(kPitchSection, "Pitchs" + FormatInteger(static_cast<std::int64_t>(k)), pitchKeys[k]);
+    }
+    ini.Save(path);
+    Modified = false;
+}
+
+// ---- Loading -----------------------------------------------------------------------
+
+EditStateOutcome EditorSession::LoadEditState(Prompts& prompts, const LoadProgress& progress) {
+    if (FrameCount() > 0) {
+        prompts.Beep();
+        if (!prompts.AskYesNo(kDiscardEditStateQuestion)) return EditStateOutcome::Cancelled;
+    }
+    const auto chosen = prompts.PickFileToOpen(kEditStateFilter, EditOpenFileName);
+    if (!chosen) return EditStateOutcome::Cancelled;
+    return LoadEditStateFrom(*chosen, prompts, progress);
+}
+
+EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& path, Prompts& prompts,
+                                                  const LoadProgress& progress) {
+    auto refuse = [&](std::string_view message, EditStateOutcome outcome) {
+        prompts.Beep();
+        prompts.Inform(message);
+        return outcome;
+    };
+    const IniFile ini = IniFile::Load(path);
+    if (ini.Read(kEditStateSection, "Melodrift", "0") != "1") {
+        return refuse(kNotEditStateMessage, EditStateOutcome::NotEditState);
+    }
+    if (ini.Read(kEditStateSection, "Version", "0") != kEditStateVersion) {
+        return refuse(kWrongVersionMessage, EditStateOutcome::WrongVersion);
+    }
+    const std::filesystem::path wavePath = NativePath(ini.Read(kEditStateSection, "WaveFile", "0"));
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(wavePath, ec)) {
+        return refuse(kNoWaveFileMessage, EditStateOutcome::NoWaveFile);
+    }
+    const std::int64_t storedCount = StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
+    if (storedCount <= 0) return refuse(kNoSegmentsMessage, EditStateOutcome::NoSegments);
+
+    // The segments are replaced only once the recording has loaded: a
+    // rejected recording leaves the session as it was.
+    if (LoadRecording(wavePath, prompts, progress) != LoadOutcome::Loaded) return EditStateOutcome::RecordingRejected;
+
+    std::vector<std::string> items;
+    for (int i = 0; i < FrameCount(); ++i) {
+        if (i % kPitchesPerKey == 0) {
+            items.clear();
+            SplitText(ini.Read(kPitchSection, "Pitchs" + FormatInteger(i / kPitchesPerKey), ""), ",", items);
+        }
+        const std::size_t slot = static_cast<std::size_t>(i % kPitchesPerKey);
+        if (slot >= items.size()) continue;  // not stored: the new analysis' pitch stays
+        TVoxFrame& frame = Analyser->Frames[i];
+        frame.TargetF0 = items[slot] == "0" ? 0.0f : StoredPitchHz(StoredWholeNumber(items[slot]));
+    }
+    BuildPitchCents();
+
+    // A file written here never holds more segments than cuts MinCutGap
+    // apart fit into the recording; a larger count is damage, and is cut
+    // there instead of filling memory with default segments.
+    const double duration = DurationMs();
+    const auto maxCount = static_cast<std::int64_t>(duration / std::max(MinCutGap, 1.0)) + 1;
+    const std::int64_t count = std::min(storedCount, maxCount);
+    std::vector<TMoji> segments;
+    segments.reserve(static_cast<std::size_t>(count));
+    for (std::int64_t n = 0; n < count; ++n) {
+        const std::string section = FormatInteger(n);
+        TMoji seg;
+        // Starts outside the recording are kept inside it.
+        seg.StartMs = std::clamp(StoredNumber(ini.Read(section, "Time", "0"), 0.0), 0.0, duration);
+        seg.LengthMs = StoredNumber(ini.Read(section, "Length", "100"), 100.0);
+        seg.Lyric = ini.Read(section, "Lyric", "R");
+        segments.push_back(std::move(seg));
+    }
+    // Segments must be in time order for every later step; a damaged file's
+    // order is restored (lyrics move with their starts).
+    std::stable_sort(segments.begin(), segments.end(),
+                     [](const TMoji& a, const TMoji& b) { return a.StartMs < b.StartMs; });
+    Segments = std::move(segments);
+    RecalcLengths();
+    HoverSegment = -1;
+    Modified = false;
+    return EditStateOutcome::Loaded;
+}
+
+}  // namespace melodrift

@@ -1,0 +1,59 @@
+// The edit-state file (".mlq"): an INI text in CP932 that names the recording
+// and holds the segments and the traced pitch of every analysis frame.
+//
+//   [Melodrift]  Melodrift=1, Version=2.00, WaveFile=<path>, MojiCount=<n>
+//   [0] .. [n-1] Time=<ms>, Length=<ms>, Lyric=<text>
+//   [Pitchs]     Pitchs0=<100 values>, Pitchs1=..., the last holding the rest
+//
+// A pitch value is the frame's TargetF0 in whole cents (220 Hz = 5700),
+// truncated toward zero; 0 for a frame without pitch. Saving updates an
+// existing file in place: keys and sections it does not write stay.
+// EditorSession::SaveEditState / LoadEditState run the whole workflow with
+// its questions; the helpers here are its pure pieces.
+#pragma once
+
+#include "audio/Frames.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace melodrift {
+
+inline constexpr std::string_view kEditStateFilter = "メロドリフト編集ファイル(*.mlq)|*.mlq";
+inline constexpr std::string_view kEditStateExtension = "mlq";
+inline constexpr std::string_view kEditStateSection = "Melodrift";
+inline constexpr std::string_view kEditStateVersion = "2.00";
+inline constexpr std::string_view kPitchSection = "Pitchs";
+inline constexpr int kPitchesPerKey = 100;
+
+inline constexpr std::string_view kNothingToSaveMessage = "保存するデータがありません";
+inline constexpr std::string_view kOverwriteQuestion = "上書きしますか?";
+inline constexpr std::string_view kDiscardEditStateQuestion = "現在の編集状態を破棄してもよろしいですか?";
+inline constexpr std::string_view kNotEditStateMessage = "メロドリフトの編集ファイルではありません";
+inline constexpr std::string_view kWrongVersionMessage = "対応していないバージョンのファイルです";
+inline constexpr std::string_view kNoWaveFileMessage = "Waveファイルが存在しません";
+inline constexpr std::string_view kNoSegmentsMessage = "歌詞データがありません";
+
+// The stored value of a frame's pitch: the whole part (toward zero) of
+// 1200 log2(hz / 220) + 5700, or 0 for hz ≤ 0 (or not finite). A value that
+// lies within a thousandth of a cent below a whole number is that number, so
+// that a pitch read back from the file is written again unchanged.
+std::int32_t StoredPitchCents(float hz);
+// The pitch of a stored value: 220 · 2^((v − 5700) / 1200) Hz, 0 for v ≤ 0
+// (and for a value too large for a single-precision pitch).
+float StoredPitchHz(std::int64_t cents);
+
+// The "Pitchs" keys of the frames' TargetF0: key n holds frames 100n ..
+// 100n + 99 separated by ",", the last key the rest.
+std::vector<std::string> PitchKeyValues(std::span<const TVoxFrame> frames);
+
+// Whole number of a stored text, 0 when it is not one.
+std::int64_t StoredWholeNumber(std::string_view text);
+// Number of a stored text (ParseFloatOr), `fallback` when it is not one or
+// not finite.
+double StoredNumber(std::string_view text, double fallback);
+
+}  // namespace melodrift

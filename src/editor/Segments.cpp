@@ -1,0 +1,466 @@
+#include "editor/Segments.h"
+
+#include "audio/Analyser.h"
+#include "audio/Resynth.h"
+#include "audio/Wave.h"
+#include "editor/Timeline.h"
+#include "text/CodePage.h"
+#include "text/Prompts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace melodrift {
+
+bool IsRestLyric(std::string_view lyric) {
+    return lyric == "R" || lyric == "r";
+}
+
+// ---- Segment list ----------------------------------------------------------------
+
+int EditorSession::SegmentAt(double timeMs) const {
+    if (timeMs < 0.0 || timeMs >= DurationMs() || Segments.empty()) return -1;
+    for (int i = 0; i < static_cast<int>(Segments.size()); ++i) {
+        const TMoji& seg = Segments[i];
+        if (seg.StartMs <= timeMs && timeMs < seg.StartMs + seg.LengthMs) return i;
+    }
+    return -1;
+}
+
+void EditorSession::RecalcLengths() {
+    const double duration = DurationMs();
+    for (std::size_t i = 0; i < Segments.size(); ++i) {
+        const double next = i + 1 < Segments.size() ? Segments[i + 1].StartMs : duration;
+        Segments[i].LengthMs = next - Segments[i].StartMs;
+    }
+}
+
+void EditorSession::AddCut(std::string_view lyricCp932, double timeMs) {
+    const double duration = DurationMs();
+    if (FrameCount() == 0 || timeMs < 0.0 || timeMs >= duration || duration < MinCutGap) return;
+    int index = 0;
+    if (Segments.empty()) {
+        timeMs = 0.0;
+    } else {
+        index = SegmentAt(timeMs) + 1;
+        // A time that lies in no segment (possible only when the list does
+        // not cover the recording) cannot be placed.
+        if (index == 0) return;
+    }
+    if (index > 0 && timeMs - Segments[index - 1].StartMs < MinCutGap) return;
+    if (index < static_cast<int>(Segments.size()) && Segments[index].StartMs - timeMs < MinCutGap) return;
+    Segments.insert(Segments.begin() + index, TMoji{timeMs, 0.0, std::string(lyricCp932)});
+    RecalcLengths();
+}
+
+void EditorSession::RemoveCut(double timeMs) {
+    const int i = SegmentAt(timeMs);
+    if (i <= 0) return;  // the first segment keeps its start
+    Segments.erase(Segments.begin() + i);
+    RecalcLengths();
+    HoverSegment = std::max(0, HoverSegment - 1);
+}
+
+void EditorSession::MoveCut(int cutIndex, double timeMs) {
+    if (cutIndex < 1 || cutIndex >= static_cast<int>(Segments.size())) return;
+    Modified = true;
+    const TMoji& before = Segments[cutIndex - 1];
+    const TMoji& moving = Segments[cutIndex];
+    timeMs = std::max(timeMs, before.StartMs + MinCutGap);
+    timeMs = std::min(timeMs, moving.StartMs + moving.LengthMs - MinCutGap);
+    Segments[cutIndex].StartMs = timeMs;
+    RecalcLengths();
+}
+
+void EditorSession::CommitLyric(int segment, std::string_view lyricUtf8) {
+    if (segment < 0 || segment >= static_cast<int>(Segments.size())) return;
+    Segments[segment].Lyric = Utf8ToCp932(lyricUtf8);
+}
+
+void EditorSession::CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8) {
+    if (firstSegment < 0 || firstSegment > lastSegment || lastSegment >= static_cast<int>(Segments.size())) return;
+    const std::vector<std::string> lyrics = SplitLyricRun(textUtf8, lastSegment - firstSegment + 1);
+    for (int i = firstSegment; i <= lastSegment; ++i) Segments[i].Lyric = Utf8ToCp932(lyrics[i - firstSegment]);
+}
+
+// ---- Lyric runs ------------------------------------------------------------------
+
+std::vector<std::string> SplitLyricRun(std::string_view textUtf8, int count) {
+    static const std::u16string kSmallKana = u"ぁぃぅぇぉゃゅょァィゥェォャュョ";
+    const std::u16string text = Utf8ToUtf16(textUtf8);
+    std::vector<std::string> lyrics;
+    std::size_t p = 0;
+    for (int n = 0; n < count; ++n) {
+        if (p >= text.size()) {
+            lyrics.emplace_back("R");
+            continue;
+        }
+        std::size_t end = p + 1;
+        // A character outside the 16-bit range is one unit, not two halves.
+        if (end < text.size() && text[p] >= 0xD800 && text[p] <= 0xDBFF && text[end] >= 0xDC00 && text[end] <= 0xDFFF) {
+            ++end;
+        }
+        while (end < text.size() && kSmallKana.find(text[end]) != std::u16string::npos) ++end;
+        const std::u16string unit = text.substr(p, end - p);
+        p = end;
+        lyrics.push_back(unit == u"っ" || unit == u"ッ" ? std::string("R") : Utf16ToUtf8(unit));
+    }
+    return lyrics;
+}
+
+// ---- Pitch correction --------------------------------------------------------------
+
+void EditorSession::ApplyPitchLine(PixelPoint from, PixelPoint to) {
+    if (from.X > to.X) std::swap(from, to);
+    const int frames = FrameCount();
+    const int f1 = XToFrame(from.X, Scale, FirstFrame, frames);
+    const int f2 = XToFrame(to.X, Scale, FirstFrame, frames);
+    if (f1 == f2) return;
+    // 2 rows per semitone: row 0 of the lane is 188 · 50 cents.
+    const double c1 = 50.0 * (188 - (from.Y - PitchTop));
+    const double c2 = 50.0 * (188 - (to.Y - PitchTop));
+    TVoxHormant& an = *Analyser;
+    for (int i = f1; i <= f2; ++i) {
+        const double c = c1 + (c2 - c1) * (i - f1) / (f2 - f1);
+        const double hz = CentsToHz(c);
+        an.RepickF0(i, MinStrength, hz / 1.2, hz * 1.2);
+        if (an.Confidence[i] < MinStrength) an.Frames[i].F0 = 0.0f;
+        an.Frames[i].TargetF0 = an.Frames[i].F0;
+    }
+    // The harmonic measures of the preview run on the fixed 150 Hz comb.
+    for (TVoxFrame& frame : an.Frames) frame.F0 = 150.0f;
+    BuildPitchCents();
+}
+
+// ---- Automatic segmentation -----------------------------------------------------------
+
+bool EditorSession::AutoSegment(Prompts& prompts) {
+    const int frames = FrameCount();
+    if (frames <= 9) return false;
+    if (Segments.size() > 1) {
+        prompts.Beep();
+        if (!prompts.AskYesNo(kAutoSegmentQuestion)) return false;
+    }
+    HoverSegment = -1;
+    Segments.clear();
+    AddCut("R", 0.0);
+
+    // A: rise of the loudest spectrum row; B: rise of the pitch confidence
+    // (with a tiny ramp so that equal values prefer later frames).
+    std::vector<double> a(frames, 0.0);
+    std::vector<double> b(frames, 0.0);
+    for (int i = 0; i < frames && i < static_cast<int>(SpectrumImage.size()); ++i) {
+        const float top = *std::max_element(SpectrumImage[i].begin(), SpectrumImage[i].end());
+        a[i] = std::max(0.0, static_cast<double>(top));
+    }
+    for (int i = frames - 1; i >= 1; --i) a[i] -= a[i - 1];
+    a[0] = 0.0;
+    for (int i = 1; i < frames; ++i) {
+        b[i] = static_cast<double>(Analyser->Confidence[i]) - Analyser->Confidence[i - 1] + i * 0.0000001;
+    }
+    for (int i = 20; i <= frames - 21; ++i) {
+        int bestJ = -1;
+        double best = 0.0;
+        for (int j = i - 20; j <= i + 20; ++j) {
+            if (a[j] + b[j] > best) {
+                best = a[j] + b[j];
+                bestJ = j;
+            }
+        }
+        if (bestJ == i && a[i] + b[i] > 1.0) AddCut("R", i * static_cast<double>(kHopSamples) / kSamplesPerMs);
+    }
+    return true;
+}
+
+// ---- Previews ------------------------------------------------------------------------
+
+std::string EditorSession::PlayRange(double fromMs, double toMs) const {
+    const std::int64_t count = SampleCount();
+    const std::int64_t s0 = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
+    const std::int64_t s1 = std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
+    if (s1 < s0) return {};
+    TWave play = MakeMono16Wave(static_cast<std::uint32_t>(s1 - s0 + 1));
+    for (std::int64_t s = s0; s <= s1; ++s) {
+        play.SetSample(static_cast<std::uint32_t>(s - s0), 0, Wave->GetSample(static_cast<std::uint32_t>(s), 0));
+    }
+    return play.SaveToBytes();
+}
+
+}  // namespace melodrift
+
+// ---- Hit areas and the mouse ----------------------------------------------------------
+
+namespace melodrift {
+
+namespace {
+
+SurfaceHit HitTestArea(const EditorSession& s, int x, int y, bool withCuts) {
+    if (s.PitchDrawEnabled && s.PitchTop < y && y < s.PitchTop + 128) return {HitArea::PitchLane, -1};
+    if (withCuts) {
+        for (int k = 1; k < static_cast<int>(s.Segments.size()); ++k) {
+            if (std::llabs(MsToX(s.Segments[k].StartMs, s.Scale, s.FirstFrame) - x) < 3) return {HitArea::Cut, k};
+        }
+    }
+    if (y < s.VolumeTop + 50) return {HitArea::VolumeLane, -1};
+    if (y > s.LyricTop) return {HitArea::LyricLane, -1};
+    return {HitArea::CutArea, -1};
+}
+
+bool ValidSegment(const EditorSession& s, int index) {
+    return index >= 0 && index < static_cast<int>(s.Segments.size());
+}
+
+void OrderSelection(EditorSession& s) {
+    if (s.SelFirst > s.SelLast) std::swap(s.SelFirst, s.SelLast);
+}
+
+void OpenEditor(const EditorSession& s, SurfaceActions& act, LyricEditor editor, int first, int last) {
+    act.openEditor = editor;
+    act.editFirst = first;
+    act.editLast = last;
+    std::string text;
+    for (int i = first; i <= last; ++i) text += s.Segments[i].Lyric;
+    act.editTextUtf8 = Cp932ToUtf8(text);
+    const TMoji& lastSeg = s.Segments[last];
+    const std::int64_t left = MsToX(s.Segments[first].StartMs, s.Scale, s.FirstFrame);
+    const std::int64_t right = MsToX(lastSeg.StartMs + lastSeg.LengthMs, s.Scale, s.FirstFrame);
+    act.editLeft = static_cast<int>(left);
+    act.editWidth = static_cast<int>(std::max<std::int64_t>(24, right - left));
+}
+
+}  // namespace
+
+SurfaceHit HitTest(const EditorSession& session, int x, int y) {
+    return HitTestArea(session, x, y, true);
+}
+
+SurfaceActions F0ImageMouseMove(EditorSession& s, int x, int y, PointerShape currentPointer) {
+    SurfaceActions act;
+    if (s.FrameCount() == 0) return act;
+    s.CursorX = x;
+    const double t = XToMs(x, s.Scale, s.FirstFrame);
+    auto show = [&](std::string_view text, PointerShape shape) {
+        act.statusText = text;
+        act.setPointer = true;
+        act.pointer = shape;
+    };
+    switch (s.MouseMode) {
+    case TMouseMode::mmIdle: {
+        s.HoverCut = -1;
+        const int segment = s.SegmentAt(t);
+        if (segment != s.HoverSegment) {
+            s.HoverSegment = segment;
+            act.redrawLyricLane = true;
+        }
+        const SurfaceHit hit = HitTest(s, x, y);
+        if (hit.area == HitArea::PitchLane) {
+            show(kHelpPitchLane, PointerShape::Hand);
+        } else if (hit.area == HitArea::Cut) {
+            s.HoverCut = hit.cut;
+            show(kHelpCut, PointerShape::HorizontalResize);
+        } else if (hit.area == HitArea::VolumeLane) {
+            show(kHelpVolumeLane, PointerShape::CrossHair);
+            s.SelFirst = s.SelLast = segment;
+            act.drawVolumeLane = act.drawCutLines = true;
+        } else {
+            s.SelFirst = s.SelLast = -1;
+            if (currentPointer == PointerShape::CrossHair) act.drawVolumeLane = act.drawCutLines = true;
+            if (y >= s.LyricTop && segment >= 0) {
+                show(kHelpLyricLane, PointerShape::IBeam);
+            } else {
+                show(kHelpCutArea, PointerShape::Arrow);
+            }
+        }
+        break;
+    }
+    case TMouseMode::mmDragCut:
+        s.MoveCut(s.HoverCut, t);
+        act.redrawLyricLane = true;
+        break;
+    case TMouseMode::mmPreview:
+        act.setPointer = true;
+        act.pointer = PointerShape::HorizontalResize;
+        s.SelLast = s.SegmentAt(t);
+        act.drawVolumeLane = true;
+        break;
+    case TMouseMode::mmDrawPitch:
+        s.LineEnd = {x, y};
+        act.xorLine = true;
+        break;
+    case TMouseMode::mmSelectLyrics:
+        s.SelLast = s.SegmentAt(t);
+        act.redrawLyricLane = true;
+        break;
+    case TMouseMode::mmEditLyric:
+    case TMouseMode::mmEditLyrics:
+        break;
+    }
+    return act;
+}
+
+SurfaceActions CsrImageMouseDown(EditorSession& s, MouseButton button, bool doubleClick, int x, int y,
+                                 PointerShape currentPointer) {
+    SurfaceActions act;
+    if (s.FrameCount() == 0) return act;
+    const double t = XToMs(x, s.Scale, s.FirstFrame);
+    if (s.MouseMode == TMouseMode::mmEditLyric || s.MouseMode == TMouseMode::mmEditLyrics) {
+        // Hiding the edit commits it (LyricEditExit), which returns to mmIdle.
+        act.closeEditor = true;
+        return act;
+    }
+    if (s.MouseMode != TMouseMode::mmIdle) return act;
+    if (s.HoverCut != -1) {
+        s.MouseMode = TMouseMode::mmDragCut;
+        return F0ImageMouseMove(s, x, y, currentPointer);  // the cut jumps to the pointer
+    }
+    switch (HitTestArea(s, x, y, false).area) {
+    case HitArea::LyricLane:
+        if (button == MouseButton::Left) {
+            if (ValidSegment(s, s.HoverSegment)) {
+                s.MouseMode = TMouseMode::mmEditLyric;
+                s.Modified = true;
+                OpenEditor(s, act, LyricEditor::LyricEdit, s.HoverSegment, s.HoverSegment);
+            }
+        } else if (button == MouseButton::Right) {
+            s.MouseMode = TMouseMode::mmSelectLyrics;
+            s.SelFirst = s.SelLast = s.SegmentAt(t);
+            act.redrawLyricLane = true;
+        }
+        break;
+    case HitArea::VolumeLane:
+        s.SelFirst = s.SelLast = s.SegmentAt(t);
+        s.MouseMode = TMouseMode::mmPreview;
+        act.drawVolumeLane = act.drawCutLines = true;
+        break;
+    case HitArea::PitchLane:
+        act.setPointer = true;
+        act.pointer = PointerShape::Hand;
+        s.LineStart = s.LineEnd = {x, y};
+        s.MouseMode = TMouseMode::mmDrawPitch;
+        break;
+    case HitArea::Cut:
+    case HitArea::CutArea:
+        if (button == MouseButton::Left) {
+            s.AddCut("R", t);
+            act.redrawLyricLane = act.drawCutLines = true;
+            s.Modified = true;
+        } else if (button == MouseButton::Right && doubleClick) {
+            s.RemoveCut(t);
+            act.redrawLyricLane = act.redrawAll = true;
+            s.Modified = true;
+        }
+        break;
+    }
+    return act;
+}
+
+SurfaceActions CsrImageMouseUp(EditorSession& s, MouseButton button, int x, int y) {
+    SurfaceActions act;
+    if (s.FrameCount() == 0) return act;
+    switch (s.MouseMode) {
+    case TMouseMode::mmDragCut:
+        s.MouseMode = TMouseMode::mmIdle;
+        act.redrawAll = true;
+        break;
+    case TMouseMode::mmPreview:
+        OrderSelection(s);
+        if (ValidSegment(s, s.SelFirst) && ValidSegment(s, s.SelLast)) {
+            const double from = s.Segments[s.SelFirst].StartMs;
+            const double to = s.Segments[s.SelLast].StartMs + s.Segments[s.SelLast].LengthMs;
+            act.playImage = button == MouseButton::Right ? s.PlayResynthesised(from, to) : s.PlayRange(from, to);
+        }
+        s.SelFirst = s.SelLast = -1;
+        s.MouseMode = TMouseMode::mmIdle;
+        act.drawVolumeLane = act.drawCutLines = true;
+        break;
+    case TMouseMode::mmDrawPitch:
+        act.eraseXorLine = true;
+        s.LineEnd = {x, y};
+        s.MouseMode = TMouseMode::mmIdle;
+        s.ApplyPitchLine(s.LineStart, s.LineEnd);
+        s.Modified = true;
+        act.rebuildPitchLane = act.redrawAll = true;
+        break;
+    case TMouseMode::mmSelectLyrics:
+        s.MouseMode = TMouseMode::mmEditLyrics;
+        OrderSelection(s);
+        s.Modified = true;
+        if (ValidSegment(s, s.SelFirst) && ValidSegment(s, s.SelLast)) {
+            OpenEditor(s, act, LyricEditor::LyricsEdit, s.SelFirst, s.SelLast);
+        } else {
+            s.MouseMode = TMouseMode::mmIdle;
+        }
+        act.redrawLyricLane = true;
+        break;
+    default:
+        break;
+    }
+    return act;
+}
+
+void LyricEditExit(EditorSession& s, LyricEditor editor, std::string_view textUtf8) {
+    // Leaving an edit that is not open (focus moving through a hidden edit)
+    // commits nothing.
+    if (s.MouseMode != TMouseMode::mmEditLyric && s.MouseMode != TMouseMode::mmEditLyrics) return;
+    if (editor == LyricEditor::LyricEdit) {
+        s.CommitLyric(s.HoverSegment, textUtf8);
+    } else if (editor == LyricEditor::LyricsEdit) {
+        s.CommitLyricRun(s.SelFirst, s.SelLast, textUtf8);
+    }
+    s.MouseMode = TMouseMode::mmIdle;
+}
+
+}  // namespace melodrift
+
+namespace melodrift {
+
+std::string EditorSession::PlayResynthesised(double fromMs, double toMs) {
+    const int frames = FrameCount();
+    if (frames == 0 || !Resynth) return {};
+    const std::int64_t count = SampleCount();
+    const std::int64_t s0 = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
+    const std::int64_t s1 = std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
+    if (s1 < s0) return {};
+    const int f0 = static_cast<int>(std::clamp<std::int64_t>(s0 / kHopSamples, 0, frames - 1));
+    const int f1 = static_cast<int>(std::clamp<std::int64_t>(s1 / kHopSamples + 1, 0, frames - 1));
+    if (f1 <= f0) return {};
+    TVoxHormant& an = *Analyser;
+    const std::int32_t base = an.Frames[f0].SamplePos;
+    const std::int32_t length = an.Frames[f1].SamplePos - base;
+    if (length <= 0) return {};
+    TWave play = MakeMono16Wave(static_cast<std::uint32_t>(length));
+
+    TVoxSynthParams startParams;
+    TVoxSynthParams endParams;
+    InitSynthParams(startParams);
+    InitSynthParams(endParams);
+    for (TVoxSynthParams* p : {&startParams, &endParams}) {
+        p->NoiseFloor = 0.2f;
+        p->NoiseFloorLevel = 3000.0f;
+    }
+    an.Normalize();
+
+    // Unvoiced frames sing at the pitch filled in across them.
+    auto pitchOf = [&](int i) {
+        const float target = an.Frames[i].TargetF0;
+        if (target != 0.0f) return target;
+        return i < static_cast<int>(PitchCents.size()) ? static_cast<float>(CentsToHz(PitchCents[i])) : 0.0f;
+    };
+    std::int32_t w = 0;
+    for (int i = f0; i < f1; ++i) {
+        startParams.F0 = pitchOf(i);
+        endParams.F0 = pitchOf(i + 1);
+        w = Resynth->SynthSegment(play, w, an.Frames[i + 1].SamplePos - an.Frames[i].SamplePos, an.Frames[i],
+                                  an.Frames[i + 1], startParams, endParams);
+    }
+    // Whole frames were rendered; only the selection is heard.
+    const std::int64_t before = s0 - base;
+    for (std::int64_t s = 0; s < before && s < play.SampleCount(); ++s) play.SetSample(static_cast<std::uint32_t>(s), 0, 0);
+    for (std::int64_t s = s1 - base + 1; s < w && s < play.SampleCount(); ++s) {
+        if (s >= 0) play.SetSample(static_cast<std::uint32_t>(s), 0, 0);
+    }
+    return play.SaveToBytes();
+}
+
+}  // namespace melodrift

@@ -1,0 +1,299 @@
+#include "editor/Timeline.h"
+
+#include "text/CodePage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace melodrift {
+
+RgbaImage::RgbaImage(int w, int h, std::uint32_t fill)
+    : width(std::max(0, w)), height(std::max(0, h)),
+      pixels(static_cast<std::size_t>(std::max(0, w)) * static_cast<std::size_t>(std::max(0, h)), fill) {}
+
+void RgbaImage::Set(int x, int y, std::uint32_t colour) {
+    if (Contains(x, y)) pixels[static_cast<std::size_t>(y) * width + x] = colour;
+}
+
+void RgbaImage::FillRect(int left, int top, int right, int bottom, std::uint32_t colour) {
+    left = std::max(left, 0);
+    top = std::max(top, 0);
+    right = std::min(right, width);
+    bottom = std::min(bottom, height);
+    for (int y = top; y < bottom; ++y) {
+        std::fill_n(pixels.begin() + static_cast<std::ptrdiff_t>(y) * width + left, std::max(0, right - left), colour);
+    }
+}
+
+void RgbaImage::LineTo(int x0, int y0, int x1, int y1, std::uint32_t colour) {
+    // Bresenham over the major axis; the last point is left out.
+    const int dx = std::abs(x1 - x0);
+    const int dy = -std::abs(y1 - y0);
+    const int sx = x0 < x1 ? 1 : -1;
+    const int sy = y0 < y1 ? 1 : -1;
+    int err = dx + dy;
+    int x = x0;
+    int y = y0;
+    while (x != x1 || y != y1) {
+        Set(x, y, colour);
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+}
+
+// ---- Coordinate maps ---------------------------------------------------------
+
+double XToMs(int x, int scale, int position) {
+    const std::int64_t samples = (static_cast<std::int64_t>(x) * kHopSamples) / scale +
+                                 static_cast<std::int64_t>(position) * kHopSamples;
+    return static_cast<double>(samples) / kSamplesPerMs;
+}
+
+std::int64_t MsToX(double timeMs, int scale, int position) {
+    const auto sample = static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs));
+    return (sample * scale + kHopSamples / 2) / kHopSamples - static_cast<std::int64_t>(scale) * position;
+}
+
+int XToFrame(int x, int scale, int position, int frameCount) {
+    const int frame = (x + scale / 2) / scale + position;
+    return std::max(0, std::min(frame, frameCount - 1));
+}
+
+int FrameToX(int frame, int scale, int position) {
+    return (frame - position) * scale;
+}
+
+std::int64_t SampleToFrame(std::int64_t sample) {
+    return (sample + kHopSamples / 2) / kHopSamples;
+}
+
+std::int64_t FrameToSample(std::int64_t frame) {
+    return frame * kHopSamples;
+}
+
+std::int64_t MsToNearestFrame(double timeMs) {
+    return SampleToFrame(static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs)));
+}
+
+int VisibleFramesFor(int width, int scale) {
+    return width / scale + 1;
+}
+
+VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, int scale) {
+    VisibleRange r;
+    r.a = firstFrame;
+    r.c = std::min(firstFrame + visibleFrames - 1, frameCount - 1);
+    r.e = -(scale / 2);
+    r.right = r.e + (r.c - r.a + 1) * scale;
+    return r;
+}
+
+// ---- Lane images -------------------------------------------------------------
+
+RgbaImage BuildVolumeBitmap(std::span<const std::int32_t> frameVolume) {
+    constexpr int kHeight = 48;
+    RgbaImage image(static_cast<int>(frameVolume.size()), kHeight, kBlack);
+    for (int i = 0; i < image.width; ++i) {
+        // 32000 fills the lane; louder frames are cut at the top row.
+        const std::int64_t top = kHeight - 1 - (std::int64_t{kHeight} * frameVolume[i]) / 32000;
+        for (std::int64_t y = std::max<std::int64_t>(top, 0); y < kHeight; ++y) image.Set(i, static_cast<int>(y), kYellow);
+    }
+    return image;
+}
+
+std::uint32_t SpectrumColour(float valueDb, float densityDb) {
+    static constexpr int kPalette[6][3] = {
+        {0, 0, 0}, {0, 0, 128}, {0, 0, 255}, {128, 0, 255}, {255, 0, 255}, {255, 255, 255},
+    };
+    // The range comes from a scroll bar of 1..100 dB; never divide by less.
+    const double density = std::max(1.0, static_cast<double>(densityDb));
+    const double u = (static_cast<double>(valueDb) + density) / density * 5.0;
+    int k = 0;
+    double f = 0.0;
+    if (!(u >= 0.0)) {  // below the range (or not a number): black
+        k = 0;
+        f = 0.0;
+    } else if (std::floor(u) >= 5.0) {
+        k = 4;
+        f = 0.999;
+    } else {
+        k = static_cast<int>(std::floor(u));
+        f = u - k;
+    }
+    int rgb[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        rgb[ch] = static_cast<int>(std::trunc(f * (kPalette[k + 1][ch] - kPalette[k][ch]) + kPalette[k][ch]));
+    }
+    return Rgb(rgb[0], rgb[1], rgb[2]);
+}
+
+RgbaImage BuildSpectrumBitmap(std::span<const SpectrumColumn> spectrumImage, float densityDb) {
+    RgbaImage image(static_cast<int>(spectrumImage.size()), kSpectrumRows, kBlack);
+    for (int i = 0; i < image.width; ++i) {
+        for (int r = 0; r < kSpectrumRows; ++r) image.Set(i, r, SpectrumColour(spectrumImage[i][r], densityDb));
+    }
+    return image;
+}
+
+int CentsToPitchRow(double cents) {
+    // Far outside the lane either way is drawn as just outside it.
+    const double row = std::clamp(std::trunc(cents / 50.0 - 60.0), -1000.0, 1000.0);
+    return 127 - static_cast<int>(row);
+}
+
+RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
+    const int frames = static_cast<int>(in.pitchCents.size());
+    if (frames == 0) return {};
+    const int first = std::min(in.firstFrame, frames - 1);
+    const int last = std::min(in.firstFrame + in.visibleFrames - 1, frames - 1);
+    const int width = std::max(0, FrameToX(last, in.scale, in.firstFrame));
+    RgbaImage image(width, 128, kBlack);
+
+    // Grid: half a semitone below the notes 36, 48, 60, 72 and 84.
+    for (int n = 1; n <= 10; ++n) {
+        const int row = 164 - 24 * n;
+        if (row >= 0 && row < image.height) image.FillRect(0, row, width, row + 1, kTeal);
+    }
+
+    // Candidates, brightest for the strongest.
+    if (width > 0) {
+        for (int j = std::max(first + 1, 0); j <= last; ++j) {
+            if (j >= static_cast<int>(in.candidates.size())) break;
+            const int x = std::clamp(FrameToX(j, in.scale, in.firstFrame), 0, width - 1);
+            for (int k = 0; k < CandidateCount; ++k) {
+                const TF0Candidate& cand = in.candidates[j][k];
+                if (!(cand.Freq > 0.0f) || !(static_cast<double>(cand.Strength) > in.minStrength)) continue;
+                const int band = std::clamp(static_cast<int>(std::trunc(HzToCents(cand.Freq) / 50.0 - 60.0)), 0, 127);
+                const int level = (15 - (3 * k) / 2) * 16;
+                image.Set(x, 127 - band, Rgb(level, level, level));
+            }
+        }
+    }
+
+    // The pitch track: green where both ends are voiced, red across gaps.
+    auto voiced = [&](int j) {
+        return j >= 0 && j < static_cast<int>(in.frames.size()) && in.frames[j].TargetF0 != 0.0f;
+    };
+    for (int j = first + 1; j <= last; ++j) {
+        const int x0 = FrameToX(j - 1, in.scale, in.firstFrame);
+        const int x1 = FrameToX(j, in.scale, in.firstFrame);
+        const int y0 = CentsToPitchRow(in.pitchCents[j - 1]);
+        const int y1 = CentsToPitchRow(in.pitchCents[j]);
+        image.LineTo(x0, y0, x1, y1, voiced(j) && voiced(j - 1) ? kGreen : kRed);
+    }
+    return image;
+}
+
+std::vector<LyricBox> BuildLyricBoxes(const EditorSession& s) {
+    std::vector<LyricBox> boxes;
+    if (s.FrameCount() == 0) return boxes;
+    const int lo = std::min(s.SelFirst, s.SelLast);
+    const int hi = std::max(s.SelFirst, s.SelLast);
+    for (int n = 0; n < static_cast<int>(s.Segments.size()); ++n) {
+        const TMoji& seg = s.Segments[n];
+        const double endMs = seg.StartMs + seg.LengthMs;
+        if (MsToNearestFrame(endMs) < s.FirstFrame) continue;
+        if (MsToNearestFrame(seg.StartMs) > static_cast<std::int64_t>(s.FirstFrame) + s.VisibleFrames) continue;
+        LyricBox box;
+        box.segment = n;
+        box.left = MsToX(seg.StartMs, s.Scale, s.FirstFrame);
+        box.right = MsToX(endMs, s.Scale, s.FirstFrame);
+        box.highlighted = (s.MouseMode == TMouseMode::mmSelectLyrics && n >= lo && n <= hi) || n == s.HoverSegment;
+        const bool rest = IsRestLyric(seg.Lyric);
+        box.fill = rest ? (box.highlighted ? kGrey : kWhite) : (box.highlighted ? kMagenta : kCyan);
+        box.lyricUtf8 = Cp932ToUtf8(seg.Lyric);
+        boxes.push_back(std::move(box));
+    }
+    return boxes;
+}
+
+int LyricBitmapWidth(const EditorSession& s) {
+    if (s.Segments.empty()) return 0;
+    const TMoji& lastSeg = s.Segments.back();
+    const std::int64_t w = MsToX(lastSeg.StartMs + lastSeg.LengthMs, s.Scale, s.FirstFrame);
+    return static_cast<int>(std::clamp<std::int64_t>(w, 0, 1 << 24));
+}
+
+namespace {
+
+// A GDI-style rectangle: border in `pen` on the outermost pixels of
+// [left, right) × [top, bottom), inside filled with `fill`.
+void DrawBox(RgbaImage& image, std::int64_t left, int top, std::int64_t right, int bottom, std::uint32_t pen,
+             std::uint32_t fill) {
+    if (right <= left || bottom <= top) return;
+    const int l = static_cast<int>(std::clamp<std::int64_t>(left, -1, image.width + 1));
+    const int r = static_cast<int>(std::clamp<std::int64_t>(right, -1, image.width + 1));
+    image.FillRect(l, top, r, bottom, pen);
+    image.FillRect(l + 1, top + 1, r - 1, bottom - 1, fill);
+}
+
+// Columns a..c of `source` stretched onto [e, right) × [top, top + height).
+void StretchColumns(RgbaImage& surface, const RgbaImage& source, const VisibleRange& r, int scale, int top) {
+    for (int x = std::max(r.e, 0); x < std::min(r.right, surface.width); ++x) {
+        const int column = r.a + (x - r.e) / scale;
+        if (column < 0 || column >= source.width) continue;
+        for (int y = 0; y < source.height; ++y) surface.Set(x, top + y, source.At(column, y));
+    }
+}
+
+void Blit(RgbaImage& surface, const RgbaImage& source, int left, int top) {
+    for (int y = 0; y < source.height; ++y) {
+        for (int x = 0; x < source.width; ++x) surface.Set(left + x, top + y, source.At(x, y));
+    }
+}
+
+}  // namespace
+
+RgbaImage BuildLyricBitmap(const EditorSession& s) {
+    RgbaImage image(s.FrameCount() > 0 ? LyricBitmapWidth(s) : 0, 16, kWhite);
+    for (const LyricBox& box : BuildLyricBoxes(s)) DrawBox(image, box.left, 0, box.right, 16, kBlack, box.fill);
+    return image;
+}
+
+void MixSelection(RgbaImage& surface, int x1, int y1, int x2, int y2) {
+    for (int y = std::max(y1, 0); y < std::min(y2, surface.height); ++y) {
+        for (int x = std::max(x1, 0); x < std::min(x2, surface.width); ++x) {
+            const bool border = x == x1 || x == x2 - 1 || y == y1 || y == y2 - 1;
+            const std::uint32_t mix = border ? Rgb(127, 127, 127) : Rgb(255, 127, 127);
+            surface.pixels[static_cast<std::size_t>(y) * surface.width + x] |= mix;
+        }
+    }
+}
+
+RgbaImage ComposeSurface(const EditorSession& s, const LaneImages& lanes, int width, int height) {
+    RgbaImage surface(width, height, kGrey);
+    const VisibleRange r = ComputeVisibleRange(s.FirstFrame, s.VisibleFrames, s.FrameCount(), s.Scale);
+    DrawBox(surface, r.right, 0, width, height, kBlack, kSilver);
+    if (r.right <= 0 || s.FrameCount() == 0) return surface;
+
+    if (lanes.volume != nullptr) StretchColumns(surface, *lanes.volume, r, s.Scale, s.VolumeTop);
+    if (s.SelFirst >= 0 && s.SelLast >= 0 && s.SelFirst < static_cast<int>(s.Segments.size()) &&
+        s.SelLast < static_cast<int>(s.Segments.size())) {
+        const TMoji& lo = s.Segments[std::min(s.SelFirst, s.SelLast)];
+        const TMoji& hi = s.Segments[std::max(s.SelFirst, s.SelLast)];
+        const auto x1 = MsToX(lo.StartMs, s.Scale, s.FirstFrame);
+        const auto x2 = MsToX(hi.StartMs + hi.LengthMs, s.Scale, s.FirstFrame) + 1;
+        MixSelection(surface, static_cast<int>(std::clamp<std::int64_t>(x1, -1, width + 1)), s.VolumeTop,
+                     static_cast<int>(std::clamp<std::int64_t>(x2, -1, width + 1)), s.VolumeTop + 48);
+    }
+    if (lanes.spectrum != nullptr) StretchColumns(surface, *lanes.spectrum, r, s.Scale, s.SpectrumTop);
+    if (lanes.pitch != nullptr) Blit(surface, *lanes.pitch, 0, s.PitchTop);
+    if (lanes.lyric != nullptr) Blit(surface, *lanes.lyric, 0, s.LyricTop);
+
+    for (std::size_t k = 1; k < s.Segments.size(); ++k) {
+        const auto x = MsToX(s.Segments[k].StartMs, s.Scale, s.FirstFrame);
+        if (x < 0 || x >= width) continue;
+        surface.FillRect(static_cast<int>(x), 0, static_cast<int>(x) + 1, s.LyricTop, kGrey);
+    }
+    return surface;
+}
+
+}  // namespace melodrift
