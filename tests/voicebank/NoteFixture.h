@@ -1,0 +1,56 @@
+// A loaded note list for the voicebank passes: a plug-in file with tempo 120
+// in a temporary folder, notes appended in order.
+#pragma once
+
+#include "plugin/PluginFile.h"
+#include "text/Prompts.h"
+
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace melodrift::testing {
+
+struct NoteSpec {
+    std::string LyricUtf8;
+    double LengthMs = 250.0;   // at tempo 120: 480 ticks
+    int NoteNum = 60;
+    int Intensity = 100;
+};
+
+class NoteList {
+public:
+    NoteList() : notes_(nullptr) {
+        WriteBytes(folder_.path() / "plugin.tmp", "[#SETTING]\r\nTempo=120\r\n");
+        SilentPrompts prompts;
+        EXPECT_EQ(notes_.LoadFromPluginFile(folder_.path() / "plugin.tmp", prompts), 2);
+    }
+
+    // Appends one note per spec (lyrics given in UTF-8, stored as CP932) and relinks.
+    void Add(const std::vector<NoteSpec>& specs) {
+        for (const NoteSpec& spec : specs) {
+            const int slot = notes_.InsertNote(1e9);
+            TUtauNote* note = notes_.GetNote(slot);
+            note->Lyric = Sjis(spec.LyricUtf8);
+            note->Length = spec.LengthMs * 120.0 / 125.0;   // ms → ticks at 120 bpm
+            note->NoteNum = spec.NoteNum;
+            note->Intensity = spec.Intensity;
+        }
+        notes_.Relink();
+    }
+
+    TUtauNotes& notes() { return notes_; }
+    TUtauNote& operator[](int slot) { return *notes_.GetNote(slot); }
+    std::string LyricUtf8(int slot) { return Cp932ToUtf8((*this)[slot].Lyric); }
+    const TempFolder& folder() const { return folder_; }
+
+private:
+    TempFolder folder_;
+    TUtauNotes notes_;
+};
+
+}  // namespace melodrift::testing
