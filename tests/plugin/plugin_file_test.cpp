@@ -1,0 +1,309 @@
+#include "plugin/PluginFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "text/Files.h"
+#include "text/Text.h"
+
+namespace melodrift {
+namespace {
+
+using testing::FakeVoicebank;
+using testing::RecordingPrompts;
+using testing::TempFolder;
+
+const std::string kA = "\x82\xA0";    // あ
+const std::string kKa = "\x82\xA9";   // か
+const std::string kOnGen = "\x89\xB9\x8C\xB9";  // 音源
+
+// A plug-in file as UTAU writes it: version first, CR LF, Shift-JIS bytes.
+const std::string kUtauFile =
+    "[#VERSION]\r\nUST Version1.2\r\n"
+    "[#SETTING]\r\nTempo=140.00\r\nTracks=1\r\nProjectName=" + kOnGen + "\r\n"
+    "VoiceDir=C:\\voice\\" + kOnGen + "=2\r\nCacheDir=C:\\cache\r\nMode2=True\r\n"
+    "[#PREV]\r\nLength=480\r\nLyric=" + kKa + "\r\nNoteNum=60\r\nPreUtterance=\r\n"
+    "[#0000]\r\nLength=240\r\nLyric=" + kA + "\r\nNoteNum=62\r\nPBS=-40;0\r\n"
+    "[#0001]\r\nLength=480\r\nLyric=R\r\nNoteNum=60\r\n"
+    "[#NEXT]\r\nLength=480\r\nLyric=" + kA + "\r\nNoteNum=60\r\n";
+
+// As OpenUtau writes it: LF, no version section.
+const std::string kOpenUtauFile =
+    "[#SETTING]\nTempo=95.5\nTracks=1\nVoiceDir=/home/u/voice\nCacheDir=/tmp/c\n"
+    "[#PREV]\nLength=480\nLyric=a\nNoteNum=60\n"
+    "[#0000]\nLength=480\nLyric=a\nNoteNum=60\n";
+
+std::string NoteText(const std::string& length, const std::string& lyric) {
+    return "[#INSERT]\r\nLength=" + length + "\r\nNoteNum=0\r\nLyric=" + lyric +
+           "\r\nPreUtterance=0\r\nVoiceOverlap=0\r\nIntensity=100\r\nModuration=0\r\nStartPoint=0\r\n";
+}
+
+class PluginFileTest : public ::testing::Test {
+protected:
+    std::filesystem::path Write(const std::string& bytes) { return folder.Write("plugin.tmp", bytes); }
+    int Load(const std::string& bytes) { return notes.LoadFromPluginFile(Write(bytes), prompts); }
+
+    TempFolder folder;
+    RecordingPrompts prompts;
+    FakeVoicebank voicebank;
+    TUtauNotes notes{&voicebank};
+};
+
+TEST_F(PluginFileTest, CreationEmptiesTheVoicebank) {
+    EXPECT_EQ(voicebank.clears, 1);
+    EXPECT_EQ(notes.Tempo, 120.0);
+    EXPECT_EQ(notes.LoadedTempo, 0.0);
+    EXPECT_EQ(notes.SlotCount(), 0);
+}
+
+TEST_F(PluginFileTest, AMissingFileWarnsAndLeavesNoSlots) {
+    EXPECT_EQ(notes.LoadFromPluginFile(folder.path() / "absent.tmp", prompts), 0);
+    EXPECT_EQ(notes.LoadFromPluginFile({}, prompts), 0);
+    EXPECT_EQ(notes.LoadFromPluginFile(folder.path(), prompts), 0);  // a folder is no file
+    EXPECT_EQ(prompts.warnings, (std::vector<std::string>(3, "データがありません。")));
+    EXPECT_EQ(notes.SlotCount(), 0);
+    EXPECT_THROW(notes.InsertNote(0), std::runtime_error);
+    EXPECT_THROW(notes.SaveToPluginFile(), std::runtime_error);
+    EXPECT_EQ(notes.GetNote(1), nullptr);
+}
+
+TEST_F(PluginFileTest, UtauFileLoadsItsSettingsAfterTheVersionSection) {
+    EXPECT_EQ(Load(kUtauFile), 2);
+    EXPECT_TRUE(prompts.warnings.empty());
+    EXPECT_EQ(notes.Tempo, 140.0);
+    EXPECT_EQ(notes.LoadedTempo, 140.0);
+    // Multi-byte folder names and further "=" signs survive whole.
+    EXPECT_EQ(notes.VoiceDir, "C:\\voice\\" + kOnGen + "=2");
+    EXPECT_EQ(voicebank.loads, std::vector<std::string>{notes.VoiceDir});
+    // The host's own notes are not read.
+    EXPECT_EQ(notes.Count(), 0);
+    EXPECT_EQ(notes.SlotCount(), 2);
+    EXPECT_EQ(notes.GetNote(0), nullptr);
+    EXPECT_EQ(notes.GetNote(1), nullptr);
+}
+
+TEST_F(PluginFileTest, OpenUtauFileLoads) {
+    EXPECT_EQ(Load(kOpenUtauFile), 2);
+    EXPECT_EQ(notes.Tempo, 95.5);
+    EXPECT_EQ(notes.VoiceDir, "/home/u/voice");
+    EXPECT_EQ(notes.MsToTicks(1000), 1000 * 95.5 / 125);
+}
+
+TEST_F(PluginFileTest, ByteOrderMarkIsSkipped) {
+    EXPECT_EQ(Load("\xEF\xBB\xBF" + kOpenUtauFile), 2);
+    EXPECT_EQ(notes.Tempo, 95.5);
+}
+
+TEST_F(PluginFileTest, SaveWithThreeInsertedNotesGivesExactBytes) {
+    ASSERT_EQ(Load(kUtauFile), 2);
+    EXPECT_EQ(notes.InsertNote(0), 1);
+    EXPECT_EQ(notes.InsertNote(notes.MsToTicks(500)), 2);
+    EXPECT_EQ(notes.InsertNote(notes.MsToTicks(1250)), 3);
+    notes.GetNote(2)->Lyric = kKa;
+    notes.GetNote(2)->Length = 1000.5;
+    notes.GetNote(3)->Lyric = "R";
+    notes.Relink();
+    EXPECT_EQ(notes.GetNote(3)->StartTick, 1480.5);
+    notes.SaveToPluginFile();
+    // Tempo 140 was read and kept: no settings section.
+    EXPECT_EQ(ReadFileBytes(notes.Path()), NoteText("480", kA) + NoteText("1000.5", kKa) + NoteText("480", "R"));
+
+    // What was written loads again.
+    TUtauNotes again;
+    EXPECT_EQ(again.LoadFromPluginFile(notes.Path(), prompts), 2);
+}
+
+TEST_F(PluginFileTest, WholeFileWithModeOneAndModeTwoNotes) {
+    ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\n"), 2);
+    notes.InsertNote(0);
+    notes.InsertNote(1000);
+    TUtauNote& mode1 = *notes.GetNote(1);
+    TUtauNote& mode2 = *notes.GetNote(2);
+    mode1.NoteNum = 60;
+    mode1.Length = 20;
+    mode1.PitchMode = 1;
+    mode2.NoteNum = 62;
+    mode2.Length = 1000.5;
+    mode2.Lyric = kKa;
+    mode2.Intensity = 80;
+    mode2.WriteFlagsP0 = true;
+    notes.Relink();
+    mode2.SetEffStartPoint(12.34567);
+    mode2.Envelope[4].Volume = 50;
+    mode2.Portamento.AddPoint("L", false, -40, 0);
+    mode2.Portamento.AddPoint("L", false, 0, -200);
+    mode2.Portamento.AddPoint("S", false, 100, -200);
+    notes.RebuildPitchGrids();
+    ASSERT_EQ(mode1.PitchPoints.size(), 6u);  // ceiling(20 / 5) + 2
+    const double cents[6] = {0, 10.4, -10.7, 25.6, 100, 0};
+    for (int i = 0; i < 6; ++i) mode1.PitchPoints[i].Value = cents[i];
+    notes.SaveToPluginFile();
+
+    const std::vector<std::string> expected = {
+        "[#INSERT]", "Length=20", "NoteNum=60", "Lyric=" + kA, "PreUtterance=0", "VoiceOverlap=0",
+        "Intensity=100", "Moduration=0", "StartPoint=0",
+        "Pitches=0,10,-10,26,100,0", "Piches=0,10,-10,26,100,0",
+        "$OldPitches=AAAK/2AaBk",  // 0, 10, −10, 26, 100 over the body
+        "$OldPrePitches=AA#1#", "$OldPiches= ", "PBStart=0",
+        "[#INSERT]", "Length=1000.5", "NoteNum=62", "Lyric=" + kKa, "PreUtterance=0", "VoiceOverlap=0",
+        "Intensity=80", "Moduration=0", "StartPoint=12.346",
+        "PBW=40,100", "PBY=-20.0,-20.0", "PBS=-40;0.0", "PBM=s,",
+        "Envelope=0,5,35,0,100,100,50,%,0", "Flags=P0"};
+    const std::string bytes = ReadFileBytes(notes.Path());
+    EXPECT_EQ(SplitLines(bytes), expected);
+    EXPECT_EQ(bytes, JoinLinesCrLf(expected));  // CR LF, final line break
+}
+
+TEST_F(PluginFileTest, NoSettingsSectionComesBackWithTempo120) {
+    ASSERT_EQ(Load("[#PREV]\r\nTempo=140\r\nLength=480\r\n"), 2);
+    EXPECT_EQ(notes.Tempo, 120.0);
+    EXPECT_EQ(notes.LoadedTempo, 0.0);
+    EXPECT_TRUE(voicebank.loads.empty());
+    notes.SaveToPluginFile();
+    EXPECT_EQ(ReadFileBytes(notes.Path()), "[#SETTING]\r\nTempo=120\r\n");
+}
+
+TEST_F(PluginFileTest, ChangedTempoIsWrittenFirst) {
+    ASSERT_EQ(Load("[#SETTING]\nTempo=140\n"), 2);
+    notes.Tempo = 62.5;
+    notes.InsertNote(0);
+    const auto lines = notes.BuildPluginFileLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "[#SETTING]");
+    EXPECT_EQ(lines[1], "Tempo=62.5");
+    EXPECT_EQ(lines[2], "[#INSERT]");
+    // A note never writes a tempo line of its own.
+    for (std::size_t i = 2; i < lines.size(); ++i) EXPECT_NE(lines[i].rfind("Tempo=", 0), 0u) << lines[i];
+}
+
+TEST_F(PluginFileTest, VoiceDirGivenTwiceLoadsTheVoicebankOnce) {
+    ASSERT_EQ(Load("[#SETTING]\nVoiceDir=C:\\first\nVoiceDir=C:\\second\n"), 2);
+    EXPECT_EQ(notes.VoiceDir, "C:\\second");
+    EXPECT_EQ(voicebank.loads, std::vector<std::string>{"C:\\first"});
+}
+
+TEST_F(PluginFileTest, WithoutAVoicebankVoiceDirIsStillRead) {
+    TUtauNotes bare;
+    EXPECT_EQ(bare.LoadFromPluginFile(Write("[#SETTING]\r\nVoiceDir=D:\\v\r\n"), prompts), 2);
+    EXPECT_EQ(bare.VoiceDir, "D:\\v");
+}
+
+TEST_F(PluginFileTest, ReadSettingSectionResults) {
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(notes.ReadSettingSection(Lines{}, 0), -1);
+    EXPECT_EQ(notes.ReadSettingSection(Lines{"[#VERSION]", "[#SETTING]"}, 0), -1);
+    EXPECT_EQ(notes.ReadSettingSection(Lines{"[#SETTING] "}, 0), -1);
+    EXPECT_EQ(notes.ReadSettingSection(Lines{"[#SETTING]"}, 5), -1);
+    EXPECT_EQ(notes.ReadSettingSection(Lines{"[#SETTING]", "Tempo=150"}, 0), -2);
+    EXPECT_EQ(notes.Tempo, 150.0);
+    // Lines without "=", other keys and other cases are skipped; "[#" ends it.
+    EXPECT_EQ(notes.ReadSettingSection(
+                  Lines{"x", "[#SETTING]", "no equals sign", "", "tempo=99", "Tempo =98", "=", "Tempo= 130 ", "[#PREV]"},
+                  1),
+              8);
+    EXPECT_EQ(notes.Tempo, 130.0);
+    EXPECT_EQ(notes.LoadedTempo, 130.0);
+}
+
+TEST_F(PluginFileTest, NonNumericTempoFailsTheLoad) {
+    const std::string original = "[#SETTING]\r\nTempo=fast\r\n";
+    EXPECT_THROW(Load(original), ConversionError);
+    EXPECT_FALSE(notes.IsLoaded());
+    EXPECT_THROW(notes.SaveToPluginFile(), std::runtime_error);
+    EXPECT_EQ(ReadFileBytes(folder.path() / "plugin.tmp"), original);
+    EXPECT_THROW(Load("[#SETTING]\r\nTempo=\r\n"), ConversionError);
+}
+
+TEST_F(PluginFileTest, EmptyFileLoadsWithDefaults) {
+    EXPECT_EQ(Load(""), 2);
+    EXPECT_EQ(notes.Tempo, 120.0);
+    EXPECT_EQ(notes.VoiceDir, "");
+}
+
+TEST_F(PluginFileTest, TenMegabytesOfGarbageLoadWithDefaults) {
+    std::string garbage(10 * 1024 * 1024, '\0');
+    std::uint32_t state = 12345;
+    for (char& byte : garbage) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    EXPECT_EQ(Load(garbage), 2);
+    EXPECT_EQ(notes.Tempo, 120.0);
+    // The same garbage inside a settings section is skipped line by line.
+    EXPECT_EQ(Load("[#SETTING]\r\n" + garbage), 2);
+    EXPECT_EQ(notes.Tempo, 120.0);
+}
+
+TEST_F(PluginFileTest, InvalidShiftJisBytesSurviveByteForByte) {
+    const std::string broken = "C:\\\x82\xFF\x81=\x80\xFD";
+    ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=" + broken + "\r\n"), 2);
+    EXPECT_EQ(notes.VoiceDir, broken);
+    notes.InsertNote(0);
+    notes.GetNote(1)->Lyric = "\x82\xFF\xFD";
+    notes.SaveToPluginFile();
+    EXPECT_EQ(ReadFileBytes(notes.Path()), NoteText("480", "\x82\xFF\xFD"));
+}
+
+TEST_F(PluginFileTest, InsertionPlacesNotesByPosition) {
+    ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\n"), 2);
+    EXPECT_EQ(notes.InsertNote(100), 1);  // an empty list: slot 1 whatever the position
+    EXPECT_EQ(notes.GetNote(1)->Tempo, 120.0);
+    EXPECT_EQ(notes.GetNote(1)->Section, "#INSERT");
+    EXPECT_EQ(notes.GetNote(1)->Lyric, kA);
+    EXPECT_EQ(notes.InsertNote(480), 2);
+    EXPECT_EQ(notes.InsertNote(5000), 3);  // beyond the end: clamped, last
+    for (int i = 1; i <= 3; ++i) notes.GetNote(i)->Lyric = std::to_string(i);
+
+    // 600 lies inside the second note (480..960): the new note follows it.
+    notes.GetNote(2)->Tempo = 150.0;
+    EXPECT_EQ(notes.InsertNote(600), 3);
+    EXPECT_EQ(notes.Count(), 4);
+    EXPECT_EQ(notes.SlotCount(), 6);
+    EXPECT_EQ(notes.GetNote(3)->Tempo, 150.0);  // the tempo of the note it follows
+    EXPECT_EQ(notes.GetNote(4)->Lyric, "3");
+    EXPECT_EQ(notes.GetNote(5), nullptr);       // the next-context slot
+    EXPECT_EQ(notes.GetNote(6), nullptr);
+
+    // Contiguous starts and neighbour links.
+    EXPECT_EQ(notes.GetNote(4)->StartTick, 3 * 480.0);
+    EXPECT_EQ(notes.GetNote(1)->Prev, nullptr);
+    EXPECT_EQ(notes.GetNote(2)->Next, notes.GetNote(3));
+    EXPECT_EQ(notes.GetNote(4)->Prev, notes.GetNote(3));
+    EXPECT_EQ(notes.GetNote(4)->Next, nullptr);
+}
+
+TEST_F(PluginFileTest, ZeroTempoIsAnErrorAndNothingIsWritten) {
+    const std::string original = "[#SETTING]\r\nTempo=0\r\n";
+    ASSERT_EQ(Load(original), 2);
+    EXPECT_THROW(notes.InsertNote(0), std::domain_error);
+    EXPECT_EQ(notes.Count(), 0);
+    EXPECT_EQ(notes.SlotCount(), 2);
+    notes.SaveToPluginFile();  // nothing to write but an empty note list
+    EXPECT_EQ(ReadFileBytes(notes.Path()), "");
+
+    ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\n"), 2);
+    notes.InsertNote(0);
+    notes.Tempo = 0;
+    EXPECT_THROW(notes.SaveToPluginFile(), std::domain_error);
+    notes.Tempo = 120;
+    notes.GetNote(1)->Tempo = 0;
+    EXPECT_THROW(notes.SaveToPluginFile(), std::domain_error);
+    EXPECT_EQ(ReadFileBytes(notes.Path()), "[#SETTING]\r\nTempo=120\r\n");
+}
+
+TEST_F(PluginFileTest, ReloadingStartsAfresh) {
+    ASSERT_EQ(Load("[#SETTING]\r\nTempo=140\r\n"), 2);
+    notes.InsertNote(0);
+    ASSERT_EQ(Load("[#PREV]\r\n"), 2);
+    EXPECT_EQ(notes.Count(), 0);
+    EXPECT_EQ(notes.SlotCount(), 2);
+    EXPECT_EQ(notes.Tempo, 120.0);
+}
+
+}  // namespace
+}  // namespace melodrift
