@@ -1,0 +1,149 @@
+#include "editor/VoiceSource.h"
+
+#include "audio/Analyser.h"
+#include "audio/FreqTable.h"
+#include "editor/Session.h"
+#include "text/Files.h"
+#include "text/NumberFormat.h"
+#include "text/Prompts.h"
+#include "voicebank/Voicebank.h"
+
+#include <algorithm>
+#include <string>
+
+namespace melodrift {
+
+namespace {
+
+// Pitch written for an unvoiced frame [Hz].
+constexpr double kUnvoicedFreqHz = 55.0;
+// A sample runs on this long after the next entry's overlap begins [ms].
+constexpr double kTailMs = 76.0;
+
+// Bytes that would split an oto.ini line into other fields or lines. A CP932
+// trail byte is never below 0x40, so these bytes are always characters of
+// their own.
+bool BreaksOtoLine(char c) { return c == ',' || c == '=' || c == '\r' || c == '\n'; }
+
+// The lyric as an alias that oto.ini can hold: separators become "_".
+std::string OtoSafe(std::string lyric) {
+    std::replace_if(lyric.begin(), lyric.end(), BreaksOtoLine, '_');
+    return lyric;
+}
+
+// The first of lyric, lyric + "1", lyric + "2", … that the voicebank does
+// not hold yet; a rest does not take its bare lyric and starts at "0".
+std::string FreeAlias(Voicebank& voicebank, const std::string& lyric) {
+    const bool rest = IsRestLyric(lyric);
+    if (!rest && voicebank.FindOtoIndex(lyric) == -1) return lyric;
+    for (long n = rest ? 0 : 1;; ++n) {
+        std::string candidate = lyric + std::to_string(n);
+        if (voicebank.FindOtoIndex(candidate) == -1) return candidate;
+    }
+}
+
+}  // namespace
+
+std::filesystem::path FrequencyTablePath(const std::filesystem::path& wavePath) {
+    std::filesystem::path name = wavePath.stem();
+    name += "_wav.frq";
+    return wavePath.parent_path() / name;
+}
+
+void FillFrequencyTable(const EditorSession& session, TFreqTable& table) {
+    const TVoxFrameArray& frames = session.Analyser->Frames;
+    const int count = session.FrameCount();
+    table.SetCount(count);
+    for (int i = 0; i < count; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        const float f0Hz = frames[index].TargetF0;
+        table.Items[index].Freq = f0Hz == 0.0f ? kUnvoicedFreqHz : static_cast<double>(f0Hz);
+        table.Items[index].Amp =
+            index < session.FrameVolume.size() ? static_cast<double>(session.FrameVolume[index]) : 0.0;
+    }
+}
+
+bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts) {
+    if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return false;
+    if (session.FrameCount() == 0) return false;
+    const std::filesystem::path path = FrequencyTablePath(session.WaveFileName);
+    if (std::filesystem::exists(path)) {
+        prompts.Beep();
+        if (!prompts.AskYesNo("周波数表を上書きしますか?")) return false;
+    }
+    TFreqTable table;
+    FillFrequencyTable(session, table);
+    return table.SaveToFile(path);
+}
+
+std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& startsMs, double durationMs,
+                                                double crPreUtterance, double crVoiceOverlap,
+                                                double crConsonant) {
+    std::vector<VoiceEntryTiming> entries;
+    entries.reserve(startsMs.size());
+    const std::size_t n = startsMs.size();
+    double nextPre = crPreUtterance;
+    double nextOverlap = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double start = startsMs[i];
+        const bool last = i + 1 == n;
+        const double span = last ? 0.0 : startsMs[i + 1] - start;
+
+        VoiceEntryTiming entry;
+        double pre = nextPre;
+        if (start - pre < 0.0) pre = start;
+        entry.PreUtterance = pre;
+        entry.Consonant = last ? crConsonant : std::min(crConsonant, span / 3.0 + pre);
+        entry.Overlap = i == 0 ? 0.0 : nextOverlap;
+
+        nextPre = last ? 0.0 : std::min(crPreUtterance, span / 2.0);
+        // The overlap keeps its ratio to the pre-utterance. Without a
+        // pre-utterance there is no room for an overlap (and no ratio).
+        nextOverlap = crVoiceOverlap != 0.0 && crPreUtterance != 0.0
+                          ? crVoiceOverlap / crPreUtterance * nextPre
+                          : 0.0;
+
+        double cutoff = last ? -(durationMs - start + pre) : -(span + pre - nextPre + nextOverlap + kTailMs);
+        if (durationMs < pre - cutoff) cutoff = -(durationMs - start + pre);
+        entry.Cutoff = cutoff;
+        entry.Offset = start - pre;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+void WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
+    if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return;
+    if (session.FrameCount() == 0 || session.Segments.empty()) return;
+
+    const std::filesystem::path& wave = session.WaveFileName;
+    const std::string folder = PathToCp932(wave.parent_path());
+    const std::string fileName = PathToCp932(wave.filename());
+    voicebank.LoadVoicebank(folder);
+    std::string fullPath = voicebank.VoiceRoot();
+    fullPath += static_cast<char>(std::filesystem::path::preferred_separator);
+    fullPath += fileName;
+    voicebank.RemoveOtoByPath(fullPath);
+
+    std::vector<double> starts;
+    starts.reserve(session.Segments.size());
+    for (const TMoji& segment : session.Segments) starts.push_back(segment.StartMs);
+    const std::vector<VoiceEntryTiming> timings =
+        VoiceEntryTimings(starts, session.DurationMs(), session.CrPreUtterance, session.CrVoiceOverlap,
+                          session.CrConsonant);
+
+    for (std::size_t i = 0; i < session.Segments.size(); ++i) {
+        TMoji& segment = session.Segments[i];
+        segment.Lyric = FreeAlias(voicebank, OtoSafe(segment.Lyric));
+        const VoiceEntryTiming& t = timings[i];
+        std::string line = fileName + "=" + segment.Lyric;
+        for (double value : {t.Offset, t.Consonant, t.Cutoff, t.PreUtterance, t.Overlap}) {
+            line += ',';
+            line += FormatInteger(HalfUp(value));
+        }
+        voicebank.AddOtoLine(line);
+    }
+    (void)voicebank.WriteOtoIni();
+}
+
+}  // namespace melodrift

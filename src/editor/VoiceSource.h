@@ -1,0 +1,64 @@
+// Voice correction mode: the recording itself becomes a voice source. Its
+// folder gets one oto.ini entry per segment (the segment's lyric, made
+// unique, is the alias), and its frequency table is written beside it, so
+// that UTAU, with that folder as the voicebank, sings the inserted notes
+// from the recording at the traced pitch. The recording is never changed.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace melodrift {
+
+class EditorSession;
+class Prompts;
+class TFreqTable;
+class Voicebank;
+
+// The recording's frequency table path: its extension replaced by
+// "_wav.frq" ("voice.WAV" → "voice_wav.frq").
+std::filesystem::path FrequencyTablePath(const std::filesystem::path& wavePath);
+
+// One item per analysis frame: Freq = TargetF0 [Hz] (55 for an unvoiced
+// frame), Amp = the frame's loudness.
+void FillFrequencyTable(const EditorSession& session, TFreqTable& table);
+
+// Writes the frequency table beside the recording. Does nothing without a
+// recording file or frames; asks before replacing an existing table and
+// does nothing unless the answer is Yes. True when a table was written.
+bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts);
+
+// The voice correction timing of the segments, each as its oto.ini numbers
+// (ms, before rounding).
+struct VoiceEntryTiming {
+    double Offset = 0.0;
+    double Consonant = 0.0;
+    double Cutoff = 0.0;
+    double PreUtterance = 0.0;
+    double Overlap = 0.0;
+};
+
+// The entries' timing for segments starting at `startsMs` (ascending, the
+// first normally 0) in a recording of `durationMs`, with the parameters
+// pre-utterance, overlap and consonant [ms]:
+//   pre_i      = CrPreUtterance for the first segment, else min(CrPreUtterance,
+//                (s_i − s_{i−1}) / 2), never reaching before the recording;
+//   overlap_i  = pre_i scaled by CrVoiceOverlap / CrPreUtterance (0 first);
+//   consonant  = min(CrConsonant, (s_{i+1} − s_i) / 3 + pre_i), CrConsonant last;
+//   offset     = s_i − pre_i;
+//   cutoff     = −(s_{i+1} − s_i + pre_i − pre_{i+1} + overlap_{i+1} + 76), so
+//                the sample ends 76 ms after the next entry's overlap begins;
+//                the last sample ends at the end of the recording.
+std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& startsMs, double durationMs,
+                                                double crPreUtterance, double crVoiceOverlap,
+                                                double crConsonant);
+
+// Loads the recording's folder as the voicebank (its VoiceRoot), removes the
+// recording's earlier entries, gives every segment a free alias (the lyric,
+// else the lyric + 1, 2, …; a rest starts at "R0") that becomes its lyric,
+// adds one entry per segment and writes the folder's oto.ini (nothing is
+// written when the folder does not exist).
+void WriteVoiceEntries(EditorSession& session, Voicebank& voicebank);
+
+}  // namespace melodrift

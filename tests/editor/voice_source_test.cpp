@@ -1,0 +1,267 @@
+#include "editor/VoiceSource.h"
+
+#include "audio/Analyser.h"
+#include "audio/Frames.h"
+#include "audio/FreqTable.h"
+#include "audio/Wave.h"
+#include "editor/Session.h"
+#include "text/CodePage.h"
+#include "text/Files.h"
+#include "text/Prompts.h"
+#include "voicebank/Voicebank.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace melodrift {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempFolder {
+public:
+    TempFolder() {
+        static std::atomic<int> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        path_ = fs::temp_directory_path() /
+                ("melodrift-voice-source-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
+
+// Answers every question with `yes` and counts them.
+class ScriptedPrompts : public SilentPrompts {
+public:
+    explicit ScriptedPrompts(bool yes) : yes_(yes) {}
+    bool AskYesNo(std::string_view text) override {
+        questions.emplace_back(text);
+        return yes_;
+    }
+    std::vector<std::string> questions;
+
+private:
+    bool yes_;
+};
+
+// A session holding a silent recording of `durationMs` written to `wavePath`,
+// with one analysis frame every 256 samples at the given pitch [Hz] (the
+// last value repeats) and loudness, and the given segments.
+void SetUpRecording(EditorSession& session, const fs::path& wavePath, double durationMs,
+                    const std::vector<float>& f0Hz, const std::vector<std::int32_t>& volume) {
+    const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
+    *session.Wave = MakeMono16Wave(samples);
+    WriteFileAtomically(wavePath, session.Wave->SaveToBytes());
+    const int frames = static_cast<int>(samples / kHopSamples) + 1;
+    TVoxHormant& analyser = *session.Analyser;
+    analyser.Frames.assign(static_cast<std::size_t>(frames), TVoxFrame{});
+    analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
+    analyser.FrameCount = frames;
+    session.FrameVolume.assign(static_cast<std::size_t>(frames), 0);
+    for (int i = 0; i < frames; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        analyser.Frames[k].SamplePos = std::min<std::int32_t>(i * kHopSamples, static_cast<std::int32_t>(samples) - 1);
+        analyser.Frames[k].TargetF0 = f0Hz.empty() ? 0.0f : f0Hz[std::min(k, f0Hz.size() - 1)];
+        if (!volume.empty()) session.FrameVolume[k] = volume[std::min(k, volume.size() - 1)];
+    }
+    session.WaveFileName = wavePath;
+    session.BuildPitchCents();
+}
+
+void SetSegments(EditorSession& session, const std::vector<std::pair<double, std::string>>& cuts) {
+    session.Segments.clear();
+    for (const auto& [startMs, lyric] : cuts) session.Segments.push_back(TMoji{startMs, 0.0, lyric});
+    session.RecalcLengths();
+}
+
+std::vector<std::string> ReadLines(const fs::path& path) { return SplitLines(ReadFileBytes(path)); }
+
+std::vector<std::string> Aliases(const EditorSession& session) {
+    std::vector<std::string> aliases;
+    for (const TMoji& segment : session.Segments) aliases.push_back(segment.Lyric);
+    return aliases;
+}
+
+// Segments R / か / き at 0, 200 and 500 ms of a 900 ms recording.
+class VoiceEntries : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wave = folder.Path() / "voice.wav";
+        SetUpRecording(session, wave, 900.0, {220.0f}, {1000});
+        ResetLyrics();
+    }
+    void ResetLyrics() { SetSegments(session, {{0.0, "R"}, {200.0, Sjis("か")}, {500.0, Sjis("き")}}); }
+
+    TempFolder folder;
+    fs::path wave;
+    EditorSession session;
+    Voicebank voicebank;
+};
+
+TEST_F(VoiceEntries, ThreeSegmentsGiveTheWorkedOtoLines) {
+    WriteVoiceEntries(session, voicebank);
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か"), Sjis("き")}));
+    const std::vector<std::string> expected{
+        "voice.wav=R0,0,67,-236,0,0",
+        Sjis("voice.wav=か,140,100,-396,60,20"),
+        Sjis("voice.wav=き,440,100,-460,60,20"),
+    };
+    EXPECT_EQ(ReadLines(folder.Path() / "oto.ini"), expected);
+    // The file is CR LF throughout.
+    EXPECT_EQ(ReadFileBytes(folder.Path() / "oto.ini"), JoinLinesCrLf(expected));
+}
+
+TEST_F(VoiceEntries, TheTimingFollowsTheWorkedDerivation) {
+    const std::vector<VoiceEntryTiming> t = VoiceEntryTimings({0.0, 200.0, 500.0}, 900.0, 60.0, 20.0, 100.0);
+    ASSERT_EQ(t.size(), 3u);
+    // The first entry's pre-utterance is clipped to its start (0); its
+    // consonant is a third of the segment.
+    EXPECT_DOUBLE_EQ(t[0].PreUtterance, 0.0);
+    EXPECT_NEAR(t[0].Consonant, 200.0 / 3.0, 1e-9);
+    EXPECT_DOUBLE_EQ(t[0].Cutoff, -236.0);
+    // か's sample ends at 536 ms: 76 ms after き's overlap starts (500 − 60 + 20 = 460 → 536).
+    EXPECT_DOUBLE_EQ(t[1].Offset, 140.0);
+    EXPECT_DOUBLE_EQ(t[1].Offset - t[1].Cutoff, 536.0);
+    // The last sample runs to the end of the recording.
+    EXPECT_DOUBLE_EQ(t[2].Offset - t[2].Cutoff, 900.0);
+}
+
+TEST_F(VoiceEntries, ASecondRunReplacesTheRecordingsOwnEntries) {
+    WriteVoiceEntries(session, voicebank);
+    ResetLyrics();  // the next Insert starts from the typed lyrics again
+    Voicebank fresh;
+    WriteVoiceEntries(session, fresh);
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か"), Sjis("き")}));
+    EXPECT_EQ(ReadLines(folder.Path() / "oto.ini").size(), 3u);
+}
+
+TEST_F(VoiceEntries, AnAliasTakenByAnotherRecordingGetsANumber) {
+    const std::string other = Sjis("other.wav=か,10,20,-30,40,5");
+    WriteFileAtomically(folder.Path() / "oto.ini", JoinLinesCrLf({other}));
+    WriteVoiceEntries(session, voicebank);
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か1"), Sjis("き")}));
+    const std::vector<std::string> lines = ReadLines(folder.Path() / "oto.ini");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], other);  // the other recording's entry stays, first
+    EXPECT_EQ(lines[2], Sjis("voice.wav=か1,140,100,-396,60,20"));
+}
+
+TEST_F(VoiceEntries, RestsCountFromZeroAndRepeatedLyricsCountOn) {
+    SetSegments(session, {{0.0, "R"}, {200.0, Sjis("か")}, {400.0, "R"}, {600.0, Sjis("か")}});
+    WriteVoiceEntries(session, voicebank);
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か"), "R1", Sjis("か1")}));
+}
+
+TEST_F(VoiceEntries, NoOverlapParameterGivesNoOverlapAnywhere) {
+    session.CrVoiceOverlap = 0.0;
+    WriteVoiceEntries(session, voicebank);
+    voicebank.LoadVoicebank(PathToCp932(folder.Path()));
+    ASSERT_EQ(voicebank.OtoCount(), 3);
+    for (const TGenon& entry : voicebank.OtoList()) EXPECT_EQ(entry.Overlap, 0.0) << entry.Alias;
+}
+
+TEST_F(VoiceEntries, NoPreUtteranceWithAnOverlapLeftOverStaysFinite) {
+    // The overlap was entered while the pre-utterance was larger; the ratio
+    // overlap / pre-utterance then has no value.
+    session.CrPreUtterance = 0.0;
+    session.CrVoiceOverlap = 20.0;
+    WriteVoiceEntries(session, voicebank);
+    const std::vector<std::string> lines = ReadLines(folder.Path() / "oto.ini");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], Sjis("voice.wav=か,200,100,-376,0,0"));
+}
+
+TEST_F(VoiceEntries, SeparatorsInALyricCannotBreakTheOtoLine) {
+    SetSegments(session, {{0.0, "R"}, {200.0, "a,b"}, {500.0, "c=d"}});
+    WriteVoiceEntries(session, voicebank);
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", "a_b", "c_d"}));
+    voicebank.LoadVoicebank(PathToCp932(folder.Path()));
+    EXPECT_EQ(voicebank.OtoCount(), 3);
+}
+
+TEST_F(VoiceEntries, AMissingRecordingWritesNothing) {
+    fs::remove(wave);
+    WriteVoiceEntries(session, voicebank);
+    EXPECT_FALSE(fs::exists(folder.Path() / "oto.ini"));
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R", Sjis("か"), Sjis("き")}));
+}
+
+TEST(FrequencyTablePath, ReplacesTheExtensionWhateverItsCase) {
+    EXPECT_EQ(FrequencyTablePath(fs::path("dir") / "voice.WAV"), fs::path("dir") / "voice_wav.frq");
+    EXPECT_EQ(FrequencyTablePath(fs::path("voice.wav")), fs::path("voice_wav.frq"));
+    EXPECT_EQ(FrequencyTablePath(fs::path("take.2.wav")), fs::path("take.2_wav.frq"));
+}
+
+class FrequencyTableFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wave = folder.Path() / "voice.WAV";
+        // Frames 0 and 1 unvoiced, then 440 Hz.
+        SetUpRecording(session, wave, 100.0, {0.0f, 0.0f, 440.0f}, {0, 500, 12000});
+    }
+    TempFolder folder;
+    fs::path wave;
+    EditorSession session;
+};
+
+TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
+    ScriptedPrompts prompts(true);
+    ASSERT_TRUE(WriteFrequencyTable(session, prompts));
+    EXPECT_TRUE(prompts.questions.empty());
+    const std::string bytes = ReadFileBytes(folder.Path() / "voice_wav.frq");
+    const auto frames = static_cast<std::size_t>(session.FrameCount());
+    ASSERT_EQ(bytes.size(), 40 + 16 * frames);
+    EXPECT_EQ(bytes.substr(0, 8), "FREQ0003");
+    auto item = [&](std::size_t i, std::size_t field) {
+        double value = 0.0;
+        std::memcpy(&value, bytes.data() + 40 + 16 * i + 8 * field, 8);
+        return value;
+    };
+    EXPECT_EQ(item(0, 0), 55.0);
+    EXPECT_EQ(item(1, 0), 55.0);
+    EXPECT_EQ(item(2, 0), 440.0);
+    EXPECT_EQ(item(frames - 1, 0), 440.0);
+    EXPECT_EQ(item(0, 1), 0.0);
+    EXPECT_EQ(item(1, 1), 500.0);
+    EXPECT_EQ(item(2, 1), 12000.0);
+}
+
+TEST_F(FrequencyTableFile, AnExistingTableIsReplacedOnlyOnYes) {
+    const fs::path table = folder.Path() / "voice_wav.frq";
+    WriteFileAtomically(table, "old");
+    ScriptedPrompts no(false);
+    EXPECT_FALSE(WriteFrequencyTable(session, no));
+    EXPECT_EQ(no.questions, (std::vector<std::string>{"周波数表を上書きしますか?"}));
+    EXPECT_EQ(ReadFileBytes(table), "old");
+    ScriptedPrompts yes(true);
+    EXPECT_TRUE(WriteFrequencyTable(session, yes));
+    EXPECT_EQ(ReadFileBytes(table).substr(0, 8), "FREQ0003");
+}
+
+TEST_F(FrequencyTableFile, NothingIsWrittenWithoutTheRecordingOrFrames) {
+    ScriptedPrompts prompts(true);
+    fs::remove(wave);
+    EXPECT_FALSE(WriteFrequencyTable(session, prompts));
+    EXPECT_FALSE(fs::exists(folder.Path() / "voice_wav.frq"));
+    EditorSession empty;
+    EXPECT_FALSE(WriteFrequencyTable(empty, prompts));
+}
+
+}  // namespace
+}  // namespace melodrift
