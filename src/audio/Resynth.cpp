@@ -151,6 +151,11 @@ std::int32_t TVoxGousei::SynthSegment(TWave& wave, std::int32_t start, std::int3
         amplitudeIncrement[i] = (static_cast<double>(b.Harmonic[i]) - a.Harmonic[i]) / count;
     }
 
+    std::array<std::size_t, HarmonicCount> audible{};
+    std::size_t audibleCount = 0;
+    for (std::size_t i = 0; i < amplitude.size(); ++i)
+        if (amplitude[i] != 0.0 || amplitudeIncrement[i] != 0.0) audible[audibleCount++] = i;
+
     // Noise levels: attenuated as the harmonic part grows, down to the floor.
     const double gainA = NoiseGain(startParams, a.HarmonicTotal);
     const double gainB = NoiseGain(endParams, b.HarmonicTotal);
@@ -167,8 +172,13 @@ std::int32_t TVoxGousei::SynthSegment(TWave& wave, std::int32_t start, std::int3
     for (std::int32_t n = 0; n < toWrite; ++n) {
         double v = 0.0;
         if (voiced) {
-            for (std::size_t i = 0; i < phases_.size(); ++i) {
+            // Harmonics silent over the whole segment add exactly 0: skip
+            // their sine, but advance every phase.
+            for (std::size_t k = 0; k < audibleCount; ++k) {
+                const std::size_t i = audible[k];
                 v += std::sin(phases_[i]) * amplitude[i];
+            }
+            for (std::size_t i = 0; i < phases_.size(); ++i) {
                 phases_[i] += step[i];
                 step[i] += stepIncrement[i];
                 amplitude[i] += amplitudeIncrement[i];

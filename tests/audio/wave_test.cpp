@@ -132,6 +132,23 @@ TEST(WaveBuffer, SampleEncodingsAndBounds) {
     EXPECT_EQ(wide.GetSample(0, 0), 0x2345);
 }
 
+TEST(WaveBuffer, TakeOverAdoptsTheOtherFormatAndBufferAndLeavesItEmpty) {
+    TWave target;  // 8 bits, 22050 Hz
+    target.SetFrameCount(5);
+    TWave source = WaveOf(44100, {7, -8, 9});
+    target.TakeOver(source);
+    EXPECT_EQ(target.BitsPerSample(), 16);
+    EXPECT_EQ(target.SamplesPerSec(), 44100u);
+    EXPECT_EQ(target.BlockAlign(), 2);
+    EXPECT_EQ(target.AvgBytesPerSec(), 88200u);
+    EXPECT_EQ(Channel(target, 0), (std::vector<std::int16_t>{7, -8, 9}));
+    EXPECT_DOUBLE_EQ(target.Duration(), 3.0 / 44100);
+    EXPECT_EQ(source.SampleCount(), 0u);
+    EXPECT_EQ(source.DataSize(), 0u);
+    EXPECT_TRUE(source.SampleData().empty());
+    EXPECT_EQ(source.GetSample(0, 0), 0);
+}
+
 TEST(WaveConversion, TenSilentFramesBecomeTwentyFramesOfZeroIn16BitAt44100Hz) {
     TWave wave;
     wave.SetFrameCount(10);
@@ -305,6 +322,17 @@ TEST(WavReader, StereoAnd8BitFilesLoadWithTheirOwnFormat) {
     EXPECT_EQ(Channel(eight, 0), (std::vector<std::int16_t>{0, -32768, 127 * 256}));
 }
 
+TEST(WavReader, AZeroSampleRateLoadsWithZeroDurationAndIsNotConverted) {
+    TWave wave;
+    ASSERT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 0, 16)) + Chunk("data", Samples16({1, 2})))),
+              WavLoadResult::Ok);
+    EXPECT_EQ(wave.SampleCount(), 2u);
+    EXPECT_EQ(wave.Duration(), 0.0);
+    wave.ConvertSampleRate(44100);
+    EXPECT_EQ(wave.SamplesPerSec(), 0u);
+    EXPECT_EQ(Channel(wave, 0), (std::vector<std::int16_t>{1, 2}));
+}
+
 TEST(WavReader, EmptyDataAndTrailingPartialFramesLoadWholeFramesOnly) {
     TWave empty;
     ASSERT_EQ(empty.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) + Chunk("data", ""))),
@@ -344,6 +372,9 @@ TEST(WavReader, BrokenFilesGiveTheirCodesAndLeaveTheWaveAsItWas) {
     EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(0, 44100, 16)) + Chunk("data", "abcd"))),
               WavLoadResult::ReadFailed);
     EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", FmtBody(1, 1, 44100, 4, 1, 44100)) + Chunk("data", "abcd"))),
+              WavLoadResult::ReadFailed);
+    // A block alignment beyond its 16-bit field (40000 channels of 16 bits).
+    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", FmtBody(1, 40000, 44100, 16, 0, 0)) + Chunk("data", "abcd"))),
               WavLoadResult::ReadFailed);
     // A PCM format record shorter than 16 bytes.
     EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16).substr(0, 12)) + Chunk("data", "ab"))),
