@@ -1,0 +1,253 @@
+#include "editor/Loading.h"
+
+#include "Recordings.h"
+#include "audio/Analyser.h"
+#include "audio/Wave.h"
+#include "editor/Session.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace melodrift {
+namespace {
+
+using testing::HarmonicTone;
+using testing::ScratchFolder;
+using testing::ScriptedPrompts;
+using testing::WavBytes;
+using testing::WriteBytes;
+
+std::vector<TVoxFrame> FramesWithCents(const std::vector<double>& cents) {
+    std::vector<TVoxFrame> frames(cents.size());
+    for (std::size_t i = 0; i < cents.size(); ++i) {
+        frames[i].TargetF0 = static_cast<float>(CentsToHz(cents[i]));
+        frames[i].SamplePos = static_cast<std::int32_t>(i * 256);
+    }
+    return frames;
+}
+
+TEST(PitchCents, FillsAGapBetweenVoicedFramesInEqualIntegerSteps) {
+    const auto cents = BuildPitchCents(FramesWithCents({6000, 0, 0, 0, 0, 6100}));
+    EXPECT_EQ(cents, (std::vector<std::int32_t>{6000, 6020, 6040, 6060, 6080, 6100}));
+}
+
+TEST(PitchCents, LeadingAndTrailingUnvoicedRunsRepeatTheNearestVoicedValue) {
+    std::vector<double> input(50, 0.0);
+    input[40] = 6000;
+    input[41] = 6050;
+    input[42] = 6150;
+    const auto cents = BuildPitchCents(FramesWithCents(input));
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(cents[i], 6000) << i;
+    EXPECT_EQ(cents[41], 6050);
+    for (int i = 42; i < 50; ++i) EXPECT_EQ(cents[i], 6150) << i;
+}
+
+TEST(PitchCents, RoundsHalfUpAndGivesZerosWithoutVoicedFrames) {
+    std::vector<TVoxFrame> frames(3);
+    frames[0].TargetF0 = 440.0f;                                       // 6900 exactly
+    frames[1].TargetF0 = static_cast<float>(CentsToHz(6000.6));        // rounds up
+    frames[2].TargetF0 = static_cast<float>(CentsToHz(6000.4));        // rounds down
+    EXPECT_EQ(BuildPitchCents(frames), (std::vector<std::int32_t>{6900, 6001, 6000}));
+    EXPECT_EQ(BuildPitchCents(std::vector<TVoxFrame>(4)), (std::vector<std::int32_t>(4, 0)));
+    EXPECT_TRUE(BuildPitchCents({}).empty());
+    // A falling gap truncates toward zero: 6100 → 6000 over 3 steps.
+    EXPECT_EQ(BuildPitchCents(FramesWithCents({6100, 0, 0, 6000})), (std::vector<std::int32_t>{6100, 6067, 6034, 6000}));
+}
+
+TEST(PeakNormalisation, ScalesChannelZeroToNinetyPercentWithFloor) {
+    TWave wave = MakeMono16Wave(3);
+    wave.SetSample(0, 0, 1000);
+    wave.SetSample(1, 0, -1000);
+    wave.SetSample(2, 0, 10);
+    NormalisePeak(wave, 0.9);
+    const float factor = static_cast<float>(0.9L * 32767.0L / 1000.0L);
+    EXPECT_EQ(wave.GetSample(0, 0), static_cast<int>(std::floor(1000.0L * factor)));
+    EXPECT_EQ(wave.GetSample(1, 0), static_cast<int>(std::floor(-1000.0L * factor)));
+    EXPECT_EQ(wave.GetSample(0, 0), 29490);
+    EXPECT_EQ(wave.GetSample(1, 0), -29491);
+    EXPECT_EQ(wave.GetSample(2, 0), 294);
+}
+
+TEST(PeakNormalisation, LeavesDigitalSilenceAndEmptyWavesAlone) {
+    TWave wave = MakeMono16Wave(2);
+    wave.SetSample(0, 0, 9);
+    wave.SetSample(1, 0, -9);
+    NormalisePeak(wave, 0.9);
+    EXPECT_EQ(wave.GetSample(0, 0), 9);
+    EXPECT_EQ(wave.GetSample(1, 0), -9);
+    TWave empty;
+    NormalisePeak(empty, 0.9);
+    EXPECT_EQ(empty.SampleCount(), 0u);
+}
+
+TEST(FrameVolume, FirstFrameTakesHalfAWindowAndTheDivisorIsAlways256) {
+    TWave wave = MakeMono16Wave(1000);
+    for (std::uint32_t i = 0; i < 1000; ++i) wave.SetSample(i, 0, i % 2 == 0 ? 1000 : -1000);
+    std::vector<TVoxFrame> frames(5);
+    const int positions[5] = {0, 256, 512, 768, 999};
+    for (int i = 0; i < 5; ++i) frames[i].SamplePos = positions[i];
+    const auto volume = ComputeFrameVolume(wave, frames);
+    // Frame 0: 128 samples → sqrt(128 · 10^6 / 256) = 707.1.
+    EXPECT_EQ(volume[0], 707);
+    EXPECT_EQ(volume[1], 1000);
+    EXPECT_EQ(volume[2], 1000);
+    // Frame 3: samples 640 .. 870 (231 of them); the last frame the rest (129).
+    EXPECT_EQ(volume[3], static_cast<int>(std::sqrt(231.0 * 1e6 / 256.0)));
+    EXPECT_EQ(volume[4], static_cast<int>(std::sqrt(129.0 * 1e6 / 256.0)));
+}
+
+TEST(SpectrumImage, RowsRunFromTheHighestBandDownToBinsZeroAndOne) {
+    TSpeq2 spectrum{};
+    spectrum[0] = 800.0;
+    spectrum[1] = 800.0;   // (800 + 800) / 2 = 800 → 0 dB at the bottom row
+    spectrum[254] = 8.0;
+    spectrum[255] = 8.0;   // 8 / 800 → −40 dB at the top row
+    const SpectrumColumn column = SpectrumColumnOf(spectrum);
+    EXPECT_NEAR(column[127], 0.0f, 1e-5f);
+    EXPECT_NEAR(column[0], -40.0f, 1e-4f);
+    EXPECT_NEAR(column[64], 20.0 * std::log10(1e-8 / 800.0), 1e-3);  // silence
+}
+
+class RecordingLoad : public ::testing::Test {
+protected:
+    ScratchFolder folder{"loading"};
+    ScriptedPrompts prompts;
+    EditorSession session;
+
+    std::filesystem::path Write(const std::string& name, const std::string& bytes) {
+        const auto path = folder / name;
+        WriteBytes(path, bytes);
+        return path;
+    }
+    std::filesystem::path Tone(const std::string& name, std::size_t samples, double f0Hz = 220.0) {
+        return Write(name, WavBytes(HarmonicTone(f0Hz, samples)));
+    }
+};
+
+TEST_F(RecordingLoad, LoadsOneRestSegmentOverTheWholeRecording) {
+    const auto path = Tone("voice.wav", 44100);
+    ASSERT_EQ(session.LoadRecording(path, prompts), LoadOutcome::Loaded);
+    EXPECT_TRUE(prompts.errors.empty());
+    EXPECT_EQ(session.WaveFileName, path);
+    EXPECT_EQ(session.Caption, "voice.wav");
+    ASSERT_EQ(session.Segments.size(), 1u);
+    EXPECT_EQ(session.Segments[0].StartMs, 0.0);
+    EXPECT_DOUBLE_EQ(session.Segments[0].LengthMs, 44100 / 44.1);
+    EXPECT_EQ(session.Segments[0].Lyric, "R");
+    EXPECT_TRUE(session.Modified);
+    EXPECT_EQ(session.HoverSegment, -1);
+    // Frames every 256 samples (0 .. 172) plus one on the last sample.
+    ASSERT_EQ(session.FrameCount(), 174);
+    EXPECT_EQ(session.PitchCents.size(), 174u);
+    EXPECT_EQ(session.FrameVolume.size(), 174u);
+    EXPECT_EQ(session.SpectrumImage.size(), 174u);
+    EXPECT_TRUE(session.Analyser->Spectrum.empty());
+    EXPECT_NE(session.Resynth, nullptr);
+    EXPECT_EQ(session.EditSaveFileName, folder / "voice.mlq");
+    EXPECT_EQ(session.EditOpenFileName, folder / "voice.mlq");
+    EXPECT_EQ(session.OpenWaveFileName, path);
+    // The traced pitch lives on in TargetF0; F0 is the fixed comb's 150 Hz.
+    for (const TVoxFrame& frame : session.Analyser->Frames) EXPECT_EQ(frame.F0, 150.0f);
+    EXPECT_NEAR(session.PitchCents[87], 5700, 15);
+    EXPECT_NEAR(session.Analyser->Frames[87].TargetF0, 220.0f, 2.0f);
+    // The peak is normalised to 0.9 of full scale.
+    int peak = 0;
+    for (std::uint32_t i = 0; i < session.Wave->SampleCount(); ++i) {
+        peak = std::max(peak, std::abs(static_cast<int>(session.Wave->GetSample(i, 0))));
+    }
+    EXPECT_NEAR(peak, 29490, 1);
+    EXPECT_GT(session.FrameVolume[87], 5000);
+}
+
+TEST_F(RecordingLoad, RejectedFilesLeaveTheEarlierRecordingUntouched) {
+    const auto good = Tone("good.wav", 8000);
+    ASSERT_EQ(session.LoadRecording(good, prompts), LoadOutcome::Loaded);
+    session.AddCut("R", 100.0);
+    session.Segments[0].Lyric = "a";
+    session.Modified = false;
+    const auto segmentsBefore = session.Segments.size();
+    const auto framesBefore = session.FrameCount();
+
+    const auto tone = HarmonicTone(220.0, 8000);
+    const std::filesystem::path rejected[] = {
+        Write("eight.wav", WavBytes(tone, 1, 44100, 8)),
+        Write("slow.wav", WavBytes(HarmonicTone(220.0, 8000, 12000.0, 22050), 1, 22050, 16)),
+        Write("text.wav", "this is not a RIFF WAVE file at all"),
+    };
+    for (const auto& path : rejected) {
+        SCOPED_TRACE(path.filename().string());
+        prompts.errors.clear();
+        EXPECT_EQ(session.LoadRecording(path, prompts), LoadOutcome::Unsupported);
+        ASSERT_EQ(prompts.errors.size(), 1u);
+        EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。");
+        EXPECT_EQ(session.WaveFileName, good);
+        EXPECT_EQ(session.Segments.size(), segmentsBefore);
+        EXPECT_EQ(session.Segments[0].Lyric, "a");
+        EXPECT_EQ(session.FrameCount(), framesBefore);
+        EXPECT_EQ(session.Wave->SampleCount(), 8000u);
+        EXPECT_FALSE(session.Modified);
+    }
+    EXPECT_EQ(session.LoadRecording(folder / "missing.wav", prompts), LoadOutcome::NoFile);
+    EXPECT_EQ(session.WaveFileName, good);
+}
+
+TEST_F(RecordingLoad, TenSecondsLoadWithoutAQuestionAndLongerAsks) {
+    const auto exact = Write("ten.wav", WavBytes(std::vector<std::int16_t>(441000, 0)));
+    EXPECT_EQ(session.LoadRecording(exact, prompts), LoadOutcome::Loaded);
+    EXPECT_TRUE(prompts.questions.empty());
+
+    const auto longer = Write("longer.wav", WavBytes(std::vector<std::int16_t>(441441, 0)));
+    prompts.answers = {false};
+    EXPECT_EQ(session.LoadRecording(longer, prompts), LoadOutcome::Declined);
+    ASSERT_EQ(prompts.questions.size(), 1u);
+    EXPECT_EQ(prompts.questions[0], "音声が長いため分析に長時間かかります。続けますか？");
+    EXPECT_EQ(session.WaveFileName, exact);
+    EXPECT_EQ(session.Wave->SampleCount(), 441000u);
+
+    prompts.answers = {true};
+    EXPECT_EQ(session.LoadRecording(longer, prompts), LoadOutcome::Loaded);
+    EXPECT_EQ(session.WaveFileName, longer);
+}
+
+TEST_F(RecordingLoad, DecliningATenMinuteRecordingChangesNothing) {
+    const auto good = Tone("good.wav", 4000);
+    ASSERT_EQ(session.LoadRecording(good, prompts), LoadOutcome::Loaded);
+    // 210 Hz repeats every 210 samples: one period tiled over ten minutes.
+    const auto period = HarmonicTone(210.0, 210);
+    std::vector<std::int16_t> tenMinutes(600 * 44100);
+    for (std::size_t i = 0; i < tenMinutes.size(); ++i) tenMinutes[i] = period[i % 210];
+    const auto huge = Write("huge.wav", WavBytes(tenMinutes));
+    prompts.answers = {false};
+    EXPECT_EQ(session.LoadRecording(huge, prompts), LoadOutcome::Declined);
+    EXPECT_EQ(prompts.beeps, 1);
+    EXPECT_EQ(session.WaveFileName, good);
+    EXPECT_EQ(session.Wave->SampleCount(), 4000u);
+    EXPECT_EQ(session.Segments.size(), 1u);
+}
+
+TEST_F(RecordingLoad, StereoShowsAndAnalysesTheFirstChannel) {
+    const auto left = HarmonicTone(220.0, 22050);
+    std::vector<std::int16_t> interleaved;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        interleaved.push_back(left[i]);
+        interleaved.push_back(0);  // silent right channel
+    }
+    const auto path = Write("stereo.wav", WavBytes(interleaved, 2));
+    ASSERT_EQ(session.LoadRecording(path, prompts), LoadOutcome::Loaded);
+    EXPECT_GT(session.FrameVolume[40], 5000);
+    EXPECT_NEAR(session.PitchCents[40], 5700, 15);
+}
+
+TEST_F(RecordingLoad, ProgressRunsFromZeroToOne) {
+    const auto path = Tone("p.wav", 8000);
+    std::vector<double> fractions;
+    session.LoadRecording(path, prompts, [&](std::string_view, double f) { fractions.push_back(f); });
+    ASSERT_GE(fractions.size(), 3u);
+    EXPECT_EQ(fractions.front(), 0.0);
+    EXPECT_EQ(fractions.back(), 1.0);
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+}
+
+}  // namespace
+}  // namespace melodrift

@@ -1,0 +1,210 @@
+#include "editor/Timeline.h"
+
+#include "audio/Analyser.h"
+#include "audio/Wave.h"
+#include "editor/Session.h"
+#include "text/CodePage.h"
+
+#include <gtest/gtest.h>
+
+namespace melodrift {
+namespace {
+
+// A session with `frames` frames 256 samples apart and as many samples as
+// that takes, without any analysis run.
+void FakeRecording(EditorSession& s, int frames) {
+    *s.Wave = MakeMono16Wave(static_cast<std::uint32_t>((frames - 1) * 256 + 1));
+    s.Analyser->FrameCount = frames;
+    s.Analyser->Frames.assign(frames, TVoxFrame{});
+    s.Analyser->Candidates.assign(frames, TF0Candidates{});
+    s.Analyser->Confidence.assign(frames, 0.0f);
+    for (int i = 0; i < frames; ++i) s.Analyser->Frames[i].SamplePos = i * 256;
+    s.FrameVolume.assign(frames, 0);
+    s.SpectrumImage.assign(frames, SpectrumColumn{});
+    s.PitchCents.assign(frames, 0);
+}
+
+TEST(TimelineMaps, PixelsAndMillisecondsRoundTripWithinOnePixel) {
+    EXPECT_EQ(XToMs(0, 3, 0), 0.0);
+    // Scale 3 at position 4: x 18 is sample 18 · 256 / 3 + 4 · 256 = 2560.
+    EXPECT_DOUBLE_EQ(XToMs(18, 3, 4), 2560 / 44.1);
+    EXPECT_EQ(MsToX(2560 / 44.1, 3, 4), 18);
+    for (int scale = 1; scale <= 8; ++scale) {
+        for (int position : {0, 7, 1000}) {
+            for (int x = -5; x < 700; x += 7) {
+                EXPECT_LE(std::llabs(MsToX(XToMs(x, scale, position), scale, position) - x), 1)
+                    << "scale " << scale << " position " << position << " x " << x;
+            }
+        }
+    }
+}
+
+TEST(TimelineMaps, FramesAndColumns) {
+    EXPECT_EQ(FrameToX(10, 3, 4), 18);
+    EXPECT_EQ(XToFrame(18, 3, 4, 100), 10);
+    EXPECT_EQ(XToFrame(17, 3, 4, 100), 10);  // (17 + 1) div 3 + 4
+    EXPECT_EQ(XToFrame(19, 3, 4, 100), 10);
+    EXPECT_EQ(XToFrame(16, 3, 4, 100), 9);
+    EXPECT_EQ(XToFrame(20, 3, 4, 100), 11);
+    EXPECT_EQ(XToFrame(-100, 3, 4, 100), 0);
+    EXPECT_EQ(XToFrame(10000, 3, 4, 100), 99);
+    EXPECT_EQ(XToFrame(50, 3, 0, 0), 0);
+    EXPECT_EQ(SampleToFrame(127), 0);
+    EXPECT_EQ(SampleToFrame(128), 1);
+    EXPECT_EQ(FrameToSample(3), 768);
+    EXPECT_EQ(MsToNearestFrame(1000.0), (44100 + 128) / 256);
+}
+
+TEST(TimelineMaps, VisibleFramesAtTheExtremeScales) {
+    EXPECT_EQ(VisibleFramesFor(669, 1), 670);
+    EXPECT_EQ(VisibleFramesFor(669, 8), 84);
+    const VisibleRange r = ComputeVisibleRange(4, VisibleFramesFor(669, 3), 1000, 3);
+    EXPECT_EQ(r.a, 4);
+    EXPECT_EQ(r.c, 4 + 224 - 1);
+    EXPECT_EQ(r.e, -1);
+    EXPECT_EQ(r.right, -1 + 224 * 3);
+    // Fewer frames than fit: the range stops at the last frame.
+    const VisibleRange shortRange = ComputeVisibleRange(0, 670, 100, 1);
+    EXPECT_EQ(shortRange.c, 99);
+    EXPECT_EQ(shortRange.right, 100);
+}
+
+TEST(VolumeLane, BarsRiseFromTheBottomRowInYellow) {
+    const std::vector<std::int32_t> volume = {0, 16000, 32000, 32767};
+    const RgbaImage image = BuildVolumeBitmap(volume);
+    ASSERT_EQ(image.width, 4);
+    ASSERT_EQ(image.height, 48);
+    EXPECT_EQ(image.At(0, 47), kYellow);  // silence draws one pixel
+    EXPECT_EQ(image.At(0, 46), kBlack);
+    EXPECT_EQ(image.At(1, 23), kYellow);  // 47 − 24
+    EXPECT_EQ(image.At(1, 22), kBlack);
+    EXPECT_EQ(image.At(2, 0), kYellow);   // 32000 fills the lane
+    EXPECT_EQ(image.At(3, 0), kYellow);   // louder is cut at the top
+}
+
+TEST(SpectrumLane, PaletteRunsFromBlackToAlmostWhite) {
+    EXPECT_EQ(SpectrumColour(-20.0f, 20.0f), kBlack);
+    EXPECT_EQ(SpectrumColour(-35.0f, 20.0f), kBlack);
+    EXPECT_EQ(SpectrumColour(0.0f, 20.0f), Rgb(255, 254, 255));
+    EXPECT_EQ(SpectrumColour(12.0f, 20.0f), Rgb(255, 254, 255));
+    // u = 2.5: halfway from blue (0, 0, 255) to violet (128, 0, 255).
+    EXPECT_EQ(SpectrumColour(-10.0f, 20.0f), Rgb(64, 0, 255));
+    // u = 1.25 with the default range 50: a quarter from navy to blue,
+    // trunc(0.25 · 127 + 128) = 159.
+    EXPECT_EQ(SpectrumColour(-37.5f, 50.0f), Rgb(0, 0, 159));
+    std::vector<SpectrumColumn> image(2, SpectrumColumn{});
+    image[1].fill(-100.0f);
+    image[1][0] = 0.0f;
+    const RgbaImage bitmap = BuildSpectrumBitmap(image, 20.0f);
+    ASSERT_EQ(bitmap.width, 2);
+    ASSERT_EQ(bitmap.height, 128);
+    EXPECT_EQ(bitmap.At(1, 0), Rgb(255, 254, 255));
+    EXPECT_EQ(bitmap.At(1, 1), kBlack);
+    EXPECT_EQ(bitmap.At(0, 5), Rgb(255, 254, 255));
+}
+
+TEST(PitchLane, GridCandidatesAndTrackColours) {
+    constexpr int kFrames = 10;
+    std::vector<std::int32_t> cents(kFrames, 6900);
+    std::vector<TVoxFrame> frames(kFrames);
+    for (auto& f : frames) f.TargetF0 = 440.0f;
+    frames[5].TargetF0 = 0.0f;  // a filled gap: red on both sides
+    std::vector<TF0Candidates> candidates(kFrames);
+    candidates[2][0] = {330.0f, 5.0f};   // 6401.96 cents: row 127 − 68 = 59, brightest
+    candidates[2][9] = {220.0f, 2.5f};   // row 127 − 54 = 73, darkest
+    candidates[3][0] = {440.0f, 2.0f};   // not above MinStrength: no dot
+    PitchLaneInput in{cents, frames, candidates, 2.0f, 0, 10, 3};
+    const RgbaImage image = BuildPitchBitmap(in);
+    ASSERT_EQ(image.width, 27);  // FrameToX(9)
+    ASSERT_EQ(image.height, 128);
+    for (int row : {116, 92, 68, 44, 20}) EXPECT_EQ(image.At(26, row), kTeal) << row;
+    EXPECT_EQ(image.At(26, 115), kBlack);
+    EXPECT_EQ(image.At(6, 59), Rgb(240, 240, 240));
+    EXPECT_EQ(image.At(6, 73), Rgb(32, 32, 32));
+    EXPECT_EQ(image.At(9, 49), kGreen);  // track only: the dot was too weak
+    EXPECT_EQ(CentsToPitchRow(6900), 49);
+    EXPECT_EQ(image.At(3, 49), kGreen);   // frames 1 → 2, both voiced
+    EXPECT_EQ(image.At(12, 49), kRed);    // frame 4 → 5 crosses the gap
+    EXPECT_EQ(image.At(15, 49), kRed);    // frame 5 → 6
+    EXPECT_EQ(image.At(18, 49), kGreen);  // frame 6 → 7
+    EXPECT_TRUE(BuildPitchBitmap(PitchLaneInput{}).pixels.empty());
+}
+
+TEST(LyricLane, BoxColoursFollowRestsHoverAndSelection) {
+    EditorSession s;
+    FakeRecording(s, 400);
+    s.Scale = 1;
+    s.VisibleFrames = 670;
+    s.Segments = {{0.0, 500.0, "R"}, {500.0, 500.0, Utf8ToCp932("か")}, {1000.0, s.DurationMs() - 1000.0, "r"}};
+    auto boxes = BuildLyricBoxes(s);
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0].fill, kWhite);
+    EXPECT_EQ(boxes[1].fill, kCyan);
+    EXPECT_EQ(boxes[1].lyricUtf8, "か");
+    EXPECT_EQ(boxes[1].left, MsToX(500.0, 1, 0));
+    EXPECT_EQ(boxes[2].fill, kWhite);
+    s.HoverSegment = 1;
+    EXPECT_EQ(BuildLyricBoxes(s)[1].fill, kMagenta);
+    s.HoverSegment = -1;
+    s.MouseMode = TMouseMode::mmSelectLyrics;
+    s.SelFirst = 2;
+    s.SelLast = 0;
+    boxes = BuildLyricBoxes(s);
+    EXPECT_EQ(boxes[0].fill, kGrey);
+    EXPECT_EQ(boxes[1].fill, kMagenta);
+    EXPECT_EQ(boxes[2].fill, kGrey);
+    const RgbaImage lane = BuildLyricBitmap(s);
+    EXPECT_EQ(lane.width, LyricBitmapWidth(s));
+    const int left = static_cast<int>(boxes[1].left);
+    EXPECT_EQ(lane.At(left, 5), kBlack);       // border
+    EXPECT_EQ(lane.At(left + 3, 5), kMagenta);  // fill
+    EXPECT_EQ(lane.At(left + 3, 0), kBlack);
+}
+
+TEST(Surface, ScrolledFrameFillsItsColumnsAndTheRestIsSilver) {
+    EditorSession s;
+    FakeRecording(s, 100);
+    s.Scale = 3;
+    s.FirstFrame = 4;
+    s.VisibleFrames = VisibleFramesFor(669, 3);
+    s.FrameVolume[10] = 32000;
+    s.Segments = {{0.0, s.DurationMs(), "R"}};
+    const RgbaImage volume = BuildVolumeBitmap(s.FrameVolume);
+    const RgbaImage spectrum = BuildSpectrumBitmap(s.SpectrumImage, 50.0f);
+    const RgbaImage surface = ComposeSurface(s, {&volume, &spectrum, nullptr, nullptr}, 669, 335);
+    EXPECT_EQ(surface.At(16, 10), kBlack);
+    EXPECT_EQ(surface.At(17, 10), kYellow);
+    EXPECT_EQ(surface.At(19, 10), kYellow);
+    EXPECT_EQ(surface.At(20, 10), kBlack);
+    // Frames 4..99 end at column −1 + 96 · 3 = 287: silver beyond, black border.
+    EXPECT_EQ(surface.At(286, 47), kYellow);
+    EXPECT_EQ(surface.At(287, 100), kBlack);
+    EXPECT_EQ(surface.At(288, 100), kSilver);
+    EXPECT_EQ(surface.At(668, 200), kBlack);
+    EXPECT_EQ(surface.At(500, 200), kSilver);
+
+    EditorSession empty;
+    const RgbaImage blank = ComposeSurface(empty, {}, 50, 40);
+    EXPECT_EQ(blank.At(25, 20), kSilver);
+}
+
+TEST(Surface, SelectionIsMixedIntoTheVolumeLaneAndCutsAreGrey) {
+    EditorSession s;
+    FakeRecording(s, 400);
+    s.Scale = 1;
+    s.VisibleFrames = 670;
+    s.Segments = {{0.0, 500.0, "R"}, {500.0, s.DurationMs() - 500.0, "R"}};
+    s.SelFirst = s.SelLast = 0;
+    const RgbaImage volume = BuildVolumeBitmap(s.FrameVolume);
+    const RgbaImage surface = ComposeSurface(s, {&volume, nullptr, nullptr, nullptr}, 669, 335);
+    const int cut = static_cast<int>(MsToX(500.0, 1, 0));
+    EXPECT_EQ(surface.At(5, 20), Rgb(255, 127, 127));   // black ORed with the fill's complement
+    EXPECT_EQ(surface.At(0, 20), Rgb(127, 127, 127));   // the border
+    EXPECT_EQ(surface.At(5, 47), Rgb(255, 255, 127));   // the yellow bar ORed: R and G stay full
+    EXPECT_EQ(surface.At(cut + 5, 20), kBlack);
+    EXPECT_EQ(surface.At(cut, 100), kGrey);             // the cut line through the spectrum lane
+    EXPECT_EQ(surface.At(cut, 309), kGrey);
+}
+
+}  // namespace
+}  // namespace melodrift
