@@ -1,0 +1,137 @@
+#include "voicebank/EnvelopeShaper.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace melodrift {
+
+namespace {
+
+constexpr int kFullVolume = 100;
+constexpr double kEndFadeMs = 35.0;      // fade-out width of a note whose next note is not joined
+constexpr double kMinGapMs = 5.0;        // least distance kept between neighbouring points
+constexpr double kJoinToleranceMs = 2.0; // overlap and fade widths this close count as one crossfade
+
+bool IsSounding(const TUtauNote& note) { return !note.IsRest(); }
+
+}  // namespace
+
+void TUtauMushi::ShapeEnvelopes() {
+    if (Notes == nullptr || Notes->Count() == 0) return;
+    const int count = Notes->Count();
+    std::vector<TUtauNote*> notes;
+    for (int i = 1; i <= count; ++i) notes.push_back(Notes->GetNote(i));
+
+    // Step 1: a sung note uses every point; unused ones start between their
+    // neighbours.
+    for (TUtauNote* note : notes) {
+        if (note == nullptr || !IsSounding(*note)) continue;
+        auto& env = note->Envelope;
+        note->Intensity = 100;
+        if (!env[5].Enabled) {
+            env[5].Enabled = true;
+            note->SetEnvelopePoint(5, (env[2].Volume + env[3].Volume) / 2, (env[2].Position + env[3].Position) / 2);
+        }
+        if (env[1].Offset == 0.0 && env[1].Volume == 0) note->SetEnvelopePoint(1, env[2].Volume, env[2].Position);
+        if (env[4].Offset == 0.0 && env[4].Volume == 0) note->SetEnvelopePoint(4, env[3].Volume, env[3].Position);
+    }
+
+    // Step 2: joined to the previous note when both sides of the crossfade
+    // have the note's overlap as their width.
+    std::vector<bool> joined(notes.size(), false);
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        TUtauNote* note = notes[i];
+        if (note == nullptr || !IsSounding(*note) || note->Prev == nullptr) continue;
+        const double overlapMs = note->EffVoiceOverlap();
+        joined[i] = std::abs(overlapMs - note->Envelope[1].Offset) < kJoinToleranceMs &&
+                    std::abs(overlapMs - note->Prev->Envelope[4].Offset) < kJoinToleranceMs;
+    }
+    std::unordered_map<const TUtauNote*, std::size_t> indexOf;
+    for (std::size_t i = 0; i < notes.size(); ++i) indexOf.emplace(notes[i], i);
+    auto isJoined = [&](const TUtauNote* note) {
+        auto at = indexOf.find(note);
+        return at != indexOf.end() && joined[at->second];
+    };
+
+    // Step 3: place the points. Every move re-derives the widths before the
+    // next test reads the positions.
+    const int attackVolume = static_cast<int>(std::trunc(100.0 * AttackGain));
+    const int attackVolumeRounded = static_cast<int>(std::trunc(100.0 * AttackGain + 0.5));
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        TUtauNote* note = notes[i];
+        if (note == nullptr || !IsSounding(*note)) continue;
+        auto& env = note->Envelope;
+        auto pos = [&](int k) { return env[k].Position; };
+        const double preMs = note->EffPreUtterance();
+        for (int k = 1; k <= 5; ++k) env[k].Volume = kFullVolume;
+
+        if (note->Next == nullptr || !isJoined(note->Next)) {
+            // A short fade at the end, but never before the onset + 5 ms.
+            env[4].Offset = kEndFadeMs;
+            if (pos(6) - kEndFadeMs < preMs + kMinGapMs) env[4].Offset = pos(6) - (preMs + kMinGapMs);
+            note->UpdateEnvelopePositions();
+        }
+
+        if (joined[i] && pos(1) > preMs) {
+            // The crossfade reaches past the onset: spread the body evenly
+            // between its end and the fade-out.
+            note->SetEnvelopePoint(5, kFullVolume, (pos(1) + pos(4)) / 2);
+            note->SetEnvelopePoint(2, kFullVolume, (pos(1) + pos(5)) / 2);
+            note->SetEnvelopePoint(3, kFullVolume, (pos(5) + pos(4)) / 2);
+        } else if (joined[i]) {
+            // Accent at the onset, after the crossfade.
+            if (preMs + AttackOffset >= pos(1) + kMinGapMs)
+                note->SetEnvelopePoint(5, attackVolumeRounded, preMs + AttackOffset);
+            else
+                note->SetEnvelopePoint(5, attackVolume, pos(1) + kMinGapMs);
+            if (pos(4) - kMinGapMs < pos(5))
+                note->SetEnvelopePoint(5, kFullVolume,
+                                       pos(4) - kMinGapMs >= pos(2) ? pos(4) - kMinGapMs : (pos(2) + pos(4)) / 2);
+            note->SetEnvelopePoint(2, kFullVolume,
+                                   pos(5) - JoinWidth >= pos(1) + kMinGapMs ? pos(5) - JoinWidth
+                                                                            : (pos(1) + pos(5)) / 2);
+            note->SetEnvelopePoint(3, kFullVolume,
+                                   pos(5) + JoinWidth > pos(4) - kMinGapMs ? (pos(4) + pos(5)) / 2
+                                                                           : pos(5) + JoinWidth);
+        } else {
+            // A free note: onset point at the preutterance (at least 5 ms in),
+            // full volume from JoinWidth before it.
+            note->SetEnvelopePoint(2, attackVolume, std::max(preMs + AttackOffset, kMinGapMs));
+            if (pos(4) - kMinGapMs < pos(2))
+                note->SetEnvelopePoint(2, kFullVolume, pos(4) - kMinGapMs >= 0 ? pos(4) - kMinGapMs : pos(4) / 2);
+            note->SetEnvelopePoint(1, kFullVolume, pos(2) - JoinWidth >= kMinGapMs ? pos(2) - JoinWidth : pos(2) / 2);
+            note->SetEnvelopePoint(5, kFullVolume,
+                                   pos(2) + JoinWidth > pos(4) - kMinGapMs ? (pos(2) + pos(4)) / 2
+                                                                           : pos(2) + JoinWidth);
+            note->SetEnvelopePoint(3, kFullVolume, pos(5) + (pos(4) - pos(5)) * 2 / 3);
+        }
+    }
+}
+
+void TUtauMushi::ApplyLoudness(double laterGain, double earlierGain, double laterMs, double earlierMs) {
+    if (Notes == nullptr || laterMs == earlierMs) return;
+    if (earlierMs > laterMs) {
+        std::swap(earlierMs, laterMs);
+        std::swap(earlierGain, laterGain);
+    }
+    for (int i = 1; i <= Notes->Count(); ++i) {
+        TUtauNote* note = Notes->GetNote(i);
+        if (note == nullptr) continue;
+        const double sampleStartMs = note->StartMs - note->EffPreUtterance();
+        for (int k = 1; k <= 5; ++k) {
+            EnvelopePoint& point = note->Envelope[k];
+            const double timeMs = sampleStartMs + point.Position;
+            if (timeMs < earlierMs || timeMs >= laterMs) continue;
+            const double gain =
+                earlierGain + (laterGain - earlierGain) * (timeMs - earlierMs) / (laterMs - earlierMs);
+            const double volume = std::trunc(point.Volume * gain + 0.5);
+            if (!std::isfinite(volume)) continue;   // a gain without a value leaves the point alone
+            point.Volume = static_cast<std::uint16_t>(std::clamp(volume, 0.0, 65535.0));
+        }
+    }
+}
+
+}  // namespace melodrift
