@@ -32,10 +32,18 @@ std::size_t GridCount(double count) {
     return static_cast<std::size_t>(count);
 }
 
+// Whole numbers in the file stay well inside 64 bits; anything beyond 10^15
+// (or not finite) comes from a corrupt value and has no integer form.
+constexpr double kLargestRounded = 1e15;
+
 // "rounded": the integer part of x + 0.5, for values written as integers.
+std::int64_t Rounded(double value, const char* what) {
+    if (!(std::fabs(value) < kLargestRounded)) throw std::domain_error(std::string(what) + " cannot be written");
+    return RoundHalfUpTrunc(value);
+}
+
 std::int64_t RoundedCents(double cents) {
-    if (!std::isfinite(cents)) throw std::domain_error("a pitch value is not a finite number");
-    return RoundHalfUpTrunc(cents);
+    return Rounded(cents, "a pitch value");
 }
 
 std::string JoinRounded(const TPitches& points) {
@@ -375,8 +383,8 @@ void TUtauNote::WriteTo(std::vector<std::string>& lines) {
     out.push_back("VoiceOverlap=" + FormatGeneral(voiceOverlap_));
     out.push_back("Intensity=" + FormatInteger(Intensity));
     out.push_back("Moduration=" + FormatInteger(Moduration));
-    if (!std::isfinite(startPoint_)) throw std::domain_error("the start point is not a finite number");
-    out.push_back("StartPoint=" + FormatGeneral(static_cast<double>(RoundHalfUpTrunc(startPoint_ * 1000.0)) / 1000.0));
+    // To three decimals.
+    out.push_back("StartPoint=" + FormatGeneral(static_cast<double>(Rounded(startPoint_ * 1000.0, "the start point")) / 1000.0));
 
     if (PitchMode == 1 && WritePitch) {
         const std::string list = JoinRounded(PitchPoints);

@@ -11,10 +11,10 @@ namespace melodrift {
 
 namespace {
 
-// Times are rounded to whole integers for the file; a time that is not a
-// finite number has no form there.
+// Times are rounded to whole numbers for the file; a time that is not finite,
+// or beyond 10^15 ms, has no integer form there.
 double FiniteTime(double timeMs) {
-    if (!std::isfinite(timeMs)) throw std::domain_error("a portamento point time is not a finite number");
+    if (!(std::fabs(timeMs) < 1e15)) throw std::domain_error("a portamento point time cannot be written");
     return timeMs;
 }
 

@@ -422,6 +422,11 @@ TEST(NoteWriter, ValuesWithoutAFiniteFormFailAndAppendNothing) {
     note.PitchMode = 1;
     note.PitchPoints[3].Value = std::numeric_limits<double>::quiet_NaN();
     EXPECT_THROW(note.WriteTo(lines), std::domain_error);
+    note.PitchPoints[3].Value = 1e300;  // no integer form
+    EXPECT_THROW(note.WriteTo(lines), std::domain_error);
+    note.PitchMode = 2;
+    note.SetEffStartPoint(1e300);
+    EXPECT_THROW(note.WriteTo(lines), std::domain_error);
     EXPECT_EQ(lines, std::vector<std::string>{"kept"});
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <stdexcept>
 #include <vector>
 
 namespace melodrift {
@@ -66,6 +68,16 @@ TEST(PortamentoFormat, TooFewPointsGiveEmptyTexts) {
     EXPECT_EQ(p.FormatPBW(), "");
     EXPECT_EQ(p.FormatPBY(), "");
     EXPECT_EQ(p.FormatPBM(), "");
+}
+
+TEST(PortamentoFormat, TimesWithoutAnIntegerFormThrow) {
+    TPortamento p;
+    p.AddPoint("L", false, 0, 0);
+    p.AddPoint("L", false, 1e300, 0);
+    EXPECT_EQ(p.FormatPBS(), "0;0.0");
+    EXPECT_THROW(p.FormatPBW(), std::domain_error);
+    p.AddPoint("L", false, std::numeric_limits<double>::quiet_NaN(), 0);
+    EXPECT_THROW(p.FormatPBW(), std::domain_error);
 }
 
 TEST(PortamentoFormat, ShapeEntries) {
