@@ -185,6 +185,13 @@ TEST(SegmentSynthesis, ConsecutiveSegmentsContinueThePhaseOfASine) {
         const double expected = std::trunc(10000.0 * std::sin(2 * std::numbers::pi * f0Hz * n / 44100.0));
         ASSERT_NEAR(wave.GetSample(n, 0), expected, 1.0) << "sample " << n;
     }
+    // Silent harmonics keep running too: harmonic h stays at h times the
+    // phase of harmonic 1, ready to sound in a later segment.
+    const auto& phases = synth.Phases();
+    for (std::size_t i = 1; i < phases.size(); ++i) {
+        const double drift = std::remainder(phases[i] - (i + 1.0) * phases[0], 2 * std::numbers::pi);
+        EXPECT_NEAR(drift, 0.0, 1e-6) << "harmonic " << i + 1;
+    }
 }
 
 TEST(SegmentSynthesis, AnUnvoicedSideRendersNoiseOnly) {
