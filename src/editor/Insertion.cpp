@@ -1,0 +1,325 @@
+#include "editor/Insertion.h"
+
+#include "editor/Session.h"
+#include "editor/VoiceSource.h"
+#include "plugin/Note.h"
+#include "plugin/PluginFile.h"
+#include "text/Files.h"
+#include "text/Prompts.h"
+#include "voicebank/AliasResolver.h"
+#include "voicebank/EnvelopeShaper.h"
+#include "voicebank/Voicebank.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace melodrift {
+
+namespace {
+
+constexpr int kHighestKey = 120;          // note numbers 0..120 are counted
+constexpr double kPortamentoStepMs = 15.0;  // Mode2 sampling interval
+constexpr int kMinGridPointsForPortamento = 5;
+
+// Frame nearest to a time: (trunc(t × 44.1) + 128) div 256.
+std::int64_t NearestFrame(double timeMs) {
+    const auto sample = static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs));
+    const std::int64_t shifted = sample + kHopSamples / 2;
+    // div rounds toward zero; a negative time gives frame 0 or below, which
+    // callers clamp.
+    return shifted / kHopSamples;
+}
+
+// Nominal time of frame i [ms].
+double FrameTimeMs(std::int64_t frame) {
+    return static_cast<double>(frame) * kHopSamples / kSamplesPerMs;
+}
+
+// A folder path as text without its trailing separators, for comparing the
+// project's voicebank with the recording's folder.
+std::string FolderKey(std::string folder) {
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+#ifdef _WIN32
+    // Windows file names are case-insensitive (ASCII letters suffice for the
+    // comparison; CP932 trail bytes are never turned into lead bytes by it).
+    for (char& c : folder)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+    return folder;
+}
+
+}  // namespace
+
+int EstimateKey(std::span<const std::int32_t> pitchCents, const TMoji& segment) {
+    const auto frames = static_cast<std::int64_t>(pitchCents.size());
+    if (frames == 0) return 0;
+    const std::int64_t first = std::max<std::int64_t>(0, NearestFrame(segment.StartMs));
+    const std::int64_t last =
+        std::min<std::int64_t>(frames - 1, NearestFrame(segment.StartMs + segment.LengthMs));
+    std::array<int, kHighestKey + 1> counts{};
+    for (std::int64_t j = first; j <= last; ++j) {
+        const std::int32_t cents = pitchCents[static_cast<std::size_t>(j)];
+        if (cents == 0) continue;
+        const std::int64_t key = (static_cast<std::int64_t>(cents) + 50) / 100;
+        // Pitches outside the keyboard (possible after a pitch correction or
+        // from an edited edit-state file) have no counter; they are skipped.
+        if (key < 0 || key > kHighestKey) continue;
+        ++counts[static_cast<std::size_t>(key)];
+    }
+    int best = 0;
+    for (int k = 0; k <= kHighestKey; ++k)
+        if (counts[static_cast<std::size_t>(k)] > counts[static_cast<std::size_t>(best)]) best = k;
+    return best;
+}
+
+std::int32_t PitchCentsAt(std::span<const std::int32_t> pitchCents, std::int64_t sampleCount,
+                          double timeMs) {
+    const auto frames = static_cast<std::int64_t>(pitchCents.size());
+    if (frames == 0) return 0;
+    const double durationMs = static_cast<double>(sampleCount) / kSamplesPerMs;
+    if (!(timeMs >= 0.0) || timeMs > durationMs) return 0;
+    // The frame nearest to the time; near the end of the recording it may lie
+    // past the last frame, which then stands in for it.
+    const std::int64_t c = std::min(NearestFrame(timeMs), frames - 1);
+    std::int64_t a = 0;
+    std::int64_t b = 0;
+    if (timeMs >= FrameTimeMs(c)) {
+        a = c;
+        b = std::min(frames - 1, c + 1);
+    } else {
+        a = std::max<std::int64_t>(0, c - 1);
+        b = c;
+    }
+    const double ca = pitchCents[static_cast<std::size_t>(a)];
+    const double cb = pitchCents[static_cast<std::size_t>(b)];
+    // After the last frame there is no second frame to interpolate towards:
+    // the last frame's pitch holds.
+    if (a == b) return static_cast<std::int32_t>(ca);
+    const double ta = FrameTimeMs(a);
+    const double tb = FrameTimeMs(b);
+    return static_cast<std::int32_t>(std::trunc((cb - ca) / (tb - ta) * (timeMs - ta) + ca + 0.5));
+}
+
+double LoudnessGain(std::int32_t frameVolume) {
+    return static_cast<double>(static_cast<std::int64_t>(frameVolume) * 160 / 23000 + 20) * 0.01;
+}
+
+void ApplyRecordingLoudness(TUtauNotes& notes, std::span<const std::int32_t> frameVolume) {
+    TUtauMushi shaper;
+    // Insert's own shape: a 50 ms rise to full volume at the onset, no
+    // attack accent.
+    shaper.JoinWidth = 50.0;
+    shaper.AttackGain = 1.0;
+    shaper.AttackOffset = 0.0;
+    shaper.Notes = &notes;
+    shaper.ShapeEnvelopes();
+    const auto frames = static_cast<std::int64_t>(frameVolume.size());
+    for (std::int64_t i = 0; i + 1 < frames; ++i) {
+        const double t0 = FrameTimeMs(i);
+        const double t1 = FrameTimeMs(i + 1);
+        const double g0 = LoudnessGain(frameVolume[static_cast<std::size_t>(i)]);
+        const double g1 = LoudnessGain(frameVolume[static_cast<std::size_t>(i + 1)]);
+        shaper.ApplyLoudness(g1, g0, t1, t0);
+    }
+}
+
+void FillPitchPoints(TUtauNotes& notes, std::span<const std::int32_t> pitchCents, std::int64_t sampleCount) {
+    for (int slot = 1; slot <= notes.Count(); ++slot) {
+        TUtauNote* note = notes.GetNote(slot);
+        if (note == nullptr) continue;
+        // Grid times count from the sample start, LeadIn before the note.
+        const double sampleStartMs = note->StartMs - note->EffPreUtterance() - note->EffStartPoint();
+        for (PitchPoint& point : note->PitchPoints) {
+            const std::int32_t cents = PitchCentsAt(pitchCents, sampleCount, point.TimeMs + sampleStartMs);
+            point.Value = cents != 0 ? static_cast<double>(cents) - 100.0 * note->NoteNum : 0.0;
+        }
+    }
+}
+
+void BuildPortamento(TUtauNotes& notes) {
+    for (int slot = 1; slot <= notes.Count(); ++slot)
+        if (TUtauNote* note = notes.GetNote(slot)) note->Portamento.Clear();
+
+    for (int slot = 1; slot <= notes.Count(); ++slot) {
+        TUtauNote* note = notes.GetNote(slot);
+        if (note == nullptr || note->IsRest()) continue;
+        if (static_cast<int>(note->PitchPoints.size()) < kMinGridPointsForPortamento) continue;
+
+        const TUtauNote* prev = note->Prev;
+        TUtauNote* next = note->Next;
+        // From the start of the crossfade with a sung previous note (never
+        // after the onset), else from the sample start.
+        const double fromMs = prev != nullptr && !prev->IsRest()
+                                  ? std::min(note->EffVoiceOverlap() - note->EffPreUtterance(), 0.0)
+                                  : -note->EffPreUtterance();
+        // To where a sung next note takes over (never after the note's end).
+        const double lengthMs = note->TicksToMs(note->Length);
+        const double toMs = next != nullptr && !next->IsRest()
+                                ? std::min(lengthMs - next->EffPreUtterance() + next->EffVoiceOverlap(), lengthMs)
+                                : lengthMs;
+
+        TPortamento& portamento = note->Portamento;
+        double t = fromMs;
+        while (true) {
+            const bool last = t + kPortamentoStepMs >= toMs;
+            const double at = last ? toMs : t;
+            double value = note->PitchAt(at);
+            if (value == TUtauNote::NoValue) value = 0.0;
+            portamento.AddPoint("L", false, at, value);
+            if (last) break;
+            t += kPortamentoStepMs;
+        }
+
+        // Pin the ends: the first point on the previous key after a sung
+        // note (else on this key), the last point on this key.
+        const double startValue = note->ExpectedEndValue(0);
+        const TPortaPoint first = portamento.Point(0);
+        if (first.Value != startValue) portamento.AddPoint("L", true, first.Time, startValue);
+        const int lastIndex = portamento.Count() - 1;
+        const TPortaPoint lastPoint = portamento.Point(lastIndex);
+        if (lastPoint.Value != note->ExpectedEndValue(lastIndex)) portamento.AddPoint("L", false, lastPoint.Time, 0.0);
+    }
+
+    for (int slot = 1; slot <= notes.Count(); ++slot)
+        if (TUtauNote* note = notes.GetNote(slot)) note->Portamento.Simplify();
+}
+
+namespace {
+
+// The notes, their lyrics and timing, envelopes, pitch, and the plug-in
+// file, made in `notes`.
+void MakeNotesAndSave(EditorSession& session, TUtauNotes& notes, Voicebank& voicebank) {
+    const bool correction = session.CorrectionMode;
+
+    for (const TMoji& segment : session.Segments) {
+        const int slot = notes.InsertNote(notes.MsToTicks(segment.StartMs));
+        TUtauNote* note = notes.GetNote(slot);
+        if (note == nullptr) throw std::runtime_error("a new note has no slot in the note list");
+        note->Tempo = notes.Tempo;
+        note->Lyric = segment.Lyric;
+        note->SetEffPreUtterance(0.0);
+        note->SetEffVoiceOverlap(0.0);
+        note->SetEffStartPoint(0.0);
+        note->Moduration = 0;
+        note->NoteNum = 60;
+        note->Length = notes.MsToTicks(segment.LengthMs);
+        if (correction) {
+            note->WritePitch = true;
+            note->WriteEnvelope = true;
+            note->WriteFlagsP0 = true;
+            note->Intensity = 80;
+        } else {
+            note->WritePitch = session.PitchEnabled;
+            note->WriteEnvelope = true;
+            note->WriteFlagsP0 = false;
+            note->Intensity = 100;
+        }
+        if (session.KeyEnabled || correction) {
+            const int key = EstimateKey(session.PitchCents, segment);
+            if (key != 0) note->NoteNum = key;
+        }
+    }
+    notes.Relink();
+
+    if (correction) {
+        for (int slot = 1; slot <= notes.Count(); ++slot) {
+            TUtauNote* note = notes.GetNote(slot);
+            if (note == nullptr) continue;
+            const int index = voicebank.FindOtoIndex(note->Lyric);
+            if (index == -1) continue;
+            const TGenon& entry = voicebank.OtoList()[static_cast<std::size_t>(index)];
+            note->SetEffPreUtterance(entry.PreUtterance);
+            note->SetEffVoiceOverlap(entry.Overlap);
+        }
+        for (int slot = 1; slot <= notes.Count(); ++slot) {
+            TUtauNote* note = notes.GetNote(slot);
+            if (note == nullptr) continue;
+            // The crossfades: in over the note's own overlap, out over the
+            // next note's.
+            note->Envelope[2].Offset = note->EffVoiceOverlap();
+            if (note->Next != nullptr) note->Envelope[3].Offset = note->Next->EffVoiceOverlap();
+            note->UpdateEnvelopePositions();
+        }
+    } else {
+        TAR_plugin resolver(voicebank);
+        resolver.Notes = &notes;
+        resolver.Execute();
+    }
+
+    notes.RebuildPitchGrids();
+    if (session.VolumeEnabled && !correction) ApplyRecordingLoudness(notes, session.FrameVolume);
+    if (session.PitchEnabled || correction) {
+        session.BuildPitchCents();
+        FillPitchPoints(notes, session.PitchCents, session.SampleCount());
+    }
+    for (int slot = 1; slot <= notes.Count(); ++slot)
+        if (TUtauNote* note = notes.GetNote(slot)) note->PitchMode = session.PitchMode;
+    if (session.PitchMode == 2) BuildPortamento(notes);
+    notes.SaveToPluginFile();
+}
+
+// A copy of the loaded note list, read again from its plug-in file, with
+// the loaded list's settings. Insert fills the copy and hands it to the
+// session only when the file was written, so a failed Insert leaves no
+// half-made notes behind and a second Insert does not add them twice.
+std::unique_ptr<TUtauNotes> FreshNoteList(const TUtauNotes& loaded) {
+    auto notes = std::make_unique<TUtauNotes>(nullptr);
+    SilentPrompts silent;
+    if (notes->LoadFromPluginFile(loaded.Path(), silent) == 0)
+        throw std::runtime_error("the plug-in file " + PathToUtf8(loaded.Path()) + " no longer exists");
+    notes->Tempo = loaded.Tempo;
+    notes->LoadedTempo = loaded.LoadedTempo;
+    notes->VoiceDir = loaded.VoiceDir;
+    return notes;
+}
+
+}  // namespace
+
+void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
+    if (!session.Notes || !session.Notes->IsLoaded())
+        throw std::runtime_error("no plug-in file is loaded; there is nothing to insert the notes into");
+    if (!(session.Notes->Tempo > 0.0) || !std::isfinite(session.Notes->Tempo))
+        throw std::runtime_error("the plug-in file's tempo is not a positive number");
+
+    if (session.Modified) {
+        prompts.Beep();
+        if (prompts.AskYesNo("編集状態を保存しますか?")) (void)session.SaveEditState(prompts);
+    }
+
+    std::unique_ptr<TUtauNotes> notes = FreshNoteList(*session.Notes);
+    // The voice source renames the segments' lyrics and loads the
+    // recording's folder as the voicebank; a failure gives both back.
+    const std::vector<TMoji> typedSegments = session.Segments;
+    try {
+        if (session.CorrectionMode) {
+            (void)WriteFrequencyTable(session, prompts);
+            WriteVoiceEntries(session, voicebank);
+        }
+        MakeNotesAndSave(session, *notes, voicebank);
+    } catch (...) {
+        session.Segments = typedSegments;
+        if (session.CorrectionMode) {
+            try {
+                voicebank.LoadVoicebank(session.Notes->VoiceDir);
+            } catch (...) {
+                // The original failure is the one to report.
+            }
+        }
+        throw;
+    }
+    session.Notes = std::move(notes);
+
+    if (session.CorrectionMode) {
+        const std::string recordingFolder = PathToCp932(session.WaveFileName.parent_path());
+        if (FolderKey(session.Notes->VoiceDir) != FolderKey(recordingFolder)) {
+            prompts.Inform("音源を作成しました。原音ファイルセットを切り替えてください。");
+            prompts.Beep();
+        }
+    }
+}
+
+}  // namespace melodrift

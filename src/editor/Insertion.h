@@ -1,0 +1,68 @@
+// Insert: the end of the workflow. Every segment becomes a note of the
+// plug-in file with its length in ticks, an estimated key, a lyric resolved
+// against the voicebank (or, in voice correction mode, the alias of the
+// recording's own new oto.ini entry), a loudness envelope and a pitch bend
+// that reproduces the traced pitch; then the plug-in file is written.
+//
+// Times are ms; one analysis frame is 256 samples at 44100 Hz, frame i at
+// the nominal time i × 256 / 44.1 ms. Pitches are cents (note number × 100,
+// 220 Hz = 5700); a note's pitch values are cents relative to its NoteNum.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace melodrift {
+
+class EditorSession;
+class Prompts;
+class TUtauNotes;
+class Voicebank;
+struct TMoji;
+
+// The most frequent note number (0..120) among the segment's frames, the
+// frame of a time t being (trunc(t × 44.1) + 128) div 256; frames without
+// pitch (0) are not counted and the lowest note wins a tie. 0 means no
+// estimate.
+int EstimateKey(std::span<const std::int32_t> pitchCents, const TMoji& segment);
+
+// The traced pitch [cents] at `timeMs`, interpolated linearly between the
+// two frames around it and rounded half up; 0 outside 0..duration
+// (sampleCount / 44.1 ms) and when there are no frames.
+std::int32_t PitchCentsAt(std::span<const std::int32_t> pitchCents, std::int64_t sampleCount,
+                          double timeMs);
+
+// The loudness gain of a frame: (volume × 160 div 23000 + 20) / 100, so
+// silence gives 0.2 and a loudness of 23000 gives 1.8.
+double LoudnessGain(std::int32_t frameVolume);
+
+// Shapes every sounding note's envelope and scales the envelope volumes by
+// the recording's loudness, frame pair by frame pair.
+void ApplyRecordingLoudness(TUtauNotes& notes, std::span<const std::int32_t> frameVolume);
+
+// Sets every note's Mode1 grid values from the traced pitch: the value of
+// the grid point at absolute time t is PitchCentsAt(t) − 100 × NoteNum, or 0
+// where the traced pitch is 0.
+void FillPitchPoints(TUtauNotes& notes, std::span<const std::int32_t> pitchCents,
+                     std::int64_t sampleCount);
+
+// Mode2: every sung note with at least 5 grid points gets linear portamento
+// points sampled every 15 ms from its Mode1 pitch, its ends pinned to the
+// expected values, reduced by Simplify. Rests and short notes get none.
+void BuildPortamento(TUtauNotes& notes);
+
+// Insert. Asks whether to save a modified edit state (Yes saves it through
+// the save dialog), creates the voice source in voice correction mode, adds
+// one note per segment to session.Notes, and writes the plug-in file the
+// note list was loaded from. In voice correction mode, when the project's
+// voicebank is another folder than the recording's, tells the user to
+// switch to it.
+//
+// Throws (std::runtime_error, std::system_error, std::domain_error,
+// ConversionError) when there is no loaded plug-in file, its tempo is not
+// positive, or the notes cannot be made or written. The plug-in file is then
+// left as it was, and the session gets back its typed lyrics, the note list
+// as loaded and the project's voicebank, so a second Insert starts afresh.
+void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts);
+
+}  // namespace melodrift

@@ -1,0 +1,531 @@
+#include "editor/Insertion.h"
+
+#include "audio/Analyser.h"
+#include "audio/Frames.h"
+#include "audio/Wave.h"
+#include "editor/Session.h"
+#include "plugin/Note.h"
+#include "plugin/PluginFile.h"
+#include "text/CodePage.h"
+#include "text/Files.h"
+#include "text/Prompts.h"
+#include "voicebank/Voicebank.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace melodrift {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+public:
+    TempFolder() {
+        static std::atomic<int> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        path_ = fs::temp_directory_path() /
+                ("melodrift-insert-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
+
+// Records every box and question; answers questions from `answers` (No
+// once they run out) and file dialogs with `savePath`.
+class ScriptedPrompts : public SilentPrompts {
+public:
+    void Inform(std::string_view text) override { boxes.emplace_back(text); }
+    bool AskYesNo(std::string_view text) override {
+        questions.emplace_back(text);
+        if (answers.empty()) return false;
+        const bool answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    }
+    std::optional<fs::path> PickFileToSave(std::string_view, std::string_view, const fs::path&) override {
+        return savePath;
+    }
+    std::vector<bool> answers;
+    std::optional<fs::path> savePath;
+    std::vector<std::string> questions;
+    std::vector<std::string> boxes;
+};
+
+// One "[#...]" section of a written plug-in file: its keys in order.
+struct Section {
+    std::string Name;
+    std::vector<std::pair<std::string, std::string>> Lines;
+    std::optional<std::string> Get(const std::string& key) const {
+        for (const auto& [k, v] : Lines)
+            if (k == key) return v;
+        return std::nullopt;
+    }
+    bool Has(const std::string& key) const { return Get(key).has_value(); }
+};
+
+std::vector<Section> ReadSections(const fs::path& path) {
+    std::vector<Section> sections;
+    for (const std::string& line : SplitLines(ReadFileBytes(path))) {
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+            sections.push_back(Section{line.substr(1, line.size() - 2), {}});
+        } else if (!sections.empty()) {
+            const auto eq = line.find('=');
+            sections.back().Lines.emplace_back(line.substr(0, eq),
+                                               eq == std::string::npos ? "" : line.substr(eq + 1));
+        }
+    }
+    return sections;
+}
+
+std::vector<int> Volumes(const std::string& envelope) {
+    // P1,P2,P3,V1,V2,V3,V4,%,P4[,P5,V5]
+    std::vector<std::string> fields;
+    std::string field;
+    for (char c : envelope + ",") {
+        if (c == ',') {
+            fields.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    return {std::stoi(fields.at(3)), std::stoi(fields.at(4)), std::stoi(fields.at(5)), std::stoi(fields.at(6))};
+}
+
+// A session with a loaded plug-in file (tempo 120) and a silent recording
+// whose frames carry the pitch `centsAt(frame)`; everything in a temp folder.
+class InsertFixture : public ::testing::Test {
+protected:
+    void LoadPluginFile(const std::string& voiceDirCp932) {
+        pluginFile = folder.Path() / "plugin.tmp";
+        original = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + voiceDirCp932, "[#0000]",
+                                  "Length=480", "Lyric=R", "NoteNum=60"});
+        WriteFileAtomically(pluginFile, original);
+        session.Notes = std::make_unique<TUtauNotes>(&voicebank);
+        ScriptedPrompts quiet;
+        ASSERT_EQ(session.Notes->LoadFromPluginFile(pluginFile, quiet), 2);
+    }
+
+    template <typename CentsAt>
+    void LoadRecording(double durationMs, CentsAt centsAt, std::int32_t volume = 0) {
+        wave = folder.Path() / "voice.wav";
+        const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
+        *session.Wave = MakeMono16Wave(samples);
+        WriteFileAtomically(wave, session.Wave->SaveToBytes());
+        const int frames = static_cast<int>(samples / kHopSamples) + 1;
+        TVoxHormant& analyser = *session.Analyser;
+        analyser.Frames.assign(static_cast<std::size_t>(frames), TVoxFrame{});
+        analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
+        analyser.FrameCount = frames;
+        for (int i = 0; i < frames; ++i) {
+            auto& frame = analyser.Frames[static_cast<std::size_t>(i)];
+            frame.SamplePos = std::min<std::int32_t>(i * kHopSamples, static_cast<std::int32_t>(samples) - 1);
+            frame.TargetF0 = static_cast<float>(CentsToHz(centsAt(i)));
+        }
+        session.FrameVolume.assign(static_cast<std::size_t>(frames), volume);
+        session.WaveFileName = wave;
+        session.BuildPitchCents();
+    }
+
+    void SetSegments(const std::vector<std::pair<double, std::string>>& cuts) {
+        session.Segments.clear();
+        for (const auto& [startMs, lyric] : cuts) session.Segments.push_back(TMoji{startMs, 0.0, lyric});
+        session.RecalcLengths();
+    }
+
+    std::vector<Section> Inserted() {
+        std::vector<Section> notes;
+        for (Section& s : ReadSections(pluginFile))
+            if (s.Name == "#INSERT") notes.push_back(std::move(s));
+        return notes;
+    }
+
+    TempFolder folder;
+    fs::path pluginFile;
+    fs::path wave;
+    std::string original;
+    Voicebank voicebank;
+    EditorSession session;
+    ScriptedPrompts prompts;
+};
+
+// Frames of the three segments at 0, 500 and 1250 ms sit at keys 60, 62, 64.
+double ThreeKeys(int frame) {
+    const double ms = frame * kHopSamples / kSamplesPerMs;
+    return ms < 500.0 ? 6000.0 : ms < 1250.0 ? 6200.0 : 6400.0;
+}
+
+TEST(EstimateKey, CountsNotesAndTheLowestWinsATie) {
+    const std::vector<std::int32_t> cents{6010, 6040, 6060, 6140};
+    // Frames 0..3: from 0 ms to the time of frame 3.
+    const TMoji segment{0.0, 3 * 256 / 44.1, "a"};
+    EXPECT_EQ(EstimateKey(cents, segment), 60);
+}
+
+TEST(EstimateKey, UnvoicedFramesAndPitchesOffTheKeyboardAreNotCounted) {
+    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{0, 0, 0}, TMoji{0.0, 10.0, "a"}), 0);
+    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{}, TMoji{0.0, 10.0, "a"}), 0);
+    // 20000 and −300 cents have no note number; the one 6900 decides.
+    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{20000, 20000, -300, 6900}, TMoji{0.0, 3 * 256 / 44.1, "a"}),
+              69);
+}
+
+TEST(EstimateKey, OnlyTheSegmentsFramesCount) {
+    std::vector<std::int32_t> cents(100, 6000);
+    for (std::size_t i = 50; i < 100; ++i) cents[i] = 7200;
+    // Frames 60..80 (each frame i at i × 5.805 ms).
+    EXPECT_EQ(EstimateKey(cents, TMoji{60 * 256 / 44.1, 20 * 256 / 44.1, "a"}), 72);
+    EXPECT_EQ(EstimateKey(cents, TMoji{0.0, 40 * 256 / 44.1, "a"}), 60);
+}
+
+TEST(PitchCentsAt, InterpolatesBetweenFramesAndIsZeroOutside) {
+    const std::vector<std::int32_t> cents{6000, 6100, 6200, 6300};
+    const std::int64_t samples = 3 * 256 + 1;  // the last frame sits on the last sample
+    const double frameMs = 256 / 44.1;
+    EXPECT_EQ(PitchCentsAt(cents, samples, 0.0), 6000);
+    EXPECT_EQ(PitchCentsAt(cents, samples, frameMs * 0.5), 6050);
+    EXPECT_EQ(PitchCentsAt(cents, samples, frameMs * 1.25), 6125);
+    EXPECT_EQ(PitchCentsAt(cents, samples, -0.1), 0);
+    EXPECT_EQ(PitchCentsAt(cents, samples, samples / 44.1 + 0.1), 0);
+}
+
+TEST(PitchCentsAt, TheEndOfTheRecordingHoldsTheLastFrame) {
+    // 1000 samples give frames at 0, 256, 512, 768; the recording runs to
+    // 1000 / 44.1 ms, past the last frame, where the nearest frame would be
+    // frame 4 (none).
+    const std::vector<std::int32_t> cents{6000, 6100, 6200, 6300};
+    EXPECT_EQ(PitchCentsAt(cents, 1000, 1000 / 44.1), 6300);
+    EXPECT_EQ(PitchCentsAt(cents, 1000, 900 / 44.1), 6300);
+    EXPECT_EQ(PitchCentsAt(std::vector<std::int32_t>{}, 1000, 5.0), 0);
+}
+
+TEST(LoudnessGain, RunsFromSilenceToLoudInWholePercent) {
+    EXPECT_DOUBLE_EQ(LoudnessGain(0), 0.2);
+    EXPECT_DOUBLE_EQ(LoudnessGain(23000), 1.8);
+    EXPECT_DOUBLE_EQ(LoudnessGain(22999), 1.79);  // 159 whole percent above 20
+}
+
+TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
+    LoadPluginFile("");
+    LoadRecording(2000.0, ThreeKeys);
+    SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
+    Insert(session, voicebank, prompts);
+    const std::vector<Section> notes = Inserted();
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].Get("Length"), "480");
+    EXPECT_EQ(notes[1].Get("Length"), "720");
+    EXPECT_EQ(notes[2].Get("Length"), "720");
+    EXPECT_EQ(notes[0].Get("Lyric"), "R");
+    EXPECT_EQ(notes[1].Get("Lyric"), "a");
+    EXPECT_EQ(notes[2].Get("Lyric"), "b");
+    // Tempo 120 was read, so no settings section is written back.
+    EXPECT_EQ(ReadSections(pluginFile).size(), 3u);
+    EXPECT_EQ(session.Notes->Count(), 3);
+}
+
+TEST_F(InsertFixture, KeysAreEstimatedOnlyWithTheKeyBox) {
+    LoadPluginFile("");
+    LoadRecording(2000.0, ThreeKeys);
+    SetSegments({{0.0, "a"}, {500.0, "b"}, {1250.0, "c"}});
+    Insert(session, voicebank, prompts);
+    std::vector<Section> notes = Inserted();
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].Get("NoteNum"), "60");
+    EXPECT_EQ(notes[1].Get("NoteNum"), "62");
+    EXPECT_EQ(notes[2].Get("NoteNum"), "64");
+
+    WriteFileAtomically(pluginFile, original);
+    session.KeyEnabled = false;
+    Insert(session, voicebank, prompts);
+    notes = Inserted();
+    ASSERT_EQ(notes.size(), 3u);
+    for (const Section& note : notes) EXPECT_EQ(note.Get("NoteNum"), "60");
+}
+
+TEST_F(InsertFixture, PitchPointsFollowTheTraceRelativeToTheKey) {
+    LoadPluginFile("");
+    LoadRecording(1500.0, [](int) { return 6230.0; });
+    SetSegments({{0.0, "a"}, {500.0, "b"}});
+    session.PitchMode = 1;
+    Insert(session, voicebank, prompts);
+    TUtauNote* note = session.Notes->GetNote(2);
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(note->NoteNum, 62);
+    const double sampleStart = note->StartMs - note->EffPreUtterance() - note->EffStartPoint();
+    int inside = 0;
+    for (const PitchPoint& point : note->PitchPoints) {
+        const double t = sampleStart + point.TimeMs;
+        if (t >= 0.0 && t <= 1500.0) {
+            EXPECT_EQ(point.Value, 30.0) << "at " << t << " ms";
+            ++inside;
+        } else {
+            EXPECT_EQ(point.Value, 0.0) << "outside the recording at " << t << " ms";
+        }
+    }
+    EXPECT_GT(inside, 100);
+}
+
+TEST_F(InsertFixture, Mode1WritesThePitchListOnEveryNote) {
+    LoadPluginFile("");
+    LoadRecording(2000.0, ThreeKeys);
+    SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
+    session.PitchMode = 1;
+    Insert(session, voicebank, prompts);
+    const std::vector<Section> notes = Inserted();
+    ASSERT_EQ(notes.size(), 3u);
+    for (const Section& note : notes) {
+        EXPECT_TRUE(note.Has("Pitches")) << note.Get("Lyric").value_or("");
+        EXPECT_TRUE(note.Has("PBStart"));
+        EXPECT_FALSE(note.Has("PBS"));
+    }
+}
+
+TEST_F(InsertFixture, Mode2WritesPortamentoOnSungNotesOnly) {
+    LoadPluginFile("");
+    LoadRecording(2000.0, ThreeKeys);
+    SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
+    Insert(session, voicebank, prompts);
+    const std::vector<Section> notes = Inserted();
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_FALSE(notes[0].Has("PBS"));
+    EXPECT_TRUE(notes[1].Has("PBS"));
+    EXPECT_TRUE(notes[2].Has("PBS"));
+    for (const Section& note : notes) EXPECT_FALSE(note.Has("Pitches"));
+}
+
+TEST_F(InsertFixture, WithoutThePitchBoxNoPitchIsWritten) {
+    LoadPluginFile("");
+    LoadRecording(2000.0, ThreeKeys);
+    SetSegments({{0.0, "a"}, {500.0, "b"}});
+    session.PitchEnabled = false;
+    session.PitchMode = 1;
+    Insert(session, voicebank, prompts);
+    for (const Section& note : Inserted()) {
+        EXPECT_FALSE(note.Has("Pitches"));
+        EXPECT_FALSE(note.Has("PBS"));
+    }
+}
+
+TEST_F(InsertFixture, TheEnvelopeFollowsTheLoudnessOnlyWithTheVolumeBox) {
+    LoadPluginFile("");
+    // Silence everywhere: gain 0.2, so full volume (100) becomes 20.
+    LoadRecording(2000.0, ThreeKeys, 0);
+    SetSegments({{0.0, "a"}, {500.0, "b"}, {1250.0, "c"}});
+    Insert(session, voicebank, prompts);
+    std::vector<Section> notes = Inserted();
+    ASSERT_EQ(notes.size(), 3u);
+    ASSERT_TRUE(notes[1].Has("Envelope"));
+    EXPECT_EQ(Volumes(*notes[1].Get("Envelope")), (std::vector<int>{20, 20, 20, 20}));
+
+    WriteFileAtomically(pluginFile, original);
+    session.VolumeEnabled = false;
+    Insert(session, voicebank, prompts);
+    notes = Inserted();
+    ASSERT_EQ(notes.size(), 3u);
+    for (const Section& note : notes) {
+        if (note.Has("Envelope")) {
+            EXPECT_NE(Volumes(*note.Get("Envelope"))[1], 20);
+        }
+    }
+}
+
+TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
+    LoadPluginFile("");
+    LoadRecording(900.0, [](int frame) { return frame < 40 ? 6000.0 : 6500.0; });
+    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}, {500.0, Sjis("き")}});
+    session.CorrectionMode = true;
+    session.KeyEnabled = false;
+    session.PitchEnabled = false;
+    session.VolumeEnabled = true;
+    session.PitchMode = 1;
+    Insert(session, voicebank, prompts);
+
+    const std::vector<Section> notes = Inserted();
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0].Get("Lyric"), "R0");
+    EXPECT_EQ(notes[1].Get("Lyric"), Sjis("か"));
+    EXPECT_EQ(notes[2].Get("Lyric"), Sjis("き"));
+    for (const Section& note : notes) {
+        EXPECT_EQ(note.Get("Intensity"), "80");
+        EXPECT_EQ(note.Lines.back(), (std::pair<std::string, std::string>{"Flags", "P0"}));
+        EXPECT_TRUE(note.Has("Pitches"));  // the pitch box is ignored
+    }
+    EXPECT_EQ(notes[0].Get("NoteNum"), "60");  // the key box is ignored too
+    EXPECT_EQ(notes[2].Get("NoteNum"), "65");
+    // Each note takes its entry's pre-utterance and overlap; the envelope
+    // crosses over the note's own overlap and the next note's.
+    EXPECT_EQ(notes[1].Get("PreUtterance"), "60");
+    EXPECT_EQ(notes[1].Get("VoiceOverlap"), "20");
+    const TUtauNote* ka = session.Notes->GetNote(2);
+    ASSERT_NE(ka, nullptr);
+    EXPECT_EQ(ka->Envelope[2].Offset, 20.0);
+    EXPECT_EQ(ka->Envelope[3].Offset, 20.0);
+    // No loudness: every volume stays at its default (never 20 from silence).
+    for (int k = 1; k <= 5; ++k) EXPECT_NE(ka->Envelope[static_cast<std::size_t>(k)].Volume, 20);
+    // The voice source beside the recording, and the request to switch to it.
+    EXPECT_TRUE(fs::exists(folder.Path() / "oto.ini"));
+    EXPECT_TRUE(fs::exists(folder.Path() / "voice_wav.frq"));
+    EXPECT_EQ(prompts.boxes, (std::vector<std::string>{"音源を作成しました。原音ファイルセットを切り替えてください。"}));
+}
+
+TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolder) {
+    LoadPluginFile(PathToCp932(folder.Path()) + static_cast<char>(fs::path::preferred_separator));
+    LoadRecording(900.0, [](int) { return 6000.0; });
+    SetSegments({{0.0, Sjis("か")}});
+    session.CorrectionMode = true;
+    Insert(session, voicebank, prompts);
+    EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
+    LoadPluginFile("");
+    LoadRecording(900.0, [](int) { return 6000.0; });
+    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+    session.CorrectionMode = true;
+    session.Modified = true;
+    prompts.answers = {true};
+    prompts.savePath = folder.Path() / "state.mlq";
+    Insert(session, voicebank, prompts);
+    ASSERT_FALSE(prompts.questions.empty());
+    EXPECT_EQ(prompts.questions.front(), "編集状態を保存しますか?");
+    const std::string state = ReadFileBytes(folder.Path() / "state.mlq");
+    EXPECT_NE(state.find("Lyric=R\r\n"), std::string::npos);
+    EXPECT_EQ(state.find("R0"), std::string::npos);
+    EXPECT_EQ(Inserted().size(), 2u);
+}
+
+TEST_F(InsertFixture, AnUnmodifiedStateAsksNothing) {
+    LoadPluginFile("");
+    LoadRecording(900.0, [](int) { return 6000.0; });
+    SetSegments({{0.0, "a"}});
+    session.Modified = false;
+    Insert(session, voicebank, prompts);
+    EXPECT_TRUE(prompts.questions.empty());
+}
+
+TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
+    LoadPluginFile("");
+    LoadRecording(900.0, [](int) { return 6000.0; });
+    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+    session.CorrectionMode = true;
+    // The folder's oto.ini cannot be replaced: a folder with something in it
+    // stands in its place.
+    fs::create_directories(folder.Path() / "oto.ini" / "x");
+    EXPECT_ANY_THROW(Insert(session, voicebank, prompts));
+    EXPECT_EQ(ReadFileBytes(pluginFile), original);
+    EXPECT_EQ(session.Notes->Count(), 0);
+    ASSERT_EQ(session.Segments.size(), 2u);
+    EXPECT_EQ(session.Segments[0].Lyric, "R");  // not its alias R0
+
+    // With the obstacle gone, a second Insert makes exactly the two notes.
+    fs::remove_all(folder.Path() / "oto.ini");
+    Insert(session, voicebank, prompts);
+    const std::vector<Section> notes = Inserted();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].Get("Lyric"), "R0");
+}
+
+TEST_F(InsertFixture, WithoutAPluginFileInsertIsAnError) {
+    LoadRecording(900.0, [](int) { return 6000.0; });
+    SetSegments({{0.0, "a"}});
+    EXPECT_THROW(Insert(session, voicebank, prompts), std::runtime_error);
+    session.Notes = std::make_unique<TUtauNotes>(&voicebank);
+    EXPECT_THROW(Insert(session, voicebank, prompts), std::runtime_error);
+}
+
+TEST_F(InsertFixture, WithoutARecordingNoNoteIsAdded) {
+    LoadPluginFile("");
+    Insert(session, voicebank, prompts);
+    EXPECT_TRUE(Inserted().empty());
+    EXPECT_EQ(session.Notes->Count(), 0);
+}
+
+// BuildPortamento on notes laid out by hand.
+class PortamentoFixture : public InsertFixture {
+protected:
+    TUtauNote* Add(double lengthTicks, const std::string& lyric, int noteNum) {
+        TUtauNotes& notes = *session.Notes;
+        const int slot = notes.InsertNote(1e9);
+        TUtauNote* note = notes.GetNote(slot);
+        note->Tempo = 120.0;
+        note->Length = lengthTicks;
+        note->Lyric = lyric;
+        note->NoteNum = noteNum;
+        notes.Relink();
+        notes.RebuildPitchGrids();
+        return note;
+    }
+    void Finish() {
+        session.Notes->Relink();
+        session.Notes->RebuildPitchGrids();
+    }
+};
+
+TEST_F(PortamentoFixture, ShortNotesAndRestsGetNone) {
+    LoadPluginFile("");
+    TUtauNote* shortNote = Add(8.0, "a", 60);  // ceil(8 / 5) + 2 = 4 grid points
+    TUtauNote* rest = Add(480.0, "R", 60);
+    Finish();
+    ASSERT_LT(shortNote->PitchPoints.size(), 5u);
+    for (PitchPoint& p : rest->PitchPoints) p.Value = 50.0;
+    BuildPortamento(*session.Notes);
+    EXPECT_EQ(shortNote->Portamento.Count(), 0);
+    EXPECT_EQ(rest->Portamento.Count(), 0);
+}
+
+TEST_F(PortamentoFixture, ASamplingRangeUnder15MsGivesOnePointAtTheEnd) {
+    LoadPluginFile("");
+    TUtauNote* note = Add(12.0, "a", 60);  // 12.5 ms, ceil(12 / 5) + 2 = 5 grid points
+    Finish();
+    ASSERT_EQ(note->PitchPoints.size(), 5u);
+    BuildPortamento(*session.Notes);
+    ASSERT_EQ(note->Portamento.Count(), 1);
+    EXPECT_DOUBLE_EQ(note->Portamento.Point(0).Time, 12.5);
+    EXPECT_EQ(note->Portamento.Point(0).Value, 0.0);
+}
+
+TEST_F(PortamentoFixture, TheCurveStartsOnThePreviousKeyAndEndsOnItsOwn) {
+    LoadPluginFile("");
+    TUtauNote* first = Add(480.0, "a", 62);
+    TUtauNote* second = Add(480.0, "b", 60);
+    Finish();
+    // The second note's traced pitch: a straight rise from −100 to +100 cents.
+    const std::size_t n = second->PitchPoints.size();
+    for (std::size_t i = 0; i < n; ++i)
+        second->PitchPoints[i].Value = -100.0 + 200.0 * static_cast<double>(i) / static_cast<double>(n - 1);
+    BuildPortamento(*session.Notes);
+    const TPortamento& curve = second->Portamento;
+    ASSERT_GE(curve.Count(), 2);
+    ASSERT_LE(curve.Count(), 50);
+    // After the sung note at key 62 the curve starts 200 cents up, at the
+    // start of the crossfade (no overlap here: the note's start).
+    EXPECT_EQ(curve.Point(0).Value, 200.0);
+    EXPECT_DOUBLE_EQ(curve.Point(0).Time, 0.0);
+    // It ends on its own key at the note's end.
+    EXPECT_EQ(curve.Point(curve.Count() - 1).Value, 0.0);
+    EXPECT_DOUBLE_EQ(curve.Point(curve.Count() - 1).Time, 500.0);
+    for (const TPortaPoint& point : curve.Points()) EXPECT_EQ(point.Shape, "L");
+    // The first note, flat at 0, keeps its ends on its own key.
+    ASSERT_GE(first->Portamento.Count(), 2);
+    EXPECT_EQ(first->Portamento.Point(0).Value, 0.0);
+}
+
+}  // namespace
+}  // namespace melodrift
