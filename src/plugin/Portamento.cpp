@@ -52,10 +52,7 @@ void TPortamento::DeletePoint(int index) {
     points_.erase(points_.begin() + index);
 }
 
-double TPortamento::Deviation(int k) const {
-    const TPortaPoint& before = points_[k - 1];
-    const TPortaPoint& point = points_[k];
-    const TPortaPoint& after = points_[k + 1];
+double LineDeviation(const TPortaPoint& before, const TPortaPoint& point, const TPortaPoint& after) {
     const double span = after.Time - before.Time;
     if (span == 0.0) return std::fabs(point.Value - (before.Value + after.Value) / 2.0);
     return std::fabs((point.Time - before.Time) * (after.Value - before.Value) / span + before.Value - point.Value);

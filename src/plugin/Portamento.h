@@ -19,6 +19,12 @@ struct TPortaPoint {
     std::string Shape;   // "S", "L", "R", "J"; "D" only inside Simplify
 };
 
+// Vertical distance [cents] of `point` from the straight line through
+// `before` and `after`. When those two share one time (the spacing pass of
+// Simplify can reorder points) the line has no slope: the distance from their
+// mean value is used instead of dividing by zero.
+double LineDeviation(const TPortaPoint& before, const TPortaPoint& point, const TPortaPoint& after);
+
 class TPortamento {
 public:
     // Most points that Simplify leaves.
@@ -60,9 +66,7 @@ public:
     std::string FormatPBM() const;
 
 private:
-    // Vertical distance [cents] of point k from the straight line through its
-    // neighbours; when both neighbours share one time, from their mean value.
-    double Deviation(int k) const;
+    double Deviation(int k) const { return LineDeviation(points_[k - 1], points_[k], points_[k + 1]); }
     void RemoveTripleTimes();
 
     std::vector<TPortaPoint> points_;

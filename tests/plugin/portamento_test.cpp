@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -158,6 +159,14 @@ TEST(PortamentoDeletePoint, OutOfRangeIsIgnored) {
     EXPECT_EQ(p.Count(), 0);
 }
 
+TEST(PortamentoSimplify, DeviationFromTheLineThroughTheNeighbours) {
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, "L"}, {5, 50, "L"}, {10, 100, "L"}), 0.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, "L"}, {5, 80, "L"}, {10, 100, "L"}), 30.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 100, "L"}, {2.5, 0, "L"}, {10, 100, "L"}), 100.0);
+    // Neighbours at one time (out of order after spacing): from their mean.
+    EXPECT_DOUBLE_EQ(LineDeviation({10, 0, "L"}, {5, 80, "L"}, {10, 100, "L"}), 30.0);
+}
+
 TEST(PortamentoSimplify, ClampsTimesAndRemovesDuplicatesAndTripleTimes) {
     TPortamento p = WithLimits(-20, 100);
     p.AddPoint("L", false, -50, 0);
@@ -233,6 +242,41 @@ TEST(PortamentoSimplify, StraightLineRunsGoFirstWhenCutting) {
         if (i != 10 && i != 11) expected.push_back(15.0 * i);
     }
     EXPECT_EQ(Times(p), expected);
+}
+
+TEST(PortamentoSimplify, RandomPolylinesEndWithinTheLimitsAndFormat) {
+    // Crowded, repeated and out-of-range points, as a noisy trace gives them.
+    std::uint32_t state = 2024;
+    auto next = [&state](int range) {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<int>((state >> 8) % static_cast<std::uint32_t>(range));
+    };
+    for (int round = 0; round < 300; ++round) {
+        TPortamento p = WithLimits(-next(300), 50 + next(600));
+        const int count = next(250);
+        for (int i = 0; i < count; ++i) {
+            const char* shapes[] = {"L", "S", "R", "J", ""};
+            p.AddPoint(shapes[next(5)], next(2) == 1, next(900) - 350, next(5) * 50 - 100);
+        }
+        const int before = p.Count();
+        p.Simplify();
+        ASSERT_LE(p.Count(), 50);
+        ASSERT_LE(p.Count(), before);
+        if (before > 0) {
+            ASSERT_GE(p.Count(), 1);  // the first point always stays
+        }
+        for (const TPortaPoint& point : p.Points()) {
+            ASSERT_GE(point.Time, p.StartLimitMs);
+            ASSERT_LE(point.Time, p.EndMs);
+            ASSERT_NE(point.Shape, "D");
+        }
+        EXPECT_NO_THROW({
+            p.FormatPBS();
+            p.FormatPBW();
+            p.FormatPBY();
+            p.FormatPBM();
+        });
+    }
 }
 
 }  // namespace
