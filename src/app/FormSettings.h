@@ -1,0 +1,42 @@
+// The window's persistent settings: ten whole numbers in the group "setting"
+// of a per-user store. On Windows the store is the registry key
+// HKEY_CURRENT_USER\UTAU_plugins\vantle\melodrift; elsewhere the INI file
+// UTAU_plugins/vantle/melodrift.ini in the user's configuration folder. Every
+// value is kept as a string; a value that is missing or not a whole number
+// reads as the key's default.
+#pragma once
+
+#include <memory>
+
+#include <QString>
+
+class QSettings;
+
+namespace melodrift {
+
+struct FormSettings {
+    bool Key = true;            // "key": CheckBox1 ticked
+    bool Pitch = true;          // "pitch": CheckBox2 ticked
+    bool Volume = true;         // "volume": CheckBox3 ticked
+    int HScale = 3;             // "hscale": UpDown1 position
+    int SpeqRange = 50;         // "SpeqRange": ScrollBar1 position, dB
+    bool CreateMode = false;    // "CreateMode": voice correction mode
+    int CrConsonant = 100;      // "Cr_Consonant", ms
+    int CrPreUtterance = 60;    // "Cr_PreUtterance", ms
+    int CrVoiceOverlap = 20;    // "Cr_VoiceOverlap", ms
+    int Mode = 1;               // "Mode": ComboBox1 item index (0 "Mode1", 1 "Mode2")
+};
+
+// The store named above, opened for reading and writing.
+std::unique_ptr<QSettings> OpenFormSettingsStore();
+
+// The stored text as a whole number ("[+-]digits", blanks around allowed), or
+// `fallback` when it is missing or anything else.
+int WholeNumberOr(const QString& stored, bool present, int fallback);
+
+// Reads the ten keys in their fixed order.
+FormSettings ReadFormSettings(QSettings& store);
+// Writes the ten keys in the same order, booleans as "1"/"0", and flushes.
+void WriteFormSettings(QSettings& store, const FormSettings& settings);
+
+}  // namespace melodrift

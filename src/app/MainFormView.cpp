@@ -1,0 +1,525 @@
+// The window's drawing surface: lanes, cursor, cut lines, zoom and scrolling,
+// and the mouse editing on it (cuts, lyrics, previews, pitch lines).
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+
+#include "MainForm.h"
+#include "Widgets.h"
+#include "audio/Analyser.h"
+#include "text/CodePage.h"
+
+namespace melodrift {
+
+namespace {
+
+constexpr std::uint32_t kXorWhite = 0x00FFFFFFu;  // inverts red, green and blue
+constexpr int kVolumeLaneRows = 48;
+constexpr int kLyricEditY = 309;
+constexpr int kLyricEditHeight = 20;
+constexpr int kLyricEditMinWidth = 24;
+
+int ClampToInt(std::int64_t value) {
+    return int(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min() / 2,
+                                        std::numeric_limits<int>::max() / 2));
+}
+
+void XorPixel(RgbaImage& image, int x, int y) {
+    if (!image.Contains(x, y)) return;
+    image.pixels[std::size_t(y) * std::size_t(image.width) + std::size_t(x)] ^= kXorWhite;
+}
+
+// A line from (x0, y0) to (x1, y1) inverted pixel by pixel (Bresenham), the
+// end point left out; drawing it twice restores the image.
+void XorLine(RgbaImage& image, int x0, int y0, int x1, int y1) {
+    const int dx = std::abs(x1 - x0);
+    const int dy = -std::abs(y1 - y0);
+    const int sx = x0 < x1 ? 1 : -1;
+    const int sy = y0 < y1 ? 1 : -1;
+    int error = dx + dy;
+    int x = x0;
+    int y = y0;
+    while (x != x1 || y != y1) {
+        XorPixel(image, x, y);
+        const int twice = 2 * error;
+        if (twice >= dy) {
+            error += dy;
+            x += sx;
+        }
+        if (twice <= dx) {
+            error += dx;
+            y += sy;
+        }
+    }
+}
+
+QString FromCp932(const std::string& lyric) {
+    return QString::fromStdString(Cp932ToUtf8(lyric));
+}
+
+QFont LyricFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP")});
+    font.setPointSize(10);
+    return font;
+}
+
+}  // namespace
+
+// ---- Coordinates ----------------------------------------------------------------
+
+std::int64_t TForm1::MsToSurfaceX(double timeMs) const {
+    return MsToX(timeMs, session_.Scale, session_.FirstFrame);
+}
+
+double TForm1::SurfaceXToMs(int x) const {
+    return XToMs(x, session_.Scale, session_.FirstFrame);
+}
+
+std::vector<int> TForm1::CutXs() const {
+    std::vector<int> xs;
+    for (std::size_t k = 1; k < session_.Segments.size(); ++k) {
+        xs.push_back(ClampToInt(MsToSurfaceX(session_.Segments[k].StartMs)));
+    }
+    return xs;
+}
+
+// ---- Layout and images ------------------------------------------------------------
+
+void TForm1::UpdateLayout() {
+    if (busy_) return;
+    session_.VisibleFrames = VisibleFramesFor(drawImage_->width(), session_.Scale);
+    const int frames = session_.FrameCount();
+    const int visible = session_.VisibleFrames;
+    // The scroll range covers frames 0..frames−1 with a page of the visible
+    // frames, so the last position shows the recording's end.
+    const int maximum = std::max(0, frames - 1);
+    const int page = std::min(maximum, visible);
+    {
+        const QSignalBlocker block(mainSB_);
+        mainSB_->setPageStep(std::max(1, page));
+        mainSB_->setRange(0, std::max(0, maximum - std::max(1, page) + 1));
+    }
+    session_.FirstFrame = mainSB_->value();
+    mainSB_->hide();
+    mainSB_->show();
+    BuildLyricBitmap();
+    BuildPitchBitmap();
+    DrawCutLines();
+    RedrawAll();
+}
+
+void TForm1::MainSBChange() {
+    Guard([&] {
+        session_.FirstFrame = mainSB_->value();
+        BuildLyricBitmap();
+        BuildPitchBitmap();
+        RedrawAll();
+        DrawCutLines();
+    });
+}
+
+void TForm1::ScrollBar1Scroll() {
+    Guard([&] {
+        session_.SpectrumDensity = float(scrollBar1_->value());
+        BuildSpectrumBitmap();
+        RedrawAll();
+    });
+}
+
+void TForm1::BuildSpectrumBitmap() {
+    if (!session_.HasRecording()) {
+        spectrumBitmap_ = RgbaImage();
+        return;
+    }
+    spectrumBitmap_ = melodrift::BuildSpectrumBitmap(session_.SpectrumImage, session_.SpectrumDensity);
+}
+
+void TForm1::BuildPitchBitmap() {
+    if (!session_.HasRecording()) {
+        pitchBitmap_ = RgbaImage();
+        return;
+    }
+    PitchLaneInput input;
+    input.pitchCents = session_.PitchCents;
+    input.frames = session_.Analyser->Frames;
+    input.candidates = session_.Analyser->Candidates;
+    input.minStrength = session_.MinStrength;
+    input.firstFrame = session_.FirstFrame;
+    input.visibleFrames = session_.VisibleFrames;
+    input.scale = session_.Scale;
+    pitchBitmap_ = melodrift::BuildPitchBitmap(input);
+}
+
+void TForm1::BuildLyricBitmap() {
+    if (!session_.HasRecording()) {
+        lyricBitmap_ = RgbaImage();
+        return;
+    }
+    lyricBitmap_ = melodrift::BuildLyricBitmap(session_);
+}
+
+// The lyric lane redrawn in place: its image at (0, LyricTop) with the texts.
+void TForm1::RedrawLyricLane() {
+    BuildLyricBitmap();
+    RgbaImage& surface = drawImage_->Image();
+    for (int y = 0; y < lyricBitmap_.height; ++y) {
+        const int row = session_.LyricTop + y;
+        if (row < 0 || row >= surface.height) continue;
+        const int columns = std::min(lyricBitmap_.width, surface.width);
+        std::copy_n(lyricBitmap_.pixels.begin() + std::ptrdiff_t(y) * lyricBitmap_.width, columns,
+                    surface.pixels.begin() + std::ptrdiff_t(row) * surface.width);
+    }
+    DrawLyricTexts();
+    drawImage_->update();
+}
+
+void TForm1::DrawLyricTexts() {
+    RgbaImage& surface = drawImage_->Image();
+    QImage view = AsQImage(surface);
+    if (view.isNull() || !session_.HasRecording()) return;
+    QPainter painter(&view);
+    painter.setFont(LyricFont());
+    painter.setPen(Qt::black);
+    const int top = session_.LyricTop;
+    for (const LyricBox& box : BuildLyricBoxes(session_)) {
+        const int left = ClampToInt(box.left);
+        const int right = ClampToInt(box.right);
+        if (right <= left + 1) continue;
+        // Inside the box's border, so a long lyric never covers its neighbour.
+        const QRect inside(left + 1, top + 1, right - left - 1, 14);
+        painter.setClipRect(inside);
+        painter.drawText(inside, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                         QString::fromStdString(box.lyricUtf8));
+    }
+}
+
+void TForm1::RedrawAll() {
+    if (busy_) return;
+    LaneImages lanes;
+    lanes.volume = &volumeBitmap_;
+    lanes.spectrum = &spectrumBitmap_;
+    lanes.pitch = &pitchBitmap_;
+    lanes.lyric = &lyricBitmap_;
+    drawImage_->Image() = ComposeSurface(session_, lanes, drawImage_->width(), drawImage_->height());
+    DrawLyricTexts();
+    session_.CursorX = -1;  // the next pointer move draws the cursor anew
+    drawImage_->update();
+}
+
+void TForm1::DrawVolumeLane() {
+    if (!session_.HasRecording()) return;
+    ToggleCursor();
+    RgbaImage& surface = drawImage_->Image();
+    const VisibleRange range =
+        ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames, session_.FrameCount(), session_.Scale);
+    const int scale = std::max(1, session_.Scale);
+    for (int x = std::max(0, range.e); x < std::min(range.right, surface.width); ++x) {
+        const int column = range.a + (x - range.e) / scale;
+        if (column < 0 || column >= volumeBitmap_.width) continue;
+        for (int y = 0; y < kVolumeLaneRows && y < volumeBitmap_.height; ++y) {
+            const int row = session_.VolumeTop + y;
+            if (row >= 0 && row < surface.height) surface.Set(x, row, volumeBitmap_.At(column, y));
+        }
+    }
+    const int count = int(session_.Segments.size());
+    if (session_.SelFirst >= 0 && session_.SelLast >= 0 && session_.SelFirst < count && session_.SelLast < count) {
+        const TMoji& low = session_.Segments[std::size_t(std::min(session_.SelFirst, session_.SelLast))];
+        const TMoji& high = session_.Segments[std::size_t(std::max(session_.SelFirst, session_.SelLast))];
+        const int x1 = ClampToInt(MsToSurfaceX(low.StartMs));
+        const int x2 = ClampToInt(MsToSurfaceX(high.StartMs + high.LengthMs)) + 1;
+        MixSelection(surface, x1, session_.VolumeTop, x2, session_.VolumeTop + kVolumeLaneRows);
+    }
+    ToggleCursor();
+    drawImage_->update();
+}
+
+void TForm1::DrawCutLines() {
+    RgbaImage& surface = drawImage_->Image();
+    for (int x : CutXs()) {
+        if (x >= 0 && x < surface.width) surface.LineTo(x, 0, x, session_.LyricTop, kGrey);
+    }
+    drawImage_->update();
+}
+
+void TForm1::ToggleCursor() {
+    RgbaImage& surface = drawImage_->Image();
+    const int x = session_.CursorX;
+    if (x < 0 || x >= surface.width) return;
+    for (int y = 0; y < session_.LyricTop && y < surface.height; ++y) XorPixel(surface, x, y);
+    drawImage_->update(x, 0, 1, session_.LyricTop);
+}
+
+void TForm1::XorPitchLine() {
+    XorLine(drawImage_->Image(), session_.LineStart.X, session_.LineStart.Y, session_.LineEnd.X,
+            session_.LineEnd.Y);
+    drawImage_->update();
+}
+
+void TForm1::SetSurfaceHelp(std::string_view text, Qt::CursorShape shape) {
+    statusPanel_->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    drawImage_->setCursor(shape);
+}
+
+// ---- Mouse editing ------------------------------------------------------------------
+
+void TForm1::F0ImageMouseMove(int x, int y) {
+    Guard([&] {
+        if (!session_.HasRecording()) return;
+        ToggleCursor();
+        session_.CursorX = x;
+        ToggleCursor();
+        const double t = SurfaceXToMs(x);
+        switch (session_.MouseMode) {
+        case TMouseMode::mmIdle: {
+            session_.HoverCut = -1;
+            const int segment = session_.SegmentAt(t);
+            if (segment != session_.HoverSegment) {
+                session_.HoverSegment = segment;
+                RedrawLyricLane();
+            }
+            const std::vector<int> cuts = CutXs();
+            const SurfaceHit hit = HitTestSurface(
+                x, y, session_.PitchDrawEnabled, {session_.VolumeTop, session_.PitchTop, session_.LyricTop}, cuts);
+            switch (hit.Area) {
+            case HitArea::PitchLane:
+                SetSurfaceHelp(kHelpPitchLane, Qt::PointingHandCursor);
+                break;
+            case HitArea::Cut:
+                session_.HoverCut = hit.Cut;
+                SetSurfaceHelp(kHelpCut, Qt::SizeHorCursor);
+                break;
+            case HitArea::VolumeLane:
+                SetSurfaceHelp(kHelpVolumeLane, Qt::CrossCursor);
+                session_.SelFirst = session_.SelLast = segment;
+                DrawVolumeLane();
+                DrawCutLines();
+                break;
+            case HitArea::LyricLane:
+            case HitArea::CutArea:
+                session_.SelFirst = session_.SelLast = -1;
+                if (drawImage_->cursor().shape() == Qt::CrossCursor) {
+                    DrawVolumeLane();
+                    DrawCutLines();
+                }
+                if (y >= session_.LyricTop && segment != -1) {
+                    SetSurfaceHelp(kHelpLyricLane, Qt::IBeamCursor);
+                } else {
+                    SetSurfaceHelp(kHelpCutArea, Qt::ArrowCursor);
+                }
+                break;
+            }
+            break;
+        }
+        case TMouseMode::mmDragCut:
+            session_.Modified = true;
+            session_.MoveCut(session_.HoverCut, t);
+            RedrawLyricLane();
+            break;
+        case TMouseMode::mmPreview:
+            drawImage_->setCursor(Qt::SizeHorCursor);
+            session_.SelLast = session_.SegmentAt(t);
+            DrawVolumeLane();
+            break;
+        case TMouseMode::mmDrawPitch:
+            XorPitchLine();
+            session_.LineEnd = {x, y};
+            XorPitchLine();
+            break;
+        case TMouseMode::mmSelectLyrics:
+            session_.SelLast = session_.SegmentAt(t);
+            RedrawLyricLane();
+            break;
+        case TMouseMode::mmEditLyric:
+        case TMouseMode::mmEditLyrics:
+            break;
+        }
+    });
+}
+
+void TForm1::CsrImageMouseDown(Qt::MouseButton button, bool doubleClick, int x, int y) {
+    Guard([&] {
+        if (!session_.HasRecording()) return;
+        const double t = SurfaceXToMs(x);
+        switch (session_.MouseMode) {
+        case TMouseMode::mmIdle: {
+            if (session_.HoverCut != -1) {
+                session_.MouseMode = TMouseMode::mmDragCut;
+                F0ImageMouseMove(x, y);
+                return;
+            }
+            // The cut under the pointer is known from the last move; the
+            // remaining areas from this position.
+            const SurfaceHit hit =
+                HitTestSurface(x, y, session_.PitchDrawEnabled,
+                               {session_.VolumeTop, session_.PitchTop, session_.LyricTop}, {});
+            switch (hit.Area) {
+            case HitArea::LyricLane: {
+                const int count = int(session_.Segments.size());
+                if (button == Qt::LeftButton) {
+                    if (session_.HoverSegment >= 0 && session_.HoverSegment < count) {
+                        session_.MouseMode = TMouseMode::mmEditLyric;
+                        session_.Modified = true;
+                        OpenLyricEditor(lyricEdit_, session_.HoverSegment, session_.HoverSegment,
+                                        session_.Segments[std::size_t(session_.HoverSegment)].Lyric);
+                    }
+                } else if (button == Qt::RightButton) {
+                    session_.MouseMode = TMouseMode::mmSelectLyrics;
+                    session_.SelFirst = session_.SelLast = session_.SegmentAt(t);
+                }
+                break;
+            }
+            case HitArea::VolumeLane:
+                session_.SelFirst = session_.SelLast = session_.SegmentAt(t);
+                session_.MouseMode = TMouseMode::mmPreview;
+                DrawVolumeLane();
+                DrawCutLines();
+                break;
+            case HitArea::PitchLane:
+                drawImage_->setCursor(Qt::PointingHandCursor);
+                session_.LineStart = session_.LineEnd = {x, y};
+                session_.MouseMode = TMouseMode::mmDrawPitch;
+                break;
+            case HitArea::Cut:
+            case HitArea::CutArea:
+                if (button == Qt::LeftButton && !doubleClick) {
+                    session_.AddCut("R", t);
+                    RedrawLyricLane();
+                    DrawCutLines();
+                    session_.Modified = true;
+                } else if (button == Qt::RightButton && doubleClick) {
+                    session_.RemoveCut(t);
+                    RedrawLyricLane();
+                    RedrawAll();
+                    session_.Modified = true;
+                }
+                break;
+            }
+            break;
+        }
+        case TMouseMode::mmEditLyric:
+            LyricEditExit(lyricEdit_);
+            session_.MouseMode = TMouseMode::mmIdle;
+            break;
+        case TMouseMode::mmEditLyrics:
+            LyricEditExit(lyricsEdit_);
+            session_.MouseMode = TMouseMode::mmIdle;
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+void TForm1::CsrImageMouseUp(Qt::MouseButton button, int x, int y) {
+    Guard([&] {
+        if (!session_.HasRecording()) return;
+        const int count = int(session_.Segments.size());
+        auto orderSelection = [&] {
+            if (session_.SelFirst > session_.SelLast) std::swap(session_.SelFirst, session_.SelLast);
+        };
+        auto validSelection = [&] {
+            return session_.SelFirst >= 0 && session_.SelLast >= 0 && session_.SelFirst < count &&
+                   session_.SelLast < count;
+        };
+        switch (session_.MouseMode) {
+        case TMouseMode::mmDragCut:
+            session_.MouseMode = TMouseMode::mmIdle;
+            RedrawAll();
+            break;
+        case TMouseMode::mmPreview: {
+            orderSelection();
+            if (validSelection()) {
+                const TMoji& first = session_.Segments[std::size_t(session_.SelFirst)];
+                const TMoji& last = session_.Segments[std::size_t(session_.SelLast)];
+                const double from = first.StartMs;
+                const double to = last.StartMs + last.LengthMs;
+                std::string image = button == Qt::RightButton ? session_.PlayResynthesised(from, to)
+                                                              : session_.PlayRange(from, to);
+                if (!image.empty()) {
+                    player_.Play(std::move(image));
+                } else {
+                    player_.Stop();
+                }
+            }
+            session_.SelFirst = session_.SelLast = -1;
+            session_.MouseMode = TMouseMode::mmIdle;
+            DrawVolumeLane();
+            DrawCutLines();
+            break;
+        }
+        case TMouseMode::mmDrawPitch:
+            XorPitchLine();
+            session_.LineEnd = {x, y};
+            session_.MouseMode = TMouseMode::mmIdle;
+            session_.ApplyPitchLine(session_.LineStart, session_.LineEnd);
+            session_.Modified = true;
+            BuildPitchBitmap();
+            RedrawAll();
+            break;
+        case TMouseMode::mmSelectLyrics:
+            session_.MouseMode = TMouseMode::mmEditLyrics;
+            orderSelection();
+            session_.Modified = true;
+            if (validSelection()) {
+                std::string text;
+                for (int k = session_.SelFirst; k <= session_.SelLast; ++k) {
+                    text += session_.Segments[std::size_t(k)].Lyric;
+                }
+                OpenLyricEditor(lyricsEdit_, session_.SelFirst, session_.SelLast, text);
+            } else {
+                session_.MouseMode = TMouseMode::mmIdle;
+            }
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+// ---- The two in-place lyric edits ----------------------------------------------------
+
+void TForm1::OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textCp932) {
+    const TMoji& a = session_.Segments[std::size_t(first)];
+    const TMoji& b = session_.Segments[std::size_t(last)];
+    const int left = ClampToInt(MsToSurfaceX(a.StartMs));
+    const int right = ClampToInt(MsToSurfaceX(b.StartMs + b.LengthMs));
+    edit->setGeometry(left, kLyricEditY, std::max(kLyricEditMinWidth, right - left), kLyricEditHeight);
+    edit->setText(FromCp932(textCp932));
+    edit->show();
+    edit->raise();
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->selectAll();
+}
+
+void TForm1::LyricEditExit(QLineEdit* sender) {
+    // Hiding the edit moves the focus away, which reports the exit again.
+    if (committingLyric_ || sender->isHidden()) return;
+    committingLyric_ = true;
+    Guard([&] {
+        const QByteArray text = sender->text().toUtf8();
+        const std::string_view typed(text.constData(), std::size_t(text.size()));
+        if (sender == lyricEdit_) {
+            const int segment = session_.HoverSegment;
+            if (segment >= 0 && segment < int(session_.Segments.size())) session_.CommitLyric(segment, typed);
+        } else {
+            session_.CommitLyricRun(session_.SelFirst, session_.SelLast, typed);
+        }
+        session_.MouseMode = TMouseMode::mmIdle;
+    });
+    sender->hide();
+    committingLyric_ = false;
+    Guard([&] { RedrawLyricLane(); });
+}
+
+void TForm1::LyricEditKeyDown(QLineEdit* sender, int key) {
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) LyricEditExit(sender);
+}
+
+}  // namespace melodrift

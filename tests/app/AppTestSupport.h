@@ -1,0 +1,104 @@
+// Fixtures for the window tests: scripted answers for the prompts, a
+// settings store in a temporary folder, generated recordings, voicebanks
+// and plug-in files.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QTemporaryDir>
+
+#include "MainForm.h"
+#include "text/Prompts.h"
+#include "voicebank/Voicebank.h"
+
+namespace melodrift::testing {
+
+// Records every message and answers questions and dialogs from queues
+// (questions default to No/Cancel, dialogs to cancelled).
+class ScriptedPrompts : public Prompts {
+public:
+    struct Log {
+        std::vector<std::string> messages;  // "inform: ...", "error: ...", "ask: ..."
+        int beeps = 0;
+    };
+    explicit ScriptedPrompts(std::shared_ptr<Log> log) : log_(std::move(log)) {}
+
+    std::deque<bool> answers;
+    std::deque<std::optional<std::filesystem::path>> files;
+
+    void Inform(std::string_view text) override { log_->messages.push_back("inform: " + std::string(text)); }
+    void Warn(std::string_view text) override { log_->messages.push_back("warn: " + std::string(text)); }
+    void Error(std::string_view text) override { log_->messages.push_back("error: " + std::string(text)); }
+    bool AskYesNo(std::string_view text) override { return Answer(text); }
+    bool AskOkCancel(std::string_view text) override { return Answer(text); }
+    void Beep() override { ++log_->beeps; }
+    std::optional<std::filesystem::path> PickFileToOpen(std::string_view, const std::filesystem::path&) override {
+        return NextFile();
+    }
+    std::optional<std::filesystem::path> PickFileToSave(std::string_view, std::string_view,
+                                                        const std::filesystem::path&) override {
+        return NextFile();
+    }
+
+private:
+    bool Answer(std::string_view text) {
+        log_->messages.push_back("ask: " + std::string(text));
+        if (answers.empty()) return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::optional<std::filesystem::path> NextFile() {
+        if (files.empty()) return std::nullopt;
+        auto file = files.front();
+        files.pop_front();
+        return file;
+    }
+    std::shared_ptr<Log> log_;
+};
+
+// A temporary folder that also holds the settings store for one test.
+class TestFolder {
+public:
+    TestFolder();
+    ~TestFolder();
+    std::filesystem::path Path() const;
+    std::filesystem::path File(const std::string& name) const { return Path() / name; }
+    // The settings file the window reads and writes.
+    std::filesystem::path SettingsFile() const;
+    // Writes "[setting]" with the given key=value lines to the store.
+    void StoreSettings(const std::vector<std::pair<std::string, std::string>>& values) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// A 44100 Hz, 16-bit mono WAV: `seconds` of a harmonic tone at `f0Hz`.
+void WriteToneWav(const std::filesystem::path& path, double seconds, double f0Hz);
+// A voicebank folder whose oto.ini has entries for the given aliases.
+std::filesystem::path MakeVoicebank(const std::filesystem::path& folder, const std::vector<std::string>& aliasesCp932);
+// A plug-in file at tempo 120 naming `voiceDir`.
+std::filesystem::path MakePluginFile(const std::filesystem::path& path, const std::filesystem::path& voiceDir);
+
+std::string ReadBytes(const std::filesystem::path& path);
+
+// A window over the test folder's settings with scripted prompts.
+struct FormUnderTest {
+    std::shared_ptr<ScriptedPrompts::Log> log = std::make_shared<ScriptedPrompts::Log>();
+    ScriptedPrompts* prompts = nullptr;  // owned by the form
+    std::unique_ptr<Voicebank> voicebank = std::make_unique<Voicebank>();
+    std::unique_ptr<TForm1> form;
+
+    explicit FormUnderTest(const std::filesystem::path& pluginFile, bool show = true);
+    template <class T>
+    T* Find(const char* name) const {
+        return form->findChild<T*>(QString::fromLatin1(name));
+    }
+};
+
+}  // namespace melodrift::testing

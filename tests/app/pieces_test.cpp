@@ -1,0 +1,118 @@
+// The window's small parts that need no window: hit areas, the guarded
+// event runner, dialog filters and WAVE image layout.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "AppTestSupport.h"
+#include "HitAreas.h"
+#include "Playback.h"
+#include "QtPrompts.h"
+#include "RunGuarded.h"
+
+namespace melodrift::testing {
+namespace {
+
+TEST(SurfaceHitAreas, ThePitchLaneWinsOverACutAndCutsWinOverTheOtherLanes) {
+    const LaneGeometry lanes;  // 0, 180, 310
+    const std::vector<int> cuts = {100, 200};
+    EXPECT_EQ(HitTestSurface(100, 250, true, lanes, cuts).Area, HitArea::PitchLane);
+    EXPECT_EQ(HitTestSurface(100, 181, true, lanes, cuts).Area, HitArea::PitchLane);
+    EXPECT_EQ(HitTestSurface(100, 307, true, lanes, cuts).Area, HitArea::PitchLane);
+    // Rows 180 and 308 are outside the pitch lane.
+    EXPECT_EQ(HitTestSurface(100, 180, true, lanes, cuts).Area, HitArea::Cut);
+    EXPECT_EQ(HitTestSurface(100, 308, true, lanes, cuts).Area, HitArea::Cut);
+    // Without pitch drawing the pitch lane belongs to the cuts.
+    const SurfaceHit cut = HitTestSurface(202, 250, false, lanes, cuts);
+    EXPECT_EQ(cut.Area, HitArea::Cut);
+    EXPECT_EQ(cut.Cut, 2);
+    EXPECT_EQ(HitTestSurface(98, 10, true, lanes, cuts).Cut, 1);   // |98 − 100| < 3
+    EXPECT_EQ(HitTestSurface(97, 10, true, lanes, cuts).Area, HitArea::VolumeLane);
+    EXPECT_EQ(HitTestSurface(100, 320, true, lanes, cuts).Area, HitArea::Cut);
+    EXPECT_EQ(HitTestSurface(150, 49, true, lanes, cuts).Area, HitArea::VolumeLane);
+    EXPECT_EQ(HitTestSurface(150, 50, true, lanes, cuts).Area, HitArea::CutArea);
+    EXPECT_EQ(HitTestSurface(150, 310, true, lanes, cuts).Area, HitArea::CutArea);
+    EXPECT_EQ(HitTestSurface(150, 311, true, lanes, cuts).Area, HitArea::LyricLane);
+}
+
+TEST(SurfaceHitAreas, TheFirstOfTwoCloseCutsIsTaken) {
+    const std::vector<int> cuts = {100, 101, 102};
+    EXPECT_EQ(HitTestSurface(101, 100, true, LaneGeometry{}, cuts).Cut, 1);
+    EXPECT_EQ(HitTestSurface(104, 100, true, LaneGeometry{}, cuts).Cut, 3);
+}
+
+TEST(SurfaceHitAreas, HelpTextsKeepTheirFullWidthAndAsciiSpaces) {
+    EXPECT_EQ(kHelpVolumeLane, "左ドラッグ=原音プレビュー　右ドラッグ=ピッチ確認用プレビュー");
+    EXPECT_NE(kHelpVolumeLane.find("\xE3\x80\x80"), std::string_view::npos);  // U+3000
+    EXPECT_NE(kHelpLyricLane.find("を設定    右"), std::string_view::npos);   // four ASCII spaces
+    EXPECT_NE(kHelpCutArea.find("設定\xE3\x80\x80\xE3\x80\x80右"), std::string_view::npos);
+    EXPECT_EQ(kHelpPitchLane.find(' '), std::string_view::npos);
+}
+
+TEST(GuardedEvents, AFailureBeepsShowsTheReasonAndGoesNoFurther) {
+    auto log = std::make_shared<ScriptedPrompts::Log>();
+    ScriptedPrompts prompts(log);
+    EXPECT_TRUE(RunGuarded(prompts, [] {}));
+    EXPECT_TRUE(log->messages.empty());
+    EXPECT_FALSE(RunGuarded(prompts, [] { throw std::runtime_error("disk full"); }));
+    EXPECT_EQ(log->beeps, 1);
+    ASSERT_EQ(log->messages.size(), 1u);
+    EXPECT_EQ(log->messages[0], "error: " + GuardedErrorText("disk full"));
+    EXPECT_NE(log->messages[0].find("エラーが発生しました。"), std::string::npos);
+    EXPECT_FALSE(RunGuarded(prompts, [] { throw 42; }));
+    EXPECT_EQ(log->beeps, 2);
+}
+
+TEST(GuardedEvents, AFailingErrorBoxDoesNotEscapeEither) {
+    struct Throwing : SilentPrompts {
+        void Error(std::string_view) override { throw std::runtime_error("no display"); }
+    } prompts;
+    EXPECT_FALSE(RunGuarded(prompts, [] { throw std::runtime_error("x"); }));
+}
+
+TEST(DialogFilters, PipeSeparatedFiltersBecomeQtFilters) {
+    EXPECT_EQ(ToQtFilter("Waveファイル(*.wav)|*.wav"), QStringLiteral("Waveファイル(*.wav) (*.wav)"));
+    EXPECT_EQ(ToQtFilter("メロドリフト編集ファイル(*.mlq)|*.mlq|All|*.a;*.b"),
+              QStringLiteral("メロドリフト編集ファイル(*.mlq) (*.mlq);;All (*.a *.b)"));
+}
+
+std::string Le(std::uint32_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s.push_back(char((v >> (8 * i)) & 0xFF));
+    return s;
+}
+
+std::string Fmt(int format, int channels, int rate, int bits) {
+    return "fmt " + Le(16, 4) + Le(std::uint32_t(format), 2) + Le(std::uint32_t(channels), 2) +
+           Le(std::uint32_t(rate), 4) + Le(std::uint32_t(rate * channels * bits / 8), 4) +
+           Le(std::uint32_t(channels * bits / 8), 2) + Le(std::uint32_t(bits), 2);
+}
+
+TEST(WaveImages, DataIsFoundAfterAnOddSizedChunkAndItsPadByte) {
+    const std::string body = Fmt(1, 1, 44100, 16) + "LIST" + Le(3, 4) + "abc" + std::string(1, '\0') + "data" +
+                             Le(4, 4) + "\x01\x02\x03\x04";
+    const std::string image = "RIFF" + Le(std::uint32_t(4 + body.size()), 4) + "WAVE" + body;
+    const auto layout = ReadWaveImageLayout(image);
+    ASSERT_TRUE(layout.has_value());
+    EXPECT_EQ(layout->SampleRate, 44100);
+    EXPECT_EQ(layout->Channels, 1);
+    EXPECT_EQ(layout->BitsPerSample, 16);
+    EXPECT_EQ(image.substr(layout->DataOffset, layout->DataBytes), "\x01\x02\x03\x04");
+}
+
+TEST(WaveImages, ForeignAndTruncatedImagesAreRefusedOrClipped) {
+    EXPECT_FALSE(ReadWaveImageLayout("").has_value());
+    EXPECT_FALSE(ReadWaveImageLayout("RIFX0000WAVE").has_value());
+    const std::string floatBody = Fmt(3, 1, 44100, 32) + "data" + Le(0, 4);
+    EXPECT_FALSE(ReadWaveImageLayout("RIFF" + Le(100, 4) + "WAVE" + floatBody).has_value());
+    // A data chunk claiming more than the image holds is clipped to what is there.
+    const std::string shortBody = Fmt(1, 1, 44100, 16) + "data" + Le(1000, 4) + "\x05\x06";
+    const auto layout = ReadWaveImageLayout("RIFF" + Le(100, 4) + "WAVE" + shortBody);
+    ASSERT_TRUE(layout.has_value());
+    EXPECT_EQ(layout->DataBytes, 2u);
+    // No data before the format is no image.
+    EXPECT_FALSE(ReadWaveImageLayout("RIFF" + Le(100, 4) + "WAVE" + "data" + Le(0, 4)).has_value());
+}
+
+}  // namespace
+}  // namespace melodrift::testing

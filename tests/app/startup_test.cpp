@@ -1,0 +1,242 @@
+// Start-up, settings and closing of the window.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTest>
+#include <QToolButton>
+
+#include "AppTestSupport.h"
+#include "FormSettings.h"
+#include "Widgets.h"
+
+namespace melodrift::testing {
+namespace {
+
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// Leaving an edit as the user does: the edit loses the keyboard focus.
+void LeaveEdit(QLineEdit* edit, const QString& text) {
+    edit->setText(text);
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(edit, &out);
+}
+
+TEST(WindowSettings, TheStoreIsTheIniFileOfTheUtauPluginsOrganisation) {
+    TestFolder folder;
+    auto store = OpenFormSettingsStore();
+    EXPECT_EQ(std::filesystem::path(store->fileName().toStdString()), folder.SettingsFile());
+}
+
+TEST(WindowSettings, OnlyWholeNumbersAreTakenOtherwiseTheDefault) {
+    EXPECT_EQ(WholeNumberOr(QStringLiteral("12"), true, 3), 12);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral(" -4 "), true, 3), -4);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral("+7"), true, 3), 7);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral("1.5"), true, 3), 3);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral("abc"), true, 3), 3);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral(""), true, 3), 3);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral("-"), true, 3), 3);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral("$1F"), true, 3), 3);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral("99999999999"), true, 3), 3);
+    EXPECT_EQ(WholeNumberOr(QStringLiteral("5"), false, 3), 3);
+}
+
+TEST(WindowStartUp, FirstRunShowsTraceModeWithEveryDefault) {
+    TestFolder folder;
+    FormUnderTest t(folder.File("missing.tmp"));
+    TForm1& form = *t.form;
+    EXPECT_EQ(form.windowTitle(), U("メロドリフト ver2.42"));
+    EXPECT_TRUE(t.Find<QToolButton>("SpeedButton2")->isChecked());
+    EXPECT_FALSE(t.Find<QToolButton>("SpeedButton1")->isChecked());
+    for (const char* name : {"CheckBox1", "CheckBox2", "CheckBox3"}) {
+        EXPECT_TRUE(t.Find<QCheckBox>(name)->isChecked()) << name;
+        EXPECT_TRUE(t.Find<QCheckBox>(name)->isEnabled()) << name;
+    }
+    EXPECT_FALSE(form.Session().CorrectionMode);
+    EXPECT_TRUE(form.Session().KeyEnabled && form.Session().PitchEnabled && form.Session().VolumeEnabled);
+    EXPECT_EQ(t.Find<QComboBox>("ComboBox1")->currentText(), QStringLiteral("Mode2"));
+    EXPECT_EQ(form.Session().PitchMode, 2);
+    EXPECT_EQ(form.Session().Scale, 3);
+    EXPECT_EQ(t.Find<THorizontalUpDown>("UpDown1")->Position(), 3);
+    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->value(), 50);
+    EXPECT_FLOAT_EQ(form.Session().SpectrumDensity, 50.0f);
+    EXPECT_EQ(t.Find<QLineEdit>("Edit1")->text(), QStringLiteral("60"));
+    EXPECT_EQ(t.Find<QLineEdit>("Edit2")->text(), QStringLiteral("20"));
+    EXPECT_EQ(t.Find<QLineEdit>("Edit3")->text(), QStringLiteral("100"));
+    EXPECT_FALSE(t.Find<QFrame>("Panel7")->isVisible());
+    EXPECT_FALSE(t.Find<QPushButton>("Button6")->isVisible());
+    // A missing plug-in file is reported and the window still opens.
+    ASSERT_FALSE(t.log->messages.empty());
+    EXPECT_NE(t.log->messages.front().find("データがありません。"), std::string::npos);
+}
+
+TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
+    TestFolder folder;
+    FormUnderTest t(folder.File("missing.tmp"));
+    const struct {
+        const char* name;
+        const char* caption;
+        const char* hint;
+    } buttons[] = {
+        {"Button1", "挿入", "UTAUエディタに音符を挿入します"},
+        {"Button2", "キャンセル", ""},
+        {"Button3", "音声読込", "トレースする音声ファイルを読み込みます"},
+        {"Button4", "編集状態の保存", "編集中の状態をファイルに保存します"},
+        {"Button5", "編集状態の読込", "過去に保存した編集状態を読み込みます"},
+        {"Button6", "自動区切", "区切り位置を自動設定します"},
+        {"SpeedButton1", "音声補正モード", "元音声を音源化しUTAU上で再現します"},
+        {"SpeedButton2", "トレースモード", "現在の歌手で音声を再現します"},
+        {"CheckBox1", "キー", "音符のキーを推定します"},
+        {"CheckBox2", "ピッチ", "ピッチを適用します(Mode1)"},
+        {"CheckBox3", "音量", "音量を適用します(エンベロープ)"},
+    };
+    for (const auto& b : buttons) {
+        auto* button = t.Find<QAbstractButton>(b.name);
+        ASSERT_NE(button, nullptr) << b.name;
+        EXPECT_EQ(button->text(), U(b.caption)) << b.name;
+        EXPECT_EQ(button->toolTip(), U(b.hint)) << b.name;
+    }
+    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->toolTip(), U("スペクトルの表示濃度を変更します"));
+    EXPECT_EQ(t.Find<QComboBox>("ComboBox1")->toolTip(), U("ピッチを書き込むModeを選択"));
+    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->minimum(), 1);
+    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->maximum(), 100);
+    EXPECT_EQ(t.Find<THorizontalUpDown>("UpDown1")->Minimum(), 1);
+    EXPECT_EQ(t.Find<THorizontalUpDown>("UpDown1")->Maximum(), 8);
+    // The drawing surface has its design size at the design window size.
+    EXPECT_EQ(t.form->DrawImage()->size(), QSize(669, 335));
+    EXPECT_EQ(t.Find<QFrame>("Panel6")->width(), 305);
+    EXPECT_EQ(t.form->StatusText(), U("メロドリフト"));
+    // Hovering a control shows its hint in the status bar.
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(t.Find<QPushButton>("Button3"), &enter);
+    EXPECT_EQ(t.form->StatusText(), U("トレースする音声ファイルを読み込みます"));
+    QApplication::sendEvent(t.Find<QPushButton>("Button2"), &enter);
+    EXPECT_EQ(t.form->StatusText(), QString());
+}
+
+TEST(WindowStartUp, StoredScaleIsClampedToEightAndOneIsKept) {
+    for (const auto& [stored, expected] : {std::pair{"12", 8}, {"1", 1}, {"0", 1}, {"abc", 3}}) {
+        TestFolder folder;
+        folder.StoreSettings({{"hscale", stored}});
+        FormUnderTest t(folder.File("missing.tmp"));
+        EXPECT_EQ(t.form->Session().Scale, expected) << stored;
+        EXPECT_EQ(t.Find<THorizontalUpDown>("UpDown1")->Position(), expected) << stored;
+    }
+}
+
+TEST(WindowStartUp, StoredCorrectionModeOpensWithTheCorrectionPanel) {
+    TestFolder folder;
+    folder.StoreSettings({{"CreateMode", "1"}, {"key", "0"}, {"Mode", "0"}, {"SpeqRange", "20"}});
+    FormUnderTest t(folder.File("missing.tmp"));
+    EXPECT_TRUE(t.form->Session().CorrectionMode);
+    EXPECT_TRUE(t.Find<QToolButton>("SpeedButton1")->isChecked());
+    EXPECT_FALSE(t.Find<QToolButton>("SpeedButton2")->isChecked());
+    for (const char* name : {"CheckBox1", "CheckBox2", "CheckBox3"}) {
+        EXPECT_FALSE(t.Find<QCheckBox>(name)->isEnabled()) << name;
+    }
+    EXPECT_TRUE(t.Find<QFrame>("Panel7")->isVisible());
+    // The disabled boxes keep their stored state.
+    EXPECT_FALSE(t.Find<QCheckBox>("CheckBox1")->isChecked());
+    EXPECT_FALSE(t.form->Session().KeyEnabled);
+    EXPECT_EQ(t.Find<QComboBox>("ComboBox1")->currentText(), QStringLiteral("Mode1"));
+    EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 20.0f);
+}
+
+TEST(WindowModeSwitch, ThePressedCorrectionButtonStaysDownAndTraceModeRestoresTheBoxes) {
+    TestFolder folder;
+    FormUnderTest t(folder.File("missing.tmp"));
+    auto* correction = t.Find<QToolButton>("SpeedButton1");
+    auto* trace = t.Find<QToolButton>("SpeedButton2");
+    QTest::mouseClick(correction, Qt::LeftButton);
+    EXPECT_TRUE(correction->isChecked());
+    EXPECT_FALSE(trace->isChecked());
+    EXPECT_TRUE(t.Find<QFrame>("Panel7")->isVisible());
+    QTest::mouseClick(correction, Qt::LeftButton);  // pressing it again keeps it down
+    EXPECT_TRUE(correction->isChecked());
+    EXPECT_TRUE(t.form->Session().CorrectionMode);
+    QTest::mouseClick(trace, Qt::LeftButton);
+    EXPECT_FALSE(correction->isChecked());
+    EXPECT_TRUE(trace->isChecked());
+    EXPECT_FALSE(t.form->Session().CorrectionMode);
+    EXPECT_FALSE(t.Find<QFrame>("Panel7")->isVisible());
+    EXPECT_TRUE(t.Find<QCheckBox>("CheckBox2")->isEnabled());
+    QTest::mouseClick(trace, Qt::LeftButton);  // both buttons may be up
+    EXPECT_FALSE(trace->isChecked());
+    EXPECT_FALSE(t.form->Session().CorrectionMode);
+}
+
+TEST(WindowVoiceCorrection, EachEditIsClampedAgainstTheOtherValueOnLeaving) {
+    TestFolder folder;
+    folder.StoreSettings({{"CreateMode", "1"}});
+    FormUnderTest t(folder.File("missing.tmp"));
+    auto* edit1 = t.Find<QLineEdit>("Edit1");
+    auto* edit2 = t.Find<QLineEdit>("Edit2");
+    auto* edit3 = t.Find<QLineEdit>("Edit3");
+    LeaveEdit(edit1, QStringLiteral("150"));  // consonant 100 caps the pre-utterance
+    EXPECT_EQ(edit1->text(), QStringLiteral("100"));
+    EXPECT_DOUBLE_EQ(t.form->Session().CrPreUtterance, 100.0);
+    LeaveEdit(edit1, QStringLiteral("60"));
+    LeaveEdit(edit2, QStringLiteral("80"));  // pre-utterance 60 caps the overlap
+    EXPECT_EQ(edit2->text(), QStringLiteral("60"));
+    LeaveEdit(edit3, QStringLiteral("30"));  // the consonant is at least the pre-utterance
+    EXPECT_EQ(edit3->text(), QStringLiteral("60"));
+    EXPECT_DOUBLE_EQ(t.form->Session().CrConsonant, 60.0);
+    LeaveEdit(edit2, QStringLiteral("abc"));
+    EXPECT_EQ(edit2->text(), QStringLiteral("0"));
+    LeaveEdit(edit1, QStringLiteral("-5"));
+    EXPECT_EQ(edit1->text(), QStringLiteral("0"));
+}
+
+TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
+    TestFolder folder;
+    const auto voice = MakeVoicebank(folder.File("voice"), {"\x82\xa0"});
+    const auto plugin = MakePluginFile(folder.File("plugin.tmp"), voice);
+    const std::string before = ReadBytes(plugin);
+    {
+        FormUnderTest t(plugin);
+        QTest::mouseClick(t.Find<QCheckBox>("CheckBox3"), Qt::LeftButton, {}, QPoint(6, 8));
+        t.Find<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        t.Find<THorizontalUpDown>("UpDown1")->SetPosition(6);
+        QTest::mouseClick(t.Find<QToolButton>("SpeedButton1"), Qt::LeftButton);
+        LeaveEdit(t.Find<QLineEdit>("Edit3"), QStringLiteral("140"));
+        QTest::mouseClick(t.Find<QPushButton>("Button2"), Qt::LeftButton);
+        EXPECT_FALSE(t.form->isVisible());
+    }
+    EXPECT_EQ(ReadBytes(plugin), before);
+    QSettings stored(QString::fromStdString(folder.SettingsFile().string()), QSettings::IniFormat);
+    stored.beginGroup(QStringLiteral("setting"));
+    EXPECT_EQ(stored.value("key").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored.value("pitch").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored.value("volume").toString(), QStringLiteral("0"));
+    EXPECT_EQ(stored.value("hscale").toString(), QStringLiteral("6"));
+    EXPECT_EQ(stored.value("SpeqRange").toString(), QStringLiteral("50"));
+    EXPECT_EQ(stored.value("CreateMode").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored.value("Cr_Consonant").toString(), QStringLiteral("140"));
+    EXPECT_EQ(stored.value("Cr_PreUtterance").toString(), QStringLiteral("60"));
+    EXPECT_EQ(stored.value("Cr_VoiceOverlap").toString(), QStringLiteral("20"));
+    EXPECT_EQ(stored.value("Mode").toString(), QStringLiteral("0"));
+    EXPECT_EQ(stored.childKeys().size(), 10);
+}
+
+TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {
+    TestFolder folder;
+    {
+        FormUnderTest t(folder.File("missing.tmp"));
+        t.Find<QScrollBar>("ScrollBar1")->setValue(75);
+        t.form->close();
+    }
+    QSettings stored(QString::fromStdString(folder.SettingsFile().string()), QSettings::IniFormat);
+    EXPECT_EQ(stored.value("setting/SpeqRange").toString(), QStringLiteral("75"));
+}
+
+}  // namespace
+}  // namespace melodrift::testing
