@@ -1,0 +1,283 @@
+#include "editor/EditState.h"
+
+#include "Recordings.h"
+#include "audio/Analyser.h"
+#include "audio/Wave.h"
+#include "editor/Session.h"
+#include "text/CodePage.h"
+#include "text/Files.h"
+#include "text/Ini.h"
+#include "text/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace melodrift {
+namespace {
+
+using testing::HarmonicTone;
+using testing::ScratchFolder;
+using testing::ScriptedPrompts;
+using testing::WavBytes;
+using testing::WriteBytes;
+
+TEST(StoredPitch, CentsOfTheFileAndBack) {
+    EXPECT_EQ(StoredPitchCents(440.0f), 6900);
+    EXPECT_EQ(StoredPitchCents(220.0f), 5700);
+    EXPECT_EQ(StoredPitchCents(0.0f), 0);
+    EXPECT_EQ(StoredPitchCents(-3.0f), 0);
+    // The whole part, toward zero: 6000.9 cents is stored as 6000.
+    EXPECT_EQ(StoredPitchCents(static_cast<float>(CentsToHz(6000.9))), 6000);
+    EXPECT_EQ(StoredPitchHz(6900), 440.0f);
+    EXPECT_EQ(StoredPitchHz(0), 0.0f);
+    EXPECT_EQ(StoredPitchHz(-100), 0.0f);
+    EXPECT_EQ(StoredPitchHz(2000000000), 0.0f);  // beyond any single-precision pitch
+    // Every stored value comes back as itself.
+    for (std::int64_t v = 3000; v <= 9000; ++v) ASSERT_EQ(StoredPitchCents(StoredPitchHz(v)), v);
+}
+
+TEST(StoredPitch, TwoHundredFiftyFramesMakeThreeKeys) {
+    std::vector<TVoxFrame> frames(250);
+    for (auto& f : frames) f.TargetF0 = 440.0f;
+    frames[0].TargetF0 = 0.0f;
+    const auto keys = PitchKeyValues(frames);
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(SplitText(keys[0], ",").size(), 100u);
+    EXPECT_EQ(SplitText(keys[1], ",").size(), 100u);
+    EXPECT_EQ(SplitText(keys[2], ",").size(), 50u);
+    EXPECT_EQ(keys[0].substr(0, 10), "0,6900,690");
+    EXPECT_EQ(keys[2].back(), '0');
+    EXPECT_EQ(keys[2].find(' '), std::string::npos);
+    EXPECT_TRUE(PitchKeyValues({}).empty());
+}
+
+class EditStateFile : public ::testing::Test {
+protected:
+    ScratchFolder folder{"edit_state"};
+    ScriptedPrompts prompts;
+    std::filesystem::path wavePath;
+
+    void SetUp() override {
+        wavePath = folder / "voice.wav";
+        WriteBytes(wavePath, WavBytes(HarmonicTone(220.0, 250 * 256 - 300)));
+    }
+
+    // A loaded session cut at 200 and 400.5 ms with lyrics, frame 3 at 440 Hz.
+    void Prepare(EditorSession& s) {
+        ASSERT_EQ(s.LoadRecording(wavePath, prompts), LoadOutcome::Loaded);
+        s.AddCut("R", 200.0);
+        s.AddCut("R", 400.5);
+        s.Segments[1].Lyric = Utf8ToCp932("か");
+        s.Segments[2].Lyric = Utf8ToCp932("ソ");  // 83 5C: a trail byte that is a backslash
+        s.Analyser->Frames[3].TargetF0 = 440.0f;
+        s.Analyser->Frames[4].TargetF0 = 0.0f;
+    }
+
+    std::string WriteState(const std::string& name, const std::string& text) {
+        WriteBytes(folder / name, text);
+        return name;
+    }
+
+    std::string Header(const std::string& version = "2.00", const std::string& count = "MojiCount=1\r\n") {
+        return "[Melodrift]\r\nMelodrift=1\r\nVersion=" + version + "\r\nWaveFile=" + PathToCp932(wavePath) +
+               "\r\n" + count;
+    }
+};
+
+TEST_F(EditStateFile, SavedFileHasTheWindowsProfileLayout) {
+    EditorSession s;
+    Prepare(s);
+    ASSERT_EQ(s.FrameCount(), 250);
+    const auto path = folder / "state.mlq";
+    s.SaveEditStateTo(path);
+    EXPECT_FALSE(s.Modified);
+    const std::string bytes = ReadFileBytes(path);
+    const std::string head = "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" + PathToCp932(wavePath) +
+                             "\r\nMojiCount=3\r\n";
+    EXPECT_EQ(bytes.substr(0, head.size()), head);
+    EXPECT_NE(bytes.find("[0]\r\nTime=0\r\nLength=200\r\nLyric=R\r\n"), std::string::npos) << bytes.substr(0, 300);
+    EXPECT_NE(bytes.find("[1]\r\nTime=200\r\nLength=200.5\r\nLyric=\x82\xA9\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("[2]\r\nTime=400.5\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("Lyric=\x83\x5C\r\n"), std::string::npos);
+    const IniFile ini = IniFile::Parse(bytes);
+    const auto p0 = SplitText(ini.Read("Pitchs", "Pitchs0", ""), ",");
+    ASSERT_EQ(p0.size(), 100u);
+    EXPECT_EQ(p0[3], "6900");
+    EXPECT_EQ(p0[4], "0");
+    EXPECT_EQ(SplitText(ini.Read("Pitchs", "Pitchs1", ""), ",").size(), 100u);
+    EXPECT_EQ(SplitText(ini.Read("Pitchs", "Pitchs2", ""), ",").size(), 50u);
+    EXPECT_FALSE(ini.Get("Pitchs", "Pitchs3").has_value());
+}
+
+TEST_F(EditStateFile, SavingOverAnOlderFileKeepsWhatItDoesNotWrite) {
+    const auto path = folder / "old.mlq";
+    WriteBytes(path, "[Foreign]\r\nkeep=me\r\n[Melodrift]\r\nMojiCount=9\r\n[8]\r\nTime=5000\r\n"
+                     "[Pitchs]\r\nPitchs7=1,2,3\r\n");
+    EditorSession s;
+    Prepare(s);
+    s.SaveEditStateTo(path);
+    const IniFile ini = IniFile::Load(path);
+    EXPECT_EQ(ini.Get("Foreign", "keep"), "me");
+    EXPECT_EQ(ini.Get("Melodrift", "MojiCount"), "3");
+    EXPECT_EQ(ini.Get("8", "Time"), "5000");
+    EXPECT_EQ(ini.Get("Pitchs", "Pitchs7"), "1,2,3");
+    // Loading reads only MojiCount segments and only the recording's frames.
+    EditorSession t;
+    ASSERT_EQ(t.LoadEditStateFrom(path, prompts), EditStateOutcome::Loaded);
+    EXPECT_EQ(t.Segments.size(), 3u);
+}
+
+TEST_F(EditStateFile, LoadRestoresSegmentsLyricsAndPitch) {
+    EditorSession s;
+    Prepare(s);
+    const auto path = folder / "state.mlq";
+    s.SaveEditStateTo(path);
+
+    EditorSession t;
+    ASSERT_EQ(t.LoadEditStateFrom(path, prompts), EditStateOutcome::Loaded);
+    EXPECT_TRUE(prompts.informs.empty());
+    EXPECT_FALSE(t.Modified);
+    EXPECT_EQ(t.WaveFileName, wavePath);
+    ASSERT_EQ(t.Segments.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(t.Segments[i].StartMs, s.Segments[i].StartMs);
+        EXPECT_EQ(t.Segments[i].LengthMs, s.Segments[i].LengthMs);
+        EXPECT_EQ(t.Segments[i].Lyric, s.Segments[i].Lyric);
+    }
+    EXPECT_EQ(t.Analyser->Frames[3].TargetF0, 440.0f);
+    EXPECT_EQ(t.Analyser->Frames[4].TargetF0, 0.0f);
+    EXPECT_EQ(t.PitchCents[3], 6900);
+    // Saving the loaded state again writes the same pitch keys.
+    const auto again = folder / "again.mlq";
+    t.SaveEditStateTo(again);
+    const IniFile a = IniFile::Load(path);
+    const IniFile b = IniFile::Load(again);
+    for (const char* key : {"Pitchs0", "Pitchs1", "Pitchs2"}) EXPECT_EQ(a.Get("Pitchs", key), b.Get("Pitchs", key)) << key;
+}
+
+TEST_F(EditStateFile, RefusedFilesChangeNothing) {
+    EditorSession s;
+    Prepare(s);
+    s.Modified = true;
+    const auto segmentsBefore = s.Segments.size();
+    struct Case {
+        std::string text;
+        std::string message;
+        EditStateOutcome outcome;
+    };
+    const Case cases[] = {
+        {"[Melodrift]\r\nVersion=2.00\r\n", "メロドリフトの編集ファイルではありません", EditStateOutcome::NotEditState},
+        {Header("2.0"), "対応していないバージョンのファイルです", EditStateOutcome::WrongVersion},
+        {"[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" + PathToCp932(folder / "gone.wav") +
+             "\r\nMojiCount=1\r\n",
+         "Waveファイルが存在しません", EditStateOutcome::NoWaveFile},
+        {Header("2.00", ""), "歌詞データがありません", EditStateOutcome::NoSegments},
+        {Header("2.00", "MojiCount=abc\r\n"), "歌詞データがありません", EditStateOutcome::NoSegments},
+        {Header("2.00", "MojiCount=0\r\n"), "歌詞データがありません", EditStateOutcome::NoSegments},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        prompts.informs.clear();
+        const auto name = WriteState("bad" + std::to_string(n++) + ".mlq", c.text);
+        EXPECT_EQ(s.LoadEditStateFrom(folder / name, prompts), c.outcome);
+        ASSERT_EQ(prompts.informs.size(), 1u);
+        EXPECT_EQ(prompts.informs[0], c.message);
+        EXPECT_EQ(s.Segments.size(), segmentsBefore);
+        EXPECT_EQ(s.Analyser->Frames[3].TargetF0, 440.0f);
+        EXPECT_TRUE(s.Modified);
+    }
+}
+
+TEST_F(EditStateFile, ARejectedRecordingLeavesTheSessionAsItWas) {
+    EditorSession s;
+    Prepare(s);
+    const auto eightBit = folder / "eight.wav";
+    WriteBytes(eightBit, WavBytes(HarmonicTone(220.0, 4000), 1, 44100, 8));
+    WriteState("eight.mlq", "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" + PathToCp932(eightBit) +
+                                "\r\nMojiCount=2\r\n[0]\r\nTime=0\r\n[1]\r\nTime=50\r\n");
+    EXPECT_EQ(s.LoadEditStateFrom(folder / "eight.mlq", prompts), EditStateOutcome::RecordingRejected);
+    ASSERT_EQ(prompts.errors.size(), 1u);
+    EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。");
+    EXPECT_EQ(s.WaveFileName, wavePath);
+    EXPECT_EQ(s.Segments.size(), 3u);
+    EXPECT_EQ(s.Segments[1].Lyric, Utf8ToCp932("か"));
+}
+
+TEST_F(EditStateFile, GarbageNumbersFallBackToTheirDefaults) {
+    const std::string text = Header("2.00", "MojiCount=4\r\n") +
+                             "[0]\r\nTime=abc\r\nLength=zz\r\n"
+                             "[1]\r\nTime = 300 \r\nLyric=\x82\xA9\r\n"
+                             "[2]\r\nTime=1e999\r\nLength=-.\r\nLyric=x\r\n"
+                             "[3]\r\nTime=150\r\n"
+                             "[Pitchs]\r\nPitchs0=6900,zz,0,-5, 6900 ,1e3\r\n";
+    WriteState("garbage.mlq", text);
+    EditorSession s;
+    ASSERT_EQ(s.LoadEditStateFrom(folder / "garbage.mlq", prompts), EditStateOutcome::Loaded);
+    // Starts: 0 (not a number), 300, 0 (not finite), 150 — put back in time order.
+    ASSERT_EQ(s.Segments.size(), 4u);
+    EXPECT_EQ(s.Segments[0].StartMs, 0.0);
+    EXPECT_EQ(s.Segments[1].StartMs, 0.0);
+    EXPECT_EQ(s.Segments[1].Lyric, "x");
+    EXPECT_EQ(s.Segments[2].StartMs, 150.0);
+    EXPECT_EQ(s.Segments[2].Lyric, "R");  // no Lyric key
+    EXPECT_EQ(s.Segments[3].StartMs, 300.0);
+    EXPECT_EQ(s.Segments[3].Lyric, "\x82\xA9");
+    EXPECT_DOUBLE_EQ(s.Segments[3].LengthMs, s.DurationMs() - 300.0);
+    const auto& f = s.Analyser->Frames;
+    EXPECT_EQ(f[0].TargetF0, 440.0f);
+    EXPECT_EQ(f[1].TargetF0, 0.0f);
+    EXPECT_EQ(f[2].TargetF0, 0.0f);
+    EXPECT_EQ(f[3].TargetF0, 0.0f);
+    EXPECT_EQ(f[4].TargetF0, 440.0f);  // blanks around a number are tolerated
+    EXPECT_EQ(f[5].TargetF0, 0.0f);    // "1e3" is no whole number
+    EXPECT_NE(f[6].TargetF0, 0.0f);    // not stored: the fresh analysis stays
+}
+
+TEST_F(EditStateFile, AHugeSegmentCountIsCutToWhatTheRecordingCanHold) {
+    WriteState("huge.mlq", Header("2.00", "MojiCount=2000000000\r\n") + "[0]\r\nTime=0\r\n[1]\r\nTime=100\r\n");
+    EditorSession s;
+    ASSERT_EQ(s.LoadEditStateFrom(folder / "huge.mlq", prompts), EditStateOutcome::Loaded);
+    EXPECT_LE(s.Segments.size(), static_cast<std::size_t>(s.DurationMs() / 30.0) + 1);
+    EXPECT_GE(s.Segments.size(), 2u);
+}
+
+TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {
+    EditorSession s;
+    // Nothing loaded: saving has nothing to save; loading asks no question.
+    EXPECT_FALSE(s.SaveEditState(prompts));
+    ASSERT_EQ(prompts.informs.size(), 1u);
+    EXPECT_EQ(prompts.informs[0], "保存するデータがありません");
+    EXPECT_EQ(s.LoadEditState(prompts), EditStateOutcome::Cancelled);  // dialog cancelled
+    EXPECT_TRUE(prompts.questions.empty());
+
+    Prepare(s);
+    const auto path = folder / "voice.mlq";
+    prompts.savePicks = {path};
+    ASSERT_TRUE(s.SaveEditState(prompts));
+    EXPECT_EQ(prompts.lastSuggested, path);  // preset from the recording's name
+    EXPECT_TRUE(std::filesystem::exists(path));
+
+    // Saving over it asks; No writes nothing.
+    s.Segments[1].Lyric = "changed";
+    s.Modified = true;
+    prompts.savePicks = {path};
+    prompts.answers = {false};
+    EXPECT_FALSE(s.SaveEditState(prompts));
+    EXPECT_EQ(prompts.questions.back(), "上書きしますか?");
+    EXPECT_TRUE(s.Modified);
+    EXPECT_EQ(IniFile::Load(path).Get("1", "Lyric"), "\x82\xA9");
+
+    // Loading over a loaded recording asks first; No keeps everything.
+    prompts.answers = {false};
+    EXPECT_EQ(s.LoadEditState(prompts), EditStateOutcome::Cancelled);
+    EXPECT_EQ(prompts.questions.back(), "現在の編集状態を破棄してもよろしいですか?");
+    EXPECT_EQ(s.Segments[1].Lyric, "changed");
+    prompts.answers = {true};
+    prompts.openPicks = {path};
+    EXPECT_EQ(s.LoadEditState(prompts), EditStateOutcome::Loaded);
+    EXPECT_EQ(s.Segments[1].Lyric, "\x82\xA9");
+    EXPECT_FALSE(s.Modified);
+}
+
+}  // namespace
+}  // namespace melodrift
