@@ -1,0 +1,440 @@
+#include "cli/Cli.h"
+
+#include "audio/Analyser.h"
+#include "audio/FreqTable.h"
+#include "cli/CliPrompts.h"
+#include "cli/Progress.h"
+#include "editor/Insertion.h"
+#include "editor/Session.h"
+#include "editor/VoiceSource.h"
+#include "plugin/PluginFile.h"
+#include "text/CodePage.h"
+#include "text/Files.h"
+#include "text/NumberFormat.h"
+#include "text/Text.h"
+#include "voicebank/Voicebank.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace melodrift {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The editor's questions, answered by the command's flags.
+constexpr const char* kAskLongRecording = "音声が長いため分析に長時間かかります。続けますか？";
+constexpr const char* kAskSaveEditState = "編集状態を保存しますか?";
+constexpr const char* kAskOverwriteFrq = "周波数表を上書きしますか?";
+
+// A failure that ends the command with exit code 1 and this message.
+class CommandFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string Quoted(const fs::path& path) { return "\"" + PathToUtf8(path) + "\""; }
+
+// Shortest text that reads back as the same float; "" for a value that is
+// not finite (never produced by the analysis, but no number is better than a
+// wrong one).
+std::string FloatText(float value) {
+    if (!std::isfinite(value)) return {};
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+void RefuseOverwrite(const fs::path& path, bool force) {
+    if (!force && fs::exists(path))
+        throw CommandFailure(Quoted(path) + " exists; use --force to replace it");
+}
+
+// Loads the recording as the window does. The long-recording question is
+// answered OK: on the command line the user asked for this file.
+void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts, const CliStreams& streams) {
+    if (!fs::is_regular_file(wave)) throw CommandFailure("no recording at " + Quoted(wave));
+    prompts.SetAnswer(kAskLongRecording, true);
+    ProgressBar bar(streams.Err, streams.ProgressOnErr);
+    const LoadOutcome outcome =
+        session.LoadRecording(wave, prompts, [&bar](std::string_view stage, double fraction) {
+            bar.Update(stage, fraction);
+        });
+    bar.Finish();
+    switch (outcome) {
+        case LoadOutcome::Loaded:
+            return;
+        case LoadOutcome::NoFile:
+            throw CommandFailure("no recording at " + Quoted(wave));
+        case LoadOutcome::Unsupported:
+            throw CommandFailure(Quoted(wave) + " is not a 44100 Hz 16-bit WAVE file");
+        case LoadOutcome::Declined:
+            throw CommandFailure(Quoted(wave) + " was not analysed");
+        case LoadOutcome::NoFrames:
+            throw CommandFailure(Quoted(wave) + " gave no analysis frames");
+    }
+    throw CommandFailure("unknown result loading " + Quoted(wave));
+}
+
+void LoadState(EditorSession& session, const fs::path& state, CliPrompts& prompts, const CliStreams& streams) {
+    if (!fs::is_regular_file(state)) throw CommandFailure("no edit state at " + Quoted(state));
+    prompts.SetAnswer(kAskLongRecording, true);
+    ProgressBar bar(streams.Err, streams.ProgressOnErr);
+    const EditStateOutcome outcome =
+        session.LoadEditStateFrom(state, prompts, [&bar](std::string_view stage, double fraction) {
+            bar.Update(stage, fraction);
+        });
+    bar.Finish();
+    switch (outcome) {
+        case EditStateOutcome::Loaded:
+            return;
+        case EditStateOutcome::Cancelled:
+            throw CommandFailure("loading " + Quoted(state) + " was cancelled");
+        case EditStateOutcome::NotEditState:
+            throw CommandFailure(Quoted(state) + " is not a Melodrift edit state");
+        case EditStateOutcome::WrongVersion:
+            throw CommandFailure(Quoted(state) + " has an unsupported version");
+        case EditStateOutcome::NoWaveFile:
+            throw CommandFailure("the recording named in " + Quoted(state) + " does not exist");
+        case EditStateOutcome::NoSegments:
+            throw CommandFailure(Quoted(state) + " holds no segments");
+        case EditStateOutcome::RecordingRejected:
+            throw CommandFailure("the recording named in " + Quoted(state) + " could not be loaded");
+    }
+    throw CommandFailure("unknown result loading " + Quoted(state));
+}
+
+// Comma-separated items, empty ones kept ("a,,b" → a, "", b).
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> items;
+    std::string item;
+    for (char c : text) {
+        if (c == ',') {
+            items.push_back(item);
+            item.clear();
+        } else {
+            item += c;
+        }
+    }
+    items.push_back(item);
+    return items;
+}
+
+// ---- analyze ------------------------------------------------------------
+
+struct AnalyzeArgs {
+    std::string wave;
+    std::string format = "csv";
+    std::string out;
+};
+
+std::string AnalysisCsv(const EditorSession& session) {
+    std::ostringstream text;
+    text << "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents\n";
+    const TVoxHormant& analyser = *session.Analyser;
+    for (int i = 0; i < session.FrameCount(); ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const TVoxFrame& frame = analyser.Frames[k];
+        text << i << ',' << FormatFixed(frame.SamplePos / kSamplesPerMs, 3) << ',' << frame.SamplePos << ','
+             << FloatText(frame.TargetF0) << ','
+             << (k < analyser.Confidence.size() ? FloatText(analyser.Confidence[k]) : std::string("0")) << ','
+             << session.FrameVolume[k] << ',' << session.PitchCents[k] << '\n';
+    }
+    return text.str();
+}
+
+std::string JsonString(std::string_view utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonNumber(float value) {
+    const std::string text = FloatText(value);
+    return text.empty() ? "null" : text;
+}
+
+std::string AnalysisJson(const EditorSession& session) {
+    std::ostringstream text;
+    const TVoxHormant& analyser = *session.Analyser;
+    text << "{\n  \"recording\": " << JsonString(PathToUtf8(session.WaveFileName)) << ",\n"
+         << "  \"sample_count\": " << session.SampleCount() << ",\n"
+         << "  \"frame_count\": " << session.FrameCount() << ",\n  \"frames\": [";
+    for (int i = 0; i < session.FrameCount(); ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const TVoxFrame& frame = analyser.Frames[k];
+        text << (i == 0 ? "\n    " : ",\n    ") << "{\"frame\": " << i
+             << ", \"time_ms\": " << FormatFixed(frame.SamplePos / kSamplesPerMs, 3)
+             << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": " << JsonNumber(frame.TargetF0)
+             << ", \"confidence\": "
+             << (k < analyser.Confidence.size() ? JsonNumber(analyser.Confidence[k]) : std::string("0"))
+             << ", \"loudness\": " << session.FrameVolume[k] << ", \"pitch_cents\": " << session.PitchCents[k]
+             << "}";
+    }
+    text << "\n  ]\n}\n";
+    return text.str();
+}
+
+void RunAnalyze(const AnalyzeArgs& args, const CliStreams& streams) {
+    CliPrompts prompts(streams.Err);
+    EditorSession session;
+    LoadWave(session, Utf8Path(args.wave), prompts, streams);
+    const std::string text = args.format == "json" ? AnalysisJson(session) : AnalysisCsv(session);
+    if (args.out.empty() || args.out == "-")
+        streams.Out << text << std::flush;
+    else
+        WriteFileAtomically(Utf8Path(args.out), text);
+}
+
+// ---- segment --------------------------------------------------------------
+
+struct SegmentArgs {
+    std::string wave;
+    std::string out;
+    bool autoSegment = false;
+    std::vector<double> cutsMs;
+    std::optional<std::string> lyrics;
+    bool force = false;
+};
+
+void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
+    const fs::path out = Utf8Path(args.out);
+    RefuseOverwrite(out, args.force);
+    std::vector<std::string> lyrics;
+    if (args.lyrics) {
+        lyrics = SplitCommas(*args.lyrics);
+        for (const std::string& lyric : lyrics)
+            if (Cp932ToUtf8(Utf8ToCp932(lyric)) != lyric)
+                throw CommandFailure("the lyric \"" + lyric + "\" cannot be written in Shift-JIS");
+    }
+
+    CliPrompts prompts(streams.Err);
+    EditorSession session;
+    LoadWave(session, Utf8Path(args.wave), prompts, streams);
+    if (args.autoSegment) session.AutoSegment(prompts);
+    for (double cutMs : args.cutsMs) {
+        const std::size_t before = session.Segments.size();
+        session.AddCut("R", cutMs);
+        if (session.Segments.size() == before)
+            streams.Err << "melodrift-cli: no cut at " << FormatGeneral(cutMs)
+                        << " ms (outside the recording, or closer than " << FormatGeneral(session.MinCutGap)
+                        << " ms to another cut)\n";
+    }
+    if (lyrics.size() > session.Segments.size())
+        throw CommandFailure(std::to_string(lyrics.size()) + " lyrics for " +
+                             std::to_string(session.Segments.size()) + " segments");
+    for (std::size_t i = 0; i < lyrics.size(); ++i)
+        if (!lyrics[i].empty()) session.CommitLyric(static_cast<int>(i), lyrics[i]);
+    session.SaveEditStateTo(out);
+    streams.Err << "melodrift-cli: " << session.Segments.size() << " segments saved to " << Quoted(out) << '\n';
+}
+
+// ---- insert ----------------------------------------------------------------
+
+struct InsertArgs {
+    std::string pluginFile;
+    std::string state;
+    bool correction = false;
+    int pitchMode = 2;
+    bool noKey = false;
+    bool noPitch = false;
+    bool noVolume = false;
+    std::optional<int> crPre;
+    std::optional<int> crOverlap;
+    std::optional<int> crConsonant;
+    bool overwriteFrq = false;
+};
+
+void RunInsert(const InsertArgs& args, const CliStreams& streams) {
+    const fs::path pluginFile = Utf8Path(args.pluginFile);
+    if (!fs::is_regular_file(pluginFile)) throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
+
+    CliPrompts prompts(streams.Err);
+    prompts.SetAnswer(kAskSaveEditState, false);
+    prompts.SetAnswer(kAskOverwriteFrq, args.overwriteFrq);
+
+    Voicebank voicebank;
+    EditorSession session;
+    session.Notes = std::make_unique<TUtauNotes>(&voicebank);
+    if (session.Notes->LoadFromPluginFile(pluginFile, prompts) == 0)
+        throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
+    LoadState(session, Utf8Path(args.state), prompts, streams);
+
+    session.CorrectionMode = args.correction;
+    session.PitchMode = args.pitchMode;
+    session.KeyEnabled = !args.noKey;
+    session.PitchEnabled = !args.noPitch;
+    session.VolumeEnabled = !args.noVolume;
+    // The three voice correction parameters are checked as the edits check
+    // them, each against the others as they stand. The consonant comes
+    // first, so that raising both the consonant and the pre-utterance is
+    // not undone by the old consonant.
+    if (args.crConsonant) session.Edit1Exit("Edit3", std::to_string(*args.crConsonant));
+    if (args.crPre) session.Edit1Exit("Edit1", std::to_string(*args.crPre));
+    if (args.crOverlap) session.Edit1Exit("Edit2", std::to_string(*args.crOverlap));
+
+    Insert(session, voicebank, prompts);
+    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile)
+                << '\n';
+}
+
+// ---- frq --------------------------------------------------------------------
+
+struct FrqArgs {
+    std::string wave;
+    std::string out;
+    bool force = false;
+};
+
+void RunFrq(const FrqArgs& args, const CliStreams& streams) {
+    const fs::path wave = Utf8Path(args.wave);
+    const fs::path out = args.out.empty() ? FrequencyTablePath(wave) : Utf8Path(args.out);
+    RefuseOverwrite(out, args.force);
+    CliPrompts prompts(streams.Err);
+    EditorSession session;
+    LoadWave(session, wave, prompts, streams);
+    TFreqTable table;
+    FillFrequencyTable(session, table);
+    if (!table.SaveToFile(out)) throw CommandFailure("could not write " + Quoted(out));
+    streams.Err << "melodrift-cli: " << session.FrameCount() << " frames written to " << Quoted(out) << '\n';
+}
+
+// ---- preview ----------------------------------------------------------------
+
+struct PreviewArgs {
+    std::string wave;
+    double fromMs = 0.0;
+    double toMs = 0.0;
+    bool resynth = false;
+    std::string state;
+    std::string out;
+};
+
+void RunPreview(const PreviewArgs& args, const CliStreams& streams) {
+    const fs::path wave = Utf8Path(args.wave);
+    const fs::path out = Utf8Path(args.out);
+    CliPrompts prompts(streams.Err);
+    EditorSession session;
+    if (args.state.empty()) {
+        LoadWave(session, wave, prompts, streams);
+    } else {
+        if (!fs::is_regular_file(wave)) throw CommandFailure("no recording at " + Quoted(wave));
+        LoadState(session, Utf8Path(args.state), prompts, streams);
+        std::error_code ec;
+        if (!fs::equivalent(session.WaveFileName, wave, ec))
+            throw CommandFailure("the edit state is for " + Quoted(session.WaveFileName) + ", not " + Quoted(wave));
+    }
+    const std::string image =
+        args.resynth ? session.PlayResynthesised(args.fromMs, args.toMs) : session.PlayRange(args.fromMs, args.toMs);
+    if (image.empty())
+        throw CommandFailure("nothing to play between " + FormatGeneral(args.fromMs) + " and " +
+                             FormatGeneral(args.toMs) + " ms");
+    WriteFileAtomically(out, image);
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
+    CLI::App app{"Melodrift on the command line: analyse a recording, cut it into syllables, "
+                 "and insert it as notes into an UTAU plug-in file.",
+                 "melodrift-cli"};
+    app.require_subcommand(1);
+
+    AnalyzeArgs analyze;
+    CLI::App* analyzeCmd = app.add_subcommand("analyze", "Analyse a recording and list its frames");
+    analyzeCmd->add_option("WAV", analyze.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
+    analyzeCmd->add_option("--format", analyze.format, "Output format")
+        ->check(CLI::IsMember({"csv", "json"}))
+        ->capture_default_str();
+    analyzeCmd->add_option("-o,--output", analyze.out, "Output file (default: standard output)");
+
+    SegmentArgs segment;
+    CLI::App* segmentCmd = app.add_subcommand("segment", "Cut a recording into syllables and save the edit state");
+    segmentCmd->add_option("WAV", segment.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
+    segmentCmd->add_option("-o,--output", segment.out, "Edit-state file to write (.mlq)")->required();
+    segmentCmd->add_flag("--auto", segment.autoSegment, "Cut automatically at syllable onsets");
+    segmentCmd->add_option("--cuts", segment.cutsMs, "Cut times in ms, comma-separated")->delimiter(',');
+    segmentCmd->add_option("--lyrics", segment.lyrics,
+                           "Lyrics of segments 0, 1, 2, ..., comma-separated (missing ones stay R)");
+    segmentCmd->add_flag("--force", segment.force, "Replace an existing edit-state file");
+
+    InsertArgs insert;
+    CLI::App* insertCmd = app.add_subcommand("insert", "Insert the segments of an edit state as notes");
+    insertCmd->add_option("PLUGIN_FILE", insert.pluginFile, "UTAU plug-in file (read and rewritten)")->required();
+    insertCmd->add_option("--state", insert.state, "Edit-state file (.mlq)")->required();
+    insertCmd->add_flag("--correction", insert.correction,
+                        "Voice correction mode: make the recording a voice source");
+    insertCmd->add_option("--pitch-mode", insert.pitchMode, "Pitch bends as Mode1 or Mode2")
+        ->check(CLI::IsMember({1, 2}))
+        ->capture_default_str();
+    insertCmd->add_flag("--no-key", insert.noKey, "Keep every note at key 60 (trace mode)");
+    insertCmd->add_flag("--no-pitch", insert.noPitch, "Write no pitch bends (trace mode)");
+    insertCmd->add_flag("--no-volume", insert.noVolume, "Do not follow the recording's loudness (trace mode)");
+    insertCmd->add_option("--cr-pre", insert.crPre, "Voice correction pre-utterance, ms (default 60)");
+    insertCmd->add_option("--cr-overlap", insert.crOverlap, "Voice correction overlap, ms (default 20)");
+    insertCmd->add_option("--cr-consonant", insert.crConsonant, "Voice correction consonant, ms (default 100)");
+    insertCmd->add_flag("--overwrite-frq", insert.overwriteFrq, "Replace an existing frequency table");
+
+    FrqArgs frq;
+    CLI::App* frqCmd = app.add_subcommand("frq", "Write the frequency table of a recording");
+    frqCmd->add_option("WAV", frq.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
+    frqCmd->add_option("-o,--output", frq.out, "Table to write (default: beside the recording, NAME_wav.frq)");
+    frqCmd->add_flag("--force", frq.force, "Replace an existing table");
+
+    PreviewArgs preview;
+    CLI::App* previewCmd = app.add_subcommand("preview", "Render a stretch of the recording to a WAVE file");
+    previewCmd->add_option("WAV", preview.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
+    previewCmd->add_option("--from", preview.fromMs, "Start, ms")->required();
+    previewCmd->add_option("--to", preview.toMs, "End, ms")->required();
+    previewCmd->add_flag("--resynth", preview.resynth, "Resynthesise from the analysis instead");
+    previewCmd->add_option("--state", preview.state, "Edit-state file whose corrected pitch to use");
+    previewCmd->add_option("-o,--output", preview.out, "WAVE file to write")->required();
+
+    std::vector<const char*> argv;
+    argv.push_back("melodrift-cli");
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::Success& e) {
+        return app.exit(e, streams.Out, streams.Err);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e, streams.Out, streams.Err);
+        return kExitUsage;
+    }
+
+    try {
+        if (analyzeCmd->parsed()) RunAnalyze(analyze, streams);
+        if (segmentCmd->parsed()) RunSegment(segment, streams);
+        if (insertCmd->parsed()) RunInsert(insert, streams);
+        if (frqCmd->parsed()) RunFrq(frq, streams);
+        if (previewCmd->parsed()) RunPreview(preview, streams);
+    } catch (const std::exception& e) {
+        streams.Err << "melodrift-cli: " << e.what() << '\n';
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
+}  // namespace melodrift

@@ -1,0 +1,472 @@
+// The command line end to end: a generated recording of three sung tones, a
+// generated Shift-JIS voicebank and a plug-in file in a temp folder; the
+// test runs `segment` and `insert` and reads the plug-in file back section
+// by section.
+#include "cli/Cli.h"
+
+#include "text/CodePage.h"
+#include "text/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace melodrift {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+public:
+    TempFolder() {
+        static std::atomic<int> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        path_ = fs::temp_directory_path() /
+                ("melodrift-cli-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
+
+void PutLe(std::string& bytes, std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// A RIFF WAVE file of 16-bit mono samples at `rate` Hz.
+std::string WaveBytes(const std::vector<std::int16_t>& samples, std::uint32_t rate = 44100, int bits = 16) {
+    const auto bytesPerSample = static_cast<std::uint32_t>(bits / 8);
+    const auto dataSize = static_cast<std::uint32_t>(samples.size()) * bytesPerSample;
+    std::string bytes = "RIFF";
+    PutLe(bytes, 36 + dataSize, 4);
+    bytes += "WAVEfmt ";
+    PutLe(bytes, 16, 4);
+    PutLe(bytes, 1, 2);  // PCM
+    PutLe(bytes, 1, 2);  // mono
+    PutLe(bytes, rate, 4);
+    PutLe(bytes, rate * bytesPerSample, 4);
+    PutLe(bytes, bytesPerSample, 2);
+    PutLe(bytes, static_cast<std::uint32_t>(bits), 2);
+    bytes += "data";
+    PutLe(bytes, dataSize, 4);
+    for (std::int16_t s : samples) {
+        if (bits == 16)
+            PutLe(bytes, static_cast<std::uint16_t>(s), 2);
+        else
+            bytes += static_cast<char>((s >> 8) + 128);
+    }
+    return bytes;
+}
+
+// Silence 0–300 ms, then 400 ms each of harmonic tones at A3 (220 Hz, note
+// 57), B3 (note 59) and C4 (note 60), then 200 ms of silence: 1700 ms.
+std::vector<std::int16_t> ThreeTones() {
+    const double keys[] = {57.0, 59.0, 60.0};
+    std::vector<std::int16_t> samples(74970, 0);
+    double phase = 0.0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double ms = static_cast<double>(i) / 44.1;
+        if (ms < 300.0 || ms >= 1500.0) continue;
+        const int tone = static_cast<int>((ms - 300.0) / 400.0);
+        const double hz = 220.0 * std::pow(2.0, (keys[tone] - 57.0) / 12.0);
+        phase += 2.0 * std::numbers::pi * hz / 44100.0;
+        double value = 0.0;
+        for (int h = 1; h <= 6; ++h) value += std::sin(h * phase) / h;
+        samples[i] = static_cast<std::int16_t>(6000.0 * value);
+    }
+    return samples;
+}
+
+// Analysis frames of ThreeTones: one at every multiple of 256 samples (0 to
+// 74752, 293 frames) and one more on the last sample, 74969.
+constexpr std::size_t kFrames = 294;
+
+struct CliRun {
+    int code = 0;
+    std::string out;
+    std::string err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    CliRun run;
+    run.code = RunCli(args, CliStreams{out, err, false});
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+struct Section {
+    std::string Name;
+    std::vector<std::pair<std::string, std::string>> Lines;
+    std::optional<std::string> Get(const std::string& key) const {
+        for (const auto& [k, v] : Lines)
+            if (k == key) return v;
+        return std::nullopt;
+    }
+    bool Has(const std::string& key) const { return Get(key).has_value(); }
+};
+
+std::vector<Section> InsertedSections(const fs::path& path) {
+    std::vector<Section> sections;
+    bool inInsert = false;
+    for (const std::string& line : SplitLines(ReadFileBytes(path))) {
+        if (line.size() > 2 && line.front() == '[') {
+            inInsert = line == "[#INSERT]";
+            if (inInsert) sections.push_back(Section{"#INSERT", {}});
+        } else if (inInsert) {
+            const auto eq = line.find('=');
+            sections.back().Lines.emplace_back(line.substr(0, eq),
+                                               eq == std::string::npos ? "" : line.substr(eq + 1));
+        }
+    }
+    return sections;
+}
+
+std::vector<double> Numbers(const std::string& list) {
+    std::vector<double> values;
+    std::stringstream stream(list);
+    std::string item;
+    while (std::getline(stream, item, ',')) values.push_back(std::stod(item));
+    return values;
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        recordingDir = folder.Path() / "take";
+        voiceDir = folder.Path() / "bank";
+        fs::create_directories(recordingDir);
+        fs::create_directories(voiceDir);
+        wave = recordingDir / "voice.wav";
+        WriteFileAtomically(wave, WaveBytes(ThreeTones()));
+        // A CV voicebank with a word-initial form of か; the samples need not
+        // exist for Insert.
+        WriteFileAtomically(voiceDir / "oto.ini",
+                            JoinLinesCrLf({Sjis("ka.wav=か,20,90,-300,70,20"), Sjis("ka.wav=- か,10,90,-300,50,0"),
+                                           Sjis("ki.wav=き,20,90,-300,70,20"), Sjis("ku.wav=く,20,90,-300,70,20")}));
+        pluginFile = folder.Path() / "plugin.tmp";
+        pluginText = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]",
+                                    "Length=480", "Lyric=R", "NoteNum=60", "[#NEXT]", "Length=480", "Lyric=R"});
+        WriteFileAtomically(pluginFile, pluginText);
+        state = folder.Path() / "state.mlq";
+    }
+
+    CliRun Segment(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args{"segment", PathToUtf8(wave), "-o", PathToUtf8(state),
+                                      "--cuts", "300,700,1100,1500", "--lyrics", "R,か,き,く,R"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Cli(args);
+    }
+
+    CliRun Insert(const std::vector<std::string>& extra) {
+        std::vector<std::string> args{"insert", PathToUtf8(pluginFile), "--state", PathToUtf8(state)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Cli(args);
+    }
+
+    TempFolder folder;
+    fs::path recordingDir;
+    fs::path voiceDir;
+    fs::path wave;
+    fs::path pluginFile;
+    std::string pluginText;
+    fs::path state;
+};
+
+void ExpectLengths(const std::vector<Section>& notes) {
+    // 300, 400, 400, 400 and 200 ms at tempo 120: ms × 120 / 125 ticks.
+    const double expected[] = {288.0, 384.0, 384.0, 384.0, 192.0};
+    ASSERT_EQ(notes.size(), 5u);
+    for (std::size_t i = 0; i < notes.size(); ++i) EXPECT_NEAR(std::stod(*notes[i].Get("Length")), expected[i], 1e-6);
+}
+
+void ExpectKeys(const std::vector<Section>& notes) {
+    ASSERT_EQ(notes.size(), 5u);
+    EXPECT_EQ(notes[1].Get("NoteNum"), "57");
+    EXPECT_EQ(notes[2].Get("NoteNum"), "59");
+    EXPECT_EQ(notes[3].Get("NoteNum"), "60");
+}
+
+// Mode1: the middle of every sung note follows the tone, which sits exactly
+// on the note's key.
+void ExpectFlatPitchLists(const std::vector<Section>& notes) {
+    for (std::size_t i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(notes[i].Has("Pitches")) << i;
+        const std::vector<double> values = Numbers(*notes[i].Get("Pitches"));
+        ASSERT_GT(values.size(), 40u);
+        const std::size_t middle = values.size() / 2;
+        for (std::size_t k = middle - 10; k <= middle + 10; ++k) EXPECT_NEAR(values[k], 0.0, 15.0) << i << "/" << k;
+    }
+}
+
+TEST_F(CommandLine, TraceModeMode2) {
+    ASSERT_EQ(Segment().code, 0);
+    const CliRun run = Insert({});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<Section> notes = InsertedSections(pluginFile);
+    ExpectLengths(notes);
+    ExpectKeys(notes);
+    // Aliases from the voicebank: the word-initial form after the rest.
+    EXPECT_EQ(notes[0].Get("Lyric"), "R");
+    EXPECT_EQ(notes[1].Get("Lyric"), Sjis("- か"));
+    EXPECT_EQ(notes[2].Get("Lyric"), Sjis("き"));
+    EXPECT_EQ(notes[3].Get("Lyric"), Sjis("く"));
+    EXPECT_EQ(notes[4].Get("Lyric"), "R");
+    for (std::size_t i = 1; i <= 3; ++i) {
+        EXPECT_EQ(notes[i].Get("Intensity"), "100");
+        EXPECT_TRUE(notes[i].Has("PBS")) << i;
+        EXPECT_TRUE(notes[i].Has("PBW")) << i;
+        EXPECT_TRUE(notes[i].Has("Envelope")) << i;
+        EXPECT_FALSE(notes[i].Has("Pitches"));
+        EXPECT_FALSE(notes[i].Has("Flags"));
+    }
+    EXPECT_FALSE(notes[0].Has("PBS"));
+    // Nothing of the voice source is made in trace mode.
+    EXPECT_FALSE(fs::exists(recordingDir / "oto.ini"));
+    EXPECT_FALSE(fs::exists(recordingDir / "voice_wav.frq"));
+    // The host's own sections are not written back.
+    EXPECT_EQ(ReadFileBytes(pluginFile).find("[#PREV]"), std::string::npos);
+}
+
+TEST_F(CommandLine, TraceModeMode1) {
+    ASSERT_EQ(Segment().code, 0);
+    const CliRun run = Insert({"--pitch-mode", "1"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<Section> notes = InsertedSections(pluginFile);
+    ExpectLengths(notes);
+    ExpectKeys(notes);
+    ExpectFlatPitchLists(notes);
+    for (const Section& note : notes) EXPECT_FALSE(note.Has("PBS"));
+}
+
+TEST_F(CommandLine, TraceModeSwitchesOff) {
+    ASSERT_EQ(Segment().code, 0);
+    const CliRun run = Insert({"--pitch-mode", "1", "--no-key", "--no-pitch"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<Section> notes = InsertedSections(pluginFile);
+    ASSERT_EQ(notes.size(), 5u);
+    for (const Section& note : notes) {
+        EXPECT_EQ(note.Get("NoteNum"), "60");
+        EXPECT_FALSE(note.Has("Pitches"));
+    }
+}
+
+TEST_F(CommandLine, VoiceCorrectionModeMode2) {
+    ASSERT_EQ(Segment().code, 0);
+    const CliRun run = Insert({"--correction"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<Section> notes = InsertedSections(pluginFile);
+    ExpectLengths(notes);
+    ExpectKeys(notes);
+    const std::vector<std::string> aliases{"R0", Sjis("か"), Sjis("き"), Sjis("く"), "R1"};
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        EXPECT_EQ(notes[i].Get("Lyric"), aliases[i]);
+        EXPECT_EQ(notes[i].Get("Intensity"), "80");
+        EXPECT_EQ(notes[i].Get("Flags"), "P0");
+    }
+    // The rests are sung from the recording too, so they carry a curve.
+    EXPECT_TRUE(notes[0].Has("PBS"));
+    EXPECT_EQ(notes[2].Get("PreUtterance"), "60");
+    EXPECT_EQ(notes[2].Get("VoiceOverlap"), "20");
+
+    const std::vector<std::string> oto = SplitLines(ReadFileBytes(recordingDir / "oto.ini"));
+    ASSERT_EQ(oto.size(), 5u);
+    EXPECT_EQ(oto[2].rfind(Sjis("voice.wav=き,"), 0), 0u);
+    const auto frq = fs::file_size(recordingDir / "voice_wav.frq");
+    EXPECT_EQ((frq - 40) % 16, 0u);
+    EXPECT_EQ((frq - 40) / 16, kFrames);  // one item per frame
+    // The project uses another voicebank: the user is told to switch.
+    EXPECT_NE(run.err.find("音源を作成しました。"), std::string::npos);
+}
+
+TEST_F(CommandLine, VoiceCorrectionModeMode1) {
+    ASSERT_EQ(Segment().code, 0);
+    const CliRun run = Insert({"--correction", "--pitch-mode", "1", "--no-key", "--no-pitch", "--cr-overlap", "0"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<Section> notes = InsertedSections(pluginFile);
+    ExpectLengths(notes);
+    ExpectKeys(notes);  // estimated whatever --no-key says
+    ExpectFlatPitchLists(notes);
+    for (const Section& note : notes) EXPECT_EQ(note.Get("VoiceOverlap"), "0");
+
+    // A second run replaces the recording's entries; an existing table is
+    // kept unless --overwrite-frq.
+    WriteFileAtomically(recordingDir / "voice_wav.frq", "old");
+    WriteFileAtomically(pluginFile, pluginText);
+    ASSERT_EQ(Insert({"--correction"}).code, 0);
+    EXPECT_EQ(SplitLines(ReadFileBytes(recordingDir / "oto.ini")).size(), 5u);
+    EXPECT_EQ(ReadFileBytes(recordingDir / "voice_wav.frq"), "old");
+    ASSERT_EQ(Insert({"--correction", "--overwrite-frq"}).code, 0);
+    EXPECT_EQ(ReadFileBytes(recordingDir / "voice_wav.frq").substr(0, 8), "FREQ0003");
+}
+
+TEST_F(CommandLine, CorrectionParametersAreClampedAsTheEditsClampThem) {
+    ASSERT_EQ(Segment().code, 0);
+    // Overlap above the pre-utterance is cut to it.
+    ASSERT_EQ(Insert({"--correction", "--cr-pre", "40", "--cr-overlap", "90"}).code, 0);
+    const std::vector<Section> notes = InsertedSections(pluginFile);
+    ASSERT_EQ(notes.size(), 5u);
+    EXPECT_EQ(notes[2].Get("PreUtterance"), "40");
+    EXPECT_EQ(notes[2].Get("VoiceOverlap"), "40");
+}
+
+TEST_F(CommandLine, SegmentWritesTheEditStateAndRefusesToOverwrite) {
+    const CliRun first = Segment();
+    ASSERT_EQ(first.code, 0) << first.err;
+    const std::string saved = ReadFileBytes(state);
+    EXPECT_NE(saved.find("MojiCount=5"), std::string::npos);
+    EXPECT_NE(saved.find(Sjis("Lyric=き")), std::string::npos);
+
+    const CliRun again = Segment();
+    EXPECT_EQ(again.code, 1);
+    EXPECT_NE(again.err.find("--force"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(state), saved);
+    EXPECT_EQ(Segment({"--force"}).code, 0);
+}
+
+TEST_F(CommandLine, MoreLyricsThanSegmentsIsAnError) {
+    const CliRun run = Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(state), "--cuts", "300", "--lyrics", "a,b,c"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_FALSE(fs::exists(state));
+}
+
+TEST_F(CommandLine, AMissingRecordingIsAFailure) {
+    const CliRun run = Cli({"segment", PathToUtf8(folder.Path() / "none.wav"), "-o", PathToUtf8(state)});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("none.wav"), std::string::npos);
+    EXPECT_FALSE(fs::exists(state));
+}
+
+TEST_F(CommandLine, ARejectedRecordingIsAFailure) {
+    const fs::path eightBit = folder.Path() / "eight.wav";
+    WriteFileAtomically(eightBit, WaveBytes(std::vector<std::int16_t>(44100, 0), 44100, 8));
+    const CliRun run = Cli({"analyze", PathToUtf8(eightBit)});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("対応していないフォーマットです。"), std::string::npos);
+    EXPECT_TRUE(run.out.empty());
+}
+
+TEST_F(CommandLine, AnUnwritableOtoIniLeavesThePluginFileUntouched) {
+    ASSERT_EQ(Segment().code, 0);
+    fs::create_directories(recordingDir / "oto.ini" / "blocked");
+    const CliRun run = Insert({"--correction"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_FALSE(run.err.empty());
+    EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
+}
+
+TEST_F(CommandLine, AnUnwritablePluginFileIsAFailureAndStaysUntouched) {
+    ASSERT_EQ(Segment().code, 0);
+    // A file that can be read but never replaced, whoever runs the test:
+    // nothing can be created in /proc.
+    const fs::path readOnly = "/proc/version";
+    if (!fs::exists(readOnly)) GTEST_SKIP() << "no read-only file system to write to";
+    const std::string before = ReadFileBytes(readOnly);
+    const CliRun run = Cli({"insert", PathToUtf8(readOnly), "--state", PathToUtf8(state)});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_FALSE(run.err.empty());
+    EXPECT_EQ(ReadFileBytes(readOnly), before);
+}
+
+TEST_F(CommandLine, AMissingPluginFileOrStateIsAFailure) {
+    ASSERT_EQ(Segment().code, 0);
+    EXPECT_EQ(Cli({"insert", PathToUtf8(folder.Path() / "none.tmp"), "--state", PathToUtf8(state)}).code, 1);
+    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", PathToUtf8(folder.Path() / "none.mlq")}).code, 1);
+    EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
+}
+
+TEST_F(CommandLine, BadArgumentsExitWithTwo) {
+    EXPECT_EQ(Cli({}).code, 2);
+    EXPECT_EQ(Cli({"nonsense"}).code, 2);
+    EXPECT_EQ(Cli({"segment", PathToUtf8(wave)}).code, 2);  // -o is required
+    EXPECT_EQ(Cli({"analyze", PathToUtf8(wave), "--format", "xml"}).code, 2);
+    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", "x.mlq", "--pitch-mode", "3"}).code, 2);
+    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", "x.mlq", "--cr-pre", "abc"}).code, 2);
+    EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
+}
+
+TEST_F(CommandLine, EverySubcommandHasHelp) {
+    for (const char* command : {"analyze", "segment", "insert", "frq", "preview"}) {
+        const CliRun run = Cli({command, "--help"});
+        EXPECT_EQ(run.code, 0) << command;
+        EXPECT_NE(run.out.find("--"), std::string::npos) << command;
+    }
+}
+
+TEST_F(CommandLine, AnalyzeListsEveryFrame) {
+    const CliRun run = Cli({"analyze", PathToUtf8(wave)});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<std::string> lines = SplitLines(run.out);
+    ASSERT_EQ(lines.size(), 1u + kFrames);
+    EXPECT_EQ(lines[0], "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents");
+    EXPECT_EQ(lines[1].rfind("0,0.000,0,", 0), 0u);
+    // Frame 100 (580.5 ms) lies in the A3 tone: 220 Hz, 5700 cents.
+    std::stringstream row(lines[101]);
+    std::vector<std::string> fields;
+    std::string field;
+    while (std::getline(row, field, ',')) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 7u);
+    EXPECT_EQ(fields[1], "580.499");  // 25600 / 44.1
+    EXPECT_EQ(fields[2], "25600");
+    EXPECT_NEAR(std::stod(fields[3]), 220.0, 2.0);
+    EXPECT_GT(std::stoi(fields[5]), 1000);
+    EXPECT_NEAR(std::stoi(fields[6]), 5700, 15);
+    EXPECT_EQ(lines.back().rfind("293,1699.977,74969,", 0), 0u);  // the last frame, on the last sample
+
+    const fs::path json = folder.Path() / "frames.json";
+    ASSERT_EQ(Cli({"analyze", PathToUtf8(wave), "--format", "json", "-o", PathToUtf8(json)}).code, 0);
+    const std::string text = ReadFileBytes(json);
+    EXPECT_NE(text.find("\"frame_count\": 294"), std::string::npos);
+    EXPECT_NE(text.find("\"sample_pos\": 25600"), std::string::npos);
+}
+
+TEST_F(CommandLine, FrqWritesBesideTheRecordingAndRefusesToOverwrite) {
+    ASSERT_EQ(Cli({"frq", PathToUtf8(wave)}).code, 0);
+    const fs::path table = recordingDir / "voice_wav.frq";
+    EXPECT_EQ(fs::file_size(table), 40u + 16u * kFrames);
+    WriteFileAtomically(table, "old");
+    EXPECT_EQ(Cli({"frq", PathToUtf8(wave)}).code, 1);
+    EXPECT_EQ(ReadFileBytes(table), "old");
+    EXPECT_EQ(Cli({"frq", PathToUtf8(wave), "--force"}).code, 0);
+    EXPECT_EQ(fs::file_size(table), 40u + 16u * kFrames);
+}
+
+TEST_F(CommandLine, PreviewWritesTheChosenStretch) {
+    const fs::path out = folder.Path() / "preview.wav";
+    ASSERT_EQ(Cli({"preview", PathToUtf8(wave), "--from", "300", "--to", "700", "-o", PathToUtf8(out)}).code, 0);
+    // trunc(700 × 44.1) − trunc(300 × 44.1) + 1 samples of 2 bytes after the 44-byte header.
+    EXPECT_EQ(fs::file_size(out), 44u + 2u * (30870u - 13230u + 1u));
+    const fs::path resynth = folder.Path() / "resynth.wav";
+    ASSERT_EQ(Segment().code, 0);
+    const CliRun run = Cli({"preview", PathToUtf8(wave), "--from", "300", "--to", "700", "--resynth", "--state",
+                         PathToUtf8(state), "-o", PathToUtf8(resynth)});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReadFileBytes(resynth).substr(0, 4), "RIFF");
+    EXPECT_EQ(Cli({"preview", PathToUtf8(wave), "--from", "5000", "--to", "6000", "-o",
+                   PathToUtf8(folder.Path() / "none.wav")})
+                  .code,
+              1);
+}
+
+}  // namespace
+}  // namespace melodrift
