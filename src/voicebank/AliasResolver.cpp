@@ -112,7 +112,8 @@ TAR_plugin::TAR_plugin(Voicebank& voicebank) : voicebank_(voicebank) {
             vowelOfKana_.emplace(std::string(kana), vowel);
         }
     }
-    for (std::string_view symbol : Cp932Chars(Utf8ToCp932("っッー゛゜"))) keptSymbols_.emplace_back(symbol);
+    const std::string symbols = Utf8ToCp932("っッー゛゜");
+    for (std::string_view symbol : Cp932Chars(symbols)) keptSymbols_.emplace_back(symbol);
 
     for (const std::string& item : SplitText(settings_.KanaReplacement, ",")) {
         const std::size_t arrow = item.find('>');
