@@ -37,9 +37,11 @@ double ReadMs(std::string_view field) {
 // from the double so that values beyond 64-bit integers cannot overflow.
 std::string WholeMs(double ms) { return FormatFixed(std::floor(ms + 0.5) + 0.0, 0); }
 
-// The lines of a host text file. Files are CP932; one that declares itself
-// UTF-8 by a byte-order mark is converted, so its aliases compare equal to
-// typed lyrics and no mark sticks to the first field.
+// The lines of a host text file. Files are CP932. One that declares itself
+// UTF-8 by a byte-order mark loses the mark (it would stick to the first
+// field) and is converted to CP932 when every character has a CP932 form, so
+// its aliases compare equal to typed lyrics; otherwise its bytes are kept as
+// they are, so a rewrite of the file cannot replace characters by "?".
 std::vector<std::string> ReadTextLines(const fs::path& file) {
     std::error_code ec;
     // Only regular files: a FIFO or device named oto.ini would block the load.
@@ -50,7 +52,11 @@ std::vector<std::string> ReadTextLines(const fs::path& file) {
     } catch (const std::exception&) {
         return {};   // unreadable: skipped
     }
-    if (std::string_view(bytes).starts_with(kUtf8Bom)) bytes = Utf8ToCp932(std::string_view(bytes).substr(3));
+    if (std::string_view(bytes).starts_with(kUtf8Bom)) {
+        bytes.erase(0, kUtf8Bom.size());
+        std::string converted = Utf8ToCp932(bytes);
+        if (Cp932ToUtf8(converted) == bytes) bytes = std::move(converted);
+    }
     return SplitLines(bytes);
 }
 
@@ -101,12 +107,21 @@ std::string_view FileStem(std::string_view fileName) {
 }
 
 std::optional<TGenon> ParseOtoLine(std::string_view line) {
-    std::vector<std::string> fields;
-    SplitText(line, "=,", fields);
-    if (fields.size() != kOtoFieldCount) return std::nullopt;
+    // Cut at every "=" and ","; exactly seven fields make an entry. Cutting
+    // bytes is safe: both are below 0x40 and never a CP932 trail byte.
+    std::array<std::string_view, kOtoFieldCount> fields;
+    std::size_t count = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= line.size(); ++i) {
+        if (i < line.size() && line[i] != '=' && line[i] != ',') continue;
+        if (count == kOtoFieldCount) return std::nullopt;
+        fields[count++] = line.substr(start, i - start);
+        start = i + 1;
+    }
+    if (count != kOtoFieldCount || line.empty()) return std::nullopt;
     TGenon genon;
-    genon.FileName = std::move(fields[0]);
-    genon.Alias = std::move(fields[1]);
+    genon.FileName = std::string(fields[0]);
+    genon.Alias = std::string(fields[1]);
     genon.Offset = ReadMs(fields[2]);
     genon.Consonant = ReadMs(fields[3]);
     genon.Cutoff = ReadMs(fields[4]);
