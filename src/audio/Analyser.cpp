@@ -62,11 +62,17 @@ void TVoxHormant::Clear() {
     Autocorr.clear();
     Confidence.clear();
     Candidates.clear();
+    std::vector<std::int16_t>().swap(samples_);
+    samplesHeld_ = false;
+    rowScratch_.reset();
 }
 
 void TVoxHormant::ReleaseSpectra() {
     TSpeq2Array().swap(Spectrum);
     TSpeq2Array().swap(Autocorr);
+    std::vector<std::int16_t>().swap(samples_);
+    samplesHeld_ = false;
+    rowScratch_.reset();
 }
 
 void TVoxHormant::InitFrame(int index) {
@@ -134,7 +140,10 @@ int TVoxHormant::AddFrame(std::int32_t position) {
         return index;
     }
 
-    int c = HeadFrame;
+    // The time chain is in increasing SamplePos, so a position at or past the
+    // tail ends the walk at the tail: start there and the frame placement of
+    // a long recording stays linear instead of quadratic.
+    int c = position >= Frames[Index(TailFrame)].SamplePos ? TailFrame : HeadFrame;
     while (Frames[Index(c)].NextFrame >= 0 && position > Frames[Index(c)].SamplePos) {
         c = Frames[Index(c)].NextFrame;
     }
@@ -180,6 +189,28 @@ int TVoxHormant::AddFrame(std::int32_t position) {
     return index;
 }
 
+bool TVoxHormant::SpectraStored() const {
+    return FrameCount > 0 && Spectrum.size() == Index(FrameCount);
+}
+
+SpectrumSource TVoxHormant::Source(const PaddedSamples& samples) const {
+    return SpectrumSource{&samples, HopSize};
+}
+
+void TVoxHormant::SpectrumRow(int frame, TSpeq2& row) {
+    if (frame < 0 || frame >= FrameCount) {
+        row.fill(0.0);
+    } else if (SpectraStored()) {
+        row = Spectrum[Index(frame)];
+    } else if (samplesHeld_) {
+        if (!rowScratch_) rowScratch_ = std::make_unique<FrameScratch>();
+        const PaddedSamples samples(samples_);
+        row = rowScratch_->Row(Source(samples), frame);
+    } else {
+        row.fill(0.0);
+    }
+}
+
 void TVoxHormant::ComputeSpectra(const TWave& wave) {
     if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
         return;
@@ -196,13 +227,27 @@ void TVoxHormant::ComputeSpectra(const TWave& wave) {
     AddFrame(static_cast<std::int32_t>(sampleCount - 1));
 
     const auto n = Index(FrameCount);
-    Spectrum.assign(n, TSpeq2{});
     if (Options.KeepAutocorr) Autocorr.assign(n, TSpeq2{});
     Confidence.assign(n, 0.0f);
     Candidates.assign(n, TF0Candidates{});
 
+    if (!Options.KeepSpectra) {
+        // Rows are recomputed from this copy whenever a step needs them.
+        // Channel 0, 16-bit little-endian, read straight from the buffer.
+        const auto bytes = wave.SampleData();
+        const std::size_t stride = wave.BlockAlign();
+        const std::size_t count = stride >= 2 ? std::min(static_cast<std::size_t>(sampleCount), bytes.size() / stride) : 0;
+        samples_.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* p = bytes.data() + i * stride;
+            samples_[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+        }
+        samplesHeld_ = true;
+        return;
+    }
     // The window of frame i is positioned by its index, not its SamplePos:
     // recording samples i * HopSize - 1024 .. i * HopSize + 1023.
+    Spectrum.assign(n, TSpeq2{});
     const PaddedSamples samples(wave);
     ProgressCounter progress(Options.Progress, 2 * FrameCount);
     RunSpectrumStep(samples, HopSize, Spectrum, FrameCount, Options.WorkerCount, &progress);
@@ -210,15 +255,19 @@ void TVoxHormant::ComputeSpectra(const TWave& wave) {
 
 void TVoxHormant::FindCandidates(double f1Hz, double f2Hz) {
     lags_ = LagLimits(f1Hz, f2Hz);
-    if (FrameCount <= 0 || Spectrum.size() < Index(FrameCount)) return;
+    const bool stored = SpectraStored();
+    if (FrameCount <= 0 || (!stored && !samplesHeld_)) return;
     if (Options.KeepAutocorr && Autocorr.size() != Index(FrameCount)) Autocorr.assign(Index(FrameCount), TSpeq2{});
     if (!Options.KeepAutocorr) TSpeq2Array().swap(Autocorr);
     Confidence.assign(Index(FrameCount), 0.0f);
     Candidates.assign(Index(FrameCount), TF0Candidates{});
-    // Spectra count as the first half of the progress.
-    ProgressCounter progress(Options.Progress, 2 * FrameCount, FrameCount);
-    RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, FrameCount,
-                     Options.WorkerCount, &progress);
+    // With stored spectra, computing them was the first half of the progress;
+    // otherwise this step computes them too and is the whole of it.
+    ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0);
+    const PaddedSamples samples(samples_);
+    const SpectrumSource source = Source(samples);
+    RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, stored ? nullptr : &source,
+                     FrameCount, Options.WorkerCount, &progress);
 }
 
 void TVoxHormant::TrackPitch() {
@@ -344,105 +393,155 @@ void TVoxHormant::RepickF0(int frame, float minStrength, double f1Hz, double f2H
     }
 }
 
-void TVoxHormant::MeasureHarmonics() {
-    if (Spectrum.size() < Index(FrameCount)) return;
-    for (int i = 0; i < FrameCount; ++i) {
-        TVoxFrame& f = Frames[Index(i)];
-        if (f.F0 == 0.0f) {
-            f.Harmonic.fill(0.0f);  // HarmonicTotal keeps its value
-            continue;
+namespace {
+
+// Harmonic amplitudes at the frame's own F0: the three bins around each
+// harmonic's nearest bin. Unvoiced: all 0, HarmonicTotal kept.
+void MeasureHarmonicsOf(TVoxFrame& f, const TSpeq2& s) {
+    if (f.F0 == 0.0f) {
+        f.Harmonic.fill(0.0f);
+        return;
+    }
+    f.HarmonicTotal = 0.0f;
+    for (int h = 1; h <= HarmonicCount; ++h) {
+        const std::int32_t k = NearestBin(static_cast<double>(h) * f.F0);
+        float amplitude = 0.0f;
+        if (k > 0 && k < HarmonicBinLimit) amplitude = static_cast<float>(s[Index(k - 1)] + s[Index(k)] + s[Index(k + 1)]);
+        f.Harmonic[Index(h - 1)] = amplitude;
+        f.HarmonicTotal += amplitude;
+    }
+}
+
+// A comb of teeth every 150 Hz, each the triangularly weighted peak of the
+// spectrum within ±300 Hz: weight 1 at the tooth, falling towards 0 at the
+// window's upper edge. Sets F0 to 150.
+void MeasureFixedCombOf(TVoxFrame& f, const TSpeq2& s) {
+    constexpr double halfWidthHz = 300.0;
+    f.F0 = 150.0f;
+    for (int h = 1; h <= HarmonicCount; ++h) {
+        const double hz = static_cast<double>(h) * f.F0;
+        const int lo = std::max(0, NearestBin(hz - halfWidthHz));
+        const int hi = std::min(SpectrumBins - 1, NearestBin(hz + halfWidthHz));
+        const int c = NearestBin(hz);
+        float peak = 0.0f;
+        for (int k = lo; k <= hi; ++k) {
+            const long double weight = 1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c);
+            const long double value = weight * s[Index(k)];
+            if (value > peak) peak = static_cast<float>(value);
         }
-        const TSpeq2& s = Spectrum[Index(i)];
-        f.HarmonicTotal = 0.0f;
-        for (int h = 1; h <= HarmonicCount; ++h) {
-            const std::int32_t k = NearestBin(static_cast<double>(h) * f.F0);
-            float amplitude = 0.0f;
-            if (k > 0 && k < HarmonicBinLimit) amplitude = static_cast<float>(s[Index(k - 1)] + s[Index(k)] + s[Index(k + 1)]);
-            f.Harmonic[Index(h - 1)] = amplitude;
-            f.HarmonicTotal += amplitude;
+        f.Harmonic[Index(h - 1)] = peak;
+    }
+    f.HarmonicTotal = 0.0f;
+    for (float amplitude : f.Harmonic) f.HarmonicTotal += amplitude;
+}
+
+// Band energies of the spectrum with five bins removed around every
+// harmonic below bin 1022, weighted down towards the high bands.
+void MeasureNoiseBandsOf(TVoxFrame& f, const TSpeq2& s, TSpeq2& residual) {
+    const auto& bands = NoiseBands();
+    residual = s;
+    if (f.F0 != 0.0f) {
+        for (int h = 1;; ++h) {
+            const int b = std::max(2, NearestBin(static_cast<double>(h) * f.F0));
+            if (b >= SpectrumBins - 2) break;
+            std::fill(residual.begin() + (b - 2), residual.begin() + (b + 3), 0.0);
         }
     }
+    for (int band = 0; band < NoiseBandCount; ++band) {
+        float sum = 0.0f;
+        for (int k = bands[Index(band)].First; k <= bands[Index(band)].Last; ++k) {
+            sum = static_cast<float>(sum + residual[Index(k)]);
+        }
+        const double weight = 0.2 * band;
+        f.Noise[Index(band)] = static_cast<float>(0.003 * sum / (weight * weight + 1.0));
+    }
+}
+
+// Band sums of the spectrum's change against the mean of its two neighbours.
+void MeasureNoiseFluxOf(TVoxFrame& f, const TSpeq2& before, const TSpeq2& s, const TSpeq2& after) {
+    const auto& bands = NoiseBands();
+    for (int band = 0; band < NoiseBandCount; ++band) {
+        float sum = 0.0f;
+        for (int k = bands[Index(band)].First; k <= bands[Index(band)].Last; ++k) {
+            const std::size_t bin = Index(k);
+            sum = static_cast<float>(sum + std::fabs(s[bin] - (before[bin] + after[bin]) / 2.0));
+        }
+        f.Noise[Index(band)] = static_cast<float>(0.002 * sum);
+    }
+}
+
+}  // namespace
+
+void TVoxHormant::MeasureHarmonics() {
+    if (FrameCount <= 0) return;
+    if (SpectraStored()) {
+        for (int i = 0; i < FrameCount; ++i) MeasureHarmonicsOf(Frames[Index(i)], Spectrum[Index(i)]);
+        return;
+    }
+    if (!samplesHeld_) return;
+    const PaddedSamples samples(samples_);
+    const SpectrumSource source = Source(samples);
+    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
+        MeasureHarmonicsOf(Frames[Index(i)], scratch.Row(source, i));
+    };
+    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
 void TVoxHormant::MeasureFixedComb() {
-    // A comb of teeth every 150 Hz, each the triangularly weighted peak of the
-    // spectrum within ±300 Hz: weight 1 at the tooth, falling towards 0 at the
-    // window's upper edge.
-    constexpr float combF0 = 150.0f;
-    constexpr double halfWidthHz = 300.0;
-    const bool haveSpectra = Spectrum.size() >= Index(FrameCount);
-    for (int i = 0; i < FrameCount; ++i) {
-        TVoxFrame& f = Frames[Index(i)];
-        f.F0 = combF0;
-        if (!haveSpectra) continue;
-        const TSpeq2& s = Spectrum[Index(i)];
-        for (int h = 1; h <= HarmonicCount; ++h) {
-            const double hz = static_cast<double>(h) * f.F0;
-            const int lo = std::max(0, NearestBin(hz - halfWidthHz));
-            const int hi = std::min(SpectrumBins - 1, NearestBin(hz + halfWidthHz));
-            const int c = NearestBin(hz);
-            float peak = 0.0f;
-            for (int k = lo; k <= hi; ++k) {
-                const long double weight = 1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c);
-                const long double value = weight * s[Index(k)];
-                if (value > peak) peak = static_cast<float>(value);
-            }
-            f.Harmonic[Index(h - 1)] = peak;
-        }
-        f.HarmonicTotal = 0.0f;
-        for (float amplitude : f.Harmonic) f.HarmonicTotal += amplitude;
+    if (SpectraStored()) {
+        for (int i = 0; i < FrameCount; ++i) MeasureFixedCombOf(Frames[Index(i)], Spectrum[Index(i)]);
+        return;
     }
+    if (!samplesHeld_) {
+        // Nothing to measure on: only the comb's pitch is set.
+        for (int i = 0; i < FrameCount; ++i) Frames[Index(i)].F0 = 150.0f;
+        return;
+    }
+    const PaddedSamples samples(samples_);
+    const SpectrumSource source = Source(samples);
+    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
+        MeasureFixedCombOf(Frames[Index(i)], scratch.Row(source, i));
+    };
+    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
 void TVoxHormant::MeasureNoiseBands() {
-    if (FrameCount <= 0 || Spectrum.size() < Index(FrameCount)) return;
-    const auto& bands = NoiseBands();
-    TSpeq2 residual;
-    for (int i = 0; i < FrameCount; ++i) {
+    if (FrameCount <= 0) return;
+    const bool stored = SpectraStored();
+    if (!stored && !samplesHeld_) return;
+    const PaddedSamples samples(samples_);
+    const SpectrumSource source = Source(samples);
+    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
         TVoxFrame& f = Frames[Index(i)];
         f.Noise.fill(0.0f);
-        if (i == 0 || i == FrameCount - 1) continue;
-        residual = Spectrum[Index(i)];
-        if (f.F0 != 0.0f) {
-            // Remove five bins around every harmonic below bin 1022.
-            for (int h = 1;; ++h) {
-                const int b = std::max(2, NearestBin(static_cast<double>(h) * f.F0));
-                if (b >= SpectrumBins - 2) break;
-                std::fill(residual.begin() + (b - 2), residual.begin() + (b + 3), 0.0);
-            }
-        }
-        for (int band = 0; band < NoiseBandCount; ++band) {
-            float sum = 0.0f;
-            for (int k = bands[Index(band)].First; k <= bands[Index(band)].Last; ++k) {
-                sum = static_cast<float>(sum + residual[Index(k)]);
-            }
-            const double weight = 0.2 * band;
-            f.Noise[Index(band)] = static_cast<float>(0.003 * sum / (weight * weight + 1.0));
-        }
-    }
+        if (i == 0 || i == FrameCount - 1) return;
+        MeasureNoiseBandsOf(f, stored ? Spectrum[Index(i)] : scratch.Row(source, i), scratch.Residual);
+    };
+    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
 void TVoxHormant::MeasureNoiseFlux() {
-    if (FrameCount <= 0 || Spectrum.size() < Index(FrameCount)) return;
-    const auto& bands = NoiseBands();
-    for (int i = 0; i < FrameCount; ++i) {
+    if (FrameCount <= 0) return;
+    const bool stored = SpectraStored();
+    if (!stored && !samplesHeld_) return;
+    const PaddedSamples samples(samples_);
+    const SpectrumSource source = Source(samples);
+    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
         TVoxFrame& f = Frames[Index(i)];
         f.Noise.fill(0.0f);
-        if (i == 0 || i == FrameCount - 1) continue;
-        // Change of the spectrum against the mean of its two neighbours in
-        // array order.
-        const TSpeq2& before = Spectrum[Index(i - 1)];
-        const TSpeq2& s = Spectrum[Index(i)];
-        const TSpeq2& after = Spectrum[Index(i + 1)];
-        for (int band = 0; band < NoiseBandCount; ++band) {
-            float sum = 0.0f;
-            for (int k = bands[Index(band)].First; k <= bands[Index(band)].Last; ++k) {
-                const std::size_t bin = Index(k);
-                sum = static_cast<float>(sum + std::fabs(s[bin] - (before[bin] + after[bin]) / 2.0));
-            }
-            f.Noise[Index(band)] = static_cast<float>(0.002 * sum);
+        if (i == 0 || i == FrameCount - 1) return;
+        // Neighbours in array order. Recomputed rows: the scratch caches three,
+        // so the later rows never evict the ones still in use here.
+        if (stored) {
+            MeasureNoiseFluxOf(f, Spectrum[Index(i - 1)], Spectrum[Index(i)], Spectrum[Index(i + 1)]);
+        } else {
+            const TSpeq2& before = scratch.Row(source, i - 1);
+            const TSpeq2& current = scratch.Row(source, i);
+            const TSpeq2& after = scratch.Row(source, i + 1);
+            MeasureNoiseFluxOf(f, before, current, after);
         }
-    }
+    };
+    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
 void TVoxHormant::SmoothNoiseBands() {

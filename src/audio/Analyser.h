@@ -17,6 +17,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace melodrift {
 
@@ -25,8 +27,14 @@ struct AnalysisOptions {
     int WorkerCount = 2;        // threads per FFT step: 2, or 1 (all frames on the calling thread)
     bool KeepAutocorr = false;  // keep the Autocorr rows (8 kB per frame); otherwise they
                                 // live in one scratch row per worker and Autocorr stays empty
+    // Keep the Spectrum rows (8 kB per frame: 850 MB for ten minutes). When
+    // false, Spectrum stays empty and every step that needs a row recomputes
+    // it, bit for bit, from a copy of the recording's channel 0 (2 bytes per
+    // sample); SpectrumRow() gives any row either way.
+    bool KeepSpectra = true;
     // Called from the worker threads (never twice at once) with frames done
-    // and the total, which is 2 * FrameCount: spectra, then candidates.
+    // and the total: 2 * FrameCount (spectra, then candidates) with kept
+    // spectra, FrameCount (both at once) without.
     std::function<void(int done, int total)> Progress;
 };
 
@@ -57,8 +65,14 @@ public:
     // No frames; the per-frame arrays are emptied too.
     void Clear();
     // Frees the memory of Spectrum and Autocorr (about 8 kB per frame each)
-    // once nothing needs them any more; the next analysis rebuilds them.
+    // and of the sample copy once nothing needs them any more; the next
+    // analysis rebuilds them.
     void ReleaseSpectra();
+    // Frame `frame`'s magnitude spectrum: the stored row, or one recomputed
+    // from the sample copy when spectra are not kept; zeros when neither is
+    // there (after ReleaseSpectra, or for a frame outside the list). Not for
+    // use from several threads at once.
+    void SpectrumRow(int frame, TSpeq2& row);
 
     // The frame at sample `position`, created when there is none (appended to
     // the array and linked into the time order; see Analyser.cpp).
@@ -94,7 +108,14 @@ public:
     LagRange Lags() const { return lags_; }
 
 private:
+    // Rows come from Spectrum when it holds every frame, else from samples_.
+    bool SpectraStored() const;
+    SpectrumSource Source(const PaddedSamples& samples) const;
+
     LagRange lags_;
+    std::vector<std::int16_t> samples_;        // channel 0, when spectra are not kept
+    bool samplesHeld_ = false;                 // samples_ is the current recording (maybe empty)
+    std::unique_ptr<FrameScratch> rowScratch_;  // for SpectrumRow
 };
 
 // Noise band b covers FFT bins First..Last (inclusive): from NearestBin(x_b)

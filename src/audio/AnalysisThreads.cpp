@@ -17,6 +17,9 @@ PaddedSamples::PaddedSamples(const TWave& wave)
     }
 }
 
+PaddedSamples::PaddedSamples(std::span<const std::int16_t> mono)
+    : mono_(mono.data()), blockAlign_(1), count_(static_cast<std::int64_t>(mono.size())) {}
+
 void PaddedSamples::Read(std::int64_t start, std::span<double> out) const {
     const auto n = static_cast<std::int64_t>(out.size());
     // Recording samples covered: [start - offset, start - offset + n) ∩ [0, count).
@@ -24,6 +27,11 @@ void PaddedSamples::Read(std::int64_t start, std::span<double> out) const {
     const std::int64_t from = std::clamp<std::int64_t>(-first, 0, n);
     const std::int64_t to = std::clamp<std::int64_t>(count_ - first, from, n);
     std::fill(out.begin(), out.begin() + from, 0.0);
+    if (mono_ != nullptr) {
+        for (std::int64_t j = from; j < to; ++j) out[static_cast<std::size_t>(j)] = mono_[first + j];
+        std::fill(out.begin() + to, out.end(), 0.0);
+        return;
+    }
     for (std::int64_t j = from; j < to; ++j) {
         // Channel 0 of sample frame (first + j): signed 16-bit little-endian.
         const std::uint8_t* p = data_ + (first + j) * blockAlign_;
@@ -136,6 +144,15 @@ void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
     }
 }
 
+const TSpeq2& FrameScratch::Row(const SpectrumSource& source, int frame) {
+    const auto slot = static_cast<std::size_t>(frame % 3);
+    if (rowFrame_[slot] != frame) {
+        FrameSpectrum(*source.Samples, frame, source.HopSize, Fft, Work, rows_[slot]);
+        rowFrame_[slot] = frame;
+    }
+    return rows_[slot];
+}
+
 ProgressCounter::ProgressCounter(std::function<void(int, int)> callback, int total, int alreadyDone)
     : callback_(std::move(callback)), total_(total), done_(alreadyDone) {}
 
@@ -205,15 +222,18 @@ void TSpecThread::ProcessFrame(int index) {
 
 TF0SpeqThread::TF0SpeqThread(const TSpeq2Array& spectrum, TSpeq2Array& autocorr,
                              TF0Array& candidates, TF0Kakudo& confidence, TVoxFrameArray& frames,
-                             LagRange lags, int firstIndex, int lastIndex, ProgressCounter* progress)
+                             LagRange lags, const SpectrumSource* source, int firstIndex,
+                             int lastIndex, ProgressCounter* progress)
     : AnalysisWorker(firstIndex, lastIndex, progress),
       spectrum_(spectrum),
       autocorr_(autocorr),
       candidates_(candidates),
       confidence_(confidence),
       frames_(frames),
-      lags_(lags) {
+      lags_(lags),
+      source_(source) {
     if (autocorr_.empty()) scratchRow_ = std::make_unique<TSpeq2>();
+    if (source_ != nullptr) spectrumRow_ = std::make_unique<TSpeq2>();
 }
 
 TF0SpeqThread::~TF0SpeqThread() {
@@ -224,9 +244,28 @@ void TF0SpeqThread::ProcessFrame(int index) {
     const auto i = static_cast<std::size_t>(index);
     TSpeq2& row = scratchRow_ ? *scratchRow_ : autocorr_[i];
     TF0Candidates& list = candidates_[i];
-    FrameCandidates(spectrum_[i], lags_, fft_, work_, row, list);
+    if (source_ != nullptr) {
+        FrameSpectrum(*source_->Samples, index, source_->HopSize, fft_, work_, *spectrumRow_);
+        FrameCandidates(*spectrumRow_, lags_, fft_, work_, row, list);
+    } else {
+        FrameCandidates(spectrum_[i], lags_, fft_, work_, row, list);
+    }
     frames_[i].F0 = list[0].Freq;
     confidence_[i] = list[0].Strength;
+}
+
+TFrameTaskThread::TFrameTaskThread(const Task& task, int firstIndex, int lastIndex,
+                                   ProgressCounter* progress)
+    : AnalysisWorker(firstIndex, lastIndex, progress),
+      task_(task),
+      scratch_(std::make_unique<FrameScratch>()) {}
+
+TFrameTaskThread::~TFrameTaskThread() {
+    StopAndJoin();
+}
+
+void TFrameTaskThread::ProcessFrame(int index) {
+    task_(index, *scratch_);
 }
 
 namespace {
@@ -258,10 +297,16 @@ void RunSpectrumStep(const PaddedSamples& samples, int hopSize, TSpeq2Array& spe
 }
 
 void RunCandidateStep(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
-                      TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags, int frameCount,
-                      int workerCount, ProgressCounter* progress) {
+                      TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags,
+                      const SpectrumSource* source, int frameCount, int workerCount,
+                      ProgressCounter* progress) {
     RunStep<TF0SpeqThread>(frameCount, workerCount, progress, spectrum, autocorr, candidates,
-                           confidence, frames, lags);
+                           confidence, frames, lags, source);
+}
+
+void RunFrameTask(const TFrameTaskThread::Task& task, int frameCount, int workerCount,
+                  ProgressCounter* progress) {
+    RunStep<TFrameTaskThread>(frameCount, workerCount, progress, task);
 }
 
 }  // namespace melodrift

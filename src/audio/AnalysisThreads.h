@@ -32,14 +32,24 @@ public:
 
     // `wave` must hold 16-bit samples and outlive this object.
     explicit PaddedSamples(const TWave& wave);
+    // Mono samples held elsewhere; `mono` must outlive this object.
+    explicit PaddedSamples(std::span<const std::int16_t> mono);
 
     // out[j] = scratch sample (start + j) as a double.
     void Read(std::int64_t start, std::span<double> out) const;
 
 private:
-    const std::uint8_t* data_ = nullptr;
+    const std::uint8_t* data_ = nullptr;     // interleaved 16-bit little-endian, or
+    const std::int16_t* mono_ = nullptr;     // one channel in native order
     std::int64_t blockAlign_ = 0;
     std::int64_t count_ = 0;
+};
+
+// Where spectrum rows come from when they are not stored: frame i's row is
+// FrameSpectrum(samples, i, hopSize, ...), recomputed bit for bit on demand.
+struct SpectrumSource {
+    const PaddedSamples* Samples = nullptr;
+    int HopSize = melodrift::HopSize;
 };
 
 // Autocorrelation lags searched for pitch peaks, inclusive [samples].
@@ -72,6 +82,23 @@ void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, Ff
 // ties keeping the shorter lag first. Allocates nothing.
 void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
                      std::span<double, FftSize> work, TSpeq2& autocorr, TF0Candidates& candidates);
+
+// Scratch of one worker for per-frame tasks: FFT buffers and a small cache of
+// recomputed spectrum rows (three, enough for a frame and its two neighbours
+// when frames are visited in increasing order).
+class FrameScratch {
+public:
+    FftWorkspace Fft;
+    std::array<double, FftSize> Work{};
+    TSpeq2 Residual{};
+
+    // Frame `frame`'s spectrum row, computed from `source` unless cached.
+    const TSpeq2& Row(const SpectrumSource& source, int frame);
+
+private:
+    std::array<TSpeq2, 3> rows_{};
+    std::array<int, 3> rowFrame_{-1, -1, -1};
+};
 
 // Frames-done counter shared by the workers of one analysis. Add() may be
 // called from any thread; the callback (done, total) is called under a lock,
@@ -142,11 +169,13 @@ private:
 // Reads Spectrum rows first..last; writes the same rows of Candidates,
 // Confidence and Frames (F0) and, when `autocorr` is not empty, of Autocorr.
 // With an empty `autocorr` the rows live in one scratch row per worker.
+// With a `source`, the spectrum rows are computed here instead of read from
+// `spectrum` (which is then not used).
 class TF0SpeqThread final : public AnalysisWorker {
 public:
     TF0SpeqThread(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
-                  TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags, int firstIndex,
-                  int lastIndex, ProgressCounter* progress);
+                  TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags,
+                  const SpectrumSource* source, int firstIndex, int lastIndex, ProgressCounter* progress);
     ~TF0SpeqThread() override;
 
 protected:
@@ -159,7 +188,25 @@ private:
     TF0Kakudo& confidence_;
     TVoxFrameArray& frames_;
     LagRange lags_;
+    const SpectrumSource* source_;
     std::unique_ptr<TSpeq2> scratchRow_;
+    std::unique_ptr<TSpeq2> spectrumRow_;
+};
+
+// Runs task(index, scratch) for frames first..last with the worker's own
+// scratch. The task must write nothing outside frame `index`'s elements.
+class TFrameTaskThread final : public AnalysisWorker {
+public:
+    using Task = std::function<void(int index, FrameScratch& scratch)>;
+    TFrameTaskThread(const Task& task, int firstIndex, int lastIndex, ProgressCounter* progress);
+    ~TFrameTaskThread() override;
+
+protected:
+    void ProcessFrame(int index) override;
+
+private:
+    const Task& task_;
+    std::unique_ptr<FrameScratch> scratch_;
 };
 
 // Runs the workers: with workerCount 2 (the normal case) worker 0 takes frames
@@ -169,7 +216,10 @@ private:
 void RunSpectrumStep(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum,
                      int frameCount, int workerCount, ProgressCounter* progress);
 void RunCandidateStep(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
-                      TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags, int frameCount,
-                      int workerCount, ProgressCounter* progress);
+                      TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags,
+                      const SpectrumSource* source, int frameCount, int workerCount,
+                      ProgressCounter* progress);
+void RunFrameTask(const TFrameTaskThread::Task& task, int frameCount, int workerCount,
+                  ProgressCounter* progress);
 
 }  // namespace melodrift

@@ -480,5 +480,78 @@ TEST(AnalysisThreads, ProgressCountsEveryFrameOfBothStepsInOrder) {
     EXPECT_EQ(calls.back().second, 2 * a.FrameCount);
 }
 
+// Without kept spectra every row is recomputed where it is needed; nothing
+// that anyone reads may differ, including what the editor measures after the
+// analysis.
+TEST(AnalysisThreads, RecomputedSpectraGiveTheSameResultsAsKeptOnes) {
+    const TWave wave = VariedRecording(25000);
+    TVoxHormant kept;
+    kept.Analyze(wave);
+    for (int workers : {1, 2}) {
+        TVoxHormant lean;
+        lean.Options.KeepSpectra = false;
+        lean.Options.WorkerCount = workers;
+        lean.Analyze(wave);
+        EXPECT_TRUE(lean.Spectrum.empty());
+        ASSERT_EQ(lean.FrameCount, kept.FrameCount);
+        EXPECT_TRUE(SameBits(lean.Candidates, kept.Candidates));
+        EXPECT_TRUE(SameBits(lean.Confidence, kept.Confidence));
+        EXPECT_TRUE(SameBits(lean.Frames, kept.Frames)) << workers << " workers";
+        TSpeq2 row;
+        for (int i = 0; i < lean.FrameCount; ++i) {
+            lean.SpectrumRow(i, row);
+            ASSERT_EQ(row, kept.Spectrum[static_cast<std::size_t>(i)]) << i;
+        }
+    }
+
+    // The editor's follow-up measures.
+    TVoxHormant lean;
+    lean.Options.KeepSpectra = false;
+    lean.Analyze(wave);
+    TVoxHormant keptAgain;
+    keptAgain.Analyze(wave);
+    keptAgain.MeasureFixedComb();
+    keptAgain.MeasureNoiseFlux();
+    lean.MeasureFixedComb();
+    lean.MeasureNoiseFlux();
+    EXPECT_TRUE(SameBits(lean.Frames, keptAgain.Frames));
+    float flux = 0.0f;
+    for (const auto& f : lean.Frames) flux += f.Noise[8];
+    EXPECT_GT(flux, 0.0f);  // the noisy recording really has spectral change
+
+    lean.ReleaseSpectra();
+    TSpeq2 row;
+    row.fill(1.0);
+    lean.SpectrumRow(3, row);
+    EXPECT_EQ(row, TSpeq2{});
+}
+
+TEST(AnalysisThreads, RecomputedSpectraOfAnEmptyRecordingAreSilent) {
+    TVoxHormant lean;
+    lean.Options.KeepSpectra = false;
+    lean.Analyze(MakeMono16Wave(0));
+    ASSERT_EQ(lean.FrameCount, 2);
+    TSpeq2 row;
+    row.fill(1.0);
+    lean.SpectrumRow(1, row);
+    EXPECT_EQ(row, TSpeq2{});
+    EXPECT_EQ(lean.Frames[0].F0, 0.0f);
+}
+
+TEST(AnalysisThreads, ProgressWithoutKeptSpectraEndsAtTheFrameCount) {
+    int lastDone = 0;
+    int lastTotal = 0;
+    TVoxHormant a;
+    a.Options.KeepSpectra = false;
+    a.Options.Progress = [&](int done, int total) {
+        EXPECT_GT(done, lastDone);
+        lastDone = done;
+        lastTotal = total;
+    };
+    a.Analyze(VariedRecording(60000));
+    EXPECT_EQ(lastDone, a.FrameCount);
+    EXPECT_EQ(lastTotal, a.FrameCount);
+}
+
 }  // namespace
 }  // namespace melodrift

@@ -1,0 +1,101 @@
+// Analysis throughput and memory: TVoxHormant::Analyze on synthetic voiced
+// recordings (a gliding harmonic tone with noise), with one and two workers.
+// Counters: frames per second, and the process's peak resident set size where
+// the platform reports it (Linux: VmHWM).
+#include "audio/Analyser.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <numbers>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using melodrift::TVoxHormant;
+using melodrift::TWave;
+
+// `seconds` of a tone gliding between 120 and 360 Hz every few seconds, six
+// harmonics and Gaussian noise.
+const TWave& Recording(int seconds) {
+    static std::map<int, TWave> cache;
+    auto found = cache.find(seconds);
+    if (found != cache.end()) return found->second;
+    const auto count = static_cast<std::uint32_t>(seconds) * 44100u;
+    TWave wave = melodrift::MakeMono16Wave(count);
+    std::mt19937 random(1);
+    std::normal_distribution<double> noise(0.0, 400.0);
+    double phase = 0.0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const double t = i / 44100.0;
+        const double f0 = 240.0 + 120.0 * std::sin(2.0 * std::numbers::pi * t / 3.7);
+        phase += 2.0 * std::numbers::pi * f0 / 44100.0;
+        double v = noise(random);
+        for (int h = 1; h <= 6; ++h) v += 5000.0 / h * std::sin(h * phase);
+        wave.SetSample(i, 0, static_cast<std::int32_t>(std::lround(v)));
+    }
+    return cache.emplace(seconds, std::move(wave)).first->second;
+}
+
+// Peak resident set size in MiB, or -1 where it cannot be read.
+double PeakResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            std::istringstream fields(line.substr(6));
+            double kib = 0.0;
+            fields >> kib;
+            return kib / 1024.0;
+        }
+    }
+    return -1.0;
+}
+
+void BM_Analyze(benchmark::State& state) {
+    const int seconds = static_cast<int>(state.range(0));
+    const int workers = static_cast<int>(state.range(1));
+    const bool keepSpectra = state.range(2) != 0;
+    const TWave& wave = Recording(seconds);
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        TVoxHormant analyser;
+        analyser.Options.WorkerCount = workers;
+        analyser.Options.KeepSpectra = keepSpectra;
+        analyser.Analyze(wave);
+        frames += analyser.FrameCount;
+        benchmark::DoNotOptimize(analyser.Frames.data());
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["peak_MiB"] = PeakResidentMiB();
+}
+
+// A 10-second recording, then the 10-minute one (about 103,000 frames);
+// keep = 1 stores the spectra (8 kB per frame), keep = 0 recomputes them.
+// The lean runs come first so that the peak resident size they report is
+// their own.
+BENCHMARK(BM_Analyze)
+    ->ArgNames({"seconds", "workers", "keep"})
+    ->Args({10, 1, 0})
+    ->Args({10, 2, 0})
+    ->Args({10, 1, 1})
+    ->Args({10, 2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Analyze)
+    ->ArgNames({"seconds", "workers", "keep"})
+    ->Args({600, 2, 0})
+    ->Args({600, 1, 0})
+    ->Args({600, 2, 1})
+    ->Args({600, 1, 1})
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
