@@ -177,13 +177,13 @@ TEST_F(AliasPasses, APrefixMapAliasIsUsedButTheLyricStaysUndecorated) {
 
 TEST_F(AliasPasses, AVowelAfterTheSameVowelIsAContinuation) {
     AddLines(bank, {"ka.wav=か,0,0,0,40,10", "a.wav=あ,12,37,0,30,5"});
-    list.Add({{"か", 250, 60, 77}, {"あ"}});
+    list.Add({{"か", 250, 60, 90}, {"あ"}});
     Run();
     EXPECT_EQ(list.LyricUtf8(2), "あ");       // mark removed
     EXPECT_DOUBLE_EQ(list[2].EffPreUtterance(), 50.0);
     EXPECT_DOUBLE_EQ(list[2].EffVoiceOverlap(), 100.0);
     EXPECT_DOUBLE_EQ(list[2].EffStartPoint(), 37.0);   // the consonant of あ
-    EXPECT_EQ(list[2].Intensity, 73);                   // 77 × 95 % = 73.15 → 73
+    EXPECT_EQ(list[2].Intensity, 86);                   // 90 × 95 % = 85.5, half up
     // The crossfade joins the envelopes: the continuation fades in over its
     // overlap while the previous note fades out over the same time.
     EXPECT_DOUBLE_EQ(list[2].Envelope[1].Offset, 100.0);

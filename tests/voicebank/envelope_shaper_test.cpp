@@ -149,7 +149,7 @@ protected:
         env[5] = {10, 100, true, 0};
         env[4] = {50, 100, true, 0};
         env[3] = {100, 100, true, 0};
-        list[2].Envelope[2].Volume = 100;
+        list[2].Envelope[2].Volume = 101;
         UpdatePositions();
         shaper = InsertShaper();
     }
@@ -189,8 +189,8 @@ TEST_F(Loudness, TimesInEitherOrderGiveTheSameResult) {
 
 TEST_F(Loudness, RestsAreScaledTooAndVolumesStayInRange) {
     // The rest's point 2 lies at 250 + 5 ms on the recording.
-    shaper.ApplyLoudness(0.4, 0.4, 300, 250);
-    EXPECT_EQ(list[2].Envelope[2].Volume, 40);
+    shaper.ApplyLoudness(0.5, 0.5, 300, 250);
+    EXPECT_EQ(list[2].Envelope[2].Volume, 51);   // 50.5, half up
     shaper.ApplyLoudness(-3, -3, 300, 250);
     EXPECT_EQ(list[2].Envelope[2].Volume, 0);
     list[1].Envelope[1].Volume = 60000;
