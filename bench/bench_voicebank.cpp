@@ -16,6 +16,8 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -45,9 +47,19 @@ constexpr std::array<const char*, 7> kHeads{"- ", "a ", "i ", "u ", "e ", "o ", 
 // The bank, written once: 8 subfolders of 6,250 entries, aliases
 // head + kana + pitch (with numbered variants), and a prefix map that gives
 // every key the suffix of the nearest recorded pitch.
+// Removes the bank when the program ends.
+struct FolderRemover {
+    fs::path path;
+    ~FolderRemover() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
 const fs::path& BankFolder() {
-    static const fs::path folder = [] {
-        fs::path root = fs::temp_directory_path() / "melodrift-bench-voicebank";
+    static const FolderRemover folder{[] {
+        fs::path root = fs::temp_directory_path() /
+                        ("melodrift-bench-voicebank-" + std::to_string(std::random_device{}()));
         fs::remove_all(root);
         fs::create_directories(root);
         const auto& kana = Kana();
@@ -76,8 +88,8 @@ const fs::path& BankFolder() {
         }
         WriteFileAtomically(root / "prefix.map", JoinLinesCrLf(map));
         return root;
-    }();
-    return folder;
+    }()};
+    return folder.path;
 }
 
 void BM_LoadVoicebank(benchmark::State& state) {
@@ -94,7 +106,7 @@ BENCHMARK(BM_LoadVoicebank)->Unit(benchmark::kMillisecond);
 // 1,000 notes of typed kana over three octaves, a rest every 16 notes.
 struct NoteSet {
     NoteSet() {
-        const fs::path file = BankFolder().parent_path() / "melodrift-bench-plugin.tmp";
+        const fs::path file = BankFolder() / "plugin.tmp";
         WriteFileAtomically(file, "[#SETTING]\r\nTempo=120\r\n");
         SilentPrompts prompts;
         notes.LoadFromPluginFile(file, prompts);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -24,7 +25,9 @@ class TempFolder {
 public:
     TempFolder() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("melodrift-voicebank-") + info->test_suite_name() + "-" + info->name();
+        // Unique per run, so builds that test at the same time never share a folder.
+        std::string name = std::string("melodrift-voicebank-") + std::to_string(std::random_device{}()) + "-" +
+                           info->test_suite_name() + "-" + info->name();
         for (char& c : name)
             if (c == '/') c = '_';
         path_ = fs::temp_directory_path() / name;
