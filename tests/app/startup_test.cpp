@@ -114,13 +114,18 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
     // The drawing surface has its design size at the design window size.
     EXPECT_EQ(t.form->DrawImage()->size(), QSize(669, 335));
     EXPECT_EQ(t.Find<QFrame>("Panel6")->width(), 305);
-    EXPECT_EQ(t.form->StatusText(), U("メロドリフト"));
     // Hovering a control shows its hint in the status bar.
     QEvent enter(QEvent::Enter);
     QApplication::sendEvent(t.Find<QPushButton>("Button3"), &enter);
     EXPECT_EQ(t.form->StatusText(), U("トレースする音声ファイルを読み込みます"));
     QApplication::sendEvent(t.Find<QPushButton>("Button2"), &enter);
     EXPECT_EQ(t.form->StatusText(), QString());
+}
+
+TEST(WindowStartUp, TheStatusBarStartsWithTheProgramName) {
+    TestFolder folder;
+    FormUnderTest t(folder.File("missing.tmp"), false);
+    EXPECT_EQ(t.form->StatusText(), U("メロドリフト"));
 }
 
 TEST(WindowStartUp, StoredScaleIsClampedToEightAndOneIsKept) {
