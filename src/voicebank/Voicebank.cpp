@@ -188,10 +188,15 @@ void Voicebank::AddOtoLine(std::string_view line) {
     if (auto genon = ParseOtoLine(line)) Append(std::move(*genon), true);
 }
 
+std::string Voicebank::FullPathFor(std::string_view fileName) const {
+    std::string fullPath = voiceRoot_;
+    fullPath += NativeSeparator();
+    fullPath += fileName;
+    return fullPath;
+}
+
 void Voicebank::Append(TGenon genon, bool ownEntry) {
-    genon.FullPath = voiceRoot_;
-    genon.FullPath += NativeSeparator();
-    genon.FullPath += genon.FileName;
+    genon.FullPath = FullPathFor(genon.FileName);
     const int index = static_cast<int>(otoList_.size());
     if (lookup_ == OtoLookup::Indexed && !indexStale_) {
         byAlias_[genon.Alias].push_back(index);

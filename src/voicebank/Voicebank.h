@@ -106,6 +106,10 @@ public:
     // both; else `alias` unchanged.
     std::string StripPrefixSuffix(std::string_view alias, int noteNum) const;
 
+    // The FullPath an entry for `fileNameCp932` gets: VoiceRoot, the
+    // platform's path separator, the file name.
+    std::string FullPathFor(std::string_view fileNameCp932) const;
+
     // Removes every entry whose FullPath equals `fullPathCp932`.
     void RemoveOtoByPath(std::string_view fullPathCp932);
 

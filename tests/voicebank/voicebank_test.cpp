@@ -132,6 +132,7 @@ TEST(OtoLine, FullPathJoinsTheVoiceFolderAndTheFileName) {
     bank.LoadVoicebank(folder.Cp932());
     bank.AddOtoLine(Sjis("声/か.wav=か,0,0,0,0,0"));
     EXPECT_EQ(bank.OtoList()[0].FullPath, folder.Cp932() + Sep() + Sjis("声/か.wav"));
+    EXPECT_EQ(bank.FullPathFor(Sjis("声/か.wav")), bank.OtoList()[0].FullPath);
 }
 
 TEST(FileStem, DropsTheExtensionAfterTheLastDelimiterOnly) {
