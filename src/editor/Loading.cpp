@@ -123,6 +123,9 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // Analyse into a new analyser; the session's one is replaced at the end.
     auto analyser = std::make_unique<TVoxHormant>();
     analyser->Options = Analyser->Options;
+    // Long recordings would hold 8 kB of spectrum per frame (850 MB for ten
+    // minutes); their rows are recomputed where needed instead, bit for bit.
+    if (wave->Duration() > kLongRecordingSeconds) analyser->Options.KeepSpectra = false;
     if (progress) {
         analyser->Options.Progress = [&progress](int done, int total) {
             if (total > 0) progress("analyse", 0.05 + 0.85 * static_cast<double>(done) / total);
@@ -157,8 +160,12 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
 
     report("images", 0.95);
     std::vector<SpectrumColumn> spectrumImage;
-    spectrumImage.reserve(analyser->Spectrum.size());
-    for (const TSpeq2& row : analyser->Spectrum) spectrumImage.push_back(SpectrumColumnOf(row));
+    spectrumImage.reserve(static_cast<std::size_t>(analyser->FrameCount));
+    TSpeq2 row;
+    for (int i = 0; i < analyser->FrameCount; ++i) {
+        analyser->SpectrumRow(i, row);
+        spectrumImage.push_back(SpectrumColumnOf(row));
+    }
     analyser->ReleaseSpectra();
     std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(analyser->Frames);
     std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
