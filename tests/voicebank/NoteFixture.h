@@ -15,7 +15,7 @@
 
 namespace melodrift::testing {
 
-struct NoteSpec {
+struct NoteInput {
     std::string LyricUtf8;
     double LengthMs = 250.0;   // at tempo 120: 480 ticks
     int NoteNum = 60;
@@ -30,15 +30,15 @@ public:
         EXPECT_EQ(notes_.LoadFromPluginFile(folder_.path() / "plugin.tmp", prompts), 2);
     }
 
-    // Appends one note per spec (lyrics given in UTF-8, stored as CP932) and relinks.
-    void Add(const std::vector<NoteSpec>& specs) {
-        for (const NoteSpec& spec : specs) {
+    // Appends one note per input (lyrics given in UTF-8, stored as CP932) and relinks.
+    void Add(const std::vector<NoteInput>& inputs) {
+        for (const NoteInput& input : inputs) {
             const int slot = notes_.InsertNote(1e9);
             TUtauNote* note = notes_.GetNote(slot);
-            note->Lyric = Sjis(spec.LyricUtf8);
-            note->Length = spec.LengthMs * 120.0 / 125.0;   // ms → ticks at 120 bpm
-            note->NoteNum = spec.NoteNum;
-            note->Intensity = spec.Intensity;
+            note->Lyric = Sjis(input.LyricUtf8);
+            note->Length = input.LengthMs * 120.0 / 125.0;   // ms → ticks at 120 bpm
+            note->NoteNum = input.NoteNum;
+            note->Intensity = input.Intensity;
         }
         notes_.Relink();
     }
