@@ -54,8 +54,12 @@ std::vector<std::string> ReadTextLines(const fs::path& file) {
     }
     if (std::string_view(bytes).starts_with(kUtf8Bom)) {
         bytes.erase(0, kUtf8Bom.size());
-        std::string converted = Utf8ToCp932(bytes);
-        if (Cp932ToUtf8(converted) == bytes) bytes = std::move(converted);
+        try {
+            std::string converted = Utf8ToCp932(bytes);
+            if (Cp932ToUtf8(converted) == bytes) bytes = std::move(converted);
+        } catch (const std::exception&) {
+            // No converter: the bytes stay as they are.
+        }
     }
     return SplitLines(bytes);
 }
@@ -151,18 +155,18 @@ void Voicebank::LoadVoicebank(std::string_view voiceDir) {
 
 void Voicebank::ReadOtoTree(std::string_view dir) {
     if (dir.empty()) return;
-    std::unordered_set<std::string> visited;
+    std::set<fs::path> visited;
     ReadOtoFolder(NativePath(dir), dir == voiceRoot_, visited);
 }
 
-void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::unordered_set<std::string>& visited) {
+void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::path>& visited) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) return;
     // A folder reached a second time (through a link back up the tree) is
     // not read again, so a link loop cannot hang the walk.
     fs::path identity = fs::canonical(dir, ec);
     if (ec) identity = fs::absolute(dir, ec).lexically_normal();
-    if (!visited.insert(identity.string()).second) return;
+    if (!visited.insert(identity).second) return;
 
     for (const std::string& line : ReadTextLines(dir / "oto.ini")) {
         if (auto genon = ParseOtoLine(line)) Append(std::move(*genon), isRoot);

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
+#include <set>
 #include <vector>
 
 namespace melodrift {
@@ -135,7 +135,7 @@ public:
 private:
     void Append(TGenon genon, bool ownEntry);
     void ReadOtoFolder(const std::filesystem::path& dir, bool isRoot,
-                       std::unordered_set<std::string>& visited);
+                       std::set<std::filesystem::path>& visited);
     void Tick() const;
     int FindLinear(std::string_view alias);
     int FindIndexed(std::string_view alias);
