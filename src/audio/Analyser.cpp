@@ -11,6 +11,9 @@ constexpr std::size_t Index(int i) {
     return static_cast<std::size_t>(i);
 }
 
+// The fixed comb's pitch [Hz].
+constexpr float FixedCombF0 = 150.0f;
+
 // Harmonics whose nearest bin reaches NearestBin(18000 Hz) = 836 measure 0.
 const std::int32_t HarmonicBinLimit = NearestBin(18000.0);
 
@@ -414,22 +417,43 @@ void MeasureHarmonicsOf(TVoxFrame& f, const TSpeq2& s) {
 
 // A comb of teeth every 150 Hz, each the triangularly weighted peak of the
 // spectrum within ±300 Hz: weight 1 at the tooth, falling towards 0 at the
-// window's upper edge. Sets F0 to 150.
+// window's upper edge. The teeth and weights are the same for every frame.
+struct CombTooth {
+    int First = 0;                   // lowest bin of the window
+    std::vector<long double> Weights;  // one per bin from First on
+};
+
+const std::array<CombTooth, HarmonicCount>& CombTeeth() {
+    static const std::array<CombTooth, HarmonicCount> teeth = [] {
+        constexpr double halfWidthHz = 300.0;
+        std::array<CombTooth, HarmonicCount> result{};
+        for (int h = 1; h <= HarmonicCount; ++h) {
+            const double hz = static_cast<double>(h) * FixedCombF0;
+            const int lo = std::max(0, NearestBin(hz - halfWidthHz));
+            const int hi = std::min(SpectrumBins - 1, NearestBin(hz + halfWidthHz));
+            const int c = NearestBin(hz);
+            CombTooth& tooth = result[Index(h - 1)];
+            tooth.First = lo;
+            for (int k = lo; k <= hi; ++k) {
+                tooth.Weights.push_back(1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c));
+            }
+        }
+        return result;
+    }();
+    return teeth;
+}
+
 void MeasureFixedCombOf(TVoxFrame& f, const TSpeq2& s) {
-    constexpr double halfWidthHz = 300.0;
-    f.F0 = 150.0f;
-    for (int h = 1; h <= HarmonicCount; ++h) {
-        const double hz = static_cast<double>(h) * f.F0;
-        const int lo = std::max(0, NearestBin(hz - halfWidthHz));
-        const int hi = std::min(SpectrumBins - 1, NearestBin(hz + halfWidthHz));
-        const int c = NearestBin(hz);
-        float peak = 0.0f;
-        for (int k = lo; k <= hi; ++k) {
-            const long double weight = 1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c);
-            const long double value = weight * s[Index(k)];
+    f.F0 = FixedCombF0;
+    const auto& teeth = CombTeeth();
+    for (std::size_t h = 0; h < teeth.size(); ++h) {
+        const CombTooth& tooth = teeth[h];
+        float peak = 0.0f;  // the running maximum starts at 0
+        for (std::size_t j = 0; j < tooth.Weights.size(); ++j) {
+            const long double value = tooth.Weights[j] * s[Index(tooth.First) + j];
             if (value > peak) peak = static_cast<float>(value);
         }
-        f.Harmonic[Index(h - 1)] = peak;
+        f.Harmonic[h] = peak;
     }
     f.HarmonicTotal = 0.0f;
     for (float amplitude : f.Harmonic) f.HarmonicTotal += amplitude;
@@ -487,6 +511,23 @@ void TVoxHormant::MeasureHarmonics() {
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
+void TVoxHormant::MeasureHarmonicsAndNoiseBands() {
+    // Both measures of each frame from one recomputed row; they read F0 and
+    // write disjoint fields, so this equals MeasureHarmonics then
+    // MeasureNoiseBands.
+    if (FrameCount <= 0 || !samplesHeld_) return;
+    const PaddedSamples samples(samples_);
+    const SpectrumSource source = Source(samples);
+    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
+        TVoxFrame& f = Frames[Index(i)];
+        const TSpeq2& row = scratch.Row(source, i);
+        MeasureHarmonicsOf(f, row);
+        f.Noise.fill(0.0f);
+        if (i != 0 && i != FrameCount - 1) MeasureNoiseBandsOf(f, row, scratch.Residual);
+    };
+    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
+}
+
 void TVoxHormant::MeasureFixedComb() {
     if (SpectraStored()) {
         for (int i = 0; i < FrameCount; ++i) MeasureFixedCombOf(Frames[Index(i)], Spectrum[Index(i)]);
@@ -494,7 +535,7 @@ void TVoxHormant::MeasureFixedComb() {
     }
     if (!samplesHeld_) {
         // Nothing to measure on: only the comb's pitch is set.
-        for (int i = 0; i < FrameCount; ++i) Frames[Index(i)].F0 = 150.0f;
+        for (int i = 0; i < FrameCount; ++i) Frames[Index(i)].F0 = FixedCombF0;
         return;
     }
     const PaddedSamples samples(samples_);
@@ -588,8 +629,12 @@ void TVoxHormant::Analyze(const TWave& wave) {
     ComputeSpectra(wave);
     FindCandidates(50.0, 882.0);
     TrackPitch();
-    MeasureHarmonics();
-    MeasureNoiseBands();
+    if (SpectraStored()) {
+        MeasureHarmonics();
+        MeasureNoiseBands();
+    } else {
+        MeasureHarmonicsAndNoiseBands();
+    }
     SmoothNoiseBands();
     Normalize();
 }

@@ -111,6 +111,8 @@ private:
     // Rows come from Spectrum when it holds every frame, else from samples_.
     bool SpectraStored() const;
     SpectrumSource Source(const PaddedSamples& samples) const;
+    // MeasureHarmonics and MeasureNoiseBands in one pass over recomputed rows.
+    void MeasureHarmonicsAndNoiseBands();
 
     LagRange lags_;
     std::vector<std::int16_t> samples_;        // channel 0, when spectra are not kept

@@ -62,14 +62,18 @@ LagRange LagLimits(double f1Hz, double f2Hz) {
 }
 
 void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, FftWorkspace& fft,
-                   std::span<double, FftSize> work, TSpeq2& spectrum) {
-    samples.Read(static_cast<std::int64_t>(frameIndex) * hopSize, work);
-    ApplyWindow(work);
-    fft.Rdft(work);
-    spectrum[0] = std::fabs(work[0]) / 512.0;
+                   TSpeq2& spectrum) {
+    // Straight into the FFT's input buffer.
+    std::span<double, FftSize> x(fft.Input(), FftSize);
+    samples.Read(static_cast<std::int64_t>(frameIndex) * hopSize, x);
+    ApplyWindow(x);
+    fft.Execute();
+    // |X[k]| / 512 from (re, im) pairs; bin 0 is real.
+    const double* out = fft.Output();
+    spectrum[0] = std::fabs(out[0]) / 512.0;
     for (std::size_t k = 1; k < SpectrumBins; ++k) {
-        const double re = work[2 * k];
-        const double im = work[2 * k + 1];
+        const double re = out[2 * k];
+        const double im = out[2 * k + 1];
         spectrum[k] = std::sqrt(re * re + im * im) / 512.0;
     }
 }
@@ -91,32 +95,35 @@ void InsertCandidate(TF0Candidates& list, float freq, float strength) {
 
 }  // namespace
 
-void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
-                     std::span<double, FftSize> work, TSpeq2& autocorr, TF0Candidates& candidates) {
+void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft, TSpeq2& autocorr,
+                     TF0Candidates& candidates) {
     constexpr std::size_t centre = FftSize / 2;
-    std::fill(work.begin(), work.end(), 0.0);
+    double* input = fft.Input();
     for (std::size_t k = 0; k < SpectrumBins; ++k) {
         const double power = spectrum[k] * spectrum[k];
-        work[centre + k] = power;
-        work[centre - k] = power;
+        input[centre + k] = power;
+        input[centre - k] = power;
     }
-    work[0] = 0.0;
+    input[0] = 0.0;
     // The running maximum is kept in single precision.
     float lowPeak = 0.0f;
     for (std::size_t k = 0; k <= 46; ++k) {
         const double power = spectrum[k] * spectrum[k];
         if (power > lowPeak) lowPeak = static_cast<float>(power);
     }
-    work[centre] = lowPeak;
-    fft.Rdft(work);
+    input[centre] = lowPeak;
+    fft.Execute();
+    // Bin m of the transform: (re, im) = (cosine sum, minus the sine sum);
+    // only the squared magnitude is used.
+    const double* out = fft.Output();
 
     const int minLag = std::max(lags.MinLag, 0);
     const int maxLag = std::min(lags.MaxLag, SpectrumBins - 1);
     std::fill(autocorr.begin(), autocorr.end(), 0.0);
     constexpr double scale = 1.0 / 4194304.0;  // 2^-22
     for (int m = minLag; m <= maxLag; ++m) {
-        const double re = work[static_cast<std::size_t>(2 * m)];
-        const double im = work[static_cast<std::size_t>(2 * m + 1)];
+        const double re = out[static_cast<std::size_t>(2 * m)];
+        const double im = out[static_cast<std::size_t>(2 * m + 1)];
         autocorr[static_cast<std::size_t>(m)] = (re * re + im * im) * scale;
     }
 
@@ -147,7 +154,7 @@ void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
 const TSpeq2& FrameScratch::Row(const SpectrumSource& source, int frame) {
     const auto slot = static_cast<std::size_t>(frame % 3);
     if (rowFrame_[slot] != frame) {
-        FrameSpectrum(*source.Samples, frame, source.HopSize, Fft, Work, rows_[slot]);
+        FrameSpectrum(*source.Samples, frame, source.HopSize, Fft, rows_[slot]);
         rowFrame_[slot] = frame;
     }
     return rows_[slot];
@@ -217,7 +224,7 @@ TSpecThread::~TSpecThread() {
 }
 
 void TSpecThread::ProcessFrame(int index) {
-    FrameSpectrum(samples_, index, hopSize_, fft_, work_, spectrum_[static_cast<std::size_t>(index)]);
+    FrameSpectrum(samples_, index, hopSize_, fft_, spectrum_[static_cast<std::size_t>(index)]);
 }
 
 TF0SpeqThread::TF0SpeqThread(const TSpeq2Array& spectrum, TSpeq2Array& autocorr,
@@ -245,10 +252,10 @@ void TF0SpeqThread::ProcessFrame(int index) {
     TSpeq2& row = scratchRow_ ? *scratchRow_ : autocorr_[i];
     TF0Candidates& list = candidates_[i];
     if (source_ != nullptr) {
-        FrameSpectrum(*source_->Samples, index, source_->HopSize, fft_, work_, *spectrumRow_);
-        FrameCandidates(*spectrumRow_, lags_, fft_, work_, row, list);
+        FrameSpectrum(*source_->Samples, index, source_->HopSize, fft_, *spectrumRow_);
+        FrameCandidates(*spectrumRow_, lags_, fft_, row, list);
     } else {
-        FrameCandidates(spectrum_[i], lags_, fft_, work_, row, list);
+        FrameCandidates(spectrum_[i], lags_, fft_, row, list);
     }
     frames_[i].F0 = list[0].Freq;
     confidence_[i] = list[0].Strength;

@@ -65,9 +65,9 @@ LagRange LagLimits(double f1Hz, double f2Hz);
 
 // Magnitude spectrum of frame `frameIndex`: the Hann-windowed scratch samples
 // frameIndex * hopSize .. + 2047, forward FFT, |X[k]| / 512 for k = 0..1023
-// (bin 0 is |sum| / 512). `work` is caller scratch. Allocates nothing.
+// (bin 0 is |sum| / 512). Allocates nothing.
 void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, FftWorkspace& fft,
-                   std::span<double, FftSize> work, TSpeq2& spectrum);
+                   TSpeq2& spectrum);
 
 // Pitch candidates of one frame from its magnitude spectrum.
 // The power spectrum P = S^2 is laid out symmetric around index 1024 (with
@@ -80,8 +80,8 @@ void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, Ff
 // neighbour above the lower one) with Strength log10(A[m] + 1e-7); the
 // strongest `CandidateCount` with Strength > 0 are kept, strongest first,
 // ties keeping the shorter lag first. Allocates nothing.
-void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
-                     std::span<double, FftSize> work, TSpeq2& autocorr, TF0Candidates& candidates);
+void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft, TSpeq2& autocorr,
+                     TF0Candidates& candidates);
 
 // Scratch of one worker for per-frame tasks: FFT buffers and a small cache of
 // recomputed spectrum rows (three, enough for a frame and its two neighbours
@@ -89,7 +89,6 @@ void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft,
 class FrameScratch {
 public:
     FftWorkspace Fft;
-    std::array<double, FftSize> Work{};
     TSpeq2 Residual{};
 
     // Frame `frame`'s spectrum row, computed from `source` unless cached.
@@ -140,7 +139,6 @@ protected:
     void StopAndJoin();
 
     FftWorkspace fft_;
-    std::array<double, FftSize> work_{};
 
 private:
     int first_ = 0;

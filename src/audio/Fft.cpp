@@ -54,6 +54,10 @@ FftWorkspace::~FftWorkspace() {
     fftw_free(out_);
 }
 
+void FftWorkspace::Execute() {
+    fftw_execute_dft_r2c(ForwardPlan(), in_, reinterpret_cast<fftw_complex*>(out_));
+}
+
 void FftWorkspace::Rdft(std::span<double, FftSize> a) {
     std::memcpy(in_, a.data(), sizeof(double) * FftSize);
     // FFTW computes X[k] = sum x[j] e^{-2 pi i j k / n}: Re X[k] is the cosine

@@ -32,6 +32,15 @@ public:
     // Transforms `a` in place into the packing above.
     void Rdft(std::span<double, FftSize> a);
 
+    // The same transform without the copies, for per-frame loops: fill
+    // Input() (FftSize samples), call Execute(), read Output(): FftSize / 2 + 1
+    // complex values X[k] = sum_j x[j] e^(-2 pi i j k / 2048) as (re, im)
+    // pairs, so re = the cosine sum and im = minus the sine sum. Execute()
+    // may overwrite Input().
+    double* Input() { return in_; }
+    void Execute();
+    const double* Output() const { return out_; }
+
 private:
     double* in_ = nullptr;   // FftSize doubles, fftw_malloc'd
     double* out_ = nullptr;  // (FftSize / 2 + 1) complex values, fftw_malloc'd
