@@ -126,6 +126,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // Long recordings would hold 8 kB of spectrum per frame (850 MB for ten
     // minutes); their rows are recomputed where needed instead, bit for bit.
     if (wave->Duration() > kLongRecordingSeconds) analyser->Options.KeepSpectra = false;
+    const auto callerProgress = analyser->Options.Progress;
     if (progress) {
         analyser->Options.Progress = [&progress](int done, int total) {
             if (total > 0) progress("analyse", 0.05 + 0.85 * static_cast<double>(done) / total);
@@ -133,7 +134,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     }
     report("analyse", 0.05);
     analyser->Analyze(*wave);
-    analyser->Options.Progress = nullptr;
+    analyser->Options.Progress = callerProgress;
     if (analyser->FrameCount == 0) {
         // The samples are taken over, the analysis is empty: nothing can be
         // edited until another recording loads.

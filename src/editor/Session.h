@@ -73,7 +73,9 @@ enum class LoadOutcome {
 };
 
 // Called during a load with a short stage name ("read", "analyse",
-// "measure", "images") and the fraction of the whole load done (0..1).
+// "measure", "images", "done") and the fraction of the whole load done
+// (0..1). During "analyse" it is called from the analysis worker threads
+// (never twice at once).
 using LoadProgress = std::function<void(std::string_view stage, double fraction)>;
 
 // How loading an edit-state file ended.

@@ -76,13 +76,5 @@ TEST(ZoomControl, ScaleIsClampedToOneThroughEight) {
     EXPECT_EQ(s.Scale, 1);
 }
 
-TEST(RestLyrics, OnlyExactlyRUpperOrLower) {
-    EXPECT_TRUE(IsRestLyric("R"));
-    EXPECT_TRUE(IsRestLyric("r"));
-    EXPECT_FALSE(IsRestLyric("R "));
-    EXPECT_FALSE(IsRestLyric("Ra"));
-    EXPECT_FALSE(IsRestLyric(""));
-}
-
 }  // namespace
 }  // namespace melodrift
