@@ -3,6 +3,7 @@
 // test runs `segment` and `insert` and reads the plug-in file back section
 // by section.
 #include "cli/Cli.h"
+#include "cli/Progress.h"
 
 #include "text/CodePage.h"
 #include "text/Files.h"
@@ -466,6 +467,26 @@ TEST_F(CommandLine, PreviewWritesTheChosenStretch) {
                    PathToUtf8(folder.Path() / "none.wav")})
                   .code,
               1);
+}
+
+TEST(ProgressBar, DrawsOnlyWhenEnabledAndAfterItsDelay) {
+    std::ostringstream shown;
+    {
+        ProgressBar bar(shown, true, std::chrono::milliseconds(0));
+        bar.Update("analyse", 0.5);
+        bar.Update("images", 1.5);  // clamped to the whole
+    }
+    EXPECT_NE(shown.str().find("50% analyse"), std::string::npos);
+    EXPECT_NE(shown.str().find("100% images"), std::string::npos);
+    EXPECT_EQ(shown.str().back(), '\n');  // the line is ended when the bar goes
+
+    std::ostringstream off;
+    ProgressBar disabled(off, false, std::chrono::milliseconds(0));
+    disabled.Update("analyse", 0.5);
+    ProgressBar quick(off, true, std::chrono::hours(1));
+    quick.Update("analyse", 0.5);
+    quick.Finish();
+    EXPECT_TRUE(off.str().empty());
 }
 
 }  // namespace

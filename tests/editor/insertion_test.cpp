@@ -238,6 +238,8 @@ TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
     // Tempo 120 was read, so no settings section is written back.
     EXPECT_EQ(ReadSections(pluginFile).size(), 3u);
     EXPECT_EQ(session.Notes->Count(), 3);
+    // The edit state was not modified: nothing was asked.
+    EXPECT_TRUE(prompts.questions.empty());
 }
 
 TEST_F(InsertFixture, KeysAreEstimatedOnlyWithTheKeyBox) {
@@ -308,19 +310,6 @@ TEST_F(InsertFixture, Mode2WritesPortamentoOnSungNotesOnly) {
     EXPECT_TRUE(notes[1].Has("PBS"));
     EXPECT_TRUE(notes[2].Has("PBS"));
     for (const Section& note : notes) EXPECT_FALSE(note.Has("Pitches"));
-}
-
-TEST_F(InsertFixture, WithoutThePitchBoxNoPitchIsWritten) {
-    LoadPluginFile("");
-    LoadRecording(2000.0, ThreeKeys);
-    SetSegments({{0.0, "a"}, {500.0, "b"}});
-    session.PitchEnabled = false;
-    session.PitchMode = 1;
-    Insert(session, voicebank, prompts);
-    for (const Section& note : Inserted()) {
-        EXPECT_FALSE(note.Has("Pitches"));
-        EXPECT_FALSE(note.Has("PBS"));
-    }
 }
 
 TEST_F(InsertFixture, TheEnvelopeFollowsTheLoudnessOnlyWithTheVolumeBox) {
@@ -409,15 +398,6 @@ TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
     EXPECT_NE(state.find("Lyric=R\r\n"), std::string::npos);
     EXPECT_EQ(state.find("R0"), std::string::npos);
     EXPECT_EQ(Inserted().size(), 2u);
-}
-
-TEST_F(InsertFixture, AnUnmodifiedStateAsksNothing) {
-    LoadPluginFile("");
-    LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, "a"}});
-    session.Modified = false;
-    Insert(session, voicebank, prompts);
-    EXPECT_TRUE(prompts.questions.empty());
 }
 
 TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
