@@ -14,6 +14,10 @@ constexpr std::size_t Index(int i) {
 // The fixed comb's pitch [Hz].
 constexpr float FixedCombF0 = 150.0f;
 
+// Below this pitch [Hz] consecutive harmonics are at most one bin apart
+// (one bin is 44100 / 2048 = 21.53 Hz).
+constexpr float MinCombSpacingHz = 21.0f;
+
 // Harmonics whose nearest bin reaches NearestBin(18000 Hz) = 836 measure 0.
 const std::int32_t HarmonicBinLimit = NearestBin(18000.0);
 
@@ -96,6 +100,8 @@ void TVoxHormant::InitFrame(int index) {
 }
 
 void TVoxHormant::InterpolateFrame(int dest, int a, int b, float t) {
+    const auto valid = [this](int i) { return i >= 0 && i < FrameCount; };
+    if (!valid(dest) || !valid(a) || !valid(b)) return;
     TVoxFrame& d = Frames[Index(dest)];
     const TVoxFrame fa = Frames[Index(a)];
     const TVoxFrame fb = Frames[Index(b)];
@@ -464,7 +470,13 @@ void MeasureFixedCombOf(TVoxFrame& f, const TSpeq2& s) {
 void MeasureNoiseBandsOf(TVoxFrame& f, const TSpeq2& s, TSpeq2& residual) {
     const auto& bands = NoiseBands();
     residual = s;
-    if (f.F0 != 0.0f) {
+    if (f.F0 > 0.0f && f.F0 < MinCombSpacingHz) {
+        // Harmonics less than a bin apart hit every bin from 2 to 1021, so
+        // every bin is cleared; the loop below would get there only after up
+        // to 22050 / F0 steps.
+        residual.fill(0.0);
+    } else if (f.F0 > 0.0f) {
+        // (A negative F0 would never reach bin 1022; it removes nothing.)
         for (int h = 1;; ++h) {
             const int b = std::max(2, NearestBin(static_cast<double>(h) * f.F0));
             if (b >= SpectrumBins - 2) break;

@@ -1,6 +1,8 @@
 #include "audio/Frames.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numbers>
 
 namespace melodrift {
@@ -44,8 +46,13 @@ double LagToBin(double lagSamples) {
 std::int32_t NearestBin(double hz) {
     // Truncation toward zero of the extended value: negative frequencies give
     // a bin near 0 or below it; callers clamp.
-    const long double bin = static_cast<long double>(hz) / AnalysisSampleRate * FftSize + 0.5L;
-    return static_cast<std::int32_t>(std::trunc(bin));
+    const long double bin = std::trunc(static_cast<long double>(hz) / AnalysisSampleRate * FftSize + 0.5L);
+    // Out-of-range (and NaN) frequencies saturate instead of overflowing.
+    using Limits = std::numeric_limits<std::int32_t>;
+    if (std::isnan(bin)) return 0;
+    if (bin <= Limits::min()) return Limits::min();
+    if (bin >= Limits::max()) return Limits::max();
+    return static_cast<std::int32_t>(bin);
 }
 
 double HzToCents(double hz) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <thread>
@@ -19,6 +20,10 @@ TEST(Conversions, NearestBinOfTheHarmonicLimitCombAndNoiseEdges) {
     EXPECT_EQ(NearestBin(0.0), 0);
     // Truncation toward zero: -150 Hz is bin -6.97 + 0.5 = -6.47 -> -6.
     EXPECT_EQ(NearestBin(-150.0), -6);
+    // Frequencies beyond any bin saturate instead of overflowing.
+    EXPECT_EQ(NearestBin(1e300), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(NearestBin(-1e300), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(NearestBin(std::nan("")), 0);
 }
 
 TEST(Conversions, CentsPutA440At6900AndZeroMeansNoPitch) {

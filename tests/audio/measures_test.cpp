@@ -101,6 +101,22 @@ TEST(MeasureNoiseBands, BandSumsScaledAndZeroAtBothEnds) {
     EXPECT_EQ(a.Frames[2].Noise[2], 0.0f);
 }
 
+TEST(MeasureNoiseBands, PitchesBelowOneBinClearEveryBinAndNegativeOnesNone) {
+    TVoxHormant a = WithSpectra(5, 1.0);
+    a.Frames[1].F0 = 0.5f;    // harmonics every 0.02 bins: all bins cleared
+    a.Frames[2].F0 = 21.0f;   // just below one bin apart: likewise
+    a.Frames[3].F0 = -100.0f; // never reaches the top bin: nothing cleared
+    a.MeasureNoiseBands();
+    for (float n : a.Frames[1].Noise) EXPECT_EQ(n, 0.0f);
+    for (float n : a.Frames[2].Noise) EXPECT_EQ(n, 0.0f);
+    EXPECT_FLOAT_EQ(a.Frames[3].Noise[0], 0.003f);
+    // 22 Hz is more than a bin apart: harmonics at bins 1, 2, 3, 4, 5, ...
+    // still touch every bin, by the loop itself.
+    a.Frames[2].F0 = 22.0f;
+    a.MeasureNoiseBands();
+    for (float n : a.Frames[2].Noise) EXPECT_EQ(n, 0.0f);
+}
+
 TEST(MeasureNoiseFlux, ChangeAgainstTheNeighboursMeanAndZeroAtBothEnds) {
     TVoxHormant a = WithSpectra(5, 3.0);
     a.Spectrum[2][2] = 5.0;  // band 0 of frame 2 differs by 2 from its neighbours
