@@ -120,10 +120,7 @@ void WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
     const std::string folder = PathToCp932(wave.parent_path());
     const std::string fileName = PathToCp932(wave.filename());
     voicebank.LoadVoicebank(folder);
-    std::string fullPath = voicebank.VoiceRoot();
-    fullPath += static_cast<char>(std::filesystem::path::preferred_separator);
-    fullPath += fileName;
-    voicebank.RemoveOtoByPath(fullPath);
+    voicebank.RemoveOtoByPath(voicebank.FullPathFor(fileName));
 
     std::vector<double> starts;
     starts.reserve(session.Segments.size());
