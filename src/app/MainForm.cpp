@@ -133,7 +133,7 @@ void TForm1::CreateControls() {
     panel1_ = MakePanel(client, "Panel1", true);
     panel2_ = MakePanel(panel1_, "Panel2", false);
     MakeLabel(panel2_, "音量", 8, 8);
-    MakeLabel(panel2_, "スペクトル", 4, 58);
+    MakeLabel(panel2_, "スペクトル", 1, 58);
     MakeLabel(panel2_, "ピッチ", 8, 188);
     MakeLabel(panel2_, "歌詞", 8, 318);
     for (int y : {50, 180, 310, 334}) MakeSeparator(panel2_, y, kPanel2Width);

@@ -35,9 +35,9 @@ int GrabWindow(const QStringList& args) {
     for (int i = 5; i < args.size(); ++i) session.AddCut(lyrics[(i - 5) % 6], args[i].toDouble());
     if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
     form->UpdateLayout();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
     // Hover over the pitch lane so the status bar and cursor line show.
     form->F0ImageMouseMove(200, 250);
-    QApplication::processEvents();
     const bool saved = form->grab().save(args[2], "PNG");
     form->Button2Click();
     return saved ? 0 : 1;
