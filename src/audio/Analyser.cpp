@@ -230,6 +230,7 @@ void TVoxHormant::ComputeSpectra(const TWave& wave) {
     // One frame every HopSize samples from 0 up to and including the last
     // multiple within the recording (N itself when N is a multiple), then one
     // on the last sample; N = 0 gives frames at -1 and 0, shifted to 0 and 1.
+    Frames.reserve(static_cast<std::size_t>(sampleCount / HopSize + 2));
     for (std::int64_t b = 0; b <= sampleCount / HopSize; ++b) {
         AddFrame(static_cast<std::int32_t>(b * HopSize));
     }

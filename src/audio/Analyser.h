@@ -74,34 +74,67 @@ public:
     // use from several threads at once.
     void SpectrumRow(int frame, TSpeq2& row);
 
-    // The frame at sample `position`, created when there is none (appended to
-    // the array and linked into the time order; see Analyser.cpp).
+    // The frame at sample `position`; created when there is none:
+    //  - empty list: a frame at 0, both head and tail;
+    //  - position < 0: a new head at `position`, then every SamplePos moves
+    //    by -position (the new head lands on 0);
+    //  - between two frames: a zeroed frame filled by InterpolateFrame from
+    //    its neighbours in time (t from the positions);
+    //  - past the tail: an initialised frame, the new tail.
+    // New frames are appended to the array; the time order lives in
+    // PrevFrame/NextFrame, so array and time order can differ.
     int AddFrame(std::int32_t position);
-    // Working defaults for frame `index`; ignored outside 0..FrameCount-1.
+    // Working defaults for frame `index`: position 0, no links, all measures
+    // and pitches 0, EnvelopeScale 1, NoiseFloor 0.2, NoiseFloorLevel 2000,
+    // TiltExponent 1. Ignored outside 0..FrameCount-1.
     void InitFrame(int index);
-    // Frame `dest` = frame a + t (frame b - frame a), field by field.
+    // Frame `dest` = frame a + t (frame b - frame a), field by field: F0; the
+    // harmonics only when the new F0 > 0; the noise levels; TargetF0 ..
+    // TiltExponent. Position and links are untouched. Ignored for unknown
+    // frames.
     void InterpolateFrame(int dest, int a, int b, float t);
 
-    // Places the frames and computes their spectra. Not 44100 Hz / 16 bits:
-    // returns without changing anything.
+    // Places the frames (one every HopSize samples from 0 through N div
+    // HopSize, then one on sample N - 1) and computes their spectra (or, when
+    // spectra are not kept, copies the samples they are computed from).
+    // Frame i's window is centred on recording sample i * HopSize.
+    // Not 44100 Hz / 16 bits: returns without changing anything.
     void ComputeSpectra(const TWave& wave);
     // Candidates of every frame in the lag range LagLimits(f1Hz, f2Hz);
     // sets F0 and Confidence from each frame's strongest candidate.
     void FindCandidates(double f1Hz, double f2Hz);
-    // Chooses F0 by following candidates from frame to frame, then BridgeGaps.
+    // Chooses F0 by following candidates (Strength >= 3.3) from frame to
+    // frame within a ratio of 1.1 of the prediction; a frame takes the chain
+    // of best mean rank among those longer than 5 frames, if that chain's
+    // mean Strength is at least 4. Ends with BridgeGaps.
     void TrackPitch();
-    // Re-picks F0 in short gaps between voiced frames of similar pitch.
+    // For voiced frames a and i at most 20 apart with pitches within a factor
+    // 1.5 (and i - a >= 2): every frame a..i re-picks (RepickF0, strength 2)
+    // within ±20 % of the straight line between the two pitches.
     void BridgeGaps();
     // F0 of frame `frame` := the strongest candidate with f1..f2 (either order)
-    // and Strength >= minStrength; unvoiced (F0 and Confidence 0) when none.
+    // and Strength >= minStrength (earliest slot on ties); unvoiced (F0 and
+    // Confidence 0) when none.
     void RepickF0(int frame, float minStrength, double f1Hz, double f2Hz);
 
-    // Harmonic and noise measures.
+    // Harmonic amplitudes at each frame's F0: Harmonic[h-1] = S[k-1] + S[k] +
+    // S[k+1] with k = NearestBin(h F0) when 0 < k < 836, else 0;
+    // HarmonicTotal their sum. Unvoiced frames: harmonics 0, total kept.
     void MeasureHarmonics();
+    // Every frame's F0 := 150 Hz, and harmonic h := the peak of the spectrum
+    // within ±300 Hz of h * 150 Hz, triangularly weighted (1 at the tooth).
     void MeasureFixedComb();
+    // Noise[b] = 0.003 * (sum of band b's bins with five bins around every
+    // harmonic removed) / ((0.2 b)^2 + 1); first and last frame 0.
     void MeasureNoiseBands();
+    // Noise[b] = 0.002 * sum over band b of |S_i - (S_i-1 + S_i+1) / 2|
+    // (neighbours in array order); first and last frame 0.
     void MeasureNoiseFlux();
+    // Centred three-frame moving average of each band over time (from the
+    // unsmoothed values); the first and last frame keep theirs.
     void SmoothNoiseBands();
+    // Scales harmonics and noise of all frames so that the largest
+    // HarmonicTotal becomes 30000; nothing changes when all totals are 0.
     void Normalize();
 
     // The lag range of the last FindCandidates.
