@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -100,6 +101,40 @@ BENCHMARK(BM_Analyze)
     ->Args({600, 1, 0})
     ->Args({600, 2, 1})
     ->Args({600, 1, 1})
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// What loading a recording costs in all: Analyze, then the editor's pass
+// (fixed comb, noise flux and one image column per frame from the spectra).
+void BM_AnalyzeAndEditorPass(benchmark::State& state) {
+    const int seconds = static_cast<int>(state.range(0));
+    const bool keepSpectra = state.range(1) != 0;
+    const TWave& wave = Recording(seconds);
+    std::int64_t frames = 0;
+    double cpuSeconds = 0.0;
+    for (auto _ : state) {
+        const std::clock_t start = std::clock();
+        TVoxHormant analyser;
+        analyser.Options.KeepSpectra = keepSpectra;
+        analyser.Analyze(wave);
+        std::vector<float> column(static_cast<std::size_t>(analyser.FrameCount));
+        analyser.MeasureFixedCombAndNoiseFlux([&column](int frame, const melodrift::TSpeq2& row) {
+            column[static_cast<std::size_t>(frame)] = static_cast<float>(row[10] + row[11]);
+        });
+        analyser.ReleaseSpectra();
+        frames += analyser.FrameCount;
+        benchmark::DoNotOptimize(column.data());
+        cpuSeconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
+    state.counters["peak_MiB"] = PeakResidentMiB();
+}
+BENCHMARK(BM_AnalyzeAndEditorPass)
+    ->ArgNames({"seconds", "keep"})
+    ->Args({600, 0})
+    ->Args({600, 1})
     ->Iterations(2)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

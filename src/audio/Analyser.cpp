@@ -598,6 +598,47 @@ void TVoxHormant::MeasureNoiseFlux() {
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
+void TVoxHormant::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
+    // The measures write disjoint fields (F0 and harmonics; noise) and read
+    // only spectra, so one pass equals the two calls in either order.
+    if (FrameCount <= 0) return;
+    const bool stored = SpectraStored();
+    if (!stored && !samplesHeld_) {
+        MeasureFixedComb();
+        return;
+    }
+    const PaddedSamples samples(samples_);
+    const SpectrumSource source = Source(samples);
+    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
+        const auto row = [&](int frame) -> const TSpeq2& {
+            return stored ? Spectrum[Index(frame)] : scratch.Row(source, frame);
+        };
+        TVoxFrame& f = Frames[Index(i)];
+        const TSpeq2& current = row(i);
+        MeasureFixedCombOf(f, current);
+        f.Noise.fill(0.0f);
+        if (i != 0 && i != FrameCount - 1) {
+            const TSpeq2& before = row(i - 1);
+            const TSpeq2& after = row(i + 1);
+            MeasureNoiseFluxOf(f, before, current, after);
+        }
+        if (visit) visit(i, current);
+    };
+    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
+}
+
+void TVoxHormant::VisitSpectra(const SpectrumVisitor& visit) {
+    if (FrameCount <= 0 || !visit) return;
+    const bool stored = SpectraStored();
+    if (!stored && !samplesHeld_) return;
+    const PaddedSamples samples(samples_);
+    const SpectrumSource source = Source(samples);
+    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
+        visit(i, stored ? Spectrum[Index(i)] : scratch.Row(source, i));
+    };
+    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
+}
+
 void TVoxHormant::SmoothNoiseBands() {
     // Centred moving average over w + 1 frames, w = Trunc(44100 / 50 /
     // HopSize * 0.5) + 1 (half a period of 50 Hz; 2 for the hop of 256, so

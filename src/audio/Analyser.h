@@ -74,6 +74,14 @@ public:
     // use from several threads at once.
     void SpectrumRow(int frame, TSpeq2& row);
 
+    // Called with a frame index and that frame's spectrum row, from the
+    // worker threads: every frame exactly once, different frames at the same
+    // time. It may write only what belongs to its own frame.
+    using SpectrumVisitor = std::function<void(int frame, const TSpeq2& row)>;
+    // visit(i, row) for every frame, stored or recomputed rows alike; nothing
+    // when there are no spectra (after ReleaseSpectra).
+    void VisitSpectra(const SpectrumVisitor& visit);
+
     // The frame at sample `position`; created when there is none:
     //  - empty list: a frame at 0, both head and tail;
     //  - position < 0: a new head at `position`, then every SamplePos moves
@@ -136,6 +144,11 @@ public:
     // Scales harmonics and noise of all frames so that the largest
     // HarmonicTotal becomes 30000; nothing changes when all totals are 0.
     void Normalize();
+    // MeasureFixedComb and MeasureNoiseFlux in one pass over the spectra (one
+    // recomputation per frame instead of two when spectra are not kept),
+    // also handing each row to `visit` (see VisitSpectra) when given: what
+    // the editor does right after Analyze. Results equal the separate calls.
+    void MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit = {});
 
     // The lag range of the last FindCandidates.
     LagRange Lags() const { return lags_; }

@@ -519,7 +519,26 @@ TEST(AnalysisThreads, RecomputedSpectraGiveTheSameResultsAsKeptOnes) {
     for (const auto& f : lean.Frames) flux += f.Noise[8];
     EXPECT_GT(flux, 0.0f);  // the noisy recording really has spectral change
 
+    // The fused pass, in both modes, with every row handed out once.
+    for (bool keep : {true, false}) {
+        TVoxHormant fused;
+        fused.Options.KeepSpectra = keep;
+        fused.Analyze(wave);
+        std::vector<TSpeq2> visited(static_cast<std::size_t>(fused.FrameCount));
+        std::vector<int> visits(static_cast<std::size_t>(fused.FrameCount), 0);
+        fused.MeasureFixedCombAndNoiseFlux([&](int i, const TSpeq2& row) {
+            visited[static_cast<std::size_t>(i)] = row;
+            ++visits[static_cast<std::size_t>(i)];
+        });
+        EXPECT_TRUE(SameBits(fused.Frames, keptAgain.Frames)) << "keep " << keep;
+        EXPECT_EQ(visits, std::vector<int>(visits.size(), 1));
+        EXPECT_TRUE(SameBits(visited, kept.Spectrum));
+    }
+
     lean.ReleaseSpectra();
+    int visitsAfterRelease = 0;
+    lean.VisitSpectra([&](int, const TSpeq2&) { ++visitsAfterRelease; });
+    EXPECT_EQ(visitsAfterRelease, 0);
     TSpeq2 row;
     row.fill(1.0);
     lean.SpectrumRow(3, row);
