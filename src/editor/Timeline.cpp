@@ -52,6 +52,7 @@ void RgbaImage::LineTo(int x0, int y0, int x1, int y1, std::uint32_t colour) {
 // ---- Coordinate maps ---------------------------------------------------------
 
 double XToMs(int x, int scale, int position) {
+    scale = std::max(scale, 1);  // the zoom control never goes below 1
     const std::int64_t samples = (static_cast<std::int64_t>(x) * kHopSamples) / scale +
                                  static_cast<std::int64_t>(position) * kHopSamples;
     return static_cast<double>(samples) / kSamplesPerMs;
@@ -63,6 +64,7 @@ std::int64_t MsToX(double timeMs, int scale, int position) {
 }
 
 int XToFrame(int x, int scale, int position, int frameCount) {
+    scale = std::max(scale, 1);
     const int frame = (x + scale / 2) / scale + position;
     return std::max(0, std::min(frame, frameCount - 1));
 }
@@ -84,7 +86,7 @@ std::int64_t MsToNearestFrame(double timeMs) {
 }
 
 int VisibleFramesFor(int width, int scale) {
-    return width / scale + 1;
+    return width / std::max(scale, 1) + 1;
 }
 
 VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, int scale) {
