@@ -78,18 +78,6 @@ TEST(SynthParams, InitWritesTheDefaults) {
     EXPECT_EQ(p.TiltExponent, 1.0f);
 }
 
-TEST(FrameRecord, ValueInitialisedFrameIsAllZero) {
-    const TVoxFrame f{};
-    EXPECT_EQ(f.HarmonicTotal, 0.0f);
-    for (float h : f.Harmonic) EXPECT_EQ(h, 0.0f);
-    for (float n : f.Noise) EXPECT_EQ(n, 0.0f);
-    EXPECT_EQ(f.F0, 0.0f);
-    EXPECT_EQ(f.TargetF0, 0.0f);
-    EXPECT_EQ(f.SamplePos, 0);
-    EXPECT_EQ(f.PrevFrame, 0);
-    EXPECT_EQ(f.NextFrame, 0);
-}
-
 // Direct DFT in extended precision in the rdft packing.
 std::vector<long double> DirectRdft(const std::vector<double>& x) {
     const int n = static_cast<int>(x.size());
