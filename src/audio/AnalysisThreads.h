@@ -5,6 +5,8 @@
 // 0 .. n/2 - 1 and n/2 .. n - 1), runs one worker per half and joins both
 // before the next step. Every row a worker writes belongs to its own range,
 // so no locks are needed and the results do not depend on the split.
+// TFrameTaskThread runs any other per-frame pass (the measures over
+// recomputed spectra) the same way.
 #pragma once
 
 #include "audio/Fft.h"
@@ -71,14 +73,15 @@ void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, Ff
 
 // Pitch candidates of one frame from its magnitude spectrum.
 // The power spectrum P = S^2 is laid out symmetric around index 1024 (with
-// the centre replaced by max P[0..46], which keeps the lowest bins' energy
-// from dominating) and transformed forward: bin m then holds, up to the sign
-// (-1)^m, the autocorrelation of the windowed frame at lag m.
+// the centre, P[0], replaced by the largest of P[0..46]) and transformed
+// forward: bin m then holds, up to the sign (-1)^m, the autocorrelation of
+// the windowed frame at lag m.
 // autocorr[m] = |X[m]|^2 * 2^-22 for m in the lag range, 0 elsewhere.
-// Each local maximum strictly inside MinLag + 1 .. MaxLag - 1 gives a
+// Each strict local maximum at lags MinLag + 2 .. MaxLag - 2 (peaks next to
+// the ends of the range are dropped) gives a
 // candidate at 44100 / L Hz (L: centroid of the peak and its higher
 // neighbour above the lower one) with Strength log10(A[m] + 1e-7); the
-// strongest `CandidateCount` with Strength > 0 are kept, strongest first,
+// strongest CandidateCount with Strength > 0 are kept, strongest first,
 // ties keeping the shorter lag first. Allocates nothing.
 void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft, TSpeq2& autocorr,
                      TF0Candidates& candidates);
@@ -91,7 +94,9 @@ public:
     FftWorkspace Fft;
     TSpeq2 Residual{};
 
-    // Frame `frame`'s spectrum row, computed from `source` unless cached.
+    // Frame `frame`'s spectrum row (frame >= 0), computed from `source`
+    // unless cached. The reference stays valid until two more rows of other
+    // frames have been asked for.
     const TSpeq2& Row(const SpectrumSource& source, int frame);
 
 private:
@@ -115,7 +120,7 @@ private:
     std::mutex mutex_;
 };
 
-// Base of the two workers: a std::thread run over an inclusive frame range,
+// Base of the workers: a std::thread run over an inclusive frame range,
 // with a stop request that takes effect between frames.
 class AnalysisWorker {
 public:
