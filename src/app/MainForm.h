@@ -88,6 +88,9 @@ public:
     // Loads a recording as the load button does after its dialog (the
     // analysis runs on a worker thread behind a modal progress dialog).
     LoadOutcome LoadRecording(const std::filesystem::path& path);
+    // Rebuilds the caption, every lane image and the layout after the
+    // session's recording changed.
+    void AfterRecordingChanged();
 
     // ---- Drawing --------------------------------------------------------------
     void UpdateLayout();
@@ -119,7 +122,6 @@ private:
     // Runs `job` (a session load) on a worker thread; prompts it makes are
     // answered on this thread; returns when it is done. No editing meanwhile.
     void RunInBackground(const QString& title, const std::function<void(Prompts&, const LoadProgress&)>& job);
-    void AfterRecordingChanged();
 
     void SetSurfaceHelp(std::string_view text, Qt::CursorShape shape);
     void OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textCp932);

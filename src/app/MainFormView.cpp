@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "LyricLane.h"
 #include "MainForm.h"
 #include "Widgets.h"
 #include "audio/Analyser.h"
@@ -162,7 +163,7 @@ void TForm1::BuildLyricBitmap() {
         lyricBitmap_ = RgbaImage();
         return;
     }
-    lyricBitmap_ = melodrift::BuildLyricBitmap(session_);
+    lyricBitmap_ = VisibleLyricBitmap(session_, drawImage_->width());
 }
 
 // The lyric lane redrawn in place: its image at (0, LyricTop) with the texts.

@@ -11,6 +11,7 @@
 
 #include "AppTestSupport.h"
 #include "HitAreas.h"
+#include "LyricLane.h"
 #include "Widgets.h"
 #include "audio/Analyser.h"
 #include "text/CodePage.h"
@@ -263,6 +264,22 @@ TEST_F(LoadedWindow, AFailedInsertShowsTheErrorAndKeepsTheWindowOpen) {
     EXPECT_EQ(t_->log->messages.back().rfind("error: ", 0), 0u) << t_->log->messages.back();
     EXPECT_EQ(Session().Segments.size(), 2u);
     EXPECT_TRUE(std::filesystem::is_directory(plugin_));
+}
+
+TEST_F(LoadedWindow, TheVisibleLyricLaneIsTheFullLaneCutAtTheSurfaceEdge) {
+    for (int x : {150, 300, 450, 600}) Click(Qt::LeftButton, x, 100);
+    Session().Segments[2].Lyric = kKa;
+    Session().HoverSegment = 3;
+    for (int position : {0, 40}) {
+        Session().FirstFrame = position;
+        const RgbaImage full = BuildLyricBitmap(Session());
+        const RgbaImage visible = VisibleLyricBitmap(Session(), 669);
+        ASSERT_EQ(visible.height, full.height);
+        ASSERT_EQ(visible.width, std::min(full.width, 669));
+        for (int y = 0; y < visible.height; ++y) {
+            for (int x = 0; x < visible.width; ++x) ASSERT_EQ(visible.At(x, y), full.At(x, y)) << x << "," << y;
+        }
+    }
 }
 
 class ShortRecording : public LoadedWindow {

@@ -1,0 +1,144 @@
+// The window's speed: start-up to a shown window with a 20,000-entry
+// voicebank, and the redraw when scrolling and zooming a 10-minute recording.
+// Runs on Qt's offscreen platform unless QT_QPA_PLATFORM names another.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "MainForm.h"
+#include "Widgets.h"
+#include "audio/Analyser.h"
+#include "audio/Wave.h"
+#include "plugin/PluginFile.h"
+#include "text/Files.h"
+#include "text/Prompts.h"
+#include "voicebank/Voicebank.h"
+
+namespace {
+
+using namespace melodrift;
+
+QTemporaryDir& Scratch() {
+    static QTemporaryDir dir;
+    return dir;
+}
+
+std::filesystem::path ScratchPath(const std::string& name) {
+    return std::filesystem::path(Scratch().path().toStdString()) / name;
+}
+
+// A voicebank folder with `entries` oto.ini lines and a plug-in file naming it.
+std::filesystem::path MakeLargeProject(int entries) {
+    const auto voice = ScratchPath("voice");
+    std::filesystem::create_directories(voice);
+    std::string oto;
+    for (int i = 0; i < entries; ++i) {
+        oto += "s" + std::to_string(i) + ".wav=a" + std::to_string(i) + ",10,80,-200,60,20\r\n";
+    }
+    WriteFileAtomically(voice / "oto.ini", oto);
+    const auto plugin = ScratchPath("plugin.tmp");
+    WriteFileAtomically(plugin, "[#SETTING]\r\nTempo=120.00\r\nVoiceDir=" + PathToCp932(voice) + "\r\n");
+    return plugin;
+}
+
+void BM_StartUpToShownWindow_20000Entries(benchmark::State& state) {
+    const auto plugin = MakeLargeProject(20000);
+    for (auto _ : state) {
+        Voicebank voicebank;
+        TForm1 form(plugin, std::make_unique<SilentPrompts>(), nullptr, &voicebank);
+        form.show();
+        QApplication::processEvents();
+        benchmark::DoNotOptimize(voicebank.OtoCount());
+        if (voicebank.OtoCount() != 20000) state.SkipWithError("voicebank not loaded");
+    }
+}
+BENCHMARK(BM_StartUpToShownWindow_20000Entries)->Unit(benchmark::kMillisecond);
+
+// A 10-minute recording's analysis, made up without analysing: a pitch
+// glide with candidates, a loudness swell, a spectrum ramp, and one segment
+// every 500 ms.
+void FillTenMinutes(EditorSession& session) {
+    constexpr std::uint32_t kSamples = 600u * 44100u;
+    session.Wave->SetFrameCount(10);
+    session.Wave->ConvertChannels(1);
+    session.Wave->ConvertBits(16);
+    session.Wave->ConvertSampleRate(44100);
+    session.Wave->SetFrameCount(kSamples);
+    const int frames = int(kSamples / 256) + 1;
+    TVoxHormant& analyser = *session.Analyser;
+    analyser.FrameCount = frames;
+    analyser.Frames.assign(std::size_t(frames), TVoxFrame{});
+    analyser.Candidates.assign(std::size_t(frames), TF0Candidates{});
+    analyser.Confidence.assign(std::size_t(frames), 3.0f);
+    session.FrameVolume.resize(std::size_t(frames));
+    session.PitchCents.resize(std::size_t(frames));
+    session.SpectrumImage.resize(std::size_t(frames));
+    for (int i = 0; i < frames; ++i) {
+        const float f0 = float(220.0 * std::pow(2.0, std::sin(i * 0.001)));
+        analyser.Frames[std::size_t(i)].TargetF0 = (i % 50 < 45) ? f0 : 0.0f;
+        analyser.Frames[std::size_t(i)].SamplePos = std::int32_t(std::min<std::uint32_t>(std::uint32_t(i) * 256u, kSamples - 1));
+        for (int k = 0; k < 4; ++k) {
+            analyser.Candidates[std::size_t(i)][std::size_t(k)].Freq = f0 * float(k + 1);
+            analyser.Candidates[std::size_t(i)][std::size_t(k)].Strength = 4.0f - float(k) * 0.5f;
+        }
+        session.FrameVolume[std::size_t(i)] = std::int32_t(12000 + 8000 * std::sin(i * 0.01));
+        session.PitchCents[std::size_t(i)] = std::int32_t(1200.0 * std::log2(f0 / 220.0) + 5700.0);
+        for (int r = 0; r < kSpectrumRows; ++r) session.SpectrumImage[std::size_t(i)][std::size_t(r)] = float(-r) * 0.5f;
+    }
+    session.Segments.clear();
+    const double durationMs = double(kSamples) / 44.1;
+    for (double t = 0.0; t < durationMs; t += 500.0) session.Segments.push_back({t, 0.0, "a"});
+    session.RecalcLengths();
+}
+
+struct TenMinuteWindow {
+    Voicebank voicebank;
+    TForm1 form{ScratchPath("none.tmp"), std::make_unique<SilentPrompts>(), nullptr, &voicebank};
+    TenMinuteWindow() {
+        FillTenMinutes(form.Session());
+        form.show();
+        form.AfterRecordingChanged();
+        QApplication::processEvents();
+    }
+};
+
+void BM_ScrollRedraw_TenMinutes(benchmark::State& state) {
+    TenMinuteWindow window;
+    auto* bar = window.form.findChild<QScrollBar*>(QStringLiteral("MainSB"));
+    int position = 0;
+    for (auto _ : state) {
+        position = (position + window.form.Session().VisibleFrames) % std::max(1, bar->maximum());
+        bar->setValue(position);  // one page on: lyric and pitch lanes rebuilt, surface recomposed
+    }
+}
+BENCHMARK(BM_ScrollRedraw_TenMinutes)->Unit(benchmark::kMillisecond);
+
+void BM_ZoomRedraw_TenMinutes(benchmark::State& state) {
+    TenMinuteWindow window;
+    auto* upDown = window.form.findChild<THorizontalUpDown*>(QStringLiteral("UpDown1"));
+    int scale = 1;
+    for (auto _ : state) {
+        scale = scale % 8 + 1;
+        upDown->SetPosition(scale);  // new layout: every visible lane redrawn
+    }
+}
+BENCHMARK(BM_ZoomRedraw_TenMinutes)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Scratch().path());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
