@@ -140,6 +140,32 @@ TEST(FramePlacement, WavesOtherThan44100Hz16BitLeaveThePreviousAnalysis) {
     EXPECT_EQ(a.Spectrum.size(), static_cast<std::size_t>(before));
 }
 
+TEST(FramePlacement, OnlyTheFirstChannelOfAStereoRecordingIsAnalysed) {
+    const std::uint32_t count = 12000;
+    const TWave mono = HarmonicTone(count, 180.0);
+    TWave stereo = MakeMono16Wave(count);
+    stereo.ConvertChannels(2);
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> noise(-20000, 20000);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        stereo.SetSample(i, 0, mono.GetSample(i, 0));
+        stereo.SetSample(i, 1, noise(random));
+    }
+    for (bool keep : {true, false}) {
+        TVoxHormant fromMono;
+        fromMono.Options.KeepSpectra = keep;
+        fromMono.Analyze(mono);
+        TVoxHormant fromStereo;
+        fromStereo.Options.KeepSpectra = keep;
+        fromStereo.Analyze(stereo);
+        ASSERT_EQ(fromStereo.FrameCount, fromMono.FrameCount);
+        EXPECT_EQ(0, std::memcmp(fromStereo.Frames.data(), fromMono.Frames.data(),
+                                 fromMono.Frames.size() * sizeof(TVoxFrame)))
+            << "keep " << keep;
+        EXPECT_GT(fromStereo.Frames[20].F0, 0.0f);
+    }
+}
+
 TEST(FrameList, InterpolateBlendsFieldsAndKeepsHarmonicsWhenUnvoiced) {
     TVoxHormant a;
     for (int i = 0; i < 3; ++i) a.AddFrame(i * 256);
