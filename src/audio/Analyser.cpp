@@ -468,8 +468,43 @@ void MeasureFixedCombOf(TVoxFrame& f, const TSpeq2& s) {
 
 // Band energies of the spectrum with five bins removed around every
 // harmonic below bin 1022, weighted down towards the high bands.
-void MeasureNoiseBandsOf(TVoxFrame& f, const TSpeq2& s, TSpeq2& residual) {
+// Bands ordered from the widest down, for BandSums.
+const std::array<int, NoiseBandCount>& BandsByWidth() {
+    static const std::array<int, NoiseBandCount> order = [] {
+        std::array<int, NoiseBandCount> result{};
+        for (int b = 0; b < NoiseBandCount; ++b) result[Index(b)] = b;
+        const auto& bands = NoiseBands();
+        std::stable_sort(result.begin(), result.end(), [&bands](int x, int y) {
+            return bands[Index(x)].Last - bands[Index(x)].First > bands[Index(y)].Last - bands[Index(y)].First;
+        });
+        return result;
+    }();
+    return order;
+}
+
+// Sum of term(bin) over each noise band's bins, each kept in single
+// precision and added in increasing bin order (sum = float(sum + term)).
+// The sixteen sums advance side by side, one bin of every band still going
+// per step, so that their independent addition chains overlap instead of
+// running one after another; each sum's own order is unchanged.
+template <typename Term>
+std::array<float, NoiseBandCount> BandSums(Term term) {
     const auto& bands = NoiseBands();
+    const auto& order = BandsByWidth();
+    const auto width = [&bands](int band) { return bands[Index(band)].Last - bands[Index(band)].First + 1; };
+    std::array<float, NoiseBandCount> sums{};
+    const int widest = width(order[0]);
+    for (int j = 0; j < widest; ++j) {
+        for (int band : order) {
+            if (j >= width(band)) break;
+            float& sum = sums[Index(band)];
+            sum = static_cast<float>(sum + term(Index(bands[Index(band)].First + j)));
+        }
+    }
+    return sums;
+}
+
+void MeasureNoiseBandsOf(TVoxFrame& f, const TSpeq2& s, TSpeq2& residual) {
     residual = s;
     if (f.F0 > 0.0f && f.F0 < MinCombSpacingHz) {
         // Harmonics less than a bin apart hit every bin from 2 to 1021, so
@@ -484,26 +519,18 @@ void MeasureNoiseBandsOf(TVoxFrame& f, const TSpeq2& s, TSpeq2& residual) {
             std::fill(residual.begin() + (b - 2), residual.begin() + (b + 3), 0.0);
         }
     }
+    const auto sums = BandSums([&residual](std::size_t bin) { return residual[bin]; });
     for (int band = 0; band < NoiseBandCount; ++band) {
-        float sum = 0.0f;
-        for (int k = bands[Index(band)].First; k <= bands[Index(band)].Last; ++k) {
-            sum = static_cast<float>(sum + residual[Index(k)]);
-        }
         const double weight = 0.2 * band;
-        f.Noise[Index(band)] = static_cast<float>(0.003 * sum / (weight * weight + 1.0));
+        f.Noise[Index(band)] = static_cast<float>(0.003 * sums[Index(band)] / (weight * weight + 1.0));
     }
 }
 
 // Band sums of the spectrum's change against the mean of its two neighbours.
 void MeasureNoiseFluxOf(TVoxFrame& f, const TSpeq2& before, const TSpeq2& s, const TSpeq2& after) {
-    const auto& bands = NoiseBands();
+    const auto sums = BandSums([&](std::size_t bin) { return std::fabs(s[bin] - (before[bin] + after[bin]) / 2.0); });
     for (int band = 0; band < NoiseBandCount; ++band) {
-        float sum = 0.0f;
-        for (int k = bands[Index(band)].First; k <= bands[Index(band)].Last; ++k) {
-            const std::size_t bin = Index(k);
-            sum = static_cast<float>(sum + std::fabs(s[bin] - (before[bin] + after[bin]) / 2.0));
-        }
-        f.Noise[Index(band)] = static_cast<float>(0.002 * sum);
+        f.Noise[Index(band)] = static_cast<float>(0.002 * sums[Index(band)]);
     }
 }
 
