@@ -282,6 +282,84 @@ TEST_F(LoadedWindow, TheVisibleLyricLaneIsTheFullLaneCutAtTheSurfaceEdge) {
     }
 }
 
+TEST_F(LoadedWindow, TheEditStateIsSavedAndLoadedThroughTheButtons) {
+    for (int x : {150, 300}) Click(Qt::LeftButton, x, 100);
+    Session().Segments[1].Lyric = kKa;
+    const auto saved = folder_.File("take.mlq");
+    t_->prompts->files.push_back(saved);
+    QTest::mouseClick(t_->Find<QPushButton>("Button4"), Qt::LeftButton);
+    ASSERT_TRUE(std::filesystem::exists(saved));
+    EXPECT_FALSE(Session().Modified);
+
+    Click(Qt::LeftButton, 450, 100);
+    ASSERT_EQ(Session().Segments.size(), 4u);
+    t_->prompts->answers.push_back(true);  // discard the current state
+    t_->prompts->files.push_back(saved);
+    QTest::mouseClick(t_->Find<QPushButton>("Button5"), Qt::LeftButton);
+    ASSERT_EQ(Session().Segments.size(), 3u);
+    EXPECT_EQ(Session().Segments[1].Lyric, kKa);
+    EXPECT_NEAR(Session().Segments[2].StartMs, MsAtScale3(300), 1e-9);
+    EXPECT_FALSE(Session().Modified);
+    EXPECT_EQ(t_->form->windowTitle(), QStringLiteral("take.wav"));
+    EXPECT_EQ(t_->log->messages.back(), "ask: 現在の編集状態を破棄してもよろしいですか?");
+}
+
+TEST_F(LoadedWindow, APreviewDragEndsIdleWithTheSelectionCleared) {
+    Click(Qt::LeftButton, 150, 100);
+    Move(100, 20);
+    QTest::mousePress(Surface(), Qt::LeftButton, {}, QPoint(100, 20));
+    EXPECT_EQ(Session().MouseMode, TMouseMode::mmPreview);
+    Move(400, 20);
+    EXPECT_EQ(Session().SelFirst, 0);
+    EXPECT_EQ(Session().SelLast, 1);
+    QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(400, 20));
+    EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(Session().SelFirst, -1);
+    EXPECT_EQ(Session().SelLast, -1);
+    // The resynthesised preview (right button) takes the same way.
+    Move(100, 20);
+    QTest::mousePress(Surface(), Qt::RightButton, {}, QPoint(100, 20));
+    QTest::mouseRelease(Surface(), Qt::RightButton, {}, QPoint(100, 20));
+    EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
+    EXPECT_TRUE(t_->log->messages.empty() || t_->log->messages.back().rfind("error", 0) != 0);
+}
+
+TEST_F(LoadedWindow, AWiderWindowShowsMoreFrames) {
+    t_->form->resize(1000, t_->form->height());
+    EXPECT_EQ(Surface()->width(), 1000 - 59);
+    EXPECT_EQ(Session().VisibleFrames, (1000 - 59) / 3 + 1);
+    EXPECT_EQ(Surface()->Image().width, 1000 - 59);
+    EXPECT_LE(t_->form->maximumHeight(), 520);
+}
+
+class LongRecording : public LoadedWindow {
+protected:
+    void SetUp() override {
+        voice_ = MakeVoicebank(folder_.File("voice"), {kA});
+        plugin_ = MakePluginFile(folder_.File("plugin.tmp"), voice_);
+        t_ = std::make_unique<FormUnderTest>(plugin_);
+    }
+};
+
+TEST_F(LongRecording, DecliningTheLongAnalysisQuestionChangesNothing) {
+    const auto longWav = folder_.File("long.wav");
+    WriteToneWav(longWav, 10.05, 220.0);
+    t_->prompts->files.push_back(longWav);
+    QTest::mouseClick(t_->Find<QPushButton>("Button3"), Qt::LeftButton);
+    // The question was asked from the loading thread and answered here.
+    ASSERT_FALSE(t_->log->messages.empty());
+    EXPECT_EQ(t_->log->messages.back(), "ask: 音声が長いため分析に長時間かかります。続けますか？");
+    EXPECT_FALSE(Session().HasRecording());
+    EXPECT_EQ(t_->form->windowTitle(), QStringLiteral("メロドリフト ver2.42"));
+    // A file in another format is refused with its message.
+    const auto odd = folder_.File("odd.wav");
+    WriteFileAtomically(odd, "RIFF\x04\0\0\0WAVE");
+    t_->prompts->files.push_back(odd);
+    QTest::mouseClick(t_->Find<QPushButton>("Button3"), Qt::LeftButton);
+    EXPECT_EQ(t_->log->messages.back(), "error: 対応していないフォーマットです。");
+    EXPECT_FALSE(Session().HasRecording());
+}
+
 class ShortRecording : public LoadedWindow {
 protected:
     ShortRecording() { seconds_ = 0.5; }

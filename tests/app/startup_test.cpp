@@ -156,6 +156,18 @@ TEST(WindowStartUp, StoredCorrectionModeOpensWithTheCorrectionPanel) {
     EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 20.0f);
 }
 
+TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
+    TestFolder folder;
+    folder.StoreSettings({{"Mode", "5"}, {"SpeqRange", "500"}, {"volume", "x"}, {"Cr_Consonant", "1.5"}});
+    FormUnderTest t(folder.File("missing.tmp"));
+    EXPECT_EQ(t.Find<QComboBox>("ComboBox1")->currentText(), QStringLiteral("Mode2"));
+    EXPECT_EQ(t.form->Session().PitchMode, 2);
+    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->value(), 100);
+    EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 100.0f);
+    EXPECT_TRUE(t.Find<QCheckBox>("CheckBox3")->isChecked());
+    EXPECT_EQ(t.Find<QLineEdit>("Edit3")->text(), QStringLiteral("100"));
+}
+
 TEST(WindowModeSwitch, ThePressedCorrectionButtonStaysDownAndTraceModeRestoresTheBoxes) {
     TestFolder folder;
     FormUnderTest t(folder.File("missing.tmp"));
