@@ -260,18 +260,6 @@ TEST_F(CommandLine, TraceModeMode1) {
     for (const Section& note : notes) EXPECT_FALSE(note.Has("PBS"));
 }
 
-TEST_F(CommandLine, TraceModeSwitchesOff) {
-    ASSERT_EQ(Segment().code, 0);
-    const CliRun run = Insert({"--pitch-mode", "1", "--no-key", "--no-pitch"});
-    ASSERT_EQ(run.code, 0) << run.err;
-    const std::vector<Section> notes = InsertedSections(pluginFile);
-    ASSERT_EQ(notes.size(), 5u);
-    for (const Section& note : notes) {
-        EXPECT_EQ(note.Get("NoteNum"), "60");
-        EXPECT_FALSE(note.Has("Pitches"));
-    }
-}
-
 TEST_F(CommandLine, VoiceCorrectionModeMode2) {
     ASSERT_EQ(Segment().code, 0);
     const CliRun run = Insert({"--correction"});

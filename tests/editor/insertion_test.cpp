@@ -242,7 +242,7 @@ TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
     EXPECT_TRUE(prompts.questions.empty());
 }
 
-TEST_F(InsertFixture, KeysAreEstimatedOnlyWithTheKeyBox) {
+TEST_F(InsertFixture, KeysAndPitchAreWrittenOnlyWithTheirBoxes) {
     LoadPluginFile("");
     LoadRecording(2000.0, ThreeKeys);
     SetSegments({{0.0, "a"}, {500.0, "b"}, {1250.0, "c"}});
@@ -253,12 +253,18 @@ TEST_F(InsertFixture, KeysAreEstimatedOnlyWithTheKeyBox) {
     EXPECT_EQ(notes[1].Get("NoteNum"), "62");
     EXPECT_EQ(notes[2].Get("NoteNum"), "64");
 
+    // Both boxes off: every key stays 60 and no pitch is written, not even in Mode1.
     WriteFileAtomically(pluginFile, original);
     session.KeyEnabled = false;
+    session.PitchEnabled = false;
+    session.PitchMode = 1;
     Insert(session, voicebank, prompts);
     notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
-    for (const Section& note : notes) EXPECT_EQ(note.Get("NoteNum"), "60");
+    for (const Section& note : notes) {
+        EXPECT_EQ(note.Get("NoteNum"), "60");
+        EXPECT_FALSE(note.Has("Pitches"));
+    }
 }
 
 TEST_F(InsertFixture, PitchPointsFollowTheTraceRelativeToTheKey) {
@@ -297,19 +303,6 @@ TEST_F(InsertFixture, Mode1WritesThePitchListOnEveryNote) {
         EXPECT_TRUE(note.Has("PBStart"));
         EXPECT_FALSE(note.Has("PBS"));
     }
-}
-
-TEST_F(InsertFixture, Mode2WritesPortamentoOnSungNotesOnly) {
-    LoadPluginFile("");
-    LoadRecording(2000.0, ThreeKeys);
-    SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
-    Insert(session, voicebank, prompts);
-    const std::vector<Section> notes = Inserted();
-    ASSERT_EQ(notes.size(), 3u);
-    EXPECT_FALSE(notes[0].Has("PBS"));
-    EXPECT_TRUE(notes[1].Has("PBS"));
-    EXPECT_TRUE(notes[2].Has("PBS"));
-    for (const Section& note : notes) EXPECT_FALSE(note.Has("Pitches"));
 }
 
 TEST_F(InsertFixture, TheEnvelopeFollowsTheLoudnessOnlyWithTheVolumeBox) {

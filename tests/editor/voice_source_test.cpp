@@ -127,21 +127,6 @@ TEST_F(VoiceEntries, ThreeSegmentsGiveTheWorkedOtoLines) {
     EXPECT_EQ(ReadFileBytes(folder.Path() / "oto.ini"), JoinLinesCrLf(expected));
 }
 
-TEST_F(VoiceEntries, TheTimingFollowsTheWorkedDerivation) {
-    const std::vector<VoiceEntryTiming> t = VoiceEntryTimings({0.0, 200.0, 500.0}, 900.0, 60.0, 20.0, 100.0);
-    ASSERT_EQ(t.size(), 3u);
-    // The first entry's pre-utterance is clipped to its start (0); its
-    // consonant is a third of the segment.
-    EXPECT_DOUBLE_EQ(t[0].PreUtterance, 0.0);
-    EXPECT_NEAR(t[0].Consonant, 200.0 / 3.0, 1e-9);
-    EXPECT_DOUBLE_EQ(t[0].Cutoff, -236.0);
-    // か's sample ends at 536 ms: 76 ms after き's overlap starts (500 − 60 + 20 = 460 → 536).
-    EXPECT_DOUBLE_EQ(t[1].Offset, 140.0);
-    EXPECT_DOUBLE_EQ(t[1].Offset - t[1].Cutoff, 536.0);
-    // The last sample runs to the end of the recording.
-    EXPECT_DOUBLE_EQ(t[2].Offset - t[2].Cutoff, 900.0);
-}
-
 TEST_F(VoiceEntries, ASecondRunReplacesTheRecordingsOwnEntries) {
     WriteVoiceEntries(session, voicebank);
     ResetLyrics();  // the next Insert starts from the typed lyrics again
