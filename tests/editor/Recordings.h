@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -68,10 +69,11 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
 }
 
 // A fresh folder under the system's temporary folder, removed afterwards.
+// Its name carries the running test's name and a random number, so tests
+// running at the same time (ctest -j, several build folders) never share one.
 class ScratchFolder {
 public:
-    explicit ScratchFolder(const std::string& name)
-        : path_(std::filesystem::temp_directory_path() / ("melodrift_editor_" + name)) {
+    explicit ScratchFolder(const std::string& name) : path_(UniquePath(name)) {
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
@@ -80,6 +82,15 @@ public:
         std::filesystem::remove_all(path_, ec);
     }
     const std::filesystem::path& Path() const { return path_; }
+
+    static std::filesystem::path UniquePath(const std::string& name) {
+        std::string test = "none";
+        if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
+            test = std::string(info->test_suite_name()) + "_" + info->name();
+        }
+        return std::filesystem::temp_directory_path() /
+               ("melodrift_editor_" + name + "_" + test + "_" + std::to_string(std::random_device{}()));
+    }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
 private:

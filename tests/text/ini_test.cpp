@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 
 namespace melodrift {
 namespace {
@@ -82,7 +84,9 @@ TEST(IniWriting, ALineBreakInAValueCannotStartANewEntry) {
 }
 
 TEST(IniFiles, MissingFileLoadsEmptyAndSaveRoundTrips) {
-    const auto dir = std::filesystem::temp_directory_path() / "melodrift_ini_test";
+    // A name of its own, so that test runs in parallel never share the folder.
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("melodrift_ini_test_" + std::to_string(std::random_device{}()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const auto path = dir / "state.mlq";
