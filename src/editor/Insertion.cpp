@@ -162,6 +162,9 @@ void BuildPortamento(TUtauNotes& notes) {
                                 ? std::min(lengthMs - next->EffPreUtterance() + next->EffVoiceOverlap(), lengthMs)
                                 : lengthMs;
 
+        // A range without finite ends would never finish sampling.
+        if (!std::isfinite(fromMs) || !std::isfinite(toMs)) continue;
+
         TPortamento& portamento = note->Portamento;
         double t = fromMs;
         while (true) {
