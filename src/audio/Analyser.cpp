@@ -373,8 +373,10 @@ void TVoxHormant::BridgeGaps() {
         if (ratio > maxRatio) continue;
         if (i - anchor >= 2) {
             for (int n = anchor; n <= i; ++n) {
-                const auto v = static_cast<float>(anchorF0 + static_cast<long double>(currentF0 - anchorF0) /
-                                                                 (i - anchor) * (n - anchor));
+                // The straight line between the two pitches, in extended
+                // precision, stored as a single.
+                const long double slope = (static_cast<long double>(currentF0) - anchorF0) / (i - anchor);
+                const auto v = static_cast<float>(anchorF0 + slope * (n - anchor));
                 RepickF0(n, 2.0f, v / 1.2, v * 1.2);
             }
         }
