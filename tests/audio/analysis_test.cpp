@@ -255,6 +255,63 @@ TEST(PitchCandidates, ListsAreStrongestFirstInsideTheLagRange) {
     }
 }
 
+// The candidate step's autocorrelation, checked against the circular
+// autocorrelation r(m) of the windowed frame computed in the time domain.
+// With X the frame's DFT, S = |X| / 512 and P = S^2 laid out symmetric
+// around 1024 (centre P0' = max P[0..46]), bin m of the transform is
+//   A(m) = (-1)^m (P0' + (2048 r(m) - X_0^2 - (-1)^m X_1024^2) / 512^2),
+// and the row holds A(m)^2 * 2^-22.
+TEST(PitchCandidates, AutocorrelationRowMatchesTheTimeDomain) {
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0.0, 500.0);
+    std::vector<std::int16_t> mono(6000);
+    for (std::size_t i = 0; i < mono.size(); ++i) {
+        const double v = 8000.0 * std::sin(2.0 * std::numbers::pi * 190.0 * static_cast<double>(i) / 44100.0) +
+                         3000.0 * std::sin(2.0 * std::numbers::pi * 380.0 * static_cast<double>(i) / 44100.0) + noise(random);
+        mono[i] = static_cast<std::int16_t>(std::lround(v));
+    }
+    const PaddedSamples samples(mono);
+    const int frame = 9;  // window over recording samples 1280 .. 3327
+    FftWorkspace fft;
+    TSpeq2 spectrum;
+    FrameSpectrum(samples, frame, 256, fft, spectrum);
+    TSpeq2 autocorr;
+    TF0Candidates candidates;
+    FrameCandidates(spectrum, LagLimits(50.0, 882.0), fft, autocorr, candidates);
+
+    std::vector<long double> x(2048);
+    std::vector<double> scratch(2048);
+    samples.Read(frame * 256, scratch);
+    for (std::size_t j = 0; j < x.size(); ++j) x[j] = scratch[j] * HannWindow()[j];
+    long double x0 = 0.0L;
+    long double xNyquist = 0.0L;
+    for (std::size_t j = 0; j < x.size(); ++j) {
+        x0 += x[j];
+        xNyquist += (j % 2 == 0 ? 1 : -1) * x[j];
+    }
+    float centre = 0.0f;
+    for (int k = 0; k <= 46; ++k) centre = std::max(centre, static_cast<float>(spectrum[static_cast<std::size_t>(k)] * spectrum[static_cast<std::size_t>(k)]));
+
+    double largest = 0.0;
+    for (double v : autocorr) largest = std::max(largest, v);
+    ASSERT_GT(largest, 0.0);
+    for (int m = 0; m < 1024; ++m) {
+        const auto row = static_cast<std::size_t>(m);
+        if (m < 49 || m > 881) {
+            EXPECT_EQ(autocorr[row], 0.0) << m;
+            continue;
+        }
+        long double r = 0.0L;
+        for (std::size_t j = 0; j < x.size(); ++j) r += x[j] * x[(j + row) % x.size()];
+        const long double sign = m % 2 == 0 ? 1.0L : -1.0L;
+        const long double a = centre + (2048.0L * r - x0 * x0 - sign * xNyquist * xNyquist) / 262144.0L;
+        const auto expected = static_cast<double>(a * a / 4194304.0L);
+        ASSERT_NEAR(autocorr[row], expected, 1e-9 * largest) << "lag " << m;
+    }
+    // The strongest candidate is the tone's period, 44100 / 190 = 232 samples.
+    EXPECT_NEAR(candidates[0].Freq, 190.0f, 2.0f);
+}
+
 // The autocorrelation peak sits at the period of the tone: 44100 / 220 is
 // about 200.45 samples, and the centroid refinement gets within a few cents.
 class TonePitch : public ::testing::TestWithParam<double> {};
