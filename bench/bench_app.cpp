@@ -31,7 +31,8 @@ QTemporaryDir& Scratch() {
 }
 
 std::filesystem::path ScratchPath(const std::string& name) {
-    return std::filesystem::path(Scratch().path().toStdString()) / name;
+    const QByteArray utf8 = Scratch().path().toUtf8();
+    return Utf8Path(std::string_view(utf8.constData(), std::size_t(utf8.size()))) / name;
 }
 
 // A voicebank folder with `entries` oto.ini lines and a plug-in file naming it.

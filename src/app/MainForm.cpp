@@ -104,6 +104,9 @@ TForm1::TForm1(std::filesystem::path pluginFile, std::unique_ptr<Prompts> prompt
 
 TForm1::~TForm1() {
     // FormDestroy: everything the window owns is released by its members.
+    // The widgets outlive them (Qt deletes children last), so their events
+    // must no longer reach this window.
+    for (QObject* child : findChildren<QWidget*>()) child->removeEventFilter(this);
     player_.Stop();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 
 #include <QSettings>
 #include <QTest>
@@ -25,7 +26,7 @@ TestFolder::TestFolder() {
 TestFolder::~TestFolder() = default;
 
 std::filesystem::path TestFolder::Path() const {
-    return std::filesystem::path(dir_.path().toStdString());
+    return FromQtPath(dir_.path());
 }
 
 std::filesystem::path TestFolder::SettingsFile() const {
@@ -46,9 +47,9 @@ void WriteToneWav(const std::filesystem::path& path, double seconds, double f0Hz
     for (std::uint32_t i = 0; i < samples; ++i) {
         const double t = double(i) / 44100.0;
         double v = 0.0;
-        for (int h = 1; h <= 6; ++h) v += std::sin(2.0 * M_PI * f0Hz * h * t) / h;
+        for (int h = 1; h <= 6; ++h) v += std::sin(2.0 * std::numbers::pi * f0Hz * h * t) / h;
         // A gentle loudness swell so the volume lane is not flat.
-        v *= 6000.0 * (0.6 + 0.4 * std::sin(2.0 * M_PI * 1.5 * t));
+        v *= 6000.0 * (0.6 + 0.4 * std::sin(2.0 * std::numbers::pi * 1.5 * t));
         PutLe(data, std::uint32_t(std::int16_t(std::lround(v))) & 0xFFFF, 2);
     }
     std::string out = "RIFF";
@@ -85,6 +86,15 @@ std::filesystem::path MakePluginFile(const std::filesystem::path& path, const st
 std::string ReadBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::filesystem::path FromQtPath(const QString& path) {
+    const QByteArray utf8 = path.toUtf8();
+    return Utf8Path(std::string_view(utf8.constData(), std::size_t(utf8.size())));
+}
+
+QString ToQtPath(const std::filesystem::path& path) {
+    return QString::fromStdString(PathToUtf8(path));
 }
 
 FormUnderTest::FormUnderTest(const std::filesystem::path& pluginFile, bool show) {

@@ -87,6 +87,10 @@ std::filesystem::path MakePluginFile(const std::filesystem::path& path, const st
 
 std::string ReadBytes(const std::filesystem::path& path);
 
+// Paths to and from Qt's strings (UTF-16 ⇄ native).
+std::filesystem::path FromQtPath(const QString& path);
+QString ToQtPath(const std::filesystem::path& path);
+
 // A window over the test folder's settings with scripted prompts.
 struct FormUnderTest {
     std::shared_ptr<ScriptedPrompts::Log> log = std::make_shared<ScriptedPrompts::Log>();

@@ -34,7 +34,7 @@ void LeaveEdit(QLineEdit* edit, const QString& text) {
 TEST(WindowSettings, TheStoreIsTheIniFileOfTheUtauPluginsOrganisation) {
     TestFolder folder;
     auto store = OpenFormSettingsStore();
-    EXPECT_EQ(std::filesystem::path(store->fileName().toStdString()), folder.SettingsFile());
+    EXPECT_EQ(FromQtPath(store->fileName()), folder.SettingsFile());
 }
 
 TEST(WindowSettings, OnlyWholeNumbersAreTakenOtherwiseTheDefault) {
@@ -229,7 +229,7 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
         EXPECT_FALSE(t.form->isVisible());
     }
     EXPECT_EQ(ReadBytes(plugin), before);
-    QSettings stored(QString::fromStdString(folder.SettingsFile().string()), QSettings::IniFormat);
+    QSettings stored(ToQtPath(folder.SettingsFile()), QSettings::IniFormat);
     stored.beginGroup(QStringLiteral("setting"));
     EXPECT_EQ(stored.value("key").toString(), QStringLiteral("1"));
     EXPECT_EQ(stored.value("pitch").toString(), QStringLiteral("1"));
@@ -251,7 +251,7 @@ TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {
         t.Find<QScrollBar>("ScrollBar1")->setValue(75);
         t.form->close();
     }
-    QSettings stored(QString::fromStdString(folder.SettingsFile().string()), QSettings::IniFormat);
+    QSettings stored(ToQtPath(folder.SettingsFile()), QSettings::IniFormat);
     EXPECT_EQ(stored.value("setting/SpeqRange").toString(), QStringLiteral("75"));
 }
 
