@@ -271,7 +271,14 @@ void TForm1::ConnectEvents() {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     auto* edit = qobject_cast<QLineEdit*>(watched);
-    if (edit != nullptr && event->type() == QEvent::FocusOut) {
+    // Leaving an edit means the focus moved to another control of this
+    // window; the window itself losing the focus (another program, a popup)
+    // leaves the edit as it is.
+    const auto leftWithinWindow = [event] {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+    };
+    if (edit != nullptr && event->type() == QEvent::FocusOut && leftWithinWindow()) {
         if (edit == lyricEdit_ || edit == lyricsEdit_) {
             LyricEditExit(edit);
         } else {

@@ -2,6 +2,7 @@
 // lyrics and pitch, and Insert, driven by simulated mouse and keys.
 #include <gtest/gtest.h>
 
+#include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -187,6 +188,11 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     QInputMethodEvent typed;
     typed.setCommitString(U("かさった"));  // the small つ becomes a rest
     QApplication::sendEvent(lyrics, &typed);
+    // Switching to another program does not end the edit.
+    QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(lyrics, &away);
+    EXPECT_TRUE(lyrics->isVisible());
+    EXPECT_EQ(Session().MouseMode, TMouseMode::mmEditLyrics);
     QTest::keyClick(lyrics, Qt::Key_Return);
     EXPECT_FALSE(lyrics->isVisible());
     EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
