@@ -123,9 +123,10 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // Analyse into a new analyser; the session's one is replaced at the end.
     auto analyser = std::make_unique<TVoxHormant>();
     analyser->Options = Analyser->Options;
-    // Long recordings would hold 8 kB of spectrum per frame (850 MB for ten
-    // minutes); their rows are recomputed where needed instead, bit for bit.
-    if (wave->Duration() > kLongRecordingSeconds) analyser->Options.KeepSpectra = false;
+    // Stored spectra would hold 8 kB per frame (850 MB for ten minutes) only
+    // to be dropped once the image is built; the one pass below recomputes
+    // each row, bit for bit, on the analysis workers instead.
+    analyser->Options.KeepSpectra = false;
     const auto callerProgress = analyser->Options.Progress;
     if (progress) {
         analyser->Options.Progress = [&progress](int done, int total) {
@@ -153,20 +154,15 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
 
     report("measure", 0.9);
     for (TVoxFrame& frame : analyser->Frames) frame.TargetF0 = frame.F0;
-    // Both replace the analysis' harmonic and noise measures with the ones
-    // the resynthesised preview plays from; the first sets every F0 to 150 Hz,
-    // which is why the traced pitch was kept in TargetF0 first.
-    analyser->MeasureFixedComb();
-    analyser->MeasureNoiseFlux();
-
-    report("images", 0.95);
-    std::vector<SpectrumColumn> spectrumImage;
-    spectrumImage.reserve(static_cast<std::size_t>(analyser->FrameCount));
-    TSpeq2 row;
-    for (int i = 0; i < analyser->FrameCount; ++i) {
-        analyser->SpectrumRow(i, row);
-        spectrumImage.push_back(SpectrumColumnOf(row));
-    }
+    // The fixed comb and the noise flux replace the analysis' harmonic and
+    // noise measures with the ones the resynthesised preview plays from; the
+    // comb sets every F0 to 150 Hz, which is why the traced pitch was kept in
+    // TargetF0 first. The spectrum image is taken from the same rows in the
+    // same pass; each worker writes only its own frames' columns.
+    std::vector<SpectrumColumn> spectrumImage(static_cast<std::size_t>(analyser->FrameCount));
+    analyser->MeasureFixedCombAndNoiseFlux([&spectrumImage](int frame, const TSpeq2& row) {
+        spectrumImage[static_cast<std::size_t>(frame)] = SpectrumColumnOf(row);
+    });
     analyser->ReleaseSpectra();
     std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(analyser->Frames);
     std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
