@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <bit>
 #include <cstdint>
 #include <filesystem>
@@ -85,9 +87,7 @@ TEST(FreqTable, SetCountResizesWithZeroItemsAndRejectsNegativeCounts) {
 }
 
 TEST(FreqTableFile, SaveRecomputesTheAverageAndReplacesTheFile) {
-    const auto dir = std::filesystem::temp_directory_path() / "melodrift_freq_table_test";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const testing::TempFolder dir;
     const auto path = dir / "a_wav.frq";
     WriteFileAtomically(path, "an older, longer file that must be replaced entirely");
 
@@ -106,7 +106,6 @@ TEST(FreqTableFile, SaveRecomputesTheAverageAndReplacesTheFile) {
     // A folder that does not exist: the failure is raised, nothing is created.
     EXPECT_ANY_THROW((void)table.SaveToFile(dir / "missing" / "b_wav.frq"));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -414,8 +416,8 @@ TEST(WavReader, RandomAndMutatedBytesNeverCrash) {
 }
 
 TEST(WavReader, LoadsFromAFileAndReportsAMissingOneAsAReadFailure) {
-    const auto dir = std::filesystem::temp_directory_path() / "melodrift_wave_test";
-    std::filesystem::create_directories(dir);
+    const testing::TempFolder folder;
+    const auto& dir = folder.path();
     const auto path = dir / "voice.wav";
     {
         std::ofstream out(path, std::ios::binary);
@@ -427,7 +429,6 @@ TEST(WavReader, LoadsFromAFileAndReportsAMissingOneAsAReadFailure) {
     EXPECT_EQ(wave.LoadFromFile(dir / "missing.wav"), WavLoadResult::ReadFailed);
     EXPECT_EQ(wave.LoadFromFile(dir), WavLoadResult::ReadFailed);  // a folder
     EXPECT_EQ(wave.SampleCount(), 3u);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

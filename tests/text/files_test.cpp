@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -11,24 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        path_ = fs::temp_directory_path() /
-                ("melodrift-text-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using testing::TempFolder;
 
 TEST(SplitLines, AcceptsEveryLineEnd) {
     using Lines = std::vector<std::string>;

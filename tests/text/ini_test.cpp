@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -84,11 +86,7 @@ TEST(IniWriting, ALineBreakInAValueCannotStartANewEntry) {
 }
 
 TEST(IniFiles, MissingFileLoadsEmptyAndSaveRoundTrips) {
-    // A name of its own, so that test runs in parallel never share the folder.
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("melodrift_ini_test_" + std::to_string(std::random_device{}()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    const testing::TempFolder dir;
     const auto path = dir / "state.mlq";
     IniFile ini = IniFile::Load(path);
     EXPECT_FALSE(ini.HasSection("Melodrift"));
@@ -96,8 +94,7 @@ TEST(IniFiles, MissingFileLoadsEmptyAndSaveRoundTrips) {
     ini.Save(path);
     const IniFile again = IniFile::Load(path);
     EXPECT_EQ(again.Get("Melodrift", "WaveFile"), "C:\\voice\\a.wav");
-    std::filesystem::remove_all(dir);
-}
+    }
 
 }  // namespace
 }  // namespace melodrift

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -20,35 +22,6 @@ namespace fs = std::filesystem;
 
 // UTF-8 test text as the CP932 bytes a host file holds.
 inline std::string Sjis(std::string_view utf8) { return Utf8ToCp932(utf8); }
-
-class TempFolder {
-public:
-    TempFolder() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        // Unique per run, so builds that test at the same time never share a folder.
-        std::string name = std::string("melodrift-voicebank-") + std::to_string(std::random_device{}()) + "-" +
-                           info->test_suite_name() + "-" + info->name();
-        for (char& c : name)
-            if (c == '/') c = '_';
-        path_ = fs::temp_directory_path() / name;
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const fs::path& path() const { return path_; }
-    // The folder as a host file names it (CP932 bytes).
-    std::string Cp932() const { return PathToCp932(path_); }
-
-private:
-    fs::path path_;
-};
 
 inline void WriteBytes(const fs::path& file, std::string_view bytes) {
     fs::create_directories(file.parent_path());

@@ -167,7 +167,7 @@ TEST_F(AliasPasses, APrefixMapAliasIsUsedButTheLyricStaysUndecorated) {
     TempFolder folder;
     WriteBytes(folder.path() / "oto.ini", Sjis("ka.wav=か,0,0,0,40,10\r\nkaup.wav=か↑,0,0,0,90,30\r\n"));
     WriteBytes(folder.path() / "prefix.map", Sjis("C4\t\t↑\r\n"));
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     list.Add({{"か", 250, 60}, {"R"}, {"か", 250, 61}});
     Run();
     EXPECT_EQ(list.LyricUtf8(1), "か");

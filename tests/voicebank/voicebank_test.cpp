@@ -129,9 +129,9 @@ TEST(OtoLine, NumbersThatDoNotParseCountAsZero) {
 TEST(OtoLine, FullPathJoinsTheVoiceFolderAndTheFileName) {
     Voicebank bank;
     TempFolder folder;
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     bank.AddOtoLine(Sjis("声/か.wav=か,0,0,0,0,0"));
-    EXPECT_EQ(bank.OtoList()[0].FullPath, folder.Cp932() + Sep() + Sjis("声/か.wav"));
+    EXPECT_EQ(bank.OtoList()[0].FullPath, PathToCp932(folder.path()) + Sep() + Sjis("声/か.wav"));
     EXPECT_EQ(bank.FullPathFor(Sjis("声/か.wav")), bank.OtoList()[0].FullPath);
 }
 
@@ -165,7 +165,7 @@ protected:
         WriteBytes(folder.path() / "oto.ini", Sjis("ka.wav=か,0,0,0,0,0\r\nka_up.wav=か↑,0,0,0,0,0\r\n"));
         WriteBytes(folder.path() / "prefix.map",
                    Sjis("C4\t\t↑\r\nD4\tp_\t_s\r\nB0\tlow\t\r\nC8\thigh\t\r\nE4\r\nD4\tq_\r\n"));
-        bank.LoadVoicebank(folder.Cp932());
+        bank.LoadVoicebank(PathToCp932(folder.path()));
     }
     TempFolder folder;
     Voicebank bank;
@@ -210,7 +210,7 @@ TEST(PrefixMapSuffix, ATrailByteIsNotASuffixCharacter) {
     TempFolder folder;
     WriteBytes(folder.path() / "prefix.map", "C4\t\t\\\r\n");
     Voicebank bank;
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     EXPECT_EQ(bank.StripPrefixSuffix(Sjis("ソ"), 60), Sjis("ソ"));
     EXPECT_EQ(bank.StripPrefixSuffix("a\\", 60), "a");
 }
@@ -220,7 +220,7 @@ TEST(WriteOtoIni, WholeNumbersRoundedHalfUpWithCrLf) {
     WriteBytes(folder.path() / "oto.ini", "b.wav=b,0,100,-300,60,20\r\n");
     WriteBytes(folder.path() / "sub" / "oto.ini", "c.wav=c,1,2,3,4,5\r\n");
     Voicebank bank;
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     ASSERT_EQ(bank.OtoCount(), 2);
     bank.AddOtoLine("a.wav=a,0,119.6,-80.2,59.5,20");
     bank.AddOtoLine("d.wav=d,12.5,12.4,-12.5,-12.6,0.49999");
@@ -237,7 +237,7 @@ TEST(WriteOtoIni, WholeNumbersRoundedHalfUpWithCrLf) {
 TEST(WriteOtoIni, NothingIsWrittenWithoutAVoiceFolder) {
     TempFolder folder;
     Voicebank bank;
-    bank.LoadVoicebank(folder.Cp932() + Sep() + "missing");
+    bank.LoadVoicebank(PathToCp932(folder.path()) + Sep() + "missing");
     bank.AddOtoLine("a.wav=a,0,0,0,0,0");
     EXPECT_FALSE(bank.WriteOtoIni());
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "missing"));
@@ -249,7 +249,7 @@ TEST(WriteOtoIni, NothingIsWrittenWithoutAVoiceFolder) {
 TEST(WriteOtoIni, AFailedReplaceLeavesTheOldFileWhole) {
     TempFolder folder;
     Voicebank bank;
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     bank.AddOtoLine("a.wav=a,0,0,0,0,0");
     // A non-empty folder where oto.ini belongs cannot be replaced.
     WriteBytes(folder.path() / "oto.ini" / "keep.txt", "keep");
@@ -264,7 +264,7 @@ TEST(WriteOtoIni, AnOtoIniThatCannotBeReplacedKeepsItsBytes) {
     const std::string original = Sjis("a.wav=あ,1.25,2,3,4,5\r\n; the user's comment\r\n");
     WriteBytes(folder.path() / "oto.ini", original);
     Voicebank bank;
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     bank.AddOtoLine("b.wav=b,0,0,0,0,0");
     // Make the old file impossible to replace: immutable (needs a file system
     // and rights that allow it), else a read-only folder (not for root).
@@ -296,22 +296,22 @@ TEST(LoadVoicebank, OwnEntriesComeBeforeSubfolderEntriesAndAllShareTheRootPath) 
     Voicebank bank;
     int ticks = 0;
     bank.SetProgress([&] { ++ticks; });
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     ASSERT_EQ(bank.OtoCount(), 5);
     EXPECT_EQ(bank.OtoList()[0].Alias, Sjis("あ"));
-    EXPECT_EQ(bank.VoiceRoot(), folder.Cp932());
+    EXPECT_EQ(bank.VoiceRoot(), PathToCp932(folder.path()));
     // Within C4, its own file comes before its subfolder.
     std::vector<std::string> order;
     for (const TGenon& g : bank.OtoList()) order.push_back(g.FileName);
     auto at = [&](const std::string& name) { return std::find(order.begin(), order.end(), name) - order.begin(); };
     EXPECT_LT(at("ka.wav"), at("ki.wav"));
     EXPECT_LT(at("ki.wav"), at("ku.wav"));
-    EXPECT_EQ(bank.GetOto("h").FullPath, folder.Cp932() + Sep() + "h.wav");
+    EXPECT_EQ(bank.GetOto("h").FullPath, PathToCp932(folder.path()) + Sep() + "h.wav");
     // One tick per listed entry: 3 at the root (oto.ini, C4, .hidden), 2 in
     // C4 (oto.ini, deep), 1 in deep, 1 in .hidden.
     EXPECT_EQ(ticks, 7);
 
-    bank.LoadVoicebank(folder.Cp932() + Sep() + "nothing-here");
+    bank.LoadVoicebank(PathToCp932(folder.path()) + Sep() + "nothing-here");
     EXPECT_EQ(bank.OtoCount(), 0);
     EXPECT_TRUE(bank.IsEmpty());
 }
@@ -333,7 +333,7 @@ TEST(LoadVoicebank, DamagedFilesLoadWhatTheyCanAndWriteNothing) {
     const auto before = Snapshot(root);
 
     Voicebank bank;
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     EXPECT_EQ(Snapshot(root), before);
     ASSERT_EQ(bank.OtoCount(), 5);
     EXPECT_EQ(bank.GetOto("\xED\x95\x9C").FileName, "k.wav");
@@ -344,7 +344,7 @@ TEST(LoadVoicebank, DamagedFilesLoadWhatTheyCanAndWriteNothing) {
 
     // The prefix map of a subfolder is not the voicebank's; read directly,
     // its BOM must not turn B7 into another key.
-    bank.LoadPrefixMap(folder.Cp932() + Sep() + "bom");
+    bank.LoadPrefixMap(PathToCp932(folder.path()) + Sep() + "bom");
     EXPECT_EQ(bank.PrefixTable()[107].Prefix, "x");
 }
 
@@ -365,7 +365,7 @@ TEST(LoadVoicebank, LinkLoopsAndPipesDoNotHangTheWalk) {
     const auto before = Snapshot(root);
 
     Voicebank bank;
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     EXPECT_EQ(bank.OtoCount(), 1);
     EXPECT_EQ(Snapshot(root), before);
 }
@@ -379,7 +379,7 @@ TEST(LoadVoicebank, UnreadableFilesAndFoldersAreSkipped) {
     std::filesystem::permissions(folder.path() / "locked", std::filesystem::perms::none);
     std::filesystem::permissions(folder.path() / "sealed" / "oto.ini", std::filesystem::perms::none);
     Voicebank bank;
-    bank.LoadVoicebank(folder.Cp932());
+    bank.LoadVoicebank(PathToCp932(folder.path()));
     std::filesystem::permissions(folder.path() / "locked", std::filesystem::perms::owner_all);
     EXPECT_EQ(bank.OtoCount(), 1);
 }
@@ -392,7 +392,7 @@ TEST(VoicebankLink, ClearEmptiesAndLoadReadsTheFolder) {
     Voicebank bank;
     VoicebankLink& link = bank;
     EXPECT_TRUE(link.IsEmpty());
-    link.Load(folder.Cp932());
+    link.Load(PathToCp932(folder.path()));
     EXPECT_FALSE(link.IsEmpty());
     link.Clear();
     EXPECT_TRUE(link.IsEmpty());
