@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -26,25 +28,7 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder() {
-        static std::atomic<int> counter{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        path_ = fs::temp_directory_path() /
-                ("melodrift-cli-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using testing::TempFolder;
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
 
@@ -154,8 +138,8 @@ std::vector<double> Numbers(const std::string& list) {
 class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override {
-        recordingDir = folder.Path() / "take";
-        voiceDir = folder.Path() / "bank";
+        recordingDir = folder.path() / "take";
+        voiceDir = folder.path() / "bank";
         fs::create_directories(recordingDir);
         fs::create_directories(voiceDir);
         wave = recordingDir / "voice.wav";
@@ -165,11 +149,11 @@ protected:
         WriteFileAtomically(voiceDir / "oto.ini",
                             JoinLinesCrLf({Sjis("ka.wav=か,20,90,-300,70,20"), Sjis("ka.wav=- か,10,90,-300,50,0"),
                                            Sjis("ki.wav=き,20,90,-300,70,20"), Sjis("ku.wav=く,20,90,-300,70,20")}));
-        pluginFile = folder.Path() / "plugin.tmp";
+        pluginFile = folder.path() / "plugin.tmp";
         pluginText = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]",
                                     "Length=480", "Lyric=R", "NoteNum=60", "[#NEXT]", "Length=480", "Lyric=R"});
         WriteFileAtomically(pluginFile, pluginText);
-        state = folder.Path() / "state.mlq";
+        state = folder.path() / "state.mlq";
     }
 
     CliRun Segment(const std::vector<std::string>& extra = {}) {
@@ -340,14 +324,14 @@ TEST_F(CommandLine, MoreLyricsThanSegmentsIsAnError) {
 }
 
 TEST_F(CommandLine, AMissingRecordingIsAFailure) {
-    const CliRun run = Cli({"segment", PathToUtf8(folder.Path() / "none.wav"), "-o", PathToUtf8(state)});
+    const CliRun run = Cli({"segment", PathToUtf8(folder.path() / "none.wav"), "-o", PathToUtf8(state)});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("none.wav"), std::string::npos);
     EXPECT_FALSE(fs::exists(state));
 }
 
 TEST_F(CommandLine, ARejectedRecordingIsAFailure) {
-    const fs::path eightBit = folder.Path() / "eight.wav";
+    const fs::path eightBit = folder.path() / "eight.wav";
     WriteFileAtomically(eightBit, WaveBytes(std::vector<std::int16_t>(44100, 0), 44100, 8));
     const CliRun run = Cli({"analyze", PathToUtf8(eightBit)});
     EXPECT_EQ(run.code, 1);
@@ -379,8 +363,8 @@ TEST_F(CommandLine, AnUnwritablePluginFileIsAFailureAndStaysUntouched) {
 
 TEST_F(CommandLine, AMissingPluginFileOrStateIsAFailure) {
     ASSERT_EQ(Segment().code, 0);
-    EXPECT_EQ(Cli({"insert", PathToUtf8(folder.Path() / "none.tmp"), "--state", PathToUtf8(state)}).code, 1);
-    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", PathToUtf8(folder.Path() / "none.mlq")}).code, 1);
+    EXPECT_EQ(Cli({"insert", PathToUtf8(folder.path() / "none.tmp"), "--state", PathToUtf8(state)}).code, 1);
+    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", PathToUtf8(folder.path() / "none.mlq")}).code, 1);
     EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
 }
 
@@ -422,7 +406,7 @@ TEST_F(CommandLine, AnalyzeListsEveryFrame) {
     EXPECT_NEAR(std::stoi(fields[6]), 5700, 15);
     EXPECT_EQ(lines.back().rfind("293,1699.977,74969,", 0), 0u);  // the last frame, on the last sample
 
-    const fs::path json = folder.Path() / "frames.json";
+    const fs::path json = folder.path() / "frames.json";
     ASSERT_EQ(Cli({"analyze", PathToUtf8(wave), "--format", "json", "-o", PathToUtf8(json)}).code, 0);
     const std::string text = ReadFileBytes(json);
     EXPECT_NE(text.find("\"frame_count\": 294"), std::string::npos);
@@ -441,18 +425,18 @@ TEST_F(CommandLine, FrqWritesBesideTheRecordingAndRefusesToOverwrite) {
 }
 
 TEST_F(CommandLine, PreviewWritesTheChosenStretch) {
-    const fs::path out = folder.Path() / "preview.wav";
+    const fs::path out = folder.path() / "preview.wav";
     ASSERT_EQ(Cli({"preview", PathToUtf8(wave), "--from", "300", "--to", "700", "-o", PathToUtf8(out)}).code, 0);
     // trunc(700 × 44.1) − trunc(300 × 44.1) + 1 samples of 2 bytes after the 44-byte header.
     EXPECT_EQ(fs::file_size(out), 44u + 2u * (30870u - 13230u + 1u));
-    const fs::path resynth = folder.Path() / "resynth.wav";
+    const fs::path resynth = folder.path() / "resynth.wav";
     ASSERT_EQ(Segment().code, 0);
     const CliRun run = Cli({"preview", PathToUtf8(wave), "--from", "300", "--to", "700", "--resynth", "--state",
                          PathToUtf8(state), "-o", PathToUtf8(resynth)});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(ReadFileBytes(resynth).substr(0, 4), "RIFF");
     EXPECT_EQ(Cli({"preview", PathToUtf8(wave), "--from", "5000", "--to", "6000", "-o",
-                   PathToUtf8(folder.Path() / "none.wav")})
+                   PathToUtf8(folder.path() / "none.wav")})
                   .code,
               1);
 }

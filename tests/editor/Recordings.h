@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -68,34 +70,6 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-// Its name carries the running test's name and a random number, so tests
-// running at the same time (ctest -j, several build folders) never share one.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const std::string& name) : path_(UniquePath(name)) {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-    static std::filesystem::path UniquePath(const std::string& name) {
-        std::string test = "none";
-        if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
-            test = std::string(info->test_suite_name()) + "_" + info->name();
-        }
-        return std::filesystem::temp_directory_path() /
-               ("melodrift_editor_" + name + "_" + test + "_" + std::to_string(std::random_device{}()));
-    }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Records every message and answers questions and dialogs from scripts
 // (a question without a scripted answer fails the test).

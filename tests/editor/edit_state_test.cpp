@@ -15,7 +15,6 @@ namespace melodrift {
 namespace {
 
 using testing::HarmonicTone;
-using testing::ScratchFolder;
 using testing::ScriptedPrompts;
 using testing::WavBytes;
 using testing::WriteBytes;
@@ -52,7 +51,7 @@ TEST(StoredPitch, TwoHundredFiftyFramesMakeThreeKeys) {
 
 class EditStateFile : public ::testing::Test {
 protected:
-    ScratchFolder folder{"edit_state"};
+    testing::TempFolder folder;
     ScriptedPrompts prompts;
     std::filesystem::path wavePath;
 

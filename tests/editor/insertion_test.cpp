@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -25,25 +27,7 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder() {
-        static std::atomic<int> counter{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        path_ = fs::temp_directory_path() /
-                ("melodrift-insert-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using testing::TempFolder;
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
 
@@ -114,7 +98,7 @@ std::vector<int> Volumes(const std::string& envelope) {
 class InsertFixture : public ::testing::Test {
 protected:
     void LoadPluginFile(const std::string& voiceDirCp932) {
-        pluginFile = folder.Path() / "plugin.tmp";
+        pluginFile = folder.path() / "plugin.tmp";
         original = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + voiceDirCp932, "[#0000]",
                                   "Length=480", "Lyric=R", "NoteNum=60"});
         WriteFileAtomically(pluginFile, original);
@@ -125,7 +109,7 @@ protected:
 
     template <typename CentsAt>
     void LoadRecording(double durationMs, CentsAt centsAt, std::int32_t volume = 0) {
-        wave = folder.Path() / "voice.wav";
+        wave = folder.path() / "voice.wav";
         const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
         *session.Wave = MakeMono16Wave(samples);
         WriteFileAtomically(wave, session.Wave->SaveToBytes());
@@ -362,13 +346,13 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     // No loudness: every volume stays at its default (never 20 from silence).
     for (int k = 1; k <= 5; ++k) EXPECT_NE(ka->Envelope[static_cast<std::size_t>(k)].Volume, 20);
     // The voice source beside the recording, and the request to switch to it.
-    EXPECT_TRUE(fs::exists(folder.Path() / "oto.ini"));
-    EXPECT_TRUE(fs::exists(folder.Path() / "voice_wav.frq"));
+    EXPECT_TRUE(fs::exists(folder.path() / "oto.ini"));
+    EXPECT_TRUE(fs::exists(folder.path() / "voice_wav.frq"));
     EXPECT_EQ(prompts.boxes, (std::vector<std::string>{"音源を作成しました。原音ファイルセットを切り替えてください。"}));
 }
 
 TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolder) {
-    LoadPluginFile(PathToCp932(folder.Path()) + static_cast<char>(fs::path::preferred_separator));
+    LoadPluginFile(PathToCp932(folder.path()) + static_cast<char>(fs::path::preferred_separator));
     LoadRecording(900.0, [](int) { return 6000.0; });
     SetSegments({{0.0, Sjis("か")}});
     session.CorrectionMode = true;
@@ -383,11 +367,11 @@ TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
     session.CorrectionMode = true;
     session.Modified = true;
     prompts.answers = {true};
-    prompts.savePath = folder.Path() / "state.mlq";
+    prompts.savePath = folder.path() / "state.mlq";
     Insert(session, voicebank, prompts);
     ASSERT_FALSE(prompts.questions.empty());
     EXPECT_EQ(prompts.questions.front(), "編集状態を保存しますか?");
-    const std::string state = ReadFileBytes(folder.Path() / "state.mlq");
+    const std::string state = ReadFileBytes(folder.path() / "state.mlq");
     EXPECT_NE(state.find("Lyric=R\r\n"), std::string::npos);
     EXPECT_EQ(state.find("R0"), std::string::npos);
     EXPECT_EQ(Inserted().size(), 2u);
@@ -400,7 +384,7 @@ TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
     session.CorrectionMode = true;
     // The folder's oto.ini cannot be replaced: a folder with something in it
     // stands in its place.
-    fs::create_directories(folder.Path() / "oto.ini" / "x");
+    fs::create_directories(folder.path() / "oto.ini" / "x");
     EXPECT_ANY_THROW(Insert(session, voicebank, prompts));
     EXPECT_EQ(ReadFileBytes(pluginFile), original);
     EXPECT_EQ(session.Notes->Count(), 0);
@@ -408,7 +392,7 @@ TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
     EXPECT_EQ(session.Segments[0].Lyric, "R");  // not its alias R0
 
     // With the obstacle gone, a second Insert makes exactly the two notes.
-    fs::remove_all(folder.Path() / "oto.ini");
+    fs::remove_all(folder.path() / "oto.ini");
     Insert(session, voicebank, prompts);
     const std::vector<Section> notes = Inserted();
     ASSERT_EQ(notes.size(), 2u);

@@ -13,7 +13,6 @@ namespace melodrift {
 namespace {
 
 using testing::HarmonicTone;
-using testing::ScratchFolder;
 using testing::ScriptedPrompts;
 using testing::WavBytes;
 using testing::WriteBytes;
@@ -111,7 +110,7 @@ TEST(SpectrumImage, RowsRunFromTheHighestBandDownToBinsZeroAndOne) {
 
 class RecordingLoad : public ::testing::Test {
 protected:
-    ScratchFolder folder{"loading"};
+    testing::TempFolder folder;
     ScriptedPrompts prompts;
     EditorSession session;
 

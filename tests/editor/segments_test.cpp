@@ -13,7 +13,6 @@ namespace melodrift {
 namespace {
 
 using testing::HarmonicTone;
-using testing::ScratchFolder;
 using testing::ScriptedPrompts;
 using testing::WavBytes;
 using testing::WriteBytes;
@@ -279,7 +278,7 @@ TEST(Previews, RecordedPreviewCopiesTheSelectionUpToTheLastSample) {
 
 class AnalysedSession : public ::testing::Test {
 protected:
-    ScratchFolder folder{"segments"};
+    testing::TempFolder folder;
     ScriptedPrompts prompts;
 
     void Load(EditorSession& s, const std::vector<std::int16_t>& samples) {

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -23,26 +25,8 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TempFolder;
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
-public:
-    TempFolder() {
-        static std::atomic<int> counter{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        path_ = fs::temp_directory_path() /
-                ("melodrift-voice-source-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
 
@@ -102,7 +86,7 @@ std::vector<std::string> Aliases(const EditorSession& session) {
 class VoiceEntries : public ::testing::Test {
 protected:
     void SetUp() override {
-        wave = folder.Path() / "voice.wav";
+        wave = folder.path() / "voice.wav";
         SetUpRecording(session, wave, 900.0, {220.0f}, {1000});
         ResetLyrics();
     }
@@ -122,9 +106,9 @@ TEST_F(VoiceEntries, ThreeSegmentsGiveTheWorkedOtoLines) {
         Sjis("voice.wav=か,140,100,-396,60,20"),
         Sjis("voice.wav=き,440,100,-460,60,20"),
     };
-    EXPECT_EQ(ReadLines(folder.Path() / "oto.ini"), expected);
+    EXPECT_EQ(ReadLines(folder.path() / "oto.ini"), expected);
     // The file is CR LF throughout.
-    EXPECT_EQ(ReadFileBytes(folder.Path() / "oto.ini"), JoinLinesCrLf(expected));
+    EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), JoinLinesCrLf(expected));
 }
 
 TEST_F(VoiceEntries, ASecondRunReplacesTheRecordingsOwnEntries) {
@@ -133,15 +117,15 @@ TEST_F(VoiceEntries, ASecondRunReplacesTheRecordingsOwnEntries) {
     Voicebank fresh;
     WriteVoiceEntries(session, fresh);
     EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か"), Sjis("き")}));
-    EXPECT_EQ(ReadLines(folder.Path() / "oto.ini").size(), 3u);
+    EXPECT_EQ(ReadLines(folder.path() / "oto.ini").size(), 3u);
 }
 
 TEST_F(VoiceEntries, AnAliasTakenByAnotherRecordingGetsANumber) {
     const std::string other = Sjis("other.wav=か,10,20,-30,40,5");
-    WriteFileAtomically(folder.Path() / "oto.ini", JoinLinesCrLf({other}));
+    WriteFileAtomically(folder.path() / "oto.ini", JoinLinesCrLf({other}));
     WriteVoiceEntries(session, voicebank);
     EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か1"), Sjis("き")}));
-    const std::vector<std::string> lines = ReadLines(folder.Path() / "oto.ini");
+    const std::vector<std::string> lines = ReadLines(folder.path() / "oto.ini");
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], other);  // the other recording's entry stays, first
     EXPECT_EQ(lines[2], Sjis("voice.wav=か1,140,100,-396,60,20"));
@@ -156,7 +140,7 @@ TEST_F(VoiceEntries, RestsCountFromZeroAndRepeatedLyricsCountOn) {
 TEST_F(VoiceEntries, NoOverlapParameterGivesNoOverlapAnywhere) {
     session.CrVoiceOverlap = 0.0;
     WriteVoiceEntries(session, voicebank);
-    voicebank.LoadVoicebank(PathToCp932(folder.Path()));
+    voicebank.LoadVoicebank(PathToCp932(folder.path()));
     ASSERT_EQ(voicebank.OtoCount(), 3);
     for (const TGenon& entry : voicebank.OtoList()) EXPECT_EQ(entry.Overlap, 0.0) << entry.Alias;
 }
@@ -167,7 +151,7 @@ TEST_F(VoiceEntries, NoPreUtteranceWithAnOverlapLeftOverStaysFinite) {
     session.CrPreUtterance = 0.0;
     session.CrVoiceOverlap = 20.0;
     WriteVoiceEntries(session, voicebank);
-    const std::vector<std::string> lines = ReadLines(folder.Path() / "oto.ini");
+    const std::vector<std::string> lines = ReadLines(folder.path() / "oto.ini");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], Sjis("voice.wav=か,200,100,-376,0,0"));
 }
@@ -176,14 +160,14 @@ TEST_F(VoiceEntries, SeparatorsInALyricCannotBreakTheOtoLine) {
     SetSegments(session, {{0.0, "R"}, {200.0, "a,b"}, {500.0, "c=d"}});
     WriteVoiceEntries(session, voicebank);
     EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", "a_b", "c_d"}));
-    voicebank.LoadVoicebank(PathToCp932(folder.Path()));
+    voicebank.LoadVoicebank(PathToCp932(folder.path()));
     EXPECT_EQ(voicebank.OtoCount(), 3);
 }
 
 TEST_F(VoiceEntries, AMissingRecordingWritesNothing) {
     fs::remove(wave);
     WriteVoiceEntries(session, voicebank);
-    EXPECT_FALSE(fs::exists(folder.Path() / "oto.ini"));
+    EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
     EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R", Sjis("か"), Sjis("き")}));
 }
 
@@ -196,7 +180,7 @@ TEST(FrequencyTablePath, ReplacesTheExtensionWhateverItsCase) {
 class FrequencyTableFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        wave = folder.Path() / "voice.WAV";
+        wave = folder.path() / "voice.WAV";
         // Frames 0 and 1 unvoiced, then 440 Hz.
         SetUpRecording(session, wave, 100.0, {0.0f, 0.0f, 440.0f}, {0, 500, 12000});
     }
@@ -209,7 +193,7 @@ TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
     ScriptedPrompts prompts(true);
     ASSERT_TRUE(WriteFrequencyTable(session, prompts));
     EXPECT_TRUE(prompts.questions.empty());
-    const std::string bytes = ReadFileBytes(folder.Path() / "voice_wav.frq");
+    const std::string bytes = ReadFileBytes(folder.path() / "voice_wav.frq");
     const auto frames = static_cast<std::size_t>(session.FrameCount());
     ASSERT_EQ(bytes.size(), 40 + 16 * frames);
     EXPECT_EQ(bytes.substr(0, 8), "FREQ0003");
@@ -228,7 +212,7 @@ TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
 }
 
 TEST_F(FrequencyTableFile, AnExistingTableIsReplacedOnlyOnYes) {
-    const fs::path table = folder.Path() / "voice_wav.frq";
+    const fs::path table = folder.path() / "voice_wav.frq";
     WriteFileAtomically(table, "old");
     ScriptedPrompts no(false);
     EXPECT_FALSE(WriteFrequencyTable(session, no));
@@ -243,7 +227,7 @@ TEST_F(FrequencyTableFile, NothingIsWrittenWithoutTheRecordingOrFrames) {
     ScriptedPrompts prompts(true);
     fs::remove(wave);
     EXPECT_FALSE(WriteFrequencyTable(session, prompts));
-    EXPECT_FALSE(fs::exists(folder.Path() / "voice_wav.frq"));
+    EXPECT_FALSE(fs::exists(folder.path() / "voice_wav.frq"));
     EditorSession empty;
     EXPECT_FALSE(WriteFrequencyTable(empty, prompts));
 }
