@@ -139,6 +139,7 @@ Voicebank::Voicebank(OtoLookup lookup) : lookup_(lookup) {}
 void Voicebank::ClearVoicebank() {
     otoList_.clear();
     ownEntry_.clear();
+    foreignLines_.clear();
     byAlias_.clear();
     byStem_.clear();
     indexStale_ = false;
@@ -170,6 +171,7 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
 
     for (const std::string& line : ReadTextLines(dir / "oto.ini")) {
         if (auto genon = ParseOtoLine(line)) Append(std::move(*genon), isRoot);
+        else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.push_back(line);
     }
 
     // Subfolders depth first, in the order the file system lists them; an
@@ -316,6 +318,10 @@ std::string Voicebank::OtoIniText() const {
         }
         lines.push_back(std::move(line));
     }
+    // Lines of the folder's own oto.ini that are not entries (notes, aliases
+    // with a comma, hand-made lines of another form) belong to the user:
+    // they are written back as they were read.
+    lines.insert(lines.end(), foreignLines_.begin(), foreignLines_.end());
     return JoinLinesCrLf(lines);
 }
 

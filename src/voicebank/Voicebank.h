@@ -115,8 +115,9 @@ public:
 
     // Writes the voice folder's own entries (those of its own oto.ini and
     // those added by AddOtoLine; never entries read from subfolders) to
-    // VoiceRoot/oto.ini, numbers rounded half up to whole ms, CR LF line
-    // ends, replacing the file atomically. Returns false (and writes nothing)
+    // VoiceRoot/oto.ini, numbers rounded half up to whole ms, followed by
+    // the lines of its own oto.ini that were not entries, unchanged; CR LF
+    // line ends, replacing the file atomically. Returns false (and writes nothing)
     // when VoiceRoot is not a folder. A failed write throws and leaves the
     // old file whole.
     bool WriteOtoIni() const;
@@ -145,6 +146,7 @@ private:
     OtoLookup lookup_;
     std::vector<TGenon> otoList_;
     std::vector<bool> ownEntry_;   // parallel to otoList_: written by WriteOtoIni
+    std::vector<std::string> foreignLines_;  // the folder's own non-entry lines, kept as read
     std::string voiceRoot_;
     TPrefixTable prefixTable_{};
     Progress progress_;

@@ -234,6 +234,25 @@ TEST(WriteOtoIni, WholeNumbersRoundedHalfUpWithCrLf) {
     EXPECT_EQ(ReadFileBytes(folder.path() / "sub" / "oto.ini"), "c.wav=c,1,2,3,4,5\r\n");
 }
 
+TEST(WriteOtoIni, LinesThatAreNotEntriesAreWrittenBackUnchanged) {
+    TempFolder folder;
+    // A note, an alias holding a comma (eight fields) and a six-field line:
+    // none is an entry, all are the user's and must survive a rewrite.
+    WriteBytes(folder.path() / "oto.ini", Sjis("; 録音 2026\r\nb.wav=b,0,100,-300,60,20\r\n"
+                                               "c.wav=c,d,0,0,0,0,0\r\n\r\ne.wav=e,0,0,0,0\r\n"));
+    WriteBytes(folder.path() / "sub" / "oto.ini", "# sub note\r\n");
+    Voicebank bank;
+    bank.LoadVoicebank(PathToCp932(folder.path()));
+    ASSERT_EQ(bank.OtoCount(), 1);
+    bank.AddOtoLine("a.wav=a,0,0,0,0,0");
+    ASSERT_TRUE(bank.WriteOtoIni());
+    EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"),
+              Sjis("b.wav=b,0,100,-300,60,20\r\na.wav=a,0,0,0,0,0\r\n; 録音 2026\r\n"
+                   "c.wav=c,d,0,0,0,0,0\r\ne.wav=e,0,0,0,0\r\n"));
+    bank.ClearVoicebank();
+    EXPECT_EQ(bank.OtoIniText(), "");
+}
+
 TEST(WriteOtoIni, NothingIsWrittenWithoutAVoiceFolder) {
     TempFolder folder;
     Voicebank bank;
