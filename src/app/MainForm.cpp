@@ -80,6 +80,15 @@ void MakeSeparator(QWidget* parent, int y, int width) {
     line->setGeometry(0, y, width, 2);
 }
 
+// What the progress dialog says during each stage of a load.
+QString StageLabel(std::string_view stage) {
+    if (stage == "read") return QString::fromUtf8("音声を読み込んでいます...");
+    if (stage == "analyse") return QString::fromUtf8("分析しています...");
+    if (stage == "measure") return QString::fromUtf8("倍音を測定しています...");
+    if (stage == "images") return QString::fromUtf8("表示を準備しています...");
+    return QString::fromUtf8("分析しています...");
+}
+
 template <class W>
 W* Named(W* widget, const char* name, const char* hint = nullptr) {
     widget->setObjectName(QString::fromLatin1(name));
@@ -514,10 +523,17 @@ void TForm1::RunInBackground(const QString& title,
 
     ForwardingPrompts forwarding(*prompts_);
     QPointer<QProgressDialog> guard(&dialog);
-    const LoadProgress progress = [guard](std::string_view, double fraction) {
+    const LoadProgress progress = [guard](std::string_view stage, double fraction) {
         const int percent = std::clamp(int(fraction * 100.0), 0, 100);
+        const QString label = StageLabel(stage);
         QMetaObject::invokeMethod(
-            guard.data(), [guard, percent] { if (guard) guard->setValue(percent); }, Qt::QueuedConnection);
+            guard.data(),
+            [guard, percent, label] {
+                if (!guard) return;
+                guard->setLabelText(label);
+                guard->setValue(percent);
+            },
+            Qt::QueuedConnection);
     };
     std::exception_ptr failure;
     QEventLoop loop;
