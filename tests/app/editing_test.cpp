@@ -259,6 +259,25 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     for (int key : keys) EXPECT_EQ(key, 57);
 }
 
+TEST_F(LoadedWindow, InsertInVoiceCorrectionModeMakesTheRecordingAVoiceSource) {
+    QTest::mouseClick(t_->Find<QToolButton>("SpeedButton1"), Qt::LeftButton);
+    ASSERT_TRUE(Session().CorrectionMode);
+    Click(Qt::LeftButton, 300, 100);
+    Session().Segments[1].Lyric = kKa;
+    QTest::mouseClick(t_->Find<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_FALSE(t_->form->isVisible());
+    // The recording's folder gains its frequency table and oto.ini entries.
+    EXPECT_TRUE(std::filesystem::exists(folder_.File("take_wav.frq")));
+    const std::string oto = ReadBytes(folder_.File("oto.ini"));
+    EXPECT_NE(oto.find("take.wav="), std::string::npos);
+    const std::string written = ReadBytes(plugin_);
+    EXPECT_NE(written.find("Intensity=80"), std::string::npos);
+    EXPECT_NE(written.find("Flags=P0"), std::string::npos);
+    // The project's voicebank is another folder: the user is told to switch.
+    ASSERT_FALSE(t_->log->messages.empty());
+    EXPECT_EQ(t_->log->messages.back(), "inform: 音源を作成しました。原音ファイルセットを切り替えてください。");
+}
+
 TEST_F(LoadedWindow, AFailedInsertShowsTheErrorAndKeepsTheWindowOpen) {
     Click(Qt::LeftButton, 150, 100);
     // The plug-in file's place is taken by a folder: the write must fail.
