@@ -105,7 +105,6 @@ TForm1::TForm1(std::filesystem::path pluginFile, std::unique_ptr<Prompts> prompt
       settings_(settings ? std::move(settings) : OpenFormSettingsStore()),
       voicebank_(voicebank != nullptr ? voicebank : &DefaultVoicebank()) {
     setObjectName(QStringLiteral("Form1"));
-    setAttribute(Qt::WA_DeleteOnClose, false);
     CreateControls();
     ConnectEvents();
     FormCreate();
@@ -135,8 +134,7 @@ QString TForm1::StatusText() const {
 void TForm1::CreateControls() {
     setWindowTitle(QString::fromUtf8(kWindowCaption));
     setFont(WindowFont());
-    QPalette face = palette();
-    setPalette(face);  // the system button face
+    // The face colour is the style's own button face (Qt's default palette).
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("Client"));
