@@ -103,6 +103,25 @@ TEST_F(LoadedWindow, TheCursorLineIsInvertedAndRemovedByDrawingItAgain) {
     EXPECT_EQ(Pixel(100, 60), at100);
 }
 
+TEST_F(LoadedWindow, ThePitchLineFollowsThePointerInvertedUntilRelease) {
+    Move(30, 200);
+    const std::uint32_t onFlat = Pixel(60, 200);
+    const std::uint32_t onSlope = Pixel(60, 215);
+    QTest::mousePress(Surface(), Qt::LeftButton, {}, QPoint(30, 200));
+    EXPECT_EQ(Session().MouseMode, TMouseMode::mmDrawPitch);
+    Move(90, 200);
+    EXPECT_EQ(Pixel(60, 200), onFlat ^ 0xFFFFFFu);
+    EXPECT_EQ(Pixel(60, 215), onSlope);
+    Move(90, 230);  // the flat line is erased, the sloping one drawn
+    EXPECT_EQ(Pixel(60, 200), onFlat);
+    EXPECT_EQ(Pixel(60, 215), onSlope ^ 0xFFFFFFu);
+    QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(90, 230));
+    EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(Session().LineStart, (PixelPoint{30, 200}));
+    EXPECT_EQ(Session().LineEnd, (PixelPoint{90, 230}));
+    EXPECT_TRUE(Session().Modified);
+}
+
 TEST_F(LoadedWindow, TheSpectrumRangeChangesOnlyWhenTheThumbIsReleased) {
     auto* bar = t_->Find<QScrollBar>("ScrollBar1");
     const std::uint32_t before = Pixel(60, 150);
