@@ -146,6 +146,7 @@ TEST_F(LoadedWindow, HelpTextsAndPointersFollowTheAreas) {
         {301, 20, kHelpCut, Qt::SizeHorCursor},
         {450, 20, kHelpVolumeLane, Qt::CrossCursor},
         {450, 320, kHelpLyricLane, Qt::IBeamCursor},
+        {450, 310, kHelpLyricLane, Qt::IBeamCursor},  // the cut area's last row, but over a segment's box
         {450, 309, kHelpCutArea, Qt::ArrowCursor},
         {450, 100, kHelpCutArea, Qt::ArrowCursor},
     };
