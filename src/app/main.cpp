@@ -31,8 +31,9 @@ int GrabWindow(const QStringList& args) {
     form->show();
     form->LoadRecording(ArgumentPath(args[4]));
     auto& session = form->Session();
-    const char* lyrics[] = {"\x82\xa0", "\x82\xa9", "\x82\xb3", "\x82\xbd", "\x82\xc8", "\x82\xcd"};  // あかさたなは
-    for (int i = 5; i < args.size(); ++i) session.AddCut(lyrics[(i - 5) % 6], args[i].toDouble());
+    // The bundled example says かきくけこ: one syllable per cut, then rests.
+    const char* lyrics[] = {"\x82\xa9", "\x82\xab", "\x82\xad", "\x82\xaf", "\x82\xb1"};  // かきくけこ
+    for (int i = 5; i < args.size(); ++i) session.AddCut(i - 5 < 5 ? lyrics[i - 5] : "R", args[i].toDouble());
     if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
     form->UpdateLayout();
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
