@@ -297,10 +297,11 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     // The voice source renames the segments' lyrics and loads the
     // recording's folder as the voicebank; a failure gives both back.
     const std::vector<TMoji> typedSegments = session.Segments;
+    bool sourceMade = false;
     try {
         if (session.CorrectionMode) {
             (void)WriteFrequencyTable(session, prompts);
-            WriteVoiceEntries(session, voicebank);
+            sourceMade = WriteVoiceEntries(session, voicebank);
         }
         MakeNotesAndSave(session, *notes, voicebank);
     } catch (...) {
@@ -316,7 +317,9 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     }
     session.Notes = std::move(notes);
 
-    if (session.CorrectionMode) {
+    // Without a recording no voice source was made, so there is nothing to
+    // switch to and no success to announce.
+    if (session.CorrectionMode && sourceMade) {
         const std::string recordingFolder = PathToCp932(session.WaveFileName.parent_path());
         if (FolderKey(session.Notes->VoiceDir) != FolderKey(recordingFolder)) {
             prompts.Inform("音源を作成しました。原音ファイルセットを切り替えてください。");

@@ -54,9 +54,9 @@ void BuildPortamento(TUtauNotes& notes);
 // Insert. Asks whether to save a modified edit state (Yes saves it through
 // the save dialog), creates the voice source in voice correction mode, adds
 // one note per segment to session.Notes, and writes the plug-in file the
-// note list was loaded from. In voice correction mode, when the project's
-// voicebank is another folder than the recording's, tells the user to
-// switch to it.
+// note list was loaded from. In voice correction mode, when a voice source
+// was made and the project's voicebank is another folder than the
+// recording's, tells the user to switch to it.
 //
 // Throws (std::runtime_error, std::system_error, std::domain_error,
 // ConversionError) when there is no loaded plug-in file, its tempo is not

@@ -112,9 +112,9 @@ std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& start
     return entries;
 }
 
-void WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
-    if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return;
-    if (session.FrameCount() == 0 || session.Segments.empty()) return;
+bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
+    if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return false;
+    if (session.FrameCount() == 0 || session.Segments.empty()) return false;
 
     const std::filesystem::path& wave = session.WaveFileName;
     const std::string folder = PathToCp932(wave.parent_path());
@@ -141,6 +141,7 @@ void WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
         voicebank.AddOtoLine(line);
     }
     (void)voicebank.WriteOtoIni();
+    return true;
 }
 
 }  // namespace melodrift

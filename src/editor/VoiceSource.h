@@ -58,7 +58,8 @@ std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& start
 // recording's earlier entries, gives every segment a free alias (the lyric,
 // else the lyric + 1, 2, …; a rest starts at "R0") that becomes its lyric,
 // adds one entry per segment and writes the folder's oto.ini (nothing is
-// written when the folder does not exist).
-void WriteVoiceEntries(EditorSession& session, Voicebank& voicebank);
+// written when the folder does not exist). Does nothing without a recording
+// file, frames or segments. True when the entries were made.
+bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank);
 
 }  // namespace melodrift

@@ -414,6 +414,27 @@ TEST_F(InsertFixture, WithoutARecordingNoNoteIsAdded) {
     EXPECT_EQ(session.Notes->Count(), 0);
 }
 
+TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
+    // The project's voicebank is another folder, but no source was made.
+    LoadPluginFile(PathToCp932(folder.path() / "bank"));
+    session.CorrectionMode = true;
+    Insert(session, voicebank, prompts);
+    EXPECT_TRUE(Inserted().empty());
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
+
+    // A recording that has gone from the disk since it was loaded makes no
+    // source either.
+    WriteFileAtomically(pluginFile, original);
+    LoadRecording(900.0, [](int) { return 6000.0; });
+    SetSegments({{0.0, Sjis("か")}});
+    fs::remove(wave);
+    Insert(session, voicebank, prompts);
+    EXPECT_EQ(Inserted().size(), 1u);
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
+}
+
 // BuildPortamento on notes laid out by hand.
 class PortamentoFixture : public InsertFixture {
 protected:
