@@ -194,6 +194,61 @@ TEST(SegmentSynthesis, ConsecutiveSegmentsContinueThePhaseOfASine) {
     }
 }
 
+TEST(SegmentSynthesis, PitchAndAmplitudeGlideLinearlyFromTheStartFrameToTheEndFrame) {
+    LcgRandom random(0);
+    TVoxGousei synth(random);
+    TWave wave = MakeMono16Wave(0);
+    // Harmonic 1 only on both sides: 200 Hz at 1000 gliding to 400 Hz at
+    // 3000 (each envelope is 0 from its second harmonic on).
+    const TVoxFrame startFrame = SingleHarmonic(200.0f, 1000.0f);
+    const TVoxFrame endFrame = SingleHarmonic(400.0f, 3000.0f);
+    const int count = 600;
+    ASSERT_EQ(synth.SynthSegment(wave, 0, count, startFrame, endFrame, Params(200.0f), Params(400.0f)), count);
+    // Step w(n) = wA + n·d with d = (wB − wA) / count, so the phase before
+    // sample n is n·wA + d·n(n − 1)/2; the amplitude is 1000 + 2000·n / count.
+    const double wA = 2 * std::numbers::pi * 200.0 / 44100.0;
+    const double wB = 2 * std::numbers::pi * 400.0 / 44100.0;
+    const double d = (wB - wA) / count;
+    for (int n = 0; n < count; ++n) {
+        const double phase = n * wA + d * n * (n - 1) / 2.0;
+        const double amplitude = 1000.0 + 2000.0 * n / count;
+        ASSERT_NEAR(wave.GetSample(static_cast<std::uint32_t>(n), 0), std::trunc(std::sin(phase) * amplitude), 1.0)
+            << "sample " << n;
+    }
+}
+
+TEST(SegmentSynthesis, NoiseLevelGlidesFromTheStartSidesGainToTheEndSides) {
+    LcgRandom random(0);
+    TVoxGousei synth(random);
+    TWave wave = MakeMono16Wave(0);
+    TVoxFrame frame = SingleHarmonic(100.0f, 1000.0f);  // harmonic total 1000 at 100 Hz
+    frame.Noise[0] = 2.0f;
+    const auto table = synth.NoiseTable(0);
+
+    // Voiced start: gain max(1 − 0.8 / 2000 · 1000, 0.2) = 0.6. Unvoiced end:
+    // no harmonic part, full gain. (One unvoiced side also silences the
+    // harmonics, so only the noise sounds.)
+    TVoxSynthParams voiced = Params(100.0f);
+    voiced.NoiseFloor = 0.2f;
+    voiced.NoiseFloorLevel = 2000.0f;
+    ASSERT_EQ(synth.SynthSegment(wave, 0, 400, frame, frame, voiced, Params(0.0f)), 400);
+    for (std::uint32_t n = 0; n < 400; ++n) {
+        const double level = 0.6 * 2.0 + (2.0 - 0.6 * 2.0) * n / 400.0;
+        ASSERT_NEAR(wave.GetSample(n, 0), std::trunc(table[n] * level), 1.0) << "sample " << n;
+    }
+
+    // Reversed: the end side's own settings give its gain,
+    // max(1 − 0.5 / 1000 · 1000, 0.5) = 0.5.
+    TVoxSynthParams endVoiced = Params(100.0f);
+    endVoiced.NoiseFloor = 0.5f;
+    endVoiced.NoiseFloorLevel = 1000.0f;
+    ASSERT_EQ(synth.SynthSegment(wave, 400, 400, frame, frame, Params(0.0f), endVoiced), 800);
+    for (std::uint32_t n = 0; n < 400; ++n) {
+        const double level = 2.0 + (0.5 * 2.0 - 2.0) * n / 400.0;
+        ASSERT_NEAR(wave.GetSample(400 + n, 0), std::trunc(table[400 + n] * level), 1.0) << "sample " << 400 + n;
+    }
+}
+
 TEST(SegmentSynthesis, AnUnvoicedSideRendersNoiseOnly) {
     LcgRandom random(0);
     TVoxGousei synth(random);
