@@ -42,15 +42,26 @@ std::string WholeMs(double ms) { return FormatFixed(std::floor(ms + 0.5) + 0.0, 
 // field) and is converted to CP932 when every character has a CP932 form, so
 // its aliases compare equal to typed lyrics; otherwise its bytes are kept as
 // they are, so a rewrite of the file cannot replace characters by "?".
-std::vector<std::string> ReadTextLines(const fs::path& file) {
+// A file that is there but cannot be read gives no lines; `readError` (when
+// given) then receives the reason. A missing file is no error.
+std::vector<std::string> ReadTextLines(const fs::path& file, std::error_code* readError = nullptr) {
     std::error_code ec;
     // Only regular files: a FIFO or device named oto.ini would block the load.
-    if (!fs::is_regular_file(file, ec)) return {};
+    if (!fs::is_regular_file(file, ec)) {
+        std::error_code existsError;
+        if (readError != nullptr && fs::exists(file, existsError))
+            *readError = std::make_error_code(std::errc::invalid_argument);
+        return {};
+    }
     std::string bytes;
     try {
         bytes = ReadFileBytes(file);
-    } catch (const std::exception&) {
+    } catch (const std::system_error& error) {
+        if (readError != nullptr) *readError = error.code();
         return {};   // unreadable: skipped
+    } catch (const std::exception&) {
+        if (readError != nullptr) *readError = std::make_error_code(std::errc::io_error);
+        return {};
     }
     if (std::string_view(bytes).starts_with(kUtf8Bom)) {
         bytes.erase(0, kUtf8Bom.size());
@@ -145,6 +156,7 @@ void Voicebank::ClearVoicebank() {
     indexStale_ = false;
     prefixTable_ = TPrefixTable{};
     voiceRoot_.clear();
+    rootOtoReadError_.clear();
 }
 
 void Voicebank::LoadVoicebank(std::string_view voiceDir) {
@@ -169,7 +181,13 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     if (ec) identity = fs::absolute(dir, ec).lexically_normal();
     if (!visited.insert(identity).second) return;
 
-    for (const std::string& line : ReadTextLines(dir / "oto.ini")) {
+    // The voice folder's own oto.ini is rewritten by WriteOtoIni: remember
+    // when it is there but could not be read, so that its entries are never
+    // replaced by a table that lacks them.
+    std::error_code readError;
+    const std::vector<std::string> lines = ReadTextLines(dir / "oto.ini", isRoot ? &readError : nullptr);
+    if (readError) rootOtoReadError_ = readError;
+    for (const std::string& line : lines) {
         if (auto genon = ParseOtoLine(line)) Append(std::move(*genon), isRoot);
         else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.push_back(line);
     }
@@ -330,6 +348,7 @@ bool Voicebank::WriteOtoIni() const {
     const fs::path root = NativePath(voiceRoot_);
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return false;
+    if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(root / "oto.ini"));
     WriteFileAtomically(root / "oto.ini", OtoIniText());
     return true;
 }

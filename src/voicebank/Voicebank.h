@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <unordered_map>
 #include <set>
 #include <vector>
@@ -119,7 +120,9 @@ public:
     // the lines of its own oto.ini that were not entries, unchanged; CR LF
     // line ends, replacing the file atomically. Returns false (and writes nothing)
     // when VoiceRoot is not a folder. A failed write throws and leaves the
-    // old file whole.
+    // old file whole; so does a voice folder whose oto.ini was there but
+    // could not be read at the load (std::system_error), since its entries
+    // are not in the table.
     bool WriteOtoIni() const;
 
     // The bytes WriteOtoIni would write.
@@ -148,6 +151,7 @@ private:
     std::vector<bool> ownEntry_;   // parallel to otoList_: written by WriteOtoIni
     std::vector<std::string> foreignLines_;  // the folder's own non-entry lines, kept as read
     std::string voiceRoot_;
+    std::error_code rootOtoReadError_;   // set when the folder's own oto.ini exists but was not read
     TPrefixTable prefixTable_{};
     Progress progress_;
 

@@ -306,6 +306,43 @@ TEST(WriteOtoIni, AnOtoIniThatCannotBeReplacedKeepsItsBytes) {
 #endif
 }
 
+#ifndef _WIN32
+TEST(WriteOtoIni, AnOtoIniThatCouldNotBeReadIsNeverReplaced) {
+    // The voice folder's oto.ini is there, but the load cannot read it: its
+    // entries are not in the table, so writing the table would lose them.
+    TempFolder folder;
+    const auto otoIni = folder.path() / "oto.ini";
+#ifdef __linux__
+    std::filesystem::create_symlink("/proc/self/mem", otoIni);   // a regular file whose read fails, also for root
+#else
+    ASSERT_EQ(::mkfifo(otoIni.c_str(), 0600), 0);
+#endif
+    Voicebank bank;
+    bank.LoadVoicebank(PathToCp932(folder.path()));
+    EXPECT_EQ(bank.OtoCount(), 0);
+    bank.AddOtoLine("a.wav=a,0,0,0,0,0");
+    EXPECT_THROW((void)bank.WriteOtoIni(), std::system_error);
+    EXPECT_TRUE(std::filesystem::is_symlink(otoIni) || std::filesystem::is_fifo(otoIni));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "file written";
+
+    // A pipe in its place is not read either.
+    std::filesystem::remove(otoIni);
+    ASSERT_EQ(::mkfifo(otoIni.c_str(), 0600), 0);
+    bank.LoadVoicebank(PathToCp932(folder.path()));
+    bank.AddOtoLine("a.wav=a,0,0,0,0,0");
+    EXPECT_THROW((void)bank.WriteOtoIni(), std::system_error);
+    EXPECT_TRUE(std::filesystem::is_fifo(otoIni));
+
+    // A link to nothing is no oto.ini: a new one is written.
+    std::filesystem::remove(otoIni);
+    std::filesystem::create_symlink(folder.path() / "gone", otoIni);
+    bank.LoadVoicebank(PathToCp932(folder.path()));
+    bank.AddOtoLine("a.wav=a,0,0,0,0,0");
+    ASSERT_TRUE(bank.WriteOtoIni());
+    EXPECT_EQ(ReadFileBytes(otoIni), "a.wav=a,0,0,0,0,0\r\n");
+}
+#endif
+
 TEST(LoadVoicebank, OwnEntriesComeBeforeSubfolderEntriesAndAllShareTheRootPath) {
     TempFolder folder;
     WriteBytes(folder.path() / "oto.ini", Sjis("a.wav=あ,1,2,3,4,5\r\n"));
