@@ -276,6 +276,82 @@ TEST(Previews, RecordedPreviewCopiesTheSelectionUpToTheLastSample) {
     EXPECT_TRUE(s.PlayRange(600.0, 500.0).empty());
 }
 
+TEST(SurfaceMouse, VolumeLaneDragPlaysTheRunOfSegmentsInEitherDirection) {
+    EditorSession s;
+    FakeRecording(s, 1000.0);
+    s.Scale = 1;
+    s.VisibleFrames = 670;
+    for (double t : {200.0, 400.0, 600.0}) s.AddCut("R", t);
+    const auto xOf = [&](double ms) { return static_cast<int>(MsToX(ms, s.Scale, s.FirstFrame)); };
+
+    // Pressed over segment 3, dragged back to segment 1, released.
+    auto act = CsrImageMouseDown(s, MouseButton::Left, false, xOf(700.0), 20, PointerShape::CrossHair);
+    EXPECT_EQ(s.MouseMode, TMouseMode::mmPreview);
+    EXPECT_EQ(s.SelFirst, 3);
+    EXPECT_TRUE(act.drawVolumeLane);
+    act = F0ImageMouseMove(s, xOf(250.0), 20, PointerShape::CrossHair);
+    EXPECT_EQ(s.SelLast, 1);
+    EXPECT_EQ(act.pointer, PointerShape::HorizontalResize);
+    act = CsrImageMouseUp(s, MouseButton::Left, xOf(250.0), 20);
+    TWave played;
+    ASSERT_EQ(played.LoadFromBytes(act.playImage), WavLoadResult::Ok);
+    // Segments 1..3: 200 ms (sample 8820) to the end of the recording.
+    ASSERT_EQ(played.SampleCount(), s.Wave->SampleCount() - 8820u);
+    EXPECT_EQ(played.GetSample(0, 0), s.Wave->GetSample(8820, 0));
+    EXPECT_EQ(s.SelFirst, -1);
+    EXPECT_EQ(s.SelLast, -1);
+    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+    EXPECT_TRUE(act.drawVolumeLane);
+
+    // Released past the recording's end: nothing plays, the mode still ends.
+    CsrImageMouseDown(s, MouseButton::Left, false, xOf(100.0), 20, PointerShape::CrossHair);
+    F0ImageMouseMove(s, xOf(1200.0), 20, PointerShape::HorizontalResize);
+    act = CsrImageMouseUp(s, MouseButton::Left, xOf(1200.0), 20);
+    EXPECT_TRUE(act.playImage.empty());
+    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+}
+
+TEST(SurfaceMouse, PitchLaneDragRepicksTheFramesUnderTheLine) {
+    EditorSession s;
+    FakeRecording(s, 1000.0);
+    s.Scale = 1;
+    s.VisibleFrames = 670;
+    for (TVoxFrame& f : s.Analyser->Frames) f.F0 = f.TargetF0 = 220.0f;
+    s.BuildPitchCents();
+    s.Modified = false;
+
+    CsrImageMouseDown(s, MouseButton::Left, false, 40, 250, PointerShape::Hand);
+    EXPECT_EQ(s.MouseMode, TMouseMode::mmDrawPitch);
+    const auto move = F0ImageMouseMove(s, 20, 260, PointerShape::Hand);
+    EXPECT_TRUE(move.xorLine);
+    EXPECT_EQ(s.LineEnd, (PixelPoint{20, 260}));
+    const auto up = CsrImageMouseUp(s, MouseButton::Left, 10, 260);
+    EXPECT_TRUE(up.eraseXorLine);
+    EXPECT_TRUE(up.rebuildPitchLane);
+    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+    EXPECT_TRUE(s.Modified);
+    // No frame has a candidate, so frames 10..40 (right to left) go unvoiced
+    // and are filled from their voiced neighbours; the rest keep their pitch.
+    for (int i = 0; i < s.FrameCount(); ++i) {
+        const bool underLine = i >= 10 && i <= 40;
+        EXPECT_EQ(s.Analyser->Frames[i].TargetF0, underLine ? 0.0f : 220.0f) << i;
+        EXPECT_EQ(s.Analyser->Frames[i].F0, 150.0f) << i;
+        EXPECT_EQ(s.PitchCents[i], 5700) << i;
+    }
+}
+
+TEST(SegmentList, RemovingACutMovesTheHoveredSegmentBackByOne) {
+    EditorSession s;
+    FakeRecording(s, 1000.0);
+    for (double t : {200.0, 400.0, 600.0}) s.AddCut("R", t);
+    s.HoverSegment = 3;
+    s.RemoveCut(500.0);  // cut 2 goes; segment 3 is now segment 2
+    EXPECT_EQ(s.HoverSegment, 2);
+    EXPECT_EQ(Starts(s), (std::vector<double>{0.0, 200.0, 600.0}));
+    s.RemoveCut(100.0);  // the first segment's start stays, and so does the hover
+    EXPECT_EQ(s.HoverSegment, 2);
+}
+
 class AnalysedSession : public ::testing::Test {
 protected:
     testing::TempFolder folder;
