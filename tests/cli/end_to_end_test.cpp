@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PluginSections.h"
 #include "TempFolder.h"
 
 #include <atomic>
@@ -28,6 +29,8 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::InsertedSections;
+using testing::Section;
 using testing::TempFolder;
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
@@ -98,33 +101,6 @@ CliRun Cli(const std::vector<std::string>& args) {
     run.out = out.str();
     run.err = err.str();
     return run;
-}
-
-struct Section {
-    std::string Name;
-    std::vector<std::pair<std::string, std::string>> Lines;
-    std::optional<std::string> Get(const std::string& key) const {
-        for (const auto& [k, v] : Lines)
-            if (k == key) return v;
-        return std::nullopt;
-    }
-    bool Has(const std::string& key) const { return Get(key).has_value(); }
-};
-
-std::vector<Section> InsertedSections(const fs::path& path) {
-    std::vector<Section> sections;
-    bool inInsert = false;
-    for (const std::string& line : SplitLines(ReadFileBytes(path))) {
-        if (line.size() > 2 && line.front() == '[') {
-            inInsert = line == "[#INSERT]";
-            if (inInsert) sections.push_back(Section{"#INSERT", {}});
-        } else if (inInsert) {
-            const auto eq = line.find('=');
-            sections.back().Lines.emplace_back(line.substr(0, eq),
-                                               eq == std::string::npos ? "" : line.substr(eq + 1));
-        }
-    }
-    return sections;
 }
 
 std::vector<double> Numbers(const std::string& list) {

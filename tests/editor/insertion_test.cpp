@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PluginSections.h"
 #include "TempFolder.h"
 
 #include <atomic>
@@ -27,6 +28,8 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadSections;
+using testing::Section;
 using testing::TempFolder;
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
@@ -51,32 +54,6 @@ public:
     std::vector<std::string> questions;
     std::vector<std::string> boxes;
 };
-
-// One "[#...]" section of a written plug-in file: its keys in order.
-struct Section {
-    std::string Name;
-    std::vector<std::pair<std::string, std::string>> Lines;
-    std::optional<std::string> Get(const std::string& key) const {
-        for (const auto& [k, v] : Lines)
-            if (k == key) return v;
-        return std::nullopt;
-    }
-    bool Has(const std::string& key) const { return Get(key).has_value(); }
-};
-
-std::vector<Section> ReadSections(const fs::path& path) {
-    std::vector<Section> sections;
-    for (const std::string& line : SplitLines(ReadFileBytes(path))) {
-        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
-            sections.push_back(Section{line.substr(1, line.size() - 2), {}});
-        } else if (!sections.empty()) {
-            const auto eq = line.find('=');
-            sections.back().Lines.emplace_back(line.substr(0, eq),
-                                               eq == std::string::npos ? "" : line.substr(eq + 1));
-        }
-    }
-    return sections;
-}
 
 std::vector<int> Volumes(const std::string& envelope) {
     // P1,P2,P3,V1,V2,V3,V4,%,P4[,P5,V5]
