@@ -184,8 +184,11 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     EditSaveFileName = EditOpenFileName;
     MouseMode = TMouseMode::mmIdle;
     HoverSegment = HoverCut = SelFirst = SelLast = -1;
-    Segments.clear();
-    AddCut("R", 0.0);
+    // The whole recording starts as one rest. It is placed directly rather
+    // than as a cut, so that a recording shorter than the least cut gap
+    // still has its segment.
+    Segments.assign(1, TMoji{0.0, 0.0, "R"});
+    RecalcLengths();
     Resynth = std::move(resynth);
     report("done", 1.0);
     return LoadOutcome::Loaded;

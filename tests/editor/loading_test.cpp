@@ -159,6 +159,15 @@ TEST_F(RecordingLoad, LoadsOneRestSegmentOverTheWholeRecording) {
     EXPECT_GT(session.FrameVolume[87], 5000);
 }
 
+TEST_F(RecordingLoad, ARecordingShorterThanTheCutGapStillHasItsRestSegment) {
+    // 10 ms: no cut fits, but the recording is still one "R" segment.
+    ASSERT_EQ(session.LoadRecording(Tone("short.wav", 441), prompts), LoadOutcome::Loaded);
+    ASSERT_EQ(session.Segments.size(), 1u);
+    EXPECT_EQ(session.Segments[0].StartMs, 0.0);
+    EXPECT_DOUBLE_EQ(session.Segments[0].LengthMs, 10.0);
+    EXPECT_EQ(session.Segments[0].Lyric, "R");
+}
+
 TEST_F(RecordingLoad, RejectedFilesLeaveTheEarlierRecordingUntouched) {
     const auto good = Tone("good.wav", 8000);
     ASSERT_EQ(session.LoadRecording(good, prompts), LoadOutcome::Loaded);
