@@ -134,31 +134,33 @@ double TUtauNote::EffStartPoint() {
     return effStartPoint_;
 }
 
+// The stored values are the effective ones without the velocity factor, so
+// that the host, applying the factor again, arrives at the effective values.
+void TUtauNote::StoreFromEffective() {
+    preUtterance_ = effPreUtterance_ / velocityFactor_;
+    voiceOverlap_ = effVoiceOverlap_ / velocityFactor_;
+    startPoint_ = effStartPoint_ / velocityFactor_;
+}
+
 void TUtauNote::SetEffPreUtterance(double ms) {
     if (geometryDirty_) RecomputeEffective();
     if (std::fabs(ms - effPreUtterance_) <= 0.01) return;
     effPreUtterance_ = ms;
-    preUtterance_ = effPreUtterance_ / velocityFactor_;
-    voiceOverlap_ = effVoiceOverlap_ / velocityFactor_;
-    startPoint_ = effStartPoint_ / velocityFactor_;
+    StoreFromEffective();
 }
 
 void TUtauNote::SetEffVoiceOverlap(double ms) {
     if (geometryDirty_) RecomputeEffective();
     if (std::fabs(ms - effVoiceOverlap_) <= 0.01) return;
     effVoiceOverlap_ = ms;
-    preUtterance_ = effPreUtterance_ / velocityFactor_;
-    voiceOverlap_ = effVoiceOverlap_ / velocityFactor_;
-    startPoint_ = effStartPoint_ / velocityFactor_;
+    StoreFromEffective();
 }
 
 void TUtauNote::SetEffStartPoint(double ms) {
     if (geometryDirty_) RecomputeEffective();
     if (std::fabs(ms - effStartPoint_) < 0.001) return;
     effStartPoint_ = ms;
-    preUtterance_ = effPreUtterance_ / velocityFactor_;
-    voiceOverlap_ = effVoiceOverlap_ / velocityFactor_;
-    startPoint_ = effStartPoint_ / velocityFactor_;
+    StoreFromEffective();
 }
 
 // --- geometry ---------------------------------------------------------------

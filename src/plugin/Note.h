@@ -152,6 +152,7 @@ public:
 private:
     bool IsSungNeighbour(const TUtauNote* note) const { return note != nullptr && !note->IsRest(); }
     void RequireUsableTempo() const;
+    void StoreFromEffective();
     void RederiveEnvelopeOffsets();
     double InterpolateOverWindow(double fromMs, double toMs, double timeMs);
 
