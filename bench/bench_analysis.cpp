@@ -1,9 +1,9 @@
-// Analysis throughput and memory: TVoxHormant::Analyze on synthetic voiced
+// Analysis throughput and memory: PitchAnalyser::Analyze on synthetic voiced
 // recordings (a gliding harmonic tone with noise), with one and two workers.
 // Counters: frames per second (wall), process CPU seconds per analysis (all
 // threads), and the process's peak resident set size where the platform
 // reports it (Linux: VmHWM).
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 
 #include <benchmark/benchmark.h>
 
@@ -19,17 +19,17 @@
 
 namespace {
 
-using melodrift::TVoxHormant;
-using melodrift::TWave;
+using melodrift::PitchAnalyser;
+using melodrift::WaveBuffer;
 
 // `seconds` of a tone gliding between 120 and 360 Hz every few seconds, six
 // harmonics and Gaussian noise.
-const TWave& Recording(int seconds) {
-    static std::map<int, TWave> cache;
+const WaveBuffer& Recording(int seconds) {
+    static std::map<int, WaveBuffer> cache;
     auto found = cache.find(seconds);
     if (found != cache.end()) return found->second;
     const auto count = static_cast<std::uint32_t>(seconds) * 44100u;
-    TWave wave = melodrift::MakeMono16Wave(count);
+    WaveBuffer wave = melodrift::MakeMono16Wave(count);
     std::mt19937 random(1);
     std::normal_distribution<double> noise(0.0, 400.0);
     double phase = 0.0;
@@ -63,14 +63,14 @@ void BM_Analyze(benchmark::State& state) {
     const int seconds = static_cast<int>(state.range(0));
     const int workers = static_cast<int>(state.range(1));
     const bool keepSpectra = state.range(2) != 0;
-    const TWave& wave = Recording(seconds);
+    const WaveBuffer& wave = Recording(seconds);
     std::int64_t frames = 0;
     double cpuSeconds = 0.0;
     for (auto _ : state) {
         // Process CPU time of all threads (std::clock), a load-independent
         // companion to the wall time on a shared machine.
         const std::clock_t start = std::clock();
-        TVoxHormant analyser;
+        PitchAnalyser analyser;
         analyser.Options.WorkerCount = workers;
         analyser.Options.KeepSpectra = keepSpectra;
         analyser.Analyze(wave);
@@ -110,16 +110,16 @@ BENCHMARK(BM_Analyze)
 void BM_AnalyzeAndEditorPass(benchmark::State& state) {
     const int seconds = static_cast<int>(state.range(0));
     const bool keepSpectra = state.range(1) != 0;
-    const TWave& wave = Recording(seconds);
+    const WaveBuffer& wave = Recording(seconds);
     std::int64_t frames = 0;
     double cpuSeconds = 0.0;
     for (auto _ : state) {
         const std::clock_t start = std::clock();
-        TVoxHormant analyser;
+        PitchAnalyser analyser;
         analyser.Options.KeepSpectra = keepSpectra;
         analyser.Analyze(wave);
         std::vector<float> column(static_cast<std::size_t>(analyser.FrameCount));
-        analyser.MeasureFixedCombAndNoiseFlux([&column](int frame, const melodrift::TSpeq2& row) {
+        analyser.MeasureFixedCombAndNoiseFlux([&column](int frame, const melodrift::BinRow& row) {
             column[static_cast<std::size_t>(frame)] = static_cast<float>(row[10] + row[11]);
         });
         analyser.ReleaseSpectra();

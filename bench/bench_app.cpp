@@ -12,11 +12,11 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "MainForm.h"
+#include "MainWindow.h"
 #include "Widgets.h"
-#include "audio/Analyser.h"
-#include "audio/Wave.h"
-#include "plugin/PluginFile.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
+#include "plugin/NoteList.h"
 #include "text/Files.h"
 #include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
@@ -53,7 +53,7 @@ void BM_StartUpToShownWindow_20000Entries(benchmark::State& state) {
     const auto plugin = MakeLargeProject(20000);
     for (auto _ : state) {
         Voicebank voicebank;
-        TForm1 form(plugin, std::make_unique<SilentPrompts>(), nullptr, &voicebank);
+        MainWindow form(plugin, std::make_unique<SilentPrompts>(), nullptr, &voicebank);
         form.show();
         QApplication::processEvents();
         benchmark::DoNotOptimize(voicebank.OtoCount());
@@ -73,10 +73,10 @@ void FillTenMinutes(EditorSession& session) {
     session.Wave->ConvertSampleRate(44100);
     session.Wave->SetFrameCount(kSamples);
     const int frames = int(kSamples / 256) + 1;
-    TVoxHormant& analyser = *session.Analyser;
+    PitchAnalyser& analyser = *session.Analyser;
     analyser.FrameCount = frames;
-    analyser.Frames.assign(std::size_t(frames), TVoxFrame{});
-    analyser.Candidates.assign(std::size_t(frames), TF0Candidates{});
+    analyser.Frames.assign(std::size_t(frames), AnalysisFrame{});
+    analyser.Candidates.assign(std::size_t(frames), CandidateSlots{});
     analyser.Confidence.assign(std::size_t(frames), 3.0f);
     session.FrameVolume.resize(std::size_t(frames));
     session.PitchCents.resize(std::size_t(frames));
@@ -101,7 +101,7 @@ void FillTenMinutes(EditorSession& session) {
 
 struct TenMinuteWindow {
     Voicebank voicebank;
-    TForm1 form{ScratchPath("none.tmp"), std::make_unique<SilentPrompts>(), nullptr, &voicebank};
+    MainWindow form{ScratchPath("none.tmp"), std::make_unique<SilentPrompts>(), nullptr, &voicebank};
     TenMinuteWindow() {
         FillTenMinutes(form.Session());
         form.show();
@@ -112,7 +112,7 @@ struct TenMinuteWindow {
 
 void BM_ScrollRedraw_TenMinutes(benchmark::State& state) {
     TenMinuteWindow window;
-    auto* bar = window.form.findChild<QScrollBar*>(QStringLiteral("MainSB"));
+    auto* bar = window.form.findChild<QScrollBar*>(QStringLiteral("TimeScrollBar"));
     int position = 0;
     for (auto _ : state) {
         position = (position + window.form.Session().VisibleFrames) % std::max(1, bar->maximum());
@@ -123,7 +123,7 @@ BENCHMARK(BM_ScrollRedraw_TenMinutes)->Unit(benchmark::kMillisecond);
 
 void BM_ZoomRedraw_TenMinutes(benchmark::State& state) {
     TenMinuteWindow window;
-    auto* upDown = window.form.findChild<THorizontalUpDown*>(QStringLiteral("UpDown1"));
+    auto* upDown = window.form.findChild<ArrowStepper*>(QStringLiteral("ZoomArrows"));
     int scale = 1;
     for (auto _ : state) {
         scale = scale % 8 + 1;

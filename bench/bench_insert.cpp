@@ -3,12 +3,12 @@
 // (alias resolution, loudness envelopes, Mode2 portamento) and in voice
 // correction mode (frequency table, 1,000 new entries in a folder that
 // already holds 50,000, oto.ini rewritten).
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 #include "audio/Frames.h"
-#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Insertion.h"
 #include "editor/Session.h"
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 #include "text/CodePage.h"
 #include "text/Files.h"
 #include "text/Prompts.h"
@@ -61,7 +61,7 @@ struct InsertSetup {
         pluginFile = folder / "plugin.tmp";
         WriteFileAtomically(pluginFile,
                             JoinLinesCrLf({"[#SETTING]", "Tempo=120", "VoiceDir=" + PathToCp932(folder / "bank")}));
-        session.Notes = std::make_unique<TUtauNotes>(&voicebank);
+        session.Notes = std::make_unique<NoteList>(&voicebank);
         SilentPrompts silent;
         session.Notes->LoadFromPluginFile(pluginFile, silent);
 
@@ -71,8 +71,8 @@ struct InsertSetup {
         const fs::path wave = folder / "take" / "voice.wav";
         WriteFileAtomically(wave, session.Wave->SaveToBytes());
         const int frames = static_cast<int>(samples / kHopSamples) + 1;
-        TVoxHormant& analyser = *session.Analyser;
-        analyser.Frames.assign(static_cast<std::size_t>(frames), TVoxFrame{});
+        PitchAnalyser& analyser = *session.Analyser;
+        analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
         analyser.Confidence.assign(static_cast<std::size_t>(frames), 5.0f);
         analyser.FrameCount = frames;
         session.FrameVolume.resize(static_cast<std::size_t>(frames));
@@ -86,7 +86,7 @@ struct InsertSetup {
         session.BuildPitchCents();
         for (int s = 0; s < kSegments; ++s)
             session.Segments.push_back(
-                TMoji{s * kSegmentMs, kSegmentMs, s == 0 ? std::string("R") : Utf8ToCp932(kSyllables[s % 10])});
+                Segment{s * kSegmentMs, kSegmentMs, s == 0 ? std::string("R") : Utf8ToCp932(kSyllables[s % 10])});
         session.RecalcLengths();
         session.CorrectionMode = correction;
         session.Modified = false;
@@ -112,7 +112,7 @@ BENCHMARK(BM_InsertTraceMode)->Unit(benchmark::kMillisecond);
 void BM_InsertVoiceCorrection(benchmark::State& state) {
     InsertSetup setup(true);
     SilentPrompts prompts;
-    const std::vector<TMoji> typed = setup.session.Segments;
+    const std::vector<Segment> typed = setup.session.Segments;
     for (auto _ : state) {
         state.PauseTiming();
         setup.session.Segments = typed;  // each Insert starts from the typed lyrics

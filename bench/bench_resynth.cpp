@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "audio/Frames.h"
-#include "audio/Resynth.h"
-#include "audio/Wave.h"
+#include "audio/Resynthesizer.h"
+#include "audio/WaveBuffer.h"
 
 namespace melodrift {
 namespace {
@@ -12,8 +12,8 @@ namespace {
 // A voiced frame analysed at 150 Hz with a falling envelope and every noise
 // band on. Rendered at 140..145 Hz, all 30 harmonics fall inside the envelope
 // (30 · 145 < 30 · 150) and are audible.
-TVoxFrame VoicedFrame(float f0Hz) {
-    TVoxFrame frame{};
+AnalysisFrame VoicedFrame(float f0Hz) {
+    AnalysisFrame frame{};
     frame.F0 = f0Hz;
     for (int h = 0; h < HarmonicCount; ++h) frame.Harmonic[static_cast<std::size_t>(h)] = 3000.0f / (h + 1);
     for (int b = 0; b < NoiseBandCount; ++b) frame.Noise[static_cast<std::size_t>(b)] = 2.0f;
@@ -24,18 +24,18 @@ TVoxFrame VoicedFrame(float f0Hz) {
 // between 140 and 145 Hz. Reports the speed as a multiple of real time.
 void BM_SynthSegmentOneSecond(benchmark::State& state) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
-    const TVoxFrame low = VoicedFrame(150.0f);
-    const TVoxFrame high = VoicedFrame(150.0f);
-    TVoxSynthParams lowParams;
+    Resynthesizer synth(random);
+    const AnalysisFrame low = VoicedFrame(150.0f);
+    const AnalysisFrame high = VoicedFrame(150.0f);
+    SynthParams lowParams;
     InitSynthParams(lowParams);
     lowParams.NoiseFloor = 0.2f;
     lowParams.NoiseFloorLevel = 3000.0f;
     lowParams.F0 = 140.0f;
-    TVoxSynthParams highParams = lowParams;
+    SynthParams highParams = lowParams;
     highParams.F0 = 145.0f;
     constexpr int kHops = 172;
-    TWave wave = MakeMono16Wave(kHops * HopSize);
+    WaveBuffer wave = MakeMono16Wave(kHops * HopSize);
     for (auto _ : state) {
         std::int32_t position = 0;
         for (int hop = 0; hop < kHops; ++hop) {
@@ -53,7 +53,7 @@ BENCHMARK(BM_SynthSegmentOneSecond)->Unit(benchmark::kMillisecond);
 
 void BM_BuildNoiseTables(benchmark::State& state) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
+    Resynthesizer synth(random);
     for (auto _ : state) {
         synth.BuildNoiseTables(random);
         benchmark::DoNotOptimize(synth.NoiseTable(0).data());

@@ -1,7 +1,7 @@
 // Timeline lane images and per-frame arrays of the editor: what a load, a new
 // spectrum range and a scroll cost for a 10-second and a 10-minute recording.
-#include "audio/Analyser.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
 #include "editor/EditState.h"
 #include "editor/Loading.h"
 #include "editor/Session.h"
@@ -27,8 +27,8 @@ std::vector<SpectrumColumn> SlopedSpectrum(int frames) {
     return image;
 }
 
-std::vector<TVoxFrame> VibratoFrames(int frames) {
-    std::vector<TVoxFrame> f(frames);
+std::vector<AnalysisFrame> VibratoFrames(int frames) {
+    std::vector<AnalysisFrame> f(frames);
     for (int i = 0; i < frames; ++i) {
         f[i].SamplePos = i * 256;
         f[i].TargetF0 = (i / 40) % 3 == 2 ? 0.0f : static_cast<float>(220.0 * std::pow(2.0, std::sin(i * 0.05) / 12));
@@ -57,7 +57,7 @@ void BM_ScrollRedraw(benchmark::State& state) {
     const int frames = FramesOf(600);
     s.Analyser->FrameCount = frames;
     s.Analyser->Frames = VibratoFrames(frames);
-    s.Analyser->Candidates.assign(frames, TF0Candidates{});
+    s.Analyser->Candidates.assign(frames, CandidateSlots{});
     for (int i = 0; i < frames; ++i) s.Analyser->Candidates[i][0] = {s.Analyser->Frames[i].TargetF0, 5.0f};
     s.PitchCents = BuildPitchCents(s.Analyser->Frames);
     s.FrameVolume.assign(frames, 8000);

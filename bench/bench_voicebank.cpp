@@ -4,7 +4,7 @@
 // scan of the table for comparison.
 //
 // Targets (Release): load under 150 ms; Execute over 1,000 notes under 20 ms.
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 #include "text/CodePage.h"
 #include "text/Files.h"
 #include "text/Prompts.h"
@@ -112,7 +112,7 @@ struct NoteSet {
         notes.LoadFromPluginFile(file, prompts);
         const auto& kana = Kana();
         for (int i = 0; i < kNotes; ++i) {
-            TUtauNote* note = notes.GetNote(notes.InsertNote(1e12));
+            Note* note = notes.GetNote(notes.InsertNote(1e12));
             note->Length = 240;
             note->NoteNum = 48 + (i * 7) % 36;
             note->Lyric = (i % 16 == 15) ? "R" : Utf8ToCp932(kana[(static_cast<std::size_t>(i) * 13) % kana.size()]);
@@ -124,15 +124,15 @@ struct NoteSet {
     // Back to the typed lyrics and the default envelopes before each run.
     void Reset() {
         for (int i = 1; i <= kNotes; ++i) {
-            TUtauNote* note = notes.GetNote(i);
+            Note* note = notes.GetNote(i);
             note->Lyric = lyrics[static_cast<std::size_t>(i - 1)];
             note->Envelope = envelope;
             note->Intensity = 100;
         }
     }
-    TUtauNotes notes;
+    NoteList notes;
     std::vector<std::string> lyrics;
-    std::array<EnvelopePoint, TUtauNote::kEnvelopePoints> envelope;
+    std::array<EnvelopePoint, Note::kEnvelopePoints> envelope;
 };
 
 void RunExecute(benchmark::State& state, OtoLookup lookup) {
@@ -143,7 +143,7 @@ void RunExecute(benchmark::State& state, OtoLookup lookup) {
         state.PauseTiming();
         set.Reset();
         state.ResumeTiming();
-        TAR_plugin resolver(bank);
+        AliasResolver resolver(bank);
         resolver.Notes = &set.notes;
         resolver.Execute();
     }

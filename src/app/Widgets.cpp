@@ -8,7 +8,7 @@
 
 namespace melodrift {
 
-THorizontalUpDown::THorizontalUpDown(QWidget* parent)
+ArrowStepper::ArrowStepper(QWidget* parent)
     : QWidget(parent), down_(new QToolButton(this)), up_(new QToolButton(this)) {
     down_->setArrowType(Qt::LeftArrow);
     up_->setArrowType(Qt::RightArrow);
@@ -20,26 +20,26 @@ THorizontalUpDown::THorizontalUpDown(QWidget* parent)
     connect(up_, &QToolButton::clicked, this, [this] { SetPosition(position_ + 1); });
 }
 
-void THorizontalUpDown::SetRange(int minimum, int maximum) {
+void ArrowStepper::SetRange(int minimum, int maximum) {
     minimum_ = minimum;
     maximum_ = std::max(minimum, maximum);
     position_ = std::clamp(position_, minimum_, maximum_);
 }
 
-void THorizontalUpDown::SetPosition(int position) {
+void ArrowStepper::SetPosition(int position) {
     const int clamped = std::clamp(position, minimum_, maximum_);
     if (clamped == position_) return;
     if (Changing) Changing(clamped);
     position_ = clamped;
 }
 
-void THorizontalUpDown::resizeEvent(QResizeEvent*) {
+void ArrowStepper::resizeEvent(QResizeEvent*) {
     const int half = width() / 2;
     down_->setGeometry(0, 0, half, height());
     up_->setGeometry(half, 0, width() - half, height());
 }
 
-TDrawSurface::TDrawSurface(QWidget* parent) : QWidget(parent) {
+DrawingSurface::DrawingSurface(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -50,7 +50,7 @@ QImage AsQImage(RgbaImage& image) {
                   qsizetype(image.width) * 4, QImage::Format_RGB32);
 }
 
-void TDrawSurface::paintEvent(QPaintEvent*) {
+void DrawingSurface::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // Grey where the image does not reach (before the first layout).
     painter.fillRect(rect(), QColor(128, 128, 128));
@@ -58,19 +58,19 @@ void TDrawSurface::paintEvent(QPaintEvent*) {
     if (!view.isNull()) painter.drawImage(0, 0, view);
 }
 
-void TDrawSurface::mousePressEvent(QMouseEvent* event) {
+void DrawingSurface::mousePressEvent(QMouseEvent* event) {
     if (MouseDown) MouseDown(event->button(), false, event->position().toPoint().x(), event->position().toPoint().y());
 }
 
-void TDrawSurface::mouseDoubleClickEvent(QMouseEvent* event) {
+void DrawingSurface::mouseDoubleClickEvent(QMouseEvent* event) {
     if (MouseDown) MouseDown(event->button(), true, event->position().toPoint().x(), event->position().toPoint().y());
 }
 
-void TDrawSurface::mouseMoveEvent(QMouseEvent* event) {
+void DrawingSurface::mouseMoveEvent(QMouseEvent* event) {
     if (MouseMove) MouseMove(event->position().toPoint().x(), event->position().toPoint().y());
 }
 
-void TDrawSurface::mouseReleaseEvent(QMouseEvent* event) {
+void DrawingSurface::mouseReleaseEvent(QMouseEvent* event) {
     if (MouseUp) MouseUp(event->button(), event->position().toPoint().x(), event->position().toPoint().y());
 }
 

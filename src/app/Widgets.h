@@ -15,9 +15,9 @@ namespace melodrift {
 // Two arrow buttons side by side, holding a position within a range; the
 // left arrow lowers it, the right arrow raises it. `Changing` runs with the
 // new position before it is taken.
-class THorizontalUpDown : public QWidget {
+class ArrowStepper : public QWidget {
 public:
-    explicit THorizontalUpDown(QWidget* parent = nullptr);
+    explicit ArrowStepper(QWidget* parent = nullptr);
 
     void SetRange(int minimum, int maximum);
     // Clamped to the range; runs Changing when the position moves.
@@ -44,9 +44,9 @@ private:
 
 // The drawing surface: shows one 32-bit image (the lanes) unscaled at its
 // top-left corner, and hands every mouse event to the window as pixels.
-class TDrawSurface : public QWidget {
+class DrawingSurface : public QWidget {
 public:
-    explicit TDrawSurface(QWidget* parent = nullptr);
+    explicit DrawingSurface(QWidget* parent = nullptr);
 
     // The image drawn on the surface; the window paints into it directly.
     RgbaImage& Image() { return image_; }

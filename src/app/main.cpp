@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "MainForm.h"
+#include "MainWindow.h"
 #include "text/Prompts.h"
 #include "text/Files.h"
 
@@ -27,7 +27,7 @@ std::filesystem::path ArgumentPath(const QString& argument) {
 //   melodrift --grab-window PNG PLUGIN_FILE WAV [SEGMENT_MS...]
 int GrabWindow(const QStringList& args) {
     if (args.size() < 5) return 2;
-    auto form = std::make_unique<melodrift::TForm1>(ArgumentPath(args[3]));
+    auto form = std::make_unique<melodrift::MainWindow>(ArgumentPath(args[3]));
     form->show();
     form->LoadRecording(ArgumentPath(args[4]));
     auto& session = form->Session();
@@ -38,9 +38,9 @@ int GrabWindow(const QStringList& args) {
     form->UpdateLayout();
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
     // Hover over the pitch lane so the status bar and cursor line show.
-    form->F0ImageMouseMove(200, 250);
+    form->SurfaceMouseMove(200, 250);
     const bool saved = form->grab().save(args[2], "PNG");
-    form->Button2Click();
+    form->CancelClicked();
     return saved ? 0 : 1;
 }
 
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     if (args.size() > 1 && args[1] == QStringLiteral("--grab-window")) return GrabWindow(args);
 
     const std::filesystem::path pluginFile = args.size() > 1 ? ArgumentPath(args[1]) : std::filesystem::path();
-    melodrift::TForm1 form(pluginFile);
+    melodrift::MainWindow form(pluginFile);
     form.show();
     app.exec();
     return 0;

@@ -6,7 +6,7 @@
 
 namespace melodrift {
 
-PaddedSamples::PaddedSamples(const TWave& wave)
+PaddedSamples::PaddedSamples(const WaveBuffer& wave)
     : data_(wave.SampleData().data()),
       blockAlign_(wave.BlockAlign()),
       count_(wave.BitsPerSample() == 16 && wave.BlockAlign() >= 2 ? wave.SampleCount() : 0) {
@@ -62,7 +62,7 @@ LagRange LagLimits(double f1Hz, double f2Hz) {
 }
 
 void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, FftWorkspace& fft,
-                   TSpeq2& spectrum) {
+                   BinRow& spectrum) {
     // Straight into the FFT's input buffer.
     std::span<double, FftSize> x(fft.Input(), FftSize);
     samples.Read(static_cast<std::int64_t>(frameIndex) * hopSize, x);
@@ -84,19 +84,19 @@ namespace {
 // towards slot 0, each weaker entry moves one place down (the last one falls
 // off). Equal strengths keep the earlier entry first; since empty slots hold
 // strength 0, nothing with strength <= 0 is ever inserted.
-void InsertCandidate(TF0Candidates& list, float freq, float strength) {
+void InsertCandidate(CandidateSlots& list, float freq, float strength) {
     std::size_t slot = list.size();
     while (slot > 0 && strength > list[slot - 1].Strength) {
         if (slot < list.size()) list[slot] = list[slot - 1];
         --slot;
     }
-    if (slot < list.size()) list[slot] = TF0Candidate{freq, strength};
+    if (slot < list.size()) list[slot] = PitchCandidate{freq, strength};
 }
 
 }  // namespace
 
-void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft, TSpeq2& autocorr,
-                     TF0Candidates& candidates) {
+void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, BinRow& autocorr,
+                     CandidateSlots& candidates) {
     constexpr std::size_t centre = FftSize / 2;
     double* input = fft.Input();
     for (std::size_t k = 0; k < SpectrumBins; ++k) {
@@ -127,7 +127,7 @@ void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft, T
         autocorr[static_cast<std::size_t>(m)] = (re * re + im * im) * scale;
     }
 
-    candidates.fill(TF0Candidate{});
+    candidates.fill(PitchCandidate{});
     // Peaks right next to the ends of the range are not trusted: m runs over
     // MinLag + 2 .. MaxLag - 2.
     for (int m = minLag + 2; m <= maxLag - 2; ++m) {
@@ -151,7 +151,7 @@ void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft, T
     }
 }
 
-const TSpeq2& FrameScratch::Row(const SpectrumSource& source, int frame) {
+const BinRow& FrameScratch::Row(const SpectrumSource& source, int frame) {
     const auto slot = static_cast<std::size_t>(frame % 3);
     if (rowFrame_[slot] != frame) {
         FrameSpectrum(*source.Samples, frame, source.HopSize, Fft, rows_[slot]);
@@ -212,23 +212,23 @@ void AnalysisWorker::Execute() {
     if (progress_ != nullptr && pending > 0) progress_->Add(pending);
 }
 
-TSpecThread::TSpecThread(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum,
+SpectrumWorker::SpectrumWorker(const PaddedSamples& samples, int hopSize, BinRows& spectrum,
                          int firstIndex, int lastIndex, ProgressCounter* progress)
     : AnalysisWorker(firstIndex, lastIndex, progress),
       samples_(samples),
       hopSize_(hopSize),
       spectrum_(spectrum) {}
 
-TSpecThread::~TSpecThread() {
+SpectrumWorker::~SpectrumWorker() {
     StopAndJoin();
 }
 
-void TSpecThread::ProcessFrame(int index) {
+void SpectrumWorker::ProcessFrame(int index) {
     FrameSpectrum(samples_, index, hopSize_, fft_, spectrum_[static_cast<std::size_t>(index)]);
 }
 
-TF0SpeqThread::TF0SpeqThread(const TSpeq2Array& spectrum, TSpeq2Array& autocorr,
-                             TF0Array& candidates, TF0Kakudo& confidence, TVoxFrameArray& frames,
+PitchWorker::PitchWorker(const BinRows& spectrum, BinRows& autocorr,
+                             CandidateTable& candidates, ChosenStrengths& confidence, AnalysisFrames& frames,
                              LagRange lags, const SpectrumSource* source, int firstIndex,
                              int lastIndex, ProgressCounter* progress)
     : AnalysisWorker(firstIndex, lastIndex, progress),
@@ -239,18 +239,18 @@ TF0SpeqThread::TF0SpeqThread(const TSpeq2Array& spectrum, TSpeq2Array& autocorr,
       frames_(frames),
       lags_(lags),
       source_(source) {
-    if (autocorr_.empty()) scratchRow_ = std::make_unique<TSpeq2>();
-    if (source_ != nullptr) spectrumRow_ = std::make_unique<TSpeq2>();
+    if (autocorr_.empty()) scratchRow_ = std::make_unique<BinRow>();
+    if (source_ != nullptr) spectrumRow_ = std::make_unique<BinRow>();
 }
 
-TF0SpeqThread::~TF0SpeqThread() {
+PitchWorker::~PitchWorker() {
     StopAndJoin();
 }
 
-void TF0SpeqThread::ProcessFrame(int index) {
+void PitchWorker::ProcessFrame(int index) {
     const auto i = static_cast<std::size_t>(index);
-    TSpeq2& row = scratchRow_ ? *scratchRow_ : autocorr_[i];
-    TF0Candidates& list = candidates_[i];
+    BinRow& row = scratchRow_ ? *scratchRow_ : autocorr_[i];
+    CandidateSlots& list = candidates_[i];
     if (source_ != nullptr) {
         FrameSpectrum(*source_->Samples, index, source_->HopSize, fft_, *spectrumRow_);
         FrameCandidates(*spectrumRow_, lags_, fft_, row, list);
@@ -261,17 +261,17 @@ void TF0SpeqThread::ProcessFrame(int index) {
     confidence_[i] = list[0].Strength;
 }
 
-TFrameTaskThread::TFrameTaskThread(const Task& task, int firstIndex, int lastIndex,
+FrameTaskWorker::FrameTaskWorker(const Task& task, int firstIndex, int lastIndex,
                                    ProgressCounter* progress)
     : AnalysisWorker(firstIndex, lastIndex, progress),
       task_(task),
       scratch_(std::make_unique<FrameScratch>()) {}
 
-TFrameTaskThread::~TFrameTaskThread() {
+FrameTaskWorker::~FrameTaskWorker() {
     StopAndJoin();
 }
 
-void TFrameTaskThread::ProcessFrame(int index) {
+void FrameTaskWorker::ProcessFrame(int index) {
     task_(index, *scratch_);
 }
 
@@ -298,22 +298,22 @@ void RunStep(int frameCount, int workerCount, ProgressCounter* progress, Args&&.
 
 }  // namespace
 
-void RunSpectrumStep(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum,
+void RunSpectrumStep(const PaddedSamples& samples, int hopSize, BinRows& spectrum,
                      int frameCount, int workerCount, ProgressCounter* progress) {
-    RunStep<TSpecThread>(frameCount, workerCount, progress, samples, hopSize, spectrum);
+    RunStep<SpectrumWorker>(frameCount, workerCount, progress, samples, hopSize, spectrum);
 }
 
-void RunCandidateStep(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
-                      TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags,
+void RunCandidateStep(const BinRows& spectrum, BinRows& autocorr, CandidateTable& candidates,
+                      ChosenStrengths& confidence, AnalysisFrames& frames, LagRange lags,
                       const SpectrumSource* source, int frameCount, int workerCount,
                       ProgressCounter* progress) {
-    RunStep<TF0SpeqThread>(frameCount, workerCount, progress, spectrum, autocorr, candidates,
+    RunStep<PitchWorker>(frameCount, workerCount, progress, spectrum, autocorr, candidates,
                            confidence, frames, lags, source);
 }
 
-void RunFrameTask(const TFrameTaskThread::Task& task, int frameCount, int workerCount,
+void RunFrameTask(const FrameTaskWorker::Task& task, int frameCount, int workerCount,
                   ProgressCounter* progress) {
-    RunStep<TFrameTaskThread>(frameCount, workerCount, progress, task);
+    RunStep<FrameTaskWorker>(frameCount, workerCount, progress, task);
 }
 
 }  // namespace melodrift

@@ -1,17 +1,17 @@
 // The two FFT-heavy analysis steps and the workers that run them.
 //
-// TSpecThread computes magnitude spectra, TF0SpeqThread autocorrelations and
+// SpectrumWorker computes magnitude spectra, PitchWorker autocorrelations and
 // pitch candidates. Each step splits the frames into two halves (indices
 // 0 .. n/2 - 1 and n/2 .. n - 1), runs one worker per half and joins both
 // before the next step. Every row a worker writes belongs to its own range,
 // so no locks are needed and the results do not depend on the split.
-// TFrameTaskThread runs any other per-frame pass (the measures over
+// FrameTaskWorker runs any other per-frame pass (the measures over
 // recomputed spectra) the same way.
 #pragma once
 
 #include "audio/Fft.h"
 #include "audio/Frames.h"
-#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
 
 #include <atomic>
 #include <cstdint>
@@ -33,7 +33,7 @@ public:
     static constexpr std::int64_t ScratchOffset = FftSize / 2;
 
     // `wave` must hold 16-bit samples and outlive this object.
-    explicit PaddedSamples(const TWave& wave);
+    explicit PaddedSamples(const WaveBuffer& wave);
     // Mono samples held elsewhere; `mono` must outlive this object.
     explicit PaddedSamples(std::span<const std::int16_t> mono);
 
@@ -69,7 +69,7 @@ LagRange LagLimits(double f1Hz, double f2Hz);
 // frameIndex * hopSize .. + 2047, forward FFT, |X[k]| / 512 for k = 0..1023
 // (bin 0 is |sum| / 512). Allocates nothing.
 void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, FftWorkspace& fft,
-                   TSpeq2& spectrum);
+                   BinRow& spectrum);
 
 // Pitch candidates of one frame from its magnitude spectrum.
 // The power spectrum P = S^2 is laid out symmetric around index 1024 (with
@@ -83,8 +83,8 @@ void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, Ff
 // neighbour above the lower one) with Strength log10(A[m] + 1e-7); the
 // strongest CandidateCount with Strength > 0 are kept, strongest first,
 // ties keeping the shorter lag first. Allocates nothing.
-void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft, TSpeq2& autocorr,
-                     TF0Candidates& candidates);
+void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, BinRow& autocorr,
+                     CandidateSlots& candidates);
 
 // Scratch of one worker for per-frame tasks: FFT buffers and a small cache of
 // recomputed spectrum rows (three, enough for a frame and its two neighbours
@@ -92,15 +92,15 @@ void FrameCandidates(const TSpeq2& spectrum, LagRange lags, FftWorkspace& fft, T
 class FrameScratch {
 public:
     FftWorkspace Fft;
-    TSpeq2 Residual{};
+    BinRow Residual{};
 
     // Frame `frame`'s spectrum row (frame >= 0), computed from `source`
     // unless cached. The reference stays valid until two more rows of other
     // frames have been asked for.
-    const TSpeq2& Row(const SpectrumSource& source, int frame);
+    const BinRow& Row(const SpectrumSource& source, int frame);
 
 private:
-    std::array<TSpeq2, 3> rows_{};
+    std::array<BinRow, 3> rows_{};
     std::array<int, 3> rowFrame_{-1, -1, -1};
 };
 
@@ -154,11 +154,11 @@ private:
 };
 
 // Writes Spectrum rows first..last.
-class TSpecThread final : public AnalysisWorker {
+class SpectrumWorker final : public AnalysisWorker {
 public:
-    TSpecThread(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum, int firstIndex,
+    SpectrumWorker(const PaddedSamples& samples, int hopSize, BinRows& spectrum, int firstIndex,
                 int lastIndex, ProgressCounter* progress);
-    ~TSpecThread() override;
+    ~SpectrumWorker() override;
 
 protected:
     void ProcessFrame(int index) override;
@@ -166,7 +166,7 @@ protected:
 private:
     const PaddedSamples& samples_;
     int hopSize_;
-    TSpeq2Array& spectrum_;
+    BinRows& spectrum_;
 };
 
 // Reads Spectrum rows first..last; writes the same rows of Candidates,
@@ -174,35 +174,35 @@ private:
 // With an empty `autocorr` the rows live in one scratch row per worker.
 // With a `source`, the spectrum rows are computed here instead of read from
 // `spectrum` (which is then not used).
-class TF0SpeqThread final : public AnalysisWorker {
+class PitchWorker final : public AnalysisWorker {
 public:
-    TF0SpeqThread(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
-                  TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags,
+    PitchWorker(const BinRows& spectrum, BinRows& autocorr, CandidateTable& candidates,
+                  ChosenStrengths& confidence, AnalysisFrames& frames, LagRange lags,
                   const SpectrumSource* source, int firstIndex, int lastIndex, ProgressCounter* progress);
-    ~TF0SpeqThread() override;
+    ~PitchWorker() override;
 
 protected:
     void ProcessFrame(int index) override;
 
 private:
-    const TSpeq2Array& spectrum_;
-    TSpeq2Array& autocorr_;
-    TF0Array& candidates_;
-    TF0Kakudo& confidence_;
-    TVoxFrameArray& frames_;
+    const BinRows& spectrum_;
+    BinRows& autocorr_;
+    CandidateTable& candidates_;
+    ChosenStrengths& confidence_;
+    AnalysisFrames& frames_;
     LagRange lags_;
     const SpectrumSource* source_;
-    std::unique_ptr<TSpeq2> scratchRow_;
-    std::unique_ptr<TSpeq2> spectrumRow_;
+    std::unique_ptr<BinRow> scratchRow_;
+    std::unique_ptr<BinRow> spectrumRow_;
 };
 
 // Runs task(index, scratch) for frames first..last with the worker's own
 // scratch. The task must write nothing outside frame `index`'s elements.
-class TFrameTaskThread final : public AnalysisWorker {
+class FrameTaskWorker final : public AnalysisWorker {
 public:
     using Task = std::function<void(int index, FrameScratch& scratch)>;
-    TFrameTaskThread(const Task& task, int firstIndex, int lastIndex, ProgressCounter* progress);
-    ~TFrameTaskThread() override;
+    FrameTaskWorker(const Task& task, int firstIndex, int lastIndex, ProgressCounter* progress);
+    ~FrameTaskWorker() override;
 
 protected:
     void ProcessFrame(int index) override;
@@ -216,13 +216,13 @@ private:
 // 0 .. frameCount/2 - 1 and worker 1 the rest, both on their own threads,
 // joined in order; with workerCount 1 one worker runs all frames on the
 // calling thread. `progress` may be null.
-void RunSpectrumStep(const PaddedSamples& samples, int hopSize, TSpeq2Array& spectrum,
+void RunSpectrumStep(const PaddedSamples& samples, int hopSize, BinRows& spectrum,
                      int frameCount, int workerCount, ProgressCounter* progress);
-void RunCandidateStep(const TSpeq2Array& spectrum, TSpeq2Array& autocorr, TF0Array& candidates,
-                      TF0Kakudo& confidence, TVoxFrameArray& frames, LagRange lags,
+void RunCandidateStep(const BinRows& spectrum, BinRows& autocorr, CandidateTable& candidates,
+                      ChosenStrengths& confidence, AnalysisFrames& frames, LagRange lags,
                       const SpectrumSource* source, int frameCount, int workerCount,
                       ProgressCounter* progress);
-void RunFrameTask(const TFrameTaskThread::Task& task, int frameCount, int workerCount,
+void RunFrameTask(const FrameTaskWorker::Task& task, int frameCount, int workerCount,
                   ProgressCounter* progress);
 
 }  // namespace melodrift

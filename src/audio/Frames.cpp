@@ -7,8 +7,8 @@
 
 namespace melodrift {
 
-void InitSynthParams(TVoxSynthParams& params) {
-    params = TVoxSynthParams{};
+void InitSynthParams(SynthParams& params) {
+    params = SynthParams{};
 }
 
 const std::array<double, FftSize>& HannWindow() {

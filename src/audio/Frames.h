@@ -22,9 +22,9 @@ inline constexpr int HarmonicCount = 30;          // harmonics 1..30
 inline constexpr int NoiseBandCount = 16;         // noise bands 0..15
 
 // One analysis frame: 58 four-byte fields (232 bytes), in this order.
-// A value-initialised record (`TVoxFrame{}`) is all zero; `InitFrame` of the
+// A value-initialised record (`AnalysisFrame{}`) is all zero; `InitFrame` of the
 // analyser gives the working defaults.
-struct TVoxFrame {
+struct AnalysisFrame {
     float HarmonicTotal = 0.0f;                      // sum of the 30 harmonic amplitudes
     std::array<float, HarmonicCount> Harmonic{};     // Harmonic[h - 1]: amplitude of harmonic h (h = 1..30)
     std::array<float, NoiseBandCount> Noise{};       // level of noise band b (b = 0..15)
@@ -39,23 +39,23 @@ struct TVoxFrame {
     std::int32_t PrevFrame = 0;                      // array index of the previous frame in time; -1 none
     std::int32_t NextFrame = 0;                      // array index of the next frame in time; -1 none
 };
-static_assert(sizeof(TVoxFrame) == 58 * 4, "TVoxFrame holds 58 four-byte fields");
+static_assert(sizeof(AnalysisFrame) == 58 * 4, "AnalysisFrame holds 58 four-byte fields");
 
 // One pitch candidate. A slot with Freq 0 is empty; filled slots come first.
-struct TF0Candidate {
+struct PitchCandidate {
     float Freq = 0.0f;      // [Hz]
     float Strength = 0.0f;  // log10 of the autocorrelation peak
 };
 
-using TSpeq2 = std::array<double, SpectrumBins>;           // one row: bins (or lags) 0..1023
-using TSpeq2Array = std::vector<TSpeq2>;                   // per frame
-using TF0Candidates = std::array<TF0Candidate, CandidateCount>;  // strongest first
-using TF0Array = std::vector<TF0Candidates>;               // per frame
-using TF0Kakudo = std::vector<float>;                      // per frame: strength of the chosen candidate
-using TVoxFrameArray = std::vector<TVoxFrame>;             // frames in creation order
+using BinRow = std::array<double, SpectrumBins>;           // one row: bins (or lags) 0..1023
+using BinRows = std::vector<BinRow>;                   // per frame
+using CandidateSlots = std::array<PitchCandidate, CandidateCount>;  // strongest first
+using CandidateTable = std::vector<CandidateSlots>;               // per frame
+using ChosenStrengths = std::vector<float>;                      // per frame: strength of the chosen candidate
+using AnalysisFrames = std::vector<AnalysisFrame>;             // frames in creation order
 
 // Synthesis settings: seven singles, in this order.
-struct TVoxSynthParams {
+struct SynthParams {
     std::array<float, 2> LeadingFactors{1.0f, 1.0f};  // not read by any operation
     float F0 = 0.0f;               // [Hz] pitch to render; 0 = unvoiced
     float EnvelopeScale = 1.0f;    // frequency scale of the spectral envelope
@@ -63,10 +63,10 @@ struct TVoxSynthParams {
     float NoiseFloorLevel = 5000.0f;  // harmonic total at which the noise gain reaches the floor
     float TiltExponent = 1.0f;     // spectral tilt: amplitudes times (f / 1000 Hz)^TiltExponent
 };
-static_assert(sizeof(TVoxSynthParams) == 7 * 4, "TVoxSynthParams holds seven singles");
+static_assert(sizeof(SynthParams) == 7 * 4, "SynthParams holds seven singles");
 
 // Writes the defaults above into `params`.
-void InitSynthParams(TVoxSynthParams& params);
+void InitSynthParams(SynthParams& params);
 
 // Periodic Hann window of 2048 points: w[i] = 0.5 - 0.5 cos(2 pi i / 2048).
 // Built once on first use (thread-safe) and never changed afterwards.

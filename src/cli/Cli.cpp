@@ -1,13 +1,13 @@
 #include "cli/Cli.h"
 
-#include "audio/Analyser.h"
-#include "audio/FreqTable.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/FrequencyTable.h"
 #include "cli/CliPrompts.h"
 #include "cli/Progress.h"
 #include "editor/Insertion.h"
 #include "editor/Session.h"
 #include "editor/VoiceSource.h"
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 #include "text/CodePage.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
@@ -142,10 +142,10 @@ struct AnalyzeArgs {
 std::string AnalysisCsv(const EditorSession& session) {
     std::ostringstream text;
     text << "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents\n";
-    const TVoxHormant& analyser = *session.Analyser;
+    const PitchAnalyser& analyser = *session.Analyser;
     for (int i = 0; i < session.FrameCount(); ++i) {
         const auto k = static_cast<std::size_t>(i);
-        const TVoxFrame& frame = analyser.Frames[k];
+        const AnalysisFrame& frame = analyser.Frames[k];
         text << i << ',' << FormatFixed(frame.SamplePos / kSamplesPerMs, 3) << ',' << frame.SamplePos << ','
              << FloatText(frame.TargetF0) << ','
              << (k < analyser.Confidence.size() ? FloatText(analyser.Confidence[k]) : std::string("0")) << ','
@@ -178,13 +178,13 @@ std::string JsonNumber(float value) {
 
 std::string AnalysisJson(const EditorSession& session) {
     std::ostringstream text;
-    const TVoxHormant& analyser = *session.Analyser;
+    const PitchAnalyser& analyser = *session.Analyser;
     text << "{\n  \"recording\": " << JsonString(PathToUtf8(session.WaveFileName)) << ",\n"
          << "  \"sample_count\": " << session.SampleCount() << ",\n"
          << "  \"frame_count\": " << session.FrameCount() << ",\n  \"frames\": [";
     for (int i = 0; i < session.FrameCount(); ++i) {
         const auto k = static_cast<std::size_t>(i);
-        const TVoxFrame& frame = analyser.Frames[k];
+        const AnalysisFrame& frame = analyser.Frames[k];
         text << (i == 0 ? "\n    " : ",\n    ") << "{\"frame\": " << i
              << ", \"time_ms\": " << FormatFixed(frame.SamplePos / kSamplesPerMs, 3)
              << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": " << JsonNumber(frame.TargetF0)
@@ -261,9 +261,9 @@ struct InsertArgs {
     bool noKey = false;
     bool noPitch = false;
     bool noVolume = false;
-    std::optional<int> crPre;
-    std::optional<int> crOverlap;
-    std::optional<int> crConsonant;
+    std::optional<int> correctionPreUtterance;
+    std::optional<int> correctionOverlap;
+    std::optional<int> correctionConsonant;
     bool overwriteFrq = false;
 };
 
@@ -277,7 +277,7 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
 
     Voicebank voicebank;
     EditorSession session;
-    session.Notes = std::make_unique<TUtauNotes>(&voicebank);
+    session.Notes = std::make_unique<NoteList>(&voicebank);
     if (session.Notes->LoadFromPluginFile(pluginFile, prompts) == 0)
         throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
     LoadState(session, Utf8Path(args.state), prompts, streams);
@@ -291,9 +291,9 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     // them, each against the others as they stand. The consonant comes
     // first, so that raising both the consonant and the pre-utterance is
     // not undone by the old consonant.
-    if (args.crConsonant) session.Edit1Exit("Edit3", std::to_string(*args.crConsonant));
-    if (args.crPre) session.Edit1Exit("Edit1", std::to_string(*args.crPre));
-    if (args.crOverlap) session.Edit1Exit("Edit2", std::to_string(*args.crOverlap));
+    if (args.correctionConsonant) session.CommitCorrectionTiming(CorrectionTiming::Consonant, std::to_string(*args.correctionConsonant));
+    if (args.correctionPreUtterance) session.CommitCorrectionTiming(CorrectionTiming::PreUtterance, std::to_string(*args.correctionPreUtterance));
+    if (args.correctionOverlap) session.CommitCorrectionTiming(CorrectionTiming::Overlap, std::to_string(*args.correctionOverlap));
 
     Insert(session, voicebank, prompts);
     streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile)
@@ -315,7 +315,7 @@ void RunFrq(const FrqArgs& args, const CliStreams& streams) {
     CliPrompts prompts(streams.Err);
     EditorSession session;
     LoadWave(session, wave, prompts, streams);
-    TFreqTable table;
+    FrequencyTable table;
     FillFrequencyTable(session, table);
     if (!table.SaveToFile(out)) throw CommandFailure("could not write " + Quoted(out));
     streams.Err << "melodrift-cli: " << session.FrameCount() << " frames written to " << Quoted(out) << '\n';
@@ -392,9 +392,9 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     insertCmd->add_flag("--no-key", insert.noKey, "Keep every note at key 60 (trace mode)");
     insertCmd->add_flag("--no-pitch", insert.noPitch, "Write no pitch bends (trace mode)");
     insertCmd->add_flag("--no-volume", insert.noVolume, "Do not follow the recording's loudness (trace mode)");
-    insertCmd->add_option("--cr-pre", insert.crPre, "Voice correction pre-utterance, ms (default 60)");
-    insertCmd->add_option("--cr-overlap", insert.crOverlap, "Voice correction overlap, ms (default 20)");
-    insertCmd->add_option("--cr-consonant", insert.crConsonant, "Voice correction consonant, ms (default 100)");
+    insertCmd->add_option("--cr-pre", insert.correctionPreUtterance, "Voice correction pre-utterance, ms (default 60)");
+    insertCmd->add_option("--cr-overlap", insert.correctionOverlap, "Voice correction overlap, ms (default 20)");
+    insertCmd->add_option("--cr-consonant", insert.correctionConsonant, "Voice correction consonant, ms (default 100)");
     insertCmd->add_flag("--overwrite-frq", insert.overwriteFrq, "Replace an existing frequency table");
 
     FrqArgs frq;

@@ -1,7 +1,7 @@
 #include "editor/EditState.h"
 
-#include "audio/Analyser.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 #include "text/Files.h"
 #include "text/Ini.h"
@@ -34,7 +34,7 @@ float StoredPitchHz(std::int64_t cents) {
     return std::isfinite(hz) ? hz : 0.0f;
 }
 
-std::vector<std::string> PitchKeyValues(std::span<const TVoxFrame> frames) {
+std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames) {
     std::vector<std::string> keys;
     std::string text;
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -153,7 +153,7 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
         }
         const std::size_t slot = static_cast<std::size_t>(i % kPitchesPerKey);
         if (slot >= items.size()) continue;  // not stored: the new analysis' pitch stays
-        TVoxFrame& frame = Analyser->Frames[i];
+        AnalysisFrame& frame = Analyser->Frames[i];
         frame.TargetF0 = items[slot] == "0" ? 0.0f : StoredPitchHz(StoredWholeNumber(items[slot]));
     }
     BuildPitchCents();
@@ -164,11 +164,11 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     const double duration = DurationMs();
     const auto maxCount = static_cast<std::int64_t>(duration / std::max(MinCutGap, 1.0)) + 1;
     const std::int64_t count = std::min(storedCount, maxCount);
-    std::vector<TMoji> segments;
+    std::vector<Segment> segments;
     segments.reserve(static_cast<std::size_t>(count));
     for (std::int64_t n = 0; n < count; ++n) {
         const std::string section = FormatInteger(n);
-        TMoji seg;
+        Segment seg;
         // Starts outside the recording are kept inside it.
         seg.StartMs = std::clamp(StoredNumber(ini.Read(section, "Time", "0"), 0.0), 0.0, duration);
         seg.LengthMs = StoredNumber(ini.Read(section, "Length", "100"), 100.0);
@@ -178,7 +178,7 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     // Segments must be in time order for every later step; a damaged file's
     // order is restored (lyrics move with their starts).
     std::stable_sort(segments.begin(), segments.end(),
-                     [](const TMoji& a, const TMoji& b) { return a.StartMs < b.StartMs; });
+                     [](const Segment& a, const Segment& b) { return a.StartMs < b.StartMs; });
     Segments = std::move(segments);
     RecalcLengths();
     HoverSegment = -1;

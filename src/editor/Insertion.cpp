@@ -3,7 +3,7 @@
 #include "editor/Session.h"
 #include "editor/VoiceSource.h"
 #include "plugin/Note.h"
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 #include "text/Files.h"
 #include "text/Prompts.h"
 #include "voicebank/AliasResolver.h"
@@ -54,7 +54,7 @@ std::string FolderKey(std::string folder) {
 
 }  // namespace
 
-int EstimateKey(std::span<const std::int32_t> pitchCents, const TMoji& segment) {
+int EstimateKey(std::span<const std::int32_t> pitchCents, const Segment& segment) {
     const auto frames = static_cast<std::int64_t>(pitchCents.size());
     if (frames == 0) return 0;
     const std::int64_t first = std::max<std::int64_t>(0, NearestFrame(segment.StartMs));
@@ -108,8 +108,8 @@ double LoudnessGain(std::int32_t frameVolume) {
     return static_cast<double>(static_cast<std::int64_t>(frameVolume) * 160 / 23000 + 20) * 0.01;
 }
 
-void ApplyRecordingLoudness(TUtauNotes& notes, std::span<const std::int32_t> frameVolume) {
-    TUtauMushi shaper;
+void ApplyRecordingLoudness(NoteList& notes, std::span<const std::int32_t> frameVolume) {
+    EnvelopeShaper shaper;
     // Insert's own shape: a 50 ms rise to full volume at the onset, no
     // attack accent.
     shaper.JoinWidth = 50.0;
@@ -127,12 +127,12 @@ void ApplyRecordingLoudness(TUtauNotes& notes, std::span<const std::int32_t> fra
     }
 }
 
-void FillPitchPoints(TUtauNotes& notes, std::span<const std::int32_t> pitchCents, std::int64_t sampleCount) {
+void FillPitchPoints(NoteList& notes, std::span<const std::int32_t> pitchCents, std::int64_t sampleCount) {
     for (int slot = 1; slot <= notes.Count(); ++slot) {
-        TUtauNote* note = notes.GetNote(slot);
+        Note* note = notes.GetNote(slot);
         if (note == nullptr) continue;
         // Grid times count from the sample start, LeadIn before the note.
-        const double sampleStartMs = note->StartMs - note->EffPreUtterance() - note->EffStartPoint();
+        const double sampleStartMs = note->StartMs - note->EffectivePreUtterance() - note->EffectiveStartPoint();
         for (PitchPoint& point : note->PitchPoints) {
             const std::int32_t cents = PitchCentsAt(pitchCents, sampleCount, point.TimeMs + sampleStartMs);
             point.Value = cents != 0 ? static_cast<double>(cents) - 100.0 * note->NoteNum : 0.0;
@@ -140,38 +140,38 @@ void FillPitchPoints(TUtauNotes& notes, std::span<const std::int32_t> pitchCents
     }
 }
 
-void BuildPortamento(TUtauNotes& notes) {
+void BuildPortamento(NoteList& notes) {
     for (int slot = 1; slot <= notes.Count(); ++slot)
-        if (TUtauNote* note = notes.GetNote(slot)) note->Portamento.Clear();
+        if (Note* note = notes.GetNote(slot)) note->PitchBend.Clear();
 
     for (int slot = 1; slot <= notes.Count(); ++slot) {
-        TUtauNote* note = notes.GetNote(slot);
+        Note* note = notes.GetNote(slot);
         if (note == nullptr || note->IsRest()) continue;
         if (static_cast<int>(note->PitchPoints.size()) < kMinGridPointsForPortamento) continue;
 
-        const TUtauNote* prev = note->Prev;
-        TUtauNote* next = note->Next;
+        const Note* prev = note->Prev;
+        Note* next = note->Next;
         // From the start of the crossfade with a sung previous note (never
         // after the onset), else from the sample start.
         const double fromMs = prev != nullptr && !prev->IsRest()
-                                  ? std::min(note->EffVoiceOverlap() - note->EffPreUtterance(), 0.0)
-                                  : -note->EffPreUtterance();
+                                  ? std::min(note->EffectiveVoiceOverlap() - note->EffectivePreUtterance(), 0.0)
+                                  : -note->EffectivePreUtterance();
         // To where a sung next note takes over (never after the note's end).
         const double lengthMs = note->TicksToMs(note->Length);
         const double toMs = next != nullptr && !next->IsRest()
-                                ? std::min(lengthMs - next->EffPreUtterance() + next->EffVoiceOverlap(), lengthMs)
+                                ? std::min(lengthMs - next->EffectivePreUtterance() + next->EffectiveVoiceOverlap(), lengthMs)
                                 : lengthMs;
 
         // A range without finite ends would never finish sampling.
         if (!std::isfinite(fromMs) || !std::isfinite(toMs)) continue;
 
-        TPortamento& portamento = note->Portamento;
+        Portamento& portamento = note->PitchBend;
         double t = fromMs;
         while (true) {
             const bool last = t + kPortamentoStepMs >= toMs;
             const double at = last ? toMs : t;
             double value = note->PitchAt(at);
-            if (value == TUtauNote::NoValue) value = 0.0;
+            if (value == Note::NoValue) value = 0.0;
             portamento.AddPoint("L", false, at, value);
             if (last) break;
             t += kPortamentoStepMs;
@@ -180,33 +180,33 @@ void BuildPortamento(TUtauNotes& notes) {
         // Pin the ends: the first point on the previous key after a sung
         // note (else on this key), the last point on this key.
         const double startValue = note->ExpectedEndValue(0);
-        const TPortaPoint first = portamento.Point(0);
+        const PortamentoPoint first = portamento.Point(0);
         if (first.Value != startValue) portamento.AddPoint("L", true, first.Time, startValue);
         const int lastIndex = portamento.Count() - 1;
-        const TPortaPoint lastPoint = portamento.Point(lastIndex);
+        const PortamentoPoint lastPoint = portamento.Point(lastIndex);
         if (lastPoint.Value != note->ExpectedEndValue(lastIndex)) portamento.AddPoint("L", false, lastPoint.Time, 0.0);
     }
 
     for (int slot = 1; slot <= notes.Count(); ++slot)
-        if (TUtauNote* note = notes.GetNote(slot)) note->Portamento.Simplify();
+        if (Note* note = notes.GetNote(slot)) note->PitchBend.Simplify();
 }
 
 namespace {
 
 // The notes, their lyrics and timing, envelopes, pitch, and the plug-in
 // file, made in `notes`.
-void MakeNotesAndSave(EditorSession& session, TUtauNotes& notes, Voicebank& voicebank) {
+void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank) {
     const bool correction = session.CorrectionMode;
 
-    for (const TMoji& segment : session.Segments) {
+    for (const Segment& segment : session.Segments) {
         const int slot = notes.InsertNote(notes.MsToTicks(segment.StartMs));
-        TUtauNote* note = notes.GetNote(slot);
+        Note* note = notes.GetNote(slot);
         if (note == nullptr) throw std::runtime_error("a new note has no slot in the note list");
         note->Tempo = notes.Tempo;
         note->Lyric = segment.Lyric;
-        note->SetEffPreUtterance(0.0);
-        note->SetEffVoiceOverlap(0.0);
-        note->SetEffStartPoint(0.0);
+        note->SetEffectivePreUtterance(0.0);
+        note->SetEffectiveVoiceOverlap(0.0);
+        note->SetEffectiveStartPoint(0.0);
         note->Moduration = 0;
         note->NoteNum = 60;
         note->Length = notes.MsToTicks(segment.LengthMs);
@@ -230,25 +230,25 @@ void MakeNotesAndSave(EditorSession& session, TUtauNotes& notes, Voicebank& voic
 
     if (correction) {
         for (int slot = 1; slot <= notes.Count(); ++slot) {
-            TUtauNote* note = notes.GetNote(slot);
+            Note* note = notes.GetNote(slot);
             if (note == nullptr) continue;
             const int index = voicebank.FindOtoIndex(note->Lyric);
             if (index == -1) continue;
-            const TGenon& entry = voicebank.OtoList()[static_cast<std::size_t>(index)];
-            note->SetEffPreUtterance(entry.PreUtterance);
-            note->SetEffVoiceOverlap(entry.Overlap);
+            const OtoEntry& entry = voicebank.OtoList()[static_cast<std::size_t>(index)];
+            note->SetEffectivePreUtterance(entry.PreUtterance);
+            note->SetEffectiveVoiceOverlap(entry.Overlap);
         }
         for (int slot = 1; slot <= notes.Count(); ++slot) {
-            TUtauNote* note = notes.GetNote(slot);
+            Note* note = notes.GetNote(slot);
             if (note == nullptr) continue;
             // The crossfades: in over the note's own overlap, out over the
             // next note's.
-            note->Envelope[2].Offset = note->EffVoiceOverlap();
-            if (note->Next != nullptr) note->Envelope[3].Offset = note->Next->EffVoiceOverlap();
+            note->Envelope[2].Offset = note->EffectiveVoiceOverlap();
+            if (note->Next != nullptr) note->Envelope[3].Offset = note->Next->EffectiveVoiceOverlap();
             note->UpdateEnvelopePositions();
         }
     } else {
-        TAR_plugin resolver(voicebank);
+        AliasResolver resolver(voicebank);
         resolver.Notes = &notes;
         resolver.Execute();
     }
@@ -260,7 +260,7 @@ void MakeNotesAndSave(EditorSession& session, TUtauNotes& notes, Voicebank& voic
         FillPitchPoints(notes, session.PitchCents, session.SampleCount());
     }
     for (int slot = 1; slot <= notes.Count(); ++slot)
-        if (TUtauNote* note = notes.GetNote(slot)) note->PitchMode = session.PitchMode;
+        if (Note* note = notes.GetNote(slot)) note->PitchMode = session.PitchMode;
     if (session.PitchMode == 2) BuildPortamento(notes);
     notes.SaveToPluginFile();
 }
@@ -269,8 +269,8 @@ void MakeNotesAndSave(EditorSession& session, TUtauNotes& notes, Voicebank& voic
 // the loaded list's settings. Insert fills the copy and hands it to the
 // session only when the file was written, so a failed Insert leaves no
 // half-made notes behind and a second Insert does not add them twice.
-std::unique_ptr<TUtauNotes> FreshNoteList(const TUtauNotes& loaded) {
-    auto notes = std::make_unique<TUtauNotes>(nullptr);
+std::unique_ptr<NoteList> FreshNoteList(const NoteList& loaded) {
+    auto notes = std::make_unique<NoteList>(nullptr);
     SilentPrompts silent;
     if (notes->LoadFromPluginFile(loaded.Path(), silent) == 0)
         throw std::runtime_error("the plug-in file " + PathToUtf8(loaded.Path()) + " no longer exists");
@@ -293,10 +293,10 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
         if (prompts.AskYesNo("編集状態を保存しますか?")) (void)session.SaveEditState(prompts);
     }
 
-    std::unique_ptr<TUtauNotes> notes = FreshNoteList(*session.Notes);
+    std::unique_ptr<NoteList> notes = FreshNoteList(*session.Notes);
     // The voice source renames the segments' lyrics and loads the
     // recording's folder as the voicebank; a failure gives both back.
-    const std::vector<TMoji> typedSegments = session.Segments;
+    const std::vector<Segment> typedSegments = session.Segments;
     bool sourceMade = false;
     try {
         if (session.CorrectionMode) {

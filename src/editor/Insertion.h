@@ -16,15 +16,15 @@ namespace melodrift {
 
 class EditorSession;
 class Prompts;
-class TUtauNotes;
+class NoteList;
 class Voicebank;
-struct TMoji;
+struct Segment;
 
 // The most frequent note number (0..120) among the segment's frames, the
 // frame of a time t being (trunc(t × 44.1) + 128) div 256; frames without
 // pitch (0) are not counted and the lowest note wins a tie. 0 means no
 // estimate.
-int EstimateKey(std::span<const std::int32_t> pitchCents, const TMoji& segment);
+int EstimateKey(std::span<const std::int32_t> pitchCents, const Segment& segment);
 
 // The traced pitch [cents] at `timeMs`, interpolated linearly between the
 // two frames around it and rounded half up; 0 outside 0..duration
@@ -38,18 +38,18 @@ double LoudnessGain(std::int32_t frameVolume);
 
 // Shapes every sounding note's envelope and scales the envelope volumes by
 // the recording's loudness, frame pair by frame pair.
-void ApplyRecordingLoudness(TUtauNotes& notes, std::span<const std::int32_t> frameVolume);
+void ApplyRecordingLoudness(NoteList& notes, std::span<const std::int32_t> frameVolume);
 
 // Sets every note's Mode1 grid values from the traced pitch: the value of
 // the grid point at absolute time t is PitchCentsAt(t) − 100 × NoteNum, or 0
 // where the traced pitch is 0.
-void FillPitchPoints(TUtauNotes& notes, std::span<const std::int32_t> pitchCents,
+void FillPitchPoints(NoteList& notes, std::span<const std::int32_t> pitchCents,
                      std::int64_t sampleCount);
 
 // Mode2: every sung note with at least 5 grid points gets linear portamento
 // points sampled every 15 ms from its Mode1 pitch, its ends pinned to the
 // expected values, reduced by Simplify. Rests and short notes get none.
-void BuildPortamento(TUtauNotes& notes);
+void BuildPortamento(NoteList& notes);
 
 // Insert. Asks whether to save a modified edit state (Yes saves it through
 // the save dialog), creates the voice source in voice correction mode, adds

@@ -1,8 +1,8 @@
 #include "editor/Loading.h"
 
-#include "audio/Analyser.h"
-#include "audio/Resynth.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/Resynthesizer.h"
+#include "audio/WaveBuffer.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
 #include "text/Prompts.h"
@@ -14,7 +14,7 @@
 
 namespace melodrift {
 
-void NormalisePeak(TWave& wave, double target) {
+void NormalisePeak(WaveBuffer& wave, double target) {
     const std::uint32_t count = wave.SampleCount();
     if (count == 0) return;
     int peak = 0;
@@ -27,7 +27,7 @@ void NormalisePeak(TWave& wave, double target) {
     }
 }
 
-SpectrumColumn SpectrumColumnOf(const TSpeq2& spectrum) {
+SpectrumColumn SpectrumColumnOf(const BinRow& spectrum) {
     SpectrumColumn column{};
     for (int r = 0; r < kSpectrumRows; ++r) {
         const int k = kSpectrumRows - 1 - r;
@@ -38,7 +38,7 @@ SpectrumColumn SpectrumColumnOf(const TSpeq2& spectrum) {
     return column;
 }
 
-std::vector<std::int32_t> ComputeFrameVolume(const TWave& wave, std::span<const TVoxFrame> frames) {
+std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<const AnalysisFrame> frames) {
     std::vector<std::int32_t> volume(frames.size(), 0);
     const std::int64_t count = wave.SampleCount();
     std::int64_t p = 0;
@@ -67,7 +67,7 @@ std::int32_t RoundedCents(float hz) {
 
 }  // namespace
 
-std::vector<std::int32_t> BuildPitchCents(std::span<const TVoxFrame> frames) {
+std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames) {
     const int n = static_cast<int>(frames.size());
     std::vector<std::int32_t> cents(frames.size(), 0);
     int last = -1;  // the last voiced frame seen
@@ -105,7 +105,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return LoadOutcome::NoFile;
 
     report("read", 0.0);
-    auto wave = std::make_unique<TWave>();
+    auto wave = std::make_unique<WaveBuffer>();
     const WavLoadResult rc = wave->LoadFromFile(path);
     if (rc != WavLoadResult::Ok || wave->SamplesPerSec() != static_cast<std::uint32_t>(kSampleRate) ||
         wave->BitsPerSample() != 16) {
@@ -121,7 +121,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     NormalisePeak(*wave, 0.9);
 
     // Analyse into a new analyser; the session's one is replaced at the end.
-    auto analyser = std::make_unique<TVoxHormant>();
+    auto analyser = std::make_unique<PitchAnalyser>();
     analyser->Options = Analyser->Options;
     // Stored spectra would hold 8 kB per frame (850 MB for ten minutes) only
     // to be dropped once the image is built; the one pass below recomputes
@@ -153,20 +153,20 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     }
 
     report("measure", 0.9);
-    for (TVoxFrame& frame : analyser->Frames) frame.TargetF0 = frame.F0;
+    for (AnalysisFrame& frame : analyser->Frames) frame.TargetF0 = frame.F0;
     // The fixed comb and the noise flux replace the analysis' harmonic and
     // noise measures with the ones the resynthesised preview plays from; the
     // comb sets every F0 to 150 Hz, which is why the traced pitch was kept in
     // TargetF0 first. The spectrum image is taken from the same rows in the
     // same pass; each worker writes only its own frames' columns.
     std::vector<SpectrumColumn> spectrumImage(static_cast<std::size_t>(analyser->FrameCount));
-    analyser->MeasureFixedCombAndNoiseFlux([&spectrumImage](int frame, const TSpeq2& row) {
+    analyser->MeasureFixedCombAndNoiseFlux([&spectrumImage](int frame, const BinRow& row) {
         spectrumImage[static_cast<std::size_t>(frame)] = SpectrumColumnOf(row);
     });
     analyser->ReleaseSpectra();
     std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(analyser->Frames);
     std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
-    auto resynth = std::make_unique<TVoxGousei>();
+    auto resynth = std::make_unique<Resynthesizer>();
 
     // Everything is ready: take it over.
     Wave = std::move(wave);
@@ -182,12 +182,12 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     EditOpenFileName = path;
     EditOpenFileName.replace_extension(".mlq");
     EditSaveFileName = EditOpenFileName;
-    MouseMode = TMouseMode::mmIdle;
+    Mouse = MouseMode::Idle;
     HoverSegment = HoverCut = SelFirst = SelLast = -1;
     // The whole recording starts as one rest. It is placed directly rather
     // than as a cut, so that a recording shorter than the least cut gap
     // still has its segment.
-    Segments.assign(1, TMoji{0.0, 0.0, "R"});
+    Segments.assign(1, Segment{0.0, 0.0, "R"});
     RecalcLengths();
     Resynth = std::move(resynth);
     report("done", 1.0);

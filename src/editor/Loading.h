@@ -13,7 +13,7 @@
 
 namespace melodrift {
 
-class TWave;
+class WaveBuffer;
 
 // The error box of a rejected recording and the question before a long one.
 inline constexpr std::string_view kUnsupportedFormatMessage = "対応していないフォーマットです。";
@@ -26,24 +26,24 @@ inline constexpr double kLongRecordingSeconds = 10.0;
 // factor = target · 32767 / peak (computed in extended precision, kept as a
 // float), every sample := floor(sample · factor). A wave without samples or
 // with a peak below 10 (digital silence) is left alone.
-void NormalisePeak(TWave& wave, double target);
+void NormalisePeak(WaveBuffer& wave, double target);
 
 // One column of the spectrum image from a frame's 1024-bin magnitude
 // spectrum: row r (k = 127 − r) holds 20 log10(v / 800) dB with
 // v = (S[2k] + S[2k+1]) / 2 + 1e-8, the pair summed in single precision.
-SpectrumColumn SpectrumColumnOf(const TSpeq2& spectrum);
+SpectrumColumn SpectrumColumnOf(const BinRow& spectrum);
 
 // RMS loudness per frame (array order): the samples of channel 0 are walked
 // once; frame i < last takes them while the position is below SamplePos of
 // frame i + 1 minus 128, the last frame the rest; entry = trunc(sqrt(sum of
 // squares / 256)). The sum is kept in 64 bits.
-std::vector<std::int32_t> ComputeFrameVolume(const TWave& wave, std::span<const TVoxFrame> frames);
+std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<const AnalysisFrame> frames);
 
 // Pitch in cents per frame from TargetF0 (trunc(HzToCents + 0.5)), with
 // unvoiced frames (TargetF0 exactly 0) filled: a leading run takes the first
 // voiced value, a trailing run the last one, a run between two voiced frames
 // the straight line between them in integer steps (truncated toward zero).
 // No voiced frame at all gives zeros.
-std::vector<std::int32_t> BuildPitchCents(std::span<const TVoxFrame> frames);
+std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames);
 
 }  // namespace melodrift

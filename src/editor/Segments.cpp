@@ -1,8 +1,8 @@
 #include "editor/Segments.h"
 
-#include "audio/Analyser.h"
-#include "audio/Resynth.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/Resynthesizer.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Timeline.h"
 #include "text/CodePage.h"
 #include "text/Prompts.h"
@@ -22,7 +22,7 @@ bool IsRestLyric(std::string_view lyric) {
 int EditorSession::SegmentAt(double timeMs) const {
     if (timeMs < 0.0 || timeMs >= DurationMs() || Segments.empty()) return -1;
     for (int i = 0; i < static_cast<int>(Segments.size()); ++i) {
-        const TMoji& seg = Segments[i];
+        const Segment& seg = Segments[i];
         if (seg.StartMs <= timeMs && timeMs < seg.StartMs + seg.LengthMs) return i;
     }
     return -1;
@@ -50,7 +50,7 @@ void EditorSession::AddCut(std::string_view lyricCp932, double timeMs) {
     }
     if (index > 0 && timeMs - Segments[index - 1].StartMs < MinCutGap) return;
     if (index < static_cast<int>(Segments.size()) && Segments[index].StartMs - timeMs < MinCutGap) return;
-    Segments.insert(Segments.begin() + index, TMoji{timeMs, 0.0, std::string(lyricCp932)});
+    Segments.insert(Segments.begin() + index, Segment{timeMs, 0.0, std::string(lyricCp932)});
     RecalcLengths();
 }
 
@@ -65,8 +65,8 @@ void EditorSession::RemoveCut(double timeMs) {
 void EditorSession::MoveCut(int cutIndex, double timeMs) {
     if (cutIndex < 1 || cutIndex >= static_cast<int>(Segments.size())) return;
     Modified = true;
-    const TMoji& before = Segments[cutIndex - 1];
-    const TMoji& moving = Segments[cutIndex];
+    const Segment& before = Segments[cutIndex - 1];
+    const Segment& moving = Segments[cutIndex];
     timeMs = std::max(timeMs, before.StartMs + MinCutGap);
     timeMs = std::min(timeMs, moving.StartMs + moving.LengthMs - MinCutGap);
     Segments[cutIndex].StartMs = timeMs;
@@ -120,7 +120,7 @@ void EditorSession::ApplyPitchLine(PixelPoint from, PixelPoint to) {
     // 2 rows per semitone: row 0 of the lane is 188 · 50 cents.
     const double c1 = 50.0 * (188 - (from.Y - PitchTop));
     const double c2 = 50.0 * (188 - (to.Y - PitchTop));
-    TVoxHormant& an = *Analyser;
+    PitchAnalyser& an = *Analyser;
     for (int i = f1; i <= f2; ++i) {
         const double c = c1 + (c2 - c1) * (i - f1) / (f2 - f1);
         const double hz = CentsToHz(c);
@@ -129,7 +129,7 @@ void EditorSession::ApplyPitchLine(PixelPoint from, PixelPoint to) {
         an.Frames[i].TargetF0 = an.Frames[i].F0;
     }
     // The harmonic measures of the preview run on the fixed 150 Hz comb.
-    for (TVoxFrame& frame : an.Frames) frame.F0 = 150.0f;
+    for (AnalysisFrame& frame : an.Frames) frame.F0 = 150.0f;
     BuildPitchCents();
 }
 
@@ -180,7 +180,7 @@ std::string EditorSession::PlayRange(double fromMs, double toMs) const {
     const std::int64_t s0 = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
     const std::int64_t s1 = std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
     if (s1 < s0) return {};
-    TWave play = MakeMono16Wave(static_cast<std::uint32_t>(s1 - s0 + 1));
+    WaveBuffer play = MakeMono16Wave(static_cast<std::uint32_t>(s1 - s0 + 1));
     for (std::int64_t s = s0; s <= s1; ++s) {
         play.SetSample(static_cast<std::uint32_t>(s - s0), 0, Wave->GetSample(static_cast<std::uint32_t>(s), 0));
     }
@@ -197,17 +197,17 @@ std::string EditorSession::PlayResynthesised(double fromMs, double toMs) {
     const int f0 = static_cast<int>(std::clamp<std::int64_t>(s0 / kHopSamples, 0, frames - 1));
     const int f1 = static_cast<int>(std::clamp<std::int64_t>(s1 / kHopSamples + 1, 0, frames - 1));
     if (f1 <= f0) return {};
-    TVoxHormant& an = *Analyser;
+    PitchAnalyser& an = *Analyser;
     const std::int32_t base = an.Frames[f0].SamplePos;
     const std::int32_t length = an.Frames[f1].SamplePos - base;
     if (length <= 0) return {};
-    TWave play = MakeMono16Wave(static_cast<std::uint32_t>(length));
+    WaveBuffer play = MakeMono16Wave(static_cast<std::uint32_t>(length));
 
-    TVoxSynthParams startParams;
-    TVoxSynthParams endParams;
+    SynthParams startParams;
+    SynthParams endParams;
     InitSynthParams(startParams);
     InitSynthParams(endParams);
-    for (TVoxSynthParams* p : {&startParams, &endParams}) {
+    for (SynthParams* p : {&startParams, &endParams}) {
         p->NoiseFloor = 0.2f;
         p->NoiseFloorLevel = 3000.0f;
     }
@@ -266,7 +266,7 @@ void OpenEditor(const EditorSession& s, SurfaceActions& act, LyricEditor editor,
     std::string text;
     for (int i = first; i <= last; ++i) text += s.Segments[i].Lyric;
     act.editTextUtf8 = Cp932ToUtf8(text);
-    const TMoji& lastSeg = s.Segments[last];
+    const Segment& lastSeg = s.Segments[last];
     const std::int64_t left = MsToX(s.Segments[first].StartMs, s.Scale, s.FirstFrame);
     const std::int64_t right = MsToX(lastSeg.StartMs + lastSeg.LengthMs, s.Scale, s.FirstFrame);
     act.editLeft = static_cast<int>(left);
@@ -279,7 +279,7 @@ SurfaceHit HitTest(const EditorSession& session, int x, int y) {
     return HitTestArea(session, x, y, true);
 }
 
-SurfaceActions F0ImageMouseMove(EditorSession& s, int x, int y, PointerShape currentPointer) {
+SurfaceActions SurfaceMouseMove(EditorSession& s, int x, int y, PointerShape currentPointer) {
     SurfaceActions act;
     if (s.FrameCount() == 0) return act;
     s.CursorX = x;
@@ -289,8 +289,8 @@ SurfaceActions F0ImageMouseMove(EditorSession& s, int x, int y, PointerShape cur
         act.setPointer = true;
         act.pointer = shape;
     };
-    switch (s.MouseMode) {
-    case TMouseMode::mmIdle: {
+    switch (s.Mouse) {
+    case MouseMode::Idle: {
         s.HoverCut = -1;
         const int segment = s.SegmentAt(t);
         if (segment != s.HoverSegment) {
@@ -318,70 +318,70 @@ SurfaceActions F0ImageMouseMove(EditorSession& s, int x, int y, PointerShape cur
         }
         break;
     }
-    case TMouseMode::mmDragCut:
+    case MouseMode::DragCut:
         s.MoveCut(s.HoverCut, t);
         act.redrawLyricLane = true;
         break;
-    case TMouseMode::mmPreview:
+    case MouseMode::Preview:
         act.setPointer = true;
         act.pointer = PointerShape::HorizontalResize;
         s.SelLast = s.SegmentAt(t);
         act.drawVolumeLane = true;
         break;
-    case TMouseMode::mmDrawPitch:
+    case MouseMode::DrawPitch:
         s.LineEnd = {x, y};
         act.xorLine = true;
         break;
-    case TMouseMode::mmSelectLyrics:
+    case MouseMode::SelectLyrics:
         s.SelLast = s.SegmentAt(t);
         act.redrawLyricLane = true;
         break;
-    case TMouseMode::mmEditLyric:
-    case TMouseMode::mmEditLyrics:
+    case MouseMode::EditLyric:
+    case MouseMode::EditLyrics:
         break;
     }
     return act;
 }
 
-SurfaceActions CsrImageMouseDown(EditorSession& s, MouseButton button, bool doubleClick, int x, int y,
+SurfaceActions SurfaceMouseDown(EditorSession& s, MouseButton button, bool doubleClick, int x, int y,
                                  PointerShape currentPointer) {
     SurfaceActions act;
     if (s.FrameCount() == 0) return act;
     const double t = XToMs(x, s.Scale, s.FirstFrame);
-    if (s.MouseMode == TMouseMode::mmEditLyric || s.MouseMode == TMouseMode::mmEditLyrics) {
-        // Hiding the edit commits it (LyricEditExit), which returns to mmIdle.
+    if (s.Mouse == MouseMode::EditLyric || s.Mouse == MouseMode::EditLyrics) {
+        // Hiding the edit commits it (LyricEditExit), which returns to Idle.
         act.closeEditor = true;
         return act;
     }
-    if (s.MouseMode != TMouseMode::mmIdle) return act;
+    if (s.Mouse != MouseMode::Idle) return act;
     if (s.HoverCut != -1) {
-        s.MouseMode = TMouseMode::mmDragCut;
-        return F0ImageMouseMove(s, x, y, currentPointer);  // the cut jumps to the pointer
+        s.Mouse = MouseMode::DragCut;
+        return SurfaceMouseMove(s, x, y, currentPointer);  // the cut jumps to the pointer
     }
     switch (HitTestArea(s, x, y, false).area) {
     case HitArea::LyricLane:
         if (button == MouseButton::Left) {
             if (ValidSegment(s, s.HoverSegment)) {
-                s.MouseMode = TMouseMode::mmEditLyric;
+                s.Mouse = MouseMode::EditLyric;
                 s.Modified = true;
                 OpenEditor(s, act, LyricEditor::LyricEdit, s.HoverSegment, s.HoverSegment);
             }
         } else if (button == MouseButton::Right) {
-            s.MouseMode = TMouseMode::mmSelectLyrics;
+            s.Mouse = MouseMode::SelectLyrics;
             s.SelFirst = s.SelLast = s.SegmentAt(t);
             act.redrawLyricLane = true;
         }
         break;
     case HitArea::VolumeLane:
         s.SelFirst = s.SelLast = s.SegmentAt(t);
-        s.MouseMode = TMouseMode::mmPreview;
+        s.Mouse = MouseMode::Preview;
         act.drawVolumeLane = act.drawCutLines = true;
         break;
     case HitArea::PitchLane:
         act.setPointer = true;
         act.pointer = PointerShape::Hand;
         s.LineStart = s.LineEnd = {x, y};
-        s.MouseMode = TMouseMode::mmDrawPitch;
+        s.Mouse = MouseMode::DrawPitch;
         break;
     case HitArea::Cut:
     case HitArea::CutArea:
@@ -399,15 +399,15 @@ SurfaceActions CsrImageMouseDown(EditorSession& s, MouseButton button, bool doub
     return act;
 }
 
-SurfaceActions CsrImageMouseUp(EditorSession& s, MouseButton button, int x, int y) {
+SurfaceActions SurfaceMouseUp(EditorSession& s, MouseButton button, int x, int y) {
     SurfaceActions act;
     if (s.FrameCount() == 0) return act;
-    switch (s.MouseMode) {
-    case TMouseMode::mmDragCut:
-        s.MouseMode = TMouseMode::mmIdle;
+    switch (s.Mouse) {
+    case MouseMode::DragCut:
+        s.Mouse = MouseMode::Idle;
         act.redrawAll = true;
         break;
-    case TMouseMode::mmPreview:
+    case MouseMode::Preview:
         OrderSelection(s);
         if (ValidSegment(s, s.SelFirst) && ValidSegment(s, s.SelLast)) {
             const double from = s.Segments[s.SelFirst].StartMs;
@@ -415,25 +415,25 @@ SurfaceActions CsrImageMouseUp(EditorSession& s, MouseButton button, int x, int 
             act.playImage = button == MouseButton::Right ? s.PlayResynthesised(from, to) : s.PlayRange(from, to);
         }
         s.SelFirst = s.SelLast = -1;
-        s.MouseMode = TMouseMode::mmIdle;
+        s.Mouse = MouseMode::Idle;
         act.drawVolumeLane = act.drawCutLines = true;
         break;
-    case TMouseMode::mmDrawPitch:
+    case MouseMode::DrawPitch:
         act.eraseXorLine = true;
         s.LineEnd = {x, y};
-        s.MouseMode = TMouseMode::mmIdle;
+        s.Mouse = MouseMode::Idle;
         s.ApplyPitchLine(s.LineStart, s.LineEnd);
         s.Modified = true;
         act.rebuildPitchLane = act.redrawAll = true;
         break;
-    case TMouseMode::mmSelectLyrics:
-        s.MouseMode = TMouseMode::mmEditLyrics;
+    case MouseMode::SelectLyrics:
+        s.Mouse = MouseMode::EditLyrics;
         OrderSelection(s);
         s.Modified = true;
         if (ValidSegment(s, s.SelFirst) && ValidSegment(s, s.SelLast)) {
             OpenEditor(s, act, LyricEditor::LyricsEdit, s.SelFirst, s.SelLast);
         } else {
-            s.MouseMode = TMouseMode::mmIdle;
+            s.Mouse = MouseMode::Idle;
         }
         act.redrawLyricLane = true;
         break;
@@ -446,13 +446,13 @@ SurfaceActions CsrImageMouseUp(EditorSession& s, MouseButton button, int x, int 
 void LyricEditExit(EditorSession& s, LyricEditor editor, std::string_view textUtf8) {
     // Leaving an edit that is not open (focus moving through a hidden edit)
     // commits nothing.
-    if (s.MouseMode != TMouseMode::mmEditLyric && s.MouseMode != TMouseMode::mmEditLyrics) return;
+    if (s.Mouse != MouseMode::EditLyric && s.Mouse != MouseMode::EditLyrics) return;
     if (editor == LyricEditor::LyricEdit) {
         s.CommitLyric(s.HoverSegment, textUtf8);
     } else if (editor == LyricEditor::LyricsEdit) {
         s.CommitLyricRun(s.SelFirst, s.SelLast, textUtf8);
     }
-    s.MouseMode = TMouseMode::mmIdle;
+    s.Mouse = MouseMode::Idle;
 }
 
 }  // namespace melodrift

@@ -73,12 +73,12 @@ struct SurfaceActions {
 // Mouse events of the drawing surface, the pointer's shape before the event
 // passed in (a move away from the volume lane removes its highlight only
 // when the pointer was the cross-hair). They do nothing without frames.
-SurfaceActions F0ImageMouseMove(EditorSession& session, int x, int y, PointerShape currentPointer);
-SurfaceActions CsrImageMouseDown(EditorSession& session, MouseButton button, bool doubleClick, int x, int y,
+SurfaceActions SurfaceMouseMove(EditorSession& session, int x, int y, PointerShape currentPointer);
+SurfaceActions SurfaceMouseDown(EditorSession& session, MouseButton button, bool doubleClick, int x, int y,
                                  PointerShape currentPointer);
-SurfaceActions CsrImageMouseUp(EditorSession& session, MouseButton button, int x, int y);
+SurfaceActions SurfaceMouseUp(EditorSession& session, MouseButton button, int x, int y);
 // Leaving (or Enter in) an open lyric edit: commits its text and returns to
-// mmIdle. `editor` tells which edit was open.
+// Idle. `editor` tells which edit was open.
 void LyricEditExit(EditorSession& session, LyricEditor editor, std::string_view textUtf8);
 
 }  // namespace melodrift

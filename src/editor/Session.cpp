@@ -1,9 +1,9 @@
 #include "editor/Session.h"
 
-#include "audio/Analyser.h"
-#include "audio/Resynth.h"
-#include "audio/Wave.h"
-#include "plugin/PluginFile.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/Resynthesizer.h"
+#include "audio/WaveBuffer.h"
+#include "plugin/NoteList.h"
 #include "text/NumberFormat.h"
 #include "text/Text.h"
 
@@ -11,7 +11,7 @@
 
 namespace melodrift {
 
-EditorSession::EditorSession() : Analyser(std::make_unique<TVoxHormant>()), Wave(std::make_unique<TWave>()) {}
+EditorSession::EditorSession() : Analyser(std::make_unique<PitchAnalyser>()), Wave(std::make_unique<WaveBuffer>()) {}
 
 EditorSession::~EditorSession() = default;
 
@@ -27,22 +27,22 @@ double EditorSession::DurationMs() const {
     return static_cast<double>(SampleCount()) / kSamplesPerMs;
 }
 
-int EditorSession::Edit1Exit(std::string_view editName, std::string_view text) {
+int EditorSession::CommitCorrectionTiming(CorrectionTiming field, std::string_view text) {
     std::int64_t v = 0;
     try {
         v = ParseInt32(text);
     } catch (const ConversionError&) {
         v = 0;  // text that is not a whole number counts as 0
     }
-    if (editName == "Edit1") {  // pre-utterance: 0 .. consonant
-        v = std::max<std::int64_t>(0, std::min(v, RoundHalfUpTrunc(CrConsonant)));
-        CrPreUtterance = static_cast<double>(v);
-    } else if (editName == "Edit2") {  // overlap: 0 .. pre-utterance
-        v = std::max<std::int64_t>(0, std::min(v, RoundHalfUpTrunc(CrPreUtterance)));
-        CrVoiceOverlap = static_cast<double>(v);
-    } else if (editName == "Edit3") {  // consonant: at least the pre-utterance
-        v = std::max(v, RoundHalfUpTrunc(CrPreUtterance));
-        CrConsonant = static_cast<double>(v);
+    if (field == CorrectionTiming::PreUtterance) {  // pre-utterance: 0 .. consonant
+        v = std::max<std::int64_t>(0, std::min(v, RoundHalfUpTrunc(CorrectionConsonant)));
+        CorrectionPreUtterance = static_cast<double>(v);
+    } else if (field == CorrectionTiming::Overlap) {  // overlap: 0 .. pre-utterance
+        v = std::max<std::int64_t>(0, std::min(v, RoundHalfUpTrunc(CorrectionPreUtterance)));
+        CorrectionOverlap = static_cast<double>(v);
+    } else {  // consonant: at least the pre-utterance
+        v = std::max(v, RoundHalfUpTrunc(CorrectionPreUtterance));
+        CorrectionConsonant = static_cast<double>(v);
     }
     return static_cast<int>(v);
 }

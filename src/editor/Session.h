@@ -22,28 +22,28 @@
 namespace melodrift {
 
 class Prompts;
-class TUtauNotes;
-class TVoxHormant;
-class TVoxGousei;
-class TWave;
+class NoteList;
+class PitchAnalyser;
+class Resynthesizer;
+class WaveBuffer;
 
 // One syllable of the recording: where it starts, how long it lasts, and its
 // lyric as CP932 bytes ("R" or "r" marks a rest).
-struct TMoji {
+struct Segment {
     double StartMs = 0.0;
     double LengthMs = 0.0;
     std::string Lyric;
 };
 
 // What the pointer is doing on the drawing surface (4 is not used).
-enum class TMouseMode : int {
-    mmIdle = 0,
-    mmDragCut = 1,
-    mmEditLyric = 2,
-    mmPreview = 3,
-    mmDrawPitch = 5,
-    mmSelectLyrics = 6,
-    mmEditLyrics = 7,
+enum class MouseMode : int {
+    Idle = 0,
+    DragCut = 1,
+    EditLyric = 2,
+    Preview = 3,
+    DrawPitch = 5,
+    SelectLyrics = 6,
+    EditLyrics = 7,
 };
 
 // A pixel of the drawing surface (y from its top).
@@ -89,6 +89,9 @@ enum class EditStateOutcome {
     RecordingRejected, // the stored recording exists but did not load
 };
 
+// The three timing edits of voice-correction mode.
+enum class CorrectionTiming { PreUtterance, Overlap, Consonant };
+
 class EditorSession {
 public:
     EditorSession();
@@ -99,26 +102,26 @@ public:
     // ---- Owned objects -------------------------------------------------
     // The plug-in file's notes; created and loaded by whoever starts the
     // window (it needs the voicebank), may stay empty.
-    std::unique_ptr<TUtauNotes> Notes;
-    std::unique_ptr<TVoxHormant> Analyser;  // never null; 0 frames when empty
-    std::unique_ptr<TVoxGousei> Resynth;    // null until a recording loaded
-    std::unique_ptr<TWave> Wave;            // never null; the normalised recording
+    std::unique_ptr<NoteList> Notes;
+    std::unique_ptr<PitchAnalyser> Analyser;  // never null; 0 frames when empty
+    std::unique_ptr<Resynthesizer> Resynth;    // null until a recording loaded
+    std::unique_ptr<WaveBuffer> Wave;            // never null; the normalised recording
 
     // ---- Recording and its per-frame arrays ------------------------------
     std::filesystem::path WaveFileName;      // full path of the loaded recording
-    std::vector<TMoji> Segments;             // cover 0 .. duration without gaps
+    std::vector<Segment> Segments;             // cover 0 .. duration without gaps
     std::vector<std::int32_t> FrameVolume;   // RMS of the 16-bit samples per frame
     std::vector<SpectrumColumn> SpectrumImage;
     std::vector<std::int32_t> PitchCents;    // TargetF0 in cents, gaps filled
 
     // ---- Switches and parameters of the controls -------------------------
-    bool KeyEnabled = true;      // CheckBox1: estimate each note's key
-    bool PitchEnabled = true;    // CheckBox2: write pitch bends
-    bool VolumeEnabled = true;   // CheckBox3: write loudness envelopes
+    bool KeyEnabled = true;      // key check: estimate each note's key
+    bool PitchEnabled = true;    // pitch check: write pitch bends
+    bool VolumeEnabled = true;   // volume check: write loudness envelopes
     bool CorrectionMode = false; // voice correction mode
-    double CrConsonant = 100.0;  // ms
-    double CrPreUtterance = 60.0;
-    double CrVoiceOverlap = 20.0;
+    double CorrectionConsonant = 100.0;  // ms
+    double CorrectionPreUtterance = 60.0;
+    double CorrectionOverlap = 20.0;
     int PitchMode = 2;           // 1 = "Mode1", 2 = "Mode2"
 
     // ---- View ------------------------------------------------------------
@@ -138,7 +141,7 @@ public:
     // ---- Editing ---------------------------------------------------------
     double MinCutGap = 30.0;     // least distance between two cuts, ms
     float MinStrength = 2.0f;    // least candidate strength for pitch lines
-    TMouseMode MouseMode = TMouseMode::mmIdle;
+    MouseMode Mouse = MouseMode::Idle;
     int HoverSegment = -1;
     int HoverCut = -1;
     int SelFirst = -1;
@@ -160,11 +163,10 @@ public:
     bool HasRecording() const { return FrameCount() > 0; }
 
     // ---- Control validation (Session.cpp) --------------------------------
-    // Leaving Edit1 (pre-utterance), Edit2 (overlap) or Edit3 (consonant),
-    // told apart by `editName`: the typed text as a whole number (0 when it
-    // is not one), clamped against the other parameter as it stands now,
-    // stored, and returned as the edit's new text.
-    int Edit1Exit(std::string_view editName, std::string_view text);
+    // Leaving one of the three voice-correction timing edits: the typed text
+    // as a whole number (0 when it is not one), clamped against the other
+    // parameters as they stand now, stored, and returned as the edit's new text.
+    int CommitCorrectionTiming(CorrectionTiming field, std::string_view text);
     // The zoom control: Scale := value clamped to 1..8.
     void SetScale(int value);
 

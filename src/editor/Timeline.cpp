@@ -171,7 +171,7 @@ RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
             if (j >= static_cast<int>(in.candidates.size())) break;
             const int x = std::clamp(FrameToX(j, in.scale, in.firstFrame), 0, width - 1);
             for (int k = 0; k < CandidateCount; ++k) {
-                const TF0Candidate& cand = in.candidates[j][k];
+                const PitchCandidate& cand = in.candidates[j][k];
                 if (!(cand.Freq > 0.0f) || !(static_cast<double>(cand.Strength) > in.minStrength)) continue;
                 const int band = std::clamp(static_cast<int>(std::trunc(HzToCents(cand.Freq) / 50.0 - 60.0)), 0, 127);
                 const int level = (15 - (3 * k) / 2) * 16;
@@ -200,7 +200,7 @@ std::vector<LyricBox> BuildLyricBoxes(const EditorSession& s) {
     const int lo = std::min(s.SelFirst, s.SelLast);
     const int hi = std::max(s.SelFirst, s.SelLast);
     for (int n = 0; n < static_cast<int>(s.Segments.size()); ++n) {
-        const TMoji& seg = s.Segments[n];
+        const Segment& seg = s.Segments[n];
         const double endMs = seg.StartMs + seg.LengthMs;
         if (MsToNearestFrame(endMs) < s.FirstFrame) continue;
         if (MsToNearestFrame(seg.StartMs) > static_cast<std::int64_t>(s.FirstFrame) + s.VisibleFrames) continue;
@@ -208,7 +208,7 @@ std::vector<LyricBox> BuildLyricBoxes(const EditorSession& s) {
         box.segment = n;
         box.left = MsToX(seg.StartMs, s.Scale, s.FirstFrame);
         box.right = MsToX(endMs, s.Scale, s.FirstFrame);
-        box.highlighted = (s.MouseMode == TMouseMode::mmSelectLyrics && n >= lo && n <= hi) || n == s.HoverSegment;
+        box.highlighted = (s.Mouse == MouseMode::SelectLyrics && n >= lo && n <= hi) || n == s.HoverSegment;
         const bool rest = IsRestLyric(seg.Lyric);
         box.fill = rest ? (box.highlighted ? kGrey : kWhite) : (box.highlighted ? kMagenta : kCyan);
         box.lyricUtf8 = Cp932ToUtf8(seg.Lyric);
@@ -219,7 +219,7 @@ std::vector<LyricBox> BuildLyricBoxes(const EditorSession& s) {
 
 int LyricBitmapWidth(const EditorSession& s) {
     if (s.Segments.empty()) return 0;
-    const TMoji& lastSeg = s.Segments.back();
+    const Segment& lastSeg = s.Segments.back();
     const std::int64_t w = MsToX(lastSeg.StartMs + lastSeg.LengthMs, s.Scale, s.FirstFrame);
     return static_cast<int>(std::clamp<std::int64_t>(w, 0, 1 << 24));
 }
@@ -279,8 +279,8 @@ RgbaImage ComposeSurface(const EditorSession& s, const LaneImages& lanes, int wi
     if (lanes.volume != nullptr) StretchColumns(surface, *lanes.volume, r, s.Scale, s.VolumeTop);
     if (s.SelFirst >= 0 && s.SelLast >= 0 && s.SelFirst < static_cast<int>(s.Segments.size()) &&
         s.SelLast < static_cast<int>(s.Segments.size())) {
-        const TMoji& lo = s.Segments[std::min(s.SelFirst, s.SelLast)];
-        const TMoji& hi = s.Segments[std::max(s.SelFirst, s.SelLast)];
+        const Segment& lo = s.Segments[std::min(s.SelFirst, s.SelLast)];
+        const Segment& hi = s.Segments[std::max(s.SelFirst, s.SelLast)];
         const auto x1 = MsToX(lo.StartMs, s.Scale, s.FirstFrame);
         const auto x2 = MsToX(hi.StartMs + hi.LengthMs, s.Scale, s.FirstFrame) + 1;
         MixSelection(surface, static_cast<int>(std::clamp<std::int64_t>(x1, -1, width + 1)), s.VolumeTop,

@@ -105,8 +105,8 @@ int CentsToPitchRow(double cents);
 
 struct PitchLaneInput {
     std::span<const std::int32_t> pitchCents;       // per frame
-    std::span<const TVoxFrame> frames;              // TargetF0 tells voiced frames
-    std::span<const TF0Candidates> candidates;  // per frame, strongest first
+    std::span<const AnalysisFrame> frames;              // TargetF0 tells voiced frames
+    std::span<const CandidateSlots> candidates;  // per frame, strongest first
     float minStrength = 2.0f;
     int firstFrame = 0;
     int visibleFrames = 0;

@@ -1,7 +1,7 @@
 #include "editor/VoiceSource.h"
 
-#include "audio/Analyser.h"
-#include "audio/FreqTable.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/FrequencyTable.h"
 #include "editor/Session.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
@@ -50,8 +50,8 @@ std::filesystem::path FrequencyTablePath(const std::filesystem::path& wavePath) 
     return wavePath.parent_path() / name;
 }
 
-void FillFrequencyTable(const EditorSession& session, TFreqTable& table) {
-    const TVoxFrameArray& frames = session.Analyser->Frames;
+void FillFrequencyTable(const EditorSession& session, FrequencyTable& table) {
+    const AnalysisFrames& frames = session.Analyser->Frames;
     const int count = session.FrameCount();
     table.SetCount(count);
     for (int i = 0; i < count; ++i) {
@@ -71,7 +71,7 @@ bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts) {
         prompts.Beep();
         if (!prompts.AskYesNo("周波数表を上書きしますか?")) return false;
     }
-    TFreqTable table;
+    FrequencyTable table;
     FillFrequencyTable(session, table);
     return table.SaveToFile(path);
 }
@@ -124,13 +124,13 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
 
     std::vector<double> starts;
     starts.reserve(session.Segments.size());
-    for (const TMoji& segment : session.Segments) starts.push_back(segment.StartMs);
+    for (const Segment& segment : session.Segments) starts.push_back(segment.StartMs);
     const std::vector<VoiceEntryTiming> timings =
-        VoiceEntryTimings(starts, session.DurationMs(), session.CrPreUtterance, session.CrVoiceOverlap,
-                          session.CrConsonant);
+        VoiceEntryTimings(starts, session.DurationMs(), session.CorrectionPreUtterance, session.CorrectionOverlap,
+                          session.CorrectionConsonant);
 
     for (std::size_t i = 0; i < session.Segments.size(); ++i) {
-        TMoji& segment = session.Segments[i];
+        Segment& segment = session.Segments[i];
         segment.Lyric = FreeAlias(voicebank, OtoSafe(segment.Lyric));
         const VoiceEntryTiming& t = timings[i];
         std::string line = fileName + "=" + segment.Lyric;

@@ -13,7 +13,7 @@ namespace melodrift {
 
 class EditorSession;
 class Prompts;
-class TFreqTable;
+class FrequencyTable;
 class Voicebank;
 
 // The recording's frequency table path: its extension replaced by
@@ -22,7 +22,7 @@ std::filesystem::path FrequencyTablePath(const std::filesystem::path& wavePath);
 
 // One item per analysis frame: Freq = TargetF0 [Hz] (55 for an unvoiced
 // frame), Amp = the frame's loudness.
-void FillFrequencyTable(const EditorSession& session, TFreqTable& table);
+void FillFrequencyTable(const EditorSession& session, FrequencyTable& table);
 
 // Writes the frequency table beside the recording. Does nothing without a
 // recording file or frames; asks before replacing an existing table and
@@ -42,10 +42,10 @@ struct VoiceEntryTiming {
 // The entries' timing for segments starting at `startsMs` (ascending, the
 // first normally 0) in a recording of `durationMs`, with the parameters
 // pre-utterance, overlap and consonant [ms]:
-//   pre_i      = CrPreUtterance for the first segment, else min(CrPreUtterance,
+//   pre_i      = CorrectionPreUtterance for the first segment, else min(CorrectionPreUtterance,
 //                (s_i − s_{i−1}) / 2), never reaching before the recording;
-//   overlap_i  = pre_i scaled by CrVoiceOverlap / CrPreUtterance (0 first);
-//   consonant  = min(CrConsonant, (s_{i+1} − s_i) / 3 + pre_i), CrConsonant last;
+//   overlap_i  = pre_i scaled by CorrectionOverlap / CorrectionPreUtterance (0 first);
+//   consonant  = min(CorrectionConsonant, (s_{i+1} − s_i) / 3 + pre_i), CorrectionConsonant last;
 //   offset     = s_i − pre_i;
 //   cutoff     = −(s_{i+1} − s_i + pre_i − pre_{i+1} + overlap_{i+1} + 76), so
 //                the sample ends 76 ms after the next entry's overlap begins;

@@ -46,7 +46,7 @@ std::int64_t RoundedCents(double cents) {
     return Rounded(cents, "a pitch value");
 }
 
-std::string JoinRounded(const TPitches& points) {
+std::string JoinRounded(const PitchPointList& points) {
     std::string out;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (i > 0) out += ',';
@@ -55,7 +55,7 @@ std::string JoinRounded(const TPitches& points) {
     return out;
 }
 
-bool SamePitches(const TPitches& a, const TPitches& b) {
+bool SamePitches(const PitchPointList& a, const PitchPointList& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (a[i].Value != b[i].Value || a[i].TimeMs != b[i].TimeMs) return false;
@@ -65,7 +65,7 @@ bool SamePitches(const TPitches& a, const TPitches& b) {
 
 }  // namespace
 
-TUtauNote::TUtauNote() {
+Note::Note() {
     // Points 1..5 are the host's P1..P5 with V1..V5; 0 is the sample start,
     // 6 the end.
     Envelope[0] = {0.0, 0, false, 0.0};
@@ -90,14 +90,14 @@ TUtauNote::TUtauNote() {
     created_.Envelope = Envelope;
 }
 
-void TUtauNote::SetVelocity(double velocity) {
+void Note::SetVelocity(double velocity) {
     velocity_ = velocity;
     velocityFactor_ = std::pow(2.0, 1.0 - velocity / 100.0);
 }
 
 // --- effective values -----------------------------------------------------
 
-void TUtauNote::RecomputeEffective() {
+void Note::RecomputeEffective() {
     const double factor = velocityFactor_;
     const double pre = preUtterance_ * factor;
     const double overlap = voiceOverlap_ * factor;
@@ -119,44 +119,44 @@ void TUtauNote::RecomputeEffective() {
     geometryDirty_ = false;
 }
 
-double TUtauNote::EffPreUtterance() {
+double Note::EffectivePreUtterance() {
     if (geometryDirty_) RecomputeEffective();
     return effPreUtterance_;
 }
 
-double TUtauNote::EffVoiceOverlap() {
+double Note::EffectiveVoiceOverlap() {
     if (geometryDirty_) RecomputeEffective();
     return effVoiceOverlap_;
 }
 
-double TUtauNote::EffStartPoint() {
+double Note::EffectiveStartPoint() {
     if (geometryDirty_) RecomputeEffective();
     return effStartPoint_;
 }
 
 // The stored values are the effective ones without the velocity factor, so
 // that the host, applying the factor again, arrives at the effective values.
-void TUtauNote::StoreFromEffective() {
+void Note::StoreFromEffective() {
     preUtterance_ = effPreUtterance_ / velocityFactor_;
     voiceOverlap_ = effVoiceOverlap_ / velocityFactor_;
     startPoint_ = effStartPoint_ / velocityFactor_;
 }
 
-void TUtauNote::SetEffPreUtterance(double ms) {
+void Note::SetEffectivePreUtterance(double ms) {
     if (geometryDirty_) RecomputeEffective();
     if (std::fabs(ms - effPreUtterance_) <= 0.01) return;
     effPreUtterance_ = ms;
     StoreFromEffective();
 }
 
-void TUtauNote::SetEffVoiceOverlap(double ms) {
+void Note::SetEffectiveVoiceOverlap(double ms) {
     if (geometryDirty_) RecomputeEffective();
     if (std::fabs(ms - effVoiceOverlap_) <= 0.01) return;
     effVoiceOverlap_ = ms;
     StoreFromEffective();
 }
 
-void TUtauNote::SetEffStartPoint(double ms) {
+void Note::SetEffectiveStartPoint(double ms) {
     if (geometryDirty_) RecomputeEffective();
     if (std::fabs(ms - effStartPoint_) < 0.001) return;
     effStartPoint_ = ms;
@@ -165,32 +165,32 @@ void TUtauNote::SetEffStartPoint(double ms) {
 
 // --- geometry ---------------------------------------------------------------
 
-void TUtauNote::RequireUsableTempo() const {
+void Note::RequireUsableTempo() const {
     if (!(Tempo > 0.0) || !std::isfinite(Tempo))
         throw std::domain_error("the tempo " + std::to_string(Tempo) + " is not a positive number");
 }
 
-double TUtauNote::TicksToMs(double ticks) const {
+double Note::TicksToMs(double ticks) const {
     RequireUsableTempo();
     return ticks * kMsTicksPerBeat / Tempo;
 }
 
-double TUtauNote::MsToTicks(double ms) const {
+double Note::MsToTicks(double ms) const {
     RequireUsableTempo();
     return ms * Tempo / kMsTicksPerBeat;
 }
 
-double TUtauNote::LeadIn() {
-    return EffPreUtterance() + EffStartPoint();
+double Note::LeadIn() {
+    return EffectivePreUtterance() + EffectiveStartPoint();
 }
 
-double TUtauNote::SoundingSpan() {
-    double span = TicksToMs(Length) + EffPreUtterance();
-    if (IsSungNeighbour(Next)) span = span - Next->EffPreUtterance() + Next->EffVoiceOverlap();
+double Note::SoundingSpan() {
+    double span = TicksToMs(Length) + EffectivePreUtterance();
+    if (IsSungNeighbour(Next)) span = span - Next->EffectivePreUtterance() + Next->EffectiveVoiceOverlap();
     return span;
 }
 
-void TUtauNote::UpdateGeometry() {
+void Note::UpdateGeometry() {
     geometryDirty_ = true;
     if (Prev == nullptr) {
         StartTick = 0.0;
@@ -201,16 +201,16 @@ void TUtauNote::UpdateGeometry() {
         StartMs = Prev->StartMs + Prev->TicksToMs(Prev->Length);
     }
     ResizePitchGrid();
-    Portamento.EndMs = TicksToMs(Length);
-    Portamento.StartLimitMs = Prev != nullptr ? -Prev->TicksToMs(Prev->Length) : kNoPreviousLimitMs;
+    PitchBend.EndMs = TicksToMs(Length);
+    PitchBend.StartLimitMs = Prev != nullptr ? -Prev->TicksToMs(Prev->Length) : kNoPreviousLimitMs;
     UpdateEnvelopePositions();
 }
 
-void TUtauNote::ResizePitchGrid() {
+void Note::ResizePitchGrid() {
     // The grid covers the lead-in and the note, up to where the next note's
     // sample takes over (its preutterance minus its overlap before our end).
     double spanTicks = MsToTicks(LeadIn()) + Length;
-    if (Next != nullptr) spanTicks -= MsToTicks(Next->EffPreUtterance() - Next->EffVoiceOverlap());
+    if (Next != nullptr) spanTicks -= MsToTicks(Next->EffectivePreUtterance() - Next->EffectiveVoiceOverlap());
     spanTicks = std::max(FiniteSpan(spanTicks, "the pitch grid span"), 0.0);
 
     // ceiling(span / 5) + 2 points.
@@ -227,7 +227,7 @@ void TUtauNote::ResizePitchGrid() {
     if (OldPrePitches.empty()) BuildOldPrePitches();
 }
 
-double TUtauNote::PitchAt(double timeMs, const TUtauNote* excluded) {
+double Note::PitchAt(double timeMs, const Note* excluded) {
     const double leadIn = LeadIn();
     const double step = TicksToMs(kTicksPerGridStep);
     const std::size_t count = PitchPoints.size();
@@ -256,14 +256,14 @@ double TUtauNote::PitchAt(double timeMs, const TUtauNote* excluded) {
     return NoValue;  // a grid of fewer than two points
 }
 
-double TUtauNote::InterpolateOverWindow(double fromMs, double toMs, double timeMs) {
+double Note::InterpolateOverWindow(double fromMs, double toMs, double timeMs) {
     const double from = PitchAt(fromMs);
     const double to = PitchAt(toMs);
     if (from == NoValue || to == NoValue) return 0.0;
     return from + (to - from) / (toMs - fromMs) * (timeMs - fromMs);
 }
 
-void TUtauNote::BuildOldPitches() {
+void Note::BuildOldPitches() {
     // One point per 5 ticks over the note body, both ends included.
     const double steps = FiniteSpan(Length, "the note length") / kTicksPerGridStep;
     const double whole = std::trunc(steps);
@@ -274,8 +274,8 @@ void TUtauNote::BuildOldPitches() {
     // Where the sample's overlap lies before its start point, the pitch is
     // drawn straight across that crossfade window, for this note's start and
     // for the next note's.
-    const double fromMs = EffVoiceOverlap() - EffPreUtterance();
-    const double toMs = -(EffStartPoint() + EffPreUtterance());
+    const double fromMs = EffectiveVoiceOverlap() - EffectivePreUtterance();
+    const double toMs = -(EffectiveStartPoint() + EffectivePreUtterance());
 
     OldPitches.assign(n, PitchPoint{});
     for (std::size_t i = 0; i < n; ++i) {
@@ -284,8 +284,8 @@ void TUtauNote::BuildOldPitches() {
         if (fromMs < t && t < toMs) {
             v = InterpolateOverWindow(fromMs, toMs, t);
         } else if (Next != nullptr) {
-            const double nextFromMs = lengthMs - Next->EffPreUtterance() + Next->EffVoiceOverlap();
-            const double nextToMs = lengthMs - Next->EffPreUtterance() - Next->EffStartPoint();
+            const double nextFromMs = lengthMs - Next->EffectivePreUtterance() + Next->EffectiveVoiceOverlap();
+            const double nextToMs = lengthMs - Next->EffectivePreUtterance() - Next->EffectiveStartPoint();
             if (nextFromMs < t && t < nextToMs) v = InterpolateOverWindow(nextFromMs, nextToMs, t);
         }
         if (v == NoValue) {
@@ -296,10 +296,10 @@ void TUtauNote::BuildOldPitches() {
     }
 }
 
-void TUtauNote::BuildOldPrePitches() {
+void Note::BuildOldPrePitches() {
     // From the sample start (i = 0) to the note start (i = n − 1) in equal
     // steps, about one per 5 ms.
-    const double leadIn = FiniteSpan(EffStartPoint() + EffPreUtterance(), "the lead-in");
+    const double leadIn = FiniteSpan(EffectiveStartPoint() + EffectivePreUtterance(), "the lead-in");
     const double count = std::max(std::trunc((leadIn + 2.5) / 5.0), 2.0);
     const std::size_t n = GridCount(count);
     OldPrePitches.assign(n, PitchPoint{});
@@ -312,7 +312,7 @@ void TUtauNote::BuildOldPrePitches() {
 
 // --- envelope ---------------------------------------------------------------
 
-void TUtauNote::UpdateEnvelopePositions() {
+void Note::UpdateEnvelopePositions() {
     // In time order: 0, 1, 2, 5 count forward from the sample start; 3, 4
     // back from the end of the sounding span; 6 is that end.
     const double span = SoundingSpan();
@@ -325,7 +325,7 @@ void TUtauNote::UpdateEnvelopePositions() {
     Envelope[6].Position = span;
 }
 
-void TUtauNote::RederiveEnvelopeOffsets() {
+void Note::RederiveEnvelopeOffsets() {
     const double span = SoundingSpan();
     Envelope[0].Offset = 0.0;
     Envelope[1].Offset = Envelope[1].Position;
@@ -336,20 +336,20 @@ void TUtauNote::RederiveEnvelopeOffsets() {
     Envelope[6].Offset = span;
 }
 
-void TUtauNote::SetEnvelopePoint(int index, int volume, double timeMs) {
+void Note::SetEnvelopePoint(int index, int volume, double timeMs) {
     if (index < 0 || index >= kEnvelopePoints) return;
     if (timeMs != kKeepTime) {
         if (index == 0) {
             // Moving the sample start: the note's lead-in changes, every
             // other point keeps its absolute time.
-            SetEffPreUtterance(EffPreUtterance() - timeMs);
-            SetEffStartPoint(EffStartPoint() + timeMs);
-            SetEffVoiceOverlap(EffVoiceOverlap() - timeMs);
+            SetEffectivePreUtterance(EffectivePreUtterance() - timeMs);
+            SetEffectiveStartPoint(EffectiveStartPoint() + timeMs);
+            SetEffectiveVoiceOverlap(EffectiveVoiceOverlap() - timeMs);
             for (int i = 1; i < kEnvelopePoints; ++i) Envelope[i].Position -= timeMs;
         } else if (index == kEnvelopePoints - 1) {
             // The end is where the next sung note takes over: move its overlap.
             if (IsSungNeighbour(Next))
-                Next->SetEffVoiceOverlap(timeMs + Next->EffPreUtterance() - TicksToMs(Length) - EffPreUtterance());
+                Next->SetEffectiveVoiceOverlap(timeMs + Next->EffectivePreUtterance() - TicksToMs(Length) - EffectivePreUtterance());
         } else {
             Envelope[index].Position = timeMs;
         }
@@ -361,20 +361,20 @@ void TUtauNote::SetEnvelopePoint(int index, int volume, double timeMs) {
 
 // --- portamento ends --------------------------------------------------------
 
-double TUtauNote::ExpectedEndValue(int index) {
-    const int count = Portamento.Count();
+double Note::ExpectedEndValue(int index) {
+    const int count = PitchBend.Count();
     if (index < 0 || index >= count || index == count - 1) return 0.0;
     if (index == 0) {
         if (IsSungNeighbour(Prev)) return (Prev->NoteNum - NoteNum) * 100.0;
-        const TPortaPoint& first = Portamento.Point(0);
-        return first.Time < -EffPreUtterance() ? first.Value : 0.0;
+        const PortamentoPoint& first = PitchBend.Point(0);
+        return first.Time < -EffectivePreUtterance() ? first.Value : 0.0;
     }
-    return Portamento.Point(index).Value;
+    return PitchBend.Point(index).Value;
 }
 
 // --- writing ----------------------------------------------------------------
 
-void TUtauNote::WriteTo(std::vector<std::string>& lines) {
+void Note::WriteTo(std::vector<std::string>& lines) {
     RequireUsableTempo();
     std::vector<std::string> out;
     out.push_back("[" + Section + "]");
@@ -399,14 +399,14 @@ void TUtauNote::WriteTo(std::vector<std::string>& lines) {
         out.push_back(EncodePitchList("$OldPitches=" + JoinRounded(OldPitches), "$OldPitches="));
         out.push_back(EncodePitchList("$OldPrePitches=" + JoinRounded(OldPrePitches), "$OldPrePitches="));
         out.push_back("$OldPiches= ");
-        out.push_back("PBStart=" + FormatGeneral(-EffPreUtterance() - EffStartPoint()));
+        out.push_back("PBStart=" + FormatGeneral(-EffectivePreUtterance() - EffectiveStartPoint()));
     }
 
-    if (PitchMode == 2 && WritePitch && Portamento.Count() >= 2) {
-        out.push_back("PBW=" + Portamento.FormatPBW());
-        out.push_back("PBY=" + Portamento.FormatPBY());
-        out.push_back("PBS=" + Portamento.FormatPBS());
-        out.push_back("PBM=" + Portamento.FormatPBM());
+    if (PitchMode == 2 && WritePitch && PitchBend.Count() >= 2) {
+        out.push_back("PBW=" + PitchBend.FormatPBW());
+        out.push_back("PBY=" + PitchBend.FormatPBY());
+        out.push_back("PBS=" + PitchBend.FormatPBS());
+        out.push_back("PBM=" + PitchBend.FormatPBM());
     }
 
     if (WriteEnvelope) {

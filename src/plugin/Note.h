@@ -10,7 +10,7 @@
 //   |<---- LeadIn ----->|<------------ TicksToMs(Length) ------>|
 //   |                   0                                        |
 //   pitch grid and envelope positions count from the sample start.
-//   LeadIn = EffPreUtterance + EffStartPoint.
+//   LeadIn = EffectivePreUtterance + EffectiveStartPoint.
 #pragma once
 
 #include <array>
@@ -26,7 +26,7 @@ struct PitchPoint {
     double Value = 0.0;   // cents relative to the note's NoteNum
     double TimeMs = 0.0;  // ms
 };
-using TPitches = std::vector<PitchPoint>;
+using PitchPointList = std::vector<PitchPoint>;
 
 struct EnvelopePoint {
     double Offset = 0.0;      // ms, the value in the file (P1..P5)
@@ -35,7 +35,7 @@ struct EnvelopePoint {
     double Position = 0.0;    // ms from the note's sample start
 };
 
-class TUtauNote {
+class Note {
 public:
     // The pitch value of a time without a defined pitch.
     static constexpr double NoValue = 9999.0;
@@ -44,15 +44,15 @@ public:
     static constexpr double kKeepTime = -9999.0;
     static constexpr int kEnvelopePoints = 7;
 
-    TUtauNote();
+    Note();
     // Neighbour links make a copy meaningless.
-    TUtauNote(const TUtauNote&) = delete;
-    TUtauNote& operator=(const TUtauNote&) = delete;
+    Note(const Note&) = delete;
+    Note& operator=(const Note&) = delete;
 
     // --- fields the writer and the editor use directly -------------------
     std::string Section;
-    TUtauNote* Prev = nullptr;  // not owned; set by the list's Relink
-    TUtauNote* Next = nullptr;
+    Note* Prev = nullptr;  // not owned; set by the list's Relink
+    Note* Next = nullptr;
     double StartTick = 0.0;     // from the first note
     double StartMs = 0.0;
     double Length = 0.0;        // ticks (480 per quarter note)
@@ -61,11 +61,11 @@ public:
     std::string Lyric;          // CP932 bytes; "R" or "r" is a rest
     int Intensity = 100;
     int Moduration = 0;
-    TPitches PitchPoints;       // Mode1 grid, one point per 5 ticks from the sample start
-    TPitches OldPitches;        // pitch over the note body
-    TPitches OldPrePitches;     // pitch over the lead-in (only Value is used)
+    PitchPointList PitchPoints;       // Mode1 grid, one point per 5 ticks from the sample start
+    PitchPointList OldPitches;        // pitch over the note body
+    PitchPointList OldPrePitches;     // pitch over the lead-in (only Value is used)
     std::array<EnvelopePoint, kEnvelopePoints> Envelope;
-    TPortamento Portamento;     // Mode2 points
+    Portamento PitchBend;     // Mode2 points
     int PitchMode = 2;          // 1 = "Pitches"/"PBStart", 2 = "PBW"/"PBY"/"PBS"/"PBM"
     bool WritePitch = true;
     bool WriteEnvelope = true;
@@ -83,16 +83,16 @@ public:
     // --- effective values (ms), recomputed on read when dirty ------------
     bool GeometryDirty() const { return geometryDirty_; }
     void RecomputeEffective();
-    double EffPreUtterance();
-    double EffVoiceOverlap();
-    double EffStartPoint();
+    double EffectivePreUtterance();
+    double EffectiveVoiceOverlap();
+    double EffectiveStartPoint();
     // Set one effective value and rewrite the three stored ones from the
     // effective values (divided by the velocity factor). A change of 0.01 ms
     // or less (preutterance, overlap) or below 0.001 ms (start point) is
     // ignored.
-    void SetEffPreUtterance(double ms);
-    void SetEffVoiceOverlap(double ms);
-    void SetEffStartPoint(double ms);
+    void SetEffectivePreUtterance(double ms);
+    void SetEffectiveVoiceOverlap(double ms);
+    void SetEffectiveStartPoint(double ms);
 
     // --- geometry ---------------------------------------------------------
     // ticks × 125 / Tempo and ms × Tempo / 125 (480 ticks per beat). A tempo
@@ -100,14 +100,14 @@ public:
     double TicksToMs(double ticks) const;
     double MsToTicks(double ms) const;
     bool IsRest() const { return Lyric == "R" || Lyric == "r"; }
-    double LeadIn();        // EffPreUtterance + EffStartPoint
+    double LeadIn();        // EffectivePreUtterance + EffectiveStartPoint
     double SoundingSpan();  // ms from the sample start to where the next note takes over
     void UpdateGeometry();
     void ResizePitchGrid();
     // The pitch [cents, relative to this NoteNum] at `timeMs` from the note
     // start, interpolated on the grid; outside it, asked of the neighbour in
     // that direction (never of `excluded`); NoValue where no grid reaches.
-    double PitchAt(double timeMs, const TUtauNote* excluded = nullptr);
+    double PitchAt(double timeMs, const Note* excluded = nullptr);
     void BuildOldPitches();
     void BuildOldPrePitches();
 
@@ -144,13 +144,13 @@ public:
         double Tempo = 0.0;
         int Intensity = 0;
         int Moduration = 0;
-        TPitches PitchPoints;
+        PitchPointList PitchPoints;
         std::array<EnvelopePoint, kEnvelopePoints> Envelope;  // points 1..5 are compared
     };
     const CreatedValues& Created() const { return created_; }
 
 private:
-    bool IsSungNeighbour(const TUtauNote* note) const { return note != nullptr && !note->IsRest(); }
+    bool IsSungNeighbour(const Note* note) const { return note != nullptr && !note->IsRest(); }
     void RequireUsableTempo() const;
     void StoreFromEffective();
     void RederiveEnvelopeOffsets();

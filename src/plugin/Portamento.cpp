@@ -20,8 +20,8 @@ double FiniteTime(double timeMs) {
 
 }  // namespace
 
-int TPortamento::AddPoint(std::string_view shape, bool replace, double timeMs, double value) {
-    for (TPortaPoint& point : points_) {
+int Portamento::AddPoint(std::string_view shape, bool replace, double timeMs, double value) {
+    for (PortamentoPoint& point : points_) {
         if (point.Time == timeMs && point.Value == value) {
             if (replace && !shape.empty()) point.Shape = std::string(shape);
             break;
@@ -30,43 +30,43 @@ int TPortamento::AddPoint(std::string_view shape, bool replace, double timeMs, d
 
     const int count = Count();
     if (count >= 3 && timeMs <= points_[0].Time && points_[0].Time == points_[1].Time) {
-        points_[0] = TPortaPoint{timeMs, value, std::string(shape)};
+        points_[0] = PortamentoPoint{timeMs, value, std::string(shape)};
         return 0;
     }
     if (count >= 3 && timeMs >= points_[count - 1].Time && points_[count - 1].Time == points_[count - 2].Time) {
-        points_[count - 1] = TPortaPoint{timeMs, value, std::string(shape)};
+        points_[count - 1] = PortamentoPoint{timeMs, value, std::string(shape)};
         return count - 1;
     }
 
     int index = 0;
     while (index < count && (replace ? points_[index].Time < timeMs : points_[index].Time <= timeMs)) ++index;
 
-    TPortaPoint point{timeMs, value, std::string(shape)};
+    PortamentoPoint point{timeMs, value, std::string(shape)};
     if (point.Shape.empty()) point.Shape = index < count ? points_[index].Shape : std::string("S");
     points_.insert(points_.begin() + index, std::move(point));
     return index;
 }
 
-void TPortamento::DeletePoint(int index) {
+void Portamento::DeletePoint(int index) {
     if (index < 0 || index >= Count()) return;
     points_.erase(points_.begin() + index);
 }
 
-double LineDeviation(const TPortaPoint& before, const TPortaPoint& point, const TPortaPoint& after) {
+double LineDeviation(const PortamentoPoint& before, const PortamentoPoint& point, const PortamentoPoint& after) {
     const double span = after.Time - before.Time;
     if (span == 0.0) return std::fabs(point.Value - (before.Value + after.Value) / 2.0);
     return std::fabs((point.Time - before.Time) * (after.Value - before.Value) / span + before.Value - point.Value);
 }
 
-void TPortamento::RemoveTripleTimes() {
+void Portamento::RemoveTripleTimes() {
     for (int k = Count() - 2; k >= 1; --k) {
         if (points_[k].Time == points_[k + 1].Time && points_[k].Time == points_[k - 1].Time) DeletePoint(k);
     }
 }
 
-void TPortamento::Simplify() {
+void Portamento::Simplify() {
     // Keep every point within the previous note's start and this note's end.
-    for (TPortaPoint& point : points_) point.Time = std::min(EndMs, std::max(StartLimitMs, point.Time));
+    for (PortamentoPoint& point : points_) point.Time = std::min(EndMs, std::max(StartLimitMs, point.Time));
 
     // Exact duplicates.
     for (int k = Count() - 1; k >= 1; --k) {
@@ -86,9 +86,9 @@ void TPortamento::Simplify() {
 
     // Points that sit within 10 ms and 30 cents of both neighbours.
     for (int k = Count() - 3; k >= 2; --k) {
-        const TPortaPoint& before = points_[k - 1];
-        const TPortaPoint& point = points_[k];
-        const TPortaPoint& after = points_[k + 1];
+        const PortamentoPoint& before = points_[k - 1];
+        const PortamentoPoint& point = points_[k];
+        const PortamentoPoint& after = points_[k + 1];
         if (point.Time - before.Time < 10.0 && std::fabs(point.Value - before.Value) < 30.0 &&
             after.Time - point.Time < 10.0 && std::fabs(after.Value - point.Value) < 30.0)
             DeletePoint(k);
@@ -137,11 +137,11 @@ void TPortamento::Simplify() {
     // At most kMaxPoints: drop the interior points with the smallest
     // deviation, straight-line runs first.
     if (Count() > kMaxPoints) {
-        TSortDatas pairs;
+        KeyedValues pairs;
         for (int k = 1; k <= Count() - 2; ++k) {
             double key = Deviation(k);
             if (points_[k].Shape == "L" && points_[k + 1].Shape == "L") key -= 100.0;
-            pairs.push_back(TSortData{key, k});
+            pairs.push_back(KeyedValue{key, k});
         }
         SortByKey(pairs);
         const int surplus = Count() - kMaxPoints;
@@ -152,12 +152,12 @@ void TPortamento::Simplify() {
     }
 }
 
-std::string TPortamento::FormatPBS() const {
+std::string Portamento::FormatPBS() const {
     if (Count() < 1) return {};
     return FormatInteger(HalfUp(FiniteTime(points_[0].Time))) + ";" + FormatFixed(points_[0].Value / 10.0, 1);
 }
 
-std::string TPortamento::FormatPBW() const {
+std::string Portamento::FormatPBW() const {
     if (Count() < 2) return {};
     // Widths carry their rounding error forward, so that the running sum of
     // the widths stays on the rounded real times.
@@ -173,7 +173,7 @@ std::string TPortamento::FormatPBW() const {
     return out;
 }
 
-std::string TPortamento::FormatPBY() const {
+std::string Portamento::FormatPBY() const {
     if (Count() < 2) return {};
     std::string out;
     for (int k = 1; k < Count(); ++k) {
@@ -183,7 +183,7 @@ std::string TPortamento::FormatPBY() const {
     return out;
 }
 
-std::string TPortamento::FormatPBM() const {
+std::string Portamento::FormatPBM() const {
     if (Count() < 2) return {};
     std::string out;
     for (int k = 1; k < Count(); ++k) {

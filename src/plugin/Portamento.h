@@ -13,7 +13,7 @@
 
 namespace melodrift {
 
-struct TPortaPoint {
+struct PortamentoPoint {
     double Time = 0.0;   // ms from the owning note's start (negative = before it)
     double Value = 0.0;  // cents relative to the owning note's NoteNum
     std::string Shape;   // "S", "L", "R", "J"; "D" only inside Simplify
@@ -23,16 +23,16 @@ struct TPortaPoint {
 // `before` and `after`. When those two share one time (the spacing pass of
 // Simplify can reorder points) the line has no slope: the distance from their
 // mean value is used instead of dividing by zero.
-double LineDeviation(const TPortaPoint& before, const TPortaPoint& point, const TPortaPoint& after);
+double LineDeviation(const PortamentoPoint& before, const PortamentoPoint& point, const PortamentoPoint& after);
 
-class TPortamento {
+class Portamento {
 public:
     // Most points that Simplify leaves.
     static constexpr int kMaxPoints = 50;
 
     int Count() const { return static_cast<int>(points_.size()); }
-    const std::vector<TPortaPoint>& Points() const { return points_; }
-    const TPortaPoint& Point(int index) const { return points_.at(static_cast<std::size_t>(index)); }
+    const std::vector<PortamentoPoint>& Points() const { return points_; }
+    const PortamentoPoint& Point(int index) const { return points_.at(static_cast<std::size_t>(index)); }
 
     // The owning note's length [ms], and minus the previous note's length
     // [ms] (−10000 without one). Set by the note's UpdateGeometry.
@@ -69,7 +69,7 @@ private:
     double Deviation(int k) const { return LineDeviation(points_[k - 1], points_[k], points_[k + 1]); }
     void RemoveTripleTimes();
 
-    std::vector<TPortaPoint> points_;
+    std::vector<PortamentoPoint> points_;
 };
 
 }  // namespace melodrift

@@ -127,7 +127,7 @@ std::int32_t ParseInt32(std::string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
-void SortByKey(TSortDatas& pairs) {
+void SortByKey(KeyedValues& pairs) {
     const int count = static_cast<int>(pairs.size());
     if (count < 2) return;
     // Each push stores the larger side's partner range; at most one range per
@@ -168,7 +168,7 @@ void SortByKey(TSortDatas& pairs) {
         hi = stack[top].second;
     }
     for (int k = 1; k < count; ++k) {
-        TSortData item = pairs[k];
+        KeyedValue item = pairs[k];
         int m = k - 1;
         while (m >= 0 && pairs[m].Key > item.Key) {
             pairs[m + 1] = pairs[m];

@@ -48,15 +48,15 @@ constexpr double Blend(double from, double to, double fraction) {
     return from + (to - from) * fraction;
 }
 
-struct TSortData {
+struct KeyedValue {
     double Key = 0.0;
     std::int32_t Index = 0;
 };
-using TSortDatas = std::vector<TSortData>;
+using KeyedValues = std::vector<KeyedValue>;
 
 // Ascending by key: an iterative median-of-three quicksort that leaves ranges
 // of at most 11 pairs, then one insertion sort over the whole array. The order
 // of equal keys is the one these steps give (stable only for ≤ 11 pairs).
-void SortByKey(TSortDatas& pairs);
+void SortByKey(KeyedValues& pairs);
 
 }  // namespace melodrift

@@ -89,11 +89,11 @@ std::string LimitBytes(std::string text, std::size_t maxBytes) {
     return text;
 }
 
-double LengthMs(const TUtauNote& note) { return note.TicksToMs(note.Length); }
+double LengthMs(const Note& note) { return note.TicksToMs(note.Length); }
 
 }  // namespace
 
-TAR_plugin::TAR_plugin(Voicebank& voicebank) : voicebank_(voicebank) {
+AliasResolver::AliasResolver(Voicebank& voicebank) : voicebank_(voicebank) {
     settings_.KanaReplacement = Utf8ToCp932("を>お,ぢ>じ,づ>ず");
     settings_.PreUtteranceRoomPercent = "75";
     settings_.OverlapLimitPercent = "50";
@@ -108,7 +108,7 @@ TAR_plugin::TAR_plugin(Voicebank& voicebank) : voicebank_(voicebank) {
     for (const auto& [vowel, characters] : kVowelGroups) {
         const std::string cp932 = Utf8ToCp932(characters);
         for (std::string_view kana : Cp932Chars(cp932)) {
-            vowelTable_.push_back(TBoin{std::string(kana), vowel});
+            vowelTable_.push_back(VowelRow{std::string(kana), vowel});
             vowelOfKana_.emplace(std::string(kana), vowel);
         }
     }
@@ -126,9 +126,9 @@ TAR_plugin::TAR_plugin(Voicebank& voicebank) : voicebank_(voicebank) {
 
 // --- text helpers -----------------------------------------------------------
 
-bool TAR_plugin::HasVowelHead(std::string_view text) { return StartsWithAny(text, kVowelHeads); }
+bool AliasResolver::HasVowelHead(std::string_view text) { return StartsWithAny(text, kVowelHeads); }
 
-std::string TAR_plugin::KanaOnly(std::string_view text) const {
+std::string AliasResolver::KanaOnly(std::string_view text) const {
     if (HasVowelHead(text)) text.remove_prefix(2);
     std::string kept;
     for (std::string_view character : Cp932Chars(text)) {
@@ -138,7 +138,7 @@ std::string TAR_plugin::KanaOnly(std::string_view text) const {
     return kept;
 }
 
-std::string TAR_plugin::VowelOf(std::string_view text) const {
+std::string AliasResolver::VowelOf(std::string_view text) const {
     const std::string kana = KanaOnly(text);
     const std::vector<std::string_view> characters = Cp932Chars(kana);
     for (auto it = characters.rbegin(); it != characters.rend(); ++it) {
@@ -148,7 +148,7 @@ std::string TAR_plugin::VowelOf(std::string_view text) const {
     return {};
 }
 
-std::string TAR_plugin::SwapKanaScript(std::string_view text) const {
+std::string AliasResolver::SwapKanaScript(std::string_view text) const {
     const std::string kana = KanaOnly(text);
     if (kana.size() < 2) return {};
     const std::string swapped = IsCp932Hiragana(kana.substr(0, Cp932CharLength(kana, 0)))
@@ -157,7 +157,7 @@ std::string TAR_plugin::SwapKanaScript(std::string_view text) const {
     return LimitBytes(swapped, kMaxSwappedBytes);
 }
 
-std::string TAR_plugin::ApplyKanaReplacement(std::string_view text) const {
+std::string AliasResolver::ApplyKanaReplacement(std::string_view text) const {
     for (const auto& [from, to] : replacements_) {
         std::string replaced = ReplaceAll(text, from, to);
         if (replaced != text) return replaced;
@@ -165,7 +165,7 @@ std::string TAR_plugin::ApplyKanaReplacement(std::string_view text) const {
     return std::string(text);
 }
 
-bool TAR_plugin::IsContinuationLyric(std::string_view lyric) const {
+bool AliasResolver::IsContinuationLyric(std::string_view lyric) const {
     for (const std::string& item : continuationLyrics_)
         if (SameTextIgnoringCase(lyric, item)) return true;
     return false;
@@ -173,7 +173,7 @@ bool TAR_plugin::IsContinuationLyric(std::string_view lyric) const {
 
 // --- passes -----------------------------------------------------------------
 
-void TAR_plugin::Execute() {
+void AliasResolver::Execute() {
     if (Notes == nullptr) return;
     ResolveAliases();
     FitTiming();
@@ -184,14 +184,14 @@ void TAR_plugin::Execute() {
     SetDefaultPortamento();
 }
 
-void TAR_plugin::ResolveAliases() {
+void AliasResolver::ResolveAliases() {
     for (int i = 1; i <= Notes->Count(); ++i) {
-        TUtauNote* note = Notes->GetNote(i);
+        Note* note = Notes->GetNote(i);
         if (note != nullptr && !note->IsRest()) ResolveAlias(*note);
     }
 }
 
-void TAR_plugin::ResolveAlias(TUtauNote& note) {
+void AliasResolver::ResolveAlias(Note& note) {
     // Head: the vowel the previous note ends on, as in "a か".
     std::string head;
     if (note.Prev != nullptr) {
@@ -204,9 +204,9 @@ void TAR_plugin::ResolveAlias(TUtauNote& note) {
 
     if (core == "R" || core == "r") {   // "- R" typed: a rest
         note.Lyric = core;
-        note.SetEffPreUtterance(0.0);
-        note.SetEffVoiceOverlap(0.0);
-        note.SetEffStartPoint(0.0);
+        note.SetEffectivePreUtterance(0.0);
+        note.SetEffectiveVoiceOverlap(0.0);
+        note.SetEffectiveStartPoint(0.0);
         return;
     }
 
@@ -222,14 +222,14 @@ void TAR_plugin::ResolveAlias(TUtauNote& note) {
     stages[3] = {ApplyKanaReplacement(stages[2].core), ApplyKanaReplacement(stages[2].kana)};
 
     std::string winner;
-    TGenon entry;
+    OtoEntry entry;
     // A form that came out empty (a lyric without kana, a swap of one byte)
     // is not a spelling of the lyric: "- " or a prefix alone must not match.
     auto tryForm = [&](std::string_view prefix, const std::string& form) {
         if (!winner.empty() || form.empty()) return;
         std::string candidate(prefix);
         candidate += form;
-        TGenon found = voicebank_.GetOtoWithPrefix(candidate, note.NoteNum);
+        OtoEntry found = voicebank_.GetOtoWithPrefix(candidate, note.NoteNum);
         if (!found.Alias.empty()) {
             winner = std::move(candidate);
             entry = std::move(found);
@@ -255,81 +255,81 @@ void TAR_plugin::ResolveAlias(TUtauNote& note) {
 
     if (!winner.empty()) {
         note.Lyric = winner;
-        note.SetEffPreUtterance(entry.PreUtterance);
-        note.SetEffVoiceOverlap(entry.Overlap);
+        note.SetEffectivePreUtterance(entry.PreUtterance);
+        note.SetEffectiveVoiceOverlap(entry.Overlap);
     } else {
-        note.SetEffPreUtterance(0.0);
-        note.SetEffVoiceOverlap(0.0);
+        note.SetEffectivePreUtterance(0.0);
+        note.SetEffectiveVoiceOverlap(0.0);
     }
-    note.SetEffStartPoint(0.0);
+    note.SetEffectiveStartPoint(0.0);
 }
 
-void TAR_plugin::FitTiming() {
+void AliasResolver::FitTiming() {
     const double roomPercent = ParseFloatOr(settings_.PreUtteranceRoomPercent, 0.0);
     const double limitPercent = ParseFloatOr(settings_.OverlapLimitPercent, 0.0);
     for (int i = 1; i <= Notes->Count(); ++i) {
-        TUtauNote* note = Notes->GetNote(i);
+        Note* note = Notes->GetNote(i);
         if (note == nullptr || note->IsRest() || note->Prev == nullptr) continue;
 
         // Rests right before the note, and the sung note before them.
         double restMs = 0.0;
-        TUtauNote* sung = note->Prev;
+        Note* sung = note->Prev;
         while (sung != nullptr && sung->IsRest()) {
             restMs += LengthMs(*sung);
             sung = sung->Prev;
         }
 
-        const TGenon entry = voicebank_.GetOtoWithPrefix(note->Lyric, note->NoteNum);
-        note->SetEffPreUtterance(entry.PreUtterance * note->VelocityFactor());
-        note->SetEffVoiceOverlap(entry.Overlap * note->VelocityFactor());
-        note->SetEffStartPoint(0.0);
+        const OtoEntry entry = voicebank_.GetOtoWithPrefix(note->Lyric, note->NoteNum);
+        note->SetEffectivePreUtterance(entry.PreUtterance * note->VelocityFactor());
+        note->SetEffectiveVoiceOverlap(entry.Overlap * note->VelocityFactor());
+        note->SetEffectiveStartPoint(0.0);
 
         // The preutterance may use the rests and part of the sung note.
         const double roomMs =
-            sung != nullptr ? restMs + roomPercent * LengthMs(*sung) / 100.0 : note->EffPreUtterance();
+            sung != nullptr ? restMs + roomPercent * LengthMs(*sung) / 100.0 : note->EffectivePreUtterance();
         // The previous note (rest or not) keeps this much before the crossfade.
         const double limitMs = std::trunc((1.0 - limitPercent / 100.0) * LengthMs(*note->Prev));
 
-        const double preMs = note->EffPreUtterance();
+        const double preMs = note->EffectivePreUtterance();
         if (preMs > roomMs) {
             // Shorten the preutterance to the room; the overlap shrinks in
             // proportion and the start point takes up what was cut.
             const double fittedPre = std::trunc(roomMs);
             const double ratio = roomMs / preMs;
-            const double fittedOverlap = std::trunc(note->EffVoiceOverlap() * ratio + 0.5);
-            note->SetEffStartPoint(preMs - fittedPre);
-            note->SetEffPreUtterance(fittedPre);
-            note->SetEffVoiceOverlap(fittedOverlap);
+            const double fittedOverlap = std::trunc(note->EffectiveVoiceOverlap() * ratio + 0.5);
+            note->SetEffectiveStartPoint(preMs - fittedPre);
+            note->SetEffectivePreUtterance(fittedPre);
+            note->SetEffectiveVoiceOverlap(fittedOverlap);
         }
-        if (note->EffPreUtterance() - note->EffVoiceOverlap() > limitMs)
-            note->SetEffVoiceOverlap(note->EffPreUtterance() - limitMs);
+        if (note->EffectivePreUtterance() - note->EffectiveVoiceOverlap() > limitMs)
+            note->SetEffectiveVoiceOverlap(note->EffectivePreUtterance() - limitMs);
     }
 }
 
-void TAR_plugin::MarkContinuations() {
+void AliasResolver::MarkContinuations() {
     const double overlapMs = ParseFloatOr(settings_.ContinuationOverlapMs, 0.0);
     const double preMs = ParseFloatOr(settings_.ContinuationPreUtteranceMs, 0.0);
     const double intensityPercent = ParseFloatOr(settings_.ContinuationIntensityPercent, 0.0);
     for (int i = 1; i <= Notes->Count(); ++i) {
-        TUtauNote* note = Notes->GetNote(i);
+        Note* note = Notes->GetNote(i);
         if (note == nullptr || note->Prev == nullptr || note->IsRest()) continue;
         if (!IsContinuationLyric(note->Lyric) || VowelOf(note->Lyric) != VowelOf(note->Prev->Lyric)) continue;
-        const TGenon entry = voicebank_.GetOtoWithPrefix(note->Lyric, note->NoteNum);
+        const OtoEntry entry = voicebank_.GetOtoWithPrefix(note->Lyric, note->NoteNum);
         note->Lyric = std::string(kContinuationMark) + note->Lyric;
-        note->SetEffPreUtterance(preMs);
-        note->SetEffVoiceOverlap(overlapMs);
-        note->SetEffStartPoint(entry.Consonant);
+        note->SetEffectivePreUtterance(preMs);
+        note->SetEffectiveVoiceOverlap(overlapMs);
+        note->SetEffectiveStartPoint(entry.Consonant);
         note->Intensity = static_cast<int>(std::trunc(note->Prev->Intensity * intensityPercent / 100.0 + 0.5));
     }
 }
 
-void TAR_plugin::JoinEnvelopes() {
+void AliasResolver::JoinEnvelopes() {
     for (int i = 1; i <= Notes->Count(); ++i) {
-        TUtauNote* note = Notes->GetNote(i);
+        Note* note = Notes->GetNote(i);
         if (note == nullptr || note->IsRest() || note->Prev == nullptr || !HasVowelHead(note->Lyric)) continue;
         // The crossfade: this note fades in over its overlap while the
         // previous one fades out over the same time.
-        const double overlapMs = note->EffVoiceOverlap();
+        const double overlapMs = note->EffectiveVoiceOverlap();
         EnvelopePoint& fadeIn = note->Envelope[1];
         fadeIn.Offset = overlapMs;
         if (fadeIn.Volume == 0) fadeIn.Volume = note->Envelope[2].Volume;
@@ -340,14 +340,14 @@ void TAR_plugin::JoinEnvelopes() {
     }
 }
 
-void TAR_plugin::FitEnvelopes() {
+void AliasResolver::FitEnvelopes() {
     // Clamps one point's width to `bound` and returns the width.
     auto bound = [](EnvelopePoint& point, double boundMs) {
         if (point.Offset > boundMs) point.Offset = boundMs;
         return point.Offset;
     };
     for (int i = 1; i <= Notes->Count(); ++i) {
-        TUtauNote* note = Notes->GetNote(i);
+        Note* note = Notes->GetNote(i);
         if (note == nullptr || note->IsRest()) continue;
         auto& env = note->Envelope;
         double spanMs = std::trunc(note->SoundingSpan());
@@ -365,23 +365,23 @@ void TAR_plugin::FitEnvelopes() {
     }
 }
 
-void TAR_plugin::RemoveMarks() {
+void AliasResolver::RemoveMarks() {
     for (int i = 1; i <= Notes->Count(); ++i) {
-        TUtauNote* note = Notes->GetNote(i);
+        Note* note = Notes->GetNote(i);
         if (note != nullptr && !note->IsRest() && note->Lyric.starts_with(kContinuationMark))
             note->Lyric.erase(0, kContinuationMark.size());
     }
 }
 
-void TAR_plugin::SetDefaultPortamento() {
+void AliasResolver::SetDefaultPortamento() {
     const double startMs = ParseFloatOr(settings_.PortamentoStartMs, 0.0);
     const double widthMs = ParseFloatOr(settings_.PortamentoWidthMs, 0.0);
     for (int i = 1; i <= Notes->Count(); ++i) {
-        TUtauNote* note = Notes->GetNote(i);
+        Note* note = Notes->GetNote(i);
         if (note == nullptr || note->IsRest()) continue;
-        note->Portamento.Clear();
-        note->Portamento.AddPoint("", false, startMs, 0.0);
-        note->Portamento.AddPoint("S", false, startMs + widthMs, 0.0);
+        note->PitchBend.Clear();
+        note->PitchBend.AddPoint("", false, startMs, 0.0);
+        note->PitchBend.AddPoint("S", false, startMs + widthMs, 0.0);
     }
 }
 

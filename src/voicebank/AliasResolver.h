@@ -17,7 +17,7 @@
 // characters, so a double-byte character is never split.
 #pragma once
 
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 #include "voicebank/Voicebank.h"
 
 #include <string>
@@ -29,7 +29,7 @@
 namespace melodrift {
 
 // One row of the vowel table: a kana (or letter) and its vowel (a i u e o n).
-struct TBoin {
+struct VowelRow {
     std::string Kana;   // one CP932 character
     std::string Vowel;  // ASCII
 };
@@ -48,15 +48,15 @@ struct AliasSettings {
     std::string PortamentoWidthMs;            // "50"
 };
 
-class TAR_plugin {
+class AliasResolver {
 public:
     // Reads (and, through lookups by file name, may name) entries of `voicebank`.
-    explicit TAR_plugin(Voicebank& voicebank = DefaultVoicebank());
+    explicit AliasResolver(Voicebank& voicebank = DefaultVoicebank());
 
-    TUtauNotes* Notes = nullptr;   // not owned; set before Execute
+    NoteList* Notes = nullptr;   // not owned; set before Execute
 
     const AliasSettings& Settings() const { return settings_; }
-    const std::vector<TBoin>& VowelTable() const { return vowelTable_; }
+    const std::vector<VowelRow>& VowelTable() const { return vowelTable_; }
 
     // The seven passes over Notes. Does nothing without Notes.
     void Execute();
@@ -85,12 +85,12 @@ private:
     void FitEnvelopes();
     void RemoveMarks();
     void SetDefaultPortamento();
-    void ResolveAlias(TUtauNote& note);
+    void ResolveAlias(Note& note);
     bool IsContinuationLyric(std::string_view lyric) const;
 
     Voicebank& voicebank_;
     AliasSettings settings_;
-    std::vector<TBoin> vowelTable_;
+    std::vector<VowelRow> vowelTable_;
     std::unordered_map<std::string, std::string> vowelOfKana_;
     std::vector<std::pair<std::string, std::string>> replacements_;
     std::vector<std::string> continuationLyrics_;

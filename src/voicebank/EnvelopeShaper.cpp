@@ -15,19 +15,19 @@ constexpr double kEndFadeMs = 35.0;      // fade-out width of a note whose next 
 constexpr double kMinGapMs = 5.0;        // least distance kept between neighbouring points
 constexpr double kJoinToleranceMs = 2.0; // overlap and fade widths this close count as one crossfade
 
-bool IsSounding(const TUtauNote& note) { return !note.IsRest(); }
+bool IsSounding(const Note& note) { return !note.IsRest(); }
 
 }  // namespace
 
-void TUtauMushi::ShapeEnvelopes() {
+void EnvelopeShaper::ShapeEnvelopes() {
     if (Notes == nullptr || Notes->Count() == 0) return;
     const int count = Notes->Count();
-    std::vector<TUtauNote*> notes;
+    std::vector<Note*> notes;
     for (int i = 1; i <= count; ++i) notes.push_back(Notes->GetNote(i));
 
     // Step 1: a sung note uses every point; unused ones start between their
     // neighbours.
-    for (TUtauNote* note : notes) {
+    for (Note* note : notes) {
         if (note == nullptr || !IsSounding(*note)) continue;
         auto& env = note->Envelope;
         note->Intensity = 100;
@@ -43,15 +43,15 @@ void TUtauMushi::ShapeEnvelopes() {
     // have the note's overlap as their width.
     std::vector<bool> joined(notes.size(), false);
     for (std::size_t i = 0; i < notes.size(); ++i) {
-        TUtauNote* note = notes[i];
+        Note* note = notes[i];
         if (note == nullptr || !IsSounding(*note) || note->Prev == nullptr) continue;
-        const double overlapMs = note->EffVoiceOverlap();
+        const double overlapMs = note->EffectiveVoiceOverlap();
         joined[i] = std::abs(overlapMs - note->Envelope[1].Offset) < kJoinToleranceMs &&
                     std::abs(overlapMs - note->Prev->Envelope[4].Offset) < kJoinToleranceMs;
     }
-    std::unordered_map<const TUtauNote*, std::size_t> indexOf;
+    std::unordered_map<const Note*, std::size_t> indexOf;
     for (std::size_t i = 0; i < notes.size(); ++i) indexOf.emplace(notes[i], i);
-    auto isJoined = [&](const TUtauNote* note) {
+    auto isJoined = [&](const Note* note) {
         auto at = indexOf.find(note);
         return at != indexOf.end() && joined[at->second];
     };
@@ -61,11 +61,11 @@ void TUtauMushi::ShapeEnvelopes() {
     const int attackVolume = static_cast<int>(std::trunc(100.0 * AttackGain));
     const int attackVolumeRounded = static_cast<int>(std::trunc(100.0 * AttackGain + 0.5));
     for (std::size_t i = 0; i < notes.size(); ++i) {
-        TUtauNote* note = notes[i];
+        Note* note = notes[i];
         if (note == nullptr || !IsSounding(*note)) continue;
         auto& env = note->Envelope;
         auto pos = [&](int k) { return env[k].Position; };
-        const double preMs = note->EffPreUtterance();
+        const double preMs = note->EffectivePreUtterance();
         for (int k = 1; k <= 5; ++k) env[k].Volume = kFullVolume;
 
         if (note->Next == nullptr || !isJoined(note->Next)) {
@@ -111,16 +111,16 @@ void TUtauMushi::ShapeEnvelopes() {
     }
 }
 
-void TUtauMushi::ApplyLoudness(double laterGain, double earlierGain, double laterMs, double earlierMs) {
+void EnvelopeShaper::ApplyLoudness(double laterGain, double earlierGain, double laterMs, double earlierMs) {
     if (Notes == nullptr || laterMs == earlierMs) return;
     if (earlierMs > laterMs) {
         std::swap(earlierMs, laterMs);
         std::swap(earlierGain, laterGain);
     }
     for (int i = 1; i <= Notes->Count(); ++i) {
-        TUtauNote* note = Notes->GetNote(i);
+        Note* note = Notes->GetNote(i);
         if (note == nullptr) continue;
-        const double sampleStartMs = note->StartMs - note->EffPreUtterance();
+        const double sampleStartMs = note->StartMs - note->EffectivePreUtterance();
         for (int k = 1; k <= 5; ++k) {
             EnvelopePoint& point = note->Envelope[k];
             const double timeMs = sampleStartMs + point.Position;

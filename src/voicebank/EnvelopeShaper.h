@@ -9,13 +9,13 @@
 //   start  fade-in  body            fade-out  end of the sounding span
 #pragma once
 
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 
 namespace melodrift {
 
-class TUtauMushi {
+class EnvelopeShaper {
 public:
-    TUtauNotes* Notes = nullptr;   // not owned; set before use
+    NoteList* Notes = nullptr;   // not owned; set before use
 
     double JoinWidth = 20.0;      // ms between the fade-in point and the onset
     double AttackGain = 1.3;      // volume factor at the onset

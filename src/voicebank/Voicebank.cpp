@@ -121,7 +121,7 @@ std::string_view FileStem(std::string_view fileName) {
     return dot == std::string_view::npos ? fileName : fileName.substr(0, dot);
 }
 
-std::optional<TGenon> ParseOtoLine(std::string_view line) {
+std::optional<OtoEntry> ParseOtoLine(std::string_view line) {
     // Cut at every "=" and ","; exactly seven fields make an entry. Cutting
     // bytes is safe: both are below 0x40 and never a CP932 trail byte.
     std::array<std::string_view, kOtoFieldCount> fields;
@@ -134,15 +134,15 @@ std::optional<TGenon> ParseOtoLine(std::string_view line) {
         start = i + 1;
     }
     if (count != kOtoFieldCount || line.empty()) return std::nullopt;
-    TGenon genon;
-    genon.FileName = std::string(fields[0]);
-    genon.Alias = std::string(fields[1]);
-    genon.Offset = ReadMs(fields[2]);
-    genon.Consonant = ReadMs(fields[3]);
-    genon.Cutoff = ReadMs(fields[4]);
-    genon.PreUtterance = ReadMs(fields[5]);
-    genon.Overlap = ReadMs(fields[6]);
-    return genon;
+    OtoEntry entry;
+    entry.FileName = std::string(fields[0]);
+    entry.Alias = std::string(fields[1]);
+    entry.Offset = ReadMs(fields[2]);
+    entry.Consonant = ReadMs(fields[3]);
+    entry.Cutoff = ReadMs(fields[4]);
+    entry.PreUtterance = ReadMs(fields[5]);
+    entry.Overlap = ReadMs(fields[6]);
+    return entry;
 }
 
 Voicebank::Voicebank(OtoLookup lookup) : lookup_(lookup) {}
@@ -154,7 +154,7 @@ void Voicebank::ClearVoicebank() {
     byAlias_.clear();
     byStem_.clear();
     indexStale_ = false;
-    prefixTable_ = TPrefixTable{};
+    prefixTable_ = PrefixRows{};
     voiceRoot_.clear();
     rootOtoReadError_.clear();
 }
@@ -188,7 +188,7 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     const std::vector<std::string> lines = ReadTextLines(dir / "oto.ini", isRoot ? &readError : nullptr);
     if (readError) rootOtoReadError_ = readError;
     for (const std::string& line : lines) {
-        if (auto genon = ParseOtoLine(line)) Append(std::move(*genon), isRoot);
+        if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
         else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.push_back(line);
     }
 
@@ -209,7 +209,7 @@ void Voicebank::Tick() const {
 }
 
 void Voicebank::AddOtoLine(std::string_view line) {
-    if (auto genon = ParseOtoLine(line)) Append(std::move(*genon), true);
+    if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), true);
 }
 
 std::string Voicebank::FullPathFor(std::string_view fileName) const {
@@ -219,14 +219,14 @@ std::string Voicebank::FullPathFor(std::string_view fileName) const {
     return fullPath;
 }
 
-void Voicebank::Append(TGenon genon, bool ownEntry) {
-    genon.FullPath = FullPathFor(genon.FileName);
+void Voicebank::Append(OtoEntry entry, bool ownEntry) {
+    entry.FullPath = FullPathFor(entry.FileName);
     const int index = static_cast<int>(otoList_.size());
     if (lookup_ == OtoLookup::Indexed && !indexStale_) {
-        byAlias_[genon.Alias].push_back(index);
-        byStem_[std::string(FileStem(genon.FileName))].push_back(index);
+        byAlias_[entry.Alias].push_back(index);
+        byStem_[std::string(FileStem(entry.FileName))].push_back(index);
     }
-    otoList_.push_back(std::move(genon));
+    otoList_.push_back(std::move(entry));
     ownEntry_.push_back(ownEntry);
 }
 
@@ -241,16 +241,16 @@ void Voicebank::RebuildIndex() {
 }
 
 void Voicebank::SetAlias(int index, std::string_view alias) {
-    TGenon& genon = otoList_[index];
+    OtoEntry& entry = otoList_[index];
     if (lookup_ == OtoLookup::Indexed && !indexStale_) {
-        auto old = byAlias_.find(genon.Alias);
+        auto old = byAlias_.find(entry.Alias);
         if (old != byAlias_.end()) {
             EraseSorted(old->second, index);
             if (old->second.empty()) byAlias_.erase(old);
         }
         InsertSorted(byAlias_[std::string(alias)], index);
     }
-    genon.Alias = std::string(alias);
+    entry.Alias = std::string(alias);
 }
 
 int Voicebank::FindOtoIndex(std::string_view alias) {
@@ -283,18 +283,18 @@ int Voicebank::FindIndexed(std::string_view alias) {
     return -1;
 }
 
-TGenon Voicebank::GetOto(std::string_view alias) {
+OtoEntry Voicebank::GetOto(std::string_view alias) {
     const int index = FindOtoIndex(alias);
-    return index >= 0 ? otoList_[index] : TGenon{};
+    return index >= 0 ? otoList_[index] : OtoEntry{};
 }
 
-TGenon Voicebank::GetOtoWithPrefix(std::string_view alias, int noteNum) {
+OtoEntry Voicebank::GetOtoWithPrefix(std::string_view alias, int noteNum) {
     if (noteNum >= kFirstMappedNote && noteNum <= kLastMappedNote) {
-        const TPreFix& row = prefixTable_[noteNum];
+        const PrefixRow& row = prefixTable_[noteNum];
         std::string decorated = row.Prefix;
         decorated += alias;
         decorated += row.Suffix;
-        TGenon found = GetOto(decorated);
+        OtoEntry found = GetOto(decorated);
         if (!found.Alias.empty()) return found;
     }
     return GetOto(alias);
@@ -302,7 +302,7 @@ TGenon Voicebank::GetOtoWithPrefix(std::string_view alias, int noteNum) {
 
 std::string Voicebank::StripPrefixSuffix(std::string_view alias, int noteNum) const {
     if (noteNum < 0 || noteNum >= kPrefixRows) return std::string(alias);
-    const TPreFix& row = prefixTable_[noteNum];
+    const PrefixRow& row = prefixTable_[noteNum];
     if (!alias.starts_with(row.Prefix) || !Cp932EndsWith(alias, row.Suffix)) return std::string(alias);
     if (row.Prefix.size() + row.Suffix.size() >= alias.size()) return {};
     return std::string(alias.substr(row.Prefix.size(), alias.size() - row.Prefix.size() - row.Suffix.size()));
@@ -328,9 +328,9 @@ std::string Voicebank::OtoIniText() const {
     std::vector<std::string> lines;
     for (std::size_t i = 0; i < otoList_.size(); ++i) {
         if (!ownEntry_[i]) continue;
-        const TGenon& genon = otoList_[i];
-        std::string line = genon.FileName + "=" + genon.Alias;
-        for (double ms : {genon.Offset, genon.Consonant, genon.Cutoff, genon.PreUtterance, genon.Overlap}) {
+        const OtoEntry& entry = otoList_[i];
+        std::string line = entry.FileName + "=" + entry.Alias;
+        for (double ms : {entry.Offset, entry.Consonant, entry.Cutoff, entry.PreUtterance, entry.Overlap}) {
             line += ',';
             line += WholeMs(ms);
         }
@@ -354,7 +354,7 @@ bool Voicebank::WriteOtoIni() const {
 }
 
 void Voicebank::LoadPrefixMap(std::string_view dir) {
-    prefixTable_ = TPrefixTable{};
+    prefixTable_ = PrefixRows{};
     if (dir.empty()) return;
     std::vector<std::string> fields;
     for (const std::string& line : ReadTextLines(NativePath(dir) / "prefix.map")) {

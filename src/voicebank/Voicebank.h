@@ -25,7 +25,7 @@
 namespace melodrift {
 
 // One oto.ini entry: one sample and one alias of it.
-struct TGenon {
+struct OtoEntry {
     std::string FileName;     // as written before the "=", e.g. "a.wav"
     std::string Alias;        // as written after the "=" (may be empty)
     double Offset = 0.0;      // ms
@@ -37,7 +37,7 @@ struct TGenon {
 };
 
 // One row of the prefix map.
-struct TPreFix {
+struct PrefixRow {
     std::string Prefix;
     std::string Suffix;
 };
@@ -46,7 +46,7 @@ struct TPreFix {
 inline constexpr int kPrefixRows = 111;
 inline constexpr int kFirstMappedNote = 24;   // C1
 inline constexpr int kLastMappedNote = 107;   // B7
-using TPrefixTable = std::array<TPreFix, kPrefixRows>;
+using PrefixRows = std::array<PrefixRow, kPrefixRows>;
 
 // "C4" → 60, "A#3" → 58. One-digit octave only; "#" is the only accidental
 // (a flat is not read: "Db4" is D4, 62); fewer than two characters give 0.
@@ -55,7 +55,7 @@ int NoteNameToNumber(std::string_view noteName);
 // The parsed fields of one oto.ini line, or nothing when the line is not an
 // entry. Numbers that do not read as numbers (or read as infinite) count as 0.
 // FullPath is left empty.
-std::optional<TGenon> ParseOtoLine(std::string_view lineCp932);
+std::optional<OtoEntry> ParseOtoLine(std::string_view lineCp932);
 
 // How lookups are answered. Both give the same results; the linear scan is
 // kept as the reference the index is checked and measured against.
@@ -69,10 +69,10 @@ public:
 
     explicit Voicebank(OtoLookup lookup = OtoLookup::Indexed);
 
-    const std::vector<TGenon>& OtoList() const { return otoList_; }
+    const std::vector<OtoEntry>& OtoList() const { return otoList_; }
     int OtoCount() const { return static_cast<int>(otoList_.size()); }
     const std::string& VoiceRoot() const { return voiceRoot_; }
-    const TPrefixTable& PrefixTable() const { return prefixTable_; }
+    const PrefixRows& PrefixTable() const { return prefixTable_; }
 
     void SetProgress(Progress progress) { progress_ = std::move(progress); }
 
@@ -97,11 +97,11 @@ public:
     int FindOtoIndex(std::string_view alias);
 
     // A copy of the entry FindOtoIndex finds, or the empty entry.
-    TGenon GetOto(std::string_view alias);
+    OtoEntry GetOto(std::string_view alias);
 
     // The entry for prefix(note) + alias + suffix(note), else the entry for
     // the bare alias, else the empty entry. A hit has a non-empty Alias.
-    TGenon GetOtoWithPrefix(std::string_view alias, int noteNum);
+    OtoEntry GetOtoWithPrefix(std::string_view alias, int noteNum);
 
     // `alias` without the prefix and suffix of that note, when it carries
     // both; else `alias` unchanged.
@@ -137,7 +137,7 @@ public:
     void Load(std::string_view voiceDir) override { LoadVoicebank(voiceDir); }
 
 private:
-    void Append(TGenon genon, bool ownEntry);
+    void Append(OtoEntry entry, bool ownEntry);
     void ReadOtoFolder(const std::filesystem::path& dir, bool isRoot,
                        std::set<std::filesystem::path>& visited);
     void Tick() const;
@@ -147,12 +147,12 @@ private:
     void SetAlias(int index, std::string_view alias);
 
     OtoLookup lookup_;
-    std::vector<TGenon> otoList_;
+    std::vector<OtoEntry> otoList_;
     std::vector<bool> ownEntry_;   // parallel to otoList_: written by WriteOtoIni
     std::vector<std::string> foreignLines_;  // the folder's own non-entry lines, kept as read
     std::string voiceRoot_;
     std::error_code rootOtoReadError_;   // set when the folder's own oto.ini exists but was not read
-    TPrefixTable prefixTable_{};
+    PrefixRows prefixTable_{};
     Progress progress_;
 
     // Lookup index: alias → ascending entry indices; file stem → ascending

@@ -100,7 +100,7 @@ QString ToQtPath(const std::filesystem::path& path) {
 FormUnderTest::FormUnderTest(const std::filesystem::path& pluginFile, bool show) {
     auto scripted = std::make_unique<ScriptedPrompts>(log);
     prompts = scripted.get();
-    form = std::make_unique<TForm1>(pluginFile, std::move(scripted), nullptr, voicebank.get());
+    form = std::make_unique<MainWindow>(pluginFile, std::move(scripted), nullptr, voicebank.get());
     if (show) {
         form->show();
         (void)QTest::qWaitForWindowExposed(form.get());

@@ -12,7 +12,7 @@
 
 #include <QTemporaryDir>
 
-#include "MainForm.h"
+#include "MainWindow.h"
 #include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
 
@@ -96,7 +96,7 @@ struct FormUnderTest {
     std::shared_ptr<ScriptedPrompts::Log> log = std::make_shared<ScriptedPrompts::Log>();
     ScriptedPrompts* prompts = nullptr;  // owned by the form
     std::unique_ptr<Voicebank> voicebank = std::make_unique<Voicebank>();
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 
     explicit FormUnderTest(const std::filesystem::path& pluginFile, bool show = true);
     template <class T>

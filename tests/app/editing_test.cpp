@@ -14,7 +14,7 @@
 #include "HitAreas.h"
 #include "LyricLane.h"
 #include "Widgets.h"
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 #include "text/CodePage.h"
 #include "text/Files.h"
 #include "text/Text.h"
@@ -46,12 +46,12 @@ protected:
         WriteToneWav(wav_, seconds_, 220.0);
         t_ = std::make_unique<FormUnderTest>(plugin_);
         t_->prompts->files.push_back(wav_);
-        QTest::mouseClick(t_->Find<QPushButton>("Button3"), Qt::LeftButton);
+        QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
         ASSERT_TRUE(Session().HasRecording());
     }
 
     EditorSession& Session() { return t_->form->Session(); }
-    TDrawSurface* Surface() { return t_->form->DrawImage(); }
+    DrawingSurface* Surface() { return t_->form->Surface(); }
     void Move(int x, int y) { QTest::mouseMove(Surface(), QPoint(x, y)); }
     void Click(Qt::MouseButton button, int x, int y) {
         Move(x, y);
@@ -72,11 +72,11 @@ TEST_F(LoadedWindow, LoadingShowsOneRestSegmentAndTheFileName) {
     EXPECT_EQ(t_->form->windowTitle(), QStringLiteral("take.wav"));
     // The surface holds the lanes: not the silver of an empty window.
     EXPECT_NE(Pixel(100, 20), 0xC0C0C0u);
-    EXPECT_EQ(t_->Find<QScrollBar>("MainSB")->value(), 0);
+    EXPECT_EQ(t_->Find<QScrollBar>("TimeScrollBar")->value(), 0);
 }
 
 TEST_F(LoadedWindow, ZoomSetsTheFramesThatFitTheSurface) {
-    auto* upDown = t_->Find<THorizontalUpDown>("UpDown1");
+    auto* upDown = t_->Find<ArrowStepper>("ZoomArrows");
     QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);
     QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);
     QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);  // stays at 1
@@ -86,7 +86,7 @@ TEST_F(LoadedWindow, ZoomSetsTheFramesThatFitTheSurface) {
     EXPECT_EQ(Session().Scale, 8);
     EXPECT_EQ(Session().VisibleFrames, 84);
     // Scrolling to the end shows the last frame within the surface.
-    auto* bar = t_->Find<QScrollBar>("MainSB");
+    auto* bar = t_->Find<QScrollBar>("TimeScrollBar");
     bar->setValue(bar->maximum());
     EXPECT_EQ(Session().FirstFrame, bar->maximum());
     EXPECT_EQ(Session().FirstFrame + Session().VisibleFrames - 1, Session().FrameCount() - 1);
@@ -108,7 +108,7 @@ TEST_F(LoadedWindow, ThePitchLineFollowsThePointerInvertedUntilRelease) {
     const std::uint32_t onFlat = Pixel(60, 200);
     const std::uint32_t onSlope = Pixel(60, 215);
     QTest::mousePress(Surface(), Qt::LeftButton, {}, QPoint(30, 200));
-    EXPECT_EQ(Session().MouseMode, TMouseMode::mmDrawPitch);
+    EXPECT_EQ(Session().Mouse, MouseMode::DrawPitch);
     Move(90, 200);
     EXPECT_EQ(Pixel(60, 200), onFlat ^ 0xFFFFFFu);
     EXPECT_EQ(Pixel(60, 215), onSlope);
@@ -116,14 +116,14 @@ TEST_F(LoadedWindow, ThePitchLineFollowsThePointerInvertedUntilRelease) {
     EXPECT_EQ(Pixel(60, 200), onFlat);
     EXPECT_EQ(Pixel(60, 215), onSlope ^ 0xFFFFFFu);
     QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(90, 230));
-    EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(Session().Mouse, MouseMode::Idle);
     EXPECT_EQ(Session().LineStart, (PixelPoint{30, 200}));
     EXPECT_EQ(Session().LineEnd, (PixelPoint{90, 230}));
     EXPECT_TRUE(Session().Modified);
 }
 
 TEST_F(LoadedWindow, TheSpectrumRangeChangesOnlyWhenTheThumbIsReleased) {
-    auto* bar = t_->Find<QScrollBar>("ScrollBar1");
+    auto* bar = t_->Find<QScrollBar>("SpectrumRangeBar");
     const std::uint32_t before = Pixel(60, 150);
     bar->setSliderDown(true);
     bar->setValue(5);
@@ -212,10 +212,10 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
     QApplication::sendEvent(lyrics, &away);
     EXPECT_TRUE(lyrics->isVisible());
-    EXPECT_EQ(Session().MouseMode, TMouseMode::mmEditLyrics);
+    EXPECT_EQ(Session().Mouse, MouseMode::EditLyrics);
     QTest::keyClick(lyrics, Qt::Key_Return);
     EXPECT_FALSE(lyrics->isVisible());
-    EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(Session().Mouse, MouseMode::Idle);
     EXPECT_EQ(Session().Segments[1].Lyric, kKa);
     EXPECT_EQ(Session().Segments[2].Lyric, kSa);
     EXPECT_EQ(Session().Segments[3].Lyric, "R");
@@ -241,7 +241,7 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     Move(380, 100);
     QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(380, 100));
     EXPECT_DOUBLE_EQ(Session().Segments[2].StartMs, MsAtScale3(380));
-    EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(Session().Mouse, MouseMode::Idle);
 
     // A pitch line far above the tone (y 200: 8400 cents) leaves the frames
     // under it without a candidate, hence unvoiced; frames elsewhere keep 220 Hz.
@@ -254,7 +254,7 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     EXPECT_NEAR(frames[std::size_t(XToFrame(500, 3, 0, Session().FrameCount()))].TargetF0, 220.0f, 5.0f);
 
     // Insert: decline saving the edit state; the window closes.
-    QTest::mouseClick(t_->Find<QPushButton>("Button1"), Qt::LeftButton);
+    QTest::mouseClick(t_->Find<QPushButton>("InsertButton"), Qt::LeftButton);
     EXPECT_FALSE(t_->form->isVisible());
     ASSERT_FALSE(t_->log->messages.empty());
     EXPECT_EQ(t_->log->messages.back(), "ask: 編集状態を保存しますか?");
@@ -280,11 +280,11 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
 }
 
 TEST_F(LoadedWindow, InsertInVoiceCorrectionModeMakesTheRecordingAVoiceSource) {
-    QTest::mouseClick(t_->Find<QToolButton>("SpeedButton1"), Qt::LeftButton);
+    QTest::mouseClick(t_->Find<QToolButton>("CorrectionModeButton"), Qt::LeftButton);
     ASSERT_TRUE(Session().CorrectionMode);
     Click(Qt::LeftButton, 300, 100);
     Session().Segments[1].Lyric = kKa;
-    QTest::mouseClick(t_->Find<QPushButton>("Button1"), Qt::LeftButton);
+    QTest::mouseClick(t_->Find<QPushButton>("InsertButton"), Qt::LeftButton);
     EXPECT_FALSE(t_->form->isVisible());
     // The recording's folder gains its frequency table and oto.ini entries.
     EXPECT_TRUE(std::filesystem::exists(folder_.File("take_wav.frq")));
@@ -303,7 +303,7 @@ TEST_F(LoadedWindow, AFailedInsertShowsTheErrorAndKeepsTheWindowOpen) {
     // The plug-in file's place is taken by a folder: the write must fail.
     std::filesystem::remove(plugin_);
     std::filesystem::create_directories(plugin_ / "blocker");
-    QTest::mouseClick(t_->Find<QPushButton>("Button1"), Qt::LeftButton);
+    QTest::mouseClick(t_->Find<QPushButton>("InsertButton"), Qt::LeftButton);
     EXPECT_TRUE(t_->form->isVisible());
     ASSERT_FALSE(t_->log->messages.empty());
     EXPECT_EQ(t_->log->messages.back().rfind("error: ", 0), 0u) << t_->log->messages.back();
@@ -332,7 +332,7 @@ TEST_F(LoadedWindow, TheEditStateIsSavedAndLoadedThroughTheButtons) {
     Session().Segments[1].Lyric = kKa;
     const auto saved = folder_.File("take.mlq");
     t_->prompts->files.push_back(saved);
-    QTest::mouseClick(t_->Find<QPushButton>("Button4"), Qt::LeftButton);
+    QTest::mouseClick(t_->Find<QPushButton>("SaveEditStateButton"), Qt::LeftButton);
     ASSERT_TRUE(std::filesystem::exists(saved));
     EXPECT_FALSE(Session().Modified);
 
@@ -340,7 +340,7 @@ TEST_F(LoadedWindow, TheEditStateIsSavedAndLoadedThroughTheButtons) {
     ASSERT_EQ(Session().Segments.size(), 4u);
     t_->prompts->answers.push_back(true);  // discard the current state
     t_->prompts->files.push_back(saved);
-    QTest::mouseClick(t_->Find<QPushButton>("Button5"), Qt::LeftButton);
+    QTest::mouseClick(t_->Find<QPushButton>("LoadEditStateButton"), Qt::LeftButton);
     ASSERT_EQ(Session().Segments.size(), 3u);
     EXPECT_EQ(Session().Segments[1].Lyric, kKa);
     EXPECT_NEAR(Session().Segments[2].StartMs, MsAtScale3(300), 1e-9);
@@ -353,19 +353,19 @@ TEST_F(LoadedWindow, APreviewDragEndsIdleWithTheSelectionCleared) {
     Click(Qt::LeftButton, 150, 100);
     Move(100, 20);
     QTest::mousePress(Surface(), Qt::LeftButton, {}, QPoint(100, 20));
-    EXPECT_EQ(Session().MouseMode, TMouseMode::mmPreview);
+    EXPECT_EQ(Session().Mouse, MouseMode::Preview);
     Move(400, 20);
     EXPECT_EQ(Session().SelFirst, 0);
     EXPECT_EQ(Session().SelLast, 1);
     QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(400, 20));
-    EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(Session().Mouse, MouseMode::Idle);
     EXPECT_EQ(Session().SelFirst, -1);
     EXPECT_EQ(Session().SelLast, -1);
     // The resynthesised preview (right button) takes the same way.
     Move(100, 20);
     QTest::mousePress(Surface(), Qt::RightButton, {}, QPoint(100, 20));
     QTest::mouseRelease(Surface(), Qt::RightButton, {}, QPoint(100, 20));
-    EXPECT_EQ(Session().MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(Session().Mouse, MouseMode::Idle);
     EXPECT_TRUE(t_->log->messages.empty() || t_->log->messages.back().rfind("error", 0) != 0);
 }
 
@@ -390,7 +390,7 @@ TEST_F(LongRecording, DecliningTheLongAnalysisQuestionChangesNothing) {
     const auto longWav = folder_.File("long.wav");
     WriteToneWav(longWav, 10.05, 220.0);
     t_->prompts->files.push_back(longWav);
-    QTest::mouseClick(t_->Find<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
     // The question was asked from the loading thread and answered here.
     ASSERT_FALSE(t_->log->messages.empty());
     EXPECT_EQ(t_->log->messages.back(), "ask: 音声が長いため分析に長時間かかります。続けますか？");
@@ -400,7 +400,7 @@ TEST_F(LongRecording, DecliningTheLongAnalysisQuestionChangesNothing) {
     const auto odd = folder_.File("odd.wav");
     WriteFileAtomically(odd, "RIFF\x04\0\0\0WAVE");
     t_->prompts->files.push_back(odd);
-    QTest::mouseClick(t_->Find<QPushButton>("Button3"), Qt::LeftButton);
+    QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
     EXPECT_EQ(t_->log->messages.back(), "error: 対応していないフォーマットです。");
     EXPECT_FALSE(Session().HasRecording());
 }

@@ -14,7 +14,7 @@
 #include <QToolButton>
 
 #include "AppTestSupport.h"
-#include "FormSettings.h"
+#include "WindowSettings.h"
 #include "Widgets.h"
 
 namespace melodrift::testing {
@@ -33,7 +33,7 @@ void LeaveEdit(QLineEdit* edit, const QString& text) {
 
 TEST(WindowSettings, TheStoreIsTheIniFileOfTheUtauPluginsOrganisation) {
     TestFolder folder;
-    auto store = OpenFormSettingsStore();
+    auto store = OpenWindowSettingsStore();
     EXPECT_EQ(FromQtPath(store->fileName()), folder.SettingsFile());
 }
 
@@ -53,27 +53,27 @@ TEST(WindowSettings, OnlyWholeNumbersAreTakenOtherwiseTheDefault) {
 TEST(WindowStartUp, FirstRunShowsTraceModeWithEveryDefault) {
     TestFolder folder;
     FormUnderTest t(folder.File("missing.tmp"));
-    TForm1& form = *t.form;
+    MainWindow& form = *t.form;
     EXPECT_EQ(form.windowTitle(), U("メロドリフト ver2.42"));
-    EXPECT_TRUE(t.Find<QToolButton>("SpeedButton2")->isChecked());
-    EXPECT_FALSE(t.Find<QToolButton>("SpeedButton1")->isChecked());
-    for (const char* name : {"CheckBox1", "CheckBox2", "CheckBox3"}) {
+    EXPECT_TRUE(t.Find<QToolButton>("TraceModeButton")->isChecked());
+    EXPECT_FALSE(t.Find<QToolButton>("CorrectionModeButton")->isChecked());
+    for (const char* name : {"KeyCheck", "PitchCheck", "VolumeCheck"}) {
         EXPECT_TRUE(t.Find<QCheckBox>(name)->isChecked()) << name;
         EXPECT_TRUE(t.Find<QCheckBox>(name)->isEnabled()) << name;
     }
     EXPECT_FALSE(form.Session().CorrectionMode);
     EXPECT_TRUE(form.Session().KeyEnabled && form.Session().PitchEnabled && form.Session().VolumeEnabled);
-    EXPECT_EQ(t.Find<QComboBox>("ComboBox1")->currentText(), QStringLiteral("Mode2"));
+    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
     EXPECT_EQ(form.Session().PitchMode, 2);
     EXPECT_EQ(form.Session().Scale, 3);
-    EXPECT_EQ(t.Find<THorizontalUpDown>("UpDown1")->Position(), 3);
-    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->value(), 50);
+    EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Position(), 3);
+    EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->value(), 50);
     EXPECT_FLOAT_EQ(form.Session().SpectrumDensity, 50.0f);
-    EXPECT_EQ(t.Find<QLineEdit>("Edit1")->text(), QStringLiteral("60"));
-    EXPECT_EQ(t.Find<QLineEdit>("Edit2")->text(), QStringLiteral("20"));
-    EXPECT_EQ(t.Find<QLineEdit>("Edit3")->text(), QStringLiteral("100"));
-    EXPECT_FALSE(t.Find<QFrame>("Panel7")->isVisible());
-    EXPECT_FALSE(t.Find<QPushButton>("Button6")->isVisible());
+    EXPECT_EQ(t.Find<QLineEdit>("PreUtteranceEdit")->text(), QStringLiteral("60"));
+    EXPECT_EQ(t.Find<QLineEdit>("OverlapEdit")->text(), QStringLiteral("20"));
+    EXPECT_EQ(t.Find<QLineEdit>("ConsonantEdit")->text(), QStringLiteral("100"));
+    EXPECT_FALSE(t.Find<QFrame>("CorrectionPanel")->isVisible());
+    EXPECT_FALSE(t.Find<QPushButton>("AutoSegmentButton")->isVisible());
     // A missing plug-in file is reported and the window still opens.
     ASSERT_FALSE(t.log->messages.empty());
     EXPECT_NE(t.log->messages.front().find("データがありません。"), std::string::npos);
@@ -87,17 +87,17 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
         const char* caption;
         const char* hint;
     } buttons[] = {
-        {"Button1", "挿入", "UTAUエディタに音符を挿入します"},
-        {"Button2", "キャンセル", ""},
-        {"Button3", "音声読込", "トレースする音声ファイルを読み込みます"},
-        {"Button4", "編集状態の保存", "編集中の状態をファイルに保存します"},
-        {"Button5", "編集状態の読込", "過去に保存した編集状態を読み込みます"},
-        {"Button6", "自動区切", "区切り位置を自動設定します"},
-        {"SpeedButton1", "音声補正モード", "元音声を音源化しUTAU上で再現します"},
-        {"SpeedButton2", "トレースモード", "現在の歌手で音声を再現します"},
-        {"CheckBox1", "キー", "音符のキーを推定します"},
-        {"CheckBox2", "ピッチ", "ピッチを適用します(Mode1)"},
-        {"CheckBox3", "音量", "音量を適用します(エンベロープ)"},
+        {"InsertButton", "挿入", "UTAUエディタに音符を挿入します"},
+        {"CancelButton", "キャンセル", ""},
+        {"LoadRecordingButton", "音声読込", "トレースする音声ファイルを読み込みます"},
+        {"SaveEditStateButton", "編集状態の保存", "編集中の状態をファイルに保存します"},
+        {"LoadEditStateButton", "編集状態の読込", "過去に保存した編集状態を読み込みます"},
+        {"AutoSegmentButton", "自動区切", "区切り位置を自動設定します"},
+        {"CorrectionModeButton", "音声補正モード", "元音声を音源化しUTAU上で再現します"},
+        {"TraceModeButton", "トレースモード", "現在の歌手で音声を再現します"},
+        {"KeyCheck", "キー", "音符のキーを推定します"},
+        {"PitchCheck", "ピッチ", "ピッチを適用します(Mode1)"},
+        {"VolumeCheck", "音量", "音量を適用します(エンベロープ)"},
     };
     for (const auto& b : buttons) {
         auto* button = t.Find<QAbstractButton>(b.name);
@@ -105,20 +105,20 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
         EXPECT_EQ(button->text(), U(b.caption)) << b.name;
         EXPECT_EQ(button->toolTip(), U(b.hint)) << b.name;
     }
-    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->toolTip(), U("スペクトルの表示濃度を変更します"));
-    EXPECT_EQ(t.Find<QComboBox>("ComboBox1")->toolTip(), U("ピッチを書き込むModeを選択"));
-    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->minimum(), 1);
-    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->maximum(), 100);
-    EXPECT_EQ(t.Find<THorizontalUpDown>("UpDown1")->Minimum(), 1);
-    EXPECT_EQ(t.Find<THorizontalUpDown>("UpDown1")->Maximum(), 8);
+    EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->toolTip(), U("スペクトルの表示濃度を変更します"));
+    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->toolTip(), U("ピッチを書き込むModeを選択"));
+    EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->minimum(), 1);
+    EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->maximum(), 100);
+    EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Minimum(), 1);
+    EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Maximum(), 8);
     // The drawing surface has its design size at the design window size.
-    EXPECT_EQ(t.form->DrawImage()->size(), QSize(669, 335));
-    EXPECT_EQ(t.Find<QFrame>("Panel6")->width(), 305);
+    EXPECT_EQ(t.form->Surface()->size(), QSize(669, 335));
+    EXPECT_EQ(t.Find<QFrame>("InsertPanel")->width(), 305);
     // Hovering a control shows its hint in the status bar.
     QEvent enter(QEvent::Enter);
-    QApplication::sendEvent(t.Find<QPushButton>("Button3"), &enter);
+    QApplication::sendEvent(t.Find<QPushButton>("LoadRecordingButton"), &enter);
     EXPECT_EQ(t.form->StatusText(), U("トレースする音声ファイルを読み込みます"));
-    QApplication::sendEvent(t.Find<QPushButton>("Button2"), &enter);
+    QApplication::sendEvent(t.Find<QPushButton>("CancelButton"), &enter);
     EXPECT_EQ(t.form->StatusText(), QString());
 }
 
@@ -134,7 +134,7 @@ TEST(WindowStartUp, StoredScaleIsClampedToEightAndOneIsKept) {
         folder.StoreSettings({{"hscale", stored}});
         FormUnderTest t(folder.File("missing.tmp"));
         EXPECT_EQ(t.form->Session().Scale, expected) << stored;
-        EXPECT_EQ(t.Find<THorizontalUpDown>("UpDown1")->Position(), expected) << stored;
+        EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Position(), expected) << stored;
     }
 }
 
@@ -143,16 +143,16 @@ TEST(WindowStartUp, StoredCorrectionModeOpensWithTheCorrectionPanel) {
     folder.StoreSettings({{"CreateMode", "1"}, {"key", "0"}, {"Mode", "0"}, {"SpeqRange", "20"}});
     FormUnderTest t(folder.File("missing.tmp"));
     EXPECT_TRUE(t.form->Session().CorrectionMode);
-    EXPECT_TRUE(t.Find<QToolButton>("SpeedButton1")->isChecked());
-    EXPECT_FALSE(t.Find<QToolButton>("SpeedButton2")->isChecked());
-    for (const char* name : {"CheckBox1", "CheckBox2", "CheckBox3"}) {
+    EXPECT_TRUE(t.Find<QToolButton>("CorrectionModeButton")->isChecked());
+    EXPECT_FALSE(t.Find<QToolButton>("TraceModeButton")->isChecked());
+    for (const char* name : {"KeyCheck", "PitchCheck", "VolumeCheck"}) {
         EXPECT_FALSE(t.Find<QCheckBox>(name)->isEnabled()) << name;
     }
-    EXPECT_TRUE(t.Find<QFrame>("Panel7")->isVisible());
+    EXPECT_TRUE(t.Find<QFrame>("CorrectionPanel")->isVisible());
     // The disabled boxes keep their stored state.
-    EXPECT_FALSE(t.Find<QCheckBox>("CheckBox1")->isChecked());
+    EXPECT_FALSE(t.Find<QCheckBox>("KeyCheck")->isChecked());
     EXPECT_FALSE(t.form->Session().KeyEnabled);
-    EXPECT_EQ(t.Find<QComboBox>("ComboBox1")->currentText(), QStringLiteral("Mode1"));
+    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode1"));
     EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 20.0f);
 }
 
@@ -160,23 +160,23 @@ TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
     TestFolder folder;
     folder.StoreSettings({{"Mode", "5"}, {"SpeqRange", "500"}, {"volume", "x"}, {"Cr_Consonant", "1.5"}});
     FormUnderTest t(folder.File("missing.tmp"));
-    EXPECT_EQ(t.Find<QComboBox>("ComboBox1")->currentText(), QStringLiteral("Mode2"));
+    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
     EXPECT_EQ(t.form->Session().PitchMode, 2);
-    EXPECT_EQ(t.Find<QScrollBar>("ScrollBar1")->value(), 100);
+    EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->value(), 100);
     EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 100.0f);
-    EXPECT_TRUE(t.Find<QCheckBox>("CheckBox3")->isChecked());
-    EXPECT_EQ(t.Find<QLineEdit>("Edit3")->text(), QStringLiteral("100"));
+    EXPECT_TRUE(t.Find<QCheckBox>("VolumeCheck")->isChecked());
+    EXPECT_EQ(t.Find<QLineEdit>("ConsonantEdit")->text(), QStringLiteral("100"));
 }
 
 TEST(WindowModeSwitch, ThePressedCorrectionButtonStaysDownAndTraceModeRestoresTheBoxes) {
     TestFolder folder;
     FormUnderTest t(folder.File("missing.tmp"));
-    auto* correction = t.Find<QToolButton>("SpeedButton1");
-    auto* trace = t.Find<QToolButton>("SpeedButton2");
+    auto* correction = t.Find<QToolButton>("CorrectionModeButton");
+    auto* trace = t.Find<QToolButton>("TraceModeButton");
     QTest::mouseClick(correction, Qt::LeftButton);
     EXPECT_TRUE(correction->isChecked());
     EXPECT_FALSE(trace->isChecked());
-    EXPECT_TRUE(t.Find<QFrame>("Panel7")->isVisible());
+    EXPECT_TRUE(t.Find<QFrame>("CorrectionPanel")->isVisible());
     QTest::mouseClick(correction, Qt::LeftButton);  // pressing it again keeps it down
     EXPECT_TRUE(correction->isChecked());
     EXPECT_TRUE(t.form->Session().CorrectionMode);
@@ -184,8 +184,8 @@ TEST(WindowModeSwitch, ThePressedCorrectionButtonStaysDownAndTraceModeRestoresTh
     EXPECT_FALSE(correction->isChecked());
     EXPECT_TRUE(trace->isChecked());
     EXPECT_FALSE(t.form->Session().CorrectionMode);
-    EXPECT_FALSE(t.Find<QFrame>("Panel7")->isVisible());
-    EXPECT_TRUE(t.Find<QCheckBox>("CheckBox2")->isEnabled());
+    EXPECT_FALSE(t.Find<QFrame>("CorrectionPanel")->isVisible());
+    EXPECT_TRUE(t.Find<QCheckBox>("PitchCheck")->isEnabled());
     QTest::mouseClick(trace, Qt::LeftButton);  // both buttons may be up
     EXPECT_FALSE(trace->isChecked());
     EXPECT_FALSE(t.form->Session().CorrectionMode);
@@ -195,18 +195,18 @@ TEST(WindowVoiceCorrection, EachEditIsClampedAgainstTheOtherValueOnLeaving) {
     TestFolder folder;
     folder.StoreSettings({{"CreateMode", "1"}});
     FormUnderTest t(folder.File("missing.tmp"));
-    auto* edit1 = t.Find<QLineEdit>("Edit1");
-    auto* edit2 = t.Find<QLineEdit>("Edit2");
-    auto* edit3 = t.Find<QLineEdit>("Edit3");
+    auto* edit1 = t.Find<QLineEdit>("PreUtteranceEdit");
+    auto* edit2 = t.Find<QLineEdit>("OverlapEdit");
+    auto* edit3 = t.Find<QLineEdit>("ConsonantEdit");
     LeaveEdit(edit1, QStringLiteral("150"));  // consonant 100 caps the pre-utterance
     EXPECT_EQ(edit1->text(), QStringLiteral("100"));
-    EXPECT_DOUBLE_EQ(t.form->Session().CrPreUtterance, 100.0);
+    EXPECT_DOUBLE_EQ(t.form->Session().CorrectionPreUtterance, 100.0);
     LeaveEdit(edit1, QStringLiteral("60"));
     LeaveEdit(edit2, QStringLiteral("80"));  // pre-utterance 60 caps the overlap
     EXPECT_EQ(edit2->text(), QStringLiteral("60"));
     LeaveEdit(edit3, QStringLiteral("30"));  // the consonant is at least the pre-utterance
     EXPECT_EQ(edit3->text(), QStringLiteral("60"));
-    EXPECT_DOUBLE_EQ(t.form->Session().CrConsonant, 60.0);
+    EXPECT_DOUBLE_EQ(t.form->Session().CorrectionConsonant, 60.0);
     LeaveEdit(edit2, QStringLiteral("abc"));
     EXPECT_EQ(edit2->text(), QStringLiteral("0"));
     LeaveEdit(edit1, QStringLiteral("-5"));
@@ -220,12 +220,12 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
     const std::string before = ReadBytes(plugin);
     {
         FormUnderTest t(plugin);
-        QTest::mouseClick(t.Find<QCheckBox>("CheckBox3"), Qt::LeftButton, {}, QPoint(6, 8));
-        t.Find<QComboBox>("ComboBox1")->setCurrentIndex(0);
-        t.Find<THorizontalUpDown>("UpDown1")->SetPosition(6);
-        QTest::mouseClick(t.Find<QToolButton>("SpeedButton1"), Qt::LeftButton);
-        LeaveEdit(t.Find<QLineEdit>("Edit3"), QStringLiteral("140"));
-        QTest::mouseClick(t.Find<QPushButton>("Button2"), Qt::LeftButton);
+        QTest::mouseClick(t.Find<QCheckBox>("VolumeCheck"), Qt::LeftButton, {}, QPoint(6, 8));
+        t.Find<QComboBox>("PitchModeCombo")->setCurrentIndex(0);
+        t.Find<ArrowStepper>("ZoomArrows")->SetPosition(6);
+        QTest::mouseClick(t.Find<QToolButton>("CorrectionModeButton"), Qt::LeftButton);
+        LeaveEdit(t.Find<QLineEdit>("ConsonantEdit"), QStringLiteral("140"));
+        QTest::mouseClick(t.Find<QPushButton>("CancelButton"), Qt::LeftButton);
         EXPECT_FALSE(t.form->isVisible());
     }
     EXPECT_EQ(ReadBytes(plugin), before);
@@ -248,7 +248,7 @@ TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {
     TestFolder folder;
     {
         FormUnderTest t(folder.File("missing.tmp"));
-        t.Find<QScrollBar>("ScrollBar1")->setValue(75);
+        t.Find<QScrollBar>("SpectrumRangeBar")->setValue(75);
         t.form->close();
     }
     QSettings stored(ToQtPath(folder.SettingsFile()), QSettings::IniFormat);

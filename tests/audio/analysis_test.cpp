@@ -1,4 +1,4 @@
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +13,14 @@ namespace {
 
 // A mono 44100 Hz 16-bit wave of `count` samples from f(sample index).
 template <typename F>
-TWave MakeWave(std::uint32_t count, F f) {
-    TWave wave = MakeMono16Wave(count);
+WaveBuffer MakeWave(std::uint32_t count, F f) {
+    WaveBuffer wave = MakeMono16Wave(count);
     for (std::uint32_t i = 0; i < count; ++i) wave.SetSample(i, 0, f(i));
     return wave;
 }
 
 // Eight harmonics of `f0Hz` with amplitudes falling as 1/h.
-TWave HarmonicTone(std::uint32_t count, double f0Hz, double amplitude = 6000.0) {
+WaveBuffer HarmonicTone(std::uint32_t count, double f0Hz, double amplitude = 6000.0) {
     return MakeWave(count, [=](std::uint32_t i) {
         double v = 0.0;
         for (int h = 1; h <= 8; ++h) v += amplitude / h * std::sin(2.0 * std::numbers::pi * h * f0Hz * i / 44100.0);
@@ -29,7 +29,7 @@ TWave HarmonicTone(std::uint32_t count, double f0Hz, double amplitude = 6000.0) 
 }
 
 // Positions of the frames in time order, following the links from HeadFrame.
-std::vector<std::int32_t> PositionsInTimeOrder(const TVoxHormant& a) {
+std::vector<std::int32_t> PositionsInTimeOrder(const PitchAnalyser& a) {
     std::vector<std::int32_t> positions;
     for (int i = a.HeadFrame; i >= 0; i = a.Frames[static_cast<std::size_t>(i)].NextFrame) {
         positions.push_back(a.Frames[static_cast<std::size_t>(i)].SamplePos);
@@ -40,10 +40,10 @@ std::vector<std::int32_t> PositionsInTimeOrder(const TVoxHormant& a) {
 
 // An analyser with `count` frames and empty candidate lists, ready for
 // hand-written candidates.
-TVoxHormant FramesOnly(int count) {
-    TVoxHormant a;
+PitchAnalyser FramesOnly(int count) {
+    PitchAnalyser a;
     for (int i = 0; i < count; ++i) a.AddFrame(i * 256);
-    a.Candidates.assign(static_cast<std::size_t>(count), TF0Candidates{});
+    a.Candidates.assign(static_cast<std::size_t>(count), CandidateSlots{});
     a.Confidence.assign(static_cast<std::size_t>(count), 0.0f);
     return a;
 }
@@ -71,7 +71,7 @@ TEST(LagLimits, DegenerateFrequenciesStayInsideTheRows) {
 // ---------------------------------------------------------------- frame list
 
 TEST(FramePlacement, ThousandSamplesGiveFiveFramesEndingOnTheLastSample) {
-    TVoxHormant a;
+    PitchAnalyser a;
     a.ComputeSpectra(MakeMono16Wave(1000));
     ASSERT_EQ(a.FrameCount, 5);
     EXPECT_EQ(PositionsInTimeOrder(a), (std::vector<std::int32_t>{0, 256, 512, 768, 999}));
@@ -90,14 +90,14 @@ TEST(FramePlacement, ThousandSamplesGiveFiveFramesEndingOnTheLastSample) {
 }
 
 TEST(FramePlacement, TwoHundredFiftySevenSamplesReuseTheFrameAt256) {
-    TVoxHormant a;
+    PitchAnalyser a;
     a.ComputeSpectra(MakeMono16Wave(257));
     ASSERT_EQ(a.FrameCount, 2);
     EXPECT_EQ(PositionsInTimeOrder(a), (std::vector<std::int32_t>{0, 256}));
 }
 
 TEST(FramePlacement, MultipleOf256InsertsTheLastSampleBeforeThePastTheEndFrame) {
-    TVoxHormant a;
+    PitchAnalyser a;
     a.ComputeSpectra(MakeMono16Wave(512));
     ASSERT_EQ(a.FrameCount, 4);
     // Array order 0, 256, 512, 511; time order 0, 256, 511, 512.
@@ -114,7 +114,7 @@ TEST(FramePlacement, MultipleOf256InsertsTheLastSampleBeforeThePastTheEndFrame) 
 }
 
 TEST(FramePlacement, EmptyRecordingGivesTwoFramesAfterShiftingTheNewHead) {
-    TVoxHormant a;
+    PitchAnalyser a;
     a.ComputeSpectra(MakeMono16Wave(0));
     ASSERT_EQ(a.FrameCount, 2);
     EXPECT_EQ(a.HeadFrame, 1);
@@ -125,15 +125,15 @@ TEST(FramePlacement, EmptyRecordingGivesTwoFramesAfterShiftingTheNewHead) {
 }
 
 TEST(FramePlacement, WavesOtherThan44100Hz16BitLeaveThePreviousAnalysis) {
-    TVoxHormant a;
+    PitchAnalyser a;
     a.Analyze(HarmonicTone(3000, 200.0));
     const int before = a.FrameCount;
     ASSERT_GT(before, 0);
-    TWave eightBit = MakeMono16Wave(5000);
+    WaveBuffer eightBit = MakeMono16Wave(5000);
     eightBit.ConvertBits(8);
     a.Analyze(eightBit);
     EXPECT_EQ(a.FrameCount, before);
-    TWave slow = MakeMono16Wave(5000);
+    WaveBuffer slow = MakeMono16Wave(5000);
     slow.ConvertSampleRate(22050);
     a.Analyze(slow);
     EXPECT_EQ(a.FrameCount, before);
@@ -142,8 +142,8 @@ TEST(FramePlacement, WavesOtherThan44100Hz16BitLeaveThePreviousAnalysis) {
 
 TEST(FramePlacement, OnlyTheFirstChannelOfAStereoRecordingIsAnalysed) {
     const std::uint32_t count = 12000;
-    const TWave mono = HarmonicTone(count, 180.0);
-    TWave stereo = MakeMono16Wave(count);
+    const WaveBuffer mono = HarmonicTone(count, 180.0);
+    WaveBuffer stereo = MakeMono16Wave(count);
     stereo.ConvertChannels(2);
     std::mt19937 random(5);
     std::uniform_int_distribution<int> noise(-20000, 20000);
@@ -152,22 +152,22 @@ TEST(FramePlacement, OnlyTheFirstChannelOfAStereoRecordingIsAnalysed) {
         stereo.SetSample(i, 1, noise(random));
     }
     for (bool keep : {true, false}) {
-        TVoxHormant fromMono;
+        PitchAnalyser fromMono;
         fromMono.Options.KeepSpectra = keep;
         fromMono.Analyze(mono);
-        TVoxHormant fromStereo;
+        PitchAnalyser fromStereo;
         fromStereo.Options.KeepSpectra = keep;
         fromStereo.Analyze(stereo);
         ASSERT_EQ(fromStereo.FrameCount, fromMono.FrameCount);
         EXPECT_EQ(0, std::memcmp(fromStereo.Frames.data(), fromMono.Frames.data(),
-                                 fromMono.Frames.size() * sizeof(TVoxFrame)))
+                                 fromMono.Frames.size() * sizeof(AnalysisFrame)))
             << "keep " << keep;
         EXPECT_GT(fromStereo.Frames[20].F0, 0.0f);
     }
 }
 
 TEST(FrameList, InterpolateBlendsFieldsAndKeepsHarmonicsWhenUnvoiced) {
-    TVoxHormant a;
+    PitchAnalyser a;
     for (int i = 0; i < 3; ++i) a.AddFrame(i * 256);
     a.Frames[0].F0 = 100.0f;
     a.Frames[1].F0 = 200.0f;
@@ -196,7 +196,7 @@ TEST(FrameList, InterpolateBlendsFieldsAndKeepsHarmonicsWhenUnvoiced) {
 }
 
 TEST(FrameList, InitFrameIgnoresIndicesOutsideTheList) {
-    TVoxHormant a;
+    PitchAnalyser a;
     a.AddFrame(0);
     a.Frames[0].F0 = 5.0f;
     a.InitFrame(1);
@@ -209,7 +209,7 @@ TEST(FrameList, InitFrameIgnoresIndicesOutsideTheList) {
 // ---------------------------------------------------------------- candidates
 
 TEST(PitchCandidates, SilenceGivesNoCandidatesAndNoPitch) {
-    TVoxHormant a;
+    PitchAnalyser a;
     a.Analyze(MakeMono16Wave(44100 / 4));
     ASSERT_GT(a.FrameCount, 0);
     for (int i = 0; i < a.FrameCount; ++i) {
@@ -224,7 +224,7 @@ TEST(PitchCandidates, SilenceGivesNoCandidatesAndNoPitch) {
 }
 
 TEST(PitchCandidates, ListsAreStrongestFirstInsideTheLagRange) {
-    TVoxHormant a;
+    PitchAnalyser a;
     a.Options.KeepAutocorr = true;
     a.ComputeSpectra(HarmonicTone(8000, 220.0));
     a.FindCandidates(50.0, 882.0);
@@ -232,7 +232,7 @@ TEST(PitchCandidates, ListsAreStrongestFirstInsideTheLagRange) {
     EXPECT_EQ(a.Lags().MaxLag, 881);
     for (int i = 0; i < a.FrameCount; ++i) {
         const auto s = static_cast<std::size_t>(i);
-        const TF0Candidates& list = a.Candidates[s];
+        const CandidateSlots& list = a.Candidates[s];
         bool empty = false;
         for (std::size_t j = 0; j < list.size(); ++j) {
             if (list[j].Freq == 0.0f) {
@@ -273,10 +273,10 @@ TEST(PitchCandidates, AutocorrelationRowMatchesTheTimeDomain) {
     const PaddedSamples samples(mono);
     const int frame = 9;  // window over recording samples 1280 .. 3327
     FftWorkspace fft;
-    TSpeq2 spectrum;
+    BinRow spectrum;
     FrameSpectrum(samples, frame, 256, fft, spectrum);
-    TSpeq2 autocorr;
-    TF0Candidates candidates;
+    BinRow autocorr;
+    CandidateSlots candidates;
     FrameCandidates(spectrum, LagLimits(50.0, 882.0), fft, autocorr, candidates);
 
     std::vector<long double> x(2048);
@@ -318,7 +318,7 @@ class TonePitch : public ::testing::TestWithParam<double> {};
 
 TEST_P(TonePitch, HarmonicToneTracksWithinFiveCents) {
     const double f0 = GetParam();
-    TVoxHormant a;
+    PitchAnalyser a;
     a.Analyze(HarmonicTone(44100, f0));
     ASSERT_GT(a.FrameCount, 100);
     int voiced = 0;
@@ -338,7 +338,7 @@ INSTANTIATE_TEST_SUITE_P(Pitches, TonePitch, ::testing::Values(110.0, 220.0, 330
 // ---------------------------------------------------------------- tracking
 
 TEST(PitchTracking, ChainsOfFiveFramesOrFewerNeverVoice) {
-    TVoxHormant a = FramesOnly(20);
+    PitchAnalyser a = FramesOnly(20);
     for (int i = 2; i <= 6; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 6.0f};  // 5 frames
     for (int i = 10; i <= 15; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {300.0f, 6.0f};  // 6 frames
     a.TrackPitch();
@@ -351,7 +351,7 @@ TEST(PitchTracking, ChainsOfFiveFramesOrFewerNeverVoice) {
 }
 
 TEST(PitchTracking, WeakChainsAndSlotsBelowTheStrengthLimitDoNotVoice) {
-    TVoxHormant a = FramesOnly(30);
+    PitchAnalyser a = FramesOnly(30);
     // Mean strength 3.9 < 4.0 over ten frames.
     for (int i = 0; i < 10; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 3.9f};
     // Strength 3.2 < 3.3: no chain at all.
@@ -361,7 +361,7 @@ TEST(PitchTracking, WeakChainsAndSlotsBelowTheStrengthLimitDoNotVoice) {
 }
 
 TEST(PitchTracking, FollowsAGlideAndPrefersTheChainThatRanksFirst) {
-    TVoxHormant a = FramesOnly(12);
+    PitchAnalyser a = FramesOnly(12);
     for (int i = 0; i < 12; ++i) {
         auto& list = a.Candidates[static_cast<std::size_t>(i)];
         // A glide of 5 % per frame (inside the 1.1 ratio) in slot 0 and an
@@ -380,7 +380,7 @@ TEST(PitchTracking, FollowsAGlideAndPrefersTheChainThatRanksFirst) {
 }
 
 TEST(PitchTracking, AJumpBeyondTheRatioLimitBreaksTheChain) {
-    TVoxHormant a = FramesOnly(10);
+    PitchAnalyser a = FramesOnly(10);
     // Frames 0..4 at 200 Hz, frames 5..9 at 240 Hz (ratio 1.2): two chains of
     // five, neither long enough.
     for (int i = 0; i < 10; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {i < 5 ? 200.0f : 240.0f, 6.0f};
@@ -391,7 +391,7 @@ TEST(PitchTracking, AJumpBeyondTheRatioLimitBreaksTheChain) {
 // ---------------------------------------------------------------- re-picking
 
 TEST(RepickF0, ChoosesTheStrongestInsideTheWindowOrUnvoices) {
-    TVoxHormant a = FramesOnly(1);
+    PitchAnalyser a = FramesOnly(1);
     auto& list = a.Candidates[0];
     list[0] = {400.0f, 7.0f};
     list[1] = {210.0f, 3.0f};
@@ -415,7 +415,7 @@ TEST(RepickF0, ChoosesTheStrongestInsideTheWindowOrUnvoices) {
 // ---------------------------------------------------------------- bridging
 
 TEST(BridgeGaps, RepicksAlongTheLineBetweenTwoVoicedFrames) {
-    TVoxHormant a = FramesOnly(12);
+    PitchAnalyser a = FramesOnly(12);
     a.Frames[0].F0 = 200.0f;
     a.Frames[10].F0 = 300.0f;
     for (int i = 0; i <= 10; ++i) {
@@ -437,7 +437,7 @@ TEST(BridgeGaps, RepicksAlongTheLineBetweenTwoVoicedFrames) {
 }
 
 TEST(BridgeGaps, FramesTwentyOneApartAreNotBridged) {
-    TVoxHormant a = FramesOnly(30);
+    PitchAnalyser a = FramesOnly(30);
     a.Frames[0].F0 = 200.0f;
     a.Frames[21].F0 = 200.0f;
     for (int i = 0; i < 30; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 3.0f};
@@ -445,7 +445,7 @@ TEST(BridgeGaps, FramesTwentyOneApartAreNotBridged) {
     for (int i = 1; i < 21; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 0.0f) << i;
 
     // Twenty apart is bridged.
-    TVoxHormant b = FramesOnly(30);
+    PitchAnalyser b = FramesOnly(30);
     b.Frames[0].F0 = 200.0f;
     b.Frames[20].F0 = 200.0f;
     for (int i = 0; i < 30; ++i) b.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 3.0f};
@@ -454,7 +454,7 @@ TEST(BridgeGaps, FramesTwentyOneApartAreNotBridged) {
 }
 
 TEST(BridgeGaps, APitchJumpAboveOneAndAHalfKeepsTheEarlierAnchor) {
-    TVoxHormant a = FramesOnly(12);
+    PitchAnalyser a = FramesOnly(12);
     a.Frames[0].F0 = 200.0f;
     a.Frames[4].F0 = 400.0f;  // ratio 2 to the anchor: skipped, anchor stays at 0
     a.Frames[8].F0 = 200.0f;  // bridged with frame 0, across frame 4
@@ -465,7 +465,7 @@ TEST(BridgeGaps, APitchJumpAboveOneAndAHalfKeepsTheEarlierAnchor) {
 }
 
 TEST(BridgeGaps, AdjacentVoicedFramesAreLeftAlone) {
-    TVoxHormant a = FramesOnly(3);
+    PitchAnalyser a = FramesOnly(3);
     a.Frames[0].F0 = 200.0f;
     a.Frames[1].F0 = 210.0f;
     a.Frames[2].F0 = 220.0f;  // no candidates at all: a re-pick would unvoice
@@ -478,7 +478,7 @@ TEST(BridgeGaps, AdjacentVoicedFramesAreLeftAlone) {
 // ---------------------------------------------------------------- threads
 
 // Tone with a glide and noise, so that every array has varied content.
-TWave VariedRecording(std::uint32_t count) {
+WaveBuffer VariedRecording(std::uint32_t count) {
     std::mt19937 random(99);
     std::normal_distribution<double> noise(0.0, 300.0);
     double phase = 0.0;
@@ -496,7 +496,7 @@ bool SameBits(const std::vector<T>& x, const std::vector<T>& y) {
     return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0);
 }
 
-void ExpectIdenticalAnalyses(const TVoxHormant& one, const TVoxHormant& two) {
+void ExpectIdenticalAnalyses(const PitchAnalyser& one, const PitchAnalyser& two) {
     ASSERT_EQ(one.FrameCount, two.FrameCount);
     EXPECT_TRUE(SameBits(one.Spectrum, two.Spectrum));
     EXPECT_TRUE(SameBits(one.Autocorr, two.Autocorr));
@@ -506,12 +506,12 @@ void ExpectIdenticalAnalyses(const TVoxHormant& one, const TVoxHormant& two) {
 }
 
 TEST(AnalysisThreads, OneWorkerAndTheTwoWaySplitGiveIdenticalBits) {
-    const TWave wave = VariedRecording(30001);
-    TVoxHormant one;
+    const WaveBuffer wave = VariedRecording(30001);
+    PitchAnalyser one;
     one.Options.WorkerCount = 1;
     one.Options.KeepAutocorr = true;
     one.Analyze(wave);
-    TVoxHormant two;
+    PitchAnalyser two;
     two.Options.WorkerCount = 2;
     two.Options.KeepAutocorr = true;
     two.Analyze(wave);
@@ -525,12 +525,12 @@ TEST(AnalysisThreads, OneWorkerAndTheTwoWaySplitGiveIdenticalBits) {
 
 TEST(AnalysisThreads, ASingleFrameIsComputedByTheSecondWorker) {
     // One sample gives one frame (the final AddFrame(0) finds frame 0).
-    const TWave wave = MakeWave(1, [](std::uint32_t) { return 20000; });
-    TVoxHormant one;
+    const WaveBuffer wave = MakeWave(1, [](std::uint32_t) { return 20000; });
+    PitchAnalyser one;
     one.Options.WorkerCount = 1;
     one.Options.KeepAutocorr = true;
     one.Analyze(wave);
-    TVoxHormant two;
+    PitchAnalyser two;
     two.Options.KeepAutocorr = true;
     two.Analyze(wave);
     ASSERT_EQ(two.FrameCount, 1);
@@ -540,11 +540,11 @@ TEST(AnalysisThreads, ASingleFrameIsComputedByTheSecondWorker) {
 }
 
 TEST(AnalysisThreads, DroppingTheAutocorrRowsChangesNoResult) {
-    const TWave wave = VariedRecording(20000);
-    TVoxHormant kept;
+    const WaveBuffer wave = VariedRecording(20000);
+    PitchAnalyser kept;
     kept.Options.KeepAutocorr = true;
     kept.Analyze(wave);
-    TVoxHormant dropped;
+    PitchAnalyser dropped;
     dropped.Analyze(wave);
     EXPECT_TRUE(dropped.Autocorr.empty());
     EXPECT_TRUE(SameBits(kept.Candidates, dropped.Candidates));
@@ -554,7 +554,7 @@ TEST(AnalysisThreads, DroppingTheAutocorrRowsChangesNoResult) {
 
 TEST(AnalysisThreads, ProgressCountsEveryFrameOfBothStepsInOrder) {
     std::vector<std::pair<int, int>> calls;
-    TVoxHormant a;
+    PitchAnalyser a;
     a.Options.Progress = [&calls](int done, int total) { calls.emplace_back(done, total); };
     a.Analyze(VariedRecording(100000));
     ASSERT_FALSE(calls.empty());
@@ -567,11 +567,11 @@ TEST(AnalysisThreads, ProgressCountsEveryFrameOfBothStepsInOrder) {
 // that anyone reads may differ, including what the editor measures after the
 // analysis.
 TEST(AnalysisThreads, RecomputedSpectraGiveTheSameResultsAsKeptOnes) {
-    const TWave wave = VariedRecording(25000);
-    TVoxHormant kept;
+    const WaveBuffer wave = VariedRecording(25000);
+    PitchAnalyser kept;
     kept.Analyze(wave);
     for (int workers : {1, 2}) {
-        TVoxHormant lean;
+        PitchAnalyser lean;
         lean.Options.KeepSpectra = false;
         lean.Options.WorkerCount = workers;
         lean.Analyze(wave);
@@ -580,7 +580,7 @@ TEST(AnalysisThreads, RecomputedSpectraGiveTheSameResultsAsKeptOnes) {
         EXPECT_TRUE(SameBits(lean.Candidates, kept.Candidates));
         EXPECT_TRUE(SameBits(lean.Confidence, kept.Confidence));
         EXPECT_TRUE(SameBits(lean.Frames, kept.Frames)) << workers << " workers";
-        TSpeq2 row;
+        BinRow row;
         for (int i = 0; i < lean.FrameCount; ++i) {
             lean.SpectrumRow(i, row);
             ASSERT_EQ(row, kept.Spectrum[static_cast<std::size_t>(i)]) << i;
@@ -588,10 +588,10 @@ TEST(AnalysisThreads, RecomputedSpectraGiveTheSameResultsAsKeptOnes) {
     }
 
     // The editor's follow-up measures.
-    TVoxHormant lean;
+    PitchAnalyser lean;
     lean.Options.KeepSpectra = false;
     lean.Analyze(wave);
-    TVoxHormant keptAgain;
+    PitchAnalyser keptAgain;
     keptAgain.Analyze(wave);
     keptAgain.MeasureFixedComb();
     keptAgain.MeasureNoiseFlux();
@@ -604,12 +604,12 @@ TEST(AnalysisThreads, RecomputedSpectraGiveTheSameResultsAsKeptOnes) {
 
     // The fused pass, in both modes, with every row handed out once.
     for (bool keep : {true, false}) {
-        TVoxHormant fused;
+        PitchAnalyser fused;
         fused.Options.KeepSpectra = keep;
         fused.Analyze(wave);
-        std::vector<TSpeq2> visited(static_cast<std::size_t>(fused.FrameCount));
+        std::vector<BinRow> visited(static_cast<std::size_t>(fused.FrameCount));
         std::vector<int> visits(static_cast<std::size_t>(fused.FrameCount), 0);
-        fused.MeasureFixedCombAndNoiseFlux([&](int i, const TSpeq2& row) {
+        fused.MeasureFixedCombAndNoiseFlux([&](int i, const BinRow& row) {
             visited[static_cast<std::size_t>(i)] = row;
             ++visits[static_cast<std::size_t>(i)];
         });
@@ -620,30 +620,30 @@ TEST(AnalysisThreads, RecomputedSpectraGiveTheSameResultsAsKeptOnes) {
 
     lean.ReleaseSpectra();
     int visitsAfterRelease = 0;
-    lean.VisitSpectra([&](int, const TSpeq2&) { ++visitsAfterRelease; });
+    lean.VisitSpectra([&](int, const BinRow&) { ++visitsAfterRelease; });
     EXPECT_EQ(visitsAfterRelease, 0);
-    TSpeq2 row;
+    BinRow row;
     row.fill(1.0);
     lean.SpectrumRow(3, row);
-    EXPECT_EQ(row, TSpeq2{});
+    EXPECT_EQ(row, BinRow{});
 }
 
 TEST(AnalysisThreads, RecomputedSpectraOfAnEmptyRecordingAreSilent) {
-    TVoxHormant lean;
+    PitchAnalyser lean;
     lean.Options.KeepSpectra = false;
     lean.Analyze(MakeMono16Wave(0));
     ASSERT_EQ(lean.FrameCount, 2);
-    TSpeq2 row;
+    BinRow row;
     row.fill(1.0);
     lean.SpectrumRow(1, row);
-    EXPECT_EQ(row, TSpeq2{});
+    EXPECT_EQ(row, BinRow{});
     EXPECT_EQ(lean.Frames[0].F0, 0.0f);
 }
 
 TEST(AnalysisThreads, ProgressWithoutKeptSpectraEndsAtTheFrameCount) {
     int lastDone = 0;
     int lastTotal = 0;
-    TVoxHormant a;
+    PitchAnalyser a;
     a.Options.KeepSpectra = false;
     a.Options.Progress = [&](int done, int total) {
         EXPECT_GT(done, lastDone);

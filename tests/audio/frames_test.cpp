@@ -64,7 +64,7 @@ TEST(HannWindowTable, PeriodicHannWithZeroStartHalfAtQuarterOneAtCentre) {
 }
 
 TEST(SynthParams, InitWritesTheDefaults) {
-    TVoxSynthParams p;
+    SynthParams p;
     p.F0 = 123.0f;
     p.NoiseFloor = 9.0f;
     p.LeadingFactors = {5.0f, 6.0f};

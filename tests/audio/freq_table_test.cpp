@@ -1,4 +1,4 @@
-#include "audio/FreqTable.h"
+#include "audio/FrequencyTable.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ double AverageInImage(const std::string& image) {
 }
 
 TEST(FreqTable, EmptyTableIsTheFortyByteHeaderWithAverageZero) {
-    TFreqTable table;
+    FrequencyTable table;
     EXPECT_EQ(table.SamplesPerFrame, 256);
     EXPECT_EQ(table.AverageFreq, 55.0);
     EXPECT_EQ(table.ItemCount(), 0);
@@ -44,7 +44,7 @@ TEST(FreqTable, EmptyTableIsTheFortyByteHeaderWithAverageZero) {
 }
 
 TEST(FreqTable, ItemsFollowTheHeaderAsLittleEndianDoublePairs) {
-    TFreqTable table;
+    FrequencyTable table;
     table.SetCount(2);
     table.Items[0] = {220.0, 1.5};
     table.Items[1] = {55.0, 0.0};
@@ -55,7 +55,7 @@ TEST(FreqTable, ItemsFollowTheHeaderAsLittleEndianDoublePairs) {
 }
 
 TEST(FreqTable, AverageLeavesOutZeroAndExactly55HzButCounts55Point1) {
-    TFreqTable table;
+    FrequencyTable table;
     table.SetCount(5);
     table.Items[0].Freq = 55.0;
     table.Items[1].Freq = 0.0;
@@ -64,7 +64,7 @@ TEST(FreqTable, AverageLeavesOutZeroAndExactly55HzButCounts55Point1) {
     table.Items[4].Freq = 55.0;
     EXPECT_DOUBLE_EQ(table.ComputeAverageFreq(), (55.1 + 220.0) / 2);
 
-    TFreqTable unvoiced;
+    FrequencyTable unvoiced;
     unvoiced.SetCount(3);
     unvoiced.Items[0].Freq = 55.0;
     unvoiced.Items[2].Freq = 55.0;
@@ -72,7 +72,7 @@ TEST(FreqTable, AverageLeavesOutZeroAndExactly55HzButCounts55Point1) {
 }
 
 TEST(FreqTable, SetCountResizesWithZeroItemsAndRejectsNegativeCounts) {
-    TFreqTable table;
+    FrequencyTable table;
     table.SetCount(2);
     table.Items[0] = {100.0, 2.0};
     table.SetCount(4);
@@ -91,7 +91,7 @@ TEST(FreqTableFile, SaveRecomputesTheAverageAndReplacesTheFile) {
     const auto path = dir / "a_wav.frq";
     WriteFileAtomically(path, "an older, longer file that must be replaced entirely");
 
-    TFreqTable table;
+    FrequencyTable table;
     table.SetCount(3);
     table.Items[0] = {55.0, 10.0};
     table.Items[1] = {200.0, 20.0};

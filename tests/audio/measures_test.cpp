@@ -1,4 +1,4 @@
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@ namespace melodrift {
 namespace {
 
 // An analyser with `count` frames whose spectra are all `fill`.
-TVoxHormant WithSpectra(int count, double fill) {
-    TVoxHormant a;
+PitchAnalyser WithSpectra(int count, double fill) {
+    PitchAnalyser a;
     for (int i = 0; i < count; ++i) a.AddFrame(i * 256);
-    TSpeq2 row;
+    BinRow row;
     row.fill(fill);
     a.Spectrum.assign(static_cast<std::size_t>(count), row);
     return a;
@@ -28,7 +28,7 @@ TEST(NoiseBandEdges, FirstAndLastBandAndNoGaps) {
 }
 
 TEST(MeasureHarmonics, SumsThreeBinsPerHarmonicBelow18kHz) {
-    TVoxHormant a = WithSpectra(2, 1.0);
+    PitchAnalyser a = WithSpectra(2, 1.0);
     a.Frames[0].F0 = 800.0f;  // harmonic 23 is 18400 Hz, bin 855: beyond the limit
     a.Frames[1].F0 = 0.0f;
     a.Frames[1].HarmonicTotal = 42.0f;
@@ -46,7 +46,7 @@ TEST(MeasureHarmonics, SumsThreeBinsPerHarmonicBelow18kHz) {
 }
 
 TEST(MeasureHarmonics, ReadsTheSpectrumAroundEachHarmonic) {
-    TVoxHormant a = WithSpectra(1, 0.0);
+    PitchAnalyser a = WithSpectra(1, 0.0);
     a.Frames[0].F0 = 150.0f;  // harmonic 1 at bin 7, harmonic 2 at bin 14
     a.Spectrum[0][6] = 1.0;
     a.Spectrum[0][7] = 2.0;
@@ -60,7 +60,7 @@ TEST(MeasureHarmonics, ReadsTheSpectrumAroundEachHarmonic) {
 }
 
 TEST(MeasureFixedComb, TriangularWeightAroundTeethEvery150Hz) {
-    TVoxHormant a = WithSpectra(2, 0.0);
+    PitchAnalyser a = WithSpectra(2, 0.0);
     a.Frames[1].F0 = 0.0f;  // unvoiced frames get the comb too
     // Bin 14 is tooth 2 (300 Hz); teeth 1 (bin 7) and 3 (bin 21) see it 7
     // bins away in windows whose upper edge is 14 bins from the tooth:
@@ -79,7 +79,7 @@ TEST(MeasureFixedComb, TriangularWeightAroundTeethEvery150Hz) {
 }
 
 TEST(MeasureNoiseBands, BandSumsScaledAndZeroAtBothEnds) {
-    TVoxHormant a = WithSpectra(4, 1.0);
+    PitchAnalyser a = WithSpectra(4, 1.0);
     a.Frames[1].F0 = 0.0f;
     a.Frames[2].F0 = 150.0f;  // harmonics at bins 7, 14, 21, ... cleared ±2
     for (auto& f : a.Frames) f.Noise.fill(9.0f);
@@ -102,7 +102,7 @@ TEST(MeasureNoiseBands, BandSumsScaledAndZeroAtBothEnds) {
 }
 
 TEST(MeasureNoiseBands, PitchesBelowOneBinClearEveryBinAndNegativeOnesNone) {
-    TVoxHormant a = WithSpectra(5, 1.0);
+    PitchAnalyser a = WithSpectra(5, 1.0);
     a.Frames[1].F0 = 0.5f;    // harmonics every 0.02 bins: all bins cleared
     a.Frames[2].F0 = 21.0f;   // just below one bin apart: likewise
     a.Frames[3].F0 = -100.0f; // never reaches the top bin: nothing cleared
@@ -118,7 +118,7 @@ TEST(MeasureNoiseBands, PitchesBelowOneBinClearEveryBinAndNegativeOnesNone) {
 }
 
 TEST(MeasureNoiseFlux, ChangeAgainstTheNeighboursMeanAndZeroAtBothEnds) {
-    TVoxHormant a = WithSpectra(5, 3.0);
+    PitchAnalyser a = WithSpectra(5, 3.0);
     a.Spectrum[2][2] = 5.0;  // band 0 of frame 2 differs by 2 from its neighbours
     a.MeasureNoiseFlux();
     EXPECT_FLOAT_EQ(a.Frames[2].Noise[0], 0.002f * 2.0f);
@@ -131,7 +131,7 @@ TEST(MeasureNoiseFlux, ChangeAgainstTheNeighboursMeanAndZeroAtBothEnds) {
 }
 
 TEST(SmoothNoiseBands, ThreeFrameCentredMeanKeepsTheEnds) {
-    TVoxHormant a = WithSpectra(6, 0.0);
+    PitchAnalyser a = WithSpectra(6, 0.0);
     for (int i = 0; i < 6; ++i) a.Frames[static_cast<std::size_t>(i)].Noise[4] = i == 3 ? 3.0f : 0.0f;
     a.Frames[0].Noise[4] = 6.0f;
     a.SmoothNoiseBands();
@@ -144,7 +144,7 @@ TEST(SmoothNoiseBands, ThreeFrameCentredMeanKeepsTheEnds) {
 }
 
 TEST(Normalize, LoudestFrameTotalsThirtyThousand) {
-    TVoxHormant a = WithSpectra(3, 0.0);
+    PitchAnalyser a = WithSpectra(3, 0.0);
     a.Frames[0].Harmonic[0] = 100.0f;
     a.Frames[0].Harmonic[1] = 50.0f;
     a.Frames[0].HarmonicTotal = 150.0f;
@@ -161,7 +161,7 @@ TEST(Normalize, LoudestFrameTotalsThirtyThousand) {
 }
 
 TEST(Normalize, AllZeroTotalsChangeNothing) {
-    TVoxHormant a = WithSpectra(2, 0.0);
+    PitchAnalyser a = WithSpectra(2, 0.0);
     a.Frames[0].Noise[0] = 7.0f;
     a.Normalize();
     EXPECT_EQ(a.Frames[0].Noise[0], 7.0f);
@@ -169,13 +169,13 @@ TEST(Normalize, AllZeroTotalsChangeNothing) {
 }
 
 TEST(AnalyzeMeasures, ToneAnalysisIsNormalisedWithSilentEndFrames) {
-    TWave wave = MakeMono16Wave(22050);
+    WaveBuffer wave = MakeMono16Wave(22050);
     for (std::uint32_t i = 0; i < 22050; ++i) {
         double v = 0.0;
         for (int h = 1; h <= 5; ++h) v += 4000.0 / h * std::sin(2.0 * std::numbers::pi * 200.0 * h * i / 44100.0);
         wave.SetSample(i, 0, static_cast<std::int32_t>(std::lround(v)));
     }
-    TVoxHormant a;
+    PitchAnalyser a;
     a.Analyze(wave);
     ASSERT_GT(a.FrameCount, 10);
     float loudest = 0.0f;
@@ -184,7 +184,7 @@ TEST(AnalyzeMeasures, ToneAnalysisIsNormalisedWithSilentEndFrames) {
     for (float n : a.Frames.front().Noise) EXPECT_EQ(n, 0.0f);
     for (float n : a.Frames.back().Noise) EXPECT_EQ(n, 0.0f);
     // The fundamental dominates a voiced frame's harmonics, as in the tone.
-    const TVoxFrame& mid = a.Frames[static_cast<std::size_t>(a.FrameCount / 2)];
+    const AnalysisFrame& mid = a.Frames[static_cast<std::size_t>(a.FrameCount / 2)];
     ASSERT_GT(mid.F0, 0.0f);
     EXPECT_GT(mid.Harmonic[0], mid.Harmonic[1]);
     EXPECT_GT(mid.Harmonic[1], mid.Harmonic[4]);

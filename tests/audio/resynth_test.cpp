@@ -1,4 +1,4 @@
-#include "audio/Resynth.h"
+#include "audio/Resynthesizer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,20 +9,20 @@
 #include <vector>
 
 #include "audio/Frames.h"
-#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
 
 namespace melodrift {
 namespace {
 
 // Built once: the tables take a noticeable time under the sanitizers.
-const TVoxGousei& SharedSynth() {
+const Resynthesizer& SharedSynth() {
     static LcgRandom random(0);
-    static const TVoxGousei synth(random);
+    static const Resynthesizer synth(random);
     return synth;
 }
 
-TVoxSynthParams Params(float f0Hz) {
-    TVoxSynthParams params;
+SynthParams Params(float f0Hz) {
+    SynthParams params;
     InitSynthParams(params);
     params.F0 = f0Hz;
     params.TiltExponent = 0.0f;  // (f / 1000)^0 = 1: harmonics exactly as the envelope
@@ -31,14 +31,14 @@ TVoxSynthParams Params(float f0Hz) {
 
 // A source frame whose envelope holds only harmonic 1, so a render at the
 // frame's own pitch is one sine of `amplitude`.
-TVoxFrame SingleHarmonic(float f0Hz, float amplitude) {
-    TVoxFrame frame{};
+AnalysisFrame SingleHarmonic(float f0Hz, float amplitude) {
+    AnalysisFrame frame{};
     frame.F0 = f0Hz;
     frame.Harmonic[0] = amplitude;
     return frame;
 }
 
-std::vector<std::int16_t> Samples(const TWave& wave, std::uint32_t from, std::uint32_t count) {
+std::vector<std::int16_t> Samples(const WaveBuffer& wave, std::uint32_t from, std::uint32_t count) {
     std::vector<std::int16_t> values;
     for (std::uint32_t i = from; i < from + count; ++i) values.push_back(wave.GetSample(i, 0));
     return values;
@@ -64,11 +64,11 @@ TEST(NoiseTables, DrawTwoTargetsPerSegmentAndRepeatOnlyFromTheSameSeed) {
         lo *= 1.45;
     }
     LcgRandom random(0);
-    const TVoxGousei first(random);
+    const Resynthesizer first(random);
     EXPECT_EQ(random.Seed(), expected.Seed());
 
-    const TVoxGousei continued(random);  // continues the sequence: other noise
-    const TVoxGousei& again = SharedSynth();  // built from a fresh seed 0
+    const Resynthesizer continued(random);  // continues the sequence: other noise
+    const Resynthesizer& again = SharedSynth();  // built from a fresh seed 0
     for (int band = 0; band < NoiseBandCount; ++band) {
         EXPECT_TRUE(std::ranges::equal(first.NoiseTable(band), again.NoiseTable(band))) << band;
         EXPECT_FALSE(std::ranges::equal(first.NoiseTable(band), continued.NoiseTable(band))) << band;
@@ -78,7 +78,7 @@ TEST(NoiseTables, DrawTwoTargetsPerSegmentAndRepeatOnlyFromTheSameSeed) {
 }
 
 TEST(NoiseTables, EachBandIsAnIntegerNoiseWithinItsFrequencyRange) {
-    const TVoxGousei& synth = SharedSynth();
+    const Resynthesizer& synth = SharedSynth();
     double lo = 50.0;
     for (int band = 0; band < NoiseBandCount; ++band) {
         const double hi = lo * 1.45;
@@ -105,33 +105,33 @@ TEST(NoiseTables, EachBandIsAnIntegerNoiseWithinItsFrequencyRange) {
 }
 
 TEST(SpectralEnvelope, ReadsHarmonicsAsALineFromZeroThenBetweenNeighbours) {
-    TVoxFrame frame{};
+    AnalysisFrame frame{};
     frame.F0 = 200.0f;
     for (int h = 1; h <= 30; ++h) frame.Harmonic[static_cast<std::size_t>(h - 1)] = 10.0f * h;
-    EXPECT_DOUBLE_EQ(TVoxGousei::EnvelopeAt(frame, 100.0), 5.0);   // 0.5 · F0: half of harmonic 1
-    EXPECT_DOUBLE_EQ(TVoxGousei::EnvelopeAt(frame, 0.0), 0.0);
-    EXPECT_DOUBLE_EQ(TVoxGousei::EnvelopeAt(frame, 200.0), 10.0);
-    EXPECT_DOUBLE_EQ(TVoxGousei::EnvelopeAt(frame, 500.0), 25.0);  // between harmonics 2 and 3
-    EXPECT_DOUBLE_EQ(TVoxGousei::EnvelopeAt(frame, 5990.0), 299.5);
-    EXPECT_EQ(TVoxGousei::EnvelopeAt(frame, 6000.0), 0.0);  // 30 · F0 and above
-    EXPECT_EQ(TVoxGousei::EnvelopeAt(frame, 9000.0), 0.0);
-    EXPECT_EQ(TVoxGousei::EnvelopeAt(frame, -300.0), 0.0);  // no envelope below 0 Hz
+    EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 100.0), 5.0);   // 0.5 · F0: half of harmonic 1
+    EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 0.0), 0.0);
+    EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 200.0), 10.0);
+    EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 500.0), 25.0);  // between harmonics 2 and 3
+    EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 5990.0), 299.5);
+    EXPECT_EQ(Resynthesizer::EnvelopeAt(frame, 6000.0), 0.0);  // 30 · F0 and above
+    EXPECT_EQ(Resynthesizer::EnvelopeAt(frame, 9000.0), 0.0);
+    EXPECT_EQ(Resynthesizer::EnvelopeAt(frame, -300.0), 0.0);  // no envelope below 0 Hz
     frame.F0 = 0.0f;
-    EXPECT_EQ(TVoxGousei::EnvelopeAt(frame, 100.0), 0.0);
+    EXPECT_EQ(Resynthesizer::EnvelopeAt(frame, 100.0), 0.0);
 }
 
 TEST(FrameReshaping, HarmonicsFollowTheEnvelopeAtTheNewPitchWithTilt) {
-    TVoxFrame source{};
+    AnalysisFrame source{};
     source.F0 = 100.0f;
     source.Harmonic.fill(10.0f);  // flat envelope up to 3000 Hz
     source.Noise[3] = 7.0f;
-    TVoxSynthParams params;
+    SynthParams params;
     InitSynthParams(params);  // tilt 1: amplitude · f / 1000 Hz
     params.F0 = 200.0f;
 
-    TVoxFrame dest{};
+    AnalysisFrame dest{};
     dest.F0 = params.F0;
-    TVoxGousei::ReshapeFrame(dest, source, params);
+    Resynthesizer::ReshapeFrame(dest, source, params);
     // Harmonic h at 200·h Hz: 10 · 0.2·h below 3000 Hz, 0 from there on.
     for (int h = 1; h <= 30; ++h)
         EXPECT_FLOAT_EQ(dest.Harmonic[static_cast<std::size_t>(h - 1)], h < 15 ? 2.0f * h : 0.0f) << h;
@@ -140,13 +140,13 @@ TEST(FrameReshaping, HarmonicsFollowTheEnvelopeAtTheNewPitchWithTilt) {
 
     // EnvelopeScale 0.5 reads the envelope at half the frequency.
     params.EnvelopeScale = 0.5f;
-    TVoxGousei::ReshapeFrame(dest, source, params);
+    Resynthesizer::ReshapeFrame(dest, source, params);
     EXPECT_FLOAT_EQ(dest.Harmonic[28], 58.0f);  // h = 29: 10 · 5.8
     EXPECT_EQ(dest.Harmonic[29], 0.0f);         // h = 30 reads at 3000 Hz
 
     // An unvoiced source: silent harmonics, noise still copied.
     source.F0 = 0.0f;
-    TVoxGousei::ReshapeFrame(dest, source, params);
+    Resynthesizer::ReshapeFrame(dest, source, params);
     EXPECT_EQ(dest.HarmonicTotal, 0.0f);
     EXPECT_TRUE(std::ranges::all_of(dest.Harmonic, [](float a) { return a == 0.0f; }));
     EXPECT_EQ(dest.Noise[3], 7.0f);
@@ -154,10 +154,10 @@ TEST(FrameReshaping, HarmonicsFollowTheEnvelopeAtTheNewPitchWithTilt) {
 
 TEST(SegmentSynthesis, EmptySegmentsWriteNothingAndLongOnesLengthenTheWave) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
-    TWave wave = MakeMono16Wave(10);
-    const TVoxFrame frame = SingleHarmonic(200.0f, 1000.0f);
-    const TVoxSynthParams params = Params(200.0f);
+    Resynthesizer synth(random);
+    WaveBuffer wave = MakeMono16Wave(10);
+    const AnalysisFrame frame = SingleHarmonic(200.0f, 1000.0f);
+    const SynthParams params = Params(200.0f);
     EXPECT_EQ(synth.SynthSegment(wave, 4, 0, frame, frame, params, params), 4);
     EXPECT_EQ(synth.SynthSegment(wave, 4, -3, frame, frame, params, params), 4);
     EXPECT_EQ(wave.SampleCount(), 10u);
@@ -172,11 +172,11 @@ TEST(SegmentSynthesis, EmptySegmentsWriteNothingAndLongOnesLengthenTheWave) {
 
 TEST(SegmentSynthesis, ConsecutiveSegmentsContinueThePhaseOfASine) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
-    TWave wave = MakeMono16Wave(0);
+    Resynthesizer synth(random);
+    WaveBuffer wave = MakeMono16Wave(0);
     const float f0Hz = 220.0f;
-    const TVoxFrame frame = SingleHarmonic(f0Hz, 10000.0f);  // no noise levels
-    const TVoxSynthParams params = Params(f0Hz);
+    const AnalysisFrame frame = SingleHarmonic(f0Hz, 10000.0f);  // no noise levels
+    const SynthParams params = Params(f0Hz);
     std::int32_t position = synth.SynthSegment(wave, 0, 300, frame, frame, params, params);
     ASSERT_EQ(position, 300);
     position = synth.SynthSegment(wave, position, 257, frame, frame, params, params);
@@ -196,12 +196,12 @@ TEST(SegmentSynthesis, ConsecutiveSegmentsContinueThePhaseOfASine) {
 
 TEST(SegmentSynthesis, PitchAndAmplitudeGlideLinearlyFromTheStartFrameToTheEndFrame) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
-    TWave wave = MakeMono16Wave(0);
+    Resynthesizer synth(random);
+    WaveBuffer wave = MakeMono16Wave(0);
     // Harmonic 1 only on both sides: 200 Hz at 1000 gliding to 400 Hz at
     // 3000 (each envelope is 0 from its second harmonic on).
-    const TVoxFrame startFrame = SingleHarmonic(200.0f, 1000.0f);
-    const TVoxFrame endFrame = SingleHarmonic(400.0f, 3000.0f);
+    const AnalysisFrame startFrame = SingleHarmonic(200.0f, 1000.0f);
+    const AnalysisFrame endFrame = SingleHarmonic(400.0f, 3000.0f);
     const int count = 600;
     ASSERT_EQ(synth.SynthSegment(wave, 0, count, startFrame, endFrame, Params(200.0f), Params(400.0f)), count);
     // Step w(n) = wA + n·d with d = (wB − wA) / count, so the phase before
@@ -219,16 +219,16 @@ TEST(SegmentSynthesis, PitchAndAmplitudeGlideLinearlyFromTheStartFrameToTheEndFr
 
 TEST(SegmentSynthesis, NoiseLevelGlidesFromTheStartSidesGainToTheEndSides) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
-    TWave wave = MakeMono16Wave(0);
-    TVoxFrame frame = SingleHarmonic(100.0f, 1000.0f);  // harmonic total 1000 at 100 Hz
+    Resynthesizer synth(random);
+    WaveBuffer wave = MakeMono16Wave(0);
+    AnalysisFrame frame = SingleHarmonic(100.0f, 1000.0f);  // harmonic total 1000 at 100 Hz
     frame.Noise[0] = 2.0f;
     const auto table = synth.NoiseTable(0);
 
     // Voiced start: gain max(1 − 0.8 / 2000 · 1000, 0.2) = 0.6. Unvoiced end:
     // no harmonic part, full gain. (One unvoiced side also silences the
     // harmonics, so only the noise sounds.)
-    TVoxSynthParams voiced = Params(100.0f);
+    SynthParams voiced = Params(100.0f);
     voiced.NoiseFloor = 0.2f;
     voiced.NoiseFloorLevel = 2000.0f;
     ASSERT_EQ(synth.SynthSegment(wave, 0, 400, frame, frame, voiced, Params(0.0f)), 400);
@@ -239,7 +239,7 @@ TEST(SegmentSynthesis, NoiseLevelGlidesFromTheStartSidesGainToTheEndSides) {
 
     // Reversed: the end side's own settings give its gain,
     // max(1 − 0.5 / 1000 · 1000, 0.5) = 0.5.
-    TVoxSynthParams endVoiced = Params(100.0f);
+    SynthParams endVoiced = Params(100.0f);
     endVoiced.NoiseFloor = 0.5f;
     endVoiced.NoiseFloorLevel = 1000.0f;
     ASSERT_EQ(synth.SynthSegment(wave, 400, 400, frame, frame, Params(0.0f), endVoiced), 800);
@@ -251,9 +251,9 @@ TEST(SegmentSynthesis, NoiseLevelGlidesFromTheStartSidesGainToTheEndSides) {
 
 TEST(SegmentSynthesis, AnUnvoicedSideRendersNoiseOnly) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
-    TWave wave = MakeMono16Wave(0);
-    const TVoxFrame loud = SingleHarmonic(200.0f, 20000.0f);
+    Resynthesizer synth(random);
+    WaveBuffer wave = MakeMono16Wave(0);
+    const AnalysisFrame loud = SingleHarmonic(200.0f, 20000.0f);
     // Either side unvoiced: no harmonics, and with no noise levels, silence.
     synth.SynthSegment(wave, 0, 200, loud, loud, Params(0.0f), Params(200.0f));
     synth.SynthSegment(wave, 200, 200, loud, loud, Params(200.0f), Params(0.0f));
@@ -263,7 +263,7 @@ TEST(SegmentSynthesis, AnUnvoicedSideRendersNoiseOnly) {
 
     // With noise levels: the bands' tables at the running read position, at
     // full gain (no harmonic part to attenuate them).
-    TVoxFrame noisy = loud;
+    AnalysisFrame noisy = loud;
     for (int band = 0; band < NoiseBandCount; ++band) noisy.Noise[static_cast<std::size_t>(band)] = 0.5f + band;
     const std::int32_t end = synth.SynthSegment(wave, 400, 300, noisy, noisy, Params(0.0f), Params(0.0f));
     ASSERT_EQ(end, 700);
@@ -276,9 +276,9 @@ TEST(SegmentSynthesis, AnUnvoicedSideRendersNoiseOnly) {
 
 TEST(SegmentSynthesis, TheNoisePositionLoopsOverTheOneSecondTables) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
-    TWave wave = MakeMono16Wave(0);
-    TVoxFrame noisy{};
+    Resynthesizer synth(random);
+    WaveBuffer wave = MakeMono16Wave(0);
+    AnalysisFrame noisy{};
     noisy.Noise[0] = 1.0f;
     synth.SynthSegment(wave, 0, 44100 + 5, noisy, noisy, Params(0.0f), Params(0.0f));
     EXPECT_EQ(synth.NoisePos(), 5);
@@ -288,9 +288,9 @@ TEST(SegmentSynthesis, TheNoisePositionLoopsOverTheOneSecondTables) {
 
 TEST(SegmentSynthesis, OutputIsClampedToPlusMinus32000) {
     LcgRandom random(0);
-    TVoxGousei synth(random);
-    TWave wave = MakeMono16Wave(0);
-    TVoxFrame loud = SingleHarmonic(100.0f, 1.0e6f);
+    Resynthesizer synth(random);
+    WaveBuffer wave = MakeMono16Wave(0);
+    AnalysisFrame loud = SingleHarmonic(100.0f, 1.0e6f);
     loud.Noise.fill(1000.0f);
     synth.SynthSegment(wave, 0, 2000, loud, loud, Params(100.0f), Params(100.0f));
     const auto samples = Samples(wave, 0, 2000);
@@ -303,26 +303,26 @@ TEST(SegmentSynthesis, NoiseIsAttenuatedToTheFloorAsTheHarmonicPartGrows) {
     // noise, voiced without noise, and unvoiced with noise (full gain). The
     // first minus the second is the attenuated noise; with a harmonic total of
     // 9000, three times NoiseFloorLevel, the gain is down to NoiseFloor.
-    TVoxFrame noisy = SingleHarmonic(100.0f, 9000.0f);
+    AnalysisFrame noisy = SingleHarmonic(100.0f, 9000.0f);
     noisy.Noise.fill(2.0f);
-    TVoxFrame quiet = noisy;
+    AnalysisFrame quiet = noisy;
     quiet.Noise.fill(0.0f);
-    TVoxSynthParams voiced = Params(100.0f);
+    SynthParams voiced = Params(100.0f);
     voiced.NoiseFloor = 0.25f;
     voiced.NoiseFloorLevel = 3000.0f;
 
     LcgRandom r1(0);
-    TVoxGousei withNoise(r1);
+    Resynthesizer withNoise(r1);
     LcgRandom r2(0);
-    TVoxGousei harmonicOnly(r2);
+    Resynthesizer harmonicOnly(r2);
     LcgRandom r3(0);
-    TVoxGousei noiseOnly(r3);
-    TWave a = MakeMono16Wave(0);
-    TWave b = MakeMono16Wave(0);
-    TWave c = MakeMono16Wave(0);
+    Resynthesizer noiseOnly(r3);
+    WaveBuffer a = MakeMono16Wave(0);
+    WaveBuffer b = MakeMono16Wave(0);
+    WaveBuffer c = MakeMono16Wave(0);
     withNoise.SynthSegment(a, 0, 500, noisy, noisy, voiced, voiced);
     harmonicOnly.SynthSegment(b, 0, 500, quiet, quiet, voiced, voiced);
-    TVoxSynthParams unvoiced = voiced;
+    SynthParams unvoiced = voiced;
     unvoiced.F0 = 0.0f;
     noiseOnly.SynthSegment(c, 0, 500, noisy, noisy, unvoiced, unvoiced);
     for (std::uint32_t n = 0; n < 500; ++n) {

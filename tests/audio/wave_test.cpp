@@ -1,4 +1,4 @@
-#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
 
 #include <gtest/gtest.h>
 
@@ -57,22 +57,22 @@ std::string SimpleFile() {
     return Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) + Chunk("data", Samples16({100, -200, 300})));
 }
 
-std::vector<std::int16_t> Channel(const TWave& wave, std::uint8_t channel) {
+std::vector<std::int16_t> Channel(const WaveBuffer& wave, std::uint8_t channel) {
     std::vector<std::int16_t> values;
     for (std::uint32_t i = 0; i < wave.SampleCount(); ++i) values.push_back(wave.GetSample(i, channel));
     return values;
 }
 
 // A wave of the given format holding `values` in channel 0.
-TWave WaveOf(std::uint32_t rate, const std::vector<std::int16_t>& values) {
-    TWave wave;
+WaveBuffer WaveOf(std::uint32_t rate, const std::vector<std::int16_t>& values) {
+    WaveBuffer wave;
     EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, rate, 16)) + Chunk("data", Samples16(values)))),
               WavLoadResult::Ok);
     return wave;
 }
 
 TEST(WaveBuffer, StartsAsEmptyMono8BitAt22050Hz) {
-    TWave wave;
+    WaveBuffer wave;
     EXPECT_EQ(wave.FormatTag(), 1);
     EXPECT_EQ(wave.Channels(), 1);
     EXPECT_EQ(wave.SamplesPerSec(), 22050u);
@@ -86,7 +86,7 @@ TEST(WaveBuffer, StartsAsEmptyMono8BitAt22050Hz) {
 }
 
 TEST(WaveBuffer, SetFrameCountAppendsSilenceKeepsTheHeadAndEmptiesAtZero) {
-    TWave wave;  // 8 bits: silence is byte 128
+    WaveBuffer wave;  // 8 bits: silence is byte 128
     wave.SetFrameCount(4);
     EXPECT_EQ(wave.DataSize(), 4u);
     EXPECT_DOUBLE_EQ(wave.Duration(), 4.0 / 22050);
@@ -108,7 +108,7 @@ TEST(WaveBuffer, SetFrameCountAppendsSilenceKeepsTheHeadAndEmptiesAtZero) {
 }
 
 TEST(WaveBuffer, SampleEncodingsAndBounds) {
-    TWave wave;
+    WaveBuffer wave;
     wave.SetFrameCount(3);
     wave.SetSample(0, 0, -32768);  // (−32768 + 32768) div 256 = 0
     wave.SetSample(1, 0, 32767);   // 65535 div 256 = 255
@@ -120,7 +120,7 @@ TEST(WaveBuffer, SampleEncodingsAndBounds) {
     EXPECT_EQ(wave.GetSample(1, 0), 127 * 256);
     EXPECT_EQ(wave.GetSample(2, 0), -2 * 256);
 
-    TWave wide = MakeMono16Wave(2);
+    WaveBuffer wide = MakeMono16Wave(2);
     wide.SetSample(0, 0, 0x12345);  // wraps to 0x2345
     wide.SetSample(1, 0, -1);
     EXPECT_EQ(wide.GetSample(0, 0), 0x2345);
@@ -135,9 +135,9 @@ TEST(WaveBuffer, SampleEncodingsAndBounds) {
 }
 
 TEST(WaveBuffer, TakeOverAdoptsTheOtherFormatAndBufferAndLeavesItEmpty) {
-    TWave target;  // 8 bits, 22050 Hz
+    WaveBuffer target;  // 8 bits, 22050 Hz
     target.SetFrameCount(5);
-    TWave source = WaveOf(44100, {7, -8, 9});
+    WaveBuffer source = WaveOf(44100, {7, -8, 9});
     target.TakeOver(source);
     EXPECT_EQ(target.BitsPerSample(), 16);
     EXPECT_EQ(target.SamplesPerSec(), 44100u);
@@ -152,7 +152,7 @@ TEST(WaveBuffer, TakeOverAdoptsTheOtherFormatAndBufferAndLeavesItEmpty) {
 }
 
 TEST(WaveConversion, TenSilentFramesBecomeTwentyFramesOfZeroIn16BitAt44100Hz) {
-    TWave wave;
+    WaveBuffer wave;
     wave.SetFrameCount(10);
     wave.ConvertChannels(1);
     wave.ConvertBits(16);
@@ -164,25 +164,25 @@ TEST(WaveConversion, TenSilentFramesBecomeTwentyFramesOfZeroIn16BitAt44100Hz) {
     EXPECT_EQ(wave.AvgBytesPerSec(), 88200u);
     EXPECT_EQ(Channel(wave, 0), std::vector<std::int16_t>(20, 0));
 
-    const TWave scratch = MakeMono16Wave(100);
+    const WaveBuffer scratch = MakeMono16Wave(100);
     EXPECT_EQ(scratch.SampleCount(), 100u);
     EXPECT_EQ(scratch.DataSize(), 200u);
     EXPECT_EQ(scratch.SamplesPerSec(), 44100u);
 }
 
 TEST(WaveConversion, UpSamplingInterpolatesAndEndsOnTheLastSourceSample) {
-    TWave wave = WaveOf(22050, {100, 200, 300});
+    WaveBuffer wave = WaveOf(22050, {100, 200, 300});
     wave.ConvertSampleRate(44100);
     // M = 6, positions 0.4 · c.
     EXPECT_EQ(Channel(wave, 0), (std::vector<std::int16_t>{100, 140, 180, 220, 260, 300}));
 
     // Truncation toward zero: −10/3 gives −3; the last frame is exactly −10.
-    TWave negative = WaveOf(22050, {0, -10});
+    WaveBuffer negative = WaveOf(22050, {0, -10});
     negative.ConvertSampleRate(44100);
     EXPECT_EQ(Channel(negative, 0), (std::vector<std::int16_t>{0, -3, -6, -10}));
 
     // An awkward ratio: 7 frames to 23 still ends on the last sample.
-    TWave odd = WaveOf(13000, {5, 9, -7, 1234, 8, 3, -4321});
+    WaveBuffer odd = WaveOf(13000, {5, 9, -7, 1234, 8, 3, -4321});
     odd.ConvertSampleRate(43000);
     ASSERT_EQ(odd.SampleCount(), 23u);
     EXPECT_EQ(odd.GetSample(0, 0), 5);
@@ -190,19 +190,19 @@ TEST(WaveConversion, UpSamplingInterpolatesAndEndsOnTheLastSourceSample) {
 }
 
 TEST(WaveConversion, DownSamplingAveragesBlocksWithSignedDivision) {
-    TWave wave = WaveOf(44100, {1, 3, 5, 7, -1, -2});
+    WaveBuffer wave = WaveOf(44100, {1, 3, 5, 7, -1, -2});
     wave.ConvertSampleRate(22050);
     EXPECT_EQ(wave.SamplesPerSec(), 22050u);
     EXPECT_EQ(Channel(wave, 0), (std::vector<std::int16_t>{2, 6, -1}));
 
     // 5 frames to 2: q = 2.5, blocks 0..1 and 2..4.
-    TWave uneven = WaveOf(44100, {10, 20, 30, 40, 50});
+    WaveBuffer uneven = WaveOf(44100, {10, 20, 30, 40, 50});
     uneven.ConvertSampleRate(17640);
     EXPECT_EQ(Channel(uneven, 0), (std::vector<std::int16_t>{15, 40}));
 }
 
 TEST(WaveConversion, ChannelsMixToTheirMeanAndSpreadToEveryChannel) {
-    TWave stereo;
+    WaveBuffer stereo;
     ASSERT_EQ(stereo.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) +
                                         Chunk("data", Samples16({100, 301, -1, -2, 32767, 32767})))),
               WavLoadResult::Ok);
@@ -218,7 +218,7 @@ TEST(WaveConversion, ChannelsMixToTheirMeanAndSpreadToEveryChannel) {
 }
 
 TEST(WaveConversion, WidthChangesReencodeEverySample) {
-    TWave wave = WaveOf(44100, {-32768, 255, 256, 32767, -1});
+    WaveBuffer wave = WaveOf(44100, {-32768, 255, 256, 32767, -1});
     wave.ConvertBits(8);
     EXPECT_EQ(wave.BlockAlign(), 1);
     EXPECT_EQ(wave.DataSize(), 5u);
@@ -231,7 +231,7 @@ TEST(WaveConversion, WidthChangesReencodeEverySample) {
 }
 
 TEST(WaveImage, HeaderIsTheFixed44ByteLayoutFollowedByTheSamples) {
-    TWave wave = WaveOf(44100, {100, -200, 300});
+    WaveBuffer wave = WaveOf(44100, {100, -200, 300});
     const std::string image = wave.SaveToBytes();
     const std::string expected = "RIFF" + U32(42) + "WAVE" + "fmt " + U32(16) + U16(1) + U16(1) + U32(44100) +
                                  U32(88200) + U16(2) + U16(16) + "data" + U32(6) + Samples16({100, -200, 300});
@@ -242,18 +242,18 @@ TEST(WaveImage, HeaderIsTheFixed44ByteLayoutFollowedByTheSamples) {
     wave.SaveToStream(stream);
     EXPECT_EQ(stream.str(), image);
 
-    TWave empty = MakeMono16Wave(0);
+    WaveBuffer empty = MakeMono16Wave(0);
     const std::string emptyImage = empty.SaveToBytes();
     EXPECT_EQ(emptyImage.size(), 44u);
     EXPECT_EQ(emptyImage.substr(4, 4), U32(36));
 
-    TWave reread;
+    WaveBuffer reread;
     ASSERT_EQ(reread.LoadFromBytes(image), WavLoadResult::Ok);
     EXPECT_EQ(reread.SaveToBytes(), image);
 }
 
 TEST(WavReader, LoadsFormatAndSamplesAndRecomputesDerivedFields) {
-    TWave wave;
+    WaveBuffer wave;
     // BlockAlign and AvgBytesPerSec in the file are wrong on purpose.
     const std::string file =
         Riff(Chunk("fmt ", FmtBody(1, 1, 44100, 16, 7, 12345)) + Chunk("data", Samples16({100, -200, 300})));
@@ -266,8 +266,8 @@ TEST(WavReader, LoadsFormatAndSamplesAndRecomputesDerivedFields) {
 }
 
 TEST(WavReader, SixteenAndEighteenByteFormatChunksLoadAlike) {
-    TWave shortFmt;
-    TWave longFmt;
+    WaveBuffer shortFmt;
+    WaveBuffer longFmt;
     ASSERT_EQ(shortFmt.LoadFromBytes(SimpleFile()), WavLoadResult::Ok);
     ASSERT_EQ(longFmt.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16) + U16(0x7777)) +
                                          Chunk("data", Samples16({100, -200, 300})))),
@@ -276,7 +276,7 @@ TEST(WavReader, SixteenAndEighteenByteFormatChunksLoadAlike) {
     EXPECT_EQ(longFmt.SaveToBytes(), shortFmt.SaveToBytes());
 
     // A longer format chunk: reading continues right after it.
-    TWave extended;
+    WaveBuffer extended;
     ASSERT_EQ(extended.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16) + std::string(24, 'x')) +
                                           Chunk("data", Samples16({100, -200, 300})))),
               WavLoadResult::Ok);
@@ -285,20 +285,20 @@ TEST(WavReader, SixteenAndEighteenByteFormatChunksLoadAlike) {
 
 TEST(WavReader, ChunksBeforeDataAreSkippedIncludingOddSizedOnesWithTheirPadByte) {
     const std::string data = Chunk("data", Samples16({100, -200, 300}));
-    TWave wave;
+    WaveBuffer wave;
     ASSERT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) + Chunk("LIST", "INFOabcd") +
                                       Chunk("fact", U32(3)) + data)),
               WavLoadResult::Ok);
     EXPECT_EQ(Channel(wave, 0), (std::vector<std::int16_t>{100, -200, 300}));
 
-    TWave odd;
+    WaveBuffer odd;
     ASSERT_EQ(odd.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) + Chunk("LIST", "INFOabc") + data)),
               WavLoadResult::Ok);
     EXPECT_EQ(Channel(odd, 0), (std::vector<std::int16_t>{100, -200, 300}));
 }
 
 TEST(WavReader, FirstChunkIsTakenAsTheFormatSoAListThereGivesNotPcm) {
-    TWave wave;
+    WaveBuffer wave;
     EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("LIST", "INFOabcd") + Chunk("fmt ", PcmFmt(1, 44100, 16)) +
                                       Chunk("data", Samples16({1})))),
               WavLoadResult::NotPcm);
@@ -308,7 +308,7 @@ TEST(WavReader, FirstChunkIsTakenAsTheFormatSoAListThereGivesNotPcm) {
 }
 
 TEST(WavReader, StereoAnd8BitFilesLoadWithTheirOwnFormat) {
-    TWave stereo;
+    WaveBuffer stereo;
     ASSERT_EQ(stereo.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) +
                                         Chunk("data", Samples16({1, 2, 3, 4, 5, 6})))),
               WavLoadResult::Ok);
@@ -317,7 +317,7 @@ TEST(WavReader, StereoAnd8BitFilesLoadWithTheirOwnFormat) {
     EXPECT_EQ(Channel(stereo, 0), (std::vector<std::int16_t>{1, 3, 5}));
     EXPECT_EQ(Channel(stereo, 1), (std::vector<std::int16_t>{2, 4, 6}));
 
-    TWave eight;
+    WaveBuffer eight;
     ASSERT_EQ(eight.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 8000, 8)) + Chunk("data", std::string("\x80\x00\xff", 3)))),
               WavLoadResult::Ok);
     EXPECT_EQ(eight.SamplesPerSec(), 8000u);
@@ -325,7 +325,7 @@ TEST(WavReader, StereoAnd8BitFilesLoadWithTheirOwnFormat) {
 }
 
 TEST(WavReader, AZeroSampleRateLoadsWithZeroDurationAndIsNotConverted) {
-    TWave wave;
+    WaveBuffer wave;
     ASSERT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 0, 16)) + Chunk("data", Samples16({1, 2})))),
               WavLoadResult::Ok);
     EXPECT_EQ(wave.SampleCount(), 2u);
@@ -336,13 +336,13 @@ TEST(WavReader, AZeroSampleRateLoadsWithZeroDurationAndIsNotConverted) {
 }
 
 TEST(WavReader, EmptyDataAndTrailingPartialFramesLoadWholeFramesOnly) {
-    TWave empty;
+    WaveBuffer empty;
     ASSERT_EQ(empty.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) + Chunk("data", ""))),
               WavLoadResult::Ok);
     EXPECT_EQ(empty.SampleCount(), 0u);
     EXPECT_EQ(empty.Duration(), 0.0);
 
-    TWave partial;  // 7 bytes of 16-bit stereo: one whole frame
+    WaveBuffer partial;  // 7 bytes of 16-bit stereo: one whole frame
     ASSERT_EQ(partial.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) +
                                          Chunk("data", Samples16({7, 8, 9}) + "z"))),
               WavLoadResult::Ok);
@@ -352,7 +352,7 @@ TEST(WavReader, EmptyDataAndTrailingPartialFramesLoadWholeFramesOnly) {
 
 TEST(WavReader, BrokenFilesGiveTheirCodesAndLeaveTheWaveAsItWas) {
     const std::string good = SimpleFile();
-    TWave wave = WaveOf(22050, {42});
+    WaveBuffer wave = WaveOf(22050, {42});
     const std::string before = wave.SaveToBytes();
 
     EXPECT_EQ(wave.LoadFromBytes("RIFX" + good.substr(4)), WavLoadResult::NotRiffWave);
@@ -401,7 +401,7 @@ TEST(WavReader, RandomAndMutatedBytesNeverCrash) {
             for (int flips = 1 + static_cast<int>(rng() % 4); flips > 0; --flips)
                 bytes[rng() % bytes.size()] = static_cast<char>(rng());
         }
-        TWave wave;
+        WaveBuffer wave;
         const WavLoadResult result = wave.LoadFromBytes(bytes);
         ASSERT_GE(static_cast<int>(result), 0);
         ASSERT_LE(static_cast<int>(result), 3);
@@ -423,7 +423,7 @@ TEST(WavReader, LoadsFromAFileAndReportsAMissingOneAsAReadFailure) {
         std::ofstream out(path, std::ios::binary);
         out << SimpleFile();
     }
-    TWave wave;
+    WaveBuffer wave;
     EXPECT_EQ(wave.LoadFromFile(path), WavLoadResult::Ok);
     EXPECT_EQ(Channel(wave, 0), (std::vector<std::int16_t>{100, -200, 300}));
     EXPECT_EQ(wave.LoadFromFile(dir / "missing.wav"), WavLoadResult::ReadFailed);

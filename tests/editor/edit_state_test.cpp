@@ -1,8 +1,8 @@
 #include "editor/EditState.h"
 
 #include "Recordings.h"
-#include "audio/Analyser.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 #include "text/CodePage.h"
 #include "text/Files.h"
@@ -35,7 +35,7 @@ TEST(StoredPitch, CentsOfTheFileAndBack) {
 }
 
 TEST(StoredPitch, TwoHundredFiftyFramesMakeThreeKeys) {
-    std::vector<TVoxFrame> frames(250);
+    std::vector<AnalysisFrame> frames(250);
     for (auto& f : frames) f.TargetF0 = 440.0f;
     frames[0].TargetF0 = 0.0f;
     const auto keys = PitchKeyValues(frames);
@@ -119,7 +119,7 @@ TEST_F(EditStateFile, SavingOverAnOlderFileKeepsWhatItDoesNotWrite) {
     EXPECT_EQ(ini.Get("Melodrift", "MojiCount"), "3");
     EXPECT_EQ(ini.Get("8", "Time"), "5000");
     EXPECT_EQ(ini.Get("Pitchs", "Pitchs7"), "1,2,3");
-    // Loading reads only MojiCount segments and only the recording's frames.
+    // Loading reads only SegmentCount segments and only the recording's frames.
     EditorSession t;
     ASSERT_EQ(t.LoadEditStateFrom(path, prompts), EditStateOutcome::Loaded);
     EXPECT_EQ(t.Segments.size(), 3u);

@@ -1,11 +1,11 @@
 #include "editor/Insertion.h"
 
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 #include "audio/Frames.h"
-#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 #include "plugin/Note.h"
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 #include "text/CodePage.h"
 #include "text/Files.h"
 #include "text/Prompts.h"
@@ -79,7 +79,7 @@ protected:
         original = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + voiceDirCp932, "[#0000]",
                                   "Length=480", "Lyric=R", "NoteNum=60"});
         WriteFileAtomically(pluginFile, original);
-        session.Notes = std::make_unique<TUtauNotes>(&voicebank);
+        session.Notes = std::make_unique<NoteList>(&voicebank);
         ScriptedPrompts quiet;
         ASSERT_EQ(session.Notes->LoadFromPluginFile(pluginFile, quiet), 2);
     }
@@ -91,8 +91,8 @@ protected:
         *session.Wave = MakeMono16Wave(samples);
         WriteFileAtomically(wave, session.Wave->SaveToBytes());
         const int frames = static_cast<int>(samples / kHopSamples) + 1;
-        TVoxHormant& analyser = *session.Analyser;
-        analyser.Frames.assign(static_cast<std::size_t>(frames), TVoxFrame{});
+        PitchAnalyser& analyser = *session.Analyser;
+        analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
         analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
         analyser.FrameCount = frames;
         for (int i = 0; i < frames; ++i) {
@@ -107,7 +107,7 @@ protected:
 
     void SetSegments(const std::vector<std::pair<double, std::string>>& cuts) {
         session.Segments.clear();
-        for (const auto& [startMs, lyric] : cuts) session.Segments.push_back(TMoji{startMs, 0.0, lyric});
+        for (const auto& [startMs, lyric] : cuts) session.Segments.push_back(Segment{startMs, 0.0, lyric});
         session.RecalcLengths();
     }
 
@@ -136,15 +136,15 @@ double ThreeKeys(int frame) {
 TEST(EstimateKey, CountsNotesAndTheLowestWinsATie) {
     const std::vector<std::int32_t> cents{6010, 6040, 6060, 6140};
     // Frames 0..3: from 0 ms to the time of frame 3.
-    const TMoji segment{0.0, 3 * 256 / 44.1, "a"};
+    const Segment segment{0.0, 3 * 256 / 44.1, "a"};
     EXPECT_EQ(EstimateKey(cents, segment), 60);
 }
 
 TEST(EstimateKey, UnvoicedFramesAndPitchesOffTheKeyboardAreNotCounted) {
-    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{0, 0, 0}, TMoji{0.0, 10.0, "a"}), 0);
-    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{}, TMoji{0.0, 10.0, "a"}), 0);
+    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{0, 0, 0}, Segment{0.0, 10.0, "a"}), 0);
+    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{}, Segment{0.0, 10.0, "a"}), 0);
     // 20000 and −300 cents have no note number; the one 6900 decides.
-    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{20000, 20000, -300, 6900}, TMoji{0.0, 3 * 256 / 44.1, "a"}),
+    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{20000, 20000, -300, 6900}, Segment{0.0, 3 * 256 / 44.1, "a"}),
               69);
 }
 
@@ -152,8 +152,8 @@ TEST(EstimateKey, OnlyTheSegmentsFramesCount) {
     std::vector<std::int32_t> cents(100, 6000);
     for (std::size_t i = 50; i < 100; ++i) cents[i] = 7200;
     // Frames 60..80 (each frame i at i × 5.805 ms).
-    EXPECT_EQ(EstimateKey(cents, TMoji{60 * 256 / 44.1, 20 * 256 / 44.1, "a"}), 72);
-    EXPECT_EQ(EstimateKey(cents, TMoji{0.0, 40 * 256 / 44.1, "a"}), 60);
+    EXPECT_EQ(EstimateKey(cents, Segment{60 * 256 / 44.1, 20 * 256 / 44.1, "a"}), 72);
+    EXPECT_EQ(EstimateKey(cents, Segment{0.0, 40 * 256 / 44.1, "a"}), 60);
 }
 
 TEST(PitchCentsAt, InterpolatesBetweenFramesAndIsZeroOutside) {
@@ -234,10 +234,10 @@ TEST_F(InsertFixture, PitchPointsFollowTheTraceRelativeToTheKey) {
     SetSegments({{0.0, "a"}, {500.0, "b"}});
     session.PitchMode = 1;
     Insert(session, voicebank, prompts);
-    TUtauNote* note = session.Notes->GetNote(2);
+    Note* note = session.Notes->GetNote(2);
     ASSERT_NE(note, nullptr);
     EXPECT_EQ(note->NoteNum, 62);
-    const double sampleStart = note->StartMs - note->EffPreUtterance() - note->EffStartPoint();
+    const double sampleStart = note->StartMs - note->EffectivePreUtterance() - note->EffectiveStartPoint();
     int inside = 0;
     for (const PitchPoint& point : note->PitchPoints) {
         const double t = sampleStart + point.TimeMs;
@@ -316,7 +316,7 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     // crosses over the note's own overlap and the next note's.
     EXPECT_EQ(notes[1].Get("PreUtterance"), "60");
     EXPECT_EQ(notes[1].Get("VoiceOverlap"), "20");
-    const TUtauNote* ka = session.Notes->GetNote(2);
+    const Note* ka = session.Notes->GetNote(2);
     ASSERT_NE(ka, nullptr);
     EXPECT_EQ(ka->Envelope[2].Offset, 20.0);
     EXPECT_EQ(ka->Envelope[3].Offset, 20.0);
@@ -380,7 +380,7 @@ TEST_F(InsertFixture, WithoutAPluginFileInsertIsAnError) {
     LoadRecording(900.0, [](int) { return 6000.0; });
     SetSegments({{0.0, "a"}});
     EXPECT_THROW(Insert(session, voicebank, prompts), std::runtime_error);
-    session.Notes = std::make_unique<TUtauNotes>(&voicebank);
+    session.Notes = std::make_unique<NoteList>(&voicebank);
     EXPECT_THROW(Insert(session, voicebank, prompts), std::runtime_error);
 }
 
@@ -415,10 +415,10 @@ TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
 // BuildPortamento on notes laid out by hand.
 class PortamentoFixture : public InsertFixture {
 protected:
-    TUtauNote* Add(double lengthTicks, const std::string& lyric, int noteNum) {
-        TUtauNotes& notes = *session.Notes;
+    Note* Add(double lengthTicks, const std::string& lyric, int noteNum) {
+        NoteList& notes = *session.Notes;
         const int slot = notes.InsertNote(1e9);
-        TUtauNote* note = notes.GetNote(slot);
+        Note* note = notes.GetNote(slot);
         note->Tempo = 120.0;
         note->Length = lengthTicks;
         note->Lyric = lyric;
@@ -435,38 +435,38 @@ protected:
 
 TEST_F(PortamentoFixture, ShortNotesAndRestsGetNone) {
     LoadPluginFile("");
-    TUtauNote* shortNote = Add(8.0, "a", 60);  // ceil(8 / 5) + 2 = 4 grid points
-    TUtauNote* rest = Add(480.0, "R", 60);
+    Note* shortNote = Add(8.0, "a", 60);  // ceil(8 / 5) + 2 = 4 grid points
+    Note* rest = Add(480.0, "R", 60);
     Finish();
     ASSERT_LT(shortNote->PitchPoints.size(), 5u);
     for (PitchPoint& p : rest->PitchPoints) p.Value = 50.0;
     BuildPortamento(*session.Notes);
-    EXPECT_EQ(shortNote->Portamento.Count(), 0);
-    EXPECT_EQ(rest->Portamento.Count(), 0);
+    EXPECT_EQ(shortNote->PitchBend.Count(), 0);
+    EXPECT_EQ(rest->PitchBend.Count(), 0);
 }
 
 TEST_F(PortamentoFixture, ASamplingRangeUnder15MsGivesOnePointAtTheEnd) {
     LoadPluginFile("");
-    TUtauNote* note = Add(12.0, "a", 60);  // 12.5 ms, ceil(12 / 5) + 2 = 5 grid points
+    Note* note = Add(12.0, "a", 60);  // 12.5 ms, ceil(12 / 5) + 2 = 5 grid points
     Finish();
     ASSERT_EQ(note->PitchPoints.size(), 5u);
     BuildPortamento(*session.Notes);
-    ASSERT_EQ(note->Portamento.Count(), 1);
-    EXPECT_DOUBLE_EQ(note->Portamento.Point(0).Time, 12.5);
-    EXPECT_EQ(note->Portamento.Point(0).Value, 0.0);
+    ASSERT_EQ(note->PitchBend.Count(), 1);
+    EXPECT_DOUBLE_EQ(note->PitchBend.Point(0).Time, 12.5);
+    EXPECT_EQ(note->PitchBend.Point(0).Value, 0.0);
 }
 
 TEST_F(PortamentoFixture, TheCurveStartsOnThePreviousKeyAndEndsOnItsOwn) {
     LoadPluginFile("");
-    TUtauNote* first = Add(480.0, "a", 62);
-    TUtauNote* second = Add(480.0, "b", 60);
+    Note* first = Add(480.0, "a", 62);
+    Note* second = Add(480.0, "b", 60);
     Finish();
     // The second note's traced pitch: a straight rise from −100 to +100 cents.
     const std::size_t n = second->PitchPoints.size();
     for (std::size_t i = 0; i < n; ++i)
         second->PitchPoints[i].Value = -100.0 + 200.0 * static_cast<double>(i) / static_cast<double>(n - 1);
     BuildPortamento(*session.Notes);
-    const TPortamento& curve = second->Portamento;
+    const Portamento& curve = second->PitchBend;
     ASSERT_GE(curve.Count(), 2);
     ASSERT_LE(curve.Count(), 50);
     // After the sung note at key 62 the curve starts 200 cents up, at the
@@ -476,10 +476,10 @@ TEST_F(PortamentoFixture, TheCurveStartsOnThePreviousKeyAndEndsOnItsOwn) {
     // It ends on its own key at the note's end.
     EXPECT_EQ(curve.Point(curve.Count() - 1).Value, 0.0);
     EXPECT_DOUBLE_EQ(curve.Point(curve.Count() - 1).Time, 500.0);
-    for (const TPortaPoint& point : curve.Points()) EXPECT_EQ(point.Shape, "L");
+    for (const PortamentoPoint& point : curve.Points()) EXPECT_EQ(point.Shape, "L");
     // The first note, flat at 0, keeps its ends on its own key.
-    ASSERT_GE(first->Portamento.Count(), 2);
-    EXPECT_EQ(first->Portamento.Point(0).Value, 0.0);
+    ASSERT_GE(first->PitchBend.Count(), 2);
+    EXPECT_EQ(first->PitchBend.Point(0).Value, 0.0);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "editor/Loading.h"
 
 #include "Recordings.h"
-#include "audio/Analyser.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +17,8 @@ using testing::ScriptedPrompts;
 using testing::WavBytes;
 using testing::WriteBytes;
 
-std::vector<TVoxFrame> FramesWithCents(const std::vector<double>& cents) {
-    std::vector<TVoxFrame> frames(cents.size());
+std::vector<AnalysisFrame> FramesWithCents(const std::vector<double>& cents) {
+    std::vector<AnalysisFrame> frames(cents.size());
     for (std::size_t i = 0; i < cents.size(); ++i) {
         frames[i].TargetF0 = static_cast<float>(CentsToHz(cents[i]));
         frames[i].SamplePos = static_cast<std::int32_t>(i * 256);
@@ -43,19 +43,19 @@ TEST(PitchCents, LeadingAndTrailingUnvoicedRunsRepeatTheNearestVoicedValue) {
 }
 
 TEST(PitchCents, RoundsHalfUpAndGivesZerosWithoutVoicedFrames) {
-    std::vector<TVoxFrame> frames(3);
+    std::vector<AnalysisFrame> frames(3);
     frames[0].TargetF0 = 440.0f;                                       // 6900 exactly
     frames[1].TargetF0 = static_cast<float>(CentsToHz(6000.6));        // rounds up
     frames[2].TargetF0 = static_cast<float>(CentsToHz(6000.4));        // rounds down
     EXPECT_EQ(BuildPitchCents(frames), (std::vector<std::int32_t>{6900, 6001, 6000}));
-    EXPECT_EQ(BuildPitchCents(std::vector<TVoxFrame>(4)), (std::vector<std::int32_t>(4, 0)));
+    EXPECT_EQ(BuildPitchCents(std::vector<AnalysisFrame>(4)), (std::vector<std::int32_t>(4, 0)));
     EXPECT_TRUE(BuildPitchCents({}).empty());
     // A falling gap truncates toward zero: 6100 → 6000 over 3 steps.
     EXPECT_EQ(BuildPitchCents(FramesWithCents({6100, 0, 0, 6000})), (std::vector<std::int32_t>{6100, 6067, 6034, 6000}));
 }
 
 TEST(PeakNormalisation, ScalesChannelZeroToNinetyPercentWithFloor) {
-    TWave wave = MakeMono16Wave(3);
+    WaveBuffer wave = MakeMono16Wave(3);
     wave.SetSample(0, 0, 1000);
     wave.SetSample(1, 0, -1000);
     wave.SetSample(2, 0, 10);
@@ -69,21 +69,21 @@ TEST(PeakNormalisation, ScalesChannelZeroToNinetyPercentWithFloor) {
 }
 
 TEST(PeakNormalisation, LeavesDigitalSilenceAndEmptyWavesAlone) {
-    TWave wave = MakeMono16Wave(2);
+    WaveBuffer wave = MakeMono16Wave(2);
     wave.SetSample(0, 0, 9);
     wave.SetSample(1, 0, -9);
     NormalisePeak(wave, 0.9);
     EXPECT_EQ(wave.GetSample(0, 0), 9);
     EXPECT_EQ(wave.GetSample(1, 0), -9);
-    TWave empty;
+    WaveBuffer empty;
     NormalisePeak(empty, 0.9);
     EXPECT_EQ(empty.SampleCount(), 0u);
 }
 
 TEST(FrameVolume, FirstFrameTakesHalfAWindowAndTheDivisorIsAlways256) {
-    TWave wave = MakeMono16Wave(1000);
+    WaveBuffer wave = MakeMono16Wave(1000);
     for (std::uint32_t i = 0; i < 1000; ++i) wave.SetSample(i, 0, i % 2 == 0 ? 1000 : -1000);
-    std::vector<TVoxFrame> frames(5);
+    std::vector<AnalysisFrame> frames(5);
     const int positions[5] = {0, 256, 512, 768, 999};
     for (int i = 0; i < 5; ++i) frames[i].SamplePos = positions[i];
     const auto volume = ComputeFrameVolume(wave, frames);
@@ -97,7 +97,7 @@ TEST(FrameVolume, FirstFrameTakesHalfAWindowAndTheDivisorIsAlways256) {
 }
 
 TEST(SpectrumImage, RowsRunFromTheHighestBandDownToBinsZeroAndOne) {
-    TSpeq2 spectrum{};
+    BinRow spectrum{};
     spectrum[0] = 800.0;
     spectrum[1] = 800.0;   // (800 + 800) / 2 = 800 → 0 dB at the bottom row
     spectrum[254] = 8.0;
@@ -147,7 +147,7 @@ TEST_F(RecordingLoad, LoadsOneRestSegmentOverTheWholeRecording) {
     EXPECT_EQ(session.EditOpenFileName, folder / "voice.mlq");
     EXPECT_EQ(session.OpenWaveFileName, path);
     // The traced pitch lives on in TargetF0; F0 is the fixed comb's 150 Hz.
-    for (const TVoxFrame& frame : session.Analyser->Frames) EXPECT_EQ(frame.F0, 150.0f);
+    for (const AnalysisFrame& frame : session.Analyser->Frames) EXPECT_EQ(frame.F0, 150.0f);
     EXPECT_NEAR(session.PitchCents[87], 5700, 15);
     EXPECT_NEAR(session.Analyser->Frames[87].TargetF0, 220.0f, 2.0f);
     // The peak is normalised to 0.9 of full scale.

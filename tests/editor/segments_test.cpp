@@ -1,8 +1,8 @@
 #include "editor/Segments.h"
 
 #include "Recordings.h"
-#include "audio/Analyser.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 #include "editor/Timeline.h"
 #include "text/CodePage.h"
@@ -25,9 +25,9 @@ void FakeRecording(EditorSession& s, double ms) {
     for (std::uint32_t i = 0; i < samples; ++i) s.Wave->SetSample(i, 0, static_cast<std::int32_t>(i % 20000));
     const int frames = static_cast<int>(samples / 256 + 1);
     s.Analyser->FrameCount = frames;
-    s.Analyser->Frames.assign(frames, TVoxFrame{});
+    s.Analyser->Frames.assign(frames, AnalysisFrame{});
     s.Analyser->Confidence.assign(frames, 0.0f);
-    s.Analyser->Candidates.assign(frames, TF0Candidates{});
+    s.Analyser->Candidates.assign(frames, CandidateSlots{});
     for (int i = 0; i < frames; ++i) s.Analyser->Frames[i].SamplePos = i * 256;
     s.SpectrumImage.assign(frames, SpectrumColumn{});
     s.PitchCents.assign(frames, 0);
@@ -38,7 +38,7 @@ void FakeRecording(EditorSession& s, double ms) {
 
 std::vector<double> Starts(const EditorSession& s) {
     std::vector<double> starts;
-    for (const TMoji& m : s.Segments) starts.push_back(m.StartMs);
+    for (const Segment& m : s.Segments) starts.push_back(m.StartMs);
     return starts;
 }
 
@@ -114,18 +114,18 @@ TEST(SegmentList, RightDoubleClickRemovesTheCutOfTheSegmentUnderThePointer) {
     const auto xOf = [&](double ms) { return static_cast<int>(MsToX(ms, s.Scale, s.FirstFrame)); };
     const PointerShape arrow = PointerShape::Arrow;
     // Inside the first segment: nothing.
-    CsrImageMouseDown(s, MouseButton::Right, true, xOf(100.0), 100, arrow);
+    SurfaceMouseDown(s, MouseButton::Right, true, xOf(100.0), 100, arrow);
     EXPECT_EQ(s.Segments.size(), 4u);
     // A single right click inside segment 3 does nothing either.
-    CsrImageMouseDown(s, MouseButton::Right, false, xOf(700.0), 100, arrow);
+    SurfaceMouseDown(s, MouseButton::Right, false, xOf(700.0), 100, arrow);
     EXPECT_EQ(s.Segments.size(), 4u);
-    const auto act = CsrImageMouseDown(s, MouseButton::Right, true, xOf(700.0), 100, arrow);
+    const auto act = SurfaceMouseDown(s, MouseButton::Right, true, xOf(700.0), 100, arrow);
     EXPECT_TRUE(act.redrawAll);
     EXPECT_EQ(Starts(s), (std::vector<double>{0.0, 200.0, 400.0}));
     EXPECT_DOUBLE_EQ(s.Segments[2].LengthMs, s.DurationMs() - 400.0);
     EXPECT_TRUE(s.Modified);
     // A left click in the cut area adds an "R" cut.
-    CsrImageMouseDown(s, MouseButton::Left, false, xOf(700.0), 100, arrow);
+    SurfaceMouseDown(s, MouseButton::Left, false, xOf(700.0), 100, arrow);
     ASSERT_EQ(s.Segments.size(), 4u);
     EXPECT_NEAR(s.Segments[3].StartMs, 700.0, 23.3);  // within one pixel (256 samples)
 }
@@ -178,7 +178,7 @@ TEST(SurfaceHelp, HitAreasAndTheirTextsInOrder) {
     EXPECT_EQ(HitTest(s, 10, 200).area, HitArea::CutArea);
     s.PitchDrawEnabled = true;
 
-    auto move = [&](int x, int y) { return F0ImageMouseMove(s, x, y, PointerShape::Arrow); };
+    auto move = [&](int x, int y) { return SurfaceMouseMove(s, x, y, PointerShape::Arrow); };
     EXPECT_EQ(move(10, 200).statusText, "左ドラッグ=ピッチの補正");
     EXPECT_EQ(move(cutX, 100).statusText, "左ドラッグ=文字の幅を変更");
     EXPECT_EQ(s.HoverCut, 1);
@@ -201,18 +201,18 @@ TEST(SurfaceMouse, DraggingACutThroughTheStateMachine) {
     s.AddCut("R", 300.0);
     s.AddCut("R", 600.0);
     const int cutX = static_cast<int>(MsToX(600.0, 1, 0));
-    F0ImageMouseMove(s, cutX + 1, 100, PointerShape::Arrow);
+    SurfaceMouseMove(s, cutX + 1, 100, PointerShape::Arrow);
     ASSERT_EQ(s.HoverCut, 2);
-    CsrImageMouseDown(s, MouseButton::Left, false, cutX + 1, 100, PointerShape::HorizontalResize);
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmDragCut);
-    F0ImageMouseMove(s, 0, 100, PointerShape::HorizontalResize);  // far left: stops at 330
+    SurfaceMouseDown(s, MouseButton::Left, false, cutX + 1, 100, PointerShape::HorizontalResize);
+    EXPECT_EQ(s.Mouse, MouseMode::DragCut);
+    SurfaceMouseMove(s, 0, 100, PointerShape::HorizontalResize);  // far left: stops at 330
     EXPECT_EQ(s.Segments[2].StartMs, 330.0);
-    const auto up = CsrImageMouseUp(s, MouseButton::Left, 0, 100);
+    const auto up = SurfaceMouseUp(s, MouseButton::Left, 0, 100);
     EXPECT_TRUE(up.redrawAll);
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
     // Without frames the surface ignores the mouse.
     EditorSession empty;
-    EXPECT_FALSE(CsrImageMouseDown(empty, MouseButton::Left, false, 10, 100, PointerShape::Arrow).redrawLyricLane);
+    EXPECT_FALSE(SurfaceMouseDown(empty, MouseButton::Left, false, 10, 100, PointerShape::Arrow).redrawLyricLane);
     EXPECT_TRUE(empty.Segments.empty());
 }
 
@@ -225,32 +225,32 @@ TEST(SurfaceMouse, LyricEditsOpenOverTheirSegmentsAndCommitOnExit) {
     const auto xOf = [&](double ms) { return static_cast<int>(MsToX(ms, s.Scale, s.FirstFrame)); };
     s.Modified = false;
 
-    F0ImageMouseMove(s, xOf(450.0), 320, PointerShape::Arrow);
-    auto act = CsrImageMouseDown(s, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
+    SurfaceMouseMove(s, xOf(450.0), 320, PointerShape::Arrow);
+    auto act = SurfaceMouseDown(s, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
     EXPECT_EQ(act.openEditor, LyricEditor::LyricEdit);
     EXPECT_EQ(act.editTextUtf8, "R");
     EXPECT_EQ(act.editLeft, xOf(400.0));
     EXPECT_EQ(act.editWidth, xOf(600.0) - xOf(400.0));
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmEditLyric);
+    EXPECT_EQ(s.Mouse, MouseMode::EditLyric);
     EXPECT_TRUE(s.Modified);
     LyricEditExit(s, LyricEditor::LyricEdit, "か");
     EXPECT_EQ(s.Segments[2].Lyric, Utf8ToCp932("か"));
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
     // A second exit of the now hidden edit commits nothing.
     LyricEditExit(s, LyricEditor::LyricEdit, "zzz");
     EXPECT_EQ(s.Segments[2].Lyric, Utf8ToCp932("か"));
 
     // Right drag over segments 1..4 (released over segment 1) opens the run edit.
-    CsrImageMouseDown(s, MouseButton::Right, false, xOf(900.0), 320, PointerShape::IBeam);
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmSelectLyrics);
-    F0ImageMouseMove(s, xOf(250.0), 320, PointerShape::IBeam);
-    act = CsrImageMouseUp(s, MouseButton::Right, xOf(250.0), 320);
+    SurfaceMouseDown(s, MouseButton::Right, false, xOf(900.0), 320, PointerShape::IBeam);
+    EXPECT_EQ(s.Mouse, MouseMode::SelectLyrics);
+    SurfaceMouseMove(s, xOf(250.0), 320, PointerShape::IBeam);
+    act = SurfaceMouseUp(s, MouseButton::Right, xOf(250.0), 320);
     EXPECT_EQ(act.openEditor, LyricEditor::LyricsEdit);
     EXPECT_EQ(s.SelFirst, 1);
     EXPECT_EQ(s.SelLast, 4);
     EXPECT_EQ(act.editTextUtf8, "RかRR");
     // A press on the surface closes the edit; its exit commits the run.
-    act = CsrImageMouseDown(s, MouseButton::Left, false, 5, 100, PointerShape::IBeam);
+    act = SurfaceMouseDown(s, MouseButton::Left, false, 5, 100, PointerShape::IBeam);
     EXPECT_TRUE(act.closeEditor);
     LyricEditExit(s, LyricEditor::LyricsEdit, "きゃっとー");
     EXPECT_EQ(Cp932ToUtf8(s.Segments[1].Lyric), "きゃ");
@@ -264,7 +264,7 @@ TEST(Previews, RecordedPreviewCopiesTheSelectionUpToTheLastSample) {
     FakeRecording(s, 1000.0);
     s.AddCut("R", 500.0);
     const std::string image = s.PlayRange(500.0, s.Segments[1].StartMs + s.Segments[1].LengthMs);
-    TWave played;
+    WaveBuffer played;
     ASSERT_EQ(played.LoadFromBytes(image), WavLoadResult::Ok);
     EXPECT_EQ(played.SamplesPerSec(), 44100u);
     EXPECT_EQ(played.BitsPerSample(), 16);
@@ -285,30 +285,30 @@ TEST(SurfaceMouse, VolumeLaneDragPlaysTheRunOfSegmentsInEitherDirection) {
     const auto xOf = [&](double ms) { return static_cast<int>(MsToX(ms, s.Scale, s.FirstFrame)); };
 
     // Pressed over segment 3, dragged back to segment 1, released.
-    auto act = CsrImageMouseDown(s, MouseButton::Left, false, xOf(700.0), 20, PointerShape::CrossHair);
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmPreview);
+    auto act = SurfaceMouseDown(s, MouseButton::Left, false, xOf(700.0), 20, PointerShape::CrossHair);
+    EXPECT_EQ(s.Mouse, MouseMode::Preview);
     EXPECT_EQ(s.SelFirst, 3);
     EXPECT_TRUE(act.drawVolumeLane);
-    act = F0ImageMouseMove(s, xOf(250.0), 20, PointerShape::CrossHair);
+    act = SurfaceMouseMove(s, xOf(250.0), 20, PointerShape::CrossHair);
     EXPECT_EQ(s.SelLast, 1);
     EXPECT_EQ(act.pointer, PointerShape::HorizontalResize);
-    act = CsrImageMouseUp(s, MouseButton::Left, xOf(250.0), 20);
-    TWave played;
+    act = SurfaceMouseUp(s, MouseButton::Left, xOf(250.0), 20);
+    WaveBuffer played;
     ASSERT_EQ(played.LoadFromBytes(act.playImage), WavLoadResult::Ok);
     // Segments 1..3: 200 ms (sample 8820) to the end of the recording.
     ASSERT_EQ(played.SampleCount(), s.Wave->SampleCount() - 8820u);
     EXPECT_EQ(played.GetSample(0, 0), s.Wave->GetSample(8820, 0));
     EXPECT_EQ(s.SelFirst, -1);
     EXPECT_EQ(s.SelLast, -1);
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
     EXPECT_TRUE(act.drawVolumeLane);
 
     // Released past the recording's end: nothing plays, the mode still ends.
-    CsrImageMouseDown(s, MouseButton::Left, false, xOf(100.0), 20, PointerShape::CrossHair);
-    F0ImageMouseMove(s, xOf(1200.0), 20, PointerShape::HorizontalResize);
-    act = CsrImageMouseUp(s, MouseButton::Left, xOf(1200.0), 20);
+    SurfaceMouseDown(s, MouseButton::Left, false, xOf(100.0), 20, PointerShape::CrossHair);
+    SurfaceMouseMove(s, xOf(1200.0), 20, PointerShape::HorizontalResize);
+    act = SurfaceMouseUp(s, MouseButton::Left, xOf(1200.0), 20);
     EXPECT_TRUE(act.playImage.empty());
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
 }
 
 TEST(SurfaceMouse, PitchLaneDragRepicksTheFramesUnderTheLine) {
@@ -316,19 +316,19 @@ TEST(SurfaceMouse, PitchLaneDragRepicksTheFramesUnderTheLine) {
     FakeRecording(s, 1000.0);
     s.Scale = 1;
     s.VisibleFrames = 670;
-    for (TVoxFrame& f : s.Analyser->Frames) f.F0 = f.TargetF0 = 220.0f;
+    for (AnalysisFrame& f : s.Analyser->Frames) f.F0 = f.TargetF0 = 220.0f;
     s.BuildPitchCents();
     s.Modified = false;
 
-    CsrImageMouseDown(s, MouseButton::Left, false, 40, 250, PointerShape::Hand);
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmDrawPitch);
-    const auto move = F0ImageMouseMove(s, 20, 260, PointerShape::Hand);
+    SurfaceMouseDown(s, MouseButton::Left, false, 40, 250, PointerShape::Hand);
+    EXPECT_EQ(s.Mouse, MouseMode::DrawPitch);
+    const auto move = SurfaceMouseMove(s, 20, 260, PointerShape::Hand);
     EXPECT_TRUE(move.xorLine);
     EXPECT_EQ(s.LineEnd, (PixelPoint{20, 260}));
-    const auto up = CsrImageMouseUp(s, MouseButton::Left, 10, 260);
+    const auto up = SurfaceMouseUp(s, MouseButton::Left, 10, 260);
     EXPECT_TRUE(up.eraseXorLine);
     EXPECT_TRUE(up.rebuildPitchLane);
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
     EXPECT_TRUE(s.Modified);
     // No frame has a candidate, so frames 10..40 (right to left) go unvoiced
     // and are filled from their voiced neighbours; the rest keep their pitch.
@@ -372,7 +372,7 @@ TEST_F(AnalysedSession, ResynthesisedPreviewIsSilentOutsideTheSelection) {
     s.AddCut("R", 300.0);
     s.AddCut("R", 600.0);
     const std::string image = s.PlayResynthesised(300.0, 600.0);
-    TWave played;
+    WaveBuffer played;
     ASSERT_EQ(played.LoadFromBytes(image), WavLoadResult::Ok);
     const std::int64_t s0 = static_cast<std::int64_t>(300.0 * 44.1);
     const std::int64_t s1 = static_cast<std::int64_t>(600.0 * 44.1);
@@ -446,7 +446,7 @@ TEST_F(AnalysedSession, AutomaticSegmentationAsksBeforeDiscardingCuts) {
     }
     // Some cut lies near the second burst's onset (20000 samples = 453.5 ms).
     bool nearOnset = false;
-    for (const TMoji& m : s.Segments) nearOnset = nearOnset || std::abs(m.StartMs - 453.5) < 40.0;
+    for (const Segment& m : s.Segments) nearOnset = nearOnset || std::abs(m.StartMs - 453.5) < 40.0;
     EXPECT_TRUE(nearOnset);
 }
 

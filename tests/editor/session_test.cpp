@@ -1,7 +1,7 @@
 #include "editor/Session.h"
 
-#include "audio/Analyser.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
 
 #include <gtest/gtest.h>
 
@@ -21,15 +21,15 @@ TEST(EditorSessionState, StartsEmptyWithTheControlsDefaults) {
     EXPECT_EQ(s.Scale, 3);
     EXPECT_EQ(s.MinCutGap, 30.0);
     EXPECT_EQ(s.MinStrength, 2.0f);
-    EXPECT_EQ(s.MouseMode, TMouseMode::mmIdle);
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
     EXPECT_EQ(s.HoverSegment, -1);
     EXPECT_EQ(s.SelFirst, -1);
     EXPECT_EQ(s.CursorX, -1);
     EXPECT_FALSE(s.Modified);
-    EXPECT_EQ(s.CrPreUtterance, 60.0);
-    EXPECT_EQ(s.CrVoiceOverlap, 20.0);
-    EXPECT_EQ(s.CrConsonant, 100.0);
-    EXPECT_EQ(static_cast<int>(TMouseMode::mmDrawPitch), 5);
+    EXPECT_EQ(s.CorrectionPreUtterance, 60.0);
+    EXPECT_EQ(s.CorrectionOverlap, 20.0);
+    EXPECT_EQ(s.CorrectionConsonant, 100.0);
+    EXPECT_EQ(static_cast<int>(MouseMode::DrawPitch), 5);
 }
 
 TEST(EditorSessionState, DurationIsTheSampleCountOver44Point1) {
@@ -41,27 +41,27 @@ TEST(EditorSessionState, DurationIsTheSampleCountOver44Point1) {
 
 TEST(CorrectionParameters, EachEditIsClampedAgainstTheOtherParameterAsItStands) {
     EditorSession s;
-    EXPECT_EQ(s.Edit1Exit("Edit1", "150"), 100);  // pre-utterance ≤ consonant 100
-    EXPECT_EQ(s.CrPreUtterance, 100.0);
-    s.CrPreUtterance = 60.0;
-    EXPECT_EQ(s.Edit1Exit("Edit2", "80"), 60);    // overlap ≤ pre-utterance 60
-    EXPECT_EQ(s.CrVoiceOverlap, 60.0);
-    EXPECT_EQ(s.Edit1Exit("Edit3", "30"), 60);    // consonant ≥ pre-utterance 60
-    EXPECT_EQ(s.CrConsonant, 60.0);
-    EXPECT_EQ(s.Edit1Exit("Edit2", "abc"), 0);
-    EXPECT_EQ(s.CrVoiceOverlap, 0.0);
-    EXPECT_EQ(s.Edit1Exit("Edit1", "-7"), 0);
-    EXPECT_EQ(s.Edit1Exit("Edit1", " 12 "), 12);
-    EXPECT_EQ(s.Edit1Exit("Edit3", "99999999999"), 12);  // not a 32-bit number: 0, then raised
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::PreUtterance, "150"), 100);  // pre-utterance ≤ consonant 100
+    EXPECT_EQ(s.CorrectionPreUtterance, 100.0);
+    s.CorrectionPreUtterance = 60.0;
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Overlap, "80"), 60);    // overlap ≤ pre-utterance 60
+    EXPECT_EQ(s.CorrectionOverlap, 60.0);
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Consonant, "30"), 60);    // consonant ≥ pre-utterance 60
+    EXPECT_EQ(s.CorrectionConsonant, 60.0);
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Overlap, "abc"), 0);
+    EXPECT_EQ(s.CorrectionOverlap, 0.0);
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::PreUtterance, "-7"), 0);
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::PreUtterance, " 12 "), 12);
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Consonant, "99999999999"), 12);  // not a 32-bit number: 0, then raised
     // Each check reads the other value rounded half up: 59.5 → 60.
-    s.CrPreUtterance = 59.5;
-    EXPECT_EQ(s.Edit1Exit("Edit2", "61"), 60);
+    s.CorrectionPreUtterance = 59.5;
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Overlap, "61"), 60);
     // The three are not compared with each other again afterwards.
-    s.CrConsonant = 100.0;
-    s.CrPreUtterance = 90.0;
-    s.Edit1Exit("Edit3", "95");
-    EXPECT_EQ(s.CrConsonant, 95.0);
-    EXPECT_EQ(s.CrPreUtterance, 90.0);
+    s.CorrectionConsonant = 100.0;
+    s.CorrectionPreUtterance = 90.0;
+    s.CommitCorrectionTiming(CorrectionTiming::Consonant, "95");
+    EXPECT_EQ(s.CorrectionConsonant, 95.0);
+    EXPECT_EQ(s.CorrectionPreUtterance, 90.0);
 }
 
 TEST(ZoomControl, ScaleIsClampedToOneThroughEight) {

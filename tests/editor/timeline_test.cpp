@@ -1,7 +1,7 @@
 #include "editor/Timeline.h"
 
-#include "audio/Analyser.h"
-#include "audio/Wave.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 #include "text/CodePage.h"
 
@@ -15,8 +15,8 @@ namespace {
 void FakeRecording(EditorSession& s, int frames) {
     *s.Wave = MakeMono16Wave(static_cast<std::uint32_t>((frames - 1) * 256 + 1));
     s.Analyser->FrameCount = frames;
-    s.Analyser->Frames.assign(frames, TVoxFrame{});
-    s.Analyser->Candidates.assign(frames, TF0Candidates{});
+    s.Analyser->Frames.assign(frames, AnalysisFrame{});
+    s.Analyser->Candidates.assign(frames, CandidateSlots{});
     s.Analyser->Confidence.assign(frames, 0.0f);
     for (int i = 0; i < frames; ++i) s.Analyser->Frames[i].SamplePos = i * 256;
     s.FrameVolume.assign(frames, 0);
@@ -106,10 +106,10 @@ TEST(SpectrumLane, PaletteRunsFromBlackToAlmostWhite) {
 TEST(PitchLane, GridCandidatesAndTrackColours) {
     constexpr int kFrames = 10;
     std::vector<std::int32_t> cents(kFrames, 6900);
-    std::vector<TVoxFrame> frames(kFrames);
+    std::vector<AnalysisFrame> frames(kFrames);
     for (auto& f : frames) f.TargetF0 = 440.0f;
     frames[5].TargetF0 = 0.0f;  // a filled gap: red on both sides
-    std::vector<TF0Candidates> candidates(kFrames);
+    std::vector<CandidateSlots> candidates(kFrames);
     candidates[2][0] = {330.0f, 5.0f};   // 6401.96 cents: row 127 − 68 = 59, brightest
     candidates[2][9] = {220.0f, 2.5f};   // row 127 − 54 = 73, darkest
     candidates[3][0] = {440.0f, 2.0f};   // not above MinStrength: no dot
@@ -146,7 +146,7 @@ TEST(LyricLane, BoxColoursFollowRestsHoverAndSelection) {
     s.HoverSegment = 1;
     EXPECT_EQ(BuildLyricBoxes(s)[1].fill, kMagenta);
     s.HoverSegment = -1;
-    s.MouseMode = TMouseMode::mmSelectLyrics;
+    s.Mouse = MouseMode::SelectLyrics;
     s.SelFirst = 2;
     s.SelLast = 0;
     boxes = BuildLyricBoxes(s);

@@ -1,9 +1,9 @@
 #include "editor/VoiceSource.h"
 
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 #include "audio/Frames.h"
-#include "audio/FreqTable.h"
-#include "audio/Wave.h"
+#include "audio/FrequencyTable.h"
+#include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 #include "text/CodePage.h"
 #include "text/Files.h"
@@ -53,8 +53,8 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
     *session.Wave = MakeMono16Wave(samples);
     WriteFileAtomically(wavePath, session.Wave->SaveToBytes());
     const int frames = static_cast<int>(samples / kHopSamples) + 1;
-    TVoxHormant& analyser = *session.Analyser;
-    analyser.Frames.assign(static_cast<std::size_t>(frames), TVoxFrame{});
+    PitchAnalyser& analyser = *session.Analyser;
+    analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
     analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
     analyser.FrameCount = frames;
     session.FrameVolume.assign(static_cast<std::size_t>(frames), 0);
@@ -70,7 +70,7 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
 
 void SetSegments(EditorSession& session, const std::vector<std::pair<double, std::string>>& cuts) {
     session.Segments.clear();
-    for (const auto& [startMs, lyric] : cuts) session.Segments.push_back(TMoji{startMs, 0.0, lyric});
+    for (const auto& [startMs, lyric] : cuts) session.Segments.push_back(Segment{startMs, 0.0, lyric});
     session.RecalcLengths();
 }
 
@@ -78,7 +78,7 @@ std::vector<std::string> ReadLines(const fs::path& path) { return SplitLines(Rea
 
 std::vector<std::string> Aliases(const EditorSession& session) {
     std::vector<std::string> aliases;
-    for (const TMoji& segment : session.Segments) aliases.push_back(segment.Lyric);
+    for (const Segment& segment : session.Segments) aliases.push_back(segment.Lyric);
     return aliases;
 }
 
@@ -138,18 +138,18 @@ TEST_F(VoiceEntries, RestsCountFromZeroAndRepeatedLyricsCountOn) {
 }
 
 TEST_F(VoiceEntries, NoOverlapParameterGivesNoOverlapAnywhere) {
-    session.CrVoiceOverlap = 0.0;
+    session.CorrectionOverlap = 0.0;
     WriteVoiceEntries(session, voicebank);
     voicebank.LoadVoicebank(PathToCp932(folder.path()));
     ASSERT_EQ(voicebank.OtoCount(), 3);
-    for (const TGenon& entry : voicebank.OtoList()) EXPECT_EQ(entry.Overlap, 0.0) << entry.Alias;
+    for (const OtoEntry& entry : voicebank.OtoList()) EXPECT_EQ(entry.Overlap, 0.0) << entry.Alias;
 }
 
 TEST_F(VoiceEntries, NoPreUtteranceWithAnOverlapLeftOverStaysFinite) {
     // The overlap was entered while the pre-utterance was larger; the ratio
     // overlap / pre-utterance then has no value.
-    session.CrPreUtterance = 0.0;
-    session.CrVoiceOverlap = 20.0;
+    session.CorrectionPreUtterance = 0.0;
+    session.CorrectionOverlap = 20.0;
     WriteVoiceEntries(session, voicebank);
     const std::vector<std::string> lines = ReadLines(folder.path() / "oto.ini");
     ASSERT_EQ(lines.size(), 3u);

@@ -14,8 +14,8 @@ constexpr double kStep120 = 125.0 * 5.0 / 120.0;  // ms per 5 ticks at 120 bpm
 
 // Two notes at 120 bpm, linked as the list links them.
 struct Pair {
-    TUtauNote first;
-    TUtauNote second;
+    Note first;
+    Note second;
     Pair(double firstTicks, double secondTicks) {
         first.Tempo = second.Tempo = 120.0;
         first.Length = firstTicks;
@@ -29,14 +29,14 @@ struct Pair {
     }
 };
 
-std::vector<std::string> Lines(TUtauNote& note) {
+std::vector<std::string> Lines(Note& note) {
     std::vector<std::string> lines;
     note.WriteTo(lines);
     return lines;
 }
 
 TEST(NoteTiming, TicksAndMillisecondsAtTheNotesTempo) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     EXPECT_DOUBLE_EQ(note.TicksToMs(480), 500.0);
     EXPECT_DOUBLE_EQ(note.TicksToMs(5), 5.2083333333333333);
@@ -48,7 +48,7 @@ TEST(NoteTiming, TicksAndMillisecondsAtTheNotesTempo) {
 }
 
 TEST(NoteTiming, VelocityFactor) {
-    TUtauNote note;
+    Note note;
     EXPECT_DOUBLE_EQ(note.VelocityFactor(), 1.0);
     note.SetVelocity(0);
     EXPECT_DOUBLE_EQ(note.VelocityFactor(), 2.0);
@@ -56,24 +56,24 @@ TEST(NoteTiming, VelocityFactor) {
     EXPECT_DOUBLE_EQ(note.VelocityFactor(), 0.5);
     // The effective values scale by it; the stored ones are what the setter
     // was given divided by it.
-    note.SetEffPreUtterance(50);
+    note.SetEffectivePreUtterance(50);
     EXPECT_DOUBLE_EQ(note.PreUtterance(), 100.0);
 }
 
 TEST(NoteTiming, LoneQuarterNoteHasA98PointGrid) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 480;
     note.UpdateGeometry();
     ASSERT_EQ(note.PitchPoints.size(), 98u);
     EXPECT_DOUBLE_EQ(note.PitchPoints[97].TimeMs, 97 * kStep120);
     EXPECT_EQ(note.PitchPoints[50].Value, 0.0);
-    EXPECT_EQ(note.Portamento.EndMs, 500.0);
-    EXPECT_EQ(note.Portamento.StartLimitMs, -10000.0);
+    EXPECT_EQ(note.PitchBend.EndMs, 500.0);
+    EXPECT_EQ(note.PitchBend.StartLimitMs, -10000.0);
 }
 
 TEST(NoteTiming, GridResizeKeepsExistingPoints) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 20;  // ceiling(20 / 5) + 2 = 6 points
     note.UpdateGeometry();
@@ -89,59 +89,59 @@ TEST(NoteTiming, GridResizeKeepsExistingPoints) {
 
 TEST(NoteTiming, LeadInLongerThanHalfThePreviousNoteIsScaled) {
     Pair pair(96, 480);  // the first note is 100 ms long: half is 50
-    pair.second.SetEffPreUtterance(100);
-    pair.second.SetEffVoiceOverlap(20);
-    pair.second.SetEffStartPoint(10);
+    pair.second.SetEffectivePreUtterance(100);
+    pair.second.SetEffectiveVoiceOverlap(20);
+    pair.second.SetEffectiveStartPoint(10);
     pair.Update();
-    EXPECT_DOUBLE_EQ(pair.second.EffPreUtterance(), 62.5);
-    EXPECT_DOUBLE_EQ(pair.second.EffVoiceOverlap(), 12.5);
-    EXPECT_DOUBLE_EQ(pair.second.EffStartPoint(), 10 + 37.5);
+    EXPECT_DOUBLE_EQ(pair.second.EffectivePreUtterance(), 62.5);
+    EXPECT_DOUBLE_EQ(pair.second.EffectiveVoiceOverlap(), 12.5);
+    EXPECT_DOUBLE_EQ(pair.second.EffectiveStartPoint(), 10 + 37.5);
     EXPECT_DOUBLE_EQ(pair.second.PreUtterance(), 100.0);  // what the file gets
     EXPECT_EQ(pair.second.StartTick, 96.0);
     EXPECT_DOUBLE_EQ(pair.second.StartMs, 100.0);
-    EXPECT_DOUBLE_EQ(pair.second.Portamento.StartLimitMs, -100.0);
+    EXPECT_DOUBLE_EQ(pair.second.PitchBend.StartLimitMs, -100.0);
 }
 
 TEST(NoteTiming, LeadInOfExactlyHalfThePreviousNoteIsKept) {
     Pair pair(96, 480);
-    pair.second.SetEffPreUtterance(70);
-    pair.second.SetEffVoiceOverlap(20);
+    pair.second.SetEffectivePreUtterance(70);
+    pair.second.SetEffectiveVoiceOverlap(20);
     pair.Update();
-    EXPECT_EQ(pair.second.EffPreUtterance(), 70.0);
-    EXPECT_EQ(pair.second.EffVoiceOverlap(), 20.0);
-    EXPECT_EQ(pair.second.EffStartPoint(), 0.0);
+    EXPECT_EQ(pair.second.EffectivePreUtterance(), 70.0);
+    EXPECT_EQ(pair.second.EffectiveVoiceOverlap(), 20.0);
+    EXPECT_EQ(pair.second.EffectiveStartPoint(), 0.0);
 }
 
 TEST(NoteTiming, SettersIgnoreTinyChanges) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
-    note.SetEffPreUtterance(0.01);
+    note.SetEffectivePreUtterance(0.01);
     EXPECT_EQ(note.PreUtterance(), 0.0);
-    note.SetEffVoiceOverlap(-0.01);
+    note.SetEffectiveVoiceOverlap(-0.01);
     EXPECT_EQ(note.VoiceOverlap(), 0.0);
-    note.SetEffPreUtterance(0.0101);
+    note.SetEffectivePreUtterance(0.0101);
     EXPECT_EQ(note.PreUtterance(), 0.0101);
 
-    note.SetEffStartPoint(0.0009);
+    note.SetEffectiveStartPoint(0.0009);
     EXPECT_EQ(note.StartPoint(), 0.0);
-    note.SetEffStartPoint(0.001);
+    note.SetEffectiveStartPoint(0.001);
     EXPECT_EQ(note.StartPoint(), 0.001);
 }
 
 TEST(NoteTiming, SetValueStaysUnclippedUntilTheNextGeometryUpdate) {
     Pair pair(96, 480);
     pair.Update();
-    pair.second.SetEffPreUtterance(100);
-    EXPECT_EQ(pair.second.EffPreUtterance(), 100.0);
+    pair.second.SetEffectivePreUtterance(100);
+    EXPECT_EQ(pair.second.EffectivePreUtterance(), 100.0);
     pair.second.UpdateGeometry();
-    EXPECT_EQ(pair.second.EffPreUtterance(), 50.0);
+    EXPECT_EQ(pair.second.EffectivePreUtterance(), 50.0);
 }
 
 TEST(NoteTiming, SoundingSpanEndsWhereTheNextSungNoteTakesOver) {
     Pair pair(480, 480);
-    pair.first.SetEffPreUtterance(30);
-    pair.second.SetEffPreUtterance(60);
-    pair.second.SetEffVoiceOverlap(20);
+    pair.first.SetEffectivePreUtterance(30);
+    pair.second.SetEffectivePreUtterance(60);
+    pair.second.SetEffectiveVoiceOverlap(20);
     pair.Update();
     EXPECT_DOUBLE_EQ(pair.first.SoundingSpan(), 500 + 30 - 60 + 20);
     pair.second.Lyric = "R";
@@ -152,7 +152,7 @@ TEST(NoteTiming, SoundingSpanEndsWhereTheNextSungNoteTakesOver) {
 
 TEST(NoteTiming, NextPreutteranceBeyondTheWholeNoteStillLeavesTwoGridPoints) {
     Pair pair(10, 480);
-    pair.second.SetEffPreUtterance(1000);
+    pair.second.SetEffectivePreUtterance(1000);
     pair.first.UpdateGeometry();
     EXPECT_EQ(pair.first.PitchPoints.size(), 2u);
 }
@@ -172,14 +172,14 @@ TEST(NotePitch, PitchAtInterpolatesAndCrossesIntoNeighbours) {
     // pitch, two semitones down.
     EXPECT_DOUBLE_EQ(pair.first.PitchAt(600), 7 - 200);
     // No previous note, or the only neighbour excluded: no pitch.
-    EXPECT_EQ(pair.first.PitchAt(-0.001), TUtauNote::NoValue);
-    EXPECT_EQ(pair.second.PitchAt(-100, &pair.first), TUtauNote::NoValue);
+    EXPECT_EQ(pair.first.PitchAt(-0.001), Note::NoValue);
+    EXPECT_EQ(pair.second.PitchAt(-100, &pair.first), Note::NoValue);
     // The last grid point is reached exactly.
     EXPECT_DOUBLE_EQ(pair.first.PitchAt(97 * kStep120), 97);
 }
 
 TEST(NotePitch, OldPitchesSpanTheNoteBody) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 482;  // 96.4 steps: 96 + 2 = 98 points
     note.UpdateGeometry();
@@ -202,8 +202,8 @@ TEST(NotePitch, OldPitchesAreStraightAcrossTheNextNotesCrossfade) {
     Pair pair(480, 480);
     // The next note's overlap lies before its start point: from 430 to 450 ms
     // the pitch runs straight between the values at those two times.
-    pair.second.SetEffPreUtterance(50);
-    pair.second.SetEffVoiceOverlap(-20);
+    pair.second.SetEffectivePreUtterance(50);
+    pair.second.SetEffectiveVoiceOverlap(-20);
     pair.Update();
     auto& grid = pair.first.PitchPoints;
     for (std::size_t i = 0; i < grid.size(); ++i) grid[i].Value = i % 2 == 0 ? 0.0 : 100.0;
@@ -223,25 +223,25 @@ TEST(NotePitch, OldPitchesAreStraightAcrossTheNextNotesCrossfade) {
 }
 
 TEST(NotePitch, OldPrePitchesRunFromTheSampleStartToTheNoteStart) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 480;
-    note.SetEffPreUtterance(40);
-    note.SetEffStartPoint(10);
+    note.SetEffectivePreUtterance(40);
+    note.SetEffectiveStartPoint(10);
     note.UpdateGeometry();
     note.BuildOldPrePitches();
     ASSERT_EQ(note.OldPrePitches.size(), 10u);  // trunc((50 + 2.5) / 5)
     EXPECT_DOUBLE_EQ(note.OldPrePitches.front().TimeMs, -50.0);
     EXPECT_DOUBLE_EQ(note.OldPrePitches.back().TimeMs, 0.0);
 
-    TUtauNote bare;
+    Note bare;
     bare.Tempo = 120.0;
     bare.UpdateGeometry();
     EXPECT_EQ(bare.OldPrePitches.size(), 2u);
 }
 
 TEST(NoteEnvelope, PositionsFromOffsets) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 480;
     note.UpdateGeometry();
@@ -250,28 +250,28 @@ TEST(NoteEnvelope, PositionsFromOffsets) {
 }
 
 TEST(NoteEnvelope, SetEnvelopePointMovesAndRederivesOffsets) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 480;
     note.UpdateGeometry();
     const auto before = note.Envelope;
-    note.SetEnvelopePoint(2, TUtauNote::kKeepVolume, TUtauNote::kKeepTime);
+    note.SetEnvelopePoint(2, Note::kKeepVolume, Note::kKeepTime);
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(note.Envelope[i].Offset, before[i].Offset);
         EXPECT_EQ(note.Envelope[i].Volume, before[i].Volume);
         EXPECT_EQ(note.Envelope[i].Position, before[i].Position);
     }
 
-    note.SetEnvelopePoint(2, TUtauNote::kKeepVolume, 20);
+    note.SetEnvelopePoint(2, Note::kKeepVolume, 20);
     EXPECT_EQ(note.Envelope[2].Position, 20.0);
     EXPECT_EQ(note.Envelope[2].Offset, 20.0);
     EXPECT_EQ(note.Envelope[5].Offset, 5.0 - 20.0);
     EXPECT_EQ(note.Envelope[2].Volume, 100);
     EXPECT_DOUBLE_EQ(note.Envelope[6].Offset, 500.0);
 
-    note.SetEnvelopePoint(3, -5, TUtauNote::kKeepTime);
+    note.SetEnvelopePoint(3, -5, Note::kKeepTime);
     EXPECT_EQ(note.Envelope[3].Volume, 0);
-    note.SetEnvelopePoint(3, 70000, TUtauNote::kKeepTime);
+    note.SetEnvelopePoint(3, 70000, Note::kKeepTime);
     EXPECT_EQ(note.Envelope[3].Volume, 65535);
     note.SetEnvelopePoint(7, 10, 10);  // no such point: nothing happens
     note.SetEnvelopePoint(-1, 10, 10);
@@ -279,43 +279,43 @@ TEST(NoteEnvelope, SetEnvelopePointMovesAndRederivesOffsets) {
 }
 
 TEST(NoteEnvelope, MovingPointZeroMovesTheSampleStart) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 480;
-    note.SetEffPreUtterance(30);
-    note.SetEffVoiceOverlap(5);
+    note.SetEffectivePreUtterance(30);
+    note.SetEffectiveVoiceOverlap(5);
     note.UpdateGeometry();
-    note.SetEnvelopePoint(0, TUtauNote::kKeepVolume, 10);
-    EXPECT_DOUBLE_EQ(note.EffPreUtterance(), 20.0);
-    EXPECT_DOUBLE_EQ(note.EffStartPoint(), 10.0);
-    EXPECT_DOUBLE_EQ(note.EffVoiceOverlap(), -5.0);
+    note.SetEnvelopePoint(0, Note::kKeepVolume, 10);
+    EXPECT_DOUBLE_EQ(note.EffectivePreUtterance(), 20.0);
+    EXPECT_DOUBLE_EQ(note.EffectiveStartPoint(), 10.0);
+    EXPECT_DOUBLE_EQ(note.EffectiveVoiceOverlap(), -5.0);
     EXPECT_DOUBLE_EQ(note.Envelope[2].Position, -5.0);
     EXPECT_DOUBLE_EQ(note.Envelope[6].Offset, 520.0);  // span 500 + 20
 }
 
 TEST(NoteEnvelope, MovingPointSixSetsTheNextNotesOverlap) {
     Pair pair(480, 480);
-    pair.second.SetEffPreUtterance(60);
-    pair.second.SetEffVoiceOverlap(20);
+    pair.second.SetEffectivePreUtterance(60);
+    pair.second.SetEffectiveVoiceOverlap(20);
     pair.Update();
     ASSERT_DOUBLE_EQ(pair.first.SoundingSpan(), 460.0);
-    pair.first.SetEnvelopePoint(6, TUtauNote::kKeepVolume, 480);
-    EXPECT_DOUBLE_EQ(pair.second.EffVoiceOverlap(), 40.0);
+    pair.first.SetEnvelopePoint(6, Note::kKeepVolume, 480);
+    EXPECT_DOUBLE_EQ(pair.second.EffectiveVoiceOverlap(), 40.0);
     EXPECT_DOUBLE_EQ(pair.first.SoundingSpan(), 480.0);
     EXPECT_DOUBLE_EQ(pair.first.Envelope[6].Offset, 480.0);
 
     pair.second.Lyric = "R";  // a rest does not move
-    pair.first.SetEnvelopePoint(6, TUtauNote::kKeepVolume, 300);
-    EXPECT_DOUBLE_EQ(pair.second.EffVoiceOverlap(), 40.0);
+    pair.first.SetEnvelopePoint(6, Note::kKeepVolume, 300);
+    EXPECT_DOUBLE_EQ(pair.second.EffectiveVoiceOverlap(), 40.0);
 }
 
 TEST(NotePortamento, ExpectedEndValues) {
     Pair pair(480, 480);
     pair.first.NoteNum = 64;
     pair.second.NoteNum = 60;
-    pair.second.SetEffPreUtterance(30);
+    pair.second.SetEffectivePreUtterance(30);
     pair.Update();
-    TPortamento& p = pair.second.Portamento;
+    Portamento& p = pair.second.PitchBend;
     p.AddPoint("L", false, -50, 123);
     p.AddPoint("L", false, 0, 45);
     p.AddPoint("L", false, 100, 67);
@@ -335,13 +335,13 @@ TEST(NotePortamento, ExpectedEndValues) {
 }
 
 TEST(NoteWriter, ModeTwoWithoutPortamentoWritesTheEightValueLines) {
-    TUtauNote note;
+    Note note;
     note.Section = "#INSERT";
     note.Tempo = 120.0;
     note.Length = 1000.5;
     note.NoteNum = 61;
     note.Lyric = "\x82\xA0";
-    note.SetEffStartPoint(12.34567);
+    note.SetEffectiveStartPoint(12.34567);
     note.UpdateGeometry();
     EXPECT_EQ(Lines(note), (std::vector<std::string>{"[#INSERT]", "Length=1000.5", "NoteNum=61", "Lyric=\x82\xA0",
                                                      "PreUtterance=0", "VoiceOverlap=0", "Intensity=100",
@@ -349,7 +349,7 @@ TEST(NoteWriter, ModeTwoWithoutPortamentoWritesTheEightValueLines) {
 }
 
 TEST(NoteWriter, ModeOneWithTwoZeroPoints) {
-    TUtauNote note;
+    Note note;
     note.Section = "#INSERT";
     note.Tempo = 120.0;
     note.Length = 0;
@@ -366,7 +366,7 @@ TEST(NoteWriter, ModeOneWithTwoZeroPoints) {
 }
 
 TEST(NoteWriter, PitchValuesAreRoundedTowardZeroAfterAddingAHalf) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 0;
     note.PitchMode = 1;
@@ -379,7 +379,7 @@ TEST(NoteWriter, PitchValuesAreRoundedTowardZeroAfterAddingAHalf) {
 }
 
 TEST(NoteWriter, EnvelopeLineOnlyWhenChanged) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 480;
     note.UpdateGeometry();
@@ -408,7 +408,7 @@ TEST(NoteWriter, EnvelopeLineOnlyWhenChanged) {
 }
 
 TEST(NoteWriter, ValuesWithoutAFiniteFormFailAndAppendNothing) {
-    TUtauNote note;
+    Note note;
     note.Tempo = 120.0;
     note.Length = 480;
     note.UpdateGeometry();
@@ -425,7 +425,7 @@ TEST(NoteWriter, ValuesWithoutAFiniteFormFailAndAppendNothing) {
     note.PitchPoints[3].Value = 1e300;  // no integer form
     EXPECT_THROW(note.WriteTo(lines), std::domain_error);
     note.PitchMode = 2;
-    note.SetEffStartPoint(1e300);
+    note.SetEffectiveStartPoint(1e300);
     EXPECT_THROW(note.WriteTo(lines), std::domain_error);
     EXPECT_EQ(lines, std::vector<std::string>{"kept"});
 }

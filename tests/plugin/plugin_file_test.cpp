@@ -1,4 +1,4 @@
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +51,7 @@ protected:
     TempFolder folder;
     RecordingPrompts prompts;
     FakeVoicebank voicebank;
-    TUtauNotes notes{&voicebank};
+    NoteList notes{&voicebank};
 };
 
 TEST_F(PluginFileTest, CreationEmptiesTheVoicebank) {
@@ -114,7 +114,7 @@ TEST_F(PluginFileTest, SaveWithThreeInsertedNotesGivesExactBytes) {
     EXPECT_EQ(ReadFileBytes(notes.Path()), NoteText("480", kA) + NoteText("1000.5", kKa) + NoteText("480", "R"));
 
     // What was written loads again.
-    TUtauNotes again;
+    NoteList again;
     EXPECT_EQ(again.LoadFromPluginFile(notes.Path(), prompts), 2);
 }
 
@@ -122,8 +122,8 @@ TEST_F(PluginFileTest, WholeFileWithModeOneAndModeTwoNotes) {
     ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\n"), 2);
     notes.InsertNote(0);
     notes.InsertNote(1000);
-    TUtauNote& mode1 = *notes.GetNote(1);
-    TUtauNote& mode2 = *notes.GetNote(2);
+    Note& mode1 = *notes.GetNote(1);
+    Note& mode2 = *notes.GetNote(2);
     mode1.NoteNum = 60;
     mode1.Length = 20;
     mode1.PitchMode = 1;
@@ -133,11 +133,11 @@ TEST_F(PluginFileTest, WholeFileWithModeOneAndModeTwoNotes) {
     mode2.Intensity = 80;
     mode2.WriteFlagsP0 = true;
     notes.Relink();
-    mode2.SetEffStartPoint(12.34567);
+    mode2.SetEffectiveStartPoint(12.34567);
     mode2.Envelope[4].Volume = 50;
-    mode2.Portamento.AddPoint("L", false, -40, 0);
-    mode2.Portamento.AddPoint("L", false, 0, -200);
-    mode2.Portamento.AddPoint("S", false, 100, -200);
+    mode2.PitchBend.AddPoint("L", false, -40, 0);
+    mode2.PitchBend.AddPoint("L", false, 0, -200);
+    mode2.PitchBend.AddPoint("S", false, 100, -200);
     notes.RebuildPitchGrids();
     ASSERT_EQ(mode1.PitchPoints.size(), 6u);  // ceiling(20 / 5) + 2
     const double cents[6] = {0, 10.4, -10.7, 25.6, 100, 0};
@@ -188,7 +188,7 @@ TEST_F(PluginFileTest, VoiceDirGivenTwiceLoadsTheVoicebankOnce) {
 }
 
 TEST_F(PluginFileTest, WithoutAVoicebankVoiceDirIsStillRead) {
-    TUtauNotes bare;
+    NoteList bare;
     EXPECT_EQ(bare.LoadFromPluginFile(Write("[#SETTING]\r\nVoiceDir=D:\\v\r\n"), prompts), 2);
     EXPECT_EQ(bare.VoiceDir, "D:\\v");
 }

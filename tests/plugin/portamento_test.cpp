@@ -10,27 +10,27 @@
 namespace melodrift {
 namespace {
 
-std::vector<double> Times(const TPortamento& p) {
+std::vector<double> Times(const Portamento& p) {
     std::vector<double> out;
-    for (const TPortaPoint& point : p.Points()) out.push_back(point.Time);
+    for (const PortamentoPoint& point : p.Points()) out.push_back(point.Time);
     return out;
 }
 
-std::vector<double> Values(const TPortamento& p) {
+std::vector<double> Values(const Portamento& p) {
     std::vector<double> out;
-    for (const TPortaPoint& point : p.Points()) out.push_back(point.Value);
+    for (const PortamentoPoint& point : p.Points()) out.push_back(point.Value);
     return out;
 }
 
-TPortamento WithLimits(double startLimitMs, double endMs) {
-    TPortamento p;
+Portamento WithLimits(double startLimitMs, double endMs) {
+    Portamento p;
     p.StartLimitMs = startLimitMs;
     p.EndMs = endMs;
     return p;
 }
 
 TEST(PortamentoFormat, ThreePointsGiveTheFourLines) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("L", false, -40, 0);
     p.AddPoint("L", false, 0, -200);
     p.AddPoint("S", false, 100, -200);
@@ -41,7 +41,7 @@ TEST(PortamentoFormat, ThreePointsGiveTheFourLines) {
 }
 
 TEST(PortamentoFormat, WidthsCarryTheRoundingError) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("L", false, -40.3, 12);
     p.AddPoint("L", false, 10.2, 0);
     p.AddPoint("L", false, 30.7, 0);
@@ -51,7 +51,7 @@ TEST(PortamentoFormat, WidthsCarryTheRoundingError) {
 }
 
 TEST(PortamentoFormat, HalfUpRoundsNegativeTiesUpAndValuesToOneDecimal) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("R", false, -2.5, -15);   // halfup(−2.5) = −2; −1.5 → "-1.5"
     p.AddPoint("J", false, 7.5, 1234.5);
     EXPECT_EQ(p.FormatPBS(), "-2;-1.5");
@@ -61,7 +61,7 @@ TEST(PortamentoFormat, HalfUpRoundsNegativeTiesUpAndValuesToOneDecimal) {
 }
 
 TEST(PortamentoFormat, TooFewPointsGiveEmptyTexts) {
-    TPortamento p;
+    Portamento p;
     EXPECT_EQ(p.FormatPBS(), "");
     EXPECT_EQ(p.FormatPBW(), "");
     p.AddPoint("L", false, 5, 100);
@@ -72,7 +72,7 @@ TEST(PortamentoFormat, TooFewPointsGiveEmptyTexts) {
 }
 
 TEST(PortamentoFormat, TimesWithoutAnIntegerFormThrow) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("L", false, 0, 0);
     p.AddPoint("L", false, 1e300, 0);
     EXPECT_EQ(p.FormatPBS(), "0;0.0");
@@ -82,7 +82,7 @@ TEST(PortamentoFormat, TimesWithoutAnIntegerFormThrow) {
 }
 
 TEST(PortamentoFormat, ShapeEntries) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("L", false, 0, 0);
     p.AddPoint("R", false, 10, 0);
     p.AddPoint("S", false, 20, 0);
@@ -92,7 +92,7 @@ TEST(PortamentoFormat, ShapeEntries) {
 }
 
 TEST(PortamentoAddPoint, EqualTimesGoAfterWithoutReplaceAndBeforeWithIt) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("L", false, 0, 1);
     p.AddPoint("L", false, 10, 2);
     p.AddPoint("L", false, 20, 5);
@@ -102,7 +102,7 @@ TEST(PortamentoAddPoint, EqualTimesGoAfterWithoutReplaceAndBeforeWithIt) {
 }
 
 TEST(PortamentoAddPoint, AnEmptyShapeTakesTheFollowingShapeOrS) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("J", false, 10, 0);
     p.AddPoint("", false, 0, 0);
     p.AddPoint("", false, 20, 0);
@@ -111,7 +111,7 @@ TEST(PortamentoAddPoint, AnEmptyShapeTakesTheFollowingShapeOrS) {
 }
 
 TEST(PortamentoAddPoint, DuplicatesAreStillInsertedAndReplaceSetsTheShape) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("L", false, 0, 0);
     p.AddPoint("L", false, 5, 7);
     EXPECT_EQ(p.AddPoint("L", false, 5, 7), 2);
@@ -124,7 +124,7 @@ TEST(PortamentoAddPoint, DuplicatesAreStillInsertedAndReplaceSetsTheShape) {
 }
 
 TEST(PortamentoAddPoint, SharedEndTimesAreOverwritten) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("L", false, 0, 100);
     p.AddPoint("L", false, 0, 50);
     p.AddPoint("L", false, 30, 0);
@@ -147,7 +147,7 @@ TEST(PortamentoAddPoint, SharedEndTimesAreOverwritten) {
 }
 
 TEST(PortamentoDeletePoint, OutOfRangeIsIgnored) {
-    TPortamento p;
+    Portamento p;
     p.AddPoint("L", false, 0, 0);
     p.AddPoint("L", false, 1, 1);
     p.DeletePoint(-1);
@@ -168,7 +168,7 @@ TEST(PortamentoSimplify, DeviationFromTheLineThroughTheNeighbours) {
 }
 
 TEST(PortamentoSimplify, ClampsTimesAndRemovesDuplicatesAndTripleTimes) {
-    TPortamento p = WithLimits(-20, 100);
+    Portamento p = WithLimits(-20, 100);
     p.AddPoint("L", false, -50, 0);
     p.AddPoint("L", false, 50, 300);
     p.AddPoint("L", false, 50, 300);
@@ -176,7 +176,7 @@ TEST(PortamentoSimplify, ClampsTimesAndRemovesDuplicatesAndTripleTimes) {
     p.Simplify();
     EXPECT_EQ(Times(p), (std::vector<double>{-20, 50, 100}));
 
-    TPortamento triple = WithLimits(-100, 100);
+    Portamento triple = WithLimits(-100, 100);
     triple.AddPoint("L", false, 0, 0);
     triple.AddPoint("L", false, 0, 50);
     triple.AddPoint("L", false, 0, 100);
@@ -185,14 +185,14 @@ TEST(PortamentoSimplify, ClampsTimesAndRemovesDuplicatesAndTripleTimes) {
 }
 
 TEST(PortamentoSimplify, AStraightLineCollapsesToItsEndPairs) {
-    TPortamento p = WithLimits(-1000, 1000);
+    Portamento p = WithLimits(-1000, 1000);
     for (int i = 0; i < 60; ++i) p.AddPoint("L", false, 15.0 * i, 15.0 * i);
     p.Simplify();
     EXPECT_EQ(Times(p), (std::vector<double>{0, 15, 870, 885}));
 }
 
 TEST(PortamentoSimplify, SmallStepsGoAndClosePointsAreSpreadApart) {
-    TPortamento p = WithLimits(-100, 300);
+    Portamento p = WithLimits(-100, 300);
     p.AddPoint("L", false, 0, 0);
     p.AddPoint("L", false, 100, 0);
     p.AddPoint("L", false, 105, 29);  // within 10 ms and 30 cents of both neighbours
@@ -205,7 +205,7 @@ TEST(PortamentoSimplify, SmallStepsGoAndClosePointsAreSpreadApart) {
 }
 
 TEST(PortamentoSimplify, ASharpPeakStays) {
-    TPortamento p = WithLimits(-100, 300);
+    Portamento p = WithLimits(-100, 300);
     p.AddPoint("L", false, 0, 0);
     p.AddPoint("L", false, 50, 0);
     p.AddPoint("L", false, 100, 300);
@@ -216,7 +216,7 @@ TEST(PortamentoSimplify, ASharpPeakStays) {
 }
 
 TEST(PortamentoSimplify, MoreThanFiftyPointsAreCutToFiftyKeepingTheEnds) {
-    TPortamento p = WithLimits(-10000, 10000);
+    Portamento p = WithLimits(-10000, 10000);
     for (int i = 0; i < 80; ++i) p.AddPoint("S", false, 15.0 * i, i % 2 == 1 ? 300.0 + i : 0.0);
     p.Simplify();
     ASSERT_EQ(p.Count(), 50);
@@ -229,7 +229,7 @@ TEST(PortamentoSimplify, MoreThanFiftyPointsAreCutToFiftyKeepingTheEnds) {
 }
 
 TEST(PortamentoSimplify, StraightLineRunsGoFirstWhenCutting) {
-    TPortamento p = WithLimits(-10000, 10000);
+    Portamento p = WithLimits(-10000, 10000);
     for (int i = 0; i < 52; ++i) {
         const bool line = i >= 10 && i <= 12;
         p.AddPoint(line ? "L" : "S", false, 15.0 * i, i % 2 == 1 ? 300.0 : 0.0);
@@ -252,7 +252,7 @@ TEST(PortamentoSimplify, RandomPolylinesEndWithinTheLimitsAndFormat) {
         return static_cast<int>((state >> 8) % static_cast<std::uint32_t>(range));
     };
     for (int round = 0; round < 300; ++round) {
-        TPortamento p = WithLimits(-next(300), 50 + next(600));
+        Portamento p = WithLimits(-next(300), 50 + next(600));
         const int count = next(250);
         for (int i = 0; i < count; ++i) {
             const char* shapes[] = {"L", "S", "R", "J", ""};
@@ -265,7 +265,7 @@ TEST(PortamentoSimplify, RandomPolylinesEndWithinTheLimitsAndFormat) {
         if (before > 0) {
             ASSERT_GE(p.Count(), 1);  // the first point always stays
         }
-        for (const TPortaPoint& point : p.Points()) {
+        for (const PortamentoPoint& point : p.Points()) {
             ASSERT_GE(point.Time, p.StartLimitMs);
             ASSERT_LE(point.Time, p.EndMs);
             ASSERT_NE(point.Shape, "D");

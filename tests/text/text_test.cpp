@@ -77,7 +77,7 @@ TEST(Blend, IsLinearBetweenTheEnds) {
 }
 
 TEST(SortByKey, ShortArraysKeepTheInputOrderOfEqualKeys) {
-    TSortDatas pairs;
+    KeyedValues pairs;
     const double keys[] = {3, 1, 2, 1, 3, 0, 2, 1, 3, 1, 2};
     for (int i = 0; i < 11; ++i) pairs.push_back({keys[i], i});
     SortByKey(pairs);
@@ -88,11 +88,11 @@ TEST(SortByKey, ShortArraysKeepTheInputOrderOfEqualKeys) {
 TEST(SortByKey, LongArraysComeOutAscendingWithEveryIndexOnce) {
     std::mt19937 random(1234);
     for (int size : {0, 1, 2, 12, 13, 100, 5000}) {
-        TSortDatas pairs;
+        KeyedValues pairs;
         for (int i = 0; i < size; ++i) pairs.push_back({static_cast<double>(random() % 50), i});
         SortByKey(pairs);
         ASSERT_TRUE(std::is_sorted(pairs.begin(), pairs.end(),
-                                   [](const TSortData& a, const TSortData& b) { return a.Key < b.Key; }));
+                                   [](const KeyedValue& a, const KeyedValue& b) { return a.Key < b.Key; }));
         std::vector<int> seen(static_cast<std::size_t>(size), 0);
         for (const auto& p : pairs) ++seen[static_cast<std::size_t>(p.Index)];
         EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; }));
@@ -104,7 +104,7 @@ TEST(SortByKey, PartitionsAsTheMedianOfThreeQuicksortDoes) {
     // Worked by hand: the equal keys 1 (indices 1, 6, 11) end in the order
     // 11, 6, 1 after the swaps, and the insertion sort keeps that order.
     const double keys[] = {5, 1, 4, 2, 3, 0, 1, 6, 2, 7, 8, 1};
-    TSortDatas pairs;
+    KeyedValues pairs;
     for (int i = 0; i < 12; ++i) pairs.push_back({keys[i], i});
     SortByKey(pairs);
     std::vector<int> ones;

@@ -2,7 +2,7 @@
 // in a temporary folder, notes appended in order.
 #pragma once
 
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 #include "text/Prompts.h"
 
 #include "TestFolder.h"
@@ -22,9 +22,9 @@ struct NoteInput {
     int Intensity = 100;
 };
 
-class NoteList {
+class NoteListFixture {
 public:
-    NoteList() : notes_(nullptr) {
+    NoteListFixture() : notes_(nullptr) {
         WriteBytes(folder_.path() / "plugin.tmp", "[#SETTING]\r\nTempo=120\r\n");
         SilentPrompts prompts;
         EXPECT_EQ(notes_.LoadFromPluginFile(folder_.path() / "plugin.tmp", prompts), 2);
@@ -34,7 +34,7 @@ public:
     void Add(const std::vector<NoteInput>& inputs) {
         for (const NoteInput& input : inputs) {
             const int slot = notes_.InsertNote(1e9);
-            TUtauNote* note = notes_.GetNote(slot);
+            Note* note = notes_.GetNote(slot);
             note->Lyric = Sjis(input.LyricUtf8);
             note->Length = input.LengthMs * 120.0 / 125.0;   // ms → ticks at 120 bpm
             note->NoteNum = input.NoteNum;
@@ -43,14 +43,14 @@ public:
         notes_.Relink();
     }
 
-    TUtauNotes& notes() { return notes_; }
-    TUtauNote& operator[](int slot) { return *notes_.GetNote(slot); }
+    NoteList& notes() { return notes_; }
+    Note& operator[](int slot) { return *notes_.GetNote(slot); }
     std::string LyricUtf8(int slot) { return Cp932ToUtf8((*this)[slot].Lyric); }
     const TempFolder& folder() const { return folder_; }
 
 private:
     TempFolder folder_;
-    TUtauNotes notes_;
+    NoteList notes_;
 };
 
 }  // namespace melodrift::testing

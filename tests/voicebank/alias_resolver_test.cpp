@@ -9,7 +9,7 @@
 namespace melodrift {
 namespace {
 
-using testing::NoteList;
+using testing::NoteListFixture;
 using testing::Sjis;
 using testing::TempFolder;
 using testing::WriteBytes;
@@ -22,21 +22,21 @@ void AddLines(Voicebank& bank, std::initializer_list<const char*> lines) {
 class AliasPasses : public ::testing::Test {
 protected:
     void Run() {
-        TAR_plugin resolver(bank);
+        AliasResolver resolver(bank);
         resolver.Notes = &list.notes();
         resolver.Execute();
     }
     Voicebank bank;
-    NoteList list;
+    NoteListFixture list;
 };
 
 TEST(AliasHelpers, TheVowelTableHoldsEachCharacterOnce) {
     Voicebank bank;
-    TAR_plugin resolver(bank);
+    AliasResolver resolver(bank);
     const auto& table = resolver.VowelTable();
     ASSERT_EQ(table.size(), 181u);
     std::set<std::string> seen;
-    for (const TBoin& row : table) EXPECT_TRUE(seen.insert(row.Kana).second) << Cp932ToUtf8(row.Kana);
+    for (const VowelRow& row : table) EXPECT_TRUE(seen.insert(row.Kana).second) << Cp932ToUtf8(row.Kana);
     EXPECT_EQ(table.front().Kana, Sjis("ぁ"));
     EXPECT_EQ(table.front().Vowel, "a");
     EXPECT_EQ(table.back().Kana, "M");
@@ -45,7 +45,7 @@ TEST(AliasHelpers, TheVowelTableHoldsEachCharacterOnce) {
 
 TEST(AliasHelpers, KanaOnlyAndVowelOf) {
     Voicebank bank;
-    TAR_plugin r(bank);
+    AliasResolver r(bank);
     EXPECT_EQ(r.VowelOf(Sjis("かー")), "a");
     EXPECT_EQ(r.VowelOf("kan"), "n");
     EXPECT_EQ(r.VowelOf(Sjis("a か")), "a");
@@ -55,15 +55,15 @@ TEST(AliasHelpers, KanaOnlyAndVowelOf) {
     EXPECT_EQ(r.KanaOnly("a "), "");
     EXPECT_EQ(r.KanaOnly(Sjis("- か↑2")), Sjis("か"));
     EXPECT_EQ(r.KanaOnly(Sjis("* きゃっー゛漢")), Sjis("きゃっー゛"));
-    EXPECT_TRUE(TAR_plugin::HasVowelHead(Sjis("a か")));
-    EXPECT_TRUE(TAR_plugin::HasVowelHead(Sjis("B_あ")));
-    EXPECT_FALSE(TAR_plugin::HasVowelHead(Sjis("- か")));
-    EXPECT_FALSE(TAR_plugin::HasVowelHead("a"));
+    EXPECT_TRUE(AliasResolver::HasVowelHead(Sjis("a か")));
+    EXPECT_TRUE(AliasResolver::HasVowelHead(Sjis("B_あ")));
+    EXPECT_FALSE(AliasResolver::HasVowelHead(Sjis("- か")));
+    EXPECT_FALSE(AliasResolver::HasVowelHead("a"));
 }
 
 TEST(AliasHelpers, SwapKanaScriptAndReplacements) {
     Voicebank bank;
-    TAR_plugin r(bank);
+    AliasResolver r(bank);
     EXPECT_EQ(r.SwapKanaScript(Sjis("- か")), Sjis("- カ"));
     EXPECT_EQ(r.SwapKanaScript(Sjis("ヲ")), Sjis("を"));
     EXPECT_EQ(r.SwapKanaScript("a"), "");           // one byte of kana form
@@ -138,9 +138,9 @@ TEST_F(AliasPasses, KanaReplacementAndTheOtherScriptAreFallbacks) {
     EXPECT_EQ(list.LyricUtf8(1), "を");      // the bank has を itself
     EXPECT_EQ(list.LyricUtf8(3), "を");      // stage 3: the other script
     EXPECT_EQ(list.LyricUtf8(5), "ヂ");      // nothing matches: kept
-    EXPECT_EQ(list[5].EffPreUtterance(), 0.0);
-    EXPECT_EQ(list[5].EffVoiceOverlap(), 0.0);
-    EXPECT_EQ(list[5].EffStartPoint(), 0.0);
+    EXPECT_EQ(list[5].EffectivePreUtterance(), 0.0);
+    EXPECT_EQ(list[5].EffectiveVoiceOverlap(), 0.0);
+    EXPECT_EQ(list[5].EffectiveStartPoint(), 0.0);
 }
 
 TEST_F(AliasPasses, WoWithoutItsSampleBecomesO) {
@@ -149,7 +149,7 @@ TEST_F(AliasPasses, WoWithoutItsSampleBecomesO) {
     Run();
     EXPECT_EQ(list.LyricUtf8(1), "お");      // stage 2: を>お
     EXPECT_EQ(list.LyricUtf8(3), "お");      // stage 4: ヲ → を → お
-    EXPECT_DOUBLE_EQ(list[1].EffPreUtterance(), 40.0);
+    EXPECT_DOUBLE_EQ(list[1].EffectivePreUtterance(), 40.0);
 }
 
 TEST_F(AliasPasses, ATypedDashRestBecomesARestWithZeroTiming) {
@@ -157,10 +157,10 @@ TEST_F(AliasPasses, ATypedDashRestBecomesARestWithZeroTiming) {
     list.Add({{"か"}, {"- R"}, {"か"}});
     Run();
     EXPECT_EQ(list.LyricUtf8(2), "R");
-    EXPECT_EQ(list[2].EffPreUtterance(), 0.0);
-    EXPECT_EQ(list[2].EffVoiceOverlap(), 0.0);
-    EXPECT_EQ(list[2].EffStartPoint(), 0.0);
-    EXPECT_EQ(list[2].Portamento.Count(), 0);   // rests get no portamento
+    EXPECT_EQ(list[2].EffectivePreUtterance(), 0.0);
+    EXPECT_EQ(list[2].EffectiveVoiceOverlap(), 0.0);
+    EXPECT_EQ(list[2].EffectiveStartPoint(), 0.0);
+    EXPECT_EQ(list[2].PitchBend.Count(), 0);   // rests get no portamento
 }
 
 TEST_F(AliasPasses, APrefixMapAliasIsUsedButTheLyricStaysUndecorated) {
@@ -171,8 +171,8 @@ TEST_F(AliasPasses, APrefixMapAliasIsUsedButTheLyricStaysUndecorated) {
     list.Add({{"か", 250, 60}, {"R"}, {"か", 250, 61}});
     Run();
     EXPECT_EQ(list.LyricUtf8(1), "か");
-    EXPECT_DOUBLE_EQ(list[1].EffPreUtterance(), 90.0);
-    EXPECT_DOUBLE_EQ(list[3].EffPreUtterance(), 40.0);
+    EXPECT_DOUBLE_EQ(list[1].EffectivePreUtterance(), 90.0);
+    EXPECT_DOUBLE_EQ(list[3].EffectivePreUtterance(), 40.0);
 }
 
 TEST_F(AliasPasses, AVowelAfterTheSameVowelIsAContinuation) {
@@ -180,9 +180,9 @@ TEST_F(AliasPasses, AVowelAfterTheSameVowelIsAContinuation) {
     list.Add({{"か", 250, 60, 90}, {"あ"}});
     Run();
     EXPECT_EQ(list.LyricUtf8(2), "あ");       // mark removed
-    EXPECT_DOUBLE_EQ(list[2].EffPreUtterance(), 50.0);
-    EXPECT_DOUBLE_EQ(list[2].EffVoiceOverlap(), 100.0);
-    EXPECT_DOUBLE_EQ(list[2].EffStartPoint(), 37.0);   // the consonant of あ
+    EXPECT_DOUBLE_EQ(list[2].EffectivePreUtterance(), 50.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectiveVoiceOverlap(), 100.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectiveStartPoint(), 37.0);   // the consonant of あ
     EXPECT_EQ(list[2].Intensity, 86);                   // 90 × 95 % = 85.5, half up
     // The crossfade joins the envelopes: the continuation fades in over its
     // overlap while the previous note fades out over the same time.
@@ -196,7 +196,7 @@ TEST_F(AliasPasses, AnotherVowelIsNoContinuation) {
     AddLines(bank, {"ki.wav=き,0,0,0,40,10", "a.wav=あ,12,37,0,30,5"});
     list.Add({{"き", 250, 60, 77}, {"あ"}});
     Run();
-    EXPECT_DOUBLE_EQ(list[2].EffPreUtterance(), 30.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectivePreUtterance(), 30.0);
     EXPECT_EQ(list[2].Intensity, 100);
 }
 
@@ -206,18 +206,18 @@ TEST_F(AliasPasses, APreutteranceLongerThanTheRoomIsShortened) {
     Run();
     // Room 75 % of 100 ms: 75; overlap 40 × 75 / 120 + 0.5 → 25; 75 − 25 is
     // not above half of 100 ms.
-    EXPECT_DOUBLE_EQ(list[2].EffPreUtterance(), 75.0);
-    EXPECT_DOUBLE_EQ(list[2].EffStartPoint(), 45.0);
-    EXPECT_DOUBLE_EQ(list[2].EffVoiceOverlap(), 25.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectivePreUtterance(), 75.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectiveStartPoint(), 45.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectiveVoiceOverlap(), 25.0);
 }
 
 TEST_F(AliasPasses, TooLittleOverlapIsRaisedToTheLimit) {
     AddLines(bank, {"ka.wav=か,0,0,0,0,0", "sa.wav=さ,0,0,0,70,10"});
     list.Add({{"か", 100}, {"さ"}});
     Run();
-    EXPECT_DOUBLE_EQ(list[2].EffPreUtterance(), 70.0);
-    EXPECT_DOUBLE_EQ(list[2].EffStartPoint(), 0.0);
-    EXPECT_DOUBLE_EQ(list[2].EffVoiceOverlap(), 20.0);   // 70 − 20 = the limit 50
+    EXPECT_DOUBLE_EQ(list[2].EffectivePreUtterance(), 70.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectiveStartPoint(), 0.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectiveVoiceOverlap(), 20.0);   // 70 − 20 = the limit 50
 }
 
 TEST_F(AliasPasses, RestsBeforeANoteAddToItsRoom) {
@@ -226,9 +226,9 @@ TEST_F(AliasPasses, RestsBeforeANoteAddToItsRoom) {
     Run();
     // Room 100 + 75 % of 200 = 250; overlap 40 × 250 / 300 + 0.5 → 33; the
     // limit is half the rest: 250 − 33 > 50, so the overlap becomes 200.
-    EXPECT_DOUBLE_EQ(list[3].EffPreUtterance(), 250.0);
-    EXPECT_DOUBLE_EQ(list[3].EffStartPoint(), 50.0);
-    EXPECT_DOUBLE_EQ(list[3].EffVoiceOverlap(), 200.0);
+    EXPECT_DOUBLE_EQ(list[3].EffectivePreUtterance(), 250.0);
+    EXPECT_DOUBLE_EQ(list[3].EffectiveStartPoint(), 50.0);
+    EXPECT_DOUBLE_EQ(list[3].EffectiveVoiceOverlap(), 200.0);
 }
 
 TEST_F(AliasPasses, TheVelocityFactorScalesTheEntryTiming) {
@@ -236,8 +236,8 @@ TEST_F(AliasPasses, TheVelocityFactorScalesTheEntryTiming) {
     list.Add({{"か", 1000}, {"さ"}});
     list[2].SetVelocity(200);   // factor 0.5
     Run();
-    EXPECT_DOUBLE_EQ(list[2].EffPreUtterance(), 30.0);
-    EXPECT_DOUBLE_EQ(list[2].EffVoiceOverlap(), 10.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectivePreUtterance(), 30.0);
+    EXPECT_DOUBLE_EQ(list[2].EffectiveVoiceOverlap(), 10.0);
 }
 
 TEST_F(AliasPasses, EnvelopeWidthsAreKeptInsideShortNotes) {
@@ -269,7 +269,7 @@ TEST_F(AliasPasses, EverySungNoteGetsTheDefaultPortamento) {
     list.Add({{"か"}, {"R"}, {"くぁwせdrftgyふじこlp"}});
     Run();
     for (int slot : {1, 3}) {
-        const TPortamento& portamento = list[slot].Portamento;
+        const Portamento& portamento = list[slot].PitchBend;
         ASSERT_EQ(portamento.Count(), 2) << slot;
         EXPECT_DOUBLE_EQ(portamento.Point(0).Time, -25.0);
         EXPECT_DOUBLE_EQ(portamento.Point(1).Time, 25.0);
@@ -285,12 +285,12 @@ TEST_F(AliasPasses, ALyricWithoutKanaDoesNotMatchABareHeadAlias) {
     list.Add({{"*"}});
     Run();
     EXPECT_EQ(list.LyricUtf8(1), "*");
-    EXPECT_EQ(list[1].EffPreUtterance(), 0.0);
+    EXPECT_EQ(list[1].EffectivePreUtterance(), 0.0);
 }
 
 TEST(AliasResolver, NothingHappensWithoutNotes) {
     Voicebank bank;
-    TAR_plugin resolver(bank);
+    AliasResolver resolver(bank);
     EXPECT_NO_THROW(resolver.Execute());
 }
 

@@ -7,13 +7,13 @@
 namespace melodrift {
 namespace {
 
-using testing::NoteList;
+using testing::NoteListFixture;
 
 class EnvelopeShaping : public ::testing::Test {
 protected:
     // The parameters the insertion uses.
-    TUtauMushi InsertShaper() {
-        TUtauMushi shaper;
+    EnvelopeShaper InsertShaper() {
+        EnvelopeShaper shaper;
         shaper.Notes = &list.notes();
         shaper.JoinWidth = 50;
         shaper.AttackGain = 1.0;
@@ -21,12 +21,12 @@ protected:
         return shaper;
     }
     void SetTiming(int slot, double preMs, double overlapMs) {
-        list[slot].SetEffPreUtterance(preMs);
-        list[slot].SetEffVoiceOverlap(overlapMs);
+        list[slot].SetEffectivePreUtterance(preMs);
+        list[slot].SetEffectiveVoiceOverlap(overlapMs);
     }
     // A crossfade into `slot` as the alias passes lay it down.
     void Join(int slot) {
-        const double overlapMs = list[slot].EffVoiceOverlap();
+        const double overlapMs = list[slot].EffectiveVoiceOverlap();
         list[slot].Envelope[1].Offset = overlapMs;
         list[slot - 1].Envelope[4].Offset = overlapMs;
         list[slot - 1].Envelope[4].Volume = 100;
@@ -34,8 +34,8 @@ protected:
     void UpdatePositions() {
         for (int i = 1; i <= list.notes().Count(); ++i) list[i].UpdateEnvelopePositions();
     }
-    static double Pos(const TUtauNote& note, int k) { return note.Envelope[k].Position; }
-    NoteList list;
+    static double Pos(const Note& note, int k) { return note.Envelope[k].Position; }
+    NoteListFixture list;
 };
 
 TEST_F(EnvelopeShaping, AFreeNoteReachesFullVolumeBeforeItsOnset) {
@@ -44,7 +44,7 @@ TEST_F(EnvelopeShaping, AFreeNoteReachesFullVolumeBeforeItsOnset) {
     UpdatePositions();
     list[1].Intensity = 80;
     InsertShaper().ShapeEnvelopes();
-    const TUtauNote& note = list[1];
+    const Note& note = list[1];
     EXPECT_DOUBLE_EQ(Pos(note, 2), 60.0);   // the onset
     EXPECT_DOUBLE_EQ(Pos(note, 1), 10.0);   // 50 ms before it
     EXPECT_DOUBLE_EQ(note.Envelope[4].Offset, 35.0);
@@ -72,7 +72,7 @@ TEST_F(EnvelopeShaping, ACrossfadePastTheOnsetSpreadsTheBodyAfterIt) {
     Join(2);
     UpdatePositions();
     InsertShaper().ShapeEnvelopes();
-    const TUtauNote& note = list[2];
+    const Note& note = list[2];
     // Crossfade end 100, fade-out start 550 − 35 = 515: point 5 halfway,
     // point 2 and point 3 halfway on either side of it.
     EXPECT_DOUBLE_EQ(Pos(note, 1), 100.0);
@@ -90,7 +90,7 @@ TEST_F(EnvelopeShaping, ACrossfadeBeforeTheOnsetGetsAnAccentAtIt) {
     Join(2);
     UpdatePositions();
     InsertShaper().ShapeEnvelopes();
-    const TUtauNote& note = list[2];
+    const Note& note = list[2];
     EXPECT_DOUBLE_EQ(Pos(note, 1), 40.0);
     EXPECT_DOUBLE_EQ(Pos(note, 5), 150.0);   // the onset
     EXPECT_DOUBLE_EQ(Pos(note, 2), 100.0);   // 50 ms before it
@@ -104,7 +104,7 @@ TEST_F(EnvelopeShaping, TheBuiltInParametersAccentTheOnset) {
     SetTiming(2, 150, 40);
     Join(2);
     UpdatePositions();
-    TUtauMushi shaper;   // 20 ms, ×1.3, −20 ms
+    EnvelopeShaper shaper;   // 20 ms, ×1.3, −20 ms
     shaper.Notes = &list.notes();
     shaper.ShapeEnvelopes();
     EXPECT_DOUBLE_EQ(Pos(list[2], 5), 130.0);
@@ -119,7 +119,7 @@ TEST_F(EnvelopeShaping, RestsAreLeftAlone) {
     const auto before = list[1].Envelope;
     list[1].Intensity = 70;
     InsertShaper().ShapeEnvelopes();
-    for (int k = 0; k < TUtauNote::kEnvelopePoints; ++k) {
+    for (int k = 0; k < Note::kEnvelopePoints; ++k) {
         EXPECT_EQ(list[1].Envelope[k].Offset, before[k].Offset) << k;
         EXPECT_EQ(list[1].Envelope[k].Volume, before[k].Volume) << k;
         EXPECT_EQ(list[1].Envelope[k].Enabled, before[k].Enabled) << k;
@@ -129,10 +129,10 @@ TEST_F(EnvelopeShaping, RestsAreLeftAlone) {
 }
 
 TEST(EnvelopeShapingEmpty, NoNotesChangeNothing) {
-    TUtauMushi shaper;
+    EnvelopeShaper shaper;
     EXPECT_NO_THROW(shaper.ShapeEnvelopes());
     EXPECT_NO_THROW(shaper.ApplyLoudness(1, 1, 10, 0));
-    NoteList list;
+    NoteListFixture list;
     shaper.Notes = &list.notes();
     EXPECT_NO_THROW(shaper.ShapeEnvelopes());
 }
@@ -153,7 +153,7 @@ protected:
         UpdatePositions();
         shaper = InsertShaper();
     }
-    TUtauMushi shaper;
+    EnvelopeShaper shaper;
 };
 
 TEST_F(Loudness, SilenceAtBothFramesScalesToAFifth) {

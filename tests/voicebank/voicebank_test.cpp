@@ -39,7 +39,7 @@ TEST_P(OtoLookupTest, AnEntryWithoutAliasIsFoundByItsFileNameAndTakesThatName) {
     EXPECT_EQ(bank.OtoList()[0].Alias, "");
     EXPECT_EQ(bank.FindOtoIndex("a"), 0);
     EXPECT_EQ(bank.OtoList()[0].Alias, "a");
-    const TGenon found = bank.GetOto("a");
+    const OtoEntry found = bank.GetOto("a");
     EXPECT_EQ(found.FileName, "a.wav");
     EXPECT_DOUBLE_EQ(found.Offset, 10);
     EXPECT_DOUBLE_EQ(found.Consonant, 20);
@@ -62,7 +62,7 @@ TEST_P(OtoLookupTest, RandomEditsAnswerLikeAPlainScanOfTheTable) {
     // The reference: a linear scan written here, independent of the class.
     std::mt19937 random(12345);
     Voicebank bank(GetParam());
-    std::vector<TGenon> model;
+    std::vector<OtoEntry> model;
     auto stem = [](const std::string& file) { return file.substr(0, file.rfind('.')); };
     for (int step = 0; step < 3000; ++step) {
         const int action = static_cast<int>(random() % 10);
@@ -71,15 +71,15 @@ TEST_P(OtoLookupTest, RandomEditsAnswerLikeAPlainScanOfTheTable) {
             const std::string alias = (random() % 3 == 0) ? "" : "s" + std::to_string(random() % 40);
             const std::string line = name + ".wav=" + alias + "," + std::to_string(step) + ",0,0,0,0";
             bank.AddOtoLine(line);
-            TGenon genon;
-            genon.FileName = name + ".wav";
-            genon.Alias = alias;
-            genon.FullPath = Sep() + genon.FileName;
-            model.push_back(genon);
+            OtoEntry entry;
+            entry.FileName = name + ".wav";
+            entry.Alias = alias;
+            entry.FullPath = Sep() + entry.FileName;
+            model.push_back(entry);
         } else if (action < 5) {
             const std::string path = Sep() + name + ".wav";
             bank.RemoveOtoByPath(path);
-            std::erase_if(model, [&](const TGenon& g) { return g.FullPath == path; });
+            std::erase_if(model, [&](const OtoEntry& g) { return g.FullPath == path; });
         } else {
             int expected = -1;
             for (std::size_t i = 0; i < model.size() && expected < 0; ++i)
@@ -118,7 +118,7 @@ TEST(OtoLine, NumbersThatDoNotParseCountAsZero) {
     // exponent overflows: neither may stop a load or reach the file as inf.
     bank.AddOtoLine("y.wav=ki, . ,1e999,-1e999, 12.5 ,-");
     ASSERT_EQ(bank.OtoCount(), 2);
-    const TGenon& y = bank.OtoList()[1];
+    const OtoEntry& y = bank.OtoList()[1];
     EXPECT_EQ(y.Offset, 0);
     EXPECT_EQ(y.Consonant, 0);
     EXPECT_EQ(y.Cutoff, 0);
@@ -186,7 +186,7 @@ TEST_F(PrefixMap, WithoutTheDecoratedEntryTheBareAliasIsFound) {
 
 TEST_F(PrefixMap, RowsOutsideC1ToB7AndShortLinesStayEmpty) {
     for (int n = 0; n < kPrefixRows; ++n) {
-        const TPreFix& row = bank.PrefixTable()[n];
+        const PrefixRow& row = bank.PrefixTable()[n];
         if (n == 60) {
             EXPECT_EQ(row.Prefix, "");
             EXPECT_EQ(row.Suffix, Sjis("↑"));
@@ -358,7 +358,7 @@ TEST(LoadVoicebank, OwnEntriesComeBeforeSubfolderEntriesAndAllShareTheRootPath) 
     EXPECT_EQ(bank.VoiceRoot(), PathToCp932(folder.path()));
     // Within C4, its own file comes before its subfolder.
     std::vector<std::string> order;
-    for (const TGenon& g : bank.OtoList()) order.push_back(g.FileName);
+    for (const OtoEntry& g : bank.OtoList()) order.push_back(g.FileName);
     auto at = [&](const std::string& name) { return std::find(order.begin(), order.end(), name) - order.begin(); };
     EXPECT_LT(at("ka.wav"), at("ki.wav"));
     EXPECT_LT(at("ki.wav"), at("ku.wav"));

@@ -1,4 +1,4 @@
-#include "audio/FreqTable.h"
+#include "audio/FrequencyTable.h"
 
 #include <bit>
 #include <cstdint>
@@ -22,15 +22,15 @@ void AppendDouble(std::string& out, double value) {
 
 }  // namespace
 
-void TFreqTable::SetCount(std::int32_t count) {
+void FrequencyTable::SetCount(std::int32_t count) {
     if (count < 0) throw std::invalid_argument("negative frequency-table item count");
     Items.resize(static_cast<std::size_t>(count));
 }
 
-double TFreqTable::ComputeAverageFreq() const {
+double FrequencyTable::ComputeAverageFreq() const {
     long double sum = 0.0L;
     std::size_t counted = 0;
-    for (const TFreqItem& item : Items) {
+    for (const FrequencyTableItem& item : Items) {
         if (item.Freq == 0.0 || item.Freq == kUnvoicedFreq) continue;
         sum += item.Freq;
         ++counted;
@@ -38,7 +38,7 @@ double TFreqTable::ComputeAverageFreq() const {
     return counted == 0 ? 0.0 : static_cast<double>(sum / counted);
 }
 
-std::string TFreqTable::ToBytes() const {
+std::string FrequencyTable::ToBytes() const {
     if (Items.size() > static_cast<std::size_t>(INT32_MAX)) throw std::length_error("frequency table too large");
     std::string bytes;
     bytes.reserve(kHeaderBytes + 16 * Items.size());
@@ -47,14 +47,14 @@ std::string TFreqTable::ToBytes() const {
     AppendDouble(bytes, AverageFreq);
     bytes.append(reinterpret_cast<const char*>(Reserved.data()), Reserved.size());
     AppendU32(bytes, static_cast<std::uint32_t>(ItemCount()));
-    for (const TFreqItem& item : Items) {
+    for (const FrequencyTableItem& item : Items) {
         AppendDouble(bytes, item.Freq);
         AppendDouble(bytes, item.Amp);
     }
     return bytes;
 }
 
-bool TFreqTable::SaveToFile(const std::filesystem::path& path) {
+bool FrequencyTable::SaveToFile(const std::filesystem::path& path) {
     AverageFreq = ComputeAverageFreq();
     WriteFileAtomically(path, ToBytes());
     return true;

@@ -29,7 +29,7 @@ enum class WavLoadResult {
 
 // The 16-byte PCM body of a "fmt " chunk followed by the 16-bit extra-size
 // word, field for field in file order (18 bytes on disk, little-endian).
-struct TWaveFormat {
+struct WaveFormat {
     std::uint16_t FormatTag = 1;         // 1 = integer PCM
     std::uint16_t Channels = 1;
     std::uint32_t SamplesPerSec = 22050;  // Hz
@@ -45,16 +45,16 @@ struct TWaveFormat {
     void ReadFrom(std::span<const std::uint8_t> bytes);
 };
 
-class TWave {
+class WaveBuffer {
 public:
     // Largest sample buffer whose RIFF size field (DataSize + 36) fits 32 bits.
     static constexpr std::uint32_t kMaxDataSize = 0xFFFFFFFFU - 36U;
 
     // 1 channel, 22050 Hz, 8 bits, no samples, Duration 0.
-    TWave() = default;
+    WaveBuffer() = default;
 
     // Format (read-only; changed through the conversions and LoadFromFile).
-    const TWaveFormat& Format() const { return format_; }
+    const WaveFormat& Format() const { return format_; }
     std::uint16_t FormatTag() const { return format_.FormatTag; }
     std::uint16_t Channels() const { return format_.Channels; }
     std::uint32_t SamplesPerSec() const { return format_.SamplesPerSec; }
@@ -88,7 +88,7 @@ public:
 
     // Adopts `other`'s format (Channels, SamplesPerSec, BitsPerSample) and its
     // buffer without copying; `other` is left with no samples.
-    void TakeOver(TWave& other);
+    void TakeOver(WaveBuffer& other);
 
     // Every output channel gets the integer mean of the source channels.
     // No-op when the count already matches or `channels` is 0.
@@ -118,7 +118,7 @@ private:
     void StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value);
     WavLoadResult Parse(std::span<const std::uint8_t> bytes);
 
-    TWaveFormat format_;
+    WaveFormat format_;
     std::vector<std::uint8_t> sampleData_;
     std::uint32_t dataSize_ = 0;
     std::uint32_t sampleCount_ = 0;
@@ -128,6 +128,6 @@ private:
 // A silent wave of `frameCount` frames in the analysis format (mono, 16 bits,
 // 44100 Hz), prepared the way every scratch wave is: 10 frames carry the
 // format through the conversions, then the real length is set.
-TWave MakeMono16Wave(std::uint32_t frameCount);
+WaveBuffer MakeMono16Wave(std::uint32_t frameCount);
 
 }  // namespace melodrift

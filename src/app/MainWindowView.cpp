@@ -10,9 +10,9 @@
 #include <QScrollBar>
 
 #include "LyricLane.h"
-#include "MainForm.h"
+#include "MainWindow.h"
 #include "Widgets.h"
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 #include "text/CodePage.h"
 
 namespace melodrift {
@@ -75,15 +75,15 @@ QFont LyricFont() {
 
 // ---- Coordinates ----------------------------------------------------------------
 
-std::int64_t TForm1::MsToSurfaceX(double timeMs) const {
+std::int64_t MainWindow::MsToSurfaceX(double timeMs) const {
     return MsToX(timeMs, session_.Scale, session_.FirstFrame);
 }
 
-double TForm1::SurfaceXToMs(int x) const {
+double MainWindow::SurfaceXToMs(int x) const {
     return XToMs(x, session_.Scale, session_.FirstFrame);
 }
 
-std::vector<int> TForm1::CutXs() const {
+std::vector<int> MainWindow::CutXs() const {
     std::vector<int> xs;
     for (std::size_t k = 1; k < session_.Segments.size(); ++k) {
         xs.push_back(ClampToInt(MsToSurfaceX(session_.Segments[k].StartMs)));
@@ -93,9 +93,9 @@ std::vector<int> TForm1::CutXs() const {
 
 // ---- Layout and images ------------------------------------------------------------
 
-void TForm1::UpdateLayout() {
+void MainWindow::UpdateLayout() {
     if (busy_) return;
-    session_.VisibleFrames = VisibleFramesFor(drawImage_->width(), session_.Scale);
+    session_.VisibleFrames = VisibleFramesFor(surface_->width(), session_.Scale);
     const int frames = session_.FrameCount();
     const int visible = session_.VisibleFrames;
     // The scroll range covers frames 0..frames−1 with a page of the visible
@@ -103,22 +103,22 @@ void TForm1::UpdateLayout() {
     const int maximum = std::max(0, frames - 1);
     const int page = std::min(maximum, visible);
     {
-        const QSignalBlocker block(mainSB_);
-        mainSB_->setPageStep(std::max(1, page));
-        mainSB_->setRange(0, std::max(0, maximum - std::max(1, page) + 1));
+        const QSignalBlocker block(timeScrollBar_);
+        timeScrollBar_->setPageStep(std::max(1, page));
+        timeScrollBar_->setRange(0, std::max(0, maximum - std::max(1, page) + 1));
     }
-    session_.FirstFrame = mainSB_->value();
-    mainSB_->hide();
-    mainSB_->show();
+    session_.FirstFrame = timeScrollBar_->value();
+    timeScrollBar_->hide();
+    timeScrollBar_->show();
     BuildLyricBitmap();
     BuildPitchBitmap();
     DrawCutLines();
     RedrawAll();
 }
 
-void TForm1::MainSBChange() {
+void MainWindow::TimeScrollChanged() {
     Guard([&] {
-        session_.FirstFrame = mainSB_->value();
+        session_.FirstFrame = timeScrollBar_->value();
         BuildLyricBitmap();
         BuildPitchBitmap();
         RedrawAll();
@@ -126,15 +126,15 @@ void TForm1::MainSBChange() {
     });
 }
 
-void TForm1::ScrollBar1Scroll() {
+void MainWindow::SpectrumRangeChanged() {
     Guard([&] {
-        session_.SpectrumDensity = float(scrollBar1_->value());
+        session_.SpectrumDensity = float(spectrumRangeBar_->value());
         BuildSpectrumBitmap();
         RedrawAll();
     });
 }
 
-void TForm1::BuildSpectrumBitmap() {
+void MainWindow::BuildSpectrumBitmap() {
     if (!session_.HasRecording()) {
         spectrumBitmap_ = RgbaImage();
         return;
@@ -142,7 +142,7 @@ void TForm1::BuildSpectrumBitmap() {
     spectrumBitmap_ = melodrift::BuildSpectrumBitmap(session_.SpectrumImage, session_.SpectrumDensity);
 }
 
-void TForm1::BuildPitchBitmap() {
+void MainWindow::BuildPitchBitmap() {
     if (!session_.HasRecording()) {
         pitchBitmap_ = RgbaImage();
         return;
@@ -158,18 +158,18 @@ void TForm1::BuildPitchBitmap() {
     pitchBitmap_ = melodrift::BuildPitchBitmap(input);
 }
 
-void TForm1::BuildLyricBitmap() {
+void MainWindow::BuildLyricBitmap() {
     if (!session_.HasRecording()) {
         lyricBitmap_ = RgbaImage();
         return;
     }
-    lyricBitmap_ = VisibleLyricBitmap(session_, drawImage_->width());
+    lyricBitmap_ = VisibleLyricBitmap(session_, surface_->width());
 }
 
 // The lyric lane redrawn in place: its image at (0, LyricTop) with the texts.
-void TForm1::RedrawLyricLane() {
+void MainWindow::RedrawLyricLane() {
     BuildLyricBitmap();
-    RgbaImage& surface = drawImage_->Image();
+    RgbaImage& surface = surface_->Image();
     for (int y = 0; y < lyricBitmap_.height; ++y) {
         const int row = session_.LyricTop + y;
         if (row < 0 || row >= surface.height) continue;
@@ -178,11 +178,11 @@ void TForm1::RedrawLyricLane() {
                     surface.pixels.begin() + std::ptrdiff_t(row) * surface.width);
     }
     DrawLyricTexts();
-    drawImage_->update();
+    surface_->update();
 }
 
-void TForm1::DrawLyricTexts() {
-    RgbaImage& surface = drawImage_->Image();
+void MainWindow::DrawLyricTexts() {
+    RgbaImage& surface = surface_->Image();
     QImage view = AsQImage(surface);
     if (view.isNull() || !session_.HasRecording()) return;
     QPainter painter(&view);
@@ -201,23 +201,23 @@ void TForm1::DrawLyricTexts() {
     }
 }
 
-void TForm1::RedrawAll() {
+void MainWindow::RedrawAll() {
     if (busy_) return;
     LaneImages lanes;
     lanes.volume = &volumeBitmap_;
     lanes.spectrum = &spectrumBitmap_;
     lanes.pitch = &pitchBitmap_;
     lanes.lyric = &lyricBitmap_;
-    drawImage_->Image() = ComposeSurface(session_, lanes, drawImage_->width(), drawImage_->height());
+    surface_->Image() = ComposeSurface(session_, lanes, surface_->width(), surface_->height());
     DrawLyricTexts();
     session_.CursorX = -1;  // the next pointer move draws the cursor anew
-    drawImage_->update();
+    surface_->update();
 }
 
-void TForm1::DrawVolumeLane() {
+void MainWindow::DrawVolumeLane() {
     if (!session_.HasRecording()) return;
     ToggleCursor();
-    RgbaImage& surface = drawImage_->Image();
+    RgbaImage& surface = surface_->Image();
     const VisibleRange range =
         ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames, session_.FrameCount(), session_.Scale);
     const int scale = std::max(1, session_.Scale);
@@ -231,54 +231,54 @@ void TForm1::DrawVolumeLane() {
     }
     const int count = int(session_.Segments.size());
     if (session_.SelFirst >= 0 && session_.SelLast >= 0 && session_.SelFirst < count && session_.SelLast < count) {
-        const TMoji& low = session_.Segments[std::size_t(std::min(session_.SelFirst, session_.SelLast))];
-        const TMoji& high = session_.Segments[std::size_t(std::max(session_.SelFirst, session_.SelLast))];
+        const Segment& low = session_.Segments[std::size_t(std::min(session_.SelFirst, session_.SelLast))];
+        const Segment& high = session_.Segments[std::size_t(std::max(session_.SelFirst, session_.SelLast))];
         const int x1 = ClampToInt(MsToSurfaceX(low.StartMs));
         const int x2 = ClampToInt(MsToSurfaceX(high.StartMs + high.LengthMs)) + 1;
         MixSelection(surface, x1, session_.VolumeTop, x2, session_.VolumeTop + kVolumeLaneRows);
     }
     ToggleCursor();
-    drawImage_->update();
+    surface_->update();
 }
 
-void TForm1::DrawCutLines() {
-    RgbaImage& surface = drawImage_->Image();
+void MainWindow::DrawCutLines() {
+    RgbaImage& surface = surface_->Image();
     for (int x : CutXs()) {
         if (x >= 0 && x < surface.width) surface.LineTo(x, 0, x, session_.LyricTop, kGrey);
     }
-    drawImage_->update();
+    surface_->update();
 }
 
-void TForm1::ToggleCursor() {
-    RgbaImage& surface = drawImage_->Image();
+void MainWindow::ToggleCursor() {
+    RgbaImage& surface = surface_->Image();
     const int x = session_.CursorX;
     if (x < 0 || x >= surface.width) return;
     for (int y = 0; y < session_.LyricTop && y < surface.height; ++y) XorPixel(surface, x, y);
-    drawImage_->update(x, 0, 1, session_.LyricTop);
+    surface_->update(x, 0, 1, session_.LyricTop);
 }
 
-void TForm1::XorPitchLine() {
-    XorLine(drawImage_->Image(), session_.LineStart.X, session_.LineStart.Y, session_.LineEnd.X,
+void MainWindow::XorPitchLine() {
+    XorLine(surface_->Image(), session_.LineStart.X, session_.LineStart.Y, session_.LineEnd.X,
             session_.LineEnd.Y);
-    drawImage_->update();
+    surface_->update();
 }
 
-void TForm1::SetSurfaceHelp(std::string_view text, Qt::CursorShape shape) {
+void MainWindow::SetSurfaceHelp(std::string_view text, Qt::CursorShape shape) {
     statusPanel_->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
-    drawImage_->setCursor(shape);
+    surface_->setCursor(shape);
 }
 
 // ---- Mouse editing ------------------------------------------------------------------
 
-void TForm1::F0ImageMouseMove(int x, int y) {
+void MainWindow::SurfaceMouseMove(int x, int y) {
     Guard([&] {
         if (!session_.HasRecording()) return;
         ToggleCursor();
         session_.CursorX = x;
         ToggleCursor();
         const double t = SurfaceXToMs(x);
-        switch (session_.MouseMode) {
-        case TMouseMode::mmIdle: {
+        switch (session_.Mouse) {
+        case MouseMode::Idle: {
             session_.HoverCut = -1;
             const int segment = session_.SegmentAt(t);
             if (segment != session_.HoverSegment) {
@@ -305,7 +305,7 @@ void TForm1::F0ImageMouseMove(int x, int y) {
             case HitArea::LyricLane:
             case HitArea::CutArea:
                 session_.SelFirst = session_.SelLast = -1;
-                if (drawImage_->cursor().shape() == Qt::CrossCursor) {
+                if (surface_->cursor().shape() == Qt::CrossCursor) {
                     DrawVolumeLane();
                     DrawCutLines();
                 }
@@ -318,41 +318,41 @@ void TForm1::F0ImageMouseMove(int x, int y) {
             }
             break;
         }
-        case TMouseMode::mmDragCut:
+        case MouseMode::DragCut:
             session_.Modified = true;
             session_.MoveCut(session_.HoverCut, t);
             RedrawLyricLane();
             break;
-        case TMouseMode::mmPreview:
-            drawImage_->setCursor(Qt::SizeHorCursor);
+        case MouseMode::Preview:
+            surface_->setCursor(Qt::SizeHorCursor);
             session_.SelLast = session_.SegmentAt(t);
             DrawVolumeLane();
             break;
-        case TMouseMode::mmDrawPitch:
+        case MouseMode::DrawPitch:
             XorPitchLine();
             session_.LineEnd = {x, y};
             XorPitchLine();
             break;
-        case TMouseMode::mmSelectLyrics:
+        case MouseMode::SelectLyrics:
             session_.SelLast = session_.SegmentAt(t);
             RedrawLyricLane();
             break;
-        case TMouseMode::mmEditLyric:
-        case TMouseMode::mmEditLyrics:
+        case MouseMode::EditLyric:
+        case MouseMode::EditLyrics:
             break;
         }
     });
 }
 
-void TForm1::CsrImageMouseDown(Qt::MouseButton button, bool doubleClick, int x, int y) {
+void MainWindow::SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int x, int y) {
     Guard([&] {
         if (!session_.HasRecording()) return;
         const double t = SurfaceXToMs(x);
-        switch (session_.MouseMode) {
-        case TMouseMode::mmIdle: {
+        switch (session_.Mouse) {
+        case MouseMode::Idle: {
             if (session_.HoverCut != -1) {
-                session_.MouseMode = TMouseMode::mmDragCut;
-                F0ImageMouseMove(x, y);
+                session_.Mouse = MouseMode::DragCut;
+                SurfaceMouseMove(x, y);
                 return;
             }
             // The cut under the pointer is known from the last move; the
@@ -365,27 +365,27 @@ void TForm1::CsrImageMouseDown(Qt::MouseButton button, bool doubleClick, int x, 
                 const int count = int(session_.Segments.size());
                 if (button == Qt::LeftButton) {
                     if (session_.HoverSegment >= 0 && session_.HoverSegment < count) {
-                        session_.MouseMode = TMouseMode::mmEditLyric;
+                        session_.Mouse = MouseMode::EditLyric;
                         session_.Modified = true;
                         OpenLyricEditor(lyricEdit_, session_.HoverSegment, session_.HoverSegment,
                                         session_.Segments[std::size_t(session_.HoverSegment)].Lyric);
                     }
                 } else if (button == Qt::RightButton) {
-                    session_.MouseMode = TMouseMode::mmSelectLyrics;
+                    session_.Mouse = MouseMode::SelectLyrics;
                     session_.SelFirst = session_.SelLast = session_.SegmentAt(t);
                 }
                 break;
             }
             case HitArea::VolumeLane:
                 session_.SelFirst = session_.SelLast = session_.SegmentAt(t);
-                session_.MouseMode = TMouseMode::mmPreview;
+                session_.Mouse = MouseMode::Preview;
                 DrawVolumeLane();
                 DrawCutLines();
                 break;
             case HitArea::PitchLane:
-                drawImage_->setCursor(Qt::PointingHandCursor);
+                surface_->setCursor(Qt::PointingHandCursor);
                 session_.LineStart = session_.LineEnd = {x, y};
-                session_.MouseMode = TMouseMode::mmDrawPitch;
+                session_.Mouse = MouseMode::DrawPitch;
                 break;
             case HitArea::Cut:
             case HitArea::CutArea:
@@ -404,13 +404,13 @@ void TForm1::CsrImageMouseDown(Qt::MouseButton button, bool doubleClick, int x, 
             }
             break;
         }
-        case TMouseMode::mmEditLyric:
+        case MouseMode::EditLyric:
             LyricEditExit(lyricEdit_);
-            session_.MouseMode = TMouseMode::mmIdle;
+            session_.Mouse = MouseMode::Idle;
             break;
-        case TMouseMode::mmEditLyrics:
+        case MouseMode::EditLyrics:
             LyricEditExit(lyricsEdit_);
-            session_.MouseMode = TMouseMode::mmIdle;
+            session_.Mouse = MouseMode::Idle;
             break;
         default:
             break;
@@ -418,7 +418,7 @@ void TForm1::CsrImageMouseDown(Qt::MouseButton button, bool doubleClick, int x, 
     });
 }
 
-void TForm1::CsrImageMouseUp(Qt::MouseButton button, int x, int y) {
+void MainWindow::SurfaceMouseUp(Qt::MouseButton button, int x, int y) {
     Guard([&] {
         if (!session_.HasRecording()) return;
         const int count = int(session_.Segments.size());
@@ -429,16 +429,16 @@ void TForm1::CsrImageMouseUp(Qt::MouseButton button, int x, int y) {
             return session_.SelFirst >= 0 && session_.SelLast >= 0 && session_.SelFirst < count &&
                    session_.SelLast < count;
         };
-        switch (session_.MouseMode) {
-        case TMouseMode::mmDragCut:
-            session_.MouseMode = TMouseMode::mmIdle;
+        switch (session_.Mouse) {
+        case MouseMode::DragCut:
+            session_.Mouse = MouseMode::Idle;
             RedrawAll();
             break;
-        case TMouseMode::mmPreview: {
+        case MouseMode::Preview: {
             orderSelection();
             if (validSelection()) {
-                const TMoji& first = session_.Segments[std::size_t(session_.SelFirst)];
-                const TMoji& last = session_.Segments[std::size_t(session_.SelLast)];
+                const Segment& first = session_.Segments[std::size_t(session_.SelFirst)];
+                const Segment& last = session_.Segments[std::size_t(session_.SelLast)];
                 const double from = first.StartMs;
                 const double to = last.StartMs + last.LengthMs;
                 std::string image = button == Qt::RightButton ? session_.PlayResynthesised(from, to)
@@ -450,22 +450,22 @@ void TForm1::CsrImageMouseUp(Qt::MouseButton button, int x, int y) {
                 }
             }
             session_.SelFirst = session_.SelLast = -1;
-            session_.MouseMode = TMouseMode::mmIdle;
+            session_.Mouse = MouseMode::Idle;
             DrawVolumeLane();
             DrawCutLines();
             break;
         }
-        case TMouseMode::mmDrawPitch:
+        case MouseMode::DrawPitch:
             XorPitchLine();
             session_.LineEnd = {x, y};
-            session_.MouseMode = TMouseMode::mmIdle;
+            session_.Mouse = MouseMode::Idle;
             session_.ApplyPitchLine(session_.LineStart, session_.LineEnd);
             session_.Modified = true;
             BuildPitchBitmap();
             RedrawAll();
             break;
-        case TMouseMode::mmSelectLyrics:
-            session_.MouseMode = TMouseMode::mmEditLyrics;
+        case MouseMode::SelectLyrics:
+            session_.Mouse = MouseMode::EditLyrics;
             orderSelection();
             session_.Modified = true;
             if (validSelection()) {
@@ -475,7 +475,7 @@ void TForm1::CsrImageMouseUp(Qt::MouseButton button, int x, int y) {
                 }
                 OpenLyricEditor(lyricsEdit_, session_.SelFirst, session_.SelLast, text);
             } else {
-                session_.MouseMode = TMouseMode::mmIdle;
+                session_.Mouse = MouseMode::Idle;
             }
             break;
         default:
@@ -486,9 +486,9 @@ void TForm1::CsrImageMouseUp(Qt::MouseButton button, int x, int y) {
 
 // ---- The two in-place lyric edits ----------------------------------------------------
 
-void TForm1::OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textCp932) {
-    const TMoji& a = session_.Segments[std::size_t(first)];
-    const TMoji& b = session_.Segments[std::size_t(last)];
+void MainWindow::OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textCp932) {
+    const Segment& a = session_.Segments[std::size_t(first)];
+    const Segment& b = session_.Segments[std::size_t(last)];
     const int left = ClampToInt(MsToSurfaceX(a.StartMs));
     const int right = ClampToInt(MsToSurfaceX(b.StartMs + b.LengthMs));
     edit->setGeometry(left, kLyricEditY, std::max(kLyricEditMinWidth, right - left), kLyricEditHeight);
@@ -499,7 +499,7 @@ void TForm1::OpenLyricEditor(QLineEdit* edit, int first, int last, const std::st
     edit->selectAll();
 }
 
-void TForm1::LyricEditExit(QLineEdit* sender) {
+void MainWindow::LyricEditExit(QLineEdit* sender) {
     // Hiding the edit moves the focus away, which reports the exit again.
     if (committingLyric_ || sender->isHidden()) return;
     committingLyric_ = true;
@@ -512,14 +512,14 @@ void TForm1::LyricEditExit(QLineEdit* sender) {
         } else {
             session_.CommitLyricRun(session_.SelFirst, session_.SelLast, typed);
         }
-        session_.MouseMode = TMouseMode::mmIdle;
+        session_.Mouse = MouseMode::Idle;
     });
     sender->hide();
     committingLyric_ = false;
     Guard([&] { RedrawLyricLane(); });
 }
 
-void TForm1::LyricEditKeyDown(QLineEdit* sender, int key) {
+void MainWindow::LyricEditKeyDown(QLineEdit* sender, int key) {
     if (key == Qt::Key_Return || key == Qt::Key_Enter) LyricEditExit(sender);
 }
 

@@ -21,13 +21,13 @@
 
 namespace melodrift {
 
-struct TFreqItem {
+struct FrequencyTableItem {
     double Freq = 0.0;  // [Hz]; 55.0 marks an unvoiced frame
     double Amp = 0.0;
 };
-using TFreqList = std::vector<TFreqItem>;
+using FrequencyTableItems = std::vector<FrequencyTableItem>;
 
-class TFreqTable {
+class FrequencyTable {
 public:
     static constexpr char kMagic[9] = "FREQ0003";
     static constexpr std::size_t kHeaderBytes = 40;
@@ -37,7 +37,7 @@ public:
     std::int32_t SamplesPerFrame = 256;
     double AverageFreq = kUnvoicedFreq;  // [Hz]; recomputed by SaveToFile
     std::array<std::uint8_t, 16> Reserved{};
-    TFreqList Items;
+    FrequencyTableItems Items;
 
     std::int32_t ItemCount() const { return static_cast<std::int32_t>(Items.size()); }
     // Resizes the item list; new items are zero. Throws std::invalid_argument

@@ -14,29 +14,29 @@ class QSettings;
 
 namespace melodrift {
 
-struct FormSettings {
-    bool Key = true;            // "key": CheckBox1 ticked
-    bool Pitch = true;          // "pitch": CheckBox2 ticked
-    bool Volume = true;         // "volume": CheckBox3 ticked
-    int HScale = 3;             // "hscale": UpDown1 position
-    int SpeqRange = 50;         // "SpeqRange": ScrollBar1 position, dB
+struct WindowSettings {
+    bool Key = true;            // "key": key check ticked
+    bool Pitch = true;          // "pitch": pitch check ticked
+    bool Volume = true;         // "volume": volume check ticked
+    int HScale = 3;             // "hscale": zoom arrows position
+    int SpectrumRange = 50;     // "SpeqRange": spectrum range bar position, dB
     bool CreateMode = false;    // "CreateMode": voice correction mode
-    int CrConsonant = 100;      // "Cr_Consonant", ms
-    int CrPreUtterance = 60;    // "Cr_PreUtterance", ms
-    int CrVoiceOverlap = 20;    // "Cr_VoiceOverlap", ms
-    int Mode = 1;               // "Mode": ComboBox1 item index (0 "Mode1", 1 "Mode2")
+    int CorrectionConsonant = 100;      // "Cr_Consonant", ms
+    int CorrectionPreUtterance = 60;    // "Cr_PreUtterance", ms
+    int CorrectionOverlap = 20;    // "Cr_VoiceOverlap", ms
+    int Mode = 1;               // "Mode": pitch mode combo item index (0 "Mode1", 1 "Mode2")
 };
 
 // The store named above, opened for reading and writing.
-std::unique_ptr<QSettings> OpenFormSettingsStore();
+std::unique_ptr<QSettings> OpenWindowSettingsStore();
 
 // The stored text as a whole number ("[+-]digits", blanks around allowed), or
 // `fallback` when it is missing or anything else.
 int WholeNumberOr(const QString& stored, bool present, int fallback);
 
 // Reads the ten keys in their fixed order.
-FormSettings ReadFormSettings(QSettings& store);
+WindowSettings ReadWindowSettings(QSettings& store);
 // Writes the ten keys in the same order, booleans as "1"/"0", and flushes.
-void WriteFormSettings(QSettings& store, const FormSettings& settings);
+void WriteWindowSettings(QSettings& store, const WindowSettings& settings);
 
 }  // namespace melodrift

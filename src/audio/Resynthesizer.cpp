@@ -1,4 +1,4 @@
-#include "audio/Resynth.h"
+#include "audio/Resynthesizer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +20,7 @@ constexpr double kNoiseAmplitude = 150.0;  // largest target amplitude of one pa
 // Ten passes of one sample short of the table length: indices 0..44089 get
 // ten overlapping contributions, the last ten get nine.
 constexpr int kNoisePasses = 10;
-constexpr int kNoisePassLength = TVoxGousei::NoiseTableLength - 1;
+constexpr int kNoisePassLength = Resynthesizer::NoiseTableLength - 1;
 
 // Angular step per sample of a frequency [Hz]: HzToBin(f) / 2048 · 2π.
 double StepOf(double hz) {
@@ -29,7 +29,7 @@ double StepOf(double hz) {
 
 // Noise gain of one side: falls linearly from 1 as the harmonic part grows,
 // reaching the floor at a harmonic total of NoiseFloorLevel.
-double NoiseGain(const TVoxSynthParams& params, double harmonicTotal) {
+double NoiseGain(const SynthParams& params, double harmonicTotal) {
     const double floor = params.NoiseFloor;
     if (!(params.NoiseFloorLevel > 0.0f)) return floor;  // no ramp: the floor alone
     return std::max(1.0 - (1.0 - floor) / params.NoiseFloorLevel * harmonicTotal, floor);
@@ -42,20 +42,20 @@ LcgRandom& LcgRandom::Default() {
     return random;
 }
 
-TVoxGousei::TVoxGousei() : TVoxGousei(LcgRandom::Default()) {}
+Resynthesizer::Resynthesizer() : Resynthesizer(LcgRandom::Default()) {}
 
-TVoxGousei::TVoxGousei(LcgRandom& random)
+Resynthesizer::Resynthesizer(LcgRandom& random)
     : noiseTables_(static_cast<std::size_t>(NoiseBandCount) * NoiseTableLength, 0.0f) {
     BuildNoiseTables(random);
 }
 
-std::span<const float> TVoxGousei::NoiseTable(int band) const {
+std::span<const float> Resynthesizer::NoiseTable(int band) const {
     if (band < 0 || band >= NoiseBandCount) return {};
     return std::span<const float>(noiseTables_).subspan(static_cast<std::size_t>(band) * NoiseTableLength,
                                                         NoiseTableLength);
 }
 
-void TVoxGousei::BuildNoiseTables(LcgRandom& random) {
+void Resynthesizer::BuildNoiseTables(LcgRandom& random) {
     noiseTables_.assign(static_cast<std::size_t>(NoiseBandCount) * NoiseTableLength, 0.0f);
     double lo = kLowestBandHz;
     for (int band = 0; band < NoiseBandCount; ++band) {
@@ -91,7 +91,7 @@ void TVoxGousei::BuildNoiseTables(LcgRandom& random) {
     }
 }
 
-double TVoxGousei::EnvelopeAt(const TVoxFrame& frame, double hz) {
+double Resynthesizer::EnvelopeAt(const AnalysisFrame& frame, double hz) {
     const double f0 = frame.F0;
     if (!(f0 > 0.0) || !(hz >= 0.0)) return 0.0;
     const double position = hz / f0;  // in harmonic numbers
@@ -103,7 +103,7 @@ double TVoxGousei::EnvelopeAt(const TVoxFrame& frame, double hz) {
     return low + (high - low) * (position - b);
 }
 
-void TVoxGousei::ReshapeFrame(TVoxFrame& dest, const TVoxFrame& source, const TVoxSynthParams& params) {
+void Resynthesizer::ReshapeFrame(AnalysisFrame& dest, const AnalysisFrame& source, const SynthParams& params) {
     dest.HarmonicTotal = 0.0f;
     if (dest.F0 > 0.0f && source.F0 > 0.0f) {
         for (int h = 1; h <= HarmonicCount; ++h) {
@@ -119,9 +119,9 @@ void TVoxGousei::ReshapeFrame(TVoxFrame& dest, const TVoxFrame& source, const TV
     dest.Noise = source.Noise;
 }
 
-std::int32_t TVoxGousei::SynthSegment(TWave& wave, std::int32_t start, std::int32_t count,
-                                      const TVoxFrame& startFrame, const TVoxFrame& endFrame,
-                                      const TVoxSynthParams& startParams, const TVoxSynthParams& endParams) {
+std::int32_t Resynthesizer::SynthSegment(WaveBuffer& wave, std::int32_t start, std::int32_t count,
+                                      const AnalysisFrame& startFrame, const AnalysisFrame& endFrame,
+                                      const SynthParams& startParams, const SynthParams& endParams) {
     if (count <= 0 || start < 0) return start;
     // Keep start + count within the 32-bit sample positions.
     count = static_cast<std::int32_t>(
@@ -129,10 +129,10 @@ std::int32_t TVoxGousei::SynthSegment(TWave& wave, std::int32_t start, std::int3
     const auto end = static_cast<std::uint32_t>(start + count);
     if (end > wave.SampleCount()) wave.SetFrameCount(end);
 
-    TVoxFrame a{};
+    AnalysisFrame a{};
     a.F0 = startParams.F0;
     ReshapeFrame(a, startFrame, startParams);
-    TVoxFrame b{};
+    AnalysisFrame b{};
     b.F0 = endParams.F0;
     ReshapeFrame(b, endFrame, endParams);
 

@@ -1,4 +1,4 @@
-// TVoxHormant: the analyser of one recording.
+// PitchAnalyser: the analyser of one recording.
 //
 // Given a 44100 Hz, 16-bit wave it places a frame every 256 samples, computes
 // a 2048-point magnitude spectrum per frame, finds up to ten pitch candidates
@@ -13,7 +13,7 @@
 
 #include "audio/AnalysisThreads.h"
 #include "audio/Frames.h"
-#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
 
 #include <cstdint>
 #include <functional>
@@ -38,20 +38,20 @@ struct AnalysisOptions {
     std::function<void(int done, int total)> Progress;
 };
 
-class TVoxHormant {
+class PitchAnalyser {
 public:
     // HopSize 256, no frames, CandidateCount 10; builds HannWindow.
-    TVoxHormant();
+    PitchAnalyser();
 
     int HopSize = melodrift::HopSize;  // samples between frame centres
     int FrameCount = 0;
     int HeadFrame = -1;                // index of the earliest frame in time, -1 when empty
     int TailFrame = -1;                // index of the latest frame in time, -1 when empty
-    TVoxFrameArray Frames;             // creation order; time order via PrevFrame/NextFrame
-    TSpeq2Array Spectrum;              // per frame: magnitude of bins 0..1023
-    TSpeq2Array Autocorr;              // per frame: squared autocorrelation, lags 0..1023 (see KeepAutocorr)
-    TF0Kakudo Confidence;              // per frame: Strength of the chosen candidate, 0 when unvoiced
-    TF0Array Candidates;               // per frame: CandidateCount candidates, strongest first
+    AnalysisFrames Frames;             // creation order; time order via PrevFrame/NextFrame
+    BinRows Spectrum;              // per frame: magnitude of bins 0..1023
+    BinRows Autocorr;              // per frame: squared autocorrelation, lags 0..1023 (see KeepAutocorr)
+    ChosenStrengths Confidence;              // per frame: Strength of the chosen candidate, 0 when unvoiced
+    CandidateTable Candidates;               // per frame: CandidateCount candidates, strongest first
     int CandidateCount = melodrift::CandidateCount;
 
     AnalysisOptions Options;
@@ -60,7 +60,7 @@ public:
     // MeasureHarmonics, MeasureNoiseBands, SmoothNoiseBands, Normalize.
     // A wave that is not 44100 Hz, 16 bits leaves everything unchanged; the
     // caller tests FrameCount.
-    void Analyze(const TWave& wave);
+    void Analyze(const WaveBuffer& wave);
 
     // No frames; the per-frame arrays are emptied too.
     void Clear();
@@ -72,12 +72,12 @@ public:
     // from the sample copy when spectra are not kept; zeros when neither is
     // there (after ReleaseSpectra, or for a frame outside the list). Not for
     // use from several threads at once.
-    void SpectrumRow(int frame, TSpeq2& row);
+    void SpectrumRow(int frame, BinRow& row);
 
     // Called with a frame index and that frame's spectrum row, from the
     // worker threads: every frame exactly once, different frames at the same
     // time. It may write only what belongs to its own frame.
-    using SpectrumVisitor = std::function<void(int frame, const TSpeq2& row)>;
+    using SpectrumVisitor = std::function<void(int frame, const BinRow& row)>;
     // visit(i, row) for every frame, stored or recomputed rows alike; nothing
     // when there are no spectra (after ReleaseSpectra).
     void VisitSpectra(const SpectrumVisitor& visit);
@@ -107,7 +107,7 @@ public:
     // spectra are not kept, copies the samples they are computed from).
     // Frame i's window is centred on recording sample i * HopSize.
     // Not 44100 Hz / 16 bits: returns without changing anything.
-    void ComputeSpectra(const TWave& wave);
+    void ComputeSpectra(const WaveBuffer& wave);
     // Candidates of every frame in the lag range LagLimits(f1Hz, f2Hz);
     // sets F0 and Confidence from each frame's strongest candidate.
     void FindCandidates(double f1Hz, double f2Hz);

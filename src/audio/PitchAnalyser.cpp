@@ -1,4 +1,4 @@
-#include "audio/Analyser.h"
+#include "audio/PitchAnalyser.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,12 +55,12 @@ const std::array<NoiseBand, NoiseBandCount>& NoiseBands() {
     return bands;
 }
 
-TVoxHormant::TVoxHormant() {
+PitchAnalyser::PitchAnalyser() {
     HannWindow();
     NoiseBands();
 }
 
-void TVoxHormant::Clear() {
+void PitchAnalyser::Clear() {
     FrameCount = 0;
     HeadFrame = -1;
     TailFrame = -1;
@@ -74,17 +74,17 @@ void TVoxHormant::Clear() {
     rowScratch_.reset();
 }
 
-void TVoxHormant::ReleaseSpectra() {
-    TSpeq2Array().swap(Spectrum);
-    TSpeq2Array().swap(Autocorr);
+void PitchAnalyser::ReleaseSpectra() {
+    BinRows().swap(Spectrum);
+    BinRows().swap(Autocorr);
     std::vector<std::int16_t>().swap(samples_);
     samplesHeld_ = false;
     rowScratch_.reset();
 }
 
-void TVoxHormant::InitFrame(int index) {
+void PitchAnalyser::InitFrame(int index) {
     if (index < 0 || index >= FrameCount) return;
-    TVoxFrame& f = Frames[Index(index)];
+    AnalysisFrame& f = Frames[Index(index)];
     f.SamplePos = 0;
     f.PrevFrame = -1;
     f.NextFrame = -1;
@@ -99,12 +99,12 @@ void TVoxHormant::InitFrame(int index) {
     f.TiltExponent = 1.0f;
 }
 
-void TVoxHormant::InterpolateFrame(int dest, int a, int b, float t) {
+void PitchAnalyser::InterpolateFrame(int dest, int a, int b, float t) {
     const auto valid = [this](int i) { return i >= 0 && i < FrameCount; };
     if (!valid(dest) || !valid(a) || !valid(b)) return;
-    TVoxFrame& d = Frames[Index(dest)];
-    const TVoxFrame fa = Frames[Index(a)];
-    const TVoxFrame fb = Frames[Index(b)];
+    AnalysisFrame& d = Frames[Index(dest)];
+    const AnalysisFrame fa = Frames[Index(a)];
+    const AnalysisFrame fb = Frames[Index(b)];
     const auto blend = [t](float x, float y) {
         return static_cast<float>(x + static_cast<long double>(t) * (static_cast<long double>(y) - x));
     };
@@ -121,9 +121,9 @@ void TVoxHormant::InterpolateFrame(int dest, int a, int b, float t) {
     d.TiltExponent = blend(fa.TiltExponent, fb.TiltExponent);
 }
 
-int TVoxHormant::AddFrame(std::int32_t position) {
+int PitchAnalyser::AddFrame(std::int32_t position) {
     const auto append = [this](bool initialise) {
-        Frames.push_back(TVoxFrame{});
+        Frames.push_back(AnalysisFrame{});
         ++FrameCount;
         if (initialise) InitFrame(FrameCount - 1);
         return FrameCount - 1;
@@ -140,7 +140,7 @@ int TVoxHormant::AddFrame(std::int32_t position) {
         // A new head before the first frame; then every position moves by
         // -position so that the head lands on sample 0.
         const int index = append(true);
-        TVoxFrame& f = Frames[Index(index)];
+        AnalysisFrame& f = Frames[Index(index)];
         f.SamplePos = position;
         f.NextFrame = HeadFrame;
         Frames[Index(HeadFrame)].PrevFrame = index;
@@ -162,7 +162,7 @@ int TVoxHormant::AddFrame(std::int32_t position) {
     if (position > cPos) {
         // Past the tail.
         const int index = append(true);
-        TVoxFrame& f = Frames[Index(index)];
+        AnalysisFrame& f = Frames[Index(index)];
         f.SamplePos = position;
         f.PrevFrame = c;
         Frames[Index(c)].NextFrame = index;
@@ -176,7 +176,7 @@ int TVoxHormant::AddFrame(std::int32_t position) {
         // the analyser builds always has its head at 0, so this is only
         // reached by other callers).
         const int index = append(true);
-        TVoxFrame& f = Frames[Index(index)];
+        AnalysisFrame& f = Frames[Index(index)];
         f.SamplePos = position;
         f.NextFrame = c;
         Frames[Index(c)].PrevFrame = index;
@@ -190,7 +190,7 @@ int TVoxHormant::AddFrame(std::int32_t position) {
     const auto t = static_cast<float>(static_cast<long double>(position - qPos) / (cPos - qPos));
     Frames[Index(index)].SamplePos = position;
     InterpolateFrame(index, q, c, t);
-    TVoxFrame& f = Frames[Index(index)];
+    AnalysisFrame& f = Frames[Index(index)];
     f.PrevFrame = q;
     f.NextFrame = c;
     Frames[Index(q)].NextFrame = index;
@@ -198,15 +198,15 @@ int TVoxHormant::AddFrame(std::int32_t position) {
     return index;
 }
 
-bool TVoxHormant::SpectraStored() const {
+bool PitchAnalyser::SpectraStored() const {
     return FrameCount > 0 && Spectrum.size() == Index(FrameCount);
 }
 
-SpectrumSource TVoxHormant::Source(const PaddedSamples& samples) const {
+SpectrumSource PitchAnalyser::Source(const PaddedSamples& samples) const {
     return SpectrumSource{&samples, HopSize};
 }
 
-void TVoxHormant::SpectrumRow(int frame, TSpeq2& row) {
+void PitchAnalyser::SpectrumRow(int frame, BinRow& row) {
     if (frame < 0 || frame >= FrameCount) {
         row.fill(0.0);
     } else if (SpectraStored()) {
@@ -220,7 +220,7 @@ void TVoxHormant::SpectrumRow(int frame, TSpeq2& row) {
     }
 }
 
-void TVoxHormant::ComputeSpectra(const TWave& wave) {
+void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
     if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
         return;
     }
@@ -237,9 +237,9 @@ void TVoxHormant::ComputeSpectra(const TWave& wave) {
     AddFrame(static_cast<std::int32_t>(sampleCount - 1));
 
     const auto n = Index(FrameCount);
-    if (Options.KeepAutocorr) Autocorr.assign(n, TSpeq2{});
+    if (Options.KeepAutocorr) Autocorr.assign(n, BinRow{});
     Confidence.assign(n, 0.0f);
-    Candidates.assign(n, TF0Candidates{});
+    Candidates.assign(n, CandidateSlots{});
 
     if (!Options.KeepSpectra) {
         // Rows are recomputed from this copy whenever a step needs them.
@@ -257,20 +257,20 @@ void TVoxHormant::ComputeSpectra(const TWave& wave) {
     }
     // The window of frame i is positioned by its index, not its SamplePos:
     // recording samples i * HopSize - 1024 .. i * HopSize + 1023.
-    Spectrum.assign(n, TSpeq2{});
+    Spectrum.assign(n, BinRow{});
     const PaddedSamples samples(wave);
     ProgressCounter progress(Options.Progress, 2 * FrameCount);
     RunSpectrumStep(samples, HopSize, Spectrum, FrameCount, Options.WorkerCount, &progress);
 }
 
-void TVoxHormant::FindCandidates(double f1Hz, double f2Hz) {
+void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz) {
     lags_ = LagLimits(f1Hz, f2Hz);
     const bool stored = SpectraStored();
     if (FrameCount <= 0 || (!stored && !samplesHeld_)) return;
-    if (Options.KeepAutocorr && Autocorr.size() != Index(FrameCount)) Autocorr.assign(Index(FrameCount), TSpeq2{});
-    if (!Options.KeepAutocorr) TSpeq2Array().swap(Autocorr);
+    if (Options.KeepAutocorr && Autocorr.size() != Index(FrameCount)) Autocorr.assign(Index(FrameCount), BinRow{});
+    if (!Options.KeepAutocorr) BinRows().swap(Autocorr);
     Confidence.assign(Index(FrameCount), 0.0f);
-    Candidates.assign(Index(FrameCount), TF0Candidates{});
+    Candidates.assign(Index(FrameCount), CandidateSlots{});
     // With stored spectra, computing them was the first half of the progress;
     // otherwise this step computes them too and is the whole of it.
     ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0);
@@ -280,10 +280,10 @@ void TVoxHormant::FindCandidates(double f1Hz, double f2Hz) {
                      FrameCount, Options.WorkerCount, &progress);
 }
 
-void TVoxHormant::TrackPitch() {
+void PitchAnalyser::TrackPitch() {
     const int n = FrameCount;
     if (n <= 0 || Candidates.size() < Index(n)) return;
-    const auto usable = [](const TF0Candidate& c) {
+    const auto usable = [](const PitchCandidate& c) {
         return c.Freq != 0.0f && !(c.Strength < TrackStrengthMin);
     };
 
@@ -292,7 +292,7 @@ void TVoxHormant::TrackPitch() {
     std::vector<PitchTrack> tracks;
 
     for (int i = 0; i < n; ++i) {
-        const TF0Candidates& list = Candidates[Index(i)];
+        const CandidateSlots& list = Candidates[Index(i)];
         for (std::size_t j = 0; j < list.size() && usable(list[j]); ++j) {
             std::int32_t& id = trackOf[Index(i)][j];
             if (id < 0) {
@@ -308,7 +308,7 @@ void TVoxHormant::TrackPitch() {
             // the ratio limit of the predicted frequency. Slot 0 of this frame
             // is linked first, so stronger candidates claim continuations first.
             const float predicted = list[j].Freq * track.Ratio;
-            const TF0Candidates& next = Candidates[Index(i + 1)];
+            const CandidateSlots& next = Candidates[Index(i + 1)];
             for (std::size_t k = 0; k < next.size() && usable(next[k]); ++k) {
                 if (trackOf[Index(i + 1)][k] >= 0) continue;
                 const float fk = next[k].Freq;
@@ -328,7 +328,7 @@ void TVoxHormant::TrackPitch() {
     }
 
     for (int i = 0; i < n; ++i) {
-        const TF0Candidates& list = Candidates[Index(i)];
+        const CandidateSlots& list = Candidates[Index(i)];
         int chosen = -1;
         float best = 0.0f;
         for (std::size_t j = 0; j < list.size() && list[j].Freq != 0.0f; ++j) {
@@ -340,7 +340,7 @@ void TVoxHormant::TrackPitch() {
                 chosen = static_cast<int>(j);
             }
         }
-        TVoxFrame& frame = Frames[Index(i)];
+        AnalysisFrame& frame = Frames[Index(i)];
         if (chosen >= 0 && !(tracks[Index(trackOf[Index(i)][Index(chosen)])].StrengthScore < TrackMeanStrengthMin)) {
             frame.F0 = list[Index(chosen)].Freq;
             Confidence[Index(i)] = list[Index(chosen)].Strength;
@@ -353,7 +353,7 @@ void TVoxHormant::TrackPitch() {
     BridgeGaps();
 }
 
-void TVoxHormant::BridgeGaps() {
+void PitchAnalyser::BridgeGaps() {
     // Two voiced frames at most 20 frames apart whose pitches are within a
     // factor 1.5 of each other: every frame between them (both ends included)
     // re-picks its strongest candidate within ±20 % of the straight line
@@ -384,18 +384,18 @@ void TVoxHormant::BridgeGaps() {
     }
 }
 
-void TVoxHormant::RepickF0(int frame, float minStrength, double f1Hz, double f2Hz) {
+void PitchAnalyser::RepickF0(int frame, float minStrength, double f1Hz, double f2Hz) {
     if (frame < 0 || frame >= FrameCount || Candidates.size() < Index(FrameCount)) return;
     const double lo = std::min(f1Hz, f2Hz);
     const double hi = std::max(f1Hz, f2Hz);
-    const TF0Candidates& list = Candidates[Index(frame)];
+    const CandidateSlots& list = Candidates[Index(frame)];
     int chosen = -1;
     for (std::size_t j = 0; j < list.size(); ++j) {
-        const TF0Candidate& c = list[j];
+        const PitchCandidate& c = list[j];
         if (c.Freq < lo || c.Freq > hi || c.Strength < minStrength) continue;
         if (chosen < 0 || c.Strength > list[Index(chosen)].Strength) chosen = static_cast<int>(j);
     }
-    TVoxFrame& f = Frames[Index(frame)];
+    AnalysisFrame& f = Frames[Index(frame)];
     if (chosen >= 0) {
         f.F0 = list[Index(chosen)].Freq;
         Confidence[Index(frame)] = list[Index(chosen)].Strength;
@@ -409,7 +409,7 @@ namespace {
 
 // Harmonic amplitudes at the frame's own F0: the three bins around each
 // harmonic's nearest bin. Unvoiced: all 0, HarmonicTotal kept.
-void MeasureHarmonicsOf(TVoxFrame& f, const TSpeq2& s) {
+void MeasureHarmonicsOf(AnalysisFrame& f, const BinRow& s) {
     if (f.F0 == 0.0f) {
         f.Harmonic.fill(0.0f);
         return;
@@ -452,7 +452,7 @@ const std::array<CombTooth, HarmonicCount>& CombTeeth() {
     return teeth;
 }
 
-void MeasureFixedCombOf(TVoxFrame& f, const TSpeq2& s) {
+void MeasureFixedCombOf(AnalysisFrame& f, const BinRow& s) {
     f.F0 = FixedCombF0;
     const auto& teeth = CombTeeth();
     for (std::size_t h = 0; h < teeth.size(); ++h) {
@@ -506,7 +506,7 @@ std::array<float, NoiseBandCount> BandSums(Term term) {
     return sums;
 }
 
-void MeasureNoiseBandsOf(TVoxFrame& f, const TSpeq2& s, TSpeq2& residual) {
+void MeasureNoiseBandsOf(AnalysisFrame& f, const BinRow& s, BinRow& residual) {
     residual = s;
     if (f.F0 > 0.0f && f.F0 < MinCombSpacingHz) {
         // Harmonics less than a bin apart hit every bin from 2 to 1021, so
@@ -529,7 +529,7 @@ void MeasureNoiseBandsOf(TVoxFrame& f, const TSpeq2& s, TSpeq2& residual) {
 }
 
 // Band sums of the spectrum's change against the mean of its two neighbours.
-void MeasureNoiseFluxOf(TVoxFrame& f, const TSpeq2& before, const TSpeq2& s, const TSpeq2& after) {
+void MeasureNoiseFluxOf(AnalysisFrame& f, const BinRow& before, const BinRow& s, const BinRow& after) {
     const auto sums = BandSums([&](std::size_t bin) { return std::fabs(s[bin] - (before[bin] + after[bin]) / 2.0); });
     for (int band = 0; band < NoiseBandCount; ++band) {
         f.Noise[Index(band)] = static_cast<float>(0.002 * sums[Index(band)]);
@@ -538,7 +538,7 @@ void MeasureNoiseFluxOf(TVoxFrame& f, const TSpeq2& before, const TSpeq2& s, con
 
 }  // namespace
 
-void TVoxHormant::MeasureHarmonics() {
+void PitchAnalyser::MeasureHarmonics() {
     if (FrameCount <= 0) return;
     if (SpectraStored()) {
         for (int i = 0; i < FrameCount; ++i) MeasureHarmonicsOf(Frames[Index(i)], Spectrum[Index(i)]);
@@ -547,22 +547,22 @@ void TVoxHormant::MeasureHarmonics() {
     if (!samplesHeld_) return;
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
-    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
+    const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         MeasureHarmonicsOf(Frames[Index(i)], scratch.Row(source, i));
     };
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
-void TVoxHormant::MeasureHarmonicsAndNoiseBands() {
+void PitchAnalyser::MeasureHarmonicsAndNoiseBands() {
     // Both measures of each frame from one recomputed row; they read F0 and
     // write disjoint fields, so this equals MeasureHarmonics then
     // MeasureNoiseBands.
     if (FrameCount <= 0 || !samplesHeld_) return;
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
-    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
-        TVoxFrame& f = Frames[Index(i)];
-        const TSpeq2& row = scratch.Row(source, i);
+    const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
+        AnalysisFrame& f = Frames[Index(i)];
+        const BinRow& row = scratch.Row(source, i);
         MeasureHarmonicsOf(f, row);
         f.Noise.fill(0.0f);
         if (i != 0 && i != FrameCount - 1) MeasureNoiseBandsOf(f, row, scratch.Residual);
@@ -570,7 +570,7 @@ void TVoxHormant::MeasureHarmonicsAndNoiseBands() {
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
-void TVoxHormant::MeasureFixedComb() {
+void PitchAnalyser::MeasureFixedComb() {
     if (SpectraStored()) {
         for (int i = 0; i < FrameCount; ++i) MeasureFixedCombOf(Frames[Index(i)], Spectrum[Index(i)]);
         return;
@@ -582,20 +582,20 @@ void TVoxHormant::MeasureFixedComb() {
     }
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
-    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
+    const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         MeasureFixedCombOf(Frames[Index(i)], scratch.Row(source, i));
     };
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
-void TVoxHormant::MeasureNoiseBands() {
+void PitchAnalyser::MeasureNoiseBands() {
     if (FrameCount <= 0) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
-    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
-        TVoxFrame& f = Frames[Index(i)];
+    const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
+        AnalysisFrame& f = Frames[Index(i)];
         f.Noise.fill(0.0f);
         if (i == 0 || i == FrameCount - 1) return;
         MeasureNoiseBandsOf(f, stored ? Spectrum[Index(i)] : scratch.Row(source, i), scratch.Residual);
@@ -603,14 +603,14 @@ void TVoxHormant::MeasureNoiseBands() {
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
-void TVoxHormant::MeasureNoiseFlux() {
+void PitchAnalyser::MeasureNoiseFlux() {
     if (FrameCount <= 0) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
-    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
-        TVoxFrame& f = Frames[Index(i)];
+    const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
+        AnalysisFrame& f = Frames[Index(i)];
         f.Noise.fill(0.0f);
         if (i == 0 || i == FrameCount - 1) return;
         // Neighbours in array order. Recomputed rows: the scratch caches three,
@@ -618,16 +618,16 @@ void TVoxHormant::MeasureNoiseFlux() {
         if (stored) {
             MeasureNoiseFluxOf(f, Spectrum[Index(i - 1)], Spectrum[Index(i)], Spectrum[Index(i + 1)]);
         } else {
-            const TSpeq2& before = scratch.Row(source, i - 1);
-            const TSpeq2& current = scratch.Row(source, i);
-            const TSpeq2& after = scratch.Row(source, i + 1);
+            const BinRow& before = scratch.Row(source, i - 1);
+            const BinRow& current = scratch.Row(source, i);
+            const BinRow& after = scratch.Row(source, i + 1);
             MeasureNoiseFluxOf(f, before, current, after);
         }
     };
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
-void TVoxHormant::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
+void PitchAnalyser::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
     // The measures write disjoint fields (F0 and harmonics; noise) and read
     // only spectra, so one pass equals the two calls in either order.
     if (FrameCount <= 0) return;
@@ -638,17 +638,17 @@ void TVoxHormant::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
     }
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
-    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
-        const auto row = [&](int frame) -> const TSpeq2& {
+    const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
+        const auto row = [&](int frame) -> const BinRow& {
             return stored ? Spectrum[Index(frame)] : scratch.Row(source, frame);
         };
-        TVoxFrame& f = Frames[Index(i)];
-        const TSpeq2& current = row(i);
+        AnalysisFrame& f = Frames[Index(i)];
+        const BinRow& current = row(i);
         MeasureFixedCombOf(f, current);
         f.Noise.fill(0.0f);
         if (i != 0 && i != FrameCount - 1) {
-            const TSpeq2& before = row(i - 1);
-            const TSpeq2& after = row(i + 1);
+            const BinRow& before = row(i - 1);
+            const BinRow& after = row(i + 1);
             MeasureNoiseFluxOf(f, before, current, after);
         }
         if (visit) visit(i, current);
@@ -656,19 +656,19 @@ void TVoxHormant::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
-void TVoxHormant::VisitSpectra(const SpectrumVisitor& visit) {
+void PitchAnalyser::VisitSpectra(const SpectrumVisitor& visit) {
     if (FrameCount <= 0 || !visit) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
-    const TFrameTaskThread::Task task = [&](int i, FrameScratch& scratch) {
+    const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         visit(i, stored ? Spectrum[Index(i)] : scratch.Row(source, i));
     };
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
-void TVoxHormant::SmoothNoiseBands() {
+void PitchAnalyser::SmoothNoiseBands() {
     // Centred moving average over w + 1 frames, w = Trunc(44100 / 50 /
     // HopSize * 0.5) + 1 (half a period of 50 Hz; 2 for the hop of 256, so
     // three frames), taken from the unsmoothed values. Frames too close to
@@ -689,13 +689,13 @@ void TVoxHormant::SmoothNoiseBands() {
     }
 }
 
-void TVoxHormant::Normalize() {
+void PitchAnalyser::Normalize() {
     float loudest = 0.0f;
     for (int i = 0; i < FrameCount; ++i) loudest = std::max(loudest, Frames[Index(i)].HarmonicTotal);
     if (loudest == 0.0f) return;
     const float gain = 30000.0f / loudest;
     for (int i = 0; i < FrameCount; ++i) {
-        TVoxFrame& f = Frames[Index(i)];
+        AnalysisFrame& f = Frames[Index(i)];
         f.HarmonicTotal = 0.0f;
         for (float& amplitude : f.Harmonic) {
             amplitude *= gain;
@@ -705,7 +705,7 @@ void TVoxHormant::Normalize() {
     }
 }
 
-void TVoxHormant::Analyze(const TWave& wave) {
+void PitchAnalyser::Analyze(const WaveBuffer& wave) {
     if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
         return;
     }

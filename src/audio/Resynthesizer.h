@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "audio/Frames.h"
-#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
 
 namespace melodrift {
 
@@ -38,14 +38,14 @@ private:
     std::uint32_t seed_;
 };
 
-class TVoxGousei {
+class Resynthesizer {
 public:
     static constexpr int NoiseTableLength = 44100;  // [samples] one second at 44100 Hz
 
     // Noise tables drawn from LcgRandom::Default().
-    TVoxGousei();
+    Resynthesizer();
     // Noise tables drawn from `random` (tests build their own generator).
-    explicit TVoxGousei(LcgRandom& random);
+    explicit Resynthesizer(LcgRandom& random);
 
     // Refills the 16 noise tables. Band b covers lo = 50 · 1.45^b Hz to
     // hi = 1.45 · lo: a sine whose frequency and amplitude glide to new
@@ -63,13 +63,13 @@ public:
     // params.F0) from the spectral envelope of `source`, tilted by
     // (f / 1000 Hz)^TiltExponent; noise levels copied from `source`. Silent
     // harmonics when either pitch is 0.
-    static void ReshapeFrame(TVoxFrame& dest, const TVoxFrame& source, const TVoxSynthParams& params);
+    static void ReshapeFrame(AnalysisFrame& dest, const AnalysisFrame& source, const SynthParams& params);
 
     // The frame's harmonic amplitudes read as a spectral envelope sampled at
     // multiples of frame.F0, at `hz`: a line from 0 at 0 Hz to Harmonic 1,
     // linear between neighbouring harmonics, 0 from 30 · F0 on (and for an
     // unvoiced frame or a negative frequency).
-    static double EnvelopeAt(const TVoxFrame& frame, double hz);
+    static double EnvelopeAt(const AnalysisFrame& frame, double hz);
 
     // Renders `count` samples into channel 0 of `wave` (mono, 16 bits,
     // 44100 Hz) from sample `start` on, gliding from `startFrame` with
@@ -77,9 +77,9 @@ public:
     // with silence when needed. Samples are clamped to ±32000. Returns start
     // plus the number of samples written (start itself when count ≤ 0 or
     // start < 0).
-    std::int32_t SynthSegment(TWave& wave, std::int32_t start, std::int32_t count, const TVoxFrame& startFrame,
-                              const TVoxFrame& endFrame, const TVoxSynthParams& startParams,
-                              const TVoxSynthParams& endParams);
+    std::int32_t SynthSegment(WaveBuffer& wave, std::int32_t start, std::int32_t count, const AnalysisFrame& startFrame,
+                              const AnalysisFrame& endFrame, const SynthParams& startParams,
+                              const SynthParams& endParams);
 
 private:
     std::vector<float> noiseTables_;  // band-major: 16 × 44100

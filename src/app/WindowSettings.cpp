@@ -1,4 +1,4 @@
-#include "FormSettings.h"
+#include "WindowSettings.h"
 
 #include <QSettings>
 #include <QVariant>
@@ -24,7 +24,7 @@ void WriteKey(QSettings& store, const char* key, int value) {
 
 }  // namespace
 
-std::unique_ptr<QSettings> OpenFormSettingsStore() {
+std::unique_ptr<QSettings> OpenWindowSettingsStore() {
 #ifdef Q_OS_WIN
     return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\UTAU_plugins\\vantle\\melodrift"),
                                        QSettings::NativeFormat);
@@ -51,35 +51,35 @@ int WholeNumberOr(const QString& stored, bool present, int fallback) {
     }
 }
 
-FormSettings ReadFormSettings(QSettings& store) {
-    const FormSettings defaults;
-    FormSettings s;
+WindowSettings ReadWindowSettings(QSettings& store) {
+    const WindowSettings defaults;
+    WindowSettings s;
     store.beginGroup(QString::fromLatin1(kGroup));
     s.Key = ReadKey(store, "key", 1) != 0;
     s.Pitch = ReadKey(store, "pitch", 1) != 0;
     s.Volume = ReadKey(store, "volume", 1) != 0;
     s.HScale = ReadKey(store, "hscale", defaults.HScale);
-    s.SpeqRange = ReadKey(store, "SpeqRange", defaults.SpeqRange);
+    s.SpectrumRange = ReadKey(store, "SpeqRange", defaults.SpectrumRange);
     s.CreateMode = ReadKey(store, "CreateMode", 0) != 0;
-    s.CrConsonant = ReadKey(store, "Cr_Consonant", defaults.CrConsonant);
-    s.CrPreUtterance = ReadKey(store, "Cr_PreUtterance", defaults.CrPreUtterance);
-    s.CrVoiceOverlap = ReadKey(store, "Cr_VoiceOverlap", defaults.CrVoiceOverlap);
+    s.CorrectionConsonant = ReadKey(store, "Cr_Consonant", defaults.CorrectionConsonant);
+    s.CorrectionPreUtterance = ReadKey(store, "Cr_PreUtterance", defaults.CorrectionPreUtterance);
+    s.CorrectionOverlap = ReadKey(store, "Cr_VoiceOverlap", defaults.CorrectionOverlap);
     s.Mode = ReadKey(store, "Mode", defaults.Mode);
     store.endGroup();
     return s;
 }
 
-void WriteFormSettings(QSettings& store, const FormSettings& s) {
+void WriteWindowSettings(QSettings& store, const WindowSettings& s) {
     store.beginGroup(QString::fromLatin1(kGroup));
     WriteKey(store, "key", s.Key ? 1 : 0);
     WriteKey(store, "pitch", s.Pitch ? 1 : 0);
     WriteKey(store, "volume", s.Volume ? 1 : 0);
     WriteKey(store, "hscale", s.HScale);
-    WriteKey(store, "SpeqRange", s.SpeqRange);
+    WriteKey(store, "SpeqRange", s.SpectrumRange);
     WriteKey(store, "CreateMode", s.CreateMode ? 1 : 0);
-    WriteKey(store, "Cr_Consonant", s.CrConsonant);
-    WriteKey(store, "Cr_PreUtterance", s.CrPreUtterance);
-    WriteKey(store, "Cr_VoiceOverlap", s.CrVoiceOverlap);
+    WriteKey(store, "Cr_Consonant", s.CorrectionConsonant);
+    WriteKey(store, "Cr_PreUtterance", s.CorrectionPreUtterance);
+    WriteKey(store, "Cr_VoiceOverlap", s.CorrectionOverlap);
     WriteKey(store, "Mode", s.Mode);
     store.endGroup();
     store.sync();

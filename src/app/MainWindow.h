@@ -1,6 +1,6 @@
 // The program's one window. It draws the editor session and turns widget
 // events into session calls; every workflow lives in the editor layer.
-// Control names are the objectNames of the widgets ("Button1", "DrawImage",
+// Control names are the objectNames of the widgets ("InsertButton", "DrawingSurface",
 // ...), and the event handlers keep the names of the controls' events.
 #pragma once
 
@@ -10,7 +10,7 @@
 
 #include <QMainWindow>
 
-#include "FormSettings.h"
+#include "WindowSettings.h"
 #include "HitAreas.h"
 #include "Playback.h"
 #include "editor/Session.h"
@@ -32,8 +32,8 @@ namespace melodrift {
 
 class Prompts;
 class Voicebank;
-class THorizontalUpDown;
-class TDrawSurface;
+class ArrowStepper;
+class DrawingSurface;
 
 // Window geometry at design size. Qt sizes the client area; the outer sizes
 // of the design include a frame of 8 × 27 pixels (borders and caption).
@@ -47,43 +47,43 @@ inline constexpr int kMaxOuterHeight = 520;
 
 inline constexpr const char* kWindowCaption = "メロドリフト ver2.42";
 
-class TForm1 : public QMainWindow {
+class MainWindow : public QMainWindow {
 public:
     // `pluginFile` is the host's plug-in file (may be empty or missing: the
     // window still opens). `prompts` shows the boxes and dialogs; null means
     // real Qt dialogs. `settings` is the persistent store; null opens the
     // per-user one. `voicebank` is the process-wide voicebank.
-    TForm1(std::filesystem::path pluginFile, std::unique_ptr<Prompts> prompts = nullptr,
+    MainWindow(std::filesystem::path pluginFile, std::unique_ptr<Prompts> prompts = nullptr,
            std::unique_ptr<QSettings> settings = nullptr, Voicebank* voicebank = nullptr);
-    ~TForm1() override;
+    ~MainWindow() override;
 
     EditorSession& Session() { return session_; }
     const EditorSession& Session() const { return session_; }
     Prompts& UserPrompts() { return *prompts_; }
-    TDrawSurface* DrawImage() const { return drawImage_; }
+    DrawingSurface* Surface() const { return surface_; }
     // The status bar's one panel.
     QString StatusText() const;
 
     // ---- Event handlers (each one guarded line) -----------------------------
-    void CheckBox3Click(QCheckBox* sender);
-    void ComboBox1Change();
-    void SpeedButton1Click(QAbstractButton* sender);
-    void Edit1Exit(QLineEdit* sender);
-    void Button1Click();  // Insert
-    void Button2Click();  // Cancel
-    void Button3Click();  // load a recording
-    void Button4Click();  // save the edit state
-    void Button5Click();  // load an edit state
-    void Button6Click();  // automatic segmentation
-    void UpDown1ChangingEx(int newValue);
-    void MainSBChange();
-    void ScrollBar1Scroll();
-    void CsrImageMouseDown(Qt::MouseButton button, bool doubleClick, int x, int y);
-    void F0ImageMouseMove(int x, int y);
-    void CsrImageMouseUp(Qt::MouseButton button, int x, int y);
+    void NoteOptionToggled(QCheckBox* sender);
+    void PitchModeChanged();
+    void ModeButtonClicked(QAbstractButton* sender);
+    void CorrectionEditExited(QLineEdit* sender);
+    void InsertClicked();  // Insert
+    void CancelClicked();  // Cancel
+    void LoadRecordingClicked();  // load a recording
+    void SaveEditStateClicked();  // save the edit state
+    void LoadEditStateClicked();  // load an edit state
+    void AutoSegmentClicked();  // automatic segmentation
+    void ZoomChanging(int newValue);
+    void TimeScrollChanged();
+    void SpectrumRangeChanged();
+    void SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int x, int y);
+    void SurfaceMouseMove(int x, int y);
+    void SurfaceMouseUp(Qt::MouseButton button, int x, int y);
     void LyricEditExit(QLineEdit* sender);
     void LyricEditKeyDown(QLineEdit* sender, int key);
-    void FormMouseMove(QWidget* sender);
+    void ShowHintOf(QWidget* sender);
 
     // Loads a recording as the load button does after its dialog (the
     // analysis runs on a worker thread behind a modal progress dialog).
@@ -103,7 +103,7 @@ public:
     void BuildLyricBitmap();  // also draws it onto the surface with its texts
 
     // The settings as the controls hold them now (what closing writes).
-    FormSettings CurrentSettings() const;
+    WindowSettings CurrentSettings() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -113,10 +113,10 @@ protected:
 private:
     void CreateControls();
     void ConnectEvents();
-    void FormCreate();
-    void FormClose();
-    void FormResize();
-    void ApplySettings(const FormSettings& settings);
+    void RestoreSettings();
+    void SaveSettings();
+    void LayOutControls();
+    void ApplySettings(const WindowSettings& settings);
     void Guard(const std::function<void()>& work);
 
     // Runs `job` (a session load) on a worker thread; prompts it makes are
@@ -141,7 +141,7 @@ private:
     Voicebank* voicebank_;
     PreviewPlayer player_;
     bool busy_ = false;      // a background load runs: no session access from events
-    bool created_ = false;   // FormCreate finished (resizes before that draw nothing)
+    bool created_ = false;   // RestoreSettings finished (resizes before that draw nothing)
     bool committingLyric_ = false;
 
     // Off-screen images of the lanes.
@@ -151,34 +151,34 @@ private:
     RgbaImage lyricBitmap_;
 
     // Controls, named as their objectNames.
-    QFrame* panel1_ = nullptr;
-    QFrame* panel2_ = nullptr;
-    QFrame* panel3_ = nullptr;
-    QFrame* panel4_ = nullptr;
-    QFrame* panel6_ = nullptr;
-    QFrame* panel7_ = nullptr;
-    QScrollBar* scrollBar1_ = nullptr;
-    TDrawSurface* drawImage_ = nullptr;
+    QFrame* lanesPanel_ = nullptr;
+    QFrame* laneLabelsPanel_ = nullptr;
+    QFrame* surfacePanel_ = nullptr;
+    QFrame* scrollPanel_ = nullptr;
+    QFrame* insertPanel_ = nullptr;
+    QFrame* correctionPanel_ = nullptr;
+    QScrollBar* spectrumRangeBar_ = nullptr;
+    DrawingSurface* surface_ = nullptr;
     QLineEdit* lyricEdit_ = nullptr;
     QLineEdit* lyricsEdit_ = nullptr;
-    THorizontalUpDown* upDown1_ = nullptr;
-    QScrollBar* mainSB_ = nullptr;
-    QPushButton* button1_ = nullptr;
-    QPushButton* button2_ = nullptr;
-    QPushButton* button3_ = nullptr;
-    QPushButton* button4_ = nullptr;
-    QPushButton* button5_ = nullptr;
-    QPushButton* button6_ = nullptr;
-    QToolButton* speedButton1_ = nullptr;
-    QToolButton* speedButton2_ = nullptr;
-    QGroupBox* groupBox1_ = nullptr;
-    QCheckBox* checkBox1_ = nullptr;
-    QCheckBox* checkBox2_ = nullptr;
-    QCheckBox* checkBox3_ = nullptr;
-    QLineEdit* edit1_ = nullptr;
-    QLineEdit* edit2_ = nullptr;
-    QLineEdit* edit3_ = nullptr;
-    QComboBox* comboBox1_ = nullptr;
+    ArrowStepper* zoomArrows_ = nullptr;
+    QScrollBar* timeScrollBar_ = nullptr;
+    QPushButton* insertButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* loadRecordingButton_ = nullptr;
+    QPushButton* saveEditStateButton_ = nullptr;
+    QPushButton* loadEditStateButton_ = nullptr;
+    QPushButton* autoSegmentButton_ = nullptr;
+    QToolButton* correctionModeButton_ = nullptr;
+    QToolButton* traceModeButton_ = nullptr;
+    QGroupBox* noteOptionsGroup_ = nullptr;
+    QCheckBox* keyCheck_ = nullptr;
+    QCheckBox* pitchCheck_ = nullptr;
+    QCheckBox* volumeCheck_ = nullptr;
+    QLineEdit* preUtteranceEdit_ = nullptr;
+    QLineEdit* overlapEdit_ = nullptr;
+    QLineEdit* consonantEdit_ = nullptr;
+    QComboBox* pitchModeCombo_ = nullptr;
     QLabel* statusPanel_ = nullptr;
 };
 

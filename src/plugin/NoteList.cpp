@@ -1,4 +1,4 @@
-#include "plugin/PluginFile.h"
+#include "plugin/NoteList.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,11 +25,11 @@ bool StartsSection(std::string_view line) {
 
 }  // namespace
 
-TUtauNotes::TUtauNotes(VoicebankLink* voicebank) : voicebank_(voicebank) {
+NoteList::NoteList(VoicebankLink* voicebank) : voicebank_(voicebank) {
     if (voicebank_ != nullptr) voicebank_->Clear();
 }
 
-int TUtauNotes::LoadFromPluginFile(const std::filesystem::path& path, Prompts& prompts) {
+int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& prompts) {
     slots_.clear();
     count_ = 0;
     path_.clear();
@@ -60,7 +60,7 @@ int TUtauNotes::LoadFromPluginFile(const std::filesystem::path& path, Prompts& p
     return SlotCount();
 }
 
-int TUtauNotes::ReadSettingSection(const std::vector<std::string>& lines, int index) {
+int NoteList::ReadSettingSection(const std::vector<std::string>& lines, int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= lines.size() || lines[index] != kSettingHeader) return -1;
     for (std::size_t i = static_cast<std::size_t>(index) + 1;; ++i) {
         if (i >= lines.size()) return -2;
@@ -80,11 +80,11 @@ int TUtauNotes::ReadSettingSection(const std::vector<std::string>& lines, int in
     }
 }
 
-int TUtauNotes::InsertNote(double positionTicks) {
+int NoteList::InsertNote(double positionTicks) {
     if (!IsLoaded())
         throw std::runtime_error("no plug-in file was loaded, so no note can be inserted");
 
-    auto note = std::make_unique<TUtauNote>();
+    auto note = std::make_unique<Note>();
     note->Section = kInsertSection;
     note->Length = kQuarterNoteTicks;
     note->Lyric = kDefaultLyricCp932;
@@ -92,10 +92,10 @@ int TUtauNotes::InsertNote(double positionTicks) {
     int slot = count_ + 1;
     note->Tempo = Tempo;
     if (count_ > 0) {
-        const TUtauNote& last = *slots_[count_];
+        const Note& last = *slots_[count_];
         positionTicks = std::min(positionTicks, last.StartTick + last.Length);
         for (int i = 1; i <= count_; ++i) {
-            const TUtauNote& candidate = *slots_[i];
+            const Note& candidate = *slots_[i];
             if (candidate.StartTick + candidate.Length > positionTicks) {
                 note->Tempo = candidate.Tempo;
                 slot = i + 1;
@@ -121,20 +121,20 @@ int TUtauNotes::InsertNote(double positionTicks) {
     return slot;
 }
 
-TUtauNote* TUtauNotes::GetNote(int index) {
+Note* NoteList::GetNote(int index) {
     if (index < 0 || index >= SlotCount()) return nullptr;
     return slots_[static_cast<std::size_t>(index)].get();
 }
 
-const TUtauNote* TUtauNotes::GetNote(int index) const {
+const Note* NoteList::GetNote(int index) const {
     if (index < 0 || index >= SlotCount()) return nullptr;
     return slots_[static_cast<std::size_t>(index)].get();
 }
 
-void TUtauNotes::Relink() {
+void NoteList::Relink() {
     const std::size_t size = slots_.size();
     for (std::size_t i = 0; i < size; ++i) {
-        TUtauNote* note = slots_[i].get();
+        Note* note = slots_[i].get();
         if (note == nullptr) continue;
         note->Prev = i > 0 ? slots_[i - 1].get() : nullptr;
         note->Next = i + 1 < size ? slots_[i + 1].get() : nullptr;
@@ -144,21 +144,21 @@ void TUtauNotes::Relink() {
     }
 }
 
-void TUtauNotes::RebuildPitchGrids() {
+void NoteList::RebuildPitchGrids() {
     for (const auto& note : slots_) {
         if (note) note->ResizePitchGrid();
     }
 }
 
-void TUtauNotes::LoadVoicebankOnce() {
+void NoteList::LoadVoicebankOnce() {
     if (voicebank_ != nullptr && voicebank_->IsEmpty()) voicebank_->Load(VoiceDir);
 }
 
-double TUtauNotes::MsToTicks(double ms) const {
+double NoteList::MsToTicks(double ms) const {
     return ms * Tempo / 125.0;
 }
 
-std::vector<std::string> TUtauNotes::BuildPluginFileLines() {
+std::vector<std::string> NoteList::BuildPluginFileLines() {
     std::vector<std::string> lines;
     if (Tempo != LoadedTempo) {
         if (!(Tempo > 0.0) || !std::isfinite(Tempo))
@@ -172,7 +172,7 @@ std::vector<std::string> TUtauNotes::BuildPluginFileLines() {
     return lines;
 }
 
-void TUtauNotes::SaveToPluginFile() {
+void NoteList::SaveToPluginFile() {
     if (!IsLoaded())
         throw std::runtime_error("no plug-in file was loaded, so the notes cannot be saved");
     // The whole text is built first: a value that cannot be written stops

@@ -22,10 +22,10 @@
 
 namespace melodrift {
 
-class TUtauNotes {
+class NoteList {
 public:
     // Marks the voicebank configuration as empty; null means no voicebank.
-    explicit TUtauNotes(VoicebankLink* voicebank = nullptr);
+    explicit NoteList(VoicebankLink* voicebank = nullptr);
 
     double Tempo = 120.0;        // bpm
     double LoadedTempo = 0.0;    // as read from [#SETTING]; 0 when none was read
@@ -58,8 +58,8 @@ public:
     int InsertNote(double positionTicks);
 
     // The note in `index`, or null for an empty or missing slot.
-    TUtauNote* GetNote(int index);
-    const TUtauNote* GetNote(int index) const;
+    Note* GetNote(int index);
+    const Note* GetNote(int index) const;
 
     // Sets every note's Prev/Next, then updates each note's geometry in slot
     // order (each start follows from the already updated previous note).
@@ -82,7 +82,7 @@ public:
 
 private:
     VoicebankLink* voicebank_ = nullptr;
-    std::vector<std::unique_ptr<TUtauNote>> slots_;
+    std::vector<std::unique_ptr<Note>> slots_;
     int count_ = 0;
     std::filesystem::path path_;
 };

@@ -1,4 +1,4 @@
-#include "audio/Wave.h"
+#include "audio/WaveBuffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -74,7 +74,7 @@ std::uint64_t PaddedSize(std::uint32_t size) {
 
 }  // namespace
 
-void TWaveFormat::ReadFrom(std::span<const std::uint8_t> bytes) {
+void WaveFormat::ReadFrom(std::span<const std::uint8_t> bytes) {
     const std::size_t n = std::min(bytes.size(), kRecordBytes);
     std::uint8_t record[kRecordBytes] = {};
     // Unread bytes keep the current field values.
@@ -100,7 +100,7 @@ void TWaveFormat::ReadFrom(std::span<const std::uint8_t> bytes) {
     ExtraSize = ReadU16(record + 16);
 }
 
-void TWave::UpdateFormat() {
+void WaveBuffer::UpdateFormat() {
     format_.FormatTag = 1;
     // The product is kept in 32 bits here; a caller that needs it to fit the
     // 16-bit field checks before (LoadFromBytes rejects such formats).
@@ -109,11 +109,11 @@ void TWave::UpdateFormat() {
     format_.ExtraSize = 0;
 }
 
-std::int16_t TWave::GetSample(std::uint32_t frame, std::uint8_t channel) const {
+std::int16_t WaveBuffer::GetSample(std::uint32_t frame, std::uint8_t channel) const {
     return SampleAt(frame, channel);
 }
 
-std::int16_t TWave::SampleAt(std::uint32_t frame, unsigned channel) const {
+std::int16_t WaveBuffer::SampleAt(std::uint32_t frame, unsigned channel) const {
     if (sampleData_.empty() || channel >= format_.Channels || frame >= sampleCount_) return 0;
     const std::size_t bytesPerSample = format_.BitsPerSample / 8;
     const std::size_t offset = static_cast<std::size_t>(frame) * format_.BlockAlign + channel * bytesPerSample;
@@ -124,11 +124,11 @@ std::int16_t TWave::SampleAt(std::uint32_t frame, unsigned channel) const {
     return 0;
 }
 
-void TWave::SetSample(std::uint32_t frame, std::uint8_t channel, std::int32_t value) {
+void WaveBuffer::SetSample(std::uint32_t frame, std::uint8_t channel, std::int32_t value) {
     StoreAt(frame, channel, value);
 }
 
-void TWave::StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value) {
+void WaveBuffer::StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value) {
     if (sampleData_.empty() || channel >= format_.Channels || frame >= sampleCount_) return;
     const std::size_t bytesPerSample = format_.BitsPerSample / 8;
     const std::size_t offset = static_cast<std::size_t>(frame) * format_.BlockAlign + channel * bytesPerSample;
@@ -145,7 +145,7 @@ void TWave::StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value) {
     }
 }
 
-void TWave::SetFrameCount(std::uint32_t frameCount) {
+void WaveBuffer::SetFrameCount(std::uint32_t frameCount) {
     const std::uint64_t newSize = static_cast<std::uint64_t>(frameCount) * format_.BlockAlign;
     if (newSize == 0) {
         if (!sampleData_.empty()) {
@@ -166,7 +166,7 @@ void TWave::SetFrameCount(std::uint32_t frameCount) {
     duration_ = format_.SamplesPerSec == 0 ? 0.0 : static_cast<double>(frameCount) / format_.SamplesPerSec;
 }
 
-void TWave::TakeOver(TWave& other) {
+void WaveBuffer::TakeOver(WaveBuffer& other) {
     if (&other == this) return;
     format_.Channels = other.format_.Channels;
     format_.SamplesPerSec = other.format_.SamplesPerSec;
@@ -183,9 +183,9 @@ void TWave::TakeOver(TWave& other) {
     other.duration_ = 0.0;
 }
 
-void TWave::ConvertChannels(std::uint16_t channels) {
+void WaveBuffer::ConvertChannels(std::uint16_t channels) {
     if (channels == format_.Channels || channels == 0) return;
-    TWave converted;
+    WaveBuffer converted;
     converted.format_ = format_;
     converted.format_.Channels = channels;
     converted.UpdateFormat();
@@ -200,7 +200,7 @@ void TWave::ConvertChannels(std::uint16_t channels) {
     TakeOver(converted);
 }
 
-void TWave::ConvertSampleRate(std::uint32_t samplesPerSec) {
+void WaveBuffer::ConvertSampleRate(std::uint32_t samplesPerSec) {
     const std::uint32_t oldRate = format_.SamplesPerSec;
     if (samplesPerSec == oldRate || samplesPerSec == 0 || oldRate == 0) return;
     const std::uint32_t n = sampleCount_;
@@ -209,7 +209,7 @@ void TWave::ConvertSampleRate(std::uint32_t samplesPerSec) {
         throw std::length_error("wave buffer too large for a WAVE file");
     const auto m = static_cast<std::uint32_t>(newCountExact);
 
-    TWave converted;
+    WaveBuffer converted;
     converted.format_ = format_;
     converted.format_.SamplesPerSec = samplesPerSec;
     converted.UpdateFormat();
@@ -245,9 +245,9 @@ void TWave::ConvertSampleRate(std::uint32_t samplesPerSec) {
     TakeOver(converted);
 }
 
-void TWave::ConvertBits(std::uint16_t bitsPerSample) {
+void WaveBuffer::ConvertBits(std::uint16_t bitsPerSample) {
     if (bitsPerSample == format_.BitsPerSample || bitsPerSample < 8) return;
-    TWave converted;
+    WaveBuffer converted;
     converted.format_ = format_;
     converted.format_.BitsPerSample = bitsPerSample;
     converted.UpdateFormat();
@@ -258,7 +258,7 @@ void TWave::ConvertBits(std::uint16_t bitsPerSample) {
     TakeOver(converted);
 }
 
-WavLoadResult TWave::LoadFromFile(const std::filesystem::path& path) {
+WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path) {
     std::string bytes;
     try {
         bytes = ReadFileBytes(path);
@@ -268,11 +268,11 @@ WavLoadResult TWave::LoadFromFile(const std::filesystem::path& path) {
     return LoadFromBytes(std::string_view(bytes));
 }
 
-WavLoadResult TWave::LoadFromBytes(std::string_view bytes) {
+WavLoadResult WaveBuffer::LoadFromBytes(std::string_view bytes) {
     return LoadFromBytes(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
-WavLoadResult TWave::LoadFromBytes(std::span<const std::uint8_t> bytes) {
+WavLoadResult WaveBuffer::LoadFromBytes(std::span<const std::uint8_t> bytes) {
     try {
         return Parse(bytes);
     } catch (const std::exception&) {  // out of memory for the samples
@@ -280,7 +280,7 @@ WavLoadResult TWave::LoadFromBytes(std::span<const std::uint8_t> bytes) {
     }
 }
 
-WavLoadResult TWave::Parse(std::span<const std::uint8_t> bytes) {
+WavLoadResult WaveBuffer::Parse(std::span<const std::uint8_t> bytes) {
     ByteReader reader(bytes);
 
     // "RIFF", size (not trusted), "WAVE".
@@ -300,7 +300,7 @@ WavLoadResult TWave::Parse(std::span<const std::uint8_t> bytes) {
     // A PCM record needs all 16 bytes of the base block.
     if (fmtSize < 16) return WavLoadResult::ReadFailed;
 
-    TWave loaded;
+    WaveBuffer loaded;
     loaded.format_.ReadFrom(std::span<const std::uint8_t>(fmtBody, fmtSize));
     // BlockAlign must be non-zero and fit its 16-bit field.
     const std::uint32_t blockAlign = static_cast<std::uint32_t>(loaded.format_.BitsPerSample / 8) * loaded.format_.Channels;
@@ -331,7 +331,7 @@ WavLoadResult TWave::Parse(std::span<const std::uint8_t> bytes) {
     return WavLoadResult::Ok;
 }
 
-std::string TWave::SaveToBytes() const {
+std::string WaveBuffer::SaveToBytes() const {
     std::string image;
     image.reserve(44 + static_cast<std::size_t>(dataSize_));
     image.append("RIFF");
@@ -351,13 +351,13 @@ std::string TWave::SaveToBytes() const {
     return image;
 }
 
-void TWave::SaveToStream(std::ostream& stream) const {
+void WaveBuffer::SaveToStream(std::ostream& stream) const {
     const std::string image = SaveToBytes();
     stream.write(image.data(), static_cast<std::streamsize>(image.size()));
 }
 
-TWave MakeMono16Wave(std::uint32_t frameCount) {
-    TWave wave;
+WaveBuffer MakeMono16Wave(std::uint32_t frameCount) {
+    WaveBuffer wave;
     wave.SetFrameCount(10);
     wave.ConvertChannels(1);
     wave.ConvertBits(16);

@@ -1,0 +1,568 @@
+// The window's construction, layout, settings, mode switch and buttons.
+#include "MainWindow.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolButton>
+
+#include "QtPrompts.h"
+#include "RunGuarded.h"
+#include "Widgets.h"
+#include "editor/Insertion.h"
+#include "plugin/NoteList.h"
+#include "text/NumberFormat.h"
+#include "voicebank/Voicebank.h"
+
+namespace melodrift {
+
+namespace {
+
+// Heights and widths of the fixed parts, pixels.
+constexpr int kPanel1Height = 353;
+constexpr int kPanel2Width = 57;
+constexpr int kPanel4Height = 16;
+constexpr int kPanel6Width = 305;
+constexpr int kStatusBarHeight = 19;
+constexpr int kStatusPanelWidth = 300;
+constexpr int kUpDownWidth = 33;
+constexpr int kBevel = 1;  // raised border of the lanes panel
+
+QString U(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
+
+QFont WindowFont() {
+    // The design font first; on systems without it, the Japanese face that
+    // fonts-noto-cjk installs.
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP")});
+    font.setPixelSize(12);
+    return font;
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name, bool raised) {
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    if (raised) {
+        panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        panel->setLineWidth(kBevel);
+    }
+    return panel;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* text, int x, int y) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+void MakeSeparator(QWidget* parent, int y, int width) {
+    auto* line = new QFrame(parent);
+    line->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    line->setGeometry(0, y, width, 2);
+}
+
+// What the progress dialog says during each stage of a load.
+QString StageLabel(std::string_view stage) {
+    if (stage == "read") return QString::fromUtf8("音声を読み込んでいます...");
+    if (stage == "analyse") return QString::fromUtf8("分析しています...");
+    if (stage == "measure") return QString::fromUtf8("倍音を測定しています...");
+    if (stage == "images") return QString::fromUtf8("表示を準備しています...");
+    return QString::fromUtf8("分析しています...");
+}
+
+template <class W>
+W* Named(W* widget, const char* name, const char* hint = nullptr) {
+    widget->setObjectName(QString::fromLatin1(name));
+    if (hint != nullptr) widget->setToolTip(QString::fromUtf8(hint));
+    return widget;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(std::filesystem::path pluginFile, std::unique_ptr<Prompts> prompts,
+               std::unique_ptr<QSettings> settings, Voicebank* voicebank)
+    : pluginFile_(std::move(pluginFile)),
+      prompts_(prompts ? std::move(prompts) : std::make_unique<QtPrompts>(this)),
+      settings_(settings ? std::move(settings) : OpenWindowSettingsStore()),
+      voicebank_(voicebank != nullptr ? voicebank : &DefaultVoicebank()) {
+    setObjectName(QStringLiteral("MainWindow"));
+    CreateControls();
+    ConnectEvents();
+    RestoreSettings();
+}
+
+MainWindow::~MainWindow() {
+    // FormDestroy: everything the window owns is released by its members.
+    // The widgets outlive them (Qt deletes children last), so their events
+    // must no longer reach this window.
+    for (QObject* child : findChildren<QWidget*>()) child->removeEventFilter(this);
+    player_.Stop();
+}
+
+void MainWindow::Guard(const std::function<void()>& work) {
+    // While a load runs on its worker, the session belongs to it: events
+    // that reach the window meanwhile do nothing.
+    if (busy_) return;
+    RunGuarded(*prompts_, work);
+}
+
+QString MainWindow::StatusText() const {
+    return statusPanel_->text();
+}
+
+// ---- Controls ----------------------------------------------------------------
+
+void MainWindow::CreateControls() {
+    setWindowTitle(QString::fromUtf8(kWindowCaption));
+    setFont(WindowFont());
+    // The face colour is the style's own button face (Qt's default palette).
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    setCentralWidget(client);
+
+    lanesPanel_ = MakePanel(client, "LanesPanel", true);
+    laneLabelsPanel_ = MakePanel(lanesPanel_, "LaneLabelsPanel", false);
+    MakeLabel(laneLabelsPanel_, "音量", 8, 8);
+    MakeLabel(laneLabelsPanel_, "スペクトル", 1, 58);
+    MakeLabel(laneLabelsPanel_, "ピッチ", 8, 188);
+    MakeLabel(laneLabelsPanel_, "歌詞", 8, 318);
+    for (int y : {50, 180, 310, 334}) MakeSeparator(laneLabelsPanel_, y, kPanel2Width);
+    spectrumRangeBar_ = Named(new QScrollBar(Qt::Vertical, laneLabelsPanel_), "SpectrumRangeBar", "スペクトルの表示濃度を変更します");
+    spectrumRangeBar_->setGeometry(8, 80, 9, 81);
+    spectrumRangeBar_->setRange(1, 100);
+
+    surfacePanel_ = MakePanel(lanesPanel_, "SurfacePanel", false);
+    surface_ = Named(new DrawingSurface(surfacePanel_), "DrawingSurface");
+    lyricEdit_ = Named(new QLineEdit(surfacePanel_), "LyricEdit");
+    lyricsEdit_ = Named(new QLineEdit(surfacePanel_), "LyricsEdit");
+    for (QLineEdit* edit : {lyricEdit_, lyricsEdit_}) {
+        edit->setGeometry(0, 309, 24, 20);
+        edit->hide();
+    }
+    scrollPanel_ = MakePanel(surfacePanel_, "ScrollPanel", false);
+    zoomArrows_ = Named(new ArrowStepper(scrollPanel_), "ZoomArrows");
+    zoomArrows_->SetRange(1, 8);
+    zoomArrows_->SetPosition(1);
+    timeScrollBar_ = Named(new QScrollBar(Qt::Horizontal, scrollPanel_), "TimeScrollBar");
+    timeScrollBar_->setRange(0, 0);
+
+    loadRecordingButton_ = Named(new QPushButton(U("音声読込"), client), "LoadRecordingButton", "トレースする音声ファイルを読み込みます");
+    loadRecordingButton_->setGeometry(8, 360, 75, 57);
+    saveEditStateButton_ = Named(new QPushButton(U("編集状態の保存"), client), "SaveEditStateButton", "編集中の状態をファイルに保存します");
+    saveEditStateButton_->setGeometry(112, 360, 89, 25);
+    loadEditStateButton_ = Named(new QPushButton(U("編集状態の読込"), client), "LoadEditStateButton", "過去に保存した編集状態を読み込みます");
+    loadEditStateButton_->setGeometry(112, 392, 89, 25);
+    autoSegmentButton_ = Named(new QPushButton(U("自動区切"), client), "AutoSegmentButton", "区切り位置を自動設定します");
+    autoSegmentButton_->setGeometry(216, 360, 75, 57);
+    autoSegmentButton_->hide();
+
+    insertPanel_ = MakePanel(client, "InsertPanel", false);
+    traceModeButton_ = Named(new QToolButton(insertPanel_), "TraceModeButton", "現在の歌手で音声を再現します");
+    traceModeButton_->setText(U("トレースモード"));
+    traceModeButton_->setGeometry(4, 16, 89, 25);
+    traceModeButton_->setProperty("tag", 0);
+    correctionModeButton_ = Named(new QToolButton(insertPanel_), "CorrectionModeButton", "元音声を音源化しUTAU上で再現します");
+    correctionModeButton_->setText(U("音声補正モード"));
+    correctionModeButton_->setGeometry(4, 48, 89, 25);
+    correctionModeButton_->setProperty("tag", 1);
+    for (QToolButton* button : {correctionModeButton_, traceModeButton_}) {
+        button->setCheckable(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    }
+    traceModeButton_->setChecked(true);
+
+    noteOptionsGroup_ = Named(new QGroupBox(insertPanel_), "NoteOptionsGroup");
+    noteOptionsGroup_->setGeometry(96, 0, 129, 89);
+    keyCheck_ = Named(new QCheckBox(U("キー"), noteOptionsGroup_), "KeyCheck", "音符のキーを推定します");
+    keyCheck_->setGeometry(16, 14, 97, 17);
+    pitchCheck_ = Named(new QCheckBox(U("ピッチ"), noteOptionsGroup_), "PitchCheck", "ピッチを適用します(Mode1)");
+    pitchCheck_->setGeometry(16, 38, 97, 17);
+    volumeCheck_ = Named(new QCheckBox(U("音量"), noteOptionsGroup_), "VolumeCheck", "音量を適用します(エンベロープ)");
+    volumeCheck_->setGeometry(16, 62, 97, 17);
+    for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) box->setChecked(true);
+
+    correctionPanel_ = MakePanel(noteOptionsGroup_, "CorrectionPanel", false);
+    correctionPanel_->setGeometry(2, 8, 125, 79);
+    correctionPanel_->setAutoFillBackground(true);
+    MakeLabel(correctionPanel_, "先行発声", 4, 6);
+    MakeLabel(correctionPanel_, "ｵｰﾊﾞｰﾗｯﾌﾟ", 4, 30);
+    MakeLabel(correctionPanel_, "子音部", 4, 54);
+    preUtteranceEdit_ = Named(new QLineEdit(correctionPanel_), "PreUtteranceEdit", "音声補正モードで音符に適用する先行発声");
+    preUtteranceEdit_->setGeometry(68, 2, 52, 21);
+    overlapEdit_ = Named(new QLineEdit(correctionPanel_), "OverlapEdit", "音声補正モードで音符に適用するオーバーラップ");
+    overlapEdit_->setGeometry(68, 27, 52, 21);
+    consonantEdit_ = Named(new QLineEdit(correctionPanel_), "ConsonantEdit", "音声補正モードで音符に適用する子音部");
+    consonantEdit_->setGeometry(68, 52, 52, 21);
+    correctionPanel_->hide();
+
+    pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo", "ピッチを書き込むModeを選択");
+    pitchModeCombo_->addItems({QStringLiteral("Mode1"), QStringLiteral("Mode2")});
+    pitchModeCombo_->setCurrentIndex(1);
+    pitchModeCombo_->setGeometry(232, 6, 65, 20);
+    insertButton_ = Named(new QPushButton(U("挿入"), insertPanel_), "InsertButton", "UTAUエディタに音符を挿入します");
+    insertButton_->setGeometry(232, 32, 65, 33);
+    cancelButton_ = Named(new QPushButton(U("キャンセル"), insertPanel_), "CancelButton");
+    cancelButton_->setGeometry(232, 72, 65, 17);
+
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setFixedHeight(kStatusBarHeight);
+    bar->setSizeGripEnabled(true);
+    statusPanel_ = new QLabel(U("メロドリフト"), bar);
+    statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
+    statusPanel_->setFixedWidth(kStatusPanelWidth);
+    bar->addWidget(statusPanel_);
+
+    // Size limits and the design size; Qt measures the client area.
+    setMinimumSize(kMinOuterWidth - kFrameExtraWidth, kMinOuterHeight - kFrameExtraHeight);
+    setMaximumHeight(kMaxOuterHeight - kFrameExtraHeight);
+    resize(kDesignOuterWidth - kFrameExtraWidth, kDesignOuterHeight - kFrameExtraHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kDesignOuterWidth / 2, kDesignOuterHeight / 2));
+    }
+}
+
+void MainWindow::ConnectEvents() {
+    for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) {
+        connect(box, &QCheckBox::toggled, this, [this, box] { NoteOptionToggled(box); });
+    }
+    connect(pitchModeCombo_, &QComboBox::activated, this, [this] { PitchModeChanged(); });
+    for (QToolButton* button : {correctionModeButton_, traceModeButton_}) {
+        connect(button, &QToolButton::clicked, this, [this, button] { ModeButtonClicked(button); });
+    }
+    connect(insertButton_, &QPushButton::clicked, this, [this] { InsertClicked(); });
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { CancelClicked(); });
+    connect(loadRecordingButton_, &QPushButton::clicked, this, [this] { LoadRecordingClicked(); });
+    connect(saveEditStateButton_, &QPushButton::clicked, this, [this] { SaveEditStateClicked(); });
+    connect(loadEditStateButton_, &QPushButton::clicked, this, [this] { LoadEditStateClicked(); });
+    connect(autoSegmentButton_, &QPushButton::clicked, this, [this] { AutoSegmentClicked(); });
+    zoomArrows_->Changing = [this](int value) { ZoomChanging(value); };
+    connect(timeScrollBar_, &QScrollBar::valueChanged, this, [this] { TimeScrollChanged(); });
+    // The spectrum range applies when a scroll ends: on release of the thumb,
+    // or at once for arrow, page and key steps (which end as they start).
+    connect(spectrumRangeBar_, &QScrollBar::sliderReleased, this, [this] { SpectrumRangeChanged(); });
+    connect(spectrumRangeBar_, &QScrollBar::valueChanged, this, [this] {
+        if (!spectrumRangeBar_->isSliderDown()) SpectrumRangeChanged();
+    });
+    surface_->MouseDown = [this](Qt::MouseButton b, bool dbl, int x, int y) { SurfaceMouseDown(b, dbl, x, y); };
+    surface_->MouseMove = [this](int x, int y) { SurfaceMouseMove(x, y); };
+    surface_->MouseUp = [this](Qt::MouseButton b, int x, int y) { SurfaceMouseUp(b, x, y); };
+
+    for (QLineEdit* edit : {preUtteranceEdit_, overlapEdit_, consonantEdit_, lyricEdit_, lyricsEdit_}) edit->installEventFilter(this);
+    const QList<QWidget*> hinted = {centralWidget(), laneLabelsPanel_, zoomArrows_, insertPanel_, correctionModeButton_, traceModeButton_,
+                                    noteOptionsGroup_, keyCheck_, pitchCheck_, volumeCheck_, preUtteranceEdit_, overlapEdit_, consonantEdit_,
+                                    insertButton_, cancelButton_, loadRecordingButton_, saveEditStateButton_, loadEditStateButton_, autoSegmentButton_, statusBar()};
+    for (QWidget* widget : hinted) widget->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    auto* edit = qobject_cast<QLineEdit*>(watched);
+    // Leaving an edit means the focus moved to another control of this
+    // window; the window itself losing the focus (another program, a popup)
+    // leaves the edit as it is.
+    const auto leftWithinWindow = [event] {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+    };
+    if (edit != nullptr && event->type() == QEvent::FocusOut && leftWithinWindow()) {
+        if (edit == lyricEdit_ || edit == lyricsEdit_) {
+            LyricEditExit(edit);
+        } else {
+            CorrectionEditExited(edit);
+        }
+    } else if (edit != nullptr && event->type() == QEvent::KeyPress &&
+               (edit == lyricEdit_ || edit == lyricsEdit_)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            LyricEditKeyDown(edit, key);
+            return true;
+        }
+    } else if (event->type() == QEvent::Enter) {
+        if (auto* widget = qobject_cast<QWidget*>(watched)) ShowHintOf(widget);
+    } else if (event->type() == QEvent::Leave) {
+        if (auto* widget = qobject_cast<QWidget*>(watched); widget != nullptr && widget->parentWidget() != nullptr) {
+            ShowHintOf(widget->parentWidget());
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::ShowHintOf(QWidget* sender) {
+    Guard([&] { statusPanel_->setText(sender->toolTip()); });
+}
+
+// ---- Creation, settings, closing ----------------------------------------------
+
+void MainWindow::RestoreSettings() {
+    session_.WaveFileName.clear();
+    session_.CorrectionMode = false;
+    session_.CursorX = -1;
+    Guard([&] {
+        session_.Notes = std::make_unique<NoteList>(voicebank_);
+        session_.Notes->LoadFromPluginFile(pluginFile_, *prompts_);
+    });
+    session_.KeyEnabled = session_.PitchEnabled = session_.VolumeEnabled = true;
+    WindowSettings stored;
+    Guard([&] { stored = ReadWindowSettings(*settings_); });
+    ApplySettings(stored);
+    created_ = true;
+    LayOutControls();
+}
+
+void MainWindow::ApplySettings(const WindowSettings& s) {
+    keyCheck_->setChecked(s.Key);
+    pitchCheck_->setChecked(s.Pitch);
+    volumeCheck_->setChecked(s.Volume);
+    // The zoom control's position is the stored value within its range;
+    // Scale is the value clamped to 1..8 (the same number).
+    zoomArrows_->Changing = nullptr;
+    zoomArrows_->SetPosition(s.HScale);
+    zoomArrows_->Changing = [this](int value) { ZoomChanging(value); };
+    session_.SetScale(s.HScale);
+    {
+        const QSignalBlocker block(spectrumRangeBar_);
+        spectrumRangeBar_->setValue(s.SpectrumRange);
+    }
+    session_.SpectrumDensity = float(spectrumRangeBar_->value());
+    session_.CorrectionConsonant = s.CorrectionConsonant;
+    session_.CorrectionPreUtterance = s.CorrectionPreUtterance;
+    session_.CorrectionOverlap = s.CorrectionOverlap;
+    // An index outside the list keeps the default "Mode2".
+    pitchModeCombo_->setCurrentIndex(s.Mode >= 0 && s.Mode < pitchModeCombo_->count() ? s.Mode : 1);
+    session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
+    if (s.CreateMode) correctionModeButton_->click();
+    preUtteranceEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionPreUtterance)));
+    overlapEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionOverlap)));
+    consonantEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionConsonant)));
+    session_.SpectrumDensity = float(spectrumRangeBar_->value());
+}
+
+WindowSettings MainWindow::CurrentSettings() const {
+    WindowSettings s;
+    s.Key = keyCheck_->isChecked();
+    s.Pitch = pitchCheck_->isChecked();
+    s.Volume = volumeCheck_->isChecked();
+    s.HScale = zoomArrows_->Position();
+    s.SpectrumRange = spectrumRangeBar_->value();
+    s.CreateMode = session_.CorrectionMode;
+    s.CorrectionConsonant = int(RoundHalfUpTrunc(session_.CorrectionConsonant));
+    s.CorrectionPreUtterance = int(RoundHalfUpTrunc(session_.CorrectionPreUtterance));
+    s.CorrectionOverlap = int(RoundHalfUpTrunc(session_.CorrectionOverlap));
+    s.Mode = pitchModeCombo_->currentIndex();
+    return s;
+}
+
+void MainWindow::SaveSettings() {
+    Guard([&] { WriteWindowSettings(*settings_, CurrentSettings()); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (busy_) {  // a load is running; it ends first
+        event->ignore();
+        return;
+    }
+    SaveSettings();
+    player_.Stop();
+    event->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    LayOutControls();
+}
+
+void MainWindow::LayOutControls() {
+    QWidget* client = centralWidget();
+    const int width = client->width();
+    const int height = client->height();
+    lanesPanel_->setGeometry(0, 0, width, kPanel1Height);
+    const int inner = kPanel1Height - 2 * kBevel;
+    laneLabelsPanel_->setGeometry(kBevel, kBevel, kPanel2Width, inner);
+    const int panel3Width = std::max(0, width - 2 * kBevel - kPanel2Width);
+    surfacePanel_->setGeometry(kBevel + kPanel2Width, kBevel, panel3Width, inner);
+    surface_->setGeometry(0, 0, panel3Width, inner - kPanel4Height);
+    scrollPanel_->setGeometry(0, inner - kPanel4Height, panel3Width, kPanel4Height);
+    zoomArrows_->setGeometry(0, 0, kUpDownWidth, kPanel4Height);
+    timeScrollBar_->setGeometry(kUpDownWidth, 0, std::max(0, panel3Width - kUpDownWidth), kPanel4Height);
+    insertPanel_->setGeometry(width - kPanel6Width, kPanel1Height, kPanel6Width, std::max(0, height - kPanel1Height));
+    if (created_) Guard([&] { UpdateLayout(); });
+}
+
+// ---- Controls' events ----------------------------------------------------------
+
+void MainWindow::NoteOptionToggled(QCheckBox* sender) {
+    Guard([&] {
+        if (sender == keyCheck_) session_.KeyEnabled = sender->isChecked();
+        if (sender == pitchCheck_) session_.PitchEnabled = sender->isChecked();
+        if (sender == volumeCheck_) session_.VolumeEnabled = sender->isChecked();
+    });
+}
+
+void MainWindow::PitchModeChanged() {
+    Guard([&] { session_.PitchMode = pitchModeCombo_->currentIndex() + 1; });
+}
+
+void MainWindow::ModeButtonClicked(QAbstractButton* sender) {
+    Guard([&] {
+        // The two buttons form a group that may be all up: a button pressed
+        // down raises the other; the correction-mode button shows the mode.
+        session_.CorrectionMode = sender->property("tag").toInt() == 1;
+        correctionModeButton_->setChecked(session_.CorrectionMode);
+        if (sender == traceModeButton_ && traceModeButton_->isChecked()) correctionModeButton_->setChecked(false);
+        if (session_.CorrectionMode) traceModeButton_->setChecked(false);
+        for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) box->setEnabled(!session_.CorrectionMode);
+        correctionPanel_->setVisible(session_.CorrectionMode);
+    });
+}
+
+void MainWindow::CorrectionEditExited(QLineEdit* sender) {
+    Guard([&] {
+        const CorrectionTiming field = sender == preUtteranceEdit_ ? CorrectionTiming::PreUtterance
+                                       : sender == overlapEdit_    ? CorrectionTiming::Overlap
+                                                                   : CorrectionTiming::Consonant;
+        const QByteArray text = sender->text().toUtf8();
+        const int value = session_.CommitCorrectionTiming(field, std::string_view(text.constData(), std::size_t(text.size())));
+        sender->setText(QString::number(value));
+    });
+}
+
+void MainWindow::ZoomChanging(int newValue) {
+    Guard([&] {
+        session_.SetScale(newValue);
+        UpdateLayout();
+    });
+}
+
+void MainWindow::InsertClicked() {
+    bool inserted = false;
+    Guard([&] {
+        session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
+        Insert(session_, *voicebank_, *prompts_);
+        inserted = true;
+    });
+    // A failed Insert keeps the window open, so nothing is lost.
+    if (inserted) close();
+}
+
+void MainWindow::CancelClicked() {
+    close();
+}
+
+void MainWindow::LoadRecordingClicked() {
+    Guard([&] {
+        const auto path = prompts_->PickFileToOpen("Waveファイル(*.wav)|*.wav", session_.OpenWaveFileName);
+        if (path) LoadRecording(*path);
+    });
+}
+
+void MainWindow::SaveEditStateClicked() {
+    Guard([&] { session_.SaveEditState(*prompts_); });
+}
+
+void MainWindow::LoadEditStateClicked() {
+    Guard([&] {
+        RunInBackground(U("編集状態の読込"), [this](Prompts& prompts, const LoadProgress& progress) {
+            session_.LoadEditState(prompts, progress);
+        });
+        AfterRecordingChanged();
+    });
+}
+
+void MainWindow::AutoSegmentClicked() {
+    Guard([&] {
+        if (session_.AutoSegment(*prompts_)) {
+            BuildLyricBitmap();
+            RedrawAll();
+        }
+    });
+}
+
+LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
+    LoadOutcome outcome = LoadOutcome::NoFile;
+    RunInBackground(U("音声読込"), [&](Prompts& prompts, const LoadProgress& progress) {
+        outcome = session_.LoadRecording(path, prompts, progress);
+    });
+    if (outcome == LoadOutcome::Loaded || outcome == LoadOutcome::NoFrames) AfterRecordingChanged();
+    return outcome;
+}
+
+void MainWindow::RunInBackground(const QString& title,
+                             const std::function<void(Prompts&, const LoadProgress&)>& job) {
+    QProgressDialog dialog(this);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(U("分析しています..."));
+    dialog.setCancelButton(nullptr);
+    dialog.setRange(0, 100);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(300);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);
+
+    ForwardingPrompts forwarding(*prompts_);
+    QPointer<QProgressDialog> guard(&dialog);
+    const LoadProgress progress = [guard](std::string_view stage, double fraction) {
+        const int percent = std::clamp(int(fraction * 100.0), 0, 100);
+        const QString label = StageLabel(stage);
+        QMetaObject::invokeMethod(
+            guard.data(),
+            [guard, percent, label] {
+                if (!guard) return;
+                guard->setLabelText(label);
+                guard->setValue(percent);
+            },
+            Qt::QueuedConnection);
+    };
+    std::exception_ptr failure;
+    QEventLoop loop;
+    QThread* worker = QThread::create([&] {
+        try {
+            job(forwarding, progress);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    busy_ = true;
+    worker->start();
+    loop.exec();
+    worker->wait();
+    delete worker;
+    busy_ = false;
+    dialog.close();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void MainWindow::AfterRecordingChanged() {
+    setWindowTitle(U(session_.Caption));
+    volumeBitmap_ = session_.HasRecording() ? melodrift::BuildVolumeBitmap(session_.FrameVolume) : RgbaImage();
+    BuildSpectrumBitmap();
+    {
+        const QSignalBlocker block(timeScrollBar_);
+        timeScrollBar_->setValue(session_.FirstFrame);
+    }
+    UpdateLayout();
+}
+
+}  // namespace melodrift
