@@ -34,13 +34,13 @@ namespace melodrift {
 namespace {
 
 // Heights and widths of the fixed parts, pixels.
-constexpr int kPanel1Height = 353;
-constexpr int kPanel2Width = 57;
-constexpr int kPanel4Height = 16;
-constexpr int kPanel6Width = 305;
+constexpr int kLanesPanelHeight = 353;
+constexpr int kLaneLabelsWidth = 57;
+constexpr int kScrollPanelHeight = 16;
+constexpr int kInsertPanelWidth = 305;
 constexpr int kStatusBarHeight = 19;
 constexpr int kStatusPanelWidth = 300;
-constexpr int kUpDownWidth = 33;
+constexpr int kZoomArrowsWidth = 33;
 constexpr int kBevel = 1;  // raised border of the lanes panel
 
 QString U(std::string_view utf8) {
@@ -146,7 +146,7 @@ void MainWindow::CreateControls() {
     MakeLabel(laneLabelsPanel_, "スペクトル", 1, 58);
     MakeLabel(laneLabelsPanel_, "ピッチ", 8, 188);
     MakeLabel(laneLabelsPanel_, "歌詞", 8, 318);
-    for (int y : {50, 180, 310, 334}) MakeSeparator(laneLabelsPanel_, y, kPanel2Width);
+    for (int y : {50, 180, 310, 334}) MakeSeparator(laneLabelsPanel_, y, kLaneLabelsWidth);
     spectrumRangeBar_ = Named(new QScrollBar(Qt::Vertical, laneLabelsPanel_), "SpectrumRangeBar", "スペクトルの表示濃度を変更します");
     spectrumRangeBar_->setGeometry(8, 80, 9, 81);
     spectrumRangeBar_->setRange(1, 100);
@@ -396,16 +396,16 @@ void MainWindow::LayOutControls() {
     QWidget* client = centralWidget();
     const int width = client->width();
     const int height = client->height();
-    lanesPanel_->setGeometry(0, 0, width, kPanel1Height);
-    const int inner = kPanel1Height - 2 * kBevel;
-    laneLabelsPanel_->setGeometry(kBevel, kBevel, kPanel2Width, inner);
-    const int panel3Width = std::max(0, width - 2 * kBevel - kPanel2Width);
-    surfacePanel_->setGeometry(kBevel + kPanel2Width, kBevel, panel3Width, inner);
-    surface_->setGeometry(0, 0, panel3Width, inner - kPanel4Height);
-    scrollPanel_->setGeometry(0, inner - kPanel4Height, panel3Width, kPanel4Height);
-    zoomArrows_->setGeometry(0, 0, kUpDownWidth, kPanel4Height);
-    timeScrollBar_->setGeometry(kUpDownWidth, 0, std::max(0, panel3Width - kUpDownWidth), kPanel4Height);
-    insertPanel_->setGeometry(width - kPanel6Width, kPanel1Height, kPanel6Width, std::max(0, height - kPanel1Height));
+    lanesPanel_->setGeometry(0, 0, width, kLanesPanelHeight);
+    const int inner = kLanesPanelHeight - 2 * kBevel;
+    laneLabelsPanel_->setGeometry(kBevel, kBevel, kLaneLabelsWidth, inner);
+    const int surfaceWidth = std::max(0, width - 2 * kBevel - kLaneLabelsWidth);
+    surfacePanel_->setGeometry(kBevel + kLaneLabelsWidth, kBevel, surfaceWidth, inner);
+    surface_->setGeometry(0, 0, surfaceWidth, inner - kScrollPanelHeight);
+    scrollPanel_->setGeometry(0, inner - kScrollPanelHeight, surfaceWidth, kScrollPanelHeight);
+    zoomArrows_->setGeometry(0, 0, kZoomArrowsWidth, kScrollPanelHeight);
+    timeScrollBar_->setGeometry(kZoomArrowsWidth, 0, std::max(0, surfaceWidth - kZoomArrowsWidth), kScrollPanelHeight);
+    insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth, std::max(0, height - kLanesPanelHeight));
     if (created_) Guard([&] { UpdateLayout(); });
 }
 
