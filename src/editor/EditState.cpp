@@ -34,12 +34,14 @@ float StoredPitchHz(std::int64_t cents) {
     return std::isfinite(hz) ? hz : 0.0f;
 }
 
-std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames) {
+std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames,
+                                        std::span<const std::uint8_t> rejected) {
     std::vector<std::string> keys;
     std::string text;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (i % kPitchesPerKey != 0) text += ',';
-        text += FormatInteger(StoredPitchCents(frames[i].TargetF0));
+        const bool kept = !(i < rejected.size() && rejected[i] != 0);
+        text += FormatInteger(kept ? StoredPitchCents(frames[i].TargetF0) : 0);
         if (i % kPitchesPerKey == kPitchesPerKey - 1 || i + 1 == frames.size()) {
             keys.push_back(std::move(text));
             text.clear();
@@ -99,7 +101,7 @@ void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
         ini.Write(section, "Length", FormatGeneral(Segments[n].LengthMs));
         ini.Write(section, "Lyric", Segments[n].Lyric);
     }
-    const std::vector<std::string> pitchKeys = PitchKeyValues(Analyser->Frames);
+    const std::vector<std::string> pitchKeys = PitchKeyValues(Analyser->Frames, RejectedPitchFrames());
     for (std::size_t k = 0; k < pitchKeys.size(); ++k) {
         ini.Write(kPitchSection, "Pitchs" + FormatInteger(static_cast<std::int64_t>(k)), pitchKeys[k]);
     }
@@ -154,7 +156,12 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
         const std::size_t slot = static_cast<std::size_t>(i % kPitchesPerKey);
         if (slot >= items.size()) continue;  // not stored: the new analysis' pitch stays
         AnalysisFrame& frame = Analyser->Frames[i];
-        frame.TargetF0 = items[slot] == "0" ? 0.0f : StoredPitchHz(StoredWholeNumber(items[slot]));
+        const std::int64_t stored = items[slot] == "0" ? 0 : StoredWholeNumber(items[slot]);
+        // A pitch stored other than the analysis traced it was drawn by the
+        // user: the voicing check keeps it.
+        if (stored > 0 && stored != StoredPitchCents(frame.TargetF0) && static_cast<std::size_t>(i) < PitchRejected.size())
+            PitchRejected[static_cast<std::size_t>(i)] = 0;
+        frame.TargetF0 = items[slot] == "0" ? 0.0f : StoredPitchHz(stored);
     }
     BuildPitchCents();
 
@@ -179,6 +186,10 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     // order is restored (lyrics move with their starts).
     std::stable_sort(segments.begin(), segments.end(),
                      [](const Segment& a, const Segment& b) { return a.StartMs < b.StartMs; });
+    // Segments cover the recording from its start: pitch and loudness are
+    // read from the segments' times, so a first start after 0 (a hand-edited
+    // file) would shift every note. The first segment takes the head.
+    if (!segments.empty()) segments.front().StartMs = 0.0;
     Segments = std::move(segments);
     RecalcLengths();
     HoverSegment = -1;

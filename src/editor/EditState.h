@@ -48,7 +48,9 @@ float StoredPitchHz(std::int64_t cents);
 
 // The "Pitchs" keys of the frames' TargetF0: key n holds frames 100n ..
 // 100n + 99 separated by ",", the last key the rest.
-std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames);
+// A frame marked in `rejected` (the voicing check) is written as 0.
+std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames,
+                                        std::span<const std::uint8_t> rejected = {});
 
 // Whole number of a stored text, 0 when it is not one.
 std::int64_t StoredWholeNumber(std::string_view text);

@@ -5,6 +5,7 @@
 #include "plugin/Note.h"
 #include "plugin/NoteList.h"
 #include "text/Files.h"
+#include "text/NumberFormat.h"
 #include "text/Prompts.h"
 #include "voicebank/AliasResolver.h"
 #include "voicebank/EnvelopeShaper.h"
@@ -191,6 +192,18 @@ void BuildPortamento(NoteList& notes) {
         if (Note* note = notes.GetNote(slot)) note->PitchBend.Simplify();
 }
 
+std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vector<Segment>& segments) {
+    std::vector<std::int64_t> ticks;
+    if (segments.empty()) return ticks;
+    ticks.reserve(segments.size() + 1);
+    const double originMs = segments.front().StartMs;
+    // Rounded from the exact distance to the first start, never from the
+    // previous rounded value, so the error stays below half a tick.
+    for (const Segment& segment : segments) ticks.push_back(HalfUp(notes.MsToTicks(segment.StartMs - originMs)));
+    ticks.push_back(HalfUp(notes.MsToTicks(segments.back().StartMs + segments.back().LengthMs - originMs)));
+    return ticks;
+}
+
 namespace {
 
 // The notes, their lyrics and timing, envelopes, pitch, and the plug-in
@@ -198,8 +211,11 @@ namespace {
 void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank) {
     const bool correction = session.CorrectionMode;
 
-    for (const Segment& segment : session.Segments) {
-        const int slot = notes.InsertNote(notes.MsToTicks(segment.StartMs));
+    const std::vector<std::int64_t> startTicks = WholeTickStarts(notes, session.Segments);
+    const double originTicks = session.Segments.empty() ? 0.0 : notes.MsToTicks(session.Segments.front().StartMs);
+    for (std::size_t n = 0; n < session.Segments.size(); ++n) {
+        const Segment& segment = session.Segments[n];
+        const int slot = notes.InsertNote(originTicks + static_cast<double>(startTicks[n]));
         Note* note = notes.GetNote(slot);
         if (note == nullptr) throw std::runtime_error("a new note has no slot in the note list");
         note->Tempo = notes.Tempo;
@@ -209,7 +225,7 @@ void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voiceb
         note->SetEffectiveStartPoint(0.0);
         note->Moduration = 0;
         note->NoteNum = 60;
-        note->Length = notes.MsToTicks(segment.LengthMs);
+        note->Length = static_cast<double>(startTicks[n + 1] - startTicks[n]);
         if (correction) {
             note->WritePitch = true;
             note->WriteEnvelope = true;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace melodrift {
 
@@ -50,6 +51,14 @@ void FillPitchPoints(NoteList& notes, std::span<const std::int32_t> pitchCents,
 // points sampled every 15 ms from its Mode1 pitch, its ends pinned to the
 // expected values, reduced by Simplify. Rests and short notes get none.
 void BuildPortamento(NoteList& notes);
+
+// The notes' starts on the tick grid (480 ticks per beat, the list's tempo)
+// as whole ticks from the first segment's start, one per segment and one
+// more for the end of the last: the exact distance in ticks rounded half up.
+// Lengths are the differences, whole numbers that never drift from the
+// recording: every start and the end lie within half a tick of their exact
+// times.
+std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vector<Segment>& segments);
 
 // Insert. Asks whether to save a modified edit state (Yes saves it through
 // the save dialog), creates the voice source in voice correction mode, adds
