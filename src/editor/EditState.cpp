@@ -12,9 +12,14 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <system_error>
 
 namespace melodrift {
+
+bool EditStateCanHoldPath(const std::filesystem::path& path) {
+    return NativePath(PathToCp932(path)) == path;
+}
 
 std::int32_t StoredPitchCents(float hz) {
     if (!(hz > 0.0f) || !std::isfinite(hz)) return 0;
@@ -75,6 +80,11 @@ bool EditorSession::SaveEditState(Prompts& prompts) {
         prompts.Inform(kNothingToSaveMessage);
         return false;
     }
+    if (!EditStateCanHoldPath(OpenWaveFileName.empty() ? WaveFileName : OpenWaveFileName)) {
+        prompts.Beep();
+        prompts.Error(kPathNotStorableMessage);
+        return false;
+    }
     const auto chosen = prompts.PickFileToSave(kEditStateFilter, kEditStateExtension, EditSaveFileName);
     if (!chosen) return false;
     EditOpenFileName = *chosen;
@@ -93,6 +103,10 @@ void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
     ini.Write(kEditStateSection, "Melodrift", "1");
     ini.Write(kEditStateSection, "Version", kEditStateVersion);
     const std::filesystem::path& wavePath = OpenWaveFileName.empty() ? WaveFileName : OpenWaveFileName;
+    if (!EditStateCanHoldPath(wavePath))
+        throw std::runtime_error("the recording's path \"" + PathToUtf8(wavePath) +
+                                 "\" cannot be written in Shift-JIS, so the edit state would name another file; "
+                                 "nothing was saved");
     ini.Write(kEditStateSection, "WaveFile", PathToCp932(wavePath));
     ini.Write(kEditStateSection, "MojiCount", FormatInteger(static_cast<std::int64_t>(Segments.size())));
     for (std::size_t n = 0; n < Segments.size(); ++n) {
@@ -135,7 +149,14 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     if (ini.Read(kEditStateSection, "Version", "0") != kEditStateVersion) {
         return refuse(kWrongVersionMessage, EditStateOutcome::WrongVersion);
     }
-    const std::filesystem::path wavePath = NativePath(ini.Read(kEditStateSection, "WaveFile", "0"));
+    std::filesystem::path wavePath = NativePath(ini.Read(kEditStateSection, "WaveFile", "0"));
+    // An older file may name the recording relative to where it was made;
+    // the folder of the edit state is the likely place.
+    if (wavePath.is_relative() && !path.parent_path().empty()) {
+        std::error_code relativeEc;
+        const std::filesystem::path besideState = path.parent_path() / wavePath;
+        if (std::filesystem::is_regular_file(besideState, relativeEc)) wavePath = besideState;
+    }
     std::error_code ec;
     if (!std::filesystem::is_regular_file(wavePath, ec)) {
         return refuse(kNoWaveFileMessage, EditStateOutcome::NoWaveFile);

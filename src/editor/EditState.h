@@ -15,6 +15,7 @@
 #include "audio/Frames.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +37,16 @@ inline constexpr std::string_view kNotEditStateMessage = "メロドリフトの�
 inline constexpr std::string_view kWrongVersionMessage = "対応していないバージョンのファイルです";
 inline constexpr std::string_view kNoWaveFileMessage = "Waveファイルが存在しません";
 inline constexpr std::string_view kNoSegmentsMessage = "歌詞データがありません";
+
+// Shown instead of saving when the recording's path has characters that
+// the edit state (Shift-JIS) cannot hold.
+inline constexpr std::string_view kPathNotStorableMessage =
+    "録音ファイルのパスに編集ファイル（Shift-JIS）で表せない文字が含まれているため、保存できません。"
+    "フォルダ名やファイル名を変えてから、もう一度読み込んでください。";
+
+// Whether the edit state can name `path` faithfully: written in Shift-JIS
+// and read back, it is the same path (no character replaced by "?").
+bool EditStateCanHoldPath(const std::filesystem::path& path);
 
 // The stored value of a frame's pitch: the whole part (toward zero) of
 // 1200 log2(hz / 220) + 5700, or 0 for hz ≤ 0 (or not finite). A value that

@@ -105,6 +105,8 @@ std::int32_t PitchCentsAt(std::span<const std::int32_t> pitchCents, std::int64_t
     return static_cast<std::int32_t>(std::trunc((cb - ca) / (tb - ta) * (timeMs - ta) + ca + 0.5));
 }
 
+bool UsableTempo(double tempo) { return tempo > 0.0 && std::isfinite(tempo); }
+
 double LoudnessGain(std::int32_t frameVolume) {
     return static_cast<double>(static_cast<std::int64_t>(frameVolume) * 160 / 23000 + 20) * 0.01;
 }
@@ -301,8 +303,13 @@ std::unique_ptr<NoteList> FreshNoteList(const NoteList& loaded) {
 void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     if (!session.Notes || !session.Notes->IsLoaded())
         throw std::runtime_error("no plug-in file is loaded; there is nothing to insert the notes into");
-    if (!(session.Notes->Tempo > 0.0) || !std::isfinite(session.Notes->Tempo))
-        throw std::runtime_error("the plug-in file's tempo is not a positive number");
+    if (!UsableTempo(session.Notes->Tempo))
+        throw std::runtime_error(std::string(kUnusableTempoMessage));
+
+    // A recording whose name cannot stand in oto.ini is refused before
+    // anything is written.
+    if (session.CorrectionMode && session.HasRecording() && !RecordingFitsOtoIni(session.WaveFileName))
+        throw std::runtime_error(RecordingNameRefusal(PathToUtf8(session.WaveFileName.filename())));
 
     if (session.Modified) {
         prompts.Beep();
@@ -318,6 +325,11 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
         if (session.CorrectionMode) {
             (void)WriteFrequencyTable(session, prompts);
             sourceMade = WriteVoiceEntries(session, voicebank);
+            // Notes whose entries are not in the folder's oto.ini would sing
+            // nothing of the recording: the plug-in file is not written.
+            if (session.HasRecording() && !sourceMade)
+                throw std::runtime_error("音源の原音設定（oto.ini）を書き込めなかったか、書き込んだ内容を読み戻せませんでした。"
+                                         "プラグインファイルは変更していません。");
         }
         MakeNotesAndSave(session, *notes, voicebank);
     } catch (...) {

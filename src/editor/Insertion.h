@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace melodrift {
@@ -59,6 +60,14 @@ void BuildPortamento(NoteList& notes);
 // recording: every start and the end lie within half a tick of their exact
 // times.
 std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vector<Segment>& segments);
+
+// A tempo that can place notes: finite and above 0 [bpm].
+bool UsableTempo(double tempo);
+// Told when the window opens on a plug-in file whose tempo is 0, negative or
+// not a number; Insert then writes nothing.
+inline constexpr std::string_view kUnusableTempoMessage =
+    "プラグインファイルのテンポが0以下か数値ではないため、音符を配置できません。"
+    "このままでは挿入できません。エディタでテンポを設定し直してから、もう一度プラグインを起動してください。";
 
 // Insert. Asks whether to save a modified edit state (Yes saves it through
 // the save dialog), creates the voice source in voice correction mode, adds

@@ -9,6 +9,7 @@
 #include "voicebank/Voicebank.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace melodrift {
@@ -43,6 +44,34 @@ std::string FreeAlias(Voicebank& voicebank, const std::string& lyric) {
 }
 
 }  // namespace
+
+bool RecordingFitsOtoIni(const std::filesystem::path& wavePath) {
+    const std::string name = PathToUtf8(wavePath.filename());
+    if (name.find_first_of(",=\r\n") != std::string::npos) return false;
+    return NativePath(PathToCp932(wavePath)) == wavePath;
+}
+
+std::string RecordingNameRefusal(const std::string& fileNameUtf8) {
+    return "録音ファイル「" + fileNameUtf8 +
+           "」の名前またはフォルダに、「,」「=」か原音設定ファイル（oto.ini）に書けない文字が含まれているため、"
+           "音源を作成できません。名前を変えてから読み込み直してください。ファイルには何も書き込んでいません。";
+}
+
+bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileNameCp932,
+                          const std::vector<std::string>& aliasesCp932) {
+    std::error_code ec;
+    const std::filesystem::path oto = folder / "oto.ini";
+    if (!std::filesystem::is_regular_file(oto, ec)) return false;
+    std::vector<std::string> found;
+    for (const std::string& line : SplitLines(ReadFileBytes(oto))) {
+        const std::optional<OtoEntry> entry = ParseOtoLine(line);
+        if (entry && entry->FileName == fileNameCp932) found.push_back(entry->Alias);
+    }
+    std::sort(found.begin(), found.end());
+    for (const std::string& alias : aliasesCp932)
+        if (!std::binary_search(found.begin(), found.end(), alias)) return false;
+    return true;
+}
 
 std::filesystem::path FrequencyTablePath(const std::filesystem::path& wavePath) {
     std::filesystem::path name = wavePath.stem();
@@ -140,8 +169,11 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
         }
         voicebank.AddOtoLine(line);
     }
-    (void)voicebank.WriteOtoIni();
-    return true;
+    if (!voicebank.WriteOtoIni()) return false;
+    std::vector<std::string> aliases;
+    aliases.reserve(session.Segments.size());
+    for (const Segment& segment : session.Segments) aliases.push_back(segment.Lyric);
+    return VoiceEntriesReadBack(wave.parent_path(), fileName, aliases);
 }
 
 }  // namespace melodrift

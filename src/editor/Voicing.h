@@ -47,7 +47,7 @@ struct VoicingEvidence {
 VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz);
 
 struct VoicingOptions {
-    float MinHarmonicContrastDb = 6.0f;
+    float MinHarmonicContrastDb = 8.0f;
     float MaxHighBandExcessDb = 0.0f;
     float MinConfidence = 5.0f;
     int MaxShortRun = 15;           // frames (about 87 ms)

@@ -113,7 +113,7 @@ TEST(PitchLane, GridCandidatesAndTrackColours) {
     candidates[2][0] = {330.0f, 5.0f};   // 6401.96 cents: row 127 − 68 = 59, brightest
     candidates[2][9] = {220.0f, 2.5f};   // row 127 − 54 = 73, darkest
     candidates[3][0] = {440.0f, 2.0f};   // not above MinStrength: no dot
-    PitchLaneInput in{cents, frames, candidates, 2.0f, 0, 10, 3};
+    PitchLaneInput in{cents, frames, candidates, 2.0f, 0, 10, 3, {}};
     const RgbaImage image = BuildPitchBitmap(in);
     ASSERT_EQ(image.width, 27);  // FrameToX(9)
     ASSERT_EQ(image.height, 128);
