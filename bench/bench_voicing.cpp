@@ -229,7 +229,7 @@ Take MakeTake(int index) {
     Random rnd(0x5eed0000u + static_cast<std::uint64_t>(index));
     Take take;
     const bool high = index % 2 == 1;
-    const double baseHz = high ? rnd.Uniform(200, 300) : rnd.Uniform(105, 165);
+    const double baseHz = high ? rnd.Uniform(200, 300) : rnd.Uniform(85, 165);
     static constexpr int kScale[] = {0, 2, 4, 5, 7, 9, 11, 12};
     Silence(take, rnd, rnd.Uniform(200, 400));
     const int phrases = 2 + rnd.Pick(2);

@@ -14,6 +14,8 @@ constexpr double kBinHz = 44100.0 / 2048.0;
 // them into each other.
 constexpr double kContrastTopHz = 4000.0;
 constexpr int kMaxHarmonics = 40;
+constexpr double kMinResolvedSpacingBins = 3.2;  // f0 about 69 Hz
+constexpr float kUnresolvedContrastDb = 99.0f;
 // Band edges of the high-band test [Hz].
 constexpr double kLowBandFromHz = 65.0;
 constexpr double kLowBandToHz = 1500.0;
@@ -60,18 +62,26 @@ VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz) {
     VoicingEvidence evidence;
     if (!(f0Hz > 0.0f) || !std::isfinite(f0Hz)) return evidence;
     const double f0 = f0Hz;
-    // Peak: the strongest of the three bins around harmonic h; trough: the
-    // mean of the three bins around the midpoint h + 1/2. White noise gives
-    // a contrast of about 2.6 dB (the maximum of three against the mean).
-    double peaks = 0.0;
-    double troughs = 0.0;
-    for (int h = 1; h <= kMaxHarmonics && (h + 0.5) * f0 < kContrastTopHz; ++h) {
-        const int peakBin = BinOf(h * f0);
-        peaks += std::max({Power(spectrum, peakBin - 1), Power(spectrum, peakBin), Power(spectrum, peakBin + 1)});
-        const int troughBin = BinOf((h + 0.5) * f0);
-        troughs += (Power(spectrum, troughBin - 1) + Power(spectrum, troughBin) + Power(spectrum, troughBin + 1)) / 3.0;
+    // Harmonics closer than this [bins] are not resolved by the 2048-point
+    // Hann window (its main lobe spans ±2 bins); the contrast says nothing
+    // there and is left at its passing value.
+    if (f0 / kBinHz < kMinResolvedSpacingBins) {
+        evidence.HarmonicContrastDb = kUnresolvedContrastDb;
+    } else {
+        // Peak: the strongest of the three bins around harmonic h; trough:
+        // the bin nearest the midpoint h + 1/2, where a steady harmonic
+        // tone's window lobes have decayed. White noise gives a contrast of
+        // about 2.6 dB (the largest of three bins against one).
+        double peaks = 0.0;
+        double troughs = 0.0;
+        for (int h = 1; h <= kMaxHarmonics && (h + 0.5) * f0 < kContrastTopHz; ++h) {
+            const int peakBin = BinOf(h * f0);
+            peaks += std::max({Power(spectrum, peakBin - 1), Power(spectrum, peakBin), Power(spectrum, peakBin + 1)});
+            troughs += Power(spectrum, BinOf((h + 0.5) * f0));
+        }
+        evidence.HarmonicContrastDb =
+            static_cast<float>(10.0 * std::log10((peaks + kTinyPower) / (troughs + kTinyPower)));
     }
-    evidence.HarmonicContrastDb = static_cast<float>(10.0 * std::log10((peaks + kTinyPower) / (troughs + kTinyPower)));
     const double low = BandPower(spectrum, kLowBandFromHz, kLowBandToHz);
     const double high = BandPower(spectrum, kHighBandFromHz, kHighBandToHz);
     evidence.HighBandExcessDb = static_cast<float>(10.0 * std::log10((high + kTinyPower) / (low + kTinyPower)));
