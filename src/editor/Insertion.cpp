@@ -325,11 +325,6 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
         if (session.CorrectionMode) {
             (void)WriteFrequencyTable(session, prompts);
             sourceMade = WriteVoiceEntries(session, voicebank);
-            // Notes whose entries are not in the folder's oto.ini would sing
-            // nothing of the recording: the plug-in file is not written.
-            if (session.HasRecording() && !sourceMade)
-                throw std::runtime_error("音源の原音設定（oto.ini）を書き込めなかったか、書き込んだ内容を読み戻せませんでした。"
-                                         "プラグインファイルは変更していません。");
         }
         MakeNotesAndSave(session, *notes, voicebank);
     } catch (...) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace melodrift {
@@ -173,7 +174,12 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
     std::vector<std::string> aliases;
     aliases.reserve(session.Segments.size());
     for (const Segment& segment : session.Segments) aliases.push_back(segment.Lyric);
-    return VoiceEntriesReadBack(wave.parent_path(), fileName, aliases);
+    // Notes whose entries are not in the folder's oto.ini would sing nothing
+    // of the recording: Insert stops before the plug-in file is written.
+    if (!VoiceEntriesReadBack(wave.parent_path(), fileName, aliases))
+        throw std::runtime_error("音源の原音設定（oto.ini）に書き込んだ内容を読み戻せませんでした。"
+                                 "プラグインファイルは変更していません。");
+    return true;
 }
 
 }  // namespace melodrift

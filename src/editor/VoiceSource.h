@@ -75,7 +75,8 @@ bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string
 // adds one entry per segment and writes the folder's oto.ini (nothing is
 // written when the folder does not exist). Does nothing without a recording
 // file, frames or segments. True only when the entries were written and
-// read back from the file.
+// read back from the file; throws std::runtime_error when the written file
+// does not hold them.
 bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank);
 
 }  // namespace melodrift

@@ -241,7 +241,8 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
     EXPECT_EQ(stored.value("Cr_PreUtterance").toString(), QStringLiteral("60"));
     EXPECT_EQ(stored.value("Cr_VoiceOverlap").toString(), QStringLiteral("20"));
     EXPECT_EQ(stored.value("Mode").toString(), QStringLiteral("0"));
-    EXPECT_EQ(stored.childKeys().size(), 10);
+    EXPECT_EQ(stored.value("voicing").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored.childKeys().size(), 11);
 }
 
 TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {
