@@ -51,14 +51,14 @@ constexpr std::int64_t kLowestMode1Cents = -2048;
 constexpr std::int64_t kHighestMode1Cents = 2047;
 
 // The values rounded to whole cents and clamped to the Mode1 range;
-// `clamped` counts the values that were outside it.
-std::string JoinRounded(const PitchPointList& points, int& clamped) {
+// `clamped`, when given, counts the values that were outside it.
+std::string JoinRounded(const PitchPointList& points, int* clamped = nullptr) {
     std::string out;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (i > 0) out += ',';
         const std::int64_t cents = RoundedCents(points[i].Value);
         const std::int64_t kept = std::clamp(cents, kLowestMode1Cents, kHighestMode1Cents);
-        if (kept != cents) ++clamped;
+        if (kept != cents && clamped != nullptr) ++*clamped;
         out += FormatInteger(kept);
     }
     return out;
@@ -399,15 +399,15 @@ void Note::WriteTo(std::vector<std::string>& lines) {
     out.push_back("StartPoint=" + FormatGeneral(static_cast<double>(Rounded(startPoint_ * 1000.0, "the start point")) / 1000.0));
 
     if (PitchMode == 1 && WritePitch) {
-        const std::string list = JoinRounded(PitchPoints, clamped);
+        const std::string list = JoinRounded(PitchPoints, &clamped);
         if (!SamePitches(PitchPoints, created_.PitchPoints)) {
             out.push_back("Pitches=" + list);
             out.push_back("Piches=" + list);
         }
         BuildOldPitches();
         BuildOldPrePitches();
-        out.push_back(EncodePitchList("$OldPitches=" + JoinRounded(OldPitches, clamped), "$OldPitches="));
-        out.push_back(EncodePitchList("$OldPrePitches=" + JoinRounded(OldPrePitches, clamped), "$OldPrePitches="));
+        out.push_back(EncodePitchList("$OldPitches=" + JoinRounded(OldPitches), "$OldPitches="));
+        out.push_back(EncodePitchList("$OldPrePitches=" + JoinRounded(OldPrePitches), "$OldPrePitches="));
         out.push_back("$OldPiches= ");
         out.push_back("PBStart=" + FormatGeneral(-EffectivePreUtterance() - EffectiveStartPoint()));
     }

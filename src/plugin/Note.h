@@ -131,9 +131,10 @@ public:
     // appended then.
     void WriteTo(std::vector<std::string>& lines);
     // How many values the last WriteTo had to clamp into the hosts' ranges:
-    // Mode1 pitches (and their history lists) to −2048..2047 cents, the
-    // Mode2 PBS/PBY values to ±2047 cents (written ±204.7). A host would
-    // clamp or wrap them (12-bit values: 3143 cents wraps to −953).
+    // Mode1 pitches to −2048..2047 cents, the Mode2 PBS/PBY values to ±2047
+    // cents (written ±204.7). A host would clamp or wrap them (12-bit
+    // values: 3143 cents wraps to −953). The pitch history lists are
+    // clamped the same way but not counted.
     int ClampedValues = 0;
 
     // The values as they were at construction; the writer compares against
