@@ -13,7 +13,9 @@
 //
 // Per analysis frame (every 256 samples) inside a sung note the rendered
 // pitch is compared with the truth; over unvoiced stretches the truth is the
-// nearest voiced pitch. Reported, with the voicing check off and on:
+// nearest voiced pitch. Reported with the voicing check off, on, and with
+// the generator's own voicing in its place (frames truly unvoiced stored
+// without pitch: what bridging across consonants alone leaves):
 //   off300  share of frames inside sung notes more than 300 cents off,
 //   in50    share of truly voiced frames inside sung notes within 50 cents,
 //   median  median absolute error on those voiced frames [cents],
