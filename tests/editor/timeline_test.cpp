@@ -128,6 +128,14 @@ TEST(PitchLane, GridCandidatesAndTrackColours) {
     EXPECT_EQ(image.At(15, 49), kRed);    // frame 5 → 6
     EXPECT_EQ(image.At(18, 49), kGreen);  // frame 6 → 7
     EXPECT_TRUE(BuildPitchBitmap(PitchLaneInput{}).pixels.empty());
+
+    // A frame the voicing check rejects is drawn as a gap too.
+    const std::vector<std::uint8_t> rejected{0, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+    in.rejected = rejected;
+    const RgbaImage checked = BuildPitchBitmap(in);
+    EXPECT_EQ(checked.At(18, 49), kGreen);  // frame 6 → 7
+    EXPECT_EQ(checked.At(21, 49), kRed);    // frame 7 → 8
+    EXPECT_EQ(checked.At(24, 49), kRed);    // frame 8 → 9
 }
 
 TEST(LyricLane, BoxColoursFollowRestsHoverAndSelection) {
