@@ -263,7 +263,7 @@ void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
     RunSpectrumStep(samples, HopSize, Spectrum, FrameCount, Options.WorkerCount, &progress);
 }
 
-void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz) {
+void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz, const RowTask& alongside) {
     lags_ = LagLimits(f1Hz, f2Hz);
     const bool stored = SpectraStored();
     if (FrameCount <= 0 || (!stored && !samplesHeld_)) return;
@@ -277,7 +277,7 @@ void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz) {
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
     RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, stored ? nullptr : &source,
-                     FrameCount, Options.WorkerCount, &progress);
+                     FrameCount, Options.WorkerCount, &progress, &alongside);
 }
 
 void PitchAnalyser::TrackPitch() {
@@ -430,6 +430,7 @@ void MeasureHarmonicsOf(AnalysisFrame& f, const BinRow& s) {
 struct CombTooth {
     int First = 0;                   // lowest bin of the window
     std::vector<long double> Weights;  // one per bin from First on
+    std::vector<double> ApproxWeights; // the same rounded to double
 };
 
 const std::array<CombTooth, HarmonicCount>& CombTeeth() {
@@ -445,6 +446,7 @@ const std::array<CombTooth, HarmonicCount>& CombTeeth() {
             tooth.First = lo;
             for (int k = lo; k <= hi; ++k) {
                 tooth.Weights.push_back(1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c));
+                tooth.ApproxWeights.push_back(static_cast<double>(tooth.Weights.back()));
             }
         }
         return result;
@@ -452,20 +454,48 @@ const std::array<CombTooth, HarmonicCount>& CombTeeth() {
     return teeth;
 }
 
-void MeasureFixedCombOf(AnalysisFrame& f, const BinRow& s) {
-    f.F0 = FixedCombF0;
-    const auto& teeth = CombTeeth();
-    for (std::size_t h = 0; h < teeth.size(); ++h) {
-        const CombTooth& tooth = teeth[h];
-        float peak = 0.0f;  // the running maximum starts at 0
-        for (std::size_t j = 0; j < tooth.Weights.size(); ++j) {
-            const long double value = tooth.Weights[j] * s[Index(tooth.First) + j];
+// The tooth's peak: the running maximum, from 0, of the extended products
+// w_j s_j, stored as a single whenever it grows. Since rounding to single is
+// monotonic, that ends as float(max_j w_j s_j) when the maximum is positive,
+// else 0; so only the products that can be the maximum need the extended
+// multiply. The double products p_j = double(w_j) s_j are within a factor
+// 1 ± 2^-52 of the extended ones (two roundings of 2^-53), so a product with
+// p_j < (1 - 2^-40) max p cannot be the largest and is skipped. Where that
+// bound does not hold (products near the double's underflow range) every
+// product is taken in extended precision.
+float CombToothPeak(const CombTooth& tooth, const BinRow& s) {
+    const double* bins = s.data() + tooth.First;
+    const std::size_t n = tooth.Weights.size();
+    double largest = 0.0;
+    for (std::size_t j = 0; j < n; ++j) largest = std::max(largest, tooth.ApproxWeights[j] * bins[j]);
+    float peak = 0.0f;  // the running maximum starts at 0
+    if (!(largest > 1e-280)) {
+        for (std::size_t j = 0; j < n; ++j) {
+            const long double value = tooth.Weights[j] * bins[j];
             if (value > peak) peak = static_cast<float>(value);
         }
-        f.Harmonic[h] = peak;
+        return peak;
     }
+    const double threshold = largest * (1.0 - 0x1p-40);
+    for (std::size_t j = 0; j < n; ++j) {
+        if (!(tooth.ApproxWeights[j] * bins[j] >= threshold)) continue;
+        const long double value = tooth.Weights[j] * bins[j];
+        if (value > peak) peak = static_cast<float>(value);
+    }
+    return peak;
+}
+
+// The comb's harmonics and their total; F0 is the caller's.
+void MeasureFixedCombHarmonics(AnalysisFrame& f, const BinRow& s) {
+    const auto& teeth = CombTeeth();
+    for (std::size_t h = 0; h < teeth.size(); ++h) f.Harmonic[h] = CombToothPeak(teeth[h], s);
     f.HarmonicTotal = 0.0f;
     for (float amplitude : f.Harmonic) f.HarmonicTotal += amplitude;
+}
+
+void MeasureFixedCombOf(AnalysisFrame& f, const BinRow& s) {
+    f.F0 = FixedCombF0;
+    MeasureFixedCombHarmonics(f, s);
 }
 
 // Band energies of the spectrum with five bins removed around every
@@ -627,6 +657,21 @@ void PitchAnalyser::MeasureNoiseFlux() {
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
+RowTask PitchAnalyser::FixedCombAndNoiseFluxTask(const SpectrumVisitor& visit) {
+    return [this, visit](int i, const RowAccess& row) {
+        AnalysisFrame& f = Frames[Index(i)];
+        const BinRow& current = row(i);
+        MeasureFixedCombHarmonics(f, current);
+        f.Noise.fill(0.0f);
+        if (i != 0 && i != FrameCount - 1) {
+            const BinRow& before = row(i - 1);
+            const BinRow& after = row(i + 1);
+            MeasureNoiseFluxOf(f, before, current, after);
+        }
+        if (visit) visit(i, current);
+    };
+}
+
 void PitchAnalyser::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
     // The measures write disjoint fields (F0 and harmonics; noise) and read
     // only spectra, so one pass equals the two calls in either order.
@@ -705,13 +750,20 @@ void PitchAnalyser::Normalize() {
     }
 }
 
-void PitchAnalyser::Analyze(const WaveBuffer& wave) {
+void PitchAnalyser::AnalyzePitch(const WaveBuffer& wave, const RowTask& alongside) {
     if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
         return;
     }
     ComputeSpectra(wave);
-    FindCandidates(50.0, 882.0);
+    FindCandidates(50.0, 882.0, alongside);
     TrackPitch();
+}
+
+void PitchAnalyser::Analyze(const WaveBuffer& wave) {
+    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
+        return;
+    }
+    AnalyzePitch(wave);
     if (SpectraStored()) {
         MeasureHarmonics();
         MeasureNoiseBands();

@@ -62,6 +62,14 @@ public:
     // caller tests FrameCount.
     void Analyze(const WaveBuffer& wave);
 
+    // The pitch alone: ComputeSpectra, FindCandidates(50, 882) and
+    // TrackPitch (with BridgeGaps). F0, Confidence and Candidates are as
+    // Analyze leaves them; the harmonic and noise measures are not taken.
+    // `alongside` runs in the candidate step on every frame with its rows at
+    // hand (see RowTask), so that measures from the spectra cost no second
+    // row computation.
+    void AnalyzePitch(const WaveBuffer& wave, const RowTask& alongside = {});
+
     // No frames; the per-frame arrays are emptied too.
     void Clear();
     // Frees the memory of Spectrum and Autocorr (about 8 kB per frame each)
@@ -109,8 +117,9 @@ public:
     // Not 44100 Hz / 16 bits: returns without changing anything.
     void ComputeSpectra(const WaveBuffer& wave);
     // Candidates of every frame in the lag range LagLimits(f1Hz, f2Hz);
-    // sets F0 and Confidence from each frame's strongest candidate.
-    void FindCandidates(double f1Hz, double f2Hz);
+    // sets F0 and Confidence from each frame's strongest candidate, then
+    // runs `alongside` on the frame (see RowTask).
+    void FindCandidates(double f1Hz, double f2Hz, const RowTask& alongside = {});
     // Chooses F0 by following candidates (Strength >= 3.3) from frame to
     // frame within a ratio of 1.1 of the prediction; a frame takes the chain
     // of best mean rank among those longer than 5 frames, if that chain's
@@ -149,6 +158,11 @@ public:
     // also handing each row to `visit` (see VisitSpectra) when given: what
     // the editor does right after Analyze. Results equal the separate calls.
     void MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit = {});
+    // The same measures as a task for AnalyzePitch, except that F0 is left
+    // alone (the caller sets it to the comb's 150 Hz once the pitch is
+    // taken): each frame's fixed-comb harmonics and noise flux, then
+    // visit(i, row) when given.
+    RowTask FixedCombAndNoiseFluxTask(const SpectrumVisitor& visit = {});
 
     // The lag range of the last FindCandidates.
     LagRange Lags() const { return lags_; }
