@@ -153,15 +153,31 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
     }
 
     candidates.fill(PitchCandidate{});
+    // A peak can enter the list only with a strength above the weakest kept
+    // one, w (0 while slots are free). Peaks with x = A[m] + 1e-7 below
+    // 10^w (1 - 1e-9) have log10(x) below w by at least 4e-10, far more
+    // than the few ulp that log10 and pow may be off, so their single
+    // strength is at most w: they are passed over without taking the log.
+    const auto logLimit = [&candidates] {
+        return std::pow(10.0, static_cast<double>(candidates[CandidateCount - 1].Strength)) * (1.0 - 1e-9);
+    };
+    double limit = logLimit();
     // Peaks right next to the ends of the range are not trusted: m runs over
-    // MinLag + 2 .. MaxLag - 2.
+    // MinLag + 2 .. MaxLag - 2. The strict local maxima are listed first
+    // without branches (the test compares the doubles themselves; widening
+    // them would not change any comparison), then taken in increasing lag.
+    std::array<int, SpectrumBins> peakLags;
+    std::size_t peakCount = 0;
     for (int m = minLag + 2; m <= maxLag - 2; ++m) {
-        // The peak test compares the doubles themselves (widening them
-        // first would not change any comparison).
+        const double a = autocorr[static_cast<std::size_t>(m)];
+        peakLags[peakCount] = m;
+        peakCount += static_cast<std::size_t>(static_cast<int>(a > autocorr[static_cast<std::size_t>(m - 1)]) &
+                                              static_cast<int>(a > autocorr[static_cast<std::size_t>(m + 1)]));
+    }
+    for (std::size_t p = 0; p < peakCount; ++p) {
+        const int m = peakLags[p];
         const double peak = autocorr[static_cast<std::size_t>(m)];
-        if (!(peak > autocorr[static_cast<std::size_t>(m - 1)] && peak > autocorr[static_cast<std::size_t>(m + 1)])) {
-            continue;
-        }
+        if (peak + 1e-7 < limit) continue;
         // Log of the peak first: a peak at or below 1 can never be inserted.
         const auto strength = static_cast<float>(std::log10(peak + 1e-7));
         if (!(strength > candidates[CandidateCount - 1].Strength)) continue;
@@ -178,6 +194,7 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
         }
         const auto freq = static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag))));
         InsertCandidate(candidates, freq, strength);
+        limit = logLimit();
     }
 }
 

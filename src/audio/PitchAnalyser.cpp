@@ -70,6 +70,7 @@ void PitchAnalyser::Clear() {
     Confidence.clear();
     Candidates.clear();
     std::vector<std::int16_t>().swap(samples_);
+    borrowedWave_ = nullptr;
     samplesHeld_ = false;
     rowScratch_.reset();
 }
@@ -78,6 +79,7 @@ void PitchAnalyser::ReleaseSpectra() {
     BinRows().swap(Spectrum);
     BinRows().swap(Autocorr);
     std::vector<std::int16_t>().swap(samples_);
+    borrowedWave_ = nullptr;
     samplesHeld_ = false;
     rowScratch_.reset();
 }
@@ -202,6 +204,10 @@ bool PitchAnalyser::SpectraStored() const {
     return FrameCount > 0 && Spectrum.size() == Index(FrameCount);
 }
 
+PaddedSamples PitchAnalyser::HeldSamples() const {
+    return borrowedWave_ != nullptr ? PaddedSamples(*borrowedWave_) : PaddedSamples(samples_);
+}
+
 SpectrumSource PitchAnalyser::Source(const PaddedSamples& samples) const {
     return SpectrumSource{&samples, HopSize};
 }
@@ -213,7 +219,7 @@ void PitchAnalyser::SpectrumRow(int frame, BinRow& row) {
         row = Spectrum[Index(frame)];
     } else if (samplesHeld_) {
         if (!rowScratch_) rowScratch_ = std::make_unique<FrameScratch>();
-        const PaddedSamples samples(samples_);
+        const PaddedSamples samples = HeldSamples();
         row = rowScratch_->Row(Source(samples), frame);
     } else {
         row.fill(0.0);
@@ -241,6 +247,12 @@ void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
     Confidence.assign(n, 0.0f);
     Candidates.assign(n, CandidateSlots{});
 
+    if (!Options.KeepSpectra && Options.BorrowWave) {
+        // Rows are recomputed from the wave itself whenever a step needs them.
+        borrowedWave_ = &wave;
+        samplesHeld_ = true;
+        return;
+    }
     if (!Options.KeepSpectra) {
         // Rows are recomputed from this copy whenever a step needs them.
         // Channel 0, 16-bit little-endian, read straight from the buffer.
@@ -274,7 +286,7 @@ void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz, const RowTask& alon
     // With stored spectra, computing them was the first half of the progress;
     // otherwise this step computes them too and is the whole of it.
     ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0);
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, stored ? nullptr : &source,
                      FrameCount, Options.WorkerCount, &progress, &alongside);
@@ -575,7 +587,7 @@ void PitchAnalyser::MeasureHarmonics() {
         return;
     }
     if (!samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         MeasureHarmonicsOf(Frames[Index(i)], scratch.Row(source, i));
@@ -588,7 +600,7 @@ void PitchAnalyser::MeasureHarmonicsAndNoiseBands() {
     // write disjoint fields, so this equals MeasureHarmonics then
     // MeasureNoiseBands.
     if (FrameCount <= 0 || !samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         AnalysisFrame& f = Frames[Index(i)];
@@ -610,7 +622,7 @@ void PitchAnalyser::MeasureFixedComb() {
         for (int i = 0; i < FrameCount; ++i) Frames[Index(i)].F0 = FixedCombF0;
         return;
     }
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         MeasureFixedCombOf(Frames[Index(i)], scratch.Row(source, i));
@@ -622,7 +634,7 @@ void PitchAnalyser::MeasureNoiseBands() {
     if (FrameCount <= 0) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         AnalysisFrame& f = Frames[Index(i)];
@@ -637,7 +649,7 @@ void PitchAnalyser::MeasureNoiseFlux() {
     if (FrameCount <= 0) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         AnalysisFrame& f = Frames[Index(i)];
@@ -681,7 +693,7 @@ void PitchAnalyser::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
         MeasureFixedComb();
         return;
     }
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         const auto row = [&](int frame) -> const BinRow& {
@@ -705,7 +717,7 @@ void PitchAnalyser::VisitSpectra(const SpectrumVisitor& visit) {
     if (FrameCount <= 0 || !visit) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         visit(i, stored ? Spectrum[Index(i)] : scratch.Row(source, i));

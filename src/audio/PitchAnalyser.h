@@ -32,6 +32,11 @@ struct AnalysisOptions {
     // it, bit for bit, from a copy of the recording's channel 0 (2 bytes per
     // sample); SpectrumRow() gives any row either way.
     bool KeepSpectra = true;
+    // Without kept spectra: recompute the rows from the analysed wave itself
+    // instead of a copy of its channel 0 (2 bytes per sample less). The wave
+    // must then stay alive and unchanged until ReleaseSpectra, Clear or the
+    // next analysis.
+    bool BorrowWave = false;
     // Called from the worker threads (never twice at once) with frames done
     // and the total: 2 * FrameCount (spectra, then candidates) with kept
     // spectra, FrameCount (both at once) without.
@@ -171,12 +176,15 @@ private:
     // Rows come from Spectrum when it holds every frame, else from samples_.
     bool SpectraStored() const;
     SpectrumSource Source(const PaddedSamples& samples) const;
+    // The recording the rows are recomputed from: the borrowed wave or samples_.
+    PaddedSamples HeldSamples() const;
     // MeasureHarmonics and MeasureNoiseBands in one pass over recomputed rows.
     void MeasureHarmonicsAndNoiseBands();
 
     LagRange lags_;
     std::vector<std::int16_t> samples_;        // channel 0, when spectra are not kept
-    bool samplesHeld_ = false;                 // samples_ is the current recording (maybe empty)
+    const WaveBuffer* borrowedWave_ = nullptr; // read instead of samples_ (BorrowWave)
+    bool samplesHeld_ = false;                 // samples_ or borrowedWave_ is the current recording
     std::unique_ptr<FrameScratch> rowScratch_;  // for SpectrumRow
 };
 

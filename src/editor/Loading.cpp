@@ -59,8 +59,12 @@ void NormalisePeak(WaveBuffer& wave, double target) {
     const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
     for (std::size_t i = 0; i < whole; ++i) {
         const double scaled = static_cast<double>(Channel0(bytes.data(), stride, i)) * static_cast<double>(factor);
+        // floor(scaled), |scaled| <= 32768 factor < 2^31 (peak >= 10): the
+        // truncation, one lower when it rounded a negative value up.
+        auto floored = static_cast<std::int32_t>(scaled);
+        if (floored > scaled) --floored;
         // The low 16 bits, as SetSample stores them.
-        const auto value = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::floor(scaled)));
+        const auto value = static_cast<std::uint32_t>(floored);
         std::uint8_t* p = bytes.data() + i * stride;
         p[0] = static_cast<std::uint8_t>(value & 0xFFU);
         p[1] = static_cast<std::uint8_t>((value >> 8) & 0xFFU);
@@ -234,6 +238,9 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // to be dropped once the image is built; the one pass below recomputes
     // each row, bit for bit, on the analysis workers instead.
     analyser->Options.KeepSpectra = false;
+    // The rows are recomputed from `wave` itself, which outlives the pass
+    // and is not changed until ReleaseSpectra below.
+    analyser->Options.BorrowWave = true;
     const auto callerProgress = analyser->Options.Progress;
     if (progress) {
         analyser->Options.Progress = [&progress](int done, int total) {
@@ -266,7 +273,9 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         };
     }
     analyser->AnalyzePitch(*wave, alongside);
+    analyser->ReleaseSpectra();
     analyser->Options.Progress = callerProgress;
+    analyser->Options.BorrowWave = Analyser->Options.BorrowWave;
     if (!spectrumImage.empty()) spectrumImage.resize(static_cast<std::size_t>(analyser->FrameCount));
     if (!spectrumPeaks.empty()) spectrumPeaks.resize(static_cast<std::size_t>(analyser->FrameCount));
     if (analyser->FrameCount == 0) {
@@ -293,7 +302,6 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         frame.TargetF0 = frame.F0;
         frame.F0 = 150.0f;
     }
-    analyser->ReleaseSpectra();
     std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(analyser->Frames);
     std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
     auto resynth = scope == LoadScope::Everything ? std::make_unique<Resynthesizer>() : nullptr;
