@@ -478,18 +478,27 @@ const std::array<CombTooth, HarmonicCount>& CombTeeth() {
 float CombToothPeak(const CombTooth& tooth, const BinRow& s) {
     const double* bins = s.data() + tooth.First;
     const std::size_t n = tooth.Weights.size();
-    double largest = 0.0;
-    for (std::size_t j = 0; j < n; ++j) largest = std::max(largest, tooth.ApproxWeights[j] * bins[j]);
+    // Four running maxima side by side (the maximum is exact in any order),
+    // so that the comparisons do not wait on each other.
+    std::array<double, 4> partial{};
+    std::size_t j = 0;
+    for (; j + 4 <= n; j += 4) {
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            partial[lane] = std::max(partial[lane], tooth.ApproxWeights[j + lane] * bins[j + lane]);
+        }
+    }
+    for (; j < n; ++j) partial[0] = std::max(partial[0], tooth.ApproxWeights[j] * bins[j]);
+    const double largest = std::max(std::max(partial[0], partial[1]), std::max(partial[2], partial[3]));
     float peak = 0.0f;  // the running maximum starts at 0
     if (!(largest > 1e-280)) {
-        for (std::size_t j = 0; j < n; ++j) {
+        for (j = 0; j < n; ++j) {
             const long double value = tooth.Weights[j] * bins[j];
             if (value > peak) peak = static_cast<float>(value);
         }
         return peak;
     }
     const double threshold = largest * (1.0 - 0x1p-40);
-    for (std::size_t j = 0; j < n; ++j) {
+    for (j = 0; j < n; ++j) {
         if (!(tooth.ApproxWeights[j] * bins[j] >= threshold)) continue;
         const long double value = tooth.Weights[j] * bins[j];
         if (value > peak) peak = static_cast<float>(value);
