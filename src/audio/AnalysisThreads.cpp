@@ -1,6 +1,7 @@
 #include "audio/AnalysisThreads.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -32,6 +33,17 @@ void PaddedSamples::ReadWindowed(std::int64_t start, std::span<double, FftSize> 
         for (std::int64_t j = from; j < to; ++j) {
             const auto k = static_cast<std::size_t>(j);
             out[k] = static_cast<double>(mono_[first + j]) * window[k];
+        }
+        return;
+    }
+    if (std::endian::native == std::endian::little && blockAlign_ == 2) {
+        // Mono 16-bit on a little-endian machine: the bytes are the native
+        // samples, read as such so that the loop runs on vectors.
+        for (std::int64_t j = from; j < to; ++j) {
+            std::int16_t value;
+            std::memcpy(&value, data_ + (first + j) * 2, sizeof value);
+            const auto k = static_cast<std::size_t>(j);
+            out[k] = static_cast<double>(value) * window[k];
         }
         return;
     }
