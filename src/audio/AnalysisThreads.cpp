@@ -170,10 +170,12 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
     // 10^w (1 - 1e-9) have log10(x) below w by at least 4e-10, far more
     // than the few ulp that log10 and pow may be off, so their single
     // strength is at most w: they are passed over without taking the log.
-    const auto logLimit = [&candidates] {
-        return std::pow(10.0, static_cast<double>(candidates[CandidateCount - 1].Strength)) * (1.0 - 1e-9);
-    };
-    double limit = logLimit();
+    // w only grows, so a limit from an earlier w is lower and still safe to
+    // pass over by; it is brought up to date only when a peak reaches it.
+    float weakest = candidates[CandidateCount - 1].Strength;
+    const auto logLimit = [](float strength) { return std::pow(10.0, static_cast<double>(strength)) * (1.0 - 1e-9); };
+    double limit = logLimit(weakest);
+    bool limitStale = false;
     // Peaks right next to the ends of the range are not trusted: m runs over
     // MinLag + 2 .. MaxLag - 2. The strict local maxima are listed first
     // without branches (the test compares the doubles themselves; widening
@@ -190,6 +192,11 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
         const int m = peakLags[p];
         const double peak = autocorr[static_cast<std::size_t>(m)];
         if (peak + 1e-7 < limit) continue;
+        if (limitStale) {
+            limit = logLimit(weakest);
+            limitStale = false;
+            if (peak + 1e-7 < limit) continue;
+        }
         // Log of the peak first: a peak at or below 1 can never be inserted.
         const auto strength = static_cast<float>(std::log10(peak + 1e-7));
         if (!(strength > candidates[CandidateCount - 1].Strength)) continue;
@@ -206,7 +213,10 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
         }
         const auto freq = static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag))));
         InsertCandidate(candidates, freq, strength);
-        limit = logLimit();
+        if (candidates[CandidateCount - 1].Strength != weakest) {
+            weakest = candidates[CandidateCount - 1].Strength;
+            limitStale = true;
+        }
     }
 }
 
