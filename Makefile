@@ -9,12 +9,16 @@ PACKAGES := cmake g++ make pkg-config libicu-dev libfftw3-dev libsimpleini-dev \
             libcli11-dev libgtest-dev googletest libbenchmark-dev \
             qt6-base-dev qt6-multimedia-dev fonts-noto-cjk xvfb xauth
 
-.PHONY: all deps build build-asan test test-release test-asan demo bench clean
+# What bench/compare-praat.sh needs besides the build; the tests do not.
+BENCH_PACKAGES := praat time
+
+.PHONY: all deps bench-deps build build-asan test test-release test-asan demo bench compare-praat clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+deps bench-deps: WANTED = $(if $(filter bench-deps,$@),$(BENCH_PACKAGES),$(PACKAGES))
+deps bench-deps:
+	@missing=""; for p in $(WANTED); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -51,6 +55,11 @@ demo: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b; done
+
+# Melodrift's commands against Praat's To Pitch (ac) on one generated
+# 10-minute take, three rounds, with the ratios.
+compare-praat: build bench-deps
+	bench/compare-praat.sh $(BUILD) 600 3
 
 clean:
 	rm -rf build

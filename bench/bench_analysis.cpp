@@ -139,6 +139,54 @@ BENCHMARK(BM_AnalyzeAndEditorPass)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// What every command and the window run now: the pitch alone
+// (AnalyzePitch, two transforms per frame), and with the editor's measures
+// taken on the same rows in the same pass (as the window's load does; the
+// image column stands in as in BM_AnalyzeAndEditorPass). Rows are
+// recomputed from the wave itself, as the editor does.
+void BM_AnalyzePitch(benchmark::State& state) {
+    const int seconds = static_cast<int>(state.range(0));
+    const int workers = static_cast<int>(state.range(1));
+    const bool editorPass = state.range(2) != 0;
+    const WaveBuffer& wave = Recording(seconds);
+    std::int64_t frames = 0;
+    double cpuSeconds = 0.0;
+    for (auto _ : state) {
+        const std::clock_t start = std::clock();
+        PitchAnalyser analyser;
+        analyser.Options.WorkerCount = workers;
+        analyser.Options.KeepSpectra = false;
+        analyser.Options.BorrowWave = true;
+        std::vector<float> column;
+        if (editorPass) {
+            column.resize(static_cast<std::size_t>(wave.SampleCount() / 256 + 2));
+            const auto visit = [&column](int frame, const melodrift::BinRow& row) {
+                column[static_cast<std::size_t>(frame)] = static_cast<float>(row[10] + row[11]);
+            };
+            analyser.AnalyzePitch(wave, analyser.FixedCombAndNoiseFluxTask(visit));
+        } else {
+            analyser.AnalyzePitch(wave);
+        }
+        analyser.ReleaseSpectra();
+        frames += analyser.FrameCount;
+        benchmark::DoNotOptimize(analyser.Frames.data());
+        benchmark::DoNotOptimize(column.data());
+        cpuSeconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
+    state.counters["peak_MiB"] = PeakResidentMiB();
+}
+BENCHMARK(BM_AnalyzePitch)
+    ->ArgNames({"seconds", "workers", "editor"})
+    ->Args({600, 2, 0})
+    ->Args({600, 2, 1})
+    ->Args({600, 1, 0})
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+
 }  // namespace
 
 BENCHMARK_MAIN();

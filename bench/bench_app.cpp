@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -131,6 +132,65 @@ void BM_ZoomRedraw_TenMinutes(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ZoomRedraw_TenMinutes)->Unit(benchmark::kMillisecond);
+
+// Prompts that confirm the question before a long recording's analysis.
+class ConfirmingPrompts : public SilentPrompts {
+public:
+    bool AskOkCancel(std::string_view) override { return true; }
+};
+
+// A 10-minute take like a sung line: syllables of 0.45 s every 0.7 s on a
+// pitch gliding between 120 and 360 Hz, six harmonics, low noise throughout.
+std::filesystem::path TenMinuteTake() {
+    const auto path = ScratchPath("take.wav");
+    if (std::filesystem::exists(path)) return path;
+    constexpr std::uint32_t kSamples = 600u * 44100u;
+    WaveBuffer wave = MakeMono16Wave(kSamples);
+    std::uint32_t noise = 1;
+    double phase = 0.0;
+    for (std::uint32_t i = 0; i < kSamples; ++i) {
+        const double t = i / 44100.0;
+        phase += 2.0 * 3.141592653589793 * (240.0 + 120.0 * std::sin(2.0 * 3.141592653589793 * t / 3.7)) / 44100.0;
+        noise = noise * 1664525u + 1013904223u;  // a plain LCG: -128..127
+        double v = static_cast<double>(static_cast<int>(noise >> 24) - 128);
+        const double inSyllable = std::fmod(t, 0.7);
+        if (inSyllable < 0.45) {
+            for (int h = 1; h <= 6; ++h) v += 7000.0 / h * std::sin(h * phase);
+        }
+        wave.SetSample(i, 0, static_cast<std::int32_t>(std::lround(v)));
+    }
+    WriteFileAtomically(path, wave.SaveToBytes());
+    return path;
+}
+
+// The load of a 10-minute recording in the window, from the button's call
+// to the lanes drawn on the surface: reading, analysis behind the progress
+// dialog, per-frame arrays, lane images, the first composed surface.
+void BM_LoadRecordingToDrawnLanes_TenMinutes(benchmark::State& state) {
+    const auto take = TenMinuteTake();
+    double cpuSeconds = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        {
+            Voicebank voicebank;
+            MainWindow form(ScratchPath("none.tmp"), std::make_unique<ConfirmingPrompts>(), nullptr, &voicebank);
+            form.show();
+            QApplication::processEvents();
+            state.ResumeTiming();
+            // Process CPU time of all threads, a load-independent companion
+            // to the wall time on a shared machine.
+            const std::clock_t start = std::clock();
+            const LoadOutcome outcome = form.LoadRecording(take);
+            QApplication::processEvents();
+            cpuSeconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+            state.PauseTiming();
+            if (outcome != LoadOutcome::Loaded) state.SkipWithError("the take did not load");
+        }
+        state.ResumeTiming();
+    }
+    state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_LoadRecordingToDrawnLanes_TenMinutes)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
 

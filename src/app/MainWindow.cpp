@@ -107,6 +107,9 @@ MainWindow::MainWindow(std::filesystem::path pluginFile, std::unique_ptr<Prompts
     setObjectName(QStringLiteral("MainWindow"));
     CreateControls();
     ConnectEvents();
+    spectrumFillTimer_ = new QTimer(this);
+    spectrumFillTimer_->setInterval(0);
+    connect(spectrumFillTimer_, &QTimer::timeout, this, [this] { FillNextSpectrumBlock(); });
     RestoreSettings();
 }
 

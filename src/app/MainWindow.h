@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
+#include <QTimer>
 
 #include "WindowSettings.h"
 #include "HitAreas.h"
@@ -147,6 +149,13 @@ private:
     // Off-screen images of the lanes.
     RgbaImage volumeBitmap_;
     RgbaImage spectrumBitmap_;
+    // Blocks of spectrumBitmap_'s columns already coloured: the visible ones
+    // are coloured before a redraw, the others by spectrumFillTimer_ a block
+    // per turn of the event loop, so a long recording's lanes show at once.
+    std::vector<bool> spectrumBlockFilled_;
+    QTimer* spectrumFillTimer_ = nullptr;
+    void FillSpectrumColumns(int first, int last);
+    void FillNextSpectrumBlock();
     RgbaImage pitchBitmap_;
     RgbaImage lyricBitmap_;
 

@@ -134,12 +134,47 @@ void MainWindow::SpectrumRangeChanged() {
     });
 }
 
+namespace {
+
+// Spectrum bitmap columns coloured per block (about 5 ms of work each).
+constexpr int kSpectrumBlockColumns = 4096;
+
+}  // namespace
+
 void MainWindow::BuildSpectrumBitmap() {
+    spectrumFillTimer_->stop();
+    spectrumBlockFilled_.clear();
     if (!session_.HasRecording()) {
         spectrumBitmap_ = RgbaImage();
         return;
     }
-    spectrumBitmap_ = melodrift::BuildSpectrumBitmap(session_.SpectrumImage, session_.SpectrumDensity);
+    // Black until coloured: the columns in view before each redraw, the
+    // others in the background right after the lanes are drawn.
+    spectrumBitmap_ = RgbaImage(int(session_.SpectrumImage.size()), kSpectrumRows, kBlack);
+    spectrumBlockFilled_.assign(std::size_t((spectrumBitmap_.width + kSpectrumBlockColumns - 1) / kSpectrumBlockColumns),
+                                false);
+    spectrumFillTimer_->start();
+}
+
+void MainWindow::FillSpectrumColumns(int first, int last) {
+    const int blocks = int(spectrumBlockFilled_.size());
+    for (int b = std::max(0, first / kSpectrumBlockColumns); b < blocks && b <= last / kSpectrumBlockColumns; ++b) {
+        if (spectrumBlockFilled_[std::size_t(b)]) continue;
+        melodrift::FillSpectrumBitmap(spectrumBitmap_, session_.SpectrumImage, session_.SpectrumDensity,
+                                      b * kSpectrumBlockColumns, (b + 1) * kSpectrumBlockColumns - 1);
+        spectrumBlockFilled_[std::size_t(b)] = true;
+    }
+}
+
+void MainWindow::FillNextSpectrumBlock() {
+    if (busy_) return;  // a load is replacing the image; the next bitmap starts over
+    const auto next = std::find(spectrumBlockFilled_.begin(), spectrumBlockFilled_.end(), false);
+    if (next == spectrumBlockFilled_.end()) {
+        spectrumFillTimer_->stop();
+        return;
+    }
+    const int block = int(next - spectrumBlockFilled_.begin());
+    FillSpectrumColumns(block * kSpectrumBlockColumns, block * kSpectrumBlockColumns);
 }
 
 void MainWindow::BuildPitchBitmap() {
@@ -204,6 +239,7 @@ void MainWindow::DrawLyricTexts() {
 
 void MainWindow::RedrawAll() {
     if (busy_) return;
+    FillSpectrumColumns(session_.FirstFrame, session_.FirstFrame + session_.VisibleFrames);
     LaneImages lanes;
     lanes.volume = &volumeBitmap_;
     lanes.spectrum = &spectrumBitmap_;

@@ -1,6 +1,7 @@
 #include "audio/AnalysisThreads.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -19,6 +20,40 @@ PaddedSamples::PaddedSamples(const WaveBuffer& wave)
 
 PaddedSamples::PaddedSamples(std::span<const std::int16_t> mono)
     : mono_(mono.data()), blockAlign_(1), count_(static_cast<std::int64_t>(mono.size())) {}
+
+void PaddedSamples::ReadWindowed(std::int64_t start, std::span<double, FftSize> out) const {
+    const auto& window = HannWindow();
+    const std::int64_t first = start - ScratchOffset;
+    const std::int64_t from = std::clamp<std::int64_t>(-first, 0, FftSize);
+    const std::int64_t to = std::clamp<std::int64_t>(count_ - first, from, FftSize);
+    // Outside the recording: 0 · w = 0, as Read then ApplyWindow give.
+    std::fill(out.begin(), out.begin() + from, 0.0);
+    std::fill(out.begin() + to, out.end(), 0.0);
+    if (mono_ != nullptr) {
+        for (std::int64_t j = from; j < to; ++j) {
+            const auto k = static_cast<std::size_t>(j);
+            out[k] = static_cast<double>(mono_[first + j]) * window[k];
+        }
+        return;
+    }
+    if (std::endian::native == std::endian::little && blockAlign_ == 2) {
+        // Mono 16-bit on a little-endian machine: the bytes are the native
+        // samples, read as such so that the loop runs on vectors.
+        for (std::int64_t j = from; j < to; ++j) {
+            std::int16_t value;
+            std::memcpy(&value, data_ + (first + j) * 2, sizeof value);
+            const auto k = static_cast<std::size_t>(j);
+            out[k] = static_cast<double>(value) * window[k];
+        }
+        return;
+    }
+    for (std::int64_t j = from; j < to; ++j) {
+        const std::uint8_t* p = data_ + (first + j) * blockAlign_;
+        const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+        const auto k = static_cast<std::size_t>(j);
+        out[k] = static_cast<double>(value) * window[k];
+    }
+}
 
 void PaddedSamples::Read(std::int64_t start, std::span<double> out) const {
     const auto n = static_cast<std::int64_t>(out.size());
@@ -63,18 +98,20 @@ LagRange LagLimits(double f1Hz, double f2Hz) {
 
 void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, FftWorkspace& fft,
                    BinRow& spectrum) {
-    // Straight into the FFT's input buffer.
+    // Straight into the FFT's input buffer, windowed as it is read.
     std::span<double, FftSize> x(fft.Input(), FftSize);
-    samples.Read(static_cast<std::int64_t>(frameIndex) * hopSize, x);
-    ApplyWindow(x);
+    samples.ReadWindowed(static_cast<std::int64_t>(frameIndex) * hopSize, x);
     fft.Execute();
-    // |X[k]| / 512 from (re, im) pairs; bin 0 is real.
+    // |X[k]| / 512 from (re, im) pairs; bin 0 is real. Multiplying by 2^-9
+    // rounds exactly as dividing by 512 does (both are the correctly rounded
+    // x / 512), and lets the loop run on vectors.
+    constexpr double inverse512 = 1.0 / 512.0;
     const double* out = fft.Output();
-    spectrum[0] = std::fabs(out[0]) / 512.0;
+    spectrum[0] = std::fabs(out[0]) * inverse512;
     for (std::size_t k = 1; k < SpectrumBins; ++k) {
         const double re = out[2 * k];
         const double im = out[2 * k + 1];
-        spectrum[k] = std::sqrt(re * re + im * im) / 512.0;
+        spectrum[k] = std::sqrt(re * re + im * im) * inverse512;
     }
 }
 
@@ -128,16 +165,44 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
     }
 
     candidates.fill(PitchCandidate{});
+    // A peak can enter the list only with a strength above the weakest kept
+    // one, w (0 while slots are free). Peaks with x = A[m] + 1e-7 below
+    // 10^w (1 - 1e-9) have log10(x) below w by at least 4e-10, far more
+    // than the few ulp that log10 and pow may be off, so their single
+    // strength is at most w: they are passed over without taking the log.
+    // w only grows, so a limit from an earlier w is lower and still safe to
+    // pass over by; it is brought up to date only when a peak reaches it.
+    float weakest = candidates[CandidateCount - 1].Strength;
+    const auto logLimit = [](float strength) { return std::pow(10.0, static_cast<double>(strength)) * (1.0 - 1e-9); };
+    double limit = logLimit(weakest);
+    bool limitStale = false;
     // Peaks right next to the ends of the range are not trusted: m runs over
-    // MinLag + 2 .. MaxLag - 2.
+    // MinLag + 2 .. MaxLag - 2. The strict local maxima are listed first
+    // without branches (the test compares the doubles themselves; widening
+    // them would not change any comparison), then taken in increasing lag.
+    std::array<int, SpectrumBins> peakLags;
+    std::size_t peakCount = 0;
     for (int m = minLag + 2; m <= maxLag - 2; ++m) {
-        const long double a = autocorr[static_cast<std::size_t>(m)];
+        const double a = autocorr[static_cast<std::size_t>(m)];
+        peakLags[peakCount] = m;
+        peakCount += static_cast<std::size_t>(static_cast<int>(a > autocorr[static_cast<std::size_t>(m - 1)]) &
+                                              static_cast<int>(a > autocorr[static_cast<std::size_t>(m + 1)]));
+    }
+    for (std::size_t p = 0; p < peakCount; ++p) {
+        const int m = peakLags[p];
+        const double peak = autocorr[static_cast<std::size_t>(m)];
+        if (peak + 1e-7 < limit) continue;
+        if (limitStale) {
+            limit = logLimit(weakest);
+            limitStale = false;
+            if (peak + 1e-7 < limit) continue;
+        }
+        // Log of the peak first: a peak at or below 1 can never be inserted.
+        const auto strength = static_cast<float>(std::log10(peak + 1e-7));
+        if (!(strength > candidates[CandidateCount - 1].Strength)) continue;
+        const long double a = peak;
         const long double before = autocorr[static_cast<std::size_t>(m - 1)];
         const long double after = autocorr[static_cast<std::size_t>(m + 1)];
-        if (!(a > before && a > after)) continue;
-        // Log of the peak first: a peak at or below 1 can never be inserted.
-        const auto strength = static_cast<float>(std::log10(autocorr[static_cast<std::size_t>(m)] + 1e-7));
-        if (!(strength > candidates[CandidateCount - 1].Strength)) continue;
         // Centroid of the peak and its higher neighbour, both measured above
         // the lower neighbour (extended precision: differences of close values).
         long double lag;
@@ -148,6 +213,10 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
         }
         const auto freq = static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag))));
         InsertCandidate(candidates, freq, strength);
+        if (candidates[CandidateCount - 1].Strength != weakest) {
+            weakest = candidates[CandidateCount - 1].Strength;
+            limitStale = true;
+        }
     }
 }
 
@@ -229,7 +298,7 @@ void SpectrumWorker::ProcessFrame(int index) {
 
 PitchWorker::PitchWorker(const BinRows& spectrum, BinRows& autocorr,
                              CandidateTable& candidates, ChosenStrengths& confidence, AnalysisFrames& frames,
-                             LagRange lags, const SpectrumSource* source, int firstIndex,
+                             LagRange lags, const SpectrumSource* source, const RowTask* task, int firstIndex,
                              int lastIndex, ProgressCounter* progress)
     : AnalysisWorker(firstIndex, lastIndex, progress),
       spectrum_(spectrum),
@@ -238,9 +307,15 @@ PitchWorker::PitchWorker(const BinRows& spectrum, BinRows& autocorr,
       confidence_(confidence),
       frames_(frames),
       lags_(lags),
-      source_(source) {
+      source_(source),
+      task_(task != nullptr && *task ? task : nullptr) {
     if (autocorr_.empty()) scratchRow_ = std::make_unique<BinRow>();
-    if (source_ != nullptr) spectrumRow_ = std::make_unique<BinRow>();
+    if (source_ != nullptr) {
+        rows_ = std::make_unique<FrameScratch>();
+        row_ = [this](int frame) -> const BinRow& { return rows_->Row(*source_, frame); };
+    } else {
+        row_ = [this](int frame) -> const BinRow& { return spectrum_[static_cast<std::size_t>(frame)]; };
+    }
 }
 
 PitchWorker::~PitchWorker() {
@@ -251,14 +326,10 @@ void PitchWorker::ProcessFrame(int index) {
     const auto i = static_cast<std::size_t>(index);
     BinRow& row = scratchRow_ ? *scratchRow_ : autocorr_[i];
     CandidateSlots& list = candidates_[i];
-    if (source_ != nullptr) {
-        FrameSpectrum(*source_->Samples, index, source_->HopSize, fft_, *spectrumRow_);
-        FrameCandidates(*spectrumRow_, lags_, fft_, row, list);
-    } else {
-        FrameCandidates(spectrum_[i], lags_, fft_, row, list);
-    }
+    FrameCandidates(row_(index), lags_, fft_, row, list);
     frames_[i].F0 = list[0].Freq;
     confidence_[i] = list[0].Strength;
+    if (task_ != nullptr) (*task_)(index, row_);
 }
 
 FrameTaskWorker::FrameTaskWorker(const Task& task, int firstIndex, int lastIndex,
@@ -306,9 +377,9 @@ void RunSpectrumStep(const PaddedSamples& samples, int hopSize, BinRows& spectru
 void RunCandidateStep(const BinRows& spectrum, BinRows& autocorr, CandidateTable& candidates,
                       ChosenStrengths& confidence, AnalysisFrames& frames, LagRange lags,
                       const SpectrumSource* source, int frameCount, int workerCount,
-                      ProgressCounter* progress) {
+                      ProgressCounter* progress, const RowTask* task) {
     RunStep<PitchWorker>(frameCount, workerCount, progress, spectrum, autocorr, candidates,
-                           confidence, frames, lags, source);
+                           confidence, frames, lags, source, task);
 }
 
 void RunFrameTask(const FrameTaskWorker::Task& task, int frameCount, int workerCount,

@@ -39,6 +39,9 @@ public:
 
     // out[j] = scratch sample (start + j) as a double.
     void Read(std::int64_t start, std::span<double> out) const;
+    // out[j] = scratch sample (start + j) · HannWindow()[j]: Read then
+    // ApplyWindow in one pass, the same bits.
+    void ReadWindowed(std::int64_t start, std::span<double, FftSize> out) const;
 
 private:
     const std::uint8_t* data_ = nullptr;     // interleaved 16-bit little-endian, or
@@ -103,6 +106,15 @@ private:
     std::array<BinRow, 3> rows_{};
     std::array<int, 3> rowFrame_{-1, -1, -1};
 };
+
+// Frame `frame`'s spectrum row, as a worker walking its frames in increasing
+// order has it: the row of the frame in hand and those of its two neighbours
+// are valid at the same time.
+using RowAccess = std::function<const BinRow&(int frame)>;
+// A per-frame task run by the candidate step right after a frame's
+// candidates, on the same worker, with that frame's rows at hand (so a row
+// is never computed twice). It may write only frame `index`'s elements.
+using RowTask = std::function<void(int index, const RowAccess& row)>;
 
 // Frames-done counter shared by the workers of one analysis. Add() may be
 // called from any thread; the callback (done, total) is called under a lock,
@@ -173,12 +185,14 @@ private:
 // Confidence and Frames (F0) and, when `autocorr` is not empty, of Autocorr.
 // With an empty `autocorr` the rows live in one scratch row per worker.
 // With a `source`, the spectrum rows are computed here instead of read from
-// `spectrum` (which is then not used).
+// `spectrum` (which is then not used). A `task` runs on every frame after
+// its candidates.
 class PitchWorker final : public AnalysisWorker {
 public:
     PitchWorker(const BinRows& spectrum, BinRows& autocorr, CandidateTable& candidates,
                   ChosenStrengths& confidence, AnalysisFrames& frames, LagRange lags,
-                  const SpectrumSource* source, int firstIndex, int lastIndex, ProgressCounter* progress);
+                  const SpectrumSource* source, const RowTask* task, int firstIndex, int lastIndex,
+                  ProgressCounter* progress);
     ~PitchWorker() override;
 
 protected:
@@ -192,8 +206,10 @@ private:
     AnalysisFrames& frames_;
     LagRange lags_;
     const SpectrumSource* source_;
+    const RowTask* task_;
+    RowAccess row_;                          // rows of `spectrum` or recomputed into rows_
     std::unique_ptr<BinRow> scratchRow_;
-    std::unique_ptr<BinRow> spectrumRow_;
+    std::unique_ptr<FrameScratch> rows_;     // with a source: the last three rows computed
 };
 
 // Runs task(index, scratch) for frames first..last with the worker's own
@@ -221,7 +237,7 @@ void RunSpectrumStep(const PaddedSamples& samples, int hopSize, BinRows& spectru
 void RunCandidateStep(const BinRows& spectrum, BinRows& autocorr, CandidateTable& candidates,
                       ChosenStrengths& confidence, AnalysisFrames& frames, LagRange lags,
                       const SpectrumSource* source, int frameCount, int workerCount,
-                      ProgressCounter* progress);
+                      ProgressCounter* progress, const RowTask* task = nullptr);
 void RunFrameTask(const FrameTaskWorker::Task& task, int frameCount, int workerCount,
                   ProgressCounter* progress);
 

@@ -70,6 +70,7 @@ void PitchAnalyser::Clear() {
     Confidence.clear();
     Candidates.clear();
     std::vector<std::int16_t>().swap(samples_);
+    borrowedWave_ = nullptr;
     samplesHeld_ = false;
     rowScratch_.reset();
 }
@@ -78,6 +79,7 @@ void PitchAnalyser::ReleaseSpectra() {
     BinRows().swap(Spectrum);
     BinRows().swap(Autocorr);
     std::vector<std::int16_t>().swap(samples_);
+    borrowedWave_ = nullptr;
     samplesHeld_ = false;
     rowScratch_.reset();
 }
@@ -202,6 +204,10 @@ bool PitchAnalyser::SpectraStored() const {
     return FrameCount > 0 && Spectrum.size() == Index(FrameCount);
 }
 
+PaddedSamples PitchAnalyser::HeldSamples() const {
+    return borrowedWave_ != nullptr ? PaddedSamples(*borrowedWave_) : PaddedSamples(samples_);
+}
+
 SpectrumSource PitchAnalyser::Source(const PaddedSamples& samples) const {
     return SpectrumSource{&samples, HopSize};
 }
@@ -213,7 +219,7 @@ void PitchAnalyser::SpectrumRow(int frame, BinRow& row) {
         row = Spectrum[Index(frame)];
     } else if (samplesHeld_) {
         if (!rowScratch_) rowScratch_ = std::make_unique<FrameScratch>();
-        const PaddedSamples samples(samples_);
+        const PaddedSamples samples = HeldSamples();
         row = rowScratch_->Row(Source(samples), frame);
     } else {
         row.fill(0.0);
@@ -241,6 +247,12 @@ void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
     Confidence.assign(n, 0.0f);
     Candidates.assign(n, CandidateSlots{});
 
+    if (!Options.KeepSpectra && Options.BorrowWave) {
+        // Rows are recomputed from the wave itself whenever a step needs them.
+        borrowedWave_ = &wave;
+        samplesHeld_ = true;
+        return;
+    }
     if (!Options.KeepSpectra) {
         // Rows are recomputed from this copy whenever a step needs them.
         // Channel 0, 16-bit little-endian, read straight from the buffer.
@@ -263,7 +275,7 @@ void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
     RunSpectrumStep(samples, HopSize, Spectrum, FrameCount, Options.WorkerCount, &progress);
 }
 
-void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz) {
+void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz, const RowTask& alongside) {
     lags_ = LagLimits(f1Hz, f2Hz);
     const bool stored = SpectraStored();
     if (FrameCount <= 0 || (!stored && !samplesHeld_)) return;
@@ -274,10 +286,10 @@ void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz) {
     // With stored spectra, computing them was the first half of the progress;
     // otherwise this step computes them too and is the whole of it.
     ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0);
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, stored ? nullptr : &source,
-                     FrameCount, Options.WorkerCount, &progress);
+                     FrameCount, Options.WorkerCount, &progress, &alongside);
 }
 
 void PitchAnalyser::TrackPitch() {
@@ -430,6 +442,7 @@ void MeasureHarmonicsOf(AnalysisFrame& f, const BinRow& s) {
 struct CombTooth {
     int First = 0;                   // lowest bin of the window
     std::vector<long double> Weights;  // one per bin from First on
+    std::vector<double> ApproxWeights; // the same rounded to double
 };
 
 const std::array<CombTooth, HarmonicCount>& CombTeeth() {
@@ -445,6 +458,7 @@ const std::array<CombTooth, HarmonicCount>& CombTeeth() {
             tooth.First = lo;
             for (int k = lo; k <= hi; ++k) {
                 tooth.Weights.push_back(1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c));
+                tooth.ApproxWeights.push_back(static_cast<double>(tooth.Weights.back()));
             }
         }
         return result;
@@ -452,20 +466,57 @@ const std::array<CombTooth, HarmonicCount>& CombTeeth() {
     return teeth;
 }
 
-void MeasureFixedCombOf(AnalysisFrame& f, const BinRow& s) {
-    f.F0 = FixedCombF0;
-    const auto& teeth = CombTeeth();
-    for (std::size_t h = 0; h < teeth.size(); ++h) {
-        const CombTooth& tooth = teeth[h];
-        float peak = 0.0f;  // the running maximum starts at 0
-        for (std::size_t j = 0; j < tooth.Weights.size(); ++j) {
-            const long double value = tooth.Weights[j] * s[Index(tooth.First) + j];
+// The tooth's peak: the running maximum, from 0, of the extended products
+// w_j s_j, stored as a single whenever it grows. Since rounding to single is
+// monotonic, that ends as float(max_j w_j s_j) when the maximum is positive,
+// else 0; so only the products that can be the maximum need the extended
+// multiply. The double products p_j = double(w_j) s_j are within a factor
+// 1 ± 2^-52 of the extended ones (two roundings of 2^-53), so a product with
+// p_j < (1 - 2^-40) max p cannot be the largest and is skipped. Where that
+// bound does not hold (products near the double's underflow range) every
+// product is taken in extended precision.
+float CombToothPeak(const CombTooth& tooth, const BinRow& s) {
+    const double* bins = s.data() + tooth.First;
+    const std::size_t n = tooth.Weights.size();
+    // Four running maxima side by side (the maximum is exact in any order),
+    // so that the comparisons do not wait on each other.
+    std::array<double, 4> partial{};
+    std::size_t j = 0;
+    for (; j + 4 <= n; j += 4) {
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            partial[lane] = std::max(partial[lane], tooth.ApproxWeights[j + lane] * bins[j + lane]);
+        }
+    }
+    for (; j < n; ++j) partial[0] = std::max(partial[0], tooth.ApproxWeights[j] * bins[j]);
+    const double largest = std::max(std::max(partial[0], partial[1]), std::max(partial[2], partial[3]));
+    float peak = 0.0f;  // the running maximum starts at 0
+    if (!(largest > 1e-280)) {
+        for (j = 0; j < n; ++j) {
+            const long double value = tooth.Weights[j] * bins[j];
             if (value > peak) peak = static_cast<float>(value);
         }
-        f.Harmonic[h] = peak;
+        return peak;
     }
+    const double threshold = largest * (1.0 - 0x1p-40);
+    for (j = 0; j < n; ++j) {
+        if (!(tooth.ApproxWeights[j] * bins[j] >= threshold)) continue;
+        const long double value = tooth.Weights[j] * bins[j];
+        if (value > peak) peak = static_cast<float>(value);
+    }
+    return peak;
+}
+
+// The comb's harmonics and their total; F0 is the caller's.
+void MeasureFixedCombHarmonics(AnalysisFrame& f, const BinRow& s) {
+    const auto& teeth = CombTeeth();
+    for (std::size_t h = 0; h < teeth.size(); ++h) f.Harmonic[h] = CombToothPeak(teeth[h], s);
     f.HarmonicTotal = 0.0f;
     for (float amplitude : f.Harmonic) f.HarmonicTotal += amplitude;
+}
+
+void MeasureFixedCombOf(AnalysisFrame& f, const BinRow& s) {
+    f.F0 = FixedCombF0;
+    MeasureFixedCombHarmonics(f, s);
 }
 
 // Band energies of the spectrum with five bins removed around every
@@ -545,7 +596,7 @@ void PitchAnalyser::MeasureHarmonics() {
         return;
     }
     if (!samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         MeasureHarmonicsOf(Frames[Index(i)], scratch.Row(source, i));
@@ -558,7 +609,7 @@ void PitchAnalyser::MeasureHarmonicsAndNoiseBands() {
     // write disjoint fields, so this equals MeasureHarmonics then
     // MeasureNoiseBands.
     if (FrameCount <= 0 || !samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         AnalysisFrame& f = Frames[Index(i)];
@@ -580,7 +631,7 @@ void PitchAnalyser::MeasureFixedComb() {
         for (int i = 0; i < FrameCount; ++i) Frames[Index(i)].F0 = FixedCombF0;
         return;
     }
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         MeasureFixedCombOf(Frames[Index(i)], scratch.Row(source, i));
@@ -592,7 +643,7 @@ void PitchAnalyser::MeasureNoiseBands() {
     if (FrameCount <= 0) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         AnalysisFrame& f = Frames[Index(i)];
@@ -607,7 +658,7 @@ void PitchAnalyser::MeasureNoiseFlux() {
     if (FrameCount <= 0) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         AnalysisFrame& f = Frames[Index(i)];
@@ -627,6 +678,21 @@ void PitchAnalyser::MeasureNoiseFlux() {
     RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
 }
 
+RowTask PitchAnalyser::FixedCombAndNoiseFluxTask(const SpectrumVisitor& visit) {
+    return [this, visit](int i, const RowAccess& row) {
+        AnalysisFrame& f = Frames[Index(i)];
+        const BinRow& current = row(i);
+        MeasureFixedCombHarmonics(f, current);
+        f.Noise.fill(0.0f);
+        if (i != 0 && i != FrameCount - 1) {
+            const BinRow& before = row(i - 1);
+            const BinRow& after = row(i + 1);
+            MeasureNoiseFluxOf(f, before, current, after);
+        }
+        if (visit) visit(i, current);
+    };
+}
+
 void PitchAnalyser::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
     // The measures write disjoint fields (F0 and harmonics; noise) and read
     // only spectra, so one pass equals the two calls in either order.
@@ -636,7 +702,7 @@ void PitchAnalyser::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
         MeasureFixedComb();
         return;
     }
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         const auto row = [&](int frame) -> const BinRow& {
@@ -660,7 +726,7 @@ void PitchAnalyser::VisitSpectra(const SpectrumVisitor& visit) {
     if (FrameCount <= 0 || !visit) return;
     const bool stored = SpectraStored();
     if (!stored && !samplesHeld_) return;
-    const PaddedSamples samples(samples_);
+    const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const FrameTaskWorker::Task task = [&](int i, FrameScratch& scratch) {
         visit(i, stored ? Spectrum[Index(i)] : scratch.Row(source, i));
@@ -705,13 +771,20 @@ void PitchAnalyser::Normalize() {
     }
 }
 
-void PitchAnalyser::Analyze(const WaveBuffer& wave) {
+void PitchAnalyser::AnalyzePitch(const WaveBuffer& wave, const RowTask& alongside) {
     if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
         return;
     }
     ComputeSpectra(wave);
-    FindCandidates(50.0, 882.0);
+    FindCandidates(50.0, 882.0, alongside);
     TrackPitch();
+}
+
+void PitchAnalyser::Analyze(const WaveBuffer& wave) {
+    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
+        return;
+    }
+    AnalyzePitch(wave);
     if (SpectraStored()) {
         MeasureHarmonics();
         MeasureNoiseBands();

@@ -32,6 +32,11 @@ struct AnalysisOptions {
     // it, bit for bit, from a copy of the recording's channel 0 (2 bytes per
     // sample); SpectrumRow() gives any row either way.
     bool KeepSpectra = true;
+    // Without kept spectra: recompute the rows from the analysed wave itself
+    // instead of a copy of its channel 0 (2 bytes per sample less). The wave
+    // must then stay alive and unchanged until ReleaseSpectra, Clear or the
+    // next analysis.
+    bool BorrowWave = false;
     // Called from the worker threads (never twice at once) with frames done
     // and the total: 2 * FrameCount (spectra, then candidates) with kept
     // spectra, FrameCount (both at once) without.
@@ -61,6 +66,14 @@ public:
     // A wave that is not 44100 Hz, 16 bits leaves everything unchanged; the
     // caller tests FrameCount.
     void Analyze(const WaveBuffer& wave);
+
+    // The pitch alone: ComputeSpectra, FindCandidates(50, 882) and
+    // TrackPitch (with BridgeGaps). F0, Confidence and Candidates are as
+    // Analyze leaves them; the harmonic and noise measures are not taken.
+    // `alongside` runs in the candidate step on every frame with its rows at
+    // hand (see RowTask), so that measures from the spectra cost no second
+    // row computation.
+    void AnalyzePitch(const WaveBuffer& wave, const RowTask& alongside = {});
 
     // No frames; the per-frame arrays are emptied too.
     void Clear();
@@ -109,8 +122,9 @@ public:
     // Not 44100 Hz / 16 bits: returns without changing anything.
     void ComputeSpectra(const WaveBuffer& wave);
     // Candidates of every frame in the lag range LagLimits(f1Hz, f2Hz);
-    // sets F0 and Confidence from each frame's strongest candidate.
-    void FindCandidates(double f1Hz, double f2Hz);
+    // sets F0 and Confidence from each frame's strongest candidate, then
+    // runs `alongside` on the frame (see RowTask).
+    void FindCandidates(double f1Hz, double f2Hz, const RowTask& alongside = {});
     // Chooses F0 by following candidates (Strength >= 3.3) from frame to
     // frame within a ratio of 1.1 of the prediction; a frame takes the chain
     // of best mean rank among those longer than 5 frames, if that chain's
@@ -149,6 +163,11 @@ public:
     // also handing each row to `visit` (see VisitSpectra) when given: what
     // the editor does right after Analyze. Results equal the separate calls.
     void MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit = {});
+    // The same measures as a task for AnalyzePitch, except that F0 is left
+    // alone (the caller sets it to the comb's 150 Hz once the pitch is
+    // taken): each frame's fixed-comb harmonics and noise flux, then
+    // visit(i, row) when given.
+    RowTask FixedCombAndNoiseFluxTask(const SpectrumVisitor& visit = {});
 
     // The lag range of the last FindCandidates.
     LagRange Lags() const { return lags_; }
@@ -157,12 +176,15 @@ private:
     // Rows come from Spectrum when it holds every frame, else from samples_.
     bool SpectraStored() const;
     SpectrumSource Source(const PaddedSamples& samples) const;
+    // The recording the rows are recomputed from: the borrowed wave or samples_.
+    PaddedSamples HeldSamples() const;
     // MeasureHarmonics and MeasureNoiseBands in one pass over recomputed rows.
     void MeasureHarmonicsAndNoiseBands();
 
     LagRange lags_;
     std::vector<std::int16_t> samples_;        // channel 0, when spectra are not kept
-    bool samplesHeld_ = false;                 // samples_ is the current recording (maybe empty)
+    const WaveBuffer* borrowedWave_ = nullptr; // read instead of samples_ (BorrowWave)
+    bool samplesHeld_ = false;                 // samples_ or borrowedWave_ is the current recording
     std::unique_ptr<FrameScratch> rowScratch_;  // for SpectrumRow
 };
 

@@ -65,6 +65,8 @@ public:
 
     // Samples.
     std::span<const std::uint8_t> SampleData() const { return sampleData_; }
+    // The same bytes, writable in place (for passes over every sample).
+    std::span<std::uint8_t> MutableSampleData() { return sampleData_; }
     std::uint32_t DataSize() const { return dataSize_; }      // bytes
     std::uint32_t SampleCount() const { return sampleCount_; } // sample frames
     double Duration() const { return duration_; }              // seconds

@@ -20,13 +20,16 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace melodrift {
@@ -48,16 +51,6 @@ public:
 
 std::string Quoted(const fs::path& path) { return "\"" + PathToUtf8(path) + "\""; }
 
-// Shortest text that reads back as the same float; "" for a value that is
-// not finite (never produced by the analysis, but no number is better than a
-// wrong one).
-std::string FloatText(float value) {
-    if (!std::isfinite(value)) return {};
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
 // A path as typed, made absolute against the working folder: what is stored
 // or derived from it (the edit state's WaveFile, the voice source's folder)
 // must not depend on where the command ran.
@@ -74,14 +67,14 @@ void RefuseOverwrite(const fs::path& path, bool force) {
 
 // Loads the recording as the window does. The long-recording question is
 // answered OK: on the command line the user asked for this file.
-void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts, const CliStreams& streams) {
+void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts, const CliStreams& streams,
+              LoadScope scope) {
     if (!fs::is_regular_file(wave)) throw CommandFailure("no recording at " + Quoted(wave));
     prompts.SetAnswer(kAskLongRecording, true);
     ProgressBar bar(streams.Err, streams.ProgressOnErr);
     const LoadOutcome outcome =
-        session.LoadRecording(wave, prompts, [&bar](std::string_view stage, double fraction) {
-            bar.Update(stage, fraction);
-        });
+        session.LoadRecording(
+            wave, prompts, [&bar](std::string_view stage, double fraction) { bar.Update(stage, fraction); }, scope);
     bar.Finish();
     switch (outcome) {
         case LoadOutcome::Loaded:
@@ -98,14 +91,14 @@ void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts,
     throw CommandFailure("unknown result loading " + Quoted(wave));
 }
 
-void LoadState(EditorSession& session, const fs::path& state, CliPrompts& prompts, const CliStreams& streams) {
+void LoadState(EditorSession& session, const fs::path& state, CliPrompts& prompts, const CliStreams& streams,
+               LoadScope scope) {
     if (!fs::is_regular_file(state)) throw CommandFailure("no edit state at " + Quoted(state));
     prompts.SetAnswer(kAskLongRecording, true);
     ProgressBar bar(streams.Err, streams.ProgressOnErr);
     const EditStateOutcome outcome =
-        session.LoadEditStateFrom(state, prompts, [&bar](std::string_view stage, double fraction) {
-            bar.Update(stage, fraction);
-        });
+        session.LoadEditStateFrom(
+            state, prompts, [&bar](std::string_view stage, double fraction) { bar.Update(stage, fraction); }, scope);
     bar.Finish();
     switch (outcome) {
         case EditStateOutcome::Loaded:
@@ -150,20 +143,76 @@ struct AnalyzeArgs {
     std::string out;
 };
 
+// A listing built in one buffer: integers and floats through std::to_chars
+// (no locale, no stream state), text appended as it is.
+class ListingText {
+public:
+    explicit ListingText(std::size_t expectedBytes) { text_.reserve(expectedBytes); }
+
+    ListingText& operator<<(std::string_view text) {
+        text_.append(text);
+        return *this;
+    }
+    ListingText& operator<<(char c) {
+        text_.push_back(c);
+        return *this;
+    }
+    ListingText& operator<<(std::int64_t value) {
+        char buffer[24];
+        text_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+        return *this;
+    }
+    ListingText& operator<<(int value) { return *this << static_cast<std::int64_t>(value); }
+
+    // Shortest text that reads back as the same float; `otherwise` for a
+    // value that is not finite (never produced by the analysis, but no
+    // number is better than a wrong one).
+    ListingText& Float(float value, std::string_view otherwise) {
+        if (!std::isfinite(value)) return *this << otherwise;
+        char buffer[32];
+        text_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+        return *this;
+    }
+    // Three decimals, exact ties away from zero (as FormatFixed). A double
+    // lies exactly halfway between two three-decimal numbers only when it is
+    // an odd multiple of 1/16 (k + 1/2 thousandths = (2k + 1) / 2000, a
+    // binary fraction only when 125 divides 2k + 1); to_chars rounds those
+    // to even, so they, and negative values, go to FormatFixed.
+    ListingText& Fixed3(double value) {
+        if (!(value >= 0.0) || std::floor(value * 16.0) == value * 16.0) return *this << FormatFixed(value, 3);
+        char buffer[64];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
+        if (result.ec != std::errc()) return *this << FormatFixed(value, 3);
+        text_.append(buffer, result.ptr);
+        return *this;
+    }
+
+    std::string Take() { return std::move(text_); }
+
+private:
+    std::string text_;
+};
+
+// Bytes of one listed frame, roughly, to size the buffer once.
+constexpr std::size_t kListingBytesPerFrame = 72;
+
 std::string AnalysisCsv(const EditorSession& session) {
-    std::ostringstream text;
+    const auto frames = static_cast<std::size_t>(session.FrameCount());
+    ListingText text(64 + frames * kListingBytesPerFrame);
     text << "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents\n";
     const PitchAnalyser& analyser = *session.Analyser;
     const std::vector<std::int32_t> rawCents = BuildPitchCents(analyser.Frames);
     for (int i = 0; i < session.FrameCount(); ++i) {
         const auto k = static_cast<std::size_t>(i);
         const AnalysisFrame& frame = analyser.Frames[k];
-        text << i << ',' << FormatFixed(frame.SamplePos / kSamplesPerMs, 3) << ',' << frame.SamplePos << ','
-             << FloatText(frame.TargetF0) << ','
-             << (k < analyser.Confidence.size() ? FloatText(analyser.Confidence[k]) : std::string("0")) << ','
-             << session.FrameVolume[k] << ',' << rawCents[k] << ',' << session.PitchCents[k] << '\n';
+        text << i << ',';
+        text.Fixed3(frame.SamplePos / kSamplesPerMs) << ',' << frame.SamplePos << ',';
+        text.Float(frame.TargetF0, "") << ',';
+        if (k < analyser.Confidence.size()) text.Float(analyser.Confidence[k], "");
+        else text << '0';
+        text << ',' << session.FrameVolume[k] << ',' << rawCents[k] << ',' << session.PitchCents[k] << '\n';
     }
-    return text.str();
+    return text.Take();
 }
 
 std::string JsonString(std::string_view utf8) {
@@ -183,13 +232,9 @@ std::string JsonString(std::string_view utf8) {
     return out + "\"";
 }
 
-std::string JsonNumber(float value) {
-    const std::string text = FloatText(value);
-    return text.empty() ? "null" : text;
-}
-
 std::string AnalysisJson(const EditorSession& session) {
-    std::ostringstream text;
+    const auto frames = static_cast<std::size_t>(session.FrameCount());
+    ListingText text(256 + frames * 2 * kListingBytesPerFrame);
     const PitchAnalyser& analyser = *session.Analyser;
     const std::vector<std::int32_t> rawCents = BuildPitchCents(analyser.Frames);
     text << "{\n  \"recording\": " << JsonString(PathToUtf8(session.WaveFileName)) << ",\n"
@@ -198,22 +243,22 @@ std::string AnalysisJson(const EditorSession& session) {
     for (int i = 0; i < session.FrameCount(); ++i) {
         const auto k = static_cast<std::size_t>(i);
         const AnalysisFrame& frame = analyser.Frames[k];
-        text << (i == 0 ? "\n    " : ",\n    ") << "{\"frame\": " << i
-             << ", \"time_ms\": " << FormatFixed(frame.SamplePos / kSamplesPerMs, 3)
-             << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": " << JsonNumber(frame.TargetF0)
-             << ", \"confidence\": "
-             << (k < analyser.Confidence.size() ? JsonNumber(analyser.Confidence[k]) : std::string("0"))
-             << ", \"loudness\": " << session.FrameVolume[k] << ", \"pitch_cents\": " << rawCents[k]
-             << ", \"checked_cents\": " << session.PitchCents[k] << "}";
+        text << (i == 0 ? "\n    " : ",\n    ") << "{\"frame\": " << i << ", \"time_ms\": ";
+        text.Fixed3(frame.SamplePos / kSamplesPerMs) << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": ";
+        text.Float(frame.TargetF0, "null") << ", \"confidence\": ";
+        if (k < analyser.Confidence.size()) text.Float(analyser.Confidence[k], "null");
+        else text << '0';
+        text << ", \"loudness\": " << session.FrameVolume[k] << ", \"pitch_cents\": " << rawCents[k]
+             << ", \"checked_cents\": " << session.PitchCents[k] << '}';
     }
     text << "\n  ]\n}\n";
-    return text.str();
+    return text.Take();
 }
 
 void RunAnalyze(const AnalyzeArgs& args, const CliStreams& streams) {
     CliPrompts prompts(streams.Err);
     EditorSession session;
-    LoadWave(session, Utf8Path(args.wave), prompts, streams);
+    LoadWave(session, Utf8Path(args.wave), prompts, streams, LoadScope::PitchOnly);
     const std::string text = args.format == "json" ? AnalysisJson(session) : AnalysisCsv(session);
     if (args.out.empty() || args.out == "-")
         streams.Out << text << std::flush;
@@ -254,7 +299,9 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
     CliPrompts prompts(streams.Err);
     EditorSession session;
     session.VoicingCheck = !args.rawPitch;
-    LoadWave(session, wave, prompts, streams);
+    // Automatic cuts need each frame's loudest spectrum band; plain cuts
+    // only the pitch that the edit state stores.
+    LoadWave(session, wave, prompts, streams, args.autoSegment ? LoadScope::SpectrumPeaks : LoadScope::PitchOnly);
     if (args.autoSegment) session.AutoSegment(prompts);
     for (double cutMs : args.cutsMs) {
         const std::size_t before = session.Segments.size();
@@ -310,7 +357,7 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
                              ", which cannot place notes; set a tempo above 0 in the editor and run the plug-in "
                              "again (nothing was written)");
     session.VoicingCheck = !args.rawPitch;
-    LoadState(session, AbsolutePath(args.state), prompts, streams);
+    LoadState(session, AbsolutePath(args.state), prompts, streams, LoadScope::PitchOnly);
 
     session.CorrectionMode = args.correction;
     session.PitchMode = args.pitchMode;
@@ -348,7 +395,7 @@ void RunFrq(const FrqArgs& args, const CliStreams& streams) {
     RefuseOverwrite(out, args.force);
     CliPrompts prompts(streams.Err);
     EditorSession session;
-    LoadWave(session, wave, prompts, streams);
+    LoadWave(session, wave, prompts, streams, LoadScope::PitchOnly);
     FrequencyTable table;
     FillFrequencyTable(session, table);
     if (!table.SaveToFile(out)) throw CommandFailure("could not write " + Quoted(out));
@@ -371,11 +418,13 @@ void RunPreview(const PreviewArgs& args, const CliStreams& streams) {
     const fs::path out = Utf8Path(args.out);
     CliPrompts prompts(streams.Err);
     EditorSession session;
+    // Only the resynthesised preview plays from the analysis' measures.
+    const LoadScope scope = args.resynth ? LoadScope::Everything : LoadScope::PitchOnly;
     if (args.state.empty()) {
-        LoadWave(session, wave, prompts, streams);
+        LoadWave(session, wave, prompts, streams, scope);
     } else {
         if (!fs::is_regular_file(wave)) throw CommandFailure("no recording at " + Quoted(wave));
-        LoadState(session, Utf8Path(args.state), prompts, streams);
+        LoadState(session, Utf8Path(args.state), prompts, streams, scope);
         std::error_code ec;
         if (!fs::equivalent(session.WaveFileName, wave, ec))
             throw CommandFailure("the edit state is for " + Quoted(session.WaveFileName) + ", not " + Quoted(wave));

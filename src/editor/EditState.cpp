@@ -136,7 +136,7 @@ EditStateOutcome EditorSession::LoadEditState(Prompts& prompts, const LoadProgre
 }
 
 EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& path, Prompts& prompts,
-                                                  const LoadProgress& progress) {
+                                                  const LoadProgress& progress, LoadScope scope) {
     auto refuse = [&](std::string_view message, EditStateOutcome outcome) {
         prompts.Beep();
         prompts.Inform(message);
@@ -166,7 +166,9 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
 
     // The segments are replaced only once the recording has loaded: a
     // rejected recording leaves the session as it was.
-    if (LoadRecording(wavePath, prompts, progress) != LoadOutcome::Loaded) return EditStateOutcome::RecordingRejected;
+    if (LoadRecording(wavePath, prompts, progress, scope) != LoadOutcome::Loaded) {
+        return EditStateOutcome::RecordingRejected;
+    }
 
     std::vector<std::string> items;
     for (int i = 0; i < FrameCount(); ++i) {

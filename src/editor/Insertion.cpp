@@ -17,6 +17,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace melodrift {
 
@@ -120,14 +121,15 @@ void ApplyRecordingLoudness(NoteList& notes, std::span<const std::int32_t> frame
     shaper.AttackOffset = 0.0;
     shaper.Notes = &notes;
     shaper.ShapeEnvelopes();
-    const auto frames = static_cast<std::int64_t>(frameVolume.size());
-    for (std::int64_t i = 0; i + 1 < frames; ++i) {
-        const double t0 = FrameTimeMs(i);
-        const double t1 = FrameTimeMs(i + 1);
-        const double g0 = LoudnessGain(frameVolume[static_cast<std::size_t>(i)]);
-        const double g1 = LoudnessGain(frameVolume[static_cast<std::size_t>(i + 1)]);
-        shaper.ApplyLoudness(g1, g0, t1, t0);
+    // Between frames i and i + 1 the gain runs linearly from one frame's
+    // loudness to the next one's.
+    std::vector<double> timesMs(frameVolume.size());
+    std::vector<double> gains(frameVolume.size());
+    for (std::size_t i = 0; i < frameVolume.size(); ++i) {
+        timesMs[i] = FrameTimeMs(static_cast<std::int64_t>(i));
+        gains[i] = LoudnessGain(frameVolume[i]);
     }
+    shaper.ApplyLoudnessCurve(timesMs, gains);
 }
 
 void FillPitchPoints(NoteList& notes, std::span<const std::int32_t> pitchCents, std::int64_t sampleCount) {

@@ -9,44 +9,187 @@
 #include "text/Prompts.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 
 namespace melodrift {
 
+namespace {
+
+// Channel 0 of sample frame i of 16-bit little-endian sample bytes. Mono
+// bytes on a little-endian machine are native samples, read as such so
+// that the loops over them run on vectors.
+std::int16_t Channel0(const std::uint8_t* bytes, std::size_t stride, std::size_t i) {
+    if (std::endian::native == std::endian::little && stride == 2) {
+        std::int16_t value;
+        std::memcpy(&value, bytes + i * 2, sizeof value);
+        return value;
+    }
+    const std::uint8_t* p = bytes + i * stride;
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+}
+
+// Sample frames whose channel-0 bytes are all in the buffer, for 16-bit
+// waves (GetSample reads the others as 0, SetSample skips them); 0 for other
+// sample sizes.
+std::size_t WholeSamples16(const WaveBuffer& wave) {
+    const std::size_t stride = wave.BlockAlign();
+    if (wave.BitsPerSample() != 16 || stride < 2) return 0;
+    return std::min<std::size_t>(wave.SampleCount(), wave.SampleData().size() / stride);
+}
+
+}  // namespace
+
 void NormalisePeak(WaveBuffer& wave, double target) {
     const std::uint32_t count = wave.SampleCount();
     if (count == 0) return;
+    if (wave.BitsPerSample() != 16) {
+        int peak = 0;
+        for (std::uint32_t i = 0; i < count; ++i) peak = std::max(peak, std::abs(static_cast<int>(wave.GetSample(i, 0))));
+        if (peak < 10) return;  // digital silence is not amplified
+        const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const long double scaled = static_cast<long double>(wave.GetSample(i, 0)) * factor;
+            wave.SetSample(i, 0, static_cast<std::int32_t>(std::floor(scaled)));
+        }
+        return;
+    }
+    // 16 bits: straight over the bytes. A 16-bit sample times a float
+    // (24-bit significand) needs at most 40 bits, so the double product is
+    // exact and equals the extended one; floor then agrees too.
+    const std::size_t whole = WholeSamples16(wave);
+    const std::span<std::uint8_t> bytes = wave.MutableSampleData();
+    const std::size_t stride = wave.BlockAlign();
     int peak = 0;
-    for (std::uint32_t i = 0; i < count; ++i) peak = std::max(peak, std::abs(static_cast<int>(wave.GetSample(i, 0))));
+    if (stride == 2) {
+        for (std::size_t i = 0; i < whole; ++i) peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), 2, i))));
+    } else {
+        for (std::size_t i = 0; i < whole; ++i) peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), stride, i))));
+    }
     if (peak < 10) return;  // digital silence is not amplified
     const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const long double scaled = static_cast<long double>(wave.GetSample(i, 0)) * factor;
-        wave.SetSample(i, 0, static_cast<std::int32_t>(std::floor(scaled)));
+    if (std::endian::native == std::endian::little && stride == 2) {
+        // The same steps over native samples.
+        for (std::size_t i = 0; i < whole; ++i) {
+            const double scaled = static_cast<double>(Channel0(bytes.data(), 2, i)) * static_cast<double>(factor);
+            auto floored = static_cast<std::int32_t>(scaled);
+            floored -= floored > scaled ? 1 : 0;
+            const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(floored) & 0xFFFFU));
+            std::memcpy(bytes.data() + i * 2, &value, sizeof value);
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < whole; ++i) {
+        const double scaled = static_cast<double>(Channel0(bytes.data(), stride, i)) * static_cast<double>(factor);
+        // floor(scaled), |scaled| <= 32768 factor < 2^31 (peak >= 10): the
+        // truncation, one lower when it rounded a negative value up.
+        auto floored = static_cast<std::int32_t>(scaled);
+        if (floored > scaled) --floored;
+        // The low 16 bits, as SetSample stores them.
+        const auto value = static_cast<std::uint32_t>(floored);
+        std::uint8_t* p = bytes.data() + i * stride;
+        p[0] = static_cast<std::uint8_t>(value & 0xFFU);
+        p[1] = static_cast<std::uint8_t>((value >> 8) & 0xFFU);
     }
 }
 
+namespace {
+
+// The image's dB of a pair sum: 20 log10(v / 800) with v = sum / 2 + 1e-8,
+// in extended precision, stored as a single.
+float PairSumDbExtended(float sum) {
+    const long double v = static_cast<long double>(sum) / 2.0L + 0.00000001L;
+    return static_cast<float>(20.0L * std::log10(v / 800.0L));
+}
+
+// The same value from a double evaluation where that provably rounds to the
+// same single. The double result differs from the extended one by less than
+// 1e-14 (1 + |dB|): v / 800 carries three roundings of 2^-53 (the constant,
+// the sum, the quotient), which log10 turns into at most 1.4 · 2^-53 dB / 20
+// absolute; log10 itself is within 2 ulp, the product by 20 within half an
+// ulp; the extended evaluation is 2^11 times closer still. When the whole
+// interval of 1e-13 (1 + |dB|) around the double result rounds to one single,
+// the extended result, inside it, rounds to that single too (rounding is
+// monotonic); otherwise the extended evaluation decides.
+float PairSumDb(float sum) {
+    const double v = static_cast<double>(sum) / 2.0 + 0.00000001;
+    const double db = 20.0 * std::log10(v / 800.0);
+    const double tolerance = 1e-13 * (1.0 + std::fabs(db));
+    const auto low = static_cast<float>(db - tolerance);
+    const auto high = static_cast<float>(db + tolerance);
+    if (low == high) return low;
+    return PairSumDbExtended(sum);
+}
+
+// The pair sum of image row r (k = 127 - r), in single precision.
+float PairSum(const BinRow& spectrum, int row) {
+    const int k = kSpectrumRows - 1 - row;
+    return static_cast<float>(spectrum[2 * k] + spectrum[2 * k + 1]);
+}
+
+}  // namespace
+
 SpectrumColumn SpectrumColumnOf(const BinRow& spectrum) {
     SpectrumColumn column{};
-    for (int r = 0; r < kSpectrumRows; ++r) {
-        const int k = kSpectrumRows - 1 - r;
-        const auto sum = static_cast<float>(spectrum[2 * k] + spectrum[2 * k + 1]);
-        const long double v = static_cast<long double>(sum) / 2.0L + 0.00000001L;
-        column[r] = static_cast<float>(20.0L * std::log10(v / 800.0L));
-    }
+    for (int r = 0; r < kSpectrumRows; ++r) column[r] = PairSumDb(PairSum(spectrum, r));
     return column;
+}
+
+float SpectrumColumnPeak(const BinRow& spectrum) {
+    // v = sum / 2 + 1e-8 grows with the sum and the dB with v, so only the
+    // rows whose v is within a relative 1e-12 of the largest (far more than
+    // the rounding of v and of any log10) can hold the column's largest
+    // value; those are evaluated as SpectrumColumnOf does, equal sums once.
+    std::array<float, kSpectrumRows> sums{};
+    float largest = 0.0f;
+    for (int r = 0; r < kSpectrumRows; ++r) {
+        sums[static_cast<std::size_t>(r)] = PairSum(spectrum, r);
+        largest = std::max(largest, sums[static_cast<std::size_t>(r)]);
+    }
+    const double threshold = (static_cast<double>(largest) / 2.0 + 0.00000001) * (1.0 - 1e-12);
+    bool any = false;
+    float peak = 0.0f;
+    float lastSum = 0.0f;
+    for (int r = 0; r < kSpectrumRows; ++r) {
+        const float sum = sums[static_cast<std::size_t>(r)];
+        if (static_cast<double>(sum) / 2.0 + 0.00000001 < threshold) continue;
+        if (any && sum == lastSum) continue;
+        const float db = PairSumDb(sum);
+        peak = any ? std::max(peak, db) : db;
+        any = true;
+        lastSum = sum;
+    }
+    return peak;
 }
 
 std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<const AnalysisFrame> frames) {
     std::vector<std::int32_t> volume(frames.size(), 0);
     const std::int64_t count = wave.SampleCount();
+    // 16-bit samples are read straight from the bytes; the others (and
+    // frames past the bytes, read as 0) through GetSample.
+    const std::int64_t whole = static_cast<std::int64_t>(WholeSamples16(wave));
+    const std::uint8_t* bytes = wave.SampleData().data();
+    const std::size_t stride = wave.BlockAlign();
     std::int64_t p = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const std::int64_t end =
             i + 1 < frames.size() ? static_cast<std::int64_t>(frames[i + 1].SamplePos) - kHopSamples / 2 : count;
         std::int64_t sum = 0;
+        const std::int64_t stop = std::min(end, whole);
+        if (stride == 2) {
+            for (; p < stop; ++p) {
+                const std::int64_t s = Channel0(bytes, 2, static_cast<std::size_t>(p));
+                sum += s * s;
+            }
+        } else {
+            for (; p < stop; ++p) {
+                const std::int64_t s = Channel0(bytes, stride, static_cast<std::size_t>(p));
+                sum += s * s;
+            }
+        }
         for (; p < std::min(end, count); ++p) {
             const std::int64_t s = wave.GetSample(static_cast<std::uint32_t>(p), 0);
             sum += s * s;
@@ -100,7 +243,7 @@ std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames,
 // ---- EditorSession ---------------------------------------------------------------
 
 LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prompts& prompts,
-                                         const LoadProgress& progress) {
+                                         const LoadProgress& progress, LoadScope scope) {
     auto report = [&](std::string_view stage, double fraction) {
         if (progress) progress(stage, fraction);
     };
@@ -130,6 +273,9 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // to be dropped once the image is built; the one pass below recomputes
     // each row, bit for bit, on the analysis workers instead.
     analyser->Options.KeepSpectra = false;
+    // The rows are recomputed from `wave` itself, which outlives the pass
+    // and is not changed until ReleaseSpectra below.
+    analyser->Options.BorrowWave = true;
     const auto callerProgress = analyser->Options.Progress;
     if (progress) {
         analyser->Options.Progress = [&progress](int done, int total) {
@@ -137,8 +283,45 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         };
     }
     report("analyse", 0.05);
-    analyser->Analyze(*wave);
+    // One pass over the spectrum rows: the candidates and, on the same rows,
+    // what the scope needs of them. The fixed comb and the noise flux are
+    // the harmonic and noise measures the resynthesised preview plays from;
+    // the analysis' own measures at the traced pitch would be replaced by
+    // them, so they are not taken. Each worker writes only its own frames.
+    // At most one frame every hop from sample 0 through N, and one on N - 1.
+    const auto frameCount = [&wave] { return static_cast<std::size_t>(wave->SampleCount() / kHopSamples + 2); };
+    std::vector<SpectrumColumn> spectrumImage;
+    std::vector<float> spectrumPeaks;
+    RowTask alongside;
+    if (scope == LoadScope::Everything) {
+        spectrumImage.resize(frameCount());
+        spectrumPeaks.resize(frameCount());
+        alongside = analyser->FixedCombAndNoiseFluxTask([&](int frame, const BinRow& row) {
+            SpectrumColumn& column = spectrumImage[static_cast<std::size_t>(frame)];
+            column = SpectrumColumnOf(row);
+            spectrumPeaks[static_cast<std::size_t>(frame)] = *std::max_element(column.begin(), column.end());
+        });
+    } else if (scope == LoadScope::SpectrumPeaks) {
+        spectrumPeaks.resize(frameCount());
+        alongside = [&spectrumPeaks](int frame, const RowAccess& row) {
+            spectrumPeaks[static_cast<std::size_t>(frame)] = SpectrumColumnPeak(row(frame));
+        };
+    }
+    // Every scope measures the voicing check's evidence on the same rows.
+    std::vector<CandidateEvidence> candidateEvidence(frameCount());
+    const CandidateTable& candidates = analyser->Candidates;
+    RowTask measure = [&candidateEvidence, &candidates, scopeTask = std::move(alongside)](int frame,
+                                                                                         const RowAccess& row) {
+        if (scopeTask) scopeTask(frame, row);
+        const auto k = static_cast<std::size_t>(frame);
+        candidateEvidence[k] = MeasureCandidateEvidence(row(frame), candidates[k]);
+    };
+    analyser->AnalyzePitch(*wave, measure);
+    analyser->ReleaseSpectra();
     analyser->Options.Progress = callerProgress;
+    analyser->Options.BorrowWave = Analyser->Options.BorrowWave;
+    if (!spectrumImage.empty()) spectrumImage.resize(static_cast<std::size_t>(analyser->FrameCount));
+    if (!spectrumPeaks.empty()) spectrumPeaks.resize(static_cast<std::size_t>(analyser->FrameCount));
     if (analyser->FrameCount == 0) {
         // The samples are taken over, the analysis is empty: nothing can be
         // edited until another recording loads.
@@ -147,6 +330,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         Resynth.reset();
         FrameVolume.clear();
         SpectrumImage.clear();
+        SpectrumPeaks.clear();
         PitchCents.clear();
         PitchRejected.clear();
         Segments.clear();
@@ -157,32 +341,28 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     }
 
     report("measure", 0.9);
-    for (AnalysisFrame& frame : analyser->Frames) frame.TargetF0 = frame.F0;
-    // The fixed comb and the noise flux replace the analysis' harmonic and
-    // noise measures with the ones the resynthesised preview plays from; the
-    // comb sets every F0 to 150 Hz, which is why the traced pitch was kept in
-    // TargetF0 first. The spectrum image is taken from the same rows in the
-    // same pass; each worker writes only its own frames' columns.
-    std::vector<SpectrumColumn> spectrumImage(static_cast<std::size_t>(analyser->FrameCount));
-    // The voicing check's spectral evidence is taken from the same rows.
+    // The traced pitch is kept in TargetF0; F0 becomes the fixed comb's
+    // 150 Hz, the pitch the preview's harmonic measures were taken at. The
+    // voicing check's evidence is picked at the traced pitch from what the
+    // candidate step measured for every candidate.
     std::vector<VoicingEvidence> evidence(static_cast<std::size_t>(analyser->FrameCount));
-    const AnalysisFrames& traced = analyser->Frames;
-    analyser->MeasureFixedCombAndNoiseFlux([&spectrumImage, &evidence, &traced](int frame, const BinRow& row) {
-        const auto k = static_cast<std::size_t>(frame);
-        spectrumImage[k] = SpectrumColumnOf(row);
-        evidence[k] = MeasureVoicingEvidence(row, traced[k].TargetF0);
-    });
-    analyser->ReleaseSpectra();
+    for (std::size_t k = 0; k < evidence.size(); ++k) {
+        AnalysisFrame& frame = analyser->Frames[k];
+        evidence[k] = EvidenceAtTracedPitch(candidateEvidence[k], analyser->Candidates[k], frame.F0);
+        frame.TargetF0 = frame.F0;
+        frame.F0 = 150.0f;
+    }
     std::vector<std::uint8_t> pitchRejected = CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
     std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(
         analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected) : std::span<const std::uint8_t>());
     std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
-    auto resynth = std::make_unique<Resynthesizer>();
+    auto resynth = scope == LoadScope::Everything ? std::make_unique<Resynthesizer>() : nullptr;
 
     // Everything is ready: take it over.
     Wave = std::move(wave);
     Analyser = std::move(analyser);
     SpectrumImage = std::move(spectrumImage);
+    SpectrumPeaks = std::move(spectrumPeaks);
     PitchCents = std::move(pitchCents);
     PitchRejected = std::move(pitchRejected);
     FrameVolume = std::move(frameVolume);

@@ -32,6 +32,8 @@ void NormalisePeak(WaveBuffer& wave, double target);
 // spectrum: row r (k = 127 − r) holds 20 log10(v / 800) dB with
 // v = (S[2k] + S[2k+1]) / 2 + 1e-8, the pair summed in single precision.
 SpectrumColumn SpectrumColumnOf(const BinRow& spectrum);
+// The largest value of SpectrumColumnOf(spectrum), without the whole column.
+float SpectrumColumnPeak(const BinRow& spectrum);
 
 // RMS loudness per frame (array order): the samples of channel 0 are walked
 // once; frame i < last takes them while the position is below SamplePos of

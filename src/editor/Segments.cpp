@@ -152,8 +152,13 @@ bool EditorSession::AutoSegment(Prompts& prompts) {
     // (with a tiny ramp so that equal values prefer later frames).
     std::vector<double> a(frames, 0.0);
     std::vector<double> b(frames, 0.0);
-    for (int i = 0; i < frames && i < static_cast<int>(SpectrumImage.size()); ++i) {
-        const float top = *std::max_element(SpectrumImage[i].begin(), SpectrumImage[i].end());
+    // The loudest row from the image where there is one, else from the
+    // peaks a load without the image keeps.
+    const bool fromImage = SpectrumImage.size() >= SpectrumPeaks.size();
+    const int known = static_cast<int>(fromImage ? SpectrumImage.size() : SpectrumPeaks.size());
+    for (int i = 0; i < frames && i < known; ++i) {
+        const float top =
+            fromImage ? *std::max_element(SpectrumImage[i].begin(), SpectrumImage[i].end()) : SpectrumPeaks[i];
         a[i] = std::max(0.0, static_cast<double>(top));
     }
     for (int i = frames - 1; i >= 1; --i) a[i] -= a[i - 1];

@@ -63,6 +63,17 @@ inline constexpr int kSampleRate = 44100;
 inline constexpr double kSamplesPerMs = 44.1;
 inline constexpr int kHopSamples = 256;
 
+// What a recording load measures besides the pitch (F0, candidates,
+// confidence), the loudness and the pitch in cents. Every scope computes
+// each spectrum row once, in the analysis' own pass.
+enum class LoadScope {
+    Everything,     // the window: the spectrum image and the fixed-comb and
+                    // noise-flux measures the resynthesised preview plays
+    SpectrumPeaks,  // automatic segmentation: only each image column's
+                    // largest value (SpectrumPeaks); no image, no preview
+    PitchOnly,      // listings, Insert, frequency tables: neither
+};
+
 // How a recording load ended. Only Loaded replaced the session's recording;
 // NoFrames replaced the samples but left an empty analysis.
 enum class LoadOutcome {
@@ -113,6 +124,7 @@ public:
     std::vector<Segment> Segments;             // cover 0 .. duration without gaps
     std::vector<std::int32_t> FrameVolume;   // RMS of the 16-bit samples per frame
     std::vector<SpectrumColumn> SpectrumImage;
+    std::vector<float> SpectrumPeaks;        // per frame: the largest value of its image column
     std::vector<std::int32_t> PitchCents;    // TargetF0 in cents, gaps filled
     // Per frame, 1 where the voicing check (editor/Voicing.h) does not trust
     // the traced pitch: with VoicingCheck on, such frames count as unvoiced
@@ -183,9 +195,11 @@ public:
     // Loads, checks, normalises and analyses the recording at `path` and
     // rebuilds every per-frame array, one "R" segment and a new
     // resynthesiser. On any outcome but Loaded and NoFrames the session is
-    // left exactly as it was.
+    // left exactly as it was. A narrower `scope` leaves what it does not
+    // measure empty (SpectrumImage, SpectrumPeaks, the frames' harmonic and
+    // noise levels) and makes no resynthesiser.
     LoadOutcome LoadRecording(const std::filesystem::path& path, Prompts& prompts,
-                              const LoadProgress& progress = {});
+                              const LoadProgress& progress = {}, LoadScope scope = LoadScope::Everything);
     // PitchCents from the frames' TargetF0 (unvoiced runs filled).
     void BuildPitchCents();
 
@@ -222,7 +236,8 @@ public:
     EditStateOutcome LoadEditState(Prompts& prompts, const LoadProgress& progress = {});
     // The same from a known file, without the question and the dialog.
     EditStateOutcome LoadEditStateFrom(const std::filesystem::path& path, Prompts& prompts,
-                                       const LoadProgress& progress = {});
+                                       const LoadProgress& progress = {},
+                                       LoadScope scope = LoadScope::Everything);
 };
 
 // A rest lyric: exactly "R" or "r".

@@ -139,10 +139,18 @@ std::uint32_t SpectrumColour(float valueDb, float densityDb) {
 
 RgbaImage BuildSpectrumBitmap(std::span<const SpectrumColumn> spectrumImage, float densityDb) {
     RgbaImage image(static_cast<int>(spectrumImage.size()), kSpectrumRows, kBlack);
-    for (int i = 0; i < image.width; ++i) {
-        for (int r = 0; r < kSpectrumRows; ++r) image.Set(i, r, SpectrumColour(spectrumImage[i][r], densityDb));
-    }
+    FillSpectrumBitmap(image, spectrumImage, densityDb, 0, image.width - 1);
     return image;
+}
+
+void FillSpectrumBitmap(RgbaImage& image, std::span<const SpectrumColumn> spectrumImage, float densityDb, int first,
+                        int last) {
+    const int end = std::min({last + 1, image.width, static_cast<int>(spectrumImage.size())});
+    for (int i = std::max(0, first); i < end; ++i) {
+        for (int r = 0; r < kSpectrumRows && r < image.height; ++r) {
+            image.Set(i, r, SpectrumColour(spectrumImage[i][r], densityDb));
+        }
+    }
 }
 
 int CentsToPitchRow(double cents) {

@@ -98,6 +98,11 @@ RgbaImage BuildVolumeBitmap(std::span<const std::int32_t> frameVolume);
 std::uint32_t SpectrumColour(float valueDb, float densityDb);
 // frames × 128, column i coloured from SpectrumImage[i] (row 0 at the top).
 RgbaImage BuildSpectrumBitmap(std::span<const SpectrumColumn> spectrumImage, float densityDb);
+// Columns first..last (clamped to the image) of a spectrum bitmap of
+// spectrumImage.size() × 128 pixels, coloured as BuildSpectrumBitmap does,
+// so that a long recording's visible columns can be drawn before the rest.
+void FillSpectrumBitmap(RgbaImage& image, std::span<const SpectrumColumn> spectrumImage, float densityDb, int first,
+                        int last);
 
 // Row of the pitch lane (0 at the top, 128 rows) for a pitch in cents:
 // 127 − trunc(cents / 50 − 60), two rows per semitone, note 30 at the bottom.

@@ -58,33 +58,64 @@ struct Run {
 
 }  // namespace
 
-VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz) {
-    VoicingEvidence evidence;
-    if (!(f0Hz > 0.0f) || !std::isfinite(f0Hz)) return evidence;
+float HarmonicContrastDb(const BinRow& spectrum, float f0Hz) {
+    if (!(f0Hz > 0.0f) || !std::isfinite(f0Hz)) return 0.0f;
     const double f0 = f0Hz;
     // Harmonics closer than this [bins] are not resolved by the 2048-point
     // Hann window (its main lobe spans ±2 bins); the contrast says nothing
     // there and is left at its passing value.
-    if (f0 / kBinHz < kMinResolvedSpacingBins) {
-        evidence.HarmonicContrastDb = kUnresolvedContrastDb;
-    } else {
-        // Peak: the strongest of the three bins around harmonic h; trough:
-        // the bin nearest the midpoint h + 1/2, where a steady harmonic
-        // tone's window lobes have decayed. White noise gives a contrast of
-        // about 2.6 dB (the largest of three bins against one).
-        double peaks = 0.0;
-        double troughs = 0.0;
-        for (int h = 1; h <= kMaxHarmonics && (h + 0.5) * f0 < kContrastTopHz; ++h) {
-            const int peakBin = BinOf(h * f0);
-            peaks += std::max({Power(spectrum, peakBin - 1), Power(spectrum, peakBin), Power(spectrum, peakBin + 1)});
-            troughs += Power(spectrum, BinOf((h + 0.5) * f0));
-        }
-        evidence.HarmonicContrastDb =
-            static_cast<float>(10.0 * std::log10((peaks + kTinyPower) / (troughs + kTinyPower)));
+    if (f0 / kBinHz < kMinResolvedSpacingBins) return kUnresolvedContrastDb;
+    // Peak: the strongest of the three bins around harmonic h; trough: the
+    // bin nearest the midpoint h + 1/2, where a steady harmonic tone's window
+    // lobes have decayed. White noise gives a contrast of about 2.6 dB (the
+    // largest of three bins against one).
+    double peaks = 0.0;
+    double troughs = 0.0;
+    for (int h = 1; h <= kMaxHarmonics && (h + 0.5) * f0 < kContrastTopHz; ++h) {
+        const int peakBin = BinOf(h * f0);
+        peaks += std::max({Power(spectrum, peakBin - 1), Power(spectrum, peakBin), Power(spectrum, peakBin + 1)});
+        troughs += Power(spectrum, BinOf((h + 0.5) * f0));
     }
+    return static_cast<float>(10.0 * std::log10((peaks + kTinyPower) / (troughs + kTinyPower)));
+}
+
+float HighBandExcessDb(const BinRow& spectrum) {
     const double low = BandPower(spectrum, kLowBandFromHz, kLowBandToHz);
     const double high = BandPower(spectrum, kHighBandFromHz, kHighBandToHz);
-    evidence.HighBandExcessDb = static_cast<float>(10.0 * std::log10((high + kTinyPower) / (low + kTinyPower)));
+    return static_cast<float>(10.0 * std::log10((high + kTinyPower) / (low + kTinyPower)));
+}
+
+VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz) {
+    VoicingEvidence evidence;
+    if (!(f0Hz > 0.0f) || !std::isfinite(f0Hz)) return evidence;
+    evidence.HarmonicContrastDb = HarmonicContrastDb(spectrum, f0Hz);
+    evidence.HighBandExcessDb = HighBandExcessDb(spectrum);
+    return evidence;
+}
+
+CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum, const CandidateSlots& candidates) {
+    CandidateEvidence evidence;
+    for (std::size_t c = 0; c < candidates.size(); ++c)
+        evidence.HarmonicContrastDb[c] = HarmonicContrastDb(spectrum, candidates[c].Freq);
+    evidence.HighBandExcessDb = HighBandExcessDb(spectrum);
+    return evidence;
+}
+
+VoicingEvidence EvidenceAtTracedPitch(const CandidateEvidence& measured, const CandidateSlots& candidates,
+                                      float f0Hz) {
+    VoicingEvidence evidence;
+    if (!(f0Hz > 0.0f) || !std::isfinite(f0Hz)) return evidence;
+    evidence.HighBandExcessDb = measured.HighBandExcessDb;
+    // The tracker takes its pitch from the frame's own candidates, so one of
+    // them matches exactly; a pitch from anywhere else has no contrast
+    // measured and passes this test (the others still apply).
+    evidence.HarmonicContrastDb = kUnresolvedContrastDb;
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+        if (candidates[c].Freq == f0Hz) {
+            evidence.HarmonicContrastDb = measured.HarmonicContrastDb[c];
+            break;
+        }
+    }
     return evidence;
 }
 

@@ -29,6 +29,7 @@
 
 #include "audio/Frames.h"
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -45,6 +46,25 @@ struct VoicingEvidence {
 // k × 44100 / 2048 Hz) and its traced pitch f0Hz; zeros for an unvoiced
 // frame (f0Hz ≤ 0). Allocates nothing.
 VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz);
+// Its two parts: the harmonic contrast at f0Hz (0 for f0Hz ≤ 0, a passing
+// 99 dB where the window cannot resolve the harmonics) and the high-band
+// excess, which does not depend on the pitch.
+float HarmonicContrastDb(const BinRow& spectrum, float f0Hz);
+float HighBandExcessDb(const BinRow& spectrum);
+
+// The evidence for every pitch candidate of a frame, taken while its
+// spectrum is at hand during the candidate step, before the tracker has
+// chosen among them.
+struct CandidateEvidence {
+    std::array<float, CandidateCount> HarmonicContrastDb{};  // per candidate slot
+    float HighBandExcessDb = 0.0f;
+};
+CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum, const CandidateSlots& candidates);
+// The frame's evidence at its traced pitch f0Hz, picked from what was
+// measured for its candidates: the same values MeasureVoicingEvidence gives
+// on the same spectrum, since the traced pitch is one of the candidates.
+VoicingEvidence EvidenceAtTracedPitch(const CandidateEvidence& measured, const CandidateSlots& candidates,
+                                      float f0Hz);
 
 struct VoicingOptions {
     float MinHarmonicContrastDb = 8.0f;

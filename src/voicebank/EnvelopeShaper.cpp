@@ -111,6 +111,20 @@ void EnvelopeShaper::ShapeEnvelopes() {
     }
 }
 
+namespace {
+
+// The point's volume times the gain interpolated between the two moments at
+// `timeMs`, rounded half up and kept within 0..65535.
+void ScalePoint(EnvelopePoint& point, double timeMs, double laterGain, double earlierGain, double laterMs,
+                double earlierMs) {
+    const double gain = earlierGain + (laterGain - earlierGain) * (timeMs - earlierMs) / (laterMs - earlierMs);
+    const double volume = std::trunc(point.Volume * gain + 0.5);
+    if (!std::isfinite(volume)) return;   // a gain without a value leaves the point alone
+    point.Volume = static_cast<std::uint16_t>(std::clamp(volume, 0.0, 65535.0));
+}
+
+}  // namespace
+
 void EnvelopeShaper::ApplyLoudness(double laterGain, double earlierGain, double laterMs, double earlierMs) {
     if (Notes == nullptr || laterMs == earlierMs) return;
     if (earlierMs > laterMs) {
@@ -125,11 +139,30 @@ void EnvelopeShaper::ApplyLoudness(double laterGain, double earlierGain, double 
             EnvelopePoint& point = note->Envelope[k];
             const double timeMs = sampleStartMs + point.Position;
             if (timeMs < earlierMs || timeMs >= laterMs) continue;
-            const double gain =
-                earlierGain + (laterGain - earlierGain) * (timeMs - earlierMs) / (laterMs - earlierMs);
-            const double volume = std::trunc(point.Volume * gain + 0.5);
-            if (!std::isfinite(volume)) continue;   // a gain without a value leaves the point alone
-            point.Volume = static_cast<std::uint16_t>(std::clamp(volume, 0.0, 65535.0));
+            ScalePoint(point, timeMs, laterGain, earlierGain, laterMs, earlierMs);
+        }
+    }
+}
+
+void EnvelopeShaper::ApplyLoudnessCurve(std::span<const double> timesMs, std::span<const double> gains) {
+    const std::size_t n = std::min(timesMs.size(), gains.size());
+    if (Notes == nullptr || n < 2) return;
+    const auto times = timesMs.first(n);
+    for (int i = 1; i <= Notes->Count(); ++i) {
+        Note* note = Notes->GetNote(i);
+        if (note == nullptr) continue;
+        const double sampleStartMs = note->StartMs - note->EffectivePreUtterance();
+        for (int k = 1; k <= 5; ++k) {
+            EnvelopePoint& point = note->Envelope[k];
+            const double timeMs = sampleStartMs + point.Position;
+            // The interval [t_j, t_j+1) holding the time: j + 1 is the first
+            // time after it. Times before the first, at or after the last,
+            // and NaN lie in none (a NaN would only be scaled by NaN gains,
+            // which leave the point alone).
+            const auto after = std::upper_bound(times.begin(), times.end(), timeMs);
+            if (after == times.begin() || after == times.end() || std::isnan(timeMs)) continue;
+            const auto j = static_cast<std::size_t>(after - times.begin()) - 1;
+            ScalePoint(point, timeMs, gains[j + 1], gains[j], times[j + 1], times[j]);
         }
     }
 }

@@ -11,6 +11,8 @@
 
 #include "plugin/NoteList.h"
 
+#include <span>
+
 namespace melodrift {
 
 class EnvelopeShaper {
@@ -32,6 +34,11 @@ public:
     // either order; each gain goes with its time. Equal times do nothing.
     // Volumes are rounded half up and kept within 0..65535.
     void ApplyLoudness(double laterGain, double earlierGain, double laterMs, double earlierMs);
+    // ApplyLoudness(gains[i + 1], gains[i], timesMs[i + 1], timesMs[i]) for
+    // i = 0, 1, .. in turn, with `timesMs` non-decreasing: each point takes
+    // the one interval it lies in, found by binary search, so the cost
+    // grows with the points, not points times intervals.
+    void ApplyLoudnessCurve(std::span<const double> timesMs, std::span<const double> gains);
 };
 
 }  // namespace melodrift

@@ -405,6 +405,33 @@ TEST_F(LongRecording, DecliningTheLongAnalysisQuestionChangesNothing) {
     EXPECT_FALSE(Session().HasRecording());
 }
 
+TEST_F(LongRecording, TheSpectrumLaneIsFullyColouredWhereverItIsScrolledTo) {
+    // 30 s: more spectrum columns than the window colours at once.
+    const auto longWav = folder_.File("long.wav");
+    WriteToneWav(longWav, 30.0, 220.0);
+    t_->prompts->answers.push_back(true);  // analyse the long recording
+    t_->prompts->files.push_back(longWav);
+    QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
+    ASSERT_TRUE(Session().HasRecording());
+    ASSERT_GT(Session().FrameCount(), 5000);
+    // Straight to the end, before the background colouring got there.
+    auto* bar = t_->Find<QScrollBar>("TimeScrollBar");
+    for (int position : {bar->maximum(), bar->maximum() / 2, 0}) {
+        bar->setValue(position);
+        const int first = Session().FirstFrame;
+        ASSERT_EQ(first, position);
+        // Every row of a column in view shows the image's colour for that
+        // frame (x = 60 lies in frame first + 20 at scale 3).
+        const int frame = first + 20;
+        for (int row = 0; row < kSpectrumRows; row += 9) {
+            const std::uint32_t expected =
+                SpectrumColour(Session().SpectrumImage[std::size_t(frame)][std::size_t(row)], Session().SpectrumDensity);
+            ASSERT_EQ(Surface()->Image().At(60, Session().SpectrumTop + row), expected)
+                << "scroll " << position << " row " << row;
+        }
+    }
+}
+
 class ShortRecording : public LoadedWindow {
 protected:
     ShortRecording() { seconds_ = 0.5; }

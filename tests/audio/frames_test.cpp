@@ -26,6 +26,33 @@ TEST(Conversions, NearestBinOfTheHarmonicLimitCombAndNoiseEdges) {
     EXPECT_EQ(NearestBin(std::nan("")), 0);
 }
 
+TEST(Conversions, NearestBinTruncatesTheExtendedValueRightAtEveryHalfBin) {
+    // The frequencies that land exactly on, or a few ulp either side of, a
+    // half bin (where the truncation flips) for every bin up to 2^20, and
+    // harmonics h * f of pitches as the analysis produces them: each against
+    // the extended evaluation written out.
+    const auto reference = [](double hz) {
+        return static_cast<std::int32_t>(std::trunc(static_cast<long double>(hz) / 44100 * 2048 + 0.5L));
+    };
+    for (int bin = 0; bin < (1 << 20); bin += bin < 2048 ? 1 : 97) {
+        const double edge = static_cast<double>((static_cast<long double>(bin) + 0.5L) * 44100 / 2048);
+        double up = edge;
+        double down = edge;
+        for (int step = 0; step < 4; ++step) {
+            ASSERT_EQ(NearestBin(up), reference(up)) << up;
+            ASSERT_EQ(NearestBin(down), reference(down)) << down;
+            up = std::nextafter(up, 1e300);
+            down = std::nextafter(down, -1e300);
+        }
+    }
+    for (float f0 = 40.0f; f0 < 1000.0f; f0 = std::nextafter(f0, 2000.0f) + 0.013f) {
+        for (int h = 1; h <= 30; ++h) {
+            const double hz = static_cast<double>(h) * f0;
+            ASSERT_EQ(NearestBin(hz), reference(hz)) << hz;
+        }
+    }
+}
+
 TEST(Conversions, CentsPutA440At6900AndZeroMeansNoPitch) {
     EXPECT_NEAR(HzToCents(440.0), 6900.0, 1e-9);
     EXPECT_NEAR(HzToCents(220.0), 5700.0, 1e-9);

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <random>
+#include <vector>
 
 namespace melodrift {
 namespace {
@@ -188,6 +191,138 @@ TEST(AnalyzeMeasures, ToneAnalysisIsNormalisedWithSilentEndFrames) {
     ASSERT_GT(mid.F0, 0.0f);
     EXPECT_GT(mid.Harmonic[0], mid.Harmonic[1]);
     EXPECT_GT(mid.Harmonic[1], mid.Harmonic[4]);
+}
+
+// The comb's peak as the running maximum of extended products, stored as a
+// single whenever it grows: the measure written out from its definition.
+float ReferenceCombPeak(const BinRow& s, int h) {
+    const double hz = h * 150.0;
+    const int lo = std::max(0, NearestBin(hz - 300.0));
+    const int hi = std::min(SpectrumBins - 1, NearestBin(hz + 300.0));
+    const int c = NearestBin(hz);
+    float peak = 0.0f;
+    for (int k = lo; k <= hi; ++k) {
+        const long double weight = 1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c);
+        const long double value = weight * s[static_cast<std::size_t>(k)];
+        if (value > peak) peak = static_cast<float>(value);
+    }
+    return peak;
+}
+
+TEST(MeasureFixedComb, PeaksMatchTheExtendedRunningMaximumOnNearTies) {
+    // Spectra built so that several products of a tooth come within a few
+    // ulp of each other (s_k = A / w_k), plus plain random ones, tiny ones
+    // near the double's underflow, and silence.
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    PitchAnalyser a;
+    const int count = 400;
+    for (int i = 0; i < count; ++i) a.AddFrame(i * 256);
+    a.Spectrum.assign(static_cast<std::size_t>(count), BinRow{});
+    for (int i = 0; i < count; ++i) {
+        BinRow& s = a.Spectrum[static_cast<std::size_t>(i)];
+        const int kind = i % 4;
+        for (std::size_t k = 0; k < s.size(); ++k) {
+            if (kind == 0) s[k] = unit(random) * 1000.0;
+            if (kind == 2) s[k] = unit(random) * 1e-300;
+        }
+        if (kind == 1) {
+            // Near ties: every bin of tooth 3 (450 Hz, bins 7..35 around 21)
+            // holds A / w, nudged by a few ulp.
+            for (int k = 8; k <= 34; ++k) {
+                const double w = 1.0 - std::abs(k - 21) / 14.0;
+                double v = 700.0 / w;
+                for (int n = static_cast<int>(unit(random) * 4); n > 0; --n) v = std::nextafter(v, 0.0);
+                s[static_cast<std::size_t>(k)] = v;
+            }
+        }
+    }
+    a.MeasureFixedComb();
+    for (int i = 0; i < count; ++i) {
+        for (int h = 1; h <= HarmonicCount; ++h) {
+            ASSERT_EQ(a.Frames[static_cast<std::size_t>(i)].Harmonic[static_cast<std::size_t>(h - 1)],
+                      ReferenceCombPeak(a.Spectrum[static_cast<std::size_t>(i)], h))
+                << "frame " << i << " harmonic " << h;
+        }
+    }
+}
+
+// A voiced take with pauses: tone bursts gliding in pitch, noise throughout.
+WaveBuffer GlidingTake(std::uint32_t count) {
+    WaveBuffer wave = MakeMono16Wave(count);
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0.0, 300.0);
+    double phase = 0.0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const double t = i / 44100.0;
+        phase += 2.0 * std::numbers::pi * (200.0 + 80.0 * std::sin(t * 3.0)) / 44100.0;
+        double v = noise(random);
+        if (std::fmod(t, 0.5) < 0.35) {
+            for (int h = 1; h <= 6; ++h) v += 6000.0 / h * std::sin(h * phase);
+        }
+        wave.SetSample(i, 0, static_cast<std::int32_t>(std::lround(v)));
+    }
+    return wave;
+}
+
+TEST(AnalyzePitch, MeasuresAlongsideTheCandidatesEqualTheSeparatePasses) {
+    // The editor's one pass (pitch, then the comb and the flux on the same
+    // rows) against the two passes it replaces: Analyze, then
+    // MeasureFixedCombAndNoiseFlux over recomputed rows. Every field the
+    // editor keeps, and every row handed out, bit for bit, for one and two
+    // workers, rows recomputed from a copy or read from the wave itself.
+    const WaveBuffer wave = GlidingTake(44100 * 3 + 77);
+    for (int workers : {1, 2}) {
+        for (bool borrow : {false, true}) {
+            PitchAnalyser separate;
+            separate.Options.WorkerCount = workers;
+            separate.Options.KeepSpectra = false;
+            separate.Analyze(wave);
+            std::vector<float> tracked;
+            for (const AnalysisFrame& f : separate.Frames) tracked.push_back(f.F0);
+            std::vector<double> separateRows(static_cast<std::size_t>(separate.FrameCount) * 3);
+            separate.MeasureFixedCombAndNoiseFlux([&](int frame, const BinRow& row) {
+                const auto i = static_cast<std::size_t>(frame) * 3;
+                separateRows[i] = row[3];
+                separateRows[i + 1] = row[400];
+                separateRows[i + 2] = row[1023];
+            });
+
+            PitchAnalyser joined;
+            joined.Options.WorkerCount = workers;
+            joined.Options.KeepSpectra = false;
+            joined.Options.BorrowWave = borrow;
+            std::vector<double> joinedRows(separateRows.size());
+            joined.AnalyzePitch(wave, joined.FixedCombAndNoiseFluxTask([&](int frame, const BinRow& row) {
+                const auto i = static_cast<std::size_t>(frame) * 3;
+                joinedRows[i] = row[3];
+                joinedRows[i + 1] = row[400];
+                joinedRows[i + 2] = row[1023];
+            }));
+
+            ASSERT_EQ(joined.FrameCount, separate.FrameCount);
+            EXPECT_EQ(joinedRows, separateRows);
+            EXPECT_EQ(joined.Confidence, separate.Confidence);
+            int voiced = 0;
+            for (int i = 0; i < joined.FrameCount; ++i) {
+                const AnalysisFrame& j = joined.Frames[static_cast<std::size_t>(i)];
+                const AnalysisFrame& s = separate.Frames[static_cast<std::size_t>(i)];
+                // Analyze's pitch survives in the candidates and confidence;
+                // the comb pass set F0 to 150 Hz on the separate side.
+                EXPECT_EQ(s.F0, 150.0f);
+                ASSERT_EQ(j.F0, tracked[static_cast<std::size_t>(i)]) << "frame " << i;
+                voiced += j.F0 > 0.0f ? 1 : 0;
+                ASSERT_EQ(j.Harmonic, s.Harmonic) << "frame " << i;
+                ASSERT_EQ(j.HarmonicTotal, s.HarmonicTotal) << "frame " << i;
+                ASSERT_EQ(j.Noise, s.Noise) << "frame " << i;
+                for (int k = 0; k < CandidateCount; ++k) {
+                    ASSERT_EQ(joined.Candidates[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)].Freq,
+                              separate.Candidates[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)].Freq);
+                }
+            }
+            EXPECT_GT(voiced, joined.FrameCount / 2);
+        }
+    }
 }
 
 }  // namespace

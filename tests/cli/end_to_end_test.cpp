@@ -7,6 +7,7 @@
 
 #include "text/CodePage.h"
 #include "text/Files.h"
+#include "text/NumberFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -390,6 +391,25 @@ TEST_F(CommandLine, AnalyzeListsEveryFrame) {
     const std::string text = ReadFileBytes(json);
     EXPECT_NE(text.find("\"frame_count\": 294"), std::string::npos);
     EXPECT_NE(text.find("\"sample_pos\": 25600"), std::string::npos);
+
+    // Every row: the time rounded as FormatFixed rounds it, and the same
+    // numbers in the JSON listing (an unvoiced frame's empty pitch is null).
+    std::size_t at = 0;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::stringstream line(lines[i]);
+        std::vector<std::string> values;
+        while (std::getline(line, field, ',')) values.push_back(field);
+        if (lines[i].back() == ',') values.push_back("");
+        ASSERT_EQ(values.size(), 8u) << lines[i];
+        ASSERT_EQ(values[1], FormatFixed(std::stoi(values[2]) / 44.1, 3)) << lines[i];
+        const std::string expected = "{\"frame\": " + values[0] + ", \"time_ms\": " + values[1] +
+                                     ", \"sample_pos\": " + values[2] + ", \"f0_hz\": " +
+                                     (values[3].empty() ? "null" : values[3]) + ", \"confidence\": " + values[4] +
+                                     ", \"loudness\": " + values[5] + ", \"pitch_cents\": " + values[6] +
+                                     ", \"checked_cents\": " + values[7] + "}";
+        at = text.find(expected, at);
+        ASSERT_NE(at, std::string::npos) << expected;
+    }
 }
 
 TEST_F(CommandLine, FrqWritesBesideTheRecordingAndRefusesToOverwrite) {

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
 
 namespace melodrift {
 namespace {
@@ -108,6 +111,81 @@ TEST(SpectrumImage, RowsRunFromTheHighestBandDownToBinsZeroAndOne) {
     EXPECT_NEAR(column[64], 20.0 * std::log10(1e-8 / 800.0), 1e-3);  // silence
 }
 
+// The image's dB of a pair sum written out from its definition, in
+// extended precision.
+float ReferenceDb(float sum) {
+    const long double v = static_cast<long double>(sum) / 2.0L + 0.00000001L;
+    return static_cast<float>(20.0L * std::log10(v / 800.0L));
+}
+
+TEST(SpectrumImage, EveryPairSumGivesTheExtendedEvaluationsSingle) {
+    // Pair sums are singles from 0 up to about 3e5 (a full-scale sine gives
+    // bins near 2^16). Every single within a few thousand ulp of the 0 dB
+    // point (v = 800, where the result's ulp is smallest), and every 4099th
+    // single of the whole non-negative range, each as the bottom row of a
+    // column, against the extended evaluation.
+    std::vector<float> sums;
+    float near = std::nextafter(1600.0f - 1e-8f, 0.0f);
+    for (int n = 0; n < 4000; ++n) near = std::nextafter(near, 0.0f);
+    for (int n = 0; n < 8000; ++n, near = std::nextafter(near, 1e9f)) sums.push_back(near);
+    for (std::uint32_t bits = 0; bits < 0x49000000u; bits += 4099u) {
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        sums.push_back(value);
+    }
+    // 128 sums per column: bins 2k hold them, bins 2k + 1 zero ((sum + 0)
+    // rounds to the same single); row r shows k = 127 - r.
+    for (std::size_t first = 0; first < sums.size(); first += 128) {
+        BinRow spectrum{};
+        const std::size_t count = std::min<std::size_t>(128, sums.size() - first);
+        for (std::size_t k = 0; k < count; ++k) spectrum[2 * k] = sums[first + k];
+        const SpectrumColumn column = SpectrumColumnOf(spectrum);
+        for (std::size_t k = 0; k < count; ++k) {
+            ASSERT_EQ(column[127 - k], ReferenceDb(sums[first + k])) << sums[first + k];
+        }
+    }
+}
+
+TEST(SpectrumImage, ColumnPeakIsTheLargestValueOfTheWholeColumn) {
+    // Random columns over many decades, columns with equal and nearly equal
+    // bands, silent and constant ones.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> exponent(-12.0, 5.0);
+    for (int n = 0; n < 3000; ++n) {
+        BinRow spectrum{};
+        const int kind = n % 5;
+        for (std::size_t k = 0; k < spectrum.size(); ++k) {
+            if (kind == 0) spectrum[k] = std::pow(10.0, exponent(random));
+            if (kind == 1) spectrum[k] = 1e-9 * (k % 7);
+            if (kind == 2) spectrum[k] = 1234.5;
+            if (kind == 3) spectrum[k] = 800.0 + (k % 3) * 1e-10;
+        }
+        const SpectrumColumn column = SpectrumColumnOf(spectrum);
+        ASSERT_EQ(SpectrumColumnPeak(spectrum), *std::max_element(column.begin(), column.end())) << n;
+    }
+}
+
+TEST(PeakNormalisation, EverySixteenBitSampleScalesAsTheExtendedProduct) {
+    // Every 16-bit value, under peaks from the quietest that is scaled (10)
+    // to full scale, against floor(sample * factor) in extended precision.
+    for (int peak : {10, 11, 333, 4097, 20000, 32767, 32768}) {
+        WaveBuffer wave = MakeMono16Wave(65536 + 1);
+        for (int v = -32768; v <= 32767; ++v) {
+            const int clipped = std::clamp(v, -peak, std::min(peak, 32767));
+            wave.SetSample(static_cast<std::uint32_t>(v + 32768), 0, clipped);
+        }
+        wave.SetSample(65536, 0, peak == 32768 ? -32768 : peak);
+        const WaveBuffer before = wave;
+        NormalisePeak(wave, 0.9);
+        const auto factor = static_cast<float>(0.9L * 32767.0L / peak);
+        for (std::uint32_t i = 0; i <= 65536; ++i) {
+            const long double scaled = static_cast<long double>(before.GetSample(i, 0)) * factor;
+            const auto expected = static_cast<std::int16_t>(static_cast<std::int32_t>(std::floor(scaled)));
+            ASSERT_EQ(wave.GetSample(i, 0), expected) << "peak " << peak << " sample " << before.GetSample(i, 0);
+        }
+    }
+}
+
 class RecordingLoad : public ::testing::Test {
 protected:
     testing::TempFolder folder;
@@ -157,6 +235,48 @@ TEST_F(RecordingLoad, LoadsOneRestSegmentOverTheWholeRecording) {
     }
     EXPECT_NEAR(peak, 29490, 1);
     EXPECT_GT(session.FrameVolume[87], 5000);
+}
+
+TEST_F(RecordingLoad, NarrowerScopesMeasureTheSamePitchLoudnessAndPeaks) {
+    // Tone bursts between pauses, so that pitch, loudness and the image's
+    // peaks all vary.
+    std::vector<std::int16_t> take(3 * 44100, 0);
+    for (std::size_t start : {5000u, 40000u, 90000u}) {
+        const auto tone = HarmonicTone(180.0 + start / 1000.0, 20000);
+        std::copy(tone.begin(), tone.end(), take.begin() + static_cast<std::ptrdiff_t>(start));
+    }
+    const auto path = Write("take.wav", WavBytes(take));
+    ASSERT_EQ(session.LoadRecording(path, prompts, {}, LoadScope::Everything), LoadOutcome::Loaded);
+    std::vector<float> imagePeaks;
+    for (const SpectrumColumn& column : session.SpectrumImage) {
+        imagePeaks.push_back(*std::max_element(column.begin(), column.end()));
+    }
+    EXPECT_EQ(session.SpectrumPeaks, imagePeaks);
+
+    for (LoadScope scope : {LoadScope::SpectrumPeaks, LoadScope::PitchOnly}) {
+        EditorSession lean;
+        ASSERT_EQ(lean.LoadRecording(path, prompts, {}, scope), LoadOutcome::Loaded);
+        ASSERT_EQ(lean.FrameCount(), session.FrameCount());
+        for (int i = 0; i < lean.FrameCount(); ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            ASSERT_EQ(lean.Analyser->Frames[k].TargetF0, session.Analyser->Frames[k].TargetF0) << i;
+            ASSERT_EQ(lean.Analyser->Frames[k].F0, 150.0f);
+            ASSERT_EQ(lean.Analyser->Confidence[k], session.Analyser->Confidence[k]) << i;
+            ASSERT_EQ(lean.Analyser->Candidates[k][0].Freq, session.Analyser->Candidates[k][0].Freq) << i;
+            // The preview's measures are not taken.
+            ASSERT_EQ(lean.Analyser->Frames[k].HarmonicTotal, 0.0f);
+        }
+        EXPECT_EQ(lean.FrameVolume, session.FrameVolume);
+        EXPECT_EQ(lean.PitchCents, session.PitchCents);
+        EXPECT_TRUE(lean.SpectrumImage.empty());
+        EXPECT_EQ(lean.Resynth, nullptr);
+        EXPECT_TRUE(lean.PlayResynthesised(0.0, 500.0).empty());
+        if (scope == LoadScope::SpectrumPeaks) {
+            EXPECT_EQ(lean.SpectrumPeaks, imagePeaks);
+        } else {
+            EXPECT_TRUE(lean.SpectrumPeaks.empty());
+        }
+    }
 }
 
 TEST_F(RecordingLoad, ARecordingShorterThanTheCutGapStillHasItsRestSegment) {

@@ -450,5 +450,25 @@ TEST_F(AnalysedSession, AutomaticSegmentationAsksBeforeDiscardingCuts) {
     EXPECT_TRUE(nearOnset);
 }
 
+TEST_F(AnalysedSession, AutomaticCutsFromThePeaksAloneMatchThoseFromTheImage) {
+    std::vector<std::int16_t> bursts(2 * 44100, 0);
+    const auto tone = HarmonicTone(200.0, 9000);
+    for (std::size_t start : {3000u, 21000u, 40000u, 61000u}) std::copy(tone.begin(), tone.end(), bursts.begin() + start);
+    const auto path = folder / "bursts.wav";
+    WriteBytes(path, WavBytes(bursts));
+    EditorSession full;
+    ASSERT_EQ(full.LoadRecording(path, prompts), LoadOutcome::Loaded);
+    EditorSession peaks;
+    ASSERT_EQ(peaks.LoadRecording(path, prompts, {}, LoadScope::SpectrumPeaks), LoadOutcome::Loaded);
+    ASSERT_TRUE(peaks.SpectrumImage.empty());
+    ASSERT_TRUE(full.AutoSegment(prompts));
+    ASSERT_TRUE(peaks.AutoSegment(prompts));
+    ASSERT_GE(full.Segments.size(), 4u);
+    ASSERT_EQ(peaks.Segments.size(), full.Segments.size());
+    for (std::size_t i = 0; i < full.Segments.size(); ++i) {
+        EXPECT_EQ(peaks.Segments[i].StartMs, full.Segments[i].StartMs) << i;
+    }
+}
+
 }  // namespace
 }  // namespace melodrift

@@ -198,5 +198,50 @@ TEST_F(Loudness, RestsAreScaledTooAndVolumesStayInRange) {
     EXPECT_EQ(list[1].Envelope[1].Volume, 65535);
 }
 
+TEST_F(Loudness, ACurveScalesEachPointAsTheIntervalByIntervalCallsDo) {
+    // Frame times every 5.8 ms with varying gains, one repeated; points
+    // spread over the note (the last ones past the last frame time) and a
+    // rest after it.
+    std::vector<double> timesMs;
+    std::vector<double> gains;
+    for (int i = 0; i < 40; ++i) {
+        timesMs.push_back(3.0 + i * 5.8);
+        gains.push_back(0.2 + 0.05 * (i % 9));
+    }
+    timesMs[10] = timesMs[9];  // a repeated time: an empty interval
+    const auto place = [](NoteListFixture& target) {
+        auto& env = target[1].Envelope;
+        env[1] = {2, 1000, true, 0};
+        env[2] = {3.0 + 5.8 * 4, 1000, true, 0};
+        env[5] = {47.3, 1000, true, 0};
+        env[3] = {130.01, 1000, true, 0};
+        env[4] = {10, 1000, true, 0};
+        target[2].Envelope[2].Volume = 777;
+        for (int slot = 1; slot <= target.notes().Count(); ++slot) target[slot].UpdateEnvelopePositions();
+    };
+    NoteListFixture stepwise;
+    stepwise.Add({{"か", 250}, {"R", 250}});
+    place(stepwise);
+    NoteListFixture curve;
+    curve.Add({{"か", 250}, {"R", 250}});
+    place(curve);
+
+    EnvelopeShaper one;
+    one.Notes = &stepwise.notes();
+    for (std::size_t i = 0; i + 1 < timesMs.size(); ++i) one.ApplyLoudness(gains[i + 1], gains[i], timesMs[i + 1], timesMs[i]);
+    EnvelopeShaper all;
+    all.Notes = &curve.notes();
+    all.ApplyLoudnessCurve(timesMs, gains);
+
+    int changed = 0;
+    for (int slot = 1; slot <= 2; ++slot) {
+        for (int k = 0; k < 7; ++k) {
+            EXPECT_EQ(curve[slot].Envelope[k].Volume, stepwise[slot].Envelope[k].Volume) << slot << " " << k;
+            changed += stepwise[slot].Envelope[k].Volume != 1000 && stepwise[slot].Envelope[k].Volume != 777 ? 1 : 0;
+        }
+    }
+    EXPECT_GE(changed, 3);
+}
+
 }  // namespace
 }  // namespace melodrift
