@@ -94,6 +94,26 @@ int CountRejected(const std::vector<std::uint8_t>& rejected, int first, int last
     return count;
 }
 
+// The load measures every candidate while the spectrum is at hand and picks
+// the traced one afterwards: the same evidence as measuring at the traced
+// pitch directly.
+TEST(VoicingEvidence, PickedFromTheCandidatesAsIfMeasuredAtTheTracedPitch) {
+    const BinRow vowel = HarmonicRow(210.0, 30);
+    CandidateSlots candidates{};
+    const float freqs[] = {210.0f, 105.0f, 420.0f, 551.3f};
+    for (std::size_t c = 0; c < std::size(freqs); ++c) candidates[c] = {freqs[c], 9.0f - static_cast<float>(c)};
+    const CandidateEvidence measured = MeasureCandidateEvidence(vowel, candidates);
+    for (float f0 : freqs) {
+        const VoicingEvidence direct = MeasureVoicingEvidence(vowel, f0);
+        const VoicingEvidence picked = EvidenceAtTracedPitch(measured, candidates, f0);
+        EXPECT_EQ(picked.HarmonicContrastDb, direct.HarmonicContrastDb) << f0;
+        EXPECT_EQ(picked.HighBandExcessDb, direct.HighBandExcessDb) << f0;
+    }
+    // Unvoiced: no evidence; a pitch that is no candidate: the contrast test passes.
+    EXPECT_EQ(EvidenceAtTracedPitch(measured, candidates, 0.0f).HarmonicContrastDb, 0.0f);
+    EXPECT_GT(EvidenceAtTracedPitch(measured, candidates, 333.0f).HarmonicContrastDb, 50.0f);
+}
+
 TEST(CheckVoicing, EachFrameNeedsConfidenceHarmonicsAndEnergyBelowTheHighBand) {
     Track t;
     t.Add(30, 6000.0);                      // 0..29 a sung vowel
