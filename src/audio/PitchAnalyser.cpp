@@ -259,7 +259,7 @@ void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
     // recording samples i * HopSize - 1024 .. i * HopSize + 1023.
     Spectrum.assign(n, BinRow{});
     const PaddedSamples samples(wave);
-    ProgressCounter progress(Options.Progress, 2 * FrameCount);
+    ProgressCounter progress(Options.Progress, 2 * FrameCount, 0, Options.Stop);
     RunSpectrumStep(samples, HopSize, Spectrum, FrameCount, Options.WorkerCount, &progress);
 }
 
@@ -273,7 +273,8 @@ void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz) {
     Candidates.assign(Index(FrameCount), CandidateSlots{});
     // With stored spectra, computing them was the first half of the progress;
     // otherwise this step computes them too and is the whole of it.
-    ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0);
+    ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0,
+                             Options.Stop);
     const PaddedSamples samples(samples_);
     const SpectrumSource source = Source(samples);
     RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, stored ? nullptr : &source,
@@ -711,6 +712,7 @@ void PitchAnalyser::Analyze(const WaveBuffer& wave) {
     }
     ComputeSpectra(wave);
     FindCandidates(50.0, 882.0);
+    if (StopRequested()) return;  // the caller drops this analysis
     TrackPitch();
     if (SpectraStored()) {
         MeasureHarmonics();

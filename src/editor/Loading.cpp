@@ -136,6 +136,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     report("analyse", 0.05);
     analyser->Analyze(*wave);
     analyser->Options.Progress = callerProgress;
+    if (analyser->StopRequested()) return LoadOutcome::Declined;  // stopped: the session stays as it was
     if (analyser->FrameCount == 0) {
         // The samples are taken over, the analysis is empty: nothing can be
         // edited until another recording loads.
@@ -164,6 +165,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         spectrumImage[static_cast<std::size_t>(frame)] = SpectrumColumnOf(row);
     });
     analyser->ReleaseSpectra();
+    if (analyser->StopRequested()) return LoadOutcome::Declined;
     std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(analyser->Frames);
     std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
     auto resynth = std::make_unique<Resynthesizer>();
