@@ -117,8 +117,8 @@ public:
     bool PreviewRendering() const { return previewThread_ != nullptr; }
     // Waits until the preview being rendered is playing (tests, shutdown).
     void WaitForPreview();
-    // Where the lyric lane draws `text` (glyph ascent to descent) in a box
-    // as wide as the surface, in surface pixels.
+    // Where the lyric lane draws the ink of `text` in a box as wide as the
+    // surface, in surface pixels.
     QRect LyricGlyphRect(const QString& text) const;
 
     // Loads a recording as the load button does after its dialog (the

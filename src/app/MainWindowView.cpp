@@ -32,7 +32,6 @@ constexpr int kLyricEditY = 309;
 constexpr int kLyricEditHeight = 20;
 constexpr int kLyricEditMinWidth = 24;
 constexpr int kLyricLaneHeight = 16;  // rows of a lyric box, its border included
-constexpr int kLyricFontPixels = 12;  // the lyric text's size when it fits the box
 
 int ClampToInt(std::int64_t value) {
     return int(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min() / 2,
@@ -70,21 +69,6 @@ void XorLine(RgbaImage& image, int x0, int y0, int x1, int y1) {
 
 QString FromCp932(const std::string& lyric) {
     return QString::fromStdString(Cp932ToUtf8(lyric));
-}
-
-// The lyric font, as large as kLyricFontPixels but no taller than `rows`
-// pixels from the top of its tallest glyph to the bottom of its lowest
-// (ascent + descent), so that whole glyphs fit inside a box.
-QFont LyricFont(int rows) {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP")});
-    for (int pixels = kLyricFontPixels; pixels > 6; --pixels) {
-        font.setPixelSize(pixels);
-        const QFontMetrics metrics(font);
-        if (metrics.ascent() + metrics.descent() <= rows) break;
-    }
-    return font;
 }
 
 }  // namespace
@@ -243,10 +227,9 @@ void MainWindow::DrawLyricTexts() {
     QImage view = AsQImage(surface);
     if (view.isNull() || !session_.HasRecording()) return;
     QPainter painter(&view);
-    const QFont font = LyricFont(kLyricLaneHeight - 2);
+    const QFont font = LyricTextFont();
     painter.setFont(font);
     painter.setPen(Qt::black);
-    const QFontMetrics metrics(font);
     for (const LyricBox& box : BuildLyricBoxes(session_)) {
         const int left = ClampToInt(box.left);
         const int right = ClampToInt(box.right);
@@ -254,20 +237,18 @@ void MainWindow::DrawLyricTexts() {
         // The text sits on a baseline chosen so that ascent and descent both
         // lie inside the box; the clip keeps a long lyric off its neighbour.
         const QRect inside = LyricTextRect(left, right);
-        const int baseline = inside.top() + (inside.height() - metrics.ascent() - metrics.descent()) / 2 + metrics.ascent();
+        const int baseline = LyricBaseline(font, inside.top(), inside.height());
         painter.setClipRect(inside);
         painter.drawText(QPoint(inside.left() + 1, baseline), QString::fromStdString(box.lyricUtf8));
     }
 }
 
 QRect MainWindow::LyricGlyphRect(const QString& text) const {
-    // Where DrawLyricTexts puts `text` in a box as wide as the surface.
-    const QFont font = LyricFont(kLyricLaneHeight - 2);
-    const QFontMetrics metrics(font);
+    // Where DrawLyricTexts puts the ink of `text` in a box as wide as the surface.
+    const QFont font = LyricTextFont();
     const QRect inside = LyricTextRect(0, surface_->width());
-    const int baseline = inside.top() + (inside.height() - metrics.ascent() - metrics.descent()) / 2 + metrics.ascent();
-    return QRect(inside.left() + 1, baseline - metrics.ascent(), metrics.horizontalAdvance(text),
-                 metrics.ascent() + metrics.descent());
+    const int baseline = LyricBaseline(font, inside.top(), inside.height());
+    return QFontMetrics(font).tightBoundingRect(text).translated(inside.left() + 1, baseline);
 }
 
 void MainWindow::RedrawAll() {
@@ -723,6 +704,10 @@ void MainWindow::PlayKeyPressed() {
 }
 
 void MainWindow::EscapePressed() {
+    if (busy_) {  // a load is running: Escape stops it, as its dialog's button does
+        stopLoad_ = true;
+        return;
+    }
     StopPreviewRender();
     player_.Stop();
     AbandonLyricEdit();
