@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "MainWindow.h"
+#include "Translations.h"
 #include "text/Prompts.h"
 #include "text/Files.h"
 
@@ -48,6 +49,7 @@ int GrabWindow(const QStringList& args) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    melodrift::InstallJapaneseTranslations(app);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() > 1 && args[1] == QStringLiteral("--grab-window")) return GrabWindow(args);
 
