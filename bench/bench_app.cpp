@@ -15,6 +15,8 @@
 #include "MainWindow.h"
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
+#include "audio/Resynthesizer.h"
+#include "editor/PreviewJob.h"
 #include "audio/WaveBuffer.h"
 #include "plugin/NoteList.h"
 #include "text/Files.h"
@@ -131,6 +133,76 @@ void BM_ZoomRedraw_TenMinutes(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ZoomRedraw_TenMinutes)->Unit(benchmark::kMillisecond);
+
+// One step of the spectrum-range bar: the visible columns recoloured and the
+// surface recomposed (the whole 103,000-column image is not rebuilt).
+void BM_SpectrumRangeStep_TenMinutes(benchmark::State& state) {
+    TenMinuteWindow window;
+    auto* bar = window.form.findChild<QScrollBar*>(QStringLiteral("SpectrumRangeBar"));
+    int value = 40;
+    for (auto _ : state) {
+        value = value == 40 ? 41 : 40;
+        bar->setValue(value);
+    }
+}
+BENCHMARK(BM_SpectrumRangeStep_TenMinutes)->Unit(benchmark::kMillisecond);
+
+// For comparison: the whole spectrum image of ten minutes coloured at once,
+// what every step used to cost.
+void BM_WholeSpectrumImage_TenMinutes(benchmark::State& state) {
+    EditorSession session;
+    FillTenMinutes(session);
+    float density = 40.0f;
+    for (auto _ : state) {
+        density = density == 40.0f ? 41.0f : 40.0f;
+        benchmark::DoNotOptimize(melodrift::BuildSpectrumBitmap(session.SpectrumImage, density));
+    }
+}
+BENCHMARK(BM_WholeSpectrumImage_TenMinutes)->Unit(benchmark::kMillisecond);
+
+// A resynthesised preview of a whole 10-minute recording: the part on the
+// window's thread (copying the frames out) and the rendering that runs on
+// the preview thread.
+void FillHarmonics(EditorSession& session) {
+    for (AnalysisFrame& frame : session.Analyser->Frames) {
+        frame.F0 = 150.0f;
+        frame.HarmonicTotal = 0.0f;
+        for (std::size_t h = 0; h < frame.Harmonic.size(); ++h) {
+            frame.Harmonic[h] = 3000.0f / float(h + 1);
+            frame.HarmonicTotal += frame.Harmonic[h];
+        }
+        for (float& noise : frame.Noise) noise = 50.0f;
+    }
+    session.Resynth = std::make_unique<Resynthesizer>();
+}
+
+void BM_ResynthesisedPreviewPrepare_TenMinutes(benchmark::State& state) {
+    EditorSession session;
+    FillTenMinutes(session);
+    FillHarmonics(session);
+    for (auto _ : state) {
+        auto job = PrepareResynthesis(session, 0.0, session.DurationMs());
+        if (!job) state.SkipWithError("nothing to render");
+        benchmark::DoNotOptimize(job);
+    }
+}
+BENCHMARK(BM_ResynthesisedPreviewPrepare_TenMinutes)->Unit(benchmark::kMillisecond);
+
+void BM_ResynthesisedPreviewRender_TenMinutes(benchmark::State& state) {
+    EditorSession session;
+    FillTenMinutes(session);
+    FillHarmonics(session);
+    const auto job = PrepareResynthesis(session, 0.0, session.DurationMs());
+    if (!job) {
+        state.SkipWithError("nothing to render");
+        return;
+    }
+    for (auto _ : state) {
+        Resynthesizer resynth = *session.Resynth;
+        benchmark::DoNotOptimize(RenderResynthesis(*job, resynth));
+    }
+}
+BENCHMARK(BM_ResynthesisedPreviewRender_TenMinutes)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 
