@@ -80,7 +80,10 @@ protected:
         Move(x, y);
         QTest::mouseClick(Surface(), button, {}, QPoint(x, y));
     }
+    // A key pressed while the window is the active one (the offscreen
+    // platform does not always activate it by itself).
     void Key(int key, Qt::KeyboardModifiers modifiers = {}) {
+        QApplication::setActiveWindow(t_->form.get());
         QTest::keyClick(t_->form.get(), Qt::Key(key), modifiers);
     }
     std::vector<double> Starts() {
@@ -347,6 +350,22 @@ TEST_F(WindowSession, WheelScrollsCtrlWheelZoomsAroundThePointerAndZeroFits) {
     EXPECT_GT(bar->value(), first);
     wheel(120, {}, 100);
     EXPECT_EQ(bar->value(), first);
+}
+
+TEST_F(WindowSession, CtrlSSavesTheEditStateAndCtrlOLoadsARecording) {
+    Click(Qt::LeftButton, 200, 100);
+    const auto saved = folder_.File("keys.mlq");
+    t_->prompts->files.push_back(saved);
+    Key(Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(std::filesystem::exists(saved));
+    EXPECT_FALSE(t_->form->History().HasUnsavedEdits());
+    const auto other = folder_.File("other.wav");
+    WriteToneWav(other, 1.0, 330.0);
+    t_->prompts->files.push_back(other);
+    Key(Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(Session().WaveFileName, other);
+    EXPECT_EQ(Session().Segments.size(), 1u);
+    EXPECT_FALSE(t_->form->History().CanUndo());  // a new recording starts a new history
 }
 
 TEST_F(WindowSession, EscapeAbandonsALyricEditWhichFollowsItsSegment) {
