@@ -654,7 +654,9 @@ void PitchAnalyser::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
         }
         if (visit) visit(i, current);
     };
-    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
+    // No progress of its own, but it ends early on a stop request.
+    ProgressCounter stop({}, FrameCount, 0, Options.Stop);
+    RunFrameTask(task, FrameCount, Options.WorkerCount, &stop);
 }
 
 void PitchAnalyser::VisitSpectra(const SpectrumVisitor& visit) {
