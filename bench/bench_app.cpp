@@ -3,7 +3,10 @@
 // Runs on Qt's offscreen platform unless QT_QPA_PLATFORM names another.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <filesystem>
 #include <string>
 
@@ -16,6 +19,7 @@
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
+#include "editor/LoadChecks.h"
 #include "editor/PreviewJob.h"
 #include "audio/WaveBuffer.h"
 #include "plugin/NoteList.h"
@@ -203,6 +207,56 @@ void BM_ResynthesisedPreviewRender_TenMinutes(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ResynthesisedPreviewRender_TenMinutes)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A 10-minute recording on disk (a 220 Hz tone with a swell), written once.
+std::filesystem::path TenMinuteWav() {
+    const auto path = ScratchPath("ten-minutes.wav");
+    if (std::filesystem::exists(path)) return path;
+    WaveBuffer wave = MakeMono16Wave(600u * 44100u);
+    for (std::uint32_t i = 0; i < wave.SampleCount(); ++i) {
+        const double t = double(i) / 44100.0;
+        wave.SetSample(i, 0, std::int32_t(8000.0 * (0.6 + 0.4 * std::sin(3.0 * t)) * std::sin(2.0 * 3.14159265 * 220.0 * t)));
+    }
+    WriteFileAtomically(path, wave.SaveToBytes());
+    return path;
+}
+
+// What the window does on its own thread before a load starts: read the
+// file and tell its format and length.
+void BM_LoadCheck_TenMinutes(benchmark::State& state) {
+    const auto path = TenMinuteWav();
+    for (auto _ : state) {
+        if (CheckRecording(path) != RecordingCheck::Long) state.SkipWithError("not a long recording");
+    }
+}
+BENCHMARK(BM_LoadCheck_TenMinutes)->Unit(benchmark::kMillisecond);
+
+// From a stop request (200 ms into the analysis of ten minutes) until the
+// load has returned with the session unchanged.
+void BM_StopLatency_TenMinutes(benchmark::State& state) {
+    const auto path = TenMinuteWav();
+    for (auto _ : state) {
+        EditorSession session;
+        SilentPrompts prompts;
+        std::atomic<bool> stop{false};
+        session.Analyser->Options.Stop = &stop;
+        std::chrono::steady_clock::time_point requested;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            requested = std::chrono::steady_clock::now();
+            stop = true;
+        });
+        struct Yes : SilentPrompts {
+            bool AskOkCancel(std::string_view) override { return true; }
+        } yes;
+        const LoadOutcome outcome = session.LoadRecording(path, yes);
+        const auto returned = std::chrono::steady_clock::now();
+        stopper.join();
+        if (outcome != LoadOutcome::Declined || session.HasRecording()) state.SkipWithError("the load was not stopped");
+        state.SetIterationTime(std::chrono::duration<double>(returned - requested).count());
+    }
+}
+BENCHMARK(BM_StopLatency_TenMinutes)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 }  // namespace
 

@@ -608,7 +608,12 @@ void MainWindow::AutoSegmentClicked() {
 
 std::optional<LoadOutcome> MainWindow::AskBeforeLoading(const std::filesystem::path& recording,
                                                         std::vector<std::pair<std::string, bool>>& answered) {
-    switch (CheckRecording(recording)) {
+    // Reading the file takes a moment on a long recording (about 0.1 s for
+    // ten minutes): the pointer says so.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const RecordingCheck check = CheckRecording(recording);
+    QApplication::restoreOverrideCursor();
+    switch (check) {
     case RecordingCheck::Missing:
     case RecordingCheck::Ready:
         break;

@@ -119,6 +119,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     }
 
     NormalisePeak(*wave, 0.9);
+    if (Analyser->StopRequested()) return LoadOutcome::Declined;  // stopped before the analysis
 
     // Analyse into a new analyser; the session's one is replaced at the end.
     auto analyser = std::make_unique<PitchAnalyser>();
