@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QAction>
 #include <QApplication>
@@ -610,9 +611,14 @@ std::optional<LoadOutcome> MainWindow::AskBeforeLoading(const std::filesystem::p
                                                         std::vector<std::pair<std::string, bool>>& answered) {
     // Reading the file takes a moment on a long recording (about 0.1 s for
     // ten minutes): the pointer says so.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const RecordingCheck check = CheckRecording(recording);
-    QApplication::restoreOverrideCursor();
+    RecordingCheck check = RecordingCheck::Missing;
+    {
+        struct WaitCursor {
+            WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+            ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+        } wait;
+        check = CheckRecording(recording);
+    }
     switch (check) {
     case RecordingCheck::Missing:
     case RecordingCheck::Ready:
@@ -674,9 +680,15 @@ bool MainWindow::RunInBackground(const QString& title, const std::function<void(
         *prompts_, answered,
         [guard, &prompting] {
             prompting = true;
-            if (guard) guard->hide();
+            if (!guard) return;
+            // Its own timer must not show it over the question either.
+            guard->setMinimumDuration(std::numeric_limits<int>::max());
+            guard->hide();
         },
-        [&prompting] { prompting = false; });
+        [guard, &prompting] {
+            prompting = false;
+            if (guard) guard->setMinimumDuration(0);  // back at the next step
+        });
     const LoadProgress progress = [guard, this, &prompting](std::string_view stage, double fraction) {
         const int percent = std::clamp(int(fraction * 100.0), 0, 100);
         const QString label = StageLabel(stage);

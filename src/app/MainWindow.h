@@ -209,6 +209,7 @@ private:
     QThread* previewThread_ = nullptr;
     std::atomic<bool> stopPreview_{false};
     std::string previewImage_;
+    int previewGeneration_ = 0;  // counts renders started
     // The last preview played (Space replays it when no segment is under the pointer).
     double lastPlayFromMs_ = 0.0;
     double lastPlayToMs_ = -1.0;

@@ -806,7 +806,12 @@ void MainWindow::StartPreviewRender(double fromMs, double toMs) {
     previewThread_ = QThread::create([this, job = std::move(*job), resynth = *session_.Resynth]() mutable {
         previewImage_ = RenderResynthesis(job, resynth, &stopPreview_);
     });
-    connect(previewThread_, &QThread::finished, this, [this] { PreviewRendered(); });
+    // A render stopped and collected earlier may still have its signal
+    // queued: only the current one's counts.
+    const int generation = ++previewGeneration_;
+    connect(previewThread_, &QThread::finished, this, [this, generation] {
+        if (generation == previewGeneration_) PreviewRendered();
+    });
     QApplication::setOverrideCursor(Qt::BusyCursor);
     SetStatus(QString::fromUtf8("ピッチ確認用プレビューを作成しています... (Escで中止)"));
     previewThread_->start();
