@@ -588,8 +588,11 @@ void MainWindow::LoadEditStateClicked() {
                 history_.Clear();
             }
             history_.MarkSaved();
-        } else {
-            history_.Abandon();
+        } else if (history_.Pending()) {
+            // A refused or stopped load left the session as it was (nothing
+            // is recorded), except a recording without frames, which took
+            // the place of the old one: then the history no longer applies.
+            history_.Commit(session_);
         }
         AfterRecordingChanged();
     });
