@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCursor>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -397,6 +398,25 @@ TEST_F(WindowSession, APreviewWithoutAnOutputDeviceSaysSo) {
     t_->form->WaitForPreview();
     EXPECT_FALSE(t_->form->PreviewRendering());
     EXPECT_EQ(t_->form->StatusText(), QStringLiteral("音声を再生できません: 出力デバイスがありません"));
+}
+
+TEST_F(WindowSession, EscapeStopsAResynthesisedPreviewBeingRendered) {
+    Click(Qt::LeftButton, 300, 100);
+    // A right-drag over both segments: rendered on its own thread.
+    Move(100, 20);
+    QTest::mousePress(Surface(), Qt::RightButton, {}, QPoint(100, 20));
+    Move(500, 20);
+    QTest::mouseRelease(Surface(), Qt::RightButton, {}, QPoint(500, 20));
+    ASSERT_TRUE(t_->form->PreviewRendering());
+    EXPECT_EQ(t_->form->StatusText(), QStringLiteral("ピッチ確認用プレビューを作成しています... (Escで中止)"));
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    // The window stays usable meanwhile: a cut is added.
+    Click(Qt::LeftButton, 450, 100);
+    EXPECT_EQ(Session().Segments.size(), 3u);
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(t_->form->PreviewRendering());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(t_->form->StatusText().isEmpty());  // nothing plays, nothing to report
 }
 
 TEST(LoadPromptsFromAWorker, MessagesWaitForReplayAndQuestionsHideTheDialog) {
