@@ -26,6 +26,7 @@
 
 #include "QtPrompts.h"
 #include "RunGuarded.h"
+#include "VectorState.h"
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
 #include "editor/EditState.h"
@@ -707,6 +708,7 @@ bool MainWindow::RunInBackground(const QString& title, const std::function<void(
     std::exception_ptr failure;
     QEventLoop loop;
     QThread* worker = QThread::create([&] {
+        ClearUpperVectorState();  // also for the analysis threads it starts
         try {
             job(prompts, progress);
         } catch (...) {

@@ -16,6 +16,7 @@
 
 #include "LyricLane.h"
 #include "MainWindow.h"
+#include "VectorState.h"
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
@@ -804,6 +805,7 @@ void MainWindow::StartPreviewRender(double fromMs, double toMs) {
     // The job and a copy of the resynthesiser belong to the thread: the
     // session stays free for editing while it renders.
     previewThread_ = QThread::create([this, job = std::move(*job), resynth = *session_.Resynth]() mutable {
+        ClearUpperVectorState();
         previewImage_ = RenderResynthesis(job, resynth, &stopPreview_);
     });
     // A render stopped and collected earlier may still have its signal
