@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 # Debian packages the build needs; `deps` installs only the missing ones.
 PACKAGES := cmake g++ make pkg-config libicu-dev libfftw3-dev libsimpleini-dev \
             libcli11-dev libgtest-dev googletest libbenchmark-dev \
-            qt6-base-dev qt6-multimedia-dev fonts-noto-cjk xvfb xauth
+            qt6-base-dev qt6-multimedia-dev qt6-translations-l10n fonts-noto-cjk xvfb xauth
 
 # What bench/compare-praat.sh needs besides the build; the tests do not.
 BENCH_PACKAGES := praat time

@@ -3,8 +3,11 @@
 // Runs on Qt's offscreen platform unless QT_QPA_PLATFORM names another.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <ctime>
+#include <thread>
 #include <filesystem>
 #include <string>
 
@@ -14,8 +17,12 @@
 #include <QTemporaryDir>
 
 #include "MainWindow.h"
+#include "VectorState.h"
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
+#include "audio/Resynthesizer.h"
+#include "editor/LoadChecks.h"
+#include "editor/PreviewJob.h"
 #include "audio/WaveBuffer.h"
 #include "plugin/NoteList.h"
 #include "text/Files.h"
@@ -163,6 +170,46 @@ std::filesystem::path TenMinuteTake() {
     return path;
 }
 
+// One step of the spectrum-range bar: the visible columns recoloured and the
+// surface recomposed (the whole 103,000-column image is not rebuilt).
+void BM_SpectrumRangeStep_TenMinutes(benchmark::State& state) {
+    TenMinuteWindow window;
+    auto* bar = window.form.findChild<QScrollBar*>(QStringLiteral("SpectrumRangeBar"));
+    int value = 40;
+    for (auto _ : state) {
+        value = value == 40 ? 41 : 40;
+        bar->setValue(value);
+    }
+}
+BENCHMARK(BM_SpectrumRangeStep_TenMinutes)->Unit(benchmark::kMillisecond);
+
+// For comparison: the whole spectrum image of ten minutes coloured at once,
+// what every step used to cost.
+void BM_WholeSpectrumImage_TenMinutes(benchmark::State& state) {
+    EditorSession session;
+    FillTenMinutes(session);
+    float density = 40.0f;
+    for (auto _ : state) {
+        density = density == 40.0f ? 41.0f : 40.0f;
+        benchmark::DoNotOptimize(melodrift::BuildSpectrumBitmap(session.SpectrumImage, density));
+    }
+}
+BENCHMARK(BM_WholeSpectrumImage_TenMinutes)->Unit(benchmark::kMillisecond);
+
+
+// A 10-minute recording on disk, written once: the bundled example voice
+// (かきくけこ, 1.84 s) repeated.
+std::filesystem::path TenMinuteWav() {
+    const auto path = ScratchPath("ten-minutes.wav");
+    if (std::filesystem::exists(path)) return path;
+    WaveBuffer voice;
+    if (voice.LoadFromFile(std::filesystem::path(MELODRIFT_EXAMPLES) / "demo" / "voice.wav") != WavLoadResult::Ok) return path;
+    WaveBuffer wave = MakeMono16Wave(600u * 44100u);
+    for (std::uint32_t i = 0; i < wave.SampleCount(); ++i) wave.SetSample(i, 0, voice.GetSample(i % voice.SampleCount(), 0));
+    WriteFileAtomically(path, wave.SaveToBytes());
+    return path;
+}
+
 // The load of a 10-minute recording in the window, from the button's call
 // to the lanes drawn on the surface: reading, analysis behind the progress
 // dialog, per-frame arrays, lane images, the first composed surface.
@@ -191,6 +238,83 @@ void BM_LoadRecordingToDrawnLanes_TenMinutes(benchmark::State& state) {
     state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_LoadRecordingToDrawnLanes_TenMinutes)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// What the window does on its own thread before a load starts: read the
+// file and tell its format and length.
+void BM_LoadCheck_TenMinutes(benchmark::State& state) {
+    const auto path = TenMinuteWav();
+    for (auto _ : state) {
+        if (CheckRecording(path) != RecordingCheck::Long) state.SkipWithError("not a long recording");
+    }
+}
+BENCHMARK(BM_LoadCheck_TenMinutes)->Unit(benchmark::kMillisecond);
+
+// From a stop request (200 ms into the analysis of ten minutes) until the
+// load has returned with the session unchanged.
+void BM_StopLatency_TenMinutes(benchmark::State& state) {
+    const auto path = TenMinuteWav();
+    for (auto _ : state) {
+        EditorSession session;
+        SilentPrompts prompts;
+        std::atomic<bool> stop{false};
+        session.Analyser->Options.Stop = &stop;
+        std::chrono::steady_clock::time_point requested;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            requested = std::chrono::steady_clock::now();
+            stop = true;
+        });
+        struct Yes : SilentPrompts {
+            bool AskOkCancel(std::string_view) override { return true; }
+        } yes;
+        const LoadOutcome outcome = session.LoadRecording(path, yes);
+        const auto returned = std::chrono::steady_clock::now();
+        stopper.join();
+        if (outcome != LoadOutcome::Declined || session.HasRecording()) state.SkipWithError("the load was not stopped");
+        state.SetIterationTime(std::chrono::duration<double>(returned - requested).count());
+    }
+}
+BENCHMARK(BM_StopLatency_TenMinutes)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+// A resynthesised preview of a whole 10-minute recording, analysed for
+// real (once): the part on the window's thread (copying the frames out) and
+// the rendering that runs on the preview thread.
+EditorSession& AnalysedTenMinutes() {
+    static EditorSession session;
+    if (!session.HasRecording()) {
+        struct Yes : SilentPrompts {
+            bool AskOkCancel(std::string_view) override { return true; }
+        } yes;
+        (void)session.LoadRecording(TenMinuteWav(), yes);
+    }
+    return session;
+}
+
+void BM_ResynthesisedPreviewPrepare_TenMinutes(benchmark::State& state) {
+    EditorSession& session = AnalysedTenMinutes();
+    for (auto _ : state) {
+        auto job = PrepareResynthesis(session, 0.0, session.DurationMs());
+        if (!job) state.SkipWithError("nothing to render");
+        benchmark::DoNotOptimize(job);
+    }
+}
+BENCHMARK(BM_ResynthesisedPreviewPrepare_TenMinutes)->Unit(benchmark::kMillisecond);
+
+void BM_ResynthesisedPreviewRender_TenMinutes(benchmark::State& state) {
+    EditorSession& session = AnalysedTenMinutes();
+    const auto job = PrepareResynthesis(session, 0.0, session.DurationMs());
+    if (!job) {
+        state.SkipWithError("nothing to render");
+        return;
+    }
+    for (auto _ : state) {
+        // As the window's preview thread does first.
+        ClearUpperVectorState();
+        Resynthesizer resynth = *session.Resynth;
+        benchmark::DoNotOptimize(RenderResynthesis(*job, resynth));
+    }
+}
+BENCHMARK(BM_ResynthesisedPreviewRender_TenMinutes)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

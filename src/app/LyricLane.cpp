@@ -2,11 +2,41 @@
 
 #include <algorithm>
 
+#include <QFontMetrics>
+#include <QString>
+#include <QStringList>
+
 namespace melodrift {
 
 namespace {
 constexpr int kLyricLaneRows = 16;
+constexpr int kLyricFontPixels = 12;
 }  // namespace
+
+namespace {
+// Text whose ink every lyric font must fit: kana (small ones too), a kanji,
+// and Latin letters with descenders.
+QString InkSample() {
+    return QStringLiteral("あこゃっ漢Rrgjy");
+}
+}  // namespace
+
+QFont LyricTextFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP")});
+    for (int pixels = kLyricFontPixels; pixels > 6; --pixels) {
+        font.setPixelSize(pixels);
+        if (QFontMetrics(font).tightBoundingRect(InkSample()).height() <= kLyricLaneRows - 2) break;
+    }
+    return font;
+}
+
+int LyricBaseline(const QFont& font, int interiorTop, int interiorHeight) {
+    const QRect ink = QFontMetrics(font).tightBoundingRect(InkSample());
+    // ink.top() is negative: the ink's top edge above the baseline.
+    return interiorTop + (interiorHeight - ink.height()) / 2 - ink.top();
+}
 
 RgbaImage VisibleLyricBitmap(const EditorSession& session, int surfaceWidth) {
     if (session.FrameCount() <= 0) return RgbaImage();

@@ -4,7 +4,17 @@
 #include "editor/Session.h"
 #include "editor/Timeline.h"
 
+#include <QFont>
+
 namespace melodrift {
+
+// The font of the lyric texts: 12 pixels, or smaller until the ink of kana,
+// kanji and Latin letters with descenders fits the 14 rows inside a lyric
+// box's border, so that whole glyphs show.
+QFont LyricTextFont();
+// The baseline that centres that ink in the rows interiorTop ..
+// interiorTop + interiorHeight − 1.
+int LyricBaseline(const QFont& font, int interiorTop, int interiorHeight);
 
 // The boxes of the editor's lyric-lane image (BuildLyricBitmap), cut at the
 // surface's right edge: the columns 0..surfaceWidth−1 of that image, without

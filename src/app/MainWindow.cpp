@@ -2,7 +2,9 @@
 #include "MainWindow.h"
 
 #include <algorithm>
+#include <limits>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
@@ -23,8 +26,13 @@
 
 #include "QtPrompts.h"
 #include "RunGuarded.h"
+#include "VectorState.h"
 #include "Widgets.h"
+#include "audio/PitchAnalyser.h"
+#include "editor/EditState.h"
 #include "editor/Insertion.h"
+#include "editor/LoadChecks.h"
+#include "editor/Loading.h"
 #include "plugin/NoteList.h"
 #include "text/NumberFormat.h"
 #include "voicebank/Voicebank.h"
@@ -41,6 +49,9 @@ constexpr int kInsertPanelWidth = 305;
 constexpr int kStatusBarHeight = 19;
 constexpr int kStatusPanelWidth = 300;
 constexpr int kZoomArrowsWidth = 33;
+constexpr int kZoomFitWidth = 36;     // the "全体" button
+constexpr int kZoomLabelWidth = 28;   // "×3"
+constexpr int kStatusMargin = 12;     // label padding and the panel's frame
 constexpr int kBevel = 1;  // raised border of the lanes panel
 
 QString U(std::string_view utf8) {
@@ -107,9 +118,6 @@ MainWindow::MainWindow(std::filesystem::path pluginFile, std::unique_ptr<Prompts
     setObjectName(QStringLiteral("MainWindow"));
     CreateControls();
     ConnectEvents();
-    spectrumFillTimer_ = new QTimer(this);
-    spectrumFillTimer_->setInterval(0);
-    connect(spectrumFillTimer_, &QTimer::timeout, this, [this] { FillNextSpectrumBlock(); });
     RestoreSettings();
 }
 
@@ -118,6 +126,7 @@ MainWindow::~MainWindow() {
     // The widgets outlive them (Qt deletes children last), so their events
     // must no longer reach this window.
     for (QObject* child : findChildren<QWidget*>()) child->removeEventFilter(this);
+    StopPreviewRender();
     player_.Stop();
 }
 
@@ -166,6 +175,12 @@ void MainWindow::CreateControls() {
     zoomArrows_ = Named(new ArrowStepper(scrollPanel_), "ZoomArrows");
     zoomArrows_->SetRange(1, 8);
     zoomArrows_->SetPosition(1);
+    zoomArrows_->setToolTip(U("表示倍率を変更します (Ctrl+ホイール)"));
+    zoomFitButton_ = Named(new QToolButton(scrollPanel_), "ZoomFitButton", "全体を表示できる倍率にします (0キー)");
+    zoomFitButton_->setText(U("全体"));
+    zoomFitButton_->setAutoRaise(true);
+    zoomLabel_ = Named(new QLabel(scrollPanel_), "ZoomLabel", "表示倍率 (1フレームあたりのピクセル数)");
+    zoomLabel_->setAlignment(Qt::AlignCenter);
     timeScrollBar_ = Named(new QScrollBar(Qt::Horizontal, scrollPanel_), "TimeScrollBar");
     timeScrollBar_->setRange(0, 0);
 
@@ -238,6 +253,14 @@ void MainWindow::CreateControls() {
     statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
     statusPanel_->setFixedWidth(kStatusPanelWidth);
     bar->addWidget(statusPanel_);
+    // The keys panel names the two keys nobody finds by pointing; its tooltip
+    // lists every key and mouse gesture.
+    keysPanel_ = Named(new QLabel(U("Ctrl+Z=元に戻す　Ctrl+Y=やり直し"), bar), "KeysPanel",
+                       "Ctrl+Z=元に戻す\nCtrl+Shift+Z / Ctrl+Y=やり直し\nSpace=ポインタの位置の区間(または直前のプレビュー)を再生\n"
+                       "Esc=再生・プレビュー作成を中止、歌詞の編集を取り消し\nDelete=ポインタに最も近い区切りを削除\n"
+                       "ホイール=時間方向にスクロール　Ctrl+ホイール=ポインタの位置を中心に拡大・縮小\n0=全体表示\n"
+                       "Ctrl+S=編集状態の保存　Ctrl+O=音声読込\n区切りを右クリック=区切り削除のメニュー");
+    bar->addPermanentWidget(keysPanel_);
 
     // Size limits and the design size; Qt measures the client area.
     setMinimumSize(kMinOuterWidth - kFrameExtraWidth, kMinOuterHeight - kFrameExtraHeight);
@@ -264,6 +287,7 @@ void MainWindow::ConnectEvents() {
     connect(loadEditStateButton_, &QPushButton::clicked, this, [this] { LoadEditStateClicked(); });
     connect(autoSegmentButton_, &QPushButton::clicked, this, [this] { AutoSegmentClicked(); });
     zoomArrows_->Changing = [this](int value) { ZoomChanging(value); };
+    connect(zoomFitButton_, &QToolButton::clicked, this, [this] { ZoomToFitClicked(); });
     connect(timeScrollBar_, &QScrollBar::valueChanged, this, [this] { TimeScrollChanged(); });
     // The spectrum range applies when a scroll ends: on release of the thumb,
     // or at once for arrow, page and key steps (which end as they start).
@@ -274,6 +298,8 @@ void MainWindow::ConnectEvents() {
     surface_->MouseDown = [this](Qt::MouseButton b, bool dbl, int x, int y) { SurfaceMouseDown(b, dbl, x, y); };
     surface_->MouseMove = [this](int x, int y) { SurfaceMouseMove(x, y); };
     surface_->MouseUp = [this](Qt::MouseButton b, int x, int y) { SurfaceMouseUp(b, x, y); };
+    surface_->Wheel = [this](int delta, bool zoom, int x) { SurfaceWheel(delta, zoom, x); };
+    CreateKeys();
 
     for (QLineEdit* edit : {preUtteranceEdit_, overlapEdit_, consonantEdit_, lyricEdit_, lyricsEdit_}) edit->installEventFilter(this);
     const QList<QWidget*> hinted = {centralWidget(), laneLabelsPanel_, zoomArrows_, insertPanel_, correctionModeButton_, traceModeButton_,
@@ -304,6 +330,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             LyricEditKeyDown(edit, key);
             return true;
         }
+        if (key == Qt::Key_Escape) {  // closes the edit without taking its text
+            AbandonLyricEdit();
+            return true;
+        }
     } else if (event->type() == QEvent::Enter) {
         if (auto* widget = qobject_cast<QWidget*>(watched)) ShowHintOf(widget);
     } else if (event->type() == QEvent::Leave) {
@@ -315,7 +345,19 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::ShowHintOf(QWidget* sender) {
-    Guard([&] { statusPanel_->setText(sender->toolTip()); });
+    Guard([&] { SetStatus(sender->toolTip()); });
+}
+
+void MainWindow::SetStatus(const QString& text) {
+    // The panel is as wide as its text needs (never narrower than the
+    // design's 300 pixels), so no help is ever cut.
+    statusPanel_->setText(text);
+    const int needed = statusPanel_->fontMetrics().horizontalAdvance(text) + kStatusMargin;
+    statusPanel_->setFixedWidth(std::max(kStatusPanelWidth, needed));
+    if (keysPanel_ != nullptr) {
+        const int width = centralWidget()->width();
+        keysPanel_->setVisible(width >= statusPanel_->width() + keysPanel_->sizeHint().width() + 2 * kStatusMargin);
+    }
 }
 
 // ---- Creation, settings, closing ----------------------------------------------
@@ -396,9 +438,24 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (!insertDone_ && !ConfirmDiscardEdits()) {
+        event->ignore();
+        return;
+    }
     SaveSettings();
+    StopPreviewRender();
     player_.Stop();
     event->accept();
+}
+
+bool MainWindow::ConfirmDiscardEdits() {
+    if (!history_.HasUnsavedEdits()) return true;
+    bool discard = false;
+    RunGuarded(*prompts_, [&] {
+        prompts_->Beep();
+        discard = prompts_->AskYesNo(kUnsavedEditsQuestion);
+    });
+    return discard;
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -418,7 +475,14 @@ void MainWindow::LayOutControls() {
     surface_->setGeometry(0, 0, surfaceWidth, inner - kScrollPanelHeight);
     scrollPanel_->setGeometry(0, inner - kScrollPanelHeight, surfaceWidth, kScrollPanelHeight);
     zoomArrows_->setGeometry(0, 0, kZoomArrowsWidth, kScrollPanelHeight);
-    timeScrollBar_->setGeometry(kZoomArrowsWidth, 0, std::max(0, surfaceWidth - kZoomArrowsWidth), kScrollPanelHeight);
+    zoomLabel_->setGeometry(kZoomArrowsWidth, 0, kZoomLabelWidth, kScrollPanelHeight);
+    zoomFitButton_->setGeometry(kZoomArrowsWidth + kZoomLabelWidth, 0, kZoomFitWidth, kScrollPanelHeight);
+    const int scrollLeft = kZoomArrowsWidth + kZoomLabelWidth + kZoomFitWidth;
+    timeScrollBar_->setGeometry(scrollLeft, 0, std::max(0, surfaceWidth - scrollLeft), kScrollPanelHeight);
+    // The keys panel gives way to the help text when the window is narrow.
+    if (keysPanel_ != nullptr) {
+        keysPanel_->setVisible(width >= statusPanel_->width() + keysPanel_->sizeHint().width() + 2 * kStatusMargin);
+    }
     insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth, std::max(0, height - kLanesPanelHeight));
     if (created_) Guard([&] { UpdateLayout(); });
 }
@@ -484,7 +548,12 @@ void MainWindow::InsertClicked() {
         inserted = true;
     });
     // A failed Insert keeps the window open, so nothing is lost.
-    if (inserted) close();
+    if (inserted) {
+        history_.MarkSaved();
+        insertDone_ = true;
+        close();
+        insertDone_ = false;
+    }
 }
 
 void MainWindow::CancelClicked() {
@@ -493,48 +562,125 @@ void MainWindow::CancelClicked() {
 
 void MainWindow::LoadRecordingClicked() {
     Guard([&] {
+        if (!ConfirmDiscardEdits()) return;
         const auto path = prompts_->PickFileToOpen("Waveファイル(*.wav)|*.wav", session_.OpenWaveFileName);
         if (path) LoadRecording(*path);
     });
 }
 
 void MainWindow::SaveEditStateClicked() {
-    Guard([&] { session_.SaveEditState(*prompts_); });
+    Guard([&] {
+        if (session_.SaveEditState(*prompts_)) history_.MarkSaved();
+    });
 }
 
 void MainWindow::LoadEditStateClicked() {
     Guard([&] {
-        RunInBackground(U("編集状態の読込"), [this](Prompts& prompts, const LoadProgress& progress) {
-            session_.LoadEditState(prompts, progress);
-        });
+        // The question and the file dialog come first, on this thread; only
+        // the load itself runs behind the progress dialog.
+        if (history_.HasUnsavedEdits()) {
+            if (!ConfirmDiscardEdits()) return;
+        } else if (session_.FrameCount() > 0) {
+            prompts_->Beep();
+            if (!prompts_->AskYesNo(kDiscardEditStateQuestion)) return;
+        }
+        const auto chosen = prompts_->PickFileToOpen(kEditStateFilter, session_.EditOpenFileName);
+        if (!chosen) return;
+        std::vector<std::pair<std::string, bool>> answered;
+        if (const auto recording = StoredRecordingOf(*chosen)) {
+            if (AskBeforeLoading(*recording, answered)) return;
+        }
+        const bool sameRecording = session_.HasRecording();
+        if (sameRecording) history_.Begin(session_, EditScope::SegmentsAndPitch);
+        EditStateOutcome outcome = EditStateOutcome::Cancelled;
+        RunInBackground(
+            U("編集状態の読込"),
+            [&](Prompts& prompts, const LoadProgress& progress) {
+                outcome = session_.LoadEditStateFrom(*chosen, prompts, progress);
+            },
+            answered);
+        if (outcome == EditStateOutcome::Loaded) {
+            // Reloading the edit state of the recording on screen is one
+            // undoable step; another recording starts a new history.
+            if (history_.Pending()) {
+                history_.Commit(session_);
+            } else {
+                history_.Clear();
+            }
+            history_.MarkSaved();
+        } else if (history_.Pending()) {
+            // A refused or stopped load left the session as it was (nothing
+            // is recorded), except a recording without frames, which took
+            // the place of the old one: then the history no longer applies.
+            history_.Commit(session_);
+        }
         AfterRecordingChanged();
     });
 }
 
 void MainWindow::AutoSegmentClicked() {
     Guard([&] {
-        if (session_.AutoSegment(*prompts_)) {
+        history_.Begin(session_, EditScope::Segments);
+        const bool changed = session_.AutoSegment(*prompts_);
+        history_.Commit(session_);
+        if (changed) {
             BuildLyricBitmap();
             RedrawAll();
         }
     });
 }
 
+std::optional<LoadOutcome> MainWindow::AskBeforeLoading(const std::filesystem::path& recording,
+                                                        std::vector<std::pair<std::string, bool>>& answered) {
+    // Reading the file takes a moment on a long recording (about 0.1 s for
+    // ten minutes): the pointer says so.
+    RecordingCheck check = RecordingCheck::Missing;
+    {
+        struct WaitCursor {
+            WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+            ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+        } wait;
+        check = CheckRecording(recording);
+    }
+    switch (check) {
+    case RecordingCheck::Missing:
+    case RecordingCheck::Ready:
+        break;
+    case RecordingCheck::Unsupported:
+        prompts_->Error(kUnsupportedFormatMessage);
+        prompts_->Beep();
+        return LoadOutcome::Unsupported;
+    case RecordingCheck::Long:
+        prompts_->Beep();
+        if (!prompts_->AskOkCancel(kLongRecordingQuestion)) return LoadOutcome::Declined;
+        answered.emplace_back(std::string(kLongRecordingQuestion), true);
+        break;
+    }
+    return std::nullopt;
+}
+
 LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
+    std::vector<std::pair<std::string, bool>> answered;
+    if (const auto refused = AskBeforeLoading(path, answered)) return *refused;
     LoadOutcome outcome = LoadOutcome::NoFile;
-    RunInBackground(U("音声読込"), [&](Prompts& prompts, const LoadProgress& progress) {
-        outcome = session_.LoadRecording(path, prompts, progress);
-    });
-    if (outcome == LoadOutcome::Loaded || outcome == LoadOutcome::NoFrames) AfterRecordingChanged();
+    RunInBackground(
+        U("音声読込"),
+        [&](Prompts& prompts, const LoadProgress& progress) { outcome = session_.LoadRecording(path, prompts, progress); },
+        answered);
+    if (outcome == LoadOutcome::Loaded || outcome == LoadOutcome::NoFrames) {
+        history_.Clear();
+        AfterRecordingChanged();
+    }
     return outcome;
 }
 
-void MainWindow::RunInBackground(const QString& title,
-                             const std::function<void(Prompts&, const LoadProgress&)>& job) {
+bool MainWindow::RunInBackground(const QString& title, const std::function<void(Prompts&, const LoadProgress&)>& job,
+                                 const std::vector<std::pair<std::string, bool>>& answered) {
     QProgressDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("LoadProgressDialog"));
     dialog.setWindowTitle(title);
     dialog.setLabelText(U("分析しています..."));
-    dialog.setCancelButton(nullptr);
+    dialog.setCancelButtonText(U("キャンセル"));
     dialog.setRange(0, 100);
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setMinimumDuration(300);
@@ -542,15 +688,37 @@ void MainWindow::RunInBackground(const QString& title,
     dialog.setAutoReset(false);
     dialog.setValue(0);
 
-    ForwardingPrompts forwarding(*prompts_);
+    // キャンセル, Escape and the title bar's close all stop the analysis; the
+    // worker ends at its next frame and the session stays as it was.
+    stopLoad_ = false;
+    session_.Analyser->Options.Stop = &stopLoad_;
+    const auto stop = [this] { stopLoad_ = true; };
+    connect(&dialog, &QProgressDialog::canceled, this, stop);
+    connect(&dialog, &QDialog::rejected, this, stop);
+
+    // While another prompt asks, the progress dialog stays out of its way.
+    bool prompting = false;
     QPointer<QProgressDialog> guard(&dialog);
-    const LoadProgress progress = [guard](std::string_view stage, double fraction) {
+    LoadPrompts prompts(
+        *prompts_, answered,
+        [guard, &prompting] {
+            prompting = true;
+            if (!guard) return;
+            // Its own timer must not show it over the question either.
+            guard->setMinimumDuration(std::numeric_limits<int>::max());
+            guard->hide();
+        },
+        [guard, &prompting] {
+            prompting = false;
+            if (guard) guard->setMinimumDuration(0);  // back at the next step
+        });
+    const LoadProgress progress = [guard, this, &prompting](std::string_view stage, double fraction) {
         const int percent = std::clamp(int(fraction * 100.0), 0, 100);
         const QString label = StageLabel(stage);
         QMetaObject::invokeMethod(
             guard.data(),
-            [guard, percent, label] {
-                if (!guard) return;
+            [guard, percent, label, this, &prompting] {
+                if (!guard || prompting || stopLoad_) return;
                 guard->setLabelText(label);
                 guard->setValue(percent);
             },
@@ -559,8 +727,9 @@ void MainWindow::RunInBackground(const QString& title,
     std::exception_ptr failure;
     QEventLoop loop;
     QThread* worker = QThread::create([&] {
+        ClearUpperVectorState();  // also for the analysis threads it starts
         try {
-            job(forwarding, progress);
+            job(prompts, progress);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -572,13 +741,19 @@ void MainWindow::RunInBackground(const QString& title,
     worker->wait();
     delete worker;
     busy_ = false;
+    session_.Analyser->Options.Stop = nullptr;
+    const bool stopped = stopLoad_;
     dialog.close();
+    // Messages of the load show now, over the window.
+    prompts.Replay();
     if (failure) std::rethrow_exception(failure);
+    return !stopped;
 }
 
 void MainWindow::AfterRecordingChanged() {
     setWindowTitle(U(session_.Caption));
     volumeBitmap_ = session_.HasRecording() ? melodrift::BuildVolumeBitmap(session_.FrameVolume) : RgbaImage();
+    spectrumColumnDensity_.clear();
     BuildSpectrumBitmap();
     {
         const QSignalBlocker block(timeScrollBar_);

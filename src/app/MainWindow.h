@@ -4,17 +4,21 @@
 // ...), and the event handlers keep the names of the controls' events.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QMainWindow>
-#include <QTimer>
+#include <QRect>
 
 #include "WindowSettings.h"
 #include "HitAreas.h"
 #include "Playback.h"
+#include "editor/History.h"
 #include "editor/Session.h"
 #include "editor/Timeline.h"
 
@@ -25,6 +29,8 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QThread;
 class QPushButton;
 class QScrollBar;
 class QSettings;
@@ -48,6 +54,8 @@ inline constexpr int kMinOuterHeight = 490;
 inline constexpr int kMaxOuterHeight = 520;
 
 inline constexpr const char* kWindowCaption = "メロドリフト ver2.42";
+inline constexpr std::string_view kUnsavedEditsQuestion = "編集内容が保存されていません。破棄してよろしいですか？";
+inline constexpr std::string_view kNoOutputDeviceMessage = "音声を再生できません: 出力デバイスがありません";
 
 class MainWindow : public QMainWindow {
 public:
@@ -87,6 +95,32 @@ public:
     void LyricEditKeyDown(QLineEdit* sender, int key);
     void ShowHintOf(QWidget* sender);
 
+    // ---- Undo, keys, wheel and the cut's menu --------------------------------
+    void UndoClicked();        // Ctrl+Z
+    void RedoClicked();        // Ctrl+Shift+Z, Ctrl+Y
+    void PlayKeyPressed();     // Space: the segment under the pointer, else the last preview
+    void EscapePressed();      // stops playback and previews, abandons an open lyric edit
+    void DeleteKeyPressed();   // Delete: removes the cut nearest the pointer
+    void ZoomToFitClicked();   // key 0 and the button beside the zoom arrows
+    // A wheel turn on the surface (angle in eighths of a degree): scrolls in
+    // time, or with Ctrl zooms around column x.
+    void SurfaceWheel(int angleDelta, bool zoom, int x);
+    // Removes cut k (1 ≤ k < segment count) as one undoable step.
+    void RemoveCutAt(int cutIndex);
+    // Asks kUnsavedEditsQuestion when edits were made since the last save,
+    // load or Insert; true when there is nothing to lose or the user agreed.
+    bool ConfirmDiscardEdits();
+    const EditHistory& History() const { return history_; }
+    // The right-click menu of a cut ("区切り削除", undo, redo).
+    QMenu* CutMenu() const { return cutMenu_; }
+    // True while a resynthesised preview is being rendered.
+    bool PreviewRendering() const { return previewThread_ != nullptr; }
+    // Waits until the preview being rendered is playing (tests, shutdown).
+    void WaitForPreview();
+    // Where the lyric lane draws the ink of `text` in a box as wide as the
+    // surface, in surface pixels.
+    QRect LyricGlyphRect(const QString& text) const;
+
     // Loads a recording as the load button does after its dialog (the
     // analysis runs on a worker thread behind a modal progress dialog).
     LoadOutcome LoadRecording(const std::filesystem::path& path);
@@ -121,15 +155,37 @@ private:
     void ApplySettings(const WindowSettings& settings);
     void Guard(const std::function<void()>& work);
 
-    // Runs `job` (a session load) on a worker thread; prompts it makes are
-    // answered on this thread; returns when it is done. No editing meanwhile.
-    void RunInBackground(const QString& title, const std::function<void(Prompts&, const LoadProgress&)>& job);
+    // Runs `job` (a session load) on a worker thread behind a progress
+    // dialog with "キャンセル" (and Escape), which stop the analysis; returns
+    // when it is done. Questions listed in `answered` were asked here before
+    // and get their answer; messages of the job show after the dialog is
+    // gone; any other prompt hides the dialog while it asks. No editing
+    // meanwhile. False when the user stopped it.
+    bool RunInBackground(const QString& title, const std::function<void(Prompts&, const LoadProgress&)>& job,
+                         const std::vector<std::pair<std::string, bool>>& answered = {});
+    // The questions of a recording's load, asked here before the worker
+    // starts: the format refusal and the long-recording question. The
+    // outcome when the load must not start; the answers given go to `answered`.
+    std::optional<LoadOutcome> AskBeforeLoading(const std::filesystem::path& recording,
+                                                std::vector<std::pair<std::string, bool>>& answered);
+    void StartPreviewRender(double fromMs, double toMs);
+    void StopPreviewRender();
+    void PreviewRendered();
+    void PlayImage(std::string image);
+    void CreateKeys();
+    void SetStatus(const QString& text);
+    void UpdateZoomLabel();
+    void AfterHistoryStep();
+    void AbandonLyricEdit();
+    void LyricEditFollowView();
+    void RefreshSpectrumColumns();
 
     void SetSurfaceHelp(std::string_view text, Qt::CursorShape shape);
     void OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textCp932);
     void HideLyricEditor(QLineEdit* edit);
     void XorPitchLine();
     void RedrawLyricLane();
+    QRect LyricTextRect(int left, int right) const;
     void DrawLyricTexts();
     std::vector<int> CutXs() const;
     std::int64_t MsToSurfaceX(double timeMs) const;
@@ -145,17 +201,24 @@ private:
     bool busy_ = false;      // a background load runs: no session access from events
     bool created_ = false;   // RestoreSettings finished (resizes before that draw nothing)
     bool committingLyric_ = false;
+    bool insertDone_ = false;  // closing after a successful Insert asks nothing
+
+    EditHistory history_;
+    std::atomic<bool> stopLoad_{false};
+    // The resynthesised preview rendered on its own thread.
+    QThread* previewThread_ = nullptr;
+    std::atomic<bool> stopPreview_{false};
+    std::string previewImage_;
+    int previewGeneration_ = 0;  // counts renders started
+    // The last preview played (Space replays it when no segment is under the pointer).
+    double lastPlayFromMs_ = 0.0;
+    double lastPlayToMs_ = -1.0;
+    bool lastPlayResynthesised_ = false;
+    std::vector<float> spectrumColumnDensity_;  // density each spectrum column was coloured with
 
     // Off-screen images of the lanes.
     RgbaImage volumeBitmap_;
     RgbaImage spectrumBitmap_;
-    // Blocks of spectrumBitmap_'s columns already coloured: the visible ones
-    // are coloured before a redraw, the others by spectrumFillTimer_ a block
-    // per turn of the event loop, so a long recording's lanes show at once.
-    std::vector<bool> spectrumBlockFilled_;
-    QTimer* spectrumFillTimer_ = nullptr;
-    void FillSpectrumColumns(int first, int last);
-    void FillNextSpectrumBlock();
     RgbaImage pitchBitmap_;
     RgbaImage lyricBitmap_;
 
@@ -190,6 +253,13 @@ private:
     QLineEdit* consonantEdit_ = nullptr;
     QComboBox* pitchModeCombo_ = nullptr;
     QLabel* statusPanel_ = nullptr;
+    QLabel* keysPanel_ = nullptr;
+    QLabel* zoomLabel_ = nullptr;
+    QToolButton* zoomFitButton_ = nullptr;
+    QMenu* cutMenu_ = nullptr;
+    QAction* undoAction_ = nullptr;
+    QAction* redoAction_ = nullptr;
+    int menuCut_ = -1;
 };
 
 }  // namespace melodrift

@@ -4,15 +4,23 @@
 #include <cstdlib>
 #include <limits>
 
+#include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QThread>
+#include <QToolButton>
 
 #include "LyricLane.h"
 #include "MainWindow.h"
+#include "VectorState.h"
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
+#include "audio/Resynthesizer.h"
+#include "editor/PreviewJob.h"
 #include "text/CodePage.h"
 
 namespace melodrift {
@@ -24,6 +32,7 @@ constexpr int kVolumeLaneRows = 48;
 constexpr int kLyricEditY = 309;
 constexpr int kLyricEditHeight = 20;
 constexpr int kLyricEditMinWidth = 24;
+constexpr int kLyricLaneHeight = 16;  // rows of a lyric box, its border included
 
 int ClampToInt(std::int64_t value) {
     return int(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min() / 2,
@@ -61,14 +70,6 @@ void XorLine(RgbaImage& image, int x0, int y0, int x1, int y1) {
 
 QString FromCp932(const std::string& lyric) {
     return QString::fromStdString(Cp932ToUtf8(lyric));
-}
-
-QFont LyricFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP")});
-    font.setPointSize(10);
-    return font;
 }
 
 }  // namespace
@@ -110,10 +111,16 @@ void MainWindow::UpdateLayout() {
     session_.FirstFrame = timeScrollBar_->value();
     timeScrollBar_->hide();
     timeScrollBar_->show();
+    UpdateZoomLabel();
     BuildLyricBitmap();
     BuildPitchBitmap();
     DrawCutLines();
     RedrawAll();
+    LyricEditFollowView();
+}
+
+void MainWindow::UpdateZoomLabel() {
+    zoomLabel_->setText(QStringLiteral("×%1").arg(session_.Scale));
 }
 
 void MainWindow::TimeScrollChanged() {
@@ -123,6 +130,7 @@ void MainWindow::TimeScrollChanged() {
         BuildPitchBitmap();
         RedrawAll();
         DrawCutLines();
+        LyricEditFollowView();
     });
 }
 
@@ -134,47 +142,41 @@ void MainWindow::SpectrumRangeChanged() {
     });
 }
 
-namespace {
-
-// Spectrum bitmap columns coloured per block (about 5 ms of work each).
-constexpr int kSpectrumBlockColumns = 4096;
-
-}  // namespace
-
 void MainWindow::BuildSpectrumBitmap() {
-    spectrumFillTimer_->stop();
-    spectrumBlockFilled_.clear();
     if (!session_.HasRecording()) {
         spectrumBitmap_ = RgbaImage();
+        spectrumColumnDensity_.clear();
         return;
     }
-    // Black until coloured: the columns in view before each redraw, the
-    // others in the background right after the lanes are drawn.
-    spectrumBitmap_ = RgbaImage(int(session_.SpectrumImage.size()), kSpectrumRows, kBlack);
-    spectrumBlockFilled_.assign(std::size_t((spectrumBitmap_.width + kSpectrumBlockColumns - 1) / kSpectrumBlockColumns),
-                                false);
-    spectrumFillTimer_->start();
+    // The image keeps one column per frame, but only the columns on screen
+    // are coloured (RefreshSpectrumColumns, before every redraw): a change
+    // of the range recolours about 700 columns, not the 103,000 of a
+    // 10-minute recording.
+    const int frames = int(session_.SpectrumImage.size());
+    if (spectrumBitmap_.width != frames || spectrumBitmap_.height != kSpectrumRows ||
+        spectrumColumnDensity_.size() != std::size_t(frames)) {
+        spectrumBitmap_ = RgbaImage(frames, kSpectrumRows, kBlack);
+        spectrumColumnDensity_.assign(std::size_t(frames), std::numeric_limits<float>::quiet_NaN());
+    }
+    RefreshSpectrumColumns();
 }
 
-void MainWindow::FillSpectrumColumns(int first, int last) {
-    const int blocks = int(spectrumBlockFilled_.size());
-    for (int b = std::max(0, first / kSpectrumBlockColumns); b < blocks && b <= last / kSpectrumBlockColumns; ++b) {
-        if (spectrumBlockFilled_[std::size_t(b)]) continue;
-        melodrift::FillSpectrumBitmap(spectrumBitmap_, session_.SpectrumImage, session_.SpectrumDensity,
-                                      b * kSpectrumBlockColumns, (b + 1) * kSpectrumBlockColumns - 1);
-        spectrumBlockFilled_[std::size_t(b)] = true;
+void MainWindow::RefreshSpectrumColumns() {
+    if (spectrumColumnDensity_.empty()) return;
+    const VisibleRange range =
+        ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames, session_.FrameCount(), session_.Scale);
+    const float density = session_.SpectrumDensity;
+    const int last = std::min(range.c, int(spectrumColumnDensity_.size()) - 1);
+    for (int i = std::max(0, range.a); i <= last; ++i) {
+        float& built = spectrumColumnDensity_[std::size_t(i)];
+        if (built == density) continue;  // NaN (never coloured) differs from every density
+        const SpectrumColumn& column = session_.SpectrumImage[std::size_t(i)];
+        for (int r = 0; r < kSpectrumRows; ++r) {
+            spectrumBitmap_.pixels[std::size_t(r) * std::size_t(spectrumBitmap_.width) + std::size_t(i)] =
+                SpectrumColour(column[std::size_t(r)], density);
+        }
+        built = density;
     }
-}
-
-void MainWindow::FillNextSpectrumBlock() {
-    if (busy_) return;  // a load is replacing the image; the next bitmap starts over
-    const auto next = std::find(spectrumBlockFilled_.begin(), spectrumBlockFilled_.end(), false);
-    if (next == spectrumBlockFilled_.end()) {
-        spectrumFillTimer_->stop();
-        return;
-    }
-    const int block = int(next - spectrumBlockFilled_.begin());
-    FillSpectrumColumns(block * kSpectrumBlockColumns, block * kSpectrumBlockColumns);
 }
 
 void MainWindow::BuildPitchBitmap() {
@@ -217,29 +219,43 @@ void MainWindow::RedrawLyricLane() {
     surface_->update();
 }
 
+QRect MainWindow::LyricTextRect(int left, int right) const {
+    // Inside the box's border (one pixel on each side).
+    return QRect(left + 1, session_.LyricTop + 1, right - left - 1, kLyricLaneHeight - 2);
+}
+
 void MainWindow::DrawLyricTexts() {
     RgbaImage& surface = surface_->Image();
     QImage view = AsQImage(surface);
     if (view.isNull() || !session_.HasRecording()) return;
     QPainter painter(&view);
-    painter.setFont(LyricFont());
+    const QFont font = LyricTextFont();
+    painter.setFont(font);
     painter.setPen(Qt::black);
-    const int top = session_.LyricTop;
     for (const LyricBox& box : BuildLyricBoxes(session_)) {
         const int left = ClampToInt(box.left);
         const int right = ClampToInt(box.right);
         if (right <= left + 1) continue;
-        // Inside the box's border, so a long lyric never covers its neighbour.
-        const QRect inside(left + 1, top + 1, right - left - 1, 14);
+        // The text sits on a baseline chosen so that ascent and descent both
+        // lie inside the box; the clip keeps a long lyric off its neighbour.
+        const QRect inside = LyricTextRect(left, right);
+        const int baseline = LyricBaseline(font, inside.top(), inside.height());
         painter.setClipRect(inside);
-        painter.drawText(inside, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                         QString::fromStdString(box.lyricUtf8));
+        painter.drawText(QPoint(inside.left() + 1, baseline), QString::fromStdString(box.lyricUtf8));
     }
+}
+
+QRect MainWindow::LyricGlyphRect(const QString& text) const {
+    // Where DrawLyricTexts puts the ink of `text` in a box as wide as the surface.
+    const QFont font = LyricTextFont();
+    const QRect inside = LyricTextRect(0, surface_->width());
+    const int baseline = LyricBaseline(font, inside.top(), inside.height());
+    return QFontMetrics(font).tightBoundingRect(text).translated(inside.left() + 1, baseline);
 }
 
 void MainWindow::RedrawAll() {
     if (busy_) return;
-    FillSpectrumColumns(session_.FirstFrame, session_.FirstFrame + session_.VisibleFrames);
+    RefreshSpectrumColumns();
     LaneImages lanes;
     lanes.volume = &volumeBitmap_;
     lanes.spectrum = &spectrumBitmap_;
@@ -301,7 +317,7 @@ void MainWindow::XorPitchLine() {
 }
 
 void MainWindow::SetSurfaceHelp(std::string_view text, Qt::CursorShape shape) {
-    statusPanel_->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    SetStatus(QString::fromUtf8(text.data(), qsizetype(text.size())));
     surface_->setCursor(shape);
 }
 
@@ -388,6 +404,13 @@ void MainWindow::SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int 
         switch (session_.Mouse) {
         case MouseMode::Idle: {
             if (session_.HoverCut != -1) {
+                if (button == Qt::RightButton) {
+                    // A right click on a cut opens its menu.
+                    menuCut_ = session_.HoverCut;
+                    cutMenu_->popup(surface_->mapToGlobal(QPoint(x, y)));
+                    return;
+                }
+                history_.Begin(session_, EditScope::Segments);
                 session_.Mouse = MouseMode::DragCut;
                 SurfaceMouseMove(x, y);
                 return;
@@ -402,6 +425,7 @@ void MainWindow::SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int 
                 const int count = int(session_.Segments.size());
                 if (button == Qt::LeftButton) {
                     if (session_.HoverSegment >= 0 && session_.HoverSegment < count) {
+                        history_.Begin(session_, EditScope::Segments);
                         session_.Mouse = MouseMode::EditLyric;
                         session_.Modified = true;
                         OpenLyricEditor(lyricEdit_, session_.HoverSegment, session_.HoverSegment,
@@ -427,12 +451,16 @@ void MainWindow::SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int 
             case HitArea::Cut:
             case HitArea::CutArea:
                 if (button == Qt::LeftButton && !doubleClick) {
+                    history_.Begin(session_, EditScope::Segments);
                     session_.AddCut("R", t);
+                    history_.Commit(session_);
                     RedrawLyricLane();
                     DrawCutLines();
                     session_.Modified = true;
                 } else if (button == Qt::RightButton && doubleClick) {
+                    history_.Begin(session_, EditScope::Segments);
                     session_.RemoveCut(t);
+                    history_.Commit(session_);
                     RedrawLyricLane();
                     RedrawAll();
                     session_.Modified = true;
@@ -469,6 +497,7 @@ void MainWindow::SurfaceMouseUp(Qt::MouseButton button, int x, int y) {
         switch (session_.Mouse) {
         case MouseMode::DragCut:
             session_.Mouse = MouseMode::Idle;
+            history_.Commit(session_);
             RedrawAll();
             break;
         case MouseMode::Preview: {
@@ -478,12 +507,15 @@ void MainWindow::SurfaceMouseUp(Qt::MouseButton button, int x, int y) {
                 const Segment& last = session_.Segments[std::size_t(session_.SelLast)];
                 const double from = first.StartMs;
                 const double to = last.StartMs + last.LengthMs;
-                std::string image = button == Qt::RightButton ? session_.PlayResynthesised(from, to)
-                                                              : session_.PlayRange(from, to);
-                if (!image.empty()) {
-                    player_.Play(std::move(image));
+                lastPlayFromMs_ = from;
+                lastPlayToMs_ = to;
+                lastPlayResynthesised_ = button == Qt::RightButton;
+                if (lastPlayResynthesised_) {
+                    // Rendered on its own thread; it plays when it is ready.
+                    StartPreviewRender(from, to);
                 } else {
-                    player_.Stop();
+                    StopPreviewRender();
+                    PlayImage(session_.PlayRange(from, to));
                 }
             }
             session_.SelFirst = session_.SelLast = -1;
@@ -496,7 +528,9 @@ void MainWindow::SurfaceMouseUp(Qt::MouseButton button, int x, int y) {
             XorPitchLine();
             session_.LineEnd = {x, y};
             session_.Mouse = MouseMode::Idle;
+            history_.Begin(session_, EditScope::SegmentsAndPitch);
             session_.ApplyPitchLine(session_.LineStart, session_.LineEnd);
+            history_.Commit(session_);
             session_.Modified = true;
             BuildPitchBitmap();
             RedrawAll();
@@ -506,6 +540,7 @@ void MainWindow::SurfaceMouseUp(Qt::MouseButton button, int x, int y) {
             orderSelection();
             session_.Modified = true;
             if (validSelection()) {
+                history_.Begin(session_, EditScope::Segments);
                 std::string text;
                 for (int k = session_.SelFirst; k <= session_.SelLast; ++k) {
                     text += session_.Segments[std::size_t(k)].Lyric;
@@ -549,6 +584,7 @@ void MainWindow::LyricEditExit(QLineEdit* sender) {
         } else {
             session_.CommitLyricRun(session_.SelFirst, session_.SelLast, typed);
         }
+        history_.Commit(session_);
         session_.Mouse = MouseMode::Idle;
     });
     sender->hide();
@@ -558,6 +594,253 @@ void MainWindow::LyricEditExit(QLineEdit* sender) {
 
 void MainWindow::LyricEditKeyDown(QLineEdit* sender, int key) {
     if (key == Qt::Key_Return || key == Qt::Key_Enter) LyricEditExit(sender);
+}
+
+// ---- Undo and redo ------------------------------------------------------------------
+
+void MainWindow::UndoClicked() {
+    Guard([&] {
+        if (session_.Mouse != MouseMode::Idle) return;  // a gesture or an edit is open
+        if (history_.Undo(session_)) AfterHistoryStep();
+    });
+}
+
+void MainWindow::RedoClicked() {
+    Guard([&] {
+        if (session_.Mouse != MouseMode::Idle) return;
+        if (history_.Redo(session_)) AfterHistoryStep();
+    });
+}
+
+void MainWindow::AfterHistoryStep() {
+    BuildPitchBitmap();
+    BuildLyricBitmap();
+    RedrawAll();
+    DrawCutLines();
+}
+
+// ---- Keys and the wheel ---------------------------------------------------------------
+
+void MainWindow::CreateKeys() {
+    const auto add = [this](const char* name, const char* text, const QList<QKeySequence>& keys, auto handler) {
+        auto* action = new QAction(QString::fromUtf8(text), this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, handler);
+        addAction(action);
+        return action;
+    };
+    undoAction_ = add("UndoAction", "元に戻す", {QKeySequence(Qt::CTRL | Qt::Key_Z)}, [this] { UndoClicked(); });
+    redoAction_ = add("RedoAction", "やり直し",
+                      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)},
+                      [this] { RedoClicked(); });
+    add("PlayAction", "再生", {QKeySequence(Qt::Key_Space)}, [this] { PlayKeyPressed(); });
+    add("StopAction", "停止", {QKeySequence(Qt::Key_Escape)}, [this] { EscapePressed(); });
+    add("DeleteCutAction", "区切り削除", {QKeySequence(Qt::Key_Delete)}, [this] { DeleteKeyPressed(); });
+    add("ZoomToFitAction", "全体表示", {QKeySequence(Qt::Key_0)}, [this] { ZoomToFitClicked(); });
+    add("SaveEditStateAction", "編集状態の保存", {QKeySequence(Qt::CTRL | Qt::Key_S)}, [this] { SaveEditStateClicked(); });
+    add("LoadRecordingAction", "音声読込", {QKeySequence(Qt::CTRL | Qt::Key_O)}, [this] { LoadRecordingClicked(); });
+
+    cutMenu_ = new QMenu(this);
+    cutMenu_->setObjectName(QStringLiteral("CutMenu"));
+    QAction* removeCut = cutMenu_->addAction(QString::fromUtf8("区切り削除"));
+    removeCut->setObjectName(QStringLiteral("RemoveCutAction"));
+    connect(removeCut, &QAction::triggered, this, [this] { RemoveCutAt(menuCut_); });
+    cutMenu_->addSeparator();
+    cutMenu_->addAction(undoAction_);
+    cutMenu_->addAction(redoAction_);
+}
+
+void MainWindow::RemoveCutAt(int cutIndex) {
+    Guard([&] {
+        if (session_.Mouse != MouseMode::Idle) return;
+        if (cutIndex < 1 || cutIndex >= int(session_.Segments.size())) return;
+        history_.Begin(session_, EditScope::Segments);
+        session_.RemoveCut(session_.Segments[std::size_t(cutIndex)].StartMs);
+        history_.Commit(session_);
+        session_.Modified = true;
+        session_.HoverCut = -1;
+        BuildLyricBitmap();
+        RedrawAll();
+    });
+}
+
+void MainWindow::DeleteKeyPressed() {
+    int nearest = -1;
+    Guard([&] {
+        if (!session_.HasRecording() || session_.Segments.size() < 2) return;
+        // The pointer's time, or the middle of the view when it never moved over the surface.
+        const int x = session_.CursorX >= 0 ? session_.CursorX : surface_->width() / 2;
+        const double t = SurfaceXToMs(x);
+        double best = std::numeric_limits<double>::infinity();
+        for (int k = 1; k < int(session_.Segments.size()); ++k) {
+            const double distance = std::abs(session_.Segments[std::size_t(k)].StartMs - t);
+            if (distance < best) {
+                best = distance;
+                nearest = k;
+            }
+        }
+    });
+    if (nearest > 0) RemoveCutAt(nearest);
+}
+
+void MainWindow::PlayKeyPressed() {
+    Guard([&] {
+        if (!session_.HasRecording() || session_.Mouse != MouseMode::Idle) return;
+        const int segment = session_.HoverSegment;
+        if (segment >= 0 && segment < int(session_.Segments.size())) {
+            const Segment& s = session_.Segments[std::size_t(segment)];
+            lastPlayFromMs_ = s.StartMs;
+            lastPlayToMs_ = s.StartMs + s.LengthMs;
+            lastPlayResynthesised_ = false;
+        }
+        if (lastPlayToMs_ < lastPlayFromMs_) return;
+        if (lastPlayResynthesised_) {
+            StartPreviewRender(lastPlayFromMs_, lastPlayToMs_);
+        } else {
+            StopPreviewRender();
+            PlayImage(session_.PlayRange(lastPlayFromMs_, lastPlayToMs_));
+        }
+    });
+}
+
+void MainWindow::EscapePressed() {
+    if (busy_) {  // a load is running: Escape stops it, as its dialog's button does
+        stopLoad_ = true;
+        return;
+    }
+    StopPreviewRender();
+    player_.Stop();
+    AbandonLyricEdit();
+}
+
+void MainWindow::AbandonLyricEdit() {
+    // The open edit closes without taking its text.
+    for (QLineEdit* edit : {lyricEdit_, lyricsEdit_}) {
+        if (edit->isHidden()) continue;
+        committingLyric_ = true;
+        edit->hide();
+        committingLyric_ = false;
+        history_.Abandon();
+        session_.Mouse = MouseMode::Idle;
+        Guard([&] { RedrawLyricLane(); });
+    }
+}
+
+void MainWindow::LyricEditFollowView() {
+    // An open edit stays over its segments when the view zooms or scrolls.
+    const int count = int(session_.Segments.size());
+    const auto place = [&](QLineEdit* edit, int first, int last) {
+        if (edit->isHidden() || first < 0 || last < first || last >= count) return;
+        const Segment& a = session_.Segments[std::size_t(first)];
+        const Segment& b = session_.Segments[std::size_t(last)];
+        const int left = ClampToInt(MsToSurfaceX(a.StartMs));
+        const int right = ClampToInt(MsToSurfaceX(b.StartMs + b.LengthMs));
+        edit->setGeometry(left, kLyricEditY, std::max(kLyricEditMinWidth, right - left), kLyricEditHeight);
+    };
+    place(lyricEdit_, session_.HoverSegment, session_.HoverSegment);
+    place(lyricsEdit_, session_.SelFirst, session_.SelLast);
+}
+
+void MainWindow::ZoomToFitClicked() {
+    Guard([&] {
+        // The largest scale that shows every frame, or the smallest one when
+        // even that cannot; the view starts at the beginning.
+        const int frames = std::max(1, session_.FrameCount());
+        int scale = zoomArrows_->Minimum();
+        for (int s = zoomArrows_->Maximum(); s >= zoomArrows_->Minimum(); --s) {
+            if (VisibleFramesFor(surface_->width(), s) >= frames) {
+                scale = s;
+                break;
+            }
+        }
+        timeScrollBar_->setValue(0);
+        zoomArrows_->SetPosition(scale);
+        session_.SetScale(scale);
+        UpdateLayout();
+    });
+}
+
+void MainWindow::SurfaceWheel(int angleDelta, bool zoom, int x) {
+    Guard([&] {
+        if (!session_.HasRecording() || angleDelta == 0) return;
+        const int notches = angleDelta / 120 != 0 ? angleDelta / 120 : (angleDelta > 0 ? 1 : -1);
+        if (zoom) {
+            // The frame under the pointer stays under it.
+            const int frame = session_.FirstFrame + x / std::max(1, session_.Scale);
+            const int scale = std::clamp(session_.Scale + notches, zoomArrows_->Minimum(), zoomArrows_->Maximum());
+            if (scale == session_.Scale) return;
+            zoomArrows_->SetPosition(scale);
+            timeScrollBar_->setValue(std::max(0, frame - x / scale));
+        } else {
+            // A notch scrolls an eighth of the view; turning away from you goes on in time.
+            const int step = std::max(1, session_.VisibleFrames / 8);
+            timeScrollBar_->setValue(timeScrollBar_->value() - notches * step);
+        }
+    });
+}
+
+// ---- Previews ------------------------------------------------------------------------
+
+void MainWindow::PlayImage(std::string image) {
+    if (image.empty()) {
+        player_.Stop();
+        return;
+    }
+    if (!PreviewPlayer::OutputAvailable()) {
+        player_.Stop();
+        SetStatus(QString::fromUtf8(kNoOutputDeviceMessage.data(), qsizetype(kNoOutputDeviceMessage.size())));
+        return;
+    }
+    player_.Play(std::move(image));
+}
+
+void MainWindow::StartPreviewRender(double fromMs, double toMs) {
+    StopPreviewRender();
+    player_.Stop();
+    std::optional<ResynthesisJob> job = PrepareResynthesis(session_, fromMs, toMs);
+    if (!job || !session_.Resynth) return;
+    stopPreview_ = false;
+    previewImage_.clear();
+    // The job and a copy of the resynthesiser belong to the thread: the
+    // session stays free for editing while it renders.
+    previewThread_ = QThread::create([this, job = std::move(*job), resynth = *session_.Resynth]() mutable {
+        ClearUpperVectorState();
+        previewImage_ = RenderResynthesis(job, resynth, &stopPreview_);
+    });
+    // A render stopped and collected earlier may still have its signal
+    // queued: only the current one's counts.
+    const int generation = ++previewGeneration_;
+    connect(previewThread_, &QThread::finished, this, [this, generation] {
+        if (generation == previewGeneration_) PreviewRendered();
+    });
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    SetStatus(QString::fromUtf8("ピッチ確認用プレビューを作成しています... (Escで中止)"));
+    previewThread_->start();
+}
+
+void MainWindow::PreviewRendered() {
+    if (previewThread_ == nullptr) return;
+    previewThread_->wait();
+    delete previewThread_;
+    previewThread_ = nullptr;
+    QApplication::restoreOverrideCursor();
+    SetStatus(QString());
+    if (!stopPreview_) PlayImage(std::move(previewImage_));
+    previewImage_.clear();
+}
+
+void MainWindow::StopPreviewRender() {
+    if (previewThread_ == nullptr) return;
+    stopPreview_ = true;
+    PreviewRendered();
+}
+
+void MainWindow::WaitForPreview() {
+    if (previewThread_ == nullptr) return;
+    previewThread_->wait();
+    PreviewRendered();
 }
 
 }  // namespace melodrift

@@ -59,6 +59,10 @@ PreviewPlayer::~PreviewPlayer() {
     Stop();
 }
 
+bool PreviewPlayer::OutputAvailable() {
+    return !QMediaDevices::defaultAudioOutput().isNull();
+}
+
 void PreviewPlayer::Stop() {
     if (sink_) sink_->stop();
     sink_.reset();

@@ -1,6 +1,7 @@
 // Previews: plays a WAVE image (RIFF bytes, 16-bit PCM) from memory through
 // the default audio output, asynchronously. Starting a preview stops the one
-// that is playing. Without an audio device nothing plays and nothing is shown.
+// that is playing. Without an audio device nothing plays (the window tells
+// the user, see OutputAvailable).
 #pragma once
 
 #include <memory>
@@ -37,6 +38,8 @@ public:
     // False when nothing plays: an empty or foreign image, or no device.
     bool Play(std::string image);
     void Stop();
+    // True when the system has a default audio output device.
+    static bool OutputAvailable();
 
 private:
     std::string playStream_;  // the image being played

@@ -95,8 +95,7 @@ std::optional<std::filesystem::path> QtPrompts::PickFileToSave(std::string_view 
     return QStringToPath(dialog.selectedFiles().front());
 }
 
-template <class F>
-void ForwardingPrompts::OnWindowThread(F&& work) {
+void RunOnWindowThread(const std::function<void()>& work) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr || QThread::currentThread() == app->thread()) {
         work();
@@ -116,6 +115,11 @@ void ForwardingPrompts::OnWindowThread(F&& work) {
         },
         Qt::BlockingQueuedConnection);
     if (failure) std::rethrow_exception(failure);
+}
+
+template <class F>
+void ForwardingPrompts::OnWindowThread(F&& work) {
+    RunOnWindowThread(work);
 }
 
 void ForwardingPrompts::Inform(std::string_view text) {
@@ -159,6 +163,97 @@ std::optional<std::filesystem::path> ForwardingPrompts::PickFileToSave(std::stri
     std::optional<std::filesystem::path> answer;
     OnWindowThread([&] { answer = target_.PickFileToSave(filter, defaultExtension, suggested); });
     return answer;
+}
+
+LoadPrompts::LoadPrompts(Prompts& target, std::vector<std::pair<std::string, bool>> answered,
+                         std::function<void()> hide, std::function<void()> show)
+    : target_(target), answered_(std::move(answered)), hide_(std::move(hide)), show_(std::move(show)) {}
+
+void LoadPrompts::Keep(Kind kind, std::string_view text) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    kept_.emplace_back(kind, std::string(text));
+}
+
+std::optional<bool> LoadPrompts::Answered(std::string_view text) const {
+    for (const auto& [question, answer] : answered_) {
+        if (question == text) return answer;
+    }
+    return std::nullopt;
+}
+
+template <class F>
+void LoadPrompts::AskOnWindowThread(F&& work) {
+    RunOnWindowThread([&] {
+        if (hide_) hide_();
+        try {
+            work();
+        } catch (...) {
+            if (show_) show_();
+            throw;
+        }
+        if (show_) show_();
+    });
+}
+
+void LoadPrompts::Inform(std::string_view text) {
+    Keep(Kind::Inform, text);
+}
+
+void LoadPrompts::Warn(std::string_view text) {
+    Keep(Kind::Warn, text);
+}
+
+void LoadPrompts::Error(std::string_view text) {
+    Keep(Kind::Error, text);
+}
+
+void LoadPrompts::Beep() {
+    Keep(Kind::Beep, {});
+}
+
+bool LoadPrompts::AskYesNo(std::string_view text) {
+    if (const auto answer = Answered(text)) return *answer;
+    bool answer = false;
+    AskOnWindowThread([&] { answer = target_.AskYesNo(text); });
+    return answer;
+}
+
+bool LoadPrompts::AskOkCancel(std::string_view text) {
+    if (const auto answer = Answered(text)) return *answer;
+    bool answer = false;
+    AskOnWindowThread([&] { answer = target_.AskOkCancel(text); });
+    return answer;
+}
+
+std::optional<std::filesystem::path> LoadPrompts::PickFileToOpen(std::string_view filter,
+                                                                 const std::filesystem::path& suggested) {
+    std::optional<std::filesystem::path> answer;
+    AskOnWindowThread([&] { answer = target_.PickFileToOpen(filter, suggested); });
+    return answer;
+}
+
+std::optional<std::filesystem::path> LoadPrompts::PickFileToSave(std::string_view filter,
+                                                                 std::string_view defaultExtension,
+                                                                 const std::filesystem::path& suggested) {
+    std::optional<std::filesystem::path> answer;
+    AskOnWindowThread([&] { answer = target_.PickFileToSave(filter, defaultExtension, suggested); });
+    return answer;
+}
+
+void LoadPrompts::Replay() {
+    std::vector<std::pair<Kind, std::string>> kept;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        kept.swap(kept_);
+    }
+    for (const auto& [kind, text] : kept) {
+        switch (kind) {
+        case Kind::Inform: target_.Inform(text); break;
+        case Kind::Warn: target_.Warn(text); break;
+        case Kind::Error: target_.Error(text); break;
+        case Kind::Beep: target_.Beep(); break;
+        }
+    }
 }
 
 }  // namespace melodrift

@@ -3,6 +3,7 @@
 // box in Japanese with the reason.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,12 @@
 namespace melodrift {
 
 class Prompts;
+
+// The reason of a failure in Japanese: file errors by their error code with
+// the file's path, unreadable numbers, values that cannot be written, and
+// the editor's own failures; anything else as "内部エラー" with its
+// original message.
+std::string JapaneseReason(const std::exception& e);
 
 // The text of the error box for a failure with reason `what` (UTF-8).
 std::string GuardedErrorText(std::string_view what);

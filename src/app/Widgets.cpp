@@ -4,6 +4,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <QToolButton>
 
 namespace melodrift {
@@ -72,6 +73,13 @@ void DrawingSurface::mouseMoveEvent(QMouseEvent* event) {
 
 void DrawingSurface::mouseReleaseEvent(QMouseEvent* event) {
     if (MouseUp) MouseUp(event->button(), event->position().toPoint().x(), event->position().toPoint().y());
+}
+
+void DrawingSurface::wheelEvent(QWheelEvent* event) {
+    const QPoint angle = event->angleDelta();
+    const int delta = angle.y() != 0 ? angle.y() : angle.x();
+    if (Wheel) Wheel(delta, (event->modifiers() & Qt::ControlModifier) != 0, event->position().toPoint().x());
+    event->accept();
 }
 
 }  // namespace melodrift

@@ -55,6 +55,9 @@ public:
     std::function<void(Qt::MouseButton button, bool doubleClick, int x, int y)> MouseDown;
     std::function<void(int x, int y)> MouseMove;
     std::function<void(Qt::MouseButton button, int x, int y)> MouseUp;
+    // A wheel turn: angle in eighths of a degree (vertical, else horizontal),
+    // whether Ctrl was held (zoom), and the pointer's column.
+    std::function<void(int angleDelta, bool zoom, int x)> Wheel;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -62,6 +65,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     RgbaImage image_;

@@ -4,11 +4,17 @@
 #include <memory>
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QProgressDialog>
+#include <QScreen>
 #include <QSettings>
 #include <QStringList>
 #include <QTimer>
 
 #include "MainWindow.h"
+#include "QtPrompts.h"
+#include "Translations.h"
 #include "text/Prompts.h"
 #include "text/Files.h"
 
@@ -37,10 +43,40 @@ int GrabWindow(const QStringList& args) {
     if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
     form->UpdateLayout();
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    // A pitch line drawn over the third syllable, as a user would.
+    if (args.size() > 7) {
+        const int x0 = int(melodrift::MsToX(args[7].toDouble(), session.Scale, session.FirstFrame)) + 6;
+        form->SurfaceMouseMove(x0, 236);
+        form->SurfaceMouseDown(Qt::LeftButton, false, x0, 236);
+        form->SurfaceMouseMove(x0 + 60, 230);
+        form->SurfaceMouseUp(Qt::LeftButton, x0 + 60, 230);
+    }
     // Hover over the pitch lane so the status bar and cursor line show.
     form->SurfaceMouseMove(200, 250);
     const bool saved = form->grab().save(args[2], "PNG");
-    form->CancelClicked();
+    return saved ? 0 : 1;
+}
+
+// Undocumented, for the documentation's picture of a long load: starts
+// loading WAV (answering the long-recording question), grabs the screen with
+// the progress dialog after SECONDS, then cancels the load and quits.
+//   melodrift --grab-progress PNG PLUGIN_FILE WAV [SECONDS]
+int GrabProgress(const QStringList& args) {
+    if (args.size() < 5) return 2;
+    struct AnswerOk : melodrift::QtPrompts {
+        using QtPrompts::QtPrompts;
+        bool AskOkCancel(std::string_view) override { return true; }
+    };
+    auto form = std::make_unique<melodrift::MainWindow>(ArgumentPath(args[3]), std::make_unique<AnswerOk>(nullptr));
+    form->show();
+    auto* window = form.get();
+    bool saved = false;
+    const int delayMs = args.size() > 5 ? int(args[5].toDouble() * 1000.0) : 1500;
+    QTimer::singleShot(delayMs, window, [&] {
+        saved = QGuiApplication::primaryScreen()->grabWindow(0).save(args[2], "PNG");
+        if (auto* dialog = window->findChild<QProgressDialog*>(QStringLiteral("LoadProgressDialog"))) dialog->cancel();
+    });
+    form->LoadRecording(ArgumentPath(args[4]));
     return saved ? 0 : 1;
 }
 
@@ -48,8 +84,10 @@ int GrabWindow(const QStringList& args) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    melodrift::InstallJapaneseTranslations(app);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() > 1 && args[1] == QStringLiteral("--grab-window")) return GrabWindow(args);
+    if (args.size() > 1 && args[1] == QStringLiteral("--grab-progress")) return GrabProgress(args);
 
     const std::filesystem::path pluginFile = args.size() > 1 ? ArgumentPath(args[1]) : std::filesystem::path();
     melodrift::MainWindow form(pluginFile);

@@ -229,8 +229,9 @@ const BinRow& FrameScratch::Row(const SpectrumSource& source, int frame) {
     return rows_[slot];
 }
 
-ProgressCounter::ProgressCounter(std::function<void(int, int)> callback, int total, int alreadyDone)
-    : callback_(std::move(callback)), total_(total), done_(alreadyDone) {}
+ProgressCounter::ProgressCounter(std::function<void(int, int)> callback, int total, int alreadyDone,
+                                 const std::atomic<bool>* stop)
+    : callback_(std::move(callback)), total_(total), done_(alreadyDone), stop_(stop) {}
 
 void ProgressCounter::Add(int frames) {
     if (!callback_) return;
@@ -276,7 +277,7 @@ void AnalysisWorker::Execute() {
             progress_->Add(pending);
             pending = 0;
         }
-        if (Terminated()) break;
+        if (Terminated() || (progress_ != nullptr && progress_->StopRequested())) break;
     }
     if (progress_ != nullptr && pending > 0) progress_->Add(pending);
 }

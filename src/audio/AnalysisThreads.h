@@ -121,15 +121,20 @@ using RowTask = std::function<void(int index, const RowAccess& row)>;
 // so it never runs twice at once and sees `done` increase.
 class ProgressCounter {
 public:
-    // `alreadyDone` frames count as done before the first Add.
-    ProgressCounter(std::function<void(int done, int total)> callback, int total, int alreadyDone = 0);
+    // `alreadyDone` frames count as done before the first Add. `stop`, when
+    // given, is a request to end the step early that the workers read
+    // between frames.
+    ProgressCounter(std::function<void(int done, int total)> callback, int total, int alreadyDone = 0,
+                    const std::atomic<bool>* stop = nullptr);
     void Add(int frames);
+    bool StopRequested() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
 private:
     std::function<void(int, int)> callback_;
     int total_ = 0;
     int done_ = 0;
     std::mutex mutex_;
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 // Base of the workers: a std::thread run over an inclusive frame range,

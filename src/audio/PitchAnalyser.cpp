@@ -271,7 +271,7 @@ void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
     // recording samples i * HopSize - 1024 .. i * HopSize + 1023.
     Spectrum.assign(n, BinRow{});
     const PaddedSamples samples(wave);
-    ProgressCounter progress(Options.Progress, 2 * FrameCount);
+    ProgressCounter progress(Options.Progress, 2 * FrameCount, 0, Options.Stop);
     RunSpectrumStep(samples, HopSize, Spectrum, FrameCount, Options.WorkerCount, &progress);
 }
 
@@ -285,7 +285,8 @@ void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz, const RowTask& alon
     Candidates.assign(Index(FrameCount), CandidateSlots{});
     // With stored spectra, computing them was the first half of the progress;
     // otherwise this step computes them too and is the whole of it.
-    ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0);
+    ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0,
+                             Options.Stop);
     const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     RunCandidateStep(Spectrum, Autocorr, Candidates, Confidence, Frames, lags_, stored ? nullptr : &source,
@@ -719,7 +720,9 @@ void PitchAnalyser::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
         }
         if (visit) visit(i, current);
     };
-    RunFrameTask(task, FrameCount, Options.WorkerCount, nullptr);
+    // No progress of its own, but it ends early on a stop request.
+    ProgressCounter stop({}, FrameCount, 0, Options.Stop);
+    RunFrameTask(task, FrameCount, Options.WorkerCount, &stop);
 }
 
 void PitchAnalyser::VisitSpectra(const SpectrumVisitor& visit) {
@@ -777,6 +780,7 @@ void PitchAnalyser::AnalyzePitch(const WaveBuffer& wave, const RowTask& alongsid
     }
     ComputeSpectra(wave);
     FindCandidates(50.0, 882.0, alongside);
+    if (StopRequested()) return;  // the caller drops this analysis
     TrackPitch();
 }
 
@@ -785,6 +789,7 @@ void PitchAnalyser::Analyze(const WaveBuffer& wave) {
         return;
     }
     AnalyzePitch(wave);
+    if (StopRequested()) return;
     if (SpectraStored()) {
         MeasureHarmonics();
         MeasureNoiseBands();

@@ -15,6 +15,7 @@
 #include "audio/Frames.h"
 #include "audio/WaveBuffer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +42,10 @@ struct AnalysisOptions {
     // and the total: 2 * FrameCount (spectra, then candidates) with kept
     // spectra, FrameCount (both at once) without.
     std::function<void(int done, int total)> Progress;
+    // When set and true, the frame steps stop between frames and Analyze
+    // returns early, leaving an unfinished analysis the caller must drop.
+    // Set from any thread while Analyze runs.
+    const std::atomic<bool>* Stop = nullptr;
 };
 
 class PitchAnalyser {
@@ -60,6 +65,7 @@ public:
     int CandidateCount = melodrift::CandidateCount;
 
     AnalysisOptions Options;
+    bool StopRequested() const { return Options.Stop != nullptr && Options.Stop->load(std::memory_order_relaxed); }
 
     // ComputeSpectra, FindCandidates(50, 882), TrackPitch (with BridgeGaps),
     // MeasureHarmonics, MeasureNoiseBands, SmoothNoiseBands, Normalize.

@@ -265,6 +265,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     }
 
     NormalisePeak(*wave, 0.9);
+    if (Analyser->StopRequested()) return LoadOutcome::Declined;  // stopped before the analysis
 
     // Analyse into a new analyser; the session's one is replaced at the end.
     auto analyser = std::make_unique<PitchAnalyser>();
@@ -322,6 +323,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     analyser->Options.BorrowWave = Analyser->Options.BorrowWave;
     if (!spectrumImage.empty()) spectrumImage.resize(static_cast<std::size_t>(analyser->FrameCount));
     if (!spectrumPeaks.empty()) spectrumPeaks.resize(static_cast<std::size_t>(analyser->FrameCount));
+    if (analyser->StopRequested()) return LoadOutcome::Declined;  // stopped: the session stays as it was
     if (analyser->FrameCount == 0) {
         // The samples are taken over, the analysis is empty: nothing can be
         // edited until another recording loads.

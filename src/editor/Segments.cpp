@@ -3,6 +3,7 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
 #include "audio/WaveBuffer.h"
+#include "editor/PreviewJob.h"
 #include "editor/Timeline.h"
 #include "text/CodePage.h"
 #include "text/Prompts.h"
@@ -195,53 +196,8 @@ std::string EditorSession::PlayRange(double fromMs, double toMs) const {
 }
 
 std::string EditorSession::PlayResynthesised(double fromMs, double toMs) {
-    const int frames = FrameCount();
-    if (frames == 0 || !Resynth) return {};
-    const std::int64_t count = SampleCount();
-    const std::int64_t s0 = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
-    const std::int64_t s1 = std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
-    if (s1 < s0) return {};
-    const int f0 = static_cast<int>(std::clamp<std::int64_t>(s0 / kHopSamples, 0, frames - 1));
-    const int f1 = static_cast<int>(std::clamp<std::int64_t>(s1 / kHopSamples + 1, 0, frames - 1));
-    if (f1 <= f0) return {};
-    PitchAnalyser& an = *Analyser;
-    const std::int32_t base = an.Frames[f0].SamplePos;
-    const std::int32_t length = an.Frames[f1].SamplePos - base;
-    if (length <= 0) return {};
-    WaveBuffer play = MakeMono16Wave(static_cast<std::uint32_t>(length));
-
-    SynthParams startParams;
-    SynthParams endParams;
-    InitSynthParams(startParams);
-    InitSynthParams(endParams);
-    for (SynthParams* p : {&startParams, &endParams}) {
-        p->NoiseFloor = 0.2f;
-        p->NoiseFloorLevel = 3000.0f;
-    }
-    an.Normalize();
-
-    // Unvoiced frames sing at the pitch filled in across them.
-    auto pitchOf = [&](int i) {
-        const float target = an.Frames[i].TargetF0;
-        const std::span<const std::uint8_t> rejected = RejectedPitchFrames();
-        const bool trusted = !(static_cast<std::size_t>(i) < rejected.size() && rejected[static_cast<std::size_t>(i)] != 0);
-        if (target != 0.0f && trusted) return target;
-        return i < static_cast<int>(PitchCents.size()) ? static_cast<float>(CentsToHz(PitchCents[i])) : 0.0f;
-    };
-    std::int32_t w = 0;
-    for (int i = f0; i < f1; ++i) {
-        startParams.F0 = pitchOf(i);
-        endParams.F0 = pitchOf(i + 1);
-        w = Resynth->SynthSegment(play, w, an.Frames[i + 1].SamplePos - an.Frames[i].SamplePos, an.Frames[i],
-                                  an.Frames[i + 1], startParams, endParams);
-    }
-    // Whole frames were rendered; only the selection is heard.
-    const std::int64_t before = s0 - base;
-    for (std::int64_t s = 0; s < before && s < play.SampleCount(); ++s) play.SetSample(static_cast<std::uint32_t>(s), 0, 0);
-    for (std::int64_t s = s1 - base + 1; s < w && s < play.SampleCount(); ++s) {
-        if (s >= 0) play.SetSample(static_cast<std::uint32_t>(s), 0, 0);
-    }
-    return play.SaveToBytes();
+    const std::optional<ResynthesisJob> job = PrepareResynthesis(*this, fromMs, toMs);
+    return job ? RenderResynthesis(*job, *Resynth) : std::string();
 }
 
 // ---- Hit areas and the mouse ----------------------------------------------------------

@@ -80,7 +80,8 @@ enum class LoadOutcome {
     Loaded,
     NoFile,       // nothing at the path: no message
     Unsupported,  // unreadable, not 44100 Hz or not 16-bit: error shown
-    Declined,     // longer than 10 s and the user did not confirm
+    Declined,     // longer than 10 s and the user did not confirm, or the user
+                  // stopped the analysis (Analyser->Options.Stop): no message
     NoFrames,     // the analysis produced no frame: error shown
 };
 

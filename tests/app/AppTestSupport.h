@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,24 +31,33 @@ public:
 
     std::deque<bool> answers;
     std::deque<std::optional<std::filesystem::path>> files;
+    // Runs at every box, question and dialog with its log line (before it
+    // is answered), e.g. to look at the window's stack at that moment.
+    std::function<void(const std::string&)> onPrompt;
 
-    void Inform(std::string_view text) override { log_->messages.push_back("inform: " + std::string(text)); }
-    void Warn(std::string_view text) override { log_->messages.push_back("warn: " + std::string(text)); }
-    void Error(std::string_view text) override { log_->messages.push_back("error: " + std::string(text)); }
+    void Inform(std::string_view text) override { Note("inform: " + std::string(text)); }
+    void Warn(std::string_view text) override { Note("warn: " + std::string(text)); }
+    void Error(std::string_view text) override { Note("error: " + std::string(text)); }
     bool AskYesNo(std::string_view text) override { return Answer(text); }
     bool AskOkCancel(std::string_view text) override { return Answer(text); }
     void Beep() override { ++log_->beeps; }
     std::optional<std::filesystem::path> PickFileToOpen(std::string_view, const std::filesystem::path&) override {
+        if (onPrompt) onPrompt("open file");
         return NextFile();
     }
     std::optional<std::filesystem::path> PickFileToSave(std::string_view, std::string_view,
                                                         const std::filesystem::path&) override {
+        if (onPrompt) onPrompt("save file");
         return NextFile();
     }
 
 private:
+    void Note(const std::string& line) {
+        if (onPrompt) onPrompt(line);
+        log_->messages.push_back(line);
+    }
     bool Answer(std::string_view text) {
-        log_->messages.push_back("ask: " + std::string(text));
+        Note("ask: " + std::string(text));
         if (answers.empty()) return false;
         const bool answer = answers.front();
         answers.pop_front();

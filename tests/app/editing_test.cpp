@@ -346,7 +346,14 @@ TEST_F(LoadedWindow, TheEditStateIsSavedAndLoadedThroughTheButtons) {
     EXPECT_NEAR(Session().Segments[2].StartMs, MsAtScale3(300), 1e-9);
     EXPECT_FALSE(Session().Modified);
     EXPECT_EQ(t_->form->windowTitle(), QStringLiteral("take.wav"));
+    // The cut added after saving was an unsaved edit: the question says so.
+    EXPECT_EQ(t_->log->messages.back(), "ask: 編集内容が保存されていません。破棄してよろしいですか？");
+    // Without edits since the load, loading again asks the usual question.
+    t_->prompts->answers.push_back(true);
+    t_->prompts->files.push_back(saved);
+    QTest::mouseClick(t_->Find<QPushButton>("LoadEditStateButton"), Qt::LeftButton);
     EXPECT_EQ(t_->log->messages.back(), "ask: 現在の編集状態を破棄してもよろしいですか?");
+    EXPECT_EQ(Session().Segments.size(), 3u);
 }
 
 TEST_F(LoadedWindow, APreviewDragEndsIdleWithTheSelectionCleared) {

@@ -2,13 +2,19 @@
 // event runner, dialog filters and WAVE image layout.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "AppTestSupport.h"
 #include "HitAreas.h"
 #include "Playback.h"
 #include "QtPrompts.h"
 #include "RunGuarded.h"
+#include "Translations.h"
+
+#include <QCoreApplication>
+#include "text/Text.h"
 
 namespace melodrift::testing {
 namespace {
@@ -54,13 +60,32 @@ TEST(GuardedEvents, AFailureBeepsShowsTheReasonAndGoesNoFurther) {
     ScriptedPrompts prompts(log);
     EXPECT_TRUE(RunGuarded(prompts, [] {}));
     EXPECT_TRUE(log->messages.empty());
-    EXPECT_FALSE(RunGuarded(prompts, [] { throw std::runtime_error("disk full"); }));
+    EXPECT_FALSE(RunGuarded(prompts, [] { throw std::system_error(ENOSPC, std::generic_category(), "/x/a.tmp"); }));
     EXPECT_EQ(log->beeps, 1);
     ASSERT_EQ(log->messages.size(), 1u);
-    EXPECT_EQ(log->messages[0], "error: " + GuardedErrorText("disk full"));
+    EXPECT_EQ(log->messages[0], "error: " + GuardedErrorText("ディスクの空き容量が不足しています: /x/a.tmp"));
     EXPECT_NE(log->messages[0].find("エラーが発生しました。"), std::string::npos);
     EXPECT_FALSE(RunGuarded(prompts, [] { throw 42; }));
     EXPECT_EQ(log->beeps, 2);
+}
+
+TEST(GuardedEvents, ReasonsAreJapanese) {
+    EXPECT_EQ(JapaneseReason(std::runtime_error("no plug-in file is loaded; there is nothing to insert the notes into")),
+              "プラグインファイルが読み込まれていないため、音符を挿入できません。");
+    EXPECT_EQ(JapaneseReason(std::runtime_error("the plug-in file /p/a.tmp no longer exists")),
+              "プラグインファイルが見つかりません: /p/a.tmp");
+    EXPECT_EQ(JapaneseReason(std::filesystem::filesystem_error(
+                  "cannot replace the file", "/p/b.tmp", std::make_error_code(std::errc::permission_denied))),
+              "アクセスが拒否されました: /p/b.tmp");
+    EXPECT_EQ(JapaneseReason(ConversionError("'x' is not a valid integer value")), "数値として読めない値があります。");
+    EXPECT_EQ(JapaneseReason(std::domain_error("a portamento point time cannot be written")), "書き込めない値があります。");
+    EXPECT_EQ(JapaneseReason(std::logic_error("odd")), "内部エラー (odd)");
+}
+
+TEST(QtTexts, TheStandardButtonsSpeakJapanese) {
+    ASSERT_TRUE(InstallJapaneseTranslations(*QCoreApplication::instance()));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+    EXPECT_TRUE(QCoreApplication::translate("QPlatformTheme", "&Yes").startsWith(QStringLiteral("はい")));
 }
 
 TEST(GuardedEvents, AFailingErrorBoxDoesNotEscapeEither) {
