@@ -2,14 +2,19 @@
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     ?= build/release
 ASAN      ?= build/asan
+FUZZ      ?= build/fuzz
 CMAKE_ARGS ?=
+# Seconds each fuzz target runs under `make fuzz`.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := plugin_file voicebank wave edit_state cli
 
 # Debian packages the build needs; `deps` installs only the missing ones.
 PACKAGES := cmake g++ make pkg-config libicu-dev libfftw3-dev libsimpleini-dev \
             libcli11-dev libgtest-dev googletest libbenchmark-dev \
-            qt6-base-dev qt6-multimedia-dev fonts-noto-cjk xvfb xauth
+            qt6-base-dev qt6-multimedia-dev fonts-noto-cjk xvfb xauth \
+            clang libclang-rt-14-dev
 
-.PHONY: all deps build build-asan test test-release test-asan demo bench clean
+.PHONY: all deps build build-asan test test-release test-asan demo bench fuzz build-fuzz clean
 
 all: build
 
@@ -48,6 +53,26 @@ test: test-release test-asan
 demo: build
 	@if [ -x examples/demo/run.sh ]; then examples/demo/run.sh $(BUILD); \
 	else echo "demo: not yet (the editor and command line land with the editor issue)"; fi
+
+$(FUZZ)/CMakeCache.txt:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=Debug -DMELODRIFT_FUZZ=ON $(CMAKE_ARGS)
+
+build-fuzz: deps $(FUZZ)/CMakeCache.txt
+	cmake --build $(FUZZ) -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS, starting from the seeds in fuzz/seeds and
+# the corpus it grew before (kept in $(FUZZ)/corpus). A crash, leak or hang
+# stops the run; its input is left in $(FUZZ)/findings.
+fuzz: build-fuzz
+	@mkdir -p $(FUZZ)/findings
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ)/corpus/$$t; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	    -max_len=65536 -print_final_stats=1 -artifact_prefix=$(FUZZ)/findings/$$t- \
+	    $(FUZZ)/corpus/$$t fuzz/seeds/$$t 2>$(FUZZ)/$$t.log || { tail -n 60 $(FUZZ)/$$t.log; exit 1; }; \
+	  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|cov:" $(FUZZ)/$$t.log | tail -n 3; \
+	done
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b; done
