@@ -64,14 +64,15 @@ build-fuzz: deps $(FUZZ)/CMakeCache.txt
 # the corpus it grew before (kept in $(FUZZ)/corpus). A crash, leak or hang
 # stops the run; its input is left in $(FUZZ)/findings.
 fuzz: build-fuzz
-	@mkdir -p $(FUZZ)/findings
-	@for t in $(FUZZ_TARGETS); do \
-	  mkdir -p $(FUZZ)/corpus/$$t; \
+	@out="$(abspath $(FUZZ))"; mkdir -p "$$out/findings"; \
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p "$$out/corpus/$$t"; \
 	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
-	  $(FUZZ)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
-	    -max_len=65536 -print_final_stats=1 -artifact_prefix=$(FUZZ)/findings/$$t- \
-	    $(FUZZ)/corpus/$$t fuzz/seeds/$$t 2>$(FUZZ)/$$t.log || { tail -n 60 $(FUZZ)/$$t.log; exit 1; }; \
-	  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|cov:" $(FUZZ)/$$t.log | tail -n 3; \
+	  "$$out/fuzz/fuzz_$$t" -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	    -max_len=65536 -print_final_stats=1 -artifact_prefix="$$out/findings/$$t-" \
+	    "$$out/corpus/$$t" "$(CURDIR)/fuzz/seeds/$$t" 2>"$$out/$$t.log" || { tail -n 60 "$$out/$$t.log"; exit 1; }; \
+	  grep -E "cov:" "$$out/$$t.log" | tail -n 1; \
+	  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb" "$$out/$$t.log"; \
 	done
 
 bench: build

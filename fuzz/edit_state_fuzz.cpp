@@ -1,41 +1,51 @@
-// The edit-state reader: any bytes as an .mlq file beside a short recording
-// ("rec.wav", which the seeds name); when it loads, it is saved again and
-// the saved file must load too.
+// The edit-state reader: any bytes as an .mlq file, applied to a session that
+// holds a short recording (analysed once: the analysis is not what is fuzzed
+// here); the applied state is saved and must read back to as many segments.
 #include "FuzzSupport.h"
 
 #include "editor/EditState.h"
 #include "editor/Session.h"
+#include "text/Ini.h"
 #include "text/Prompts.h"
 
+#include <cstdlib>
 #include <exception>
 
 using namespace melodrift;
 
 namespace {
 
-void PrepareFolder() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    std::filesystem::current_path(fuzz::ScratchFolder());
-    // 0.15 s: a handful of analysis frames keeps each run short.
-    fuzz::WriteBytes("rec.wav", fuzz::SquareWaveWav(6615));
+EditorSession& LoadedSession() {
+    static EditorSession* session = [] {
+        auto* made = new EditorSession;
+        const std::filesystem::path wave = fuzz::ScratchFolder() / "rec.wav";
+        // 0.15 s: a handful of analysis frames.
+        fuzz::WriteBytes(wave, fuzz::SquareWaveWav(6615));
+        SilentPrompts prompts;
+        if (made->LoadRecording(wave, prompts) != LoadOutcome::Loaded || made->FrameCount() == 0) std::abort();
+        return made;
+    }();
+    return *session;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    PrepareFolder();
-    fuzz::WriteBytes("state.mlq", fuzz::AsText(data, size));
-    SilentPrompts prompts;
-    EditorSession session;
+    EditorSession& session = LoadedSession();
+    const IniFile ini = IniFile::Parse(fuzz::AsText(data, size));
+    if (ini.Read(kEditStateSection, "Melodrift", "0") != "1") return 0;
+    session.ApplyEditState(ini);
+    const std::vector<Segment> applied = session.Segments;
+
+    const std::filesystem::path saved = fuzz::ScratchFolder() / "saved.mlq";
+    std::error_code ec;
+    std::filesystem::remove(saved, ec);
     try {
-        if (session.LoadEditStateFrom("state.mlq", prompts, {}) != EditStateOutcome::Loaded) return 0;
-        session.SaveEditStateTo("saved.mlq");
-        EditorSession again;
-        (void)again.LoadEditStateFrom("saved.mlq", prompts, {});
+        session.SaveEditStateTo(saved);
     } catch (const std::exception&) {
-        // Refusals are answers, not faults.
+        return 0;   // a lyric with no CP932 form is refused
     }
+    session.ApplyEditState(IniFile::Load(saved));
+    if (session.Segments.size() != applied.size()) std::abort();
     return 0;
 }

@@ -145,6 +145,11 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     // rejected recording leaves the session as it was.
     if (LoadRecording(wavePath, prompts, progress) != LoadOutcome::Loaded) return EditStateOutcome::RecordingRejected;
 
+    ApplyEditState(ini);
+    return EditStateOutcome::Loaded;
+}
+
+void EditorSession::ApplyEditState(const IniFile& ini) {
     std::vector<std::string> items;
     for (int i = 0; i < FrameCount(); ++i) {
         if (i % kPitchesPerKey == 0) {
@@ -163,7 +168,8 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     // there instead of filling memory with default segments.
     const double duration = DurationMs();
     const auto maxCount = static_cast<std::int64_t>(duration / std::max(MinCutGap, 1.0)) + 1;
-    const std::int64_t count = std::min(storedCount, maxCount);
+    const std::int64_t storedCount = StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
+    const std::int64_t count = std::clamp<std::int64_t>(storedCount, 0, maxCount);
     std::vector<Segment> segments;
     segments.reserve(static_cast<std::size_t>(count));
     for (std::int64_t n = 0; n < count; ++n) {
@@ -183,7 +189,6 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     RecalcLengths();
     HoverSegment = -1;
     Modified = false;
-    return EditStateOutcome::Loaded;
 }
 
 }  // namespace melodrift

@@ -195,7 +195,7 @@ namespace {
 
 // The notes, their lyrics and timing, envelopes, pitch, and the plug-in
 // file, made in `notes`.
-void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank) {
+void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
     const bool correction = session.CorrectionMode;
 
     for (const Segment& segment : session.Segments) {
@@ -262,7 +262,7 @@ void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voiceb
     for (int slot = 1; slot <= notes.Count(); ++slot)
         if (Note* note = notes.GetNote(slot)) note->PitchMode = session.PitchMode;
     if (session.PitchMode == 2) BuildPortamento(notes);
-    notes.SaveToPluginFile();
+    notes.SaveToPluginFile(files);
 }
 
 // A copy of the loaded note list, read again from its plug-in file, with
@@ -299,11 +299,16 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     const std::vector<Segment> typedSegments = session.Segments;
     bool sourceMade = false;
     try {
+        // Every file is prepared first and written in one commit: when one
+        // cannot be written, none of the frequency table, oto.ini and
+        // plug-in file changes.
+        FileTransaction files;
         if (session.CorrectionMode) {
-            (void)WriteFrequencyTable(session, prompts);
-            sourceMade = WriteVoiceEntries(session, voicebank);
+            (void)WriteFrequencyTable(session, prompts, files);
+            sourceMade = WriteVoiceEntries(session, voicebank, files);
         }
-        MakeNotesAndSave(session, *notes, voicebank);
+        MakeNotesAndSave(session, *notes, voicebank, files);
+        files.Commit();
     } catch (...) {
         session.Segments = typedSegments;
         if (session.CorrectionMode) {

@@ -21,6 +21,7 @@
 
 namespace melodrift {
 
+class IniFile;
 class Prompts;
 class NoteList;
 class PitchAnalyser;
@@ -214,6 +215,10 @@ public:
     // The same from a known file, without the question and the dialog.
     EditStateOutcome LoadEditStateFrom(const std::filesystem::path& path, Prompts& prompts,
                                        const LoadProgress& progress = {});
+    // The stored pitch and segments of a read edit-state file, for the
+    // recording already loaded: the last step of LoadEditStateFrom. At most
+    // as many segments as cuts MinCutGap apart fit into the recording.
+    void ApplyEditState(const IniFile& ini);
 };
 
 // A rest lyric: exactly "R" or "r".

@@ -64,6 +64,13 @@ void FillFrequencyTable(const EditorSession& session, FrequencyTable& table) {
 }
 
 bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts) {
+    FileTransaction files;
+    const bool added = WriteFrequencyTable(session, prompts, files);
+    files.Commit();
+    return added;
+}
+
+bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts, FileTransaction& files) {
     if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return false;
     if (session.FrameCount() == 0) return false;
     const std::filesystem::path path = FrequencyTablePath(session.WaveFileName);
@@ -73,7 +80,8 @@ bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts) {
     }
     FrequencyTable table;
     FillFrequencyTable(session, table);
-    return table.SaveToFile(path);
+    table.SaveToFile(path, files);
+    return true;
 }
 
 std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& startsMs, double durationMs,
@@ -113,6 +121,13 @@ std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& start
 }
 
 bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
+    FileTransaction files;
+    const bool made = WriteVoiceEntries(session, voicebank, files);
+    files.Commit();
+    return made;
+}
+
+bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransaction& files) {
     if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return false;
     if (session.FrameCount() == 0 || session.Segments.empty()) return false;
 
@@ -140,7 +155,7 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
         }
         voicebank.AddOtoLine(line);
     }
-    (void)voicebank.WriteOtoIni();
+    (void)voicebank.WriteOtoIni(files);
     return true;
 }
 

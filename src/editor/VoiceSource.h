@@ -12,6 +12,7 @@
 namespace melodrift {
 
 class EditorSession;
+class FileTransaction;
 class Prompts;
 class FrequencyTable;
 class Voicebank;
@@ -28,6 +29,8 @@ void FillFrequencyTable(const EditorSession& session, FrequencyTable& table);
 // recording file or frames; asks before replacing an existing table and
 // does nothing unless the answer is Yes. True when a table was written.
 bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts);
+// The same, the table added to `files` (true when it was added).
+bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts, FileTransaction& files);
 
 // The voice correction timing of the segments, each as its oto.ini numbers
 // (ms, before rounding).
@@ -61,5 +64,7 @@ std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& start
 // written when the folder does not exist). Does nothing without a recording
 // file, frames or segments. True when the entries were made.
 bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank);
+// The same, the oto.ini added to `files`.
+bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransaction& files);
 
 }  // namespace melodrift

@@ -173,12 +173,17 @@ std::vector<std::string> NoteList::BuildPluginFileLines() {
 }
 
 void NoteList::SaveToPluginFile() {
+    FileTransaction files;
+    SaveToPluginFile(files);
+    files.Commit();
+}
+
+void NoteList::SaveToPluginFile(FileTransaction& files) {
     if (!IsLoaded())
         throw std::runtime_error("no plug-in file was loaded, so the notes cannot be saved");
     // The whole text is built first: a value that cannot be written stops
     // the save before the file is touched.
-    const std::string bytes = JoinLinesCrLf(BuildPluginFileLines());
-    WriteFileAtomically(path_, bytes);
+    files.Add(path_, JoinLinesCrLf(BuildPluginFileLines()));
 }
 
 }  // namespace melodrift

@@ -22,6 +22,8 @@
 
 namespace melodrift {
 
+class FileTransaction;
+
 class NoteList {
 public:
     // Marks the voicebank configuration as empty; null means no voicebank.
@@ -79,6 +81,9 @@ public:
     // through an atomic replace: on any error nothing is written. Throws
     // std::runtime_error when no plug-in file was loaded.
     void SaveToPluginFile();
+    // The same content added to `files` instead, to be written together
+    // with other files when the caller commits them.
+    void SaveToPluginFile(FileTransaction& files);
 
 private:
     VoicebankLink* voicebank_ = nullptr;

@@ -344,12 +344,19 @@ std::string Voicebank::OtoIniText() const {
 }
 
 bool Voicebank::WriteOtoIni() const {
+    FileTransaction files;
+    const bool written = WriteOtoIni(files);
+    files.Commit();
+    return written;
+}
+
+bool Voicebank::WriteOtoIni(FileTransaction& files) const {
     if (voiceRoot_.empty()) return false;
     const fs::path root = NativePath(voiceRoot_);
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return false;
     if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(root / "oto.ini"));
-    WriteFileAtomically(root / "oto.ini", OtoIniText());
+    files.Add(root / "oto.ini", OtoIniText());
     return true;
 }
 

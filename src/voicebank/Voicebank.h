@@ -24,6 +24,8 @@
 
 namespace melodrift {
 
+class FileTransaction;
+
 // One oto.ini entry: one sample and one alias of it.
 struct OtoEntry {
     std::string FileName;     // as written before the "=", e.g. "a.wav"
@@ -124,6 +126,8 @@ public:
     // could not be read at the load (std::system_error), since its entries
     // are not in the table.
     bool WriteOtoIni() const;
+    // The same, the content added to `files` to be written with them.
+    bool WriteOtoIni(FileTransaction& files) const;
 
     // The bytes WriteOtoIni would write.
     std::string OtoIniText() const;
