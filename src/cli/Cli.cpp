@@ -16,6 +16,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -43,6 +44,19 @@ class CommandFailure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Each line escaped for the terminal, the line breaks kept.
+std::string EscapeLines(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        out += EscapeControlCharacters(std::string_view(text).substr(start, end - start));
+        if (end < text.size()) out += '\n';
+        start = end + 1;
+    }
+    return out;
+}
 
 std::string Quoted(const fs::path& path) { return "\"" + PathToUtf8(path) + "\""; }
 
@@ -420,7 +434,12 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     } catch (const CLI::Success& e) {
         return app.exit(e, streams.Out, streams.Err);
     } catch (const CLI::ParseError& e) {
-        app.exit(e, streams.Out, streams.Err);
+        // The message quotes the word that was refused: escaped for the terminal.
+        std::ostringstream out;
+        std::ostringstream err;
+        app.exit(e, out, err);
+        streams.Out << EscapeLines(out.str());
+        streams.Err << EscapeLines(err.str());
         return kExitUsage;
     }
 
@@ -431,7 +450,7 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
         if (frqCmd->parsed()) RunFrq(frq, streams);
         if (previewCmd->parsed()) RunPreview(preview, streams);
     } catch (const std::exception& e) {
-        streams.Err << "melodrift-cli: " << e.what() << '\n';
+        streams.Err << "melodrift-cli: " << EscapeControlCharacters(e.what()) << '\n';
         return kExitFailure;
     }
     return kExitSuccess;

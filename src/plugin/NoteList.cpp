@@ -43,15 +43,25 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
         return 0;
     }
 
-    std::string bytes = ReadFileBytes(path);
-    // A UTF-8 byte order mark would hide the first section header.
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
-    const std::vector<std::string> lines = SplitLines(bytes);
-
-    // The host may put a version section before the settings: read the first
-    // settings section wherever it starts.
-    const auto settings = std::find(lines.begin(), lines.end(), kSettingHeader);
-    ReadSettingSection(lines, settings == lines.end() ? 0 : static_cast<int>(settings - lines.begin()));
+    // The host may put a version section before the settings: the first
+    // settings section is read wherever it starts, and reading stops at its
+    // end (the host's notes are not read), so only that section is held.
+    // A line longer than any host writes is refused (LineTooLong).
+    std::vector<std::string> section;
+    bool first = true;
+    ReadLines(path, kMaxLineBytes, [&](std::string_view line) {
+        // A UTF-8 byte order mark would hide the first section header.
+        if (first && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+        first = false;
+        if (section.empty()) {
+            if (line == kSettingHeader) section.emplace_back(line);
+            return true;
+        }
+        if (StartsSection(line)) return false;
+        section.emplace_back(line);
+        return true;
+    });
+    ReadSettingSection(section, 0);
 
     // Previous- and next-context slots; the host's own notes are not read.
     slots_.resize(2);

@@ -25,6 +25,12 @@ public:
 void SplitText(std::string_view text, std::string_view delimiters, std::vector<std::string>& list);
 std::vector<std::string> SplitText(std::string_view text, std::string_view delimiters);
 
+// A value for a message that may reach a terminal: control characters (bytes
+// 0x00–0x1F and 0x7F, and the UTF-8 forms of U+0080–U+009F) are written as
+// "\xNN" ("\x1b[31m" stays readable and colours nothing); every other byte
+// stays. Applying it twice changes nothing more.
+std::string EscapeControlCharacters(std::string_view text);
+
 // Blanks and control characters (bytes ≤ 0x20) trimmed from both ends.
 std::string_view TrimBlanks(std::string_view text);
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <system_error>
 
 namespace melodrift {
@@ -37,42 +38,65 @@ double ReadMs(std::string_view field) {
 // from the double so that values beyond 64-bit integers cannot overflow.
 std::string WholeMs(double ms) { return FormatFixed(std::floor(ms + 0.5) + 0.0, 0); }
 
-// The lines of a host text file. Files are CP932. One that declares itself
-// UTF-8 by a byte-order mark loses the mark (it would stick to the first
-// field) and is converted to CP932 when every character has a CP932 form, so
-// its aliases compare equal to typed lyrics; otherwise its bytes are kept as
-// they are, so a rewrite of the file cannot replace characters by "?".
-// A file that is there but cannot be read gives no lines; `readError` (when
-// given) then receives the reason. A missing file is no error.
-std::vector<std::string> ReadTextLines(const fs::path& file, std::error_code* readError = nullptr) {
+// Calls `onLine` for each line of a host text file, reading line by line.
+// Files are CP932. One that declares itself UTF-8 by a byte-order mark loses
+// the mark (it would stick to the first field) and is converted to CP932
+// when every character has a CP932 form, so its aliases compare equal to
+// typed lyrics; otherwise its bytes are kept as they are, so a rewrite of the
+// file cannot replace characters by "?" (such a file is held whole while it
+// is checked). A file that is there but cannot be read gives no lines;
+// `readError` (when given) then receives the reason. A missing file is no
+// error. A line longer than kMaxLineBytes throws LineTooLong.
+void ForEachTextLine(const fs::path& file, std::error_code* readError,
+                     const std::function<void(std::string_view line)>& onLine) {
     std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
     // Only regular files: a FIFO or device named oto.ini would block the load.
-    if (!fs::is_regular_file(file, ec)) {
-        std::error_code existsError;
-        if (readError != nullptr && fs::exists(file, existsError))
-            *readError = std::make_error_code(std::errc::invalid_argument);
-        return {};
+    if (!fs::is_regular_file(status)) {
+        if (readError != nullptr && fs::exists(status))
+            *readError = std::make_error_code(fs::is_directory(status) ? std::errc::is_a_directory
+                                                                       : std::errc::invalid_argument);
+        return;
     }
-    std::string bytes;
+    bool first = true;
+    bool utf8 = false;
+    std::vector<std::string> utf8Lines;
     try {
-        bytes = ReadFileBytes(file);
+        ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
+            if (first && line.starts_with(kUtf8Bom)) {
+                utf8 = true;
+                line.remove_prefix(kUtf8Bom.size());
+            }
+            first = false;
+            if (utf8) utf8Lines.emplace_back(line);
+            else onLine(line);
+            return true;
+        });
+    } catch (const LineTooLong&) {
+        throw;
     } catch (const std::system_error& error) {
         if (readError != nullptr) *readError = error.code();
-        return {};   // unreadable: skipped
+        return;   // unreadable: skipped
     } catch (const std::exception&) {
         if (readError != nullptr) *readError = std::make_error_code(std::errc::io_error);
-        return {};
+        return;
     }
-    if (std::string_view(bytes).starts_with(kUtf8Bom)) {
-        bytes.erase(0, kUtf8Bom.size());
-        try {
-            std::string converted = Utf8ToCp932(bytes);
-            if (Cp932ToUtf8(converted) == bytes) bytes = std::move(converted);
-        } catch (const std::exception&) {
-            // No converter: the bytes stay as they are.
+    if (!utf8) return;
+    std::vector<std::string> converted;
+    converted.reserve(utf8Lines.size());
+    try {
+        for (const std::string& line : utf8Lines) {
+            converted.push_back(Utf8ToCp932(line));
+            if (Cp932ToUtf8(converted.back()) != line) {
+                converted.clear();
+                break;
+            }
         }
+    } catch (const std::exception&) {
+        converted.clear();   // no converter: the bytes stay as they are
     }
-    return SplitLines(bytes);
+    const std::vector<std::string>& lines = converted.size() == utf8Lines.size() ? converted : utf8Lines;
+    for (const std::string& line : lines) onLine(line);
 }
 
 char NativeSeparator() { return static_cast<char>(fs::path::preferred_separator); }
@@ -162,8 +186,15 @@ void Voicebank::ClearVoicebank() {
 void Voicebank::LoadVoicebank(std::string_view voiceDir) {
     ClearVoicebank();
     voiceRoot_ = std::string(voiceDir);
-    ReadOtoTree(voiceRoot_);
-    LoadPrefixMap(voiceRoot_);
+    try {
+        ReadOtoTree(voiceRoot_);
+        LoadPrefixMap(voiceRoot_);
+    } catch (...) {
+        // A refused file (a line too long) loads nothing rather than a part.
+        ClearVoicebank();
+        throw;
+    }
+    otoList_.shrink_to_fit();
 }
 
 void Voicebank::ReadOtoTree(std::string_view dir) {
@@ -185,12 +216,11 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     // when it is there but could not be read, so that its entries are never
     // replaced by a table that lacks them.
     std::error_code readError;
-    const std::vector<std::string> lines = ReadTextLines(dir / "oto.ini", isRoot ? &readError : nullptr);
-    if (readError) rootOtoReadError_ = readError;
-    for (const std::string& line : lines) {
+    ForEachTextLine(dir / "oto.ini", isRoot ? &readError : nullptr, [&](std::string_view line) {
         if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
-        else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.push_back(line);
-    }
+        else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.emplace_back(line);
+    });
+    if (readError) rootOtoReadError_ = readError;
 
     // Subfolders depth first, in the order the file system lists them; an
     // entry that cannot be listed or typed is skipped.
@@ -364,14 +394,14 @@ void Voicebank::LoadPrefixMap(std::string_view dir) {
     prefixTable_ = PrefixRows{};
     if (dir.empty()) return;
     std::vector<std::string> fields;
-    for (const std::string& line : ReadTextLines(NativePath(dir) / "prefix.map")) {
+    ForEachTextLine(NativePath(dir) / "prefix.map", nullptr, [&](std::string_view line) {
         SplitText(line, "\t", fields);
-        if (fields.size() < 2) continue;
+        if (fields.size() < 2) return;
         const int noteNum = NoteNameToNumber(fields[0]);
-        if (noteNum < kFirstMappedNote || noteNum > kLastMappedNote) continue;
+        if (noteNum < kFirstMappedNote || noteNum > kLastMappedNote) return;
         prefixTable_[noteNum].Prefix = fields[1];
         if (fields.size() >= 3) prefixTable_[noteNum].Suffix = fields[2];
-    }
+    });
 }
 
 Voicebank& DefaultVoicebank() {

@@ -377,8 +377,8 @@ TEST(LoadVoicebank, DamagedFilesLoadWhatTheyCanAndWriteNothing) {
     const auto& root = folder.path();
     std::string damaged("nul.wav=n\0l,0,0,0,0,0\r\n", 24);
     damaged += std::string("bad.wav=\x82\xFF\x81,1,0,0,0,0\r\n");   // invalid Shift-JIS
-    damaged += std::string(1 << 20, 'x') + "\r\n";                  // a 1 MB line
-    damaged += "long.wav=" + std::string(1 << 20, 'y') + ",2,0,0,0,0\r\n";
+    damaged += std::string(60000, 'x') + "\r\n";                   // long lines, within the limit
+    damaged += "long.wav=" + std::string(60000, 'y') + ",2,0,0,0,0\r\n";
     damaged += "\x82";                                              // a broken last character
     WriteBytes(root / "oto.ini", std::string_view(damaged.data(), damaged.size()));
     WriteBytes(root / "bom" / "oto.ini", "\xEF\xBB\xBF" "u.wav=\xE3\x81\x86,0,0,0,0,0\r\n");   // UTF-8 with BOM
@@ -395,13 +395,55 @@ TEST(LoadVoicebank, DamagedFilesLoadWhatTheyCanAndWriteNothing) {
     EXPECT_EQ(bank.GetOto("\xED\x95\x9C").FileName, "k.wav");
     EXPECT_EQ(bank.OtoList()[0].Alias, std::string("n\0l", 3));
     EXPECT_EQ(bank.OtoList()[1].Alias, "\x82\xFF\x81");
-    EXPECT_EQ(bank.OtoList()[2].Alias.size(), std::size_t{1} << 20);
+    EXPECT_EQ(bank.OtoList()[2].Alias.size(), 60000u);
     EXPECT_EQ(bank.GetOto(Sjis("う")).FileName, "u.wav");
 
     // The prefix map of a subfolder is not the voicebank's; read directly,
     // its BOM must not turn B7 into another key.
     bank.LoadPrefixMap(PathToCp932(folder.path()) + Sep() + "bom");
     EXPECT_EQ(bank.PrefixTable()[107].Prefix, "x");
+}
+
+TEST(LoadVoicebank, ALineLongerThanAnyHostWritesRefusesTheLoadByName) {
+    TempFolder folder;
+    const auto& root = folder.path();
+    WriteBytes(root / "oto.ini", "a.wav=a,0,0,0,0,0\r\n");
+    const std::string huge = "b.wav=" + std::string(kMaxLineBytes, 'b') + ",0,0,0,0,0\r\n";
+    WriteBytes(root / "sub" / "oto.ini", "c.wav=c,0,0,0,0,0\r\n" + huge);
+    const auto before = Snapshot(root);
+    Voicebank bank;
+    try {
+        bank.LoadVoicebank(PathToCp932(root));
+        ADD_FAILURE() << "no error";
+    } catch (const LineTooLong& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find(PathToUtf8(root / "sub" / "oto.ini") + ": line 2 is longer than 65536 bytes"),
+                  std::string::npos)
+            << message;
+    }
+    // Nothing half-loaded stays, and nothing can be written from it.
+    EXPECT_EQ(bank.OtoCount(), 0);
+    EXPECT_FALSE(bank.WriteOtoIni());
+    EXPECT_EQ(Snapshot(root), before);
+
+    WriteBytes(root / "prefix.map", "C4\t" + std::string(kMaxLineBytes + 1, 'p') + "\r\n");
+    std::filesystem::remove_all(root / "sub");
+    EXPECT_THROW(bank.LoadVoicebank(PathToCp932(root)), LineTooLong);
+}
+
+TEST(LoadVoicebank, AFolderNamedOtoIniIsNamedWhenTheTableIsWritten) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path() / "oto.ini");
+    Voicebank bank;
+    bank.LoadVoicebank(PathToCp932(folder.path()));
+    bank.AddOtoLine("a.wav=a,0,0,0,0,0");
+    try {
+        (void)bank.WriteOtoIni();
+        ADD_FAILURE() << "no error";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::is_a_directory);
+        EXPECT_NE(std::string(error.what()).find("oto.ini"), std::string::npos) << error.what();
+    }
 }
 
 #ifndef _WIN32
