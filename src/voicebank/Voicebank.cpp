@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <fstream>
 #include <functional>
 #include <system_error>
 
@@ -105,13 +106,23 @@ bool IsPathDelimiter(std::string_view character) {
     return character == "\\" || character == "/" || character == ":";
 }
 
-void InsertSorted(std::vector<int>& indices, int index) {
-    indices.insert(std::lower_bound(indices.begin(), indices.end(), index), index);
-}
-
-void EraseSorted(std::vector<int>& indices, int index) {
-    auto at = std::lower_bound(indices.begin(), indices.end(), index);
-    if (at != indices.end() && *at == index) indices.erase(at);
+// An upper bound of the lines in a file (its CR and LF bytes, + 1), read
+// in blocks; 0 when it cannot be read. Lets the table grow once per file
+// instead of doubling (a doubling holds the old and the new table at once).
+// Only regular files are read.
+std::size_t CountLinesAtMost(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return 0;   // a pipe would block the open
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return 0;
+    std::size_t breaks = 0;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        const auto got = static_cast<std::size_t>(in.gcount());
+        for (std::size_t i = 0; i < got; ++i) breaks += buffer[i] == '\n' || buffer[i] == '\r';
+        if (in.eof()) break;
+    }
+    return breaks + 1;
 }
 
 }  // namespace
@@ -194,7 +205,6 @@ void Voicebank::LoadVoicebank(std::string_view voiceDir) {
         ClearVoicebank();
         throw;
     }
-    otoList_.shrink_to_fit();
 }
 
 void Voicebank::ReadOtoTree(std::string_view dir) {
@@ -215,6 +225,11 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     // The voice folder's own oto.ini is rewritten by WriteOtoIni: remember
     // when it is there but could not be read, so that its entries are never
     // replaced by a table that lacks them.
+    if (const std::size_t lines = CountLinesAtMost(dir / "oto.ini"); otoList_.size() + lines > otoList_.capacity()) {
+        const std::size_t wanted = std::max(otoList_.size() + lines, otoList_.capacity() + otoList_.capacity() / 2);
+        otoList_.reserve(wanted);
+        ownEntry_.reserve(wanted);
+    }
     std::error_code readError;
     ForEachTextLine(dir / "oto.ini", isRoot ? &readError : nullptr, [&](std::string_view line) {
         if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
@@ -253,8 +268,9 @@ void Voicebank::Append(OtoEntry entry, bool ownEntry) {
     entry.FullPath = FullPathFor(entry.FileName);
     const int index = static_cast<int>(otoList_.size());
     if (lookup_ == OtoLookup::Indexed && !indexStale_) {
-        byAlias_[entry.Alias].push_back(index);
-        byStem_[std::string(FileStem(entry.FileName))].push_back(index);
+        // Indices only grow here: the first one stays the smallest.
+        byAlias_.try_emplace(entry.Alias, index);
+        byStem_.try_emplace(std::string(FileStem(entry.FileName)), index);
     }
     otoList_.push_back(std::move(entry));
     ownEntry_.push_back(ownEntry);
@@ -264,8 +280,8 @@ void Voicebank::RebuildIndex() {
     byAlias_.clear();
     byStem_.clear();
     for (int i = 0; i < OtoCount(); ++i) {
-        byAlias_[otoList_[i].Alias].push_back(i);
-        byStem_[std::string(FileStem(otoList_[i].FileName))].push_back(i);
+        byAlias_.try_emplace(otoList_[i].Alias, i);
+        byStem_.try_emplace(std::string(FileStem(otoList_[i].FileName)), i);
     }
     indexStale_ = false;
 }
@@ -273,12 +289,15 @@ void Voicebank::RebuildIndex() {
 void Voicebank::SetAlias(int index, std::string_view alias) {
     OtoEntry& entry = otoList_[index];
     if (lookup_ == OtoLookup::Indexed && !indexStale_) {
-        auto old = byAlias_.find(entry.Alias);
-        if (old != byAlias_.end()) {
-            EraseSorted(old->second, index);
-            if (old->second.empty()) byAlias_.erase(old);
+        // The old alias' first entry moves on to its next one, if any.
+        if (auto old = byAlias_.find(entry.Alias); old != byAlias_.end() && old->second == index) {
+            int next = index + 1;
+            while (next < OtoCount() && otoList_[next].Alias != entry.Alias) ++next;
+            if (next < OtoCount()) old->second = next;
+            else byAlias_.erase(old);
         }
-        InsertSorted(byAlias_[std::string(alias)], index);
+        auto [now, added] = byAlias_.try_emplace(std::string(alias), index);
+        if (!added && index < now->second) now->second = index;
     }
     entry.Alias = std::string(alias);
 }
@@ -304,9 +323,9 @@ int Voicebank::FindLinear(std::string_view alias) {
 int Voicebank::FindIndexed(std::string_view alias) {
     if (indexStale_) RebuildIndex();
     const std::string key(alias);
-    if (auto hit = byAlias_.find(key); hit != byAlias_.end() && !hit->second.empty()) return hit->second.front();
-    if (auto hit = byStem_.find(key); hit != byStem_.end() && !hit->second.empty()) {
-        const int index = hit->second.front();
+    if (auto hit = byAlias_.find(key); hit != byAlias_.end()) return hit->second;
+    if (auto hit = byStem_.find(key); hit != byStem_.end()) {
+        const int index = hit->second;
         if (otoList_[index].Alias.empty()) SetAlias(index, alias);
         return index;
     }

@@ -159,10 +159,10 @@ private:
     PrefixRows prefixTable_{};
     Progress progress_;
 
-    // Lookup index: alias → ascending entry indices; file stem → ascending
-    // entry indices. Rebuilt lazily after removals.
-    std::unordered_map<std::string, std::vector<int>> byAlias_;
-    std::unordered_map<std::string, std::vector<int>> byStem_;
+    // Lookup index: alias → its first entry; file stem → its first entry.
+    // Lookups only ever need the first. Rebuilt lazily after removals.
+    std::unordered_map<std::string, int> byAlias_;
+    std::unordered_map<std::string, int> byStem_;
     bool indexStale_ = false;
 };
 
