@@ -239,6 +239,24 @@ TEST_F(PluginFileTest, TenMegabytesOfGarbageLoadWithDefaults) {
     EXPECT_EQ(notes.Tempo, 120.0);
 }
 
+TEST_F(PluginFileTest, ALineLongerThanAnyHostWritesIsRefusedOnlyWhereItIsRead) {
+    const std::string huge(kMaxLineBytes + 1, 'v');
+    try {
+        Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=" + huge + "\r\n");
+        ADD_FAILURE() << "no error";
+    } catch (const LineTooLong& error) {
+        EXPECT_NE(std::string(error.what()).find("plugin.tmp: line 3 is longer than 65536 bytes"), std::string::npos);
+    }
+    EXPECT_FALSE(notes.IsLoaded());
+    // The host's notes after the settings are not read, however long.
+    EXPECT_EQ(Load("[#SETTING]\r\nTempo=150\r\n[#0000]\r\nLyric=" + huge + "\r\n"), 2);
+    EXPECT_EQ(notes.Tempo, 150.0);
+    // A line of exactly the limit is still a line.
+    EXPECT_EQ(Load("[#SETTING]\r\nVoiceDir=" + std::string(kMaxLineBytes - 9, 'd') + "\r\nTempo=90\r\n"), 2);
+    EXPECT_EQ(notes.VoiceDir.size(), kMaxLineBytes - 9);
+    EXPECT_EQ(notes.Tempo, 90.0);
+}
+
 TEST_F(PluginFileTest, InvalidShiftJisBytesSurviveByteForByte) {
     const std::string broken = "C:\\\x82\xFF\x81=\x80\xFD";
     ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=" + broken + "\r\n"), 2);
