@@ -64,3 +64,26 @@ plugin_file "$out/correction.tmp"
 show "plug-in file after Insert" "$out/correction.tmp"
 show "oto.ini written beside the recording" "$out/take/oto.ini"
 echo "---- frequency table: $(wc -c < "$out/take/voice_wav.frq") bytes in $out/take/voice_wav.frq"
+
+# What a host will read: whole Lengths, values inside the hosts' ranges (PBY
+# within +-204.7, Mode1 pitches within -2048..2047) and the largest bend at a
+# note's start (the PBS value and the first PBY value, or the first Mode1
+# pitch), in semitones.
+check() {
+    iconv -f CP932 -t UTF-8 "$2" | tr -d '\r' | awk -F= -v name="$1" '
+        function abs(x) { return x < 0 ? -x : x }
+        $1 == "Length" { notes++; if ($2 !~ /^[0-9]+$/) fractional++ }
+        $1 == "PBS" { split($2, p, ";"); if (abs(p[2]) > 204.7) outside++; if (abs(p[2]) > start) start = abs(p[2]) }
+        $1 == "PBY" { k = split($2, v, ",")
+                      for (i = 1; i <= k; i++) if (abs(v[i]) > 204.7) outside++
+                      if (abs(v[1]) > start) start = abs(v[1]) }
+        $1 == "Pitches" { k = split($2, v, ","); for (i = 1; i <= k; i++) if (v[i] + 0 > 2047 || v[i] + 0 < -2048) outside++
+                          if (abs(v[1]) / 10 > start) start = abs(v[1]) / 10 }
+        END { printf "---- %s: %d notes, %d fractional Lengths, %d values outside the hosts\047 ranges, largest bend at a note\047s start %.1f semitones\n",
+                     name, notes, fractional, outside, start / 10 }'
+}
+
+echo
+echo "== checks on the written notes"
+check "trace mode" "$out/trace.tmp"
+check "voice correction mode" "$out/correction.tmp"

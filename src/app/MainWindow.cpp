@@ -194,12 +194,15 @@ void MainWindow::CreateControls() {
     noteOptionsGroup_ = Named(new QGroupBox(insertPanel_), "NoteOptionsGroup");
     noteOptionsGroup_->setGeometry(96, 0, 129, 89);
     keyCheck_ = Named(new QCheckBox(U("キー"), noteOptionsGroup_), "KeyCheck", "音符のキーを推定します");
-    keyCheck_->setGeometry(16, 14, 97, 17);
+    keyCheck_->setGeometry(16, 6, 97, 17);
     pitchCheck_ = Named(new QCheckBox(U("ピッチ"), noteOptionsGroup_), "PitchCheck", "ピッチを適用します(Mode1)");
-    pitchCheck_->setGeometry(16, 38, 97, 17);
+    pitchCheck_->setGeometry(16, 26, 97, 17);
     volumeCheck_ = Named(new QCheckBox(U("音量"), noteOptionsGroup_), "VolumeCheck", "音量を適用します(エンベロープ)");
-    volumeCheck_->setGeometry(16, 62, 97, 17);
-    for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) box->setChecked(true);
+    volumeCheck_->setGeometry(16, 46, 97, 17);
+    voicingCheck_ = Named(new QCheckBox(U("有声判定"), noteOptionsGroup_), "VoicingCheck",
+                          "子音や息から拾った不確かなピッチを使わず、前後の声のピッチでつなぎます");
+    voicingCheck_->setGeometry(16, 66, 97, 17);
+    for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_, voicingCheck_}) box->setChecked(true);
 
     correctionPanel_ = MakePanel(noteOptionsGroup_, "CorrectionPanel", false);
     correctionPanel_->setGeometry(2, 8, 125, 79);
@@ -244,7 +247,7 @@ void MainWindow::CreateControls() {
 }
 
 void MainWindow::ConnectEvents() {
-    for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) {
+    for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_, voicingCheck_}) {
         connect(box, &QCheckBox::toggled, this, [this, box] { NoteOptionToggled(box); });
     }
     connect(pitchModeCombo_, &QComboBox::activated, this, [this] { PitchModeChanged(); });
@@ -321,8 +324,14 @@ void MainWindow::RestoreSettings() {
     Guard([&] {
         session_.Notes = std::make_unique<NoteList>(voicebank_);
         session_.Notes->LoadFromPluginFile(pluginFile_, *prompts_);
+        // A tempo that cannot place notes is told now, not after the editing.
+        if (session_.Notes->IsLoaded() && !UsableTempo(session_.Notes->Tempo)) {
+            prompts_->Beep();
+            prompts_->Error(kUnusableTempoMessage);
+        }
     });
     session_.KeyEnabled = session_.PitchEnabled = session_.VolumeEnabled = true;
+    session_.VoicingCheck = true;
     WindowSettings stored;
     Guard([&] { stored = ReadWindowSettings(*settings_); });
     ApplySettings(stored);
@@ -334,6 +343,7 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
     keyCheck_->setChecked(s.Key);
     pitchCheck_->setChecked(s.Pitch);
     volumeCheck_->setChecked(s.Volume);
+    voicingCheck_->setChecked(s.Voicing);
     // The zoom control's position is the stored value within its range;
     // Scale is the value clamped to 1..8 (the same number).
     zoomArrows_->Changing = nullptr;
@@ -363,6 +373,7 @@ WindowSettings MainWindow::CurrentSettings() const {
     s.Key = keyCheck_->isChecked();
     s.Pitch = pitchCheck_->isChecked();
     s.Volume = volumeCheck_->isChecked();
+    s.Voicing = voicingCheck_->isChecked();
     s.HScale = zoomArrows_->Position();
     s.SpectrumRange = spectrumRangeBar_->value();
     s.CreateMode = session_.CorrectionMode;
@@ -416,6 +427,14 @@ void MainWindow::NoteOptionToggled(QCheckBox* sender) {
         if (sender == keyCheck_) session_.KeyEnabled = sender->isChecked();
         if (sender == pitchCheck_) session_.PitchEnabled = sender->isChecked();
         if (sender == volumeCheck_) session_.VolumeEnabled = sender->isChecked();
+        if (sender == voicingCheck_) {
+            session_.VoicingCheck = sender->isChecked();
+            if (session_.HasRecording()) {
+                session_.BuildPitchCents();
+                BuildPitchBitmap();
+                RedrawAll();
+            }
+        }
     });
 }
 

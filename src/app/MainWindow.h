@@ -175,6 +175,7 @@ private:
     QCheckBox* keyCheck_ = nullptr;
     QCheckBox* pitchCheck_ = nullptr;
     QCheckBox* volumeCheck_ = nullptr;
+    QCheckBox* voicingCheck_ = nullptr;
     QLineEdit* preUtteranceEdit_ = nullptr;
     QLineEdit* overlapEdit_ = nullptr;
     QLineEdit* consonantEdit_ = nullptr;

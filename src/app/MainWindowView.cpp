@@ -150,6 +150,7 @@ void MainWindow::BuildPitchBitmap() {
     PitchLaneInput input;
     input.pitchCents = session_.PitchCents;
     input.frames = session_.Analyser->Frames;
+    input.rejected = session_.RejectedPitchFrames();
     input.candidates = session_.Analyser->Candidates;
     input.minStrength = session_.MinStrength;
     input.firstFrame = session_.FirstFrame;

@@ -65,6 +65,7 @@ WindowSettings ReadWindowSettings(QSettings& store) {
     s.CorrectionPreUtterance = ReadKey(store, "Cr_PreUtterance", defaults.CorrectionPreUtterance);
     s.CorrectionOverlap = ReadKey(store, "Cr_VoiceOverlap", defaults.CorrectionOverlap);
     s.Mode = ReadKey(store, "Mode", defaults.Mode);
+    s.Voicing = ReadKey(store, "voicing", 1) != 0;
     store.endGroup();
     return s;
 }
@@ -81,6 +82,7 @@ void WriteWindowSettings(QSettings& store, const WindowSettings& s) {
     WriteKey(store, "Cr_PreUtterance", s.CorrectionPreUtterance);
     WriteKey(store, "Cr_VoiceOverlap", s.CorrectionOverlap);
     WriteKey(store, "Mode", s.Mode);
+    WriteKey(store, "voicing", s.Voicing ? 1 : 0);
     store.endGroup();
     store.sync();
 }

@@ -1,4 +1,4 @@
-// The window's persistent settings: ten whole numbers in the group "setting"
+// The window's persistent settings: eleven whole numbers in the group "setting"
 // of a per-user store. On Windows the store is the registry key
 // HKEY_CURRENT_USER\UTAU_plugins\vantle\melodrift; elsewhere the INI file
 // UTAU_plugins/vantle/melodrift.ini in the user's configuration folder. Every
@@ -25,6 +25,7 @@ struct WindowSettings {
     int CorrectionPreUtterance = 60;    // "Cr_PreUtterance", ms
     int CorrectionOverlap = 20;    // "Cr_VoiceOverlap", ms
     int Mode = 1;               // "Mode": pitch mode combo item index (0 "Mode1", 1 "Mode2")
+    bool Voicing = true;        // "voicing": voicing check ticked
 };
 
 // The store named above, opened for reading and writing.
@@ -34,9 +35,9 @@ std::unique_ptr<QSettings> OpenWindowSettingsStore();
 // `fallback` when it is missing or anything else.
 int WholeNumberOr(const QString& stored, bool present, int fallback);
 
-// Reads the ten keys in their fixed order.
+// Reads the eleven keys in their fixed order.
 WindowSettings ReadWindowSettings(QSettings& store);
-// Writes the ten keys in the same order, booleans as "1"/"0", and flushes.
+// Writes the eleven keys in the same order, booleans as "1"/"0", and flushes.
 void WriteWindowSettings(QSettings& store, const WindowSettings& settings);
 
 }  // namespace melodrift

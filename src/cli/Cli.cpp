@@ -4,7 +4,9 @@
 #include "audio/FrequencyTable.h"
 #include "cli/CliPrompts.h"
 #include "cli/Progress.h"
+#include "editor/EditState.h"
 #include "editor/Insertion.h"
+#include "editor/Loading.h"
 #include "editor/Session.h"
 #include "editor/VoiceSource.h"
 #include "plugin/NoteList.h"
@@ -68,6 +70,15 @@ std::string FloatText(float value) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
+}
+
+// A path as typed, made absolute against the working folder: what is stored
+// or derived from it (the edit state's WaveFile, the voice source's folder)
+// must not depend on where the command ran.
+fs::path AbsolutePath(const std::string& utf8) {
+    const fs::path typed = Utf8Path(utf8);
+    if (typed.empty()) return typed;
+    return fs::absolute(typed).lexically_normal();
 }
 
 void RefuseOverwrite(const fs::path& path, bool force) {
@@ -155,15 +166,16 @@ struct AnalyzeArgs {
 
 std::string AnalysisCsv(const EditorSession& session) {
     std::ostringstream text;
-    text << "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents\n";
+    text << "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents\n";
     const PitchAnalyser& analyser = *session.Analyser;
+    const std::vector<std::int32_t> rawCents = BuildPitchCents(analyser.Frames);
     for (int i = 0; i < session.FrameCount(); ++i) {
         const auto k = static_cast<std::size_t>(i);
         const AnalysisFrame& frame = analyser.Frames[k];
         text << i << ',' << FormatFixed(frame.SamplePos / kSamplesPerMs, 3) << ',' << frame.SamplePos << ','
              << FloatText(frame.TargetF0) << ','
              << (k < analyser.Confidence.size() ? FloatText(analyser.Confidence[k]) : std::string("0")) << ','
-             << session.FrameVolume[k] << ',' << session.PitchCents[k] << '\n';
+             << session.FrameVolume[k] << ',' << rawCents[k] << ',' << session.PitchCents[k] << '\n';
     }
     return text.str();
 }
@@ -193,6 +205,7 @@ std::string JsonNumber(float value) {
 std::string AnalysisJson(const EditorSession& session) {
     std::ostringstream text;
     const PitchAnalyser& analyser = *session.Analyser;
+    const std::vector<std::int32_t> rawCents = BuildPitchCents(analyser.Frames);
     text << "{\n  \"recording\": " << JsonString(PathToUtf8(session.WaveFileName)) << ",\n"
          << "  \"sample_count\": " << session.SampleCount() << ",\n"
          << "  \"frame_count\": " << session.FrameCount() << ",\n  \"frames\": [";
@@ -204,8 +217,8 @@ std::string AnalysisJson(const EditorSession& session) {
              << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": " << JsonNumber(frame.TargetF0)
              << ", \"confidence\": "
              << (k < analyser.Confidence.size() ? JsonNumber(analyser.Confidence[k]) : std::string("0"))
-             << ", \"loudness\": " << session.FrameVolume[k] << ", \"pitch_cents\": " << session.PitchCents[k]
-             << "}";
+             << ", \"loudness\": " << session.FrameVolume[k] << ", \"pitch_cents\": " << rawCents[k]
+             << ", \"checked_cents\": " << session.PitchCents[k] << "}";
     }
     text << "\n  ]\n}\n";
     return text.str();
@@ -231,11 +244,19 @@ struct SegmentArgs {
     std::vector<double> cutsMs;
     std::optional<std::string> lyrics;
     bool force = false;
+    bool rawPitch = false;
 };
 
 void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
-    const fs::path out = Utf8Path(args.out);
+    const fs::path out = AbsolutePath(args.out);
+    const fs::path wave = AbsolutePath(args.wave);
     RefuseOverwrite(out, args.force);
+    // The edit state names the recording in Shift-JIS; a path it cannot
+    // hold would come back as another (nonexistent) file.
+    if (!EditStateCanHoldPath(wave))
+        throw CommandFailure("the recording's path " + Quoted(wave) +
+                             " cannot be written in Shift-JIS, so the edit state could never find it again; "
+                             "move or rename the recording (or its folders)");
     std::vector<std::string> lyrics;
     if (args.lyrics) {
         lyrics = SplitCommas(*args.lyrics);
@@ -246,7 +267,8 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
 
     CliPrompts prompts(streams.Err);
     EditorSession session;
-    LoadWave(session, Utf8Path(args.wave), prompts, streams);
+    session.VoicingCheck = !args.rawPitch;
+    LoadWave(session, wave, prompts, streams);
     if (args.autoSegment) session.AutoSegment(prompts);
     for (double cutMs : args.cutsMs) {
         const std::size_t before = session.Segments.size();
@@ -279,10 +301,11 @@ struct InsertArgs {
     std::optional<int> correctionOverlap;
     std::optional<int> correctionConsonant;
     bool overwriteFrq = false;
+    bool rawPitch = false;
 };
 
 void RunInsert(const InsertArgs& args, const CliStreams& streams) {
-    const fs::path pluginFile = Utf8Path(args.pluginFile);
+    const fs::path pluginFile = AbsolutePath(args.pluginFile);
     if (!fs::is_regular_file(pluginFile)) throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
 
     CliPrompts prompts(streams.Err);
@@ -294,7 +317,14 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     session.Notes = std::make_unique<NoteList>(&voicebank);
     if (session.Notes->LoadFromPluginFile(pluginFile, prompts) == 0)
         throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
-    LoadState(session, Utf8Path(args.state), prompts, streams);
+    // A tempo that cannot place notes is reported before the (long) load.
+    if (!UsableTempo(session.Notes->Tempo))
+        throw CommandFailure("the plug-in file " + Quoted(pluginFile) + " has the tempo " +
+                             FormatGeneral(session.Notes->Tempo) +
+                             ", which cannot place notes; set a tempo above 0 in the editor and run the plug-in "
+                             "again (nothing was written)");
+    session.VoicingCheck = !args.rawPitch;
+    LoadState(session, AbsolutePath(args.state), prompts, streams);
 
     session.CorrectionMode = args.correction;
     session.PitchMode = args.pitchMode;
@@ -310,8 +340,12 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     if (args.correctionOverlap) session.CommitCorrectionTiming(CorrectionTiming::Overlap, std::to_string(*args.correctionOverlap));
 
     Insert(session, voicebank, prompts);
-    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile)
-                << '\n';
+    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile);
+    const int clamped = session.Notes->ClampedValues;
+    if (clamped > 0)
+        streams.Err << "; " << clamped << " pitch value" << (clamped == 1 ? " was" : "s were")
+                    << " outside the hosts' range and clamped (PBY to +-204.7, Mode1 pitches to -2048..2047)";
+    streams.Err << '\n';
 }
 
 // ---- frq --------------------------------------------------------------------
@@ -393,6 +427,8 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     segmentCmd->add_option("--lyrics", segment.lyrics,
                            "Lyrics of segments 0, 1, 2, ..., comma-separated (missing ones stay R)");
     segmentCmd->add_flag("--force", segment.force, "Replace an existing edit-state file");
+    segmentCmd->add_flag("--raw-pitch", segment.rawPitch,
+                         "Store the traced pitch without the voicing check (noise-like frames stay voiced)");
 
     InsertArgs insert;
     CLI::App* insertCmd = app.add_subcommand("insert", "Insert the segments of an edit state as notes");
@@ -410,6 +446,8 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     insertCmd->add_option("--cr-overlap", insert.correctionOverlap, "Voice correction overlap, ms (default 20)");
     insertCmd->add_option("--cr-consonant", insert.correctionConsonant, "Voice correction consonant, ms (default 100)");
     insertCmd->add_flag("--overwrite-frq", insert.overwriteFrq, "Replace an existing frequency table");
+    insertCmd->add_flag("--raw-pitch", insert.rawPitch,
+                        "Use the traced pitch without the voicing check (noise-like frames stay voiced)");
 
     FrqArgs frq;
     CLI::App* frqCmd = app.add_subcommand("frq", "Write the frequency table of a recording");

@@ -12,9 +12,14 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <system_error>
 
 namespace melodrift {
+
+bool EditStateCanHoldPath(const std::filesystem::path& path) {
+    return NativePath(PathToCp932(path)) == path;
+}
 
 std::int32_t StoredPitchCents(float hz) {
     if (!(hz > 0.0f) || !std::isfinite(hz)) return 0;
@@ -34,12 +39,14 @@ float StoredPitchHz(std::int64_t cents) {
     return std::isfinite(hz) ? hz : 0.0f;
 }
 
-std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames) {
+std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames,
+                                        std::span<const std::uint8_t> rejected) {
     std::vector<std::string> keys;
     std::string text;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (i % kPitchesPerKey != 0) text += ',';
-        text += FormatInteger(StoredPitchCents(frames[i].TargetF0));
+        const bool kept = !(i < rejected.size() && rejected[i] != 0);
+        text += FormatInteger(kept ? StoredPitchCents(frames[i].TargetF0) : 0);
         if (i % kPitchesPerKey == kPitchesPerKey - 1 || i + 1 == frames.size()) {
             keys.push_back(std::move(text));
             text.clear();
@@ -73,6 +80,11 @@ bool EditorSession::SaveEditState(Prompts& prompts) {
         prompts.Inform(kNothingToSaveMessage);
         return false;
     }
+    if (!EditStateCanHoldPath(OpenWaveFileName.empty() ? WaveFileName : OpenWaveFileName)) {
+        prompts.Beep();
+        prompts.Error(kPathNotStorableMessage);
+        return false;
+    }
     const auto chosen = prompts.PickFileToSave(kEditStateFilter, kEditStateExtension, EditSaveFileName);
     if (!chosen) return false;
     EditOpenFileName = *chosen;
@@ -91,6 +103,10 @@ void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
     ini.Write(kEditStateSection, "Melodrift", "1");
     ini.Write(kEditStateSection, "Version", kEditStateVersion);
     const std::filesystem::path& wavePath = OpenWaveFileName.empty() ? WaveFileName : OpenWaveFileName;
+    if (!EditStateCanHoldPath(wavePath))
+        throw std::runtime_error("the recording's path \"" + PathToUtf8(wavePath) +
+                                 "\" cannot be written in Shift-JIS, so the edit state would name another file; "
+                                 "nothing was saved");
     ini.Write(kEditStateSection, "WaveFile", PathToCp932(wavePath));
     ini.Write(kEditStateSection, "MojiCount", FormatInteger(static_cast<std::int64_t>(Segments.size())));
     for (std::size_t n = 0; n < Segments.size(); ++n) {
@@ -99,7 +115,7 @@ void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
         ini.Write(section, "Length", FormatGeneral(Segments[n].LengthMs));
         ini.Write(section, "Lyric", Segments[n].Lyric);
     }
-    const std::vector<std::string> pitchKeys = PitchKeyValues(Analyser->Frames);
+    const std::vector<std::string> pitchKeys = PitchKeyValues(Analyser->Frames, RejectedPitchFrames());
     for (std::size_t k = 0; k < pitchKeys.size(); ++k) {
         ini.Write(kPitchSection, "Pitchs" + FormatInteger(static_cast<std::int64_t>(k)), pitchKeys[k]);
     }
@@ -133,7 +149,14 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     if (ini.Read(kEditStateSection, "Version", "0") != kEditStateVersion) {
         return refuse(kWrongVersionMessage, EditStateOutcome::WrongVersion);
     }
-    const std::filesystem::path wavePath = NativePath(ini.Read(kEditStateSection, "WaveFile", "0"));
+    std::filesystem::path wavePath = NativePath(ini.Read(kEditStateSection, "WaveFile", "0"));
+    // An older file may name the recording relative to where it was made;
+    // the folder of the edit state is the likely place.
+    if (wavePath.is_relative() && !path.parent_path().empty()) {
+        std::error_code relativeEc;
+        const std::filesystem::path besideState = path.parent_path() / wavePath;
+        if (std::filesystem::is_regular_file(besideState, relativeEc)) wavePath = besideState;
+    }
     std::error_code ec;
     if (!std::filesystem::is_regular_file(wavePath, ec)) {
         return refuse(kNoWaveFileMessage, EditStateOutcome::NoWaveFile);
@@ -159,7 +182,12 @@ void EditorSession::ApplyEditState(const IniFile& ini) {
         const std::size_t slot = static_cast<std::size_t>(i % kPitchesPerKey);
         if (slot >= items.size()) continue;  // not stored: the new analysis' pitch stays
         AnalysisFrame& frame = Analyser->Frames[i];
-        frame.TargetF0 = items[slot] == "0" ? 0.0f : StoredPitchHz(StoredWholeNumber(items[slot]));
+        const std::int64_t stored = items[slot] == "0" ? 0 : StoredWholeNumber(items[slot]);
+        // A pitch stored other than the analysis traced it was drawn by the
+        // user: the voicing check keeps it.
+        if (stored > 0 && stored != StoredPitchCents(frame.TargetF0) && static_cast<std::size_t>(i) < PitchRejected.size())
+            PitchRejected[static_cast<std::size_t>(i)] = 0;
+        frame.TargetF0 = items[slot] == "0" ? 0.0f : StoredPitchHz(stored);
     }
     BuildPitchCents();
 
@@ -185,6 +213,10 @@ void EditorSession::ApplyEditState(const IniFile& ini) {
     // order is restored (lyrics move with their starts).
     std::stable_sort(segments.begin(), segments.end(),
                      [](const Segment& a, const Segment& b) { return a.StartMs < b.StartMs; });
+    // Segments cover the recording from its start: pitch and loudness are
+    // read from the segments' times, so a first start after 0 (a hand-edited
+    // file) would shift every note. The first segment takes the head.
+    if (!segments.empty()) segments.front().StartMs = 0.0;
     Segments = std::move(segments);
     RecalcLengths();
     HoverSegment = -1;

@@ -15,6 +15,7 @@
 #include "audio/Frames.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,6 +38,16 @@ inline constexpr std::string_view kWrongVersionMessage = "対応していない�
 inline constexpr std::string_view kNoWaveFileMessage = "Waveファイルが存在しません";
 inline constexpr std::string_view kNoSegmentsMessage = "歌詞データがありません";
 
+// Shown instead of saving when the recording's path has characters that
+// the edit state (Shift-JIS) cannot hold.
+inline constexpr std::string_view kPathNotStorableMessage =
+    "録音ファイルのパスに編集ファイル（Shift-JIS）で表せない文字が含まれているため、保存できません。"
+    "フォルダ名やファイル名を変えてから、もう一度読み込んでください。";
+
+// Whether the edit state can name `path` faithfully: written in Shift-JIS
+// and read back, it is the same path (no character replaced by "?").
+bool EditStateCanHoldPath(const std::filesystem::path& path);
+
 // The stored value of a frame's pitch: the whole part (toward zero) of
 // 1200 log2(hz / 220) + 5700, or 0 for hz ≤ 0 (or not finite). A value that
 // lies within a thousandth of a cent below a whole number is that number, so
@@ -48,7 +59,9 @@ float StoredPitchHz(std::int64_t cents);
 
 // The "Pitchs" keys of the frames' TargetF0: key n holds frames 100n ..
 // 100n + 99 separated by ",", the last key the rest.
-std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames);
+// A frame marked in `rejected` (the voicing check) is written as 0.
+std::vector<std::string> PitchKeyValues(std::span<const AnalysisFrame> frames,
+                                        std::span<const std::uint8_t> rejected = {});
 
 // Whole number of a stored text, 0 when it is not one.
 std::int64_t StoredWholeNumber(std::string_view text);

@@ -5,6 +5,7 @@
 #include "plugin/Note.h"
 #include "plugin/NoteList.h"
 #include "text/Files.h"
+#include "text/NumberFormat.h"
 #include "text/Prompts.h"
 #include "voicebank/AliasResolver.h"
 #include "voicebank/EnvelopeShaper.h"
@@ -104,6 +105,8 @@ std::int32_t PitchCentsAt(std::span<const std::int32_t> pitchCents, std::int64_t
     return static_cast<std::int32_t>(std::trunc((cb - ca) / (tb - ta) * (timeMs - ta) + ca + 0.5));
 }
 
+bool UsableTempo(double tempo) { return tempo > 0.0 && std::isfinite(tempo); }
+
 double LoudnessGain(std::int32_t frameVolume) {
     return static_cast<double>(static_cast<std::int64_t>(frameVolume) * 160 / 23000 + 20) * 0.01;
 }
@@ -191,6 +194,18 @@ void BuildPortamento(NoteList& notes) {
         if (Note* note = notes.GetNote(slot)) note->PitchBend.Simplify();
 }
 
+std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vector<Segment>& segments) {
+    std::vector<std::int64_t> ticks;
+    if (segments.empty()) return ticks;
+    ticks.reserve(segments.size() + 1);
+    const double originMs = segments.front().StartMs;
+    // Rounded from the exact distance to the first start, never from the
+    // previous rounded value, so the error stays below half a tick.
+    for (const Segment& segment : segments) ticks.push_back(HalfUp(notes.MsToTicks(segment.StartMs - originMs)));
+    ticks.push_back(HalfUp(notes.MsToTicks(segments.back().StartMs + segments.back().LengthMs - originMs)));
+    return ticks;
+}
+
 namespace {
 
 // The notes, their lyrics and timing, envelopes, pitch, and the plug-in
@@ -198,8 +213,11 @@ namespace {
 void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
     const bool correction = session.CorrectionMode;
 
-    for (const Segment& segment : session.Segments) {
-        const int slot = notes.InsertNote(notes.MsToTicks(segment.StartMs));
+    const std::vector<std::int64_t> startTicks = WholeTickStarts(notes, session.Segments);
+    const double originTicks = session.Segments.empty() ? 0.0 : notes.MsToTicks(session.Segments.front().StartMs);
+    for (std::size_t n = 0; n < session.Segments.size(); ++n) {
+        const Segment& segment = session.Segments[n];
+        const int slot = notes.InsertNote(originTicks + static_cast<double>(startTicks[n]));
         Note* note = notes.GetNote(slot);
         if (note == nullptr) throw std::runtime_error("a new note has no slot in the note list");
         note->Tempo = notes.Tempo;
@@ -209,7 +227,7 @@ void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voiceb
         note->SetEffectiveStartPoint(0.0);
         note->Moduration = 0;
         note->NoteNum = 60;
-        note->Length = notes.MsToTicks(segment.LengthMs);
+        note->Length = static_cast<double>(startTicks[n + 1] - startTicks[n]);
         if (correction) {
             note->WritePitch = true;
             note->WriteEnvelope = true;
@@ -285,8 +303,13 @@ std::unique_ptr<NoteList> FreshNoteList(const NoteList& loaded) {
 void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     if (!session.Notes || !session.Notes->IsLoaded())
         throw std::runtime_error("no plug-in file is loaded; there is nothing to insert the notes into");
-    if (!(session.Notes->Tempo > 0.0) || !std::isfinite(session.Notes->Tempo))
-        throw std::runtime_error("the plug-in file's tempo is not a positive number");
+    if (!UsableTempo(session.Notes->Tempo))
+        throw std::runtime_error(std::string(kUnusableTempoMessage));
+
+    // A recording whose name cannot stand in oto.ini is refused before
+    // anything is written.
+    if (session.CorrectionMode && session.HasRecording() && !RecordingFitsOtoIni(session.WaveFileName))
+        throw std::runtime_error(RecordingNameRefusal(PathToUtf8(session.WaveFileName.filename())));
 
     if (session.Modified) {
         prompts.Beep();

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
+#include <vector>
 
 namespace melodrift {
 
@@ -50,6 +52,22 @@ void FillPitchPoints(NoteList& notes, std::span<const std::int32_t> pitchCents,
 // points sampled every 15 ms from its Mode1 pitch, its ends pinned to the
 // expected values, reduced by Simplify. Rests and short notes get none.
 void BuildPortamento(NoteList& notes);
+
+// The notes' starts on the tick grid (480 ticks per beat, the list's tempo)
+// as whole ticks from the first segment's start, one per segment and one
+// more for the end of the last: the exact distance in ticks rounded half up.
+// Lengths are the differences, whole numbers that never drift from the
+// recording: every start and the end lie within half a tick of their exact
+// times.
+std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vector<Segment>& segments);
+
+// A tempo that can place notes: finite and above 0 [bpm].
+bool UsableTempo(double tempo);
+// Told when the window opens on a plug-in file whose tempo is 0, negative or
+// not a number; Insert then writes nothing.
+inline constexpr std::string_view kUnusableTempoMessage =
+    "プラグインファイルのテンポが0以下か数値ではないため、音符を配置できません。"
+    "このままでは挿入できません。エディタでテンポを設定し直してから、もう一度プラグインを起動してください。";
 
 // Insert. Asks whether to save a modified edit state (Yes saves it through
 // the save dialog), creates the voice source in voice correction mode, adds

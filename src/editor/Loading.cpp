@@ -3,6 +3,7 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
 #include "audio/WaveBuffer.h"
+#include "editor/Voicing.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
 #include "text/Prompts.h"
@@ -67,12 +68,14 @@ std::int32_t RoundedCents(float hz) {
 
 }  // namespace
 
-std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames) {
+std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames,
+                                          std::span<const std::uint8_t> rejected) {
     const int n = static_cast<int>(frames.size());
     std::vector<std::int32_t> cents(frames.size(), 0);
     int last = -1;  // the last voiced frame seen
     for (int i = 0; i < n; ++i) {
-        const bool voiced = frames[i].TargetF0 != 0.0f;
+        const bool voiced = frames[i].TargetF0 != 0.0f &&
+                            !(static_cast<std::size_t>(i) < rejected.size() && rejected[static_cast<std::size_t>(i)] != 0);
         if (voiced) cents[i] = RoundedCents(frames[i].TargetF0);
         if (i > 0 && voiced && last == -1) {
             std::fill(cents.begin(), cents.begin() + i, cents[i]);
@@ -145,6 +148,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         FrameVolume.clear();
         SpectrumImage.clear();
         PitchCents.clear();
+        PitchRejected.clear();
         Segments.clear();
         HoverSegment = HoverCut = SelFirst = SelLast = -1;
         prompts.Error(kNoFramesMessage);
@@ -160,11 +164,18 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // TargetF0 first. The spectrum image is taken from the same rows in the
     // same pass; each worker writes only its own frames' columns.
     std::vector<SpectrumColumn> spectrumImage(static_cast<std::size_t>(analyser->FrameCount));
-    analyser->MeasureFixedCombAndNoiseFlux([&spectrumImage](int frame, const BinRow& row) {
-        spectrumImage[static_cast<std::size_t>(frame)] = SpectrumColumnOf(row);
+    // The voicing check's spectral evidence is taken from the same rows.
+    std::vector<VoicingEvidence> evidence(static_cast<std::size_t>(analyser->FrameCount));
+    const AnalysisFrames& traced = analyser->Frames;
+    analyser->MeasureFixedCombAndNoiseFlux([&spectrumImage, &evidence, &traced](int frame, const BinRow& row) {
+        const auto k = static_cast<std::size_t>(frame);
+        spectrumImage[k] = SpectrumColumnOf(row);
+        evidence[k] = MeasureVoicingEvidence(row, traced[k].TargetF0);
     });
     analyser->ReleaseSpectra();
-    std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(analyser->Frames);
+    std::vector<std::uint8_t> pitchRejected = CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
+    std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(
+        analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected) : std::span<const std::uint8_t>());
     std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
     auto resynth = std::make_unique<Resynthesizer>();
 
@@ -173,6 +184,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     Analyser = std::move(analyser);
     SpectrumImage = std::move(spectrumImage);
     PitchCents = std::move(pitchCents);
+    PitchRejected = std::move(pitchRejected);
     FrameVolume = std::move(frameVolume);
     Caption = PathToUtf8(path.filename());
     WaveFileName = path;
@@ -195,7 +207,12 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
 }
 
 void EditorSession::BuildPitchCents() {
-    PitchCents = melodrift::BuildPitchCents(Analyser->Frames);
+    PitchCents = melodrift::BuildPitchCents(Analyser->Frames, RejectedPitchFrames());
+}
+
+std::span<const std::uint8_t> EditorSession::RejectedPitchFrames() const {
+    if (!VoicingCheck) return {};
+    return PitchRejected;
 }
 
 }  // namespace melodrift

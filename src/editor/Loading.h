@@ -43,7 +43,9 @@ std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<c
 // unvoiced frames (TargetF0 exactly 0) filled: a leading run takes the first
 // voiced value, a trailing run the last one, a run between two voiced frames
 // the straight line between them in integer steps (truncated toward zero).
-// No voiced frame at all gives zeros.
-std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames);
+// No voiced frame at all gives zeros. A frame marked in `rejected` (1)
+// counts as unvoiced; frames beyond its end count as they are.
+std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames,
+                                          std::span<const std::uint8_t> rejected = {});
 
 }  // namespace melodrift

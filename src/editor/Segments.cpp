@@ -127,6 +127,8 @@ void EditorSession::ApplyPitchLine(PixelPoint from, PixelPoint to) {
         an.RepickF0(i, MinStrength, hz / 1.2, hz * 1.2);
         if (an.Confidence[i] < MinStrength) an.Frames[i].F0 = 0.0f;
         an.Frames[i].TargetF0 = an.Frames[i].F0;
+        // A drawn pitch is the user's: the voicing check keeps it.
+        if (static_cast<std::size_t>(i) < PitchRejected.size()) PitchRejected[static_cast<std::size_t>(i)] = 0;
     }
     // The harmonic measures of the preview run on the fixed 150 Hz comb.
     for (AnalysisFrame& frame : an.Frames) frame.F0 = 150.0f;
@@ -216,7 +218,9 @@ std::string EditorSession::PlayResynthesised(double fromMs, double toMs) {
     // Unvoiced frames sing at the pitch filled in across them.
     auto pitchOf = [&](int i) {
         const float target = an.Frames[i].TargetF0;
-        if (target != 0.0f) return target;
+        const std::span<const std::uint8_t> rejected = RejectedPitchFrames();
+        const bool trusted = !(static_cast<std::size_t>(i) < rejected.size() && rejected[static_cast<std::size_t>(i)] != 0);
+        if (target != 0.0f && trusted) return target;
         return i < static_cast<int>(PitchCents.size()) ? static_cast<float>(CentsToHz(PitchCents[i])) : 0.0f;
     };
     std::int32_t w = 0;

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <functional>
 #include <memory>
 #include <string>
@@ -114,11 +115,17 @@ public:
     std::vector<std::int32_t> FrameVolume;   // RMS of the 16-bit samples per frame
     std::vector<SpectrumColumn> SpectrumImage;
     std::vector<std::int32_t> PitchCents;    // TargetF0 in cents, gaps filled
+    // Per frame, 1 where the voicing check (editor/Voicing.h) does not trust
+    // the traced pitch: with VoicingCheck on, such frames count as unvoiced
+    // in PitchCents and in the edit state's pitch. Built at load; a frame
+    // whose pitch the user drew or stored differently is trusted.
+    std::vector<std::uint8_t> PitchRejected;
 
     // ---- Switches and parameters of the controls -------------------------
     bool KeyEnabled = true;      // key check: estimate each note's key
     bool PitchEnabled = true;    // pitch check: write pitch bends
     bool VolumeEnabled = true;   // volume check: write loudness envelopes
+    bool VoicingCheck = true;    // untrusted traced pitch counts as unvoiced
     bool CorrectionMode = false; // voice correction mode
     double CorrectionConsonant = 100.0;  // ms
     double CorrectionPreUtterance = 60.0;
@@ -162,6 +169,8 @@ public:
     std::int64_t SampleCount() const;   // samples of the recording
     double DurationMs() const;          // SampleCount / 44.1
     bool HasRecording() const { return FrameCount() > 0; }
+    // The frames the voicing check rejects, or nothing when the check is off.
+    std::span<const std::uint8_t> RejectedPitchFrames() const;
 
     // ---- Control validation (Session.cpp) --------------------------------
     // Leaving one of the three voice-correction timing edits: the typed text

@@ -182,7 +182,8 @@ RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
 
     // The pitch track: green where both ends are voiced, red across gaps.
     auto voiced = [&](int j) {
-        return j >= 0 && j < static_cast<int>(in.frames.size()) && in.frames[j].TargetF0 != 0.0f;
+        const bool rejected = j >= 0 && j < static_cast<int>(in.rejected.size()) && in.rejected[j] != 0;
+        return j >= 0 && j < static_cast<int>(in.frames.size()) && in.frames[j].TargetF0 != 0.0f && !rejected;
     };
     for (int j = first + 1; j <= last; ++j) {
         const int x0 = FrameToX(j - 1, in.scale, in.firstFrame);

@@ -111,6 +111,7 @@ struct PitchLaneInput {
     int firstFrame = 0;
     int visibleFrames = 0;
     int scale = 3;
+    std::span<const std::uint8_t> rejected;  // per frame, 1: the voicing check treats it as unvoiced
 };
 // FrameToX(last) × 128, black: teal grid lines, grey candidate dots and the
 // pitch track, green between voiced frames and red elsewhere. Empty without

@@ -9,6 +9,8 @@
 #include "voicebank/Voicebank.h"
 
 #include <algorithm>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace melodrift {
@@ -43,6 +45,39 @@ std::string FreeAlias(Voicebank& voicebank, const std::string& lyric) {
 }
 
 }  // namespace
+
+bool RecordingFitsOtoIni(const std::filesystem::path& wavePath) {
+    const std::string name = PathToUtf8(wavePath.filename());
+    if (name.find_first_of(",=\r\n") != std::string::npos) return false;
+    return NativePath(PathToCp932(wavePath)) == wavePath;
+}
+
+std::string RecordingNameRefusal(const std::string& fileNameUtf8) {
+    return "録音ファイル「" + fileNameUtf8 +
+           "」の名前またはフォルダに、「,」「=」か原音設定ファイル（oto.ini）に書けない文字が含まれているため、"
+           "音源を作成できません。名前を変えてから読み込み直してください。ファイルには何も書き込んでいません。";
+}
+
+bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileNameCp932,
+                          const std::vector<std::string>& aliasesCp932) {
+    std::error_code ec;
+    const std::filesystem::path oto = folder / "oto.ini";
+    if (!std::filesystem::is_regular_file(oto, ec)) return false;
+    return OtoTextHoldsEntries(ReadFileBytes(oto), fileNameCp932, aliasesCp932);
+}
+
+bool OtoTextHoldsEntries(std::string_view otoBytes, const std::string& fileNameCp932,
+                         const std::vector<std::string>& aliasesCp932) {
+    std::vector<std::string> found;
+    for (const std::string& line : SplitLines(otoBytes)) {
+        const std::optional<OtoEntry> entry = ParseOtoLine(line);
+        if (entry && entry->FileName == fileNameCp932) found.push_back(entry->Alias);
+    }
+    std::sort(found.begin(), found.end());
+    for (const std::string& alias : aliasesCp932)
+        if (!std::binary_search(found.begin(), found.end(), alias)) return false;
+    return true;
+}
 
 std::filesystem::path FrequencyTablePath(const std::filesystem::path& wavePath) {
     std::filesystem::path name = wavePath.stem();
@@ -155,7 +190,17 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransac
         }
         voicebank.AddOtoLine(line);
     }
-    (void)voicebank.WriteOtoIni(files);
+    if (!voicebank.WriteOtoIni(files)) return false;
+    std::vector<std::string> aliases;
+    aliases.reserve(session.Segments.size());
+    for (const Segment& segment : session.Segments) aliases.push_back(segment.Lyric);
+    // The oto.ini goes out with the other files in one commit; its entries are
+    // read back from the exact bytes it will hold. Notes whose entries are not
+    // there would sing nothing of the recording, so Insert stops before any
+    // file is written.
+    if (!OtoTextHoldsEntries(voicebank.OtoIniText(), fileName, aliases))
+        throw std::runtime_error("音源の原音設定（oto.ini）に書き込んだ内容を読み戻せませんでした。"
+                                 "プラグインファイルは変更していません。");
     return true;
 }
 

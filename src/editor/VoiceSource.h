@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace melodrift {
@@ -57,12 +58,32 @@ std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& start
                                                 double crPreUtterance, double crVoiceOverlap,
                                                 double crConsonant);
 
+// Whether the recording can stand in the lines of its folder's oto.ini: its
+// file name holds no "," or "=" (a line splits into its fields there) and
+// no line break, and its whole path survives the voicebank's encoding
+// (Shift-JIS) unchanged.
+bool RecordingFitsOtoIni(const std::filesystem::path& wavePath);
+
+// The refusal shown before anything is written, for a recording named
+// `fileNameUtf8` that RecordingFitsOtoIni rejects.
+std::string RecordingNameRefusal(const std::string& fileNameUtf8);
+
+// Whether the folder's oto.ini, read again from disk, holds an entry of
+// `fileNameCp932` for each alias in `aliasesCp932`.
+bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileNameCp932,
+                          const std::vector<std::string>& aliasesCp932);
+// Whether the oto.ini text `otoBytes` holds those entries.
+bool OtoTextHoldsEntries(std::string_view otoBytes, const std::string& fileNameCp932,
+                         const std::vector<std::string>& aliasesCp932);
+
 // Loads the recording's folder as the voicebank (its VoiceRoot), removes the
 // recording's earlier entries, gives every segment a free alias (the lyric,
 // else the lyric + 1, 2, …; a rest starts at "R0") that becomes its lyric,
 // adds one entry per segment and writes the folder's oto.ini (nothing is
 // written when the folder does not exist). Does nothing without a recording
-// file, frames or segments. True when the entries were made.
+// file, frames or segments. True only when the entries were written and
+// read back from the bytes written; throws std::runtime_error (before
+// anything is written) when those bytes do not hold them.
 bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank);
 // The same, the oto.ini added to `files`.
 bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransaction& files);

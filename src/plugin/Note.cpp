@@ -46,11 +46,20 @@ std::int64_t RoundedCents(double cents) {
     return Rounded(cents, "a pitch value");
 }
 
-std::string JoinRounded(const PitchPointList& points) {
+// Mode1 pitch values are 12-bit in the hosts: −2048..2047 cents.
+constexpr std::int64_t kLowestMode1Cents = -2048;
+constexpr std::int64_t kHighestMode1Cents = 2047;
+
+// The values rounded to whole cents and clamped to the Mode1 range;
+// `clamped`, when given, counts the values that were outside it.
+std::string JoinRounded(const PitchPointList& points, int* clamped = nullptr) {
     std::string out;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (i > 0) out += ',';
-        out += FormatInteger(RoundedCents(points[i].Value));
+        const std::int64_t cents = RoundedCents(points[i].Value);
+        const std::int64_t kept = std::clamp(cents, kLowestMode1Cents, kHighestMode1Cents);
+        if (kept != cents && clamped != nullptr) ++*clamped;
+        out += FormatInteger(kept);
     }
     return out;
 }
@@ -376,6 +385,7 @@ double Note::ExpectedEndValue(int index) {
 
 void Note::WriteTo(std::vector<std::string>& lines) {
     RequireUsableTempo();
+    int clamped = 0;
     std::vector<std::string> out;
     out.push_back("[" + Section + "]");
     out.push_back("Length=" + FormatGeneral(Length));
@@ -389,7 +399,7 @@ void Note::WriteTo(std::vector<std::string>& lines) {
     out.push_back("StartPoint=" + FormatGeneral(static_cast<double>(Rounded(startPoint_ * 1000.0, "the start point")) / 1000.0));
 
     if (PitchMode == 1 && WritePitch) {
-        const std::string list = JoinRounded(PitchPoints);
+        const std::string list = JoinRounded(PitchPoints, &clamped);
         if (!SamePitches(PitchPoints, created_.PitchPoints)) {
             out.push_back("Pitches=" + list);
             out.push_back("Piches=" + list);
@@ -407,6 +417,7 @@ void Note::WriteTo(std::vector<std::string>& lines) {
         out.push_back("PBY=" + PitchBend.FormatPBY());
         out.push_back("PBS=" + PitchBend.FormatPBS());
         out.push_back("PBM=" + PitchBend.FormatPBM());
+        clamped += PitchBend.ValuesBeyondHostRange();
     }
 
     if (WriteEnvelope) {
@@ -431,6 +442,7 @@ void Note::WriteTo(std::vector<std::string>& lines) {
     if (WriteFlagsP0) out.push_back("Flags=P0");
 
     lines.insert(lines.end(), std::make_move_iterator(out.begin()), std::make_move_iterator(out.end()));
+    ClampedValues = clamped;
 }
 
 }  // namespace melodrift

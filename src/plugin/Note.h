@@ -130,6 +130,12 @@ public:
     // ConversionError for a pitch list that does not encode; nothing is
     // appended then.
     void WriteTo(std::vector<std::string>& lines);
+    // How many values the last WriteTo had to clamp into the hosts' ranges:
+    // Mode1 pitches to −2048..2047 cents, the Mode2 PBS/PBY values to ±2047
+    // cents (written ±204.7). A host would clamp or wrap them (12-bit
+    // values: 3143 cents wraps to −953). The pitch history lists are
+    // clamped the same way but not counted.
+    int ClampedValues = 0;
 
     // The values as they were at construction; the writer compares against
     // them to decide whether the pitch and envelope lines are written.

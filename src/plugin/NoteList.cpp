@@ -176,9 +176,13 @@ std::vector<std::string> NoteList::BuildPluginFileLines() {
         lines.emplace_back(kSettingHeader);
         lines.push_back("Tempo=" + FormatGeneral(Tempo));
     }
+    int clamped = 0;
     for (int i = 1; i <= count_; ++i) {
-        if (slots_[i]) slots_[i]->WriteTo(lines);
+        if (!slots_[i]) continue;
+        slots_[i]->WriteTo(lines);
+        clamped += slots_[i]->ClampedValues;
     }
+    ClampedValues = clamped;
     return lines;
 }
 

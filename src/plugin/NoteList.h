@@ -76,6 +76,9 @@ public:
     // tempo changed, then every note's section. Throws (std::domain_error,
     // ConversionError) for a value that has no form in the file.
     std::vector<std::string> BuildPluginFileLines();
+    // Values the last BuildPluginFileLines clamped into the hosts' ranges,
+    // over all notes (Note::ClampedValues).
+    int ClampedValues = 0;
 
     // Replaces the loaded file's content with BuildPluginFileLines, CR LF,
     // through an atomic replace: on any error nothing is written. Throws

@@ -152,9 +152,25 @@ void Portamento::Simplify() {
     }
 }
 
+namespace {
+
+// The hosts take Mode2 values (tenths of a semitone) within ±204.7.
+constexpr double kHostBendCents = 2047.0;
+
+double HostBend(double cents) { return std::clamp(cents, -kHostBendCents, kHostBendCents); }
+
+}  // namespace
+
+int Portamento::ValuesBeyondHostRange() const {
+    int count = 0;
+    for (const PortamentoPoint& point : points_)
+        if (HostBend(point.Value) != point.Value) ++count;
+    return count;
+}
+
 std::string Portamento::FormatPBS() const {
     if (Count() < 1) return {};
-    return FormatInteger(HalfUp(FiniteTime(points_[0].Time))) + ";" + FormatFixed(points_[0].Value / 10.0, 1);
+    return FormatInteger(HalfUp(FiniteTime(points_[0].Time))) + ";" + FormatFixed(HostBend(points_[0].Value) / 10.0, 1);
 }
 
 std::string Portamento::FormatPBW() const {
@@ -178,7 +194,7 @@ std::string Portamento::FormatPBY() const {
     std::string out;
     for (int k = 1; k < Count(); ++k) {
         if (k > 1) out += ',';
-        out += FormatFixed(points_[k].Value / 10.0, 1);
+        out += FormatFixed(HostBend(points_[k].Value) / 10.0, 1);
     }
     return out;
 }

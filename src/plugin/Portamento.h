@@ -60,10 +60,14 @@ public:
 
     // The values after "PBS=", "PBW=", "PBY=" and "PBM="; empty when there
     // are too few points (PBS needs one, the others two).
+    // The values are written clamped to ±kHostBendCents (PBY within ±204.7,
+    // the hosts' range).
     std::string FormatPBS() const;
     std::string FormatPBW() const;
     std::string FormatPBY() const;
     std::string FormatPBM() const;
+    // How many points FormatPBS/FormatPBY write clamped.
+    int ValuesBeyondHostRange() const;
 
 private:
     double Deviation(int k) const { return LineDeviation(points_[k - 1], points_[k], points_[k + 1]); }

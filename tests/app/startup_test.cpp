@@ -16,6 +16,7 @@
 #include "AppTestSupport.h"
 #include "WindowSettings.h"
 #include "Widgets.h"
+#include "text/Files.h"
 
 namespace melodrift::testing {
 namespace {
@@ -156,6 +157,43 @@ TEST(WindowStartUp, StoredCorrectionModeOpensWithTheCorrectionPanel) {
     EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 20.0f);
 }
 
+TEST(WindowStartUp, TheVoicingCheckIsOnByDefaultAndItsSettingIsKept) {
+    {
+        TestFolder folder;
+        FormUnderTest t(folder.File("missing.tmp"));
+        QCheckBox* box = t.Find<QCheckBox>("VoicingCheck");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), U("有声判定"));
+        EXPECT_FALSE(box->toolTip().isEmpty());
+        EXPECT_TRUE(box->isChecked());
+        EXPECT_TRUE(t.form->Session().VoicingCheck);
+        box->click();
+        EXPECT_FALSE(t.form->Session().VoicingCheck);
+    }
+    TestFolder folder;
+    folder.StoreSettings({{"voicing", "0"}});
+    FormUnderTest t(folder.File("missing.tmp"));
+    EXPECT_FALSE(t.Find<QCheckBox>("VoicingCheck")->isChecked());
+    EXPECT_FALSE(t.form->Session().VoicingCheck);
+}
+
+TEST(WindowStartUp, AnUnusableTempoIsToldWhenTheWindowOpens) {
+    for (const char* tempo : {"0", "-90"}) {
+        TestFolder folder;
+        const auto plugin = folder.File("plugin.tmp");
+        const std::string text = std::string("[#SETTING]\r\nTempo=") + tempo + "\r\n[#0000]\r\nLength=480\r\n";
+        WriteFileAtomically(plugin, text);
+        FormUnderTest t(plugin);
+        ASSERT_EQ(t.log->messages.size(), 1u) << tempo;
+        EXPECT_NE(t.log->messages.front().find("error: プラグインファイルのテンポ"), std::string::npos);
+        EXPECT_EQ(ReadBytes(plugin), text);
+    }
+    // A usable tempo says nothing.
+    TestFolder folder;
+    FormUnderTest t(MakePluginFile(folder.File("plugin.tmp"), folder.Path()));
+    EXPECT_TRUE(t.log->messages.empty());
+}
+
 TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
     TestFolder folder;
     folder.StoreSettings({{"Mode", "5"}, {"SpeqRange", "500"}, {"volume", "x"}, {"Cr_Consonant", "1.5"}});
@@ -241,7 +279,8 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
     EXPECT_EQ(stored.value("Cr_PreUtterance").toString(), QStringLiteral("60"));
     EXPECT_EQ(stored.value("Cr_VoiceOverlap").toString(), QStringLiteral("20"));
     EXPECT_EQ(stored.value("Mode").toString(), QStringLiteral("0"));
-    EXPECT_EQ(stored.childKeys().size(), 10);
+    EXPECT_EQ(stored.value("voicing").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored.childKeys().size(), 11);
 }
 
 TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {

@@ -13,6 +13,7 @@
 #include "PluginSections.h"
 #include "TempFolder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -410,19 +411,21 @@ TEST_F(CommandLine, AnalyzeListsEveryFrame) {
     ASSERT_EQ(run.code, 0) << run.err;
     const std::vector<std::string> lines = SplitLines(run.out);
     ASSERT_EQ(lines.size(), 1u + kFrames);
-    EXPECT_EQ(lines[0], "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents");
+    EXPECT_EQ(lines[0], "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents");
     EXPECT_EQ(lines[1].rfind("0,0.000,0,", 0), 0u);
     // Frame 100 (580.5 ms) lies in the A3 tone: 220 Hz, 5700 cents.
     std::stringstream row(lines[101]);
     std::vector<std::string> fields;
     std::string field;
     while (std::getline(row, field, ',')) fields.push_back(field);
-    ASSERT_EQ(fields.size(), 7u);
+    ASSERT_EQ(fields.size(), 8u);
     EXPECT_EQ(fields[1], "580.499");  // 25600 / 44.1
     EXPECT_EQ(fields[2], "25600");
     EXPECT_NEAR(std::stod(fields[3]), 220.0, 2.0);
     EXPECT_GT(std::stoi(fields[5]), 1000);
     EXPECT_NEAR(std::stoi(fields[6]), 5700, 15);
+    // A steady tone passes the voicing check: the checked pitch is the traced one.
+    EXPECT_EQ(fields[7], fields[6]);
     EXPECT_EQ(lines.back().rfind("293,1699.977,74969,", 0), 0u);  // the last frame, on the last sample
 
     const fs::path json = folder.path() / "frames.json";
@@ -458,6 +461,133 @@ TEST_F(CommandLine, PreviewWritesTheChosenStretch) {
                    PathToUtf8(folder.path() / "none.wav")})
                   .code,
               1);
+}
+
+// Runs with another working folder and restores the old one.
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const fs::path& folder) : old_(fs::current_path()) { fs::current_path(folder); }
+    ~WorkingFolder() {
+        std::error_code ec;
+        fs::current_path(old_, ec);
+    }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+private:
+    fs::path old_;
+};
+
+TEST_F(CommandLine, RelativePathsAreStoredAbsoluteAndCorrectionWorksFromAnotherFolder) {
+    // The recording's folder already gives か to another recording.
+    WriteFileAtomically(recordingDir / "oto.ini", JoinLinesCrLf({Sjis("other.wav=か,0,100,-300,60,20")}));
+    {
+        WorkingFolder here(recordingDir);
+        const CliRun run = Cli({"segment", "voice.wav", "-o", "state.mlq", "--cuts", "300,700,1100,1500", "--lyrics",
+                                "R,か,き,く,R"});
+        ASSERT_EQ(run.code, 0) << run.err;
+    }
+    const fs::path relativeState = recordingDir / "state.mlq";
+    ASSERT_TRUE(fs::exists(relativeState));
+    EXPECT_NE(ReadFileBytes(relativeState).find("WaveFile=" + PathToCp932(wave) + "\r\n"), std::string::npos);
+
+    fs::create_directories(folder.path() / "elsewhere");
+    WorkingFolder elsewhere(folder.path() / "elsewhere");
+    const CliRun run = Cli({"insert", PathToUtf8(pluginFile), "--state", "../take/state.mlq", "--correction"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("音源を作成しました。"), std::string::npos);
+    const std::string oto = ReadFileBytes(recordingDir / "oto.ini");
+    EXPECT_NE(oto.find(Sjis("other.wav=か,")), std::string::npos);
+    EXPECT_NE(oto.find(Sjis("voice.wav=か1,")), std::string::npos);
+    EXPECT_NE(oto.find(Sjis("voice.wav=き,")), std::string::npos);
+    const std::vector<Section> notes = InsertedSections(pluginFile);
+    ASSERT_EQ(notes.size(), 5u);
+    EXPECT_EQ(notes[1].Get("Lyric"), Sjis("か1"));
+    EXPECT_NE(notes[1].Get("PreUtterance"), "0");
+}
+
+TEST_F(CommandLine, APathShiftJisCannotHoldIsRefusedNotSavedWithQuestionMarks) {
+    const fs::path cafe = folder.path() / Utf8Path("café");
+    fs::create_directories(cafe);
+    fs::copy_file(wave, cafe / "voice.wav");
+    const CliRun run = Cli({"segment", PathToUtf8(cafe / "voice.wav"), "-o", PathToUtf8(state)});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("Shift-JIS"), std::string::npos);
+    EXPECT_FALSE(fs::exists(state));
+}
+
+TEST_F(CommandLine, AnUnusableTempoIsReportedBeforeTheStateIsRead) {
+    for (const char* tempo : {"0", "-120"}) {
+        const std::string text = JoinLinesCrLf({"[#SETTING]", std::string("Tempo=") + tempo,
+                                                "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]", "Length=480"});
+        WriteFileAtomically(pluginFile, text);
+        // The state does not exist: the tempo is what is reported.
+        const CliRun run = Insert({});
+        EXPECT_EQ(run.code, 1) << tempo;
+        EXPECT_NE(run.err.find("tempo"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("no edit state"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFileBytes(pluginFile), text);
+    }
+}
+
+// Replaces the stored pitch of frames first..last (all in the first key).
+void StorePitch(const fs::path& state, int first, int last, int cents) {
+    std::vector<std::string> lines = SplitLines(ReadFileBytes(state));
+    for (std::string& line : lines) {
+        if (!line.starts_with("Pitchs0=")) continue;
+        std::vector<std::string> items;
+        std::stringstream stream(line.substr(8));
+        std::string item;
+        while (std::getline(stream, item, ',')) items.push_back(item);
+        for (int i = first; i <= last; ++i) items.at(static_cast<std::size_t>(i)) = std::to_string(cents);
+        line = "Pitchs0=";
+        for (std::size_t i = 0; i < items.size(); ++i) line += (i > 0 ? "," : "") + items[i];
+    }
+    WriteFileAtomically(state, JoinLinesCrLf(lines));
+}
+
+TEST_F(CommandLine, ValuesBeyondTheHostsRangeAreClampedAndCounted) {
+    ASSERT_EQ(Segment().code, 0);
+    // Frames 70..79 (about 406..459 ms, inside the A3 note) drawn 33 semitones up.
+    StorePitch(state, 70, 79, 9000);
+    const CliRun run = Insert({});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("clamped"), std::string::npos) << run.err;
+    bool reachedTheLimit = false;
+    for (const Section& note : InsertedSections(pluginFile)) {
+        if (!note.Has("PBY")) continue;
+        for (double value : Numbers(*note.Get("PBY"))) {
+            EXPECT_LE(std::fabs(value), 204.7);
+            reachedTheLimit = reachedTheLimit || value == 204.7;
+        }
+    }
+    EXPECT_TRUE(reachedTheLimit);
+
+    // Mode1: the pitch list stays within the 12-bit range.
+    WriteFileAtomically(pluginFile, pluginText);
+    const CliRun mode1 = Insert({"--pitch-mode", "1"});
+    ASSERT_EQ(mode1.code, 0) << mode1.err;
+    EXPECT_NE(mode1.err.find("clamped"), std::string::npos);
+    const std::vector<Section> notes = InsertedSections(pluginFile);
+    const std::vector<double> values = Numbers(*notes.at(1).Get("Pitches"));
+    EXPECT_EQ(*std::max_element(values.begin(), values.end()), 2047.0);
+
+    // Without such values the summary says nothing of clamping.
+    ASSERT_EQ(Segment({"--force"}).code, 0);
+    WriteFileAtomically(pluginFile, pluginText);
+    const CliRun plain = Insert({});
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    EXPECT_EQ(plain.err.find("clamped"), std::string::npos);
+}
+
+TEST_F(CommandLine, RawPitchIsAcceptedAndEveryLengthIsWhole) {
+    ASSERT_EQ(Segment({"--raw-pitch"}).code, 0);
+    const CliRun run = Insert({"--raw-pitch"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    for (const Section& note : InsertedSections(pluginFile)) {
+        const double length = std::stod(*note.Get("Length"));
+        EXPECT_EQ(length, std::floor(length));
+    }
 }
 
 TEST(ProgressBar, DrawsOnlyWhenEnabledAndAfterItsDelay) {

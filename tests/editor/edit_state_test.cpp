@@ -202,6 +202,49 @@ TEST_F(EditStateFile, ARejectedRecordingLeavesTheSessionAsItWas) {
     EXPECT_EQ(s.Segments[1].Lyric, Utf8ToCp932("か"));
 }
 
+TEST_F(EditStateFile, AHandEditedFirstStartIsMovedToTheStartOfTheRecording) {
+    // Out of order and starting late: 500 (b), 120 (a), 800 (c).
+    const std::string name = WriteState("late.mlq", Header("2.00", "MojiCount=3\r\n") +
+                                                        "[0]\r\nTime=500\r\nLyric=b\r\n[1]\r\nTime=120\r\n"
+                                                        "Lyric=a\r\n[2]\r\nTime=800\r\nLyric=c\r\n");
+    EditorSession s;
+    ASSERT_EQ(s.LoadEditStateFrom(folder / name, prompts), EditStateOutcome::Loaded);
+    ASSERT_EQ(s.Segments.size(), 3u);
+    EXPECT_EQ(s.Segments[0].StartMs, 0.0);
+    EXPECT_EQ(s.Segments[0].Lyric, "a");
+    EXPECT_EQ(s.Segments[0].LengthMs, 500.0);
+    EXPECT_EQ(s.Segments[1].StartMs, 500.0);
+    EXPECT_EQ(s.Segments[2].StartMs, 800.0);
+}
+
+TEST_F(EditStateFile, APathShiftJisCannotHoldIsNeverSaved) {
+    EXPECT_TRUE(EditStateCanHoldPath(wavePath));
+    EXPECT_FALSE(EditStateCanHoldPath(folder.path() / Utf8Path("café") / "voice.wav"));
+    const auto cafe = folder.path() / Utf8Path("café");
+    std::filesystem::create_directories(cafe);
+    std::filesystem::copy_file(wavePath, cafe / "voice.wav");
+    EditorSession s;
+    ASSERT_EQ(s.LoadRecording(cafe / "voice.wav", prompts), LoadOutcome::Loaded);
+    const auto path = folder / "state.mlq";
+    // The button: an error box, no dialog, no file.
+    EXPECT_FALSE(s.SaveEditState(prompts));
+    ASSERT_EQ(prompts.errors.size(), 1u);
+    EXPECT_EQ(prompts.errors[0], kPathNotStorableMessage);
+    // Without the dialog: an exception, no file.
+    EXPECT_THROW(s.SaveEditStateTo(path), std::runtime_error);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_TRUE(s.Modified);
+}
+
+TEST_F(EditStateFile, AnOlderFileNamingTheRecordingRelativeToItselfStillLoads) {
+    const std::string name = WriteState("relative.mlq", "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\n"
+                                                        "WaveFile=voice.wav\r\nMojiCount=1\r\n");
+    EditorSession s;
+    ASSERT_EQ(s.LoadEditStateFrom(folder / name, prompts), EditStateOutcome::Loaded);
+    EXPECT_TRUE(s.WaveFileName.is_absolute());
+    EXPECT_EQ(s.WaveFileName, wavePath);
+}
+
 TEST_F(EditStateFile, GarbageNumbersFallBackToTheirDefaults) {
     const std::string text = Header("2.00", "MojiCount=4\r\n") +
                              "[0]\r\nTime=abc\r\nLength=zz\r\n"

@@ -17,7 +17,10 @@
 #include "TempFolder.h"
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <sstream>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -75,9 +78,9 @@ std::vector<int> Volumes(const std::string& envelope) {
 // whose frames carry the pitch `centsAt(frame)`; everything in a temp folder.
 class InsertFixture : public ::testing::Test {
 protected:
-    void LoadPluginFile(const std::string& voiceDirCp932) {
+    void LoadPluginFile(const std::string& voiceDirCp932, const std::string& tempo = "120.00") {
         pluginFile = folder.path() / "plugin.tmp";
-        original = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + voiceDirCp932, "[#0000]",
+        original = JoinLinesCrLf({"[#SETTING]", "Tempo=" + tempo, "VoiceDir=" + voiceDirCp932, "[#0000]",
                                   "Length=480", "Lyric=R", "NoteNum=60"});
         WriteFileAtomically(pluginFile, original);
         session.Notes = std::make_unique<NoteList>(&voicebank);
@@ -87,7 +90,7 @@ protected:
 
     template <typename CentsAt>
     void LoadRecording(double durationMs, CentsAt centsAt, std::int32_t volume = 0) {
-        wave = folder.path() / "voice.wav";
+        wave = folder.path() / Utf8Path(waveName);
         const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
         *session.Wave = MakeMono16Wave(samples);
         WriteFileAtomically(wave, session.Wave->SaveToBytes());
@@ -122,6 +125,7 @@ protected:
     TempFolder folder;
     fs::path pluginFile;
     fs::path wave;
+    std::string waveName = "voice.wav";
     std::string original;
     Voicebank voicebank;
     EditorSession session;
@@ -495,6 +499,137 @@ TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
     EXPECT_EQ(Inserted().size(), 1u);
     EXPECT_TRUE(prompts.boxes.empty());
     EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
+}
+
+// A note's Mode2 values [cents], PBS first.
+std::vector<double> BendValues(const Section& note) {
+    std::vector<double> values;
+    if (!note.Has("PBS")) return values;
+    const std::string pbs = *note.Get("PBS");
+    values.push_back(std::stod(pbs.substr(pbs.find(';') + 1)) * 10.0);
+    std::stringstream list(*note.Get("PBY"));
+    std::string item;
+    while (std::getline(list, item, ',')) values.push_back(std::stod(item) * 10.0);
+    return values;
+}
+
+TEST_F(InsertFixture, TheVoicingCheckChangesOnlyTheFramesItRejects) {
+    LoadPluginFile("");
+    // Frames 100..107 (about 580..626 ms, inside "a") chirp 29 semitones up.
+    LoadRecording(1500.0, [](int frame) { return frame >= 100 && frame < 108 ? 8900.0 : 6000.0; });
+    SetSegments({{0.0, "R"}, {300.0, "a"}, {900.0, "b"}});
+    session.PitchRejected.assign(static_cast<std::size_t>(session.FrameCount()), 0);
+    for (std::size_t i = 100; i < 108; ++i) session.PitchRejected[i] = 1;
+
+    // Off: byte for byte what Insert writes without any check, chirp included.
+    session.VoicingCheck = false;
+    session.BuildPitchCents();
+    Insert(session, voicebank, prompts);
+    const std::string off = ReadFileBytes(pluginFile);
+    std::vector<double> bends = BendValues(Inserted().at(1));
+    ASSERT_FALSE(bends.empty());
+    EXPECT_GT(*std::max_element(bends.begin(), bends.end()), 2000.0);
+    WriteFileAtomically(pluginFile, original);
+    const std::vector<std::uint8_t> rejected = session.PitchRejected;
+    session.PitchRejected.clear();
+    session.BuildPitchCents();
+    Insert(session, voicebank, prompts);
+    EXPECT_EQ(ReadFileBytes(pluginFile), off);
+
+    // On: the chirp is bridged from the frames around it.
+    WriteFileAtomically(pluginFile, original);
+    session.PitchRejected = rejected;
+    session.VoicingCheck = true;
+    session.BuildPitchCents();
+    Insert(session, voicebank, prompts);
+    bends = BendValues(Inserted().at(1));
+    ASSERT_FALSE(bends.empty());
+    for (double value : bends) EXPECT_NEAR(value, 0.0, 1.0);
+
+    // The edit state's pitch follows the check the same way.
+    session.SaveEditStateTo(folder.path() / "on.mlq");
+    session.VoicingCheck = false;
+    session.SaveEditStateTo(folder.path() / "off.mlq");
+    const std::string pitchOn = ReadFileBytes(folder.path() / "on.mlq");
+    const std::string pitchOff = ReadFileBytes(folder.path() / "off.mlq");
+    EXPECT_EQ(pitchOn.find(",8900,"), std::string::npos);
+    EXPECT_NE(pitchOff.find(",8900,"), std::string::npos);
+}
+
+TEST(WholeTickStarts, ALongTakeNeverDriftsAtAnyTempo) {
+    // 1,500 segments of uneven lengths, 100..400 ms with fractions.
+    std::vector<Segment> segments;
+    double startMs = 0.0;
+    for (int i = 0; i < 1500; ++i) {
+        const double lengthMs = 100.0 + 37.123 * (i % 7) + 13.77 * (i % 11) + 0.31 * (i % 3);
+        segments.push_back(Segment{startMs, lengthMs, "a"});
+        startMs += lengthMs;
+    }
+    for (double tempo : {120.0, 97.3}) {
+        NoteList notes(nullptr);
+        notes.Tempo = tempo;
+        const std::vector<std::int64_t> ticks = WholeTickStarts(notes, segments);
+        ASSERT_EQ(ticks.size(), segments.size() + 1);
+        EXPECT_EQ(ticks.front(), 0);
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            EXPECT_LE(std::fabs(ticks[i] - segments[i].StartMs * tempo / 125.0), 0.5) << tempo << " / " << i;
+            EXPECT_GT(ticks[i + 1], ticks[i]);
+        }
+        EXPECT_LE(std::fabs(ticks.back() - startMs * tempo / 125.0), 0.5) << tempo;
+    }
+}
+
+TEST_F(InsertFixture, EveryLengthIsWholeAndTheLastNoteEndsWithTheRecording) {
+    for (const char* tempo : {"120.00", "97.3"}) {
+        LoadPluginFile("", tempo);
+        LoadRecording(60000.0, [](int frame) { return 6000.0 + frame % 50; });
+        std::vector<std::pair<double, std::string>> cuts;
+        for (double ms = 0.0; ms < 59800.0; ms += 123.457 + std::fmod(ms, 97.0)) cuts.emplace_back(ms, "a");
+        SetSegments(cuts);
+        Insert(session, voicebank, prompts);
+        const std::vector<Section> notes = Inserted();
+        ASSERT_EQ(notes.size(), cuts.size());
+        double endTicks = 0.0;
+        for (const Section& note : notes) {
+            const double length = std::stod(*note.Get("Length"));
+            ASSERT_EQ(length, std::floor(length)) << tempo;
+            endTicks += length;
+        }
+        const double bpm = std::stod(tempo);
+        EXPECT_LE(std::fabs(endTicks - 60000.0 * bpm / 125.0), 0.5) << tempo;
+        // The pitch grid follows the written timing: each note starts where
+        // the lengths before it end.
+        const Note* last = session.Notes->GetNote(static_cast<int>(cuts.size()));
+        ASSERT_NE(last, nullptr);
+        EXPECT_NEAR(last->StartMs, (endTicks - std::stod(*notes.back().Get("Length"))) * 125.0 / bpm, 1e-6);
+    }
+}
+
+TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWritten) {
+    for (const char* name : {"a,b.wav", "a=b.wav"}) {
+        LoadPluginFile("");
+        waveName = name;
+        LoadRecording(900.0, [](int) { return 6000.0; });
+        SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+        const std::string oto = JoinLinesCrLf({Sjis("other.wav=か,0,100,-300,60,20")});
+        WriteFileAtomically(folder.path() / "oto.ini", oto);
+        const fs::path table = folder.path() / (fs::path(name).stem().string() + "_wav.frq");
+        WriteFileAtomically(table, "old table");
+        session.CorrectionMode = true;
+        session.Modified = true;
+        try {
+            Insert(session, voicebank, prompts);
+            ADD_FAILURE() << name << " was accepted";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("音源を作成できません"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(ReadFileBytes(pluginFile), original);
+        EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), oto);
+        EXPECT_EQ(ReadFileBytes(table), "old table");
+        EXPECT_TRUE(prompts.questions.empty());  // not even the edit state was offered
+        EXPECT_TRUE(prompts.boxes.empty());
+        EXPECT_EQ(session.Segments[1].Lyric, Sjis("か"));
+    }
 }
 
 // BuildPortamento on notes laid out by hand.

@@ -113,7 +113,7 @@ TEST(PitchLane, GridCandidatesAndTrackColours) {
     candidates[2][0] = {330.0f, 5.0f};   // 6401.96 cents: row 127 − 68 = 59, brightest
     candidates[2][9] = {220.0f, 2.5f};   // row 127 − 54 = 73, darkest
     candidates[3][0] = {440.0f, 2.0f};   // not above MinStrength: no dot
-    PitchLaneInput in{cents, frames, candidates, 2.0f, 0, 10, 3};
+    PitchLaneInput in{cents, frames, candidates, 2.0f, 0, 10, 3, {}};
     const RgbaImage image = BuildPitchBitmap(in);
     ASSERT_EQ(image.width, 27);  // FrameToX(9)
     ASSERT_EQ(image.height, 128);
@@ -128,6 +128,14 @@ TEST(PitchLane, GridCandidatesAndTrackColours) {
     EXPECT_EQ(image.At(15, 49), kRed);    // frame 5 → 6
     EXPECT_EQ(image.At(18, 49), kGreen);  // frame 6 → 7
     EXPECT_TRUE(BuildPitchBitmap(PitchLaneInput{}).pixels.empty());
+
+    // A frame the voicing check rejects is drawn as a gap too.
+    const std::vector<std::uint8_t> rejected{0, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+    in.rejected = rejected;
+    const RgbaImage checked = BuildPitchBitmap(in);
+    EXPECT_EQ(checked.At(18, 49), kGreen);  // frame 6 → 7
+    EXPECT_EQ(checked.At(21, 49), kRed);    // frame 7 → 8
+    EXPECT_EQ(checked.At(24, 49), kRed);    // frame 8 → 9
 }
 
 TEST(LyricLane, BoxColoursFollowRestsHoverAndSelection) {

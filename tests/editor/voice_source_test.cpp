@@ -171,6 +171,31 @@ TEST_F(VoiceEntries, AMissingRecordingWritesNothing) {
     EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R", Sjis("か"), Sjis("き")}));
 }
 
+TEST_F(VoiceEntries, MadeMeansWrittenAndReadBack) {
+    EXPECT_TRUE(WriteVoiceEntries(session, voicebank));
+    EXPECT_TRUE(VoiceEntriesReadBack(folder.path(), "voice.wav", Aliases(session)));
+    // An alias the file does not hold, or another recording's name, is not there.
+    EXPECT_FALSE(VoiceEntriesReadBack(folder.path(), "voice.wav", {Sjis("け")}));
+    EXPECT_FALSE(VoiceEntriesReadBack(folder.path(), "other.wav", {Sjis("か")}));
+    EXPECT_FALSE(VoiceEntriesReadBack(folder.path() / "none", "voice.wav", {}));
+    // A folder that is gone gets no entries and makes no source.
+    ResetLyrics();
+    session.WaveFileName = folder.path() / "gone" / "voice.wav";
+    EXPECT_FALSE(WriteVoiceEntries(session, voicebank));
+}
+
+TEST(RecordingFitsOtoIni, SeparatorsAndCharactersShiftJisLacksAreRefused) {
+    EXPECT_TRUE(RecordingFitsOtoIni(fs::path("take") / "voice.wav"));
+    EXPECT_TRUE(RecordingFitsOtoIni(fs::path("take") / Utf8Path("か行.wav")));
+    EXPECT_FALSE(RecordingFitsOtoIni(fs::path("take") / "a,b.wav"));
+    EXPECT_FALSE(RecordingFitsOtoIni(fs::path("take") / "a=b.wav"));
+    EXPECT_FALSE(RecordingFitsOtoIni(fs::path("take") / Utf8Path("café.wav")));
+    EXPECT_FALSE(RecordingFitsOtoIni(Utf8Path("café") / "voice.wav"));
+    // A separator in a folder name does no harm: only the file name goes
+    // into the lines.
+    EXPECT_TRUE(RecordingFitsOtoIni(fs::path("a,b") / "voice.wav"));
+}
+
 TEST(FrequencyTablePath, ReplacesTheExtensionWhateverItsCase) {
     EXPECT_EQ(FrequencyTablePath(fs::path("dir") / "voice.WAV"), fs::path("dir") / "voice_wav.frq");
     EXPECT_EQ(FrequencyTablePath(fs::path("voice.wav")), fs::path("voice_wav.frq"));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -376,6 +378,44 @@ TEST(NoteWriter, PitchValuesAreRoundedTowardZeroAfterAddingAHalf) {
     const auto lines = Lines(note);
     EXPECT_EQ(lines[9], "Pitches=-10,3");
     EXPECT_EQ(lines[10], "Piches=-10,3");
+}
+
+TEST(NoteWriter, PitchValuesBeyondTheHostsRangeAreClampedAndCounted) {
+    // Mode1: 12-bit values, −2048..2047 cents.
+    Note note;
+    note.Tempo = 120.0;
+    note.Length = 0;
+    note.PitchMode = 1;
+    note.UpdateGeometry();
+    note.PitchPoints[0].Value = 3143.0;
+    note.PitchPoints[1].Value = 1500.0;
+    EXPECT_EQ(Lines(note)[9], "Pitches=2047,1500");
+    EXPECT_EQ(note.ClampedValues, 1);
+    // The history keeps the 12-bit value too: 2047 is "f/", never the
+    // wrapped 3143 − 4096 = −953.
+    EXPECT_EQ(Lines(note)[11].substr(0, 15), "$OldPitches=f/#");
+    note.PitchPoints[1].Value = -2600.0;
+    EXPECT_EQ(Lines(note)[9], "Pitches=2047,-2048");
+    EXPECT_EQ(note.ClampedValues, 2);
+    note.PitchPoints[0].Value = 2047.0;
+    note.PitchPoints[1].Value = 0.0;
+    EXPECT_EQ(Lines(note)[9], "Pitches=2047,0");
+    EXPECT_EQ(note.ClampedValues, 0);
+
+    // Mode2: PBS and PBY within ±204.7.
+    Note bent;
+    bent.Tempo = 120.0;
+    bent.Length = 480;
+    bent.PitchMode = 2;
+    bent.UpdateGeometry();
+    bent.PitchBend.AddPoint("L", false, -50, 3143);
+    bent.PitchBend.AddPoint("L", false, 0, -2500);
+    bent.PitchBend.AddPoint("L", false, 100, 2047);
+    bent.PitchBend.AddPoint("L", false, 200, 0);
+    std::vector<std::string> lines = Lines(bent);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "PBS=-50;204.7"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "PBY=-204.7,204.7,0.0"), lines.end());
+    EXPECT_EQ(bent.ClampedValues, 2);
 }
 
 TEST(NoteWriter, EnvelopeLineOnlyWhenChanged) {
