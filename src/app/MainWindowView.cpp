@@ -59,10 +59,6 @@ void XorLine(RgbaImage& image, int x0, int y0, int x1, int y1) {
     }
 }
 
-QString FromCp932(const std::string& lyric) {
-    return QString::fromStdString(Cp932ToUtf8(lyric));
-}
-
 QFont LyricFont() {
     QFont font;
     font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
@@ -487,13 +483,13 @@ void MainWindow::SurfaceMouseUp(Qt::MouseButton button, int x, int y) {
 
 // ---- The two in-place lyric edits ----------------------------------------------------
 
-void MainWindow::OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textCp932) {
+void MainWindow::OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textUtf8) {
     const Segment& a = session_.Segments[std::size_t(first)];
     const Segment& b = session_.Segments[std::size_t(last)];
     const int left = ClampToInt(MsToSurfaceX(a.StartMs));
     const int right = ClampToInt(MsToSurfaceX(b.StartMs + b.LengthMs));
     edit->setGeometry(left, kLyricEditY, std::max(kLyricEditMinWidth, right - left), kLyricEditHeight);
-    edit->setText(FromCp932(textCp932));
+    edit->setText(QString::fromStdString(textUtf8));
     edit->show();
     edit->raise();
     edit->setFocus(Qt::OtherFocusReason);

@@ -11,6 +11,7 @@
 #include "editor/VoiceSource.h"
 #include "plugin/NoteList.h"
 #include "text/CodePage.h"
+#include "text/Encoding.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
 #include "text/Text.h"
@@ -261,7 +262,7 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
     if (args.lyrics) {
         lyrics = SplitCommas(*args.lyrics);
         for (const std::string& lyric : lyrics)
-            if (Cp932ToUtf8(Utf8ToCp932(lyric)) != lyric)
+            if (!EncodeShiftJis(lyric))
                 throw CommandFailure("the lyric \"" + lyric + "\" cannot be written in Shift-JIS");
     }
 

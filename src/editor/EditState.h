@@ -1,10 +1,12 @@
-// The edit-state file (".mlq"): an INI text in CP932 that names the recording
+// The edit-state file (".mlq"): an INI text that names the recording
 // and holds the segments and the traced pitch of every analysis frame.
 //
 //   [Melodrift]  Melodrift=1, Version=2.00, WaveFile=<path>, MojiCount=<n>
 //   [0] .. [n-1] Time=<ms>, Length=<ms>, Lyric=<text>
 //   [Pitchs]     Pitchs0=<100 values>, Pitchs1=..., the last holding the rest
 //
+// It is written in CP932 when every character of it has a CP932 form that
+// reads back the same, else in UTF-8 with a byte order mark; both are read.
 // A pitch value is the frame's TargetF0 in whole cents (220 Hz = 5700),
 // truncated toward zero; 0 for a frame without pitch. Saving updates an
 // existing file in place: keys and sections it does not write stay.

@@ -46,7 +46,7 @@ std::string FolderKey(std::string folder) {
     while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
 #ifdef _WIN32
     // Windows file names are case-insensitive (ASCII letters suffice for the
-    // comparison; CP932 trail bytes are never turned into lead bytes by it).
+    // comparison; in UTF-8 they never occur inside another character).
     for (char& c : folder)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
 #endif
@@ -348,7 +348,7 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     // Without a recording no voice source was made, so there is nothing to
     // switch to and no success to announce.
     if (session.CorrectionMode && sourceMade) {
-        const std::string recordingFolder = PathToCp932(session.WaveFileName.parent_path());
+        const std::string recordingFolder = PathToUtf8(session.WaveFileName.parent_path());
         if (FolderKey(session.Notes->VoiceDir) != FolderKey(recordingFolder)) {
             prompts.Inform("音源を作成しました。原音ファイルセットを切り替えてください。");
             prompts.Beep();

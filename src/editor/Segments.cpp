@@ -36,7 +36,7 @@ void EditorSession::RecalcLengths() {
     }
 }
 
-void EditorSession::AddCut(std::string_view lyricCp932, double timeMs) {
+void EditorSession::AddCut(std::string_view lyric, double timeMs) {
     const double duration = DurationMs();
     if (FrameCount() == 0 || timeMs < 0.0 || timeMs >= duration || duration < MinCutGap) return;
     int index = 0;
@@ -50,7 +50,7 @@ void EditorSession::AddCut(std::string_view lyricCp932, double timeMs) {
     }
     if (index > 0 && timeMs - Segments[index - 1].StartMs < MinCutGap) return;
     if (index < static_cast<int>(Segments.size()) && Segments[index].StartMs - timeMs < MinCutGap) return;
-    Segments.insert(Segments.begin() + index, Segment{timeMs, 0.0, std::string(lyricCp932)});
+    Segments.insert(Segments.begin() + index, Segment{timeMs, 0.0, std::string(lyric)});
     RecalcLengths();
 }
 
@@ -75,13 +75,13 @@ void EditorSession::MoveCut(int cutIndex, double timeMs) {
 
 void EditorSession::CommitLyric(int segment, std::string_view lyricUtf8) {
     if (segment < 0 || segment >= static_cast<int>(Segments.size())) return;
-    Segments[segment].Lyric = Utf8ToCp932(lyricUtf8);
+    Segments[segment].Lyric = std::string(lyricUtf8);
 }
 
 void EditorSession::CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8) {
     if (firstSegment < 0 || firstSegment > lastSegment || lastSegment >= static_cast<int>(Segments.size())) return;
     const std::vector<std::string> lyrics = SplitLyricRun(textUtf8, lastSegment - firstSegment + 1);
-    for (int i = firstSegment; i <= lastSegment; ++i) Segments[i].Lyric = Utf8ToCp932(lyrics[i - firstSegment]);
+    for (int i = firstSegment; i <= lastSegment; ++i) Segments[i].Lyric = lyrics[i - firstSegment];
 }
 
 // ---- Lyric runs ------------------------------------------------------------------
@@ -269,7 +269,7 @@ void OpenEditor(const EditorSession& s, SurfaceActions& act, LyricEditor editor,
     act.editLast = last;
     std::string text;
     for (int i = first; i <= last; ++i) text += s.Segments[i].Lyric;
-    act.editTextUtf8 = Cp932ToUtf8(text);
+    act.editTextUtf8 = text;
     const Segment& lastSeg = s.Segments[last];
     const std::int64_t left = MsToX(s.Segments[first].StartMs, s.Scale, s.FirstFrame);
     const std::int64_t right = MsToX(lastSeg.StartMs + lastSeg.LengthMs, s.Scale, s.FirstFrame);

@@ -30,7 +30,7 @@ class Resynthesizer;
 class WaveBuffer;
 
 // One syllable of the recording: where it starts, how long it lasts, and its
-// lyric as CP932 bytes ("R" or "r" marks a rest).
+// lyric as UTF-8 text ("R" or "r" marks a rest).
 struct Segment {
     double StartMs = 0.0;
     double LengthMs = 0.0;
@@ -193,12 +193,12 @@ public:
     // ---- Segments (Segments.cpp) ------------------------------------------
     int SegmentAt(double timeMs) const;
     void RecalcLengths();
-    void AddCut(std::string_view lyricCp932, double timeMs);
+    void AddCut(std::string_view lyric, double timeMs);
     void RemoveCut(double timeMs);
     // Moves cut k (1 ≤ k < segment count) to `timeMs`, kept MinCutGap away
     // from its neighbours and the end of the recording.
     void MoveCut(int cutIndex, double timeMs);
-    // Lyric edits, text as typed (UTF-8), stored as CP932.
+    // Lyric edits, text as typed (UTF-8).
     void CommitLyric(int segment, std::string_view lyricUtf8);
     void CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8);
     // Redraws a straight pitch line between two points of the pitch lane.

@@ -22,9 +22,8 @@ constexpr double kUnvoicedFreqHz = 55.0;
 // A sample runs on this long after the next entry's overlap begins [ms].
 constexpr double kTailMs = 76.0;
 
-// Bytes that would split an oto.ini line into other fields or lines. A CP932
-// trail byte is never below 0x40, so these bytes are always characters of
-// their own.
+// Bytes that would split an oto.ini line into other fields or lines (in
+// UTF-8 an ASCII byte is always a character of its own).
 bool BreaksOtoLine(char c) { return c == ',' || c == '=' || c == '\r' || c == '\n'; }
 
 // The lyric as an alias that oto.ini can hold: separators become "_".
@@ -58,23 +57,31 @@ std::string RecordingNameRefusal(const std::string& fileNameUtf8) {
            "音源を作成できません。名前を変えてから読み込み直してください。ファイルには何も書き込んでいません。";
 }
 
-bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileNameCp932,
-                          const std::vector<std::string>& aliasesCp932) {
+bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileName,
+                          const std::vector<std::string>& aliases) {
     std::error_code ec;
-    const std::filesystem::path oto = folder / "oto.ini";
-    if (!std::filesystem::is_regular_file(oto, ec)) return false;
-    return OtoTextHoldsEntries(ReadFileBytes(oto), fileNameCp932, aliasesCp932);
+    if (!std::filesystem::is_regular_file(folder / "oto.ini", ec)) return false;
+    // Read the way a load reads it, in the encoding the file declares or shows.
+    Voicebank bank;
+    bank.LoadVoicebank(PathToUtf8(folder));
+    std::vector<std::string> found;
+    for (const OtoEntry& entry : bank.OtoList())
+        if (entry.FileName == fileName && entry.FullPath == bank.FullPathFor(fileName)) found.push_back(entry.Alias);
+    std::sort(found.begin(), found.end());
+    for (const std::string& alias : aliases)
+        if (!std::binary_search(found.begin(), found.end(), alias)) return false;
+    return true;
 }
 
-bool OtoTextHoldsEntries(std::string_view otoBytes, const std::string& fileNameCp932,
-                         const std::vector<std::string>& aliasesCp932) {
+bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding, const std::string& fileName,
+                         const std::vector<std::string>& aliases) {
     std::vector<std::string> found;
-    for (const std::string& line : SplitLines(otoBytes)) {
+    for (const std::string& line : SplitLines(DecodeText(otoBytes, encoding))) {
         const std::optional<OtoEntry> entry = ParseOtoLine(line);
-        if (entry && entry->FileName == fileNameCp932) found.push_back(entry->Alias);
+        if (entry && entry->FileName == fileName) found.push_back(entry->Alias);
     }
     std::sort(found.begin(), found.end());
-    for (const std::string& alias : aliasesCp932)
+    for (const std::string& alias : aliases)
         if (!std::binary_search(found.begin(), found.end(), alias)) return false;
     return true;
 }
@@ -167,8 +174,8 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransac
     if (session.FrameCount() == 0 || session.Segments.empty()) return false;
 
     const std::filesystem::path& wave = session.WaveFileName;
-    const std::string folder = PathToCp932(wave.parent_path());
-    const std::string fileName = PathToCp932(wave.filename());
+    const std::string folder = PathToUtf8(wave.parent_path());
+    const std::string fileName = PathToUtf8(wave.filename());
     voicebank.LoadVoicebank(folder);
     voicebank.RemoveOtoByPath(voicebank.FullPathFor(fileName));
 
@@ -198,7 +205,7 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransac
     // read back from the exact bytes it will hold. Notes whose entries are not
     // there would sing nothing of the recording, so Insert stops before any
     // file is written.
-    if (!OtoTextHoldsEntries(voicebank.OtoIniText(), fileName, aliases))
+    if (!OtoTextHoldsEntries(voicebank.OtoIniText(), voicebank.OtoEncoding(), fileName, aliases))
         throw std::runtime_error("音源の原音設定（oto.ini）に書き込んだ内容を読み戻せませんでした。"
                                  "プラグインファイルは変更していません。");
     return true;

@@ -5,6 +5,8 @@
 // from the recording at the traced pitch. The recording is never changed.
 #pragma once
 
+#include "text/Encoding.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -68,13 +70,13 @@ bool RecordingFitsOtoIni(const std::filesystem::path& wavePath);
 // `fileNameUtf8` that RecordingFitsOtoIni rejects.
 std::string RecordingNameRefusal(const std::string& fileNameUtf8);
 
-// Whether the folder's oto.ini, read again from disk, holds an entry of
-// `fileNameCp932` for each alias in `aliasesCp932`.
-bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileNameCp932,
-                          const std::vector<std::string>& aliasesCp932);
-// Whether the oto.ini text `otoBytes` holds those entries.
-bool OtoTextHoldsEntries(std::string_view otoBytes, const std::string& fileNameCp932,
-                         const std::vector<std::string>& aliasesCp932);
+// Whether the folder's oto.ini, read again from disk as a load reads it,
+// holds an entry of `fileName` for each alias in `aliases` (UTF-8).
+bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileName,
+                          const std::vector<std::string>& aliases);
+// Whether the oto.ini bytes `otoBytes`, in `encoding`, hold those entries.
+bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding, const std::string& fileName,
+                         const std::vector<std::string>& aliases);
 
 // Loads the recording's folder as the voicebank (its VoiceRoot), removes the
 // recording's earlier entries, gives every segment a free alias (the lyric,

@@ -16,11 +16,27 @@ namespace {
 constexpr std::string_view kSettingHeader = "[#SETTING]";
 constexpr std::string_view kMissingFileMessage = "データがありません。";
 constexpr std::string_view kInsertSection = "#INSERT";
-constexpr std::string_view kDefaultLyricCp932 = "\x82\xA0";  // "あ"
+constexpr std::string_view kDefaultLyric = "あ";
 constexpr double kQuarterNoteTicks = 480.0;
 
 bool StartsSection(std::string_view line) {
     return line.size() >= 2 && line[0] == '[' && line[1] == '#';
+}
+
+// The VoiceDir value as text. UTAU writes the header in the system's ANSI
+// code page, which is not CP932 on every system; when the CP932 reading
+// names no folder but the bytes are UTF-8 that name one, the UTF-8 reading
+// is taken.
+std::string DecodeVoiceDir(std::string_view bytes, TextEncoding encoding) {
+    if (encoding != TextEncoding::ShiftJis) return DecodeText(bytes, encoding);
+    std::string text = DecodeText(bytes, TextEncoding::ShiftJis);
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || !IsValidUtf8(bytes)) return text;
+    std::error_code ec;
+    if (!IsValidShiftJis(bytes) || !std::filesystem::is_directory(Utf8Path(text), ec)) {
+        if (std::filesystem::is_directory(Utf8Path(bytes), ec)) return std::string(bytes);
+    }
+    return text;
 }
 
 }  // namespace
@@ -36,6 +52,7 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
     Tempo = 120.0;
     LoadedTempo = 0.0;
     VoiceDir.clear();
+    Encoding = TextEncoding::ShiftJis;
 
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
@@ -50,8 +67,11 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
     std::vector<std::string> section;
     bool first = true;
     ReadLines(path, kMaxLineBytes, [&](std::string_view line) {
-        // A UTF-8 byte order mark would hide the first section header.
-        if (first && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+        // A UTF-8 byte order mark makes the whole file UTF-8.
+        if (first && line.starts_with(kUtf8Bom)) {
+            line.remove_prefix(kUtf8Bom.size());
+            Encoding = TextEncoding::Utf8WithBom;
+        }
         first = false;
         if (section.empty()) {
             if (line == kSettingHeader) section.emplace_back(line);
@@ -84,7 +104,7 @@ int NoteList::ReadSettingSection(const std::vector<std::string>& lines, int inde
             Tempo = ParseDouble(value);
             LoadedTempo = Tempo;
         } else if (key == "VoiceDir") {
-            VoiceDir = std::string(value);
+            VoiceDir = DecodeVoiceDir(value, Encoding);
             LoadVoicebankOnce();
         }
     }
@@ -97,7 +117,7 @@ int NoteList::InsertNote(double positionTicks) {
     auto note = std::make_unique<Note>();
     note->Section = kInsertSection;
     note->Length = kQuarterNoteTicks;
-    note->Lyric = kDefaultLyricCp932;
+    note->Lyric = kDefaultLyric;
 
     int slot = count_ + 1;
     note->Tempo = Tempo;
@@ -197,7 +217,7 @@ void NoteList::SaveToPluginFile(FileTransaction& files) {
         throw std::runtime_error("no plug-in file was loaded, so the notes cannot be saved");
     // The whole text is built first: a value that cannot be written stops
     // the save before the file is touched.
-    files.Add(path_, JoinLinesCrLf(BuildPluginFileLines()));
+    files.Add(path_, EncodeText(JoinLinesCrLf(BuildPluginFileLines()), Encoding));
 }
 
 }  // namespace melodrift

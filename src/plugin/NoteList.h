@@ -1,6 +1,8 @@
 // The host's plug-in file and the note list that mirrors it.
 //
-// The file is sectioned key=value text in CP932:
+// The file is sectioned key=value text, in CP932, or in UTF-8 when it starts
+// with a byte order mark (OpenUtau writes it so for a plug-in that asks for
+// "encoding=utf-8"); the reply is written in the encoding the file came in:
 //   [#SETTING]          Tempo=120.00, VoiceDir=C:\voice\... (the only section read)
 //   [#PREV] [#0000]...  the host's notes around the selection (not read)
 //   [#INSERT]           one section per note this program adds (written)
@@ -18,6 +20,7 @@
 
 #include "plugin/Note.h"
 #include "plugin/VoicebankLink.h"
+#include "text/Encoding.h"
 #include "text/Prompts.h"
 
 namespace melodrift {
@@ -31,7 +34,10 @@ public:
 
     double Tempo = 120.0;        // bpm
     double LoadedTempo = 0.0;    // as read from [#SETTING]; 0 when none was read
-    std::string VoiceDir;        // CP932 bytes, as read
+    std::string VoiceDir;        // UTF-8, decoded from the file
+    // The encoding the file was read in and the reply is written in:
+    // Utf8WithBom when it started with the mark, else ShiftJis.
+    TextEncoding Encoding = TextEncoding::ShiftJis;
 
     int Count() const { return count_; }
     int SlotCount() const { return static_cast<int>(slots_.size()); }
@@ -81,8 +87,10 @@ public:
     int ClampedValues = 0;
 
     // Replaces the loaded file's content with BuildPluginFileLines, CR LF,
-    // through an atomic replace: on any error nothing is written. Throws
-    // std::runtime_error when no plug-in file was loaded.
+    // in the file's Encoding, through an atomic replace: on any error nothing
+    // is written. Throws std::runtime_error when no plug-in file was loaded,
+    // and UnencodableText (naming the character) for a lyric a CP932 file
+    // cannot hold.
     void SaveToPluginFile();
     // The same content added to `files` instead, to be written together
     // with other files when the caller commits them.

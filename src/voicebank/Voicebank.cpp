@@ -1,6 +1,6 @@
 #include "voicebank/Voicebank.h"
 
-#include "text/CodePage.h"
+#include "text/Encoding.h"
 #include "text/Files.h"
 #include "text/Kana.h"
 #include "text/NumberFormat.h"
@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kOtoFieldCount = 7;   // file, alias and five numbers
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // A number field of oto.ini in ms. A field that is not a number counts as 0,
 // also one that passes the number check without a digit (".") and one too
@@ -39,17 +38,71 @@ double ReadMs(std::string_view field) {
 // from the double so that values beyond 64-bit integers cannot overflow.
 std::string WholeMs(double ms) { return FormatFixed(std::floor(ms + 0.5) + 0.0, 0); }
 
-// Calls `onLine` for each line of a host text file, reading line by line.
-// Files are CP932. One that declares itself UTF-8 by a byte-order mark loses
-// the mark (it would stick to the first field) and is converted to CP932
-// when every character has a CP932 form, so its aliases compare equal to
-// typed lyrics; otherwise its bytes are kept as they are, so a rewrite of the
-// file cannot replace characters by "?" (such a file is held whole while it
-// is checked). A file that is there but cannot be read gives no lines;
-// `readError` (when given) then receives the reason. A missing file is no
-// error. A line longer than kMaxLineBytes throws LineTooLong.
-void ForEachTextLine(const fs::path& file, std::error_code* readError,
-                     const std::function<void(std::string_view line)>& onLine) {
+// "#Charset:<name>" (blanks allowed around the name, the key in any case):
+// the encoding an oto.ini declares for itself.
+std::optional<TextEncoding> CharsetDeclaration(std::string_view line) {
+    constexpr std::string_view kKey = "#charset:";
+    line = TrimBlanks(line);
+    if (line.size() < kKey.size()) return std::nullopt;
+    for (std::size_t i = 0; i < kKey.size(); ++i) {
+        char c = line[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kKey[i]) return std::nullopt;
+    }
+    return EncodingFromName(TrimBlanks(line.substr(kKey.size())));
+}
+
+bool IsAscii(std::string_view line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Lines an oto.ini may use to declare its encoding ("#Charset:").
+constexpr int kCharsetLines = 10;
+
+// The encoding of a voicebank text file, decided in this order: a UTF-8
+// byte order mark; for an oto.ini, "#Charset:" within its first ten lines;
+// the encoding character.yaml declares for the bank's text files; CP932
+// when every line is valid CP932; UTF-8 when every line is valid UTF-8;
+// else CP932 (its broken bytes are shown as U+FFFD, and the file is never
+// rewritten from them). Reads the file line by line and holds no more than
+// one line. Throws like ReadLines.
+TextEncoding DetectFileEncoding(const fs::path& file, bool readCharset, std::optional<TextEncoding> declared) {
+    bool bom = false;
+    std::optional<TextEncoding> charset;
+    int lineNumber = 0;
+    ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
+        ++lineNumber;
+        if (lineNumber == 1 && line.starts_with(kUtf8Bom)) {
+            bom = true;
+            return false;
+        }
+        if (readCharset) charset = CharsetDeclaration(line);
+        return !charset && lineNumber < kCharsetLines;
+    });
+    if (bom) return TextEncoding::Utf8WithBom;
+    if (charset) return *charset;
+    if (declared) return *declared;
+    bool shiftJis = true;
+    bool utf8 = true;
+    ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
+        if (IsAscii(line)) return true;
+        shiftJis = shiftJis && IsValidShiftJis(line);
+        utf8 = utf8 && IsValidUtf8(line);
+        return shiftJis || utf8;
+    });
+    return shiftJis || !utf8 ? TextEncoding::ShiftJis : TextEncoding::Utf8;
+}
+
+// Calls `onLine` for each line of a voicebank text file, decoded to UTF-8,
+// with the line's bytes as the file holds them (a byte order mark removed
+// from the first), reading line by line. The encoding is decided by
+// DetectFileEncoding and reported in `used`. A file that is there but
+// cannot be read gives no lines; `readError` (when given) then receives the
+// reason. A missing file is no error. A line longer than kMaxLineBytes
+// throws LineTooLong.
+void ForEachTextLine(const fs::path& file, std::error_code* readError, bool readCharset,
+                     std::optional<TextEncoding> declared, TextEncoding* used,
+                     const std::function<void(std::string_view line, std::string_view bytes)>& onLine) {
     std::error_code ec;
     const fs::file_status status = fs::status(file, ec);
     // Only regular files: a FIFO or device named oto.ini would block the load.
@@ -59,18 +112,15 @@ void ForEachTextLine(const fs::path& file, std::error_code* readError,
                                                                        : std::errc::invalid_argument);
         return;
     }
-    bool first = true;
-    bool utf8 = false;
-    std::vector<std::string> utf8Lines;
     try {
+        const TextEncoding encoding = DetectFileEncoding(file, readCharset, declared);
+        if (used != nullptr) *used = encoding;
+        bool first = true;
         ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
-            if (first && line.starts_with(kUtf8Bom)) {
-                utf8 = true;
-                line.remove_prefix(kUtf8Bom.size());
-            }
+            if (first && line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
             first = false;
-            if (utf8) utf8Lines.emplace_back(line);
-            else onLine(line);
+            if (IsAscii(line)) onLine(line, line);
+            else onLine(DecodeText(line, encoding), line);
             return true;
         });
     } catch (const LineTooLong&) {
@@ -82,22 +132,6 @@ void ForEachTextLine(const fs::path& file, std::error_code* readError,
         if (readError != nullptr) *readError = std::make_error_code(std::errc::io_error);
         return;
     }
-    if (!utf8) return;
-    std::vector<std::string> converted;
-    converted.reserve(utf8Lines.size());
-    try {
-        for (const std::string& line : utf8Lines) {
-            converted.push_back(Utf8ToCp932(line));
-            if (Cp932ToUtf8(converted.back()) != line) {
-                converted.clear();
-                break;
-            }
-        }
-    } catch (const std::exception&) {
-        converted.clear();   // no converter: the bytes stay as they are
-    }
-    const std::vector<std::string>& lines = converted.size() == utf8Lines.size() ? converted : utf8Lines;
-    for (const std::string& line : lines) onLine(line);
 }
 
 char NativeSeparator() { return static_cast<char>(fs::path::preferred_separator); }
@@ -127,6 +161,32 @@ std::size_t CountLinesAtMost(const fs::path& file) {
 
 }  // namespace
 
+std::optional<TextEncoding> DeclaredTextEncoding(const fs::path& voiceFolder) {
+    // character.yaml is UTF-8 (often with a byte order mark); only the one
+    // top-level key is read: "text_file_encoding: utf-8" or "shift_jis".
+    constexpr std::string_view kKey = "text_file_encoding:";
+    const fs::path yaml = voiceFolder / "character.yaml";
+    std::error_code ec;
+    if (!fs::is_regular_file(yaml, ec)) return std::nullopt;
+    std::optional<TextEncoding> declared;
+    try {
+        bool first = true;
+        ReadLines(yaml, kMaxLineBytes, [&](std::string_view line) {
+            if (first && line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
+            first = false;
+            if (!line.starts_with(kKey)) return true;
+            std::string_view value = line.substr(kKey.size());
+            if (const std::size_t comment = value.find(" #"); comment != std::string_view::npos)
+                value = value.substr(0, comment);
+            declared = EncodingFromName(TrimBlanks(value));
+            return false;
+        });
+    } catch (const std::exception&) {
+        return std::nullopt;   // unreadable: the files' own marks and bytes decide
+    }
+    return declared;
+}
+
 int NoteNameToNumber(std::string_view noteName) {
     if (noteName.size() < 2) return 0;
     const char last = noteName.back();
@@ -148,7 +208,7 @@ int NoteNameToNumber(std::string_view noteName) {
 std::string_view FileStem(std::string_view fileName) {
     std::size_t dot = std::string_view::npos;
     std::size_t pos = 0;
-    for (std::string_view character : Cp932Chars(fileName)) {
+    for (std::string_view character : Utf8Chars(fileName)) {
         if (character == ".") dot = pos;
         else if (IsPathDelimiter(character)) dot = std::string_view::npos;
         pos += character.size();
@@ -158,7 +218,7 @@ std::string_view FileStem(std::string_view fileName) {
 
 std::optional<OtoEntry> ParseOtoLine(std::string_view line) {
     // Cut at every "=" and ","; exactly seven fields make an entry. Cutting
-    // bytes is safe: both are below 0x40 and never a CP932 trail byte.
+    // bytes is safe: in UTF-8 an ASCII byte is always a character of its own.
     std::array<std::string_view, kOtoFieldCount> fields;
     std::size_t count = 0;
     std::size_t start = 0;
@@ -186,18 +246,23 @@ void Voicebank::ClearVoicebank() {
     otoList_.clear();
     ownEntry_.clear();
     foreignLines_.clear();
+    charsetLine_.clear();
     byAlias_.clear();
     byStem_.clear();
     indexStale_ = false;
     prefixTable_ = PrefixRows{};
     voiceRoot_.clear();
     rootOtoReadError_.clear();
+    otoEncoding_ = TextEncoding::ShiftJis;
+    rootOtoFound_ = false;
+    declaredEncoding_.reset();
 }
 
 void Voicebank::LoadVoicebank(std::string_view voiceDir) {
     ClearVoicebank();
     voiceRoot_ = std::string(voiceDir);
     try {
+        if (!voiceRoot_.empty()) declaredEncoding_ = DeclaredTextEncoding(Utf8Path(voiceRoot_));
         ReadOtoTree(voiceRoot_);
         LoadPrefixMap(voiceRoot_);
     } catch (...) {
@@ -210,7 +275,7 @@ void Voicebank::LoadVoicebank(std::string_view voiceDir) {
 void Voicebank::ReadOtoTree(std::string_view dir) {
     if (dir.empty()) return;
     std::set<fs::path> visited;
-    ReadOtoFolder(NativePath(dir), dir == voiceRoot_, visited);
+    ReadOtoFolder(Utf8Path(dir), dir == voiceRoot_, visited);
 }
 
 void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::path>& visited) {
@@ -231,11 +296,22 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
         ownEntry_.reserve(wanted);
     }
     std::error_code readError;
-    ForEachTextLine(dir / "oto.ini", isRoot ? &readError : nullptr, [&](std::string_view line) {
-        if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
-        else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.emplace_back(line);
-    });
+    TextEncoding encoding = TextEncoding::ShiftJis;
+    bool any = false;
+    ForEachTextLine(dir / "oto.ini", isRoot ? &readError : nullptr, true, declaredEncoding_, &encoding,
+                    [&](std::string_view line, std::string_view bytes) {
+                        any = true;
+                        if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
+                        else if (isRoot && CharsetDeclaration(line) && charsetLine_.empty()) charsetLine_ = bytes;
+                        else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.emplace_back(bytes);
+                    });
     if (readError) rootOtoReadError_ = readError;
+    if (isRoot) {
+        std::error_code existsError;
+        rootOtoFound_ = fs::is_regular_file(dir / "oto.ini", existsError) && !readError;
+        if (rootOtoFound_) otoEncoding_ = encoding;
+        (void)any;
+    }
 
     // Subfolders depth first, in the order the file system lists them; an
     // entry that cannot be listed or typed is skipped.
@@ -303,7 +379,13 @@ void Voicebank::SetAlias(int index, std::string_view alias) {
 }
 
 int Voicebank::FindOtoIndex(std::string_view alias) {
-    return lookup_ == OtoLookup::Indexed ? FindIndexed(alias) : FindLinear(alias);
+    const int index = lookup_ == OtoLookup::Indexed ? FindIndexed(alias) : FindLinear(alias);
+    if (index >= 0) return index;
+    // A Shift-JIS oto.ini holds "〜" as the code that reads back as "～":
+    // a typed lyric finds the alias by that form too.
+    const std::string lookAlike = ShiftJisLookAlike(alias);
+    if (lookAlike == alias) return -1;
+    return lookup_ == OtoLookup::Indexed ? FindIndexed(lookAlike) : FindLinear(lookAlike);
 }
 
 int Voicebank::FindLinear(std::string_view alias) {
@@ -352,7 +434,7 @@ OtoEntry Voicebank::GetOtoWithPrefix(std::string_view alias, int noteNum) {
 std::string Voicebank::StripPrefixSuffix(std::string_view alias, int noteNum) const {
     if (noteNum < 0 || noteNum >= kPrefixRows) return std::string(alias);
     const PrefixRow& row = prefixTable_[noteNum];
-    if (!alias.starts_with(row.Prefix) || !Cp932EndsWith(alias, row.Suffix)) return std::string(alias);
+    if (!alias.starts_with(row.Prefix) || !alias.ends_with(row.Suffix)) return std::string(alias);
     if (row.Prefix.size() + row.Suffix.size() >= alias.size()) return {};
     return std::string(alias.substr(row.Prefix.size(), alias.size() - row.Prefix.size() - row.Suffix.size()));
 }
@@ -374,6 +456,9 @@ void Voicebank::RemoveOtoByPath(std::string_view fullPath) {
 }
 
 std::string Voicebank::OtoIniText() const {
+    // Entries are text; the lines that are not entries are the file's own
+    // bytes. A file that was read keeps its encoding; a new one is CP932
+    // unless an entry has no CP932 form, then UTF-8 with a byte order mark.
     std::vector<std::string> lines;
     for (std::size_t i = 0; i < otoList_.size(); ++i) {
         if (!ownEntry_[i]) continue;
@@ -385,11 +470,32 @@ std::string Voicebank::OtoIniText() const {
         }
         lines.push_back(std::move(line));
     }
+    TextEncoding encoding = otoEncoding_;
+    if (!rootOtoFound_) {
+        encoding = TextEncoding::ShiftJis;
+        for (const std::string& line : lines)
+            if (!EncodeShiftJis(line)) encoding = TextEncoding::Utf8WithBom;
+    }
+    for (std::string& line : lines) {
+        if (IsAscii(line)) continue;
+        if (encoding == TextEncoding::ShiftJis) {
+            std::string refused;
+            std::optional<std::string> bytes = EncodeShiftJis(line, &refused);
+            if (!bytes)
+                throw UnencodableText(refused, "原音設定（oto.ini）はShift-JISで書かれているため、" +
+                                                   UnencodableMessage(refused));
+            line = *std::move(bytes);
+        }
+    }
     // Lines of the folder's own oto.ini that are not entries (notes, aliases
     // with a comma, hand-made lines of another form) belong to the user:
     // they are written back as they were read.
     lines.insert(lines.end(), foreignLines_.begin(), foreignLines_.end());
-    return JoinLinesCrLf(lines);
+    // The "#Charset:" declaration stays first, within the lines it is read from.
+    if (!charsetLine_.empty()) lines.insert(lines.begin(), charsetLine_);
+    std::string text = JoinLinesCrLf(lines);
+    if (encoding == TextEncoding::Utf8WithBom && !lines.empty()) text.insert(0, kUtf8Bom);
+    return text;
 }
 
 bool Voicebank::WriteOtoIni() const {
@@ -401,7 +507,7 @@ bool Voicebank::WriteOtoIni() const {
 
 bool Voicebank::WriteOtoIni(FileTransaction& files) const {
     if (voiceRoot_.empty()) return false;
-    const fs::path root = NativePath(voiceRoot_);
+    const fs::path root = Utf8Path(voiceRoot_);
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return false;
     if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(root / "oto.ini"));
@@ -413,7 +519,8 @@ void Voicebank::LoadPrefixMap(std::string_view dir) {
     prefixTable_ = PrefixRows{};
     if (dir.empty()) return;
     std::vector<std::string> fields;
-    ForEachTextLine(NativePath(dir) / "prefix.map", nullptr, [&](std::string_view line) {
+    ForEachTextLine(Utf8Path(dir) / "prefix.map", nullptr, false, declaredEncoding_, nullptr,
+                    [&](std::string_view line, std::string_view) {
         SplitText(line, "\t", fields);
         if (fields.size() < 2) return;
         const int noteNum = NoteNameToNumber(fields[0]);

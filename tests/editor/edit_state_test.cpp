@@ -65,8 +65,8 @@ protected:
         ASSERT_EQ(s.LoadRecording(wavePath, prompts), LoadOutcome::Loaded);
         s.AddCut("R", 200.0);
         s.AddCut("R", 400.5);
-        s.Segments[1].Lyric = Utf8ToCp932("か");
-        s.Segments[2].Lyric = Utf8ToCp932("ソ");  // 83 5C: a trail byte that is a backslash
+        s.Segments[1].Lyric = "か";
+        s.Segments[2].Lyric = "ソ";  // 83 5C in the file: a trail byte that is a backslash
         s.Analyser->Frames[3].TargetF0 = 440.0f;
         s.Analyser->Frames[4].TargetF0 = 0.0f;
     }
@@ -199,7 +199,7 @@ TEST_F(EditStateFile, ARejectedRecordingLeavesTheSessionAsItWas) {
     EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。");
     EXPECT_EQ(s.WaveFileName, wavePath);
     EXPECT_EQ(s.Segments.size(), 3u);
-    EXPECT_EQ(s.Segments[1].Lyric, Utf8ToCp932("か"));
+    EXPECT_EQ(s.Segments[1].Lyric, "か");
 }
 
 TEST_F(EditStateFile, AHandEditedFirstStartIsMovedToTheStartOfTheRecording) {
@@ -263,7 +263,7 @@ TEST_F(EditStateFile, GarbageNumbersFallBackToTheirDefaults) {
     EXPECT_EQ(s.Segments[2].StartMs, 150.0);
     EXPECT_EQ(s.Segments[2].Lyric, "R");  // no Lyric key
     EXPECT_EQ(s.Segments[3].StartMs, 300.0);
-    EXPECT_EQ(s.Segments[3].Lyric, "\x82\xA9");
+    EXPECT_EQ(s.Segments[3].Lyric, "か");
     EXPECT_DOUBLE_EQ(s.Segments[3].LengthMs, s.DurationMs() - 300.0);
     const auto& f = s.Analyser->Frames;
     EXPECT_EQ(f[0].TargetF0, 440.0f);
@@ -317,7 +317,7 @@ TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {
     prompts.answers = {true};
     prompts.openPicks = {path};
     EXPECT_EQ(s.LoadEditState(prompts), EditStateOutcome::Loaded);
-    EXPECT_EQ(s.Segments[1].Lyric, "\x82\xA9");
+    EXPECT_EQ(s.Segments[1].Lyric, "か");
     EXPECT_FALSE(s.Modified);
 }
 

@@ -297,7 +297,7 @@ TEST_F(InsertFixture, TheEnvelopeFollowsTheLoudnessOnlyWithTheVolumeBox) {
 TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     LoadPluginFile("");
     LoadRecording(900.0, [](int frame) { return frame < 40 ? 6000.0 : 6500.0; });
-    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}, {500.0, Sjis("き")}});
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}, {500.0, std::string("き")}});
     session.CorrectionMode = true;
     session.KeyEnabled = false;
     session.PitchEnabled = false;
@@ -336,7 +336,7 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
 TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolder) {
     LoadPluginFile(PathToCp932(folder.path()) + static_cast<char>(fs::path::preferred_separator));
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, Sjis("か")}});
+    SetSegments({{0.0, std::string("か")}});
     session.CorrectionMode = true;
     Insert(session, voicebank, prompts);
     EXPECT_TRUE(prompts.boxes.empty());
@@ -345,7 +345,7 @@ TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolde
 TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
     LoadPluginFile("");
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
     session.CorrectionMode = true;
     session.Modified = true;
     prompts.answers = {true};
@@ -362,7 +362,7 @@ TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
 TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
     LoadPluginFile("");
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
     session.CorrectionMode = true;
     // The folder's oto.ini cannot be replaced: a folder with something in it
     // stands in its place.
@@ -399,7 +399,7 @@ private:
 TEST_F(InsertFixture, AnUnwritablePluginFileLeavesOtoIniAndTheTableByteIdentical) {
     LoadPluginFile("");
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
     session.CorrectionMode = true;
     // Another recording's entry and an older table of this one.
     const std::string oto = "other.wav=" + Sjis("あ") + ",0,100,-300,60,20\r\n";
@@ -426,7 +426,7 @@ TEST_F(InsertFixture, AnUnwritablePluginFileLeavesOtoIniAndTheTableByteIdentical
 TEST_F(InsertFixture, AFailureAtAnyStepOfTheVoiceCorrectionWritesLeavesAllThreeFilesOldOrNew) {
     LoadPluginFile("");
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
     session.CorrectionMode = true;
     const std::string oto = "other.wav=a,0,100,-300,60,20\r\n";
     const auto files = [&] {
@@ -493,7 +493,7 @@ TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
     // source either.
     WriteFileAtomically(pluginFile, original);
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, Sjis("か")}});
+    SetSegments({{0.0, std::string("か")}});
     fs::remove(wave);
     Insert(session, voicebank, prompts);
     EXPECT_EQ(Inserted().size(), 1u);
@@ -610,7 +610,7 @@ TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWri
         LoadPluginFile("");
         waveName = name;
         LoadRecording(900.0, [](int) { return 6000.0; });
-        SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+        SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
         const std::string oto = JoinLinesCrLf({Sjis("other.wav=か,0,100,-300,60,20")});
         WriteFileAtomically(folder.path() / "oto.ini", oto);
         const fs::path table = folder.path() / (fs::path(name).stem().string() + "_wav.frq");
@@ -628,7 +628,7 @@ TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWri
         EXPECT_EQ(ReadFileBytes(table), "old table");
         EXPECT_TRUE(prompts.questions.empty());  // not even the edit state was offered
         EXPECT_TRUE(prompts.boxes.empty());
-        EXPECT_EQ(session.Segments[1].Lyric, Sjis("か"));
+        EXPECT_EQ(session.Segments[1].Lyric, std::string("か"));
     }
 }
 
