@@ -3,6 +3,7 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/FrequencyTable.h"
 #include "editor/Session.h"
+#include "text/FileNames.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
 #include "text/Prompts.h"
@@ -60,7 +61,8 @@ std::string RecordingNameRefusal(const std::string& fileNameUtf8) {
 bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileName,
                           const std::vector<std::string>& aliases) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(folder / "oto.ini", ec)) return false;
+    const std::filesystem::path oto = FindInFolder(folder, "oto.ini").value_or(folder / "oto.ini");
+    if (!std::filesystem::is_regular_file(oto, ec)) return false;
     // Read the way a load reads it, in the encoding the file declares or shows.
     Voicebank bank;
     bank.LoadVoicebank(PathToUtf8(folder));

@@ -1,6 +1,7 @@
 #include "voicebank/Voicebank.h"
 
 #include "text/Encoding.h"
+#include "text/FileNames.h"
 #include "text/Files.h"
 #include "text/Kana.h"
 #include "text/NumberFormat.h"
@@ -165,7 +166,7 @@ std::optional<TextEncoding> DeclaredTextEncoding(const fs::path& voiceFolder) {
     // character.yaml is UTF-8 (often with a byte order mark); only the one
     // top-level key is read: "text_file_encoding: utf-8" or "shift_jis".
     constexpr std::string_view kKey = "text_file_encoding:";
-    const fs::path yaml = voiceFolder / "character.yaml";
+    const fs::path yaml = FindInFolder(voiceFolder, "character.yaml").value_or(voiceFolder / "character.yaml");
     std::error_code ec;
     if (!fs::is_regular_file(yaml, ec)) return std::nullopt;
     std::optional<TextEncoding> declared;
@@ -255,6 +256,7 @@ void Voicebank::ClearVoicebank() {
     rootOtoReadError_.clear();
     otoEncoding_ = TextEncoding::ShiftJis;
     rootOtoFound_ = false;
+    rootOtoPath_.clear();
     declaredEncoding_.reset();
 }
 
@@ -262,7 +264,7 @@ void Voicebank::LoadVoicebank(std::string_view voiceDir) {
     ClearVoicebank();
     voiceRoot_ = std::string(voiceDir);
     try {
-        if (!voiceRoot_.empty()) declaredEncoding_ = DeclaredTextEncoding(Utf8Path(voiceRoot_));
+        if (!voiceRoot_.empty()) declaredEncoding_ = DeclaredTextEncoding(FindExistingPath(Utf8Path(voiceRoot_)));
         ReadOtoTree(voiceRoot_);
         LoadPrefixMap(voiceRoot_);
     } catch (...) {
@@ -275,7 +277,7 @@ void Voicebank::LoadVoicebank(std::string_view voiceDir) {
 void Voicebank::ReadOtoTree(std::string_view dir) {
     if (dir.empty()) return;
     std::set<fs::path> visited;
-    ReadOtoFolder(Utf8Path(dir), dir == voiceRoot_, visited);
+    ReadOtoFolder(FindExistingPath(Utf8Path(dir)), dir == voiceRoot_, visited);
 }
 
 void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::path>& visited) {
@@ -290,7 +292,10 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     // The voice folder's own oto.ini is rewritten by WriteOtoIni: remember
     // when it is there but could not be read, so that its entries are never
     // replaced by a table that lacks them.
-    if (const std::size_t lines = CountLinesAtMost(dir / "oto.ini"); otoList_.size() + lines > otoList_.capacity()) {
+    // The file as named, else its name in another case or normalisation.
+    const fs::path oto = FindInFolder(dir, "oto.ini").value_or(dir / "oto.ini");
+    if (isRoot) rootOtoPath_ = oto;
+    if (const std::size_t lines = CountLinesAtMost(oto); otoList_.size() + lines > otoList_.capacity()) {
         const std::size_t wanted = std::max(otoList_.size() + lines, otoList_.capacity() + otoList_.capacity() / 2);
         otoList_.reserve(wanted);
         ownEntry_.reserve(wanted);
@@ -298,7 +303,7 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     std::error_code readError;
     TextEncoding encoding = TextEncoding::ShiftJis;
     bool any = false;
-    ForEachTextLine(dir / "oto.ini", isRoot ? &readError : nullptr, true, declaredEncoding_, &encoding,
+    ForEachTextLine(oto, isRoot ? &readError : nullptr, true, declaredEncoding_, &encoding,
                     [&](std::string_view line, std::string_view bytes) {
                         any = true;
                         if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
@@ -308,7 +313,7 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     if (readError) rootOtoReadError_ = readError;
     if (isRoot) {
         std::error_code existsError;
-        rootOtoFound_ = fs::is_regular_file(dir / "oto.ini", existsError) && !readError;
+        rootOtoFound_ = fs::is_regular_file(oto, existsError) && !readError;
         if (rootOtoFound_) otoEncoding_ = encoding;
         (void)any;
     }
@@ -507,11 +512,13 @@ bool Voicebank::WriteOtoIni() const {
 
 bool Voicebank::WriteOtoIni(FileTransaction& files) const {
     if (voiceRoot_.empty()) return false;
-    const fs::path root = Utf8Path(voiceRoot_);
+    const fs::path root = FindExistingPath(Utf8Path(voiceRoot_));
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return false;
-    if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(root / "oto.ini"));
-    files.Add(root / "oto.ini", OtoIniText());
+    // The oto.ini that was read is the one rewritten, whatever the case of its name.
+    const fs::path oto = rootOtoFound_ && !rootOtoPath_.empty() ? rootOtoPath_ : root / "oto.ini";
+    if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(oto));
+    files.Add(oto, OtoIniText());
     return true;
 }
 
@@ -519,7 +526,9 @@ void Voicebank::LoadPrefixMap(std::string_view dir) {
     prefixTable_ = PrefixRows{};
     if (dir.empty()) return;
     std::vector<std::string> fields;
-    ForEachTextLine(Utf8Path(dir) / "prefix.map", nullptr, false, declaredEncoding_, nullptr,
+    const fs::path folder = FindExistingPath(Utf8Path(dir));
+    ForEachTextLine(FindInFolder(folder, "prefix.map").value_or(folder / "prefix.map"), nullptr, false,
+                    declaredEncoding_, nullptr,
                     [&](std::string_view line, std::string_view) {
         SplitText(line, "\t", fields);
         if (fields.size() < 2) return;

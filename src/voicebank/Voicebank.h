@@ -2,8 +2,11 @@
 // voice folder and its subfolders, and the per-key prefix/suffix table of its
 // prefix.map. All texts are UTF-8; each file is decoded as it is read
 // (DetectFileEncoding in Voicebank.cpp tells how its encoding is found), and
-// oto.ini is written back in the encoding it was read in. Alias and path
-// comparisons are exact and case-sensitive.
+// oto.ini is written back in the encoding it was read in. The voice folder,
+// oto.ini, prefix.map and character.yaml are found by their exact names
+// first, else by names that differ only in case or Unicode normalisation
+// (text/FileNames.h); the file found is the one read and rewritten. Alias
+// and path comparisons are exact and case-sensitive.
 //
 // oto.ini line:  file.wav=alias,offset,consonant,cutoff,preutterance,overlap
 //                (the five numbers in ms; any other field count is not an entry)
@@ -171,6 +174,7 @@ private:
     std::string charsetLine_;   // the folder's own "#Charset:" line, its bytes as read
     TextEncoding otoEncoding_ = TextEncoding::ShiftJis;
     bool rootOtoFound_ = false;     // the voice folder's own oto.ini was there and read
+    std::filesystem::path rootOtoPath_;   // that file as found (its name may differ in case)
     std::optional<TextEncoding> declaredEncoding_;   // by character.yaml
     std::string voiceRoot_;
     std::error_code rootOtoReadError_;   // set when the folder's own oto.ini exists but was not read

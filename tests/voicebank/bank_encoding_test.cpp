@@ -6,6 +6,7 @@
 #include "voicebank/Voicebank.h"
 
 #include "TestFolder.h"
+#include "text/FileNames.h"
 
 #include <gtest/gtest.h>
 
@@ -125,6 +126,72 @@ TEST(WildBank, CharacterYamlDecidesForOtoIniAndPrefixMap) {
     EXPECT_EQ(DeclaredTextEncoding(folder.path()), TextEncoding::ShiftJis);
     WriteBytes(folder.path() / "character.yaml", "\xEF\xBB\xBF" "text_file_encoding: utf-8 # comment\r\n");
     EXPECT_EQ(DeclaredTextEncoding(folder.path()), TextEncoding::Utf8);
+}
+
+}  // namespace
+}  // namespace melodrift
+
+namespace melodrift {
+namespace {
+
+using testing::Sjis;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+// A Windows-made bank unpacked on a case-sensitive file system: "OTO.INI"
+// and "Prefix.Map" are read, and the rewrite goes to "OTO.INI" instead of a
+// second "oto.ini" holding only the new entries.
+TEST(BankFileNames, NamesInAnotherCaseAreFoundReadAndRewritten) {
+    TempFolder folder;
+    const std::string original = Sjis("A.wav=あ,10,20,-30,40,5\r\n");
+    WriteBytes(folder.path() / "OTO.INI", original);
+    WriteBytes(folder.path() / "Prefix.Map", Sjis("C4\t\t↑\r\n"));
+    WriteBytes(folder.path() / "Character.YAML", "text_file_encoding: shift_jis\n");
+    Voicebank bank;
+    bank.LoadVoicebank(PathToUtf8(folder.path()));
+    ASSERT_EQ(bank.OtoCount(), 1);
+    EXPECT_EQ(bank.GetOto("あ").FileName, "A.wav");
+    EXPECT_EQ(bank.PrefixTable()[60].Suffix, "↑");
+    bank.AddOtoLine("v.wav=い,1,2,3,4,5");
+    ASSERT_TRUE(bank.WriteOtoIni());
+    std::error_code ec;
+    if (!std::filesystem::equivalent(folder.path() / "OTO.INI", folder.path() / "oto.ini", ec)) {
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / "oto.ini"));   // no second file
+    }
+    EXPECT_EQ(ReadFileBytes(folder.path() / "OTO.INI"), original + Sjis("v.wav=い,1,2,3,4,5\r\n"));
+}
+
+// macOS gives Unicode names back decomposed: a voice folder stored as NFD
+// ("か" + U+3099) is the folder the host file names composed ("が").
+TEST(BankFileNames, AFolderStoredDecomposedIsFoundByItsComposedName) {
+    TempFolder folder;
+    const std::filesystem::path stored = folder.path() / Utf8Path("か\xE3\x82\x99声");   // NFD
+    WriteBytes(stored / "oto.ini", Sjis("ga.wav=が,10,20,-30,40,5\r\n"));
+    ASSERT_EQ(FoldedFileName("か\xE3\x82\x99声"), FoldedFileName("が声"));
+    Voicebank bank;
+    bank.LoadVoicebank(PathToUtf8(folder.path()) + "/" + "が声");   // NFC, as a host writes it
+    ASSERT_EQ(bank.OtoCount(), 1);
+    EXPECT_EQ(bank.GetOto("が").FileName, "ga.wav");
+    bank.AddOtoLine("v.wav=ぎ,1,2,3,4,5");
+    ASSERT_TRUE(bank.WriteOtoIni());
+    EXPECT_EQ(ReadFileBytes(stored / "oto.ini"), Sjis("ga.wav=が,10,20,-30,40,5\r\nv.wav=ぎ,1,2,3,4,5\r\n"));
+    std::error_code ec;
+    if (!std::filesystem::equivalent(stored, folder.path() / Utf8Path("が声"), ec)) {
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / Utf8Path("が声")));
+    }
+}
+
+TEST(BankFileNames, TheExactNameComesFirstAndTheChoiceIsStable) {
+    TempFolder folder;
+    WriteBytes(folder.path() / "Oto.ini", "b.wav=b,0,0,0,0,0\r\n");
+    WriteBytes(folder.path() / "OTO.INI", "a.wav=a,0,0,0,0,0\r\n");
+    std::error_code ec;
+    if (std::filesystem::equivalent(folder.path() / "Oto.ini", folder.path() / "OTO.INI", ec))
+        GTEST_SKIP() << "the file system ignores case";
+    EXPECT_EQ(FindInFolder(folder.path(), "oto.ini"), folder.path() / "OTO.INI");   // the smallest name
+    WriteBytes(folder.path() / "oto.ini", "c.wav=c,0,0,0,0,0\r\n");
+    EXPECT_EQ(FindInFolder(folder.path(), "oto.ini"), folder.path() / "oto.ini");
+    EXPECT_EQ(FindInFolder(folder.path(), "none.ini"), std::nullopt);
 }
 
 }  // namespace
