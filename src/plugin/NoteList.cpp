@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "text/Files.h"
+#include "text/Platform.h"
 #include "text/NumberFormat.h"
 #include "text/Text.h"
 
@@ -41,8 +42,35 @@ std::string DecodeVoiceDir(std::string_view bytes, TextEncoding encoding) {
 
 }  // namespace
 
+std::optional<std::filesystem::path> HostVoiceFolderOf(const std::filesystem::path& executable) {
+    const std::filesystem::path plugins = executable.parent_path().parent_path();
+    std::string name = PathToUtf8(plugins.filename());
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (name != "plugins") return std::nullopt;
+    const std::filesystem::path voice = plugins.parent_path() / "voice";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(voice, ec)) return std::nullopt;
+    return voice;
+}
+
+std::optional<std::string> ExpandVoiceDir(std::string_view voiceDir,
+                                          const std::optional<std::filesystem::path>& voiceFolder) {
+    constexpr std::string_view kVoice = "%VOICE%";
+    constexpr std::string_view kData = "%DATA%";
+    if (voiceDir.starts_with(kData)) return std::nullopt;
+    if (!voiceDir.starts_with(kVoice)) return std::string(voiceDir);
+    if (!voiceFolder) return std::nullopt;
+    std::string rest(voiceDir.substr(kVoice.size()));
+    while (!rest.empty() && (rest.front() == '\\' || rest.front() == '/')) rest.erase(0, 1);
+    if constexpr (std::filesystem::path::preferred_separator == '/')
+        std::replace(rest.begin(), rest.end(), '\\', '/');
+    return PathToUtf8(*voiceFolder / Utf8Path(rest));
+}
+
 NoteList::NoteList(VoicebankLink* voicebank) : voicebank_(voicebank) {
     if (voicebank_ != nullptr) voicebank_->Clear();
+    if (const auto executable = platform::ExecutablePath()) HostVoiceFolder = HostVoiceFolderOf(*executable);
 }
 
 int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& prompts) {
@@ -81,7 +109,10 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
         section.emplace_back(line);
         return true;
     });
+    unknownHostFolder_.clear();
     ReadSettingSection(section, 0);
+    if (!unknownHostFolder_.empty())
+        prompts.Warn(std::string(kHostFolderUnknownMessage) + unknownHostFolder_);
 
     // Previous- and next-context slots; the host's own notes are not read.
     slots_.resize(2);
@@ -105,7 +136,15 @@ int NoteList::ReadSettingSection(const std::vector<std::string>& lines, int inde
             LoadedTempo = Tempo;
         } else if (key == "VoiceDir") {
             VoiceDir = DecodeVoiceDir(value, Encoding);
-            LoadVoicebankOnce();
+            if (std::optional<std::string> expanded = ExpandVoiceDir(VoiceDir, HostVoiceFolder)) {
+                VoiceDir = *std::move(expanded);
+                LoadVoicebankOnce();
+            } else {
+                // The folder stays unexpanded; no voicebank is read from a
+                // path that names nothing.
+                unknownHostFolder_ = VoiceDir.starts_with("%DATA%") ? "%DATA%（UTAUのデータフォルダ）"
+                                                                     : "%VOICE%（ホストのvoiceフォルダ）";
+            }
         }
     }
 }

@@ -15,6 +15,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,26 @@ namespace melodrift {
 
 class FileTransaction;
 
+// The host's voice folder for a plug-in run from `executable`: "voice" beside
+// the "plugins" folder that holds the plug-in's own folder
+// (<host>/plugins/<plug-in>/<executable> → <host>/voice); nothing when the
+// executable does not sit in such a place or that folder does not exist.
+std::optional<std::filesystem::path> HostVoiceFolderOf(const std::filesystem::path& executable);
+
+// VoiceDir as UTAU writes it for a bank in its own voice folder,
+// "%VOICE%<name>", with the marker replaced by `voiceFolder` (the rest's "\"
+// read as folder separators). A VoiceDir without a marker comes back as it
+// is; one with "%VOICE%" and no voice folder, or with "%DATA%" (UTAU's data
+// folder, which a plug-in cannot locate), gives nothing.
+std::optional<std::string> ExpandVoiceDir(std::string_view voiceDir,
+                                          const std::optional<std::filesystem::path>& voiceFolder);
+
+// Warned when VoiceDir names a host folder that cannot be found; the folder
+// ("%VOICE%" or "%DATA%") is put after it.
+inline constexpr std::string_view kHostFolderUnknownMessage =
+    "音源フォルダの指定にあるホストのフォルダが見つからないため、音源を読み込めません。"
+    "Melodriftをホストのpluginsフォルダの中に置いてください。フォルダ: ";
+
 class NoteList {
 public:
     // Marks the voicebank configuration as empty; null means no voicebank.
@@ -34,7 +56,10 @@ public:
 
     double Tempo = 120.0;        // bpm
     double LoadedTempo = 0.0;    // as read from [#SETTING]; 0 when none was read
-    std::string VoiceDir;        // UTF-8, decoded from the file
+    std::string VoiceDir;        // UTF-8, decoded from the file, host folders expanded
+    // The host's voice folder that "%VOICE%" in VoiceDir stands for; found
+    // from the executable's location at construction (HostVoiceFolderOf).
+    std::optional<std::filesystem::path> HostVoiceFolder;
     // The encoding the file was read in and the reply is written in:
     // Utf8WithBom when it started with the mark, else ShiftJis.
     TextEncoding Encoding = TextEncoding::ShiftJis;
@@ -47,7 +72,9 @@ public:
     const std::filesystem::path& Path() const { return path_; }
 
     // Reads the [#SETTING] section of the file at `path` and sets up the two
-    // empty context slots; returns the number of slots (2). A missing file
+    // empty context slots; returns the number of slots (2). A VoiceDir
+    // naming a host folder that cannot be found warns with the folder's
+    // name (kHostFolderUnknownMessage) and loads no voicebank. A missing file
     // (or an empty path) warns "データがありません。" and returns 0 with no
     // slots. A Tempo that is not a number throws ConversionError; an
     // unreadable file throws std::system_error.
@@ -101,6 +128,7 @@ private:
     std::vector<std::unique_ptr<Note>> slots_;
     int count_ = 0;
     std::filesystem::path path_;
+    std::string unknownHostFolder_;   // set by ReadSettingSection, warned by the load
 };
 
 }  // namespace melodrift

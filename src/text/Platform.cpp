@@ -1,6 +1,7 @@
 #include "text/Platform.h"
 
 #include <cerrno>
+#include <system_error>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -14,6 +15,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#endif
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
 #endif
 
 namespace melodrift::platform {
@@ -80,6 +84,28 @@ void CopyOwnerAndAttributes(const std::filesystem::path& original, [[maybe_unuse
     // Owner and group together (root), else the group alone (a member of
     // it); an ordinary user keeps their own.
     if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+#endif
+}
+
+std::optional<std::filesystem::path> ExecutablePath() {
+#if defined(_WIN32)
+    std::wstring buffer(32768, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) return std::nullopt;
+    buffer.resize(length);
+    return std::filesystem::path(buffer);
+#elif defined(__APPLE__)
+    char buffer[4096];
+    std::uint32_t size = sizeof buffer;
+    if (::_NSGetExecutablePath(buffer, &size) != 0) return std::nullopt;
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::weakly_canonical(buffer, ec);
+    return ec ? std::filesystem::path(buffer) : path;
+#else
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return std::nullopt;
+    return path;
 #endif
 }
 

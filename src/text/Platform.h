@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 namespace melodrift::platform {
 
@@ -33,5 +34,8 @@ void SyncFolder(const std::filesystem::path& folder);
 // indexed). Best effort: what the system refuses stays as it is.
 void CopyOwnerAndAttributes(const std::filesystem::path& original, std::FILE* copy,
                             const std::filesystem::path& copyPath);
+
+// The running program's own file, or nothing when the system does not say.
+std::optional<std::filesystem::path> ExecutablePath();
 
 }  // namespace melodrift::platform

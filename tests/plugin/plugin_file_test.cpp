@@ -370,3 +370,50 @@ TEST_F(PluginFileTest, ReloadingStartsAfresh) {
 
 }  // namespace
 }  // namespace melodrift
+
+namespace melodrift {
+namespace {
+
+using testing::FakeVoicebank;
+using testing::RecordingPrompts;
+using testing::TempFolder;
+
+// UTAU writes "%VOICE%<name>" for a bank in its own voice folder: the
+// folder beside the "plugins" folder that holds this plug-in's folder.
+TEST(HostFolders, VoiceIsTheFolderBesideThePluginsFolder) {
+    TempFolder host;
+    std::filesystem::create_directories(host.path() / "voice" / "uta");
+    std::filesystem::create_directories(host.path() / "plugins" / "melodrift");
+    const auto exe = host.path() / "plugins" / "melodrift" / "melodrift.exe";
+    EXPECT_EQ(HostVoiceFolderOf(exe), host.path() / "voice");
+    EXPECT_EQ(HostVoiceFolderOf(host.path() / "PLUGINS" / "melodrift" / "m"), host.path() / "voice");
+    EXPECT_EQ(HostVoiceFolderOf(host.path() / "voice" / "plugins" / "x" / "m"), std::nullopt);   // no voice there
+    EXPECT_EQ(HostVoiceFolderOf(host.path() / "bin" / "melodrift"), std::nullopt);
+
+    EXPECT_EQ(ExpandVoiceDir("%VOICE%uta\\sub", host.path() / "voice"),
+              PathToUtf8(host.path() / "voice" / "uta" / "sub"));
+    EXPECT_EQ(ExpandVoiceDir("C:\\voice\\uta", std::nullopt), "C:\\voice\\uta");
+    EXPECT_EQ(ExpandVoiceDir("%VOICE%uta", std::nullopt), std::nullopt);
+    EXPECT_EQ(ExpandVoiceDir("%DATA%uta", host.path()), std::nullopt);
+
+    RecordingPrompts prompts;
+    FakeVoicebank voicebank;
+    NoteList notes(&voicebank);
+    notes.HostVoiceFolder = host.path() / "voice";
+    const auto file = host.Write("plugin.tmp", "[#SETTING]\r\nTempo=120\r\nVoiceDir=%VOICE%uta\r\n");
+    ASSERT_EQ(notes.LoadFromPluginFile(file, prompts), 2);
+    EXPECT_EQ(notes.VoiceDir, PathToUtf8(host.path() / "voice" / "uta"));
+    EXPECT_EQ(voicebank.loads, std::vector<std::string>{notes.VoiceDir});
+    EXPECT_TRUE(prompts.warnings.empty());
+
+    // Run from elsewhere, the folder is named in the warning and nothing loads.
+    NoteList elsewhere(&voicebank);
+    elsewhere.HostVoiceFolder.reset();
+    ASSERT_EQ(elsewhere.LoadFromPluginFile(file, prompts), 2);
+    ASSERT_EQ(prompts.warnings.size(), 1u);
+    EXPECT_NE(prompts.warnings[0].find("%VOICE%"), std::string::npos);
+    EXPECT_TRUE(voicebank.loads.empty());   // emptied by the new list, nothing loaded since
+}
+
+}  // namespace
+}  // namespace melodrift
