@@ -503,13 +503,13 @@ void MainWindow::LyricEditExit(QLineEdit* sender) {
     Guard([&] {
         const QByteArray text = sender->text().toUtf8();
         const std::string_view typed(text.constData(), std::size_t(text.size()));
+        session_.Mouse = MouseMode::Idle;   // closed even when the text is refused (the error is shown)
         if (sender == lyricEdit_) {
             const int segment = session_.HoverSegment;
             if (segment >= 0 && segment < int(session_.Segments.size())) session_.CommitLyric(segment, typed);
         } else {
             session_.CommitLyricRun(session_.SelFirst, session_.SelLast, typed);
         }
-        session_.Mouse = MouseMode::Idle;
     });
     sender->hide();
     committingLyric_ = false;

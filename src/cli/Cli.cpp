@@ -252,11 +252,11 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
     const fs::path out = AbsolutePath(args.out);
     const fs::path wave = AbsolutePath(args.wave);
     RefuseOverwrite(out, args.force);
-    // The edit state names the recording in Shift-JIS; a path it cannot
-    // hold would come back as another (nonexistent) file.
+    // The edit state names the recording in Shift-JIS or UTF-8; a path that
+    // is not Unicode text would come back as another (nonexistent) file.
     if (!EditStateCanHoldPath(wave))
         throw CommandFailure("the recording's path " + Quoted(wave) +
-                             " cannot be written in Shift-JIS, so the edit state could never find it again; "
+                             " is not Unicode text, so the edit state could never find it again; "
                              "move or rename the recording (or its folders)");
     std::vector<std::string> lyrics;
     if (args.lyrics) {

@@ -45,7 +45,8 @@ void SaveEditStateIni(const IniFile& ini, const std::filesystem::path& path) {
 }  // namespace
 
 bool EditStateCanHoldPath(const std::filesystem::path& path) {
-    return NativePath(PathToCp932(path)) == path;
+    const std::string text = PathToUtf8(path);
+    return IsValidUtf8(text) && Utf8Path(text) == path;
 }
 
 std::int32_t StoredPitchCents(float hz) {

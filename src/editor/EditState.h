@@ -41,13 +41,14 @@ inline constexpr std::string_view kNoWaveFileMessage = "Waveファイルが存�
 inline constexpr std::string_view kNoSegmentsMessage = "歌詞データがありません";
 
 // Shown instead of saving when the recording's path has characters that
-// the edit state (Shift-JIS) cannot hold.
+// the edit state cannot hold (bytes that are no Unicode text).
 inline constexpr std::string_view kPathNotStorableMessage =
     "録音ファイルのパスに編集ファイル（Shift-JIS）で表せない文字が含まれているため、保存できません。"
     "フォルダ名やファイル名を変えてから、もう一度読み込んでください。";
 
-// Whether the edit state can name `path` faithfully: written in Shift-JIS
-// and read back, it is the same path (no character replaced by "?").
+// Whether the edit state can name `path` faithfully: its name is Unicode
+// (on systems whose file names are bytes, valid UTF-8), so that written in
+// Shift-JIS or, failing that, UTF-8 and read back, it is the same path.
 bool EditStateCanHoldPath(const std::filesystem::path& path);
 
 // The stored value of a frame's pitch: the whole part (toward zero) of

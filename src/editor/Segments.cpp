@@ -4,7 +4,9 @@
 #include "audio/Resynthesizer.h"
 #include "audio/WaveBuffer.h"
 #include "editor/Timeline.h"
+#include "plugin/NoteList.h"
 #include "text/CodePage.h"
+#include "text/Encoding.h"
 #include "text/Prompts.h"
 
 #include <algorithm>
@@ -73,13 +75,24 @@ void EditorSession::MoveCut(int cutIndex, double timeMs) {
     RecalcLengths();
 }
 
+// A lyric goes into the plug-in file: one that a Shift-JIS file cannot hold
+// is refused where it is typed (UnencodableText names the character), not
+// found out at Insert. A UTF-8 plug-in file keeps every lyric.
+void EditorSession::RequireWritableLyric(std::string_view lyricUtf8) const {
+    if (Notes && Notes->IsLoaded() && Notes->Encoding != TextEncoding::ShiftJis) return;
+    std::string refused;
+    if (!EncodeShiftJis(lyricUtf8, &refused)) throw UnencodableText(refused, UnencodableMessage(refused));
+}
+
 void EditorSession::CommitLyric(int segment, std::string_view lyricUtf8) {
     if (segment < 0 || segment >= static_cast<int>(Segments.size())) return;
+    RequireWritableLyric(lyricUtf8);
     Segments[segment].Lyric = std::string(lyricUtf8);
 }
 
 void EditorSession::CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8) {
     if (firstSegment < 0 || firstSegment > lastSegment || lastSegment >= static_cast<int>(Segments.size())) return;
+    RequireWritableLyric(textUtf8);
     const std::vector<std::string> lyrics = SplitLyricRun(textUtf8, lastSegment - firstSegment + 1);
     for (int i = firstSegment; i <= lastSegment; ++i) Segments[i].Lyric = lyrics[i - firstSegment];
 }
@@ -451,12 +464,13 @@ void LyricEditExit(EditorSession& s, LyricEditor editor, std::string_view textUt
     // Leaving an edit that is not open (focus moving through a hidden edit)
     // commits nothing.
     if (s.Mouse != MouseMode::EditLyric && s.Mouse != MouseMode::EditLyrics) return;
+    // The edit closes even when its text is refused.
+    s.Mouse = MouseMode::Idle;
     if (editor == LyricEditor::LyricEdit) {
         s.CommitLyric(s.HoverSegment, textUtf8);
     } else if (editor == LyricEditor::LyricsEdit) {
         s.CommitLyricRun(s.SelFirst, s.SelLast, textUtf8);
     }
-    s.Mouse = MouseMode::Idle;
 }
 
 }  // namespace melodrift

@@ -198,9 +198,12 @@ public:
     // Moves cut k (1 ≤ k < segment count) to `timeMs`, kept MinCutGap away
     // from its neighbours and the end of the recording.
     void MoveCut(int cutIndex, double timeMs);
-    // Lyric edits, text as typed (UTF-8).
+    // Lyric edits, text as typed (UTF-8). A lyric the plug-in file cannot
+    // hold (a Shift-JIS file, or none loaded yet) throws UnencodableText and
+    // changes nothing.
     void CommitLyric(int segment, std::string_view lyricUtf8);
     void CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8);
+    void RequireWritableLyric(std::string_view lyricUtf8) const;
     // Redraws a straight pitch line between two points of the pitch lane.
     void ApplyPitchLine(PixelPoint from, PixelPoint to);
     // Cuts at sudden rises of level and pitch confidence; asks first when

@@ -506,14 +506,23 @@ TEST_F(CommandLine, RelativePathsAreStoredAbsoluteAndCorrectionWorksFromAnotherF
     EXPECT_NE(notes[1].Get("PreUtterance"), "0");
 }
 
-TEST_F(CommandLine, APathShiftJisCannotHoldIsRefusedNotSavedWithQuestionMarks) {
+// The edit state falls back to UTF-8 with a mark for a path Shift-JIS cannot
+// hold (never "?"); a lyric Shift-JIS cannot hold is refused by name.
+TEST_F(CommandLine, APathShiftJisCannotHoldIsSavedInUtf8NotWithQuestionMarks) {
     const fs::path cafe = folder.path() / Utf8Path("café");
     fs::create_directories(cafe);
     fs::copy_file(wave, cafe / "voice.wav");
     const CliRun run = Cli({"segment", PathToUtf8(cafe / "voice.wav"), "-o", PathToUtf8(state)});
-    EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("Shift-JIS"), std::string::npos);
-    EXPECT_FALSE(fs::exists(state));
+    EXPECT_EQ(run.code, 0) << run.err;
+    const std::string bytes = ReadFileBytes(state);
+    EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF"));
+    EXPECT_NE(bytes.find("WaveFile=" + PathToUtf8(cafe / "voice.wav") + "\r\n"), std::string::npos);
+
+    const CliRun refused =
+        Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(folder.path() / "b.mlq"), "--lyrics", "你"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("Shift-JIS"), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder.path() / "b.mlq"));
 }
 
 TEST_F(CommandLine, AnUnusableTempoIsReportedBeforeTheStateIsRead) {

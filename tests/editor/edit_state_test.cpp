@@ -217,23 +217,30 @@ TEST_F(EditStateFile, AHandEditedFirstStartIsMovedToTheStartOfTheRecording) {
     EXPECT_EQ(s.Segments[2].StartMs, 800.0);
 }
 
-TEST_F(EditStateFile, APathShiftJisCannotHoldIsNeverSaved) {
+TEST_F(EditStateFile, APathShiftJisCannotHoldIsSavedInUtf8AndReadBack) {
     EXPECT_TRUE(EditStateCanHoldPath(wavePath));
-    EXPECT_FALSE(EditStateCanHoldPath(folder.path() / Utf8Path("café") / "voice.wav"));
-    const auto cafe = folder.path() / Utf8Path("café");
+    const auto cafe = folder.path() / Utf8Path("café 你");
+    EXPECT_TRUE(EditStateCanHoldPath(cafe / "voice.wav"));
+#ifndef _WIN32
+    EXPECT_FALSE(EditStateCanHoldPath(folder.path() / std::string("\xE9t\xE9.wav")));   // Latin-1 bytes
+#endif
     std::filesystem::create_directories(cafe);
     std::filesystem::copy_file(wavePath, cafe / "voice.wav");
     EditorSession s;
     ASSERT_EQ(s.LoadRecording(cafe / "voice.wav", prompts), LoadOutcome::Loaded);
+    s.AddCut("R", 200.0);
+    ASSERT_FALSE(s.Segments.empty());
+    s.Segments[0].Lyric = "〜";   // Shift-JIS would read it back as another character
     const auto path = folder / "state.mlq";
-    // The button: an error box, no dialog, no file.
-    EXPECT_FALSE(s.SaveEditState(prompts));
-    ASSERT_EQ(prompts.errors.size(), 1u);
-    EXPECT_EQ(prompts.errors[0], kPathNotStorableMessage);
-    // Without the dialog: an exception, no file.
-    EXPECT_THROW(s.SaveEditStateTo(path), std::runtime_error);
-    EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_TRUE(s.Modified);
+    s.SaveEditStateTo(path);
+    const std::string bytes = ReadFileBytes(path);
+    EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF[Melodrift]\r\n"));
+    EXPECT_NE(bytes.find("WaveFile=" + PathToUtf8(cafe / "voice.wav") + "\r\n"), std::string::npos);
+
+    EditorSession loaded;
+    ASSERT_EQ(loaded.LoadEditStateFrom(path, prompts), EditStateOutcome::Loaded);
+    EXPECT_EQ(loaded.WaveFileName, cafe / "voice.wav");
+    EXPECT_EQ(loaded.Segments[0].Lyric, "〜");
 }
 
 TEST_F(EditStateFile, AnOlderFileNamingTheRecordingRelativeToItselfStillLoads) {

@@ -6,6 +6,7 @@
 #include "editor/Session.h"
 #include "editor/Timeline.h"
 #include "text/CodePage.h"
+#include "text/Encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -257,6 +258,25 @@ TEST(SurfaceMouse, LyricEditsOpenOverTheirSegmentsAndCommitOnExit) {
     EXPECT_EQ(s.Segments[2].Lyric, "R");
     EXPECT_EQ(s.Segments[4].Lyric, "ー");
     EXPECT_EQ(s.Segments.size(), 5u);  // the closing press added no cut
+
+    // A character a Shift-JIS plug-in file cannot hold is refused where it
+    // is typed, by name; the edit closes and the lyric stays. The wave dash
+    // has a Shift-JIS code and is kept as typed.
+    SurfaceMouseMove(s, xOf(450.0), 320, PointerShape::Arrow);
+    act = SurfaceMouseDown(s, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
+    ASSERT_EQ(s.Mouse, MouseMode::EditLyric);
+    try {
+        LyricEditExit(s, LyricEditor::LyricEdit, "你");
+        ADD_FAILURE() << "no refusal";
+    } catch (const UnencodableText& error) {
+        EXPECT_EQ(error.Character(), "你");
+        EXPECT_NE(std::string(error.what()).find("Shift-JIS"), std::string::npos);
+    }
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
+    EXPECT_EQ(s.Segments[2].Lyric, "R");
+    EXPECT_THROW(s.CommitLyricRun(1, 2, "a你"), UnencodableText);
+    s.CommitLyric(2, "ー〜");
+    EXPECT_EQ(s.Segments[2].Lyric, "ー〜");
 }
 
 TEST(Previews, RecordedPreviewCopiesTheSelectionUpToTheLastSample) {
