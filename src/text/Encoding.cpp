@@ -1,6 +1,7 @@
 #include "text/Encoding.h"
 
 #include "text/CodePage.h"
+#include "text/ShiftJisConverter.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/utf8.h>
@@ -171,6 +172,42 @@ std::string UnencodableMessage(std::string_view characterUtf8) {
     }
     return "文字「" + std::string(characterUtf8) + "」（" + codePoint +
            "）はShift-JISで表せないため、Shift-JISのファイルに書き込めません。別の文字に変えてください。";
+}
+
+struct ShiftJisConverter::Converters {
+    ConverterPtr strict = OpenStrictCp932();
+    ConverterPtr lenient = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        ConverterPtr converter(ucnv_open(kCp932, &status));
+        if (U_FAILURE(status) || !converter) throw std::runtime_error("ICU has no windows-31j converter");
+        return converter;
+    }();
+};
+
+ShiftJisConverter::ShiftJisConverter() : converters_(std::make_unique<Converters>()) {}
+ShiftJisConverter::~ShiftJisConverter() = default;
+
+bool ShiftJisConverter::IsValid(std::string_view bytes) {
+    if (bytes.empty()) return true;
+    buffer_.resize(bytes.size() + 1);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_resetToUnicode(converters_->strict.get());
+    ucnv_toUChars(converters_->strict.get(), buffer_.data(), static_cast<int32_t>(buffer_.size()), bytes.data(),
+                  static_cast<int32_t>(bytes.size()), &status);
+    return U_SUCCESS(status);
+}
+
+std::string ShiftJisConverter::Decode(std::string_view bytes) {
+    if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+    if (bytes.empty()) return {};
+    buffer_.resize(bytes.size() + 1);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_resetToUnicode(converters_->lenient.get());
+    const int32_t length = ucnv_toUChars(converters_->lenient.get(), buffer_.data(),
+                                         static_cast<int32_t>(buffer_.size()), bytes.data(),
+                                         static_cast<int32_t>(bytes.size()), &status);
+    if (U_FAILURE(status)) throw std::runtime_error("CP932 text could not be converted");
+    return Utf16ToUtf8(std::u16string_view(buffer_.data(), static_cast<std::size_t>(length)));
 }
 
 }  // namespace melodrift

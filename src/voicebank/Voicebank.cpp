@@ -2,6 +2,7 @@
 
 #include "text/Encoding.h"
 #include "text/FileNames.h"
+#include "text/ShiftJisConverter.h"
 #include "text/Files.h"
 #include "text/Kana.h"
 #include "text/NumberFormat.h"
@@ -85,9 +86,10 @@ TextEncoding DetectFileEncoding(const fs::path& file, bool readCharset, std::opt
     if (declared) return *declared;
     bool shiftJis = true;
     bool utf8 = true;
+    ShiftJisConverter converter;
     ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
         if (IsAscii(line)) return true;
-        shiftJis = shiftJis && IsValidShiftJis(line);
+        shiftJis = shiftJis && converter.IsValid(line);
         utf8 = utf8 && IsValidUtf8(line);
         return shiftJis || utf8;
     });
@@ -117,10 +119,12 @@ void ForEachTextLine(const fs::path& file, std::error_code* readError, bool read
         const TextEncoding encoding = DetectFileEncoding(file, readCharset, declared);
         if (used != nullptr) *used = encoding;
         bool first = true;
+        ShiftJisConverter converter;
         ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
             if (first && line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
             first = false;
             if (IsAscii(line)) onLine(line, line);
+            else if (encoding == TextEncoding::ShiftJis) onLine(converter.Decode(line), line);
             else onLine(DecodeText(line, encoding), line);
             return true;
         });

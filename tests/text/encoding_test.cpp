@@ -1,6 +1,7 @@
 #include "text/Encoding.h"
 
 #include "text/CodePage.h"
+#include "text/ShiftJisConverter.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,17 @@ TEST(TextDecoding, ValidityTellsTheEncodingsApart) {
     EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));                // overlong "/"
     EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));            // a surrogate
     EXPECT_FALSE(IsValidShiftJis("\x82"));                // a lead byte without trail
+}
+
+// One converter kept over many lines gives what the one-off calls give,
+// also after a broken line (its state is reset per line).
+TEST(TextDecoding, AKeptConverterAgreesWithTheOneOffCalls) {
+    ShiftJisConverter converter;
+    const std::string lines[] = {Utf8ToCp932("a.wav=あ,1"), "\x82", "bad=\x82\xFF\x81", Utf8ToCp932("ソ\\か"), ""};
+    for (const std::string& line : lines) {
+        EXPECT_EQ(converter.IsValid(line), IsValidShiftJis(line)) << line;
+        EXPECT_EQ(converter.Decode(line), DecodeText(line, TextEncoding::ShiftJis)) << line;
+    }
 }
 
 TEST(TextDecoding, EncodingNamesAsFilesDeclareThem) {
