@@ -86,7 +86,7 @@ struct InsertSetup {
         session.BuildPitchCents();
         for (int s = 0; s < kSegments; ++s)
             session.Segments.push_back(
-                Segment{s * kSegmentMs, kSegmentMs, s == 0 ? std::string("R") : Utf8ToCp932(kSyllables[s % 10])});
+                Segment{s * kSegmentMs, kSegmentMs, s == 0 ? std::string("R") : std::string(kSyllables[s % 10])});
         session.RecalcLengths();
         session.CorrectionMode = correction;
         session.Modified = false;

@@ -93,7 +93,7 @@ const fs::path& BankFolder() {
 }
 
 void BM_LoadVoicebank(benchmark::State& state) {
-    const std::string dir = PathToCp932(BankFolder());
+    const std::string dir = PathToUtf8(BankFolder());
     Voicebank bank;
     for (auto _ : state) {
         bank.LoadVoicebank(dir);
@@ -115,7 +115,7 @@ struct NoteSet {
             Note* note = notes.GetNote(notes.InsertNote(1e12));
             note->Length = 240;
             note->NoteNum = 48 + (i * 7) % 36;
-            note->Lyric = (i % 16 == 15) ? "R" : Utf8ToCp932(kana[(static_cast<std::size_t>(i) * 13) % kana.size()]);
+            note->Lyric = (i % 16 == 15) ? "R" : kana[(static_cast<std::size_t>(i) * 13) % kana.size()];
             lyrics.push_back(note->Lyric);
         }
         notes.Relink();
@@ -137,7 +137,7 @@ struct NoteSet {
 
 void RunExecute(benchmark::State& state, OtoLookup lookup) {
     Voicebank bank(lookup);
-    bank.LoadVoicebank(PathToCp932(BankFolder()));
+    bank.LoadVoicebank(PathToUtf8(BankFolder()));
     static NoteSet set;
     for (auto _ : state) {
         state.PauseTiming();

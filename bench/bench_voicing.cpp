@@ -425,7 +425,7 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
             const auto b = std::min(take.f0Hz.size(), static_cast<std::size_t>((seg.StartMs + seg.LengthMs) * 44.1));
             std::size_t voiced = 0;
             for (std::size_t i = a; i < b; ++i) voiced += take.f0Hz[i] > 0.0;
-            if (b > a && voiced * 10 >= (b - a) * 3) session.Segments[n].Lyric = Utf8ToCp932("あ");
+            if (b > a && voiced * 10 >= (b - a) * 3) session.Segments[n].Lyric = "あ";
         }
         session.SaveEditStateTo(state);
     }

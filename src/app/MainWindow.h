@@ -181,7 +181,7 @@ private:
     void RefreshSpectrumColumns();
 
     void SetSurfaceHelp(std::string_view text, Qt::CursorShape shape);
-    void OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textCp932);
+    void OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textUtf8);
     void HideLyricEditor(QLineEdit* edit);
     void XorPitchLine();
     void RedrawLyricLane();

@@ -68,10 +68,6 @@ void XorLine(RgbaImage& image, int x0, int y0, int x1, int y1) {
     }
 }
 
-QString FromCp932(const std::string& lyric) {
-    return QString::fromStdString(Cp932ToUtf8(lyric));
-}
-
 }  // namespace
 
 // ---- Coordinates ----------------------------------------------------------------
@@ -558,13 +554,13 @@ void MainWindow::SurfaceMouseUp(Qt::MouseButton button, int x, int y) {
 
 // ---- The two in-place lyric edits ----------------------------------------------------
 
-void MainWindow::OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textCp932) {
+void MainWindow::OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textUtf8) {
     const Segment& a = session_.Segments[std::size_t(first)];
     const Segment& b = session_.Segments[std::size_t(last)];
     const int left = ClampToInt(MsToSurfaceX(a.StartMs));
     const int right = ClampToInt(MsToSurfaceX(b.StartMs + b.LengthMs));
     edit->setGeometry(left, kLyricEditY, std::max(kLyricEditMinWidth, right - left), kLyricEditHeight);
-    edit->setText(FromCp932(textCp932));
+    edit->setText(QString::fromStdString(textUtf8));
     edit->show();
     edit->raise();
     edit->setFocus(Qt::OtherFocusReason);
@@ -578,6 +574,7 @@ void MainWindow::LyricEditExit(QLineEdit* sender) {
     Guard([&] {
         const QByteArray text = sender->text().toUtf8();
         const std::string_view typed(text.constData(), std::size_t(text.size()));
+        session_.Mouse = MouseMode::Idle;   // closed even when the text is refused (the error is shown)
         if (sender == lyricEdit_) {
             const int segment = session_.HoverSegment;
             if (segment >= 0 && segment < int(session_.Segments.size())) session_.CommitLyric(segment, typed);
@@ -585,7 +582,6 @@ void MainWindow::LyricEditExit(QLineEdit* sender) {
             session_.CommitLyricRun(session_.SelFirst, session_.SelLast, typed);
         }
         history_.Commit(session_);
-        session_.Mouse = MouseMode::Idle;
     });
     sender->hide();
     committingLyric_ = false;

@@ -55,9 +55,15 @@ std::string FrequencyTable::ToBytes() const {
 }
 
 bool FrequencyTable::SaveToFile(const std::filesystem::path& path) {
-    AverageFreq = ComputeAverageFreq();
-    WriteFileAtomically(path, ToBytes());
+    FileTransaction files;
+    SaveToFile(path, files);
+    files.Commit();
     return true;
+}
+
+void FrequencyTable::SaveToFile(const std::filesystem::path& path, FileTransaction& files) {
+    AverageFreq = ComputeAverageFreq();
+    files.Add(path, ToBytes());
 }
 
 }  // namespace melodrift

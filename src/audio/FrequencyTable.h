@@ -21,6 +21,8 @@
 
 namespace melodrift {
 
+class FileTransaction;
+
 struct FrequencyTableItem {
     double Freq = 0.0;  // [Hz]; 55.0 marks an unvoiced frame
     double Amp = 0.0;
@@ -56,6 +58,8 @@ public:
     // throws std::system_error / std::filesystem::filesystem_error when the
     // file cannot be written, so the failure reaches the user.
     bool SaveToFile(const std::filesystem::path& path);
+    // The same, the file's content added to `files` to be written with them.
+    void SaveToFile(const std::filesystem::path& path, FileTransaction& files);
 };
 
 }  // namespace melodrift

@@ -1,7 +1,9 @@
 #include "audio/WaveBuffer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <ostream>
 #include <stdexcept>
@@ -61,9 +63,67 @@ public:
         return true;
     }
 
+    // Copies the next `n` bytes to `out`, advancing past them.
+    bool ReadInto(std::uint8_t* out, std::size_t n) {
+        const std::uint8_t* p = Take(n);
+        if (p == nullptr) return false;
+        std::copy_n(p, n, out);
+        return true;
+    }
+
 private:
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
+};
+
+// The same reads from a file, holding only the small pieces taken: chunks
+// that are skipped are never read, so a file that is mostly foreign chunks
+// costs no memory.
+class FileReader {
+public:
+    explicit FileReader(const std::filesystem::path& path) : in_(path, std::ios::binary) {
+        if (!in_) return;
+        in_.seekg(0, std::ios::end);
+        const std::streamoff end = in_.tellg();
+        in_.seekg(0, std::ios::beg);
+        if (end < 0 || !in_) return;
+        size_ = static_cast<std::uint64_t>(end);
+        open_ = true;
+    }
+
+    bool IsOpen() const { return open_; }
+    std::uint64_t Remaining() const { return size_ - pos_; }
+
+    // Pointer to the next `n` bytes (valid until the next Take), advancing
+    // past them; nullptr at the end or on a read error.
+    const std::uint8_t* Take(std::size_t n) {
+        if (n > Remaining()) return nullptr;
+        piece_.resize(n);
+        if (!ReadInto(piece_.data(), n)) return nullptr;
+        return piece_.data();
+    }
+
+    bool Skip(std::uint64_t n) {
+        if (n > Remaining()) return false;
+        pos_ += n;
+        in_.seekg(static_cast<std::streamoff>(pos_), std::ios::beg);
+        return static_cast<bool>(in_);
+    }
+
+    bool ReadInto(std::uint8_t* out, std::size_t n) {
+        if (n > Remaining()) return false;
+        in_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n));
+        if (static_cast<std::size_t>(in_.gcount()) != n) return false;
+        pos_ += n;
+        return true;
+    }
+
+private:
+    std::ifstream in_;
+    std::uint64_t size_ = 0;
+    std::uint64_t pos_ = 0;
+    bool open_ = false;
+    std::vector<std::uint8_t> piece_;
 };
 
 // Size of a chunk body with its pad byte: RIFF pads every odd-sized chunk to
@@ -259,13 +319,15 @@ void WaveBuffer::ConvertBits(std::uint16_t bitsPerSample) {
 }
 
 WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path) {
-    std::string bytes;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return WavLoadResult::ReadFailed;
     try {
-        bytes = ReadFileBytes(path);
-    } catch (const std::exception&) {
+        FileReader reader(path);
+        if (!reader.IsOpen()) return WavLoadResult::ReadFailed;
+        return Parse(reader);
+    } catch (const std::exception&) {  // out of memory for the samples
         return WavLoadResult::ReadFailed;
     }
-    return LoadFromBytes(std::string_view(bytes));
 }
 
 WavLoadResult WaveBuffer::LoadFromBytes(std::string_view bytes) {
@@ -274,15 +336,15 @@ WavLoadResult WaveBuffer::LoadFromBytes(std::string_view bytes) {
 
 WavLoadResult WaveBuffer::LoadFromBytes(std::span<const std::uint8_t> bytes) {
     try {
-        return Parse(bytes);
+        ByteReader reader(bytes);
+        return Parse(reader);
     } catch (const std::exception&) {  // out of memory for the samples
         return WavLoadResult::ReadFailed;
     }
 }
 
-WavLoadResult WaveBuffer::Parse(std::span<const std::uint8_t> bytes) {
-    ByteReader reader(bytes);
-
+template <class Reader>
+WavLoadResult WaveBuffer::Parse(Reader& reader) {
     // "RIFF", size (not trusted), "WAVE".
     const std::uint8_t* riff = reader.Take(12);
     if (riff == nullptr) return WavLoadResult::ReadFailed;
@@ -292,8 +354,13 @@ WavLoadResult WaveBuffer::Parse(std::span<const std::uint8_t> bytes) {
     const std::uint8_t* fmtHeader = reader.Take(8);
     if (fmtHeader == nullptr) return WavLoadResult::ReadFailed;
     const std::uint32_t fmtSize = ReadU32(fmtHeader + 4);
-    const std::uint8_t* fmtBody = reader.Take(fmtSize);
-    if (fmtBody == nullptr) return WavLoadResult::ReadFailed;
+    // Only the record's 18 bytes are kept of a longer chunk.
+    if (fmtSize > reader.Remaining()) return WavLoadResult::ReadFailed;
+    std::array<std::uint8_t, WaveFormat::kRecordBytes> fmtRecord{};
+    const std::size_t fmtKept = std::min<std::size_t>(fmtSize, fmtRecord.size());
+    if (!reader.ReadInto(fmtRecord.data(), fmtKept) || !reader.Skip(fmtSize - fmtKept))
+        return WavLoadResult::ReadFailed;
+    const std::uint8_t* fmtBody = fmtRecord.data();
     if (fmtSize & 1U) reader.Skip(1);  // pad byte; may be missing at the very end
     if (fmtSize < 2) return WavLoadResult::ReadFailed;
     if (ReadU16(fmtBody) != 1) return WavLoadResult::NotPcm;
@@ -301,7 +368,7 @@ WavLoadResult WaveBuffer::Parse(std::span<const std::uint8_t> bytes) {
     if (fmtSize < 16) return WavLoadResult::ReadFailed;
 
     WaveBuffer loaded;
-    loaded.format_.ReadFrom(std::span<const std::uint8_t>(fmtBody, fmtSize));
+    loaded.format_.ReadFrom(std::span<const std::uint8_t>(fmtBody, fmtKept));
     // BlockAlign must be non-zero and fit its 16-bit field.
     const std::uint32_t blockAlign = static_cast<std::uint32_t>(loaded.format_.BitsPerSample / 8) * loaded.format_.Channels;
     if (blockAlign == 0 || blockAlign > 0xFFFFU) return WavLoadResult::ReadFailed;
@@ -322,10 +389,9 @@ WavLoadResult WaveBuffer::Parse(std::span<const std::uint8_t> bytes) {
     // allocated.
     const std::uint32_t frameCount = dataSize / blockAlign;
     const std::size_t byteCount = static_cast<std::size_t>(frameCount) * blockAlign;
-    const std::uint8_t* data = reader.Take(byteCount);
-    if (data == nullptr) return WavLoadResult::ReadFailed;
+    if (byteCount > reader.Remaining()) return WavLoadResult::ReadFailed;
     loaded.SetFrameCount(frameCount);
-    std::copy_n(data, byteCount, loaded.sampleData_.begin());
+    if (!reader.ReadInto(loaded.sampleData_.data(), byteCount)) return WavLoadResult::ReadFailed;
 
     *this = std::move(loaded);
     return WavLoadResult::Ok;

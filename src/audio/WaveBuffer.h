@@ -118,7 +118,9 @@ public:
 private:
     std::int16_t SampleAt(std::uint32_t frame, unsigned channel) const;
     void StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value);
-    WavLoadResult Parse(std::span<const std::uint8_t> bytes);
+    // Reads the RIFF structure from a reader of the file or of its bytes.
+    template <class Reader>
+    WavLoadResult Parse(Reader& reader);
 
     WaveFormat format_;
     std::vector<std::uint8_t> sampleData_;

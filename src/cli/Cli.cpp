@@ -11,6 +11,7 @@
 #include "editor/VoiceSource.h"
 #include "plugin/NoteList.h"
 #include "text/CodePage.h"
+#include "text/Encoding.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
 #include "text/Text.h"
@@ -18,6 +19,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -48,6 +50,19 @@ class CommandFailure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Each line escaped for the terminal, the line breaks kept.
+std::string EscapeLines(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        out += EscapeControlCharacters(std::string_view(text).substr(start, end - start));
+        if (end < text.size()) out += '\n';
+        start = end + 1;
+    }
+    return out;
+}
 
 std::string Quoted(const fs::path& path) { return "\"" + PathToUtf8(path) + "\""; }
 
@@ -282,17 +297,17 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
     const fs::path out = AbsolutePath(args.out);
     const fs::path wave = AbsolutePath(args.wave);
     RefuseOverwrite(out, args.force);
-    // The edit state names the recording in Shift-JIS; a path it cannot
-    // hold would come back as another (nonexistent) file.
+    // The edit state names the recording in Shift-JIS or UTF-8; a path that
+    // is not Unicode text would come back as another (nonexistent) file.
     if (!EditStateCanHoldPath(wave))
         throw CommandFailure("the recording's path " + Quoted(wave) +
-                             " cannot be written in Shift-JIS, so the edit state could never find it again; "
+                             " is not Unicode text, so the edit state could never find it again; "
                              "move or rename the recording (or its folders)");
     std::vector<std::string> lyrics;
     if (args.lyrics) {
         lyrics = SplitCommas(*args.lyrics);
         for (const std::string& lyric : lyrics)
-            if (Cp932ToUtf8(Utf8ToCp932(lyric)) != lyric)
+            if (!EncodeShiftJis(lyric))
                 throw CommandFailure("the lyric \"" + lyric + "\" cannot be written in Shift-JIS");
     }
 
@@ -507,7 +522,12 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     } catch (const CLI::Success& e) {
         return app.exit(e, streams.Out, streams.Err);
     } catch (const CLI::ParseError& e) {
-        app.exit(e, streams.Out, streams.Err);
+        // The message quotes the word that was refused: escaped for the terminal.
+        std::ostringstream out;
+        std::ostringstream err;
+        app.exit(e, out, err);
+        streams.Out << EscapeLines(out.str());
+        streams.Err << EscapeLines(err.str());
         return kExitUsage;
     }
 
@@ -518,7 +538,7 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
         if (frqCmd->parsed()) RunFrq(frq, streams);
         if (previewCmd->parsed()) RunPreview(preview, streams);
     } catch (const std::exception& e) {
-        streams.Err << "melodrift-cli: " << e.what() << '\n';
+        streams.Err << "melodrift-cli: " << EscapeControlCharacters(e.what()) << '\n';
         return kExitFailure;
     }
     return kExitSuccess;

@@ -1,16 +1,19 @@
 #include "cli/CliPrompts.h"
 
+#include "text/Text.h"
+
 #include <ostream>
 
 namespace melodrift {
 
-void CliPrompts::Inform(std::string_view text) { err_ << text << '\n'; }
+// Messages may carry values read from files: escaped for the terminal.
+void CliPrompts::Inform(std::string_view text) { err_ << EscapeControlCharacters(text) << '\n'; }
 
-void CliPrompts::Warn(std::string_view text) { err_ << "warning: " << text << '\n'; }
+void CliPrompts::Warn(std::string_view text) { err_ << "warning: " << EscapeControlCharacters(text) << '\n'; }
 
 void CliPrompts::Error(std::string_view text) {
     ++errors_;
-    err_ << "error: " << text << '\n';
+    err_ << "error: " << EscapeControlCharacters(text) << '\n';
 }
 
 bool CliPrompts::Answer(std::string_view question, const char* yes, const char* no) {

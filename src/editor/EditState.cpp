@@ -3,6 +3,7 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
 #include "editor/Session.h"
+#include "text/Encoding.h"
 #include "text/Files.h"
 #include "text/Ini.h"
 #include "text/NumberFormat.h"
@@ -17,8 +18,35 @@
 
 namespace melodrift {
 
+namespace {
+
+// The edit state as text: UTF-8 after a byte order mark, else CP932 (UTF-8
+// without a mark when the bytes are not CP932 but are UTF-8). A missing
+// file is an empty INI.
+IniFile LoadEditStateIni(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return IniFile::Parse("");
+    const std::string bytes = ReadFileBytes(path);
+    TextEncoding encoding = TextEncoding::ShiftJis;
+    if (bytes.starts_with(kUtf8Bom)) encoding = TextEncoding::Utf8WithBom;
+    else if (!IsValidShiftJis(bytes) && IsValidUtf8(bytes)) encoding = TextEncoding::Utf8;
+    return IniFile::Parse(DecodeText(bytes, encoding));
+}
+
+// Written in CP932 when every character comes back unchanged from it, else
+// in UTF-8 with a byte order mark; replaced atomically.
+void SaveEditStateIni(const IniFile& ini, const std::filesystem::path& path) {
+    const std::string text = ini.ToBytes();
+    const TextEncoding encoding =
+        ShiftJisHoldsExactly(text) ? TextEncoding::ShiftJis : TextEncoding::Utf8WithBom;
+    WriteFileAtomically(path, EncodeText(text, encoding));
+}
+
+}  // namespace
+
 bool EditStateCanHoldPath(const std::filesystem::path& path) {
-    return NativePath(PathToCp932(path)) == path;
+    const std::string text = PathToUtf8(path);
+    return IsValidUtf8(text) && Utf8Path(text) == path;
 }
 
 std::int32_t StoredPitchCents(float hz) {
@@ -99,7 +127,7 @@ bool EditorSession::SaveEditState(Prompts& prompts) {
 }
 
 void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
-    IniFile ini = IniFile::Load(path);
+    IniFile ini = LoadEditStateIni(path);
     ini.Write(kEditStateSection, "Melodrift", "1");
     ini.Write(kEditStateSection, "Version", kEditStateVersion);
     const std::filesystem::path& wavePath = OpenWaveFileName.empty() ? WaveFileName : OpenWaveFileName;
@@ -107,7 +135,7 @@ void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
         throw std::runtime_error("the recording's path \"" + PathToUtf8(wavePath) +
                                  "\" cannot be written in Shift-JIS, so the edit state would name another file; "
                                  "nothing was saved");
-    ini.Write(kEditStateSection, "WaveFile", PathToCp932(wavePath));
+    ini.Write(kEditStateSection, "WaveFile", PathToUtf8(wavePath));
     ini.Write(kEditStateSection, "MojiCount", FormatInteger(static_cast<std::int64_t>(Segments.size())));
     for (std::size_t n = 0; n < Segments.size(); ++n) {
         const std::string section = FormatInteger(static_cast<std::int64_t>(n));
@@ -119,7 +147,7 @@ void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
     for (std::size_t k = 0; k < pitchKeys.size(); ++k) {
         ini.Write(kPitchSection, "Pitchs" + FormatInteger(static_cast<std::int64_t>(k)), pitchKeys[k]);
     }
-    ini.Save(path);
+    SaveEditStateIni(ini, path);
     Modified = false;
 }
 
@@ -142,14 +170,14 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
         prompts.Inform(message);
         return outcome;
     };
-    const IniFile ini = IniFile::Load(path);
+    const IniFile ini = LoadEditStateIni(path);
     if (ini.Read(kEditStateSection, "Melodrift", "0") != "1") {
         return refuse(kNotEditStateMessage, EditStateOutcome::NotEditState);
     }
     if (ini.Read(kEditStateSection, "Version", "0") != kEditStateVersion) {
         return refuse(kWrongVersionMessage, EditStateOutcome::WrongVersion);
     }
-    std::filesystem::path wavePath = NativePath(ini.Read(kEditStateSection, "WaveFile", "0"));
+    std::filesystem::path wavePath = Utf8Path(ini.Read(kEditStateSection, "WaveFile", "0"));
     // An older file may name the recording relative to where it was made;
     // the folder of the edit state is the likely place.
     if (wavePath.is_relative() && !path.parent_path().empty()) {
@@ -170,6 +198,11 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
         return EditStateOutcome::RecordingRejected;
     }
 
+    ApplyEditState(ini);
+    return EditStateOutcome::Loaded;
+}
+
+void EditorSession::ApplyEditState(const IniFile& ini) {
     std::vector<std::string> items;
     for (int i = 0; i < FrameCount(); ++i) {
         if (i % kPitchesPerKey == 0) {
@@ -193,7 +226,8 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     // there instead of filling memory with default segments.
     const double duration = DurationMs();
     const auto maxCount = static_cast<std::int64_t>(duration / std::max(MinCutGap, 1.0)) + 1;
-    const std::int64_t count = std::min(storedCount, maxCount);
+    const std::int64_t storedCount = StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
+    const std::int64_t count = std::clamp<std::int64_t>(storedCount, 0, maxCount);
     std::vector<Segment> segments;
     segments.reserve(static_cast<std::size_t>(count));
     for (std::int64_t n = 0; n < count; ++n) {
@@ -217,7 +251,6 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     RecalcLengths();
     HoverSegment = -1;
     Modified = false;
-    return EditStateOutcome::Loaded;
 }
 
 }  // namespace melodrift

@@ -1,10 +1,12 @@
-// The edit-state file (".mlq"): an INI text in CP932 that names the recording
+// The edit-state file (".mlq"): an INI text that names the recording
 // and holds the segments and the traced pitch of every analysis frame.
 //
 //   [Melodrift]  Melodrift=1, Version=2.00, WaveFile=<path>, MojiCount=<n>
 //   [0] .. [n-1] Time=<ms>, Length=<ms>, Lyric=<text>
 //   [Pitchs]     Pitchs0=<100 values>, Pitchs1=..., the last holding the rest
 //
+// It is written in CP932 when every character of it has a CP932 form that
+// reads back the same, else in UTF-8 with a byte order mark; both are read.
 // A pitch value is the frame's TargetF0 in whole cents (220 Hz = 5700),
 // truncated toward zero; 0 for a frame without pitch. Saving updates an
 // existing file in place: keys and sections it does not write stay.
@@ -39,13 +41,14 @@ inline constexpr std::string_view kNoWaveFileMessage = "Waveファイルが存�
 inline constexpr std::string_view kNoSegmentsMessage = "歌詞データがありません";
 
 // Shown instead of saving when the recording's path has characters that
-// the edit state (Shift-JIS) cannot hold.
+// the edit state cannot hold (bytes that are no Unicode text).
 inline constexpr std::string_view kPathNotStorableMessage =
     "録音ファイルのパスに編集ファイル（Shift-JIS）で表せない文字が含まれているため、保存できません。"
     "フォルダ名やファイル名を変えてから、もう一度読み込んでください。";
 
-// Whether the edit state can name `path` faithfully: written in Shift-JIS
-// and read back, it is the same path (no character replaced by "?").
+// Whether the edit state can name `path` faithfully: its name is Unicode
+// (on systems whose file names are bytes, valid UTF-8), so that written in
+// Shift-JIS or, failing that, UTF-8 and read back, it is the same path.
 bool EditStateCanHoldPath(const std::filesystem::path& path);
 
 // The stored value of a frame's pitch: the whole part (toward zero) of

@@ -47,7 +47,7 @@ std::string FolderKey(std::string folder) {
     while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
 #ifdef _WIN32
     // Windows file names are case-insensitive (ASCII letters suffice for the
-    // comparison; CP932 trail bytes are never turned into lead bytes by it).
+    // comparison; in UTF-8 they never occur inside another character).
     for (char& c : folder)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
 #endif
@@ -212,7 +212,7 @@ namespace {
 
 // The notes, their lyrics and timing, envelopes, pitch, and the plug-in
 // file, made in `notes`.
-void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank) {
+void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
     const bool correction = session.CorrectionMode;
 
     const std::vector<std::int64_t> startTicks = WholeTickStarts(notes, session.Segments);
@@ -282,7 +282,7 @@ void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voiceb
     for (int slot = 1; slot <= notes.Count(); ++slot)
         if (Note* note = notes.GetNote(slot)) note->PitchMode = session.PitchMode;
     if (session.PitchMode == 2) BuildPortamento(notes);
-    notes.SaveToPluginFile();
+    notes.SaveToPluginFile(files);
 }
 
 // A copy of the loaded note list, read again from its plug-in file, with
@@ -324,11 +324,16 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     const std::vector<Segment> typedSegments = session.Segments;
     bool sourceMade = false;
     try {
+        // Every file is prepared first and written in one commit: when one
+        // cannot be written, none of the frequency table, oto.ini and
+        // plug-in file changes.
+        FileTransaction files;
         if (session.CorrectionMode) {
-            (void)WriteFrequencyTable(session, prompts);
-            sourceMade = WriteVoiceEntries(session, voicebank);
+            (void)WriteFrequencyTable(session, prompts, files);
+            sourceMade = WriteVoiceEntries(session, voicebank, files);
         }
-        MakeNotesAndSave(session, *notes, voicebank);
+        MakeNotesAndSave(session, *notes, voicebank, files);
+        files.Commit();
     } catch (...) {
         session.Segments = typedSegments;
         if (session.CorrectionMode) {
@@ -345,7 +350,7 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     // Without a recording no voice source was made, so there is nothing to
     // switch to and no success to announce.
     if (session.CorrectionMode && sourceMade) {
-        const std::string recordingFolder = PathToCp932(session.WaveFileName.parent_path());
+        const std::string recordingFolder = PathToUtf8(session.WaveFileName.parent_path());
         if (FolderKey(session.Notes->VoiceDir) != FolderKey(recordingFolder)) {
             prompts.Inform("音源を作成しました。原音ファイルセットを切り替えてください。");
             prompts.Beep();

@@ -5,7 +5,9 @@
 #include "audio/WaveBuffer.h"
 #include "editor/PreviewJob.h"
 #include "editor/Timeline.h"
+#include "plugin/NoteList.h"
 #include "text/CodePage.h"
+#include "text/Encoding.h"
 #include "text/Prompts.h"
 
 #include <algorithm>
@@ -37,7 +39,7 @@ void EditorSession::RecalcLengths() {
     }
 }
 
-void EditorSession::AddCut(std::string_view lyricCp932, double timeMs) {
+void EditorSession::AddCut(std::string_view lyric, double timeMs) {
     const double duration = DurationMs();
     if (FrameCount() == 0 || timeMs < 0.0 || timeMs >= duration || duration < MinCutGap) return;
     int index = 0;
@@ -51,7 +53,7 @@ void EditorSession::AddCut(std::string_view lyricCp932, double timeMs) {
     }
     if (index > 0 && timeMs - Segments[index - 1].StartMs < MinCutGap) return;
     if (index < static_cast<int>(Segments.size()) && Segments[index].StartMs - timeMs < MinCutGap) return;
-    Segments.insert(Segments.begin() + index, Segment{timeMs, 0.0, std::string(lyricCp932)});
+    Segments.insert(Segments.begin() + index, Segment{timeMs, 0.0, std::string(lyric)});
     RecalcLengths();
 }
 
@@ -74,15 +76,26 @@ void EditorSession::MoveCut(int cutIndex, double timeMs) {
     RecalcLengths();
 }
 
+// A lyric goes into the plug-in file: one that a Shift-JIS file cannot hold
+// is refused where it is typed (UnencodableText names the character), not
+// found out at Insert. A UTF-8 plug-in file keeps every lyric.
+void EditorSession::RequireWritableLyric(std::string_view lyricUtf8) const {
+    if (Notes && Notes->IsLoaded() && Notes->Encoding != TextEncoding::ShiftJis) return;
+    std::string refused;
+    if (!EncodeShiftJis(lyricUtf8, &refused)) throw UnencodableText(refused, UnencodableMessage(refused));
+}
+
 void EditorSession::CommitLyric(int segment, std::string_view lyricUtf8) {
     if (segment < 0 || segment >= static_cast<int>(Segments.size())) return;
-    Segments[segment].Lyric = Utf8ToCp932(lyricUtf8);
+    RequireWritableLyric(lyricUtf8);
+    Segments[segment].Lyric = std::string(lyricUtf8);
 }
 
 void EditorSession::CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8) {
     if (firstSegment < 0 || firstSegment > lastSegment || lastSegment >= static_cast<int>(Segments.size())) return;
+    RequireWritableLyric(textUtf8);
     const std::vector<std::string> lyrics = SplitLyricRun(textUtf8, lastSegment - firstSegment + 1);
-    for (int i = firstSegment; i <= lastSegment; ++i) Segments[i].Lyric = Utf8ToCp932(lyrics[i - firstSegment]);
+    for (int i = firstSegment; i <= lastSegment; ++i) Segments[i].Lyric = lyrics[i - firstSegment];
 }
 
 // ---- Lyric runs ------------------------------------------------------------------
@@ -230,7 +243,7 @@ void OpenEditor(const EditorSession& s, SurfaceActions& act, LyricEditor editor,
     act.editLast = last;
     std::string text;
     for (int i = first; i <= last; ++i) text += s.Segments[i].Lyric;
-    act.editTextUtf8 = Cp932ToUtf8(text);
+    act.editTextUtf8 = text;
     const Segment& lastSeg = s.Segments[last];
     const std::int64_t left = MsToX(s.Segments[first].StartMs, s.Scale, s.FirstFrame);
     const std::int64_t right = MsToX(lastSeg.StartMs + lastSeg.LengthMs, s.Scale, s.FirstFrame);
@@ -412,12 +425,13 @@ void LyricEditExit(EditorSession& s, LyricEditor editor, std::string_view textUt
     // Leaving an edit that is not open (focus moving through a hidden edit)
     // commits nothing.
     if (s.Mouse != MouseMode::EditLyric && s.Mouse != MouseMode::EditLyrics) return;
+    // The edit closes even when its text is refused.
+    s.Mouse = MouseMode::Idle;
     if (editor == LyricEditor::LyricEdit) {
         s.CommitLyric(s.HoverSegment, textUtf8);
     } else if (editor == LyricEditor::LyricsEdit) {
         s.CommitLyricRun(s.SelFirst, s.SelLast, textUtf8);
     }
-    s.Mouse = MouseMode::Idle;
 }
 
 }  // namespace melodrift

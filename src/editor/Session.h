@@ -22,6 +22,7 @@
 
 namespace melodrift {
 
+class IniFile;
 class Prompts;
 class NoteList;
 class PitchAnalyser;
@@ -29,7 +30,7 @@ class Resynthesizer;
 class WaveBuffer;
 
 // One syllable of the recording: where it starts, how long it lasts, and its
-// lyric as CP932 bytes ("R" or "r" marks a rest).
+// lyric as UTF-8 text ("R" or "r" marks a rest).
 struct Segment {
     double StartMs = 0.0;
     double LengthMs = 0.0;
@@ -207,14 +208,17 @@ public:
     // ---- Segments (Segments.cpp) ------------------------------------------
     int SegmentAt(double timeMs) const;
     void RecalcLengths();
-    void AddCut(std::string_view lyricCp932, double timeMs);
+    void AddCut(std::string_view lyric, double timeMs);
     void RemoveCut(double timeMs);
     // Moves cut k (1 ≤ k < segment count) to `timeMs`, kept MinCutGap away
     // from its neighbours and the end of the recording.
     void MoveCut(int cutIndex, double timeMs);
-    // Lyric edits, text as typed (UTF-8), stored as CP932.
+    // Lyric edits, text as typed (UTF-8). A lyric the plug-in file cannot
+    // hold (a Shift-JIS file, or none loaded yet) throws UnencodableText and
+    // changes nothing.
     void CommitLyric(int segment, std::string_view lyricUtf8);
     void CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8);
+    void RequireWritableLyric(std::string_view lyricUtf8) const;
     // Redraws a straight pitch line between two points of the pitch lane.
     void ApplyPitchLine(PixelPoint from, PixelPoint to);
     // Cuts at sudden rises of level and pitch confidence; asks first when
@@ -239,6 +243,10 @@ public:
     EditStateOutcome LoadEditStateFrom(const std::filesystem::path& path, Prompts& prompts,
                                        const LoadProgress& progress = {},
                                        LoadScope scope = LoadScope::Everything);
+    // The stored pitch and segments of a read edit-state file, for the
+    // recording already loaded: the last step of LoadEditStateFrom. At most
+    // as many segments as cuts MinCutGap apart fit into the recording.
+    void ApplyEditState(const IniFile& ini);
 };
 
 // A rest lyric: exactly "R" or "r".

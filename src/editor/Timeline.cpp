@@ -220,7 +220,7 @@ std::vector<LyricBox> BuildLyricBoxes(const EditorSession& s) {
         box.highlighted = (s.Mouse == MouseMode::SelectLyrics && n >= lo && n <= hi) || n == s.HoverSegment;
         const bool rest = IsRestLyric(seg.Lyric);
         box.fill = rest ? (box.highlighted ? kGrey : kWhite) : (box.highlighted ? kMagenta : kCyan);
-        box.lyricUtf8 = Cp932ToUtf8(seg.Lyric);
+        box.lyricUtf8 = seg.Lyric;
         boxes.push_back(std::move(box));
     }
     return boxes;

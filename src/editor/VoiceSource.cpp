@@ -3,6 +3,7 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/FrequencyTable.h"
 #include "editor/Session.h"
+#include "text/FileNames.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
 #include "text/Prompts.h"
@@ -22,9 +23,8 @@ constexpr double kUnvoicedFreqHz = 55.0;
 // A sample runs on this long after the next entry's overlap begins [ms].
 constexpr double kTailMs = 76.0;
 
-// Bytes that would split an oto.ini line into other fields or lines. A CP932
-// trail byte is never below 0x40, so these bytes are always characters of
-// their own.
+// Bytes that would split an oto.ini line into other fields or lines (in
+// UTF-8 an ASCII byte is always a character of its own).
 bool BreaksOtoLine(char c) { return c == ',' || c == '=' || c == '\r' || c == '\n'; }
 
 // The lyric as an alias that oto.ini can hold: separators become "_".
@@ -58,18 +58,32 @@ std::string RecordingNameRefusal(const std::string& fileNameUtf8) {
            "音源を作成できません。名前を変えてから読み込み直してください。ファイルには何も書き込んでいません。";
 }
 
-bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileNameCp932,
-                          const std::vector<std::string>& aliasesCp932) {
+bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileName,
+                          const std::vector<std::string>& aliases) {
     std::error_code ec;
-    const std::filesystem::path oto = folder / "oto.ini";
+    const std::filesystem::path oto = FindInFolder(folder, "oto.ini").value_or(folder / "oto.ini");
     if (!std::filesystem::is_regular_file(oto, ec)) return false;
+    // Read the way a load reads it, in the encoding the file declares or shows.
+    Voicebank bank;
+    bank.LoadVoicebank(PathToUtf8(folder));
     std::vector<std::string> found;
-    for (const std::string& line : SplitLines(ReadFileBytes(oto))) {
+    for (const OtoEntry& entry : bank.OtoList())
+        if (entry.FileName == fileName && entry.FullPath == bank.FullPathFor(fileName)) found.push_back(entry.Alias);
+    std::sort(found.begin(), found.end());
+    for (const std::string& alias : aliases)
+        if (!std::binary_search(found.begin(), found.end(), alias)) return false;
+    return true;
+}
+
+bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding, const std::string& fileName,
+                         const std::vector<std::string>& aliases) {
+    std::vector<std::string> found;
+    for (const std::string& line : SplitLines(DecodeText(otoBytes, encoding))) {
         const std::optional<OtoEntry> entry = ParseOtoLine(line);
-        if (entry && entry->FileName == fileNameCp932) found.push_back(entry->Alias);
+        if (entry && entry->FileName == fileName) found.push_back(entry->Alias);
     }
     std::sort(found.begin(), found.end());
-    for (const std::string& alias : aliasesCp932)
+    for (const std::string& alias : aliases)
         if (!std::binary_search(found.begin(), found.end(), alias)) return false;
     return true;
 }
@@ -94,6 +108,13 @@ void FillFrequencyTable(const EditorSession& session, FrequencyTable& table) {
 }
 
 bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts) {
+    FileTransaction files;
+    const bool added = WriteFrequencyTable(session, prompts, files);
+    files.Commit();
+    return added;
+}
+
+bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts, FileTransaction& files) {
     if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return false;
     if (session.FrameCount() == 0) return false;
     const std::filesystem::path path = FrequencyTablePath(session.WaveFileName);
@@ -103,7 +124,8 @@ bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts) {
     }
     FrequencyTable table;
     FillFrequencyTable(session, table);
-    return table.SaveToFile(path);
+    table.SaveToFile(path, files);
+    return true;
 }
 
 std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& startsMs, double durationMs,
@@ -143,12 +165,19 @@ std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& start
 }
 
 bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
+    FileTransaction files;
+    const bool made = WriteVoiceEntries(session, voicebank, files);
+    files.Commit();
+    return made;
+}
+
+bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransaction& files) {
     if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return false;
     if (session.FrameCount() == 0 || session.Segments.empty()) return false;
 
     const std::filesystem::path& wave = session.WaveFileName;
-    const std::string folder = PathToCp932(wave.parent_path());
-    const std::string fileName = PathToCp932(wave.filename());
+    const std::string folder = PathToUtf8(wave.parent_path());
+    const std::string fileName = PathToUtf8(wave.filename());
     voicebank.LoadVoicebank(folder);
     voicebank.RemoveOtoByPath(voicebank.FullPathFor(fileName));
 
@@ -170,13 +199,15 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
         }
         voicebank.AddOtoLine(line);
     }
-    if (!voicebank.WriteOtoIni()) return false;
+    if (!voicebank.WriteOtoIni(files)) return false;
     std::vector<std::string> aliases;
     aliases.reserve(session.Segments.size());
     for (const Segment& segment : session.Segments) aliases.push_back(segment.Lyric);
-    // Notes whose entries are not in the folder's oto.ini would sing nothing
-    // of the recording: Insert stops before the plug-in file is written.
-    if (!VoiceEntriesReadBack(wave.parent_path(), fileName, aliases))
+    // The oto.ini goes out with the other files in one commit; its entries are
+    // read back from the exact bytes it will hold. Notes whose entries are not
+    // there would sing nothing of the recording, so Insert stops before any
+    // file is written.
+    if (!OtoTextHoldsEntries(voicebank.OtoIniText(), voicebank.OtoEncoding(), fileName, aliases))
         throw std::runtime_error("音源の原音設定（oto.ini）に書き込んだ内容を読み戻せませんでした。"
                                  "プラグインファイルは変更していません。");
     return true;

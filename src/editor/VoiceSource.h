@@ -5,13 +5,17 @@
 // from the recording at the traced pitch. The recording is never changed.
 #pragma once
 
+#include "text/Encoding.h"
+
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace melodrift {
 
 class EditorSession;
+class FileTransaction;
 class Prompts;
 class FrequencyTable;
 class Voicebank;
@@ -28,6 +32,8 @@ void FillFrequencyTable(const EditorSession& session, FrequencyTable& table);
 // recording file or frames; asks before replacing an existing table and
 // does nothing unless the answer is Yes. True when a table was written.
 bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts);
+// The same, the table added to `files` (true when it was added).
+bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts, FileTransaction& files);
 
 // The voice correction timing of the segments, each as its oto.ini numbers
 // (ms, before rounding).
@@ -64,10 +70,13 @@ bool RecordingFitsOtoIni(const std::filesystem::path& wavePath);
 // `fileNameUtf8` that RecordingFitsOtoIni rejects.
 std::string RecordingNameRefusal(const std::string& fileNameUtf8);
 
-// Whether the folder's oto.ini, read again from disk, holds an entry of
-// `fileNameCp932` for each alias in `aliasesCp932`.
-bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileNameCp932,
-                          const std::vector<std::string>& aliasesCp932);
+// Whether the folder's oto.ini, read again from disk as a load reads it,
+// holds an entry of `fileName` for each alias in `aliases` (UTF-8).
+bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileName,
+                          const std::vector<std::string>& aliases);
+// Whether the oto.ini bytes `otoBytes`, in `encoding`, hold those entries.
+bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding, const std::string& fileName,
+                         const std::vector<std::string>& aliases);
 
 // Loads the recording's folder as the voicebank (its VoiceRoot), removes the
 // recording's earlier entries, gives every segment a free alias (the lyric,
@@ -75,8 +84,10 @@ bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string
 // adds one entry per segment and writes the folder's oto.ini (nothing is
 // written when the folder does not exist). Does nothing without a recording
 // file, frames or segments. True only when the entries were written and
-// read back from the file; throws std::runtime_error when the written file
-// does not hold them.
+// read back from the bytes written; throws std::runtime_error (before
+// anything is written) when those bytes do not hold them.
 bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank);
+// The same, the oto.ini added to `files`.
+bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransaction& files);
 
 }  // namespace melodrift

@@ -58,7 +58,7 @@ public:
     double Length = 0.0;        // ticks (480 per quarter note)
     double Tempo = 0.0;         // bpm, for all of this note's conversions
     int NoteNum = 0;            // semitones
-    std::string Lyric;          // CP932 bytes; "R" or "r" is a rest
+    std::string Lyric;          // UTF-8; "R" or "r" is a rest
     int Intensity = 100;
     int Moduration = 0;
     PitchPointList PitchPoints;       // Mode1 grid, one point per 5 ticks from the sample start
@@ -125,7 +125,7 @@ public:
     // note's key; the last point ends on this key (0).
     double ExpectedEndValue(int index);
 
-    // Appends this note's section to `lines` (CP932 bytes, no line ends).
+    // Appends this note's section to `lines` (UTF-8 text, no line ends).
     // Throws std::domain_error for a value that has no finite form, and
     // ConversionError for a pitch list that does not encode; nothing is
     // appended then.

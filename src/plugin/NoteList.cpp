@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "text/Files.h"
+#include "text/Platform.h"
 #include "text/NumberFormat.h"
 #include "text/Text.h"
 
@@ -16,17 +17,60 @@ namespace {
 constexpr std::string_view kSettingHeader = "[#SETTING]";
 constexpr std::string_view kMissingFileMessage = "データがありません。";
 constexpr std::string_view kInsertSection = "#INSERT";
-constexpr std::string_view kDefaultLyricCp932 = "\x82\xA0";  // "あ"
+constexpr std::string_view kDefaultLyric = "あ";
 constexpr double kQuarterNoteTicks = 480.0;
 
 bool StartsSection(std::string_view line) {
     return line.size() >= 2 && line[0] == '[' && line[1] == '#';
 }
 
+// The VoiceDir value as text. UTAU writes the header in the system's ANSI
+// code page, which is not CP932 on every system; when the CP932 reading
+// names no folder but the bytes are UTF-8 that name one, the UTF-8 reading
+// is taken.
+std::string DecodeVoiceDir(std::string_view bytes, TextEncoding encoding) {
+    if (encoding != TextEncoding::ShiftJis) return DecodeText(bytes, encoding);
+    std::string text = DecodeText(bytes, TextEncoding::ShiftJis);
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || !IsValidUtf8(bytes)) return text;
+    std::error_code ec;
+    if (!IsValidShiftJis(bytes) || !std::filesystem::is_directory(Utf8Path(text), ec)) {
+        if (std::filesystem::is_directory(Utf8Path(bytes), ec)) return std::string(bytes);
+    }
+    return text;
+}
+
 }  // namespace
+
+std::optional<std::filesystem::path> HostVoiceFolderOf(const std::filesystem::path& executable) {
+    const std::filesystem::path plugins = executable.parent_path().parent_path();
+    std::string name = PathToUtf8(plugins.filename());
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (name != "plugins") return std::nullopt;
+    const std::filesystem::path voice = plugins.parent_path() / "voice";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(voice, ec)) return std::nullopt;
+    return voice;
+}
+
+std::optional<std::string> ExpandVoiceDir(std::string_view voiceDir,
+                                          const std::optional<std::filesystem::path>& voiceFolder) {
+    constexpr std::string_view kVoice = "%VOICE%";
+    constexpr std::string_view kData = "%DATA%";
+    if (voiceDir.starts_with(kData)) return std::nullopt;
+    if (!voiceDir.starts_with(kVoice)) return std::string(voiceDir);
+    if (!voiceFolder) return std::nullopt;
+    std::string rest(voiceDir.substr(kVoice.size()));
+    while (!rest.empty() && (rest.front() == '\\' || rest.front() == '/')) rest.erase(0, 1);
+    if constexpr (std::filesystem::path::preferred_separator == '/')
+        std::replace(rest.begin(), rest.end(), '\\', '/');
+    return PathToUtf8(*voiceFolder / Utf8Path(rest));
+}
 
 NoteList::NoteList(VoicebankLink* voicebank) : voicebank_(voicebank) {
     if (voicebank_ != nullptr) voicebank_->Clear();
+    if (const auto executable = platform::ExecutablePath()) HostVoiceFolder = HostVoiceFolderOf(*executable);
 }
 
 int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& prompts) {
@@ -36,6 +80,7 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
     Tempo = 120.0;
     LoadedTempo = 0.0;
     VoiceDir.clear();
+    Encoding = TextEncoding::ShiftJis;
 
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
@@ -43,15 +88,31 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
         return 0;
     }
 
-    std::string bytes = ReadFileBytes(path);
-    // A UTF-8 byte order mark would hide the first section header.
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
-    const std::vector<std::string> lines = SplitLines(bytes);
-
-    // The host may put a version section before the settings: read the first
-    // settings section wherever it starts.
-    const auto settings = std::find(lines.begin(), lines.end(), kSettingHeader);
-    ReadSettingSection(lines, settings == lines.end() ? 0 : static_cast<int>(settings - lines.begin()));
+    // The host may put a version section before the settings: the first
+    // settings section is read wherever it starts, and reading stops at its
+    // end (the host's notes are not read), so only that section is held.
+    // A line longer than any host writes is refused (LineTooLong).
+    std::vector<std::string> section;
+    bool first = true;
+    ReadLines(path, kMaxLineBytes, [&](std::string_view line) {
+        // A UTF-8 byte order mark makes the whole file UTF-8.
+        if (first && line.starts_with(kUtf8Bom)) {
+            line.remove_prefix(kUtf8Bom.size());
+            Encoding = TextEncoding::Utf8WithBom;
+        }
+        first = false;
+        if (section.empty()) {
+            if (line == kSettingHeader) section.emplace_back(line);
+            return true;
+        }
+        if (StartsSection(line)) return false;
+        section.emplace_back(line);
+        return true;
+    });
+    unknownHostFolder_.clear();
+    ReadSettingSection(section, 0);
+    if (!unknownHostFolder_.empty())
+        prompts.Warn(std::string(kHostFolderUnknownMessage) + unknownHostFolder_);
 
     // Previous- and next-context slots; the host's own notes are not read.
     slots_.resize(2);
@@ -74,8 +135,16 @@ int NoteList::ReadSettingSection(const std::vector<std::string>& lines, int inde
             Tempo = ParseDouble(value);
             LoadedTempo = Tempo;
         } else if (key == "VoiceDir") {
-            VoiceDir = std::string(value);
-            LoadVoicebankOnce();
+            VoiceDir = DecodeVoiceDir(value, Encoding);
+            if (std::optional<std::string> expanded = ExpandVoiceDir(VoiceDir, HostVoiceFolder)) {
+                VoiceDir = *std::move(expanded);
+                LoadVoicebankOnce();
+            } else {
+                // The folder stays unexpanded; no voicebank is read from a
+                // path that names nothing.
+                unknownHostFolder_ = VoiceDir.starts_with("%DATA%") ? "%DATA%（UTAUのデータフォルダ）"
+                                                                     : "%VOICE%（ホストのvoiceフォルダ）";
+            }
         }
     }
 }
@@ -87,7 +156,7 @@ int NoteList::InsertNote(double positionTicks) {
     auto note = std::make_unique<Note>();
     note->Section = kInsertSection;
     note->Length = kQuarterNoteTicks;
-    note->Lyric = kDefaultLyricCp932;
+    note->Lyric = kDefaultLyric;
 
     int slot = count_ + 1;
     note->Tempo = Tempo;
@@ -177,12 +246,17 @@ std::vector<std::string> NoteList::BuildPluginFileLines() {
 }
 
 void NoteList::SaveToPluginFile() {
+    FileTransaction files;
+    SaveToPluginFile(files);
+    files.Commit();
+}
+
+void NoteList::SaveToPluginFile(FileTransaction& files) {
     if (!IsLoaded())
         throw std::runtime_error("no plug-in file was loaded, so the notes cannot be saved");
     // The whole text is built first: a value that cannot be written stops
     // the save before the file is touched.
-    const std::string bytes = JoinLinesCrLf(BuildPluginFileLines());
-    WriteFileAtomically(path_, bytes);
+    files.Add(path_, EncodeText(JoinLinesCrLf(BuildPluginFileLines()), Encoding));
 }
 
 }  // namespace melodrift

@@ -1,6 +1,8 @@
 // The host's plug-in file and the note list that mirrors it.
 //
-// The file is sectioned key=value text in CP932:
+// The file is sectioned key=value text, in CP932, or in UTF-8 when it starts
+// with a byte order mark (OpenUtau writes it so for a plug-in that asks for
+// "encoding=utf-8"); the reply is written in the encoding the file came in:
 //   [#SETTING]          Tempo=120.00, VoiceDir=C:\voice\... (the only section read)
 //   [#PREV] [#0000]...  the host's notes around the selection (not read)
 //   [#INSERT]           one section per note this program adds (written)
@@ -13,14 +15,39 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
 #include "plugin/Note.h"
 #include "plugin/VoicebankLink.h"
+#include "text/Encoding.h"
 #include "text/Prompts.h"
 
 namespace melodrift {
+
+class FileTransaction;
+
+// The host's voice folder for a plug-in run from `executable`: "voice" beside
+// the "plugins" folder that holds the plug-in's own folder
+// (<host>/plugins/<plug-in>/<executable> → <host>/voice); nothing when the
+// executable does not sit in such a place or that folder does not exist.
+std::optional<std::filesystem::path> HostVoiceFolderOf(const std::filesystem::path& executable);
+
+// VoiceDir as UTAU writes it for a bank in its own voice folder,
+// "%VOICE%<name>", with the marker replaced by `voiceFolder` (the rest's "\"
+// read as folder separators). A VoiceDir without a marker comes back as it
+// is; one with "%VOICE%" and no voice folder, or with "%DATA%" (UTAU's data
+// folder, which a plug-in cannot locate), gives nothing.
+std::optional<std::string> ExpandVoiceDir(std::string_view voiceDir,
+                                          const std::optional<std::filesystem::path>& voiceFolder);
+
+// Warned when VoiceDir names a host folder that cannot be found; the folder
+// ("%VOICE%" or "%DATA%") is put after it.
+inline constexpr std::string_view kHostFolderUnknownMessage =
+    "音源フォルダの指定にあるホストのフォルダが見つからないため、音源を読み込めません。"
+    "Melodriftをホストのpluginsフォルダの中に置いてください。フォルダ: ";
 
 class NoteList {
 public:
@@ -29,7 +56,13 @@ public:
 
     double Tempo = 120.0;        // bpm
     double LoadedTempo = 0.0;    // as read from [#SETTING]; 0 when none was read
-    std::string VoiceDir;        // CP932 bytes, as read
+    std::string VoiceDir;        // UTF-8, decoded from the file, host folders expanded
+    // The host's voice folder that "%VOICE%" in VoiceDir stands for; found
+    // from the executable's location at construction (HostVoiceFolderOf).
+    std::optional<std::filesystem::path> HostVoiceFolder;
+    // The encoding the file was read in and the reply is written in:
+    // Utf8WithBom when it started with the mark, else ShiftJis.
+    TextEncoding Encoding = TextEncoding::ShiftJis;
 
     int Count() const { return count_; }
     int SlotCount() const { return static_cast<int>(slots_.size()); }
@@ -39,7 +72,9 @@ public:
     const std::filesystem::path& Path() const { return path_; }
 
     // Reads the [#SETTING] section of the file at `path` and sets up the two
-    // empty context slots; returns the number of slots (2). A missing file
+    // empty context slots; returns the number of slots (2). A VoiceDir
+    // naming a host folder that cannot be found warns with the folder's
+    // name (kHostFolderUnknownMessage) and loads no voicebank. A missing file
     // (or an empty path) warns "データがありません。" and returns 0 with no
     // slots. A Tempo that is not a number throws ConversionError; an
     // unreadable file throws std::system_error.
@@ -79,15 +114,21 @@ public:
     int ClampedValues = 0;
 
     // Replaces the loaded file's content with BuildPluginFileLines, CR LF,
-    // through an atomic replace: on any error nothing is written. Throws
-    // std::runtime_error when no plug-in file was loaded.
+    // in the file's Encoding, through an atomic replace: on any error nothing
+    // is written. Throws std::runtime_error when no plug-in file was loaded,
+    // and UnencodableText (naming the character) for a lyric a CP932 file
+    // cannot hold.
     void SaveToPluginFile();
+    // The same content added to `files` instead, to be written together
+    // with other files when the caller commits them.
+    void SaveToPluginFile(FileTransaction& files);
 
 private:
     VoicebankLink* voicebank_ = nullptr;
     std::vector<std::unique_ptr<Note>> slots_;
     int count_ = 0;
     std::filesystem::path path_;
+    std::string unknownHostFolder_;   // set by ReadSettingSection, warned by the load
 };
 
 }  // namespace melodrift

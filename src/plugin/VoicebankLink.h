@@ -13,7 +13,7 @@ public:
     virtual ~VoicebankLink() = default;
     virtual bool IsEmpty() const = 0;
     virtual void Clear() = 0;
-    // `voiceDir` as read from the plug-in file (CP932 bytes).
+    // `voiceDir` as read from the plug-in file, decoded (UTF-8).
     virtual void Load(std::string_view voiceDir) = 0;
 };
 

@@ -1,6 +1,6 @@
 // Conversion between the host's ANSI code page (CP932, Shift-JIS as Windows
-// writes it) and Unicode. File contents stay CP932 bytes; these are used only
-// at the edges: text shown in the window, typed lyrics and paths.
+// writes it) and Unicode: the plain conversions under text/Encoding.h, and
+// the path helpers of text/Files.h.
 #pragma once
 
 #include <string>

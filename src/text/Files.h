@@ -1,9 +1,15 @@
 // Files and paths: reading whole files as bytes, line splitting, the atomic
-// replace-file writer, and the one place where a path read from a file (CP932
-// bytes) becomes a native path. These are the only platform-specific helpers.
+// replace-file writer, the all-or-nothing writer of several files, and the
+// one place where a path read from a file (CP932 bytes) becomes a native
+// path. Operating-system calls are in text/Platform.h.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +23,26 @@ std::string ReadFileBytes(const std::filesystem::path& path);
 // Lines separated by CR, LF or CR LF; a final line break adds no empty line.
 std::vector<std::string> SplitLines(std::string_view bytes);
 
+// Longest line the host-file readers accept [bytes]. No host writes lines
+// anywhere near this; a longer one is damage or not a host file, and reading
+// it whole would let a file of any size fill memory.
+inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
+
+// A line longer than the reader accepts; the message names the file and the
+// line number.
+class LineTooLong : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads the file line by line (CR, LF or CR LF, as SplitLines) without
+// holding more than one line: `onLine` gets each line and returns false to
+// stop. Throws LineTooLong for a line longer than `maxLineBytes`, and
+// std::system_error when the file cannot be opened or read (a folder is
+// named as one).
+void ReadLines(const std::filesystem::path& path, std::size_t maxLineBytes,
+               const std::function<bool(std::string_view line)>& onLine);
+
 // Each line followed by CR LF (so the text ends with a line break).
 std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 
@@ -25,7 +51,65 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 // the new one, never a truncated one. On any failure the temporary file is
 // removed, the target is left as it was, and std::system_error (or
 // std::filesystem::filesystem_error) is thrown.
+//
+// The writer keeps what the user set up: a symbolic link stays a link and
+// the file it points to gets the content; the new file gets the old one's
+// permission bits (and owner, group, Windows attributes where the process
+// may set them). A folder or a device in the target's place is refused
+// before anything is written. Temporary files are named
+// ".melodrift-<process>-<random>.tmp" (short, so that any name the file
+// system accepts can be written), and leftovers of earlier runs next to the
+// target are removed when they are older than an hour or their writer no
+// longer runs.
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// Several files replaced together, all or none: Commit writes every content
+// to a temporary file beside its target first, then replaces the targets one
+// after the other; when a replace fails, the targets already replaced get
+// their old files back (a target that did not exist is removed again) and
+// the error is thrown. Each file is written as WriteFileAtomically writes it.
+// A crash in the middle of the replacing can still leave some files new.
+class FileTransaction {
+public:
+    // Adds the content `path` is to get; a second Add for the same path
+    // replaces the first.
+    void Add(const std::filesystem::path& path, std::string bytes);
+    bool Empty() const { return files_.empty(); }
+    // The paths added so far, in order.
+    std::vector<std::filesystem::path> Paths() const;
+    // Writes and replaces every file; the transaction is empty afterwards,
+    // whether it succeeded or threw.
+    void Commit();
+
+private:
+    struct Pending {
+        std::filesystem::path path;
+        std::string bytes;
+    };
+    std::vector<Pending> files_;
+};
+
+// Test seam of the writers: the steps of writing a file that can fail.
+enum class FileStep { Create, Write, Flush, Sync, Close, Backup, Rename };
+// Called before each step with the step; returning true makes the step fail
+// as an I/O error would. Each write step writes at most kWriteChunkBytes.
+using FileFaultHook = std::function<bool(FileStep step)>;
+inline constexpr std::size_t kWriteChunkBytes = 64 * 1024;
+// Installs the hook for the calling thread (an empty hook removes it).
+void SetFileFaultHook(FileFaultHook hook);
+
+// The prefix and suffix of the writers' temporary file names.
+inline constexpr std::string_view kTemporaryPrefix = ".melodrift-";
+inline constexpr std::string_view kTemporarySuffix = ".tmp";
+// Removes the writers' temporary files in `folder` that are older than
+// `maxAge` or whose writing process no longer runs; returns how many.
+int RemoveStaleTemporaries(const std::filesystem::path& folder,
+                           std::chrono::seconds maxAge = std::chrono::hours(1));
+
+// Where a write to `path` lands: `path` itself, or the file at the end of
+// its chain of symbolic links (relative links are resolved against the
+// link's folder). Throws std::system_error (too many levels) for a loop.
+std::filesystem::path WriteTarget(const std::filesystem::path& path);
 
 // A path held as CP932 bytes (from a plug-in file, oto.ini or an edit-state
 // file) as a native path: UTF-16 on Windows, UTF-8 elsewhere.

@@ -4,107 +4,110 @@ namespace melodrift {
 
 namespace {
 
-constexpr unsigned char kKanaLead = 0x82;           // hiragana row
-constexpr unsigned char kKatakanaLead = 0x83;       // katakana row
-constexpr unsigned char kFirstHiraganaTrail = 0x9F;  // ぁ
-constexpr unsigned char kLastHiraganaTrail = 0xF1;   // ん
-constexpr unsigned char kFirstKatakanaTrail = 0x40;  // ァ
-constexpr unsigned char kLastKatakanaTrail = 0x93;   // ン
-constexpr unsigned char kKatakanaGap = 0x7F;         // no character between ミ and ム
-// Iteration marks in row 0x81: ヽ ヾ ゝ ゞ.
-constexpr unsigned char kMarkLead = 0x81;
-constexpr unsigned char kKatakanaMark = 0x52;
-constexpr unsigned char kHiraganaMark = 0x54;
+// Kana rows of Unicode: each katakana lies 0x60 code points after its hiragana.
+constexpr char32_t kFirstHiragana = 0x3041;   // ぁ
+constexpr char32_t kLastHiragana = 0x3093;    // ん
+constexpr char32_t kHiraganaMarks = 0x309D;   // ゝ (ゞ follows)
+constexpr char32_t kKatakanaOffset = 0x60;
+constexpr char32_t kFirstHalfWidthKatakana = 0xFF61;
+constexpr char32_t kLastHalfWidthKatakana = 0xFF9F;
 
 unsigned char Byte(std::string_view text, std::size_t pos) { return static_cast<unsigned char>(text[pos]); }
 
-// Hiragana trail byte → katakana trail byte: both rows list the same 83 kana
-// in the same order; the katakana row skips 0x7F.
-unsigned char HiraganaTrailToKatakana(unsigned char trail) {
-    const int index = trail - kFirstHiraganaTrail;
-    int katakana = kFirstKatakanaTrail + index;
-    if (katakana >= kKatakanaGap) ++katakana;
-    return static_cast<unsigned char>(katakana);
+// The code point of a well-formed character, or 0 for a broken one.
+char32_t CodePoint(std::string_view character) {
+    const std::size_t length = character.size();
+    if (length == 1) return Byte(character, 0) < 0x80 ? Byte(character, 0) : 0;
+    char32_t value = Byte(character, 0) & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) value = (value << 6) | (Byte(character, i) & 0x3F);
+    return value;
 }
 
-unsigned char KatakanaTrailToHiragana(unsigned char trail) {
-    int index = trail - kFirstKatakanaTrail;
-    if (trail > kKatakanaGap) --index;
-    return static_cast<unsigned char>(kFirstHiraganaTrail + index);
+std::string Encode(char32_t c) {
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+template <typename Map>
+std::string MapCharacters(std::string_view text, Map map) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::string_view character : Utf8Chars(text)) {
+        const char32_t from = CodePoint(character);
+        const char32_t to = map(from);
+        if (to != from) out += Encode(to);
+        else out += character;
+    }
+    return out;
 }
 
 }  // namespace
 
-std::size_t Cp932CharLength(std::string_view text, std::size_t pos) {
+std::size_t Utf8CharLength(std::string_view text, std::size_t pos) {
     if (pos >= text.size()) return 0;
-    if (IsCp932LeadByte(Byte(text, pos)) && pos + 1 < text.size()) return 2;
-    return 1;
+    const unsigned char lead = Byte(text, pos);
+    std::size_t length = 1;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    if (pos + length > text.size()) return 1;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((Byte(text, pos + i) & 0xC0) != 0x80) return 1;
+    return length;
 }
 
-std::vector<std::string_view> Cp932Chars(std::string_view text) {
+std::vector<std::string_view> Utf8Chars(std::string_view text) {
     std::vector<std::string_view> chars;
     for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t length = Cp932CharLength(text, pos);
+        const std::size_t length = Utf8CharLength(text, pos);
         chars.push_back(text.substr(pos, length));
         pos += length;
     }
     return chars;
 }
 
-bool IsCp932CharBoundary(std::string_view text, std::size_t pos) {
-    if (pos >= text.size()) return pos == text.size();
-    std::size_t at = 0;
-    while (at < pos) at += Cp932CharLength(text, at);
-    return at == pos;
+bool IsHiragana(std::string_view character) {
+    if (Utf8CharLength(character, 0) != character.size()) return false;
+    const char32_t c = CodePoint(character);
+    return c >= kFirstHiragana && c <= kLastHiragana;
 }
 
-bool Cp932EndsWith(std::string_view text, std::string_view suffix) {
-    if (suffix.size() > text.size() || !text.ends_with(suffix)) return false;
-    return IsCp932CharBoundary(text, text.size() - suffix.size());
+std::string HiraganaToKatakana(std::string_view utf8) {
+    return MapCharacters(utf8, [](char32_t c) -> char32_t {
+        if ((c >= kFirstHiragana && c <= kLastHiragana) || c == kHiraganaMarks || c == kHiraganaMarks + 1)
+            return c + kKatakanaOffset;
+        return c;
+    });
 }
 
-bool IsCp932Hiragana(std::string_view character) {
-    return character.size() == 2 && Byte(character, 0) == kKanaLead && Byte(character, 1) >= kFirstHiraganaTrail &&
-           Byte(character, 1) <= kLastHiraganaTrail;
+std::string KatakanaToHiragana(std::string_view utf8) {
+    return MapCharacters(utf8, [](char32_t c) -> char32_t {
+        if ((c >= kFirstHiragana + kKatakanaOffset && c <= kLastHiragana + kKatakanaOffset) ||
+            c == kHiraganaMarks + kKatakanaOffset || c == kHiraganaMarks + 1 + kKatakanaOffset)
+            return c - kKatakanaOffset;
+        return c;
+    });
 }
 
-std::string HiraganaToKatakana(std::string_view cp932) {
-    std::string out(cp932);
-    for (std::size_t pos = 0; pos < out.size();) {
-        const std::size_t length = Cp932CharLength(out, pos);
-        if (length == 2) {
-            const unsigned char lead = Byte(out, pos);
-            const unsigned char trail = Byte(out, pos + 1);
-            if (lead == kKanaLead && trail >= kFirstHiraganaTrail && trail <= kLastHiraganaTrail) {
-                out[pos] = static_cast<char>(kKatakanaLead);
-                out[pos + 1] = static_cast<char>(HiraganaTrailToKatakana(trail));
-            } else if (lead == kMarkLead && (trail == kHiraganaMark || trail == kHiraganaMark + 1)) {
-                out[pos + 1] = static_cast<char>(trail - (kHiraganaMark - kKatakanaMark));
-            }
-        }
-        pos += length;
+std::size_t ShiftJisWidth(std::string_view utf8) {
+    std::size_t width = 0;
+    for (std::string_view character : Utf8Chars(utf8)) {
+        const char32_t c = CodePoint(character);
+        const bool single = (character.size() == 1 && c < 0x80) ||
+                            (c >= kFirstHalfWidthKatakana && c <= kLastHalfWidthKatakana);
+        width += single ? 1 : 2;
     }
-    return out;
-}
-
-std::string KatakanaToHiragana(std::string_view cp932) {
-    std::string out(cp932);
-    for (std::size_t pos = 0; pos < out.size();) {
-        const std::size_t length = Cp932CharLength(out, pos);
-        if (length == 2) {
-            const unsigned char lead = Byte(out, pos);
-            const unsigned char trail = Byte(out, pos + 1);
-            if (lead == kKatakanaLead && trail >= kFirstKatakanaTrail && trail <= kLastKatakanaTrail &&
-                trail != kKatakanaGap) {
-                out[pos] = static_cast<char>(kKanaLead);
-                out[pos + 1] = static_cast<char>(KatakanaTrailToHiragana(trail));
-            } else if (lead == kMarkLead && (trail == kKatakanaMark || trail == kKatakanaMark + 1)) {
-                out[pos + 1] = static_cast<char>(trail + (kHiraganaMark - kKatakanaMark));
-            }
-        }
-        pos += length;
-    }
-    return out;
+    return width;
 }
 
 }  // namespace melodrift

@@ -26,6 +26,30 @@ std::vector<std::string> SplitText(std::string_view text, std::string_view delim
     return list;
 }
 
+std::string EscapeControlCharacters(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char byte) {
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0x0F];
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            escape(byte);
+        } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            escape(byte);   // a C1 control in UTF-8 (0x9B is the terminal's CSI)
+            escape(static_cast<unsigned char>(text[++i]));
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
 std::string_view TrimBlanks(std::string_view text) {
     auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
     while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
@@ -71,7 +95,7 @@ double ReadCheckedFloat(std::string_view s) {
         return std::strtod(copy.c_str(), nullptr);
     }
     if (ec != std::errc() || ptr != s.data() + s.size())
-        throw ConversionError("'" + std::string(s) + "' is not a valid floating point value");
+        throw ConversionError("'" + EscapeControlCharacters(s) + "' is not a valid floating point value");
     return value;
 }
 
@@ -86,7 +110,7 @@ double ParseFloatOr(std::string_view text, double fallback) {
     std::string_view s = TrimBlanks(text);
     bool hasDigit = false;
     if (!CheckFloat(s, hasDigit)) return fallback;
-    if (!hasDigit) throw ConversionError("'" + std::string(s) + "' is not a valid floating point value");
+    if (!hasDigit) throw ConversionError("'" + EscapeControlCharacters(s) + "' is not a valid floating point value");
     return ReadCheckedFloat(s);
 }
 
@@ -94,7 +118,7 @@ double ParseDouble(std::string_view text) {
     std::string_view s = TrimBlanks(text);
     bool hasDigit = false;
     if (!CheckFloat(s, hasDigit) || !hasDigit)
-        throw ConversionError("'" + std::string(s) + "' is not a valid floating point value");
+        throw ConversionError("'" + EscapeControlCharacters(s) + "' is not a valid floating point value");
     return ReadCheckedFloat(s);
 }
 
@@ -115,7 +139,7 @@ std::int64_t ParseInt64(std::string_view text) {
     auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
     if (s.empty() || ec != std::errc() || ptr != s.data() + s.size() ||
         magnitude > (negative ? 9223372036854775808ULL : 9223372036854775807ULL))
-        throw ConversionError("'" + original + "' is not a valid integer value");
+        throw ConversionError("'" + EscapeControlCharacters(original) + "' is not a valid integer value");
     if (negative) return magnitude == 9223372036854775808ULL ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
     return static_cast<std::int64_t>(magnitude);
 }
@@ -123,7 +147,7 @@ std::int64_t ParseInt64(std::string_view text) {
 std::int32_t ParseInt32(std::string_view text) {
     std::int64_t value = ParseInt64(text);
     if (value < INT32_MIN || value > INT32_MAX)
-        throw ConversionError("'" + std::string(TrimBlanks(text)) + "' is not a valid integer value");
+        throw ConversionError("'" + EscapeControlCharacters(TrimBlanks(text)) + "' is not a valid integer value");
     return static_cast<std::int32_t>(value);
 }
 

@@ -1,6 +1,6 @@
 // Small text routines that every parser shares: field splitting, number
 // reading with and without a fallback, the linear blend and the key sort.
-// All text is a byte string in the host's ANSI code page (CP932).
+// Text is UTF-8 (files are decoded as they are read, see text/Encoding.h).
 #pragma once
 
 #include <cstdint>
@@ -20,10 +20,16 @@ public:
 // Cuts `text` at every byte that occurs in `delimiters`. Every piece between
 // two cuts is an item, empty pieces included ("a,,b" → a, "", b; "a," → a, "").
 // An empty text or an empty delimiter set gives no items. Delimiters are ASCII
-// punctuation below 0x40, which never occurs as a CP932 trail byte, so cutting
-// bytes never splits a double-byte character.
+// bytes, which in UTF-8 are always characters of their own, so cutting bytes
+// never splits a multi-byte character.
 void SplitText(std::string_view text, std::string_view delimiters, std::vector<std::string>& list);
 std::vector<std::string> SplitText(std::string_view text, std::string_view delimiters);
+
+// A value for a message that may reach a terminal: control characters (bytes
+// 0x00–0x1F and 0x7F, and the UTF-8 forms of U+0080–U+009F) are written as
+// "\xNN" ("\x1b[31m" stays readable and colours nothing); every other byte
+// stays. Applying it twice changes nothing more.
+std::string EscapeControlCharacters(std::string_view text);
 
 // Blanks and control characters (bytes ≤ 0x20) trimmed from both ends.
 std::string_view TrimBlanks(std::string_view text);

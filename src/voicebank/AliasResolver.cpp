@@ -1,6 +1,5 @@
 #include "voicebank/AliasResolver.h"
 
-#include "text/CodePage.h"
 #include "text/Kana.h"
 #include "text/Text.h"
 
@@ -41,12 +40,12 @@ bool StartsWithAny(std::string_view text, auto heads) {
     return false;
 }
 
-// Equal, ignoring the case of ASCII letters outside double-byte characters.
+// Equal, ignoring the case of ASCII letters.
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t pos = 0; pos < a.size();) {
-        const std::size_t length = Cp932CharLength(a, pos);
-        if (Cp932CharLength(b, pos) != length) return false;
+        const std::size_t length = Utf8CharLength(a, pos);
+        if (Utf8CharLength(b, pos) != length) return false;
         if (length == 1) {
             auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
             if (fold(a[pos]) != fold(b[pos])) return false;
@@ -68,7 +67,7 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
             out += to;
             pos += from.size();
         } else {
-            const std::size_t length = Cp932CharLength(text, pos);
+            const std::size_t length = Utf8CharLength(text, pos);
             out += text.substr(pos, length);
             pos += length;
         }
@@ -76,13 +75,17 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
     return out;
 }
 
-// The first `maxBytes` bytes, without splitting the last character.
+// The leading characters that take at most `maxBytes` bytes in Shift-JIS
+// (the hosts' lyric limit counts those bytes), without splitting a character.
 std::string LimitBytes(std::string text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return text;
+    if (ShiftJisWidth(text) <= maxBytes) return text;
     std::size_t end = 0;
+    std::size_t width = 0;
     while (end < text.size()) {
-        const std::size_t length = Cp932CharLength(text, end);
-        if (end + length > maxBytes) break;
+        const std::size_t length = Utf8CharLength(text, end);
+        const std::size_t charWidth = ShiftJisWidth(std::string_view(text).substr(end, length));
+        if (width + charWidth > maxBytes) break;
+        width += charWidth;
         end += length;
     }
     text.resize(end);
@@ -94,11 +97,11 @@ double LengthMs(const Note& note) { return note.TicksToMs(note.Length); }
 }  // namespace
 
 AliasResolver::AliasResolver(Voicebank& voicebank) : voicebank_(voicebank) {
-    settings_.KanaReplacement = Utf8ToCp932("を>お,ぢ>じ,づ>ず");
+    settings_.KanaReplacement = "を>お,ぢ>じ,づ>ず";
     settings_.PreUtteranceRoomPercent = "75";
     settings_.OverlapLimitPercent = "50";
     settings_.ContinuationLyrics =
-        Utf8ToCp932("あ,い,う,え,お,ん,ア,イ,ウ,エ,オ,ン,- あ,- い,- う,- え,- お,- ん,- ア,- イ,- ウ,- エ,- オ,- ン");
+        "あ,い,う,え,お,ん,ア,イ,ウ,エ,オ,ン,- あ,- い,- う,- え,- お,- ん,- ア,- イ,- ウ,- エ,- オ,- ン";
     settings_.ContinuationOverlapMs = "100";
     settings_.ContinuationPreUtteranceMs = "50";
     settings_.ContinuationIntensityPercent = "95";
@@ -106,14 +109,12 @@ AliasResolver::AliasResolver(Voicebank& voicebank) : voicebank_(voicebank) {
     settings_.PortamentoWidthMs = "50";
 
     for (const auto& [vowel, characters] : kVowelGroups) {
-        const std::string cp932 = Utf8ToCp932(characters);
-        for (std::string_view kana : Cp932Chars(cp932)) {
+        for (std::string_view kana : Utf8Chars(characters)) {
             vowelTable_.push_back(VowelRow{std::string(kana), vowel});
             vowelOfKana_.emplace(std::string(kana), vowel);
         }
     }
-    const std::string symbols = Utf8ToCp932("っッー゛゜");
-    for (std::string_view symbol : Cp932Chars(symbols)) keptSymbols_.emplace_back(symbol);
+    for (std::string_view symbol : Utf8Chars("っッー゛゜")) keptSymbols_.emplace_back(symbol);
 
     for (const std::string& item : SplitText(settings_.KanaReplacement, ",")) {
         const std::size_t arrow = item.find('>');
@@ -131,7 +132,7 @@ bool AliasResolver::HasVowelHead(std::string_view text) { return StartsWithAny(t
 std::string AliasResolver::KanaOnly(std::string_view text) const {
     if (HasVowelHead(text)) text.remove_prefix(2);
     std::string kept;
-    for (std::string_view character : Cp932Chars(text)) {
+    for (std::string_view character : Utf8Chars(text)) {
         const bool symbol = std::find(keptSymbols_.begin(), keptSymbols_.end(), character) != keptSymbols_.end();
         if (symbol || IsAsciiLetter(character) || vowelOfKana_.contains(std::string(character))) kept += character;
     }
@@ -140,7 +141,7 @@ std::string AliasResolver::KanaOnly(std::string_view text) const {
 
 std::string AliasResolver::VowelOf(std::string_view text) const {
     const std::string kana = KanaOnly(text);
-    const std::vector<std::string_view> characters = Cp932Chars(kana);
+    const std::vector<std::string_view> characters = Utf8Chars(kana);
     for (auto it = characters.rbegin(); it != characters.rend(); ++it) {
         auto row = vowelOfKana_.find(std::string(*it));
         if (row != vowelOfKana_.end()) return row->second;
@@ -151,7 +152,7 @@ std::string AliasResolver::VowelOf(std::string_view text) const {
 std::string AliasResolver::SwapKanaScript(std::string_view text) const {
     const std::string kana = KanaOnly(text);
     if (kana.size() < 2) return {};
-    const std::string swapped = IsCp932Hiragana(kana.substr(0, Cp932CharLength(kana, 0)))
+    const std::string swapped = IsHiragana(kana.substr(0, Utf8CharLength(kana, 0)))
                                     ? HiraganaToKatakana(text)
                                     : KatakanaToHiragana(text);
     return LimitBytes(swapped, kMaxSwappedBytes);

@@ -13,8 +13,8 @@
 //   5. envelope points kept inside the note
 //   6. continuation marks removed
 //   7. default portamento (−25 ms .. +25 ms, S curve)
-// Lyrics and aliases are CP932 byte strings; the text helpers work on CP932
-// characters, so a double-byte character is never split.
+// Lyrics and aliases are UTF-8 text; the text helpers work on whole
+// characters, so a multi-byte character is never split.
 #pragma once
 
 #include "plugin/NoteList.h"
@@ -30,7 +30,7 @@ namespace melodrift {
 
 // One row of the vowel table: a kana (or letter) and its vowel (a i u e o n).
 struct VowelRow {
-    std::string Kana;   // one CP932 character
+    std::string Kana;   // one character (UTF-8)
     std::string Vowel;  // ASCII
 };
 
@@ -94,7 +94,7 @@ private:
     std::unordered_map<std::string, std::string> vowelOfKana_;
     std::vector<std::pair<std::string, std::string>> replacements_;
     std::vector<std::string> continuationLyrics_;
-    std::vector<std::string> keptSymbols_;   // "っッー゛゜" in CP932
+    std::vector<std::string> keptSymbols_;   // "っッー゛゜"
 };
 
 }  // namespace melodrift

@@ -1,6 +1,8 @@
 #include "voicebank/Voicebank.h"
 
-#include "text/CodePage.h"
+#include "text/Encoding.h"
+#include "text/FileNames.h"
+#include "text/ShiftJisConverter.h"
 #include "text/Files.h"
 #include "text/Kana.h"
 #include "text/NumberFormat.h"
@@ -9,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <fstream>
+#include <functional>
 #include <system_error>
 
 namespace melodrift {
@@ -18,7 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kOtoFieldCount = 7;   // file, alias and five numbers
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // A number field of oto.ini in ms. A field that is not a number counts as 0,
 // also one that passes the number check without a digit (".") and one too
@@ -37,42 +40,103 @@ double ReadMs(std::string_view field) {
 // from the double so that values beyond 64-bit integers cannot overflow.
 std::string WholeMs(double ms) { return FormatFixed(std::floor(ms + 0.5) + 0.0, 0); }
 
-// The lines of a host text file. Files are CP932. One that declares itself
-// UTF-8 by a byte-order mark loses the mark (it would stick to the first
-// field) and is converted to CP932 when every character has a CP932 form, so
-// its aliases compare equal to typed lyrics; otherwise its bytes are kept as
-// they are, so a rewrite of the file cannot replace characters by "?".
-// A file that is there but cannot be read gives no lines; `readError` (when
-// given) then receives the reason. A missing file is no error.
-std::vector<std::string> ReadTextLines(const fs::path& file, std::error_code* readError = nullptr) {
-    std::error_code ec;
-    // Only regular files: a FIFO or device named oto.ini would block the load.
-    if (!fs::is_regular_file(file, ec)) {
-        std::error_code existsError;
-        if (readError != nullptr && fs::exists(file, existsError))
-            *readError = std::make_error_code(std::errc::invalid_argument);
-        return {};
+// "#Charset:<name>" (blanks allowed around the name, the key in any case):
+// the encoding an oto.ini declares for itself.
+std::optional<TextEncoding> CharsetDeclaration(std::string_view line) {
+    constexpr std::string_view kKey = "#charset:";
+    line = TrimBlanks(line);
+    if (line.size() < kKey.size()) return std::nullopt;
+    for (std::size_t i = 0; i < kKey.size(); ++i) {
+        char c = line[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kKey[i]) return std::nullopt;
     }
-    std::string bytes;
+    return EncodingFromName(TrimBlanks(line.substr(kKey.size())));
+}
+
+bool IsAscii(std::string_view line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Lines an oto.ini may use to declare its encoding ("#Charset:").
+constexpr int kCharsetLines = 10;
+
+// The encoding of a voicebank text file, decided in this order: a UTF-8
+// byte order mark; for an oto.ini, "#Charset:" within its first ten lines;
+// the encoding character.yaml declares for the bank's text files; CP932
+// when every line is valid CP932; UTF-8 when every line is valid UTF-8;
+// else CP932 (its broken bytes are shown as U+FFFD, and the file is never
+// rewritten from them). Reads the file line by line and holds no more than
+// one line. Throws like ReadLines.
+TextEncoding DetectFileEncoding(const fs::path& file, bool readCharset, std::optional<TextEncoding> declared) {
+    bool bom = false;
+    std::optional<TextEncoding> charset;
+    int lineNumber = 0;
+    ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
+        ++lineNumber;
+        if (lineNumber == 1 && line.starts_with(kUtf8Bom)) {
+            bom = true;
+            return false;
+        }
+        if (readCharset) charset = CharsetDeclaration(line);
+        return !charset && lineNumber < kCharsetLines;
+    });
+    if (bom) return TextEncoding::Utf8WithBom;
+    if (charset) return *charset;
+    if (declared) return *declared;
+    bool shiftJis = true;
+    bool utf8 = true;
+    ShiftJisConverter converter;
+    ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
+        if (IsAscii(line)) return true;
+        shiftJis = shiftJis && converter.IsValid(line);
+        utf8 = utf8 && IsValidUtf8(line);
+        return shiftJis || utf8;
+    });
+    return shiftJis || !utf8 ? TextEncoding::ShiftJis : TextEncoding::Utf8;
+}
+
+// Calls `onLine` for each line of a voicebank text file, decoded to UTF-8,
+// with the line's bytes as the file holds them (a byte order mark removed
+// from the first), reading line by line. The encoding is decided by
+// DetectFileEncoding and reported in `used`. A file that is there but
+// cannot be read gives no lines; `readError` (when given) then receives the
+// reason. A missing file is no error. A line longer than kMaxLineBytes
+// throws LineTooLong.
+void ForEachTextLine(const fs::path& file, std::error_code* readError, bool readCharset,
+                     std::optional<TextEncoding> declared, TextEncoding* used,
+                     const std::function<void(std::string_view line, std::string_view bytes)>& onLine) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
+    // Only regular files: a FIFO or device named oto.ini would block the load.
+    if (!fs::is_regular_file(status)) {
+        if (readError != nullptr && fs::exists(status))
+            *readError = std::make_error_code(fs::is_directory(status) ? std::errc::is_a_directory
+                                                                       : std::errc::invalid_argument);
+        return;
+    }
     try {
-        bytes = ReadFileBytes(file);
+        const TextEncoding encoding = DetectFileEncoding(file, readCharset, declared);
+        if (used != nullptr) *used = encoding;
+        bool first = true;
+        ShiftJisConverter converter;
+        ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
+            if (first && line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
+            first = false;
+            if (IsAscii(line)) onLine(line, line);
+            else if (encoding == TextEncoding::ShiftJis) onLine(converter.Decode(line), line);
+            else onLine(DecodeText(line, encoding), line);
+            return true;
+        });
+    } catch (const LineTooLong&) {
+        throw;
     } catch (const std::system_error& error) {
         if (readError != nullptr) *readError = error.code();
-        return {};   // unreadable: skipped
+        return;   // unreadable: skipped
     } catch (const std::exception&) {
         if (readError != nullptr) *readError = std::make_error_code(std::errc::io_error);
-        return {};
+        return;
     }
-    if (std::string_view(bytes).starts_with(kUtf8Bom)) {
-        bytes.erase(0, kUtf8Bom.size());
-        try {
-            std::string converted = Utf8ToCp932(bytes);
-            if (Cp932ToUtf8(converted) == bytes) bytes = std::move(converted);
-        } catch (const std::exception&) {
-            // No converter: the bytes stay as they are.
-        }
-    }
-    return SplitLines(bytes);
 }
 
 char NativeSeparator() { return static_cast<char>(fs::path::preferred_separator); }
@@ -81,16 +145,52 @@ bool IsPathDelimiter(std::string_view character) {
     return character == "\\" || character == "/" || character == ":";
 }
 
-void InsertSorted(std::vector<int>& indices, int index) {
-    indices.insert(std::lower_bound(indices.begin(), indices.end(), index), index);
-}
-
-void EraseSorted(std::vector<int>& indices, int index) {
-    auto at = std::lower_bound(indices.begin(), indices.end(), index);
-    if (at != indices.end() && *at == index) indices.erase(at);
+// An upper bound of the lines in a file (its CR and LF bytes, + 1), read
+// in blocks; 0 when it cannot be read. Lets the table grow once per file
+// instead of doubling (a doubling holds the old and the new table at once).
+// Only regular files are read.
+std::size_t CountLinesAtMost(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return 0;   // a pipe would block the open
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return 0;
+    std::size_t breaks = 0;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        const auto got = static_cast<std::size_t>(in.gcount());
+        for (std::size_t i = 0; i < got; ++i) breaks += buffer[i] == '\n' || buffer[i] == '\r';
+        if (in.eof()) break;
+    }
+    return breaks + 1;
 }
 
 }  // namespace
+
+std::optional<TextEncoding> DeclaredTextEncoding(const fs::path& voiceFolder) {
+    // character.yaml is UTF-8 (often with a byte order mark); only the one
+    // top-level key is read: "text_file_encoding: utf-8" or "shift_jis".
+    constexpr std::string_view kKey = "text_file_encoding:";
+    const fs::path yaml = FindInFolder(voiceFolder, "character.yaml").value_or(voiceFolder / "character.yaml");
+    std::error_code ec;
+    if (!fs::is_regular_file(yaml, ec)) return std::nullopt;
+    std::optional<TextEncoding> declared;
+    try {
+        bool first = true;
+        ReadLines(yaml, kMaxLineBytes, [&](std::string_view line) {
+            if (first && line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
+            first = false;
+            if (!line.starts_with(kKey)) return true;
+            std::string_view value = line.substr(kKey.size());
+            if (const std::size_t comment = value.find(" #"); comment != std::string_view::npos)
+                value = value.substr(0, comment);
+            declared = EncodingFromName(TrimBlanks(value));
+            return false;
+        });
+    } catch (const std::exception&) {
+        return std::nullopt;   // unreadable: the files' own marks and bytes decide
+    }
+    return declared;
+}
 
 int NoteNameToNumber(std::string_view noteName) {
     if (noteName.size() < 2) return 0;
@@ -113,7 +213,7 @@ int NoteNameToNumber(std::string_view noteName) {
 std::string_view FileStem(std::string_view fileName) {
     std::size_t dot = std::string_view::npos;
     std::size_t pos = 0;
-    for (std::string_view character : Cp932Chars(fileName)) {
+    for (std::string_view character : Utf8Chars(fileName)) {
         if (character == ".") dot = pos;
         else if (IsPathDelimiter(character)) dot = std::string_view::npos;
         pos += character.size();
@@ -123,7 +223,7 @@ std::string_view FileStem(std::string_view fileName) {
 
 std::optional<OtoEntry> ParseOtoLine(std::string_view line) {
     // Cut at every "=" and ","; exactly seven fields make an entry. Cutting
-    // bytes is safe: both are below 0x40 and never a CP932 trail byte.
+    // bytes is safe: in UTF-8 an ASCII byte is always a character of its own.
     std::array<std::string_view, kOtoFieldCount> fields;
     std::size_t count = 0;
     std::size_t start = 0;
@@ -151,25 +251,37 @@ void Voicebank::ClearVoicebank() {
     otoList_.clear();
     ownEntry_.clear();
     foreignLines_.clear();
+    charsetLine_.clear();
     byAlias_.clear();
     byStem_.clear();
     indexStale_ = false;
     prefixTable_ = PrefixRows{};
     voiceRoot_.clear();
     rootOtoReadError_.clear();
+    otoEncoding_ = TextEncoding::ShiftJis;
+    rootOtoFound_ = false;
+    rootOtoPath_.clear();
+    declaredEncoding_.reset();
 }
 
 void Voicebank::LoadVoicebank(std::string_view voiceDir) {
     ClearVoicebank();
     voiceRoot_ = std::string(voiceDir);
-    ReadOtoTree(voiceRoot_);
-    LoadPrefixMap(voiceRoot_);
+    try {
+        if (!voiceRoot_.empty()) declaredEncoding_ = DeclaredTextEncoding(FindExistingPath(Utf8Path(voiceRoot_)));
+        ReadOtoTree(voiceRoot_);
+        LoadPrefixMap(voiceRoot_);
+    } catch (...) {
+        // A refused file (a line too long) loads nothing rather than a part.
+        ClearVoicebank();
+        throw;
+    }
 }
 
 void Voicebank::ReadOtoTree(std::string_view dir) {
     if (dir.empty()) return;
     std::set<fs::path> visited;
-    ReadOtoFolder(NativePath(dir), dir == voiceRoot_, visited);
+    ReadOtoFolder(FindExistingPath(Utf8Path(dir)), dir == voiceRoot_, visited);
 }
 
 void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::path>& visited) {
@@ -184,12 +296,30 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     // The voice folder's own oto.ini is rewritten by WriteOtoIni: remember
     // when it is there but could not be read, so that its entries are never
     // replaced by a table that lacks them.
+    // The file as named, else its name in another case or normalisation.
+    const fs::path oto = FindInFolder(dir, "oto.ini").value_or(dir / "oto.ini");
+    if (isRoot) rootOtoPath_ = oto;
+    if (const std::size_t lines = CountLinesAtMost(oto); otoList_.size() + lines > otoList_.capacity()) {
+        const std::size_t wanted = std::max(otoList_.size() + lines, otoList_.capacity() + otoList_.capacity() / 2);
+        otoList_.reserve(wanted);
+        ownEntry_.reserve(wanted);
+    }
     std::error_code readError;
-    const std::vector<std::string> lines = ReadTextLines(dir / "oto.ini", isRoot ? &readError : nullptr);
+    TextEncoding encoding = TextEncoding::ShiftJis;
+    bool any = false;
+    ForEachTextLine(oto, isRoot ? &readError : nullptr, true, declaredEncoding_, &encoding,
+                    [&](std::string_view line, std::string_view bytes) {
+                        any = true;
+                        if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
+                        else if (isRoot && CharsetDeclaration(line) && charsetLine_.empty()) charsetLine_ = bytes;
+                        else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.emplace_back(bytes);
+                    });
     if (readError) rootOtoReadError_ = readError;
-    for (const std::string& line : lines) {
-        if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
-        else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.push_back(line);
+    if (isRoot) {
+        std::error_code existsError;
+        rootOtoFound_ = fs::is_regular_file(oto, existsError) && !readError;
+        if (rootOtoFound_) otoEncoding_ = encoding;
+        (void)any;
     }
 
     // Subfolders depth first, in the order the file system lists them; an
@@ -223,8 +353,9 @@ void Voicebank::Append(OtoEntry entry, bool ownEntry) {
     entry.FullPath = FullPathFor(entry.FileName);
     const int index = static_cast<int>(otoList_.size());
     if (lookup_ == OtoLookup::Indexed && !indexStale_) {
-        byAlias_[entry.Alias].push_back(index);
-        byStem_[std::string(FileStem(entry.FileName))].push_back(index);
+        // Indices only grow here: the first one stays the smallest.
+        byAlias_.try_emplace(entry.Alias, index);
+        byStem_.try_emplace(std::string(FileStem(entry.FileName)), index);
     }
     otoList_.push_back(std::move(entry));
     ownEntry_.push_back(ownEntry);
@@ -234,8 +365,8 @@ void Voicebank::RebuildIndex() {
     byAlias_.clear();
     byStem_.clear();
     for (int i = 0; i < OtoCount(); ++i) {
-        byAlias_[otoList_[i].Alias].push_back(i);
-        byStem_[std::string(FileStem(otoList_[i].FileName))].push_back(i);
+        byAlias_.try_emplace(otoList_[i].Alias, i);
+        byStem_.try_emplace(std::string(FileStem(otoList_[i].FileName)), i);
     }
     indexStale_ = false;
 }
@@ -243,18 +374,27 @@ void Voicebank::RebuildIndex() {
 void Voicebank::SetAlias(int index, std::string_view alias) {
     OtoEntry& entry = otoList_[index];
     if (lookup_ == OtoLookup::Indexed && !indexStale_) {
-        auto old = byAlias_.find(entry.Alias);
-        if (old != byAlias_.end()) {
-            EraseSorted(old->second, index);
-            if (old->second.empty()) byAlias_.erase(old);
+        // The old alias' first entry moves on to its next one, if any.
+        if (auto old = byAlias_.find(entry.Alias); old != byAlias_.end() && old->second == index) {
+            int next = index + 1;
+            while (next < OtoCount() && otoList_[next].Alias != entry.Alias) ++next;
+            if (next < OtoCount()) old->second = next;
+            else byAlias_.erase(old);
         }
-        InsertSorted(byAlias_[std::string(alias)], index);
+        auto [now, added] = byAlias_.try_emplace(std::string(alias), index);
+        if (!added && index < now->second) now->second = index;
     }
     entry.Alias = std::string(alias);
 }
 
 int Voicebank::FindOtoIndex(std::string_view alias) {
-    return lookup_ == OtoLookup::Indexed ? FindIndexed(alias) : FindLinear(alias);
+    const int index = lookup_ == OtoLookup::Indexed ? FindIndexed(alias) : FindLinear(alias);
+    if (index >= 0) return index;
+    // A Shift-JIS oto.ini holds "〜" as the code that reads back as "～":
+    // a typed lyric finds the alias by that form too.
+    const std::string lookAlike = ShiftJisLookAlike(alias);
+    if (lookAlike == alias) return -1;
+    return lookup_ == OtoLookup::Indexed ? FindIndexed(lookAlike) : FindLinear(lookAlike);
 }
 
 int Voicebank::FindLinear(std::string_view alias) {
@@ -274,9 +414,9 @@ int Voicebank::FindLinear(std::string_view alias) {
 int Voicebank::FindIndexed(std::string_view alias) {
     if (indexStale_) RebuildIndex();
     const std::string key(alias);
-    if (auto hit = byAlias_.find(key); hit != byAlias_.end() && !hit->second.empty()) return hit->second.front();
-    if (auto hit = byStem_.find(key); hit != byStem_.end() && !hit->second.empty()) {
-        const int index = hit->second.front();
+    if (auto hit = byAlias_.find(key); hit != byAlias_.end()) return hit->second;
+    if (auto hit = byStem_.find(key); hit != byStem_.end()) {
+        const int index = hit->second;
         if (otoList_[index].Alias.empty()) SetAlias(index, alias);
         return index;
     }
@@ -303,7 +443,7 @@ OtoEntry Voicebank::GetOtoWithPrefix(std::string_view alias, int noteNum) {
 std::string Voicebank::StripPrefixSuffix(std::string_view alias, int noteNum) const {
     if (noteNum < 0 || noteNum >= kPrefixRows) return std::string(alias);
     const PrefixRow& row = prefixTable_[noteNum];
-    if (!alias.starts_with(row.Prefix) || !Cp932EndsWith(alias, row.Suffix)) return std::string(alias);
+    if (!alias.starts_with(row.Prefix) || !alias.ends_with(row.Suffix)) return std::string(alias);
     if (row.Prefix.size() + row.Suffix.size() >= alias.size()) return {};
     return std::string(alias.substr(row.Prefix.size(), alias.size() - row.Prefix.size() - row.Suffix.size()));
 }
@@ -325,6 +465,9 @@ void Voicebank::RemoveOtoByPath(std::string_view fullPath) {
 }
 
 std::string Voicebank::OtoIniText() const {
+    // Entries are text; the lines that are not entries are the file's own
+    // bytes. A file that was read keeps its encoding; a new one is CP932
+    // unless an entry has no CP932 form, then UTF-8 with a byte order mark.
     std::vector<std::string> lines;
     for (std::size_t i = 0; i < otoList_.size(); ++i) {
         if (!ownEntry_[i]) continue;
@@ -336,20 +479,50 @@ std::string Voicebank::OtoIniText() const {
         }
         lines.push_back(std::move(line));
     }
+    TextEncoding encoding = otoEncoding_;
+    if (!rootOtoFound_) {
+        encoding = TextEncoding::ShiftJis;
+        for (const std::string& line : lines)
+            if (!EncodeShiftJis(line)) encoding = TextEncoding::Utf8WithBom;
+    }
+    for (std::string& line : lines) {
+        if (IsAscii(line)) continue;
+        if (encoding == TextEncoding::ShiftJis) {
+            std::string refused;
+            std::optional<std::string> bytes = EncodeShiftJis(line, &refused);
+            if (!bytes)
+                throw UnencodableText(refused, "原音設定（oto.ini）はShift-JISで書かれているため、" +
+                                                   UnencodableMessage(refused));
+            line = *std::move(bytes);
+        }
+    }
     // Lines of the folder's own oto.ini that are not entries (notes, aliases
     // with a comma, hand-made lines of another form) belong to the user:
     // they are written back as they were read.
     lines.insert(lines.end(), foreignLines_.begin(), foreignLines_.end());
-    return JoinLinesCrLf(lines);
+    // The "#Charset:" declaration stays first, within the lines it is read from.
+    if (!charsetLine_.empty()) lines.insert(lines.begin(), charsetLine_);
+    std::string text = JoinLinesCrLf(lines);
+    if (encoding == TextEncoding::Utf8WithBom && !lines.empty()) text.insert(0, kUtf8Bom);
+    return text;
 }
 
 bool Voicebank::WriteOtoIni() const {
+    FileTransaction files;
+    const bool written = WriteOtoIni(files);
+    files.Commit();
+    return written;
+}
+
+bool Voicebank::WriteOtoIni(FileTransaction& files) const {
     if (voiceRoot_.empty()) return false;
-    const fs::path root = NativePath(voiceRoot_);
+    const fs::path root = FindExistingPath(Utf8Path(voiceRoot_));
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return false;
-    if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(root / "oto.ini"));
-    WriteFileAtomically(root / "oto.ini", OtoIniText());
+    // The oto.ini that was read is the one rewritten, whatever the case of its name.
+    const fs::path oto = rootOtoFound_ && !rootOtoPath_.empty() ? rootOtoPath_ : root / "oto.ini";
+    if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(oto));
+    files.Add(oto, OtoIniText());
     return true;
 }
 
@@ -357,14 +530,17 @@ void Voicebank::LoadPrefixMap(std::string_view dir) {
     prefixTable_ = PrefixRows{};
     if (dir.empty()) return;
     std::vector<std::string> fields;
-    for (const std::string& line : ReadTextLines(NativePath(dir) / "prefix.map")) {
+    const fs::path folder = FindExistingPath(Utf8Path(dir));
+    ForEachTextLine(FindInFolder(folder, "prefix.map").value_or(folder / "prefix.map"), nullptr, false,
+                    declaredEncoding_, nullptr,
+                    [&](std::string_view line, std::string_view) {
         SplitText(line, "\t", fields);
-        if (fields.size() < 2) continue;
+        if (fields.size() < 2) return;
         const int noteNum = NoteNameToNumber(fields[0]);
-        if (noteNum < kFirstMappedNote || noteNum > kLastMappedNote) continue;
+        if (noteNum < kFirstMappedNote || noteNum > kLastMappedNote) return;
         prefixTable_[noteNum].Prefix = fields[1];
         if (fields.size() >= 3) prefixTable_[noteNum].Suffix = fields[2];
-    }
+    });
 }
 
 Voicebank& DefaultVoicebank() {

@@ -1,7 +1,12 @@
 // The configuration of one voicebank in memory: every oto.ini entry of the
 // voice folder and its subfolders, and the per-key prefix/suffix table of its
-// prefix.map. All texts are CP932 byte strings; alias and path comparisons
-// are exact and case-sensitive.
+// prefix.map. All texts are UTF-8; each file is decoded as it is read
+// (DetectFileEncoding in Voicebank.cpp tells how its encoding is found), and
+// oto.ini is written back in the encoding it was read in. The voice folder,
+// oto.ini, prefix.map and character.yaml are found by their exact names
+// first, else by names that differ only in case or Unicode normalisation
+// (text/FileNames.h); the file found is the one read and rewritten. Alias
+// and path comparisons are exact and case-sensitive.
 //
 // oto.ini line:  file.wav=alias,offset,consonant,cutoff,preutterance,overlap
 //                (the five numbers in ms; any other field count is not an entry)
@@ -9,6 +14,7 @@
 #pragma once
 
 #include "plugin/VoicebankLink.h"
+#include "text/Encoding.h"
 
 #include <array>
 #include <cstdint>
@@ -23,6 +29,8 @@
 #include <vector>
 
 namespace melodrift {
+
+class FileTransaction;
 
 // One oto.ini entry: one sample and one alias of it.
 struct OtoEntry {
@@ -55,7 +63,11 @@ int NoteNameToNumber(std::string_view noteName);
 // The parsed fields of one oto.ini line, or nothing when the line is not an
 // entry. Numbers that do not read as numbers (or read as infinite) count as 0.
 // FullPath is left empty.
-std::optional<OtoEntry> ParseOtoLine(std::string_view lineCp932);
+std::optional<OtoEntry> ParseOtoLine(std::string_view line);
+
+// The encoding the voice folder's character.yaml declares for its oto.ini,
+// prefix.map and character.txt ("text_file_encoding"), if any.
+std::optional<TextEncoding> DeclaredTextEncoding(const std::filesystem::path& voiceFolder);
 
 // How lookups are answered. Both give the same results; the linear scan is
 // kept as the reference the index is checked and measured against.
@@ -79,17 +91,17 @@ public:
     // Clears everything, remembers the folder as VoiceRoot, reads its oto.ini
     // tree and then its prefix.map. A missing folder or file loads nothing.
     // Reads only; nothing is written.
-    void LoadVoicebank(std::string_view voiceDirCp932);
+    void LoadVoicebank(std::string_view voiceDir);
     // Empties the entries, the prefix table and VoiceRoot.
     void ClearVoicebank();
 
     // Adds the entries of the folder's oto.ini, then those of every
     // subfolder, depth first. Unreadable files and folders are skipped; a
     // folder reached twice (a link loop) is read once.
-    void ReadOtoTree(std::string_view dirCp932);
+    void ReadOtoTree(std::string_view dir);
 
     // Parses one oto.ini line and appends it, or ignores it.
-    void AddOtoLine(std::string_view lineCp932);
+    void AddOtoLine(std::string_view line);
 
     // Index of the first entry whose alias is `alias`; failing that, of the
     // first entry whose file name without extension is `alias` (an entry
@@ -107,12 +119,12 @@ public:
     // both; else `alias` unchanged.
     std::string StripPrefixSuffix(std::string_view alias, int noteNum) const;
 
-    // The FullPath an entry for `fileNameCp932` gets: VoiceRoot, the
+    // The FullPath an entry for `fileName` gets: VoiceRoot, the
     // platform's path separator, the file name.
-    std::string FullPathFor(std::string_view fileNameCp932) const;
+    std::string FullPathFor(std::string_view fileName) const;
 
-    // Removes every entry whose FullPath equals `fullPathCp932`.
-    void RemoveOtoByPath(std::string_view fullPathCp932);
+    // Removes every entry whose FullPath equals `fullPath`.
+    void RemoveOtoByPath(std::string_view fullPath);
 
     // Writes the voice folder's own entries (those of its own oto.ini and
     // those added by AddOtoLine; never entries read from subfolders) to
@@ -124,12 +136,21 @@ public:
     // could not be read at the load (std::system_error), since its entries
     // are not in the table.
     bool WriteOtoIni() const;
+    // The same, the content added to `files` to be written with them.
+    bool WriteOtoIni(FileTransaction& files) const;
 
-    // The bytes WriteOtoIni would write.
+    // The bytes WriteOtoIni would write, in the encoding the voice folder's
+    // oto.ini was read in (a byte order mark kept); a new file CP932, or
+    // UTF-8 with a mark when an entry has no CP932 form. Throws
+    // UnencodableText for an entry a CP932 file cannot hold: one file never
+    // mixes two encodings.
     std::string OtoIniText() const;
+    // The encoding the voice folder's oto.ini was read in (CP932 when there
+    // was none).
+    TextEncoding OtoEncoding() const { return otoEncoding_; }
 
     // Empties the prefix table and fills it from the folder's prefix.map.
-    void LoadPrefixMap(std::string_view dirCp932);
+    void LoadPrefixMap(std::string_view dir);
 
     // VoicebankLink
     bool IsEmpty() const override { return otoList_.empty(); }
@@ -149,16 +170,21 @@ private:
     OtoLookup lookup_;
     std::vector<OtoEntry> otoList_;
     std::vector<bool> ownEntry_;   // parallel to otoList_: written by WriteOtoIni
-    std::vector<std::string> foreignLines_;  // the folder's own non-entry lines, kept as read
+    std::vector<std::string> foreignLines_;  // the folder's own non-entry lines, their bytes as read
+    std::string charsetLine_;   // the folder's own "#Charset:" line, its bytes as read
+    TextEncoding otoEncoding_ = TextEncoding::ShiftJis;
+    bool rootOtoFound_ = false;     // the voice folder's own oto.ini was there and read
+    std::filesystem::path rootOtoPath_;   // that file as found (its name may differ in case)
+    std::optional<TextEncoding> declaredEncoding_;   // by character.yaml
     std::string voiceRoot_;
     std::error_code rootOtoReadError_;   // set when the folder's own oto.ini exists but was not read
     PrefixRows prefixTable_{};
     Progress progress_;
 
-    // Lookup index: alias → ascending entry indices; file stem → ascending
-    // entry indices. Rebuilt lazily after removals.
-    std::unordered_map<std::string, std::vector<int>> byAlias_;
-    std::unordered_map<std::string, std::vector<int>> byStem_;
+    // Lookup index: alias → its first entry; file stem → its first entry.
+    // Lookups only ever need the first. Rebuilt lazily after removals.
+    std::unordered_map<std::string, int> byAlias_;
+    std::unordered_map<std::string, int> byStem_;
     bool indexStale_ = false;
 };
 
@@ -166,8 +192,7 @@ private:
 Voicebank& DefaultVoicebank();
 
 // The file name without its extension (the part from the last "." that
-// follows the last path delimiter). CP932-aware: a trail byte 0x5C is not a
-// delimiter.
-std::string_view FileStem(std::string_view fileNameCp932);
+// follows the last path delimiter).
+std::string_view FileStem(std::string_view fileName);
 
 }  // namespace melodrift

@@ -22,6 +22,7 @@
 namespace melodrift::testing {
 namespace {
 
+// Aliases as the bank's Shift-JIS oto.ini and the plug-in file hold them.
 const std::string kA = "\x82\xa0";   // あ
 const std::string kKa = "\x82\xa9";  // か
 const std::string kSa = "\x82\xb3";  // さ
@@ -162,14 +163,14 @@ TEST_F(LoadedWindow, CutsKeepTheirGapAndARightDoubleClickRemovesOne) {
     ASSERT_EQ(Session().Segments.size(), 2u);
     EXPECT_DOUBLE_EQ(Session().Segments[1].StartMs, MsAtScale3(150));
     EXPECT_TRUE(Session().Modified);
-    Session().Segments[1].Lyric = kKa;
+    Session().Segments[1].Lyric = Cp932ToUtf8(kKa);
     Click(Qt::LeftButton, 160, 100);  // 19 ms after the cut: too close
     Click(Qt::LeftButton, 165, 100);  // 29 ms
     ASSERT_EQ(Session().Segments.size(), 2u);
     Click(Qt::LeftButton, 166, 100);  // 31 ms: a new rest, the segment before keeps its lyric
     ASSERT_EQ(Session().Segments.size(), 3u);
     EXPECT_DOUBLE_EQ(Session().Segments[2].StartMs, MsAtScale3(166));
-    EXPECT_EQ(Session().Segments[1].Lyric, kKa);
+    EXPECT_EQ(Session().Segments[1].Lyric, Cp932ToUtf8(kKa));
     EXPECT_EQ(Session().Segments[2].Lyric, "R");
     Click(Qt::LeftButton, 300, 100);
     ASSERT_EQ(Session().Segments.size(), 4u);
@@ -216,8 +217,8 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     QTest::keyClick(lyrics, Qt::Key_Return);
     EXPECT_FALSE(lyrics->isVisible());
     EXPECT_EQ(Session().Mouse, MouseMode::Idle);
-    EXPECT_EQ(Session().Segments[1].Lyric, kKa);
-    EXPECT_EQ(Session().Segments[2].Lyric, kSa);
+    EXPECT_EQ(Session().Segments[1].Lyric, Cp932ToUtf8(kKa));
+    EXPECT_EQ(Session().Segments[2].Lyric, Cp932ToUtf8(kSa));
     EXPECT_EQ(Session().Segments[3].Lyric, "R");
 
     // One lyric: left click on segment 3's box, type, commit by pressing on the surface.
@@ -230,7 +231,7 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     QTest::mousePress(Surface(), Qt::LeftButton, {}, QPoint(600, 100));
     QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(600, 100));
     EXPECT_FALSE(lyric->isVisible());
-    EXPECT_EQ(Session().Segments[3].Lyric, kTa);
+    EXPECT_EQ(Session().Segments[3].Lyric, Cp932ToUtf8(kTa));
     EXPECT_EQ(Session().Segments.size(), 4u);  // that press only ended the edit
 
     // Drag cut 2 from x 300 to x 380.
@@ -283,7 +284,7 @@ TEST_F(LoadedWindow, InsertInVoiceCorrectionModeMakesTheRecordingAVoiceSource) {
     QTest::mouseClick(t_->Find<QToolButton>("CorrectionModeButton"), Qt::LeftButton);
     ASSERT_TRUE(Session().CorrectionMode);
     Click(Qt::LeftButton, 300, 100);
-    Session().Segments[1].Lyric = kKa;
+    Session().Segments[1].Lyric = Cp932ToUtf8(kKa);
     QTest::mouseClick(t_->Find<QPushButton>("InsertButton"), Qt::LeftButton);
     EXPECT_FALSE(t_->form->isVisible());
     // The recording's folder gains its frequency table and oto.ini entries.
@@ -313,7 +314,7 @@ TEST_F(LoadedWindow, AFailedInsertShowsTheErrorAndKeepsTheWindowOpen) {
 
 TEST_F(LoadedWindow, TheVisibleLyricLaneIsTheFullLaneCutAtTheSurfaceEdge) {
     for (int x : {150, 300, 450, 600}) Click(Qt::LeftButton, x, 100);
-    Session().Segments[2].Lyric = kKa;
+    Session().Segments[2].Lyric = Cp932ToUtf8(kKa);
     Session().HoverSegment = 3;
     for (int position : {0, 40}) {
         Session().FirstFrame = position;
@@ -329,7 +330,7 @@ TEST_F(LoadedWindow, TheVisibleLyricLaneIsTheFullLaneCutAtTheSurfaceEdge) {
 
 TEST_F(LoadedWindow, TheEditStateIsSavedAndLoadedThroughTheButtons) {
     for (int x : {150, 300}) Click(Qt::LeftButton, x, 100);
-    Session().Segments[1].Lyric = kKa;
+    Session().Segments[1].Lyric = Cp932ToUtf8(kKa);
     const auto saved = folder_.File("take.mlq");
     t_->prompts->files.push_back(saved);
     QTest::mouseClick(t_->Find<QPushButton>("SaveEditStateButton"), Qt::LeftButton);
@@ -342,7 +343,7 @@ TEST_F(LoadedWindow, TheEditStateIsSavedAndLoadedThroughTheButtons) {
     t_->prompts->files.push_back(saved);
     QTest::mouseClick(t_->Find<QPushButton>("LoadEditStateButton"), Qt::LeftButton);
     ASSERT_EQ(Session().Segments.size(), 3u);
-    EXPECT_EQ(Session().Segments[1].Lyric, kKa);
+    EXPECT_EQ(Session().Segments[1].Lyric, Cp932ToUtf8(kKa));
     EXPECT_NEAR(Session().Segments[2].StartMs, MsAtScale3(300), 1e-9);
     EXPECT_FALSE(Session().Modified);
     EXPECT_EQ(t_->form->windowTitle(), QStringLiteral("take.wav"));

@@ -25,7 +25,6 @@
 #include "QtPrompts.h"
 #include "Widgets.h"
 #include "HitAreas.h"
-#include "text/CodePage.h"
 #include "text/Files.h"
 
 namespace melodrift::testing {
@@ -266,7 +265,7 @@ TEST_F(WindowSession, WholeLyricGlyphsLieInsideTheLane) {
     EXPECT_LE(glyph.bottom(), top + 14);  // above its bottom border
     EXPECT_GE(glyph.height(), 8);         // and not shrunk to nothing
     // The ink drawn in the lane is as tall as the same text drawn unclipped.
-    Session().Segments[0].Lyric = Utf8ToCp932("こ");
+    Session().Segments[0].Lyric = "こ";
     t_->form->RedrawAll();
     const RgbaImage& image = Surface()->Image();
     int inkTop = 1000;

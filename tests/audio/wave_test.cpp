@@ -431,5 +431,61 @@ TEST(WavReader, LoadsFromAFileAndReportsAMissingOneAsAReadFailure) {
     EXPECT_EQ(wave.SampleCount(), 3u);
 }
 
+// Reads the same bytes from memory and from a file; both must agree.
+WavLoadResult LoadBothWays(const std::filesystem::path& path, const std::string& bytes, WaveBuffer& fromFile) {
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    WaveBuffer fromBytes;
+    const WavLoadResult bytesResult = fromBytes.LoadFromBytes(bytes);
+    const WavLoadResult fileResult = fromFile.LoadFromFile(path);
+    EXPECT_EQ(fileResult, bytesResult);
+    if (fileResult == WavLoadResult::Ok) {
+        EXPECT_EQ(fromFile.SaveToBytes(), fromBytes.SaveToBytes());
+    }
+    return fileResult;
+}
+
+TEST(WavReader, AFileReadsLikeItsBytesInEveryShapeAndBreakage) {
+    const testing::TempFolder folder;
+    const auto path = folder.path() / "voice.wav";
+    WaveBuffer wave;
+    const std::string good = Riff(Chunk("fmt ", PcmFmt(2, 44100, 16) + U16(22) + std::string(22, 'x')) +
+                                  Chunk("LIST", "INFOabc") + Chunk("data", Samples16({1, -2, 3, -4, 5})));
+    EXPECT_EQ(LoadBothWays(path, good, wave), WavLoadResult::Ok);
+    EXPECT_EQ(wave.SampleCount(), 2u);   // the fifth sample is half a frame
+    // Every cut short of the two whole frames fails (the half frame may go).
+    for (std::size_t length = 0; length + 2 < good.size(); ++length)
+        EXPECT_EQ(LoadBothWays(path, good.substr(0, length), wave), WavLoadResult::ReadFailed) << length;
+    EXPECT_EQ(LoadBothWays(path, good.substr(0, good.size() - 2), wave), WavLoadResult::Ok);
+    EXPECT_EQ(LoadBothWays(path, Riff(Chunk("fmt ", PcmFmt(1, 44100, 16))) + "data" + U32(0xFFFFFFFFu) + "abcd", wave),
+              WavLoadResult::ReadFailed);
+    EXPECT_EQ(LoadBothWays(path, Riff(Chunk("LIST", "INFO") + Chunk("data", "ab")), wave), WavLoadResult::NotPcm);
+    EXPECT_EQ(LoadBothWays(path, "RIFX" + good.substr(4), wave), WavLoadResult::NotRiffWave);
+}
+
+TEST(WavReader, ChunksOfAnySizeBeforeAndAfterTheSamplesAreSkippedNotRead) {
+    const testing::TempFolder folder;
+    // 64 MB of another chunk on each side of a short recording, as a hole in
+    // a sparse file: the reader passes it by seeking.
+    const std::uint32_t foreignBytes = 64u << 20;
+    const auto path = folder.path() / "long.wav";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "RIFF" << U32(4 + 24 + 2 * (8 + foreignBytes) + 8 + 6) << "WAVE" << Chunk("fmt ", PcmFmt(1, 44100, 16));
+        out << "junk" << U32(foreignBytes);
+        out.seekp(foreignBytes, std::ios::cur);
+        out << Chunk("data", Samples16({7, 8, 9}));
+        out << "junk" << U32(foreignBytes);
+        out.seekp(foreignBytes - 1, std::ios::cur);
+        out.put('\0');
+    }
+    ASSERT_GT(std::filesystem::file_size(path), 2ull * foreignBytes);
+    WaveBuffer wave;
+    EXPECT_EQ(wave.LoadFromFile(path), WavLoadResult::Ok);
+    EXPECT_EQ(Channel(wave, 0), (std::vector<std::int16_t>{7, 8, 9}));
+}
+
 }  // namespace
 }  // namespace melodrift

@@ -322,8 +322,51 @@ TEST_F(CommandLine, AnUnwritableOtoIniLeavesThePluginFileUntouched) {
     fs::create_directories(recordingDir / "oto.ini" / "blocked");
     const CliRun run = Insert({"--correction"});
     EXPECT_EQ(run.code, 1);
-    EXPECT_FALSE(run.err.empty());
+    // The folder in the file's place is named as one.
+    EXPECT_NE(run.err.find("oto.ini: Is a directory"), std::string::npos) << run.err;
     EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
+    EXPECT_FALSE(fs::exists(recordingDir / "voice_wav.frq"));   // all three files or none
+}
+
+TEST_F(CommandLine, ALinkedPrivatePluginFileStaysALinkAndPrivate) {
+    ASSERT_EQ(Segment().code, 0);
+    const fs::path stored = folder.path() / "projects" / "song.tmp";
+    fs::create_directories(stored.parent_path());
+    fs::rename(pluginFile, stored);
+    fs::create_symlink(fs::path("projects") / "song.tmp", pluginFile);
+    fs::permissions(stored, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    ASSERT_EQ(Insert({}).code, 0);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(pluginFile)));
+    EXPECT_EQ(InsertedSections(stored).size(), 5u);
+    EXPECT_EQ(fs::status(stored).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(CommandLine, ValuesEchoedFromFilesReachTheTerminalEscaped) {
+    ASSERT_EQ(Segment().code, 0);
+    WriteFileAtomically(pluginFile, "[#SETTING]\r\nTempo=1\x1b[31m\x1b]0;owned\x07x\r\n");
+    const CliRun run = Insert({});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("'1\\x1b[31m\\x1b]0;owned\\x07x' is not a valid floating point value"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(run.err.find('\x07'), std::string::npos);
+    // Arguments refused by the parser are echoed escaped too.
+    const CliRun bad = Cli({"analyze", PathToUtf8(wave), "--format", "\x1b[2Jxml"});
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_EQ(bad.err.find('\x1b'), std::string::npos) << bad.err;
+    EXPECT_NE(bad.err.find("\\x1b[2Jxml"), std::string::npos) << bad.err;
+}
+
+TEST_F(CommandLine, ALineLongerThanAnyHostWritesIsRefusedByName) {
+    ASSERT_EQ(Segment().code, 0);
+    const std::string longLine =
+        JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + std::string(kMaxLineBytes + 1, 'v')});
+    WriteFileAtomically(pluginFile, longLine);
+    const CliRun run = Insert({});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("plugin.tmp: line 3 is longer than 65536 bytes"), std::string::npos) << run.err.substr(0, 300);
+    EXPECT_LT(run.err.size(), 1000u);
+    EXPECT_EQ(ReadFileBytes(pluginFile), longLine);
 }
 
 TEST_F(CommandLine, AnUnwritablePluginFileIsAFailureAndStaysUntouched) {
@@ -483,14 +526,23 @@ TEST_F(CommandLine, RelativePathsAreStoredAbsoluteAndCorrectionWorksFromAnotherF
     EXPECT_NE(notes[1].Get("PreUtterance"), "0");
 }
 
-TEST_F(CommandLine, APathShiftJisCannotHoldIsRefusedNotSavedWithQuestionMarks) {
+// The edit state falls back to UTF-8 with a mark for a path Shift-JIS cannot
+// hold (never "?"); a lyric Shift-JIS cannot hold is refused by name.
+TEST_F(CommandLine, APathShiftJisCannotHoldIsSavedInUtf8NotWithQuestionMarks) {
     const fs::path cafe = folder.path() / Utf8Path("café");
     fs::create_directories(cafe);
     fs::copy_file(wave, cafe / "voice.wav");
     const CliRun run = Cli({"segment", PathToUtf8(cafe / "voice.wav"), "-o", PathToUtf8(state)});
-    EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("Shift-JIS"), std::string::npos);
-    EXPECT_FALSE(fs::exists(state));
+    EXPECT_EQ(run.code, 0) << run.err;
+    const std::string bytes = ReadFileBytes(state);
+    EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF"));
+    EXPECT_NE(bytes.find("WaveFile=" + PathToUtf8(cafe / "voice.wav") + "\r\n"), std::string::npos);
+
+    const CliRun refused =
+        Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(folder.path() / "b.mlq"), "--lyrics", "你"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("Shift-JIS"), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder.path() / "b.mlq"));
 }
 
 TEST_F(CommandLine, AnUnusableTempoIsReportedBeforeTheStateIsRead) {

@@ -65,8 +65,8 @@ protected:
         ASSERT_EQ(s.LoadRecording(wavePath, prompts), LoadOutcome::Loaded);
         s.AddCut("R", 200.0);
         s.AddCut("R", 400.5);
-        s.Segments[1].Lyric = Utf8ToCp932("か");
-        s.Segments[2].Lyric = Utf8ToCp932("ソ");  // 83 5C: a trail byte that is a backslash
+        s.Segments[1].Lyric = "か";
+        s.Segments[2].Lyric = "ソ";  // 83 5C in the file: a trail byte that is a backslash
         s.Analyser->Frames[3].TargetF0 = 440.0f;
         s.Analyser->Frames[4].TargetF0 = 0.0f;
     }
@@ -199,7 +199,7 @@ TEST_F(EditStateFile, ARejectedRecordingLeavesTheSessionAsItWas) {
     EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。");
     EXPECT_EQ(s.WaveFileName, wavePath);
     EXPECT_EQ(s.Segments.size(), 3u);
-    EXPECT_EQ(s.Segments[1].Lyric, Utf8ToCp932("か"));
+    EXPECT_EQ(s.Segments[1].Lyric, "か");
 }
 
 TEST_F(EditStateFile, AHandEditedFirstStartIsMovedToTheStartOfTheRecording) {
@@ -217,23 +217,30 @@ TEST_F(EditStateFile, AHandEditedFirstStartIsMovedToTheStartOfTheRecording) {
     EXPECT_EQ(s.Segments[2].StartMs, 800.0);
 }
 
-TEST_F(EditStateFile, APathShiftJisCannotHoldIsNeverSaved) {
+TEST_F(EditStateFile, APathShiftJisCannotHoldIsSavedInUtf8AndReadBack) {
     EXPECT_TRUE(EditStateCanHoldPath(wavePath));
-    EXPECT_FALSE(EditStateCanHoldPath(folder.path() / Utf8Path("café") / "voice.wav"));
-    const auto cafe = folder.path() / Utf8Path("café");
+    const auto cafe = folder.path() / Utf8Path("café 你");
+    EXPECT_TRUE(EditStateCanHoldPath(cafe / "voice.wav"));
+#ifndef _WIN32
+    EXPECT_FALSE(EditStateCanHoldPath(folder.path() / std::string("\xE9t\xE9.wav")));   // Latin-1 bytes
+#endif
     std::filesystem::create_directories(cafe);
     std::filesystem::copy_file(wavePath, cafe / "voice.wav");
     EditorSession s;
     ASSERT_EQ(s.LoadRecording(cafe / "voice.wav", prompts), LoadOutcome::Loaded);
+    s.AddCut("R", 200.0);
+    ASSERT_FALSE(s.Segments.empty());
+    s.Segments[0].Lyric = "〜";   // Shift-JIS would read it back as another character
     const auto path = folder / "state.mlq";
-    // The button: an error box, no dialog, no file.
-    EXPECT_FALSE(s.SaveEditState(prompts));
-    ASSERT_EQ(prompts.errors.size(), 1u);
-    EXPECT_EQ(prompts.errors[0], kPathNotStorableMessage);
-    // Without the dialog: an exception, no file.
-    EXPECT_THROW(s.SaveEditStateTo(path), std::runtime_error);
-    EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_TRUE(s.Modified);
+    s.SaveEditStateTo(path);
+    const std::string bytes = ReadFileBytes(path);
+    EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF[Melodrift]\r\n"));
+    EXPECT_NE(bytes.find("WaveFile=" + PathToUtf8(cafe / "voice.wav") + "\r\n"), std::string::npos);
+
+    EditorSession loaded;
+    ASSERT_EQ(loaded.LoadEditStateFrom(path, prompts), EditStateOutcome::Loaded);
+    EXPECT_EQ(loaded.WaveFileName, cafe / "voice.wav");
+    EXPECT_EQ(loaded.Segments[0].Lyric, "〜");
 }
 
 TEST_F(EditStateFile, AnOlderFileNamingTheRecordingRelativeToItselfStillLoads) {
@@ -263,7 +270,7 @@ TEST_F(EditStateFile, GarbageNumbersFallBackToTheirDefaults) {
     EXPECT_EQ(s.Segments[2].StartMs, 150.0);
     EXPECT_EQ(s.Segments[2].Lyric, "R");  // no Lyric key
     EXPECT_EQ(s.Segments[3].StartMs, 300.0);
-    EXPECT_EQ(s.Segments[3].Lyric, "\x82\xA9");
+    EXPECT_EQ(s.Segments[3].Lyric, "か");
     EXPECT_DOUBLE_EQ(s.Segments[3].LengthMs, s.DurationMs() - 300.0);
     const auto& f = s.Analyser->Frames;
     EXPECT_EQ(f[0].TargetF0, 440.0f);
@@ -317,7 +324,7 @@ TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {
     prompts.answers = {true};
     prompts.openPicks = {path};
     EXPECT_EQ(s.LoadEditState(prompts), EditStateOutcome::Loaded);
-    EXPECT_EQ(s.Segments[1].Lyric, "\x82\xA9");
+    EXPECT_EQ(s.Segments[1].Lyric, "か");
     EXPECT_FALSE(s.Modified);
 }
 

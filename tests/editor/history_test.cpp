@@ -5,7 +5,6 @@
 #include "editor/EditState.h"
 #include "editor/Segments.h"
 #include "editor/Session.h"
-#include "text/CodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +82,7 @@ protected:
 
 TEST_F(History, EveryKindOfEditIsUndoneAndRedoneExactly) {
     EditHistory history;
-    const std::string ka = Utf8ToCp932("か");
+    const std::string ka = "か";
     const auto stateFile = folder / "saved.mlq";
     struct Done {
         const char* what;

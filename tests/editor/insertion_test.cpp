@@ -22,6 +22,7 @@
 #include <cmath>
 #include <sstream>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -296,7 +297,7 @@ TEST_F(InsertFixture, TheEnvelopeFollowsTheLoudnessOnlyWithTheVolumeBox) {
 TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     LoadPluginFile("");
     LoadRecording(900.0, [](int frame) { return frame < 40 ? 6000.0 : 6500.0; });
-    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}, {500.0, Sjis("き")}});
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}, {500.0, std::string("き")}});
     session.CorrectionMode = true;
     session.KeyEnabled = false;
     session.PitchEnabled = false;
@@ -335,7 +336,7 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
 TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolder) {
     LoadPluginFile(PathToCp932(folder.path()) + static_cast<char>(fs::path::preferred_separator));
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, Sjis("か")}});
+    SetSegments({{0.0, std::string("か")}});
     session.CorrectionMode = true;
     Insert(session, voicebank, prompts);
     EXPECT_TRUE(prompts.boxes.empty());
@@ -344,7 +345,7 @@ TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolde
 TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
     LoadPluginFile("");
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
     session.CorrectionMode = true;
     session.Modified = true;
     prompts.answers = {true};
@@ -361,13 +362,14 @@ TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
 TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
     LoadPluginFile("");
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
     session.CorrectionMode = true;
     // The folder's oto.ini cannot be replaced: a folder with something in it
     // stands in its place.
     fs::create_directories(folder.path() / "oto.ini" / "x");
     EXPECT_ANY_THROW(Insert(session, voicebank, prompts));
     EXPECT_EQ(ReadFileBytes(pluginFile), original);
+    EXPECT_FALSE(fs::exists(folder.path() / "voice_wav.frq"));   // no file of the three was written
     EXPECT_EQ(session.Notes->Count(), 0);
     ASSERT_EQ(session.Segments.size(), 2u);
     EXPECT_EQ(session.Segments[0].Lyric, "R");  // not its alias R0
@@ -378,6 +380,89 @@ TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
     const std::vector<Section> notes = Inserted();
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[0].Get("Lyric"), "R0");
+}
+
+// Fails every write step for which `fail(step, count of that step so far)`
+// is true, while it lives.
+class FailingSteps {
+public:
+    explicit FailingSteps(std::function<bool(FileStep, int)> fail) : fail_(std::move(fail)) {
+        SetFileFaultHook([this](FileStep step) { return fail_(step, ++counts_[step]); });
+    }
+    ~FailingSteps() { SetFileFaultHook({}); }
+
+private:
+    std::function<bool(FileStep, int)> fail_;
+    std::map<FileStep, int> counts_;
+};
+
+TEST_F(InsertFixture, AnUnwritablePluginFileLeavesOtoIniAndTheTableByteIdentical) {
+    LoadPluginFile("");
+    LoadRecording(900.0, [](int) { return 6000.0; });
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
+    session.CorrectionMode = true;
+    // Another recording's entry and an older table of this one.
+    const std::string oto = "other.wav=" + Sjis("あ") + ",0,100,-300,60,20\r\n";
+    const std::string table = "FREQ0003 an older table";
+    folder.Write("oto.ini", oto);
+    folder.Write("voice_wav.frq", table);
+    prompts.answers = {true};   // replace the table
+    {
+        // The plug-in file is the third file replaced.
+        FailingSteps fault([](FileStep step, int count) { return step == FileStep::Rename && count == 3; });
+        EXPECT_THROW(Insert(session, voicebank, prompts), std::system_error);
+    }
+    EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), oto);
+    EXPECT_EQ(ReadFileBytes(folder.path() / "voice_wav.frq"), table);
+    EXPECT_EQ(ReadFileBytes(pluginFile), original);
+    EXPECT_EQ(session.Notes->Count(), 0);
+    EXPECT_EQ(session.Segments[0].Lyric, "R");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.path())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"oto.ini", "plugin.tmp", "voice.wav", "voice_wav.frq"}));
+}
+
+TEST_F(InsertFixture, AFailureAtAnyStepOfTheVoiceCorrectionWritesLeavesAllThreeFilesOldOrNew) {
+    LoadPluginFile("");
+    LoadRecording(900.0, [](int) { return 6000.0; });
+    SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
+    session.CorrectionMode = true;
+    const std::string oto = "other.wav=a,0,100,-300,60,20\r\n";
+    const auto files = [&] {
+        std::string all;
+        for (const char* name : {"oto.ini", "voice_wav.frq", "plugin.tmp"}) {
+            const fs::path path = folder.path() / name;
+            all += (fs::exists(path) ? ReadFileBytes(path) : std::string("<none>")) + "|";
+        }
+        return all;
+    };
+    int failures = 0;
+    for (int n = 1; n < 60; ++n) {
+        folder.Write("oto.ini", oto);
+        folder.Write("plugin.tmp", original);
+        std::error_code ec;
+        fs::remove(folder.path() / "voice_wav.frq", ec);
+        const std::string before = files();
+        int steps = 0;
+        {
+            FailingSteps fault([&](FileStep, int) { return ++steps == n; });
+            try {
+                Insert(session, voicebank, prompts);
+            } catch (const std::system_error&) {
+                ++failures;
+                EXPECT_EQ(files(), before) << "failing step " << n;
+                continue;
+            }
+        }
+        // The first run that got through every step wrote all three files.
+        EXPECT_LT(steps, n);
+        EXPECT_NE(ReadFileBytes(folder.path() / "oto.ini"), oto);
+        EXPECT_TRUE(fs::exists(folder.path() / "voice_wav.frq"));
+        EXPECT_EQ(Inserted().size(), 2u);
+        break;
+    }
+    EXPECT_GE(failures, 15);   // six steps per file and three renames at the least
 }
 
 TEST_F(InsertFixture, WithoutAPluginFileInsertIsAnError) {
@@ -408,7 +493,7 @@ TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
     // source either.
     WriteFileAtomically(pluginFile, original);
     LoadRecording(900.0, [](int) { return 6000.0; });
-    SetSegments({{0.0, Sjis("か")}});
+    SetSegments({{0.0, std::string("か")}});
     fs::remove(wave);
     Insert(session, voicebank, prompts);
     EXPECT_EQ(Inserted().size(), 1u);
@@ -525,7 +610,7 @@ TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWri
         LoadPluginFile("");
         waveName = name;
         LoadRecording(900.0, [](int) { return 6000.0; });
-        SetSegments({{0.0, "R"}, {200.0, Sjis("か")}});
+        SetSegments({{0.0, "R"}, {200.0, std::string("か")}});
         const std::string oto = JoinLinesCrLf({Sjis("other.wav=か,0,100,-300,60,20")});
         WriteFileAtomically(folder.path() / "oto.ini", oto);
         const fs::path table = folder.path() / (fs::path(name).stem().string() + "_wav.frq");
@@ -543,7 +628,7 @@ TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWri
         EXPECT_EQ(ReadFileBytes(table), "old table");
         EXPECT_TRUE(prompts.questions.empty());  // not even the edit state was offered
         EXPECT_TRUE(prompts.boxes.empty());
-        EXPECT_EQ(session.Segments[1].Lyric, Sjis("か"));
+        EXPECT_EQ(session.Segments[1].Lyric, std::string("か"));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "editor/Session.h"
 #include "editor/Timeline.h"
 #include "text/CodePage.h"
+#include "text/Encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -59,17 +60,17 @@ TEST(SegmentList, SegmentAtCoversTheRecordingAndNothingElse) {
 TEST(SegmentList, CutsCloserThanTheGapAreRefusedAndTheSplitSegmentKeepsItsLyric) {
     EditorSession s;
     FakeRecording(s, 1000.0);
-    s.Segments[0].Lyric = Utf8ToCp932("あ");
+    s.Segments[0].Lyric = "あ";
     s.AddCut("R", 300.0);
     ASSERT_EQ(Starts(s), (std::vector<double>{0.0, 300.0}));
     s.AddCut("R", 320.0);  // 20 ms after a cut
     s.AddCut("R", 280.0);  // 20 ms before one
     s.AddCut("R", 10.0);   // 10 ms after the start
     EXPECT_EQ(Starts(s), (std::vector<double>{0.0, 300.0}));
-    s.Segments[1].Lyric = Utf8ToCp932("い");
+    s.Segments[1].Lyric = "い";
     s.AddCut("R", 331.0);
     ASSERT_EQ(Starts(s), (std::vector<double>{0.0, 300.0, 331.0}));
-    EXPECT_EQ(s.Segments[1].Lyric, Utf8ToCp932("い"));
+    EXPECT_EQ(s.Segments[1].Lyric, "い");
     EXPECT_EQ(s.Segments[2].Lyric, "R");
     EXPECT_DOUBLE_EQ(s.Segments[1].LengthMs, 31.0);
     // Outside the recording, or on a recording shorter than the gap: nothing.
@@ -140,20 +141,20 @@ TEST(LyricRuns, SmallKanaJoinTheirSyllableAndSmallTsuIsARest) {
     EXPECT_EQ(SplitLyricRun("ゃあ", 2), (std::vector<std::string>{"ゃ", "あ"}));
 }
 
-TEST(LyricRuns, CommittedRunsAreStoredAsShiftJis) {
+TEST(LyricRuns, CommittedRunsAreStoredAsTyped) {
     EditorSession s;
     FakeRecording(s, 1000.0);
     for (double t : {200.0, 400.0, 600.0, 800.0}) s.AddCut("R", t);
     s.Segments[0].Lyric = "keep";
     s.CommitLyricRun(1, 4, "きゃっとー");
     EXPECT_EQ(s.Segments[0].Lyric, "keep");
-    EXPECT_EQ(s.Segments[1].Lyric, "\x82\xAB\x82\xE1");  // きゃ in CP932
+    EXPECT_EQ(s.Segments[1].Lyric, "きゃ");
     EXPECT_EQ(s.Segments[2].Lyric, "R");
-    EXPECT_EQ(s.Segments[3].Lyric, "\x82\xC6");          // と
-    EXPECT_EQ(s.Segments[4].Lyric, "\x81\x5B");          // ー
+    EXPECT_EQ(s.Segments[3].Lyric, "と");
+    EXPECT_EQ(s.Segments[4].Lyric, "ー");
     s.CommitLyricRun(3, 2, "x");  // a reversed run changes nothing
     s.CommitLyricRun(3, 9, "x");  // nor one past the end
-    EXPECT_EQ(s.Segments[3].Lyric, "\x82\xC6");
+    EXPECT_EQ(s.Segments[3].Lyric, "と");
 }
 
 TEST(SurfaceHelp, HitAreasAndTheirTextsInOrder) {
@@ -234,11 +235,11 @@ TEST(SurfaceMouse, LyricEditsOpenOverTheirSegmentsAndCommitOnExit) {
     EXPECT_EQ(s.Mouse, MouseMode::EditLyric);
     EXPECT_TRUE(s.Modified);
     LyricEditExit(s, LyricEditor::LyricEdit, "か");
-    EXPECT_EQ(s.Segments[2].Lyric, Utf8ToCp932("か"));
+    EXPECT_EQ(s.Segments[2].Lyric, "か");
     EXPECT_EQ(s.Mouse, MouseMode::Idle);
     // A second exit of the now hidden edit commits nothing.
     LyricEditExit(s, LyricEditor::LyricEdit, "zzz");
-    EXPECT_EQ(s.Segments[2].Lyric, Utf8ToCp932("か"));
+    EXPECT_EQ(s.Segments[2].Lyric, "か");
 
     // Right drag over segments 1..4 (released over segment 1) opens the run edit.
     SurfaceMouseDown(s, MouseButton::Right, false, xOf(900.0), 320, PointerShape::IBeam);
@@ -253,10 +254,29 @@ TEST(SurfaceMouse, LyricEditsOpenOverTheirSegmentsAndCommitOnExit) {
     act = SurfaceMouseDown(s, MouseButton::Left, false, 5, 100, PointerShape::IBeam);
     EXPECT_TRUE(act.closeEditor);
     LyricEditExit(s, LyricEditor::LyricsEdit, "きゃっとー");
-    EXPECT_EQ(Cp932ToUtf8(s.Segments[1].Lyric), "きゃ");
+    EXPECT_EQ(s.Segments[1].Lyric, "きゃ");
     EXPECT_EQ(s.Segments[2].Lyric, "R");
-    EXPECT_EQ(Cp932ToUtf8(s.Segments[4].Lyric), "ー");
+    EXPECT_EQ(s.Segments[4].Lyric, "ー");
     EXPECT_EQ(s.Segments.size(), 5u);  // the closing press added no cut
+
+    // A character a Shift-JIS plug-in file cannot hold is refused where it
+    // is typed, by name; the edit closes and the lyric stays. The wave dash
+    // has a Shift-JIS code and is kept as typed.
+    SurfaceMouseMove(s, xOf(450.0), 320, PointerShape::Arrow);
+    act = SurfaceMouseDown(s, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
+    ASSERT_EQ(s.Mouse, MouseMode::EditLyric);
+    try {
+        LyricEditExit(s, LyricEditor::LyricEdit, "你");
+        ADD_FAILURE() << "no refusal";
+    } catch (const UnencodableText& error) {
+        EXPECT_EQ(error.Character(), "你");
+        EXPECT_NE(std::string(error.what()).find("Shift-JIS"), std::string::npos);
+    }
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
+    EXPECT_EQ(s.Segments[2].Lyric, "R");
+    EXPECT_THROW(s.CommitLyricRun(1, 2, "a你"), UnencodableText);
+    s.CommitLyric(2, "ー〜");
+    EXPECT_EQ(s.Segments[2].Lyric, "ー〜");
 }
 
 TEST(Previews, RecordedPreviewCopiesTheSelectionUpToTheLastSample) {

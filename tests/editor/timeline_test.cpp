@@ -143,7 +143,7 @@ TEST(LyricLane, BoxColoursFollowRestsHoverAndSelection) {
     FakeRecording(s, 400);
     s.Scale = 1;
     s.VisibleFrames = 670;
-    s.Segments = {{0.0, 500.0, "R"}, {500.0, 500.0, Utf8ToCp932("か")}, {1000.0, s.DurationMs() - 1000.0, "r"}};
+    s.Segments = {{0.0, 500.0, "R"}, {500.0, 500.0, "か"}, {1000.0, s.DurationMs() - 1000.0, "r"}};
     auto boxes = BuildLyricBoxes(s);
     ASSERT_EQ(boxes.size(), 3u);
     EXPECT_EQ(boxes[0].fill, kWhite);

@@ -90,7 +90,7 @@ protected:
         SetUpRecording(session, wave, 900.0, {220.0f}, {1000});
         ResetLyrics();
     }
-    void ResetLyrics() { SetSegments(session, {{0.0, "R"}, {200.0, Sjis("か")}, {500.0, Sjis("き")}}); }
+    void ResetLyrics() { SetSegments(session, {{0.0, "R"}, {200.0, std::string("か")}, {500.0, std::string("き")}}); }
 
     TempFolder folder;
     fs::path wave;
@@ -100,7 +100,7 @@ protected:
 
 TEST_F(VoiceEntries, ThreeSegmentsGiveTheWorkedOtoLines) {
     WriteVoiceEntries(session, voicebank);
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か"), Sjis("き")}));
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か"), std::string("き")}));
     const std::vector<std::string> expected{
         "voice.wav=R0,0,67,-236,0,0",
         Sjis("voice.wav=か,140,100,-396,60,20"),
@@ -116,7 +116,7 @@ TEST_F(VoiceEntries, ASecondRunReplacesTheRecordingsOwnEntries) {
     ResetLyrics();  // the next Insert starts from the typed lyrics again
     Voicebank fresh;
     WriteVoiceEntries(session, fresh);
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か"), Sjis("き")}));
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か"), std::string("き")}));
     EXPECT_EQ(ReadLines(folder.path() / "oto.ini").size(), 3u);
 }
 
@@ -124,7 +124,7 @@ TEST_F(VoiceEntries, AnAliasTakenByAnotherRecordingGetsANumber) {
     const std::string other = Sjis("other.wav=か,10,20,-30,40,5");
     WriteFileAtomically(folder.path() / "oto.ini", JoinLinesCrLf({other}));
     WriteVoiceEntries(session, voicebank);
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か1"), Sjis("き")}));
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か1"), std::string("き")}));
     const std::vector<std::string> lines = ReadLines(folder.path() / "oto.ini");
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], other);  // the other recording's entry stays, first
@@ -132,15 +132,15 @@ TEST_F(VoiceEntries, AnAliasTakenByAnotherRecordingGetsANumber) {
 }
 
 TEST_F(VoiceEntries, RestsCountFromZeroAndRepeatedLyricsCountOn) {
-    SetSegments(session, {{0.0, "R"}, {200.0, Sjis("か")}, {400.0, "R"}, {600.0, Sjis("か")}});
+    SetSegments(session, {{0.0, "R"}, {200.0, std::string("か")}, {400.0, "R"}, {600.0, std::string("か")}});
     WriteVoiceEntries(session, voicebank);
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", Sjis("か"), "R1", Sjis("か1")}));
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か"), "R1", std::string("か1")}));
 }
 
 TEST_F(VoiceEntries, NoOverlapParameterGivesNoOverlapAnywhere) {
     session.CorrectionOverlap = 0.0;
     WriteVoiceEntries(session, voicebank);
-    voicebank.LoadVoicebank(PathToCp932(folder.path()));
+    voicebank.LoadVoicebank(PathToUtf8(folder.path()));
     ASSERT_EQ(voicebank.OtoCount(), 3);
     for (const OtoEntry& entry : voicebank.OtoList()) EXPECT_EQ(entry.Overlap, 0.0) << entry.Alias;
 }
@@ -160,7 +160,7 @@ TEST_F(VoiceEntries, SeparatorsInALyricCannotBreakTheOtoLine) {
     SetSegments(session, {{0.0, "R"}, {200.0, "a,b"}, {500.0, "c=d"}});
     WriteVoiceEntries(session, voicebank);
     EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", "a_b", "c_d"}));
-    voicebank.LoadVoicebank(PathToCp932(folder.path()));
+    voicebank.LoadVoicebank(PathToUtf8(folder.path()));
     EXPECT_EQ(voicebank.OtoCount(), 3);
 }
 
@@ -168,15 +168,15 @@ TEST_F(VoiceEntries, AMissingRecordingWritesNothing) {
     fs::remove(wave);
     WriteVoiceEntries(session, voicebank);
     EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R", Sjis("か"), Sjis("き")}));
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R", std::string("か"), std::string("き")}));
 }
 
 TEST_F(VoiceEntries, MadeMeansWrittenAndReadBack) {
     EXPECT_TRUE(WriteVoiceEntries(session, voicebank));
     EXPECT_TRUE(VoiceEntriesReadBack(folder.path(), "voice.wav", Aliases(session)));
     // An alias the file does not hold, or another recording's name, is not there.
-    EXPECT_FALSE(VoiceEntriesReadBack(folder.path(), "voice.wav", {Sjis("け")}));
-    EXPECT_FALSE(VoiceEntriesReadBack(folder.path(), "other.wav", {Sjis("か")}));
+    EXPECT_FALSE(VoiceEntriesReadBack(folder.path(), "voice.wav", {std::string("け")}));
+    EXPECT_FALSE(VoiceEntriesReadBack(folder.path(), "other.wav", {std::string("か")}));
     EXPECT_FALSE(VoiceEntriesReadBack(folder.path() / "none", "voice.wav", {}));
     // A folder that is gone gets no entries and makes no source.
     ResetLyrics();

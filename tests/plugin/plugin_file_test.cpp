@@ -78,7 +78,8 @@ TEST_F(PluginFileTest, UtauFileLoadsItsSettingsAfterTheVersionSection) {
     EXPECT_EQ(notes.Tempo, 140.0);
     EXPECT_EQ(notes.LoadedTempo, 140.0);
     // Multi-byte folder names and further "=" signs survive whole.
-    EXPECT_EQ(notes.VoiceDir, "C:\\voice\\" + kOnGen + "=2");
+    EXPECT_EQ(notes.VoiceDir, "C:\\voice\\音源=2");   // decoded from CP932
+    EXPECT_EQ(notes.Encoding, TextEncoding::ShiftJis);
     EXPECT_EQ(voicebank.loads, std::vector<std::string>{notes.VoiceDir});
     // The host's own notes are not read.
     EXPECT_EQ(notes.Count(), 0);
@@ -104,7 +105,7 @@ TEST_F(PluginFileTest, SaveWithThreeInsertedNotesGivesExactBytes) {
     EXPECT_EQ(notes.InsertNote(0), 1);
     EXPECT_EQ(notes.InsertNote(notes.MsToTicks(500)), 2);
     EXPECT_EQ(notes.InsertNote(notes.MsToTicks(1250)), 3);
-    notes.GetNote(2)->Lyric = kKa;
+    notes.GetNote(2)->Lyric = "か";
     notes.GetNote(2)->Length = 1000.5;
     notes.GetNote(3)->Lyric = "R";
     notes.Relink();
@@ -129,7 +130,7 @@ TEST_F(PluginFileTest, WholeFileWithModeOneAndModeTwoNotes) {
     mode1.PitchMode = 1;
     mode2.NoteNum = 62;
     mode2.Length = 1000.5;
-    mode2.Lyric = kKa;
+    mode2.Lyric = "か";
     mode2.Intensity = 80;
     mode2.WriteFlagsP0 = true;
     notes.Relink();
@@ -239,14 +240,76 @@ TEST_F(PluginFileTest, TenMegabytesOfGarbageLoadWithDefaults) {
     EXPECT_EQ(notes.Tempo, 120.0);
 }
 
-TEST_F(PluginFileTest, InvalidShiftJisBytesSurviveByteForByte) {
-    const std::string broken = "C:\\\x82\xFF\x81=\x80\xFD";
-    ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=" + broken + "\r\n"), 2);
-    EXPECT_EQ(notes.VoiceDir, broken);
+TEST_F(PluginFileTest, ALineLongerThanAnyHostWritesIsRefusedOnlyWhereItIsRead) {
+    const std::string huge(kMaxLineBytes + 1, 'v');
+    try {
+        Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=" + huge + "\r\n");
+        ADD_FAILURE() << "no error";
+    } catch (const LineTooLong& error) {
+        EXPECT_NE(std::string(error.what()).find("plugin.tmp: line 3 is longer than 65536 bytes"), std::string::npos);
+    }
+    EXPECT_FALSE(notes.IsLoaded());
+    // The host's notes after the settings are not read, however long.
+    EXPECT_EQ(Load("[#SETTING]\r\nTempo=150\r\n[#0000]\r\nLyric=" + huge + "\r\n"), 2);
+    EXPECT_EQ(notes.Tempo, 150.0);
+    // A line of exactly the limit is still a line.
+    EXPECT_EQ(Load("[#SETTING]\r\nVoiceDir=" + std::string(kMaxLineBytes - 9, 'd') + "\r\nTempo=90\r\n"), 2);
+    EXPECT_EQ(notes.VoiceDir.size(), kMaxLineBytes - 9);
+    EXPECT_EQ(notes.Tempo, 90.0);
+}
+
+TEST_F(PluginFileTest, InvalidShiftJisBytesAreShownAsReplacementCharacters) {
+    ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=C:\\\x82\xFF\r\n"), 2);
+    EXPECT_EQ(notes.VoiceDir.substr(0, 3), "C:\\");
+    EXPECT_NE(notes.VoiceDir, "C:\\\x82\xFF");
+    EXPECT_TRUE(IsValidUtf8(notes.VoiceDir));
+}
+
+// OpenUtau writes the file in UTF-8 with a mark for a plug-in that asks for
+// it; a Chinese voice folder and lyric come through and go back unchanged.
+TEST_F(PluginFileTest, AUtf8FileWithAMarkIsReadAndAnsweredInUtf8WithAMark) {
+    const std::string file = "\xEF\xBB\xBF[#SETTING]\nTempo=120\nVoiceDir=/home/u/音源/中文声库\n"
+                             "[#0000]\nLength=480\nLyric=你\n";
+    ASSERT_EQ(Load(file), 2);
+    EXPECT_EQ(notes.Encoding, TextEncoding::Utf8WithBom);
+    EXPECT_EQ(notes.VoiceDir, "/home/u/音源/中文声库");
+    EXPECT_EQ(voicebank.loads, std::vector<std::string>{"/home/u/音源/中文声库"});
     notes.InsertNote(0);
-    notes.GetNote(1)->Lyric = "\x82\xFF\xFD";
+    notes.GetNote(1)->Lyric = "你〜";
     notes.SaveToPluginFile();
-    EXPECT_EQ(ReadFileBytes(notes.Path()), NoteText("480", "\x82\xFF\xFD"));
+    EXPECT_EQ(ReadFileBytes(notes.Path()), "\xEF\xBB\xBF" + NoteText("480", "你〜"));
+}
+
+TEST_F(PluginFileTest, AShiftJisFileGetsBestFitCodesAndRefusesWhatItCannotHold) {
+    const std::string file = "[#SETTING]\r\nTempo=120\r\n";
+    ASSERT_EQ(Load(file), 2);
+    notes.InsertNote(0);
+    notes.GetNote(1)->Lyric = "ー〜";   // the wave dash many input methods type
+    notes.SaveToPluginFile();
+    EXPECT_EQ(ReadFileBytes(notes.Path()), NoteText("480", "\x81\x5B\x81\x60"));
+
+    ASSERT_EQ(Load(file), 2);
+    notes.InsertNote(0);
+    notes.GetNote(1)->Lyric = "你";
+    try {
+        notes.SaveToPluginFile();
+        FAIL() << "a lyric Shift-JIS cannot hold was written";
+    } catch (const UnencodableText& error) {
+        EXPECT_EQ(error.Character(), "你");
+    }
+    EXPECT_EQ(ReadFileBytes(notes.Path()), file);   // nothing written, no "?"
+}
+
+// UTAU writes the header in the system's code page: a path whose bytes are
+// UTF-8 is taken as UTF-8 when only that reading names a folder.
+TEST_F(PluginFileTest, AVoiceDirThatIsOnlyAFolderAsUtf8IsReadAsUtf8) {
+    const std::filesystem::path voice = folder.path() / Utf8Path("音源声");
+    std::filesystem::create_directories(voice);
+    ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=" + PathToUtf8(voice) + "\r\n"), 2);
+    EXPECT_EQ(notes.VoiceDir, PathToUtf8(voice));
+    // A CP932 path keeps its CP932 reading.
+    ASSERT_EQ(Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=C:\\" + kOnGen + "\r\n"), 2);
+    EXPECT_EQ(notes.VoiceDir, "C:\\音源");
 }
 
 TEST_F(PluginFileTest, InsertionPlacesNotesByPosition) {
@@ -254,7 +317,7 @@ TEST_F(PluginFileTest, InsertionPlacesNotesByPosition) {
     EXPECT_EQ(notes.InsertNote(100), 1);  // an empty list: slot 1 whatever the position
     EXPECT_EQ(notes.GetNote(1)->Tempo, 120.0);
     EXPECT_EQ(notes.GetNote(1)->Section, "#INSERT");
-    EXPECT_EQ(notes.GetNote(1)->Lyric, kA);
+    EXPECT_EQ(notes.GetNote(1)->Lyric, "あ");
     EXPECT_EQ(notes.InsertNote(480), 2);
     EXPECT_EQ(notes.InsertNote(5000), 3);  // beyond the end: clamped, last
     for (int i = 1; i <= 3; ++i) notes.GetNote(i)->Lyric = std::to_string(i);
@@ -303,6 +366,53 @@ TEST_F(PluginFileTest, ReloadingStartsAfresh) {
     EXPECT_EQ(notes.Count(), 0);
     EXPECT_EQ(notes.SlotCount(), 2);
     EXPECT_EQ(notes.Tempo, 120.0);
+}
+
+}  // namespace
+}  // namespace melodrift
+
+namespace melodrift {
+namespace {
+
+using testing::FakeVoicebank;
+using testing::RecordingPrompts;
+using testing::TempFolder;
+
+// UTAU writes "%VOICE%<name>" for a bank in its own voice folder: the
+// folder beside the "plugins" folder that holds this plug-in's folder.
+TEST(HostFolders, VoiceIsTheFolderBesideThePluginsFolder) {
+    TempFolder host;
+    std::filesystem::create_directories(host.path() / "voice" / "uta");
+    std::filesystem::create_directories(host.path() / "plugins" / "melodrift");
+    const auto exe = host.path() / "plugins" / "melodrift" / "melodrift.exe";
+    EXPECT_EQ(HostVoiceFolderOf(exe), host.path() / "voice");
+    EXPECT_EQ(HostVoiceFolderOf(host.path() / "PLUGINS" / "melodrift" / "m"), host.path() / "voice");
+    EXPECT_EQ(HostVoiceFolderOf(host.path() / "voice" / "plugins" / "x" / "m"), std::nullopt);   // no voice there
+    EXPECT_EQ(HostVoiceFolderOf(host.path() / "bin" / "melodrift"), std::nullopt);
+
+    EXPECT_EQ(ExpandVoiceDir("%VOICE%uta\\sub", host.path() / "voice"),
+              PathToUtf8(host.path() / "voice" / "uta" / "sub"));
+    EXPECT_EQ(ExpandVoiceDir("C:\\voice\\uta", std::nullopt), "C:\\voice\\uta");
+    EXPECT_EQ(ExpandVoiceDir("%VOICE%uta", std::nullopt), std::nullopt);
+    EXPECT_EQ(ExpandVoiceDir("%DATA%uta", host.path()), std::nullopt);
+
+    RecordingPrompts prompts;
+    FakeVoicebank voicebank;
+    NoteList notes(&voicebank);
+    notes.HostVoiceFolder = host.path() / "voice";
+    const auto file = host.Write("plugin.tmp", "[#SETTING]\r\nTempo=120\r\nVoiceDir=%VOICE%uta\r\n");
+    ASSERT_EQ(notes.LoadFromPluginFile(file, prompts), 2);
+    EXPECT_EQ(notes.VoiceDir, PathToUtf8(host.path() / "voice" / "uta"));
+    EXPECT_EQ(voicebank.loads, std::vector<std::string>{notes.VoiceDir});
+    EXPECT_TRUE(prompts.warnings.empty());
+
+    // Run from elsewhere, the folder is named in the warning and nothing loads.
+    NoteList elsewhere(&voicebank);
+    elsewhere.HostVoiceFolder.reset();
+    ASSERT_EQ(elsewhere.LoadFromPluginFile(file, prompts), 2);
+    ASSERT_EQ(prompts.warnings.size(), 1u);
+    EXPECT_NE(prompts.warnings[0].find("%VOICE%"), std::string::npos);
+    EXPECT_TRUE(voicebank.loads.empty());   // emptied by the new list, nothing loaded since
 }
 
 }  // namespace

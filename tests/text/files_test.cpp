@@ -4,9 +4,18 @@
 
 #include "TempFolder.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace melodrift {
 namespace {
@@ -52,6 +61,259 @@ TEST(WriteFileAtomically, AMissingFolderThrowsAndCreatesNothing) {
     TempFolder folder;
     EXPECT_ANY_THROW(WriteFileAtomically(folder.path() / "no" / "such.txt", "x"));
     EXPECT_FALSE(fs::exists(folder.path() / "no"));
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(WriteFileAtomically, ASymbolicLinkStaysALinkAndItsFileGetsTheContent) {
+    TempFolder folder;
+    const fs::path real = folder.Write("store/plugin.tmp", "old\r\n");
+    const fs::path link = folder.path() / "plugin.tmp";
+    fs::create_symlink(fs::path("store") / "plugin.tmp", link);   // relative, as users make them
+    const fs::path second = folder.path() / "again.tmp";
+    fs::create_symlink(link, second);                              // a chain of two links
+    WriteFileAtomically(second, "new\r\n");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(second)));
+    EXPECT_EQ(ReadFileBytes(real), "new\r\n");
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"again.tmp", "plugin.tmp", "store"}));
+    EXPECT_EQ(Names(folder.path() / "store"), (std::vector<std::string>{"plugin.tmp"}));
+
+    // A link whose file does not exist yet: the file is made where it points.
+    fs::create_symlink("store/made.txt", folder.path() / "dangling");
+    WriteFileAtomically(folder.path() / "dangling", "made");
+    EXPECT_EQ(ReadFileBytes(folder.path() / "store" / "made.txt"), "made");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder.path() / "dangling")));
+}
+
+TEST(WriteFileAtomically, ALinkLoopIsRefusedWithoutWriting) {
+    TempFolder folder;
+    fs::create_symlink("b", folder.path() / "a");
+    fs::create_symlink("a", folder.path() / "b");
+    try {
+        WriteFileAtomically(folder.path() / "a", "x");
+        ADD_FAILURE() << "no error";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::too_many_symbolic_link_levels);
+    }
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(WriteFileAtomically, PermissionBitsAreKept) {
+    TempFolder folder;
+    const fs::path target = folder.Write("plugin.tmp", "old");
+    for (const fs::perms mode : {fs::perms::owner_read | fs::perms::owner_write,
+                                 fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec,
+                                 fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read}) {
+        fs::permissions(target, mode, fs::perm_options::replace);
+        WriteFileAtomically(target, "new");
+        EXPECT_EQ(fs::status(target).permissions() & fs::perms::mask, mode);
+        EXPECT_EQ(ReadFileBytes(target), "new");
+    }
+}
+
+#ifndef _WIN32
+TEST(WriteFileAtomically, OwnerAndGroupAreKeptWhereTheProcessMaySetThem) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+    TempFolder folder;
+    const fs::path target = folder.Write("oto.ini", "old");
+    ASSERT_EQ(::chown(target.c_str(), 12345, 23456), 0);
+    WriteFileAtomically(target, "new");
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 12345u);
+    EXPECT_EQ(info.st_gid, 23456u);
+}
+#endif
+
+TEST(WriteFileAtomically, NamesAsLongAsTheFileSystemAllowsAreWritten) {
+    TempFolder folder;
+    const std::string ascii(250, 'n');
+    WriteFileAtomically(folder.path() / ascii, "a");
+    EXPECT_EQ(ReadFileBytes(folder.path() / ascii), "a");
+    std::string japanese;   // 84 characters of 3 UTF-8 bytes: 252 bytes
+    for (int i = 0; i < 84; ++i) japanese += "音";
+    WriteFileAtomically(folder.path() / Utf8Path(japanese), "b");
+    EXPECT_EQ(ReadFileBytes(folder.path() / Utf8Path(japanese)), "b");
+    EXPECT_EQ(Names(folder.path()).size(), 2u);
+}
+
+TEST(WriteFileAtomically, AFolderInTheTargetsPlaceIsNamed) {
+    TempFolder folder;
+    fs::create_directories(folder.path() / "oto.ini");
+    try {
+        WriteFileAtomically(folder.path() / "oto.ini", "x");
+        ADD_FAILURE() << "no error";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::is_a_directory);
+        EXPECT_NE(std::string(error.what()).find("oto.ini"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"oto.ini"}));
+}
+
+TEST(RemoveStaleTemporaries, RemovesOnlyOurOldOrOrphanedTemporaries) {
+    TempFolder folder;
+    const auto pid36 = [](std::uint64_t pid) {
+        std::string text;
+        do {
+            text.insert(text.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[pid % 36]);
+            pid /= 36;
+        } while (pid != 0);
+        return text;
+    };
+    const std::string mine = pid36(static_cast<std::uint64_t>(::getpid()));
+    // 2^31 − 2 is above every Linux pid_max: that writer is surely gone.
+    const std::string gone = pid36(0x7FFFFFFEU);
+    folder.Write(".melodrift-" + mine + "-fresh1.tmp", "being written");
+    const fs::path old = folder.Write(".melodrift-" + mine + "-old001.tmp", "left two hours ago");
+    fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    folder.Write(".melodrift-" + gone + "-orphan.tmp", "its writer was killed");
+    folder.Write(".melodrift-notes.tmp", "not ours: no process part");
+    folder.Write("voice.tmp", "the user's");
+    EXPECT_EQ(RemoveStaleTemporaries(folder.path()), 2);
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{".melodrift-" + mine + "-fresh1.tmp",
+                                                              ".melodrift-notes.tmp", "voice.tmp"}));
+    // A write beside them clears what is stale there.
+    folder.Write(".melodrift-" + gone + "-orphan.tmp", "again");
+    WriteFileAtomically(folder.path() / "voice.tmp", "new");
+    EXPECT_FALSE(fs::exists(folder.path() / (".melodrift-" + gone + "-orphan.tmp")));
+}
+
+// Fails the step numbered `failAt` (counted from 1) of every write on this
+// thread while it lives; counts the steps.
+class FailNthStep {
+public:
+    explicit FailNthStep(int failAt) : failAt_(failAt) {
+        SetFileFaultHook([this](FileStep) { return ++steps_ == failAt_; });
+    }
+    ~FailNthStep() { SetFileFaultHook({}); }
+    bool Fired() const { return steps_ >= failAt_; }
+
+private:
+    int failAt_;
+    int steps_ = 0;
+};
+
+TEST(WriteFileAtomically, AFailureAtAnyStepLeavesTheWholeOldFileAndNoTemporary) {
+    TempFolder folder;
+    const fs::path target = folder.path() / "voice_wav.frq";
+    const std::string oldBytes(150000, 'o');   // three write chunks
+    const std::string newBytes(200000, 'n');   // four write chunks
+    for (const bool existed : {true, false}) {
+        bool finished = false;
+        for (int n = 1; !finished && n < 100; ++n) {
+            std::error_code ec;
+            fs::remove(target, ec);
+            if (existed) folder.Write("voice_wav.frq", oldBytes);
+            FailNthStep fault(n);
+            try {
+                WriteFileAtomically(target, newBytes);
+                finished = !fault.Fired();
+                EXPECT_TRUE(finished) << "step " << n << " failed without an error";
+            } catch (const std::system_error&) {
+                EXPECT_TRUE(fault.Fired());
+            }
+            const std::string now = fs::exists(target) ? ReadFileBytes(target) : std::string("<none>");
+            if (finished) EXPECT_EQ(now, newBytes);
+            else EXPECT_EQ(now, existed ? oldBytes : std::string("<none>")) << "failing step " << n;
+            EXPECT_EQ(Names(folder.path()).size(), fs::exists(target) ? 1u : 0u) << "failing step " << n;
+        }
+        EXPECT_TRUE(finished);
+    }
+}
+
+TEST(FileTransaction, AFailureAtAnyStepLeavesEveryFileOldOrEveryFileNew) {
+    TempFolder folder;
+    const fs::path plugin = folder.path() / "plugin.tmp";
+    const fs::path oto = folder.path() / "voice" / "oto.ini";
+    const fs::path table = folder.path() / "voice" / "rec_wav.frq";   // new
+    const auto state = [&] {
+        std::string all;
+        for (const fs::path& file : {plugin, oto, table})
+            all += (fs::exists(file) ? ReadFileBytes(file) : std::string("<none>")) + "|";
+        return all;
+    };
+    bool finished = false;
+    int failures = 0;
+    for (int n = 1; !finished && n < 100; ++n) {
+        std::error_code ec;
+        fs::remove(table, ec);
+        folder.Write("plugin.tmp", "[#SETTING]\r\n");
+        folder.Write("voice/oto.ini", "a.wav=a,0,0,0,0,0\r\n");
+        const std::string before = state();
+        FileTransaction files;
+        files.Add(table, std::string(70000, 'f'));
+        files.Add(oto, "a.wav=a,0,0,0,0,0\r\nrec.wav=ka,0,0,0,0,0\r\n");
+        files.Add(plugin, "[#INSERT]\r\n");
+        FailNthStep fault(n);
+        try {
+            files.Commit();
+            finished = true;
+            EXPECT_FALSE(fault.Fired());
+            EXPECT_TRUE(state() == "[#INSERT]\r\n|a.wav=a,0,0,0,0,0\r\nrec.wav=ka,0,0,0,0,0\r\n|" + std::string(70000, 'f') + "|");
+        } catch (const std::system_error&) {
+            ++failures;
+            EXPECT_TRUE(state() == before) << "failing step " << n;
+        }
+        EXPECT_TRUE(files.Empty());
+        EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"plugin.tmp", "voice"})) << n;
+        EXPECT_EQ(Names(folder.path() / "voice").size(), finished ? 2u : 1u) << n;
+    }
+    EXPECT_TRUE(finished);
+    // Create, 2 writes, flush, sync, close for each file, a second name for
+    // the two old files, and three renames.
+    EXPECT_EQ(failures, 6 + 5 + 5 + 2 + 3);
+}
+
+TEST(FileTransaction, ARefusedTargetChangesNothing) {
+    TempFolder folder;
+    const fs::path plugin = folder.Write("plugin.tmp", "old");
+    fs::create_directories(folder.path() / "oto.ini");
+    FileTransaction files;
+    files.Add(plugin, "new");
+    files.Add(folder.path() / "oto.ini", "entries");
+    EXPECT_THROW(files.Commit(), std::system_error);
+    EXPECT_EQ(ReadFileBytes(plugin), "old");
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"oto.ini", "plugin.tmp"}));
+}
+
+TEST(ReadLines, ReadsEveryLineEndAcrossBufferEdgesAndRefusesOverlongLines) {
+    TempFolder folder;
+    // A CR LF split by the reader's 64 KiB buffer, then LF, CR and no end.
+    const std::string first(65535, 'a');
+    const fs::path file = folder.Write("text.ini", first + "\r\nb\nc\r\rd");
+    std::vector<std::string> lines;
+    ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
+        lines.emplace_back(line);
+        return true;
+    });
+    EXPECT_EQ(lines, (std::vector<std::string>{first, "b", "c", "", "d"}));
+    EXPECT_EQ(lines, SplitLines(ReadFileBytes(file)));
+
+    lines.clear();
+    ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
+        lines.emplace_back(line.substr(0, 1));
+        return lines.size() < 2;
+    });
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
+
+    const fs::path longLine = folder.Write("long.ini", "x=1\r\n" + std::string(kMaxLineBytes + 1, 'v') + "\r\n");
+    try {
+        ReadLines(longLine, kMaxLineBytes, [](std::string_view) { return true; });
+        ADD_FAILURE() << "no error";
+    } catch (const LineTooLong& error) {
+        EXPECT_NE(std::string(error.what()).find("line 2 is longer than 65536 bytes"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_NO_THROW(ReadLines(folder.Write("fits.ini", std::string(kMaxLineBytes, 'v')), kMaxLineBytes,
+                              [](std::string_view) { return true; }));
+    EXPECT_THROW(ReadLines(folder.path(), kMaxLineBytes, [](std::string_view) { return true; }), std::system_error);
 }
 
 TEST(ReadFileBytes, KeepsBytesAndThrowsForMissingFiles) {

@@ -127,5 +127,18 @@ TEST(CodePage, InvalidBytesAndUnmappableCharactersDoNotThrow) {
     EXPECT_EQ(Utf8ToCp932("a\xF0\x9F\x8E\xB5" "b"), "a?b");
 }
 
+TEST(EscapeControlCharacters, ShowsControlBytesAndKeepsEverythingElse) {
+    EXPECT_EQ(EscapeControlCharacters("120.00"), "120.00");
+    EXPECT_EQ(EscapeControlCharacters("\x1b[31mred\x07\r\n\t\x7f"), "\\x1b[31mred\\x07\\x0d\\x0a\\x09\\x7f");
+    EXPECT_EQ(EscapeControlCharacters(std::string("a\0b", 3)), "a\\x00b");
+    // UTF-8 text and CP932 bytes stay; the UTF-8 form of CSI (U+009B) does not.
+    EXPECT_EQ(EscapeControlCharacters("音源\x82\xA0"), "音源\x82\xA0");
+    EXPECT_EQ(EscapeControlCharacters("\xC2\x9B" "2J"), "\\xc2\\x9b" "2J");
+    EXPECT_EQ(EscapeControlCharacters("\xC2\xA9"), "\xC2\xA9");   // ©
+    // A second pass finds nothing more to escape.
+    const std::string once = EscapeControlCharacters("\x1b]0;title\x07");
+    EXPECT_EQ(EscapeControlCharacters(once), once);
+}
+
 }  // namespace
 }  // namespace melodrift

@@ -35,7 +35,7 @@ public:
         for (const NoteInput& input : inputs) {
             const int slot = notes_.InsertNote(1e9);
             Note* note = notes_.GetNote(slot);
-            note->Lyric = Sjis(input.LyricUtf8);
+            note->Lyric = input.LyricUtf8;
             note->Length = input.LengthMs * 120.0 / 125.0;   // ms → ticks at 120 bpm
             note->NoteNum = input.NoteNum;
             note->Intensity = input.Intensity;
@@ -45,7 +45,7 @@ public:
 
     NoteList& notes() { return notes_; }
     Note& operator[](int slot) { return *notes_.GetNote(slot); }
-    std::string LyricUtf8(int slot) { return Cp932ToUtf8((*this)[slot].Lyric); }
+    std::string LyricUtf8(int slot) { return (*this)[slot].Lyric; }
     const TempFolder& folder() const { return folder_; }
 
 private:

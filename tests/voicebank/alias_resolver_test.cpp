@@ -14,9 +14,9 @@ using testing::Sjis;
 using testing::TempFolder;
 using testing::WriteBytes;
 
-// A bank of the given UTF-8 oto.ini lines, read as CP932.
+// A bank of the given oto.ini lines (UTF-8 text).
 void AddLines(Voicebank& bank, std::initializer_list<const char*> lines) {
-    for (const char* line : lines) bank.AddOtoLine(Sjis(line));
+    for (const char* line : lines) bank.AddOtoLine(line);
 }
 
 class AliasPasses : public ::testing::Test {
@@ -36,8 +36,8 @@ TEST(AliasHelpers, TheVowelTableHoldsEachCharacterOnce) {
     const auto& table = resolver.VowelTable();
     ASSERT_EQ(table.size(), 181u);
     std::set<std::string> seen;
-    for (const VowelRow& row : table) EXPECT_TRUE(seen.insert(row.Kana).second) << Cp932ToUtf8(row.Kana);
-    EXPECT_EQ(table.front().Kana, Sjis("ぁ"));
+    for (const VowelRow& row : table) EXPECT_TRUE(seen.insert(row.Kana).second) << row.Kana;
+    EXPECT_EQ(table.front().Kana, std::string("ぁ"));
     EXPECT_EQ(table.front().Vowel, "a");
     EXPECT_EQ(table.back().Kana, "M");
     EXPECT_EQ(table.back().Vowel, "n");
@@ -46,36 +46,36 @@ TEST(AliasHelpers, TheVowelTableHoldsEachCharacterOnce) {
 TEST(AliasHelpers, KanaOnlyAndVowelOf) {
     Voicebank bank;
     AliasResolver r(bank);
-    EXPECT_EQ(r.VowelOf(Sjis("かー")), "a");
+    EXPECT_EQ(r.VowelOf(std::string("かー")), "a");
     EXPECT_EQ(r.VowelOf("kan"), "n");
-    EXPECT_EQ(r.VowelOf(Sjis("a か")), "a");
+    EXPECT_EQ(r.VowelOf(std::string("a か")), "a");
     EXPECT_EQ(r.VowelOf("R"), "");
-    EXPECT_EQ(r.VowelOf(Sjis("きっ")), "i");
-    EXPECT_EQ(r.VowelOf(Sjis("B_お")), "o");
+    EXPECT_EQ(r.VowelOf(std::string("きっ")), "i");
+    EXPECT_EQ(r.VowelOf(std::string("B_お")), "o");
     EXPECT_EQ(r.KanaOnly("a "), "");
-    EXPECT_EQ(r.KanaOnly(Sjis("- か↑2")), Sjis("か"));
-    EXPECT_EQ(r.KanaOnly(Sjis("* きゃっー゛漢")), Sjis("きゃっー゛"));
-    EXPECT_TRUE(AliasResolver::HasVowelHead(Sjis("a か")));
-    EXPECT_TRUE(AliasResolver::HasVowelHead(Sjis("B_あ")));
-    EXPECT_FALSE(AliasResolver::HasVowelHead(Sjis("- か")));
+    EXPECT_EQ(r.KanaOnly(std::string("- か↑2")), std::string("か"));
+    EXPECT_EQ(r.KanaOnly(std::string("* きゃっー゛漢")), std::string("きゃっー゛"));
+    EXPECT_TRUE(AliasResolver::HasVowelHead(std::string("a か")));
+    EXPECT_TRUE(AliasResolver::HasVowelHead(std::string("B_あ")));
+    EXPECT_FALSE(AliasResolver::HasVowelHead(std::string("- か")));
     EXPECT_FALSE(AliasResolver::HasVowelHead("a"));
 }
 
 TEST(AliasHelpers, SwapKanaScriptAndReplacements) {
     Voicebank bank;
     AliasResolver r(bank);
-    EXPECT_EQ(r.SwapKanaScript(Sjis("- か")), Sjis("- カ"));
-    EXPECT_EQ(r.SwapKanaScript(Sjis("ヲ")), Sjis("を"));
+    EXPECT_EQ(r.SwapKanaScript(std::string("- か")), std::string("- カ"));
+    EXPECT_EQ(r.SwapKanaScript(std::string("ヲ")), std::string("を"));
     EXPECT_EQ(r.SwapKanaScript("a"), "");           // one byte of kana form
     EXPECT_EQ(r.SwapKanaScript("- "), "");
     EXPECT_EQ(r.SwapKanaScript("ka"), "ka");        // no kana: unchanged
     // At most 255 bytes, never half a character: 200 letters and 27 kana.
     std::string longLyric(200, 'x');
     for (int i = 0; i < 40; ++i) longLyric += "か";
-    EXPECT_EQ(r.SwapKanaScript(Sjis(longLyric)), Sjis(longLyric.substr(0, 200 + 27 * 3)));
-    EXPECT_EQ(r.ApplyKanaReplacement(Sjis("をぢを")), Sjis("おぢお"));
-    EXPECT_EQ(r.ApplyKanaReplacement(Sjis("づ")), Sjis("ず"));
-    EXPECT_EQ(r.ApplyKanaReplacement(Sjis("か")), Sjis("か"));
+    EXPECT_EQ(r.SwapKanaScript(std::string(longLyric)), std::string(longLyric.substr(0, 200 + 27 * 3)));
+    EXPECT_EQ(r.ApplyKanaReplacement(std::string("をぢを")), std::string("おぢお"));
+    EXPECT_EQ(r.ApplyKanaReplacement(std::string("づ")), std::string("ず"));
+    EXPECT_EQ(r.ApplyKanaReplacement(std::string("か")), std::string("か"));
 }
 
 TEST_F(AliasPasses, ConnectedFormsWinInAVowelConsonantBank) {
@@ -167,7 +167,7 @@ TEST_F(AliasPasses, APrefixMapAliasIsUsedButTheLyricStaysUndecorated) {
     TempFolder folder;
     WriteBytes(folder.path() / "oto.ini", Sjis("ka.wav=か,0,0,0,40,10\r\nkaup.wav=か↑,0,0,0,90,30\r\n"));
     WriteBytes(folder.path() / "prefix.map", Sjis("C4\t\t↑\r\n"));
-    bank.LoadVoicebank(PathToCp932(folder.path()));
+    bank.LoadVoicebank(PathToUtf8(folder.path()));
     list.Add({{"か", 250, 60}, {"R"}, {"か", 250, 61}});
     Run();
     EXPECT_EQ(list.LyricUtf8(1), "か");

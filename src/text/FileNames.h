@@ -1,0 +1,28 @@
+// Finding a file by the name a host file gives it, on any file system. Banks
+// made on Windows name their files without regard to case ("OTO.INI",
+// "A.wav" for "a.wav"), and macOS hands Unicode names back decomposed (NFD)
+// where the host file has them composed (NFC), or the other way round.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace melodrift {
+
+// The name in a form that is equal for names differing only in case or in
+// Unicode normalisation: NFC, then full case folding (UTF-8).
+std::string FoldedFileName(std::string_view utf8);
+
+// The entry of `folder` for `name`: folder / name when that exists; else
+// the entry whose name folds to the same form (the smallest such name, so the
+// choice does not depend on the listing's order); else nothing.
+std::optional<std::filesystem::path> FindInFolder(const std::filesystem::path& folder, std::string_view nameUtf8);
+
+// `path` itself when it exists; else the path with each part that does not
+// exist replaced by the entry FindInFolder finds for it, as long as one is
+// found; else `path` unchanged.
+std::filesystem::path FindExistingPath(const std::filesystem::path& path);
+
+}  // namespace melodrift

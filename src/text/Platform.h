@@ -1,0 +1,41 @@
+// The few operating-system calls the file helpers need that the C++ library
+// does not offer. Everything platform-specific in the program lives here (and
+// in Terminal.cpp); callers stay portable.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+namespace melodrift::platform {
+
+// The running process' id.
+std::uint32_t CurrentProcessId();
+
+// False only when no process with this id runs on this machine; true when
+// it runs or when that cannot be told (no right to ask, unknown system).
+bool ProcessMayBeRunning(std::uint32_t processId);
+
+// Creates `path` for writing, failing when anything is there already.
+// Null (with errno set) on failure.
+std::FILE* CreateNewFile(const std::filesystem::path& path);
+
+// Hands the stream's written data to the device (fsync, _commit).
+bool SyncFile(std::FILE* file);
+
+// Makes the last renames in `folder` durable (fsync of the folder where the
+// system allows it; nothing on Windows, where a rename is journalled).
+void SyncFolder(const std::filesystem::path& folder);
+
+// Gives `copy` the owner and group of `original` where the process may set
+// them (POSIX; a user may only pick a group they belong to, root anything),
+// and on Windows the file attributes (hidden, system, archive, not
+// indexed). Best effort: what the system refuses stays as it is.
+void CopyOwnerAndAttributes(const std::filesystem::path& original, std::FILE* copy,
+                            const std::filesystem::path& copyPath);
+
+// The running program's own file, or nothing when the system does not say.
+std::optional<std::filesystem::path> ExecutablePath();
+
+}  // namespace melodrift::platform
