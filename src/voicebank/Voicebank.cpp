@@ -404,7 +404,12 @@ bool Voicebank::WriteOtoIni(FileTransaction& files) const {
     const fs::path root = NativePath(voiceRoot_);
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return false;
-    if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(root / "oto.ini"));
+    if (rootOtoReadError_) {
+        // A pipe or a device in the file's place is named as what it is not.
+        const bool notAFile = rootOtoReadError_ == std::errc::invalid_argument;
+        throw std::system_error(rootOtoReadError_,
+                                PathToUtf8(root / "oto.ini") + (notAFile ? ": not a regular file" : ""));
+    }
     files.Add(root / "oto.ini", OtoIniText());
     return true;
 }
