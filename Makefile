@@ -66,13 +66,15 @@ build-fuzz: deps $(FUZZ)/CMakeCache.txt
 
 # Each fuzz target for FUZZ_SECONDS, starting from the seeds in fuzz/seeds and
 # the corpus it grew before (kept in $(FUZZ)/corpus). A crash, leak or hang
-# stops the run; its input is left in $(FUZZ)/findings.
+# stops the run (a run over 60 s counts as a hang: one command-line run
+# analyses a short recording, about 1 s under the sanitizers on a busy
+# machine); its input is left in $(FUZZ)/findings.
 fuzz: build-fuzz
 	@out="$(abspath $(FUZZ))"; mkdir -p "$$out/findings"; \
 	for t in $(FUZZ_TARGETS); do \
 	  mkdir -p "$$out/corpus/$$t"; \
 	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
-	  "$$out/fuzz/fuzz_$$t" -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	  "$$out/fuzz/fuzz_$$t" -max_total_time=$(FUZZ_SECONDS) -timeout=60 -rss_limit_mb=2048 \
 	    -max_len=65536 -print_final_stats=1 -artifact_prefix="$$out/findings/$$t-" \
 	    "$$out/corpus/$$t" "$(CURDIR)/fuzz/seeds/$$t" 2>"$$out/$$t.log" || { tail -n 60 "$$out/$$t.log"; exit 1; }; \
 	  grep -E "cov:" "$$out/$$t.log" | tail -n 1; \

@@ -20,13 +20,22 @@
 
 namespace melodrift::fuzz {
 
-// One folder per fuzzing process, removed at exit. /dev/shm keeps the many
-// small writes off the disk.
+// One folder per fuzzing process, removed at exit or by a later run. /dev/shm
+// keeps the many small writes off the disk.
 inline const std::filesystem::path& ScratchFolder() {
     static const std::filesystem::path folder = [] {
         std::error_code ec;
         std::filesystem::path base = "/dev/shm";
         if (!std::filesystem::is_directory(base, ec)) base = std::filesystem::temp_directory_path();
+        // libFuzzer ends a timed run without running exit handlers: remove
+        // the folders of earlier runs whose process is gone (Linux: /proc).
+        for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with("melodrift-fuzz-")) continue;
+            if (std::filesystem::is_directory("/proc/self", ec) &&
+                !std::filesystem::exists(std::filesystem::path("/proc") / name.substr(15), ec))
+                std::filesystem::remove_all(entry.path(), ec);
+        }
         std::filesystem::path made = base / ("melodrift-fuzz-" + std::to_string(MELODRIFT_FUZZ_PID));
         std::filesystem::create_directories(made);
         std::atexit([] {

@@ -210,8 +210,8 @@ std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vect
 
 namespace {
 
-// The notes, their lyrics and timing, envelopes, pitch, and the plug-in
-// file, made in `notes`.
+// The notes, their lyrics and timing, envelopes and pitch, made in `notes`;
+// the plug-in file's new content is added to `files`.
 void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
     const bool correction = session.CorrectionMode;
 

@@ -350,12 +350,6 @@ void FileTransaction::Add(const fs::path& path, std::string bytes) {
     files_.push_back({path, std::move(bytes)});
 }
 
-std::vector<fs::path> FileTransaction::Paths() const {
-    std::vector<fs::path> paths;
-    for (const Pending& pending : files_) paths.push_back(pending.path);
-    return paths;
-}
-
 void FileTransaction::Commit() {
     std::vector<Pending> pendingFiles = std::move(files_);
     files_.clear();

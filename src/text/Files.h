@@ -75,8 +75,6 @@ public:
     // replaces the first.
     void Add(const std::filesystem::path& path, std::string bytes);
     bool Empty() const { return files_.empty(); }
-    // The paths added so far, in order.
-    std::vector<std::filesystem::path> Paths() const;
     // Writes and replaces every file; the transaction is empty afterwards,
     // whether it succeeded or threw.
     void Commit();

@@ -521,7 +521,11 @@ bool Voicebank::WriteOtoIni(FileTransaction& files) const {
     if (!fs::is_directory(root, ec)) return false;
     // The oto.ini that was read is the one rewritten, whatever the case of its name.
     const fs::path oto = rootOtoFound_ && !rootOtoPath_.empty() ? rootOtoPath_ : root / "oto.ini";
-    if (rootOtoReadError_) throw std::system_error(rootOtoReadError_, PathToUtf8(oto));
+    if (rootOtoReadError_) {
+        // A pipe or a device in the file's place is named as what it is not.
+        const bool notAFile = rootOtoReadError_ == std::errc::invalid_argument;
+        throw std::system_error(rootOtoReadError_, PathToUtf8(oto) + (notAFile ? ": not a regular file" : ""));
+    }
     files.Add(oto, OtoIniText());
     return true;
 }
