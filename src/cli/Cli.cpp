@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -65,6 +66,22 @@ std::string EscapeLines(const std::string& text) {
 }
 
 std::string Quoted(const fs::path& path) { return "\"" + PathToUtf8(path) + "\""; }
+
+// A listing or a preview goes to its file atomically. A device or a pipe
+// named as the output (/dev/null, a FIFO a script reads from) cannot be
+// replaced and is written to directly.
+void WriteOutput(const fs::path& path, std::string_view bytes) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status) || fs::is_regular_file(status) || fs::is_directory(status)) {
+        WriteFileAtomically(path, bytes);
+        return;
+    }
+    std::ofstream stream(path, std::ios::binary);
+    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    stream.flush();
+    if (!stream) throw CommandFailure("cannot write to " + Quoted(path));
+}
 
 // A path as typed, made absolute against the working folder: what is stored
 // or derived from it (the edit state's WaveFile, the voice source's folder)
@@ -278,7 +295,7 @@ void RunAnalyze(const AnalyzeArgs& args, const CliStreams& streams) {
     if (args.out.empty() || args.out == "-")
         streams.Out << text << std::flush;
     else
-        WriteFileAtomically(Utf8Path(args.out), text);
+        WriteOutput(Utf8Path(args.out), text);
 }
 
 // ---- segment --------------------------------------------------------------
@@ -449,7 +466,7 @@ void RunPreview(const PreviewArgs& args, const CliStreams& streams) {
     if (image.empty())
         throw CommandFailure("nothing to play between " + FormatGeneral(args.fromMs) + " and " +
                              FormatGeneral(args.toMs) + " ms");
-    WriteFileAtomically(out, image);
+    WriteOutput(out, image);
 }
 
 }  // namespace

@@ -407,6 +407,18 @@ TEST_F(CommandLine, EverySubcommandHasHelp) {
     }
 }
 
+// A device named as the output is written to, not replaced.
+TEST_F(CommandLine, ListingsAndPreviewsGoToADeviceNamedAsTheOutput) {
+    const fs::path null = "/dev/null";
+    std::error_code ec;
+    if (!fs::is_character_file(null, ec)) GTEST_SKIP() << "no /dev/null here";
+    const CliRun analyze = Cli({"analyze", PathToUtf8(wave), "-o", PathToUtf8(null)});
+    EXPECT_EQ(analyze.code, 0) << analyze.err;
+    const CliRun preview = Cli({"preview", PathToUtf8(wave), "--from", "0", "--to", "300", "-o", PathToUtf8(null)});
+    EXPECT_EQ(preview.code, 0) << preview.err;
+    EXPECT_TRUE(fs::is_character_file(null, ec));
+}
+
 TEST_F(CommandLine, AnalyzeListsEveryFrame) {
     const CliRun run = Cli({"analyze", PathToUtf8(wave)});
     ASSERT_EQ(run.code, 0) << run.err;
