@@ -251,6 +251,7 @@ void Voicebank::ClearVoicebank() {
     otoList_.clear();
     ownEntry_.clear();
     foreignLines_.clear();
+    undecodedEntries_.clear();
     charsetLine_.clear();
     byAlias_.clear();
     byStem_.clear();
@@ -310,8 +311,11 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     ForEachTextLine(oto, isRoot ? &readError : nullptr, true, declaredEncoding_, &encoding,
                     [&](std::string_view line, std::string_view bytes) {
                         any = true;
-                        if (auto entry = ParseOtoLine(line)) Append(std::move(*entry), isRoot);
-                        else if (isRoot && CharsetDeclaration(line) && charsetLine_.empty()) charsetLine_ = bytes;
+                        if (auto entry = ParseOtoLine(line)) {
+                            Append(std::move(*entry), isRoot);
+                            if (isRoot && !DecodedCleanly(line, bytes))
+                                undecodedEntries_.emplace_back(otoList_.size() - 1, std::string(bytes));
+                        } else if (isRoot && CharsetDeclaration(line) && charsetLine_.empty()) charsetLine_ = bytes;
                         else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.emplace_back(bytes);
                     });
     if (readError) rootOtoReadError_ = readError;
@@ -372,6 +376,10 @@ void Voicebank::RebuildIndex() {
 }
 
 void Voicebank::SetAlias(int index, std::string_view alias) {
+    // A renamed entry is written from its text from now on.
+    std::erase_if(undecodedEntries_, [index](const auto& undecoded) {
+        return undecoded.first == static_cast<std::size_t>(index);
+    });
     OtoEntry& entry = otoList_[index];
     if (lookup_ == OtoLookup::Indexed && !indexStale_) {
         // The old alias' first entry moves on to its next one, if any.
@@ -450,18 +458,34 @@ std::string Voicebank::StripPrefixSuffix(std::string_view alias, int noteNum) co
 
 void Voicebank::RemoveOtoByPath(std::string_view fullPath) {
     std::size_t kept = 0;
+    auto undecoded = undecodedEntries_.begin();
+    auto undecodedKept = undecodedEntries_.begin();
     for (std::size_t i = 0; i < otoList_.size(); ++i) {
-        if (otoList_[i].FullPath == fullPath) continue;
+        const bool removed = otoList_[i].FullPath == fullPath;
+        if (undecoded != undecodedEntries_.end() && undecoded->first == i) {
+            if (!removed) *undecodedKept++ = {kept, std::move(undecoded->second)};
+            ++undecoded;
+        }
+        if (removed) continue;
         if (kept != i) {
             otoList_[kept] = std::move(otoList_[i]);
             ownEntry_[kept] = ownEntry_[i];
         }
         ++kept;
     }
+    undecodedEntries_.erase(undecodedKept, undecodedEntries_.end());
     if (kept == otoList_.size()) return;
     otoList_.resize(kept);
     ownEntry_.resize(kept);
     indexStale_ = true;
+}
+
+bool Voicebank::DecodedCleanly(std::string_view text, std::string_view bytes) const {
+    // Bytes a decoder could not read come out as U+FFFD (UTF-8) or U+001A
+    // (Shift-JIS); only a line holding one of those can differ from its bytes.
+    constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    if (text.find(kReplacement) == std::string_view::npos && text.find('\x1A') == std::string_view::npos) return true;
+    return text == bytes;
 }
 
 std::string Voicebank::OtoIniText() const {
@@ -469,8 +493,16 @@ std::string Voicebank::OtoIniText() const {
     // bytes. A file that was read keeps its encoding; a new one is CP932
     // unless an entry has no CP932 form, then UTF-8 with a byte order mark.
     std::vector<std::string> lines;
+    std::vector<bool> asRead;   // per line: an entry kept as its bytes, already in the file's encoding
+    auto undecoded = undecodedEntries_.begin();
     for (std::size_t i = 0; i < otoList_.size(); ++i) {
+        while (undecoded != undecodedEntries_.end() && undecoded->first < i) ++undecoded;
         if (!ownEntry_[i]) continue;
+        if (undecoded != undecodedEntries_.end() && undecoded->first == i) {
+            lines.push_back(undecoded->second);
+            asRead.push_back(true);
+            continue;
+        }
         const OtoEntry& entry = otoList_[i];
         std::string line = entry.FileName + "=" + entry.Alias;
         for (double ms : {entry.Offset, entry.Consonant, entry.Cutoff, entry.PreUtterance, entry.Overlap}) {
@@ -478,6 +510,7 @@ std::string Voicebank::OtoIniText() const {
             line += WholeMs(ms);
         }
         lines.push_back(std::move(line));
+        asRead.push_back(false);
     }
     TextEncoding encoding = otoEncoding_;
     if (!rootOtoFound_) {
@@ -485,8 +518,9 @@ std::string Voicebank::OtoIniText() const {
         for (const std::string& line : lines)
             if (!EncodeShiftJis(line)) encoding = TextEncoding::Utf8WithBom;
     }
-    for (std::string& line : lines) {
-        if (IsAscii(line)) continue;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        std::string& line = lines[k];
+        if (asRead[k] || IsAscii(line)) continue;
         if (encoding == TextEncoding::ShiftJis) {
             std::string refused;
             std::optional<std::string> bytes = EncodeShiftJis(line, &refused);

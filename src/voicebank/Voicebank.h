@@ -26,6 +26,7 @@
 #include <system_error>
 #include <unordered_map>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace melodrift {
@@ -166,11 +167,19 @@ private:
     int FindIndexed(std::string_view alias);
     void RebuildIndex();
     void SetAlias(int index, std::string_view alias);
+    // Whether `text`, decoded from `bytes`, holds no character the decoder
+    // put in for bytes it could not read.
+    bool DecodedCleanly(std::string_view text, std::string_view bytes) const;
 
     OtoLookup lookup_;
     std::vector<OtoEntry> otoList_;
     std::vector<bool> ownEntry_;   // parallel to otoList_: written by WriteOtoIni
     std::vector<std::string> foreignLines_;  // the folder's own non-entry lines, their bytes as read
+    // Entries of the folder's own oto.ini whose bytes did not decode cleanly
+    // in the file's encoding (index into otoList_, ascending; the bytes as
+    // read): written back as they were, so a rewrite never turns the user's
+    // bytes into substitution characters.
+    std::vector<std::pair<std::size_t, std::string>> undecodedEntries_;
     std::string charsetLine_;   // the folder's own "#Charset:" line, its bytes as read
     TextEncoding otoEncoding_ = TextEncoding::ShiftJis;
     bool rootOtoFound_ = false;     // the voice folder's own oto.ini was there and read

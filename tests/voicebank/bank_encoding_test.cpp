@@ -95,6 +95,33 @@ TEST(WildBank, AnEntryAShiftJisOtoIniCannotHoldIsRefusedAndTheFileKept) {
     EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), original);
 }
 
+// Found by fuzzing: an entry whose bytes are not valid in the file's
+// encoding decodes to substitution characters (U+001A from Shift-JIS, U+FFFD
+// from UTF-8). A rewrite keeps such a line's own bytes instead of writing the
+// substitutes, or refusing the whole rewrite.
+TEST(WildBank, AnEntryThatDoesNotDecodeIsRewrittenAsItsOwnBytes) {
+    const std::pair<std::string, std::string> banks[] = {
+        {"ka.wav=\x82\xFF\x81,0,0,0,40,10\r\n" + Sjis("b.wav=か,0,0,0,40,10\r\n"), Sjis("v.wav=き,1,2,3,4,5\r\n")},
+        {std::string("\xEF\xBB\xBF") + "ka.wav=\x82\xA9\xFF,0,0,0,40,10\r\nb.wav=か,0,0,0,40,10\r\n",
+         "v.wav=き,1,2,3,4,5\r\n"}};
+    for (const auto& [original, added] : banks) {
+        TempFolder folder;
+        WriteBytes(folder.path() / "oto.ini", original);
+        Voicebank bank;
+        bank.LoadVoicebank(PathToUtf8(folder.path()));
+        ASSERT_EQ(bank.OtoCount(), 2);
+        EXPECT_EQ(bank.GetOto("か").FileName, "b.wav");
+        EXPECT_EQ(bank.OtoIniText(), original);
+        bank.AddOtoLine("v.wav=き,1,2,3,4,5");
+        ASSERT_TRUE(bank.WriteOtoIni());
+        const std::string written = ReadFileBytes(folder.path() / "oto.ini");
+        EXPECT_EQ(written, original + added);
+        // Removing the recording's entries drops the kept line with them.
+        bank.RemoveOtoByPath(bank.FullPathFor("ka.wav"));
+        EXPECT_EQ(bank.OtoIniText().find("ka.wav"), std::string::npos);
+    }
+}
+
 TEST(WildBank, ANewOtoIniIsShiftJisUnlessAnEntryNeedsUtf8) {
     TempFolder folder;
     Voicebank bank;
