@@ -46,6 +46,20 @@ constexpr std::array<std::pair<char16_t, char16_t>, 7> kBestFit{{
     {u'\u00AC', u'\uFFE2'},  // ¬ → ￢ 0x81CA
 }};
 
+bool IsAsciiText(std::string_view utf8) {
+    return std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The text as UTF-16 with every best-fit character replaced by the one CP932
+// holds.
+std::u16string WithBestFitCharacters(std::string_view utf8) {
+    std::u16string text = Utf8ToUtf16(utf8);
+    for (char16_t& unit : text)
+        for (const auto& [typed, held] : kBestFit)
+            if (unit == typed) unit = held;
+    return text;
+}
+
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -84,13 +98,8 @@ std::string DecodeText(std::string_view bytes, TextEncoding encoding) {
 }
 
 std::optional<std::string> EncodeShiftJis(std::string_view utf8, std::string* refused) {
-    bool ascii = true;
-    for (char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return std::string(utf8);
-    std::u16string text = Utf8ToUtf16(utf8);
-    for (char16_t& unit : text)
-        for (const auto& [typed, held] : kBestFit)
-            if (unit == typed) unit = held;
+    if (IsAsciiText(utf8)) return std::string(utf8);
+    const std::u16string text = WithBestFitCharacters(utf8);
     ConverterPtr converter = OpenStrictCp932();
     std::string out(text.size() * 2 + 1, '\0');
     UErrorCode status = U_ZERO_ERROR;
@@ -132,14 +141,8 @@ std::string EncodeText(std::string_view utf8, TextEncoding encoding) {
 }
 
 std::string ShiftJisLookAlike(std::string_view utf8) {
-    bool ascii = true;
-    for (char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return std::string(utf8);
-    std::u16string text = Utf8ToUtf16(utf8);
-    for (char16_t& unit : text)
-        for (const auto& [typed, held] : kBestFit)
-            if (unit == typed) unit = held;
-    return Utf16ToUtf8(text);
+    if (IsAsciiText(utf8)) return std::string(utf8);
+    return Utf16ToUtf8(WithBestFitCharacters(utf8));
 }
 
 bool ShiftJisHoldsExactly(std::string_view utf8) {
