@@ -123,6 +123,21 @@ void ScalePoint(EnvelopePoint& point, double timeMs, double laterGain, double ea
     point.Volume = static_cast<std::uint16_t>(std::clamp(volume, 0.0, 65535.0));
 }
 
+// visit(point, timeMs) for envelope points 1..5 of every note, timeMs the
+// point's moment in the recording (the note's sample start plus its position).
+template <typename Visit>
+void ForEachEnvelopePoint(NoteList& notes, Visit&& visit) {
+    for (int i = 1; i <= notes.Count(); ++i) {
+        Note* note = notes.GetNote(i);
+        if (note == nullptr) continue;
+        const double sampleStartMs = note->StartMs - note->EffectivePreUtterance();
+        for (int k = 1; k <= 5; ++k) {
+            EnvelopePoint& point = note->Envelope[k];
+            visit(point, sampleStartMs + point.Position);
+        }
+    }
+}
+
 }  // namespace
 
 void EnvelopeShaper::ApplyLoudness(double laterGain, double earlierGain, double laterMs, double earlierMs) {
@@ -131,40 +146,26 @@ void EnvelopeShaper::ApplyLoudness(double laterGain, double earlierGain, double 
         std::swap(earlierMs, laterMs);
         std::swap(earlierGain, laterGain);
     }
-    for (int i = 1; i <= Notes->Count(); ++i) {
-        Note* note = Notes->GetNote(i);
-        if (note == nullptr) continue;
-        const double sampleStartMs = note->StartMs - note->EffectivePreUtterance();
-        for (int k = 1; k <= 5; ++k) {
-            EnvelopePoint& point = note->Envelope[k];
-            const double timeMs = sampleStartMs + point.Position;
-            if (timeMs < earlierMs || timeMs >= laterMs) continue;
-            ScalePoint(point, timeMs, laterGain, earlierGain, laterMs, earlierMs);
-        }
-    }
+    ForEachEnvelopePoint(*Notes, [&](EnvelopePoint& point, double timeMs) {
+        if (timeMs < earlierMs || timeMs >= laterMs) return;
+        ScalePoint(point, timeMs, laterGain, earlierGain, laterMs, earlierMs);
+    });
 }
 
 void EnvelopeShaper::ApplyLoudnessCurve(std::span<const double> timesMs, std::span<const double> gains) {
     const std::size_t n = std::min(timesMs.size(), gains.size());
     if (Notes == nullptr || n < 2) return;
     const auto times = timesMs.first(n);
-    for (int i = 1; i <= Notes->Count(); ++i) {
-        Note* note = Notes->GetNote(i);
-        if (note == nullptr) continue;
-        const double sampleStartMs = note->StartMs - note->EffectivePreUtterance();
-        for (int k = 1; k <= 5; ++k) {
-            EnvelopePoint& point = note->Envelope[k];
-            const double timeMs = sampleStartMs + point.Position;
-            // The interval [t_j, t_j+1) holding the time: j + 1 is the first
-            // time after it. Times before the first, at or after the last,
-            // and NaN lie in none (a NaN would only be scaled by NaN gains,
-            // which leave the point alone).
-            const auto after = std::upper_bound(times.begin(), times.end(), timeMs);
-            if (after == times.begin() || after == times.end() || std::isnan(timeMs)) continue;
-            const auto j = static_cast<std::size_t>(after - times.begin()) - 1;
-            ScalePoint(point, timeMs, gains[j + 1], gains[j], times[j + 1], times[j]);
-        }
-    }
+    ForEachEnvelopePoint(*Notes, [&](EnvelopePoint& point, double timeMs) {
+        // The interval [t_j, t_j+1) holding the time: j + 1 is the first time
+        // after it. Times before the first, at or after the last, and NaN lie
+        // in none (a NaN would only be scaled by NaN gains, which leave the
+        // point alone).
+        const auto after = std::upper_bound(times.begin(), times.end(), timeMs);
+        if (after == times.begin() || after == times.end() || std::isnan(timeMs)) return;
+        const auto j = static_cast<std::size_t>(after - times.begin()) - 1;
+        ScalePoint(point, timeMs, gains[j + 1], gains[j], times[j + 1], times[j]);
+    });
 }
 
 }  // namespace melodrift
