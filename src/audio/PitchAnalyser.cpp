@@ -37,6 +37,7 @@ constexpr float TrackRatioMax = 1.1f;
 constexpr std::int32_t TrackChainMin = 5;
 // Mean Strength a chain needs to voice its frames.
 constexpr double TrackMeanStrengthMin = 4.0;
+static_assert(TrackStrengthMin >= MinTracedStrength, "the tracker traces only candidates the voicing check measures");
 
 }  // namespace
 
@@ -390,7 +391,7 @@ void PitchAnalyser::BridgeGaps() {
                 // precision, stored as a single.
                 const long double slope = (static_cast<long double>(currentF0) - anchorF0) / (i - anchor);
                 const auto v = static_cast<float>(anchorF0 + slope * (n - anchor));
-                RepickF0(n, 2.0f, v / 1.2, v * 1.2);
+                RepickF0(n, MinTracedStrength, v / 1.2, v * 1.2);
             }
         }
         anchor = i;

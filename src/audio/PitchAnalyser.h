@@ -23,6 +23,11 @@
 
 namespace melodrift {
 
+// The least Strength a candidate needs to become a frame's traced pitch:
+// the tracker takes candidates of 3.3 and up, the gap bridging re-picks
+// down to this. Weaker candidates are never traced by the analysis.
+inline constexpr float MinTracedStrength = 2.0f;
+
 // How Analyze runs; none of it changes any result.
 struct AnalysisOptions {
     int WorkerCount = 2;        // threads per FFT step: 2, or 1 (all frames on the calling thread)

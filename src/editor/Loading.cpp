@@ -71,28 +71,33 @@ void NormalisePeak(WaveBuffer& wave, double target) {
     }
     if (peak < 10) return;  // digital silence is not amplified
     const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
+    // Every sample value's result, worked out once (65536 products instead
+    // of one per sample); the samples are then looked up, indexed by their
+    // 16 bits.
+    std::vector<std::uint16_t> scaled(65536);
+    for (int value = -32768; value <= 32767; ++value) {
+        const double product = static_cast<double>(value) * static_cast<double>(factor);
+        // floor(product), |product| <= 32768 factor < 2^31 (peak >= 10): the
+        // truncation, one lower when it rounded a negative value up.
+        auto floored = static_cast<std::int32_t>(product);
+        floored -= floored > product ? 1 : 0;
+        // The low 16 bits, as SetSample stores them.
+        scaled[static_cast<std::uint16_t>(value)] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(floored) & 0xFFFFU);
+    }
     if (std::endian::native == std::endian::little && stride == 2) {
-        // The same steps over native samples.
+        // Native samples, read and written as such.
         for (std::size_t i = 0; i < whole; ++i) {
-            const double scaled = static_cast<double>(Channel0(bytes.data(), 2, i)) * static_cast<double>(factor);
-            auto floored = static_cast<std::int32_t>(scaled);
-            floored -= floored > scaled ? 1 : 0;
-            const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(floored) & 0xFFFFU));
-            std::memcpy(bytes.data() + i * 2, &value, sizeof value);
+            std::uint16_t value;
+            std::memcpy(&value, bytes.data() + i * 2, sizeof value);
+            std::memcpy(bytes.data() + i * 2, &scaled[value], sizeof value);
         }
         return;
     }
     for (std::size_t i = 0; i < whole; ++i) {
-        const double scaled = static_cast<double>(Channel0(bytes.data(), stride, i)) * static_cast<double>(factor);
-        // floor(scaled), |scaled| <= 32768 factor < 2^31 (peak >= 10): the
-        // truncation, one lower when it rounded a negative value up.
-        auto floored = static_cast<std::int32_t>(scaled);
-        if (floored > scaled) --floored;
-        // The low 16 bits, as SetSample stores them.
-        const auto value = static_cast<std::uint32_t>(floored);
         std::uint8_t* p = bytes.data() + i * stride;
+        const std::uint16_t value = scaled[static_cast<std::uint16_t>(p[0] | (p[1] << 8))];
         p[0] = static_cast<std::uint8_t>(value & 0xFFU);
-        p[1] = static_cast<std::uint8_t>((value >> 8) & 0xFFU);
+        p[1] = static_cast<std::uint8_t>(value >> 8);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace melodrift {
 
@@ -27,6 +28,21 @@ constexpr double kTinyPower = 1e-12;
 constexpr int kNeighbourFrames = 10;
 
 int BinOf(double hz) { return static_cast<int>(std::lround(hz / kBinHz)); }
+
+// BinOf without the division and the library call, for the harmonic loop.
+// hz · (1 / kBinHz) is within 3 · 2^-53 relative of the correctly rounded
+// quotient, under 4e-10 absolute for quotients below 2^20, so both round to
+// the same integer unless the fraction lies within 1e-9 of one half; those
+// (and anything negative, huge or not a number) take the exact path.
+int NearBinOf(double hz) {
+    constexpr double inverseBinHz = 1.0 / kBinHz;
+    const double q = hz * inverseBinHz;
+    if (!(q >= 0.0 && q < 1048576.0)) return BinOf(hz);
+    const int whole = static_cast<int>(q);
+    const double fraction = q - whole;  // exact
+    if (std::fabs(fraction - 0.5) < 1e-9) return BinOf(hz);
+    return whole + (fraction > 0.5 ? 1 : 0);
+}
 
 double Power(const BinRow& spectrum, int bin) {
     if (bin < 0 || bin >= SpectrumBins) return 0.0;
@@ -58,13 +74,13 @@ struct Run {
 
 }  // namespace
 
-float HarmonicContrastDb(const BinRow& spectrum, float f0Hz) {
-    if (!(f0Hz > 0.0f) || !std::isfinite(f0Hz)) return 0.0f;
+double HarmonicContrastRatio(const BinRow& spectrum, float f0Hz) {
+    if (!(f0Hz > 0.0f) || !std::isfinite(f0Hz)) return 0.0;
     const double f0 = f0Hz;
     // Harmonics closer than this [bins] are not resolved by the 2048-point
     // Hann window (its main lobe spans ±2 bins); the contrast says nothing
     // there and is left at its passing value.
-    if (f0 / kBinHz < kMinResolvedSpacingBins) return kUnresolvedContrastDb;
+    if (f0 / kBinHz < kMinResolvedSpacingBins) return std::numeric_limits<double>::infinity();
     // Peak: the strongest of the three bins around harmonic h; trough: the
     // bin nearest the midpoint h + 1/2, where a steady harmonic tone's window
     // lobes have decayed. White noise gives a contrast of about 2.6 dB (the
@@ -72,11 +88,21 @@ float HarmonicContrastDb(const BinRow& spectrum, float f0Hz) {
     double peaks = 0.0;
     double troughs = 0.0;
     for (int h = 1; h <= kMaxHarmonics && (h + 0.5) * f0 < kContrastTopHz; ++h) {
-        const int peakBin = BinOf(h * f0);
+        const int peakBin = NearBinOf(h * f0);
         peaks += std::max({Power(spectrum, peakBin - 1), Power(spectrum, peakBin), Power(spectrum, peakBin + 1)});
-        troughs += Power(spectrum, BinOf((h + 0.5) * f0));
+        troughs += Power(spectrum, NearBinOf((h + 0.5) * f0));
     }
-    return static_cast<float>(10.0 * std::log10((peaks + kTinyPower) / (troughs + kTinyPower)));
+    return (peaks + kTinyPower) / (troughs + kTinyPower);
+}
+
+float ContrastDb(double ratio) {
+    if (ratio == 0.0) return 0.0f;
+    if (std::isinf(ratio)) return kUnresolvedContrastDb;
+    return static_cast<float>(10.0 * std::log10(ratio));
+}
+
+float HarmonicContrastDb(const BinRow& spectrum, float f0Hz) {
+    return ContrastDb(HarmonicContrastRatio(spectrum, f0Hz));
 }
 
 float HighBandExcessDb(const BinRow& spectrum) {
@@ -96,7 +122,8 @@ VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz) {
 CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum, const CandidateSlots& candidates) {
     CandidateEvidence evidence;
     for (std::size_t c = 0; c < candidates.size(); ++c)
-        evidence.HarmonicContrastDb[c] = HarmonicContrastDb(spectrum, candidates[c].Freq);
+        if (candidates[c].Strength >= MinTracedStrength)
+            evidence.HarmonicContrastRatio[c] = HarmonicContrastRatio(spectrum, candidates[c].Freq);
     evidence.HighBandExcessDb = HighBandExcessDb(spectrum);
     return evidence;
 }
@@ -112,7 +139,7 @@ VoicingEvidence EvidenceAtTracedPitch(const CandidateEvidence& measured, const C
     evidence.HarmonicContrastDb = kUnresolvedContrastDb;
     for (std::size_t c = 0; c < candidates.size(); ++c) {
         if (candidates[c].Freq == f0Hz) {
-            evidence.HarmonicContrastDb = measured.HarmonicContrastDb[c];
+            evidence.HarmonicContrastDb = ContrastDb(measured.HarmonicContrastRatio[c]);
             break;
         }
     }

@@ -51,12 +51,21 @@ VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz);
 // excess, which does not depend on the pitch.
 float HarmonicContrastDb(const BinRow& spectrum, float f0Hz);
 float HighBandExcessDb(const BinRow& spectrum);
+// The harmonic contrast before its logarithm: the power ratio of the
+// harmonics to the troughs between them, 0 for f0Hz ≤ 0 and infinity where
+// the harmonics are not resolved. ContrastDb turns it into the dB above
+// (0, the passing 99 dB, or 10 log10 of the ratio).
+double HarmonicContrastRatio(const BinRow& spectrum, float f0Hz);
+float ContrastDb(double ratio);
 
-// The evidence for every pitch candidate of a frame, taken while its
+// The evidence for every pitch candidate of a frame that can become its
+// traced pitch (Strength at least MinTracedStrength), taken while its
 // spectrum is at hand during the candidate step, before the tracker has
-// chosen among them.
+// chosen among them. Weaker slots keep a ratio of 0.
 struct CandidateEvidence {
-    std::array<float, CandidateCount> HarmonicContrastDb{};  // per candidate slot
+    // Per candidate slot; the logarithm is taken only for the slot the
+    // tracker chooses.
+    std::array<double, CandidateCount> HarmonicContrastRatio{};
     float HighBandExcessDb = 0.0f;
 };
 CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum, const CandidateSlots& candidates);
