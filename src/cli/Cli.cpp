@@ -27,6 +27,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -228,23 +229,46 @@ private:
 // Bytes of one listed frame, roughly, to size the buffer once.
 constexpr std::size_t kListingBytesPerFrame = 72;
 
+// `head`, then row(text, i) for i = 0 .. count - 1, then `tail`, as one
+// text. A long listing is formatted in two halves at once, the second on
+// its own thread, and joined.
+template <class Row>
+std::string FormatListing(std::string_view head, int count, std::size_t bytesPerRow, const Row& row,
+                          std::string_view tail) {
+    constexpr int kRowsWorthAThread = 20000;
+    const int split = count >= kRowsWorthAThread ? count / 2 : count;
+    auto rows = [&row, bytesPerRow](int first, int last, std::size_t extra) {
+        ListingText text(extra + static_cast<std::size_t>(last - first) * bytesPerRow);
+        for (int i = first; i < last; ++i) row(text, i);
+        return text.Take();
+    };
+    std::future<std::string> second;
+    if (split < count) second = std::async(std::launch::async, rows, split, count, std::size_t{0});
+    ListingText text(head.size() + tail.size() + static_cast<std::size_t>(count) * bytesPerRow);
+    text << head;
+    text << std::string_view(rows(0, split, 0));
+    if (second.valid()) text << std::string_view(second.get());
+    text << tail;
+    return text.Take();
+}
+
 std::string AnalysisCsv(const EditorSession& session) {
-    const auto frames = static_cast<std::size_t>(session.FrameCount());
-    ListingText text(64 + frames * kListingBytesPerFrame);
-    text << "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents\n";
     const PitchAnalyser& analyser = *session.Analyser;
     const std::vector<std::int32_t> rawCents = BuildPitchCents(analyser.Frames);
-    for (int i = 0; i < session.FrameCount(); ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        const AnalysisFrame& frame = analyser.Frames[k];
-        text << i << ',';
-        text.Fixed3(frame.SamplePos / kSamplesPerMs) << ',' << frame.SamplePos << ',';
-        text.Float(frame.TargetF0, "") << ',';
-        if (k < analyser.Confidence.size()) text.Float(analyser.Confidence[k], "");
-        else text << '0';
-        text << ',' << session.FrameVolume[k] << ',' << rawCents[k] << ',' << session.PitchCents[k] << '\n';
-    }
-    return text.Take();
+    return FormatListing(
+        "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents\n", session.FrameCount(),
+        kListingBytesPerFrame,
+        [&](ListingText& text, int i) {
+            const auto k = static_cast<std::size_t>(i);
+            const AnalysisFrame& frame = analyser.Frames[k];
+            text << i << ',';
+            text.Fixed3(frame.SamplePos / kSamplesPerMs) << ',' << frame.SamplePos << ',';
+            text.Float(frame.TargetF0, "") << ',';
+            if (k < analyser.Confidence.size()) text.Float(analyser.Confidence[k], "");
+            else text << '0';
+            text << ',' << session.FrameVolume[k] << ',' << rawCents[k] << ',' << session.PitchCents[k] << '\n';
+        },
+        "");
 }
 
 std::string JsonString(std::string_view utf8) {
@@ -265,26 +289,26 @@ std::string JsonString(std::string_view utf8) {
 }
 
 std::string AnalysisJson(const EditorSession& session) {
-    const auto frames = static_cast<std::size_t>(session.FrameCount());
-    ListingText text(256 + frames * 2 * kListingBytesPerFrame);
     const PitchAnalyser& analyser = *session.Analyser;
     const std::vector<std::int32_t> rawCents = BuildPitchCents(analyser.Frames);
-    text << "{\n  \"recording\": " << JsonString(PathToUtf8(session.WaveFileName)) << ",\n"
+    ListingText head(256);
+    head << "{\n  \"recording\": " << JsonString(PathToUtf8(session.WaveFileName)) << ",\n"
          << "  \"sample_count\": " << session.SampleCount() << ",\n"
          << "  \"frame_count\": " << session.FrameCount() << ",\n  \"frames\": [";
-    for (int i = 0; i < session.FrameCount(); ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        const AnalysisFrame& frame = analyser.Frames[k];
-        text << (i == 0 ? "\n    " : ",\n    ") << "{\"frame\": " << i << ", \"time_ms\": ";
-        text.Fixed3(frame.SamplePos / kSamplesPerMs) << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": ";
-        text.Float(frame.TargetF0, "null") << ", \"confidence\": ";
-        if (k < analyser.Confidence.size()) text.Float(analyser.Confidence[k], "null");
-        else text << '0';
-        text << ", \"loudness\": " << session.FrameVolume[k] << ", \"pitch_cents\": " << rawCents[k]
-             << ", \"checked_cents\": " << session.PitchCents[k] << '}';
-    }
-    text << "\n  ]\n}\n";
-    return text.Take();
+    return FormatListing(
+        head.Take(), session.FrameCount(), 2 * kListingBytesPerFrame,
+        [&](ListingText& text, int i) {
+            const auto k = static_cast<std::size_t>(i);
+            const AnalysisFrame& frame = analyser.Frames[k];
+            text << (i == 0 ? "\n    " : ",\n    ") << "{\"frame\": " << i << ", \"time_ms\": ";
+            text.Fixed3(frame.SamplePos / kSamplesPerMs) << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": ";
+            text.Float(frame.TargetF0, "null") << ", \"confidence\": ";
+            if (k < analyser.Confidence.size()) text.Float(analyser.Confidence[k], "null");
+            else text << '0';
+            text << ", \"loudness\": " << session.FrameVolume[k] << ", \"pitch_cents\": " << rawCents[k]
+                 << ", \"checked_cents\": " << session.PitchCents[k] << '}';
+        },
+        "\n  ]\n}\n");
 }
 
 void RunAnalyze(const AnalyzeArgs& args, const CliStreams& streams) {

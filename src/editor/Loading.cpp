@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <system_error>
 
 namespace melodrift {
@@ -41,6 +42,19 @@ std::size_t WholeSamples16(const WaveBuffer& wave) {
     return std::min<std::size_t>(wave.SampleCount(), wave.SampleData().size() / stride);
 }
 
+// Runs part(first, last) over [0, count): a long run in two halves at once,
+// the second on its own thread, and returns the two results combined by
+// `join` (a single part's result for a short run).
+template <class Part, class Join>
+auto InTwoHalves(std::size_t count, const Part& part, const Join& join) {
+    constexpr std::size_t kWorthAThread = std::size_t{1} << 20;
+    if (count < kWorthAThread) return part(std::size_t{0}, count);
+    const std::size_t half = count / 2;
+    auto second = std::async(std::launch::async, part, half, count);
+    auto first = part(std::size_t{0}, half);
+    return join(first, second.get());
+}
+
 }  // namespace
 
 void NormalisePeak(WaveBuffer& wave, double target) {
@@ -63,12 +77,16 @@ void NormalisePeak(WaveBuffer& wave, double target) {
     const std::size_t whole = WholeSamples16(wave);
     const std::span<std::uint8_t> bytes = wave.MutableSampleData();
     const std::size_t stride = wave.BlockAlign();
-    int peak = 0;
-    if (stride == 2) {
-        for (std::size_t i = 0; i < whole; ++i) peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), 2, i))));
-    } else {
-        for (std::size_t i = 0; i < whole; ++i) peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), stride, i))));
-    }
+    const auto peakOf = [&bytes, stride](std::size_t first, std::size_t last) {
+        int peak = 0;
+        if (stride == 2) {
+            for (std::size_t i = first; i < last; ++i) peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), 2, i))));
+        } else {
+            for (std::size_t i = first; i < last; ++i) peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), stride, i))));
+        }
+        return peak;
+    };
+    const int peak = InTwoHalves(whole, peakOf, [](int a, int b) { return std::max(a, b); });
     if (peak < 10) return;  // digital silence is not amplified
     const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
     // Every sample value's result, worked out once (65536 products instead
@@ -84,21 +102,25 @@ void NormalisePeak(WaveBuffer& wave, double target) {
         // The low 16 bits, as SetSample stores them.
         scaled[static_cast<std::uint16_t>(value)] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(floored) & 0xFFFFU);
     }
-    if (std::endian::native == std::endian::little && stride == 2) {
-        // Native samples, read and written as such.
-        for (std::size_t i = 0; i < whole; ++i) {
-            std::uint16_t value;
-            std::memcpy(&value, bytes.data() + i * 2, sizeof value);
-            std::memcpy(bytes.data() + i * 2, &scaled[value], sizeof value);
+    const auto scale = [&bytes, &scaled, stride](std::size_t first, std::size_t last) {
+        if (std::endian::native == std::endian::little && stride == 2) {
+            // Native samples, read and written as such.
+            for (std::size_t i = first; i < last; ++i) {
+                std::uint16_t value;
+                std::memcpy(&value, bytes.data() + i * 2, sizeof value);
+                std::memcpy(bytes.data() + i * 2, &scaled[value], sizeof value);
+            }
+            return 0;
         }
-        return;
-    }
-    for (std::size_t i = 0; i < whole; ++i) {
-        std::uint8_t* p = bytes.data() + i * stride;
-        const std::uint16_t value = scaled[static_cast<std::uint16_t>(p[0] | (p[1] << 8))];
-        p[0] = static_cast<std::uint8_t>(value & 0xFFU);
-        p[1] = static_cast<std::uint8_t>(value >> 8);
-    }
+        for (std::size_t i = first; i < last; ++i) {
+            std::uint8_t* p = bytes.data() + i * stride;
+            const std::uint16_t value = scaled[static_cast<std::uint16_t>(p[0] | (p[1] << 8))];
+            p[0] = static_cast<std::uint8_t>(value & 0xFFU);
+            p[1] = static_cast<std::uint8_t>(value >> 8);
+        }
+        return 0;
+    };
+    InTwoHalves(whole, scale, [](int, int) { return 0; });
 }
 
 namespace {
@@ -348,6 +370,12 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     }
 
     report("measure", 0.9);
+    // The loudness of each frame needs only the samples and the frames'
+    // positions: it is summed on a second thread while this one checks the
+    // pitch (that loop writes only F0 and TargetF0 of the frames).
+    auto volumeFuture = std::async(std::launch::async, [&wave, &frames = analyser->Frames] {
+        return ComputeFrameVolume(*wave, frames);
+    });
     // The traced pitch is kept in TargetF0; F0 becomes the fixed comb's
     // 150 Hz, the pitch the preview's harmonic measures were taken at. The
     // voicing check's evidence is picked at the traced pitch from what the
@@ -362,7 +390,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     std::vector<std::uint8_t> pitchRejected = CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
     std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(
         analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected) : std::span<const std::uint8_t>());
-    std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
+    std::vector<std::int32_t> frameVolume = volumeFuture.get();
     auto resynth = scope == LoadScope::Everything ? std::make_unique<Resynthesizer>() : nullptr;
 
     // Everything is ready: take it over.

@@ -50,8 +50,10 @@ double Power(const BinRow& spectrum, int bin) {
 }
 
 double BandPower(const BinRow& spectrum, double fromHz, double toHz) {
+    const int first = std::max(0, BinOf(fromHz));
+    const int last = std::min(SpectrumBins - 1, BinOf(toHz));
     double sum = 0.0;
-    for (int k = std::max(0, BinOf(fromHz)); k <= std::min(SpectrumBins - 1, BinOf(toHz)); ++k) sum += Power(spectrum, k);
+    for (int k = first; k <= last; ++k) sum += Power(spectrum, k);
     return sum;
 }
 
@@ -87,10 +89,17 @@ double HarmonicContrastRatio(const BinRow& spectrum, float f0Hz) {
     // largest of three bins against one).
     double peaks = 0.0;
     double troughs = 0.0;
+    // Every bin read lies inside the row: h f0 is at least 3.2 bins, so the
+    // peak bin is at least 3, and (h + 1/2) f0 < 4000 Hz keeps every bin
+    // at or below 187.
+    const auto power = [&spectrum](int bin) {
+        const double magnitude = spectrum[static_cast<std::size_t>(bin)];
+        return magnitude * magnitude;
+    };
     for (int h = 1; h <= kMaxHarmonics && (h + 0.5) * f0 < kContrastTopHz; ++h) {
         const int peakBin = NearBinOf(h * f0);
-        peaks += std::max({Power(spectrum, peakBin - 1), Power(spectrum, peakBin), Power(spectrum, peakBin + 1)});
-        troughs += Power(spectrum, NearBinOf((h + 0.5) * f0));
+        peaks += std::max({power(peakBin - 1), power(peakBin), power(peakBin + 1)});
+        troughs += power(NearBinOf((h + 0.5) * f0));
     }
     return (peaks + kTinyPower) / (troughs + kTinyPower);
 }
@@ -121,9 +130,11 @@ VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz) {
 
 CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum, const CandidateSlots& candidates) {
     CandidateEvidence evidence;
-    for (std::size_t c = 0; c < candidates.size(); ++c)
-        if (candidates[c].Strength >= MinTracedStrength)
-            evidence.HarmonicContrastRatio[c] = HarmonicContrastRatio(spectrum, candidates[c].Freq);
+    // Slots are strongest first: a frame whose first slot cannot be traced
+    // stays unvoiced, and its evidence is never read.
+    if (!(candidates[0].Strength >= MinTracedStrength)) return evidence;
+    for (std::size_t c = 0; c < candidates.size() && candidates[c].Strength >= MinTracedStrength; ++c)
+        evidence.HarmonicContrastRatio[c] = HarmonicContrastRatio(spectrum, candidates[c].Freq);
     evidence.HighBandExcessDb = HighBandExcessDb(spectrum);
     return evidence;
 }

@@ -61,7 +61,8 @@ float ContrastDb(double ratio);
 // The evidence for every pitch candidate of a frame that can become its
 // traced pitch (Strength at least MinTracedStrength), taken while its
 // spectrum is at hand during the candidate step, before the tracker has
-// chosen among them. Weaker slots keep a ratio of 0.
+// chosen among them. Weaker slots keep a ratio of 0, and a frame without a
+// slot that can be traced is not measured at all.
 struct CandidateEvidence {
     // Per candidate slot; the logarithm is taken only for the slot the
     // tracker chooses.
