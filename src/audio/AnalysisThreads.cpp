@@ -5,6 +5,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace melodrift {
 
 PaddedSamples::PaddedSamples(const WaveBuffer& wave)
@@ -117,17 +121,48 @@ void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, Ff
 
 namespace {
 
-// Inserts (freq, strength) into a strongest-first list: from the last slot
-// towards slot 0, each weaker entry moves one place down (the last one falls
-// off). Equal strengths keep the earlier entry first; since empty slots hold
-// strength 0, nothing with strength <= 0 is ever inserted.
-void InsertCandidate(CandidateSlots& list, float freq, float strength) {
-    std::size_t slot = list.size();
-    while (slot > 0 && strength > list[slot - 1].Strength) {
-        if (slot < list.size()) list[slot] = list[slot - 1];
-        --slot;
+// The strongest peaks seen so far, strongest first: their strengths and
+// lags. A new peak goes in from the last slot towards slot 0, each weaker
+// entry moving one place down (the last one falls off). Equal strengths keep
+// the earlier (shorter-lag) entry first; since free slots hold strength 0,
+// nothing with strength <= 0 is ever taken in. The frequencies are worked
+// out only for the peaks that stay, at the end.
+struct StrongestPeaks {
+    std::array<float, CandidateCount> strength{};
+    std::array<int, CandidateCount> lag{};
+
+    float Weakest() const { return strength[CandidateCount - 1]; }
+
+    void Insert(int m, float s) {
+        std::size_t slot = CandidateCount;
+        while (slot > 0 && s > strength[slot - 1]) {
+            if (slot < CandidateCount) {
+                strength[slot] = strength[slot - 1];
+                lag[slot] = lag[slot - 1];
+            }
+            --slot;
+        }
+        if (slot < CandidateCount) {
+            strength[slot] = s;
+            lag[slot] = m;
+        }
     }
-    if (slot < list.size()) list[slot] = PitchCandidate{freq, strength};
+};
+
+// Frequency of the autocorrelation peak at lag m: the centroid of the peak
+// and its higher neighbour, both measured above the lower neighbour
+// (extended precision: differences of close values), as 44100 / lag.
+float PeakFrequency(const BinRow& autocorr, int m) {
+    const long double a = autocorr[static_cast<std::size_t>(m)];
+    const long double before = autocorr[static_cast<std::size_t>(m - 1)];
+    const long double after = autocorr[static_cast<std::size_t>(m + 1)];
+    long double lag;
+    if (before < after) {
+        lag = (m * (a - before) + (m + 1) * (after - before)) / ((a - before) + (after - before));
+    } else {
+        lag = (m * (a - after) + (m - 1) * (before - after)) / ((a - after) + (before - after));
+    }
+    return static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag))));
 }
 
 }  // namespace
@@ -164,15 +199,15 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
         autocorr[static_cast<std::size_t>(m)] = (re * re + im * im) * scale;
     }
 
-    candidates.fill(PitchCandidate{});
     // A peak can enter the list only with a strength above the weakest kept
     // one, w (0 while slots are free). Peaks with x = A[m] + 1e-7 below
     // 10^w (1 - 1e-9) have log10(x) below w by at least 4e-10, far more
-    // than the few ulp that log10 and pow may be off, so their single
+    // than the few ulp that log10 and exp may be off, so their single
     // strength is at most w: they are passed over without taking the log.
     // w only grows, so a limit from an earlier w is lower and still safe to
     // pass over by; it is brought up to date only when a peak reaches it.
-    float weakest = candidates[CandidateCount - 1].Strength;
+    StrongestPeaks strongest;
+    float weakest = strongest.Weakest();
     // The limit, 10^w (1 - 1e-9) or anything below it, from exp(w ln 10)
     // (cheaper than pow): rounding w ln 10 and exp's own error keep it within
     // 1e-13 relative of 10^w for |w| < 300, so the factor 1 - 2e-9 puts it
@@ -189,15 +224,31 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
     // them would not change any comparison), then taken in increasing lag.
     std::array<int, SpectrumBins> peakLags;
     std::size_t peakCount = 0;
-    for (int m = minLag + 2; m <= maxLag - 2; ++m) {
+    const int lastLag = maxLag - 2;
+    int m = minLag + 2;
+#if defined(__SSE2__) || defined(_M_X64)
+    // Two lags per step on SSE2 (every x86-64 processor): the same ordered
+    // comparisons, as lane masks.
+    for (; m + 1 <= lastLag; m += 2) {
+        const double* at = autocorr.data() + m;
+        const __m128d a = _mm_loadu_pd(at);
+        const __m128d above = _mm_and_pd(_mm_cmpgt_pd(a, _mm_loadu_pd(at - 1)), _mm_cmpgt_pd(a, _mm_loadu_pd(at + 1)));
+        const int mask = _mm_movemask_pd(above);
+        peakLags[peakCount] = m;
+        peakCount += static_cast<std::size_t>(mask & 1);
+        peakLags[peakCount] = m + 1;
+        peakCount += static_cast<std::size_t>((mask >> 1) & 1);
+    }
+#endif
+    for (; m <= lastLag; ++m) {
         const double a = autocorr[static_cast<std::size_t>(m)];
         peakLags[peakCount] = m;
         peakCount += static_cast<std::size_t>(static_cast<int>(a > autocorr[static_cast<std::size_t>(m - 1)]) &
                                               static_cast<int>(a > autocorr[static_cast<std::size_t>(m + 1)]));
     }
     for (std::size_t p = 0; p < peakCount; ++p) {
-        const int m = peakLags[p];
-        const double peak = autocorr[static_cast<std::size_t>(m)];
+        const int lag = peakLags[p];
+        const double peak = autocorr[static_cast<std::size_t>(lag)];
         if (peak + 1e-7 < limit) continue;
         if (limitStale) {
             limit = logLimit(weakest);
@@ -206,25 +257,16 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
         }
         // Log of the peak first: a peak at or below 1 can never be inserted.
         const auto strength = static_cast<float>(std::log10(peak + 1e-7));
-        if (!(strength > candidates[CandidateCount - 1].Strength)) continue;
-        const long double a = peak;
-        const long double before = autocorr[static_cast<std::size_t>(m - 1)];
-        const long double after = autocorr[static_cast<std::size_t>(m + 1)];
-        // Centroid of the peak and its higher neighbour, both measured above
-        // the lower neighbour (extended precision: differences of close values).
-        long double lag;
-        if (before < after) {
-            lag = (m * (a - before) + (m + 1) * (after - before)) / ((a - before) + (after - before));
-        } else {
-            lag = (m * (a - after) + (m - 1) * (before - after)) / ((a - after) + (before - after));
-        }
-        const auto freq = static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag))));
-        InsertCandidate(candidates, freq, strength);
-        if (candidates[CandidateCount - 1].Strength != weakest) {
-            weakest = candidates[CandidateCount - 1].Strength;
+        if (!(strength > strongest.Weakest())) continue;
+        strongest.Insert(lag, strength);
+        if (strongest.Weakest() != weakest) {
+            weakest = strongest.Weakest();
             limitStale = true;
         }
     }
+    candidates.fill(PitchCandidate{});
+    for (std::size_t c = 0; c < CandidateCount && strongest.strength[c] > 0.0f; ++c)
+        candidates[c] = PitchCandidate{PeakFrequency(autocorr, strongest.lag[c]), strongest.strength[c]};
 }
 
 const BinRow& FrameScratch::Row(const SpectrumSource& source, int frame) {
