@@ -11,12 +11,35 @@
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace melodrift {
+
+// An allocator whose elements start uninitialised when constructed without a
+// value: a buffer about to be filled from a file is not written twice.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        if constexpr (sizeof...(Args) == 0) {
+            ::new (static_cast<void*>(p)) U;
+        } else {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    }
+};
 
 // Outcome of LoadFromFile. Any value other than Ok means "unsupported format"
 // to the editor.
@@ -117,13 +140,18 @@ public:
 
 private:
     std::int16_t SampleAt(std::uint32_t frame, unsigned channel) const;
+    // Sizes the buffer for `frameCount` frames without filling it (every
+    // byte is about to be read; a failed read drops the whole wave).
+    void SizeForReading(std::uint32_t frameCount);
+    // DataSize, SampleCount and Duration of the buffer as it now is.
+    void SetCounts(std::uint32_t frameCount);
     void StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value);
     // Reads the RIFF structure from a reader of the file or of its bytes.
     template <class Reader>
     WavLoadResult Parse(Reader& reader);
 
     WaveFormat format_;
-    std::vector<std::uint8_t> sampleData_;
+    std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> sampleData_;
     std::uint32_t dataSize_ = 0;
     std::uint32_t sampleCount_ = 0;
     double duration_ = 0.0;
