@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -253,6 +254,63 @@ TEST(PitchCandidates, ListsAreStrongestFirstInsideTheLagRange) {
         EXPECT_EQ(a.Autocorr[s][48], 0.0);
         EXPECT_EQ(a.Autocorr[s][882], 0.0);
     }
+}
+
+// The candidate lists against the rule written out plainly on the kept
+// autocorrelation rows: every strict local maximum at lags MinLag + 2 ..
+// MaxLag - 2 with strength float(log10(A + 1e-7)) > 0, ordered strongest
+// first with ties in increasing lag, the first ten kept; frequencies from
+// the centroid in extended precision. Voiced, noisy and near-silent frames
+// exercise the skipped logarithms, the two-lags-at-a-time peak test and the
+// late frequencies.
+TEST(PitchCandidates, ListsFollowThePlainRuleOnEveryFrame) {
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    const WaveBuffer wave = MakeWave(44100, [&](std::uint32_t i) {
+        const double t = i / 44100.0;
+        const double level = i < 15000 ? 3000.0 : (i < 30000 ? 40.0 : 0.5);  // voiced, then faint, then almost silent
+        double v = noise(random) * level * 0.3;
+        for (int h = 1; h <= 6; ++h) v += level / h * std::sin(2.0 * std::numbers::pi * h * (180.0 + 40.0 * t) * t);
+        return static_cast<std::int32_t>(std::lround(v));
+    });
+    PitchAnalyser a;
+    a.Options.KeepAutocorr = true;
+    a.ComputeSpectra(wave);
+    a.FindCandidates(50.0, 882.0);
+    const LagRange lags = a.Lags();
+    int compared = 0;
+    for (int i = 0; i < a.FrameCount; ++i) {
+        const BinRow& row = a.Autocorr[static_cast<std::size_t>(i)];
+        struct Peak {
+            float strength;
+            int lag;
+        };
+        std::vector<Peak> peaks;
+        for (int m = lags.MinLag + 2; m <= lags.MaxLag - 2; ++m) {
+            const auto k = static_cast<std::size_t>(m);
+            if (!(row[k] > row[k - 1] && row[k] > row[k + 1])) continue;
+            const auto strength = static_cast<float>(std::log10(row[k] + 1e-7));
+            if (strength > 0.0f) peaks.push_back({strength, m});
+        }
+        std::stable_sort(peaks.begin(), peaks.end(), [](const Peak& x, const Peak& y) { return x.strength > y.strength; });
+        CandidateSlots expected{};
+        for (std::size_t c = 0; c < peaks.size() && c < expected.size(); ++c) {
+            const int m = peaks[c].lag;
+            const auto k = static_cast<std::size_t>(m);
+            const long double top = row[k], before = row[k - 1], after = row[k + 1];
+            const long double lag = before < after
+                                        ? (m * (top - before) + (m + 1) * (after - before)) / ((top - before) + (after - before))
+                                        : (m * (top - after) + (m - 1) * (before - after)) / ((top - after) + (before - after));
+            expected[c] = {static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag)))), peaks[c].strength};
+        }
+        const CandidateSlots& listed = a.Candidates[static_cast<std::size_t>(i)];
+        for (std::size_t c = 0; c < expected.size(); ++c) {
+            ASSERT_EQ(listed[c].Freq, expected[c].Freq) << "frame " << i << " slot " << c;
+            ASSERT_EQ(listed[c].Strength, expected[c].Strength) << "frame " << i << " slot " << c;
+        }
+        compared += peaks.size() > 10 ? 1 : 0;
+    }
+    EXPECT_GT(compared, 20);  // frames where the list overflowed and the pruning mattered
 }
 
 // The candidate step's autocorrelation, checked against the circular

@@ -5,6 +5,7 @@
 #include "TempFolder.h"
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -463,6 +464,26 @@ TEST(WavReader, AFileReadsLikeItsBytesInEveryShapeAndBreakage) {
               WavLoadResult::ReadFailed);
     EXPECT_EQ(LoadBothWays(path, Riff(Chunk("LIST", "INFO") + Chunk("data", "ab")), wave), WavLoadResult::NotPcm);
     EXPECT_EQ(LoadBothWays(path, "RIFX" + good.substr(4), wave), WavLoadResult::NotRiffWave);
+}
+
+// A long take's samples are read in two halves at once: every byte lands in
+// its place, a chunk after the samples is still passed by, and a file cut
+// short anywhere in the second half still fails.
+TEST(WavReader, ALongRecordingReadsLikeItsBytes) {
+    const testing::TempFolder folder;
+    const auto path = folder.path() / "long.wav";
+    std::string samples(std::size_t{20} << 20, '\0');  // 20 MB: 5.2 million stereo frames
+    std::uint32_t state = 99;
+    for (char& byte : samples) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    const std::string bytes = Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) + Chunk("data", samples) + Chunk("LIST", "INFOabcd"));
+    WaveBuffer wave;
+    ASSERT_EQ(LoadBothWays(path, bytes, wave), WavLoadResult::Ok);
+    ASSERT_EQ(wave.SampleCount(), samples.size() / 4);
+    EXPECT_EQ(std::memcmp(wave.SampleData().data(), samples.data(), samples.size()), 0);
+    EXPECT_EQ(LoadBothWays(path, bytes.substr(0, bytes.size() - 5'000'000), wave), WavLoadResult::ReadFailed);
 }
 
 TEST(WavReader, ChunksOfAnySizeBeforeAndAfterTheSamplesAreSkippedNotRead) {

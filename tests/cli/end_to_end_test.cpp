@@ -467,6 +467,44 @@ TEST_F(CommandLine, AnalyzeListsEveryFrame) {
     }
 }
 
+// A listing of over 20,000 frames is formatted in two halves at once: the
+// rows run on without a gap or a repeat, and the JSON listing is exactly the
+// CSV rows in its own form, joined as one list.
+TEST_F(CommandLine, ALongListingIsOneUnbrokenRunOfRows) {
+    const std::vector<std::int16_t> tones = ThreeTones();
+    std::vector<std::int16_t> samples;
+    for (int repeat = 0; repeat < 72; ++repeat) samples.insert(samples.end(), tones.begin(), tones.end());
+    const fs::path longWave = recordingDir / "long.wav";
+    WriteFileAtomically(longWave, WaveBytes(samples));
+    const CliRun csv = Cli({"analyze", PathToUtf8(longWave)});
+    ASSERT_EQ(csv.code, 0) << csv.err;
+    const std::vector<std::string> lines = SplitLines(csv.out);
+    const std::size_t frames = samples.size() / 256 + 2;  // every 256 samples from 0, and the last sample
+    ASSERT_GT(frames, 20000u);
+    ASSERT_EQ(lines.size(), 1u + frames);
+    std::string objects;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        ASSERT_EQ(lines[i].rfind(std::to_string(i - 1) + ",", 0), 0u) << lines[i];
+        std::stringstream line(lines[i]);
+        std::vector<std::string> values;
+        std::string field;
+        while (std::getline(line, field, ',')) values.push_back(field);
+        if (lines[i].back() == ',') values.push_back("");
+        ASSERT_EQ(values.size(), 8u) << lines[i];
+        objects += (i == 1 ? "\n    " : ",\n    ");
+        objects += "{\"frame\": " + values[0] + ", \"time_ms\": " + values[1] + ", \"sample_pos\": " + values[2] +
+                   ", \"f0_hz\": " + (values[3].empty() ? "null" : values[3]) + ", \"confidence\": " + values[4] +
+                   ", \"loudness\": " + values[5] + ", \"pitch_cents\": " + values[6] +
+                   ", \"checked_cents\": " + values[7] + "}";
+    }
+    const CliRun json = Cli({"analyze", PathToUtf8(longWave), "--format", "json"});
+    ASSERT_EQ(json.code, 0) << json.err;
+    const std::string head = "\"frame_count\": " + std::to_string(frames) + ",\n  \"frames\": [";
+    const std::size_t at = json.out.find(head);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(json.out.substr(at + head.size()), objects + "\n  ]\n}\n");
+}
+
 TEST_F(CommandLine, FrqWritesBesideTheRecordingAndRefusesToOverwrite) {
     ASSERT_EQ(Cli({"frq", PathToUtf8(wave)}).code, 0);
     const fs::path table = recordingDir / "voice_wav.frq";

@@ -186,6 +186,35 @@ TEST(PeakNormalisation, EverySixteenBitSampleScalesAsTheExtendedProduct) {
     }
 }
 
+// A long recording is scaled in two halves at once; the peak lies in the
+// second half, and in stereo channel 1 is left as it was.
+TEST(PeakNormalisation, LongRecordingsScaleInBothHalvesAndOnlyChannelZero) {
+    for (const std::uint16_t channels : {1, 2}) {
+        WaveBuffer wave = MakeMono16Wave(10);
+        if (channels == 2) wave.ConvertChannels(2);
+        const std::uint32_t count = 1'500'000;
+        wave.SetFrameCount(count);
+        std::uint32_t state = 5;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            state = state * 1664525u + 1013904223u;
+            wave.SetSample(i, 0, static_cast<std::int16_t>(state >> 16) / 4);
+            if (channels == 2) wave.SetSample(i, 1, static_cast<std::int16_t>(state));
+        }
+        wave.SetSample(1'200'000, 0, -12345);  // the peak, in the second half
+        const WaveBuffer before = wave;
+        NormalisePeak(wave, 0.9);
+        const auto factor = static_cast<float>(0.9L * 32767.0L / 12345.0L);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const long double scaled = static_cast<long double>(before.GetSample(i, 0)) * factor;
+            ASSERT_EQ(wave.GetSample(i, 0), static_cast<std::int16_t>(static_cast<std::int32_t>(std::floor(scaled)))) << i;
+            if (channels == 2) {
+                ASSERT_EQ(wave.GetSample(i, 1), before.GetSample(i, 1)) << i;
+            }
+        }
+        EXPECT_EQ(wave.GetSample(1'200'000, 0), -29491);
+    }
+}
+
 class RecordingLoad : public ::testing::Test {
 protected:
     testing::TempFolder folder;

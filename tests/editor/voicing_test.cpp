@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -92,6 +93,54 @@ int CountRejected(const std::vector<std::uint8_t>& rejected, int first, int last
     int count = 0;
     for (int i = first; i <= last; ++i) count += rejected[static_cast<std::size_t>(i)];
     return count;
+}
+
+// The contrast as the plain formula gives it: the nearest bin of each
+// frequency by lround(hz / bin width), every bin read through a bounds check.
+double PlainContrastRatio(const BinRow& row, float f0Hz) {
+    const auto power = [&row](int bin) {
+        if (bin < 0 || bin >= SpectrumBins) return 0.0;
+        return row[static_cast<std::size_t>(bin)] * row[static_cast<std::size_t>(bin)];
+    };
+    const auto binOf = [](double hz) { return static_cast<int>(std::lround(hz / kBinHz)); };
+    const double f0 = f0Hz;
+    double peaks = 0.0;
+    double troughs = 0.0;
+    for (int h = 1; h <= 40 && (h + 0.5) * f0 < 4000.0; ++h) {
+        const int bin = binOf(h * f0);
+        peaks += std::max({power(bin - 1), power(bin), power(bin + 1)});
+        troughs += power(binOf((h + 0.5) * f0));
+    }
+    return (peaks + 1e-12) / (troughs + 1e-12);
+}
+
+// The contrast rounds each harmonic to its bin without a division; on
+// pitches whose harmonics or midpoints fall a few ulp either side of a
+// half bin, and on a sweep of ordinary pitches, it reads the same bins as the
+// plain formula (the row is different in every bin, so one wrong bin shows).
+TEST(VoicingEvidence, HarmonicBinsAreThoseOfThePlainFormula) {
+    const BinRow row = NoiseRow(0.0, 22050.0);
+    std::vector<float> pitches;
+    for (float f0 = 70.0f; f0 < 900.0f; f0 += 0.37f) pitches.push_back(f0);
+    for (int h = 1; h <= 40; ++h) {
+        for (int k = 4; k < 190; ++k) {
+            for (const double multiple : {static_cast<double>(h), h + 0.5}) {
+                const auto edge = static_cast<float>((k + 0.5) * kBinHz / multiple);
+                if (!(edge >= 70.0f && edge < 900.0f)) continue;
+                float below = edge;
+                float above = edge;
+                for (int step = 0; step < 4; ++step) {
+                    below = std::nextafter(below, 0.0f);
+                    above = std::nextafter(above, 1000.0f);
+                    pitches.push_back(below);
+                    pitches.push_back(above);
+                }
+                pitches.push_back(edge);
+            }
+        }
+    }
+    for (const float f0 : pitches) ASSERT_EQ(HarmonicContrastRatio(row, f0), PlainContrastRatio(row, f0)) << f0;
+    EXPECT_GT(pitches.size(), 50000u);
 }
 
 // The load measures every candidate while the spectrum is at hand and picks
