@@ -377,6 +377,7 @@ void PitchWorker::ProcessFrame(int index) {
     BinRow& row = scratchRow_ ? *scratchRow_ : autocorr_[i];
     CandidateSlots& list = candidates_[i];
     FrameCandidates(row_(index), lags_, fft_, row, list);
+    PrefetchAhead(frames_, i);
     frames_[i].F0 = list[0].Freq;
     confidence_[i] = list[0].Strength;
     if (task_ != nullptr) (*task_)(index, row_);

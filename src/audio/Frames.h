@@ -7,9 +7,14 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#if defined(_MSC_VER) && !defined(__clang__) && (defined(_M_X64) || defined(_M_IX86))
+#include <xmmintrin.h>
+#endif
 
 namespace melodrift {
 
@@ -64,6 +69,34 @@ struct SynthParams {
     float TiltExponent = 1.0f;     // spectral tilt: amplitudes times (f / 1000 Hz)^TiltExponent
 };
 static_assert(sizeof(SynthParams) == 7 * 4, "SynthParams holds seven singles");
+
+// Asks the processor to start loading the cache line holding `address`;
+// nothing else changes.
+inline void PrefetchLine(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+    _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0);
+#else
+    (void)address;
+#endif
+}
+
+// A walk over the frame records (232 bytes apart) asks for the record this
+// many places ahead: the processor's own prefetcher was seen not to follow
+// that stride, and each record then cost a full memory latency (about
+// 100 ns, or 10 ms per walk over the 103,000 frames of ten minutes).
+inline constexpr std::size_t FramesAhead = 16;
+
+// Prefetches F0 .. NextFrame (the fields the walks read; at most two cache
+// lines) of frames[i + FramesAhead], when there is such a frame.
+inline void PrefetchAhead(std::span<const AnalysisFrame> frames, std::size_t i) {
+    if (i + FramesAhead < frames.size()) {
+        const AnalysisFrame& ahead = frames[i + FramesAhead];
+        PrefetchLine(&ahead.F0);
+        PrefetchLine(&ahead.NextFrame);
+    }
+}
 
 // Writes the defaults above into `params`.
 void InitSynthParams(SynthParams& params);

@@ -354,6 +354,7 @@ void PitchAnalyser::TrackPitch() {
                 chosen = static_cast<int>(j);
             }
         }
+        PrefetchAhead(Frames, Index(i));
         AnalysisFrame& frame = Frames[Index(i)];
         if (chosen >= 0 && !(tracks[Index(trackOf[Index(i)][Index(chosen)])].StrengthScore < TrackMeanStrengthMin)) {
             frame.F0 = list[Index(chosen)].Freq;
@@ -376,6 +377,7 @@ void PitchAnalyser::BridgeGaps() {
     constexpr double maxRatio = 1.5;
     int anchor = 0;
     for (int i = 1; i < FrameCount; ++i) {
+        PrefetchAhead(Frames, Index(i));
         const float anchorF0 = Frames[Index(anchor)].F0;
         const float currentF0 = Frames[Index(i)].F0;
         if (i - anchor > maxGap || anchorF0 == 0.0f) {

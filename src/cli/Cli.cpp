@@ -260,6 +260,7 @@ std::string AnalysisCsv(const EditorSession& session) {
         kListingBytesPerFrame,
         [&](ListingText& text, int i) {
             const auto k = static_cast<std::size_t>(i);
+            PrefetchAhead(analyser.Frames, k);
             const AnalysisFrame& frame = analyser.Frames[k];
             text << i << ',';
             text.Fixed3(frame.SamplePos / kSamplesPerMs) << ',' << frame.SamplePos << ',';
@@ -299,6 +300,7 @@ std::string AnalysisJson(const EditorSession& session) {
         head.Take(), session.FrameCount(), 2 * kListingBytesPerFrame,
         [&](ListingText& text, int i) {
             const auto k = static_cast<std::size_t>(i);
+            PrefetchAhead(analyser.Frames, k);
             const AnalysisFrame& frame = analyser.Frames[k];
             text << (i == 0 ? "\n    " : ",\n    ") << "{\"frame\": " << i << ", \"time_ms\": ";
             text.Fixed3(frame.SamplePos / kSamplesPerMs) << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": ";

@@ -202,6 +202,7 @@ std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<c
     const std::size_t stride = wave.BlockAlign();
     std::int64_t p = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
+        PrefetchAhead(frames, i + 1);
         const std::int64_t end =
             i + 1 < frames.size() ? static_cast<std::int64_t>(frames[i + 1].SamplePos) - kHopSamples / 2 : count;
         std::int64_t sum = 0;
@@ -244,6 +245,7 @@ std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames,
     std::vector<std::int32_t> cents(frames.size(), 0);
     int last = -1;  // the last voiced frame seen
     for (int i = 0; i < n; ++i) {
+        PrefetchAhead(frames, static_cast<std::size_t>(i));
         const bool voiced = frames[i].TargetF0 != 0.0f &&
                             !(static_cast<std::size_t>(i) < rejected.size() && rejected[static_cast<std::size_t>(i)] != 0);
         if (voiced) cents[i] = RoundedCents(frames[i].TargetF0);
@@ -382,6 +384,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // candidate step measured for every candidate.
     std::vector<VoicingEvidence> evidence(static_cast<std::size_t>(analyser->FrameCount));
     for (std::size_t k = 0; k < evidence.size(); ++k) {
+        PrefetchAhead(analyser->Frames, k);
         AnalysisFrame& frame = analyser->Frames[k];
         evidence[k] = EvidenceAtTracedPitch(candidateEvidence[k], analyser->Candidates[k], frame.F0);
         frame.TargetF0 = frame.F0;

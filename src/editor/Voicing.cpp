@@ -168,6 +168,7 @@ std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames, st
 
     // 1–3: each frame on its own.
     for (int i = 0; i < n; ++i) {
+        PrefetchAhead(frames, static_cast<std::size_t>(i));
         if (!voiced(i)) continue;
         const auto k = static_cast<std::size_t>(i);
         bool reject = false;
@@ -185,6 +186,7 @@ std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames, st
     std::vector<double> cents(frames.size(), 0.0);
     for (int i = 0; i < n; ++i) {
         const auto k = static_cast<std::size_t>(i);
+        PrefetchAhead(frames, k);
         const bool kept = voiced(i) && rejected[k] == 0;
         if (!kept) continue;
         cents[k] = Cents(frames[k].TargetF0);
