@@ -782,6 +782,10 @@ void PitchAnalyser::AnalyzePitch(const WaveBuffer& wave, const RowTask& alongsid
         return;
     }
     ComputeSpectra(wave);
+    TracePitch(alongside);
+}
+
+void PitchAnalyser::TracePitch(const RowTask& alongside) {
     FindCandidates(50.0, 882.0, alongside);
     if (StopRequested()) return;  // the caller drops this analysis
     TrackPitch();

@@ -85,6 +85,10 @@ public:
     // hand (see RowTask), so that measures from the spectra cost no second
     // row computation.
     void AnalyzePitch(const WaveBuffer& wave, const RowTask& alongside = {});
+    // The same after ComputeSpectra has laid out the frames (which needs only
+    // the wave's format and length, so it may run while the samples are
+    // still being prepared): FindCandidates(50, 882) and TrackPitch.
+    void TracePitch(const RowTask& alongside = {});
 
     // No frames; the per-frame arrays are emptied too.
     void Clear();

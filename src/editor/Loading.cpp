@@ -293,9 +293,6 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         if (!prompts.AskOkCancel(kLongRecordingQuestion)) return LoadOutcome::Declined;
     }
 
-    NormalisePeak(*wave, 0.9);
-    if (Analyser->StopRequested()) return LoadOutcome::Declined;  // stopped before the analysis
-
     // Analyse into a new analyser; the session's one is replaced at the end.
     auto analyser = std::make_unique<PitchAnalyser>();
     analyser->Options = Analyser->Options;
@@ -312,6 +309,13 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
             if (total > 0) progress("analyse", 0.05 + 0.85 * static_cast<double>(done) / total);
         };
     }
+    // The frames' places depend only on the recording's length: they are
+    // laid out on a second thread while the samples are scaled (which
+    // touches only the sample bytes).
+    auto framesLaidOut = std::async(std::launch::async, [&analyser, &wave] { analyser->ComputeSpectra(*wave); });
+    NormalisePeak(*wave, 0.9);
+    framesLaidOut.get();
+    if (Analyser->StopRequested()) return LoadOutcome::Declined;  // stopped before the analysis
     report("analyse", 0.05);
     // One pass over the spectrum rows: the candidates and, on the same rows,
     // what the scope needs of them. The fixed comb and the noise flux are
@@ -346,7 +350,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         const auto k = static_cast<std::size_t>(frame);
         candidateEvidence[k] = MeasureCandidateEvidence(row(frame), candidates[k]);
     };
-    analyser->AnalyzePitch(*wave, measure);
+    analyser->TracePitch(measure);
     analyser->ReleaseSpectra();
     analyser->Options.Progress = callerProgress;
     analyser->Options.BorrowWave = Analyser->Options.BorrowWave;
