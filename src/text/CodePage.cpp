@@ -1,7 +1,17 @@
+// The Unicode helpers with ICU: the code page conversions of CodePage.h,
+// the UTF-8 check of Encoding.h, the kept-open converter of
+// ShiftJisConverter.h and the file-name folding of FileNames.h. Windows
+// builds use CodePageWindows.cpp instead.
 #include "text/CodePage.h"
 
+#include "text/Encoding.h"
+#include "text/FileNames.h"
+#include "text/ShiftJisConverter.h"
+
+#include <unicode/normalizer2.h>
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <memory>
 #include <stdexcept>
@@ -29,6 +39,18 @@ ConverterPtr OpenCp932(bool substituteQuestionMark) {
         status = U_ZERO_ERROR;
         ucnv_setSubstChars(converter.get(), "?", 1, &status);
     }
+    return converter;
+}
+
+// A converter that stops at the first byte or character it cannot convert.
+ConverterPtr OpenStrictCp932() {
+    UErrorCode status = U_ZERO_ERROR;
+    ConverterPtr converter(ucnv_open(kCp932, &status));
+    if (U_FAILURE(status) || !converter) throw std::runtime_error("ICU has no windows-31j converter");
+    status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     return converter;
 }
 
@@ -73,5 +95,86 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
 std::string Cp932ToUtf8(std::string_view cp932) { return Utf16ToUtf8(Cp932ToUtf16(cp932)); }
 
 std::string Utf8ToCp932(std::string_view utf8) { return Utf16ToCp932(Utf8ToUtf16(utf8)); }
+
+std::optional<std::u16string> Cp932ToUtf16Exact(std::string_view cp932) {
+    if (cp932.empty()) return std::u16string();
+    ConverterPtr converter = OpenStrictCp932();
+    std::u16string out(cp932.size() + 1, u'\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
+                                         cp932.data(), static_cast<int32_t>(cp932.size()), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    out.resize(static_cast<std::size_t>(length));
+    return out;
+}
+
+std::optional<std::string> Utf16ToCp932Exact(std::u16string_view utf16) {
+    if (utf16.empty()) return std::string();
+    ConverterPtr converter = OpenStrictCp932();
+    std::string out(utf16.size() * 2 + 1, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
+                                           utf16.data(), static_cast<int32_t>(utf16.size()), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    out.resize(static_cast<std::size_t>(length));
+    return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+    const auto length = static_cast<int32_t>(bytes.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+std::string FoldedFileName(std::string_view utf8) {
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_SUCCESS(status) && nfc != nullptr) {
+        icu::UnicodeString composed = nfc->normalize(text, status);
+        if (U_SUCCESS(status)) text = composed;
+    }
+    text.foldCase();
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
+struct ShiftJisConverter::Converters {
+    ConverterPtr strict = OpenStrictCp932();
+    ConverterPtr lenient = OpenCp932(false);
+};
+
+ShiftJisConverter::ShiftJisConverter() : converters_(std::make_unique<Converters>()) {}
+ShiftJisConverter::~ShiftJisConverter() = default;
+
+bool ShiftJisConverter::IsValid(std::string_view bytes) {
+    if (bytes.empty()) return true;
+    buffer_.resize(bytes.size() + 1);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_resetToUnicode(converters_->strict.get());
+    ucnv_toUChars(converters_->strict.get(), buffer_.data(), static_cast<int32_t>(buffer_.size()), bytes.data(),
+                  static_cast<int32_t>(bytes.size()), &status);
+    return U_SUCCESS(status);
+}
+
+std::string ShiftJisConverter::Decode(std::string_view bytes) {
+    if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+    if (bytes.empty()) return {};
+    buffer_.resize(bytes.size() + 1);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_resetToUnicode(converters_->lenient.get());
+    const int32_t length = ucnv_toUChars(converters_->lenient.get(), buffer_.data(),
+                                         static_cast<int32_t>(buffer_.size()), bytes.data(),
+                                         static_cast<int32_t>(bytes.size()), &status);
+    if (U_FAILURE(status)) throw std::runtime_error("CP932 text could not be converted");
+    return Utf16ToUtf8(std::u16string_view(buffer_.data(), static_cast<std::size_t>(length)));
+}
 
 }  // namespace melodrift

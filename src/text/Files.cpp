@@ -273,7 +273,7 @@ void KeepOldFile(PreparedFile& file) {
 void Replace(PreparedFile& file) {
     std::error_code ec;
     if (Faulted(FileStep::Rename)) ec = std::make_error_code(std::errc::io_error);
-    else fs::rename(file.temporary, file.target, ec);
+    else platform::RenameOver(file.temporary, file.target, ec);
     if (ec) throw fs::filesystem_error("cannot replace the file", file.requested, ec);
     file.temporary.clear();
     file.replaced = true;
@@ -285,7 +285,7 @@ void RollBack(std::vector<PreparedFile>& files) {
         if (!file.replaced) continue;
         std::error_code ec;
         if (!file.backup.empty()) {
-            fs::rename(file.backup, file.target, ec);
+            platform::RenameOver(file.backup, file.target, ec);
             if (!ec) file.backup.clear();
         } else if (!file.existed) {
             fs::remove(file.target, ec);

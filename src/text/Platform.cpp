@@ -1,14 +1,23 @@
 #include "text/Platform.h"
 
+#include "text/CodePage.h"
+
 #include <cerrno>
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <shellapi.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -46,7 +55,17 @@ bool ProcessMayBeRunning(std::uint32_t processId) {
 
 std::FILE* CreateNewFile(const std::filesystem::path& path) {
 #ifdef _WIN32
-    return ::_wfopen(path.c_str(), L"wbx");
+    // _O_EXCL rather than fopen's "x" mode, which the older C runtime
+    // (msvcrt.dll, MinGW's default) does not know.
+    const int fd = ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::_fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::_close(fd);
+        errno = error;
+    }
+    return file;
 #else
     return std::fopen(path.c_str(), "wbx");
 #endif
@@ -84,6 +103,54 @@ void CopyOwnerAndAttributes(const std::filesystem::path& original, [[maybe_unuse
     // Owner and group together (root), else the group alone (a member of
     // it); an ordinary user keeps their own.
     if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+#endif
+}
+
+void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) {
+    ec.clear();
+#ifdef _WIN32
+    // 20 tries 50 ms apart: a reader that has the target open briefly (a
+    // host, a virus scanner, an indexer) is waited for; one that keeps it
+    // open is reported.
+    constexpr int kTries = 20;
+    constexpr auto kPause = std::chrono::milliseconds(50);
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return;
+        const DWORD error = ::GetLastError();
+        const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                          error == ERROR_LOCK_VIOLATION;
+        if (!busy || attempt == kTries) {
+            ec.assign(static_cast<int>(error), std::system_category());
+            return;
+        }
+        std::this_thread::sleep_for(kPause);
+    }
+#else
+    std::filesystem::rename(from, to, ec);
+#endif
+}
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        std::vector<std::string> args;
+        for (int i = 1; i < count; ++i) {
+            const std::wstring_view arg(wide[i]);
+            args.push_back(Utf16ToUtf8(std::u16string(arg.begin(), arg.end())));
+        }
+        ::LocalFree(wide);
+        return args;
+    }
+#endif
+    if (argc < 1) return {};
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void UseUtf8Console() {
+#ifdef _WIN32
+    (void)::SetConsoleOutputCP(CP_UTF8);
 #endif
 }
 

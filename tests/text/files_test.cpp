@@ -72,6 +72,9 @@ std::vector<std::string> Names(const fs::path& folder) {
 }
 
 TEST(WriteFileAtomically, ASymbolicLinkStaysALinkAndItsFileGetsTheContent) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's std::filesystem makes none";
+#else
     TempFolder folder;
     const fs::path real = folder.Write("store/plugin.tmp", "old\r\n");
     const fs::path link = folder.path() / "plugin.tmp";
@@ -90,9 +93,13 @@ TEST(WriteFileAtomically, ASymbolicLinkStaysALinkAndItsFileGetsTheContent) {
     WriteFileAtomically(folder.path() / "dangling", "made");
     EXPECT_EQ(ReadFileBytes(folder.path() / "store" / "made.txt"), "made");
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder.path() / "dangling")));
+#endif
 }
 
 TEST(WriteFileAtomically, ALinkLoopIsRefusedWithoutWriting) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's std::filesystem makes none";
+#else
     TempFolder folder;
     fs::create_symlink("b", folder.path() / "a");
     fs::create_symlink("a", folder.path() / "b");
@@ -103,9 +110,13 @@ TEST(WriteFileAtomically, ALinkLoopIsRefusedWithoutWriting) {
         EXPECT_EQ(error.code(), std::errc::too_many_symbolic_link_levels);
     }
     EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"a", "b"}));
+#endif
 }
 
 TEST(WriteFileAtomically, PermissionBitsAreKept) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits: Windows keeps only a read-only attribute";
+#else
     TempFolder folder;
     const fs::path target = folder.Write("plugin.tmp", "old");
     for (const fs::perms mode : {fs::perms::owner_read | fs::perms::owner_write,
@@ -116,10 +127,13 @@ TEST(WriteFileAtomically, PermissionBitsAreKept) {
         EXPECT_EQ(fs::status(target).permissions() & fs::perms::mask, mode);
         EXPECT_EQ(ReadFileBytes(target), "new");
     }
+#endif
 }
 
-#ifndef _WIN32
 TEST(WriteFileAtomically, OwnerAndGroupAreKeptWhereTheProcessMaySetThem) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX owners and groups: Windows files have access control lists instead";
+#else
     if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
     TempFolder folder;
     const fs::path target = folder.Write("oto.ini", "old");
@@ -129,8 +143,8 @@ TEST(WriteFileAtomically, OwnerAndGroupAreKeptWhereTheProcessMaySetThem) {
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 12345u);
     EXPECT_EQ(info.st_gid, 23456u);
-}
 #endif
+}
 
 TEST(WriteFileAtomically, NamesAsLongAsTheFileSystemAllowsAreWritten) {
     TempFolder folder;
