@@ -10,6 +10,7 @@
 
 #include <unicode/normalizer2.h>
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
@@ -29,12 +30,25 @@ struct ConverterCloser {
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
 
+// Decoding: every byte sequence that is no character becomes U+FFFD. ICU's
+// own substitute would give U+001A (the code page's one-byte substitute, a
+// control character) for an illegal sequence such as a lead byte without
+// its trail byte.
+void ReplaceByFffd(const void*, UConverterToUnicodeArgs* args, const char*, int32_t, UConverterCallbackReason reason,
+                   UErrorCode* status) {
+    if (reason != UCNV_UNASSIGNED && reason != UCNV_ILLEGAL && reason != UCNV_IRREGULAR) return;
+    static const UChar kReplacement = 0xFFFD;
+    *status = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, status);
+}
+
 // One converter per call: ICU converters keep state and are not thread-safe,
 // and opening one from the cached table costs microseconds.
 ConverterPtr OpenCp932(bool substituteQuestionMark) {
     UErrorCode status = U_ZERO_ERROR;
     ConverterPtr converter(ucnv_open(kCp932, &status));
     if (U_FAILURE(status) || !converter) throw std::runtime_error("ICU has no windows-31j converter");
+    ucnv_setToUCallBack(converter.get(), ReplaceByFffd, nullptr, nullptr, nullptr, &status);
     if (substituteQuestionMark) {
         status = U_ZERO_ERROR;
         ucnv_setSubstChars(converter.get(), "?", 1, &status);

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -45,6 +47,39 @@ TEST(WriteFileAtomically, ReplacesTheWholeContentAndLeavesNoTemporaryFile) {
     WriteFileAtomically(target, "short\r\n");
     EXPECT_EQ(ReadFileBytes(target), "short\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
+
+// A host or a virus scanner may have the file open for reading while it is
+// replaced: on Windows the rename waits for it (here 300 ms), elsewhere
+// the reader keeps the old file.
+TEST(WriteFileAtomically, ATargetOpenForReadingElsewhereIsReplaced) {
+    TempFolder folder;
+    const fs::path target = folder.path() / Utf8Path("プラグイン.tmp");
+    WriteFileAtomically(target, "old\r\n");
+    auto reader = std::make_unique<std::ifstream>(target, std::ios::binary);
+    ASSERT_TRUE(reader->is_open());
+    std::thread closer([&reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        reader.reset();
+    });
+    WriteFileAtomically(target, "new\r\n");
+    closer.join();
+    EXPECT_EQ(ReadFileBytes(target), "new\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
+
+// Names outside the ANSI code page: on Windows the paths are UTF-16 all the
+// way to the system.
+TEST(WriteFileAtomically, NamesInAnyScriptAreWrittenAndRead) {
+    TempFolder folder;
+    for (const char* name : {"声.ini", "\xED\x95\x9C.txt", "\xC3\xA9t\xC3\xA9\xF0\x9F\x8E\xB5.tmp"}) {
+        const fs::path target = folder.path() / Utf8Path(name);
+        WriteFileAtomically(target, name);
+        WriteFileAtomically(target, std::string(name) + "!");
+        EXPECT_EQ(ReadFileBytes(target), std::string(name) + "!");
+        EXPECT_TRUE(fs::exists(target));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 3);
 }
 
 TEST(WriteFileAtomically, AFailedRenameLeavesTheTargetAndNoLitter) {
