@@ -68,6 +68,25 @@ TEST(WriteFileAtomically, ATargetOpenForReadingElsewhereIsReplaced) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
 }
 
+// A reader that keeps the target open: Windows refuses the rename; after
+// about a second of trying the write fails, the old file stays and no
+// temporary file is left.
+TEST(WriteFileAtomically, ATargetHeldOpenOnWindowsFailsCleanly) {
+#ifndef _WIN32
+    GTEST_SKIP() << "POSIX renames over a file open elsewhere at once (the reader keeps the old file)";
+#else
+    TempFolder folder;
+    const fs::path target = folder.path() / "oto.ini";
+    WriteFileAtomically(target, "old\r\n");
+    std::ifstream reader(target, std::ios::binary);
+    ASSERT_TRUE(reader.is_open());
+    EXPECT_ANY_THROW(WriteFileAtomically(target, "new\r\n"));
+    reader.close();
+    EXPECT_EQ(ReadFileBytes(target), "old\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+#endif
+}
+
 // Names outside the ANSI code page: on Windows the paths are UTF-16 all the
 // way to the system.
 TEST(WriteFileAtomically, NamesInAnyScriptAreWrittenAndRead) {
