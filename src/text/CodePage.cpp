@@ -14,6 +14,7 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -21,8 +22,9 @@ namespace melodrift {
 
 namespace {
 
-// ICU's "windows-31j" is Microsoft's CP932 table exactly (NEC and IBM
-// extensions, the Windows mappings of the wave dash and friends).
+// ICU's "windows-31j" is Microsoft's CP932 table (NEC and IBM extensions,
+// the Windows mappings of the wave dash and friends) but for three control
+// codes, put right below (FromIcuControl).
 constexpr const char* kCp932 = "windows-31j";
 
 struct ConverterCloser {
@@ -68,6 +70,46 @@ ConverterPtr OpenStrictCp932() {
     return converter;
 }
 
+// ICU's "windows-31j" is IBM's table (ibm-943) in three control codes: it
+// reads 0x1A as U+001C, 0x1C as U+007F and 0x7F as U+001A, and writes them
+// back the same way. Microsoft's code page 932, the hosts' own, maps every
+// byte below 0x80 to the same code point (0x1A is the end-of-file mark of
+// old DOS text files). None of the three is a trail byte, so these units come
+// only from those single bytes: they are put right after decoding and
+// swapped into ICU's form before encoding.
+char16_t FromIcuControl(char16_t unit) {
+    switch (unit) {
+        case 0x1C: return 0x1A;
+        case 0x7F: return 0x1C;
+        case 0x1A: return 0x7F;
+        default: return unit;
+    }
+}
+
+char16_t ToIcuControl(char16_t unit) {
+    switch (unit) {
+        case 0x1A: return 0x1C;
+        case 0x1C: return 0x7F;
+        case 0x7F: return 0x1A;
+        default: return unit;
+    }
+}
+
+bool IsSwappedControl(char16_t unit) { return unit == 0x1A || unit == 0x1C || unit == 0x7F; }
+
+void FixDecodedControls(char16_t* begin, char16_t* end) {
+    for (char16_t* unit = begin; unit != end; ++unit) *unit = FromIcuControl(*unit);
+}
+
+// The text as ICU is to encode it: `utf16` itself, or a copy in `copy`
+// when it holds one of the three controls.
+std::u16string_view ForIcuEncoding(std::u16string_view utf16, std::u16string& copy) {
+    if (std::none_of(utf16.begin(), utf16.end(), IsSwappedControl)) return utf16;
+    copy.assign(utf16.begin(), utf16.end());
+    for (char16_t& unit : copy) unit = ToIcuControl(unit);
+    return copy;
+}
+
 }  // namespace
 
 std::u16string Cp932ToUtf16(std::string_view cp932) {
@@ -79,11 +121,14 @@ std::u16string Cp932ToUtf16(std::string_view cp932) {
                                          cp932.data(), static_cast<int32_t>(cp932.size()), &status);
     if (U_FAILURE(status)) throw std::runtime_error("CP932 text could not be converted");
     out.resize(static_cast<std::size_t>(length));
+    FixDecodedControls(out.data(), out.data() + out.size());
     return out;
 }
 
-std::string Utf16ToCp932(std::u16string_view utf16) {
-    if (utf16.empty()) return {};
+std::string Utf16ToCp932(std::u16string_view text) {
+    if (text.empty()) return {};
+    std::u16string copy;
+    const std::u16string_view utf16 = ForIcuEncoding(text, copy);
     ConverterPtr converter = OpenCp932(true);
     std::string out(utf16.size() * 2 + 1, '\0');
     UErrorCode status = U_ZERO_ERROR;
@@ -119,11 +164,14 @@ std::optional<std::u16string> Cp932ToUtf16Exact(std::string_view cp932) {
                                          cp932.data(), static_cast<int32_t>(cp932.size()), &status);
     if (U_FAILURE(status)) return std::nullopt;
     out.resize(static_cast<std::size_t>(length));
+    FixDecodedControls(out.data(), out.data() + out.size());
     return out;
 }
 
-std::optional<std::string> Utf16ToCp932Exact(std::u16string_view utf16) {
-    if (utf16.empty()) return std::string();
+std::optional<std::string> Utf16ToCp932Exact(std::u16string_view text) {
+    if (text.empty()) return std::string();
+    std::u16string copy;
+    const std::u16string_view utf16 = ForIcuEncoding(text, copy);
     ConverterPtr converter = OpenStrictCp932();
     std::string out(utf16.size() * 2 + 1, '\0');
     UErrorCode status = U_ZERO_ERROR;
@@ -188,6 +236,7 @@ std::string ShiftJisConverter::Decode(std::string_view bytes) {
                                          static_cast<int32_t>(buffer_.size()), bytes.data(),
                                          static_cast<int32_t>(bytes.size()), &status);
     if (U_FAILURE(status)) throw std::runtime_error("CP932 text could not be converted");
+    FixDecodedControls(buffer_.data(), buffer_.data() + length);
     return Utf16ToUtf8(std::u16string_view(buffer_.data(), static_cast<std::size_t>(length)));
 }
 

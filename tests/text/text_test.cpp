@@ -151,6 +151,19 @@ TEST(CodePage, BrokenInputBecomesTheSameReplacementsOnEverySystem) {
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xDC00)) + u"x"), r + "x");
 }
 
+// Code page 932 maps every byte below 0x80 to the same code point, also
+// the DOS end-of-file mark 0x1A, 0x1C and DEL (which IBM's table, ICU's
+// "windows-31j", swaps).
+TEST(CodePage, BytesBelow0x80AreTheirOwnCodePoints) {
+    std::string ascii;
+    for (int byte = 0; byte < 0x80; ++byte) ascii += static_cast<char>(byte);
+    EXPECT_EQ(Cp932ToUtf8(ascii), ascii);
+    EXPECT_EQ(Utf8ToCp932(ascii), ascii);
+    EXPECT_EQ(Cp932ToUtf16Exact("a\x1A\x1C\x7F"), std::u16string(u"a\u001A\u001C\u007F"));
+    EXPECT_EQ(Utf16ToCp932Exact(u"\u001A\u001C\u007F\u3042"), std::string("\x1A\x1C\x7F\x82\xA0"));
+    EXPECT_EQ(Cp932ToUtf8("\x81\x7F" "A"), "\xEF\xBF\xBD\x7F" "A");   // 0x7F ends a lead byte's sequence
+}
+
 TEST(EscapeControlCharacters, ShowsControlBytesAndKeepsEverythingElse) {
     EXPECT_EQ(EscapeControlCharacters("120.00"), "120.00");
     EXPECT_EQ(EscapeControlCharacters("\x1b[31mred\x07\r\n\t\x7f"), "\\x1b[31mred\\x07\\x0d\\x0a\\x09\\x7f");
