@@ -171,7 +171,7 @@ std::FILE* CreateTemporary(const fs::path& folder, fs::path& temporary) {
 void RemoveQuietly(const fs::path& path) {
     if (path.empty()) return;
     std::error_code ignored;
-    fs::remove(path, ignored);
+    (void)platform::RemoveFile(path, ignored);
 }
 
 // One file of a write on its way: the temporary file holding the new
@@ -288,7 +288,7 @@ void RollBack(std::vector<PreparedFile>& files) {
             platform::RenameOver(file.backup, file.target, ec);
             if (!ec) file.backup.clear();
         } else if (!file.existed) {
-            fs::remove(file.target, ec);
+            (void)platform::RemoveFile(file.target, ec);
         }
     }
 }
@@ -334,7 +334,7 @@ int RemoveStaleTemporaries(const fs::path& folder, std::chrono::seconds maxAge) 
         if (entryError) continue;
         const bool old = now - written > maxAge;
         if (old || !platform::ProcessMayBeRunning(*writer)) {
-            if (fs::remove(it->path(), entryError)) ++removed;
+            if (platform::RemoveFile(it->path(), entryError)) ++removed;
         }
     }
     return removed;

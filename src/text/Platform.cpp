@@ -95,7 +95,11 @@ void CopyOwnerAndAttributes(const std::filesystem::path& original, [[maybe_unuse
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    if (kept != 0) (void)::SetFileAttributesW(copyPath.c_str(), kept);
+    // SetFileAttributesW sets them all: the read-only attribute the copy got
+    // with the permission bits is kept.
+    const DWORD current = ::GetFileAttributesW(copyPath.c_str());
+    const DWORD readOnly = current == INVALID_FILE_ATTRIBUTES ? 0 : current & FILE_ATTRIBUTE_READONLY;
+    if (kept != 0) (void)::SetFileAttributesW(copyPath.c_str(), kept | readOnly);
 #else
     struct stat info {};
     if (::stat(original.c_str(), &info) != 0) return;
@@ -116,7 +120,20 @@ void RenameOver(const std::filesystem::path& from, const std::filesystem::path& 
     constexpr auto kPause = std::chrono::milliseconds(50);
     for (int attempt = 1;; ++attempt) {
         if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return;
-        const DWORD error = ::GetLastError();
+        DWORD error = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(to.c_str());
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            // Windows refuses to replace a read-only file: the attribute is
+            // lifted for the rename and put back when the rename fails.
+            const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+            if (::SetFileAttributesW(to.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
+                if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                    return;
+                error = ::GetLastError();
+                (void)::SetFileAttributesW(to.c_str(), attributes);
+            }
+        }
         const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
                           error == ERROR_LOCK_VIOLATION;
         if (!busy || attempt == kTries) {
@@ -127,6 +144,29 @@ void RenameOver(const std::filesystem::path& from, const std::filesystem::path& 
     }
 #else
     std::filesystem::rename(from, to, ec);
+#endif
+}
+
+bool RemoveFile(const std::filesystem::path& path, std::error_code& ec) {
+    ec.clear();
+#ifdef _WIN32
+    if (::DeleteFileW(path.c_str())) return true;
+    DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        if (::SetFileAttributesW(path.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
+            if (::DeleteFileW(path.c_str())) return true;
+            error = ::GetLastError();
+            (void)::SetFileAttributesW(path.c_str(), attributes);
+        }
+    }
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+    ec.assign(static_cast<int>(error), std::system_category());
+    return false;
+#else
+    return std::filesystem::remove(path, ec);
 #endif
 }
 

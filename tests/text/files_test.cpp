@@ -68,6 +68,27 @@ TEST(WriteFileAtomically, ATargetOpenForReadingElsewhereIsReplaced) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
 }
 
+// A read-only file is replaced and stays read-only, as on POSIX, where a
+// rename ignores the target's mode; Windows refuses to replace or delete a
+// read-only file unless the attribute is lifted. A failed replace leaves
+// no temporary file, though the temporary copy is read-only too.
+TEST(WriteFileAtomically, AReadOnlyFileIsReplacedAndStaysReadOnly) {
+    TempFolder folder;
+    const fs::path target = folder.path() / "oto.ini";
+    WriteFileAtomically(target, "old\r\n");
+    fs::permissions(target, fs::perms::owner_read, fs::perm_options::replace);
+    WriteFileAtomically(target, "new\r\n");
+    EXPECT_EQ(ReadFileBytes(target), "new\r\n");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::owner_write, fs::perms::none);
+
+    SetFileFaultHook([](FileStep step) { return step == FileStep::Rename; });
+    EXPECT_ANY_THROW(WriteFileAtomically(target, "lost\r\n"));
+    SetFileFaultHook({});
+    EXPECT_EQ(ReadFileBytes(target), "new\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+    fs::permissions(target, fs::perms::owner_all, fs::perm_options::replace);
+}
+
 // A reader that keeps the target open: Windows refuses the rename; after
 // about a second of trying the write fails, the old file stays and no
 // temporary file is left.
