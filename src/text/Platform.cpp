@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 
@@ -190,7 +191,12 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 void UseUtf8Console() {
 #ifdef _WIN32
-    (void)::SetConsoleOutputCP(CP_UTF8);
+    // The console's code page outlives the program: the one it had is put
+    // back at exit, so the shell the user typed in is left as it was.
+    static UINT previous = 0;
+    previous = ::GetConsoleOutputCP();   // 0: no console
+    if (previous == 0 || previous == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
+    std::atexit([] { (void)::SetConsoleOutputCP(previous); });
 #endif
 }
 

@@ -58,7 +58,8 @@ bool RemoveFile(const std::filesystem::path& path, std::error_code& ec);
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 // Makes a Windows console show the program's UTF-8 output as text (output
-// code page 65001); nothing elsewhere, or for a file or pipe.
+// code page 65001, the previous one back at exit); nothing elsewhere, or
+// without a console.
 void UseUtf8Console();
 
 // The running program's own file, or nothing when the system does not say.
