@@ -17,12 +17,25 @@ PACKAGES := cmake g++ make pkg-config libicu-dev libfftw3-dev libsimpleini-dev \
 # What bench/compare-praat.sh needs besides the build; the tests do not.
 BENCH_PACKAGES := praat time
 
-.PHONY: all deps bench-deps build build-asan test test-release test-asan demo bench compare-praat fuzz build-fuzz clean
+# The Windows build (`make windows`, `make test-windows`): the MinGW-w64 cross
+# compiler, Wine to run its programs, and dpkg-dev for `apt-get source fftw3`.
+# The headers and GoogleTest sources come from PACKAGES.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64 dpkg-dev
+# FFTW for Windows (fftw/), the cross build (build/) and Wine's prefix (build/wine).
+WINDOWS ?= build/windows
+WINDOWS_BUILD := $(WINDOWS)/build
+WINDOWS_FFTW := $(abspath $(WINDOWS))/fftw
+# Wine as ctest runs it (windows/mingw-w64.cmake): prefix in the build folder, quiet.
+WINE_ENV := WINEPREFIX=$(abspath $(WINDOWS_BUILD))/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+
+.PHONY: all deps bench-deps windows-deps windows test-windows build build-asan test test-release test-asan demo bench compare-praat fuzz build-fuzz clean
 
 all: build
 
-deps bench-deps: WANTED = $(if $(filter bench-deps,$@),$(BENCH_PACKAGES),$(PACKAGES))
-deps bench-deps:
+deps: WANTED = $(PACKAGES)
+bench-deps: WANTED = $(BENCH_PACKAGES)
+windows-deps: WANTED = $(PACKAGES) $(WINDOWS_PACKAGES)
+deps bench-deps windows-deps:
 	@missing=""; for p in $(WANTED); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
@@ -80,6 +93,31 @@ fuzz: build-fuzz
 	  grep -E "cov:" "$$out/$$t.log" | tail -n 1; \
 	  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb" "$$out/$$t.log"; \
 	done
+
+# Windows: the libraries, melodrift-cli.exe and every test program but the
+# window's, built with MinGW-w64 as static .exe files (FFTW from Debian's
+# source package, once), then run through Wine by ctest. The command line's
+# demo run is compared byte for byte with the Linux build's.
+$(WINDOWS_FFTW)/lib/libfftw3.a:
+	windows/build-fftw.sh $(WINDOWS) $(JOBS)
+
+$(WINDOWS_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/windows/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DMELODRIFT_GUI=OFF -DMELODRIFT_BENCH=OFF \
+	  -DMELODRIFT_FFTW_PREFIX=$(WINDOWS_FFTW) -DMELODRIFT_GTEST_SOURCE=/usr/src/googletest \
+	  -DMELODRIFT_HEADER_ONLY_FROM=/usr/include \
+	  -DMELODRIFT_REFERENCE_CLI=$(abspath $(BUILD))/src/cli/melodrift-cli $(CMAKE_ARGS)
+
+windows: windows-deps $(WINDOWS_FFTW)/lib/libfftw3.a $(WINDOWS_BUILD)/CMakeCache.txt
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# The Linux melodrift-cli is the reference the Windows one is compared with.
+test-windows: windows $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target melodrift-cli
+	@# Wine's first start makes its prefix (about 6 s); once, before the tests.
+	$(WINE_ENV) /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS); status=$$?; \
+	  $(WINE_ENV) /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; exit $$status
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b; done

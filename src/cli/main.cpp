@@ -1,5 +1,6 @@
 // melodrift-cli: the window's workflows on the command line (see cli/Cli.h).
 #include "cli/Cli.h"
+#include "text/Platform.h"
 #include "text/Terminal.h"
 
 #include <cstdio>
@@ -8,7 +9,8 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    melodrift::platform::UseUtf8Console();
+    const std::vector<std::string> args = melodrift::platform::Utf8Arguments(argc, argv);
     const melodrift::CliStreams streams{std::cout, std::cerr, melodrift::IsTerminal(stderr)};
     return melodrift::RunCli(args, streams);
 }

@@ -4,6 +4,7 @@
 #include "editor/VoiceSource.h"
 #include "plugin/Note.h"
 #include "plugin/NoteList.h"
+#include "text/FileNames.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
 #include "text/Prompts.h"
@@ -45,12 +46,11 @@ double FrameTimeMs(std::int64_t frame) {
 // project's voicebank with the recording's folder.
 std::string FolderKey(std::string folder) {
     while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
-#ifdef _WIN32
-    // Windows file names are case-insensitive (ASCII letters suffice for the
-    // comparison; in UTF-8 they never occur inside another character).
-    for (char& c : folder)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-#endif
+    // Where file names ignore case (Windows), ASCII letters suffice for the
+    // comparison; in UTF-8 they never occur inside another character.
+    if constexpr (kFileNamesIgnoreCase)
+        for (char& c : folder)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return folder;
 }
 

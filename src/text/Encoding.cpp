@@ -1,38 +1,14 @@
 #include "text/Encoding.h"
 
 #include "text/CodePage.h"
-#include "text/ShiftJisConverter.h"
-
-#include <unicode/ucnv.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <memory>
 
 namespace melodrift {
 
 namespace {
-
-constexpr const char* kCp932 = "windows-31j";
-
-struct ConverterCloser {
-    void operator()(UConverter* c) const { ucnv_close(c); }
-};
-using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
-
-// A converter that stops at the first byte or character it cannot convert.
-ConverterPtr OpenStrictCp932() {
-    UErrorCode status = U_ZERO_ERROR;
-    ConverterPtr converter(ucnv_open(kCp932, &status));
-    if (U_FAILURE(status) || !converter) throw std::runtime_error("ICU has no windows-31j converter");
-    status = U_ZERO_ERROR;
-    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    status = U_ZERO_ERROR;
-    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    return converter;
-}
 
 // Characters that CP932 holds only as another code point, as Windows'
 // best-fit table maps them: the character typed and the one CP932 decodes to.
@@ -69,59 +45,27 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-bool IsValidShiftJis(std::string_view bytes) {
-    if (bytes.empty()) return true;
-    ConverterPtr converter = OpenStrictCp932();
-    std::u16string out(bytes.size() + 1, u'\0');
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                  static_cast<int32_t>(bytes.size()), &status);
-    return U_SUCCESS(status);
-}
-
-bool IsValidUtf8(std::string_view bytes) {
-    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
-    const auto length = static_cast<int32_t>(bytes.size());
-    for (int32_t i = 0; i < length;) {
-        UChar32 c = 0;
-        U8_NEXT(s, i, length, c);
-        if (c < 0) return false;
-    }
-    return true;
-}
+bool IsValidShiftJis(std::string_view bytes) { return Cp932ToUtf16Exact(bytes).has_value(); }
 
 std::string DecodeText(std::string_view bytes, TextEncoding encoding) {
     if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
     if (encoding == TextEncoding::ShiftJis) return Cp932ToUtf8(bytes);
     if (IsValidUtf8(bytes)) return std::string(bytes);
-    return Utf16ToUtf8(Utf8ToUtf16(bytes));   // ICU replaces broken sequences by U+FFFD
+    return Utf16ToUtf8(Utf8ToUtf16(bytes));   // broken sequences become U+FFFD
 }
 
 std::optional<std::string> EncodeShiftJis(std::string_view utf8, std::string* refused) {
     if (IsAsciiText(utf8)) return std::string(utf8);
     const std::u16string text = WithBestFitCharacters(utf8);
-    ConverterPtr converter = OpenStrictCp932();
-    std::string out(text.size() * 2 + 1, '\0');
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                                           text.data(), static_cast<int32_t>(text.size()), &status);
-    if (U_SUCCESS(status)) {
-        out.resize(static_cast<std::size_t>(length));
-        return out;
-    }
+    if (std::optional<std::string> bytes = Utf16ToCp932Exact(text)) return bytes;
     if (refused != nullptr) {
-        // The first character the converter refuses, found one at a time.
+        // The first character CP932 has no form for, tried one at a time.
         refused->clear();
         for (std::size_t i = 0; i < text.size(); ++i) {
             std::size_t units = 1;
             if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size()) units = 2;
             const std::u16string_view one(text.data() + i, units);
-            ConverterPtr single = OpenStrictCp932();
-            char buffer[8];
-            UErrorCode charStatus = U_ZERO_ERROR;
-            ucnv_fromUChars(single.get(), buffer, sizeof buffer, one.data(), static_cast<int32_t>(one.size()),
-                            &charStatus);
-            if (U_FAILURE(charStatus)) {
+            if (!Utf16ToCp932Exact(one)) {
                 *refused = Utf16ToUtf8(one);
                 break;
             }
@@ -168,49 +112,14 @@ std::string UnencodableMessage(std::string_view characterUtf8) {
     char codePoint[16] = "";
     const std::u16string units = Utf8ToUtf16(characterUtf8);
     if (!units.empty()) {
-        UChar32 c = units[0];
-        if (units.size() > 1 && U16_IS_LEAD(units[0]) && U16_IS_TRAIL(units[1]))
-            c = U16_GET_SUPPLEMENTARY(units[0], units[1]);
+        char32_t c = units[0];
+        // A surrogate pair: 0x10000 + (lead − 0xD800) × 0x400 + (trail − 0xDC00).
+        if (units.size() > 1 && units[0] >= 0xD800 && units[0] <= 0xDBFF && units[1] >= 0xDC00 && units[1] <= 0xDFFF)
+            c = 0x10000 + ((static_cast<char32_t>(units[0]) - 0xD800) << 10) + (static_cast<char32_t>(units[1]) - 0xDC00);
         std::snprintf(codePoint, sizeof codePoint, "U+%04X", static_cast<unsigned>(c));
     }
     return "文字「" + std::string(characterUtf8) + "」（" + codePoint +
            "）はShift-JISで表せないため、Shift-JISのファイルに書き込めません。別の文字に変えてください。";
-}
-
-struct ShiftJisConverter::Converters {
-    ConverterPtr strict = OpenStrictCp932();
-    ConverterPtr lenient = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        ConverterPtr converter(ucnv_open(kCp932, &status));
-        if (U_FAILURE(status) || !converter) throw std::runtime_error("ICU has no windows-31j converter");
-        return converter;
-    }();
-};
-
-ShiftJisConverter::ShiftJisConverter() : converters_(std::make_unique<Converters>()) {}
-ShiftJisConverter::~ShiftJisConverter() = default;
-
-bool ShiftJisConverter::IsValid(std::string_view bytes) {
-    if (bytes.empty()) return true;
-    buffer_.resize(bytes.size() + 1);
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_resetToUnicode(converters_->strict.get());
-    ucnv_toUChars(converters_->strict.get(), buffer_.data(), static_cast<int32_t>(buffer_.size()), bytes.data(),
-                  static_cast<int32_t>(bytes.size()), &status);
-    return U_SUCCESS(status);
-}
-
-std::string ShiftJisConverter::Decode(std::string_view bytes) {
-    if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
-    if (bytes.empty()) return {};
-    buffer_.resize(bytes.size() + 1);
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_resetToUnicode(converters_->lenient.get());
-    const int32_t length = ucnv_toUChars(converters_->lenient.get(), buffer_.data(),
-                                         static_cast<int32_t>(buffer_.size()), bytes.data(),
-                                         static_cast<int32_t>(bytes.size()), &status);
-    if (U_FAILURE(status)) throw std::runtime_error("CP932 text could not be converted");
-    return Utf16ToUtf8(std::u16string_view(buffer_.data(), static_cast<std::size_t>(length)));
 }
 
 }  // namespace melodrift

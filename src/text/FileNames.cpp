@@ -2,29 +2,13 @@
 
 #include "text/Files.h"
 
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
-
 #include <system_error>
 
 namespace melodrift {
 
 namespace fs = std::filesystem;
 
-std::string FoldedFileName(std::string_view utf8) {
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-    if (U_SUCCESS(status) && nfc != nullptr) {
-        icu::UnicodeString composed = nfc->normalize(text, status);
-        if (U_SUCCESS(status)) text = composed;
-    }
-    text.foldCase();
-    std::string out;
-    text.toUTF8String(out);
-    return out;
-}
+// FoldedFileName is in CodePage.cpp (ICU) or CodePageWindows.cpp.
 
 std::optional<fs::path> FindInFolder(const fs::path& folder, std::string_view nameUtf8) {
     std::error_code ec;

@@ -11,8 +11,18 @@
 
 namespace melodrift {
 
+// Whether the system's file names ignore case (Windows: "A.WAV" names
+// "a.wav"); macOS may too, but case-sensitive volumes exist there.
+#ifdef _WIN32
+inline constexpr bool kFileNamesIgnoreCase = true;
+#else
+inline constexpr bool kFileNamesIgnoreCase = false;
+#endif
+
 // The name in a form that is equal for names differing only in case or in
-// Unicode normalisation: NFC, then full case folding (UTF-8).
+// Unicode normalisation: NFC, then full case folding (UTF-8). On Windows,
+// NFC and then the invariant locale's upper-case mapping, as its file systems
+// compare names (there "ß" and "ss" stay different, as they are on disk).
 std::string FoldedFileName(std::string_view utf8);
 
 // The entry of `folder` for `name`: folder / name when that exists; else

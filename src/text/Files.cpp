@@ -171,7 +171,7 @@ std::FILE* CreateTemporary(const fs::path& folder, fs::path& temporary) {
 void RemoveQuietly(const fs::path& path) {
     if (path.empty()) return;
     std::error_code ignored;
-    fs::remove(path, ignored);
+    (void)platform::RemoveFile(path, ignored);
 }
 
 // One file of a write on its way: the temporary file holding the new
@@ -273,7 +273,7 @@ void KeepOldFile(PreparedFile& file) {
 void Replace(PreparedFile& file) {
     std::error_code ec;
     if (Faulted(FileStep::Rename)) ec = std::make_error_code(std::errc::io_error);
-    else fs::rename(file.temporary, file.target, ec);
+    else platform::RenameOver(file.temporary, file.target, ec);
     if (ec) throw fs::filesystem_error("cannot replace the file", file.requested, ec);
     file.temporary.clear();
     file.replaced = true;
@@ -285,10 +285,10 @@ void RollBack(std::vector<PreparedFile>& files) {
         if (!file.replaced) continue;
         std::error_code ec;
         if (!file.backup.empty()) {
-            fs::rename(file.backup, file.target, ec);
+            platform::RenameOver(file.backup, file.target, ec);
             if (!ec) file.backup.clear();
         } else if (!file.existed) {
-            fs::remove(file.target, ec);
+            (void)platform::RemoveFile(file.target, ec);
         }
     }
 }
@@ -334,7 +334,7 @@ int RemoveStaleTemporaries(const fs::path& folder, std::chrono::seconds maxAge) 
         if (entryError) continue;
         const bool old = now - written > maxAge;
         if (old || !platform::ProcessMayBeRunning(*writer)) {
-            if (fs::remove(it->path(), entryError)) ++removed;
+            if (platform::RemoveFile(it->path(), entryError)) ++removed;
         }
     }
     return removed;

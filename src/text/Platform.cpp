@@ -1,14 +1,24 @@
 #include "text/Platform.h"
 
+#include "text/CodePage.h"
+
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <system_error>
+#include <thread>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <shellapi.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -46,7 +56,17 @@ bool ProcessMayBeRunning(std::uint32_t processId) {
 
 std::FILE* CreateNewFile(const std::filesystem::path& path) {
 #ifdef _WIN32
-    return ::_wfopen(path.c_str(), L"wbx");
+    // _O_EXCL rather than fopen's "x" mode, which the older C runtime
+    // (msvcrt.dll, MinGW's default) does not know.
+    const int fd = ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::_fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::_close(fd);
+        errno = error;
+    }
+    return file;
 #else
     return std::fopen(path.c_str(), "wbx");
 #endif
@@ -76,7 +96,11 @@ void CopyOwnerAndAttributes(const std::filesystem::path& original, [[maybe_unuse
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    if (kept != 0) (void)::SetFileAttributesW(copyPath.c_str(), kept);
+    // SetFileAttributesW sets them all: the read-only attribute the copy got
+    // with the permission bits is kept.
+    const DWORD current = ::GetFileAttributesW(copyPath.c_str());
+    const DWORD readOnly = current == INVALID_FILE_ATTRIBUTES ? 0 : current & FILE_ATTRIBUTE_READONLY;
+    if (kept != 0) (void)::SetFileAttributesW(copyPath.c_str(), kept | readOnly);
 #else
     struct stat info {};
     if (::stat(original.c_str(), &info) != 0) return;
@@ -84,6 +108,95 @@ void CopyOwnerAndAttributes(const std::filesystem::path& original, [[maybe_unuse
     // Owner and group together (root), else the group alone (a member of
     // it); an ordinary user keeps their own.
     if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+#endif
+}
+
+void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) {
+    ec.clear();
+#ifdef _WIN32
+    // 20 tries 50 ms apart: a reader that has the target open briefly (a
+    // host, a virus scanner, an indexer) is waited for; one that keeps it
+    // open is reported.
+    constexpr int kTries = 20;
+    constexpr auto kPause = std::chrono::milliseconds(50);
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return;
+        DWORD error = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(to.c_str());
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            // Windows refuses to replace a read-only file: the attribute is
+            // lifted for the rename and put back when the rename fails.
+            const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+            if (::SetFileAttributesW(to.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
+                if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                    return;
+                error = ::GetLastError();
+                (void)::SetFileAttributesW(to.c_str(), attributes);
+            }
+        }
+        const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                          error == ERROR_LOCK_VIOLATION;
+        if (!busy || attempt == kTries) {
+            ec.assign(static_cast<int>(error), std::system_category());
+            return;
+        }
+        std::this_thread::sleep_for(kPause);
+    }
+#else
+    std::filesystem::rename(from, to, ec);
+#endif
+}
+
+bool RemoveFile(const std::filesystem::path& path, std::error_code& ec) {
+    ec.clear();
+#ifdef _WIN32
+    if (::DeleteFileW(path.c_str())) return true;
+    DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        if (::SetFileAttributesW(path.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
+            if (::DeleteFileW(path.c_str())) return true;
+            error = ::GetLastError();
+            (void)::SetFileAttributesW(path.c_str(), attributes);
+        }
+    }
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+    ec.assign(static_cast<int>(error), std::system_category());
+    return false;
+#else
+    return std::filesystem::remove(path, ec);
+#endif
+}
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        std::vector<std::string> args;
+        for (int i = 1; i < count; ++i) {
+            const std::wstring_view arg(wide[i]);
+            args.push_back(Utf16ToUtf8(std::u16string(arg.begin(), arg.end())));
+        }
+        ::LocalFree(wide);
+        return args;
+    }
+#endif
+    if (argc < 1) return {};
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void UseUtf8Console() {
+#ifdef _WIN32
+    // The console's code page outlives the program: the one it had is put
+    // back at exit, so the shell the user typed in is left as it was.
+    static UINT previous = 0;
+    previous = ::GetConsoleOutputCP();   // 0: no console
+    if (previous == 0 || previous == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
+    std::atexit([] { (void)::SetConsoleOutputCP(previous); });
 #endif
 }
 

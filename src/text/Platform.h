@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
 
 namespace melodrift::platform {
 
@@ -34,6 +37,30 @@ void SyncFolder(const std::filesystem::path& folder);
 // indexed). Best effort: what the system refuses stays as it is.
 void CopyOwnerAndAttributes(const std::filesystem::path& original, std::FILE* copy,
                             const std::filesystem::path& copyPath);
+
+// Renames `from` over `to`, replacing it in one step. On Windows a target
+// that another program holds open without delete sharing refuses the rename
+// (sharing violation, access denied) until it is closed: the rename is tried
+// again every 50 ms for about a second before `ec` reports the failure. A
+// read-only target is replaced there too, as POSIX replaces a file whatever
+// its mode (the new file brings the attributes it is to have).
+void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec);
+
+// Removes the file at `path`; true when one was removed, false with `ec`
+// clear when there was none. On Windows also a file with the read-only
+// attribute, which DeleteFileW refuses, as POSIX removes a file whatever
+// its mode.
+bool RemoveFile(const std::filesystem::path& path, std::error_code& ec);
+
+// The program's arguments after its name, as UTF-8. On Windows they come
+// from the UTF-16 command line: `argv` holds them in the ANSI code page,
+// where a name outside it is lost.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+// Makes a Windows console show the program's UTF-8 output as text (output
+// code page 65001, the previous one back at exit); nothing elsewhere, or
+// without a console.
+void UseUtf8Console();
 
 // The running program's own file, or nothing when the system does not say.
 std::optional<std::filesystem::path> ExecutablePath();

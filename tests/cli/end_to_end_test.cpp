@@ -329,6 +329,9 @@ TEST_F(CommandLine, AnUnwritableOtoIniLeavesThePluginFileUntouched) {
 }
 
 TEST_F(CommandLine, ALinkedPrivatePluginFileStaysALinkAndPrivate) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's std::filesystem makes none; POSIX permission bits";
+#else
     ASSERT_EQ(Segment().code, 0);
     const fs::path stored = folder.path() / "projects" / "song.tmp";
     fs::create_directories(stored.parent_path());
@@ -339,6 +342,7 @@ TEST_F(CommandLine, ALinkedPrivatePluginFileStaysALinkAndPrivate) {
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(pluginFile)));
     EXPECT_EQ(InsertedSections(stored).size(), 5u);
     EXPECT_EQ(fs::status(stored).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+#endif
 }
 
 TEST_F(CommandLine, ValuesEchoedFromFilesReachTheTerminalEscaped) {
@@ -373,6 +377,9 @@ TEST_F(CommandLine, AnUnwritablePluginFileIsAFailureAndStaysUntouched) {
     ASSERT_EQ(Segment().code, 0);
     // A file that can be read but never replaced, whoever runs the test:
     // nothing can be created in /proc.
+#ifdef _WIN32
+    GTEST_SKIP() << "/proc is Linux's; Wine lets a program replace even a read-only file";
+#endif
     const fs::path readOnly = "/proc/version";
     if (!fs::exists(readOnly)) GTEST_SKIP() << "no read-only file system to write to";
     const std::string before = ReadFileBytes(readOnly);

@@ -67,11 +67,13 @@ TEST(TextDecoding, ValidityTellsTheEncodingsApart) {
 // also after a broken line (its state is reset per line).
 TEST(TextDecoding, AKeptConverterAgreesWithTheOneOffCalls) {
     ShiftJisConverter converter;
-    const std::string lines[] = {Utf8ToCp932("a.wav=あ,1"), "\x82", "bad=\x82\xFF\x81", Utf8ToCp932("ソ\\か"), ""};
+    const std::string lines[] = {Utf8ToCp932("a.wav=あ,1"), "\x82", "bad=\x82\xFF\x81", Utf8ToCp932("ソ\\か"), "",
+                                 "eof\x1A\x7F"};
     for (const std::string& line : lines) {
         EXPECT_EQ(converter.IsValid(line), IsValidShiftJis(line)) << line;
         EXPECT_EQ(converter.Decode(line), DecodeText(line, TextEncoding::ShiftJis)) << line;
     }
+    EXPECT_EQ(converter.Decode("eof\x1A\x7F"), "eof\x1A\x7F");
 }
 
 TEST(TextDecoding, EncodingNamesAsFilesDeclareThem) {

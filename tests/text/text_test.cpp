@@ -127,6 +127,43 @@ TEST(CodePage, InvalidBytesAndUnmappableCharactersDoNotThrow) {
     EXPECT_EQ(Utf8ToCp932("a\xF0\x9F\x8E\xB5" "b"), "a?b");
 }
 
+// Broken input gives the same text with ICU and with Windows' code page
+// 932: one U+FFFD for a lead byte without a trail byte, one for an
+// unassigned double-byte code (both bytes), one "?" for a character outside
+// CP932 (a surrogate pair too), one U+FFFD per maximal subpart of a broken
+// UTF-8 sequence.
+TEST(CodePage, BrokenInputBecomesTheSameReplacementsOnEverySystem) {
+    const std::string r = "\xEF\xBF\xBD";   // U+FFFD
+    EXPECT_EQ(Cp932ToUtf8("a\x82 b"), "a" + r + " b");        // 0x20 is no trail byte
+    EXPECT_EQ(Cp932ToUtf8("a\x82"), "a" + r);                 // cut off at the end
+    EXPECT_EQ(Cp932ToUtf8("\x85\x40x"), r + "x");             // row 0x85 is unassigned
+    EXPECT_EQ(Cp932ToUtf8("\x82\xA0\xEF\x40\x82\xA2"), "あ" + r + "い");
+    EXPECT_FALSE(Cp932ToUtf16Exact("\x85\x40"));
+    EXPECT_EQ(Cp932ToUtf16Exact("\x81\x45"), std::u16string(u"\u30FB"));   // ・ is a character
+    EXPECT_EQ(Utf16ToCp932(u"a\U0001F3B5\u00E9b"), "a??b");
+    EXPECT_EQ(Utf16ToCp932(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
+    EXPECT_FALSE(Utf16ToCp932Exact(u"\u301C"));                // best fit only through EncodeShiftJis
+    EXPECT_EQ(Utf8ToUtf16("a\xE3\x81" "b"), u"a\uFFFD" u"b");  // one for the cut sequence
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");   // a surrogate: each byte
+    EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x8E"), u"\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");   // above U+10FFFF
+    EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x8E\xB5"), u"\U0001F3B5");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xDC00)) + u"x"), r + "x");
+}
+
+// Code page 932 maps every byte below 0x80 to the same code point, also
+// the DOS end-of-file mark 0x1A, 0x1C and DEL (which IBM's table, ICU's
+// "windows-31j", swaps).
+TEST(CodePage, BytesBelow0x80AreTheirOwnCodePoints) {
+    std::string ascii;
+    for (int byte = 0; byte < 0x80; ++byte) ascii += static_cast<char>(byte);
+    EXPECT_EQ(Cp932ToUtf8(ascii), ascii);
+    EXPECT_EQ(Utf8ToCp932(ascii), ascii);
+    EXPECT_EQ(Cp932ToUtf16Exact("a\x1A\x1C\x7F"), std::u16string(u"a\u001A\u001C\u007F"));
+    EXPECT_EQ(Utf16ToCp932Exact(u"\u001A\u001C\u007F\u3042"), std::string("\x1A\x1C\x7F\x82\xA0"));
+    EXPECT_EQ(Cp932ToUtf8("\x81\x7F" "A"), "\xEF\xBF\xBD\x7F" "A");   // 0x7F ends a lead byte's sequence
+}
+
 TEST(EscapeControlCharacters, ShowsControlBytesAndKeepsEverythingElse) {
     EXPECT_EQ(EscapeControlCharacters("120.00"), "120.00");
     EXPECT_EQ(EscapeControlCharacters("\x1b[31mred\x07\r\n\t\x7f"), "\\x1b[31mred\\x07\\x0d\\x0a\\x09\\x7f");

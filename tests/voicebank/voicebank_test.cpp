@@ -306,10 +306,12 @@ TEST(WriteOtoIni, AnOtoIniThatCannotBeReplacedKeepsItsBytes) {
 #endif
 }
 
-#ifndef _WIN32
 TEST(WriteOtoIni, AnOtoIniThatCouldNotBeReadIsNeverReplaced) {
     // The voice folder's oto.ini is there, but the load cannot read it: its
     // entries are not in the table, so writing the table would lose them.
+#ifdef _WIN32
+    GTEST_SKIP() << "no unreadable regular file, pipe or symbolic link to make on Windows";
+#else
     TempFolder folder;
     const auto otoIni = folder.path() / "oto.ini";
 #ifdef __linux__
@@ -340,8 +342,8 @@ TEST(WriteOtoIni, AnOtoIniThatCouldNotBeReadIsNeverReplaced) {
     bank.AddOtoLine("a.wav=a,0,0,0,0,0");
     ASSERT_TRUE(bank.WriteOtoIni());
     EXPECT_EQ(ReadFileBytes(otoIni), "a.wav=a,0,0,0,0,0\r\n");
-}
 #endif
+}
 
 TEST(LoadVoicebank, OwnEntriesComeBeforeSubfolderEntriesAndAllShareTheRootPath) {
     TempFolder folder;
@@ -446,8 +448,10 @@ TEST(LoadVoicebank, AFolderNamedOtoIniIsNamedWhenTheTableIsWritten) {
     }
 }
 
-#ifndef _WIN32
 TEST(LoadVoicebank, LinkLoopsAndPipesDoNotHangTheWalk) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no pipes in folders on Windows; symbolic links: Windows makes them only with a privilege, and MinGW's std::filesystem makes none";
+#else
     TempFolder folder;
     const auto& root = folder.path();
     WriteBytes(root / "a" / "oto.ini", "a.wav=a,0,0,0,0,0\r\n");
@@ -466,9 +470,13 @@ TEST(LoadVoicebank, LinkLoopsAndPipesDoNotHangTheWalk) {
     bank.LoadVoicebank(PathToUtf8(folder.path()));
     EXPECT_EQ(bank.OtoCount(), 1);
     EXPECT_EQ(Snapshot(root), before);
+#endif
 }
 
 TEST(LoadVoicebank, UnreadableFilesAndFoldersAreSkipped) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits: Windows has access control lists instead";
+#else
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
     TempFolder folder;
     WriteBytes(folder.path() / "oto.ini", "a.wav=a,0,0,0,0,0\r\n");
@@ -480,8 +488,8 @@ TEST(LoadVoicebank, UnreadableFilesAndFoldersAreSkipped) {
     bank.LoadVoicebank(PathToUtf8(folder.path()));
     std::filesystem::permissions(folder.path() / "locked", std::filesystem::perms::owner_all);
     EXPECT_EQ(bank.OtoCount(), 1);
-}
 #endif
+}
 
 TEST(VoicebankLink, ClearEmptiesAndLoadReadsTheFolder) {
     TempFolder folder;

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# FFTW 3 (double precision, the only one the analysis uses) for 64-bit
+# Windows, built once from Debian's own source package with the MinGW-w64
+# cross compiler into <folder>/fftw (static library, headers). Run again, it
+# does nothing while <folder>/fftw/lib/libfftw3.a exists.
+#
+#   windows/build-fftw.sh <folder> [jobs]
+set -euo pipefail
+out="$(realpath -m "$1")"
+jobs="${2:-2}"
+prefix="$out/fftw"
+if [ -f "$prefix/lib/libfftw3.a" ] && [ -f "$prefix/include/fftw3.h" ]; then
+  exit 0
+fi
+if [ "$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi
+
+# `apt-get source` needs the deb-src entries of the Debian archives the
+# machine already installs from; when none are enabled, a list with the same
+# archives as source entries is added beside the others.
+if ! apt-cache showsrc fftw3 2>/dev/null | grep -q '^Package: fftw3'; then
+  list=/etc/apt/sources.list.d/melodrift-deb-src
+  if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1; then
+    # deb822 files: each Debian stanza again, as source.
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         /URIs:[^\n]*debian\.org/ && /Types:[^\n]*deb/ && !/Types:[^\n]*deb-src/ {
+           sub(/Types:[^\n]*/, "Types: deb-src"); print }' \
+      /etc/apt/sources.list.d/*.sources | $SUDO tee "$list.sources" >/dev/null
+  fi
+  if [ -f /etc/apt/sources.list ]; then
+    sed -n 's/^[[:space:]]*deb[[:space:]]\(.*debian\.org.*\)/deb-src \1/p' /etc/apt/sources.list \
+      | $SUDO tee "$list.list" >/dev/null
+  fi
+  for f in "$list.sources" "$list.list"; do [ -s "$f" ] || $SUDO rm -f "$f"; done
+  $SUDO apt-get update -qq
+fi
+
+work="$out/fftw-source"
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+apt-get source -qq fftw3 >/dev/null
+src="$(find "$work" -maxdepth 1 -type d -name 'fftw3-*' | head -n 1)"
+[ -n "$src" ] || { echo "build-fftw: apt-get source fftw3 gave no source folder" >&2; exit 1; }
+
+mkdir -p "$work/build"
+cd "$work/build"
+# --with-our-malloc: MinGW has no posix_memalign/memalign, FFTW's own
+# aligned allocator is used instead.
+"$src/configure" --host=x86_64-w64-mingw32 --prefix="$prefix" \
+  CC=x86_64-w64-mingw32-gcc-posix \
+  --disable-shared --enable-static --enable-sse2 --enable-avx --with-our-malloc \
+  --disable-fortran --disable-doc >configure.log 2>&1 \
+  || { tail -n 40 configure.log; exit 1; }
+make -j "$jobs" >make.log 2>&1 || { tail -n 40 make.log; exit 1; }
+make install >install.log 2>&1 || { tail -n 40 install.log; exit 1; }
+rm -rf "$work"
+echo "build-fftw: $prefix/lib/libfftw3.a"
