@@ -12,27 +12,7 @@ prefix="$out/fftw"
 if [ -f "$prefix/lib/libfftw3.a" ] && [ -f "$prefix/include/fftw3.h" ]; then
   exit 0
 fi
-if [ "$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi
-
-# `apt-get source` needs the deb-src entries of the Debian archives the
-# machine already installs from; when none are enabled, a list with the same
-# archives as source entries is added beside the others.
-if ! apt-cache showsrc fftw3 2>/dev/null | grep -q '^Package: fftw3'; then
-  list=/etc/apt/sources.list.d/melodrift-deb-src
-  if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1; then
-    # deb822 files: each Debian stanza again, as source.
-    awk 'BEGIN { RS = ""; ORS = "\n\n" }
-         /URIs:[^\n]*debian\.org/ && /Types:[^\n]*deb/ && !/Types:[^\n]*deb-src/ {
-           sub(/Types:[^\n]*/, "Types: deb-src"); print }' \
-      /etc/apt/sources.list.d/*.sources | $SUDO tee "$list.sources" >/dev/null
-  fi
-  if [ -f /etc/apt/sources.list ]; then
-    sed -n 's/^[[:space:]]*deb[[:space:]]\(.*debian\.org.*\)/deb-src \1/p' /etc/apt/sources.list \
-      | $SUDO tee "$list.list" >/dev/null
-  fi
-  for f in "$list.sources" "$list.list"; do [ -s "$f" ] || $SUDO rm -f "$f"; done
-  $SUDO apt-get update -qq
-fi
+. "$(dirname "$0")/deb-src.sh" fftw3
 
 work="$out/fftw-source"
 rm -rf "$work"
