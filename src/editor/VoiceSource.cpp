@@ -54,15 +54,13 @@ std::optional<TextEncoding> OtoIniEncodingIn(std::filesystem::path folder) {
     if (folder.empty()) folder = ".";
     folder = FindExistingPath(folder);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(FindInFolder(folder, "oto.ini").value_or(folder / "oto.ini"), ec))
-        return std::nullopt;
-    Voicebank bank;
+    const std::filesystem::path oto = FindInFolder(folder, "oto.ini").value_or(folder / "oto.ini");
+    if (!std::filesystem::is_regular_file(oto, ec)) return std::nullopt;
     try {
-        bank.LoadVoicebank(PathToUtf8(folder));
+        return OtoIniEncoding(oto, DeclaredTextEncoding(folder));
     } catch (const std::exception&) {
         return TextEncoding::ShiftJis;   // unreadable: the write reports it; assume the strictest
     }
-    return bank.OtoEncoding();
 }
 
 }  // namespace
