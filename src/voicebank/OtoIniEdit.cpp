@@ -51,8 +51,8 @@ std::string Encoded(const std::string& line, TextEncoding encoding) {
 EditedOtoIni ReplaceRecordingEntries(std::string_view oldBytes, bool existed, TextEncoding encoding,
                                      const std::vector<std::string>& fileNames,
                                      const std::vector<std::string>& newLines) {
-    if (!existed) {
-        // A new file: CP932 as the hosts have always read it, unless a line
+    if (!existed || oldBytes.empty()) {
+        // A new (or empty) file: CP932 as the hosts have always read it, unless a line
         // needs UTF-8 (then with the mark that tells the hosts so).
         encoding = TextEncoding::ShiftJis;
         for (const std::string& line : newLines)

@@ -26,8 +26,8 @@ struct EditedOtoIni {
 // `fileNames` (UTF-8, compared exactly: a recording's name as it was
 // written before and as it is written now) replaced by `newLines` (UTF-8).
 // Every other line keeps its bytes and its line end; the new lines take the
-// file's first line end (CR LF in a file that has none). A new file is CP932
-// unless a line has no CP932 form, then UTF-8 with a byte order mark.
+// file's first line end (CR LF in a file that has none). A new or empty file
+// is CP932 unless a line has no CP932 form, then UTF-8 with a byte order mark.
 // Throws UnencodableText when a new line does not fit a CP932 file.
 EditedOtoIni ReplaceRecordingEntries(std::string_view oldBytes, bool existed, TextEncoding encoding,
                                      const std::vector<std::string>& fileNames,

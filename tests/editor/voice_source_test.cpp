@@ -232,14 +232,18 @@ TEST_F(VoiceEntries, InARealBanksOtoIniOnlyTheRecordingsOwnLinesChange) {
 }
 
 TEST_F(VoiceEntries, ANewOtoIniIsReadBackInTheUtf8ItWasWrittenIn) {
-    // 가 and ゔ have no Shift-JIS form: the new file is UTF-8 with a mark.
-    SetSegments(session, {{0.0, "R"}, {200.0, std::string("가")}, {500.0, std::string("ゔ")}});
-    ASSERT_TRUE(WriteVoiceEntries(session, voicebank));
-    const std::string bytes = ReadFileBytes(folder.path() / "oto.ini");
-    EXPECT_EQ(bytes, std::string(kUtf8Bom) + JoinLinesCrLf({"voice.wav=R0,0,67,-236,0,0",
-                                                            std::string("voice.wav=가,140,100,-396,60,20"),
-                                                            std::string("voice.wav=ゔ,440,100,-460,60,20")}));
-    EXPECT_TRUE(VoiceEntriesReadBack(folder.path(), "voice.wav", Aliases(session)));
+    // 가 and ゔ have no Shift-JIS form: the new file is UTF-8 with a mark,
+    // also in place of an empty one.
+    for (const bool emptyFileThere : {false, true}) {
+        if (emptyFileThere) WriteFileAtomically(folder.path() / "oto.ini", "");
+        SetSegments(session, {{0.0, "R"}, {200.0, std::string("가")}, {500.0, std::string("ゔ")}});
+        ASSERT_TRUE(WriteVoiceEntries(session, voicebank));
+        EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"),
+                  std::string(kUtf8Bom) + JoinLinesCrLf({"voice.wav=R0,0,67,-236,0,0",
+                                                         std::string("voice.wav=가,140,100,-396,60,20"),
+                                                         std::string("voice.wav=ゔ,440,100,-460,60,20")}));
+        EXPECT_TRUE(VoiceEntriesReadBack(folder.path(), "voice.wav", Aliases(session)));
+    }
 }
 
 TEST_F(VoiceEntries, ADecomposedFileNameIsWrittenComposed) {
