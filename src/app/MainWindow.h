@@ -174,6 +174,7 @@ private:
     void PlayImage(std::string image);
     void CreateKeys();
     void SetStatus(const QString& text);
+    int NoOutputPanelWidth() const;   // its width in the status bar while shown, else 0
     void UpdateZoomLabel();
     void AfterHistoryStep();
     void AbandonLyricEdit();
@@ -254,6 +255,7 @@ private:
     QComboBox* pitchModeCombo_ = nullptr;
     QLabel* statusPanel_ = nullptr;
     QLabel* keysPanel_ = nullptr;
+    QLabel* noOutputPanel_ = nullptr;   // the no-output-device message
     QLabel* zoomLabel_ = nullptr;
     QToolButton* zoomFitButton_ = nullptr;
     QMenu* cutMenu_ = nullptr;

@@ -784,12 +784,14 @@ void MainWindow::PlayImage(std::string image) {
         player_.Stop();
         return;
     }
+    // The message stays in the status bar until a preview plays again.
     if (!PreviewPlayer::OutputAvailable()) {
         player_.Stop();
-        SetStatus(QString::fromUtf8(kNoOutputDeviceMessage.data(), qsizetype(kNoOutputDeviceMessage.size())));
+        noOutputPanel_->show();
+        SetStatus(StatusText());   // the keys panel makes room
         return;
     }
-    player_.Play(std::move(image));
+    if (player_.Play(std::move(image))) noOutputPanel_->hide();
 }
 
 void MainWindow::StartPreviewRender(double fromMs, double toMs) {
