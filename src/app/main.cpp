@@ -46,13 +46,14 @@ int GrabWindow(const QStringList& args) {
     // A pitch line drawn over the third syllable, as a user would.
     if (args.size() > 7) {
         const int x0 = int(melodrift::MsToX(args[7].toDouble(), session.Scale, session.FirstFrame)) + 6;
-        form->SurfaceMouseMove(x0, 236);
-        form->SurfaceMouseDown(Qt::LeftButton, false, x0, 236);
-        form->SurfaceMouseMove(x0 + 60, 230);
-        form->SurfaceMouseUp(Qt::LeftButton, x0 + 60, 230);
+        const int pitchTop = melodrift::kLanes.Pitch.Top;
+        form->SurfaceMouseMove(x0, pitchTop + 56);
+        form->SurfaceMouseDown(Qt::LeftButton, false, x0, pitchTop + 56);
+        form->SurfaceMouseMove(x0 + 60, pitchTop + 50);
+        form->SurfaceMouseUp(Qt::LeftButton, x0 + 60, pitchTop + 50);
     }
     // Hover over the pitch lane so the status bar and cursor line show.
-    form->SurfaceMouseMove(200, 250);
+    form->SurfaceMouseMove(200, melodrift::kLanes.Pitch.Top + 70);
     const bool saved = form->grab().save(args[2], "PNG");
     return saved ? 0 : 1;
 }
