@@ -28,7 +28,7 @@ std::filesystem::path ArgumentPath(const QString& argument) {
     return error ? path : absolute;
 }
 
-// Undocumented, for the documentation's picture: opens the window with a
+// For the documentation's picture (README, "The window"): opens the window with a
 // recording loaded, grabs it into a PNG file and quits.
 //   melodrift --grab-window PNG PLUGIN_FILE WAV [SEGMENT_MS...]
 int GrabWindow(const QStringList& args) {
@@ -38,7 +38,7 @@ int GrabWindow(const QStringList& args) {
     form->LoadRecording(ArgumentPath(args[4]));
     auto& session = form->Session();
     // The bundled example says かきくけこ: one syllable per cut, then rests.
-    const char* lyrics[] = {"\x82\xa9", "\x82\xab", "\x82\xad", "\x82\xaf", "\x82\xb1"};  // かきくけこ
+    const char* lyrics[] = {"か", "き", "く", "け", "こ"};  // lyrics are UTF-8
     for (int i = 5; i < args.size(); ++i) session.AddCut(i - 5 < 5 ? lyrics[i - 5] : "R", args[i].toDouble());
     if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
     form->UpdateLayout();
@@ -58,7 +58,7 @@ int GrabWindow(const QStringList& args) {
     return saved ? 0 : 1;
 }
 
-// Undocumented, for the documentation's picture of a long load: starts
+// For the documentation's picture of a long load (README): starts
 // loading WAV (answering the long-recording question), grabs the screen with
 // the progress dialog after SECONDS, then cancels the load and quits.
 //   melodrift --grab-progress PNG PLUGIN_FILE WAV [SECONDS]
