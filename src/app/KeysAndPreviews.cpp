@@ -4,10 +4,12 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QLabel>
 #include <QApplication>
 #include <QMenu>
 #include <QScrollBar>
 #include <QThread>
+#include <QTimer>
 
 #include "MainWindow.h"
 #include "VectorState.h"
@@ -48,6 +50,9 @@ void MainWindow::CreateKeys() {
     cutMenu_->addSeparator();
     cutMenu_->addAction(undoAction_);
     cutMenu_->addAction(redoAction_);
+    cutMenuTimer_ = new QTimer(this);
+    cutMenuTimer_->setSingleShot(true);
+    connect(cutMenuTimer_, &QTimer::timeout, this, [this] { cutMenu_->popup(cutMenuAt_); });
 }
 
 void MainWindow::PlayKeyPressed() {

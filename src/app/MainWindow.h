@@ -31,6 +31,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QThread;
+class QTimer;
 class QPushButton;
 class QScrollBar;
 class QSettings;
@@ -262,6 +263,10 @@ private:
     QLabel* zoomLabel_ = nullptr;
     QToolButton* zoomFitButton_ = nullptr;
     QMenu* cutMenu_ = nullptr;
+    // The cut menu opens once a double-click can no longer follow (a right
+    // double-click on the cut removes it instead); at cutMenuAt_ (global).
+    QTimer* cutMenuTimer_ = nullptr;
+    QPoint cutMenuAt_;
     QAction* undoAction_ = nullptr;
     QAction* redoAction_ = nullptr;
     int menuCut_ = -1;
