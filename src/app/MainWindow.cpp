@@ -147,7 +147,15 @@ void MainWindow::CreateControls() {
     lanesPanel_ = MakePanel(client, "LanesPanel", true);
     laneLabelsPanel_ = MakePanel(lanesPanel_, "LaneLabelsPanel", false);
     for (const LaneGeometry* lane : kLanes.Lanes()) {
-        MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX, lane->LabelY);
+        QLabel* label = MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX, lane->LabelY);
+        // A label wider than the column (「スペクトル」 in most fonts) is set
+        // smaller until it fits, never cut.
+        QFont font = label->font();
+        while (label->sizeHint().width() > kLaneLabelsWidth - lane->LabelX && font.pixelSize() > 8) {
+            font.setPixelSize(font.pixelSize() - 1);
+            label->setFont(font);
+            label->adjustSize();
+        }
     }
     for (const LaneGeometry* lane : kLanes.Lanes()) {
         if (lane->Top > 0) MakeSeparator(laneLabelsPanel_, lane->Top, kLaneLabelsWidth);

@@ -6,6 +6,7 @@
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -115,6 +116,16 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
     // The drawing surface has its design size at the design window size.
     EXPECT_EQ(t.form->Surface()->size(), QSize(669, 335));
     EXPECT_EQ(t.Find<QFrame>("InsertPanel")->width(), 305);
+    // Every lane label fits its column whole, at the smallest and the design size.
+    for (const QSize size : {t.form->minimumSize(), t.form->size()}) {
+        t.form->resize(size);
+        auto* column = t.Find<QFrame>("LaneLabelsPanel");
+        for (QLabel* label : column->findChildren<QLabel*>()) {
+            EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()), column->width())
+                << label->text().toStdString();
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+        }
+    }
     // Hovering a control shows its hint in the status bar.
     QEvent enter(QEvent::Enter);
     QApplication::sendEvent(t.Find<QPushButton>("LoadRecordingButton"), &enter);
