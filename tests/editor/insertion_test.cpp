@@ -94,14 +94,14 @@ protected:
         const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
         *session.Wave = MakeMono16Wave(samples);
         WriteFileAtomically(wave, session.Wave->SaveToBytes());
-        const int frames = static_cast<int>(samples / kHopSamples) + 1;
+        const int frames = static_cast<int>(samples / HopSize) + 1;
         PitchAnalyser& analyser = *session.Analyser;
         analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
         analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
         analyser.FrameCount = frames;
         for (int i = 0; i < frames; ++i) {
             auto& frame = analyser.Frames[static_cast<std::size_t>(i)];
-            frame.SamplePos = std::min<std::int32_t>(i * kHopSamples, static_cast<std::int32_t>(samples) - 1);
+            frame.SamplePos = std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
             frame.TargetF0 = static_cast<float>(CentsToHz(centsAt(i)));
         }
         session.FrameVolume.assign(static_cast<std::size_t>(frames), volume);
@@ -134,7 +134,7 @@ protected:
 
 // Frames of the three segments at 0, 500 and 1250 ms sit at keys 60, 62, 64.
 double ThreeKeys(int frame) {
-    const double ms = frame * kHopSamples / kSamplesPerMs;
+    const double ms = frame * HopSize / kSamplesPerMs;
     return ms < 500.0 ? 6000.0 : ms < 1250.0 ? 6200.0 : 6400.0;
 }
 

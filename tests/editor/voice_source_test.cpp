@@ -52,7 +52,7 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
     const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
     *session.Wave = MakeMono16Wave(samples);
     WriteFileAtomically(wavePath, session.Wave->SaveToBytes());
-    const int frames = static_cast<int>(samples / kHopSamples) + 1;
+    const int frames = static_cast<int>(samples / HopSize) + 1;
     PitchAnalyser& analyser = *session.Analyser;
     analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
     analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
@@ -60,7 +60,7 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
     session.FrameVolume.assign(static_cast<std::size_t>(frames), 0);
     for (int i = 0; i < frames; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        analyser.Frames[k].SamplePos = std::min<std::int32_t>(i * kHopSamples, static_cast<std::int32_t>(samples) - 1);
+        analyser.Frames[k].SamplePos = std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
         analyser.Frames[k].TargetF0 = f0Hz.empty() ? 0.0f : f0Hz[std::min(k, f0Hz.size() - 1)];
         if (!volume.empty()) session.FrameVolume[k] = volume[std::min(k, volume.size() - 1)];
     }
