@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 
 #include <atomic>
@@ -25,24 +26,11 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ScriptedPrompts;
 using testing::TempFolder;
 
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
-
-// Answers every question with `yes` and counts them.
-class ScriptedPrompts : public SilentPrompts {
-public:
-    explicit ScriptedPrompts(bool yes) : yes_(yes) {}
-    bool AskYesNo(std::string_view text) override {
-        questions.emplace_back(text);
-        return yes_;
-    }
-    std::vector<std::string> questions;
-
-private:
-    bool yes_;
-};
 
 // A session holding a silent recording of `durationMs` written to `wavePath`,
 // with one analysis frame every 256 samples at the given pitch [Hz] (the
@@ -215,7 +203,7 @@ protected:
 };
 
 TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
-    ScriptedPrompts prompts(true);
+    ScriptedPrompts prompts = ScriptedPrompts::Answering(true);
     ASSERT_TRUE(WriteFrequencyTable(session, prompts));
     EXPECT_TRUE(prompts.questions.empty());
     const std::string bytes = ReadFileBytes(folder.path() / "voice_wav.frq");
@@ -239,17 +227,17 @@ TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
 TEST_F(FrequencyTableFile, AnExistingTableIsReplacedOnlyOnYes) {
     const fs::path table = folder.path() / "voice_wav.frq";
     WriteFileAtomically(table, "old");
-    ScriptedPrompts no(false);
+    ScriptedPrompts no = ScriptedPrompts::Answering(false);
     EXPECT_FALSE(WriteFrequencyTable(session, no));
     EXPECT_EQ(no.questions, (std::vector<std::string>{"周波数表を上書きしますか?"}));
     EXPECT_EQ(ReadFileBytes(table), "old");
-    ScriptedPrompts yes(true);
+    ScriptedPrompts yes = ScriptedPrompts::Answering(true);
     EXPECT_TRUE(WriteFrequencyTable(session, yes));
     EXPECT_EQ(ReadFileBytes(table).substr(0, 8), "FREQ0003");
 }
 
 TEST_F(FrequencyTableFile, NothingIsWrittenWithoutTheRecordingOrFrames) {
-    ScriptedPrompts prompts(true);
+    ScriptedPrompts prompts = ScriptedPrompts::Answering(true);
     fs::remove(wave);
     EXPECT_FALSE(WriteFrequencyTable(session, prompts));
     EXPECT_FALSE(fs::exists(folder.path() / "voice_wav.frq"));
