@@ -1,6 +1,7 @@
-// The one place Melodrift starts threads: two jobs at once, and a range cut
-// in two halves run at once. Every other file that runs work on a second
-// core goes through RunBoth or InTwoHalves.
+// The one place below the window that starts threads: two jobs at once,
+// and a range cut in two halves run at once. Every file of the core that
+// runs work on a second core goes through RunBoth or InTwoHalves (the
+// window's loading and preview threads are Qt's own).
 //
 // The second job runs on a std::jthread owned by RunBoth's own frame, so it
 // is always joined before RunBoth returns or throws, and no object of the
