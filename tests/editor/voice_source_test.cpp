@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 
 #include <atomic>
@@ -27,24 +28,11 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ScriptedPrompts;
 using testing::TempFolder;
 
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
-
-// Answers every question with `yes` and counts them.
-class ScriptedPrompts : public SilentPrompts {
-public:
-    explicit ScriptedPrompts(bool yes) : yes_(yes) {}
-    bool AskYesNo(std::string_view text) override {
-        questions.emplace_back(text);
-        return yes_;
-    }
-    std::vector<std::string> questions;
-
-private:
-    bool yes_;
-};
 
 // A session holding a silent recording of `durationMs` written to `wavePath`,
 // with one analysis frame every 256 samples at the given pitch [Hz] (the
@@ -54,7 +42,7 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
     const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
     *session.Wave = MakeMono16Wave(samples);
     WriteFileAtomically(wavePath, session.Wave->SaveToBytes());
-    const int frames = static_cast<int>(samples / kHopSamples) + 1;
+    const int frames = static_cast<int>(samples / HopSize) + 1;
     PitchAnalyser& analyser = *session.Analyser;
     analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
     analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
@@ -62,7 +50,7 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
     session.FrameVolume.assign(static_cast<std::size_t>(frames), 0);
     for (int i = 0; i < frames; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        analyser.Frames[k].SamplePos = std::min<std::int32_t>(i * kHopSamples, static_cast<std::int32_t>(samples) - 1);
+        analyser.Frames[k].SamplePos = std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
         analyser.Frames[k].TargetF0 = f0Hz.empty() ? 0.0f : f0Hz[std::min(k, f0Hz.size() - 1)];
         if (!volume.empty()) session.FrameVolume[k] = volume[std::min(k, volume.size() - 1)];
     }
@@ -313,7 +301,7 @@ protected:
 };
 
 TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
-    ScriptedPrompts prompts(true);
+    ScriptedPrompts prompts = ScriptedPrompts::Answering(true);
     ASSERT_TRUE(WriteFrequencyTable(session, prompts));
     EXPECT_TRUE(prompts.questions.empty());
     const std::string bytes = ReadFileBytes(folder.path() / "voice_wav.frq");
@@ -349,17 +337,17 @@ TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
 TEST_F(FrequencyTableFile, AnExistingTableIsReplacedOnlyOnYes) {
     const fs::path table = folder.path() / "voice_wav.frq";
     WriteFileAtomically(table, "old");
-    ScriptedPrompts no(false);
+    ScriptedPrompts no = ScriptedPrompts::Answering(false);
     EXPECT_FALSE(WriteFrequencyTable(session, no));
     EXPECT_EQ(no.questions, (std::vector<std::string>{"周波数表を上書きしますか?"}));
     EXPECT_EQ(ReadFileBytes(table), "old");
-    ScriptedPrompts yes(true);
+    ScriptedPrompts yes = ScriptedPrompts::Answering(true);
     EXPECT_TRUE(WriteFrequencyTable(session, yes));
     EXPECT_EQ(ReadFileBytes(table).substr(0, 8), "FREQ0003");
 }
 
 TEST_F(FrequencyTableFile, NothingIsWrittenWithoutTheRecordingOrFrames) {
-    ScriptedPrompts prompts(true);
+    ScriptedPrompts prompts = ScriptedPrompts::Answering(true);
     fs::remove(wave);
     EXPECT_FALSE(WriteFrequencyTable(session, prompts));
     EXPECT_FALSE(fs::exists(folder.path() / "voice_wav.frq"));
