@@ -41,6 +41,9 @@ namespace melodrift {
 
 namespace {
 
+// The pitch-mode box lists "Mode1", "Mode2" in that order.
+PitchEncoding PitchEncodingOfItem(int index) { return index == 0 ? PitchEncoding::Mode1 : PitchEncoding::Mode2; }
+
 // Heights and widths of the fixed parts, pixels.
 constexpr int kLanesPanelHeight = 353;
 constexpr int kLaneLabelsWidth = 57;
@@ -405,7 +408,7 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
     session_.CorrectionOverlap = s.CorrectionOverlap;
     // An index outside the list keeps the default "Mode2".
     pitchModeCombo_->setCurrentIndex(s.Mode >= 0 && s.Mode < pitchModeCombo_->count() ? s.Mode : 1);
-    session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
+    session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex());
     if (s.CreateMode) correctionModeButton_->click();
     preUtteranceEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionPreUtterance)));
     overlapEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionOverlap)));
@@ -506,7 +509,7 @@ void MainWindow::NoteOptionToggled(QCheckBox* sender) {
 }
 
 void MainWindow::PitchModeChanged() {
-    Guard([&] { session_.PitchMode = pitchModeCombo_->currentIndex() + 1; });
+    Guard([&] { session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex()); });
 }
 
 void MainWindow::ModeButtonClicked(QAbstractButton* sender) {
@@ -543,7 +546,7 @@ void MainWindow::ZoomChanging(int newValue) {
 void MainWindow::InsertClicked() {
     bool inserted = false;
     Guard([&] {
-        session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
+        session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex());
         Insert(session_, *voicebank_, *prompts_);
         inserted = true;
     });

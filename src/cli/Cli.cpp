@@ -418,7 +418,7 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     LoadState(session, AbsolutePath(args.state), prompts, streams, LoadScope::PitchOnly);
 
     session.CorrectionMode = args.correction;
-    session.PitchMode = args.pitchMode;
+    session.PitchMode = static_cast<PitchEncoding>(args.pitchMode);
     session.KeyEnabled = !args.noKey;
     session.PitchEnabled = !args.noPitch;
     session.VolumeEnabled = !args.noVolume;

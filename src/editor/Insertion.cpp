@@ -177,7 +177,7 @@ void BuildPortamento(NoteList& notes) {
             const double at = last ? toMs : t;
             double value = note->PitchAt(at);
             if (value == Note::NoValue) value = 0.0;
-            portamento.AddPoint("L", false, at, value);
+            portamento.AddPoint(BendShape::Straight, false, at, value);
             if (last) break;
             t += kPortamentoStepMs;
         }
@@ -186,10 +186,10 @@ void BuildPortamento(NoteList& notes) {
         // note (else on this key), the last point on this key.
         const double startValue = note->ExpectedEndValue(0);
         const PortamentoPoint first = portamento.Point(0);
-        if (first.Value != startValue) portamento.AddPoint("L", true, first.Time, startValue);
+        if (first.Value != startValue) portamento.AddPoint(BendShape::Straight, true, first.Time, startValue);
         const int lastIndex = portamento.Count() - 1;
         const PortamentoPoint lastPoint = portamento.Point(lastIndex);
-        if (lastPoint.Value != note->ExpectedEndValue(lastIndex)) portamento.AddPoint("L", false, lastPoint.Time, 0.0);
+        if (lastPoint.Value != note->ExpectedEndValue(lastIndex)) portamento.AddPoint(BendShape::Straight, false, lastPoint.Time, 0.0);
     }
 
     for (int slot = 1; slot <= notes.Count(); ++slot)
@@ -210,11 +210,12 @@ std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vect
 
 namespace {
 
-// The notes, their lyrics and timing, envelopes and pitch, made in `notes`;
-// the plug-in file's new content is added to `files`.
-void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
-    const bool correction = session.CorrectionMode;
+// Insert's steps, in the order MakeNotesAndSave runs them.
 
+// One note per segment at its whole-tick start, with the segment's lyric,
+// the estimated key and the switches of the mode; the list relinked.
+void CreateNotes(const EditorSession& session, NoteList& notes) {
+    const bool correction = session.CorrectionMode;
     const std::vector<std::int64_t> startTicks = WholeTickStarts(notes, session.Segments);
     const double originTicks = session.Segments.empty() ? 0.0 : notes.MsToTicks(session.Segments.front().StartMs);
     for (std::size_t n = 0; n < session.Segments.size(); ++n) {
@@ -247,41 +248,65 @@ void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voiceb
         }
     }
     notes.Relink();
+}
 
-    if (correction) {
-        for (int slot = 1; slot <= notes.Count(); ++slot) {
-            Note* note = notes.GetNote(slot);
-            if (note == nullptr) continue;
-            const int index = voicebank.FindOtoIndex(note->Lyric);
-            if (index == -1) continue;
-            const OtoEntry& entry = voicebank.OtoList()[static_cast<std::size_t>(index)];
-            note->SetEffectivePreUtterance(entry.PreUtterance);
-            note->SetEffectiveVoiceOverlap(entry.Overlap);
-        }
-        for (int slot = 1; slot <= notes.Count(); ++slot) {
-            Note* note = notes.GetNote(slot);
-            if (note == nullptr) continue;
-            // The crossfades: in over the note's own overlap, out over the
-            // next note's.
-            note->Envelope[2].Offset = note->EffectiveVoiceOverlap();
-            if (note->Next != nullptr) note->Envelope[3].Offset = note->Next->EffectiveVoiceOverlap();
-            note->UpdateEnvelopePositions();
-        }
-    } else {
-        AliasResolver resolver(voicebank);
-        resolver.Notes = &notes;
-        resolver.Execute();
+// Voice correction: each note takes the timing of the recording's own
+// oto.ini entry for its lyric, and crossfades in over its own overlap and
+// out over the next note's.
+void BindCorrectionEntries(NoteList& notes, Voicebank& voicebank) {
+    for (int slot = 1; slot <= notes.Count(); ++slot) {
+        Note* note = notes.GetNote(slot);
+        if (note == nullptr) continue;
+        const int index = voicebank.FindOtoIndex(note->Lyric);
+        if (index == -1) continue;
+        const OtoEntry& entry = voicebank.OtoList()[static_cast<std::size_t>(index)];
+        note->SetEffectivePreUtterance(entry.PreUtterance);
+        note->SetEffectiveVoiceOverlap(entry.Overlap);
     }
+    for (int slot = 1; slot <= notes.Count(); ++slot) {
+        Note* note = notes.GetNote(slot);
+        if (note == nullptr) continue;
+        note->Envelope[2].Offset = note->EffectiveVoiceOverlap();
+        if (note->Next != nullptr) note->Envelope[3].Offset = note->Next->EffectiveVoiceOverlap();
+        note->UpdateEnvelopePositions();
+    }
+}
 
+// Trace mode: lyrics become the voicebank's aliases with their timing.
+void ResolveAliases(NoteList& notes, Voicebank& voicebank) {
+    AliasResolver resolver(voicebank);
+    resolver.Notes = &notes;
+    resolver.Execute();
+}
+
+// The pitch grids sized to the final timing, the loudness envelopes (trace
+// mode with the volume box) and the grids filled from the traced pitch.
+void FillPitch(EditorSession& session, NoteList& notes) {
+    const bool correction = session.CorrectionMode;
     notes.RebuildPitchGrids();
     if (session.VolumeEnabled && !correction) ApplyRecordingLoudness(notes, session.FrameVolume);
     if (session.PitchEnabled || correction) {
         session.BuildPitchCents();
         FillPitchPoints(notes, session.PitchCents, session.SampleCount());
     }
+}
+
+// Every note written in the session's pitch encoding; Mode2 builds the
+// portamento points from the filled grids.
+void EncodePitch(const EditorSession& session, NoteList& notes) {
     for (int slot = 1; slot <= notes.Count(); ++slot)
         if (Note* note = notes.GetNote(slot)) note->PitchMode = session.PitchMode;
-    if (session.PitchMode == 2) BuildPortamento(notes);
+    if (session.PitchMode == PitchEncoding::Mode2) BuildPortamento(notes);
+}
+
+// The notes, their lyrics and timing, envelopes and pitch, made in `notes`;
+// the plug-in file's new content is added to `files`.
+void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
+    CreateNotes(session, notes);
+    if (session.CorrectionMode) BindCorrectionEntries(notes, voicebank);
+    else ResolveAliases(notes, voicebank);
+    FillPitch(session, notes);
+    EncodePitch(session, notes);
     notes.SaveToPluginFile(files);
 }
 

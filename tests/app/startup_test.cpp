@@ -65,7 +65,7 @@ TEST(WindowStartUp, FirstRunShowsTraceModeWithEveryDefault) {
     EXPECT_FALSE(form.Session().CorrectionMode);
     EXPECT_TRUE(form.Session().KeyEnabled && form.Session().PitchEnabled && form.Session().VolumeEnabled);
     EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
-    EXPECT_EQ(form.Session().PitchMode, 2);
+    EXPECT_EQ(form.Session().PitchMode, PitchEncoding::Mode2);
     EXPECT_EQ(form.Session().Scale, 3);
     EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Position(), 3);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->value(), 50);
@@ -199,7 +199,7 @@ TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
     folder.StoreSettings({{"Mode", "5"}, {"SpeqRange", "500"}, {"volume", "x"}, {"Cr_Consonant", "1.5"}});
     FormUnderTest t(folder.File("missing.tmp"));
     EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
-    EXPECT_EQ(t.form->Session().PitchMode, 2);
+    EXPECT_EQ(t.form->Session().PitchMode, PitchEncoding::Mode2);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->value(), 100);
     EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 100.0f);
     EXPECT_TRUE(t.Find<QCheckBox>("VolumeCheck")->isChecked());

@@ -223,7 +223,7 @@ TEST_F(InsertFixture, KeysAndPitchAreWrittenOnlyWithTheirBoxes) {
     WriteFileAtomically(pluginFile, original);
     session.KeyEnabled = false;
     session.PitchEnabled = false;
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
@@ -237,7 +237,7 @@ TEST_F(InsertFixture, PitchPointsFollowTheTraceRelativeToTheKey) {
     LoadPluginFile("");
     LoadRecording(1500.0, [](int) { return 6230.0; });
     SetSegments({{0.0, "a"}, {500.0, "b"}});
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     Note* note = session.Notes->GetNote(2);
     ASSERT_NE(note, nullptr);
@@ -260,7 +260,7 @@ TEST_F(InsertFixture, Mode1WritesThePitchListOnEveryNote) {
     LoadPluginFile("");
     LoadRecording(2000.0, ThreeKeys);
     SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     const std::vector<Section> notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
@@ -302,7 +302,7 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     session.KeyEnabled = false;
     session.PitchEnabled = false;
     session.VolumeEnabled = true;
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
 
     const std::vector<Section> notes = Inserted();
@@ -696,7 +696,7 @@ TEST_F(PortamentoFixture, TheCurveStartsOnThePreviousKeyAndEndsOnItsOwn) {
     // It ends on its own key at the note's end.
     EXPECT_EQ(curve.Point(curve.Count() - 1).Value, 0.0);
     EXPECT_DOUBLE_EQ(curve.Point(curve.Count() - 1).Time, 500.0);
-    for (const PortamentoPoint& point : curve.Points()) EXPECT_EQ(point.Shape, "L");
+    for (const PortamentoPoint& point : curve.Points()) EXPECT_EQ(point.Shape, BendShape::Straight);
     // The first note, flat at 0, keeps its ends on its own key.
     ASSERT_GE(first->PitchBend.Count(), 2);
     EXPECT_EQ(first->PitchBend.Point(0).Value, 0.0);

@@ -127,7 +127,7 @@ TEST_F(PluginFileTest, WholeFileWithModeOneAndModeTwoNotes) {
     Note& mode2 = *notes.GetNote(2);
     mode1.NoteNum = 60;
     mode1.Length = 20;
-    mode1.PitchMode = 1;
+    mode1.PitchMode = PitchEncoding::Mode1;
     mode2.NoteNum = 62;
     mode2.Length = 1000.5;
     mode2.Lyric = "か";
@@ -136,9 +136,9 @@ TEST_F(PluginFileTest, WholeFileWithModeOneAndModeTwoNotes) {
     notes.Relink();
     mode2.SetEffectiveStartPoint(12.34567);
     mode2.Envelope[4].Volume = 50;
-    mode2.PitchBend.AddPoint("L", false, -40, 0);
-    mode2.PitchBend.AddPoint("L", false, 0, -200);
-    mode2.PitchBend.AddPoint("S", false, 100, -200);
+    mode2.PitchBend.AddPoint(BendShape::Straight, false, -40, 0);
+    mode2.PitchBend.AddPoint(BendShape::Straight, false, 0, -200);
+    mode2.PitchBend.AddPoint(BendShape::SCurve, false, 100, -200);
     notes.RebuildPitchGrids();
     ASSERT_EQ(mode1.PitchPoints.size(), 6u);  // ceiling(20 / 5) + 2
     const double cents[6] = {0, 10.4, -10.7, 25.6, 100, 0};
