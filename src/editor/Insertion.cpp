@@ -273,10 +273,26 @@ void BindCorrectionEntries(NoteList& notes, Voicebank& voicebank) {
 }
 
 // Trace mode: lyrics become the voicebank's aliases with their timing.
-void ResolveAliases(NoteList& notes, Voicebank& voicebank) {
+// Returns the sung lyrics (as typed, each once) the loaded voicebank has no
+// entry for; none without a voicebank.
+std::vector<std::string> ResolveAliases(NoteList& notes, Voicebank& voicebank) {
+    std::vector<std::string> typed;
+    for (int slot = 1; slot <= notes.Count(); ++slot)
+        if (const Note* note = notes.GetNote(slot)) typed.push_back(note->Lyric);
     AliasResolver resolver(voicebank);
     resolver.Notes = &notes;
     resolver.Execute();
+    std::vector<std::string> missing;
+    if (voicebank.OtoCount() == 0) return missing;
+    for (int slot = 1; slot <= notes.Count(); ++slot) {
+        const Note* note = notes.GetNote(slot);
+        if (note == nullptr || note->IsRest()) continue;
+        const std::string& lyric = typed[static_cast<std::size_t>(slot - 1)];
+        // The host adds the prefix map's (or subbank's) prefix and suffix itself.
+        if (!voicebank.GetOtoWithPrefix(note->Lyric, note->NoteNum).Alias.empty()) continue;
+        if (std::find(missing.begin(), missing.end(), lyric) == missing.end()) missing.push_back(lyric);
+    }
+    return missing;
 }
 
 // The pitch grids sized to the final timing, the loudness envelopes (trace
@@ -301,13 +317,26 @@ void EncodePitch(const EditorSession& session, NoteList& notes) {
 
 // The notes, their lyrics and timing, envelopes and pitch, made in `notes`;
 // the plug-in file's new content is added to `files`.
-void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
+InsertSummary MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
+    InsertSummary summary;
     CreateNotes(session, notes);
     if (session.CorrectionMode) BindCorrectionEntries(notes, voicebank);
-    else ResolveAliases(notes, voicebank);
+    else summary.LyricsWithoutAlias = ResolveAliases(notes, voicebank);
     FillPitch(session, notes);
     EncodePitch(session, notes);
+    notes.ReplaceSelection = session.ReplaceSelection;
     notes.SaveToPluginFile(files);
+
+    summary.Notes = notes.Count();
+    summary.Replaced = session.ReplaceSelection ? static_cast<int>(notes.SentNotes.size()) : 0;
+    if (notes.HasNextNote) {
+        // Kept notes follow the new ones, so all of the new notes' length
+        // lies beyond where the selection ended.
+        const double selection = notes.SelectionTicks();
+        const double end = notes.InsertedTicks() + (session.ReplaceSelection ? 0.0 : selection);
+        summary.TicksPastSelection = std::max<std::int64_t>(0, HalfUp(end - selection));
+    }
+    return summary;
 }
 
 // A copy of the loaded note list, read again from its plug-in file, with
@@ -327,7 +356,44 @@ std::unique_ptr<NoteList> FreshNoteList(const NoteList& loaded) {
 
 }  // namespace
 
-void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
+std::string SummaryText(const InsertSummary& summary) {
+    std::string text = FormatInteger(summary.Notes) + "個のノートを挿入しました。";
+    if (summary.Replaced > 0) text += "選択されていた" + FormatInteger(summary.Replaced) + "個のノートと置き換えます。";
+    if (summary.TicksPastSelection > 0)
+        text += "新しいノートは選択範囲の後ろのノートに" + FormatInteger(summary.TicksPastSelection) +
+                " tick重なります（OpenUtauは後ろのノートを動かしません）。";
+    if (!summary.LyricsWithoutAlias.empty()) {
+        text += "音源にエイリアスがない歌詞: ";
+        for (std::size_t i = 0; i < summary.LyricsWithoutAlias.size(); ++i)
+            text += (i > 0 ? "、" : "") + summary.LyricsWithoutAlias[i];
+    }
+    return text;
+}
+
+std::string SummaryTextEnglish(const InsertSummary& summary) {
+    std::string text;
+    if (summary.Replaced > 0)
+        text += "; they replace the " + FormatInteger(summary.Replaced) + " selected note" +
+                (summary.Replaced == 1 ? "" : "s");
+    if (summary.TicksPastSelection > 0)
+        text += "; they run " + FormatInteger(summary.TicksPastSelection) +
+                " ticks past the selection into the next note (OpenUtau does not move later notes)";
+    if (!summary.LyricsWithoutAlias.empty()) {
+        text += "; no alias in the voicebank for:";
+        for (const std::string& lyric : summary.LyricsWithoutAlias) text += " " + lyric;
+    }
+    return text;
+}
+
+std::string MissingVoiceFolderEnglish(std::string_view folder) {
+    std::string message = "the voice folder \"" + std::string(folder) + "\" named in the plug-in file does not exist";
+    if (folder.find('?') != std::string_view::npos)
+        message += "; each \"?\" is a character the host could not write in Shift-JIS: add the line "
+                   "\"encoding=utf-8\" to this plug-in's plugin.txt (OpenUtau) so that the name is passed as it is";
+    return message + " (nothing was written; --allow-missing-voicebank inserts with the lyrics as typed)";
+}
+
+InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     if (!session.Notes || !session.Notes->IsLoaded())
         throw std::runtime_error("no plug-in file is loaded; there is nothing to insert the notes into");
     if (!UsableTempo(session.Notes->Tempo))
@@ -348,6 +414,7 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     // recording's folder as the voicebank; a failure gives both back.
     const std::vector<Segment> typedSegments = session.Segments;
     bool sourceMade = false;
+    InsertSummary summary;
     try {
         // Every file is prepared first and written in one commit: when one
         // cannot be written, none of the frequency table, oto.ini and
@@ -357,7 +424,7 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
             (void)WriteFrequencyTable(session, prompts, files);
             sourceMade = WriteVoiceEntries(session, voicebank, files);
         }
-        MakeNotesAndSave(session, *notes, voicebank, files);
+        summary = MakeNotesAndSave(session, *notes, voicebank, files);
         files.Commit();
     } catch (...) {
         session.Segments = typedSegments;
@@ -381,6 +448,7 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
             prompts.Beep();
         }
     }
+    return summary;
 }
 
 }  // namespace melodrift

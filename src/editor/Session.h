@@ -146,6 +146,7 @@ public:
     double CorrectionPreUtterance = 60.0;
     double CorrectionOverlap = 20.0;
     PitchEncoding PitchMode = PitchEncoding::Mode2;
+    bool ReplaceSelection = true;  // the new notes replace the selected ones
 
     // ---- View ------------------------------------------------------------
     int Scale = 3;               // pixels per analysis frame, 1..8
