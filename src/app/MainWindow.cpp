@@ -44,6 +44,22 @@ namespace {
 // The pitch-mode box lists "Mode1", "Mode2" in that order.
 PitchEncoding PitchEncodingOfItem(int index) { return index == 0 ? PitchEncoding::Mode1 : PitchEncoding::Mode2; }
 
+// The replace setting's caption, naming the selected notes by their lyrics
+// (at most eight, then how many more).
+QString ReplaceSelectionCaption(const NoteList* notes) {
+    QString text = QString::fromUtf8("選択ノートを置き換える");
+    if (notes == nullptr || notes->SentNotes.empty()) return text;
+    QStringList lyrics;
+    for (const SentNote& note : notes->SentNotes) {
+        if (lyrics.size() == 8) {
+            lyrics << QString::fromUtf8("ほか%1個").arg(notes->SentNotes.size() - 8);
+            break;
+        }
+        lyrics << QString::fromStdString(note.Lyric);
+    }
+    return text + QString::fromUtf8("（") + lyrics.join(QString::fromUtf8("・")) + QString::fromUtf8("）");
+}
+
 // Heights and widths of the fixed parts, pixels.
 constexpr int kLanesPanelHeight = 353;
 constexpr int kLaneLabelsWidth = 57;
@@ -196,6 +212,9 @@ void MainWindow::CreateControls() {
     autoSegmentButton_ = Named(new QPushButton(U("自動区切"), client), "AutoSegmentButton", "区切り位置を自動設定します");
     autoSegmentButton_->setGeometry(216, 360, 75, 57);
     autoSegmentButton_->hide();
+    replaceSelectionCheck_ = Named(new QCheckBox(U("選択ノートを置き換える"), client), "ReplaceSelectionCheck",
+                                   "エディタで選択したノートを、挿入する音符で置き換えます。外すと選択ノートは新しい音符の後ろに残ります");
+    replaceSelectionCheck_->setChecked(true);
 
     insertPanel_ = MakePanel(client, "InsertPanel", false);
     traceModeButton_ = Named(new QToolButton(insertPanel_), "TraceModeButton", "現在の歌手で音声を再現します");
@@ -239,7 +258,8 @@ void MainWindow::CreateControls() {
     consonantEdit_->setGeometry(68, 52, 52, 21);
     correctionPanel_->hide();
 
-    pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo", "ピッチを書き込むModeを選択");
+    pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo",
+                            "ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）");
     pitchModeCombo_->addItems({QStringLiteral("Mode1"), QStringLiteral("Mode2")});
     pitchModeCombo_->setCurrentIndex(1);
     pitchModeCombo_->setGeometry(232, 6, 65, 20);
@@ -280,6 +300,7 @@ void MainWindow::ConnectEvents() {
         connect(box, &QCheckBox::toggled, this, [this, box] { NoteOptionToggled(box); });
     }
     connect(pitchModeCombo_, &QComboBox::activated, this, [this] { PitchModeChanged(); });
+    connect(replaceSelectionCheck_, &QCheckBox::toggled, this, [this](bool on) { session_.ReplaceSelection = on; });
     for (QToolButton* button : {correctionModeButton_, traceModeButton_}) {
         connect(button, &QToolButton::clicked, this, [this, button] { ModeButtonClicked(button); });
     }
@@ -307,7 +328,8 @@ void MainWindow::ConnectEvents() {
     for (QLineEdit* edit : {preUtteranceEdit_, overlapEdit_, consonantEdit_, lyricEdit_, lyricsEdit_}) edit->installEventFilter(this);
     const QList<QWidget*> hinted = {centralWidget(), laneLabelsPanel_, zoomArrows_, insertPanel_, correctionModeButton_, traceModeButton_,
                                     noteOptionsGroup_, keyCheck_, pitchCheck_, volumeCheck_, preUtteranceEdit_, overlapEdit_, consonantEdit_,
-                                    insertButton_, cancelButton_, loadRecordingButton_, saveEditStateButton_, loadEditStateButton_, autoSegmentButton_, statusBar()};
+                                    insertButton_, cancelButton_, loadRecordingButton_, saveEditStateButton_, loadEditStateButton_, autoSegmentButton_,
+                                    replaceSelectionCheck_, statusBar()};
     for (QWidget* widget : hinted) widget->installEventFilter(this);
 }
 
@@ -377,6 +399,7 @@ void MainWindow::RestoreSettings() {
             prompts_->Beep();
             prompts_->Error(kUnusableTempoMessage);
         }
+        replaceSelectionCheck_->setText(ReplaceSelectionCaption(session_.Notes.get()));
     });
     session_.KeyEnabled = session_.PitchEnabled = session_.VolumeEnabled = true;
     session_.VoicingCheck = true;
@@ -409,6 +432,8 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
     // An index outside the list keeps the default "Mode2".
     pitchModeCombo_->setCurrentIndex(s.Mode >= 0 && s.Mode < pitchModeCombo_->count() ? s.Mode : 1);
     session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex());
+    replaceSelectionCheck_->setChecked(s.ReplaceSelection);
+    session_.ReplaceSelection = s.ReplaceSelection;
     if (s.CreateMode) correctionModeButton_->click();
     preUtteranceEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionPreUtterance)));
     overlapEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionOverlap)));
@@ -429,6 +454,7 @@ WindowSettings MainWindow::CurrentSettings() const {
     s.CorrectionPreUtterance = int(RoundHalfUpTrunc(session_.CorrectionPreUtterance));
     s.CorrectionOverlap = int(RoundHalfUpTrunc(session_.CorrectionOverlap));
     s.Mode = pitchModeCombo_->currentIndex();
+    s.ReplaceSelection = replaceSelectionCheck_->isChecked();
     return s;
 }
 
@@ -487,6 +513,7 @@ void MainWindow::LayOutControls() {
         keysPanel_->setVisible(width >= statusPanel_->width() + keysPanel_->sizeHint().width() + 2 * kStatusMargin);
     }
     insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth, std::max(0, height - kLanesPanelHeight));
+    replaceSelectionCheck_->setGeometry(8, kLanesPanelHeight + 72, std::max(0, width - kInsertPanelWidth - 16), 17);
     if (created_) Guard([&] { UpdateLayout(); });
 }
 
@@ -547,8 +574,15 @@ void MainWindow::InsertClicked() {
     bool inserted = false;
     Guard([&] {
         session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex());
-        Insert(session_, *voicebank_, *prompts_);
+        session_.ReplaceSelection = replaceSelectionCheck_->isChecked();
+        const InsertSummary summary = Insert(session_, *voicebank_, *prompts_);
         inserted = true;
+        // What the user should check in the host is said before the window closes.
+        if (summary.TicksPastSelection > 0 || !summary.LyricsWithoutAlias.empty()) {
+            const std::string text = SummaryText(summary);
+            SetStatus(QString::fromStdString(text));
+            prompts_->Inform(text);
+        }
     });
     // A failed Insert keeps the window open, so nothing is lost.
     if (inserted) {

@@ -252,6 +252,7 @@ private:
     QLineEdit* overlapEdit_ = nullptr;
     QLineEdit* consonantEdit_ = nullptr;
     QComboBox* pitchModeCombo_ = nullptr;
+    QCheckBox* replaceSelectionCheck_ = nullptr;
     QLabel* statusPanel_ = nullptr;
     QLabel* keysPanel_ = nullptr;
     QLabel* zoomLabel_ = nullptr;

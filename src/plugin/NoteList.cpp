@@ -114,22 +114,29 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
     std::vector<std::string> notes;
     bool first = true;
     bool settingsDone = false;
-    ReadLines(path, kMaxLineBytes, [&](std::string_view line) {
-        // A UTF-8 byte order mark makes the whole file UTF-8.
-        if (first && line.starts_with(kUtf8Bom)) {
-            line.remove_prefix(kUtf8Bom.size());
-            Encoding = TextEncoding::Utf8WithBom;
-        }
-        first = false;
-        if (section.empty()) {
-            if (line == kSettingHeader) section.emplace_back(line);
+    try {
+        ReadLines(path, kMaxLineBytes, [&](std::string_view line) {
+            // A UTF-8 byte order mark makes the whole file UTF-8.
+            if (first && line.starts_with(kUtf8Bom)) {
+                line.remove_prefix(kUtf8Bom.size());
+                Encoding = TextEncoding::Utf8WithBom;
+            }
+            first = false;
+            if (section.empty()) {
+                if (line == kSettingHeader) section.emplace_back(line);
+                return true;
+            }
+            if (StartsSection(line)) settingsDone = true;
+            if (!settingsDone) section.emplace_back(line);
+            else if (StartsSection(line) || line.starts_with("Lyric=") || line.starts_with("Length=")) notes.emplace_back(line);
             return true;
-        }
-        if (StartsSection(line)) settingsDone = true;
-        if (!settingsDone) section.emplace_back(line);
-        else if (StartsSection(line) || line.starts_with("Lyric=") || line.starts_with("Length=")) notes.emplace_back(line);
-        return true;
-    });
+        });
+    } catch (const LineTooLong&) {
+        // Past the settings a line too long only costs the selection: with no
+        // sent notes the reply deletes none and the selected notes stay.
+        if (!settingsDone) throw;
+        notes.clear();
+    }
     unknownHostFolder_.clear();
     ReadSettingSection(section, 0);
     ReadSentNotes(notes);

@@ -276,9 +276,10 @@ TEST_F(PluginFileTest, ALineLongerThanAnyHostWritesIsRefusedOnlyWhereItIsRead) {
         EXPECT_NE(std::string(error.what()).find("plugin.tmp: line 3 is longer than 65536 bytes"), std::string::npos);
     }
     EXPECT_FALSE(notes.IsLoaded());
-    // The host's notes after the settings are not read, however long.
+    // Past the settings such a line only loses the selection, which then stays.
     EXPECT_EQ(Load("[#SETTING]\r\nTempo=150\r\n[#0000]\r\nLyric=" + huge + "\r\n"), 2);
     EXPECT_EQ(notes.Tempo, 150.0);
+    EXPECT_TRUE(notes.SentNotes.empty());
     // A line of exactly the limit is still a line.
     EXPECT_EQ(Load("[#SETTING]\r\nVoiceDir=" + std::string(kMaxLineBytes - 9, 'd') + "\r\nTempo=90\r\n"), 2);
     EXPECT_EQ(notes.VoiceDir.size(), kMaxLineBytes - 9);
@@ -304,7 +305,7 @@ TEST_F(PluginFileTest, AUtf8FileWithAMarkIsReadAndAnsweredInUtf8WithAMark) {
     notes.InsertNote(0);
     notes.GetNote(1)->Lyric = "你〜";
     notes.SaveToPluginFile();
-    EXPECT_EQ(ReadFileBytes(notes.Path()), "\xEF\xBB\xBF" + NoteText("480", "你〜"));
+    EXPECT_EQ(ReadFileBytes(notes.Path()), "\xEF\xBB\xBF[#DELETE]\r\n" + NoteText("480", "你〜"));
 }
 
 TEST_F(PluginFileTest, AShiftJisFileGetsBestFitCodesAndRefusesWhatItCannotHold) {
