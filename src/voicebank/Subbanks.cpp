@@ -5,9 +5,11 @@
 #include "text/Files.h"
 #include "text/Text.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace melodrift {
 
