@@ -16,10 +16,10 @@
 #include <QRect>
 
 #include "WindowSettings.h"
-#include "HitAreas.h"
 #include "Playback.h"
 #include "editor/History.h"
 #include "editor/Session.h"
+#include "editor/SurfaceMouse.h"
 #include "editor/Timeline.h"
 
 class QAbstractButton;
@@ -56,6 +56,9 @@ inline constexpr int kMaxOuterHeight = 520;
 inline constexpr const char* kWindowCaption = "メロドリフト ver2.42";
 inline constexpr std::string_view kUnsavedEditsQuestion = "編集内容が保存されていません。破棄してよろしいですか？";
 inline constexpr std::string_view kNoOutputDeviceMessage = "音声を再生できません: 出力デバイスがありません";
+
+// The pitch-mode box lists "Mode1", "Mode2" in that order.
+inline PitchEncoding PitchEncodingOfItem(int index) { return index == 0 ? PitchEncoding::Mode1 : PitchEncoding::Mode2; }
 
 class MainWindow : public QMainWindow {
 public:
@@ -133,7 +136,8 @@ public:
     void RedrawAll();
     void DrawVolumeLane();
     void DrawCutLines();
-    void ToggleCursor();
+    void ToggleCursor();        // the cursor line at CursorX, inverted
+    void ToggleCursorAt(int x);
     void BuildSpectrumBitmap();
     void BuildPitchBitmap();
     void BuildLyricBitmap();  // also draws it onto the surface with its texts
@@ -180,10 +184,12 @@ private:
     void LyricEditFollowView();
     void RefreshSpectrumColumns();
 
-    void SetSurfaceHelp(std::string_view text, Qt::CursorShape shape);
-    void OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textUtf8);
-    void HideLyricEditor(QLineEdit* edit);
-    void XorPitchLine();
+    // The surface's pointer shape as the editor knows it.
+    PointerShape SurfacePointer() const;
+    // Draws, opens, plays what the editor's answer to a mouse event at (x, y) says.
+    void CarryOut(const SurfaceActions& act, int x, int y);
+    void PlayLastPreview();
+    void XorPitchLine(PixelPoint from, PixelPoint to);
     void RedrawLyricLane();
     QRect LyricTextRect(int left, int right) const;
     void DrawLyricTexts();
