@@ -39,6 +39,17 @@ double ReadTempo(std::string_view value) {
     return ParseDouble(text);
 }
 
+// A sent note's length [ticks]; one that is not a finite number counts as 0:
+// it only informs the summary.
+double SentLength(std::string_view value) {
+    try {
+        const double ticks = ParseFloatOr(value, 0.0);
+        return std::isfinite(ticks) ? ticks : 0.0;
+    } catch (const ConversionError&) {
+        return 0.0;
+    }
+}
+
 // The VoiceDir value as text. UTAU writes the header in the system's ANSI
 // code page, which is not CP932 on every system; when the CP932 reading
 // names no folder but the bytes are UTF-8 that name one, the UTF-8 reading
@@ -194,8 +205,7 @@ void NoteList::ReadSentNotes(const std::vector<std::string>& lines) {
         if (!inNote) continue;
         const std::string_view value = std::string_view(line).substr(line.find('=') + 1);
         if (line.starts_with("Lyric=")) SentNotes.back().Lyric = DecodeText(value, Encoding);
-        // A length that is not a number counts as 0: it only informs.
-        else SentNotes.back().Length = ParseFloatOr(value, 0.0);
+        else SentNotes.back().Length = SentLength(value);
     }
 }
 
