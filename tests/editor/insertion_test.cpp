@@ -214,8 +214,9 @@ TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
 }
 
 TEST_F(InsertFixture, LyricsWithoutAnAliasAreListedOnce) {
-    // Romaji typed into a kana bank: "ka" has no entry, "か" has one.
-    folder.Write("bank/oto.ini", Sjis("ka.wav=か,20,90,-300,70,20\r\n"));
+    // Romaji typed into a kana bank: "ka" has no entry, "か" has one. (A
+    // sample named ka.wav would be found by "ka", as the hosts find it.)
+    folder.Write("bank/oto.ini", Sjis("_ka.wav=か,20,90,-300,70,20\r\n"));
     LoadPluginFile(PathToCp932(folder.path() / "bank"));
     LoadRecording(2000.0, ThreeKeys);
     SetSegments({{0.0, "ka"}, {500.0, "か"}, {1000.0, "ka"}, {1250.0, "R"}});
