@@ -451,6 +451,7 @@ struct FrqArgs {
     std::string wave;
     std::string out;
     bool force = false;
+    bool rawPitch = false;
 };
 
 void RunFrq(const FrqArgs& args, const CliStreams& streams) {
@@ -459,6 +460,7 @@ void RunFrq(const FrqArgs& args, const CliStreams& streams) {
     RefuseOverwrite(out, args.force);
     CliPrompts prompts(streams.Err);
     EditorSession session;
+    session.VoicingCheck = !args.rawPitch;
     LoadWave(session, wave, prompts, streams, LoadScope::PitchOnly);
     FrequencyTable table;
     FillFrequencyTable(session, table);
@@ -557,6 +559,8 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     frqCmd->add_option("WAV", frq.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
     frqCmd->add_option("-o,--output", frq.out, "Table to write (default: beside the recording, NAME_wav.frq)");
     frqCmd->add_flag("--force", frq.force, "Replace an existing table");
+    frqCmd->add_flag("--raw-pitch", frq.rawPitch,
+                     "Write the traced pitch without the voicing check (noise-like frames stay voiced)");
 
     PreviewArgs preview;
     CLI::App* previewCmd = app.add_subcommand("preview", "Render a stretch of the recording to a WAVE file");
