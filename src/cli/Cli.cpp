@@ -393,8 +393,7 @@ struct InsertArgs {
     std::optional<int> correctionConsonant;
     bool overwriteFrq = false;
     bool rawPitch = false;
-    bool keepSelection = false;
-    bool allowMissingVoicebank = false;
+    bool keepSelection = false, allowMissingVoicebank = false;
 };
 
 void RunInsert(const InsertArgs& args, const CliStreams& streams) {
@@ -535,11 +534,8 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     CLI::App* insertCmd = app.add_subcommand("insert", "Insert the segments of an edit state as notes");
     insertCmd->add_option("PLUGIN_FILE", insert.pluginFile, "UTAU plug-in file (read and rewritten)")->required();
     insertCmd->add_option("--state", insert.state, "Edit-state file (.mlq)")->required();
-    insertCmd->add_flag("--correction", insert.correction,
-                        "Voice correction mode: make the recording a voice source");
-    insertCmd->add_option("--pitch-mode", insert.pitchMode,
-                          "Pitch bends as Mode1 or Mode2. OpenUtau reads only Mode2 (and ignores the envelope); "
-                          "Mode1 is for UTAU")
+    insertCmd->add_flag("--correction", insert.correction, "Voice correction mode: make the recording a voice source");
+    insertCmd->add_option("--pitch-mode", insert.pitchMode, "Pitch bends as Mode1 (UTAU) or Mode2; OpenUtau reads only Mode2 (and ignores the envelope)")
         ->check(CLI::IsMember({1, 2}))
         ->capture_default_str();
     insertCmd->add_flag("--no-key", insert.noKey, "Keep every note at key 60 (trace mode)");
