@@ -76,7 +76,7 @@ void MainWindow::NoteOptionToggled(QCheckBox* sender) {
 }
 
 void MainWindow::PitchModeChanged() {
-    Guard([&] { session_.PitchMode = pitchModeCombo_->currentIndex() + 1; });
+    Guard([&] { session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex()); });
 }
 
 void MainWindow::ModeButtonClicked(QAbstractButton* sender) {
@@ -116,9 +116,16 @@ void MainWindow::ZoomChanging(int newValue) {
 void MainWindow::InsertClicked() {
     bool inserted = false;
     Guard([&] {
-        session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
-        Insert(session_, *voicebank_, *prompts_);
+        session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex());
+        session_.ReplaceSelection = replaceSelectionCheck_->isChecked();
+        const InsertSummary summary = Insert(session_, *voicebank_, *prompts_);
         inserted = true;
+        // What the user should check in the host is said before the window closes.
+        if (summary.TicksPastSelection > 0 || !summary.LyricsWithoutAlias.empty()) {
+            const std::string text = SummaryText(summary);
+            SetStatus(QString::fromStdString(text));
+            prompts_->Inform(text);
+        }
     });
     // A failed Insert keeps the window open, so nothing is lost.
     if (inserted) {

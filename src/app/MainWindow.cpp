@@ -42,6 +42,22 @@ namespace melodrift {
 
 namespace {
 
+// The replace setting's caption, naming the selected notes by their lyrics
+// (at most eight, then how many more).
+QString ReplaceSelectionCaption(const NoteList* notes) {
+    QString text = QString::fromUtf8("選択ノートを置き換える");
+    if (notes == nullptr || notes->SentNotes.empty()) return text;
+    QStringList lyrics;
+    for (const SentNote& note : notes->SentNotes) {
+        if (lyrics.size() == 8) {
+            lyrics << QString::fromUtf8("ほか%1個").arg(notes->SentNotes.size() - 8);
+            break;
+        }
+        lyrics << QString::fromStdString(note.Lyric);
+    }
+    return text + QString::fromUtf8("（") + lyrics.join(QString::fromUtf8("・")) + QString::fromUtf8("）");
+}
+
 // Heights and widths of the fixed parts, pixels.
 constexpr int kLanesPanelHeight = 353;
 constexpr int kLaneLabelsWidth = 57;
@@ -195,6 +211,9 @@ void MainWindow::CreateControls() {
     autoSegmentButton_ = Named(new QPushButton(U("自動区切"), client), "AutoSegmentButton", "区切り位置を自動設定します");
     autoSegmentButton_->setGeometry(216, 360, 75, 57);
     autoSegmentButton_->hide();
+    replaceSelectionCheck_ = Named(new QCheckBox(U("選択ノートを置き換える"), client), "ReplaceSelectionCheck",
+                                   "エディタで選択したノートを、挿入する音符で置き換えます。外すと選択ノートは新しい音符の後ろに残ります");
+    replaceSelectionCheck_->setChecked(true);
 
     insertPanel_ = MakePanel(client, "InsertPanel", false);
     traceModeButton_ = Named(new QToolButton(insertPanel_), "TraceModeButton", "現在の歌手で音声を再現します");
@@ -241,7 +260,8 @@ void MainWindow::CreateControls() {
     consonantEdit_->setGeometry(68, 40, 52, 19);
     correctionPanel_->hide();
 
-    pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo", "ピッチを書き込むModeを選択");
+    pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo",
+                            "ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）");
     pitchModeCombo_->addItems({QStringLiteral("Mode1"), QStringLiteral("Mode2")});
     pitchModeCombo_->setCurrentIndex(1);
     pitchModeCombo_->setGeometry(232, 6, 65, 20);
@@ -289,6 +309,7 @@ void MainWindow::ConnectEvents() {
         connect(box, &QCheckBox::toggled, this, [this, box] { NoteOptionToggled(box); });
     }
     connect(pitchModeCombo_, &QComboBox::activated, this, [this] { PitchModeChanged(); });
+    connect(replaceSelectionCheck_, &QCheckBox::toggled, this, [this](bool on) { session_.ReplaceSelection = on; });
     for (QToolButton* button : {correctionModeButton_, traceModeButton_}) {
         connect(button, &QToolButton::clicked, this, [this, button] { ModeButtonClicked(button); });
     }
@@ -316,7 +337,8 @@ void MainWindow::ConnectEvents() {
     for (QLineEdit* edit : {preUtteranceEdit_, overlapEdit_, consonantEdit_, lyricEdit_, lyricsEdit_}) edit->installEventFilter(this);
     const QList<QWidget*> hinted = {centralWidget(), laneLabelsPanel_, zoomArrows_, insertPanel_, correctionModeButton_, traceModeButton_,
                                     noteOptionsGroup_, keyCheck_, pitchCheck_, volumeCheck_, preUtteranceEdit_, overlapEdit_, consonantEdit_,
-                                    insertButton_, cancelButton_, loadRecordingButton_, saveEditStateButton_, loadEditStateButton_, autoSegmentButton_, statusBar()};
+                                    insertButton_, cancelButton_, loadRecordingButton_, saveEditStateButton_, loadEditStateButton_, autoSegmentButton_,
+                                    replaceSelectionCheck_, statusBar()};
     for (QWidget* widget : hinted) widget->installEventFilter(this);
 }
 
@@ -392,6 +414,7 @@ void MainWindow::RestoreSettings() {
             prompts_->Beep();
             prompts_->Error(kUnusableTempoMessage);
         }
+        replaceSelectionCheck_->setText(ReplaceSelectionCaption(session_.Notes.get()));
     });
     session_.KeyEnabled = session_.PitchEnabled = session_.VolumeEnabled = true;
     session_.VoicingCheck = true;
@@ -423,7 +446,9 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
     session_.CorrectionOverlap = s.CorrectionOverlap;
     // An index outside the list keeps the default "Mode2".
     pitchModeCombo_->setCurrentIndex(s.Mode >= 0 && s.Mode < pitchModeCombo_->count() ? s.Mode : 1);
-    session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
+    session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex());
+    replaceSelectionCheck_->setChecked(s.ReplaceSelection);
+    session_.ReplaceSelection = s.ReplaceSelection;
     if (s.CreateMode) correctionModeButton_->click();
     preUtteranceEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionPreUtterance)));
     overlapEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionOverlap)));
@@ -444,6 +469,7 @@ WindowSettings MainWindow::CurrentSettings() const {
     s.CorrectionPreUtterance = int(RoundHalfUpTrunc(session_.CorrectionPreUtterance));
     s.CorrectionOverlap = int(RoundHalfUpTrunc(session_.CorrectionOverlap));
     s.Mode = pitchModeCombo_->currentIndex();
+    s.ReplaceSelection = replaceSelectionCheck_->isChecked();
     return s;
 }
 
@@ -503,6 +529,7 @@ void MainWindow::LayOutControls() {
                                             2 * kStatusMargin);
     }
     insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth, std::max(0, height - kLanesPanelHeight));
+    replaceSelectionCheck_->setGeometry(8, kLanesPanelHeight + 72, std::max(0, width - kInsertPanelWidth - 16), 17);
     if (created_) Guard([&] { UpdateLayout(); });
 }
 

@@ -58,6 +58,9 @@ inline constexpr const char* kWindowCaption = "メロドリフト ver2.42";
 inline constexpr std::string_view kUnsavedEditsQuestion = "編集内容が保存されていません。破棄してよろしいですか？";
 inline constexpr std::string_view kNoOutputDeviceMessage = "音声を再生できません: 出力デバイスがありません";
 
+// The pitch-mode box lists "Mode1", "Mode2" in that order.
+inline PitchEncoding PitchEncodingOfItem(int index) { return index == 0 ? PitchEncoding::Mode1 : PitchEncoding::Mode2; }
+
 class MainWindow : public QMainWindow {
 public:
     // `pluginFile` is the host's plug-in file (may be empty or missing: the
@@ -257,6 +260,7 @@ private:
     QLineEdit* overlapEdit_ = nullptr;
     QLineEdit* consonantEdit_ = nullptr;
     QComboBox* pitchModeCombo_ = nullptr;
+    QCheckBox* replaceSelectionCheck_ = nullptr;
     QLabel* statusPanel_ = nullptr;
     QLabel* keysPanel_ = nullptr;
     QLabel* noOutputPanel_ = nullptr;   // the no-output-device message

@@ -394,6 +394,7 @@ struct InsertArgs {
     std::optional<int> correctionConsonant;
     bool overwriteFrq = false;
     bool rawPitch = false;
+    bool keepSelection = false, allowMissingVoicebank = false;
 };
 
 void RunInsert(const InsertArgs& args, const CliStreams& streams) {
@@ -409,6 +410,8 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     session.Notes = std::make_unique<NoteList>(&voicebank);
     if (session.Notes->LoadFromPluginFile(pluginFile, prompts) == 0)
         throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
+    if (session.Notes->VoiceFolderMissing && !args.allowMissingVoicebank)
+        throw CommandFailure(MissingVoiceFolderEnglish(session.Notes->VoiceDir));
     // A tempo that cannot place notes is reported before the (long) load.
     if (!UsableTempo(session.Notes->Tempo))
         throw CommandFailure("the plug-in file " + Quoted(pluginFile) + " has the tempo " +
@@ -419,7 +422,8 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     LoadState(session, AbsolutePath(args.state), prompts, streams, LoadScope::PitchOnly);
 
     session.CorrectionMode = args.correction;
-    session.PitchMode = args.pitchMode;
+    session.PitchMode = static_cast<PitchEncoding>(args.pitchMode);
+    session.ReplaceSelection = !args.keepSelection;
     session.KeyEnabled = !args.noKey;
     session.PitchEnabled = !args.noPitch;
     session.VolumeEnabled = !args.noVolume;
@@ -431,8 +435,9 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     if (args.correctionPreUtterance) session.CommitCorrectionTiming(CorrectionTiming::PreUtterance, std::to_string(*args.correctionPreUtterance));
     if (args.correctionOverlap) session.CommitCorrectionTiming(CorrectionTiming::Overlap, std::to_string(*args.correctionOverlap));
 
-    Insert(session, voicebank, prompts);
-    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile);
+    const InsertSummary summary = Insert(session, voicebank, prompts);
+    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile)
+                << SummaryTextEnglish(summary);
     const int clamped = session.Notes->ClampedValues;
     if (clamped > 0)
         streams.Err << "; " << clamped << " pitch value" << (clamped == 1 ? " was" : "s were")
@@ -530,9 +535,8 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     CLI::App* insertCmd = app.add_subcommand("insert", "Insert the segments of an edit state as notes");
     insertCmd->add_option("PLUGIN_FILE", insert.pluginFile, "UTAU plug-in file (read and rewritten)")->required();
     insertCmd->add_option("--state", insert.state, "Edit-state file (.mlq)")->required();
-    insertCmd->add_flag("--correction", insert.correction,
-                        "Voice correction mode: make the recording a voice source");
-    insertCmd->add_option("--pitch-mode", insert.pitchMode, "Pitch bends as Mode1 or Mode2")
+    insertCmd->add_flag("--correction", insert.correction, "Voice correction mode: make the recording a voice source");
+    insertCmd->add_option("--pitch-mode", insert.pitchMode, "Pitch bends as Mode1 (UTAU) or Mode2; OpenUtau reads only Mode2 (and ignores the envelope)")
         ->check(CLI::IsMember({1, 2}))
         ->capture_default_str();
     insertCmd->add_flag("--no-key", insert.noKey, "Keep every note at key 60 (trace mode)");
@@ -544,6 +548,8 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     insertCmd->add_flag("--overwrite-frq", insert.overwriteFrq, "Replace an existing frequency table");
     insertCmd->add_flag("--raw-pitch", insert.rawPitch,
                         "Use the traced pitch without the voicing check (noise-like frames stay voiced)");
+    insertCmd->add_flag("--keep-selection", insert.keepSelection, "Keep the selected notes (new notes go before them)");
+    insertCmd->add_flag("--allow-missing-voicebank", insert.allowMissingVoicebank, "Insert without the voice folder");
 
     FrqArgs frq;
     CLI::App* frqCmd = app.add_subcommand("frq", "Write the frequency table of a recording");

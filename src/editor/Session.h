@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "plugin/PitchLines.h"
+
 namespace melodrift {
 
 class IniFile;
@@ -143,7 +145,8 @@ public:
     double CorrectionConsonant = 100.0;  // ms
     double CorrectionPreUtterance = 60.0;
     double CorrectionOverlap = 20.0;
-    int PitchMode = 2;           // 1 = "Mode1", 2 = "Mode2"
+    PitchEncoding PitchMode = PitchEncoding::Mode2;
+    bool ReplaceSelection = true;  // the new notes replace the selected ones
 
     // ---- View ------------------------------------------------------------
     int Scale = 3;               // pixels per analysis frame, 1..8

@@ -154,7 +154,8 @@ public:
     // was none).
     TextEncoding OtoEncoding() const { return otoEncoding_; }
 
-    // Empties the prefix table and fills it from the folder's prefix.map.
+    // Empties the prefix table and fills it from the subbanks of the folder's
+    // character.yaml (voicebank/Subbanks.h), or without any, its prefix.map.
     void LoadPrefixMap(std::string_view dir);
 
     // VoicebankLink

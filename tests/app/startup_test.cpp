@@ -66,7 +66,9 @@ TEST(WindowStartUp, FirstRunShowsTraceModeWithEveryDefault) {
     EXPECT_FALSE(form.Session().CorrectionMode);
     EXPECT_TRUE(form.Session().KeyEnabled && form.Session().PitchEnabled && form.Session().VolumeEnabled);
     EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
-    EXPECT_EQ(form.Session().PitchMode, 2);
+    EXPECT_EQ(form.Session().PitchMode, PitchEncoding::Mode2);
+    EXPECT_TRUE(t.Find<QCheckBox>("ReplaceSelectionCheck")->isChecked());
+    EXPECT_TRUE(form.Session().ReplaceSelection);
     EXPECT_EQ(form.Session().Scale, 3);
     EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Position(), 3);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->value(), 50);
@@ -108,7 +110,8 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
         EXPECT_EQ(button->toolTip(), U(b.hint)) << b.name;
     }
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->toolTip(), U("スペクトルの表示濃度を変更します"));
-    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->toolTip(), U("ピッチを書き込むModeを選択"));
+    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->toolTip(),
+              U("ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）"));
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->minimum(), 1);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->maximum(), 100);
     EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Minimum(), 1);
@@ -226,6 +229,11 @@ TEST(WindowStartUp, AnUnusableTempoIsToldWhenTheWindowOpens) {
     TestFolder folder;
     FormUnderTest t(MakePluginFile(folder.File("plugin.tmp"), folder.Path()));
     EXPECT_TRUE(t.log->messages.empty());
+    // A voice folder that does not exist is told, by name, before editing starts.
+    FormUnderTest missing(MakePluginFile(folder.File("plugin2.tmp"), folder.File("gone")));
+    ASSERT_EQ(missing.log->messages.size(), 1u);
+    EXPECT_NE(missing.log->messages.front().find("warn: プラグインファイルの音源フォルダが見つからない"), std::string::npos);
+    EXPECT_NE(missing.log->messages.front().find(PathToUtf8(folder.File("gone"))), std::string::npos);
 }
 
 TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
@@ -233,7 +241,7 @@ TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
     folder.StoreSettings({{"Mode", "5"}, {"SpeqRange", "500"}, {"volume", "x"}, {"Cr_Consonant", "1.5"}});
     FormUnderTest t(folder.File("missing.tmp"));
     EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
-    EXPECT_EQ(t.form->Session().PitchMode, 2);
+    EXPECT_EQ(t.form->Session().PitchMode, PitchEncoding::Mode2);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->value(), 100);
     EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 100.0f);
     EXPECT_TRUE(t.Find<QCheckBox>("VolumeCheck")->isChecked());
@@ -292,6 +300,11 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
     const std::string before = ReadBytes(plugin);
     {
         FormUnderTest t(plugin);
+        // The setting names the selected note it replaces (the plug-in file's [#0000]).
+        auto* replace = t.Find<QCheckBox>("ReplaceSelectionCheck");
+        EXPECT_EQ(replace->text(), U("選択ノートを置き換える（R）"));
+        QTest::mouseClick(replace, Qt::LeftButton, {}, QPoint(6, 8));
+        EXPECT_FALSE(t.form->Session().ReplaceSelection);
         QTest::mouseClick(t.Find<QCheckBox>("VolumeCheck"), Qt::LeftButton, {}, QPoint(6, 8));
         t.Find<QComboBox>("PitchModeCombo")->setCurrentIndex(0);
         t.Find<ArrowStepper>("ZoomArrows")->SetPosition(6);
@@ -314,7 +327,8 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
     EXPECT_EQ(stored.value("Cr_VoiceOverlap").toString(), QStringLiteral("20"));
     EXPECT_EQ(stored.value("Mode").toString(), QStringLiteral("0"));
     EXPECT_EQ(stored.value("voicing").toString(), QStringLiteral("1"));
-    EXPECT_EQ(stored.childKeys().size(), 11);
+    EXPECT_EQ(stored.value("ReplaceSelection").toString(), QStringLiteral("0"));
+    EXPECT_EQ(stored.childKeys().size(), 12);
 }
 
 TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {

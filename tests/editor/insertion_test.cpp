@@ -173,7 +173,10 @@ TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
     LoadPluginFile("");
     LoadRecording(2000.0, ThreeKeys);
     SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
-    Insert(session, voicebank, prompts);
+    const InsertSummary summary = Insert(session, voicebank, prompts);
+    EXPECT_EQ(summary.Notes, 3);
+    EXPECT_EQ(summary.Replaced, 1);              // the selected [#0000]
+    EXPECT_EQ(summary.TicksPastSelection, 0);    // no [#NEXT] was sent
     const std::vector<Section> notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[0].Get("Length"), "480");
@@ -182,11 +185,26 @@ TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
     EXPECT_EQ(notes[0].Get("Lyric"), "R");
     EXPECT_EQ(notes[1].Get("Lyric"), "a");
     EXPECT_EQ(notes[2].Get("Lyric"), "b");
-    // Tempo 120 was read, so no settings section is written back.
-    EXPECT_EQ(ReadSections(pluginFile).size(), 3u);
+    // Tempo 120 was read, so no settings section is written back; the
+    // selected note is deleted before the new ones.
+    EXPECT_EQ(ReadSections(pluginFile).size(), 4u);
+    EXPECT_EQ(ReadSections(pluginFile).front().Name, "#DELETE");
     EXPECT_EQ(session.Notes->Count(), 3);
     // The edit state was not modified: nothing was asked.
     EXPECT_TRUE(prompts.questions.empty());
+}
+
+TEST_F(InsertFixture, LyricsWithoutAnAliasAreListedOnce) {
+    // Romaji typed into a kana bank: "ka" has no entry, "か" has one. (A
+    // sample named ka.wav would be found by "ka", as the hosts find it.)
+    folder.Write("bank/oto.ini", Sjis("_ka.wav=か,20,90,-300,70,20\r\n"));
+    LoadPluginFile(PathToCp932(folder.path() / "bank"));
+    LoadRecording(2000.0, ThreeKeys);
+    SetSegments({{0.0, "ka"}, {500.0, "か"}, {1000.0, "ka"}, {1250.0, "R"}});
+    const InsertSummary summary = Insert(session, voicebank, prompts);
+    EXPECT_EQ(summary.LyricsWithoutAlias, std::vector<std::string>{"ka"});
+    EXPECT_NE(SummaryText(summary).find("エイリアスがない歌詞: ka"), std::string::npos);
+    EXPECT_NE(SummaryTextEnglish(summary).find("no alias in the voicebank for: ka"), std::string::npos);
 }
 
 TEST_F(InsertFixture, KeysAndPitchAreWrittenOnlyWithTheirBoxes) {
@@ -204,7 +222,7 @@ TEST_F(InsertFixture, KeysAndPitchAreWrittenOnlyWithTheirBoxes) {
     WriteFileAtomically(pluginFile, original);
     session.KeyEnabled = false;
     session.PitchEnabled = false;
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
@@ -218,7 +236,7 @@ TEST_F(InsertFixture, PitchPointsFollowTheTraceRelativeToTheKey) {
     LoadPluginFile("");
     LoadRecording(1500.0, [](int) { return 6230.0; });
     SetSegments({{0.0, "a"}, {500.0, "b"}});
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     Note* note = session.Notes->GetNote(2);
     ASSERT_NE(note, nullptr);
@@ -241,7 +259,7 @@ TEST_F(InsertFixture, Mode1WritesThePitchListOnEveryNote) {
     LoadPluginFile("");
     LoadRecording(2000.0, ThreeKeys);
     SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     const std::vector<Section> notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
@@ -283,7 +301,7 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     session.KeyEnabled = false;
     session.PitchEnabled = false;
     session.VolumeEnabled = true;
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
 
     const std::vector<Section> notes = Inserted();
@@ -677,7 +695,7 @@ TEST_F(PortamentoFixture, TheCurveStartsOnThePreviousKeyAndEndsOnItsOwn) {
     // It ends on its own key at the note's end.
     EXPECT_EQ(curve.Point(curve.Count() - 1).Value, 0.0);
     EXPECT_DOUBLE_EQ(curve.Point(curve.Count() - 1).Time, 500.0);
-    for (const PortamentoPoint& point : curve.Points()) EXPECT_EQ(point.Shape, "L");
+    for (const PortamentoPoint& point : curve.Points()) EXPECT_EQ(point.Shape, BendShape::Straight);
     // The first note, flat at 0, keeps its ends on its own key.
     ASSERT_GE(first->PitchBend.Count(), 2);
     EXPECT_EQ(first->PitchBend.Point(0).Value, 0.0);
