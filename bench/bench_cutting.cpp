@@ -142,6 +142,37 @@ int Run(int argc, char** argv) {
         return 2;
     }
     const bool verbose = argc > 2 && std::strcmp(argv[2], "--verbose") == 0;
+    // --take FILE.wav: what cutting adds to the analysis of a long take (make
+    // one with make_long_take): the load as for plain cuts (pitch only), the
+    // load as for automatic cuts (with the spectral envelope), and the blind
+    // cut itself; best of three each.
+    if (argc > 3 && std::strcmp(argv[2], "--take") == 0) {
+        SilentPrompts quiet;
+        auto best = [](auto&& work) {
+            double fastest = 1e9;
+            for (int run = 0; run < 3; ++run) {
+                const auto t0 = std::chrono::steady_clock::now();
+                work();
+                fastest = std::min(fastest, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+            }
+            return fastest;
+        };
+        struct Yes : SilentPrompts {
+            bool AskOkCancel(std::string_view) override { return true; }
+        } yes;
+        const fs::path take = Utf8Path(argv[3]);
+        const double plain = best([&] { EditorSession s; s.LoadRecording(take, yes, {}, LoadScope::PitchOnly); });
+        const double withEnvelope =
+            best([&] { EditorSession s; s.LoadRecording(take, yes, {}, LoadScope::SpectrumPeaks); });
+        EditorSession s;
+        s.LoadRecording(take, yes, {}, LoadScope::SpectrumPeaks);
+        const double cut = best([&] { s.Segments.resize(1); s.AutoSegment(quiet); });
+        std::printf("%.0f s take: analysis %.3f s, with the envelope %.3f s (+%.3f s), blind cut %.3f s: "
+                    "cutting adds %.3f s (%zu segments)\n",
+                    s.DurationMs() / 1000.0, plain, withEnvelope, withEnvelope - plain, cut,
+                    withEnvelope - plain + cut, s.Segments.size());
+        return 0;
+    }
     // --dump FILE.wav: the per-frame measures of one recording.
     if (argc > 3 && std::strcmp(argv[2], "--dump") == 0) {
         EditorSession s;

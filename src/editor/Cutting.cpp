@@ -291,8 +291,9 @@ LyricCut CutWithLyrics(const CuttingInput& input, std::span<const char> vowels, 
     const int syllables = static_cast<int>(vowels.size());
     if (m.frames == 0 || syllables == 0) return result;
     const int gap = MsToFrames(options.MinSyllableMs);
-    // Candidates: every local peak of the strength that is more than noise.
-    std::vector<int> candidates = Peaks(m.strength, 2, 0.15);
+    // Candidates: every local peak of the strength that is more than the
+    // wobble of a steady vowel. They also bound how many syllables fit.
+    std::vector<int> candidates = Peaks(m.strength, 2, 0.4);
     result.audibleSyllables = static_cast<int>(KeepApart(candidates, m.strength, gap).size());
     const int count = static_cast<int>(candidates.size());
     if (result.audibleSyllables < syllables) return result;
