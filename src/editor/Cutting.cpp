@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <set>
 
 namespace melodrift {
 
@@ -236,15 +237,15 @@ std::vector<SungSpan> SpansFromOnsets(const Measures& m, const std::vector<int>&
 // Drops the weaker of two onsets closer than `gap` frames, strongest first.
 std::vector<int> KeepApart(const std::vector<int>& peaks, const std::vector<double>& s, int gap) {
     std::vector<int> order = peaks;
-    std::sort(order.begin(), order.end(), [&](int a, int b) { return s[a] > s[b]; });
-    std::vector<int> kept;
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return s[a] > s[b]; });
+    std::set<int> kept;
     for (int p : order) {
-        bool clear = true;
-        for (int q : kept) clear = clear && std::abs(p - q) >= gap;
-        if (clear) kept.push_back(p);
+        const auto next = kept.lower_bound(p);
+        if (next != kept.end() && *next - p < gap) continue;
+        if (next != kept.begin() && p - *std::prev(next) < gap) continue;
+        kept.insert(p);
     }
-    std::sort(kept.begin(), kept.end());
-    return kept;
+    return {kept.begin(), kept.end()};
 }
 
 }  // namespace
