@@ -84,7 +84,8 @@ bool EditorSession::AutoSegment(Prompts& prompts, std::span<const std::string> l
         return false;
     };
     const int frames = FrameCount();
-    if (frames <= 9) {
+    // 40 frames (0.23 s) hold no phrase to cut.
+    if (frames <= 40) {
         LastAutoCut.result = Result::TooShort;
         return false;
     }
