@@ -186,7 +186,6 @@ void MainWindow::CreateControls() {
     loadEditStateButton_->setGeometry(112, 392, 89, 25);
     autoSegmentButton_ = Named(new QPushButton(U("自動区切"), client), "AutoSegmentButton", "区切り位置を自動設定します");
     autoSegmentButton_->setGeometry(216, 360, 75, 57);
-    autoSegmentButton_->hide();
 
     insertPanel_ = MakePanel(client, "InsertPanel", false);
     traceModeButton_ = Named(new QToolButton(insertPanel_), "TraceModeButton", "現在の歌手で音声を再現します");

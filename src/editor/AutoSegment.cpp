@@ -65,6 +65,13 @@ std::vector<std::string> SplitLyricLine(std::string_view lineUtf8) {
     return SplitLyricRun(lineUtf8, units);
 }
 
+std::string TypedLyricLine(const EditorSession& session) {
+    std::string line;
+    for (const Segment& seg : session.Segments)
+        if (!IsRestLyric(seg.Lyric)) line += seg.Lyric;
+    return line;
+}
+
 std::optional<std::string> FindBadLyric(std::span<const std::string> lyrics) {
     for (const std::string& lyric : lyrics) {
         if (lyric.empty()) return lyric;

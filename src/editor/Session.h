@@ -268,6 +268,12 @@ public:
 // A rest lyric: exactly "R" or "r".
 bool IsRestLyric(std::string_view lyric);
 
+// The sung lyrics of the segments as one line (rests left out), to prefill
+// the lyric line that automatic cutting asks for.
+std::string TypedLyricLine(const EditorSession& session);
+// What automatic cutting asks in the window.
+inline constexpr std::string_view kAutoCutLyricQuestion =
+    "歌詞を1行で入力してください（例: ああいあう）。空のままなら歌詞なしで区切ります。";
 // A typed lyric line cut into lyrics by the lyric-run rule (SplitLyricRun:
 // a small kana joins the one before it; "っ" is a rest), as many as it holds.
 std::vector<std::string> SplitLyricLine(std::string_view lineUtf8);
