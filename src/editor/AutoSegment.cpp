@@ -58,6 +58,15 @@ std::vector<std::string> SplitLyricLine(std::string_view lineUtf8) {
     // after it: the line holds as many lyrics as characters that do not join
     // the one before.
     static const std::u32string kSmallKana = U"ぁぃぅぇぉゃゅょァィゥェォャュョ";
+    // Blanks between words are not sung: they are left out.
+    std::string line;
+    for (char32_t c : Utf8ToCodePoints(lineUtf8)) {
+        if (c == U' ' || c == U'\t' || c == U'\u3000') continue;
+        line += Utf16ToUtf8(c > 0xFFFF ? std::u16string{static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
+                                                        static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))}
+                                       : std::u16string(1, static_cast<char16_t>(c)));
+    }
+    lineUtf8 = line;
     const std::u32string points = Utf8ToCodePoints(lineUtf8);
     int units = 0;
     for (std::size_t i = 0; i < points.size(); ++i)
@@ -128,12 +137,7 @@ bool EditorSession::AutoSegment(Prompts& prompts, std::span<const std::string> l
         spans = CutBlind(input, options);
         if (spans.empty()) return fail(Result::NoSinging, "録音に歌声が見つかりませんでした。");
     } else {
-        std::vector<char> vowels;
-        for (const std::string& lyric : sung) {
-            const char vowel = VowelOfLyric(lyric);
-            vowels.push_back(vowel == '-' && !vowels.empty() ? vowels.back() : vowel);
-        }
-        const LyricCut cut = CutWithLyrics(input, vowels, options);
+        const LyricCut cut = CutWithLyrics(input, static_cast<int>(sung.size()), options);
         LastAutoCut.audible = cut.audibleSyllables;
         if (cut.audibleSyllables == 0) return fail(Result::NoSinging, "録音に歌声が見つかりませんでした。");
         if (cut.spans.size() != sung.size()) {

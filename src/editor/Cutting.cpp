@@ -1,7 +1,5 @@
 #include "editor/Cutting.h"
 
-#include "text/CodePage.h"
-#include "text/Kana.h"
 
 #include <algorithm>
 #include <cmath>
@@ -286,10 +284,9 @@ std::vector<SungSpan> CutBlind(const CuttingInput& input, const CuttingOptions& 
     return SpansFromOnsets(m, KeepApart(onsets, m.strength, gap), options);
 }
 
-LyricCut CutWithLyrics(const CuttingInput& input, std::span<const char> vowels, const CuttingOptions& options) {
+LyricCut CutWithLyrics(const CuttingInput& input, int syllables, const CuttingOptions& options) {
     LyricCut result;
     const Measures m = Measure(input);
-    const int syllables = static_cast<int>(vowels.size());
     if (m.frames == 0 || syllables == 0) return result;
     const int gap = MsToFrames(options.MinSyllableMs);
     // Candidates: every local peak of the strength that is more than the
@@ -355,25 +352,6 @@ LyricCut CutWithLyrics(const CuttingInput& input, std::span<const char> vowels, 
     }
     result.spans = SpansFromOnsets(m, onsets, options);
     return result;
-}
-
-char VowelOfLyric(const std::string& lyricUtf8) {
-    const std::u16string text = Utf8ToUtf16(KatakanaToHiragana(lyricUtf8));
-    if (text.empty()) return '?';
-    const char16_t last = text.back();
-    if (last == u'ー') return '-';
-    if (last == u'ん') return 'n';
-    static const std::u16string rows[5] = {
-        u"あぁかがさざただなはばぱまやゃらわゎ",
-        u"いぃきぎしじちぢにひびぴみりゐ",
-        u"うぅくぐすずつづっぬふぶぷむゆゅるゔ",
-        u"えぇけげせぜてでねへべぺめれゑ",
-        u"おぉこごそぞとどのほぼぽもよょろを",
-    };
-    static const char names[5] = {'a', 'i', 'u', 'e', 'o'};
-    for (int r = 0; r < 5; ++r)
-        if (rows[r].find(last) != std::u16string::npos) return names[r];
-    return '?';
 }
 
 }  // namespace melodrift

@@ -67,19 +67,13 @@ OnsetMeasures MeasureOnsets(const CuttingInput& input);
 // Blind cutting: one sung segment per detected syllable.
 std::vector<SungSpan> CutBlind(const CuttingInput& input, const CuttingOptions& options = {});
 
-// Lyric-guided cutting of `vowels.size()` syllables; vowels[i] is the vowel
-// class of syllable i ('a', 'i', 'u', 'e', 'o', 'n' for ん, '?' unknown).
-// `placed` is the number of syllables that found an onset: less than
-// vowels.size() when the recording holds fewer audible syllables (then
-// `spans` is empty: none is placed at random).
+// Lyric-guided cutting of `syllables` syllables. When the recording holds
+// fewer audible syllables (onset peaks at least MinSyllableMs apart),
+// `spans` is empty: none is placed at random.
 struct LyricCut {
     std::vector<SungSpan> spans;
     int audibleSyllables = 0;  // how many syllables the recording appears to hold
 };
-LyricCut CutWithLyrics(const CuttingInput& input, std::span<const char> vowels, const CuttingOptions& options = {});
-
-// The vowel class of a lyric (its last vowel sound): 'a' for か, きゃ or ア,
-// 'n' for ん, '-' for ー (the vowel before it), '?' for anything else.
-char VowelOfLyric(const std::string& lyricUtf8);
+LyricCut CutWithLyrics(const CuttingInput& input, int syllables, const CuttingOptions& options = {});
 
 }  // namespace melodrift

@@ -275,7 +275,8 @@ std::string TypedLyricLine(const EditorSession& session);
 inline constexpr std::string_view kAutoCutLyricQuestion =
     "歌詞を1行で入力してください（例: ああいあう）。空のままなら歌詞なしで区切ります。";
 // A typed lyric line cut into lyrics by the lyric-run rule (SplitLyricRun:
-// a small kana joins the one before it; "っ" is a rest), as many as it holds.
+// a small kana joins the one before it; "っ" is a rest), as many as it holds;
+// blanks are left out.
 std::vector<std::string> SplitLyricLine(std::string_view lineUtf8);
 // The first lyric that cannot be sung (empty, or holding a blank, a control
 // character, a digit or a punctuation mark); empty when all can.
