@@ -161,7 +161,7 @@ bool EditorSession::AutoSegment(Prompts& prompts, std::span<const std::string> l
     Segments.clear();
     // A cut lies between two frames' centres: frame i's onset strength
     // compares the frames before i with i and after.
-    const double msPerFrame = static_cast<double>(kHopSamples) / kSamplesPerMs;
+    const double msPerFrame = static_cast<double>(HopSize) / kSamplesPerMs;
     const double duration = DurationMs();
     auto push = [&](double startMs, std::string lyric) {
         if (!Segments.empty() && startMs - Segments.back().StartMs < MinCutGap) {
