@@ -200,8 +200,14 @@ void MainWindow::LoadEditStateClicked() {
 
 void MainWindow::AutoSegmentClicked() {
     Guard([&] {
+        if (!session_.HasRecording()) return;
+        // With a lyric line: one sung segment per lyric, cut and labelled
+        // in one undoable step; an empty line cuts without lyrics.
+        const std::optional<std::string> line = prompts_->AskText(kAutoCutLyricQuestion, TypedLyricLine(session_));
+        if (!line) return;
+        const std::vector<std::string> lyrics = SplitLyricLine(*line);
         history_.Begin(session_, EditScope::Segments);
-        const bool changed = session_.AutoSegment(*prompts_);
+        const bool changed = session_.AutoSegment(*prompts_, lyrics);
         history_.Commit(session_);
         if (changed) {
             BuildLyricBitmap();

@@ -210,7 +210,6 @@ void MainWindow::CreateControls() {
     loadEditStateButton_->setGeometry(112, 392, 89, 25);
     autoSegmentButton_ = Named(new QPushButton(U("自動区切"), client), "AutoSegmentButton", "区切り位置を自動設定します");
     autoSegmentButton_->setGeometry(216, 360, 75, 57);
-    autoSegmentButton_->hide();
     replaceSelectionCheck_ = Named(new QCheckBox(U("選択ノートを置き換える"), client), "ReplaceSelectionCheck",
                                    "エディタで選択したノートを、挿入する音符で置き換えます。外すと選択ノートは新しい音符の後ろに残ります");
     replaceSelectionCheck_->setChecked(true);

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
@@ -63,6 +65,14 @@ bool QtPrompts::AskYesNo(std::string_view text) {
 bool QtPrompts::AskOkCancel(std::string_view text) {
     return QMessageBox::question(parent_, kBoxTitle, FromUtf8(text), QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+std::optional<std::string> QtPrompts::AskText(std::string_view question, std::string_view initial) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent_, kBoxTitle, FromUtf8(question), QLineEdit::Normal,
+                                               FromUtf8(initial), &ok);
+    if (!ok) return std::nullopt;
+    return text.toUtf8().toStdString();
 }
 
 void QtPrompts::Beep() {

@@ -15,6 +15,7 @@
 #include "text/Encoding.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
+#include "text/Prompts.h"
 #include "text/Text.h"
 #include "voicebank/Voicebank.h"
 
@@ -333,9 +334,50 @@ struct SegmentArgs {
     bool autoSegment = false;
     std::vector<double> cutsMs;
     std::optional<std::string> lyrics;
+    std::optional<std::string> lyricsLine;
     bool force = false;
     bool rawPitch = false;
 };
+
+// The lyrics of `segment`: a comma-separated list or one line split as the
+// window splits a lyric run. Any Unicode lyric is taken: the edit state is
+// written in UTF-8 when Shift-JIS cannot hold one.
+std::vector<std::string> SegmentLyrics(const SegmentArgs& args) {
+    if (args.lyrics && args.lyricsLine) throw CommandFailure("give --lyrics or --lyrics-line, not both");
+    std::vector<std::string> lyrics;
+    if (args.lyrics) lyrics = SplitCommas(*args.lyrics);
+    if (args.lyricsLine) {
+        if (TrimBlanks(*args.lyricsLine).empty()) throw CommandFailure("the lyric line is empty");
+        lyrics = SplitLyricLine(*args.lyricsLine);
+    }
+    if (const auto bad = FindBadLyric(lyrics))
+        throw CommandFailure(bad->empty() ? std::string("an empty lyric in the list")
+                                          : "\"" + EscapeControlCharacters(*bad) + "\" is not a lyric (blanks, digits and punctuation are not sung)");
+    return lyrics;
+}
+
+// Cuts and labels in one step; fails with the reason, changing nothing.
+void AutoCut(EditorSession& session, const std::vector<std::string>& lyrics) {
+    SilentPrompts quiet;  // a new session holds no cuts to ask about
+    if (session.AutoSegment(quiet, lyrics)) return;
+    using Result = EditorSession::AutoCutReport::Result;
+    const EditorSession::AutoCutReport& report = session.LastAutoCut;
+    switch (report.result) {
+    case Result::NoSinging:
+        throw CommandFailure("no singing found in the recording; nothing was cut");
+    case Result::TooManyLyrics:
+        throw CommandFailure(std::to_string(report.syllables) + " lyrics, but the recording holds about " +
+                             std::to_string(report.audible) + " audible syllables: " +
+                             std::to_string(std::max(1, report.syllables - report.audible)) +
+                             " could not be placed; nothing was cut");
+    case Result::NoLyrics:
+        throw CommandFailure("the lyrics hold only rests");
+    case Result::TooShort:
+        return;  // too short to cut: one segment, as without --auto
+    default:
+        throw CommandFailure("the recording could not be cut");
+    }
+}
 
 void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
     const fs::path out = AbsolutePath(args.out);
@@ -347,21 +389,16 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
         throw CommandFailure("the recording's path " + Quoted(wave) +
                              " is not Unicode text, so the edit state could never find it again; "
                              "move or rename the recording (or its folders)");
-    std::vector<std::string> lyrics;
-    if (args.lyrics) {
-        lyrics = SplitCommas(*args.lyrics);
-        for (const std::string& lyric : lyrics)
-            if (!EncodeShiftJis(lyric))
-                throw CommandFailure("the lyric \"" + lyric + "\" cannot be written in Shift-JIS");
-    }
+    const std::vector<std::string> lyrics = SegmentLyrics(args);
 
     CliPrompts prompts(streams.Err);
     EditorSession session;
     session.VoicingCheck = !args.rawPitch;
-    // Automatic cuts need each frame's loudest spectrum band; plain cuts
-    // only the pitch that the edit state stores.
+    // Automatic cuts need each frame's spectral envelope; plain cuts only
+    // the pitch that the edit state stores.
     LoadWave(session, wave, prompts, streams, args.autoSegment ? LoadScope::SpectrumPeaks : LoadScope::PitchOnly);
-    if (args.autoSegment) session.AutoSegment(prompts);
+    // With --auto the lyrics choose the cuts: one sung segment per lyric.
+    if (args.autoSegment) AutoCut(session, args.cutsMs.empty() ? lyrics : std::vector<std::string>{});
     for (double cutMs : args.cutsMs) {
         const std::size_t before = session.Segments.size();
         session.AddCut("R", cutMs);
@@ -370,11 +407,12 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
                         << " ms (outside the recording, or closer than " << FormatGeneral(session.MinCutGap)
                         << " ms to another cut)\n";
     }
-    if (lyrics.size() > session.Segments.size())
-        throw CommandFailure(std::to_string(lyrics.size()) + " lyrics for " +
-                             std::to_string(session.Segments.size()) + " segments");
-    for (std::size_t i = 0; i < lyrics.size(); ++i)
-        if (!lyrics[i].empty()) session.CommitLyric(static_cast<int>(i), lyrics[i]);
+    if (!args.autoSegment || !args.cutsMs.empty()) {
+        if (lyrics.size() > session.Segments.size())
+            throw CommandFailure(std::to_string(lyrics.size()) + " lyrics for " +
+                                 std::to_string(session.Segments.size()) + " segments");
+        for (std::size_t i = 0; i < lyrics.size(); ++i) session.Segments[i].Lyric = lyrics[i];
+    }
     session.SaveEditStateTo(out);
     streams.Err << "melodrift-cli: " << session.Segments.size() << " segments saved to " << Quoted(out) << '\n';
 }
@@ -523,10 +561,15 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     CLI::App* segmentCmd = app.add_subcommand("segment", "Cut a recording into syllables and save the edit state");
     segmentCmd->add_option("WAV", segment.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
     segmentCmd->add_option("-o,--output", segment.out, "Edit-state file to write (.mlq)")->required();
-    segmentCmd->add_flag("--auto", segment.autoSegment, "Cut automatically at syllable onsets");
+    segmentCmd->add_flag("--auto", segment.autoSegment,
+                         "Cut automatically: at syllable onsets, or with --lyrics/--lyrics-line one sung segment per lyric");
     segmentCmd->add_option("--cuts", segment.cutsMs, "Cut times in ms, comma-separated")->delimiter(',');
     segmentCmd->add_option("--lyrics", segment.lyrics,
-                           "Lyrics of segments 0, 1, 2, ..., comma-separated (missing ones stay R)");
+                           "Lyrics, comma-separated: with --auto one sung segment per lyric (cut and labelled), "
+                           "else the lyrics of segments 0, 1, 2, ... (missing ones stay R)");
+    segmentCmd->add_option("--lyrics-line", segment.lyricsLine,
+                           "The lyrics as one line (\"ああいあう\"), split as the window splits a typed run: "
+                           "a small kana joins the one before it");
     segmentCmd->add_flag("--force", segment.force, "Replace an existing edit-state file");
     segmentCmd->add_flag("--raw-pitch", segment.rawPitch,
                          "Store the traced pitch without the voicing check (noise-like frames stay voiced)");

@@ -314,19 +314,25 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     const auto frameCount = [&wave] { return static_cast<std::size_t>(wave->SampleCount() / HopSize + 2); };
     std::vector<SpectrumColumn> spectrumImage;
     std::vector<float> spectrumPeaks;
+    std::vector<EnvelopeColumn> envelope;
     RowTask alongside;
     if (scope == LoadScope::Everything) {
         spectrumImage.resize(frameCount());
         spectrumPeaks.resize(frameCount());
+        envelope.resize(frameCount());
         alongside = analyser->FixedCombAndNoiseFluxTask([&](int frame, const BinRow& row) {
             SpectrumColumn& column = spectrumImage[static_cast<std::size_t>(frame)];
             column = SpectrumColumnOf(row);
             spectrumPeaks[static_cast<std::size_t>(frame)] = *std::max_element(column.begin(), column.end());
+            envelope[static_cast<std::size_t>(frame)] = EnvelopeColumnOf(row);
         });
     } else if (scope == LoadScope::SpectrumPeaks) {
         spectrumPeaks.resize(frameCount());
-        alongside = [&spectrumPeaks](int frame, const RowAccess& row) {
-            spectrumPeaks[static_cast<std::size_t>(frame)] = SpectrumColumnPeak(row(frame));
+        envelope.resize(frameCount());
+        alongside = [&spectrumPeaks, &envelope](int frame, const RowAccess& row) {
+            const BinRow& spectrum = row(frame);
+            spectrumPeaks[static_cast<std::size_t>(frame)] = SpectrumColumnPeak(spectrum);
+            envelope[static_cast<std::size_t>(frame)] = EnvelopeColumnOf(spectrum);
         };
     }
     // Every scope measures the voicing check's evidence on the same rows.
@@ -344,6 +350,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     analyser->Options.BorrowWave = Analyser->Options.BorrowWave;
     if (!spectrumImage.empty()) spectrumImage.resize(static_cast<std::size_t>(analyser->FrameCount));
     if (!spectrumPeaks.empty()) spectrumPeaks.resize(static_cast<std::size_t>(analyser->FrameCount));
+    if (!envelope.empty()) envelope.resize(static_cast<std::size_t>(analyser->FrameCount));
     if (analyser->StopRequested()) return LoadOutcome::Declined;  // stopped: the session stays as it was
     if (analyser->FrameCount == 0) {
         // The samples are taken over, the analysis is empty: nothing can be
@@ -354,6 +361,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         FrameVolume.clear();
         SpectrumImage.clear();
         SpectrumPeaks.clear();
+        Envelope.clear();
         PitchCents.clear();
         PitchRejected.clear();
         Segments.clear();
@@ -395,6 +403,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     Analyser = std::move(analyser);
     SpectrumImage = std::move(spectrumImage);
     SpectrumPeaks = std::move(spectrumPeaks);
+    Envelope = std::move(envelope);
     PitchCents = std::move(pitchCents);
     PitchRejected = std::move(pitchRejected);
     FrameVolume = std::move(frameVolume);

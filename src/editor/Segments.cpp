@@ -150,51 +150,6 @@ void EditorSession::ApplyPitchLine(PixelPoint from, PixelPoint to) {
     BuildPitchCents();
 }
 
-// ---- Automatic segmentation -----------------------------------------------------------
-
-bool EditorSession::AutoSegment(Prompts& prompts) {
-    const int frames = FrameCount();
-    if (frames <= 9) return false;
-    if (Segments.size() > 1) {
-        prompts.Beep();
-        if (!prompts.AskYesNo(kAutoSegmentQuestion)) return false;
-    }
-    HoverSegment = -1;
-    Segments.clear();
-    AddCut("R", 0.0);
-
-    // A: rise of the loudest spectrum row; B: rise of the pitch confidence
-    // (with a tiny ramp so that equal values prefer later frames).
-    std::vector<double> a(frames, 0.0);
-    std::vector<double> b(frames, 0.0);
-    // The loudest row from the image where there is one, else from the
-    // peaks a load without the image keeps.
-    const bool fromImage = SpectrumImage.size() >= SpectrumPeaks.size();
-    const int known = static_cast<int>(fromImage ? SpectrumImage.size() : SpectrumPeaks.size());
-    for (int i = 0; i < frames && i < known; ++i) {
-        const float top =
-            fromImage ? *std::max_element(SpectrumImage[i].begin(), SpectrumImage[i].end()) : SpectrumPeaks[i];
-        a[i] = std::max(0.0, static_cast<double>(top));
-    }
-    for (int i = frames - 1; i >= 1; --i) a[i] -= a[i - 1];
-    a[0] = 0.0;
-    for (int i = 1; i < frames; ++i) {
-        b[i] = static_cast<double>(Analyser->Confidence[i]) - Analyser->Confidence[i - 1] + i * 0.0000001;
-    }
-    for (int i = 20; i <= frames - 21; ++i) {
-        int bestJ = -1;
-        double best = 0.0;
-        for (int j = i - 20; j <= i + 20; ++j) {
-            if (a[j] + b[j] > best) {
-                best = a[j] + b[j];
-                bestJ = j;
-            }
-        }
-        if (bestJ == i && a[i] + b[i] > 1.0) AddCut("R", i * static_cast<double>(HopSize) / kSamplesPerMs);
-    }
-    return true;
-}
-
 // ---- Previews ------------------------------------------------------------------------
 
 std::string EditorSession::PlayRange(double fromMs, double toMs) const {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "audio/Frames.h"
+#include "editor/Cutting.h"
 
 #include <array>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <span>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -129,6 +131,9 @@ public:
     std::vector<std::int32_t> FrameVolume;   // RMS of the 16-bit samples per frame
     std::vector<SpectrumColumn> SpectrumImage;
     std::vector<float> SpectrumPeaks;        // per frame: the largest value of its image column
+    // Per frame: the spectral envelope that automatic cutting reads (24 mel
+    // bands, dB). Built with the spectrum image or the peaks.
+    std::vector<EnvelopeColumn> Envelope;
     std::vector<std::int32_t> PitchCents;    // TargetF0 in cents, gaps filled
     // Per frame, 1 where the voicing check (editor/Voicing.h) does not trust
     // the traced pitch: with VoicingCheck on, such frames count as unvoiced
@@ -221,9 +226,22 @@ public:
     // Redraws a straight pitch line between two points of the pitch lane
     // (surface pixels, kLanes.Pitch).
     void ApplyPitchLine(PixelPoint from, PixelPoint to);
-    // Cuts at sudden rises of level and pitch confidence; asks first when
-    // cuts would be lost. False when nothing changed.
-    bool AutoSegment(Prompts& prompts);
+    // Automatic cutting (AutoSegment.cpp). Without lyrics: one sung segment
+    // (lyric "あ") per detected syllable, rests "R" between. With lyrics
+    // (rests "R" among them are skipped): exactly one sung segment per lyric,
+    // labelled with it. Asks first when cuts would be lost. Bad lyrics, a
+    // recording without singing, or more lyrics than the recording holds
+    // syllables show an error and change nothing. False when nothing changed.
+    bool AutoSegment(Prompts& prompts, std::span<const std::string> lyrics = {});
+    // The outcome of the last AutoSegment, for callers that explain it in
+    // their own words (the command line).
+    struct AutoCutReport {
+        enum class Result { Cut, Declined, TooShort, NoLyrics, BadLyric, NoSinging, TooManyLyrics } result = Result::Cut;
+        std::string badLyric;   // BadLyric: the lyric refused
+        int syllables = 0;      // lyrics given (rests not counted)
+        int audible = 0;        // TooManyLyrics: syllables the recording appears to hold
+    };
+    AutoCutReport LastAutoCut;
     // The WAVE image (RIFF bytes, 44100 Hz, 16-bit mono) that a preview of
     // from..to plays: the recording as it is, or resynthesised from the
     // analysis at the traced pitch. Empty when there is nothing to play.
@@ -251,5 +269,19 @@ public:
 
 // A rest lyric: exactly "R" or "r".
 bool IsRestLyric(std::string_view lyric);
+
+// The sung lyrics of the segments as one line (rests left out), to prefill
+// the lyric line that automatic cutting asks for.
+std::string TypedLyricLine(const EditorSession& session);
+// What automatic cutting asks in the window.
+inline constexpr std::string_view kAutoCutLyricQuestion =
+    "歌詞を1行で入力してください（例: ああいあう）。空のままなら歌詞なしで区切ります。";
+// A typed lyric line cut into lyrics by the lyric-run rule (SplitLyricRun:
+// a small kana joins the one before it; "っ" is a rest), as many as it holds;
+// blanks are left out.
+std::vector<std::string> SplitLyricLine(std::string_view lineUtf8);
+// The first lyric that cannot be sung (empty, or holding a blank, a control
+// character, a digit or a punctuation mark); empty when all can.
+std::optional<std::string> FindBadLyric(std::span<const std::string> lyrics);
 
 }  // namespace melodrift

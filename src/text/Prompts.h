@@ -24,6 +24,14 @@ public:
     virtual bool AskYesNo(std::string_view text) = 0;
     virtual bool AskOkCancel(std::string_view text) = 0;
 
+    // A one-line text question with the field prefilled with `initial`; no
+    // value when the user cancels. Callers without a user cancel.
+    virtual std::optional<std::string> AskText(std::string_view question, std::string_view initial) {
+        (void)question;
+        (void)initial;
+        return std::nullopt;
+    }
+
     // The system beep that precedes most boxes.
     virtual void Beep() = 0;
 

@@ -77,7 +77,7 @@ TEST(WindowStartUp, FirstRunShowsTraceModeWithEveryDefault) {
     EXPECT_EQ(t.Find<QLineEdit>("OverlapEdit")->text(), QStringLiteral("20"));
     EXPECT_EQ(t.Find<QLineEdit>("ConsonantEdit")->text(), QStringLiteral("100"));
     EXPECT_FALSE(t.Find<QFrame>("CorrectionPanel")->isVisible());
-    EXPECT_FALSE(t.Find<QPushButton>("AutoSegmentButton")->isVisible());
+    EXPECT_FALSE(t.Find<QPushButton>("AutoSegmentButton")->isHidden());
     // A missing plug-in file is reported and the window still opens.
     ASSERT_FALSE(t.log->messages.empty());
     EXPECT_NE(t.log->messages.front().find("データがありません。"), std::string::npos);

@@ -635,11 +635,26 @@ TEST_F(CommandLine, APathShiftJisCannotHoldIsSavedInUtf8NotWithQuestionMarks) {
     EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF"));
     EXPECT_NE(bytes.find("WaveFile=" + PathToUtf8(cafe / "voice.wav") + "\r\n"), std::string::npos);
 
-    const CliRun refused =
-        Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(folder.path() / "b.mlq"), "--lyrics", "你"});
-    EXPECT_EQ(refused.code, 1);
-    EXPECT_NE(refused.err.find("Shift-JIS"), std::string::npos);
-    EXPECT_FALSE(fs::exists(folder.path() / "b.mlq"));
+    // Any Unicode lyric: the edit state then goes to UTF-8 with its mark.
+    const fs::path other = folder.path() / "b.mlq";
+    const CliRun lyrics = Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(other), "--cuts", "300", "--lyrics", "你,가"});
+    ASSERT_EQ(lyrics.code, 0) << lyrics.err;
+    const std::string unicode = ReadFileBytes(other);
+    EXPECT_TRUE(unicode.starts_with("\xEF\xBB\xBF"));
+    EXPECT_NE(unicode.find("Lyric=你\r\n"), std::string::npos);
+    EXPECT_NE(unicode.find("Lyric=가\r\n"), std::string::npos);
+}
+
+TEST_F(CommandLine, AutomaticCuttingRefusesBadLyricsAndWritesNothing) {
+    for (const std::vector<std::string>& lyricArgs :
+         {std::vector<std::string>{"--lyrics-line", ""}, {"--lyrics-line", "か1き"}, {"--lyrics", "か,,き"},
+          {"--lyrics-line", std::string(40 * 3, 'x')}, {"--lyrics", "か", "--lyrics-line", "か"}}) {
+        std::vector<std::string> args{"segment", PathToUtf8(wave), "-o", PathToUtf8(state), "--auto"};
+        args.insert(args.end(), lyricArgs.begin(), lyricArgs.end());
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.code, 1) << lyricArgs[1] << run.err;
+        EXPECT_FALSE(fs::exists(state)) << lyricArgs[1];
+    }
 }
 
 TEST_F(CommandLine, AnUnusableTempoIsReportedBeforeTheStateIsRead) {

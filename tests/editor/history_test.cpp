@@ -106,8 +106,10 @@ TEST_F(History, EveryKindOfEditIsUndoneAndRedoneExactly) {
     run("pitch line", EditScope::SegmentsAndPitch, [&] { s.ApplyPitchLine({50, 250}, {120, 230}); });
     s.SaveEditStateTo(stateFile);
     run("pitch line", EditScope::SegmentsAndPitch, [&] { s.ApplyPitchLine({130, 200}, {200, 200}); });
-    prompts.answers.push_back(true);  // discard the cuts
-    run("automatic segmentation", EditScope::Segments, [&] { ASSERT_TRUE(s.AutoSegment(prompts)); });
+    // The glide holds no syllable onset to cut at: the cut is a typed lyric
+    // run instead, which automatic cutting's undo step shares (EditScope::Segments).
+    run("lyric run over all segments", EditScope::Segments,
+        [&] { s.CommitLyricRun(0, static_cast<int>(s.Segments.size()) - 1, "あいうえおかきくけこ"); });
     run("edit-state load", EditScope::SegmentsAndPitch,
         [&] { ASSERT_EQ(s.LoadEditStateFrom(stateFile, prompts), EditStateOutcome::Loaded); });
     ASSERT_EQ(history.StepCount(), done.size());
