@@ -35,7 +35,7 @@ std::filesystem::path ArgumentPath(const QString& argument) {
 // the third syllable.
 void MakeDemoEdits(melodrift::MainWindow& form, const QStringList& args, int first) {
     auto& session = form.Session();
-    const char* lyrics[] = {"\x82\xa9", "\x82\xab", "\x82\xad", "\x82\xaf", "\x82\xb1"};  // かきくけこ
+    const char* lyrics[] = {"か", "き", "く", "け", "こ"};
     for (int i = first; i < args.size(); ++i) session.AddCut(i - first < 5 ? lyrics[i - first] : "R", args[i].toDouble());
     if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
     form.UpdateLayout();
@@ -68,7 +68,8 @@ int GrabWindow(const QStringList& args) {
 // window as the host starts it for PLUGIN_FILE; once it shows, the load
 // button is pressed (its file dialog answered with WAV), the demo's edits are
 // made, the screen around the window is saved into PNG, and Insert is
-// pressed, which writes the plug-in file and closes the window.
+// pressed (its question whether to save the edit state answered No), which
+// writes the plug-in file and closes the window.
 //   melodrift --insert-demo PNG PLUGIN_FILE WAV [SEGMENT_MS...]
 int InsertDemo(const QStringList& args) {
     if (args.size() < 5) return 2;
@@ -77,6 +78,7 @@ int InsertDemo(const QStringList& args) {
         std::optional<std::filesystem::path> PickFileToOpen(std::string_view, const std::filesystem::path&) override {
             return wav_;
         }
+        bool AskYesNo(std::string_view) override { return false; }
         std::filesystem::path wav_;
     };
     melodrift::MainWindow form(ArgumentPath(args[3]), std::make_unique<AnswerWav>(ArgumentPath(args[4])));
