@@ -42,16 +42,17 @@ void MakeDemoEdits(melodrift::MainWindow& form, const QStringList& args, int fir
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
     if (args.size() > first + 2) {
         const int x0 = int(melodrift::MsToX(args[first + 2].toDouble(), session.Scale, session.FirstFrame)) + 6;
-        form.SurfaceMouseMove(x0, 236);
-        form.SurfaceMouseDown(Qt::LeftButton, false, x0, 236);
-        form.SurfaceMouseMove(x0 + 60, 230);
-        form.SurfaceMouseUp(Qt::LeftButton, x0 + 60, 230);
+        const int pitchTop = melodrift::kLanes.Pitch.Top;
+        form.SurfaceMouseMove(x0, pitchTop + 56);
+        form.SurfaceMouseDown(Qt::LeftButton, false, x0, pitchTop + 56);
+        form.SurfaceMouseMove(x0 + 60, pitchTop + 50);
+        form.SurfaceMouseUp(Qt::LeftButton, x0 + 60, pitchTop + 50);
     }
     // Hover over the pitch lane so the status bar and cursor line show.
-    form.SurfaceMouseMove(200, 250);
+    form.SurfaceMouseMove(200, melodrift::kLanes.Pitch.Top + 70);
 }
 
-// Undocumented, for the documentation's picture: opens the window with a
+// For the documentation's picture (README, "The window"): opens the window with a
 // recording loaded, grabs it into a PNG file and quits.
 //   melodrift --grab-window PNG PLUGIN_FILE WAV [SEGMENT_MS...]
 int GrabWindow(const QStringList& args) {
@@ -100,7 +101,7 @@ int InsertDemo(const QStringList& args) {
     return saved && !form.isVisible() ? 0 : 1;
 }
 
-// Undocumented, for the documentation's picture of a long load: starts
+// For the documentation's picture of a long load (README): starts
 // loading WAV (answering the long-recording question), grabs the screen with
 // the progress dialog after SECONDS, then cancels the load and quits.
 //   melodrift --grab-progress PNG PLUGIN_FILE WAV [SECONDS]
