@@ -44,11 +44,13 @@ grep -q "GNU GENERAL PUBLIC LICENSE" "$folder/licenses/COPYING.txt" && grep -q "
 # DLLs that come with every Windows (and Wine).
 system_dlls=" advapi32.dll bcrypt.dll comdlg32.dll d3d11.dll d3d9.dll dwmapi.dll dwrite.dll dxgi.dll gdi32.dll \
 imm32.dll kernel32.dll msvcrt.dll netapi32.dll ole32.dll oleaut32.dll setupapi.dll shell32.dll shlwapi.dll user32.dll \
-userenv.dll uxtheme.dll version.dll winmm.dll ws2_32.dll wtsapi32.dll authz.dll mpr.dll "
+userenv.dll uxtheme.dll version.dll winmm.dll ws2_32.dll wtsapi32.dll authz.dll mpr.dll normaliz.dll shcore.dll "
 for program in melodrift.exe melodrift-cli.exe; do
     imports="$(x86_64-w64-mingw32-objdump -p "$folder/$program" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)"
     [ -n "$imports" ] || fail "$program: no import table"
     for dll in $imports; do
+        # api-ms-win-*: Windows' API sets (Windows 8 and later).
+        case "$dll" in api-ms-win-*) continue ;; esac
         case "$system_dlls" in *" $dll "*) ;; *) fail "$program imports $dll, which Windows does not have" ;; esac
     done
     echo "$program ($(wc -c <"$folder/$program") bytes) imports: $(echo $imports)"
