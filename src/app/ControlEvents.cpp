@@ -87,7 +87,10 @@ void MainWindow::ModeButtonClicked(QAbstractButton* sender) {
         correctionModeButton_->setChecked(session_.CorrectionMode);
         if (sender == traceModeButton_ && traceModeButton_->isChecked()) correctionModeButton_->setChecked(false);
         if (session_.CorrectionMode) traceModeButton_->setChecked(false);
-        for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) box->setEnabled(!session_.CorrectionMode);
+        for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) {
+            box->setEnabled(!session_.CorrectionMode);
+            box->setVisible(!session_.CorrectionMode);
+        }
         correctionPanel_->setVisible(session_.CorrectionMode);
     });
 }

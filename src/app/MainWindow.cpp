@@ -147,7 +147,15 @@ void MainWindow::CreateControls() {
     lanesPanel_ = MakePanel(client, "LanesPanel", true);
     laneLabelsPanel_ = MakePanel(lanesPanel_, "LaneLabelsPanel", false);
     for (const LaneGeometry* lane : kLanes.Lanes()) {
-        MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX, lane->LabelY);
+        QLabel* label = MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX, lane->LabelY);
+        // A label wider than the column (「スペクトル」 in most fonts) is set
+        // smaller until it fits, never cut.
+        QFont font = label->font();
+        while (label->sizeHint().width() > kLaneLabelsWidth - lane->LabelX && font.pixelSize() > 8) {
+            font.setPixelSize(font.pixelSize() - 1);
+            label->setFont(font);
+            label->adjustSize();
+        }
     }
     for (const LaneGeometry* lane : kLanes.Lanes()) {
         if (lane->Top > 0) MakeSeparator(laneLabelsPanel_, lane->Top, kLaneLabelsWidth);
@@ -216,18 +224,21 @@ void MainWindow::CreateControls() {
     voicingCheck_->setGeometry(16, 66, 97, 17);
     for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_, voicingCheck_}) box->setChecked(true);
 
+    // The voice correction timing takes the place of キー, ピッチ and 音量 (which
+    // do not apply in that mode, and are hidden then); 有声判定 applies in both
+    // modes and stays below it.
     correctionPanel_ = MakePanel(noteOptionsGroup_, "CorrectionPanel", false);
-    correctionPanel_->setGeometry(2, 8, 125, 79);
+    correctionPanel_->setGeometry(2, 4, 125, 60);
     correctionPanel_->setAutoFillBackground(true);
-    MakeLabel(correctionPanel_, "先行発声", 4, 6);
-    MakeLabel(correctionPanel_, "ｵｰﾊﾞｰﾗｯﾌﾟ", 4, 30);
-    MakeLabel(correctionPanel_, "子音部", 4, 54);
+    MakeLabel(correctionPanel_, "先行発声", 4, 1);
+    MakeLabel(correctionPanel_, "ｵｰﾊﾞｰﾗｯﾌﾟ", 4, 21);
+    MakeLabel(correctionPanel_, "子音部", 4, 41);
     preUtteranceEdit_ = Named(new QLineEdit(correctionPanel_), "PreUtteranceEdit", "音声補正モードで音符に適用する先行発声");
-    preUtteranceEdit_->setGeometry(68, 2, 52, 21);
+    preUtteranceEdit_->setGeometry(68, 0, 52, 19);
     overlapEdit_ = Named(new QLineEdit(correctionPanel_), "OverlapEdit", "音声補正モードで音符に適用するオーバーラップ");
-    overlapEdit_->setGeometry(68, 27, 52, 21);
+    overlapEdit_->setGeometry(68, 20, 52, 19);
     consonantEdit_ = Named(new QLineEdit(correctionPanel_), "ConsonantEdit", "音声補正モードで音符に適用する子音部");
-    consonantEdit_->setGeometry(68, 52, 52, 21);
+    consonantEdit_->setGeometry(68, 40, 52, 19);
     correctionPanel_->hide();
 
     pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo", "ピッチを書き込むModeを選択");
@@ -254,6 +265,13 @@ void MainWindow::CreateControls() {
                        "Esc=再生・プレビュー作成を中止、歌詞の編集を取り消し\nDelete=ポインタに最も近い区切りを削除\n"
                        "ホイール=時間方向にスクロール　Ctrl+ホイール=ポインタの位置を中心に拡大・縮小\n0=全体表示\n"
                        "Ctrl+S=編集状態の保存　Ctrl+O=音声読込\n区切りを右クリック=区切り削除のメニュー");
+    // Shown while previews cannot play for want of an output device; hints
+    // and other messages never replace it.
+    noOutputPanel_ = Named(new QLabel(QString::fromUtf8(kNoOutputDeviceMessage.data(),
+                                                        qsizetype(kNoOutputDeviceMessage.size())), bar),
+                           "NoOutputPanel");
+    bar->addPermanentWidget(noOutputPanel_);
+    noOutputPanel_->hide();
     bar->addPermanentWidget(keysPanel_);
 
     // Size limits and the design size; Qt measures the client area.
@@ -342,6 +360,11 @@ void MainWindow::ShowHintOf(QWidget* sender) {
     Guard([&] { SetStatus(sender->toolTip()); });
 }
 
+int MainWindow::NoOutputPanelWidth() const {
+    return noOutputPanel_ != nullptr && !noOutputPanel_->isHidden() ? noOutputPanel_->sizeHint().width() + kStatusMargin
+                                                                    : 0;
+}
+
 void MainWindow::SetStatus(const QString& text) {
     // The panel is as wide as its text needs (never narrower than the
     // design's 300 pixels), so no help is ever cut.
@@ -350,7 +373,8 @@ void MainWindow::SetStatus(const QString& text) {
     statusPanel_->setFixedWidth(std::max(kStatusPanelWidth, needed));
     if (keysPanel_ != nullptr) {
         const int width = centralWidget()->width();
-        keysPanel_->setVisible(width >= statusPanel_->width() + keysPanel_->sizeHint().width() + 2 * kStatusMargin);
+        keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() + keysPanel_->sizeHint().width() +
+                                            2 * kStatusMargin);
     }
 }
 
@@ -475,7 +499,8 @@ void MainWindow::LayOutControls() {
     timeScrollBar_->setGeometry(scrollLeft, 0, std::max(0, surfaceWidth - scrollLeft), kScrollPanelHeight);
     // The keys panel gives way to the help text when the window is narrow.
     if (keysPanel_ != nullptr) {
-        keysPanel_->setVisible(width >= statusPanel_->width() + keysPanel_->sizeHint().width() + 2 * kStatusMargin);
+        keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() + keysPanel_->sizeHint().width() +
+                                            2 * kStatusMargin);
     }
     insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth, std::max(0, height - kLanesPanelHeight));
     if (created_) Guard([&] { UpdateLayout(); });

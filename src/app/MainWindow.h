@@ -31,6 +31,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QThread;
+class QTimer;
 class QPushButton;
 class QScrollBar;
 class QSettings;
@@ -175,6 +176,7 @@ private:
     void PlayImage(std::string image);
     void CreateKeys();
     void SetStatus(const QString& text);
+    int NoOutputPanelWidth() const;   // its width in the status bar while shown, else 0
     void UpdateZoomLabel();
     void AfterHistoryStep();
     void AbandonLyricEdit();
@@ -257,9 +259,14 @@ private:
     QComboBox* pitchModeCombo_ = nullptr;
     QLabel* statusPanel_ = nullptr;
     QLabel* keysPanel_ = nullptr;
+    QLabel* noOutputPanel_ = nullptr;   // the no-output-device message
     QLabel* zoomLabel_ = nullptr;
     QToolButton* zoomFitButton_ = nullptr;
     QMenu* cutMenu_ = nullptr;
+    // The cut menu opens once a double-click can no longer follow (a right
+    // double-click on the cut removes it instead); at cutMenuAt_ (global).
+    QTimer* cutMenuTimer_ = nullptr;
+    QPoint cutMenuAt_;
     QAction* undoAction_ = nullptr;
     QAction* redoAction_ = nullptr;
     int menuCut_ = -1;

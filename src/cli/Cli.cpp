@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include "audio/Parallel.h"
 #include "audio/PitchAnalyser.h"
 #include "audio/FrequencyTable.h"
 #include "cli/CliPrompts.h"
@@ -27,7 +28,6 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -230,26 +230,27 @@ private:
 constexpr std::size_t kListingBytesPerFrame = 72;
 
 // `head`, then row(text, i) for i = 0 .. count - 1, then `tail`, as one
-// text. A long listing is formatted in two halves at once, the second on
-// its own thread, and joined.
+// text. A long listing is formatted in two halves at once and joined: the
+// first half's text, which starts with `head`, has room for the whole.
 template <class Row>
 std::string FormatListing(std::string_view head, int count, std::size_t bytesPerRow, const Row& row,
                           std::string_view tail) {
-    constexpr int kRowsWorthAThread = 20000;
-    const int split = count >= kRowsWorthAThread ? count / 2 : count;
-    auto rows = [&row, bytesPerRow](int first, int last, std::size_t extra) {
-        ListingText text(extra + static_cast<std::size_t>(last - first) * bytesPerRow);
-        for (int i = first; i < last; ++i) row(text, i);
+    constexpr std::size_t kRowsWorthAThread = 20000;
+    const auto rows = [&](std::size_t first, std::size_t last) {
+        const std::size_t expected = first == 0 ? head.size() + tail.size() + static_cast<std::size_t>(count) * bytesPerRow
+                                                : (last - first) * bytesPerRow;
+        ListingText text(expected);
+        if (first == 0) text << head;
+        for (std::size_t i = first; i < last; ++i) row(text, static_cast<int>(i));
         return text.Take();
     };
-    std::future<std::string> second;
-    if (split < count) second = std::async(std::launch::async, rows, split, count, std::size_t{0});
-    ListingText text(head.size() + tail.size() + static_cast<std::size_t>(count) * bytesPerRow);
-    text << head;
-    text << std::string_view(rows(0, split, 0));
-    if (second.valid()) text << std::string_view(second.get());
-    text << tail;
-    return text.Take();
+    std::string text = InTwoHalves(static_cast<std::size_t>(std::max(count, 0)), kRowsWorthAThread, rows,
+                                   [](std::string firstHalf, const std::string& secondHalf) {
+                                       firstHalf += secondHalf;
+                                       return firstHalf;
+                                   });
+    text += tail;
+    return text;
 }
 
 std::string AnalysisCsv(const EditorSession& session) {
@@ -445,6 +446,7 @@ struct FrqArgs {
     std::string wave;
     std::string out;
     bool force = false;
+    bool rawPitch = false;
 };
 
 void RunFrq(const FrqArgs& args, const CliStreams& streams) {
@@ -453,6 +455,7 @@ void RunFrq(const FrqArgs& args, const CliStreams& streams) {
     RefuseOverwrite(out, args.force);
     CliPrompts prompts(streams.Err);
     EditorSession session;
+    session.VoicingCheck = !args.rawPitch;
     LoadWave(session, wave, prompts, streams, LoadScope::PitchOnly);
     FrequencyTable table;
     FillFrequencyTable(session, table);
@@ -547,6 +550,8 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     frqCmd->add_option("WAV", frq.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
     frqCmd->add_option("-o,--output", frq.out, "Table to write (default: beside the recording, NAME_wav.frq)");
     frqCmd->add_flag("--force", frq.force, "Replace an existing table");
+    frqCmd->add_flag("--raw-pitch", frq.rawPitch,
+                     "Write the traced pitch without the voicing check (noise-like frames stay voiced)");
 
     PreviewArgs preview;
     CLI::App* previewCmd = app.add_subcommand("preview", "Render a stretch of the recording to a WAVE file");

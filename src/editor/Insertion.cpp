@@ -31,15 +31,15 @@ constexpr int kMinGridPointsForPortamento = 5;
 // Frame nearest to a time: (trunc(t × 44.1) + 128) div 256.
 std::int64_t NearestFrame(double timeMs) {
     const auto sample = static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs));
-    const std::int64_t shifted = sample + kHopSamples / 2;
+    const std::int64_t shifted = sample + HopSize / 2;
     // div rounds toward zero; a negative time gives frame 0 or below, which
     // callers clamp.
-    return shifted / kHopSamples;
+    return shifted / HopSize;
 }
 
 // Nominal time of frame i [ms].
 double FrameTimeMs(std::int64_t frame) {
-    return static_cast<double>(frame) * kHopSamples / kSamplesPerMs;
+    return static_cast<double>(frame) * HopSize / kSamplesPerMs;
 }
 
 // A folder path as text without its trailing separators, for comparing the

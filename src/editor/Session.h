@@ -10,6 +10,8 @@
 // with 220 Hz = 5700.
 #pragma once
 
+#include "audio/Frames.h"
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -60,9 +62,7 @@ struct PixelPoint {
 inline constexpr int kSpectrumRows = 128;
 using SpectrumColumn = std::array<float, kSpectrumRows>;
 
-inline constexpr int kSampleRate = 44100;
-inline constexpr double kSamplesPerMs = 44.1;
-inline constexpr int kHopSamples = 256;
+inline constexpr double kSamplesPerMs = AnalysisSampleRate / 1000.0;  // the recording's rate (audio/Frames.h) per ms
 
 // What a recording load measures besides the pitch (F0, candidates,
 // confidence), the loudness and the pitch in cents. Every scope computes

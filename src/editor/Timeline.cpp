@@ -54,14 +54,14 @@ void RgbaImage::LineTo(int x0, int y0, int x1, int y1, std::uint32_t colour) {
 
 double XToMs(int x, int scale, int position) {
     scale = std::max(scale, 1);  // the zoom control never goes below 1
-    const std::int64_t samples = (static_cast<std::int64_t>(x) * kHopSamples) / scale +
-                                 static_cast<std::int64_t>(position) * kHopSamples;
+    const std::int64_t samples = (static_cast<std::int64_t>(x) * HopSize) / scale +
+                                 static_cast<std::int64_t>(position) * HopSize;
     return static_cast<double>(samples) / kSamplesPerMs;
 }
 
 std::int64_t MsToX(double timeMs, int scale, int position) {
     const auto sample = static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs));
-    return (sample * scale + kHopSamples / 2) / kHopSamples - static_cast<std::int64_t>(scale) * position;
+    return (sample * scale + HopSize / 2) / HopSize - static_cast<std::int64_t>(scale) * position;
 }
 
 int XToFrame(int x, int scale, int position, int frameCount) {
@@ -75,11 +75,11 @@ int FrameToX(int frame, int scale, int position) {
 }
 
 std::int64_t SampleToFrame(std::int64_t sample) {
-    return (sample + kHopSamples / 2) / kHopSamples;
+    return (sample + HopSize / 2) / HopSize;
 }
 
 std::int64_t FrameToSample(std::int64_t frame) {
-    return frame * kHopSamples;
+    return frame * HopSize;
 }
 
 std::int64_t MsToNearestFrame(double timeMs) {

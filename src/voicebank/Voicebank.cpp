@@ -166,6 +166,10 @@ std::size_t CountLinesAtMost(const fs::path& file) {
 
 }  // namespace
 
+TextEncoding OtoIniEncoding(const fs::path& otoIni, std::optional<TextEncoding> declared) {
+    return DetectFileEncoding(otoIni, true, declared);
+}
+
 std::optional<TextEncoding> DeclaredTextEncoding(const fs::path& voiceFolder) {
     // character.yaml is UTF-8 (often with a byte order mark); only the one
     // top-level key is read: "text_file_encoding: utf-8" or "shift_jis".

@@ -6,6 +6,7 @@
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -115,6 +116,16 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
     // The drawing surface has its design size at the design window size.
     EXPECT_EQ(t.form->Surface()->size(), QSize(669, 335));
     EXPECT_EQ(t.Find<QFrame>("InsertPanel")->width(), 305);
+    // Every lane label fits its column whole, at the smallest and the design size.
+    for (const QSize size : {t.form->minimumSize(), t.form->size()}) {
+        t.form->resize(size);
+        auto* column = t.Find<QFrame>("LaneLabelsPanel");
+        for (QLabel* label : column->findChildren<QLabel*>()) {
+            EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()), column->width())
+                << label->text().toStdString();
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+        }
+    }
     // Hovering a control shows its hint in the status bar.
     QEvent enter(QEvent::Enter);
     QApplication::sendEvent(t.Find<QPushButton>("LoadRecordingButton"), &enter);
@@ -149,7 +160,30 @@ TEST(WindowStartUp, StoredCorrectionModeOpensWithTheCorrectionPanel) {
     for (const char* name : {"KeyCheck", "PitchCheck", "VolumeCheck"}) {
         EXPECT_FALSE(t.Find<QCheckBox>(name)->isEnabled()) << name;
     }
-    EXPECT_TRUE(t.Find<QFrame>("CorrectionPanel")->isVisible());
+    // The timing takes the place of the three boxes; 有声判定 applies in this
+    // mode too and stays in view, beside the panel, never under it.
+    auto* panel = t.Find<QFrame>("CorrectionPanel");
+    EXPECT_TRUE(panel->isVisible());
+    auto* voicing = t.Find<QCheckBox>("VoicingCheck");
+    EXPECT_TRUE(voicing->isVisible());
+    EXPECT_TRUE(voicing->isEnabled());
+    for (QCheckBox* box : t.Find<QGroupBox>("NoteOptionsGroup")->findChildren<QCheckBox*>()) {
+        if (box->isVisible()) {
+            EXPECT_FALSE(box->geometry().intersects(panel->geometry())) << box->objectName().toStdString();
+        }
+    }
+    for (QWidget* child : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        EXPECT_TRUE(panel->rect().contains(child->geometry()))
+            << child->objectName().toStdString() << " " << child->geometry().bottom();
+    }
+    EXPECT_TRUE(t.Find<QGroupBox>("NoteOptionsGroup")->rect().contains(voicing->geometry()));
+    QTest::mouseClick(voicing, Qt::LeftButton, {}, QPoint(8, voicing->height() / 2));
+    EXPECT_FALSE(t.form->Session().VoicingCheck);
+    // Back in trace mode the four boxes show again.
+    t.Find<QToolButton>("TraceModeButton")->click();
+    EXPECT_FALSE(panel->isVisible());
+    for (const char* name : {"KeyCheck", "PitchCheck", "VolumeCheck"}) EXPECT_TRUE(t.Find<QCheckBox>(name)->isVisible()) << name;
+    t.Find<QToolButton>("CorrectionModeButton")->click();
     // The disabled boxes keep their stored state.
     EXPECT_FALSE(t.Find<QCheckBox>("KeyCheck")->isChecked());
     EXPECT_FALSE(t.form->Session().KeyEnabled);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "PluginSections.h"
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 
 #include <atomic>
@@ -33,31 +34,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadSections;
+using testing::ScriptedPrompts;
 using testing::Section;
 using testing::TempFolder;
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
-
-// Records every box and question; answers questions from `answers` (No
-// once they run out) and file dialogs with `savePath`.
-class ScriptedPrompts : public SilentPrompts {
-public:
-    void Inform(std::string_view text) override { boxes.emplace_back(text); }
-    bool AskYesNo(std::string_view text) override {
-        questions.emplace_back(text);
-        if (answers.empty()) return false;
-        const bool answer = answers.front();
-        answers.erase(answers.begin());
-        return answer;
-    }
-    std::optional<fs::path> PickFileToSave(std::string_view, std::string_view, const fs::path&) override {
-        return savePath;
-    }
-    std::vector<bool> answers;
-    std::optional<fs::path> savePath;
-    std::vector<std::string> questions;
-    std::vector<std::string> boxes;
-};
 
 std::vector<int> Volumes(const std::string& envelope) {
     // P1,P2,P3,V1,V2,V3,V4,%,P4[,P5,V5]
@@ -84,7 +65,7 @@ protected:
                                   "Length=480", "Lyric=R", "NoteNum=60"});
         WriteFileAtomically(pluginFile, original);
         session.Notes = std::make_unique<NoteList>(&voicebank);
-        ScriptedPrompts quiet;
+        ScriptedPrompts quiet = ScriptedPrompts::Answering(false);
         ASSERT_EQ(session.Notes->LoadFromPluginFile(pluginFile, quiet), 2);
     }
 
@@ -94,14 +75,14 @@ protected:
         const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
         *session.Wave = MakeMono16Wave(samples);
         WriteFileAtomically(wave, session.Wave->SaveToBytes());
-        const int frames = static_cast<int>(samples / kHopSamples) + 1;
+        const int frames = static_cast<int>(samples / HopSize) + 1;
         PitchAnalyser& analyser = *session.Analyser;
         analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
         analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
         analyser.FrameCount = frames;
         for (int i = 0; i < frames; ++i) {
             auto& frame = analyser.Frames[static_cast<std::size_t>(i)];
-            frame.SamplePos = std::min<std::int32_t>(i * kHopSamples, static_cast<std::int32_t>(samples) - 1);
+            frame.SamplePos = std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
             frame.TargetF0 = static_cast<float>(CentsToHz(centsAt(i)));
         }
         session.FrameVolume.assign(static_cast<std::size_t>(frames), volume);
@@ -129,12 +110,12 @@ protected:
     std::string original;
     Voicebank voicebank;
     EditorSession session;
-    ScriptedPrompts prompts;
+    ScriptedPrompts prompts = ScriptedPrompts::Answering(false);  // No once the answers run out
 };
 
 // Frames of the three segments at 0, 500 and 1250 ms sit at keys 60, 62, 64.
 double ThreeKeys(int frame) {
-    const double ms = frame * kHopSamples / kSamplesPerMs;
+    const double ms = frame * HopSize / kSamplesPerMs;
     return ms < 500.0 ? 6000.0 : ms < 1250.0 ? 6200.0 : 6400.0;
 }
 
@@ -330,7 +311,7 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     // The voice source beside the recording, and the request to switch to it.
     EXPECT_TRUE(fs::exists(folder.path() / "oto.ini"));
     EXPECT_TRUE(fs::exists(folder.path() / "voice_wav.frq"));
-    EXPECT_EQ(prompts.boxes, (std::vector<std::string>{"音源を作成しました。原音ファイルセットを切り替えてください。"}));
+    EXPECT_EQ(prompts.informs, (std::vector<std::string>{"音源を作成しました。原音ファイルセットを切り替えてください。"}));
 }
 
 TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolder) {
@@ -339,7 +320,7 @@ TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolde
     SetSegments({{0.0, std::string("か")}});
     session.CorrectionMode = true;
     Insert(session, voicebank, prompts);
-    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(prompts.informs.empty());
 }
 
 TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
@@ -349,7 +330,7 @@ TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
     session.CorrectionMode = true;
     session.Modified = true;
     prompts.answers = {true};
-    prompts.savePath = folder.path() / "state.mlq";
+    prompts.files = {folder.path() / "state.mlq"};
     Insert(session, voicebank, prompts);
     ASSERT_FALSE(prompts.questions.empty());
     EXPECT_EQ(prompts.questions.front(), "編集状態を保存しますか?");
@@ -486,7 +467,7 @@ TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
     session.CorrectionMode = true;
     Insert(session, voicebank, prompts);
     EXPECT_TRUE(Inserted().empty());
-    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(prompts.informs.empty());
     EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
 
     // A recording that has gone from the disk since it was loaded makes no
@@ -497,7 +478,7 @@ TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
     fs::remove(wave);
     Insert(session, voicebank, prompts);
     EXPECT_EQ(Inserted().size(), 1u);
-    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(prompts.informs.empty());
     EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
 }
 
@@ -627,7 +608,7 @@ TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWri
         EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), oto);
         EXPECT_EQ(ReadFileBytes(table), "old table");
         EXPECT_TRUE(prompts.questions.empty());  // not even the edit state was offered
-        EXPECT_TRUE(prompts.boxes.empty());
+        EXPECT_TRUE(prompts.informs.empty());
         EXPECT_EQ(session.Segments[1].Lyric, std::string("か"));
     }
 }
