@@ -19,8 +19,9 @@ PACKAGES := cmake g++ make pkg-config libicu-dev libfftw3-dev libsimpleini-dev \
 BENCH_PACKAGES := praat time
 
 # The Windows build (`make windows`, `make test-windows`): the MinGW-w64 cross
-# compiler, Wine to run its programs, and dpkg-dev for `apt-get source fftw3`.
-# The headers and GoogleTest sources come from PACKAGES.
+# compiler, Wine to run its programs, and dpkg-dev for `apt-get source` (FFTW
+# and Qt's qtbase). The headers, GoogleTest sources, Qt's host tools and
+# Japanese translations, the Noto CJK fonts and Xvfb come from PACKAGES.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64 dpkg-dev
 # FFTW for Windows (fftw/), the cross build (build/) and Wine's prefix (build/wine).
 WINDOWS ?= build/windows
@@ -29,7 +30,7 @@ WINDOWS_FFTW := $(abspath $(WINDOWS))/fftw
 # Wine as ctest runs it (windows/mingw-w64.cmake): prefix in the build folder, quiet.
 WINE_ENV := WINEPREFIX=$(abspath $(WINDOWS_BUILD))/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
-.PHONY: all deps bench-deps windows-deps windows test-windows build build-asan build-tsan test test-release test-asan tsan demo bench compare-praat fuzz build-fuzz clean
+.PHONY: all deps bench-deps windows-deps windows test-windows windows-package build build-asan build-tsan test test-release test-asan tsan demo bench compare-praat fuzz build-fuzz clean
 
 all: build
 
@@ -108,30 +109,44 @@ fuzz: build-fuzz
 	  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb" "$$out/$$t.log"; \
 	done
 
-# Windows: the libraries, melodrift-cli.exe and every test program but the
-# window's, built with MinGW-w64 as static .exe files (FFTW from Debian's
-# source package, once), then run through Wine by ctest. The command line's
-# demo run is compared byte for byte with the Linux build's.
+# Windows: the libraries, melodrift-cli.exe, the window melodrift.exe and
+# every test program, built with MinGW-w64 as static .exe files (FFTW from
+# Debian's source package, once per build folder; Qt's qtbase from Debian's
+# source package, once per machine into a cache outside the clone:
+# windows/build-qt.sh, which prints the cached prefix at once when it is
+# there), then run through Wine by ctest. The command line's demo run and
+# the window's Insert are compared byte for byte with the Linux build's.
+VERSION := $(shell sed -n 's/^project(Melodrift VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WINDOWS_PACKAGE := $(WINDOWS)/melodrift-windows-$(VERSION).zip
+
 $(WINDOWS_FFTW)/lib/libfftw3.a:
 	windows/build-fftw.sh $(WINDOWS) $(JOBS)
 
-$(WINDOWS_BUILD)/CMakeCache.txt:
+# Configured again only when the Qt prefix changed (a changed build-qt.sh).
+windows: windows-deps $(WINDOWS_FFTW)/lib/libfftw3.a
+	@qt="$$(windows/build-qt.sh $(JOBS) | tail -n 1)"; [ -f "$$qt/.complete" ] || exit 1; \
+	[ "$$(sed -n 's/^MELODRIFT_QT_PREFIX:[A-Z]*=//p' $(WINDOWS_BUILD)/CMakeCache.txt 2>/dev/null)" = "$$qt" ] || \
 	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/windows/mingw-w64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DMELODRIFT_GUI=OFF -DMELODRIFT_BENCH=OFF \
+	  -DCMAKE_BUILD_TYPE=Release -DMELODRIFT_GUI=ON -DMELODRIFT_BENCH=OFF -DMELODRIFT_QT_PREFIX="$$qt" \
 	  -DMELODRIFT_FFTW_PREFIX=$(WINDOWS_FFTW) -DMELODRIFT_GTEST_SOURCE=/usr/src/googletest \
 	  -DMELODRIFT_HEADER_ONLY_FROM=/usr/include \
-	  -DMELODRIFT_REFERENCE_CLI=$(abspath $(BUILD))/src/cli/melodrift-cli $(CMAKE_ARGS)
-
-windows: windows-deps $(WINDOWS_FFTW)/lib/libfftw3.a $(WINDOWS_BUILD)/CMakeCache.txt
+	  -DMELODRIFT_REFERENCE_CLI=$(abspath $(BUILD))/src/cli/melodrift-cli \
+	  -DMELODRIFT_REFERENCE_WINDOW=$(abspath $(BUILD))/src/app/melodrift $(CMAKE_ARGS)
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
-# The Linux melodrift-cli is the reference the Windows one is compared with.
+# The Linux melodrift-cli and melodrift are the references the Windows ones
+# are compared with.
 test-windows: windows $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target melodrift-cli
+	cmake --build $(BUILD) -j $(JOBS) --target melodrift-cli melodrift
 	@# Wine's first start makes its prefix (about 6 s); once, before the tests.
 	$(WINE_ENV) /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+	windows/wine-fonts.sh $(abspath $(WINDOWS_BUILD))/wine
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS); status=$$?; \
 	  $(WINE_ENV) /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; exit $$status
+
+# The zip a Windows user unpacks into UTAU's or OpenUtau's plug-in folder.
+windows-package: windows
+	windows/package.sh $(WINDOWS_BUILD) $(WINDOWS_PACKAGE)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x $$b ] && $$b; done

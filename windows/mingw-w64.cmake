@@ -26,3 +26,13 @@ if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
         ${MELODRIFT_WINE})
   endif()
 endif()
+
+# The static Qt for Windows (windows/build-qt.sh): its prefix joins the
+# roots the cross build searches, so find_package(Qt6) finds it there; Qt's
+# tools (moc, rcc, uic) are the build machine's own, of the same version.
+if(MELODRIFT_QT_PREFIX)
+  list(PREPEND CMAKE_FIND_ROOT_PATH ${MELODRIFT_QT_PREFIX})
+  list(PREPEND CMAKE_PREFIX_PATH ${MELODRIFT_QT_PREFIX})
+  set(QT_HOST_PATH /usr CACHE PATH "Where the build machine's Qt tools are")
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "The build machine's Qt CMake packages")
+endif()

@@ -1,13 +1,7 @@
 #include "Playback.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
-
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QBuffer>
-#include <QMediaDevices>
 
 namespace melodrift {
 
@@ -59,38 +53,23 @@ PreviewPlayer::~PreviewPlayer() {
     Stop();
 }
 
-bool PreviewPlayer::OutputAvailable() {
-    return !QMediaDevices::defaultAudioOutput().isNull();
-}
-
 void PreviewPlayer::Stop() {
-    if (sink_) sink_->stop();
-    sink_.reset();
-    buffer_.reset();
+    output_.reset();
 }
 
 bool PreviewPlayer::Play(std::string image) {
     Stop();
     playStream_ = std::move(image);
     const std::optional<WaveImageLayout> layout = ReadWaveImageLayout(playStream_);
-    if (!layout || layout->DataBytes == 0 || layout->Channels <= 0) return false;
+    if (!layout || layout->DataBytes == 0 || layout->Channels <= 0 || layout->SampleRate <= 0) return false;
     if (layout->BitsPerSample != 16 && layout->BitsPerSample != 8) return false;
-
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) return false;
-
-    QAudioFormat format;
-    format.setSampleRate(layout->SampleRate);
-    format.setChannelCount(layout->Channels);
-    format.setSampleFormat(layout->BitsPerSample == 16 ? QAudioFormat::Int16 : QAudioFormat::UInt8);
-    if (!device.isFormatSupported(format)) return false;
-
-    buffer_ = std::make_unique<QBuffer>();
-    buffer_->setData(playStream_.data() + layout->DataOffset, qsizetype(layout->DataBytes));
-    if (!buffer_->open(QIODevice::ReadOnly)) return false;
-    sink_ = std::make_unique<QAudioSink>(device, format);
-    sink_->start(buffer_.get());
-    return sink_->error() == QAudio::NoError;
+    // Whole frames only: a device given a torn last frame may refuse it.
+    WaveImageLayout whole = *layout;
+    const std::size_t frameBytes = std::size_t(whole.Channels) * std::size_t(whole.BitsPerSample / 8);
+    whole.DataBytes -= whole.DataBytes % frameBytes;
+    if (whole.DataBytes == 0) return false;
+    output_ = StartOutput(whole, playStream_.data() + whole.DataOffset);
+    return output_ != nullptr;
 }
 
 }  // namespace melodrift

@@ -1,7 +1,8 @@
-// Previews: plays a WAVE image (RIFF bytes, 16-bit PCM) from memory through
-// the default audio output, asynchronously. Starting a preview stops the one
-// that is playing. Without an audio device nothing plays (the window tells
-// the user, see OutputAvailable).
+// Previews: plays a WAVE image (RIFF bytes, 8- or 16-bit PCM) from memory
+// through the default audio output, asynchronously. Starting a preview stops
+// the one that is playing. Without an audio device nothing plays (the window
+// tells the user, see OutputAvailable). The output itself is the platform's:
+// Qt Multimedia (PlaybackQt.cpp) or Windows' waveOut (PlaybackWaveOut.cpp).
 #pragma once
 
 #include <memory>
@@ -10,9 +11,6 @@
 #include <string_view>
 
 #include <QObject>
-
-class QAudioSink;
-class QBuffer;
 
 namespace melodrift {
 
@@ -42,9 +40,19 @@ public:
     static bool OutputAvailable();
 
 private:
+    // One sound being played from memory; stops when destroyed. Defined by
+    // the platform's playback file.
+    struct Output;
+    struct OutputDeleter {
+        void operator()(Output* output) const;
+    };
+    using OutputPtr = std::unique_ptr<Output, OutputDeleter>;
+    // Starts `pcm` (layout.DataBytes of whole frames) playing; null when the
+    // device is missing or refuses the format.
+    static OutputPtr StartOutput(const WaveImageLayout& layout, const char* pcm);
+
     std::string playStream_;  // the image being played
-    std::unique_ptr<QBuffer> buffer_;
-    std::unique_ptr<QAudioSink> sink_;
+    OutputPtr output_;
 };
 
 }  // namespace melodrift

@@ -1,6 +1,7 @@
 #include "Translations.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -10,7 +11,12 @@
 namespace melodrift {
 
 bool InstallJapaneseTranslations(QCoreApplication& app) {
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    // A program linked against a static Qt carries qtbase_ja.qm inside
+    // (":/translations"); otherwise Qt's own translations folder has it.
+    const QString builtIn = QStringLiteral(":/translations");
+    const QString folder = QFileInfo::exists(builtIn + QStringLiteral("/qtbase_ja.qm"))
+                               ? builtIn
+                               : QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     bool installed = false;
     for (const char* name : {"qtbase", "qtmultimedia"}) {
         auto* translator = new QTranslator(&app);

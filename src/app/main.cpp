@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPixmap>
@@ -28,6 +29,29 @@ std::filesystem::path ArgumentPath(const QString& argument) {
     return error ? path : absolute;
 }
 
+// The bundled example's edits, as a user makes them on a loaded recording:
+// one cut per CUT_MS (args from `first` on) with the syllables かきくけこ,
+// rests around them, and with three or more cuts a pitch line drawn over
+// the third syllable.
+void MakeDemoEdits(melodrift::MainWindow& form, const QStringList& args, int first) {
+    auto& session = form.Session();
+    const char* lyrics[] = {"か", "き", "く", "け", "こ"};
+    for (int i = first; i < args.size(); ++i) session.AddCut(i - first < 5 ? lyrics[i - first] : "R", args[i].toDouble());
+    if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
+    form.UpdateLayout();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    if (args.size() > first + 2) {
+        const int x0 = int(melodrift::MsToX(args[first + 2].toDouble(), session.Scale, session.FirstFrame)) + 6;
+        const int pitchTop = melodrift::kLanes.Pitch.Top;
+        form.SurfaceMouseMove(x0, pitchTop + 56);
+        form.SurfaceMouseDown(Qt::LeftButton, false, x0, pitchTop + 56);
+        form.SurfaceMouseMove(x0 + 60, pitchTop + 50);
+        form.SurfaceMouseUp(Qt::LeftButton, x0 + 60, pitchTop + 50);
+    }
+    // Hover over the pitch lane so the status bar and cursor line show.
+    form.SurfaceMouseMove(200, melodrift::kLanes.Pitch.Top + 70);
+}
+
 // For the documentation's picture (README, "The window"): opens the window with a
 // recording loaded, grabs it into a PNG file and quits.
 //   melodrift --grab-window PNG PLUGIN_FILE WAV [SEGMENT_MS...]
@@ -36,26 +60,45 @@ int GrabWindow(const QStringList& args) {
     auto form = std::make_unique<melodrift::MainWindow>(ArgumentPath(args[3]));
     form->show();
     form->LoadRecording(ArgumentPath(args[4]));
-    auto& session = form->Session();
-    // The bundled example says かきくけこ: one syllable per cut, then rests.
-    const char* lyrics[] = {"か", "き", "く", "け", "こ"};  // lyrics are UTF-8
-    for (int i = 5; i < args.size(); ++i) session.AddCut(i - 5 < 5 ? lyrics[i - 5] : "R", args[i].toDouble());
-    if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
-    form->UpdateLayout();
-    for (int i = 0; i < 5; ++i) QApplication::processEvents();
-    // A pitch line drawn over the third syllable, as a user would.
-    if (args.size() > 7) {
-        const int x0 = int(melodrift::MsToX(args[7].toDouble(), session.Scale, session.FirstFrame)) + 6;
-        const int pitchTop = melodrift::kLanes.Pitch.Top;
-        form->SurfaceMouseMove(x0, pitchTop + 56);
-        form->SurfaceMouseDown(Qt::LeftButton, false, x0, pitchTop + 56);
-        form->SurfaceMouseMove(x0 + 60, pitchTop + 50);
-        form->SurfaceMouseUp(Qt::LeftButton, x0 + 60, pitchTop + 50);
-    }
-    // Hover over the pitch lane so the status bar and cursor line show.
-    form->SurfaceMouseMove(200, melodrift::kLanes.Pitch.Top + 70);
+    MakeDemoEdits(*form, args, 5);
     const bool saved = form->grab().save(args[2], "PNG");
     return saved ? 0 : 1;
+}
+
+// Undocumented, for the run that compares builds on different systems: the
+// window as the host starts it for PLUGIN_FILE; once it shows, the load
+// button is pressed (its file dialog answered with WAV), the demo's edits are
+// made, the screen around the window is saved into PNG, and Insert is
+// pressed (its question whether to save the edit state answered No), which
+// writes the plug-in file and closes the window.
+//   melodrift --insert-demo PNG PLUGIN_FILE WAV [SEGMENT_MS...]
+int InsertDemo(const QStringList& args) {
+    if (args.size() < 5) return 2;
+    struct AnswerWav : melodrift::QtPrompts {
+        AnswerWav(std::filesystem::path wav) : QtPrompts(nullptr), wav_(std::move(wav)) {}
+        std::optional<std::filesystem::path> PickFileToOpen(std::string_view, const std::filesystem::path&) override {
+            return wav_;
+        }
+        bool AskYesNo(std::string_view) override { return false; }
+        std::filesystem::path wav_;
+    };
+    melodrift::MainWindow form(ArgumentPath(args[3]), std::make_unique<AnswerWav>(ArgumentPath(args[4])));
+    form.show();
+    bool saved = false;
+    QTimer::singleShot(500, &form, [&] {
+        auto* load = form.findChild<QAbstractButton*>(QStringLiteral("LoadRecordingButton"));
+        auto* insert = form.findChild<QAbstractButton*>(QStringLiteral("InsertButton"));
+        if (!load || !insert) return;
+        load->click();
+        MakeDemoEdits(form, args, 5);
+        for (int i = 0; i < 5; ++i) QApplication::processEvents();
+        const QRect frame = form.frameGeometry();
+        saved = form.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(args[2], "PNG");
+        insert->click();
+    });
+    QApplication::exec();
+    // Insert closes the window only once the plug-in file is written.
+    return saved && !form.isVisible() ? 0 : 1;
 }
 
 // For the documentation's picture of a long load (README): starts
@@ -89,6 +132,7 @@ int main(int argc, char** argv) {
     const QStringList args = QCoreApplication::arguments();
     if (args.size() > 1 && args[1] == QStringLiteral("--grab-window")) return GrabWindow(args);
     if (args.size() > 1 && args[1] == QStringLiteral("--grab-progress")) return GrabProgress(args);
+    if (args.size() > 1 && args[1] == QStringLiteral("--insert-demo")) return InsertDemo(args);
 
     const std::filesystem::path pluginFile = args.size() > 1 ? ArgumentPath(args[1]) : std::filesystem::path();
     melodrift::MainWindow form(pluginFile);

@@ -23,7 +23,9 @@ if(NOT content STREQUAL expected)
 endif()
 
 # The executable runs (its run bit is set) from an unrelated folder, with a
-# relative plug-in file path, and ends with exit code 0.
+# relative plug-in file path, and as OpenUtau starts a native plug-in: from
+# its own folder with the plug-in file's absolute path; it ends with exit
+# code 0 both times.
 set(work ${PREFIX}/elsewhere)
 file(MAKE_DIRECTORY ${work})
 file(WRITE ${work}/plugin.tmp "[#SETTING]\nTempo=120.00\nVoiceDir=${work}\n")
@@ -31,4 +33,9 @@ execute_process(COMMAND ${folder}/melodrift --grab-window shot.png plugin.tmp no
                 WORKING_DIRECTORY ${work} RESULT_VARIABLE ran)
 if(NOT ran EQUAL 0 OR NOT EXISTS ${work}/shot.png)
   message(FATAL_ERROR "the installed program did not run: ${ran}")
+endif()
+execute_process(COMMAND ${folder}/melodrift --grab-window ${work}/shot2.png ${work}/plugin.tmp no-recording.wav
+                WORKING_DIRECTORY ${folder} RESULT_VARIABLE ran)
+if(NOT ran EQUAL 0 OR NOT EXISTS ${work}/shot2.png)
+  message(FATAL_ERROR "the installed program did not run from its own folder: ${ran}")
 endif()

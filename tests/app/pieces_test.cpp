@@ -100,6 +100,12 @@ TEST(WaveImages, ForeignAndTruncatedImagesAreRefusedOrClipped) {
     EXPECT_EQ(layout->DataBytes, 2u);
     // No data before the format is no image.
     EXPECT_FALSE(ReadWaveImageLayout("RIFF" + Le(100, 4) + "WAVE" + "data" + Le(0, 4)).has_value());
+    // The player hands no device what it cannot play, device or not: 24-bit
+    // samples, a rate of 0, or less than one whole stereo frame.
+    PreviewPlayer player;
+    EXPECT_FALSE(player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 1, 44100, 24) + "data" + Le(3, 4) + "abc"));
+    EXPECT_FALSE(player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 1, 0, 16) + "data" + Le(2, 4) + "ab"));
+    EXPECT_FALSE(player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 2, 44100, 16) + "data" + Le(3, 4) + "abc"));
 }
 
 }  // namespace
