@@ -8,7 +8,7 @@
 
 #include <exception>
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift {
 

@@ -9,7 +9,7 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift {
 

@@ -1,12 +1,12 @@
 #include "editor/VoiceSource.h"
 
-#include "audio/PitchAnalyser.h"
 #include "audio/FrequencyTable.h"
+#include "audio/PitchAnalyser.h"
 #include "editor/Session.h"
-#include "text/FileNames.h"
-#include "text/Files.h"
+#include "system/FileNames.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/NumberFormat.h"
-#include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 #include <algorithm>

@@ -14,7 +14,7 @@
 #include <QTemporaryDir>
 
 #include "MainWindow.h"
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 namespace melodrift::testing {

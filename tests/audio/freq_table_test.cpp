@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift {
 namespace {

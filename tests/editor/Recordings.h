@@ -2,7 +2,7 @@
 // as WAV files, a scratch folder, and prompts with scripted answers.
 #pragma once
 
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 
 #include <gtest/gtest.h>
 

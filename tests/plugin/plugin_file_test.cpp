@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "text/Files.h"
+#include "system/Files.h"
 #include "text/Text.h"
 
 namespace melodrift {

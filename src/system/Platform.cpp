@@ -1,4 +1,4 @@
-#include "text/Platform.h"
+#include "system/Platform.h"
 
 #include "text/CodePage.h"
 

@@ -1,7 +1,7 @@
 // Files and paths: reading whole files as bytes, line splitting, the atomic
 // replace-file writer, the all-or-nothing writer of several files, and the
 // one place where a path read from a file (CP932 bytes) becomes a native
-// path. Operating-system calls are in text/Platform.h.
+// path. Operating-system calls are in system/Platform.h.
 #pragma once
 
 #include <chrono>

@@ -1,7 +1,7 @@
-#include "text/Files.h"
+#include "system/Files.h"
 
+#include "system/Platform.h"
 #include "text/CodePage.h"
-#include "text/Platform.h"
 
 #include <algorithm>
 #include <cerrno>
