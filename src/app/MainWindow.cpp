@@ -1,4 +1,5 @@
-// The window's construction, layout, settings, mode switch and buttons.
+// The window's construction: its controls, their layout, the settings it
+// restores and saves, and closing. The controls' events are in ControlEvents.cpp.
 #include "MainWindow.h"
 
 #include <algorithm>
@@ -91,15 +92,6 @@ void MakeSeparator(QWidget* parent, int y, int width) {
     line->setGeometry(0, y, width, 2);
 }
 
-// What the progress dialog says during each stage of a load.
-QString StageLabel(std::string_view stage) {
-    if (stage == "read") return QString::fromUtf8("音声を読み込んでいます...");
-    if (stage == "analyse") return QString::fromUtf8("分析しています...");
-    if (stage == "measure") return QString::fromUtf8("倍音を測定しています...");
-    if (stage == "images") return QString::fromUtf8("表示を準備しています...");
-    return QString::fromUtf8("分析しています...");
-}
-
 template <class W>
 W* Named(W* widget, const char* name, const char* hint = nullptr) {
     widget->setObjectName(QString::fromLatin1(name));
@@ -154,13 +146,15 @@ void MainWindow::CreateControls() {
 
     lanesPanel_ = MakePanel(client, "LanesPanel", true);
     laneLabelsPanel_ = MakePanel(lanesPanel_, "LaneLabelsPanel", false);
-    MakeLabel(laneLabelsPanel_, "音量", 8, 8);
-    MakeLabel(laneLabelsPanel_, "スペクトル", 1, 58);
-    MakeLabel(laneLabelsPanel_, "ピッチ", 8, 188);
-    MakeLabel(laneLabelsPanel_, "歌詞", 8, 318);
-    for (int y : {50, 180, 310, 334}) MakeSeparator(laneLabelsPanel_, y, kLaneLabelsWidth);
+    for (const LaneGeometry* lane : kLanes.Lanes()) {
+        MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX, lane->LabelY);
+    }
+    for (const LaneGeometry* lane : kLanes.Lanes()) {
+        if (lane->Top > 0) MakeSeparator(laneLabelsPanel_, lane->Top, kLaneLabelsWidth);
+    }
+    MakeSeparator(laneLabelsPanel_, kLanes.LabelsBottom, kLaneLabelsWidth);
     spectrumRangeBar_ = Named(new QScrollBar(Qt::Vertical, laneLabelsPanel_), "SpectrumRangeBar", "スペクトルの表示濃度を変更します");
-    spectrumRangeBar_->setGeometry(8, 80, 9, 81);
+    spectrumRangeBar_->setGeometry(8, kLanes.Spectrum.Top + kLanes.SpectrumBarOffset, 9, 81);
     spectrumRangeBar_->setRange(1, 100);
 
     surfacePanel_ = MakePanel(lanesPanel_, "SurfacePanel", false);
@@ -168,7 +162,7 @@ void MainWindow::CreateControls() {
     lyricEdit_ = Named(new QLineEdit(surfacePanel_), "LyricEdit");
     lyricsEdit_ = Named(new QLineEdit(surfacePanel_), "LyricsEdit");
     for (QLineEdit* edit : {lyricEdit_, lyricsEdit_}) {
-        edit->setGeometry(0, 309, 24, 20);
+        edit->setGeometry(0, kLanes.LyricEditTop(), kLanes.LyricEditMinWidth, kLanes.LyricEditHeight);
         edit->hide();
     }
     scrollPanel_ = MakePanel(surfacePanel_, "ScrollPanel", false);
@@ -485,281 +479,6 @@ void MainWindow::LayOutControls() {
     }
     insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth, std::max(0, height - kLanesPanelHeight));
     if (created_) Guard([&] { UpdateLayout(); });
-}
-
-// ---- Controls' events ----------------------------------------------------------
-
-void MainWindow::NoteOptionToggled(QCheckBox* sender) {
-    Guard([&] {
-        if (sender == keyCheck_) session_.KeyEnabled = sender->isChecked();
-        if (sender == pitchCheck_) session_.PitchEnabled = sender->isChecked();
-        if (sender == volumeCheck_) session_.VolumeEnabled = sender->isChecked();
-        if (sender == voicingCheck_) {
-            session_.VoicingCheck = sender->isChecked();
-            if (session_.HasRecording()) {
-                session_.BuildPitchCents();
-                BuildPitchBitmap();
-                RedrawAll();
-            }
-        }
-    });
-}
-
-void MainWindow::PitchModeChanged() {
-    Guard([&] { session_.PitchMode = pitchModeCombo_->currentIndex() + 1; });
-}
-
-void MainWindow::ModeButtonClicked(QAbstractButton* sender) {
-    Guard([&] {
-        // The two buttons form a group that may be all up: a button pressed
-        // down raises the other; the correction-mode button shows the mode.
-        session_.CorrectionMode = sender->property("tag").toInt() == 1;
-        correctionModeButton_->setChecked(session_.CorrectionMode);
-        if (sender == traceModeButton_ && traceModeButton_->isChecked()) correctionModeButton_->setChecked(false);
-        if (session_.CorrectionMode) traceModeButton_->setChecked(false);
-        for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) box->setEnabled(!session_.CorrectionMode);
-        correctionPanel_->setVisible(session_.CorrectionMode);
-    });
-}
-
-void MainWindow::CorrectionEditExited(QLineEdit* sender) {
-    Guard([&] {
-        const CorrectionTiming field = sender == preUtteranceEdit_ ? CorrectionTiming::PreUtterance
-                                       : sender == overlapEdit_    ? CorrectionTiming::Overlap
-                                                                   : CorrectionTiming::Consonant;
-        const QByteArray text = sender->text().toUtf8();
-        const int value = session_.CommitCorrectionTiming(field, std::string_view(text.constData(), std::size_t(text.size())));
-        sender->setText(QString::number(value));
-    });
-}
-
-void MainWindow::ZoomChanging(int newValue) {
-    Guard([&] {
-        session_.SetScale(newValue);
-        UpdateLayout();
-    });
-}
-
-void MainWindow::InsertClicked() {
-    bool inserted = false;
-    Guard([&] {
-        session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
-        Insert(session_, *voicebank_, *prompts_);
-        inserted = true;
-    });
-    // A failed Insert keeps the window open, so nothing is lost.
-    if (inserted) {
-        history_.MarkSaved();
-        insertDone_ = true;
-        close();
-        insertDone_ = false;
-    }
-}
-
-void MainWindow::CancelClicked() {
-    close();
-}
-
-void MainWindow::LoadRecordingClicked() {
-    Guard([&] {
-        if (!ConfirmDiscardEdits()) return;
-        const auto path = prompts_->PickFileToOpen("Waveファイル(*.wav)|*.wav", session_.OpenWaveFileName);
-        if (path) LoadRecording(*path);
-    });
-}
-
-void MainWindow::SaveEditStateClicked() {
-    Guard([&] {
-        if (session_.SaveEditState(*prompts_)) history_.MarkSaved();
-    });
-}
-
-void MainWindow::LoadEditStateClicked() {
-    Guard([&] {
-        // The question and the file dialog come first, on this thread; only
-        // the load itself runs behind the progress dialog.
-        if (history_.HasUnsavedEdits()) {
-            if (!ConfirmDiscardEdits()) return;
-        } else if (session_.FrameCount() > 0) {
-            prompts_->Beep();
-            if (!prompts_->AskYesNo(kDiscardEditStateQuestion)) return;
-        }
-        const auto chosen = prompts_->PickFileToOpen(kEditStateFilter, session_.EditOpenFileName);
-        if (!chosen) return;
-        std::vector<std::pair<std::string, bool>> answered;
-        if (const auto recording = StoredRecordingOf(*chosen)) {
-            if (AskBeforeLoading(*recording, answered)) return;
-        }
-        const bool sameRecording = session_.HasRecording();
-        if (sameRecording) history_.Begin(session_, EditScope::SegmentsAndPitch);
-        EditStateOutcome outcome = EditStateOutcome::Cancelled;
-        RunInBackground(
-            U("編集状態の読込"),
-            [&](Prompts& prompts, const LoadProgress& progress) {
-                outcome = session_.LoadEditStateFrom(*chosen, prompts, progress);
-            },
-            answered);
-        if (outcome == EditStateOutcome::Loaded) {
-            // Reloading the edit state of the recording on screen is one
-            // undoable step; another recording starts a new history.
-            if (history_.Pending()) {
-                history_.Commit(session_);
-            } else {
-                history_.Clear();
-            }
-            history_.MarkSaved();
-        } else if (history_.Pending()) {
-            // A refused or stopped load left the session as it was (nothing
-            // is recorded), except a recording without frames, which took
-            // the place of the old one: then the history no longer applies.
-            history_.Commit(session_);
-        }
-        AfterRecordingChanged();
-    });
-}
-
-void MainWindow::AutoSegmentClicked() {
-    Guard([&] {
-        history_.Begin(session_, EditScope::Segments);
-        const bool changed = session_.AutoSegment(*prompts_);
-        history_.Commit(session_);
-        if (changed) {
-            BuildLyricBitmap();
-            RedrawAll();
-        }
-    });
-}
-
-std::optional<LoadOutcome> MainWindow::AskBeforeLoading(const std::filesystem::path& recording,
-                                                        std::vector<std::pair<std::string, bool>>& answered) {
-    // Reading the file takes a moment on a long recording (about 0.1 s for
-    // ten minutes): the pointer says so.
-    RecordingCheck check = RecordingCheck::Missing;
-    {
-        struct WaitCursor {
-            WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-            ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-        } wait;
-        check = CheckRecording(recording);
-    }
-    switch (check) {
-    case RecordingCheck::Missing:
-    case RecordingCheck::Ready:
-        break;
-    case RecordingCheck::Unsupported:
-        prompts_->Error(kUnsupportedFormatMessage);
-        prompts_->Beep();
-        return LoadOutcome::Unsupported;
-    case RecordingCheck::Long:
-        prompts_->Beep();
-        if (!prompts_->AskOkCancel(kLongRecordingQuestion)) return LoadOutcome::Declined;
-        answered.emplace_back(std::string(kLongRecordingQuestion), true);
-        break;
-    }
-    return std::nullopt;
-}
-
-LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
-    std::vector<std::pair<std::string, bool>> answered;
-    if (const auto refused = AskBeforeLoading(path, answered)) return *refused;
-    LoadOutcome outcome = LoadOutcome::NoFile;
-    RunInBackground(
-        U("音声読込"),
-        [&](Prompts& prompts, const LoadProgress& progress) { outcome = session_.LoadRecording(path, prompts, progress); },
-        answered);
-    if (outcome == LoadOutcome::Loaded || outcome == LoadOutcome::NoFrames) {
-        history_.Clear();
-        AfterRecordingChanged();
-    }
-    return outcome;
-}
-
-bool MainWindow::RunInBackground(const QString& title, const std::function<void(Prompts&, const LoadProgress&)>& job,
-                                 const std::vector<std::pair<std::string, bool>>& answered) {
-    QProgressDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("LoadProgressDialog"));
-    dialog.setWindowTitle(title);
-    dialog.setLabelText(U("分析しています..."));
-    dialog.setCancelButtonText(U("キャンセル"));
-    dialog.setRange(0, 100);
-    dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setMinimumDuration(300);
-    dialog.setAutoClose(false);
-    dialog.setAutoReset(false);
-    dialog.setValue(0);
-
-    // キャンセル, Escape and the title bar's close all stop the analysis; the
-    // worker ends at its next frame and the session stays as it was.
-    stopLoad_ = false;
-    session_.Analyser->Options.Stop = &stopLoad_;
-    const auto stop = [this] { stopLoad_ = true; };
-    connect(&dialog, &QProgressDialog::canceled, this, stop);
-    connect(&dialog, &QDialog::rejected, this, stop);
-
-    // While another prompt asks, the progress dialog stays out of its way.
-    bool prompting = false;
-    QPointer<QProgressDialog> guard(&dialog);
-    LoadPrompts prompts(
-        *prompts_, answered,
-        [guard, &prompting] {
-            prompting = true;
-            if (!guard) return;
-            // Its own timer must not show it over the question either.
-            guard->setMinimumDuration(std::numeric_limits<int>::max());
-            guard->hide();
-        },
-        [guard, &prompting] {
-            prompting = false;
-            if (guard) guard->setMinimumDuration(0);  // back at the next step
-        });
-    const LoadProgress progress = [guard, this, &prompting](std::string_view stage, double fraction) {
-        const int percent = std::clamp(int(fraction * 100.0), 0, 100);
-        const QString label = StageLabel(stage);
-        QMetaObject::invokeMethod(
-            guard.data(),
-            [guard, percent, label, this, &prompting] {
-                if (!guard || prompting || stopLoad_) return;
-                guard->setLabelText(label);
-                guard->setValue(percent);
-            },
-            Qt::QueuedConnection);
-    };
-    std::exception_ptr failure;
-    QEventLoop loop;
-    QThread* worker = QThread::create([&] {
-        ClearUpperVectorState();  // also for the analysis threads it starts
-        try {
-            job(prompts, progress);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
-    busy_ = true;
-    worker->start();
-    loop.exec();
-    worker->wait();
-    delete worker;
-    busy_ = false;
-    session_.Analyser->Options.Stop = nullptr;
-    const bool stopped = stopLoad_;
-    dialog.close();
-    // Messages of the load show now, over the window.
-    prompts.Replay();
-    if (failure) std::rethrow_exception(failure);
-    return !stopped;
-}
-
-void MainWindow::AfterRecordingChanged() {
-    setWindowTitle(U(session_.Caption));
-    volumeBitmap_ = session_.HasRecording() ? melodrift::BuildVolumeBitmap(session_.FrameVolume) : RgbaImage();
-    spectrumColumnDensity_.clear();
-    BuildSpectrumBitmap();
-    {
-        const QSignalBlocker block(timeScrollBar_);
-        timeScrollBar_->setValue(session_.FirstFrame);
-    }
-    UpdateLayout();
 }
 
 }  // namespace melodrift

@@ -16,10 +16,10 @@
 #include <QRect>
 
 #include "WindowSettings.h"
-#include "HitAreas.h"
 #include "Playback.h"
 #include "editor/History.h"
 #include "editor/Session.h"
+#include "editor/SurfaceMouse.h"
 #include "editor/Timeline.h"
 
 class QAbstractButton;
@@ -133,7 +133,8 @@ public:
     void RedrawAll();
     void DrawVolumeLane();
     void DrawCutLines();
-    void ToggleCursor();
+    void ToggleCursor();        // the cursor line at CursorX, inverted
+    void ToggleCursorAt(int x);
     void BuildSpectrumBitmap();
     void BuildPitchBitmap();
     void BuildLyricBitmap();  // also draws it onto the surface with its texts
@@ -180,10 +181,12 @@ private:
     void LyricEditFollowView();
     void RefreshSpectrumColumns();
 
-    void SetSurfaceHelp(std::string_view text, Qt::CursorShape shape);
-    void OpenLyricEditor(QLineEdit* edit, int first, int last, const std::string& textUtf8);
-    void HideLyricEditor(QLineEdit* edit);
-    void XorPitchLine();
+    // The surface's pointer shape as the editor knows it.
+    PointerShape SurfacePointer() const;
+    // Draws, opens, plays what the editor's answer to a mouse event at (x, y) says.
+    void CarryOut(const SurfaceActions& act, int x, int y);
+    void PlayLastPreview();
+    void XorPitchLine(PixelPoint from, PixelPoint to);
     void RedrawLyricLane();
     QRect LyricTextRect(int left, int right) const;
     void DrawLyricTexts();

@@ -28,7 +28,7 @@ std::filesystem::path ArgumentPath(const QString& argument) {
     return error ? path : absolute;
 }
 
-// Undocumented, for the documentation's picture: opens the window with a
+// For the documentation's picture (README, "The window"): opens the window with a
 // recording loaded, grabs it into a PNG file and quits.
 //   melodrift --grab-window PNG PLUGIN_FILE WAV [SEGMENT_MS...]
 int GrabWindow(const QStringList& args) {
@@ -38,7 +38,7 @@ int GrabWindow(const QStringList& args) {
     form->LoadRecording(ArgumentPath(args[4]));
     auto& session = form->Session();
     // The bundled example says かきくけこ: one syllable per cut, then rests.
-    const char* lyrics[] = {"\x82\xa9", "\x82\xab", "\x82\xad", "\x82\xaf", "\x82\xb1"};  // かきくけこ
+    const char* lyrics[] = {"か", "き", "く", "け", "こ"};  // lyrics are UTF-8
     for (int i = 5; i < args.size(); ++i) session.AddCut(i - 5 < 5 ? lyrics[i - 5] : "R", args[i].toDouble());
     if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
     form->UpdateLayout();
@@ -46,18 +46,19 @@ int GrabWindow(const QStringList& args) {
     // A pitch line drawn over the third syllable, as a user would.
     if (args.size() > 7) {
         const int x0 = int(melodrift::MsToX(args[7].toDouble(), session.Scale, session.FirstFrame)) + 6;
-        form->SurfaceMouseMove(x0, 236);
-        form->SurfaceMouseDown(Qt::LeftButton, false, x0, 236);
-        form->SurfaceMouseMove(x0 + 60, 230);
-        form->SurfaceMouseUp(Qt::LeftButton, x0 + 60, 230);
+        const int pitchTop = melodrift::kLanes.Pitch.Top;
+        form->SurfaceMouseMove(x0, pitchTop + 56);
+        form->SurfaceMouseDown(Qt::LeftButton, false, x0, pitchTop + 56);
+        form->SurfaceMouseMove(x0 + 60, pitchTop + 50);
+        form->SurfaceMouseUp(Qt::LeftButton, x0 + 60, pitchTop + 50);
     }
     // Hover over the pitch lane so the status bar and cursor line show.
-    form->SurfaceMouseMove(200, 250);
+    form->SurfaceMouseMove(200, melodrift::kLanes.Pitch.Top + 70);
     const bool saved = form->grab().save(args[2], "PNG");
     return saved ? 0 : 1;
 }
 
-// Undocumented, for the documentation's picture of a long load: starts
+// For the documentation's picture of a long load (README): starts
 // loading WAV (answering the long-recording question), grabs the screen with
 // the progress dialog after SECONDS, then cancels the load and quits.
 //   melodrift --grab-progress PNG PLUGIN_FILE WAV [SECONDS]

@@ -51,4 +51,9 @@ void EditorSession::SetScale(int value) {
     Scale = std::clamp(value, 1, 8);
 }
 
+void EditorSession::SetVoicingCheck(bool on) {
+    VoicingCheck = on;
+    if (HasRecording()) BuildPitchCents();
+}
+
 }  // namespace melodrift

@@ -37,15 +37,15 @@ struct Segment {
     std::string Lyric;
 };
 
-// What the pointer is doing on the drawing surface (4 is not used).
-enum class MouseMode : int {
-    Idle = 0,
-    DragCut = 1,
-    EditLyric = 2,
-    Preview = 3,
-    DrawPitch = 5,
-    SelectLyrics = 6,
-    EditLyrics = 7,
+// What the pointer is doing on the drawing surface (editor/SurfaceMouse.h).
+enum class MouseMode {
+    Idle,
+    DragCut,       // a cut follows the pointer
+    EditLyric,     // the one-segment lyric edit is open
+    Preview,       // dragging over the volume lane
+    DrawPitch,     // drawing a pitch line
+    SelectLyrics,  // right-dragging over the lyric lane
+    EditLyrics,    // the lyric-run edit is open
 };
 
 // A pixel of the drawing surface (y from its top).
@@ -153,12 +153,6 @@ public:
     int CursorX = -1;
     std::string Caption = "メロドリフト ver2.42"; // UTF-8
 
-    // Lane tops on the drawing surface, pixels.
-    int VolumeTop = 0;
-    int SpectrumTop = 50;
-    int PitchTop = 180;
-    int LyricTop = 310;
-
     // ---- Editing ---------------------------------------------------------
     double MinCutGap = 30.0;     // least distance between two cuts, ms
     float MinStrength = 2.0f;    // least candidate strength for pitch lines
@@ -173,9 +167,9 @@ public:
     bool Modified = false;       // the edit state changed since saved/loaded
 
     // ---- File-name presets of the dialogs -------------------------------
-    std::filesystem::path OpenWaveFileName;   // OD: the recording
-    std::filesystem::path EditOpenFileName;   // EditOD: edit state to load
-    std::filesystem::path EditSaveFileName;   // EditSD: edit state to save
+    std::filesystem::path OpenWaveFileName;   // the recording
+    std::filesystem::path EditOpenFileName;   // edit state to load
+    std::filesystem::path EditSaveFileName;   // edit state to save
 
     // ---- Queries -----------------------------------------------------------
     int FrameCount() const;             // analysis frames, 0 when none
@@ -192,6 +186,8 @@ public:
     int CommitCorrectionTiming(CorrectionTiming field, std::string_view text);
     // The zoom control: Scale := value clamped to 1..8.
     void SetScale(int value);
+    // The voicing check's switch; the pitch in cents follows it.
+    void SetVoicingCheck(bool on);
 
     // ---- Loading a recording (Loading.cpp) -------------------------------
     // Loads, checks, normalises and analyses the recording at `path` and
@@ -219,7 +215,8 @@ public:
     void CommitLyric(int segment, std::string_view lyricUtf8);
     void CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8);
     void RequireWritableLyric(std::string_view lyricUtf8) const;
-    // Redraws a straight pitch line between two points of the pitch lane.
+    // Redraws a straight pitch line between two points of the pitch lane
+    // (surface pixels, kLanes.Pitch).
     void ApplyPitchLine(PixelPoint from, PixelPoint to);
     // Cuts at sudden rises of level and pitch confidence; asks first when
     // cuts would be lost. False when nothing changed.

@@ -1,5 +1,6 @@
 #include "editor/Timeline.h"
 
+#include "editor/LaneLayout.h"
 #include "text/CodePage.h"
 
 #include <algorithm>
@@ -91,17 +92,17 @@ int VisibleFramesFor(int width, int scale) {
 
 VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, int scale) {
     VisibleRange r;
-    r.a = firstFrame;
-    r.c = std::min(firstFrame + visibleFrames - 1, frameCount - 1);
-    r.e = -(scale / 2);
-    r.right = r.e + (r.c - r.a + 1) * scale;
+    r.firstFrame = firstFrame;
+    r.lastFrame = std::min(firstFrame + visibleFrames - 1, frameCount - 1);
+    r.left = -(scale / 2);
+    r.right = r.left + (r.lastFrame - r.firstFrame + 1) * scale;
     return r;
 }
 
 // ---- Lane images -------------------------------------------------------------
 
 RgbaImage BuildVolumeBitmap(std::span<const std::int32_t> frameVolume) {
-    constexpr int kHeight = 48;
+    constexpr int kHeight = kLanes.Volume.Height;
     RgbaImage image(static_cast<int>(frameVolume.size()), kHeight, kBlack);
     for (int i = 0; i < image.width; ++i) {
         // 32000 fills the lane; louder frames are cut at the top row.
@@ -165,7 +166,7 @@ RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
     const int first = std::min(in.firstFrame, frames - 1);
     const int last = std::min(in.firstFrame + in.visibleFrames - 1, frames - 1);
     const int width = std::max(0, FrameToX(last, in.scale, in.firstFrame));
-    RgbaImage image(width, 128, kBlack);
+    RgbaImage image(width, kLanes.Pitch.Height, kBlack);
 
     // Grid: half a semitone below the notes 36, 48, 60, 72 and 84.
     for (int n = 1; n <= 10; ++n) {
@@ -246,10 +247,10 @@ void DrawBox(RgbaImage& image, std::int64_t left, int top, std::int64_t right, i
     image.FillRect(l + 1, top + 1, r - 1, bottom - 1, fill);
 }
 
-// Columns a..c of `source` stretched onto [e, right) × [top, top + height).
+// Columns firstFrame..lastFrame of `source` stretched onto [left, right) × [top, top + height).
 void StretchColumns(RgbaImage& surface, const RgbaImage& source, const VisibleRange& r, int scale, int top) {
-    for (int x = std::max(r.e, 0); x < std::min(r.right, surface.width); ++x) {
-        const int column = r.a + (x - r.e) / scale;
+    for (int x = std::max(r.left, 0); x < std::min(r.right, surface.width); ++x) {
+        const int column = r.firstFrame + (x - r.left) / scale;
         if (column < 0 || column >= source.width) continue;
         for (int y = 0; y < source.height; ++y) surface.Set(x, top + y, source.At(column, y));
     }
@@ -264,8 +265,10 @@ void Blit(RgbaImage& surface, const RgbaImage& source, int left, int top) {
 }  // namespace
 
 RgbaImage BuildLyricBitmap(const EditorSession& s) {
-    RgbaImage image(s.FrameCount() > 0 ? LyricBitmapWidth(s) : 0, 16, kWhite);
-    for (const LyricBox& box : BuildLyricBoxes(s)) DrawBox(image, box.left, 0, box.right, 16, kBlack, box.fill);
+    RgbaImage image(s.FrameCount() > 0 ? LyricBitmapWidth(s) : 0, kLanes.Lyric.Height, kWhite);
+    for (const LyricBox& box : BuildLyricBoxes(s)) {
+        DrawBox(image, box.left, 0, box.right, kLanes.Lyric.Height, kBlack, box.fill);
+    }
     return image;
 }
 
@@ -285,24 +288,24 @@ RgbaImage ComposeSurface(const EditorSession& s, const LaneImages& lanes, int wi
     DrawBox(surface, r.right, 0, width, height, kBlack, kSilver);
     if (r.right <= 0 || s.FrameCount() == 0) return surface;
 
-    if (lanes.volume != nullptr) StretchColumns(surface, *lanes.volume, r, s.Scale, s.VolumeTop);
+    if (lanes.volume != nullptr) StretchColumns(surface, *lanes.volume, r, s.Scale, kLanes.Volume.Top);
     if (s.SelFirst >= 0 && s.SelLast >= 0 && s.SelFirst < static_cast<int>(s.Segments.size()) &&
         s.SelLast < static_cast<int>(s.Segments.size())) {
         const Segment& lo = s.Segments[std::min(s.SelFirst, s.SelLast)];
         const Segment& hi = s.Segments[std::max(s.SelFirst, s.SelLast)];
         const auto x1 = MsToX(lo.StartMs, s.Scale, s.FirstFrame);
         const auto x2 = MsToX(hi.StartMs + hi.LengthMs, s.Scale, s.FirstFrame) + 1;
-        MixSelection(surface, static_cast<int>(std::clamp<std::int64_t>(x1, -1, width + 1)), s.VolumeTop,
-                     static_cast<int>(std::clamp<std::int64_t>(x2, -1, width + 1)), s.VolumeTop + 48);
+        MixSelection(surface, static_cast<int>(std::clamp<std::int64_t>(x1, -1, width + 1)), kLanes.Volume.Top,
+                     static_cast<int>(std::clamp<std::int64_t>(x2, -1, width + 1)), kLanes.Volume.Bottom());
     }
-    if (lanes.spectrum != nullptr) StretchColumns(surface, *lanes.spectrum, r, s.Scale, s.SpectrumTop);
-    if (lanes.pitch != nullptr) Blit(surface, *lanes.pitch, 0, s.PitchTop);
-    if (lanes.lyric != nullptr) Blit(surface, *lanes.lyric, 0, s.LyricTop);
+    if (lanes.spectrum != nullptr) StretchColumns(surface, *lanes.spectrum, r, s.Scale, kLanes.Spectrum.Top);
+    if (lanes.pitch != nullptr) Blit(surface, *lanes.pitch, 0, kLanes.Pitch.Top);
+    if (lanes.lyric != nullptr) Blit(surface, *lanes.lyric, 0, kLanes.Lyric.Top);
 
     for (std::size_t k = 1; k < s.Segments.size(); ++k) {
         const auto x = MsToX(s.Segments[k].StartMs, s.Scale, s.FirstFrame);
         if (x < 0 || x >= width) continue;
-        surface.FillRect(static_cast<int>(x), 0, static_cast<int>(x) + 1, s.LyricTop, kGrey);
+        surface.FillRect(static_cast<int>(x), 0, static_cast<int>(x) + 1, kLanes.CutLinesBottom(), kGrey);
     }
     return surface;
 }

@@ -76,13 +76,13 @@ std::int64_t MsToNearestFrame(double timeMs);
 // Frames that fit a surface `width` pixels wide: width div scale + 1.
 int VisibleFramesFor(int width, int scale);
 
-// The frames on screen and where their columns go: frames a..c, frame j's
-// column block starting at e + (j − a) · scale, the last one ending at
-// `right` (exclusive).
+// The frames on screen and where their columns go: frames firstFrame ..
+// lastFrame, frame j's column block starting at left + (j − firstFrame) ·
+// scale, the last one ending at `right` (exclusive).
 struct VisibleRange {
-    int a = 0;
-    int c = -1;
-    int e = 0;
+    int firstFrame = 0;
+    int lastFrame = -1;
+    int left = 0;
     int right = 0;
 };
 VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, int scale);

@@ -11,7 +11,7 @@
 #include <QToolButton>
 
 #include "AppTestSupport.h"
-#include "HitAreas.h"
+#include "editor/SurfaceMouse.h"
 #include "LyricLane.h"
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
@@ -434,7 +434,7 @@ TEST_F(LongRecording, TheSpectrumLaneIsFullyColouredWhereverItIsScrolledTo) {
         for (int row = 0; row < kSpectrumRows; row += 9) {
             const std::uint32_t expected =
                 SpectrumColour(Session().SpectrumImage[std::size_t(frame)][std::size_t(row)], Session().SpectrumDensity);
-            ASSERT_EQ(Surface()->Image().At(60, Session().SpectrumTop + row), expected)
+            ASSERT_EQ(Surface()->Image().At(60, kLanes.Spectrum.Top + row), expected)
                 << "scroll " << position << " row " << row;
         }
     }

@@ -1,5 +1,5 @@
-// The window's small parts that need no window: hit areas, the guarded
-// event runner, dialog filters and WAVE image layout.
+// The window's small parts that need no window: the guarded event runner,
+// dialog filters and WAVE image layout.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "AppTestSupport.h"
-#include "HitAreas.h"
 #include "Playback.h"
 #include "QtPrompts.h"
 #include "RunGuarded.h"
@@ -18,42 +17,6 @@
 
 namespace melodrift::testing {
 namespace {
-
-TEST(SurfaceHitAreas, ThePitchLaneWinsOverACutAndCutsWinOverTheOtherLanes) {
-    const LaneGeometry lanes;  // 0, 180, 310
-    const std::vector<int> cuts = {100, 200};
-    EXPECT_EQ(HitTestSurface(100, 250, true, lanes, cuts).Area, HitArea::PitchLane);
-    EXPECT_EQ(HitTestSurface(100, 181, true, lanes, cuts).Area, HitArea::PitchLane);
-    EXPECT_EQ(HitTestSurface(100, 307, true, lanes, cuts).Area, HitArea::PitchLane);
-    // Rows 180 and 308 are outside the pitch lane.
-    EXPECT_EQ(HitTestSurface(100, 180, true, lanes, cuts).Area, HitArea::Cut);
-    EXPECT_EQ(HitTestSurface(100, 308, true, lanes, cuts).Area, HitArea::Cut);
-    // Without pitch drawing the pitch lane belongs to the cuts.
-    const SurfaceHit cut = HitTestSurface(202, 250, false, lanes, cuts);
-    EXPECT_EQ(cut.Area, HitArea::Cut);
-    EXPECT_EQ(cut.Cut, 2);
-    EXPECT_EQ(HitTestSurface(98, 10, true, lanes, cuts).Cut, 1);   // |98 − 100| < 3
-    EXPECT_EQ(HitTestSurface(97, 10, true, lanes, cuts).Area, HitArea::VolumeLane);
-    EXPECT_EQ(HitTestSurface(100, 320, true, lanes, cuts).Area, HitArea::Cut);
-    EXPECT_EQ(HitTestSurface(150, 49, true, lanes, cuts).Area, HitArea::VolumeLane);
-    EXPECT_EQ(HitTestSurface(150, 50, true, lanes, cuts).Area, HitArea::CutArea);
-    EXPECT_EQ(HitTestSurface(150, 310, true, lanes, cuts).Area, HitArea::CutArea);
-    EXPECT_EQ(HitTestSurface(150, 311, true, lanes, cuts).Area, HitArea::LyricLane);
-}
-
-TEST(SurfaceHitAreas, TheFirstOfTwoCloseCutsIsTaken) {
-    const std::vector<int> cuts = {100, 101, 102};
-    EXPECT_EQ(HitTestSurface(101, 100, true, LaneGeometry{}, cuts).Cut, 1);
-    EXPECT_EQ(HitTestSurface(104, 100, true, LaneGeometry{}, cuts).Cut, 3);
-}
-
-TEST(SurfaceHitAreas, HelpTextsKeepTheirFullWidthAndAsciiSpaces) {
-    EXPECT_EQ(kHelpVolumeLane, "左ドラッグ=原音プレビュー　右ドラッグ=ピッチ確認用プレビュー");
-    EXPECT_NE(kHelpVolumeLane.find("\xE3\x80\x80"), std::string_view::npos);  // U+3000
-    EXPECT_NE(kHelpLyricLane.find("を設定    右"), std::string_view::npos);   // four ASCII spaces
-    EXPECT_NE(kHelpCutArea.find("設定\xE3\x80\x80\xE3\x80\x80右"), std::string_view::npos);
-    EXPECT_EQ(kHelpPitchLane.find(' '), std::string_view::npos);
-}
 
 TEST(GuardedEvents, AFailureBeepsShowsTheReasonAndGoesNoFurther) {
     auto log = std::make_shared<ScriptedPrompts::Log>();

@@ -24,7 +24,7 @@
 #include "Playback.h"
 #include "QtPrompts.h"
 #include "Widgets.h"
-#include "HitAreas.h"
+#include "editor/SurfaceMouse.h"
 #include "system/Files.h"
 
 namespace melodrift::testing {
@@ -260,7 +260,7 @@ TEST_F(WindowSession, UnsavedEditsAreAskedAboutOnlyAfterAnEdit) {
 
 TEST_F(WindowSession, WholeLyricGlyphsLieInsideTheLane) {
     const QRect glyph = t_->form->LyricGlyphRect(QStringLiteral("こぎゃjy"));
-    const int top = Session().LyricTop;
+    const int top = kLanes.Lyric.Top;
     EXPECT_GE(glyph.top(), top + 1);      // below the box's top border
     EXPECT_LE(glyph.bottom(), top + 14);  // above its bottom border
     EXPECT_GE(glyph.height(), 8);         // and not shrunk to nothing

@@ -3,7 +3,9 @@
 #include "Recordings.h"
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
+#include "editor/History.h"
 #include "editor/Session.h"
+#include "editor/SurfaceMouse.h"
 #include "editor/Timeline.h"
 #include "text/CodePage.h"
 #include "text/Encoding.h"
@@ -108,6 +110,7 @@ TEST(SegmentList, DraggingACutStopsTheGapAwayFromItsNeighbours) {
 
 TEST(SegmentList, RightDoubleClickRemovesTheCutOfTheSegmentUnderThePointer) {
     EditorSession s;
+    EditHistory h;
     FakeRecording(s, 1000.0);
     s.Scale = 1;
     s.VisibleFrames = 670;
@@ -115,18 +118,18 @@ TEST(SegmentList, RightDoubleClickRemovesTheCutOfTheSegmentUnderThePointer) {
     const auto xOf = [&](double ms) { return static_cast<int>(MsToX(ms, s.Scale, s.FirstFrame)); };
     const PointerShape arrow = PointerShape::Arrow;
     // Inside the first segment: nothing.
-    SurfaceMouseDown(s, MouseButton::Right, true, xOf(100.0), 100, arrow);
+    SurfaceMouseDown(s, h, MouseButton::Right, true, xOf(100.0), 100, arrow);
     EXPECT_EQ(s.Segments.size(), 4u);
     // A single right click inside segment 3 does nothing either.
-    SurfaceMouseDown(s, MouseButton::Right, false, xOf(700.0), 100, arrow);
+    SurfaceMouseDown(s, h, MouseButton::Right, false, xOf(700.0), 100, arrow);
     EXPECT_EQ(s.Segments.size(), 4u);
-    const auto act = SurfaceMouseDown(s, MouseButton::Right, true, xOf(700.0), 100, arrow);
+    const auto act = SurfaceMouseDown(s, h, MouseButton::Right, true, xOf(700.0), 100, arrow);
     EXPECT_TRUE(act.redrawAll);
     EXPECT_EQ(Starts(s), (std::vector<double>{0.0, 200.0, 400.0}));
     EXPECT_DOUBLE_EQ(s.Segments[2].LengthMs, s.DurationMs() - 400.0);
     EXPECT_TRUE(s.Modified);
     // A left click in the cut area adds an "R" cut.
-    SurfaceMouseDown(s, MouseButton::Left, false, xOf(700.0), 100, arrow);
+    SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(700.0), 100, arrow);
     ASSERT_EQ(s.Segments.size(), 4u);
     EXPECT_NEAR(s.Segments[3].StartMs, 700.0, 23.3);  // within one pixel (256 samples)
 }
@@ -175,8 +178,13 @@ TEST(SurfaceHelp, HitAreasAndTheirTextsInOrder) {
     EXPECT_EQ(HitTest(s, 10, 307).area, HitArea::PitchLane);
     EXPECT_EQ(HitTest(s, 10, 310).area, HitArea::CutArea);
     EXPECT_EQ(HitTest(s, 10, 311).area, HitArea::LyricLane);
+    EXPECT_EQ(HitTest(s, cutX, 180).area, HitArea::Cut);  // rows 180 and 308 are outside the pitch lane
+    EXPECT_EQ(HitTest(s, cutX, 308).area, HitArea::Cut);
+    EXPECT_EQ(HitTest(s, cutX, 320).area, HitArea::Cut);  // a cut wins over the lyric lane
+    EXPECT_EQ(HitTest(s, cutX - 3, 10).area, HitArea::VolumeLane);
     s.PitchDrawEnabled = false;
     EXPECT_EQ(HitTest(s, 10, 200).area, HitArea::CutArea);
+    EXPECT_EQ(HitTest(s, cutX - 2, 250).area, HitArea::Cut);  // without pitch drawing the cuts reach in
     s.PitchDrawEnabled = true;
 
     auto move = [&](int x, int y) { return SurfaceMouseMove(s, x, y, PointerShape::Arrow); };
@@ -192,10 +200,15 @@ TEST(SurfaceHelp, HitAreasAndTheirTextsInOrder) {
     EXPECT_EQ(move(10, 320).pointer, PointerShape::IBeam);
     // Past the recording's end there is no segment under the pointer.
     EXPECT_EQ(move(660, 320).statusText, "左クリック=区切り設定\u3000\u3000右ダブルクリック=区切り削除");
+    // Of two cuts within reach the first is taken.
+    s.MinCutGap = 1.0;
+    s.AddCut("R", 505.0);  // one pixel right of the cut at 500 ms
+    EXPECT_EQ(HitTest(s, cutX + 2, 100).cut, 1);
 }
 
 TEST(SurfaceMouse, DraggingACutThroughTheStateMachine) {
     EditorSession s;
+    EditHistory h;
     FakeRecording(s, 1000.0);
     s.Scale = 1;
     s.VisibleFrames = 670;
@@ -204,21 +217,30 @@ TEST(SurfaceMouse, DraggingACutThroughTheStateMachine) {
     const int cutX = static_cast<int>(MsToX(600.0, 1, 0));
     SurfaceMouseMove(s, cutX + 1, 100, PointerShape::Arrow);
     ASSERT_EQ(s.HoverCut, 2);
-    SurfaceMouseDown(s, MouseButton::Left, false, cutX + 1, 100, PointerShape::HorizontalResize);
+    // A right click on a cut asks for its menu and starts nothing.
+    EXPECT_EQ(SurfaceMouseDown(s, h, MouseButton::Right, false, cutX + 1, 100, PointerShape::HorizontalResize).cutMenu, 2);
+    EXPECT_EQ(s.Mouse, MouseMode::Idle);
+    SurfaceMouseDown(s, h, MouseButton::Left, false, cutX + 1, 100, PointerShape::HorizontalResize);
     EXPECT_EQ(s.Mouse, MouseMode::DragCut);
     SurfaceMouseMove(s, 0, 100, PointerShape::HorizontalResize);  // far left: stops at 330
     EXPECT_EQ(s.Segments[2].StartMs, 330.0);
-    const auto up = SurfaceMouseUp(s, MouseButton::Left, 0, 100);
+    const auto up = SurfaceMouseUp(s, h, MouseButton::Left, 0, 100);
     EXPECT_TRUE(up.redrawAll);
     EXPECT_EQ(s.Mouse, MouseMode::Idle);
+    EXPECT_TRUE(s.Modified);
+    // The whole drag is one undo step.
+    ASSERT_TRUE(h.Undo(s));
+    EXPECT_EQ(s.Segments[2].StartMs, 600.0);
+    EXPECT_FALSE(h.CanUndo());
     // Without frames the surface ignores the mouse.
     EditorSession empty;
-    EXPECT_FALSE(SurfaceMouseDown(empty, MouseButton::Left, false, 10, 100, PointerShape::Arrow).redrawLyricLane);
+    EXPECT_FALSE(SurfaceMouseDown(empty, h, MouseButton::Left, false, 10, 100, PointerShape::Arrow).redrawLyricLane);
     EXPECT_TRUE(empty.Segments.empty());
 }
 
 TEST(SurfaceMouse, LyricEditsOpenOverTheirSegmentsAndCommitOnExit) {
     EditorSession s;
+    EditHistory h;
     FakeRecording(s, 1000.0);
     s.Scale = 1;
     s.VisibleFrames = 670;
@@ -227,33 +249,34 @@ TEST(SurfaceMouse, LyricEditsOpenOverTheirSegmentsAndCommitOnExit) {
     s.Modified = false;
 
     SurfaceMouseMove(s, xOf(450.0), 320, PointerShape::Arrow);
-    auto act = SurfaceMouseDown(s, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
+    auto act = SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
     EXPECT_EQ(act.openEditor, LyricEditor::LyricEdit);
     EXPECT_EQ(act.editTextUtf8, "R");
     EXPECT_EQ(act.editLeft, xOf(400.0));
     EXPECT_EQ(act.editWidth, xOf(600.0) - xOf(400.0));
     EXPECT_EQ(s.Mouse, MouseMode::EditLyric);
     EXPECT_TRUE(s.Modified);
-    LyricEditExit(s, LyricEditor::LyricEdit, "か");
+    LyricEditExit(s, h, LyricEditor::LyricEdit, "か");
     EXPECT_EQ(s.Segments[2].Lyric, "か");
     EXPECT_EQ(s.Mouse, MouseMode::Idle);
+    EXPECT_EQ(h.StepCount(), 1u);
     // A second exit of the now hidden edit commits nothing.
-    LyricEditExit(s, LyricEditor::LyricEdit, "zzz");
+    LyricEditExit(s, h, LyricEditor::LyricEdit, "zzz");
     EXPECT_EQ(s.Segments[2].Lyric, "か");
 
     // Right drag over segments 1..4 (released over segment 1) opens the run edit.
-    SurfaceMouseDown(s, MouseButton::Right, false, xOf(900.0), 320, PointerShape::IBeam);
+    SurfaceMouseDown(s, h, MouseButton::Right, false, xOf(900.0), 320, PointerShape::IBeam);
     EXPECT_EQ(s.Mouse, MouseMode::SelectLyrics);
     SurfaceMouseMove(s, xOf(250.0), 320, PointerShape::IBeam);
-    act = SurfaceMouseUp(s, MouseButton::Right, xOf(250.0), 320);
+    act = SurfaceMouseUp(s, h, MouseButton::Right, xOf(250.0), 320);
     EXPECT_EQ(act.openEditor, LyricEditor::LyricsEdit);
     EXPECT_EQ(s.SelFirst, 1);
     EXPECT_EQ(s.SelLast, 4);
     EXPECT_EQ(act.editTextUtf8, "RかRR");
     // A press on the surface closes the edit; its exit commits the run.
-    act = SurfaceMouseDown(s, MouseButton::Left, false, 5, 100, PointerShape::IBeam);
-    EXPECT_TRUE(act.closeEditor);
-    LyricEditExit(s, LyricEditor::LyricsEdit, "きゃっとー");
+    act = SurfaceMouseDown(s, h, MouseButton::Left, false, 5, 100, PointerShape::IBeam);
+    EXPECT_EQ(act.closeEditor, LyricEditor::LyricsEdit);
+    LyricEditExit(s, h, LyricEditor::LyricsEdit, "きゃっとー");
     EXPECT_EQ(s.Segments[1].Lyric, "きゃ");
     EXPECT_EQ(s.Segments[2].Lyric, "R");
     EXPECT_EQ(s.Segments[4].Lyric, "ー");
@@ -263,10 +286,10 @@ TEST(SurfaceMouse, LyricEditsOpenOverTheirSegmentsAndCommitOnExit) {
     // is typed, by name; the edit closes and the lyric stays. The wave dash
     // has a Shift-JIS code and is kept as typed.
     SurfaceMouseMove(s, xOf(450.0), 320, PointerShape::Arrow);
-    act = SurfaceMouseDown(s, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
+    act = SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
     ASSERT_EQ(s.Mouse, MouseMode::EditLyric);
     try {
-        LyricEditExit(s, LyricEditor::LyricEdit, "你");
+        LyricEditExit(s, h, LyricEditor::LyricEdit, "你");
         ADD_FAILURE() << "no refusal";
     } catch (const UnencodableText& error) {
         EXPECT_EQ(error.Character(), "你");
@@ -298,6 +321,7 @@ TEST(Previews, RecordedPreviewCopiesTheSelectionUpToTheLastSample) {
 
 TEST(SurfaceMouse, VolumeLaneDragPlaysTheRunOfSegmentsInEitherDirection) {
     EditorSession s;
+    EditHistory h;
     FakeRecording(s, 1000.0);
     s.Scale = 1;
     s.VisibleFrames = 670;
@@ -305,16 +329,17 @@ TEST(SurfaceMouse, VolumeLaneDragPlaysTheRunOfSegmentsInEitherDirection) {
     const auto xOf = [&](double ms) { return static_cast<int>(MsToX(ms, s.Scale, s.FirstFrame)); };
 
     // Pressed over segment 3, dragged back to segment 1, released.
-    auto act = SurfaceMouseDown(s, MouseButton::Left, false, xOf(700.0), 20, PointerShape::CrossHair);
+    auto act = SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(700.0), 20, PointerShape::CrossHair);
     EXPECT_EQ(s.Mouse, MouseMode::Preview);
     EXPECT_EQ(s.SelFirst, 3);
     EXPECT_TRUE(act.drawVolumeLane);
     act = SurfaceMouseMove(s, xOf(250.0), 20, PointerShape::CrossHair);
     EXPECT_EQ(s.SelLast, 1);
     EXPECT_EQ(act.pointer, PointerShape::HorizontalResize);
-    act = SurfaceMouseUp(s, MouseButton::Left, xOf(250.0), 20);
+    act = SurfaceMouseUp(s, h, MouseButton::Left, xOf(250.0), 20);
+    ASSERT_EQ(act.preview, PreviewKind::Recording);
     WaveBuffer played;
-    ASSERT_EQ(played.LoadFromBytes(act.playImage), WavLoadResult::Ok);
+    ASSERT_EQ(played.LoadFromBytes(s.PlayRange(act.previewFromMs, act.previewToMs)), WavLoadResult::Ok);
     // Segments 1..3: 200 ms (sample 8820) to the end of the recording.
     ASSERT_EQ(played.SampleCount(), s.Wave->SampleCount() - 8820u);
     EXPECT_EQ(played.GetSample(0, 0), s.Wave->GetSample(8820, 0));
@@ -324,15 +349,16 @@ TEST(SurfaceMouse, VolumeLaneDragPlaysTheRunOfSegmentsInEitherDirection) {
     EXPECT_TRUE(act.drawVolumeLane);
 
     // Released past the recording's end: nothing plays, the mode still ends.
-    SurfaceMouseDown(s, MouseButton::Left, false, xOf(100.0), 20, PointerShape::CrossHair);
+    SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(100.0), 20, PointerShape::CrossHair);
     SurfaceMouseMove(s, xOf(1200.0), 20, PointerShape::HorizontalResize);
-    act = SurfaceMouseUp(s, MouseButton::Left, xOf(1200.0), 20);
-    EXPECT_TRUE(act.playImage.empty());
+    act = SurfaceMouseUp(s, h, MouseButton::Left, xOf(1200.0), 20);
+    EXPECT_EQ(act.preview, PreviewKind::None);
     EXPECT_EQ(s.Mouse, MouseMode::Idle);
 }
 
 TEST(SurfaceMouse, PitchLaneDragRepicksTheFramesUnderTheLine) {
     EditorSession s;
+    EditHistory h;
     FakeRecording(s, 1000.0);
     s.Scale = 1;
     s.VisibleFrames = 670;
@@ -340,12 +366,12 @@ TEST(SurfaceMouse, PitchLaneDragRepicksTheFramesUnderTheLine) {
     s.BuildPitchCents();
     s.Modified = false;
 
-    SurfaceMouseDown(s, MouseButton::Left, false, 40, 250, PointerShape::Hand);
+    SurfaceMouseDown(s, h, MouseButton::Left, false, 40, 250, PointerShape::Hand);
     EXPECT_EQ(s.Mouse, MouseMode::DrawPitch);
     const auto move = SurfaceMouseMove(s, 20, 260, PointerShape::Hand);
     EXPECT_TRUE(move.xorLine);
     EXPECT_EQ(s.LineEnd, (PixelPoint{20, 260}));
-    const auto up = SurfaceMouseUp(s, MouseButton::Left, 10, 260);
+    const auto up = SurfaceMouseUp(s, h, MouseButton::Left, 10, 260);
     EXPECT_TRUE(up.eraseXorLine);
     EXPECT_TRUE(up.rebuildPitchLane);
     EXPECT_EQ(s.Mouse, MouseMode::Idle);

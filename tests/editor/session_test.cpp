@@ -29,7 +29,6 @@ TEST(EditorSessionState, StartsEmptyWithTheControlsDefaults) {
     EXPECT_EQ(s.CorrectionPreUtterance, 60.0);
     EXPECT_EQ(s.CorrectionOverlap, 20.0);
     EXPECT_EQ(s.CorrectionConsonant, 100.0);
-    EXPECT_EQ(static_cast<int>(MouseMode::DrawPitch), 5);
 }
 
 TEST(EditorSessionState, DurationIsTheSampleCountOver44Point1) {

@@ -59,13 +59,13 @@ TEST(TimelineMaps, VisibleFramesAtTheExtremeScales) {
     EXPECT_EQ(VisibleFramesFor(669, 1), 670);
     EXPECT_EQ(VisibleFramesFor(669, 8), 84);
     const VisibleRange r = ComputeVisibleRange(4, VisibleFramesFor(669, 3), 1000, 3);
-    EXPECT_EQ(r.a, 4);
-    EXPECT_EQ(r.c, 4 + 224 - 1);
-    EXPECT_EQ(r.e, -1);
+    EXPECT_EQ(r.firstFrame, 4);
+    EXPECT_EQ(r.lastFrame, 4 + 224 - 1);
+    EXPECT_EQ(r.left, -1);
     EXPECT_EQ(r.right, -1 + 224 * 3);
     // Fewer frames than fit: the range stops at the last frame.
     const VisibleRange shortRange = ComputeVisibleRange(0, 670, 100, 1);
-    EXPECT_EQ(shortRange.c, 99);
+    EXPECT_EQ(shortRange.lastFrame, 99);
     EXPECT_EQ(shortRange.right, 100);
 }
 

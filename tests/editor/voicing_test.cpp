@@ -2,6 +2,7 @@
 
 #include "Recordings.h"
 #include "audio/PitchAnalyser.h"
+#include "editor/LaneLayout.h"
 #include "editor/Loading.h"
 #include "editor/Session.h"
 
@@ -291,7 +292,7 @@ TEST_F(VoicingInSession, ADrawnPitchLineIsTrustedWhateverTheCheckSaid) {
     s.BuildPitchCents();
     EXPECT_EQ(s.PitchCents[20], 0);  // nothing trusted: no pitch at all
     // A line along the vowel's 200 Hz (row = 188 − cents / 50) over frames 10..40.
-    const int row = s.PitchTop + 188 - static_cast<int>(std::lround((1200.0 * std::log2(200.0 / 220.0) + 5700.0) / 50.0));
+    const int row = kLanes.Pitch.Top + 188 - static_cast<int>(std::lround((1200.0 * std::log2(200.0 / 220.0) + 5700.0) / 50.0));
     s.ApplyPitchLine(PixelPoint{10 * s.Scale, row}, PixelPoint{40 * s.Scale, row});
     for (int i = 12; i < 38; ++i) EXPECT_EQ(s.PitchRejected[static_cast<std::size_t>(i)], 0) << i;
     EXPECT_NEAR(s.PitchCents[20], 5535, 30);  // 200 Hz
