@@ -21,12 +21,12 @@
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
+#include "audio/WaveBuffer.h"
 #include "editor/LoadChecks.h"
 #include "editor/PreviewJob.h"
-#include "audio/WaveBuffer.h"
 #include "plugin/NoteList.h"
-#include "text/Files.h"
-#include "text/Prompts.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 namespace {

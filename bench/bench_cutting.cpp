@@ -21,8 +21,8 @@
 #include "editor/Cutting.h"
 #include "editor/Session.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
-#include "text/Prompts.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/Text.h"
 
 #include <algorithm>

@@ -3,15 +3,15 @@
 // (alias resolution, loudness envelopes, Mode2 portamento) and in voice
 // correction mode (frequency table, 1,000 new entries in a folder that
 // already holds 50,000, oto.ini rewritten).
-#include "audio/PitchAnalyser.h"
 #include "audio/Frames.h"
+#include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
 #include "editor/Insertion.h"
 #include "editor/Session.h"
 #include "plugin/NoteList.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
-#include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 #include <benchmark/benchmark.h>

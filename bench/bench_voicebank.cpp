@@ -5,9 +5,9 @@
 //
 // Targets (Release): load under 150 ms; Execute over 1,000 notes under 20 ms.
 #include "plugin/NoteList.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
-#include "text/Prompts.h"
 #include "voicebank/AliasResolver.h"
 #include "voicebank/Voicebank.h"
 

@@ -28,9 +28,9 @@
 #include "editor/Insertion.h"
 #include "editor/Session.h"
 #include "plugin/NoteList.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
-#include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 #include <algorithm>

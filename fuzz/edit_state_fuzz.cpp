@@ -5,8 +5,9 @@
 
 #include "editor/EditState.h"
 #include "editor/Session.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/Ini.h"
-#include "text/Prompts.h"
 
 #include <cstdlib>
 #include <exception>
@@ -45,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::exception&) {
         return 0;   // a lyric with no CP932 form is refused
     }
-    session.ApplyEditState(IniFile::Load(saved));
+    session.ApplyEditState(IniFile::Parse(ReadFileBytes(saved)));
     if (session.Segments.size() != applied.size()) std::abort();
     return 0;
 }

@@ -3,7 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "plugin/NoteList.h"
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 
 #include <exception>
 

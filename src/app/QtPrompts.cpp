@@ -10,7 +10,7 @@
 
 #include <exception>
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift {
 

@@ -12,7 +12,7 @@
 #include <QWidget>
 #include <QPointer>
 
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 
 namespace melodrift {
 

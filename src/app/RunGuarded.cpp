@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "text/Files.h"
-#include "text/Prompts.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/Text.h"
 
 namespace melodrift {

@@ -16,8 +16,8 @@
 #include "MainWindow.h"
 #include "QtPrompts.h"
 #include "Translations.h"
-#include "text/Prompts.h"
-#include "text/Files.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 
 namespace {
 

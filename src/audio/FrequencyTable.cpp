@@ -5,7 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift {
 

@@ -11,7 +11,7 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift {
 

@@ -11,11 +11,11 @@
 #include "editor/Session.h"
 #include "editor/VoiceSource.h"
 #include "plugin/NoteList.h"
+#include "system/Files.h"
 #include "text/CodePage.h"
 #include "text/Encoding.h"
-#include "text/Files.h"
 #include "text/NumberFormat.h"
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 #include "text/Text.h"
 #include "voicebank/Voicebank.h"
 

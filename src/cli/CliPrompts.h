@@ -3,7 +3,7 @@
 // chose (No unless told otherwise), and both are echoed so a log shows them.
 #pragma once
 
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 
 #include <iosfwd>
 #include <map>

@@ -1,7 +1,7 @@
 // melodrift-cli: the window's workflows on the command line (see cli/Cli.h).
 #include "cli/Cli.h"
-#include "text/Platform.h"
-#include "text/Terminal.h"
+#include "system/Platform.h"
+#include "system/Terminal.h"
 
 #include <cstdio>
 #include <iostream>

@@ -7,7 +7,7 @@
 #include "editor/Session.h"
 #include "plugin/NoteList.h"
 #include "text/CodePage.h"
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,11 +3,11 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
 #include "editor/Session.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/Encoding.h"
-#include "text/Files.h"
 #include "text/Ini.h"
 #include "text/NumberFormat.h"
-#include "text/Prompts.h"
 #include "text/Text.h"
 
 #include <algorithm>

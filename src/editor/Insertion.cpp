@@ -4,10 +4,11 @@
 #include "editor/VoiceSource.h"
 #include "plugin/Note.h"
 #include "plugin/NoteList.h"
-#include "text/FileNames.h"
-#include "text/Files.h"
+#include "system/FileLock.h"
+#include "system/FileNames.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/NumberFormat.h"
-#include "text/Prompts.h"
 #include "voicebank/AliasResolver.h"
 #include "voicebank/EnvelopeShaper.h"
 #include "voicebank/Voicebank.h"
@@ -16,6 +17,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -408,6 +410,18 @@ InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prom
         prompts.Beep();
         if (prompts.AskYesNo("編集状態を保存しますか?")) (void)session.SaveEditState(prompts);
     }
+
+    // A commit an earlier run left in the recording's folder is finished or
+    // undone first. Two runs never write the plug-in file, or the folder's
+    // oto.ini, at once: each holds its lock from reading to the commit.
+    const auto sayWaiting = [&] { prompts.Inform("別の実行がファイルを書き込み中です。終わるまで待っています。"); };
+    std::optional<FileLock> voiceLock;
+    if (session.CorrectionMode && session.HasRecording()) {
+        const std::filesystem::path folder = session.WaveFileName.parent_path();
+        for (const std::string& notice : RecoverInterruptedCommits(folder)) prompts.Inform(notice);
+        voiceLock.emplace(folder / "oto.ini", sayWaiting);
+    }
+    const FileLock pluginLock(session.Notes->Path(), sayWaiting);
 
     std::unique_ptr<NoteList> notes = FreshNoteList(*session.Notes);
     // The voice source renames the segments' lyrics and loads the

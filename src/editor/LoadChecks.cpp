@@ -4,7 +4,7 @@
 #include "editor/EditState.h"
 #include "editor/Loading.h"
 #include "editor/Session.h"
-#include "text/Files.h"
+#include "system/Files.h"
 #include "text/Ini.h"
 
 #include <system_error>
@@ -23,7 +23,9 @@ RecordingCheck CheckRecording(const std::filesystem::path& path) {
 }
 
 std::optional<std::filesystem::path> StoredRecordingOf(const std::filesystem::path& editState) {
-    const IniFile ini = IniFile::Load(editState);
+    std::error_code missing;
+    const IniFile ini = std::filesystem::exists(editState, missing) ? IniFile::Parse(ReadFileBytes(editState))
+                                                                     : IniFile::Parse("");
     if (ini.Read(kEditStateSection, "Melodrift", "0") != "1") return std::nullopt;
     const std::filesystem::path wavePath = NativePath(ini.Read(kEditStateSection, "WaveFile", "0"));
     std::error_code ec;

@@ -5,9 +5,9 @@
 #include "audio/Resynthesizer.h"
 #include "audio/WaveBuffer.h"
 #include "editor/Voicing.h"
-#include "text/Files.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/NumberFormat.h"
-#include "text/Prompts.h"
 
 #include <algorithm>
 #include <bit>

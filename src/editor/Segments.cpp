@@ -7,9 +7,9 @@
 #include "editor/PreviewJob.h"
 #include "editor/Timeline.h"
 #include "plugin/NoteList.h"
+#include "system/Prompts.h"
 #include "text/CodePage.h"
 #include "text/Encoding.h"
-#include "text/Prompts.h"
 
 #include <algorithm>
 #include <cmath>

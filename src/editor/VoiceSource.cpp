@@ -1,13 +1,13 @@
 #include "editor/VoiceSource.h"
 
-#include "audio/PitchAnalyser.h"
 #include "audio/FrequencyTable.h"
+#include "audio/PitchAnalyser.h"
 #include "editor/Session.h"
-#include "text/FileNames.h"
+#include "system/FileNames.h"
 #include "text/Kana.h"
-#include "text/Files.h"
+#include "system/Files.h"
 #include "text/NumberFormat.h"
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 #include "voicebank/OtoIniEdit.h"
 #include "voicebank/Voicebank.h"
 

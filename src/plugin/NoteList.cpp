@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "text/Files.h"
-#include "text/Platform.h"
+#include "system/Files.h"
+#include "system/Platform.h"
 #include "text/NumberFormat.h"
 #include "text/Text.h"
 

@@ -30,8 +30,8 @@
 
 #include "plugin/Note.h"
 #include "plugin/VoicebankLink.h"
+#include "system/Prompts.h"
 #include "text/Encoding.h"
-#include "text/Prompts.h"
 
 namespace melodrift {
 

@@ -1,11 +1,10 @@
 // The Unicode helpers with ICU: the code page conversions of CodePage.h,
 // the UTF-8 check of Encoding.h, the kept-open converter of
-// ShiftJisConverter.h and the file-name folding of FileNames.h. Windows
+// ShiftJisConverter.h and the file-name folding. Windows
 // builds use CodePageWindows.cpp instead.
 #include "text/CodePage.h"
 
 #include "text/Encoding.h"
-#include "text/FileNames.h"
 #include "text/ShiftJisConverter.h"
 
 #include <unicode/normalizer2.h>

@@ -1,6 +1,6 @@
 // Conversion between the host's ANSI code page (CP932, Shift-JIS as Windows
 // writes it) and Unicode: the plain conversions under text/Encoding.h, and
-// the path helpers of text/Files.h.
+// the path helpers of system/Files.h.
 //
 // Two implementations behind this header: CodePage.cpp with ICU (Linux,
 // macOS) and CodePageWindows.cpp with Windows' own code page 932
@@ -31,5 +31,11 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 // CP932, or a character has no CP932 form (no best fit, no substitute).
 std::optional<std::u16string> Cp932ToUtf16Exact(std::string_view cp932);
 std::optional<std::string> Utf16ToCp932Exact(std::u16string_view utf16);
+
+// The name in a form that is equal for names differing only in case or in
+// Unicode normalisation: NFC, then full case folding (UTF-8). On Windows,
+// NFC and then the invariant locale's upper-case mapping, as its file systems
+// compare names (there "ß" and "ss" stay different, as they are on disk).
+std::string FoldedFileName(std::string_view utf8);
 
 }  // namespace melodrift

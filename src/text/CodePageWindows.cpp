@@ -12,7 +12,6 @@
 #include "text/CodePage.h"
 
 #include "text/Encoding.h"
-#include "text/FileNames.h"
 #include "text/ShiftJisConverter.h"
 
 #define WIN32_LEAN_AND_MEAN

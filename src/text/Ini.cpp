@@ -1,7 +1,5 @@
 #include "text/Ini.h"
 
-#include "text/Files.h"
-
 #include <system_error>
 
 #if defined(__GNUC__)
@@ -75,12 +73,6 @@ IniFile IniFile::Parse(std::string_view bytes) {
     return file;
 }
 
-IniFile IniFile::Load(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return IniFile();
-    return Parse(ReadFileBytes(path));
-}
-
 bool IniFile::HasSection(std::string_view section) const {
     return impl_->ini.GetSectionSize(Terminated(section).c_str()) >= 0;
 }
@@ -112,10 +104,6 @@ std::string IniFile::ToBytes() const {
     CrLfWriter writer(out);
     impl_->ini.Save(writer, false);
     return out;
-}
-
-void IniFile::Save(const std::filesystem::path& path) const {
-    WriteFileAtomically(path, ToBytes());
 }
 
 }  // namespace melodrift

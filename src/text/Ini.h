@@ -6,7 +6,6 @@
 // writes "key=value" without blanks and ends every line with CR LF.
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,9 +25,6 @@ public:
     // Parses the bytes of an INI file (any line ends). Lines that are neither
     // sections nor entries are kept only where they are comments.
     static IniFile Parse(std::string_view bytes);
-    // The file at `path`, or an empty INI when there is no file. A file that
-    // exists but cannot be read throws std::system_error.
-    static IniFile Load(const std::filesystem::path& path);
 
     bool HasSection(std::string_view section) const;
     // The value of key in section, trimmed of blanks; nothing when the key is
@@ -45,8 +41,6 @@ public:
 
     // The whole file as bytes, CR LF line ends.
     std::string ToBytes() const;
-    // Writes ToBytes() to `path` through the atomic replace-file writer.
-    void Save(const std::filesystem::path& path) const;
 
 private:
     struct Impl;

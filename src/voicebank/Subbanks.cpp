@@ -1,8 +1,8 @@
 #include "voicebank/Subbanks.h"
 
 #include "text/Encoding.h"
-#include "text/FileNames.h"
-#include "text/Files.h"
+#include "system/FileNames.h"
+#include "system/Files.h"
 #include "text/Text.h"
 
 #include <algorithm>

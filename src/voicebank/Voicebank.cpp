@@ -2,12 +2,12 @@
 
 #include "voicebank/Subbanks.h"
 
+#include "system/FileNames.h"
+#include "system/Files.h"
 #include "text/Encoding.h"
-#include "text/FileNames.h"
-#include "text/ShiftJisConverter.h"
-#include "text/Files.h"
 #include "text/Kana.h"
 #include "text/NumberFormat.h"
+#include "text/ShiftJisConverter.h"
 #include "text/Text.h"
 
 #include <algorithm>

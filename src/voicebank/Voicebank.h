@@ -5,7 +5,7 @@
 // oto.ini is written back in the encoding it was read in. The voice folder,
 // oto.ini, prefix.map and character.yaml are found by their exact names
 // first, else by names that differ only in case or Unicode normalisation
-// (text/FileNames.h); the file found is the one read and rewritten. Alias
+// (system/FileNames.h); the file found is the one read and rewritten. Alias
 // and path comparisons are exact and case-sensitive.
 //
 // oto.ini line:  file.wav=alias,offset,consonant,cutoff,preutterance,overlap

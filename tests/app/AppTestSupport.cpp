@@ -9,7 +9,7 @@
 #include <QSettings>
 #include <QTest>
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift::testing {
 

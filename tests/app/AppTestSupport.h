@@ -15,7 +15,7 @@
 
 #include "MainWindow.h"
 #include "ScriptedPrompts.h"
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 namespace melodrift::testing {

@@ -17,8 +17,8 @@
 #include "LyricLane.h"
 #include "Widgets.h"
 #include "audio/PitchAnalyser.h"
+#include "system/Files.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
 #include "text/Text.h"
 
 namespace melodrift::testing {

@@ -25,7 +25,7 @@
 #include "QtPrompts.h"
 #include "Widgets.h"
 #include "editor/SurfaceMouse.h"
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift::testing {
 namespace {

@@ -17,7 +17,7 @@
 #include "AppTestSupport.h"
 #include "WindowSettings.h"
 #include "Widgets.h"
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift::testing {
 namespace {

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 namespace melodrift {
 namespace {

@@ -5,8 +5,8 @@
 #include "cli/Cli.h"
 #include "cli/Progress.h"
 
+#include "system/Files.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
 #include "text/NumberFormat.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,8 @@
 // as WAV files, a scratch folder, and prompts with scripted answers.
 #pragma once
 
+#include "system/Prompts.h"
+
 #include <gtest/gtest.h>
 
 #include "ScriptedPrompts.h"

@@ -6,7 +6,7 @@
 #include "editor/Segments.h"
 #include "editor/Session.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
+#include "system/Files.h"
 #include "text/Text.h"
 
 #include "Recordings.h"

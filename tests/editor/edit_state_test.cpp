@@ -4,8 +4,8 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
 #include "editor/Session.h"
+#include "system/Files.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
 #include "text/Ini.h"
 #include "text/Text.h"
 
@@ -114,7 +114,7 @@ TEST_F(EditStateFile, SavingOverAnOlderFileKeepsWhatItDoesNotWrite) {
     EditorSession s;
     Prepare(s);
     s.SaveEditStateTo(path);
-    const IniFile ini = IniFile::Load(path);
+    const IniFile ini = IniFile::Parse(ReadFileBytes(path));
     EXPECT_EQ(ini.Get("Foreign", "keep"), "me");
     EXPECT_EQ(ini.Get("Melodrift", "MojiCount"), "3");
     EXPECT_EQ(ini.Get("8", "Time"), "5000");
@@ -148,8 +148,8 @@ TEST_F(EditStateFile, LoadRestoresSegmentsLyricsAndPitch) {
     // Saving the loaded state again writes the same pitch keys.
     const auto again = folder / "again.mlq";
     t.SaveEditStateTo(again);
-    const IniFile a = IniFile::Load(path);
-    const IniFile b = IniFile::Load(again);
+    const IniFile a = IniFile::Parse(ReadFileBytes(path));
+    const IniFile b = IniFile::Parse(ReadFileBytes(again));
     for (const char* key : {"Pitchs0", "Pitchs1", "Pitchs2"}) EXPECT_EQ(a.Get("Pitchs", key), b.Get("Pitchs", key)) << key;
 }
 
@@ -314,7 +314,7 @@ TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {
     EXPECT_FALSE(s.SaveEditState(prompts));
     EXPECT_EQ(prompts.questions.back(), "上書きしますか?");
     EXPECT_TRUE(s.Modified);
-    EXPECT_EQ(IniFile::Load(path).Get("1", "Lyric"), "\x82\xA9");
+    EXPECT_EQ(IniFile::Parse(ReadFileBytes(path)).Get("1", "Lyric"), "\x82\xA9");
 
     // Loading over a loaded recording asks first; No keeps everything.
     prompts.answers = {false};

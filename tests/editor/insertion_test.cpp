@@ -1,14 +1,14 @@
 #include "editor/Insertion.h"
 
-#include "audio/PitchAnalyser.h"
 #include "audio/Frames.h"
+#include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 #include "plugin/Note.h"
 #include "plugin/NoteList.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
-#include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 #include <gtest/gtest.h>
@@ -444,8 +444,12 @@ TEST_F(InsertFixture, AFailureAtAnyStepOfTheVoiceCorrectionWritesLeavesAllThreeF
         fs::remove(folder.path() / "voice_wav.frq", ec);
         const std::string before = files();
         int steps = 0;
+        FileStep failed = FileStep::Create;
         {
-            FailingSteps fault([&](FileStep, int) { return ++steps == n; });
+            FailingSteps fault([&](FileStep step, int) {
+                if (++steps == n) failed = step;
+                return steps == n;
+            });
             try {
                 Insert(session, voicebank, prompts);
             } catch (const std::system_error&) {
@@ -454,8 +458,10 @@ TEST_F(InsertFixture, AFailureAtAnyStepOfTheVoiceCorrectionWritesLeavesAllThreeF
                 continue;
             }
         }
-        // The first run that got through every step wrote all three files.
-        EXPECT_LT(steps, n);
+        // The first run that got through wrote all three files. Removing an
+        // old version after the last rename is no longer part of the commit
+        // (its record stays and the next run removes what is left).
+        EXPECT_TRUE(steps < n || failed == FileStep::Remove) << n;
         EXPECT_NE(ReadFileBytes(folder.path() / "oto.ini"), oto);
         EXPECT_TRUE(fs::exists(folder.path() / "voice_wav.frq"));
         EXPECT_EQ(Inserted().size(), 2u);

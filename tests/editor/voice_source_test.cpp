@@ -1,14 +1,14 @@
 #include "editor/VoiceSource.h"
 
-#include "audio/PitchAnalyser.h"
 #include "audio/Frames.h"
 #include "audio/FrequencyTable.h"
+#include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
 #include "editor/Session.h"
+#include "system/Files.h"
+#include "system/Prompts.h"
 #include "text/CodePage.h"
 #include "text/Encoding.h"
-#include "text/Files.h"
-#include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 #include <gtest/gtest.h>

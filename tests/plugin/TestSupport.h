@@ -14,7 +14,7 @@
 
 #include "TempFolder.h"
 #include "plugin/VoicebankLink.h"
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 
 namespace melodrift::testing {
 

@@ -9,7 +9,7 @@
 
 #include "Golden.h"
 #include "TestSupport.h"
-#include "text/Files.h"
+#include "system/Files.h"
 #include "text/Text.h"
 
 namespace melodrift {

@@ -2,7 +2,7 @@
 // their key=value lines in order, bytes as written.
 #pragma once
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 #include <filesystem>
 #include <optional>

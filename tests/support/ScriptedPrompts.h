@@ -2,7 +2,7 @@
 // questions and file dialogs from scripts.
 #pragma once
 
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 
 #include <gtest/gtest.h>
 

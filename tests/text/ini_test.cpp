@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "TempFolder.h"
-
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 
 namespace melodrift {
@@ -84,17 +79,6 @@ TEST(IniWriting, ALineBreakInAValueCannotStartANewEntry) {
     EXPECT_FALSE(again.HasSection("Evil"));
     EXPECT_EQ(again.Get("S", "k"), "a  [Evil] x=1");
 }
-
-TEST(IniFiles, MissingFileLoadsEmptyAndSaveRoundTrips) {
-    const testing::TempFolder dir;
-    const auto path = dir / "state.mlq";
-    IniFile ini = IniFile::Load(path);
-    EXPECT_FALSE(ini.HasSection("Melodrift"));
-    ini.Write("Melodrift", "WaveFile", "C:\\voice\\a.wav");
-    ini.Save(path);
-    const IniFile again = IniFile::Load(path);
-    EXPECT_EQ(again.Get("Melodrift", "WaveFile"), "C:\\voice\\a.wav");
-    }
 
 }  // namespace
 }  // namespace melodrift

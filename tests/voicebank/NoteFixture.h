@@ -3,7 +3,7 @@
 #pragma once
 
 #include "plugin/NoteList.h"
-#include "text/Prompts.h"
+#include "system/Prompts.h"
 
 #include "TestFolder.h"
 

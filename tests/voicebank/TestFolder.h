@@ -1,8 +1,8 @@
 // Temporary folders and Shift-JIS fixture files for the voicebank tests.
 #pragma once
 
+#include "system/Files.h"
 #include "text/CodePage.h"
-#include "text/Files.h"
 
 #include <gtest/gtest.h>
 

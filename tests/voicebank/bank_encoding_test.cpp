@@ -6,7 +6,7 @@
 #include "voicebank/Voicebank.h"
 
 #include "TestFolder.h"
-#include "text/FileNames.h"
+#include "system/FileNames.h"
 
 #include <gtest/gtest.h>
 

@@ -28,8 +28,12 @@ std::FILE* CreateNewFile(const std::filesystem::path& path);
 bool SyncFile(std::FILE* file);
 
 // Makes the last renames in `folder` durable (fsync of the folder where the
-// system allows it; nothing on Windows, where a rename is journalled).
-void SyncFolder(const std::filesystem::path& folder);
+// system allows it; nothing on Windows, where a rename is journalled). False
+// when the system reports that it failed.
+bool SyncFolder(const std::filesystem::path& folder);
+
+// Hands the written data of the file at `path` to the device.
+bool SyncPath(const std::filesystem::path& path);
 
 // Gives `copy` the owner and group of `original` where the process may set
 // them (POSIX; a user may only pick a group they belong to, root anything),
@@ -51,6 +55,22 @@ void RenameOver(const std::filesystem::path& from, const std::filesystem::path& 
 // attribute, which DeleteFileW refuses, as POSIX removes a file whatever
 // its mode.
 bool RemoveFile(const std::filesystem::path& path, std::error_code& ec);
+
+// An exclusive advisory lock (flock, LockFileEx) held through an open lock
+// file; -1 when none is held.
+struct HeldLock {
+    std::intptr_t handle = -1;
+};
+
+// Takes the lock on the lock file at `path` (created when missing) without
+// waiting. No value, with `ec` clear, while another holder has it; no value
+// with `ec` set when the file cannot be opened or locked. A lock file that a
+// releasing holder removed in the meantime is opened again.
+std::optional<HeldLock> TryLockFile(const std::filesystem::path& path, std::error_code& ec);
+
+// Removes the lock file and gives the lock up. Holders that wait open the
+// file anew, so that no two hold locks on different files of one name.
+void UnlockFile(HeldLock lock, const std::filesystem::path& path);
 
 // The program's arguments after its name, as UTF-8. On Windows they come
 // from the UTF-16 command line: `argv` holds them in the ANSI code page,

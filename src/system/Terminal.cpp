@@ -1,4 +1,4 @@
-#include "text/Terminal.h"
+#include "system/Terminal.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -1,4 +1,4 @@
-#include "text/Platform.h"
+#include "system/Platform.h"
 
 #include "text/CodePage.h"
 
@@ -22,6 +22,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -80,12 +81,32 @@ bool SyncFile(std::FILE* file) {
 #endif
 }
 
-void SyncFolder([[maybe_unused]] const std::filesystem::path& folder) {
+bool SyncFolder([[maybe_unused]] const std::filesystem::path& folder) {
 #ifndef _WIN32
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return;
-    (void)::fsync(fd);
+    if (fd < 0) return false;
+    // Some file systems cannot sync a folder (EINVAL): nothing to wait for.
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
     ::close(fd);
+    return synced;
+#else
+    return true;
+#endif
+}
+
+bool SyncPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const int fd = ::_wopen(path.c_str(), _O_RDWR | _O_BINARY);
+    if (fd < 0) return false;
+    const bool synced = ::_commit(fd) == 0;
+    ::_close(fd);
+    return synced;
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
 #endif
 }
 
@@ -168,6 +189,64 @@ bool RemoveFile(const std::filesystem::path& path, std::error_code& ec) {
     return false;
 #else
     return std::filesystem::remove(path, ec);
+#endif
+}
+
+std::optional<HeldLock> TryLockFile(const std::filesystem::path& path, std::error_code& ec) {
+    ec.clear();
+#ifdef _WIN32
+    // Removed when its last handle closes; a holder that waits opens it anew.
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        // A file being removed by its last holder refuses new handles.
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
+            ec.assign(static_cast<int>(error), std::system_category());
+        return std::nullopt;
+    }
+    OVERLAPPED whole{};
+    if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+        const DWORD error = ::GetLastError();
+        ::CloseHandle(file);
+        if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING)
+            ec.assign(static_cast<int>(error), std::system_category());
+        return std::nullopt;
+    }
+    return HeldLock{reinterpret_cast<std::intptr_t>(file)};
+#else
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        ec.assign(errno, std::generic_category());
+        return std::nullopt;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error != EWOULDBLOCK) ec.assign(error, std::generic_category());
+        return std::nullopt;
+    }
+    // The holder before may have removed the file after this one opened
+    // it: a lock on a removed file locks nothing.
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+        held.st_dev != named.st_dev) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return HeldLock{fd};
+#endif
+}
+
+void UnlockFile(HeldLock lock, [[maybe_unused]] const std::filesystem::path& path) {
+    if (lock.handle < 0) return;
+#ifdef _WIN32
+    ::CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
+#else
+    (void)::unlink(path.c_str());
+    ::close(static_cast<int>(lock.handle));
 #endif
 }
 

@@ -4,6 +4,8 @@
 // where the host file has them composed (NFC), or the other way round.
 #pragma once
 
+#include "text/CodePage.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,11 +21,7 @@ inline constexpr bool kFileNamesIgnoreCase = true;
 inline constexpr bool kFileNamesIgnoreCase = false;
 #endif
 
-// The name in a form that is equal for names differing only in case or in
-// Unicode normalisation: NFC, then full case folding (UTF-8). On Windows,
-// NFC and then the invariant locale's upper-case mapping, as its file systems
-// compare names (there "ß" and "ss" stay different, as they are on disk).
-std::string FoldedFileName(std::string_view utf8);
+// FoldedFileName (text/CodePage.h) gives the form names are compared in.
 
 // The name in Unicode's composed form (NFC), the form Windows and the hosts
 // store and look names up in; macOS and its zip files hand names out

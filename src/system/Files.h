@@ -1,7 +1,7 @@
 // Files and paths: reading whole files as bytes, line splitting, the atomic
 // replace-file writer, the all-or-nothing writer of several files, and the
 // one place where a path read from a file (CP932 bytes) becomes a native
-// path. Operating-system calls are in text/Platform.h.
+// path. Operating-system calls are in system/Platform.h.
 #pragma once
 
 #include <chrono>
@@ -63,12 +63,20 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 // longer runs.
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
-// Several files replaced together, all or none: Commit writes every content
-// to a temporary file beside its target first, then replaces the targets one
-// after the other; when a replace fails, the targets already replaced get
-// their old files back (a target that did not exist is removed again) and
-// the error is thrown. Each file is written as WriteFileAtomically writes it.
-// A crash in the middle of the replacing can still leave some files new.
+// Several files replaced together, all or none, even when the process dies
+// or the power fails in the middle. Commit writes every content to a
+// temporary file beside its target and syncs it, gives every old file a
+// second name, then writes and syncs an intent record (which files, their
+// new and old versions) in the first target's folder (a pointer to it in
+// every other folder), and only then renames the new versions over the
+// targets one after the other, syncing the folder after each. The old
+// versions and the record are removed once every target is final, the
+// record last. When a rename fails, the files already replaced get their old
+// versions back and the error is thrown; when that rollback fails too,
+// nothing more is removed and the error names every file and where its old
+// version is kept. A later run that finds the record (RecoverInterruptedCommits)
+// finishes or undoes the commit. Each file is written as WriteFileAtomically
+// writes it.
 class FileTransaction {
 public:
     // Adds the content `path` is to get; a second Add for the same path
@@ -87,11 +95,32 @@ private:
     std::vector<Pending> files_;
 };
 
-// Test seam of the writers: the steps of writing a file that can fail.
-enum class FileStep { Create, Write, Flush, Sync, Close, Backup, Rename };
+// Finishes or undoes, before anything else is done in `folder`, every
+// commit of several files that a run ended in its middle (killed, power
+// lost) and whose record is in `folder`: the commit is finished when all its
+// new versions can still be renamed, undone when its rollback had begun, so
+// that all its files are of one generation. Records of runs still going are
+// left alone. Returns a sentence (Japanese) for each record found: which
+// files were finished or put back, or what could not be done and where the
+// old versions are kept.
+std::vector<std::string> RecoverInterruptedCommits(const std::filesystem::path& folder);
+
+// Where the writers report what they did on their own (a commit recovered
+// before a write): the handler gets the sentence; without one it goes to
+// stderr.
+void SetFileNoticeHandler(std::function<void(const std::string& text)> handler);
+void ReportFileNotice(const std::string& text);
+
+// Test seam of the writers: the steps of writing files that can fail.
+// Journal: writing the intent record; Restore: putting an old file back;
+// Remove: removing a temporary file, an old version or the record.
+enum class FileStep { Create, Write, Flush, Sync, Close, Backup, Journal, Rename, Restore, Remove };
 // Called before each step with the step; returning true makes the step fail
-// as an I/O error would. Each write step writes at most kWriteChunkBytes.
+// as an I/O error would. Throwing SimulatedProcessDeath ends the write there
+// as if the process had been killed: nothing is cleaned up or put back.
+// Each write step writes at most kWriteChunkBytes.
 using FileFaultHook = std::function<bool(FileStep step)>;
+struct SimulatedProcessDeath {};
 inline constexpr std::size_t kWriteChunkBytes = 64 * 1024;
 // Installs the hook for the calling thread (an empty hook removes it).
 void SetFileFaultHook(FileFaultHook hook);

@@ -1,4 +1,4 @@
-#include "text/Files.h"
+#include "system/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -318,47 +318,152 @@ TEST(WriteFileAtomically, AFailureAtAnyStepLeavesTheWholeOldFileAndNoTemporary) 
     }
 }
 
-TEST(FileTransaction, AFailureAtAnyStepLeavesEveryFileOldOrEveryFileNew) {
+// How the fault seam acts from the step it is set at: that step fails and
+// the next ones work (a passing glitch), every step fails from there on (a
+// disk gone bad, a remount read-only), or the process dies there.
+enum class FaultMode { FailOnce, FailFromThenOn, Die };
+
+// The three files of a voice correction: a new frequency table and the
+// recording folder's oto.ini, and the plug-in file in the host's folder.
+struct CorrectionFiles {
     TempFolder folder;
-    const fs::path plugin = folder.path() / "plugin.tmp";
-    const fs::path oto = folder.path() / "voice" / "oto.ini";
-    const fs::path table = folder.path() / "voice" / "rec_wav.frq";   // new
-    const auto state = [&] {
+    fs::path plugin = folder.path() / "host" / "plugin.tmp";
+    fs::path oto = folder.path() / "voice" / "oto.ini";
+    fs::path table = folder.path() / "voice" / "rec_wav.frq";
+    const std::string tableBytes = std::string(70000, 'f');   // two write chunks
+
+    CorrectionFiles() {
+        folder.Write("host/plugin.tmp", "[#SETTING]\r\n");
+        folder.Write("voice/oto.ini", "a.wav=a,0,0,0,0,0\r\n");
+    }
+    std::string State() const {
         std::string all;
         for (const fs::path& file : {plugin, oto, table})
             all += (fs::exists(file) ? ReadFileBytes(file) : std::string("<none>")) + "|";
         return all;
-    };
-    bool finished = false;
-    int failures = 0;
-    for (int n = 1; !finished && n < 100; ++n) {
-        std::error_code ec;
-        fs::remove(table, ec);
-        folder.Write("plugin.tmp", "[#SETTING]\r\n");
-        folder.Write("voice/oto.ini", "a.wav=a,0,0,0,0,0\r\n");
-        const std::string before = state();
+    }
+    std::string NewState() const {
+        return "[#INSERT]\r\n|a.wav=a,0,0,0,0,0\r\nrec.wav=ka,0,0,0,0,0\r\n|" + tableBytes + "|";
+    }
+    void Commit() const {
         FileTransaction files;
-        files.Add(table, std::string(70000, 'f'));
+        files.Add(table, tableBytes);
         files.Add(oto, "a.wav=a,0,0,0,0,0\r\nrec.wav=ka,0,0,0,0,0\r\n");
         files.Add(plugin, "[#INSERT]\r\n");
-        FailNthStep fault(n);
-        try {
-            files.Commit();
-            finished = true;
-            EXPECT_FALSE(fault.Fired());
-            EXPECT_TRUE(state() == "[#INSERT]\r\n|a.wav=a,0,0,0,0,0\r\nrec.wav=ka,0,0,0,0,0\r\n|" + std::string(70000, 'f') + "|");
-        } catch (const std::system_error&) {
-            ++failures;
-            EXPECT_TRUE(state() == before) << "failing step " << n;
-        }
-        EXPECT_TRUE(files.Empty());
-        EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"plugin.tmp", "voice"})) << n;
-        EXPECT_EQ(Names(folder.path() / "voice").size(), finished ? 2u : 1u) << n;
+        files.Commit();
     }
-    EXPECT_TRUE(finished);
-    // Create, 2 writes, flush, sync, close for each file, a second name for
-    // the two old files, and three renames.
-    EXPECT_EQ(failures, 6 + 5 + 5 + 2 + 3);
+    // What a later run does first in each folder.
+    std::vector<std::string> Recover() const {
+        std::vector<std::string> notices = RecoverInterruptedCommits(oto.parent_path());
+        for (const std::string& notice : RecoverInterruptedCommits(plugin.parent_path())) notices.push_back(notice);
+        return notices;
+    }
+};
+
+// Every file call of the commit, in each mode: a failure reported leaves
+// every file old, or (when even the rollback failed) keeps every old file and
+// names it; after a death or a failed rollback, the next run's recovery
+// leaves all three of one generation, and nothing else behind.
+TEST(FileTransaction, EveryStepFailingOnceFailingFromThenOnOrDyingLeavesOneGeneration) {
+    for (const FaultMode mode : {FaultMode::FailOnce, FaultMode::FailFromThenOn, FaultMode::Die}) {
+        bool finished = false;
+        int faults = 0;
+        for (int n = 1; !finished && n < 200; ++n) {
+            const CorrectionFiles files;
+            const std::string before = files.State();
+            int step = 0;
+            bool fired = false;
+            SetFileFaultHook([&](FileStep) {
+                ++step;
+                if (step < n || (mode == FaultMode::FailOnce && step > n)) return false;
+                fired = true;
+                if (mode == FaultMode::Die) throw SimulatedProcessDeath{};
+                return true;
+            });
+            std::string error;
+            bool died = false;
+            try {
+                files.Commit();
+            } catch (const SimulatedProcessDeath&) {
+                died = true;
+            } catch (const std::system_error& e) {
+                error = e.what();
+            }
+            SetFileFaultHook({});
+            finished = !fired;
+            if (fired) ++faults;
+            const std::string left = files.State();
+            const std::string context = "mode " + std::to_string(static_cast<int>(mode)) + ", step " + std::to_string(n);
+            if (!error.empty() && left != before) {
+                // Only a failed rollback leaves files new, and it says so.
+                EXPECT_EQ(mode, FaultMode::FailFromThenOn) << context;
+                EXPECT_NE(error.find("could not be put back"), std::string::npos) << context << ": " << error;
+                EXPECT_NE(error.find(PathToUtf8(files.table)), std::string::npos) << context << ": " << error;
+            }
+            if (!error.empty() && mode == FaultMode::FailOnce) {
+                EXPECT_EQ(left, before) << context;
+            }
+            if (error.empty() && !died) {
+                EXPECT_EQ(left, files.NewState()) << context;
+            }
+            const std::vector<std::string> notices = files.Recover();
+            if (mode == FaultMode::FailOnce && !error.empty()) {
+                EXPECT_TRUE(notices.empty()) << context;
+            }
+            const std::string after = files.State();
+            EXPECT_TRUE(after == before || after == files.NewState()) << context << ": " << after.substr(0, 60);
+            // What a dead run left that no record names goes with the clean-up.
+            (void)RemoveStaleTemporaries(files.oto.parent_path(), std::chrono::seconds(-1));
+            (void)RemoveStaleTemporaries(files.plugin.parent_path(), std::chrono::seconds(-1));
+            EXPECT_EQ(Names(files.plugin.parent_path()), (std::vector<std::string>{"plugin.tmp"})) << context;
+            const std::vector<std::string> voiceFiles =
+                after == before ? std::vector<std::string>{"oto.ini"} : std::vector<std::string>{"oto.ini", "rec_wav.frq"};
+            EXPECT_EQ(Names(files.oto.parent_path()), voiceFiles) << context;
+        }
+        EXPECT_TRUE(finished);
+        // Each file: create, 2 writes (1 for the small ones), flush, sync,
+        // close; a second name for the two old files, the record and its
+        // pointer, three renames, then the two old versions and the two
+        // journal files removed.
+        EXPECT_EQ(faults, 6 + 5 + 5 + 2 + 2 + 3 + 4) << static_cast<int>(mode);
+    }
+}
+
+// The clean-up of stale temporary files keeps what a record names, even when
+// they are old; the next run then finishes the commit.
+TEST(FileTransaction, FilesARecordNamesOutliveTheStaleCleanUpAndTheCommitIsFinished) {
+    const CorrectionFiles files;
+    SetFileFaultHook([](FileStep step) {
+        if (step == FileStep::Rename) throw SimulatedProcessDeath{};
+        return false;
+    });
+    EXPECT_THROW(files.Commit(), SimulatedProcessDeath);
+    SetFileFaultHook({});
+    // Old enough to be stale by age: still kept, a record names them.
+    (void)RemoveStaleTemporaries(files.oto.parent_path(), std::chrono::seconds(-1));
+    const std::vector<std::string> notices = files.Recover();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("完了しました"), std::string::npos) << notices[0];
+    EXPECT_EQ(files.State(), files.NewState());
+}
+
+// A run that dies in the middle of a rollback: the next run puts the rest
+// back rather than finishing the commit.
+TEST(FileTransaction, ADeathDuringTheRollbackIsUndoneByTheNextRun) {
+    const CorrectionFiles files;
+    const std::string before = files.State();
+    int renames = 0;
+    int restores = 0;
+    SetFileFaultHook([&](FileStep step) {
+        if (step == FileStep::Restore && ++restores == 2) throw SimulatedProcessDeath{};
+        return step == FileStep::Rename && ++renames == 3;
+    });
+    EXPECT_THROW(files.Commit(), SimulatedProcessDeath);
+    SetFileFaultHook({});
+    const std::vector<std::string> notices = files.Recover();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("元のファイルに戻しました"), std::string::npos) << notices[0];
+    EXPECT_EQ(files.State(), before);
 }
 
 TEST(FileTransaction, ARefusedTargetChangesNothing) {

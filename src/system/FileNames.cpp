@@ -1,6 +1,6 @@
-#include "text/FileNames.h"
+#include "system/FileNames.h"
 
-#include "text/Files.h"
+#include "system/Files.h"
 
 #include <system_error>
 
@@ -8,7 +8,7 @@ namespace melodrift {
 
 namespace fs = std::filesystem;
 
-// FoldedFileName is in CodePage.cpp (ICU) or CodePageWindows.cpp.
+// FoldedFileName is in text/CodePage.cpp (ICU) or text/CodePageWindows.cpp.
 
 std::optional<fs::path> FindInFolder(const fs::path& folder, std::string_view nameUtf8) {
     std::error_code ec;
