@@ -377,17 +377,17 @@ TEST_F(WindowSession, ZeroFitsALongTakeWhereCutsLandUnderThePointerAndUndoWorksA
     Click(Qt::LeftButton, 301, 100);
     ASSERT_EQ(Session().Segments.size(), 2u);
     EXPECT_LE(std::abs(Session().Segments[1].StartMs - 301.5 * msPerPixel), msPerPixel);
-    Move(301, 100);
-    QTest::mousePress(Surface(), Qt::LeftButton, {}, QPoint(301, 100));
-    Move(340, 100);
-    QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(340, 100));
+    t_->form->SurfaceMouseMove(301, 100);
+    t_->form->SurfaceMouseDown(Qt::LeftButton, false, 301, 100);
+    t_->form->SurfaceMouseMove(340, 100);
+    t_->form->SurfaceMouseUp(Qt::LeftButton, 340, 100);
     EXPECT_LE(std::abs(Session().Segments[1].StartMs - 340.5 * msPerPixel), msPerPixel);
 
-    // A lyric box two columns wide is too narrow to type in: a click zooms in
+    // A lyric box ten columns wide is too narrow to type in: a click zooms in
     // until it is wide enough, and the next click edits it.
-    Click(Qt::LeftButton, 342, 100);
+    Click(Qt::LeftButton, 350, 100);
     ASSERT_EQ(Session().Segments.size(), 3u);
-    Click(Qt::LeftButton, 341, 320);
+    Click(Qt::LeftButton, 345, 320);
     auto* edit = t_->Find<QLineEdit>("LyricEdit");
     EXPECT_FALSE(edit->isVisible());
     const Segment narrow = Session().Segments[1];
