@@ -70,7 +70,7 @@ struct InsertSetup {
         *session.Wave = MakeMono16Wave(samples);
         const fs::path wave = folder / "take" / "voice.wav";
         WriteFileAtomically(wave, session.Wave->SaveToBytes());
-        const int frames = static_cast<int>(samples / kHopSamples) + 1;
+        const int frames = static_cast<int>(samples / HopSize) + 1;
         PitchAnalyser& analyser = *session.Analyser;
         analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
         analyser.Confidence.assign(static_cast<std::size_t>(frames), 5.0f);
@@ -78,7 +78,7 @@ struct InsertSetup {
         session.FrameVolume.resize(static_cast<std::size_t>(frames));
         for (int i = 0; i < frames; ++i) {
             const auto k = static_cast<std::size_t>(i);
-            analyser.Frames[k].SamplePos = i * kHopSamples;
+            analyser.Frames[k].SamplePos = i * HopSize;
             analyser.Frames[k].TargetF0 = static_cast<float>(220.0 * std::pow(2.0, std::sin(i * 0.05) / 12.0));
             session.FrameVolume[k] = static_cast<std::int32_t>(8000 + 6000 * std::sin(i * 0.01));
         }

@@ -413,7 +413,7 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
             // Frames truly unvoiced are stored without pitch.
             session.VoicingCheck = true;
             for (std::size_t i = 0; i < session.PitchRejected.size(); ++i) {
-                const std::size_t s = std::min(i * kHopSamples, take.f0Hz.size() - 1);
+                const std::size_t s = std::min(i * HopSize, take.f0Hz.size() - 1);
                 session.PitchRejected[i] = take.f0Hz[s] > 0.0 ? 0 : 1;
             }
         }
@@ -443,11 +443,11 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
     tally.clampedValues += session.Notes->ClampedValues;
     const std::vector<WrittenNote> notes = ReadInsertedNotes(plugin);
     // Truth per frame, unvoiced frames taking the nearest voiced pitch.
-    const std::size_t frames = take.samples.size() / kHopSamples + 1;
+    const std::size_t frames = take.samples.size() / HopSize + 1;
     std::vector<double> truth(frames, 0.0);
     std::vector<bool> voiced(frames, false);
     for (std::size_t i = 0; i < frames; ++i) {
-        const std::size_t s = std::min(i * kHopSamples, take.samples.size() - 1);
+        const std::size_t s = std::min(i * HopSize, take.samples.size() - 1);
         if (take.f0Hz[s] > 0.0) {
             truth[i] = HzToCentsExact(take.f0Hz[s]);
             voiced[i] = true;
@@ -480,9 +480,9 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
         const double lengthMs = note.lengthTicks * msPerTick;
         endTicks += note.lengthTicks;
         if (note.lyric != "R" && note.lyric != "r") {
-            const auto first = static_cast<std::size_t>(std::ceil(startMs * 44.1 / kHopSamples));
-            for (std::size_t i = first; i < frames && i * kHopSamples / 44.1 < startMs + lengthMs; ++i) {
-                const double tMs = i * kHopSamples / 44.1;
+            const auto first = static_cast<std::size_t>(std::ceil(startMs * 44.1 / HopSize));
+            for (std::size_t i = first; i < frames && i * HopSize / 44.1 < startMs + lengthMs; ++i) {
+                const double tMs = i * HopSize / 44.1;
                 const double sung = RenderedCents(note, tMs - startMs);
                 const double error = std::fabs(sung - nearest[i]);
                 ++tally.framesInNotes;

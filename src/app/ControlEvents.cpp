@@ -76,7 +76,7 @@ void MainWindow::NoteOptionToggled(QCheckBox* sender) {
 }
 
 void MainWindow::PitchModeChanged() {
-    Guard([&] { session_.PitchMode = pitchModeCombo_->currentIndex() + 1; });
+    Guard([&] { session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex()); });
 }
 
 void MainWindow::ModeButtonClicked(QAbstractButton* sender) {
@@ -87,7 +87,10 @@ void MainWindow::ModeButtonClicked(QAbstractButton* sender) {
         correctionModeButton_->setChecked(session_.CorrectionMode);
         if (sender == traceModeButton_ && traceModeButton_->isChecked()) correctionModeButton_->setChecked(false);
         if (session_.CorrectionMode) traceModeButton_->setChecked(false);
-        for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) box->setEnabled(!session_.CorrectionMode);
+        for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) {
+            box->setEnabled(!session_.CorrectionMode);
+            box->setVisible(!session_.CorrectionMode);
+        }
         correctionPanel_->setVisible(session_.CorrectionMode);
     });
 }
@@ -122,9 +125,16 @@ void MainWindow::ZoomChanging(int newValue) {
 void MainWindow::InsertClicked() {
     bool inserted = false;
     Guard([&] {
-        session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
-        Insert(session_, *voicebank_, *prompts_);
+        session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex());
+        session_.ReplaceSelection = replaceSelectionCheck_->isChecked();
+        const InsertSummary summary = Insert(session_, *voicebank_, *prompts_);
         inserted = true;
+        // What the user should check in the host is said before the window closes.
+        if (summary.TicksPastSelection > 0 || !summary.LyricsWithoutAlias.empty()) {
+            const std::string text = SummaryText(summary);
+            SetStatus(QString::fromStdString(text));
+            prompts_->Inform(text);
+        }
     });
     // A failed Insert keeps the window open, so nothing is lost.
     if (inserted) {

@@ -4,10 +4,12 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QLabel>
 #include <QApplication>
 #include <QMenu>
 #include <QScrollBar>
 #include <QThread>
+#include <QTimer>
 
 #include "MainWindow.h"
 #include "VectorState.h"
@@ -48,6 +50,9 @@ void MainWindow::CreateKeys() {
     cutMenu_->addSeparator();
     cutMenu_->addAction(undoAction_);
     cutMenu_->addAction(redoAction_);
+    cutMenuTimer_ = new QTimer(this);
+    cutMenuTimer_->setSingleShot(true);
+    connect(cutMenuTimer_, &QTimer::timeout, this, [this] { cutMenu_->popup(cutMenuAt_); });
 }
 
 void MainWindow::PlayKeyPressed() {
@@ -144,12 +149,14 @@ void MainWindow::PlayImage(std::string image) {
         player_.Stop();
         return;
     }
+    // The message stays in the status bar until a preview plays again.
     if (!PreviewPlayer::OutputAvailable()) {
         player_.Stop();
-        SetStatus(QString::fromUtf8(kNoOutputDeviceMessage.data(), qsizetype(kNoOutputDeviceMessage.size())));
+        noOutputPanel_->show();
+        SetStatus(StatusText());   // the keys panel makes room
         return;
     }
-    player_.Play(std::move(image));
+    if (player_.Play(std::move(image))) noOutputPanel_->hide();
 }
 
 void MainWindow::StartPreviewRender(double fromMs, double toMs) {

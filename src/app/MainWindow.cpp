@@ -42,6 +42,22 @@ namespace melodrift {
 
 namespace {
 
+// The replace setting's caption, naming the selected notes by their lyrics
+// (at most eight, then how many more).
+QString ReplaceSelectionCaption(const NoteList* notes) {
+    QString text = QString::fromUtf8("選択ノートを置き換える");
+    if (notes == nullptr || notes->SentNotes.empty()) return text;
+    QStringList lyrics;
+    for (const SentNote& note : notes->SentNotes) {
+        if (lyrics.size() == 8) {
+            lyrics << QString::fromUtf8("ほか%1個").arg(notes->SentNotes.size() - 8);
+            break;
+        }
+        lyrics << QString::fromStdString(note.Lyric);
+    }
+    return text + QString::fromUtf8("（") + lyrics.join(QString::fromUtf8("・")) + QString::fromUtf8("）");
+}
+
 // Heights and widths of the fixed parts, pixels.
 constexpr int kLanesPanelHeight = 353;
 constexpr int kLaneLabelsWidth = 57;
@@ -148,7 +164,15 @@ void MainWindow::CreateControls() {
     lanesPanel_ = MakePanel(client, "LanesPanel", true);
     laneLabelsPanel_ = MakePanel(lanesPanel_, "LaneLabelsPanel", false);
     for (const LaneGeometry* lane : kLanes.Lanes()) {
-        MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX, lane->LabelY);
+        QLabel* label = MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX, lane->LabelY);
+        // A label wider than the column (「スペクトル」 in most fonts) is set
+        // smaller until it fits, never cut.
+        QFont font = label->font();
+        while (label->sizeHint().width() > kLaneLabelsWidth - lane->LabelX && font.pixelSize() > 8) {
+            font.setPixelSize(font.pixelSize() - 1);
+            label->setFont(font);
+            label->adjustSize();
+        }
     }
     for (const LaneGeometry* lane : kLanes.Lanes()) {
         if (lane->Top > 0) MakeSeparator(laneLabelsPanel_, lane->Top, kLaneLabelsWidth);
@@ -188,6 +212,9 @@ void MainWindow::CreateControls() {
     autoSegmentButton_ = Named(new QPushButton(U("自動区切"), client), "AutoSegmentButton", "区切り位置を自動設定します");
     autoSegmentButton_->setGeometry(216, 360, 75, 57);
     autoSegmentButton_->hide();
+    replaceSelectionCheck_ = Named(new QCheckBox(U("選択ノートを置き換える"), client), "ReplaceSelectionCheck",
+                                   "エディタで選択したノートを、挿入する音符で置き換えます。外すと選択ノートは新しい音符の後ろに残ります");
+    replaceSelectionCheck_->setChecked(true);
 
     insertPanel_ = MakePanel(client, "InsertPanel", false);
     traceModeButton_ = Named(new QToolButton(insertPanel_), "TraceModeButton", "現在の歌手で音声を再現します");
@@ -217,21 +244,25 @@ void MainWindow::CreateControls() {
     voicingCheck_->setGeometry(16, 66, 97, 17);
     for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_, voicingCheck_}) box->setChecked(true);
 
+    // The voice correction timing takes the place of キー, ピッチ and 音量 (which
+    // do not apply in that mode, and are hidden then); 有声判定 applies in both
+    // modes and stays below it.
     correctionPanel_ = MakePanel(noteOptionsGroup_, "CorrectionPanel", false);
-    correctionPanel_->setGeometry(2, 8, 125, 79);
+    correctionPanel_->setGeometry(2, 4, 125, 60);
     correctionPanel_->setAutoFillBackground(true);
-    MakeLabel(correctionPanel_, "先行発声", 4, 6);
-    MakeLabel(correctionPanel_, "ｵｰﾊﾞｰﾗｯﾌﾟ", 4, 30);
-    MakeLabel(correctionPanel_, "子音部", 4, 54);
+    MakeLabel(correctionPanel_, "先行発声", 4, 1);
+    MakeLabel(correctionPanel_, "ｵｰﾊﾞｰﾗｯﾌﾟ", 4, 21);
+    MakeLabel(correctionPanel_, "子音部", 4, 41);
     preUtteranceEdit_ = Named(new QLineEdit(correctionPanel_), "PreUtteranceEdit", "音声補正モードで音符に適用する先行発声");
-    preUtteranceEdit_->setGeometry(68, 2, 52, 21);
+    preUtteranceEdit_->setGeometry(68, 0, 52, 19);
     overlapEdit_ = Named(new QLineEdit(correctionPanel_), "OverlapEdit", "音声補正モードで音符に適用するオーバーラップ");
-    overlapEdit_->setGeometry(68, 27, 52, 21);
+    overlapEdit_->setGeometry(68, 20, 52, 19);
     consonantEdit_ = Named(new QLineEdit(correctionPanel_), "ConsonantEdit", "音声補正モードで音符に適用する子音部");
-    consonantEdit_->setGeometry(68, 52, 52, 21);
+    consonantEdit_->setGeometry(68, 40, 52, 19);
     correctionPanel_->hide();
 
-    pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo", "ピッチを書き込むModeを選択");
+    pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo",
+                            "ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）");
     pitchModeCombo_->addItems({QStringLiteral("Mode1"), QStringLiteral("Mode2")});
     pitchModeCombo_->setCurrentIndex(1);
     pitchModeCombo_->setGeometry(232, 6, 65, 20);
@@ -255,6 +286,13 @@ void MainWindow::CreateControls() {
                        "Esc=再生・プレビュー作成を中止、歌詞の編集を取り消し\nDelete=ポインタに最も近い区切りを削除\n"
                        "ホイール=時間方向にスクロール　Ctrl+ホイール=ポインタの位置を中心に拡大・縮小\n0=全体表示\n"
                        "Ctrl+S=編集状態の保存　Ctrl+O=音声読込\n区切りを右クリック=区切り削除のメニュー");
+    // Shown while previews cannot play for want of an output device; hints
+    // and other messages never replace it.
+    noOutputPanel_ = Named(new QLabel(QString::fromUtf8(kNoOutputDeviceMessage.data(),
+                                                        qsizetype(kNoOutputDeviceMessage.size())), bar),
+                           "NoOutputPanel");
+    bar->addPermanentWidget(noOutputPanel_);
+    noOutputPanel_->hide();
     bar->addPermanentWidget(keysPanel_);
 
     // Size limits and the design size; Qt measures the client area.
@@ -272,6 +310,7 @@ void MainWindow::ConnectEvents() {
         connect(box, &QCheckBox::toggled, this, [this, box] { NoteOptionToggled(box); });
     }
     connect(pitchModeCombo_, &QComboBox::activated, this, [this] { PitchModeChanged(); });
+    connect(replaceSelectionCheck_, &QCheckBox::toggled, this, [this](bool on) { session_.ReplaceSelection = on; });
     for (QToolButton* button : {correctionModeButton_, traceModeButton_}) {
         connect(button, &QToolButton::clicked, this, [this, button] { ModeButtonClicked(button); });
     }
@@ -299,7 +338,8 @@ void MainWindow::ConnectEvents() {
     for (QLineEdit* edit : {preUtteranceEdit_, overlapEdit_, consonantEdit_, lyricEdit_, lyricsEdit_}) edit->installEventFilter(this);
     const QList<QWidget*> hinted = {centralWidget(), laneLabelsPanel_, zoomArrows_, insertPanel_, correctionModeButton_, traceModeButton_,
                                     noteOptionsGroup_, keyCheck_, pitchCheck_, volumeCheck_, preUtteranceEdit_, overlapEdit_, consonantEdit_,
-                                    insertButton_, cancelButton_, loadRecordingButton_, saveEditStateButton_, loadEditStateButton_, autoSegmentButton_, statusBar()};
+                                    insertButton_, cancelButton_, loadRecordingButton_, saveEditStateButton_, loadEditStateButton_, autoSegmentButton_,
+                                    replaceSelectionCheck_, statusBar()};
     for (QWidget* widget : hinted) widget->installEventFilter(this);
 }
 
@@ -343,6 +383,11 @@ void MainWindow::ShowHintOf(QWidget* sender) {
     Guard([&] { SetStatus(sender->toolTip()); });
 }
 
+int MainWindow::NoOutputPanelWidth() const {
+    return noOutputPanel_ != nullptr && !noOutputPanel_->isHidden() ? noOutputPanel_->sizeHint().width() + kStatusMargin
+                                                                    : 0;
+}
+
 void MainWindow::SetStatus(const QString& text) {
     // The panel is as wide as its text needs (never narrower than the
     // design's 300 pixels), so no help is ever cut.
@@ -351,7 +396,8 @@ void MainWindow::SetStatus(const QString& text) {
     statusPanel_->setFixedWidth(std::max(kStatusPanelWidth, needed));
     if (keysPanel_ != nullptr) {
         const int width = centralWidget()->width();
-        keysPanel_->setVisible(width >= statusPanel_->width() + keysPanel_->sizeHint().width() + 2 * kStatusMargin);
+        keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() + keysPanel_->sizeHint().width() +
+                                            2 * kStatusMargin);
     }
 }
 
@@ -369,6 +415,7 @@ void MainWindow::RestoreSettings() {
             prompts_->Beep();
             prompts_->Error(kUnusableTempoMessage);
         }
+        replaceSelectionCheck_->setText(ReplaceSelectionCaption(session_.Notes.get()));
     });
     session_.KeyEnabled = session_.PitchEnabled = session_.VolumeEnabled = true;
     session_.VoicingCheck = true;
@@ -400,7 +447,9 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
     session_.CorrectionOverlap = s.CorrectionOverlap;
     // An index outside the list keeps the default "Mode2".
     pitchModeCombo_->setCurrentIndex(s.Mode >= 0 && s.Mode < pitchModeCombo_->count() ? s.Mode : 1);
-    session_.PitchMode = pitchModeCombo_->currentIndex() + 1;
+    session_.PitchMode = PitchEncodingOfItem(pitchModeCombo_->currentIndex());
+    replaceSelectionCheck_->setChecked(s.ReplaceSelection);
+    session_.ReplaceSelection = s.ReplaceSelection;
     if (s.CreateMode) correctionModeButton_->click();
     preUtteranceEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionPreUtterance)));
     overlapEdit_->setText(QString::number(RoundHalfUpTrunc(session_.CorrectionOverlap)));
@@ -421,6 +470,7 @@ WindowSettings MainWindow::CurrentSettings() const {
     s.CorrectionPreUtterance = int(RoundHalfUpTrunc(session_.CorrectionPreUtterance));
     s.CorrectionOverlap = int(RoundHalfUpTrunc(session_.CorrectionOverlap));
     s.Mode = pitchModeCombo_->currentIndex();
+    s.ReplaceSelection = replaceSelectionCheck_->isChecked();
     return s;
 }
 
@@ -483,9 +533,11 @@ void MainWindow::LayOutControls() {
     PlaceZoomStrip();
     // The keys panel gives way to the help text when the window is narrow.
     if (keysPanel_ != nullptr) {
-        keysPanel_->setVisible(width >= statusPanel_->width() + keysPanel_->sizeHint().width() + 2 * kStatusMargin);
+        keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() + keysPanel_->sizeHint().width() +
+                                            2 * kStatusMargin);
     }
     insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth, std::max(0, height - kLanesPanelHeight));
+    replaceSelectionCheck_->setGeometry(8, kLanesPanelHeight + 72, std::max(0, width - kInsertPanelWidth - 16), 17);
     if (created_) Guard([&] { UpdateLayout(); });
 }
 

@@ -31,6 +31,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QThread;
+class QTimer;
 class QPushButton;
 class QScrollBar;
 class QSettings;
@@ -56,6 +57,9 @@ inline constexpr int kMaxOuterHeight = 520;
 inline constexpr const char* kWindowCaption = "メロドリフト ver2.42";
 inline constexpr std::string_view kUnsavedEditsQuestion = "編集内容が保存されていません。破棄してよろしいですか？";
 inline constexpr std::string_view kNoOutputDeviceMessage = "音声を再生できません: 出力デバイスがありません";
+
+// The pitch-mode box lists "Mode1", "Mode2" in that order.
+inline PitchEncoding PitchEncodingOfItem(int index) { return index == 0 ? PitchEncoding::Mode1 : PitchEncoding::Mode2; }
 
 class MainWindow : public QMainWindow {
 public:
@@ -182,6 +186,7 @@ private:
     void PlayImage(std::string image);
     void CreateKeys();
     void SetStatus(const QString& text);
+    int NoOutputPanelWidth() const;   // its width in the status bar while shown, else 0
     void UpdateZoomLabel();
     void AfterHistoryStep();
     void AbandonLyricEdit();
@@ -262,11 +267,17 @@ private:
     QLineEdit* overlapEdit_ = nullptr;
     QLineEdit* consonantEdit_ = nullptr;
     QComboBox* pitchModeCombo_ = nullptr;
+    QCheckBox* replaceSelectionCheck_ = nullptr;
     QLabel* statusPanel_ = nullptr;
     QLabel* keysPanel_ = nullptr;
+    QLabel* noOutputPanel_ = nullptr;   // the no-output-device message
     QLabel* zoomLabel_ = nullptr;
     QToolButton* zoomFitButton_ = nullptr;
     QMenu* cutMenu_ = nullptr;
+    // The cut menu opens once a double-click can no longer follow (a right
+    // double-click on the cut removes it instead); at cutMenuAt_ (global).
+    QTimer* cutMenuTimer_ = nullptr;
+    QPoint cutMenuAt_;
     QAction* undoAction_ = nullptr;
     QAction* redoAction_ = nullptr;
     int menuCut_ = -1;

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <limits>
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QTimer>
 #include <QMenu>
 
 #include "MainWindow.h"
@@ -84,7 +86,8 @@ void MainWindow::CarryOut(const SurfaceActions& act, int x, int y) {
     }
     if (act.cutMenu > 0) {
         menuCut_ = act.cutMenu;
-        cutMenu_->popup(surface_->mapToGlobal(QPoint(x, y)));
+        cutMenuAt_ = surface_->mapToGlobal(QPoint(x, y));
+        cutMenuTimer_->start(QApplication::doubleClickInterval());
     }
     if (act.preview != PreviewKind::None) {
         lastPlayFromMs_ = act.previewFromMs;
@@ -100,6 +103,9 @@ void MainWindow::SurfaceMouseMove(int x, int y) {
 
 void MainWindow::SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int x, int y) {
     Guard([&] {
+        // A double-click is no right click: the menu its first press
+        // asked for does not open.
+        if (doubleClick) cutMenuTimer_->stop();
         const SurfaceActions act = melodrift::SurfaceMouseDown(session_, history_, ToButton(button), doubleClick,
                                                                x, y, SurfacePointer());
         if (act.closeEditor != LyricEditor::None) {

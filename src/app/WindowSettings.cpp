@@ -66,6 +66,7 @@ WindowSettings ReadWindowSettings(QSettings& store) {
     s.CorrectionOverlap = ReadKey(store, "Cr_VoiceOverlap", defaults.CorrectionOverlap);
     s.Mode = ReadKey(store, "Mode", defaults.Mode);
     s.Voicing = ReadKey(store, "voicing", 1) != 0;
+    s.ReplaceSelection = ReadKey(store, "ReplaceSelection", 1) != 0;
     store.endGroup();
     return s;
 }
@@ -83,6 +84,7 @@ void WriteWindowSettings(QSettings& store, const WindowSettings& s) {
     WriteKey(store, "Cr_VoiceOverlap", s.CorrectionOverlap);
     WriteKey(store, "Mode", s.Mode);
     WriteKey(store, "voicing", s.Voicing ? 1 : 0);
+    WriteKey(store, "ReplaceSelection", s.ReplaceSelection ? 1 : 0);
     store.endGroup();
     store.sync();
 }

@@ -26,6 +26,7 @@ struct WindowSettings {
     int CorrectionOverlap = 20;    // "Cr_VoiceOverlap", ms
     int Mode = 1;               // "Mode": pitch mode combo item index (0 "Mode1", 1 "Mode2")
     bool Voicing = true;        // "voicing": voicing check ticked
+    bool ReplaceSelection = true;  // "ReplaceSelection": the new notes replace the selected ones
 };
 
 // The store named above, opened for reading and writing.
@@ -35,9 +36,9 @@ std::unique_ptr<QSettings> OpenWindowSettingsStore();
 // `fallback` when it is missing or anything else.
 int WholeNumberOr(const QString& stored, bool present, int fallback);
 
-// Reads the eleven keys in their fixed order.
+// Reads the twelve keys in their fixed order.
 WindowSettings ReadWindowSettings(QSettings& store);
-// Writes the eleven keys in the same order, booleans as "1"/"0", and flushes.
+// Writes the twelve keys in the same order, booleans as "1"/"0", and flushes.
 void WriteWindowSettings(QSettings& store, const WindowSettings& settings);
 
 }  // namespace melodrift

@@ -26,7 +26,7 @@ inline constexpr int CandidateCount = 10;         // pitch candidates per frame
 inline constexpr int HarmonicCount = 30;          // harmonics 1..30
 inline constexpr int NoiseBandCount = 16;         // noise bands 0..15
 
-// One analysis frame: 58 four-byte fields (232 bytes), in this order.
+// One analysis frame: 56 four-byte fields (224 bytes).
 // A value-initialised record (`AnalysisFrame{}`) is all zero; `InitFrame` of the
 // analyser gives the working defaults.
 struct AnalysisFrame {
@@ -34,7 +34,6 @@ struct AnalysisFrame {
     std::array<float, HarmonicCount> Harmonic{};     // Harmonic[h - 1]: amplitude of harmonic h (h = 1..30)
     std::array<float, NoiseBandCount> Noise{};       // level of noise band b (b = 0..15)
     float F0 = 0.0f;                                 // [Hz] pitch of the harmonic measures; 0 = unvoiced
-    std::array<float, 2> Reserved{};                 // never read or written by any operation
     float TargetF0 = 0.0f;                           // [Hz] pitch shown, edited, inserted, played; 0 = unvoiced
     float EnvelopeScale = 0.0f;                      // per-frame copies of the synthesis settings
     float NoiseFloor = 0.0f;
@@ -44,7 +43,11 @@ struct AnalysisFrame {
     std::int32_t PrevFrame = 0;                      // array index of the previous frame in time; -1 none
     std::int32_t NextFrame = 0;                      // array index of the next frame in time; -1 none
 };
-static_assert(sizeof(AnalysisFrame) == 58 * 4, "AnalysisFrame holds 58 four-byte fields");
+// The walks over the frames read F0 .. NextFrame; PrefetchAhead asks for
+// them with two cache-line prefetches, which covers them while they span at
+// most 64 bytes.
+static_assert(offsetof(AnalysisFrame, NextFrame) + sizeof(std::int32_t) - offsetof(AnalysisFrame, F0) <= 64,
+              "F0 .. NextFrame fit in two cache lines");
 
 // One pitch candidate. A slot with Freq 0 is empty; filled slots come first.
 struct PitchCandidate {
@@ -59,16 +62,14 @@ using CandidateTable = std::vector<CandidateSlots>;               // per frame
 using ChosenStrengths = std::vector<float>;                      // per frame: strength of the chosen candidate
 using AnalysisFrames = std::vector<AnalysisFrame>;             // frames in creation order
 
-// Synthesis settings: seven singles, in this order.
+// Synthesis settings of one rendered note.
 struct SynthParams {
-    std::array<float, 2> LeadingFactors{1.0f, 1.0f};  // not read by any operation
     float F0 = 0.0f;               // [Hz] pitch to render; 0 = unvoiced
     float EnvelopeScale = 1.0f;    // frequency scale of the spectral envelope
     float NoiseFloor = 0.3f;       // smallest noise gain
     float NoiseFloorLevel = 5000.0f;  // harmonic total at which the noise gain reaches the floor
     float TiltExponent = 1.0f;     // spectral tilt: amplitudes times (f / 1000 Hz)^TiltExponent
 };
-static_assert(sizeof(SynthParams) == 7 * 4, "SynthParams holds seven singles");
 
 // Asks the processor to start loading the cache line holding `address`;
 // nothing else changes.
@@ -82,10 +83,11 @@ inline void PrefetchLine(const void* address) {
 #endif
 }
 
-// A walk over the frame records (232 bytes apart) asks for the record this
-// many places ahead: the processor's own prefetcher was seen not to follow
-// that stride, and each record then cost a full memory latency (about
-// 100 ns, or 10 ms per walk over the 103,000 frames of ten minutes).
+// A walk over the frame records (sizeof(AnalysisFrame) = 224 bytes apart)
+// asks for the record this many places ahead, 3.5 kB: the processor's own
+// prefetcher was seen not to follow such a stride (measured with 232-byte
+// records), and each record then cost a full memory latency (about 100 ns,
+// or 10 ms per walk over the 103,000 frames of ten minutes).
 inline constexpr std::size_t FramesAhead = 16;
 
 // Prefetches F0 .. NextFrame (the fields the walks read; at most two cache

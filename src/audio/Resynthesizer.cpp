@@ -10,7 +10,6 @@ namespace melodrift {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr double kSampleRate = AnalysisSampleRate;  // [Hz]
 constexpr double kClampLevel = 32000.0;              // output limit, a little below full scale
 
 // Noise bands: the lowest starts at 50 Hz, each spans a ratio of 1.45.
@@ -61,7 +60,7 @@ void Resynthesizer::BuildNoiseTables(LcgRandom& random) {
     for (int band = 0; band < NoiseBandCount; ++band) {
         const double hi = lo * kBandRatio;
         // One period of the lower edge: 882 samples for band 0.
-        const auto segmentLength = static_cast<std::int32_t>(kSampleRate / lo);
+        const auto segmentLength = static_cast<std::int32_t>(AnalysisSampleRate / lo);
         float* table = noiseTables_.data() + static_cast<std::size_t>(band) * NoiseTableLength;
 
         double targetStep = StepOf(lo + random.Next() * (hi - lo));
@@ -143,8 +142,8 @@ std::int32_t Resynthesizer::SynthSegment(WaveBuffer& wave, std::int32_t start, s
     std::array<double, HarmonicCount> amplitudeIncrement{};
     for (std::size_t i = 0; i < step.size(); ++i) {
         const double h = static_cast<double>(i + 1);
-        const double startStep = kTwoPi * h * a.F0 / kSampleRate;
-        const double endStep = kTwoPi * h * b.F0 / kSampleRate;
+        const double startStep = kTwoPi * h * a.F0 / AnalysisSampleRate;
+        const double endStep = kTwoPi * h * b.F0 / AnalysisSampleRate;
         step[i] = startStep;
         stepIncrement[i] = (endStep - startStep) / count;
         amplitude[i] = a.Harmonic[i];

@@ -1,10 +1,12 @@
 #include "audio/WaveBuffer.h"
 
+#include "audio/Parallel.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
-#include <future>
+#include <functional>
 #include <limits>
 #include <ostream>
 #include <stdexcept>
@@ -118,20 +120,17 @@ public:
         // file and the first touch of the new buffer's pages run on two
         // cores.
         constexpr std::size_t kWorthAThread = std::size_t{16} << 20;
-        if (n >= kWorthAThread) {
-            const std::size_t half = n / 2;
-            const std::uint64_t secondAt = pos_ + half;
-            auto second = std::async(std::launch::async, [this, out, half, n, secondAt] {
-                std::ifstream other(path_, std::ios::binary);
-                if (!other.seekg(static_cast<std::streamoff>(secondAt), std::ios::beg)) return false;
-                other.read(reinterpret_cast<char*>(out + half), static_cast<std::streamsize>(n - half));
-                return static_cast<std::size_t>(other.gcount()) == n - half;
-            });
-            const bool firstRead = ReadHere(out, half);
-            const bool secondRead = second.get();
-            return firstRead && secondRead && Skip(n - half);
-        }
-        return ReadHere(out, n);
+        const std::uint64_t start = pos_;
+        const auto readPart = [this, out, start](std::size_t first, std::size_t last) {
+            if (first == 0) return ReadHere(out, last);
+            std::ifstream other(path_, std::ios::binary);
+            if (!other.seekg(static_cast<std::streamoff>(start + first), std::ios::beg)) return false;
+            other.read(reinterpret_cast<char*>(out + first), static_cast<std::streamsize>(last - first));
+            return static_cast<std::size_t>(other.gcount()) == last - first;
+        };
+        if (!InTwoHalves(n, kWorthAThread, readPart, std::logical_and<>())) return false;
+        // This stream read the first part only: move on past the second.
+        return pos_ == start + n || Skip(start + n - pos_);
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include "audio/Parallel.h"
 #include "audio/PitchAnalyser.h"
 #include "audio/FrequencyTable.h"
 #include "cli/CliPrompts.h"
@@ -27,7 +28,6 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -230,26 +230,27 @@ private:
 constexpr std::size_t kListingBytesPerFrame = 72;
 
 // `head`, then row(text, i) for i = 0 .. count - 1, then `tail`, as one
-// text. A long listing is formatted in two halves at once, the second on
-// its own thread, and joined.
+// text. A long listing is formatted in two halves at once and joined: the
+// first half's text, which starts with `head`, has room for the whole.
 template <class Row>
 std::string FormatListing(std::string_view head, int count, std::size_t bytesPerRow, const Row& row,
                           std::string_view tail) {
-    constexpr int kRowsWorthAThread = 20000;
-    const int split = count >= kRowsWorthAThread ? count / 2 : count;
-    auto rows = [&row, bytesPerRow](int first, int last, std::size_t extra) {
-        ListingText text(extra + static_cast<std::size_t>(last - first) * bytesPerRow);
-        for (int i = first; i < last; ++i) row(text, i);
+    constexpr std::size_t kRowsWorthAThread = 20000;
+    const auto rows = [&](std::size_t first, std::size_t last) {
+        const std::size_t expected = first == 0 ? head.size() + tail.size() + static_cast<std::size_t>(count) * bytesPerRow
+                                                : (last - first) * bytesPerRow;
+        ListingText text(expected);
+        if (first == 0) text << head;
+        for (std::size_t i = first; i < last; ++i) row(text, static_cast<int>(i));
         return text.Take();
     };
-    std::future<std::string> second;
-    if (split < count) second = std::async(std::launch::async, rows, split, count, std::size_t{0});
-    ListingText text(head.size() + tail.size() + static_cast<std::size_t>(count) * bytesPerRow);
-    text << head;
-    text << std::string_view(rows(0, split, 0));
-    if (second.valid()) text << std::string_view(second.get());
-    text << tail;
-    return text.Take();
+    std::string text = InTwoHalves(static_cast<std::size_t>(std::max(count, 0)), kRowsWorthAThread, rows,
+                                   [](std::string firstHalf, const std::string& secondHalf) {
+                                       firstHalf += secondHalf;
+                                       return firstHalf;
+                                   });
+    text += tail;
+    return text;
 }
 
 std::string AnalysisCsv(const EditorSession& session) {
@@ -393,6 +394,7 @@ struct InsertArgs {
     std::optional<int> correctionConsonant;
     bool overwriteFrq = false;
     bool rawPitch = false;
+    bool keepSelection = false, allowMissingVoicebank = false;
 };
 
 void RunInsert(const InsertArgs& args, const CliStreams& streams) {
@@ -408,6 +410,8 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     session.Notes = std::make_unique<NoteList>(&voicebank);
     if (session.Notes->LoadFromPluginFile(pluginFile, prompts) == 0)
         throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
+    if (session.Notes->VoiceFolderMissing && !args.allowMissingVoicebank)
+        throw CommandFailure(MissingVoiceFolderEnglish(session.Notes->VoiceDir));
     // A tempo that cannot place notes is reported before the (long) load.
     if (!UsableTempo(session.Notes->Tempo))
         throw CommandFailure("the plug-in file " + Quoted(pluginFile) + " has the tempo " +
@@ -418,7 +422,8 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     LoadState(session, AbsolutePath(args.state), prompts, streams, LoadScope::PitchOnly);
 
     session.CorrectionMode = args.correction;
-    session.PitchMode = args.pitchMode;
+    session.PitchMode = static_cast<PitchEncoding>(args.pitchMode);
+    session.ReplaceSelection = !args.keepSelection;
     session.KeyEnabled = !args.noKey;
     session.PitchEnabled = !args.noPitch;
     session.VolumeEnabled = !args.noVolume;
@@ -430,8 +435,9 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     if (args.correctionPreUtterance) session.CommitCorrectionTiming(CorrectionTiming::PreUtterance, std::to_string(*args.correctionPreUtterance));
     if (args.correctionOverlap) session.CommitCorrectionTiming(CorrectionTiming::Overlap, std::to_string(*args.correctionOverlap));
 
-    Insert(session, voicebank, prompts);
-    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile);
+    const InsertSummary summary = Insert(session, voicebank, prompts);
+    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile)
+                << SummaryTextEnglish(summary);
     const int clamped = session.Notes->ClampedValues;
     if (clamped > 0)
         streams.Err << "; " << clamped << " pitch value" << (clamped == 1 ? " was" : "s were")
@@ -445,6 +451,7 @@ struct FrqArgs {
     std::string wave;
     std::string out;
     bool force = false;
+    bool rawPitch = false;
 };
 
 void RunFrq(const FrqArgs& args, const CliStreams& streams) {
@@ -453,6 +460,7 @@ void RunFrq(const FrqArgs& args, const CliStreams& streams) {
     RefuseOverwrite(out, args.force);
     CliPrompts prompts(streams.Err);
     EditorSession session;
+    session.VoicingCheck = !args.rawPitch;
     LoadWave(session, wave, prompts, streams, LoadScope::PitchOnly);
     FrequencyTable table;
     FillFrequencyTable(session, table);
@@ -527,9 +535,8 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     CLI::App* insertCmd = app.add_subcommand("insert", "Insert the segments of an edit state as notes");
     insertCmd->add_option("PLUGIN_FILE", insert.pluginFile, "UTAU plug-in file (read and rewritten)")->required();
     insertCmd->add_option("--state", insert.state, "Edit-state file (.mlq)")->required();
-    insertCmd->add_flag("--correction", insert.correction,
-                        "Voice correction mode: make the recording a voice source");
-    insertCmd->add_option("--pitch-mode", insert.pitchMode, "Pitch bends as Mode1 or Mode2")
+    insertCmd->add_flag("--correction", insert.correction, "Voice correction mode: make the recording a voice source");
+    insertCmd->add_option("--pitch-mode", insert.pitchMode, "Pitch bends as Mode1 (UTAU) or Mode2; OpenUtau reads only Mode2 (and ignores the envelope)")
         ->check(CLI::IsMember({1, 2}))
         ->capture_default_str();
     insertCmd->add_flag("--no-key", insert.noKey, "Keep every note at key 60 (trace mode)");
@@ -541,12 +548,16 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     insertCmd->add_flag("--overwrite-frq", insert.overwriteFrq, "Replace an existing frequency table");
     insertCmd->add_flag("--raw-pitch", insert.rawPitch,
                         "Use the traced pitch without the voicing check (noise-like frames stay voiced)");
+    insertCmd->add_flag("--keep-selection", insert.keepSelection, "Keep the selected notes (new notes go before them)");
+    insertCmd->add_flag("--allow-missing-voicebank", insert.allowMissingVoicebank, "Insert without the voice folder");
 
     FrqArgs frq;
     CLI::App* frqCmd = app.add_subcommand("frq", "Write the frequency table of a recording");
     frqCmd->add_option("WAV", frq.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
     frqCmd->add_option("-o,--output", frq.out, "Table to write (default: beside the recording, NAME_wav.frq)");
     frqCmd->add_flag("--force", frq.force, "Replace an existing table");
+    frqCmd->add_flag("--raw-pitch", frq.rawPitch,
+                     "Write the traced pitch without the voicing check (noise-like frames stay voiced)");
 
     PreviewArgs preview;
     CLI::App* previewCmd = app.add_subcommand("preview", "Render a stretch of the recording to a WAVE file");

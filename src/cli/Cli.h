@@ -5,6 +5,7 @@
 //   insert PLUGIN_FILE --state STATE.mlq [--correction] [--pitch-mode 1|2]
 //          [--no-key] [--no-pitch] [--no-volume] [--cr-pre MS]
 //          [--cr-overlap MS] [--cr-consonant MS] [--overwrite-frq]
+//          [--keep-selection] [--allow-missing-voicebank]
 //   frq WAV [-o OUT] [--force]
 //   preview WAV --from MS --to MS [--resynth] [--state STATE.mlq] -o OUT.wav
 //

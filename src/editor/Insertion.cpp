@@ -31,15 +31,15 @@ constexpr int kMinGridPointsForPortamento = 5;
 // Frame nearest to a time: (trunc(t × 44.1) + 128) div 256.
 std::int64_t NearestFrame(double timeMs) {
     const auto sample = static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs));
-    const std::int64_t shifted = sample + kHopSamples / 2;
+    const std::int64_t shifted = sample + HopSize / 2;
     // div rounds toward zero; a negative time gives frame 0 or below, which
     // callers clamp.
-    return shifted / kHopSamples;
+    return shifted / HopSize;
 }
 
 // Nominal time of frame i [ms].
 double FrameTimeMs(std::int64_t frame) {
-    return static_cast<double>(frame) * kHopSamples / kSamplesPerMs;
+    return static_cast<double>(frame) * HopSize / kSamplesPerMs;
 }
 
 // A folder path as text without its trailing separators, for comparing the
@@ -177,7 +177,7 @@ void BuildPortamento(NoteList& notes) {
             const double at = last ? toMs : t;
             double value = note->PitchAt(at);
             if (value == Note::NoValue) value = 0.0;
-            portamento.AddPoint("L", false, at, value);
+            portamento.AddPoint(BendShape::Straight, false, at, value);
             if (last) break;
             t += kPortamentoStepMs;
         }
@@ -186,10 +186,10 @@ void BuildPortamento(NoteList& notes) {
         // note (else on this key), the last point on this key.
         const double startValue = note->ExpectedEndValue(0);
         const PortamentoPoint first = portamento.Point(0);
-        if (first.Value != startValue) portamento.AddPoint("L", true, first.Time, startValue);
+        if (first.Value != startValue) portamento.AddPoint(BendShape::Straight, true, first.Time, startValue);
         const int lastIndex = portamento.Count() - 1;
         const PortamentoPoint lastPoint = portamento.Point(lastIndex);
-        if (lastPoint.Value != note->ExpectedEndValue(lastIndex)) portamento.AddPoint("L", false, lastPoint.Time, 0.0);
+        if (lastPoint.Value != note->ExpectedEndValue(lastIndex)) portamento.AddPoint(BendShape::Straight, false, lastPoint.Time, 0.0);
     }
 
     for (int slot = 1; slot <= notes.Count(); ++slot)
@@ -210,11 +210,12 @@ std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vect
 
 namespace {
 
-// The notes, their lyrics and timing, envelopes and pitch, made in `notes`;
-// the plug-in file's new content is added to `files`.
-void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
-    const bool correction = session.CorrectionMode;
+// Insert's steps, in the order MakeNotesAndSave runs them.
 
+// One note per segment at its whole-tick start, with the segment's lyric,
+// the estimated key and the switches of the mode; the list relinked.
+void CreateNotes(const EditorSession& session, NoteList& notes) {
+    const bool correction = session.CorrectionMode;
     const std::vector<std::int64_t> startTicks = WholeTickStarts(notes, session.Segments);
     const double originTicks = session.Segments.empty() ? 0.0 : notes.MsToTicks(session.Segments.front().StartMs);
     for (std::size_t n = 0; n < session.Segments.size(); ++n) {
@@ -247,42 +248,95 @@ void MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voiceb
         }
     }
     notes.Relink();
+}
 
-    if (correction) {
-        for (int slot = 1; slot <= notes.Count(); ++slot) {
-            Note* note = notes.GetNote(slot);
-            if (note == nullptr) continue;
-            const int index = voicebank.FindOtoIndex(note->Lyric);
-            if (index == -1) continue;
-            const OtoEntry& entry = voicebank.OtoList()[static_cast<std::size_t>(index)];
-            note->SetEffectivePreUtterance(entry.PreUtterance);
-            note->SetEffectiveVoiceOverlap(entry.Overlap);
-        }
-        for (int slot = 1; slot <= notes.Count(); ++slot) {
-            Note* note = notes.GetNote(slot);
-            if (note == nullptr) continue;
-            // The crossfades: in over the note's own overlap, out over the
-            // next note's.
-            note->Envelope[2].Offset = note->EffectiveVoiceOverlap();
-            if (note->Next != nullptr) note->Envelope[3].Offset = note->Next->EffectiveVoiceOverlap();
-            note->UpdateEnvelopePositions();
-        }
-    } else {
-        AliasResolver resolver(voicebank);
-        resolver.Notes = &notes;
-        resolver.Execute();
+// Voice correction: each note takes the timing of the recording's own
+// oto.ini entry for its lyric, and crossfades in over its own overlap and
+// out over the next note's.
+void BindCorrectionEntries(NoteList& notes, Voicebank& voicebank) {
+    for (int slot = 1; slot <= notes.Count(); ++slot) {
+        Note* note = notes.GetNote(slot);
+        if (note == nullptr) continue;
+        const int index = voicebank.FindOtoIndex(note->Lyric);
+        if (index == -1) continue;
+        const OtoEntry& entry = voicebank.OtoList()[static_cast<std::size_t>(index)];
+        note->SetEffectivePreUtterance(entry.PreUtterance);
+        note->SetEffectiveVoiceOverlap(entry.Overlap);
     }
+    for (int slot = 1; slot <= notes.Count(); ++slot) {
+        Note* note = notes.GetNote(slot);
+        if (note == nullptr) continue;
+        note->Envelope[2].Offset = note->EffectiveVoiceOverlap();
+        if (note->Next != nullptr) note->Envelope[3].Offset = note->Next->EffectiveVoiceOverlap();
+        note->UpdateEnvelopePositions();
+    }
+}
 
+// Trace mode: lyrics become the voicebank's aliases with their timing.
+// Returns the sung lyrics (as typed, each once) the loaded voicebank has no
+// entry for; none without a voicebank.
+std::vector<std::string> ResolveAliases(NoteList& notes, Voicebank& voicebank) {
+    std::vector<std::string> typed;
+    for (int slot = 1; slot <= notes.Count(); ++slot)
+        if (const Note* note = notes.GetNote(slot)) typed.push_back(note->Lyric);
+    AliasResolver resolver(voicebank);
+    resolver.Notes = &notes;
+    resolver.Execute();
+    std::vector<std::string> missing;
+    if (voicebank.OtoCount() == 0) return missing;
+    for (int slot = 1; slot <= notes.Count(); ++slot) {
+        const Note* note = notes.GetNote(slot);
+        if (note == nullptr || note->IsRest()) continue;
+        const std::string& lyric = typed[static_cast<std::size_t>(slot - 1)];
+        // The host adds the prefix map's (or subbank's) prefix and suffix itself.
+        if (!voicebank.GetOtoWithPrefix(note->Lyric, note->NoteNum).Alias.empty()) continue;
+        if (std::find(missing.begin(), missing.end(), lyric) == missing.end()) missing.push_back(lyric);
+    }
+    return missing;
+}
+
+// The pitch grids sized to the final timing, the loudness envelopes (trace
+// mode with the volume box) and the grids filled from the traced pitch.
+void FillPitch(EditorSession& session, NoteList& notes) {
+    const bool correction = session.CorrectionMode;
     notes.RebuildPitchGrids();
     if (session.VolumeEnabled && !correction) ApplyRecordingLoudness(notes, session.FrameVolume);
     if (session.PitchEnabled || correction) {
         session.BuildPitchCents();
         FillPitchPoints(notes, session.PitchCents, session.SampleCount());
     }
+}
+
+// Every note written in the session's pitch encoding; Mode2 builds the
+// portamento points from the filled grids.
+void EncodePitch(const EditorSession& session, NoteList& notes) {
     for (int slot = 1; slot <= notes.Count(); ++slot)
         if (Note* note = notes.GetNote(slot)) note->PitchMode = session.PitchMode;
-    if (session.PitchMode == 2) BuildPortamento(notes);
+    if (session.PitchMode == PitchEncoding::Mode2) BuildPortamento(notes);
+}
+
+// The notes, their lyrics and timing, envelopes and pitch, made in `notes`;
+// the plug-in file's new content is added to `files`.
+InsertSummary MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
+    InsertSummary summary;
+    CreateNotes(session, notes);
+    if (session.CorrectionMode) BindCorrectionEntries(notes, voicebank);
+    else summary.LyricsWithoutAlias = ResolveAliases(notes, voicebank);
+    FillPitch(session, notes);
+    EncodePitch(session, notes);
+    notes.ReplaceSelection = session.ReplaceSelection;
     notes.SaveToPluginFile(files);
+
+    summary.Notes = notes.Count();
+    summary.Replaced = session.ReplaceSelection ? static_cast<int>(notes.SentNotes.size()) : 0;
+    if (notes.HasNextNote) {
+        // Kept notes follow the new ones, so all of the new notes' length
+        // lies beyond where the selection ended.
+        const double selection = notes.SelectionTicks();
+        const double end = notes.InsertedTicks() + (session.ReplaceSelection ? 0.0 : selection);
+        summary.TicksPastSelection = std::max<std::int64_t>(0, HalfUp(end - selection));
+    }
+    return summary;
 }
 
 // A copy of the loaded note list, read again from its plug-in file, with
@@ -302,7 +356,44 @@ std::unique_ptr<NoteList> FreshNoteList(const NoteList& loaded) {
 
 }  // namespace
 
-void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
+std::string SummaryText(const InsertSummary& summary) {
+    std::string text = FormatInteger(summary.Notes) + "個のノートを挿入しました。";
+    if (summary.Replaced > 0) text += "選択されていた" + FormatInteger(summary.Replaced) + "個のノートと置き換えます。";
+    if (summary.TicksPastSelection > 0)
+        text += "新しいノートは選択範囲の後ろのノートに" + FormatInteger(summary.TicksPastSelection) +
+                " tick重なります（OpenUtauは後ろのノートを動かしません）。";
+    if (!summary.LyricsWithoutAlias.empty()) {
+        text += "音源にエイリアスがない歌詞: ";
+        for (std::size_t i = 0; i < summary.LyricsWithoutAlias.size(); ++i)
+            text += (i > 0 ? "、" : "") + summary.LyricsWithoutAlias[i];
+    }
+    return text;
+}
+
+std::string SummaryTextEnglish(const InsertSummary& summary) {
+    std::string text;
+    if (summary.Replaced > 0)
+        text += "; they replace the " + FormatInteger(summary.Replaced) + " selected note" +
+                (summary.Replaced == 1 ? "" : "s");
+    if (summary.TicksPastSelection > 0)
+        text += "; they run " + FormatInteger(summary.TicksPastSelection) +
+                " ticks past the selection into the next note (OpenUtau does not move later notes)";
+    if (!summary.LyricsWithoutAlias.empty()) {
+        text += "; no alias in the voicebank for:";
+        for (const std::string& lyric : summary.LyricsWithoutAlias) text += " " + lyric;
+    }
+    return text;
+}
+
+std::string MissingVoiceFolderEnglish(std::string_view folder) {
+    std::string message = "the voice folder \"" + std::string(folder) + "\" named in the plug-in file does not exist";
+    if (folder.find('?') != std::string_view::npos)
+        message += "; each \"?\" is a character the host could not write in Shift-JIS: add the line "
+                   "\"encoding=utf-8\" to this plug-in's plugin.txt (OpenUtau) so that the name is passed as it is";
+    return message + " (nothing was written; --allow-missing-voicebank inserts with the lyrics as typed)";
+}
+
+InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     if (!session.Notes || !session.Notes->IsLoaded())
         throw std::runtime_error("no plug-in file is loaded; there is nothing to insert the notes into");
     if (!UsableTempo(session.Notes->Tempo))
@@ -323,6 +414,7 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     // recording's folder as the voicebank; a failure gives both back.
     const std::vector<Segment> typedSegments = session.Segments;
     bool sourceMade = false;
+    InsertSummary summary;
     try {
         // Every file is prepared first and written in one commit: when one
         // cannot be written, none of the frequency table, oto.ini and
@@ -332,7 +424,7 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
             (void)WriteFrequencyTable(session, prompts, files);
             sourceMade = WriteVoiceEntries(session, voicebank, files);
         }
-        MakeNotesAndSave(session, *notes, voicebank, files);
+        summary = MakeNotesAndSave(session, *notes, voicebank, files);
         files.Commit();
     } catch (...) {
         session.Segments = typedSegments;
@@ -356,6 +448,7 @@ void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
             prompts.Beep();
         }
     }
+    return summary;
 }
 
 }  // namespace melodrift

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -69,10 +70,32 @@ inline constexpr std::string_view kUnusableTempoMessage =
     "プラグインファイルのテンポが0以下か数値ではないため、音符を配置できません。"
     "このままでは挿入できません。エディタでテンポを設定し直してから、もう一度プラグインを起動してください。";
 
+// What an Insert did, for the summary the user sees.
+struct InsertSummary {
+    int Notes = 0;              // notes written
+    int Replaced = 0;           // selected notes the reply deletes (0 when they are kept)
+    // Ticks the written notes run past the end of the selection into the
+    // note after it (0 when the host sent none, or they end within it):
+    // OpenUtau does not move later notes.
+    std::int64_t TicksPastSelection = 0;
+    // Distinct lyrics (in order) the voicebank has no alias for; trace mode
+    // with a loaded voicebank only.
+    std::vector<std::string> LyricsWithoutAlias;
+};
+
+// The summary as the window shows it (Japanese) and as the command line
+// reports it (English), after "N notes inserted".
+std::string SummaryText(const InsertSummary& summary);
+std::string SummaryTextEnglish(const InsertSummary& summary);
+// The command line's refusal of a plug-in file whose voice folder does not
+// exist (NoteList::VoiceFolderMissing), naming the folder as read.
+std::string MissingVoiceFolderEnglish(std::string_view folder);
+
 // Insert. Asks whether to save a modified edit state (Yes saves it through
 // the save dialog), creates the voice source in voice correction mode, adds
 // one note per segment to session.Notes, and writes the plug-in file the
-// note list was loaded from. In voice correction mode, when a voice source
+// note list was loaded from: with session.ReplaceSelection the new notes
+// take the selected notes' place, else they go before them. In voice correction mode, when a voice source
 // was made and the project's voicebank is another folder than the
 // recording's, tells the user to switch to it.
 //
@@ -81,6 +104,6 @@ inline constexpr std::string_view kUnusableTempoMessage =
 // positive, or the notes cannot be made or written. The plug-in file is then
 // left as it was, and the session gets back its typed lyrics, the note list
 // as loaded and the project's voicebank, so a second Insert starts afresh.
-void Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts);
+InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts);
 
 }  // namespace melodrift

@@ -15,7 +15,7 @@ RecordingCheck CheckRecording(const std::filesystem::path& path) {
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return RecordingCheck::Missing;
     WaveBuffer wave;
-    if (wave.LoadFromFile(path) != WavLoadResult::Ok || wave.SamplesPerSec() != static_cast<std::uint32_t>(kSampleRate) ||
+    if (wave.LoadFromFile(path) != WavLoadResult::Ok || wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
         wave.BitsPerSample() != 16) {
         return RecordingCheck::Unsupported;
     }

@@ -1,5 +1,6 @@
 #include "editor/Loading.h"
 
+#include "audio/Parallel.h"
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
 #include "audio/WaveBuffer.h"
@@ -13,7 +14,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <system_error>
 
 namespace melodrift {
@@ -42,18 +42,9 @@ std::size_t WholeSamples16(const WaveBuffer& wave) {
     return std::min<std::size_t>(wave.SampleCount(), wave.SampleData().size() / stride);
 }
 
-// Runs part(first, last) over [0, count): a long run in two halves at once,
-// the second on its own thread, and returns the two results combined by
-// `join` (a single part's result for a short run).
-template <class Part, class Join>
-auto InTwoHalves(std::size_t count, const Part& part, const Join& join) {
-    constexpr std::size_t kWorthAThread = std::size_t{1} << 20;
-    if (count < kWorthAThread) return part(std::size_t{0}, count);
-    const std::size_t half = count / 2;
-    auto second = std::async(std::launch::async, part, half, count);
-    auto first = part(std::size_t{0}, half);
-    return join(first, second.get());
-}
+// Sample frames below which a pass over the samples is not worth a second
+// thread (about 2 ms of work).
+constexpr std::size_t kSamplesWorthAThread = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -86,7 +77,7 @@ void NormalisePeak(WaveBuffer& wave, double target) {
         }
         return peak;
     };
-    const int peak = InTwoHalves(whole, peakOf, [](int a, int b) { return std::max(a, b); });
+    const int peak = InTwoHalves(whole, kSamplesWorthAThread, peakOf, [](int a, int b) { return std::max(a, b); });
     if (peak < 10) return;  // digital silence is not amplified
     const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
     // Every sample value's result, worked out once (65536 products instead
@@ -110,7 +101,7 @@ void NormalisePeak(WaveBuffer& wave, double target) {
                 std::memcpy(&value, bytes.data() + i * 2, sizeof value);
                 std::memcpy(bytes.data() + i * 2, &scaled[value], sizeof value);
             }
-            return 0;
+            return;
         }
         for (std::size_t i = first; i < last; ++i) {
             std::uint8_t* p = bytes.data() + i * stride;
@@ -118,9 +109,8 @@ void NormalisePeak(WaveBuffer& wave, double target) {
             p[0] = static_cast<std::uint8_t>(value & 0xFFU);
             p[1] = static_cast<std::uint8_t>(value >> 8);
         }
-        return 0;
     };
-    InTwoHalves(whole, scale, [](int, int) { return 0; });
+    InTwoHalves(whole, kSamplesWorthAThread, scale);
 }
 
 namespace {
@@ -204,7 +194,7 @@ std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<c
     for (std::size_t i = 0; i < frames.size(); ++i) {
         PrefetchAhead(frames, i + 1);
         const std::int64_t end =
-            i + 1 < frames.size() ? static_cast<std::int64_t>(frames[i + 1].SamplePos) - kHopSamples / 2 : count;
+            i + 1 < frames.size() ? static_cast<std::int64_t>(frames[i + 1].SamplePos) - HopSize / 2 : count;
         std::int64_t sum = 0;
         const std::int64_t stop = std::min(end, whole);
         if (stride == 2) {
@@ -282,7 +272,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     report("read", 0.0);
     auto wave = std::make_unique<WaveBuffer>();
     const WavLoadResult rc = wave->LoadFromFile(path);
-    if (rc != WavLoadResult::Ok || wave->SamplesPerSec() != static_cast<std::uint32_t>(kSampleRate) ||
+    if (rc != WavLoadResult::Ok || wave->SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
         wave->BitsPerSample() != 16) {
         prompts.Error(kUnsupportedFormatMessage);
         prompts.Beep();
@@ -312,9 +302,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // The frames' places depend only on the recording's length: they are
     // laid out on a second thread while the samples are scaled (which
     // touches only the sample bytes).
-    auto framesLaidOut = std::async(std::launch::async, [&analyser, &wave] { analyser->ComputeSpectra(*wave); });
-    NormalisePeak(*wave, 0.9);
-    framesLaidOut.get();
+    RunBoth([&wave] { NormalisePeak(*wave, 0.9); }, [&analyser, &wave] { analyser->ComputeSpectra(*wave); });
     if (Analyser->StopRequested()) return LoadOutcome::Declined;  // stopped before the analysis
     report("analyse", 0.05);
     // One pass over the spectrum rows: the candidates and, on the same rows,
@@ -323,7 +311,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // the analysis' own measures at the traced pitch would be replaced by
     // them, so they are not taken. Each worker writes only its own frames.
     // At most one frame every hop from sample 0 through N, and one on N - 1.
-    const auto frameCount = [&wave] { return static_cast<std::size_t>(wave->SampleCount() / kHopSamples + 2); };
+    const auto frameCount = [&wave] { return static_cast<std::size_t>(wave->SampleCount() / HopSize + 2); };
     std::vector<SpectrumColumn> spectrumImage;
     std::vector<float> spectrumPeaks;
     RowTask alongside;
@@ -379,25 +367,27 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // The loudness of each frame needs only the samples and the frames'
     // positions: it is summed on a second thread while this one checks the
     // pitch (that loop writes only F0 and TargetF0 of the frames).
-    auto volumeFuture = std::async(std::launch::async, [&wave, &frames = analyser->Frames] {
-        return ComputeFrameVolume(*wave, frames);
-    });
-    // The traced pitch is kept in TargetF0; F0 becomes the fixed comb's
-    // 150 Hz, the pitch the preview's harmonic measures were taken at. The
-    // voicing check's evidence is picked at the traced pitch from what the
-    // candidate step measured for every candidate.
-    std::vector<VoicingEvidence> evidence(static_cast<std::size_t>(analyser->FrameCount));
-    for (std::size_t k = 0; k < evidence.size(); ++k) {
-        PrefetchAhead(analyser->Frames, k);
-        AnalysisFrame& frame = analyser->Frames[k];
-        evidence[k] = EvidenceAtTracedPitch(candidateEvidence[k], analyser->Candidates[k], frame.F0);
-        frame.TargetF0 = frame.F0;
-        frame.F0 = 150.0f;
-    }
-    std::vector<std::uint8_t> pitchRejected = CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
-    std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(
-        analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected) : std::span<const std::uint8_t>());
-    std::vector<std::int32_t> frameVolume = volumeFuture.get();
+    std::vector<std::uint8_t> pitchRejected;
+    std::vector<std::int32_t> pitchCents;
+    std::vector<std::int32_t> frameVolume = RunBoth(
+        [&] {
+            // The traced pitch is kept in TargetF0; F0 becomes the fixed
+            // comb's 150 Hz, the pitch the preview's harmonic measures were
+            // taken at. The voicing check's evidence is picked at the traced
+            // pitch from what the candidate step measured for every candidate.
+            std::vector<VoicingEvidence> evidence(static_cast<std::size_t>(analyser->FrameCount));
+            for (std::size_t k = 0; k < evidence.size(); ++k) {
+                PrefetchAhead(analyser->Frames, k);
+                AnalysisFrame& frame = analyser->Frames[k];
+                evidence[k] = EvidenceAtTracedPitch(candidateEvidence[k], analyser->Candidates[k], frame.F0);
+                frame.TargetF0 = frame.F0;
+                frame.F0 = 150.0f;
+            }
+            pitchRejected = CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
+            pitchCents = melodrift::BuildPitchCents(analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected)
+                                                                                   : std::span<const std::uint8_t>());
+        },
+        [&wave, &frames = analyser->Frames] { return ComputeFrameVolume(*wave, frames); }).second;
     auto resynth = scope == LoadScope::Everything ? std::make_unique<Resynthesizer>() : nullptr;
 
     // Everything is ready: take it over.

@@ -18,8 +18,8 @@ std::optional<ResynthesisJob> PrepareResynthesis(EditorSession& session, double 
     const std::int64_t s0 = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
     const std::int64_t s1 = std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
     if (s1 < s0) return std::nullopt;
-    const int f0 = static_cast<int>(std::clamp<std::int64_t>(s0 / kHopSamples, 0, frames - 1));
-    const int f1 = static_cast<int>(std::clamp<std::int64_t>(s1 / kHopSamples + 1, 0, frames - 1));
+    const int f0 = static_cast<int>(std::clamp<std::int64_t>(s0 / HopSize, 0, frames - 1));
+    const int f1 = static_cast<int>(std::clamp<std::int64_t>(s1 / HopSize + 1, 0, frames - 1));
     if (f1 <= f0) return std::nullopt;
     PitchAnalyser& an = *session.Analyser;
     const std::int32_t base = an.Frames[static_cast<std::size_t>(f0)].SamplePos;

@@ -190,7 +190,7 @@ bool EditorSession::AutoSegment(Prompts& prompts) {
                 bestJ = j;
             }
         }
-        if (bestJ == i && a[i] + b[i] > 1.0) AddCut("R", i * static_cast<double>(kHopSamples) / kSamplesPerMs);
+        if (bestJ == i && a[i] + b[i] > 1.0) AddCut("R", i * static_cast<double>(HopSize) / kSamplesPerMs);
     }
     return true;
 }

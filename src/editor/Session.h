@@ -10,6 +10,7 @@
 // with 220 Hz = 5700.
 #pragma once
 
+#include "audio/Frames.h"
 #include "editor/Zoom.h"
 
 #include <array>
@@ -21,6 +22,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "plugin/PitchLines.h"
 
 namespace melodrift {
 
@@ -62,9 +65,7 @@ struct PixelPoint {
 inline constexpr int kSpectrumRows = 128;
 using SpectrumColumn = std::array<float, kSpectrumRows>;
 
-inline constexpr int kSampleRate = 44100;
-inline constexpr double kSamplesPerMs = 44.1;
-inline constexpr int kHopSamples = 256;
+inline constexpr double kSamplesPerMs = AnalysisSampleRate / 1000.0;  // the recording's rate (audio/Frames.h) per ms
 
 // What a recording load measures besides the pitch (F0, candidates,
 // confidence), the loudness and the pitch in cents. Every scope computes
@@ -145,7 +146,8 @@ public:
     double CorrectionConsonant = 100.0;  // ms
     double CorrectionPreUtterance = 60.0;
     double CorrectionOverlap = 20.0;
-    int PitchMode = 2;           // 1 = "Mode1", 2 = "Mode2"
+    PitchEncoding PitchMode = PitchEncoding::Mode2;
+    bool ReplaceSelection = true;  // the new notes replace the selected ones
 
     // ---- View ------------------------------------------------------------
     int Scale = 3;               // pixels per analysis frame, 1..8

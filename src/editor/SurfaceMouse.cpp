@@ -227,6 +227,12 @@ SurfaceActions SurfaceMouseDown(EditorSession& s, EditHistory& history, MouseBut
     switch (s.Mouse) {
     case MouseMode::Idle:
         if (s.HoverCut != -1) {
+            if (button == MouseButton::Right && doubleClick) {
+                // A right double-click exactly on a cut removes it, as one
+                // between two cuts removes the cut before the pointer.
+                if (RemoveCutAt(s, history, s.HoverCut)) act.redrawLyricLane = act.redrawAll = true;
+                return act;
+            }
             if (button == MouseButton::Right) {
                 act.cutMenu = s.HoverCut;  // a right click on a cut opens its menu
                 return act;

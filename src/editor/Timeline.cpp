@@ -65,10 +65,10 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 double XToMs(int x, Zoom zoom, int position) {
     std::int64_t samples = 0;
     if (zoom.Overview()) {
-        samples = (static_cast<std::int64_t>(x) * zoom.frames + position) * kHopSamples;
+        samples = (static_cast<std::int64_t>(x) * zoom.frames + position) * HopSize;
     } else {
-        samples = (static_cast<std::int64_t>(x) * kHopSamples) / zoom.pixels +
-                  static_cast<std::int64_t>(position) * kHopSamples;
+        samples = (static_cast<std::int64_t>(x) * HopSize) / zoom.pixels +
+                  static_cast<std::int64_t>(position) * HopSize;
     }
     return static_cast<double>(samples) / kSamplesPerMs;
 }
@@ -77,10 +77,10 @@ std::int64_t MsToX(double timeMs, Zoom zoom, int position) {
     const auto sample = static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs));
     if (zoom.Overview()) {
         // +128: a time read back from XToMs may have lost a sample to rounding.
-        return FloorDiv(sample - static_cast<std::int64_t>(position) * kHopSamples + kHopSamples / 2,
-                        static_cast<std::int64_t>(kHopSamples) * zoom.frames);
+        return FloorDiv(sample - static_cast<std::int64_t>(position) * HopSize + HopSize / 2,
+                        static_cast<std::int64_t>(HopSize) * zoom.frames);
     }
-    return (sample * zoom.pixels + kHopSamples / 2) / kHopSamples - static_cast<std::int64_t>(zoom.pixels) * position;
+    return (sample * zoom.pixels + HopSize / 2) / HopSize - static_cast<std::int64_t>(zoom.pixels) * position;
 }
 
 int XToFrame(int x, Zoom zoom, int position, int frameCount) {
@@ -95,11 +95,11 @@ int FrameToX(int frame, Zoom zoom, int position) {
 }
 
 std::int64_t SampleToFrame(std::int64_t sample) {
-    return (sample + kHopSamples / 2) / kHopSamples;
+    return (sample + HopSize / 2) / HopSize;
 }
 
 std::int64_t FrameToSample(std::int64_t frame) {
-    return frame * kHopSamples;
+    return frame * HopSize;
 }
 
 std::int64_t MsToNearestFrame(double timeMs) {
@@ -137,7 +137,7 @@ Zoom ZoomToFit(int frameCount, int width) {
 
 std::string ZoomCaption(Zoom zoom) {
     if (!zoom.Overview()) return "×" + std::to_string(zoom.pixels);
-    const double ms = zoom.frames * static_cast<double>(kHopSamples) / kSamplesPerMs;
+    const double ms = zoom.frames * static_cast<double>(HopSize) / kSamplesPerMs;
     if (ms >= 10000.0) {
         const long tenths = std::lround(ms / 100.0);
         return "1px = " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";

@@ -4,15 +4,19 @@
 #include "audio/FrequencyTable.h"
 #include "editor/Session.h"
 #include "text/FileNames.h"
+#include "text/Kana.h"
 #include "text/Files.h"
 #include "text/NumberFormat.h"
 #include "text/Prompts.h"
+#include "voicebank/OtoIniEdit.h"
 #include "voicebank/Voicebank.h"
 
 #include <algorithm>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace melodrift {
 
@@ -44,18 +48,51 @@ std::string FreeAlias(Voicebank& voicebank, const std::string& lyric) {
     }
 }
 
+// The encoding of `folder`'s own oto.ini as a load reads it; nothing when
+// the folder has none (a new file is then written in whatever its lines need).
+std::optional<TextEncoding> OtoIniEncodingIn(std::filesystem::path folder) {
+    if (folder.empty()) folder = ".";
+    folder = FindExistingPath(folder);
+    std::error_code ec;
+    const std::filesystem::path oto = FindInFolder(folder, "oto.ini").value_or(folder / "oto.ini");
+    if (!std::filesystem::is_regular_file(oto, ec)) return std::nullopt;
+    try {
+        return OtoIniEncoding(oto, DeclaredTextEncoding(folder));
+    } catch (const std::exception&) {
+        return TextEncoding::ShiftJis;   // unreadable: the write reports it; assume the strictest
+    }
+}
+
 }  // namespace
 
 bool RecordingFitsOtoIni(const std::filesystem::path& wavePath) {
-    const std::string name = PathToUtf8(wavePath.filename());
+    const std::string stored = PathToUtf8(wavePath.filename());
+    // A name that is not text (bytes no encoding reads) cannot be written.
+    if (Utf8Path(stored) != wavePath.filename()) return false;
+    const std::string name = ComposedFileName(stored);
     if (name.find_first_of(",=\r\n") != std::string::npos) return false;
-    return NativePath(PathToCp932(wavePath)) == wavePath;
+    // Only the file name goes into the lines, in the oto.ini's own encoding:
+    // a UTF-8 file holds any name, and a new file becomes UTF-8 where needed.
+    const std::optional<TextEncoding> encoding = OtoIniEncodingIn(wavePath.parent_path());
+    return encoding != TextEncoding::ShiftJis || ShiftJisHoldsExactly(name);
 }
 
 std::string RecordingNameRefusal(const std::string& fileNameUtf8) {
-    return "録音ファイル「" + fileNameUtf8 +
-           "」の名前またはフォルダに、「,」「=」か原音設定ファイル（oto.ini）に書けない文字が含まれているため、"
-           "音源を作成できません。名前を変えてから読み込み直してください。ファイルには何も書き込んでいません。";
+    const std::string name = ComposedFileName(fileNameUtf8);
+    if (name.find_first_of(",=\r\n") != std::string::npos)
+        return "録音ファイル「" + name +
+               "」の名前に「,」「=」か改行が含まれているため、原音設定ファイル（oto.ini）に書けず、音源を作成できません。"
+               "名前を変えてから読み込み直してください。ファイルには何も書き込んでいません。";
+    std::string character;
+    for (std::string_view c : Utf8Chars(name)) {
+        if (ShiftJisHoldsExactly(c)) continue;
+        character = "「" + std::string(c) + "」";
+        break;
+    }
+    return "録音ファイル「" + name + "」の名前の文字" + character +
+           "は、このフォルダの原音設定ファイル（oto.ini）の文字コード（Shift-JIS）で書けないため、音源を作成できません。"
+           "名前を変えるか、oto.ini をUTF-8（BOM付き）で保存し直してから読み込み直してください。"
+           "ファイルには何も書き込んでいません。";
 }
 
 bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileName,
@@ -97,10 +134,15 @@ std::filesystem::path FrequencyTablePath(const std::filesystem::path& wavePath) 
 void FillFrequencyTable(const EditorSession& session, FrequencyTable& table) {
     const AnalysisFrames& frames = session.Analyser->Frames;
     const int count = session.FrameCount();
+    const std::span<const std::uint8_t> rejectedFrames = session.RejectedPitchFrames();
     table.SetCount(count);
     for (int i = 0; i < count; ++i) {
         const auto index = static_cast<std::size_t>(i);
-        const float f0Hz = frames[index].TargetF0;
+        // A frame the voicing check rejects (consonant or breath noise traced
+        // as a pitch) is unvoiced here too: a resampler would shift the
+        // voice by that chirp.
+        const bool rejected = index < rejectedFrames.size() && rejectedFrames[index] != 0;
+        const float f0Hz = rejected ? 0.0f : frames[index].TargetF0;
         table.Items[index].Freq = f0Hz == 0.0f ? kUnvoicedFreqHz : static_cast<double>(f0Hz);
         table.Items[index].Amp =
             index < session.FrameVolume.size() ? static_cast<double>(session.FrameVolume[index]) : 0.0;
@@ -177,9 +219,14 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransac
 
     const std::filesystem::path& wave = session.WaveFileName;
     const std::string folder = PathToUtf8(wave.parent_path());
-    const std::string fileName = PathToUtf8(wave.filename());
+    // The name as the file system gave it, and composed (NFC), the form the
+    // hosts look a sample up by; the lines are written with the composed one,
+    // and earlier lines in either form are the recording's own.
+    const std::string storedName = PathToUtf8(wave.filename());
+    const std::string fileName = ComposedFileName(storedName);
     voicebank.LoadVoicebank(folder);
     voicebank.RemoveOtoByPath(voicebank.FullPathFor(fileName));
+    if (storedName != fileName) voicebank.RemoveOtoByPath(voicebank.FullPathFor(storedName));
 
     std::vector<double> starts;
     starts.reserve(session.Segments.size());
@@ -188,6 +235,10 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransac
         VoiceEntryTimings(starts, session.DurationMs(), session.CorrectionPreUtterance, session.CorrectionOverlap,
                           session.CorrectionConsonant);
 
+    std::vector<std::string> lines;
+    std::vector<std::string> aliases;
+    lines.reserve(session.Segments.size());
+    aliases.reserve(session.Segments.size());
     for (std::size_t i = 0; i < session.Segments.size(); ++i) {
         Segment& segment = session.Segments[i];
         segment.Lyric = FreeAlias(voicebank, OtoSafe(segment.Lyric));
@@ -198,18 +249,35 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransac
             line += FormatInteger(HalfUp(value));
         }
         voicebank.AddOtoLine(line);
+        lines.push_back(std::move(line));
+        aliases.push_back(segment.Lyric);
     }
-    if (!voicebank.WriteOtoIni(files)) return false;
-    std::vector<std::string> aliases;
-    aliases.reserve(session.Segments.size());
-    for (const Segment& segment : session.Segments) aliases.push_back(segment.Lyric);
+
+    const std::filesystem::path root = FindExistingPath(Utf8Path(folder));
+    std::error_code ec;
+    if (!std::filesystem::is_directory(root, ec)) return false;
+    // The folder's own oto.ini, whatever the case of its name. Only the
+    // recording's lines change in it; every other byte is the user's.
+    const std::filesystem::path oto = FindInFolder(root, "oto.ini").value_or(root / "oto.ini");
+    const std::filesystem::file_status status = std::filesystem::status(oto, ec);
+    const bool existed = std::filesystem::exists(status);
+    // A folder, pipe or device in the file's place is never read or replaced.
+    if (std::filesystem::is_directory(status))
+        throw std::system_error(std::make_error_code(std::errc::is_a_directory), PathToUtf8(oto));
+    if (existed && !std::filesystem::is_regular_file(status))
+        throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                                PathToUtf8(oto) + ": not a regular file");
+    const std::string oldBytes = existed ? ReadFileBytes(oto) : std::string();
+    const EditedOtoIni edited =
+        ReplaceRecordingEntries(oldBytes, existed, voicebank.OtoEncoding(), {fileName, storedName}, lines);
     // The oto.ini goes out with the other files in one commit; its entries are
-    // read back from the exact bytes it will hold. Notes whose entries are not
-    // there would sing nothing of the recording, so Insert stops before any
-    // file is written.
-    if (!OtoTextHoldsEntries(voicebank.OtoIniText(), voicebank.OtoEncoding(), fileName, aliases))
+    // read back from the exact bytes it will hold, in the encoding they were
+    // written in. Notes whose entries are not there would sing nothing of the
+    // recording, so Insert stops before any file is written.
+    if (!OtoTextHoldsEntries(edited.Bytes, edited.Encoding, fileName, aliases))
         throw std::runtime_error("音源の原音設定（oto.ini）に書き込んだ内容を読み戻せませんでした。"
                                  "プラグインファイルは変更していません。");
+    files.Add(oto, edited.Bytes);
     return true;
 }
 

@@ -25,7 +25,8 @@ class Voicebank;
 std::filesystem::path FrequencyTablePath(const std::filesystem::path& wavePath);
 
 // One item per analysis frame: Freq = TargetF0 [Hz] (55 for an unvoiced
-// frame), Amp = the frame's loudness.
+// frame, and, with the session's voicing check on, for a frame the check
+// rejects), Amp = the frame's loudness.
 void FillFrequencyTable(const EditorSession& session, FrequencyTable& table);
 
 // Writes the frequency table beside the recording. Does nothing without a
@@ -61,9 +62,10 @@ std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& start
                                                 double crConsonant);
 
 // Whether the recording can stand in the lines of its folder's oto.ini: its
-// file name holds no "," or "=" (a line splits into its fields there) and
-// no line break, and its whole path survives the voicebank's encoding
-// (Shift-JIS) unchanged.
+// file name, composed (NFC), holds no "," or "=" (a line splits into its
+// fields there) and no line break, and survives the encoding of the
+// folder's oto.ini unchanged (a Shift-JIS file; a UTF-8 file or a folder
+// without one holds any name). The folder's own name never goes into a line.
 bool RecordingFitsOtoIni(const std::filesystem::path& wavePath);
 
 // The refusal shown before anything is written, for a recording named
@@ -81,8 +83,10 @@ bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding, const
 // Loads the recording's folder as the voicebank (its VoiceRoot), removes the
 // recording's earlier entries, gives every segment a free alias (the lyric,
 // else the lyric + 1, 2, …; a rest starts at "R0") that becomes its lyric,
-// adds one entry per segment and writes the folder's oto.ini (nothing is
-// written when the folder does not exist). Does nothing without a recording
+// adds one entry per segment, named by the recording's composed (NFC) file
+// name, and writes the folder's oto.ini with only the recording's lines
+// replaced (voicebank/OtoIniEdit.h; nothing is written when the folder does
+// not exist). Does nothing without a recording
 // file, frames or segments. True only when the entries were written and
 // read back from the bytes written; throws std::runtime_error (before
 // anything is written) when those bytes do not hold them.

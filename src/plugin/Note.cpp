@@ -5,7 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "plugin/PitchEncoding.h"
+#include "plugin/PitchLines.h"
 #include "text/NumberFormat.h"
 
 namespace melodrift {
@@ -40,36 +40,6 @@ constexpr double kLargestRounded = 1e15;
 std::int64_t Rounded(double value, const char* what) {
     if (!(std::fabs(value) < kLargestRounded)) throw std::domain_error(std::string(what) + " cannot be written");
     return RoundHalfUpTrunc(value);
-}
-
-std::int64_t RoundedCents(double cents) {
-    return Rounded(cents, "a pitch value");
-}
-
-// Mode1 pitch values are 12-bit in the hosts: −2048..2047 cents.
-constexpr std::int64_t kLowestMode1Cents = -2048;
-constexpr std::int64_t kHighestMode1Cents = 2047;
-
-// The values rounded to whole cents and clamped to the Mode1 range;
-// `clamped`, when given, counts the values that were outside it.
-std::string JoinRounded(const PitchPointList& points, int* clamped = nullptr) {
-    std::string out;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (i > 0) out += ',';
-        const std::int64_t cents = RoundedCents(points[i].Value);
-        const std::int64_t kept = std::clamp(cents, kLowestMode1Cents, kHighestMode1Cents);
-        if (kept != cents && clamped != nullptr) ++*clamped;
-        out += FormatInteger(kept);
-    }
-    return out;
-}
-
-bool SamePitches(const PitchPointList& a, const PitchPointList& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].Value != b[i].Value || a[i].TimeMs != b[i].TimeMs) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -398,26 +368,11 @@ void Note::WriteTo(std::vector<std::string>& lines) {
     // To three decimals.
     out.push_back("StartPoint=" + FormatGeneral(static_cast<double>(Rounded(startPoint_ * 1000.0, "the start point")) / 1000.0));
 
-    if (PitchMode == 1 && WritePitch) {
-        const std::string list = JoinRounded(PitchPoints, &clamped);
-        if (!SamePitches(PitchPoints, created_.PitchPoints)) {
-            out.push_back("Pitches=" + list);
-            out.push_back("Piches=" + list);
+    if (WritePitch) {
+        switch (PitchMode) {
+            case PitchEncoding::Mode1: clamped += AppendMode1PitchLines(*this, out); break;
+            case PitchEncoding::Mode2: clamped += AppendMode2PitchLines(*this, out); break;
         }
-        BuildOldPitches();
-        BuildOldPrePitches();
-        out.push_back(EncodePitchList("$OldPitches=" + JoinRounded(OldPitches), "$OldPitches="));
-        out.push_back(EncodePitchList("$OldPrePitches=" + JoinRounded(OldPrePitches), "$OldPrePitches="));
-        out.push_back("$OldPiches= ");
-        out.push_back("PBStart=" + FormatGeneral(-EffectivePreUtterance() - EffectiveStartPoint()));
-    }
-
-    if (PitchMode == 2 && WritePitch && PitchBend.Count() >= 2) {
-        out.push_back("PBW=" + PitchBend.FormatPBW());
-        out.push_back("PBY=" + PitchBend.FormatPBY());
-        out.push_back("PBS=" + PitchBend.FormatPBS());
-        out.push_back("PBM=" + PitchBend.FormatPBM());
-        clamped += PitchBend.ValuesBeyondHostRange();
     }
 
     if (WriteEnvelope) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/PitchLines.h"
 #include "plugin/Portamento.h"
 
 namespace melodrift {
@@ -66,7 +67,7 @@ public:
     PitchPointList OldPrePitches;     // pitch over the lead-in (only Value is used)
     std::array<EnvelopePoint, kEnvelopePoints> Envelope;
     Portamento PitchBend;     // Mode2 points
-    int PitchMode = 2;          // 1 = "Pitches"/"PBStart", 2 = "PBW"/"PBY"/"PBS"/"PBM"
+    PitchEncoding PitchMode = PitchEncoding::Mode2;
     bool WritePitch = true;
     bool WriteEnvelope = true;
     bool WriteFlagsP0 = false;
@@ -125,7 +126,8 @@ public:
     // note's key; the last point ends on this key (0).
     double ExpectedEndValue(int index);
 
-    // Appends this note's section to `lines` (UTF-8 text, no line ends).
+    // Appends this note's section to `lines` (UTF-8 text, no line ends); the
+    // pitch lines come from the writer of PitchMode (plugin/PitchLines.h).
     // Throws std::domain_error for a value that has no finite form, and
     // ConversionError for a pitch list that does not encode; nothing is
     // appended then.

@@ -24,6 +24,32 @@ bool StartsSection(std::string_view line) {
     return line.size() >= 2 && line[0] == '[' && line[1] == '#';
 }
 
+// "[#0000]": a note of the selection (digits only after "#").
+bool IsNumberedSection(std::string_view line) {
+    if (line.size() < 4 || !StartsSection(line) || line.back() != ']') return false;
+    const std::string_view digits = line.substr(2, line.size() - 3);
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Some locales make OpenUtau write the tempo with a decimal comma
+// ("Tempo=120,5"); a comma with no point is read as the point.
+double ReadTempo(std::string_view value) {
+    std::string text(value);
+    if (text.find('.') == std::string::npos) std::replace(text.begin(), text.end(), ',', '.');
+    return ParseDouble(text);
+}
+
+// A sent note's length [ticks]; one that is not a finite number counts as 0:
+// it only informs the summary.
+double SentLength(std::string_view value) {
+    try {
+        const double ticks = ParseFloatOr(value, 0.0);
+        return std::isfinite(ticks) ? ticks : 0.0;
+    } catch (const ConversionError&) {
+        return 0.0;
+    }
+}
+
 // The VoiceDir value as text. UTAU writes the header in the system's ANSI
 // code page, which is not CP932 on every system; when the CP932 reading
 // names no folder but the bytes are UTF-8 that name one, the UTF-8 reading
@@ -81,6 +107,9 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
     LoadedTempo = 0.0;
     VoiceDir.clear();
     Encoding = TextEncoding::ShiftJis;
+    SentNotes.clear();
+    HasNextNote = false;
+    VoiceFolderMissing = false;
 
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
@@ -89,30 +118,45 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
     }
 
     // The host may put a version section before the settings: the first
-    // settings section is read wherever it starts, and reading stops at its
-    // end (the host's notes are not read), so only that section is held.
+    // settings section is read wherever it starts. After it only the
+    // sections' headers and the selected notes' lyrics and lengths are kept.
     // A line longer than any host writes is refused (LineTooLong).
     std::vector<std::string> section;
+    std::vector<std::string> notes;
     bool first = true;
-    ReadLines(path, kMaxLineBytes, [&](std::string_view line) {
-        // A UTF-8 byte order mark makes the whole file UTF-8.
-        if (first && line.starts_with(kUtf8Bom)) {
-            line.remove_prefix(kUtf8Bom.size());
-            Encoding = TextEncoding::Utf8WithBom;
-        }
-        first = false;
-        if (section.empty()) {
-            if (line == kSettingHeader) section.emplace_back(line);
+    bool settingsDone = false;
+    try {
+        ReadLines(path, kMaxLineBytes, [&](std::string_view line) {
+            // A UTF-8 byte order mark makes the whole file UTF-8.
+            if (first && line.starts_with(kUtf8Bom)) {
+                line.remove_prefix(kUtf8Bom.size());
+                Encoding = TextEncoding::Utf8WithBom;
+            }
+            first = false;
+            if (section.empty()) {
+                if (line == kSettingHeader) section.emplace_back(line);
+                return true;
+            }
+            if (StartsSection(line)) settingsDone = true;
+            if (!settingsDone) section.emplace_back(line);
+            else if (StartsSection(line) || line.starts_with("Lyric=") || line.starts_with("Length=")) notes.emplace_back(line);
             return true;
-        }
-        if (StartsSection(line)) return false;
-        section.emplace_back(line);
-        return true;
-    });
+        });
+    } catch (const LineTooLong&) {
+        // Past the settings a line too long only costs the selection: with no
+        // sent notes the reply deletes none and the selected notes stay.
+        if (!settingsDone) throw;
+        notes.clear();
+    }
     unknownHostFolder_.clear();
     ReadSettingSection(section, 0);
+    ReadSentNotes(notes);
     if (!unknownHostFolder_.empty())
         prompts.Warn(std::string(kHostFolderUnknownMessage) + unknownHostFolder_);
+    else if (!VoiceDir.empty() && !std::filesystem::is_directory(Utf8Path(VoiceDir), ec)) {
+        VoiceFolderMissing = true;
+        prompts.Warn(VoiceFolderMessage());
+    }
 
     // Previous- and next-context slots; the host's own notes are not read.
     slots_.resize(2);
@@ -132,7 +176,7 @@ int NoteList::ReadSettingSection(const std::vector<std::string>& lines, int inde
         const std::string_view key = line.substr(0, equals);
         const std::string_view value = line.substr(equals + 1);
         if (key == "Tempo") {
-            Tempo = ParseDouble(value);
+            Tempo = ReadTempo(value);
             LoadedTempo = Tempo;
         } else if (key == "VoiceDir") {
             VoiceDir = DecodeVoiceDir(value, Encoding);
@@ -147,6 +191,41 @@ int NoteList::ReadSettingSection(const std::vector<std::string>& lines, int inde
             }
         }
     }
+}
+
+void NoteList::ReadSentNotes(const std::vector<std::string>& lines) {
+    bool inNote = false;
+    for (const std::string& line : lines) {
+        if (StartsSection(line)) {
+            inNote = IsNumberedSection(line);
+            if (inNote) SentNotes.push_back(SentNote{line.substr(1, line.size() - 2), {}, 0.0});
+            if (line == "[#NEXT]") HasNextNote = true;
+            continue;
+        }
+        if (!inNote) continue;
+        const std::string_view value = std::string_view(line).substr(line.find('=') + 1);
+        if (line.starts_with("Lyric=")) SentNotes.back().Lyric = DecodeText(value, Encoding);
+        else SentNotes.back().Length = SentLength(value);
+    }
+}
+
+std::string NoteList::VoiceFolderMessage() const {
+    std::string message = std::string(kVoiceFolderMissingMessage) + VoiceDir;
+    if (VoiceDir.find('?') != std::string::npos) message += "\n" + std::string(kHostLostCharactersMessage);
+    return message;
+}
+
+double NoteList::SelectionTicks() const {
+    double ticks = 0.0;
+    for (const SentNote& note : SentNotes) ticks += note.Length;
+    return ticks;
+}
+
+double NoteList::InsertedTicks() const {
+    double ticks = 0.0;
+    for (int i = 1; i <= count_; ++i)
+        if (slots_[i]) ticks += slots_[i]->Length;
+    return ticks;
 }
 
 int NoteList::InsertNote(double positionTicks) {
@@ -235,6 +314,8 @@ std::vector<std::string> NoteList::BuildPluginFileLines() {
         lines.emplace_back(kSettingHeader);
         lines.push_back("Tempo=" + FormatGeneral(Tempo));
     }
+    if (ReplaceSelection)
+        for (std::size_t i = 0; i < SentNotes.size(); ++i) lines.emplace_back("[#DELETE]");
     int clamped = 0;
     for (int i = 1; i <= count_; ++i) {
         if (!slots_[i]) continue;

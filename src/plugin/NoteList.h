@@ -3,9 +3,17 @@
 // The file is sectioned key=value text, in CP932, or in UTF-8 when it starts
 // with a byte order mark (OpenUtau writes it so for a plug-in that asks for
 // "encoding=utf-8"); the reply is written in the encoding the file came in:
-//   [#SETTING]          Tempo=120.00, VoiceDir=C:\voice\... (the only section read)
-//   [#PREV] [#0000]...  the host's notes around the selection (not read)
+//   [#SETTING]          Tempo=120.00 (or 120,00), VoiceDir=C:\voice\...
+//   [#PREV] [#NEXT]     the notes before and after the selection (only noted)
+//   [#0000] [#0001]...  the selected notes: their lyric and length are read
+//   [#DELETE]           written once per selected note: the note is removed
 //   [#INSERT]           one section per note this program adds (written)
+// Both hosts read a reply with one index into the notes they sent: a
+// numbered section replaces the note at the index, [#DELETE] removes it
+// (the index stays), [#INSERT] inserts before it. So the [#DELETE] sections
+// first and then the [#INSERT] sections put the new notes in the
+// selection's place; without them the selected notes stay after the new
+// ones.
 // A section ends at the next line that starts with "[#". Lines are CR LF on
 // writing; CR, LF or CR LF on reading.
 //
@@ -49,6 +57,24 @@ inline constexpr std::string_view kHostFolderUnknownMessage =
     "音源フォルダの指定にあるホストのフォルダが見つからないため、音源を読み込めません。"
     "Melodriftをホストのpluginsフォルダの中に置いてください。フォルダ: ";
 
+// Warned when VoiceDir names no existing folder; the folder as read is put
+// after it (kHostLostCharactersMessage follows when it holds "?").
+inline constexpr std::string_view kVoiceFolderMissingMessage =
+    "プラグインファイルの音源フォルダが見つからないため、音源を読み込めません。"
+    "歌詞はエイリアスに変換されず、そのまま書き込まれます。フォルダ: ";
+inline constexpr std::string_view kHostLostCharactersMessage =
+    "フォルダ名の「?」は、ホストがShift-JISにない文字をプラグインファイルに書けなかった跡です。"
+    "OpenUtauでは、このプラグインのフォルダにあるplugin.txtに「encoding=utf-8」の行を加えると、"
+    "フォルダ名がそのまま渡されます。";
+
+// A note of the selection the host sent: its section name ("#0003"),
+// lyric (UTF-8) and length [ticks].
+struct SentNote {
+    std::string Section;
+    std::string Lyric;
+    double Length = 0.0;
+};
+
 class NoteList {
 public:
     // Marks the voicebank configuration as empty; null means no voicebank.
@@ -63,6 +89,22 @@ public:
     // The encoding the file was read in and the reply is written in:
     // Utf8WithBom when it started with the mark, else ShiftJis.
     TextEncoding Encoding = TextEncoding::ShiftJis;
+    // The selected notes the host sent, in file order, and whether it sent
+    // a note after the selection ([#NEXT]).
+    std::vector<SentNote> SentNotes;
+    bool HasNextNote = false;
+    // Write a [#DELETE] section for every sent note before the new notes,
+    // so that they replace the selection; false keeps the selected notes
+    // (they then follow the new ones).
+    bool ReplaceSelection = true;
+    // VoiceDir names a folder that does not exist (set by the load, which
+    // warns kVoiceFolderMissingMessage).
+    bool VoiceFolderMissing = false;
+
+    // The sent notes' lengths added up [ticks].
+    double SelectionTicks() const;
+    // The inserted notes' lengths added up [ticks].
+    double InsertedTicks() const;
 
     int Count() const { return count_; }
     int SlotCount() const { return static_cast<int>(slots_.size()); }
@@ -71,10 +113,12 @@ public:
     // The file given to the last successful load (empty before).
     const std::filesystem::path& Path() const { return path_; }
 
-    // Reads the [#SETTING] section of the file at `path` and sets up the two
-    // empty context slots; returns the number of slots (2). A VoiceDir
-    // naming a host folder that cannot be found warns with the folder's
-    // name (kHostFolderUnknownMessage) and loads no voicebank. A missing file
+    // Reads the [#SETTING] section of the file at `path` and the selected
+    // notes' sections, and sets up the two empty context slots; returns the
+    // number of slots (2). A VoiceDir naming a host folder that cannot be
+    // found warns with the folder's name (kHostFolderUnknownMessage) and
+    // loads no voicebank; one naming no existing folder warns
+    // VoiceFolderMessage(). A missing file
     // (or an empty path) warns "データがありません。" and returns 0 with no
     // slots. A Tempo that is not a number throws ConversionError; an
     // unreadable file throws std::system_error.
@@ -106,7 +150,8 @@ public:
     double MsToTicks(double ms) const;
 
     // The lines SaveToPluginFile writes: "[#SETTING]" and "Tempo=" when the
-    // tempo changed, then every note's section. Throws (std::domain_error,
+    // tempo changed, "[#DELETE]" per sent note (with ReplaceSelection), then
+    // every note's section. Throws (std::domain_error,
     // ConversionError) for a value that has no form in the file.
     std::vector<std::string> BuildPluginFileLines();
     // Values the last BuildPluginFileLines clamped into the hosts' ranges,
@@ -123,7 +168,13 @@ public:
     // with other files when the caller commits them.
     void SaveToPluginFile(FileTransaction& files);
 
+    // The warning for a VoiceDir that names no folder: the folder as read,
+    // and with a "?" in it, what the host lost and how to avoid it.
+    std::string VoiceFolderMessage() const;
+
 private:
+    void ReadSentNotes(const std::vector<std::string>& lines);
+
     VoicebankLink* voicebank_ = nullptr;
     std::vector<std::unique_ptr<Note>> slots_;
     int count_ = 0;

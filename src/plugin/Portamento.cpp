@@ -20,30 +20,31 @@ double FiniteTime(double timeMs) {
 
 }  // namespace
 
-int Portamento::AddPoint(std::string_view shape, bool replace, double timeMs, double value) {
+int Portamento::AddPoint(std::optional<BendShape> shape, bool replace, double timeMs, double value) {
     for (PortamentoPoint& point : points_) {
         if (point.Time == timeMs && point.Value == value) {
-            if (replace && !shape.empty()) point.Shape = std::string(shape);
+            if (replace && shape) point.Shape = *shape;
             break;
         }
     }
 
+    // An end point overwritten without a shape gets the default curve.
+    const BendShape given = shape.value_or(BendShape::SCurve);
     const int count = Count();
     if (count >= 3 && timeMs <= points_[0].Time && points_[0].Time == points_[1].Time) {
-        points_[0] = PortamentoPoint{timeMs, value, std::string(shape)};
+        points_[0] = PortamentoPoint{timeMs, value, given};
         return 0;
     }
     if (count >= 3 && timeMs >= points_[count - 1].Time && points_[count - 1].Time == points_[count - 2].Time) {
-        points_[count - 1] = PortamentoPoint{timeMs, value, std::string(shape)};
+        points_[count - 1] = PortamentoPoint{timeMs, value, given};
         return count - 1;
     }
 
     int index = 0;
     while (index < count && (replace ? points_[index].Time < timeMs : points_[index].Time <= timeMs)) ++index;
 
-    PortamentoPoint point{timeMs, value, std::string(shape)};
-    if (point.Shape.empty()) point.Shape = index < count ? points_[index].Shape : std::string("S");
-    points_.insert(points_.begin() + index, std::move(point));
+    const BendShape inherited = index < count ? points_[index].Shape : BendShape::SCurve;
+    points_.insert(points_.begin() + index, PortamentoPoint{timeMs, value, shape.value_or(inherited)});
     return index;
 }
 
@@ -140,14 +141,14 @@ void Portamento::Simplify() {
         KeyedValues pairs;
         for (int k = 1; k <= Count() - 2; ++k) {
             double key = Deviation(k);
-            if (points_[k].Shape == "L" && points_[k + 1].Shape == "L") key -= 100.0;
+            if (points_[k].Shape == BendShape::Straight && points_[k + 1].Shape == BendShape::Straight) key -= 100.0;
             pairs.push_back(KeyedValue{key, k});
         }
         SortByKey(pairs);
         const int surplus = Count() - kMaxPoints;
-        for (int i = 0; i < surplus; ++i) points_[pairs[i].Index].Shape = "D";
+        for (int i = 0; i < surplus; ++i) points_[pairs[i].Index].Shape = BendShape::Dropped;
         for (int k = Count() - 2; k >= 1; --k) {
-            if (points_[k].Shape == "D") DeletePoint(k);
+            if (points_[k].Shape == BendShape::Dropped) DeletePoint(k);
         }
     }
 }
@@ -203,13 +204,14 @@ std::string Portamento::FormatPBM() const {
     if (Count() < 2) return {};
     std::string out;
     for (int k = 1; k < Count(); ++k) {
-        const std::string& shape = points_[k].Shape;
-        // The host's default S-curve is the empty entry; a point without a
-        // shape gets the default too.
-        if (shape == "S" || shape.empty()) out += ",";
-        else if (shape == "L") out += "s,";
-        else if (shape == "R") out += "r,";
-        else if (shape == "J") out += "j,";
+        // The host's default S-curve is the empty entry.
+        switch (points_[k].Shape) {
+            case BendShape::SCurve: out += ","; break;
+            case BendShape::Straight: out += "s,"; break;
+            case BendShape::RCurve: out += "r,"; break;
+            case BendShape::JCurve: out += "j,"; break;
+            case BendShape::Dropped: break;
+        }
     }
     if (!out.empty() && out.back() == ',') out.pop_back();
     return out;

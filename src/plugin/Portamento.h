@@ -7,16 +7,22 @@
 //   PBM = m1,m2,...      shapes ("" S-curve, "s" line, "r", "j")
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace melodrift {
 
+// The curve of the segment that ends in a point, as PBM writes it: the
+// host's default S-curve (empty), a straight line ("s"), the R- and J-curves
+// ("r", "j"). Dropped marks a point Simplify is about to remove.
+enum class BendShape { SCurve, Straight, RCurve, JCurve, Dropped };
+
 struct PortamentoPoint {
     double Time = 0.0;   // ms from the owning note's start (negative = before it)
     double Value = 0.0;  // cents relative to the owning note's NoteNum
-    std::string Shape;   // "S", "L", "R", "J"; "D" only inside Simplify
+    BendShape Shape = BendShape::SCurve;
 };
 
 // Vertical distance [cents] of `point` from the straight line through
@@ -47,9 +53,9 @@ public:
     // removes duplicates); with `replace` and a shape, that existing point
     // also takes the shape. When the first (or last) two points share one
     // time, a point at or before the first (at or after the last) overwrites
-    // that end point instead. An empty `shape` takes the shape of the point
-    // that follows, or "S" at the end.
-    int AddPoint(std::string_view shape, bool replace, double timeMs, double value);
+    // that end point instead. No `shape` takes the shape of the point that
+    // follows, or the S-curve at the end.
+    int AddPoint(std::optional<BendShape> shape, bool replace, double timeMs, double value);
 
     // Removes one point; an index outside 0..Count − 1 is ignored.
     void DeletePoint(int index);

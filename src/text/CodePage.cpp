@@ -193,6 +193,19 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
+std::string ComposedFileName(std::string_view utf8) {
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status) || nfc == nullptr) return std::string(utf8);
+    const icu::UnicodeString composed = nfc->normalize(text, status);
+    if (U_FAILURE(status)) return std::string(utf8);
+    std::string out;
+    composed.toUTF8String(out);
+    return out;
+}
+
 std::string FoldedFileName(std::string_view utf8) {
     icu::UnicodeString text = icu::UnicodeString::fromUTF8(
         icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));

@@ -281,6 +281,14 @@ std::string Utf8ToCp932(std::string_view utf8) { return Utf16ToCp932(Utf8ToUtf16
 
 bool IsValidUtf8(std::string_view bytes) { return DecodeUtf8(bytes, nullptr, true); }
 
+std::string ComposedFileName(std::string_view utf8) {
+    return Utf16ToUtf8(Mapped(
+        [](const wchar_t* in, int inLength, wchar_t* out, int outLength) {
+            return ::NormalizeString(NormalizationC, in, inLength, out, outLength);
+        },
+        Utf8ToUtf16(utf8)));
+}
+
 // NFC, then the upper-case mapping of the invariant locale: how Windows'
 // file systems compare names without regard to case.
 std::string FoldedFileName(std::string_view utf8) {

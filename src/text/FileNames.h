@@ -25,6 +25,11 @@ inline constexpr bool kFileNamesIgnoreCase = false;
 // compare names (there "ß" and "ss" stay different, as they are on disk).
 std::string FoldedFileName(std::string_view utf8);
 
+// The name in Unicode's composed form (NFC), the form Windows and the hosts
+// store and look names up in; macOS and its zip files hand names out
+// decomposed (NFD: "が" as "か" + U+3099). Case is kept.
+std::string ComposedFileName(std::string_view utf8);
+
 // The entry of `folder` for `name`: folder / name when that exists; else
 // the entry whose name folds to the same form (the smallest such name, so the
 // choice does not depend on the listing's order); else nothing.

@@ -381,8 +381,8 @@ void AliasResolver::SetDefaultPortamento() {
         Note* note = Notes->GetNote(i);
         if (note == nullptr || note->IsRest()) continue;
         note->PitchBend.Clear();
-        note->PitchBend.AddPoint("", false, startMs, 0.0);
-        note->PitchBend.AddPoint("S", false, startMs + widthMs, 0.0);
+        note->PitchBend.AddPoint(std::nullopt, false, startMs, 0.0);
+        note->PitchBend.AddPoint(BendShape::SCurve, false, startMs + widthMs, 0.0);
     }
 }
 

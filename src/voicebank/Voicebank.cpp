@@ -1,5 +1,7 @@
 #include "voicebank/Voicebank.h"
 
+#include "voicebank/Subbanks.h"
+
 #include "text/Encoding.h"
 #include "text/FileNames.h"
 #include "text/ShiftJisConverter.h"
@@ -165,6 +167,10 @@ std::size_t CountLinesAtMost(const fs::path& file) {
 }
 
 }  // namespace
+
+TextEncoding OtoIniEncoding(const fs::path& otoIni, std::optional<TextEncoding> declared) {
+    return DetectFileEncoding(otoIni, true, declared);
+}
 
 std::optional<TextEncoding> DeclaredTextEncoding(const fs::path& voiceFolder) {
     // character.yaml is UTF-8 (often with a byte order mark); only the one
@@ -569,6 +575,11 @@ void Voicebank::LoadPrefixMap(std::string_view dir) {
     if (dir.empty()) return;
     std::vector<std::string> fields;
     const fs::path folder = FindExistingPath(Utf8Path(dir));
+    // character.yaml's subbanks, where there are any, take the prefix map's place.
+    if (std::optional<PrefixRows> subbanks = ReadSubbanks(folder)) {
+        prefixTable_ = *std::move(subbanks);
+        return;
+    }
     ForEachTextLine(FindInFolder(folder, "prefix.map").value_or(folder / "prefix.map"), nullptr, false,
                     declaredEncoding_, nullptr,
                     [&](std::string_view line, std::string_view) {

@@ -70,6 +70,10 @@ std::optional<OtoEntry> ParseOtoLine(std::string_view line);
 // prefix.map and character.txt ("text_file_encoding"), if any.
 std::optional<TextEncoding> DeclaredTextEncoding(const std::filesystem::path& voiceFolder);
 
+// The encoding a load reads the oto.ini file `otoIni` in, given what the
+// bank's character.yaml declares. Throws like reading the file.
+TextEncoding OtoIniEncoding(const std::filesystem::path& otoIni, std::optional<TextEncoding> declared);
+
 // How lookups are answered. Both give the same results; the linear scan is
 // kept as the reference the index is checked and measured against.
 enum class OtoLookup { Indexed, LinearScan };
@@ -150,7 +154,8 @@ public:
     // was none).
     TextEncoding OtoEncoding() const { return otoEncoding_; }
 
-    // Empties the prefix table and fills it from the folder's prefix.map.
+    // Empties the prefix table and fills it from the subbanks of the folder's
+    // character.yaml (voicebank/Subbanks.h), or without any, its prefix.map.
     void LoadPrefixMap(std::string_view dir);
 
     // VoicebankLink

@@ -99,6 +99,7 @@ QString ToQtPath(const std::filesystem::path& path) {
 
 FormUnderTest::FormUnderTest(const std::filesystem::path& pluginFile, bool show) {
     auto scripted = std::make_unique<ScriptedPrompts>(log);
+    scripted->unscriptedAnswer = false;  // questions default to No/Cancel
     prompts = scripted.get();
     form = std::make_unique<MainWindow>(pluginFile, std::move(scripted), nullptr, voicebank.get());
     if (show) {

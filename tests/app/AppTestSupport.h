@@ -14,63 +14,11 @@
 #include <QTemporaryDir>
 
 #include "MainWindow.h"
+#include "ScriptedPrompts.h"
 #include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 namespace melodrift::testing {
-
-// Records every message and answers questions and dialogs from queues
-// (questions default to No/Cancel, dialogs to cancelled).
-class ScriptedPrompts : public Prompts {
-public:
-    struct Log {
-        std::vector<std::string> messages;  // "inform: ...", "error: ...", "ask: ..."
-        int beeps = 0;
-    };
-    explicit ScriptedPrompts(std::shared_ptr<Log> log) : log_(std::move(log)) {}
-
-    std::deque<bool> answers;
-    std::deque<std::optional<std::filesystem::path>> files;
-    // Runs at every box, question and dialog with its log line (before it
-    // is answered), e.g. to look at the window's stack at that moment.
-    std::function<void(const std::string&)> onPrompt;
-
-    void Inform(std::string_view text) override { Note("inform: " + std::string(text)); }
-    void Warn(std::string_view text) override { Note("warn: " + std::string(text)); }
-    void Error(std::string_view text) override { Note("error: " + std::string(text)); }
-    bool AskYesNo(std::string_view text) override { return Answer(text); }
-    bool AskOkCancel(std::string_view text) override { return Answer(text); }
-    void Beep() override { ++log_->beeps; }
-    std::optional<std::filesystem::path> PickFileToOpen(std::string_view, const std::filesystem::path&) override {
-        if (onPrompt) onPrompt("open file");
-        return NextFile();
-    }
-    std::optional<std::filesystem::path> PickFileToSave(std::string_view, std::string_view,
-                                                        const std::filesystem::path&) override {
-        if (onPrompt) onPrompt("save file");
-        return NextFile();
-    }
-
-private:
-    void Note(const std::string& line) {
-        if (onPrompt) onPrompt(line);
-        log_->messages.push_back(line);
-    }
-    bool Answer(std::string_view text) {
-        Note("ask: " + std::string(text));
-        if (answers.empty()) return false;
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    std::optional<std::filesystem::path> NextFile() {
-        if (files.empty()) return std::nullopt;
-        auto file = files.front();
-        files.pop_front();
-        return file;
-    }
-    std::shared_ptr<Log> log_;
-};
 
 // A temporary folder that also holds the settings store for one test.
 class TestFolder {

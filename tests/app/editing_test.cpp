@@ -2,9 +2,11 @@
 // lyrics and pitch, and Insert, driven by simulated mouse and keys.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -185,6 +187,16 @@ TEST_F(LoadedWindow, CutsKeepTheirGapAndARightDoubleClickRemovesOne) {
     Move(50, 100);
     QTest::mouseDClick(Surface(), Qt::RightButton, {}, QPoint(50, 100));
     EXPECT_EQ(Session().Segments.size(), 3u);
+    // Exactly on a cut it removes that cut, and its menu does not open.
+    Click(Qt::LeftButton, 300, 100);
+    ASSERT_EQ(Session().Segments.size(), 4u);
+    Move(290, 100);
+    Move(300, 100);
+    ASSERT_EQ(Session().HoverCut, 3);
+    QTest::mouseDClick(Surface(), Qt::RightButton, {}, QPoint(300, 100));
+    EXPECT_EQ(Session().Segments.size(), 3u);
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    EXPECT_FALSE(t_->form->CutMenu()->isVisible());
     // Pressing on a cut drags it: it jumps to the pointer, but stays 30 ms
     // before the next cut.
     Click(Qt::LeftButton, 151, 100);

@@ -207,7 +207,9 @@ TEST_F(WindowSession, UndoAndRedoKeysAndTheCutMenu) {
     ASSERT_EQ(Session().HoverCut, 2);
     QTest::mousePress(Surface(), Qt::RightButton, {}, QPoint(cutX, 100));
     QMenu* menu = t_->form->CutMenu();
-    ASSERT_TRUE(menu->isVisible());
+    // It opens once no double-click can follow.
+    EXPECT_FALSE(menu->isVisible());
+    QTRY_VERIFY(menu->isVisible());
     QStringList entries;
     for (QAction* action : menu->actions()) {
         if (!action->isSeparator()) entries << action->text();
@@ -444,19 +446,33 @@ TEST_F(WindowSession, EscapeAbandonsALyricEditWhichFollowsItsSegment) {
     EXPECT_EQ(Session().Mouse, MouseMode::Idle);
 }
 
-TEST_F(WindowSession, APreviewWithoutAnOutputDeviceSaysSo) {
+TEST_F(WindowSession, APreviewWithoutAnOutputDeviceSaysSoUntilOneWorks) {
     if (PreviewPlayer::OutputAvailable()) GTEST_SKIP() << "this machine has an audio output";
+    auto* panel = t_->Find<QLabel>("NoOutputPanel");
+    ASSERT_NE(panel, nullptr);
+    EXPECT_FALSE(panel->isVisible());
     Move(100, 20);
     QTest::mousePress(Surface(), Qt::LeftButton, {}, QPoint(100, 20));
     QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(100, 20));
-    EXPECT_EQ(t_->form->StatusText(), QStringLiteral("音声を再生できません: 出力デバイスがありません"));
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(panel->text(), QStringLiteral("音声を再生できません: 出力デバイスがありません"));
+    // Moving on and hovering controls shows their hints beside it; the
+    // message itself stays.
+    Move(300, 250);
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(t_->Find<QPushButton>("LoadRecordingButton"), &enter);
+    EXPECT_EQ(t_->form->StatusText(), QStringLiteral("トレースする音声ファイルを読み込みます"));
+    EXPECT_TRUE(panel->isVisible());
     // The resynthesised one is rendered on its own thread, then says the same.
     Move(100, 20);
     QTest::mousePress(Surface(), Qt::RightButton, {}, QPoint(100, 20));
     QTest::mouseRelease(Surface(), Qt::RightButton, {}, QPoint(100, 20));
     t_->form->WaitForPreview();
     EXPECT_FALSE(t_->form->PreviewRendering());
-    EXPECT_EQ(t_->form->StatusText(), QStringLiteral("音声を再生できません: 出力デバイスがありません"));
+    EXPECT_TRUE(panel->isVisible());
+    // The message lies inside the status bar, beside the help text.
+    const QRect bar = t_->form->statusBar()->rect();
+    EXPECT_TRUE(bar.contains(QRect(panel->mapTo(t_->form->statusBar(), QPoint(0, 0)), panel->size())));
 }
 
 TEST_F(WindowSession, EscapeStopsAResynthesisedPreviewBeingRendered) {

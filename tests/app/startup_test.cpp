@@ -6,6 +6,7 @@
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -65,7 +66,9 @@ TEST(WindowStartUp, FirstRunShowsTraceModeWithEveryDefault) {
     EXPECT_FALSE(form.Session().CorrectionMode);
     EXPECT_TRUE(form.Session().KeyEnabled && form.Session().PitchEnabled && form.Session().VolumeEnabled);
     EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
-    EXPECT_EQ(form.Session().PitchMode, 2);
+    EXPECT_EQ(form.Session().PitchMode, PitchEncoding::Mode2);
+    EXPECT_TRUE(t.Find<QCheckBox>("ReplaceSelectionCheck")->isChecked());
+    EXPECT_TRUE(form.Session().ReplaceSelection);
     EXPECT_EQ(form.Session().Scale, 3);
     EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Position(), 3);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->value(), 50);
@@ -107,7 +110,8 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
         EXPECT_EQ(button->toolTip(), U(b.hint)) << b.name;
     }
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->toolTip(), U("スペクトルの表示濃度を変更します"));
-    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->toolTip(), U("ピッチを書き込むModeを選択"));
+    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->toolTip(),
+              U("ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）"));
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->minimum(), 1);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->maximum(), 100);
     EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Minimum(), 1);
@@ -115,6 +119,16 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
     // The drawing surface has its design size at the design window size.
     EXPECT_EQ(t.form->Surface()->size(), QSize(669, 335));
     EXPECT_EQ(t.Find<QFrame>("InsertPanel")->width(), 305);
+    // Every lane label fits its column whole, at the smallest and the design size.
+    for (const QSize size : {t.form->minimumSize(), t.form->size()}) {
+        t.form->resize(size);
+        auto* column = t.Find<QFrame>("LaneLabelsPanel");
+        for (QLabel* label : column->findChildren<QLabel*>()) {
+            EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()), column->width())
+                << label->text().toStdString();
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+        }
+    }
     // Hovering a control shows its hint in the status bar.
     QEvent enter(QEvent::Enter);
     QApplication::sendEvent(t.Find<QPushButton>("LoadRecordingButton"), &enter);
@@ -149,7 +163,30 @@ TEST(WindowStartUp, StoredCorrectionModeOpensWithTheCorrectionPanel) {
     for (const char* name : {"KeyCheck", "PitchCheck", "VolumeCheck"}) {
         EXPECT_FALSE(t.Find<QCheckBox>(name)->isEnabled()) << name;
     }
-    EXPECT_TRUE(t.Find<QFrame>("CorrectionPanel")->isVisible());
+    // The timing takes the place of the three boxes; 有声判定 applies in this
+    // mode too and stays in view, beside the panel, never under it.
+    auto* panel = t.Find<QFrame>("CorrectionPanel");
+    EXPECT_TRUE(panel->isVisible());
+    auto* voicing = t.Find<QCheckBox>("VoicingCheck");
+    EXPECT_TRUE(voicing->isVisible());
+    EXPECT_TRUE(voicing->isEnabled());
+    for (QCheckBox* box : t.Find<QGroupBox>("NoteOptionsGroup")->findChildren<QCheckBox*>()) {
+        if (box->isVisible()) {
+            EXPECT_FALSE(box->geometry().intersects(panel->geometry())) << box->objectName().toStdString();
+        }
+    }
+    for (QWidget* child : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        EXPECT_TRUE(panel->rect().contains(child->geometry()))
+            << child->objectName().toStdString() << " " << child->geometry().bottom();
+    }
+    EXPECT_TRUE(t.Find<QGroupBox>("NoteOptionsGroup")->rect().contains(voicing->geometry()));
+    QTest::mouseClick(voicing, Qt::LeftButton, {}, QPoint(8, voicing->height() / 2));
+    EXPECT_FALSE(t.form->Session().VoicingCheck);
+    // Back in trace mode the four boxes show again.
+    t.Find<QToolButton>("TraceModeButton")->click();
+    EXPECT_FALSE(panel->isVisible());
+    for (const char* name : {"KeyCheck", "PitchCheck", "VolumeCheck"}) EXPECT_TRUE(t.Find<QCheckBox>(name)->isVisible()) << name;
+    t.Find<QToolButton>("CorrectionModeButton")->click();
     // The disabled boxes keep their stored state.
     EXPECT_FALSE(t.Find<QCheckBox>("KeyCheck")->isChecked());
     EXPECT_FALSE(t.form->Session().KeyEnabled);
@@ -192,6 +229,11 @@ TEST(WindowStartUp, AnUnusableTempoIsToldWhenTheWindowOpens) {
     TestFolder folder;
     FormUnderTest t(MakePluginFile(folder.File("plugin.tmp"), folder.Path()));
     EXPECT_TRUE(t.log->messages.empty());
+    // A voice folder that does not exist is told, by name, before editing starts.
+    FormUnderTest missing(MakePluginFile(folder.File("plugin2.tmp"), folder.File("gone")));
+    ASSERT_EQ(missing.log->messages.size(), 1u);
+    EXPECT_NE(missing.log->messages.front().find("warn: プラグインファイルの音源フォルダが見つからない"), std::string::npos);
+    EXPECT_NE(missing.log->messages.front().find(PathToUtf8(folder.File("gone"))), std::string::npos);
 }
 
 TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
@@ -199,7 +241,7 @@ TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
     folder.StoreSettings({{"Mode", "5"}, {"SpeqRange", "500"}, {"volume", "x"}, {"Cr_Consonant", "1.5"}});
     FormUnderTest t(folder.File("missing.tmp"));
     EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
-    EXPECT_EQ(t.form->Session().PitchMode, 2);
+    EXPECT_EQ(t.form->Session().PitchMode, PitchEncoding::Mode2);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->value(), 100);
     EXPECT_FLOAT_EQ(t.form->Session().SpectrumDensity, 100.0f);
     EXPECT_TRUE(t.Find<QCheckBox>("VolumeCheck")->isChecked());
@@ -258,6 +300,11 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
     const std::string before = ReadBytes(plugin);
     {
         FormUnderTest t(plugin);
+        // The setting names the selected note it replaces (the plug-in file's [#0000]).
+        auto* replace = t.Find<QCheckBox>("ReplaceSelectionCheck");
+        EXPECT_EQ(replace->text(), U("選択ノートを置き換える（R）"));
+        QTest::mouseClick(replace, Qt::LeftButton, {}, QPoint(6, 8));
+        EXPECT_FALSE(t.form->Session().ReplaceSelection);
         QTest::mouseClick(t.Find<QCheckBox>("VolumeCheck"), Qt::LeftButton, {}, QPoint(6, 8));
         t.Find<QComboBox>("PitchModeCombo")->setCurrentIndex(0);
         t.Find<ArrowStepper>("ZoomArrows")->SetPosition(6);
@@ -280,7 +327,8 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
     EXPECT_EQ(stored.value("Cr_VoiceOverlap").toString(), QStringLiteral("20"));
     EXPECT_EQ(stored.value("Mode").toString(), QStringLiteral("0"));
     EXPECT_EQ(stored.value("voicing").toString(), QStringLiteral("1"));
-    EXPECT_EQ(stored.childKeys().size(), 11);
+    EXPECT_EQ(stored.value("ReplaceSelection").toString(), QStringLiteral("0"));
+    EXPECT_EQ(stored.childKeys().size(), 12);
 }
 
 TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {

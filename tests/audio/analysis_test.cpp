@@ -1,12 +1,19 @@
+#include "audio/Parallel.h"
 #include "audio/PitchAnalyser.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <random>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace melodrift {
@@ -581,7 +588,7 @@ TEST(AnalysisThreads, OneWorkerAndTheTwoWaySplitGiveIdenticalBits) {
     EXPECT_GT(voiced, 50);
 }
 
-TEST(AnalysisThreads, ASingleFrameIsComputedByTheSecondWorker) {
+TEST(AnalysisThreads, ASingleFrameGivesTheSameBitsWithOneOrTwoWorkers) {
     // One sample gives one frame (the final AddFrame(0) finds frame 0).
     const WaveBuffer wave = MakeWave(1, [](std::uint32_t) { return 20000; });
     PitchAnalyser one;
@@ -595,6 +602,26 @@ TEST(AnalysisThreads, ASingleFrameIsComputedByTheSecondWorker) {
     // The lone sample sits at the window's centre (weight 1): bin 0 holds 20000 / 512.
     EXPECT_NEAR(two.Spectrum[0][0], 20000.0 / 512.0, 1e-9);
     ExpectIdenticalAnalyses(one, two);
+}
+
+TEST(TwoHalves, SplitsAtTheMiddleJoinsInOrderAndAThrowStopsTheOtherHalf) {
+    const auto range = [](std::size_t first, std::size_t end) { return std::to_string(first) + "-" + std::to_string(end); };
+    const auto join = [](const std::string& a, const std::string& b) { return a + "," + b; };
+    EXPECT_EQ(InTwoHalves(5, 6, range, join), "0-5");  // below the threshold: one part
+    EXPECT_EQ(InTwoHalves(5, 5, range, join), "0-2,2-5");
+    // Either half throwing: the other is asked to stop, both end, and the
+    // exception reaches the caller.
+    for (const std::size_t throwing : {std::size_t{0}, std::size_t{2}}) {
+        std::atomic<bool> otherStopped{false};
+        const auto part = [&](std::size_t first, std::size_t, std::stop_token stop) {
+            if (first == throwing) throw std::runtime_error("half failed");
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!stop.stop_requested() && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+            otherStopped = stop.stop_requested();
+        };
+        EXPECT_THROW(InTwoHalves(4, 2, part), std::runtime_error) << "half at " << throwing;
+        EXPECT_TRUE(otherStopped) << "half at " << throwing;
+    }
 }
 
 TEST(AnalysisThreads, DroppingTheAutocorrRowsChangesNoResult) {

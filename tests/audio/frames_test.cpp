@@ -94,10 +94,7 @@ TEST(SynthParams, InitWritesTheDefaults) {
     SynthParams p;
     p.F0 = 123.0f;
     p.NoiseFloor = 9.0f;
-    p.LeadingFactors = {5.0f, 6.0f};
     InitSynthParams(p);
-    EXPECT_EQ(p.LeadingFactors[0], 1.0f);
-    EXPECT_EQ(p.LeadingFactors[1], 1.0f);
     EXPECT_EQ(p.F0, 0.0f);
     EXPECT_EQ(p.EnvelopeScale, 1.0f);
     EXPECT_EQ(p.NoiseFloor, 0.3f);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Golden.h"
 #include "TempFolder.h"
 
 #include <bit>
@@ -13,18 +14,6 @@
 
 namespace melodrift {
 namespace {
-
-std::string Bytes(std::initializer_list<unsigned> values) {
-    std::string bytes;
-    for (unsigned v : values) bytes.push_back(static_cast<char>(v));
-    return bytes;
-}
-
-// Doubles with short binary forms, as little-endian bytes.
-const std::string k220 = Bytes({0, 0, 0, 0, 0, 0x80, 0x6B, 0x40});   // 220.0 = 0x406B800000000000
-const std::string k55 = Bytes({0, 0, 0, 0, 0, 0x80, 0x4B, 0x40});    // 55.0  = 0x404B800000000000
-const std::string k1_5 = Bytes({0, 0, 0, 0, 0, 0, 0xF8, 0x3F});      // 1.5   = 0x3FF8000000000000
-const std::string kZero8 = std::string(8, '\0');
 
 double AverageInImage(const std::string& image) {
     std::uint64_t bits = 0;
@@ -38,9 +27,7 @@ TEST(FreqTable, EmptyTableIsTheFortyByteHeaderWithAverageZero) {
     EXPECT_EQ(table.AverageFreq, 55.0);
     EXPECT_EQ(table.ItemCount(), 0);
     table.AverageFreq = table.ComputeAverageFreq();
-    const std::string expected = "FREQ0003" + Bytes({0, 1, 0, 0}) + kZero8 + std::string(16, '\0') + Bytes({0, 0, 0, 0});
-    EXPECT_EQ(table.ToBytes(), expected);
-    EXPECT_EQ(table.ToBytes().size(), 40u);
+    EXPECT_TRUE(testing::MatchesGolden("empty.frq", table.ToBytes()));
 }
 
 TEST(FreqTable, ItemsFollowTheHeaderAsLittleEndianDoublePairs) {
@@ -49,9 +36,9 @@ TEST(FreqTable, ItemsFollowTheHeaderAsLittleEndianDoublePairs) {
     table.Items[0] = {220.0, 1.5};
     table.Items[1] = {55.0, 0.0};
     table.AverageFreq = table.ComputeAverageFreq();  // 55.0 is left out: 220
-    const std::string expected = "FREQ0003" + Bytes({0, 1, 0, 0}) + k220 + std::string(16, '\0') +
-                                 Bytes({2, 0, 0, 0}) + k220 + k1_5 + k55 + kZero8;
-    EXPECT_EQ(table.ToBytes(), expected);
+    // Header: magic, 256 samples per frame, the average, 16 reserved bytes,
+    // the count; then each item's frequency and amplitude (little-endian doubles).
+    EXPECT_TRUE(testing::MatchesGolden("two_items.frq", table.ToBytes()));
 }
 
 TEST(FreqTable, AverageLeavesOutZeroAndExactly55HzButCounts55Point1) {

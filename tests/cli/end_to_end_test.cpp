@@ -31,7 +31,9 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ApplyReplyAsOpenUtau;
 using testing::InsertedSections;
+using testing::ReadSections;
 using testing::Section;
 using testing::TempFolder;
 
@@ -209,6 +211,43 @@ TEST_F(CommandLine, TraceModeMode2) {
     EXPECT_FALSE(fs::exists(recordingDir / "voice_wav.frq"));
     // The host's own sections are not written back.
     EXPECT_EQ(ReadFileBytes(pluginFile).find("[#PREV]"), std::string::npos);
+}
+
+TEST_F(CommandLine, TheReplyReplacesTheSelectionOrKeepsItAfterTheNewNotes) {
+    // Two selected notes (720 ticks) before a next note; the new notes take
+    // 1632 ticks.
+    const std::vector<std::string> selected{Sjis("あ"), "R"};
+    pluginText = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]",
+                                "Length=480", "Lyric=R", "[#0007]", "Length=480", "Lyric=" + selected[0], "[#0008]",
+                                "Length=240", "Lyric=R", "[#NEXT]", "Length=480", "Lyric=R"});
+    ASSERT_EQ(Segment().code, 0);
+    const std::vector<std::string> phrase{"R", Sjis("- か"), Sjis("き"), Sjis("く"), "R"};
+    for (const bool keep : {false, true}) {
+        WriteFileAtomically(pluginFile, pluginText);
+        const CliRun run = Insert(keep ? std::vector<std::string>{"--keep-selection"} : std::vector<std::string>{});
+        ASSERT_EQ(run.code, 0) << run.err;
+        std::vector<std::string> song = phrase;
+        if (keep) song.insert(song.end(), selected.begin(), selected.end());
+        EXPECT_EQ(ApplyReplyAsOpenUtau(selected, ReadSections(pluginFile)), song) << keep;
+        EXPECT_EQ(run.err.find("replace the 2 selected notes") != std::string::npos, !keep) << run.err;
+        // Kept notes follow the new ones: everything new lies past the selection's end.
+        EXPECT_NE(run.err.find(keep ? "run 1632 ticks past" : "run 912 ticks past"), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(CommandLine, AVoiceFolderThatDoesNotExistStopsInsertUnlessAllowed) {
+    ASSERT_EQ(Segment().code, 0);
+    // OpenUtau wrote "?" for a character Shift-JIS lacks.
+    pluginText = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(folder.path()) + "/Jos?/bank"});
+    WriteFileAtomically(pluginFile, pluginText);
+    CliRun run = Insert({});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("Jos?/bank\" named in the plug-in file does not exist"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("encoding=utf-8"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
+    run = Insert({"--allow-missing-voicebank"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(InsertedSections(pluginFile).at(1).Get("Lyric"), Sjis("か"));   // as typed
 }
 
 TEST_F(CommandLine, TraceModeMode1) {
@@ -412,6 +451,7 @@ TEST_F(CommandLine, EverySubcommandHasHelp) {
         EXPECT_EQ(run.code, 0) << command;
         EXPECT_NE(run.out.find("--"), std::string::npos) << command;
     }
+    EXPECT_NE(Cli({"insert", "--help"}).out.find("OpenUtau reads only Mode2"), std::string::npos);
 }
 
 // A device named as the output is written to, not replaced.

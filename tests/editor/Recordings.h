@@ -2,15 +2,13 @@
 // as WAV files, a scratch folder, and prompts with scripted answers.
 #pragma once
 
-#include "text/Prompts.h"
-
 #include <gtest/gtest.h>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -69,52 +67,5 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
-
-
-// Records every message and answers questions and dialogs from scripts
-// (a question without a scripted answer fails the test).
-class ScriptedPrompts : public Prompts {
-public:
-    std::vector<std::string> informs, warnings, errors, questions;
-    int beeps = 0;
-    std::deque<bool> answers;
-    std::deque<std::filesystem::path> openPicks, savePicks;  // empty path = cancel
-    std::filesystem::path lastSuggested;
-
-    void Inform(std::string_view text) override { informs.emplace_back(text); }
-    void Warn(std::string_view text) override { warnings.emplace_back(text); }
-    void Error(std::string_view text) override { errors.emplace_back(text); }
-    bool AskYesNo(std::string_view text) override { return Answer(text); }
-    bool AskOkCancel(std::string_view text) override { return Answer(text); }
-    void Beep() override { ++beeps; }
-    std::optional<std::filesystem::path> PickFileToOpen(std::string_view, const std::filesystem::path& s) override {
-        return Pick(openPicks, s);
-    }
-    std::optional<std::filesystem::path> PickFileToSave(std::string_view, std::string_view,
-                                                        const std::filesystem::path& s) override {
-        return Pick(savePicks, s);
-    }
-
-private:
-    bool Answer(std::string_view text) {
-        questions.emplace_back(text);
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question: " << text;
-            return false;
-        }
-        const bool a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    std::optional<std::filesystem::path> Pick(std::deque<std::filesystem::path>& picks,
-                                              const std::filesystem::path& suggested) {
-        lastSuggested = suggested;
-        if (picks.empty()) return std::nullopt;
-        auto p = picks.front();
-        picks.pop_front();
-        if (p.empty()) return std::nullopt;
-        return p;
-    }
-};
 
 }  // namespace melodrift::testing

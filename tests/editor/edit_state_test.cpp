@@ -301,7 +301,7 @@ TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {
 
     Prepare(s);
     const auto path = folder / "voice.mlq";
-    prompts.savePicks = {path};
+    prompts.files = {path};
     ASSERT_TRUE(s.SaveEditState(prompts));
     EXPECT_EQ(prompts.lastSuggested, path);  // preset from the recording's name
     EXPECT_TRUE(std::filesystem::exists(path));
@@ -309,7 +309,7 @@ TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {
     // Saving over it asks; No writes nothing.
     s.Segments[1].Lyric = "changed";
     s.Modified = true;
-    prompts.savePicks = {path};
+    prompts.files = {path};
     prompts.answers = {false};
     EXPECT_FALSE(s.SaveEditState(prompts));
     EXPECT_EQ(prompts.questions.back(), "上書きしますか?");
@@ -322,7 +322,7 @@ TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {
     EXPECT_EQ(prompts.questions.back(), "現在の編集状態を破棄してもよろしいですか?");
     EXPECT_EQ(s.Segments[1].Lyric, "changed");
     prompts.answers = {true};
-    prompts.openPicks = {path};
+    prompts.files = {path};
     EXPECT_EQ(s.LoadEditState(prompts), EditStateOutcome::Loaded);
     EXPECT_EQ(s.Segments[1].Lyric, "か");
     EXPECT_FALSE(s.Modified);

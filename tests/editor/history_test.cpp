@@ -131,7 +131,7 @@ TEST_F(History, StepsHoldOnlyWhatChanged) {
     Edit(history, EditScope::Segments, [&] { s.CommitLyric(0, "R"); });  // the same lyric again
     EXPECT_EQ(history.StepCount(), 0u);
     // A short pitch line keeps a few dozen frames, not the analysis
-    // (344 frames of 232 bytes).
+    // (344 frames of 224 bytes).
     Edit(history, EditScope::SegmentsAndPitch, [&] { s.ApplyPitchLine({20, 240}, {40, 240}); });
     ASSERT_EQ(history.StepCount(), 1u);
     EXPECT_LT(history.StoredBytes(), 40u * 28u + 512u);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "PluginSections.h"
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 
 #include <atomic>
@@ -33,31 +34,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadSections;
+using testing::ScriptedPrompts;
 using testing::Section;
 using testing::TempFolder;
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
-
-// Records every box and question; answers questions from `answers` (No
-// once they run out) and file dialogs with `savePath`.
-class ScriptedPrompts : public SilentPrompts {
-public:
-    void Inform(std::string_view text) override { boxes.emplace_back(text); }
-    bool AskYesNo(std::string_view text) override {
-        questions.emplace_back(text);
-        if (answers.empty()) return false;
-        const bool answer = answers.front();
-        answers.erase(answers.begin());
-        return answer;
-    }
-    std::optional<fs::path> PickFileToSave(std::string_view, std::string_view, const fs::path&) override {
-        return savePath;
-    }
-    std::vector<bool> answers;
-    std::optional<fs::path> savePath;
-    std::vector<std::string> questions;
-    std::vector<std::string> boxes;
-};
 
 std::vector<int> Volumes(const std::string& envelope) {
     // P1,P2,P3,V1,V2,V3,V4,%,P4[,P5,V5]
@@ -84,7 +65,7 @@ protected:
                                   "Length=480", "Lyric=R", "NoteNum=60"});
         WriteFileAtomically(pluginFile, original);
         session.Notes = std::make_unique<NoteList>(&voicebank);
-        ScriptedPrompts quiet;
+        ScriptedPrompts quiet = ScriptedPrompts::Answering(false);
         ASSERT_EQ(session.Notes->LoadFromPluginFile(pluginFile, quiet), 2);
     }
 
@@ -94,14 +75,14 @@ protected:
         const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
         *session.Wave = MakeMono16Wave(samples);
         WriteFileAtomically(wave, session.Wave->SaveToBytes());
-        const int frames = static_cast<int>(samples / kHopSamples) + 1;
+        const int frames = static_cast<int>(samples / HopSize) + 1;
         PitchAnalyser& analyser = *session.Analyser;
         analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
         analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
         analyser.FrameCount = frames;
         for (int i = 0; i < frames; ++i) {
             auto& frame = analyser.Frames[static_cast<std::size_t>(i)];
-            frame.SamplePos = std::min<std::int32_t>(i * kHopSamples, static_cast<std::int32_t>(samples) - 1);
+            frame.SamplePos = std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
             frame.TargetF0 = static_cast<float>(CentsToHz(centsAt(i)));
         }
         session.FrameVolume.assign(static_cast<std::size_t>(frames), volume);
@@ -129,12 +110,12 @@ protected:
     std::string original;
     Voicebank voicebank;
     EditorSession session;
-    ScriptedPrompts prompts;
+    ScriptedPrompts prompts = ScriptedPrompts::Answering(false);  // No once the answers run out
 };
 
 // Frames of the three segments at 0, 500 and 1250 ms sit at keys 60, 62, 64.
 double ThreeKeys(int frame) {
-    const double ms = frame * kHopSamples / kSamplesPerMs;
+    const double ms = frame * HopSize / kSamplesPerMs;
     return ms < 500.0 ? 6000.0 : ms < 1250.0 ? 6200.0 : 6400.0;
 }
 
@@ -192,7 +173,10 @@ TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
     LoadPluginFile("");
     LoadRecording(2000.0, ThreeKeys);
     SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
-    Insert(session, voicebank, prompts);
+    const InsertSummary summary = Insert(session, voicebank, prompts);
+    EXPECT_EQ(summary.Notes, 3);
+    EXPECT_EQ(summary.Replaced, 1);              // the selected [#0000]
+    EXPECT_EQ(summary.TicksPastSelection, 0);    // no [#NEXT] was sent
     const std::vector<Section> notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[0].Get("Length"), "480");
@@ -201,11 +185,26 @@ TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
     EXPECT_EQ(notes[0].Get("Lyric"), "R");
     EXPECT_EQ(notes[1].Get("Lyric"), "a");
     EXPECT_EQ(notes[2].Get("Lyric"), "b");
-    // Tempo 120 was read, so no settings section is written back.
-    EXPECT_EQ(ReadSections(pluginFile).size(), 3u);
+    // Tempo 120 was read, so no settings section is written back; the
+    // selected note is deleted before the new ones.
+    EXPECT_EQ(ReadSections(pluginFile).size(), 4u);
+    EXPECT_EQ(ReadSections(pluginFile).front().Name, "#DELETE");
     EXPECT_EQ(session.Notes->Count(), 3);
     // The edit state was not modified: nothing was asked.
     EXPECT_TRUE(prompts.questions.empty());
+}
+
+TEST_F(InsertFixture, LyricsWithoutAnAliasAreListedOnce) {
+    // Romaji typed into a kana bank: "ka" has no entry, "か" has one. (A
+    // sample named ka.wav would be found by "ka", as the hosts find it.)
+    folder.Write("bank/oto.ini", Sjis("_ka.wav=か,20,90,-300,70,20\r\n"));
+    LoadPluginFile(PathToCp932(folder.path() / "bank"));
+    LoadRecording(2000.0, ThreeKeys);
+    SetSegments({{0.0, "ka"}, {500.0, "か"}, {1000.0, "ka"}, {1250.0, "R"}});
+    const InsertSummary summary = Insert(session, voicebank, prompts);
+    EXPECT_EQ(summary.LyricsWithoutAlias, std::vector<std::string>{"ka"});
+    EXPECT_NE(SummaryText(summary).find("エイリアスがない歌詞: ka"), std::string::npos);
+    EXPECT_NE(SummaryTextEnglish(summary).find("no alias in the voicebank for: ka"), std::string::npos);
 }
 
 TEST_F(InsertFixture, KeysAndPitchAreWrittenOnlyWithTheirBoxes) {
@@ -223,7 +222,7 @@ TEST_F(InsertFixture, KeysAndPitchAreWrittenOnlyWithTheirBoxes) {
     WriteFileAtomically(pluginFile, original);
     session.KeyEnabled = false;
     session.PitchEnabled = false;
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
@@ -237,7 +236,7 @@ TEST_F(InsertFixture, PitchPointsFollowTheTraceRelativeToTheKey) {
     LoadPluginFile("");
     LoadRecording(1500.0, [](int) { return 6230.0; });
     SetSegments({{0.0, "a"}, {500.0, "b"}});
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     Note* note = session.Notes->GetNote(2);
     ASSERT_NE(note, nullptr);
@@ -260,7 +259,7 @@ TEST_F(InsertFixture, Mode1WritesThePitchListOnEveryNote) {
     LoadPluginFile("");
     LoadRecording(2000.0, ThreeKeys);
     SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
     const std::vector<Section> notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
@@ -302,7 +301,7 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     session.KeyEnabled = false;
     session.PitchEnabled = false;
     session.VolumeEnabled = true;
-    session.PitchMode = 1;
+    session.PitchMode = PitchEncoding::Mode1;
     Insert(session, voicebank, prompts);
 
     const std::vector<Section> notes = Inserted();
@@ -330,7 +329,7 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     // The voice source beside the recording, and the request to switch to it.
     EXPECT_TRUE(fs::exists(folder.path() / "oto.ini"));
     EXPECT_TRUE(fs::exists(folder.path() / "voice_wav.frq"));
-    EXPECT_EQ(prompts.boxes, (std::vector<std::string>{"音源を作成しました。原音ファイルセットを切り替えてください。"}));
+    EXPECT_EQ(prompts.informs, (std::vector<std::string>{"音源を作成しました。原音ファイルセットを切り替えてください。"}));
 }
 
 TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolder) {
@@ -339,7 +338,7 @@ TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolde
     SetSegments({{0.0, std::string("か")}});
     session.CorrectionMode = true;
     Insert(session, voicebank, prompts);
-    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(prompts.informs.empty());
 }
 
 TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
@@ -349,7 +348,7 @@ TEST_F(InsertFixture, AModifiedStateIsOfferedForSavingBeforeTheAliasesAreSet) {
     session.CorrectionMode = true;
     session.Modified = true;
     prompts.answers = {true};
-    prompts.savePath = folder.path() / "state.mlq";
+    prompts.files = {folder.path() / "state.mlq"};
     Insert(session, voicebank, prompts);
     ASSERT_FALSE(prompts.questions.empty());
     EXPECT_EQ(prompts.questions.front(), "編集状態を保存しますか?");
@@ -486,7 +485,7 @@ TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
     session.CorrectionMode = true;
     Insert(session, voicebank, prompts);
     EXPECT_TRUE(Inserted().empty());
-    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(prompts.informs.empty());
     EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
 
     // A recording that has gone from the disk since it was loaded makes no
@@ -497,7 +496,7 @@ TEST_F(InsertFixture, WithoutARecordingVoiceCorrectionAnnouncesNoVoiceSource) {
     fs::remove(wave);
     Insert(session, voicebank, prompts);
     EXPECT_EQ(Inserted().size(), 1u);
-    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(prompts.informs.empty());
     EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
 }
 
@@ -627,7 +626,7 @@ TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWri
         EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), oto);
         EXPECT_EQ(ReadFileBytes(table), "old table");
         EXPECT_TRUE(prompts.questions.empty());  // not even the edit state was offered
-        EXPECT_TRUE(prompts.boxes.empty());
+        EXPECT_TRUE(prompts.informs.empty());
         EXPECT_EQ(session.Segments[1].Lyric, std::string("か"));
     }
 }
@@ -696,7 +695,7 @@ TEST_F(PortamentoFixture, TheCurveStartsOnThePreviousKeyAndEndsOnItsOwn) {
     // It ends on its own key at the note's end.
     EXPECT_EQ(curve.Point(curve.Count() - 1).Value, 0.0);
     EXPECT_DOUBLE_EQ(curve.Point(curve.Count() - 1).Time, 500.0);
-    for (const PortamentoPoint& point : curve.Points()) EXPECT_EQ(point.Shape, "L");
+    for (const PortamentoPoint& point : curve.Points()) EXPECT_EQ(point.Shape, BendShape::Straight);
     // The first note, flat at 0, keeps its ends on its own key.
     ASSERT_GE(first->PitchBend.Count(), 2);
     EXPECT_EQ(first->PitchBend.Point(0).Value, 0.0);

@@ -377,7 +377,7 @@ TEST_F(RecordingLoad, DecliningATenMinuteRecordingChangesNothing) {
     const auto huge = Write("huge.wav", WavBytes(tenMinutes));
     prompts.answers = {false};
     EXPECT_EQ(session.LoadRecording(huge, prompts), LoadOutcome::Declined);
-    EXPECT_EQ(prompts.beeps, 1);
+    EXPECT_EQ(prompts.log().beeps, 1);
     EXPECT_EQ(session.WaveFileName, good);
     EXPECT_EQ(session.Wave->SampleCount(), 4000u);
     EXPECT_EQ(session.Segments.size(), 1u);

@@ -17,7 +17,7 @@ TEST(EditorSessionState, StartsEmptyWithTheControlsDefaults) {
     EXPECT_EQ(s.Resynth, nullptr);
     EXPECT_TRUE(s.KeyEnabled && s.PitchEnabled && s.VolumeEnabled);
     EXPECT_FALSE(s.CorrectionMode);
-    EXPECT_EQ(s.PitchMode, 2);
+    EXPECT_EQ(s.PitchMode, PitchEncoding::Mode2);
     EXPECT_EQ(s.Scale, 3);
     EXPECT_EQ(s.MinCutGap, 30.0);
     EXPECT_EQ(s.MinStrength, 2.0f);

@@ -6,16 +6,19 @@
 #include "audio/WaveBuffer.h"
 #include "editor/Session.h"
 #include "text/CodePage.h"
+#include "text/Encoding.h"
 #include "text/Files.h"
 #include "text/Prompts.h"
 #include "voicebank/Voicebank.h"
 
 #include <gtest/gtest.h>
 
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -25,24 +28,11 @@ namespace melodrift {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ScriptedPrompts;
 using testing::TempFolder;
 
 
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
-
-// Answers every question with `yes` and counts them.
-class ScriptedPrompts : public SilentPrompts {
-public:
-    explicit ScriptedPrompts(bool yes) : yes_(yes) {}
-    bool AskYesNo(std::string_view text) override {
-        questions.emplace_back(text);
-        return yes_;
-    }
-    std::vector<std::string> questions;
-
-private:
-    bool yes_;
-};
 
 // A session holding a silent recording of `durationMs` written to `wavePath`,
 // with one analysis frame every 256 samples at the given pitch [Hz] (the
@@ -52,7 +42,7 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
     const auto samples = static_cast<std::uint32_t>(durationMs * kSamplesPerMs);
     *session.Wave = MakeMono16Wave(samples);
     WriteFileAtomically(wavePath, session.Wave->SaveToBytes());
-    const int frames = static_cast<int>(samples / kHopSamples) + 1;
+    const int frames = static_cast<int>(samples / HopSize) + 1;
     PitchAnalyser& analyser = *session.Analyser;
     analyser.Frames.assign(static_cast<std::size_t>(frames), AnalysisFrame{});
     analyser.Confidence.assign(static_cast<std::size_t>(frames), 0.0f);
@@ -60,7 +50,7 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
     session.FrameVolume.assign(static_cast<std::size_t>(frames), 0);
     for (int i = 0; i < frames; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        analyser.Frames[k].SamplePos = std::min<std::int32_t>(i * kHopSamples, static_cast<std::int32_t>(samples) - 1);
+        analyser.Frames[k].SamplePos = std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
         analyser.Frames[k].TargetF0 = f0Hz.empty() ? 0.0f : f0Hz[std::min(k, f0Hz.size() - 1)];
         if (!volume.empty()) session.FrameVolume[k] = volume[std::min(k, volume.size() - 1)];
     }
@@ -184,16 +174,112 @@ TEST_F(VoiceEntries, MadeMeansWrittenAndReadBack) {
     EXPECT_FALSE(WriteVoiceEntries(session, voicebank));
 }
 
-TEST(RecordingFitsOtoIni, SeparatorsAndCharactersShiftJisLacksAreRefused) {
-    EXPECT_TRUE(RecordingFitsOtoIni(fs::path("take") / "voice.wav"));
-    EXPECT_TRUE(RecordingFitsOtoIni(fs::path("take") / Utf8Path("か行.wav")));
-    EXPECT_FALSE(RecordingFitsOtoIni(fs::path("take") / "a,b.wav"));
-    EXPECT_FALSE(RecordingFitsOtoIni(fs::path("take") / "a=b.wav"));
-    EXPECT_FALSE(RecordingFitsOtoIni(fs::path("take") / Utf8Path("café.wav")));
-    EXPECT_FALSE(RecordingFitsOtoIni(Utf8Path("café") / "voice.wav"));
+// The hand-set oto.ini of a real voicebank, cut down (tests/data/dorodoro):
+// Shift-JIS, LF line ends, values with decimals ("617.46", "450.0"),
+// comment and blank lines between the recordings' entries.
+std::string RealOtoIni() {
+    const char* data = std::getenv("MELODRIFT_TEST_DATA");
+    EXPECT_NE(data, nullptr) << "MELODRIFT_TEST_DATA names the tests folder (ctest sets it)";
+    return data != nullptr ? ReadFileBytes(Utf8Path(data) / "data" / "dorodoro" / "oto.ini") : std::string();
+}
+
+TEST_F(VoiceEntries, InARealBanksOtoIniOnlyTheRecordingsOwnLinesChange) {
+    const std::string recording = std::string("_あんああいあうあ.wav");
+    const std::string before = RealOtoIni();
+    ASSERT_NE(before.find("617.46,450.0,-700.0,300.0,100.0\n"), std::string::npos);
+    WriteFileAtomically(folder.path() / "oto.ini", before);
+    wave = folder.path() / Utf8Path(recording);
+    SetUpRecording(session, wave, 900.0, {220.0f}, {1000});
+    ResetLyrics();
+    ASSERT_TRUE(WriteVoiceEntries(session, voicebank));
+
+    // before = head + the recording's nine lines + tail; after = head + its
+    // three new lines (LF, like the file) + tail, byte for byte.
+    const std::string own = Sjis((recording + "=").c_str());
+    const std::size_t first = before.find("\n" + own) + 1;
+    const std::size_t last = before.rfind("\n" + own) + 1;
+    const std::string head = before.substr(0, first);
+    const std::string tail = before.substr(before.find('\n', last) + 1);
+    const std::string after = ReadFileBytes(folder.path() / "oto.ini");
+    ASSERT_TRUE(after.starts_with(head));
+    ASSERT_TRUE(after.ends_with(tail));
+    EXPECT_EQ(after.substr(head.size(), after.size() - head.size() - tail.size()),
+              own + "R0,0,67,-236,0,0\n" + own + Sjis("か,140,100,-396,60,20\n") + own +
+                  Sjis("き,440,100,-460,60,20\n"));
+
+    // A recording without entries adds its lines after the last one.
+    wave = folder.path() / "voice.wav";
+    SetUpRecording(session, wave, 900.0, {220.0f}, {1000});
+    ResetLyrics();
+    ASSERT_TRUE(WriteVoiceEntries(session, voicebank));
+    const std::string added = ReadFileBytes(folder.path() / "oto.ini");
+    ASSERT_TRUE(added.starts_with(after));
+    EXPECT_EQ(added.substr(after.size()), "voice.wav=R1,0,67,-236,0,0\n" +
+                                              Sjis("voice.wav=か1,140,100,-396,60,20\n") +
+                                              Sjis("voice.wav=き1,440,100,-460,60,20\n"));
+}
+
+TEST_F(VoiceEntries, ANewOtoIniIsReadBackInTheUtf8ItWasWrittenIn) {
+    // 가 and ゔ have no Shift-JIS form: the new file is UTF-8 with a mark,
+    // also in place of an empty one.
+    for (const bool emptyFileThere : {false, true}) {
+        if (emptyFileThere) WriteFileAtomically(folder.path() / "oto.ini", "");
+        SetSegments(session, {{0.0, "R"}, {200.0, std::string("가")}, {500.0, std::string("ゔ")}});
+        ASSERT_TRUE(WriteVoiceEntries(session, voicebank));
+        EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"),
+                  std::string(kUtf8Bom) + JoinLinesCrLf({"voice.wav=R0,0,67,-236,0,0",
+                                                         std::string("voice.wav=가,140,100,-396,60,20"),
+                                                         std::string("voice.wav=ゔ,440,100,-460,60,20")}));
+        EXPECT_TRUE(VoiceEntriesReadBack(folder.path(), "voice.wav", Aliases(session)));
+    }
+}
+
+TEST_F(VoiceEntries, ADecomposedFileNameIsWrittenComposed) {
+    // "がぎ.wav" as macOS names it: か + U+3099, き + U+3099.
+    const std::string decomposed = "\xE3\x81\x8B\xE3\x82\x99\xE3\x81\x8D\xE3\x82\x99.wav";
+    const std::string composed = std::string("がぎ.wav");
+    // An earlier entry in the composed form is the recording's own.
+    WriteFileAtomically(folder.path() / "oto.ini",
+                        JoinLinesCrLf({Sjis("がぎ.wav=が,1,2,-3,4,5"), Sjis("other.wav=き,1,2,-3,4,5")}));
+    wave = folder.path() / Utf8Path(decomposed);
+    SetUpRecording(session, wave, 900.0, {220.0f}, {1000});
+    ResetLyrics();
+    EXPECT_TRUE(RecordingFitsOtoIni(wave));
+    ASSERT_TRUE(WriteVoiceEntries(session, voicebank));
+    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か"), std::string("き1")}));
+    EXPECT_EQ(ReadLines(folder.path() / "oto.ini"),
+              (std::vector<std::string>{Sjis("がぎ.wav=R0,0,67,-236,0,0"), Sjis("がぎ.wav=か,140,100,-396,60,20"),
+                                        Sjis("がぎ.wav=き1,440,100,-460,60,20"),
+                                        Sjis("other.wav=き,1,2,-3,4,5")}));
+    EXPECT_TRUE(VoiceEntriesReadBack(folder.path(), composed, Aliases(session)));
+}
+
+TEST(RecordingFitsOtoIni, TheFileNameMustFitTheFoldersOwnOtoIni) {
+    TempFolder folder;
+    const fs::path none = folder.path() / "none";         // no oto.ini: a new one takes any name
+    const fs::path shiftJis = folder.path() / "sjis";     // a Shift-JIS oto.ini
+    const fs::path utf8 = folder.path() / Utf8Path("café");  // a UTF-8 oto.ini, in a folder Shift-JIS lacks
+    fs::create_directories(none);
+    folder.Write("sjis/oto.ini", Sjis("a.wav=か,1,2,-3,4,5\r\n"));
+    folder.Write(PathToUtf8(fs::path("café") / "oto.ini"), std::string(kUtf8Bom) + "a.wav=가,1,2,-3,4,5\r\n");
+    for (const fs::path& dir : {none, shiftJis, utf8}) {
+        EXPECT_TRUE(RecordingFitsOtoIni(dir / "voice.wav")) << dir;
+        EXPECT_TRUE(RecordingFitsOtoIni(dir / Utf8Path("か行.wav"))) << dir;
+        // Separators split a line in any encoding.
+        EXPECT_FALSE(RecordingFitsOtoIni(dir / "a,b.wav")) << dir;
+        EXPECT_FALSE(RecordingFitsOtoIni(dir / "a=b.wav")) << dir;
+    }
+    EXPECT_TRUE(RecordingFitsOtoIni(none / Utf8Path("녹음.wav")));
+    EXPECT_TRUE(RecordingFitsOtoIni(utf8 / Utf8Path("录音.wav")));
+    EXPECT_FALSE(RecordingFitsOtoIni(shiftJis / Utf8Path("café.wav")));
+    EXPECT_FALSE(RecordingFitsOtoIni(shiftJis / Utf8Path("〜.wav")));   // only a look-alike comes back
     // A separator in a folder name does no harm: only the file name goes
     // into the lines.
     EXPECT_TRUE(RecordingFitsOtoIni(fs::path("a,b") / "voice.wav"));
+    // The refusal names the character and the encoding.
+    const std::string refusal = RecordingNameRefusal("café.wav");
+    EXPECT_NE(refusal.find(std::string("「é」")), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("Shift-JIS"), std::string::npos) << refusal;
 }
 
 TEST(FrequencyTablePath, ReplacesTheExtensionWhateverItsCase) {
@@ -215,7 +301,7 @@ protected:
 };
 
 TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
-    ScriptedPrompts prompts(true);
+    ScriptedPrompts prompts = ScriptedPrompts::Answering(true);
     ASSERT_TRUE(WriteFrequencyTable(session, prompts));
     EXPECT_TRUE(prompts.questions.empty());
     const std::string bytes = ReadFileBytes(folder.path() / "voice_wav.frq");
@@ -234,22 +320,34 @@ TEST_F(FrequencyTableFile, HoldsOneItemPerFrameWithTheUnvoicedFill) {
     EXPECT_EQ(item(0, 1), 0.0);
     EXPECT_EQ(item(1, 1), 500.0);
     EXPECT_EQ(item(2, 1), 12000.0);
+
+    // A frame the voicing check rejects is written unvoiced; with the check
+    // off (the raw pitch) it keeps its traced pitch.
+    session.PitchRejected.assign(frames, 0);
+    session.PitchRejected[3] = 1;
+    FrequencyTable table;
+    FillFrequencyTable(session, table);
+    EXPECT_EQ(table.Items[2].Freq, 440.0);
+    EXPECT_EQ(table.Items[3].Freq, 55.0);
+    session.VoicingCheck = false;
+    FillFrequencyTable(session, table);
+    EXPECT_EQ(table.Items[3].Freq, 440.0);
 }
 
 TEST_F(FrequencyTableFile, AnExistingTableIsReplacedOnlyOnYes) {
     const fs::path table = folder.path() / "voice_wav.frq";
     WriteFileAtomically(table, "old");
-    ScriptedPrompts no(false);
+    ScriptedPrompts no = ScriptedPrompts::Answering(false);
     EXPECT_FALSE(WriteFrequencyTable(session, no));
     EXPECT_EQ(no.questions, (std::vector<std::string>{"周波数表を上書きしますか?"}));
     EXPECT_EQ(ReadFileBytes(table), "old");
-    ScriptedPrompts yes(true);
+    ScriptedPrompts yes = ScriptedPrompts::Answering(true);
     EXPECT_TRUE(WriteFrequencyTable(session, yes));
     EXPECT_EQ(ReadFileBytes(table).substr(0, 8), "FREQ0003");
 }
 
 TEST_F(FrequencyTableFile, NothingIsWrittenWithoutTheRecordingOrFrames) {
-    ScriptedPrompts prompts(true);
+    ScriptedPrompts prompts = ScriptedPrompts::Answering(true);
     fs::remove(wave);
     EXPECT_FALSE(WriteFrequencyTable(session, prompts));
     EXPECT_FALSE(fs::exists(folder.path() / "voice_wav.frq"));

@@ -318,9 +318,9 @@ TEST(NotePortamento, ExpectedEndValues) {
     pair.second.SetEffectivePreUtterance(30);
     pair.Update();
     Portamento& p = pair.second.PitchBend;
-    p.AddPoint("L", false, -50, 123);
-    p.AddPoint("L", false, 0, 45);
-    p.AddPoint("L", false, 100, 67);
+    p.AddPoint(BendShape::Straight, false, -50, 123);
+    p.AddPoint(BendShape::Straight, false, 0, 45);
+    p.AddPoint(BendShape::Straight, false, 100, 67);
     EXPECT_EQ(pair.second.ExpectedEndValue(0), 400.0);  // starts on the previous key
     EXPECT_EQ(pair.second.ExpectedEndValue(1), 45.0);
     EXPECT_EQ(pair.second.ExpectedEndValue(2), 0.0);    // the last point ends on this key
@@ -331,8 +331,8 @@ TEST(NotePortamento, ExpectedEndValues) {
     EXPECT_EQ(pair.second.ExpectedEndValue(0), 123.0);  // −50 lies before −30
     pair.second.Prev = nullptr;
     p.Clear();
-    p.AddPoint("L", false, -30, 123);
-    p.AddPoint("L", false, 0, 0);
+    p.AddPoint(BendShape::Straight, false, -30, 123);
+    p.AddPoint(BendShape::Straight, false, 0, 0);
     EXPECT_EQ(pair.second.ExpectedEndValue(0), 0.0);    // −30 is not before −30
 }
 
@@ -355,7 +355,7 @@ TEST(NoteWriter, ModeOneWithTwoZeroPoints) {
     note.Section = "#INSERT";
     note.Tempo = 120.0;
     note.Length = 0;
-    note.PitchMode = 1;
+    note.PitchMode = PitchEncoding::Mode1;
     note.UpdateGeometry();
     ASSERT_EQ(note.PitchPoints.size(), 2u);
     EXPECT_EQ(Lines(note),
@@ -371,7 +371,7 @@ TEST(NoteWriter, PitchValuesAreRoundedTowardZeroAfterAddingAHalf) {
     Note note;
     note.Tempo = 120.0;
     note.Length = 0;
-    note.PitchMode = 1;
+    note.PitchMode = PitchEncoding::Mode1;
     note.UpdateGeometry();
     note.PitchPoints[0].Value = -10.7;
     note.PitchPoints[1].Value = 2.5;
@@ -385,7 +385,7 @@ TEST(NoteWriter, PitchValuesBeyondTheHostsRangeAreClampedAndCounted) {
     Note note;
     note.Tempo = 120.0;
     note.Length = 0;
-    note.PitchMode = 1;
+    note.PitchMode = PitchEncoding::Mode1;
     note.UpdateGeometry();
     note.PitchPoints[0].Value = 3143.0;
     note.PitchPoints[1].Value = 1500.0;
@@ -406,12 +406,12 @@ TEST(NoteWriter, PitchValuesBeyondTheHostsRangeAreClampedAndCounted) {
     Note bent;
     bent.Tempo = 120.0;
     bent.Length = 480;
-    bent.PitchMode = 2;
+    bent.PitchMode = PitchEncoding::Mode2;
     bent.UpdateGeometry();
-    bent.PitchBend.AddPoint("L", false, -50, 3143);
-    bent.PitchBend.AddPoint("L", false, 0, -2500);
-    bent.PitchBend.AddPoint("L", false, 100, 2047);
-    bent.PitchBend.AddPoint("L", false, 200, 0);
+    bent.PitchBend.AddPoint(BendShape::Straight, false, -50, 3143);
+    bent.PitchBend.AddPoint(BendShape::Straight, false, 0, -2500);
+    bent.PitchBend.AddPoint(BendShape::Straight, false, 100, 2047);
+    bent.PitchBend.AddPoint(BendShape::Straight, false, 200, 0);
     std::vector<std::string> lines = Lines(bent);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "PBS=-50;204.7"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "PBY=-204.7,204.7,0.0"), lines.end());
@@ -459,12 +459,12 @@ TEST(NoteWriter, ValuesWithoutAFiniteFormFailAndAppendNothing) {
     note.Length = std::numeric_limits<double>::infinity();
     EXPECT_THROW(note.WriteTo(lines), std::domain_error);
     note.Length = 480;
-    note.PitchMode = 1;
+    note.PitchMode = PitchEncoding::Mode1;
     note.PitchPoints[3].Value = std::numeric_limits<double>::quiet_NaN();
     EXPECT_THROW(note.WriteTo(lines), std::domain_error);
     note.PitchPoints[3].Value = 1e300;  // no integer form
     EXPECT_THROW(note.WriteTo(lines), std::domain_error);
-    note.PitchMode = 2;
+    note.PitchMode = PitchEncoding::Mode2;
     note.SetEffectiveStartPoint(1e300);
     EXPECT_THROW(note.WriteTo(lines), std::domain_error);
     EXPECT_EQ(lines, std::vector<std::string>{"kept"});

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Golden.h"
 #include "TestSupport.h"
 #include "text/Files.h"
 #include "text/Text.h"
@@ -15,6 +16,7 @@ namespace melodrift {
 namespace {
 
 using testing::FakeVoicebank;
+using testing::MatchesGolden;
 using testing::RecordingPrompts;
 using testing::TempFolder;
 
@@ -74,14 +76,23 @@ TEST_F(PluginFileTest, AMissingFileWarnsAndLeavesNoSlots) {
 
 TEST_F(PluginFileTest, UtauFileLoadsItsSettingsAfterTheVersionSection) {
     EXPECT_EQ(Load(kUtauFile), 2);
-    EXPECT_TRUE(prompts.warnings.empty());
+    // C:\voice\音源=2 does not exist here: said, without the "?" advice.
+    EXPECT_EQ(prompts.warnings, std::vector<std::string>{std::string(kVoiceFolderMissingMessage) + "C:\\voice\\音源=2"});
+    EXPECT_TRUE(notes.VoiceFolderMissing);
     EXPECT_EQ(notes.Tempo, 140.0);
     EXPECT_EQ(notes.LoadedTempo, 140.0);
     // Multi-byte folder names and further "=" signs survive whole.
     EXPECT_EQ(notes.VoiceDir, "C:\\voice\\音源=2");   // decoded from CP932
     EXPECT_EQ(notes.Encoding, TextEncoding::ShiftJis);
     EXPECT_EQ(voicebank.loads, std::vector<std::string>{notes.VoiceDir});
-    // The host's own notes are not read.
+    // Of the host's notes only the selected ones' lyrics and lengths are
+    // read; they are no notes of the list.
+    ASSERT_EQ(notes.SentNotes.size(), 2u);
+    EXPECT_EQ(notes.SentNotes[0].Section, "#0000");
+    EXPECT_EQ(notes.SentNotes[0].Lyric, "あ");
+    EXPECT_EQ(notes.SentNotes[1].Lyric, "R");
+    EXPECT_EQ(notes.SelectionTicks(), 720.0);
+    EXPECT_TRUE(notes.HasNextNote);
     EXPECT_EQ(notes.Count(), 0);
     EXPECT_EQ(notes.SlotCount(), 2);
     EXPECT_EQ(notes.GetNote(0), nullptr);
@@ -93,6 +104,27 @@ TEST_F(PluginFileTest, OpenUtauFileLoads) {
     EXPECT_EQ(notes.Tempo, 95.5);
     EXPECT_EQ(notes.VoiceDir, "/home/u/voice");
     EXPECT_EQ(notes.MsToTicks(1000), 1000 * 95.5 / 125);
+    EXPECT_EQ(notes.SentNotes.size(), 1u);
+    EXPECT_FALSE(notes.HasNextNote);
+    // Some locales write the tempo with a decimal comma.
+    EXPECT_EQ(Load("[#SETTING]\nTempo=120,5\n"), 2);
+    EXPECT_EQ(notes.Tempo, 120.5);
+}
+
+TEST_F(PluginFileTest, AVoiceFolderThatDoesNotExistIsNamedWithTheHostsLostCharacters) {
+    // OpenUtau writes a Shift-JIS plug-in file: "é" of "José" became "?".
+    EXPECT_EQ(Load("[#SETTING]\nVoiceDir=" + PathToUtf8(folder.path()) + "/Jos?/bank\n"), 2);
+    EXPECT_TRUE(notes.VoiceFolderMissing);
+    ASSERT_EQ(prompts.warnings.size(), 1u);
+    EXPECT_EQ(prompts.warnings[0], std::string(kVoiceFolderMissingMessage) + PathToUtf8(folder.path()) +
+                                       "/Jos?/bank\n" + std::string(kHostLostCharactersMessage));
+    EXPECT_NE(prompts.warnings[0].find("encoding=utf-8"), std::string::npos);
+    // A folder that exists, and no VoiceDir at all, are not warned about.
+    prompts.warnings.clear();
+    EXPECT_EQ(Load("[#SETTING]\nVoiceDir=" + PathToUtf8(folder.path()) + "\n"), 2);
+    EXPECT_EQ(Load("[#SETTING]\nTempo=120\n"), 2);
+    EXPECT_TRUE(prompts.warnings.empty());
+    EXPECT_FALSE(notes.VoiceFolderMissing);
 }
 
 TEST_F(PluginFileTest, ByteOrderMarkIsSkipped) {
@@ -111,8 +143,14 @@ TEST_F(PluginFileTest, SaveWithThreeInsertedNotesGivesExactBytes) {
     notes.Relink();
     EXPECT_EQ(notes.GetNote(3)->StartTick, 1480.5);
     notes.SaveToPluginFile();
-    // Tempo 140 was read and kept: no settings section.
-    EXPECT_EQ(ReadFileBytes(notes.Path()), NoteText("480", kA) + NoteText("1000.5", kKa) + NoteText("480", "R"));
+    // Tempo 140 was read and kept: no settings section; one [#DELETE] per
+    // selected note, then the new notes.
+    const std::string reply = ReadFileBytes(notes.Path());
+    EXPECT_TRUE(MatchesGolden("reply_replacing_two_notes.tmp", reply));
+    // Keeping the selection: the same without the deletions.
+    notes.ReplaceSelection = false;
+    notes.SaveToPluginFile();
+    EXPECT_EQ(ReadFileBytes(notes.Path()), reply.substr(std::string("[#DELETE]\r\n[#DELETE]\r\n").size()));
 
     // What was written loads again.
     NoteList again;
@@ -127,7 +165,7 @@ TEST_F(PluginFileTest, WholeFileWithModeOneAndModeTwoNotes) {
     Note& mode2 = *notes.GetNote(2);
     mode1.NoteNum = 60;
     mode1.Length = 20;
-    mode1.PitchMode = 1;
+    mode1.PitchMode = PitchEncoding::Mode1;
     mode2.NoteNum = 62;
     mode2.Length = 1000.5;
     mode2.Lyric = "か";
@@ -136,28 +174,17 @@ TEST_F(PluginFileTest, WholeFileWithModeOneAndModeTwoNotes) {
     notes.Relink();
     mode2.SetEffectiveStartPoint(12.34567);
     mode2.Envelope[4].Volume = 50;
-    mode2.PitchBend.AddPoint("L", false, -40, 0);
-    mode2.PitchBend.AddPoint("L", false, 0, -200);
-    mode2.PitchBend.AddPoint("S", false, 100, -200);
+    mode2.PitchBend.AddPoint(BendShape::Straight, false, -40, 0);
+    mode2.PitchBend.AddPoint(BendShape::Straight, false, 0, -200);
+    mode2.PitchBend.AddPoint(BendShape::SCurve, false, 100, -200);
     notes.RebuildPitchGrids();
     ASSERT_EQ(mode1.PitchPoints.size(), 6u);  // ceiling(20 / 5) + 2
     const double cents[6] = {0, 10.4, -10.7, 25.6, 100, 0};
     for (int i = 0; i < 6; ++i) mode1.PitchPoints[i].Value = cents[i];
     notes.SaveToPluginFile();
 
-    const std::vector<std::string> expected = {
-        "[#INSERT]", "Length=20", "NoteNum=60", "Lyric=" + kA, "PreUtterance=0", "VoiceOverlap=0",
-        "Intensity=100", "Moduration=0", "StartPoint=0",
-        "Pitches=0,10,-10,26,100,0", "Piches=0,10,-10,26,100,0",
-        "$OldPitches=AAAK/2AaBk",  // 0, 10, −10, 26, 100 over the body
-        "$OldPrePitches=AA#1#", "$OldPiches= ", "PBStart=0",
-        "[#INSERT]", "Length=1000.5", "NoteNum=62", "Lyric=" + kKa, "PreUtterance=0", "VoiceOverlap=0",
-        "Intensity=80", "Moduration=0", "StartPoint=12.346",
-        "PBW=40,100", "PBY=-20.0,-20.0", "PBS=-40;0.0", "PBM=s,",
-        "Envelope=0,5,35,0,100,100,50,%,0", "Flags=P0"};
-    const std::string bytes = ReadFileBytes(notes.Path());
-    EXPECT_EQ(SplitLines(bytes), expected);
-    EXPECT_EQ(bytes, JoinLinesCrLf(expected));  // CR LF, final line break
+    // CR LF, a final line break; Mode1 lines for the first note, Mode2 for the second.
+    EXPECT_TRUE(MatchesGolden("mode1_and_mode2_notes.tmp", ReadFileBytes(notes.Path())));
 }
 
 TEST_F(PluginFileTest, NoSettingsSectionComesBackWithTempo120) {
@@ -249,9 +276,10 @@ TEST_F(PluginFileTest, ALineLongerThanAnyHostWritesIsRefusedOnlyWhereItIsRead) {
         EXPECT_NE(std::string(error.what()).find("plugin.tmp: line 3 is longer than 65536 bytes"), std::string::npos);
     }
     EXPECT_FALSE(notes.IsLoaded());
-    // The host's notes after the settings are not read, however long.
+    // Past the settings such a line only loses the selection, which then stays.
     EXPECT_EQ(Load("[#SETTING]\r\nTempo=150\r\n[#0000]\r\nLyric=" + huge + "\r\n"), 2);
     EXPECT_EQ(notes.Tempo, 150.0);
+    EXPECT_TRUE(notes.SentNotes.empty());
     // A line of exactly the limit is still a line.
     EXPECT_EQ(Load("[#SETTING]\r\nVoiceDir=" + std::string(kMaxLineBytes - 9, 'd') + "\r\nTempo=90\r\n"), 2);
     EXPECT_EQ(notes.VoiceDir.size(), kMaxLineBytes - 9);
@@ -277,7 +305,7 @@ TEST_F(PluginFileTest, AUtf8FileWithAMarkIsReadAndAnsweredInUtf8WithAMark) {
     notes.InsertNote(0);
     notes.GetNote(1)->Lyric = "你〜";
     notes.SaveToPluginFile();
-    EXPECT_EQ(ReadFileBytes(notes.Path()), "\xEF\xBB\xBF" + NoteText("480", "你〜"));
+    EXPECT_EQ(ReadFileBytes(notes.Path()), "\xEF\xBB\xBF[#DELETE]\r\n" + NoteText("480", "你〜"));
 }
 
 TEST_F(PluginFileTest, AShiftJisFileGetsBestFitCodesAndRefusesWhatItCannotHold) {
@@ -375,6 +403,7 @@ namespace melodrift {
 namespace {
 
 using testing::FakeVoicebank;
+using testing::MatchesGolden;
 using testing::RecordingPrompts;
 using testing::TempFolder;
 

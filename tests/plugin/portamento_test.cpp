@@ -31,9 +31,9 @@ Portamento WithLimits(double startLimitMs, double endMs) {
 
 TEST(PortamentoFormat, ThreePointsGiveTheFourLines) {
     Portamento p;
-    p.AddPoint("L", false, -40, 0);
-    p.AddPoint("L", false, 0, -200);
-    p.AddPoint("S", false, 100, -200);
+    p.AddPoint(BendShape::Straight, false, -40, 0);
+    p.AddPoint(BendShape::Straight, false, 0, -200);
+    p.AddPoint(BendShape::SCurve, false, 100, -200);
     EXPECT_EQ(p.FormatPBS(), "-40;0.0");
     EXPECT_EQ(p.FormatPBW(), "40,100");
     EXPECT_EQ(p.FormatPBY(), "-20.0,-20.0");
@@ -42,9 +42,9 @@ TEST(PortamentoFormat, ThreePointsGiveTheFourLines) {
 
 TEST(PortamentoFormat, WidthsCarryTheRoundingError) {
     Portamento p;
-    p.AddPoint("L", false, -40.3, 12);
-    p.AddPoint("L", false, 10.2, 0);
-    p.AddPoint("L", false, 30.7, 0);
+    p.AddPoint(BendShape::Straight, false, -40.3, 12);
+    p.AddPoint(BendShape::Straight, false, 10.2, 0);
+    p.AddPoint(BendShape::Straight, false, 30.7, 0);
     // Running positions −40, 10, 31.
     EXPECT_EQ(p.FormatPBS(), "-40;1.2");
     EXPECT_EQ(p.FormatPBW(), "50,21");
@@ -52,8 +52,8 @@ TEST(PortamentoFormat, WidthsCarryTheRoundingError) {
 
 TEST(PortamentoFormat, HalfUpRoundsNegativeTiesUpAndValuesToOneDecimal) {
     Portamento p;
-    p.AddPoint("R", false, -2.5, -15);   // halfup(−2.5) = −2; −1.5 → "-1.5"
-    p.AddPoint("J", false, 7.5, 1234.5);
+    p.AddPoint(BendShape::RCurve, false, -2.5, -15);   // halfup(−2.5) = −2; −1.5 → "-1.5"
+    p.AddPoint(BendShape::JCurve, false, 7.5, 1234.5);
     EXPECT_EQ(p.FormatPBS(), "-2;-1.5");
     EXPECT_EQ(p.FormatPBW(), "10");
     EXPECT_EQ(p.FormatPBY(), "123.5");   // 123.45 → nearest of the binary value
@@ -64,7 +64,7 @@ TEST(PortamentoFormat, TooFewPointsGiveEmptyTexts) {
     Portamento p;
     EXPECT_EQ(p.FormatPBS(), "");
     EXPECT_EQ(p.FormatPBW(), "");
-    p.AddPoint("L", false, 5, 100);
+    p.AddPoint(BendShape::Straight, false, 5, 100);
     EXPECT_EQ(p.FormatPBS(), "5;10.0");
     EXPECT_EQ(p.FormatPBW(), "");
     EXPECT_EQ(p.FormatPBY(), "");
@@ -73,83 +73,83 @@ TEST(PortamentoFormat, TooFewPointsGiveEmptyTexts) {
 
 TEST(PortamentoFormat, TimesWithoutAnIntegerFormThrow) {
     Portamento p;
-    p.AddPoint("L", false, 0, 0);
-    p.AddPoint("L", false, 1e300, 0);
+    p.AddPoint(BendShape::Straight, false, 0, 0);
+    p.AddPoint(BendShape::Straight, false, 1e300, 0);
     EXPECT_EQ(p.FormatPBS(), "0;0.0");
     EXPECT_THROW(p.FormatPBW(), std::domain_error);
-    p.AddPoint("L", false, std::numeric_limits<double>::quiet_NaN(), 0);
+    p.AddPoint(BendShape::Straight, false, std::numeric_limits<double>::quiet_NaN(), 0);
     EXPECT_THROW(p.FormatPBW(), std::domain_error);
 }
 
 TEST(PortamentoFormat, ShapeEntries) {
     Portamento p;
-    p.AddPoint("L", false, 0, 0);
-    p.AddPoint("R", false, 10, 0);
-    p.AddPoint("S", false, 20, 0);
-    p.AddPoint("J", false, 30, 0);
-    p.AddPoint("L", false, 40, 0);
+    p.AddPoint(BendShape::Straight, false, 0, 0);
+    p.AddPoint(BendShape::RCurve, false, 10, 0);
+    p.AddPoint(BendShape::SCurve, false, 20, 0);
+    p.AddPoint(BendShape::JCurve, false, 30, 0);
+    p.AddPoint(BendShape::Straight, false, 40, 0);
     EXPECT_EQ(p.FormatPBM(), "r,,j,s");
 }
 
 TEST(PortamentoAddPoint, EqualTimesGoAfterWithoutReplaceAndBeforeWithIt) {
     Portamento p;
-    p.AddPoint("L", false, 0, 1);
-    p.AddPoint("L", false, 10, 2);
-    p.AddPoint("L", false, 20, 5);
-    EXPECT_EQ(p.AddPoint("L", false, 10, 3), 2);
-    EXPECT_EQ(p.AddPoint("L", true, 10, 4), 1);
+    p.AddPoint(BendShape::Straight, false, 0, 1);
+    p.AddPoint(BendShape::Straight, false, 10, 2);
+    p.AddPoint(BendShape::Straight, false, 20, 5);
+    EXPECT_EQ(p.AddPoint(BendShape::Straight, false, 10, 3), 2);
+    EXPECT_EQ(p.AddPoint(BendShape::Straight, true, 10, 4), 1);
     EXPECT_EQ(Values(p), (std::vector<double>{1, 4, 2, 3, 5}));
 }
 
 TEST(PortamentoAddPoint, AnEmptyShapeTakesTheFollowingShapeOrS) {
     Portamento p;
-    p.AddPoint("J", false, 10, 0);
-    p.AddPoint("", false, 0, 0);
-    p.AddPoint("", false, 20, 0);
-    EXPECT_EQ(p.Point(0).Shape, "J");
-    EXPECT_EQ(p.Point(2).Shape, "S");
+    p.AddPoint(BendShape::JCurve, false, 10, 0);
+    p.AddPoint(std::nullopt, false, 0, 0);
+    p.AddPoint(std::nullopt, false, 20, 0);
+    EXPECT_EQ(p.Point(0).Shape, BendShape::JCurve);
+    EXPECT_EQ(p.Point(2).Shape, BendShape::SCurve);
 }
 
 TEST(PortamentoAddPoint, DuplicatesAreStillInsertedAndReplaceSetsTheShape) {
     Portamento p;
-    p.AddPoint("L", false, 0, 0);
-    p.AddPoint("L", false, 5, 7);
-    EXPECT_EQ(p.AddPoint("L", false, 5, 7), 2);
+    p.AddPoint(BendShape::Straight, false, 0, 0);
+    p.AddPoint(BendShape::Straight, false, 5, 7);
+    EXPECT_EQ(p.AddPoint(BendShape::Straight, false, 5, 7), 2);
     EXPECT_EQ(p.Count(), 3);
     // The existing equal point takes the shape; the new one is inserted before it.
-    EXPECT_EQ(p.AddPoint("R", true, 0, 0), 0);
+    EXPECT_EQ(p.AddPoint(BendShape::RCurve, true, 0, 0), 0);
     EXPECT_EQ(p.Count(), 4);
-    EXPECT_EQ(p.Point(0).Shape, "R");
-    EXPECT_EQ(p.Point(1).Shape, "R");
+    EXPECT_EQ(p.Point(0).Shape, BendShape::RCurve);
+    EXPECT_EQ(p.Point(1).Shape, BendShape::RCurve);
 }
 
 TEST(PortamentoAddPoint, SharedEndTimesAreOverwritten) {
     Portamento p;
-    p.AddPoint("L", false, 0, 100);
-    p.AddPoint("L", false, 0, 50);
-    p.AddPoint("L", false, 30, 0);
-    p.AddPoint("L", false, 30, 10);
+    p.AddPoint(BendShape::Straight, false, 0, 100);
+    p.AddPoint(BendShape::Straight, false, 0, 50);
+    p.AddPoint(BendShape::Straight, false, 30, 0);
+    p.AddPoint(BendShape::Straight, false, 30, 10);
     // At or before the first of two equal start times: point 0 is overwritten.
-    EXPECT_EQ(p.AddPoint("", true, -5, 200), 0);
+    EXPECT_EQ(p.AddPoint(std::nullopt, true, -5, 200), 0);
     EXPECT_EQ(p.Count(), 4);
     EXPECT_EQ(p.Point(0).Time, -5);
     EXPECT_EQ(p.Point(0).Value, 200);
-    EXPECT_EQ(p.Point(0).Shape, "");  // written as the default curve
+    EXPECT_EQ(p.Point(0).Shape, BendShape::SCurve);  // no shape given: the default curve
     // At or after the last of two equal end times: the last point.
-    EXPECT_EQ(p.AddPoint("J", false, 30, 0), 3);
+    EXPECT_EQ(p.AddPoint(BendShape::JCurve, false, 30, 0), 3);
     EXPECT_EQ(p.Count(), 4);
     EXPECT_EQ(p.Point(3).Value, 0);
-    EXPECT_EQ(p.Point(3).Shape, "J");
+    EXPECT_EQ(p.Point(3).Shape, BendShape::JCurve);
     EXPECT_EQ(p.FormatPBM(), "s,s,j");
     // Without a shape the end point has none: its entry is the default curve.
-    EXPECT_EQ(p.AddPoint("", false, 40, 0), 3);
+    EXPECT_EQ(p.AddPoint(std::nullopt, false, 40, 0), 3);
     EXPECT_EQ(p.FormatPBM(), "s,s,");
 }
 
 TEST(PortamentoDeletePoint, OutOfRangeIsIgnored) {
     Portamento p;
-    p.AddPoint("L", false, 0, 0);
-    p.AddPoint("L", false, 1, 1);
+    p.AddPoint(BendShape::Straight, false, 0, 0);
+    p.AddPoint(BendShape::Straight, false, 1, 1);
     p.DeletePoint(-1);
     p.DeletePoint(2);
     EXPECT_EQ(p.Count(), 2);
@@ -160,44 +160,44 @@ TEST(PortamentoDeletePoint, OutOfRangeIsIgnored) {
 }
 
 TEST(PortamentoSimplify, DeviationFromTheLineThroughTheNeighbours) {
-    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, "L"}, {5, 50, "L"}, {10, 100, "L"}), 0.0);
-    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, "L"}, {5, 80, "L"}, {10, 100, "L"}), 30.0);
-    EXPECT_DOUBLE_EQ(LineDeviation({0, 100, "L"}, {2.5, 0, "L"}, {10, 100, "L"}), 100.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, BendShape::Straight}, {5, 50, BendShape::Straight}, {10, 100, BendShape::Straight}), 0.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, BendShape::Straight}, {5, 80, BendShape::Straight}, {10, 100, BendShape::Straight}), 30.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 100, BendShape::Straight}, {2.5, 0, BendShape::Straight}, {10, 100, BendShape::Straight}), 100.0);
     // Neighbours at one time (out of order after spacing): from their mean.
-    EXPECT_DOUBLE_EQ(LineDeviation({10, 0, "L"}, {5, 80, "L"}, {10, 100, "L"}), 30.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({10, 0, BendShape::Straight}, {5, 80, BendShape::Straight}, {10, 100, BendShape::Straight}), 30.0);
 }
 
 TEST(PortamentoSimplify, ClampsTimesAndRemovesDuplicatesAndTripleTimes) {
     Portamento p = WithLimits(-20, 100);
-    p.AddPoint("L", false, -50, 0);
-    p.AddPoint("L", false, 50, 300);
-    p.AddPoint("L", false, 50, 300);
-    p.AddPoint("L", false, 200, 0);
+    p.AddPoint(BendShape::Straight, false, -50, 0);
+    p.AddPoint(BendShape::Straight, false, 50, 300);
+    p.AddPoint(BendShape::Straight, false, 50, 300);
+    p.AddPoint(BendShape::Straight, false, 200, 0);
     p.Simplify();
     EXPECT_EQ(Times(p), (std::vector<double>{-20, 50, 100}));
 
     Portamento triple = WithLimits(-100, 100);
-    triple.AddPoint("L", false, 0, 0);
-    triple.AddPoint("L", false, 0, 50);
-    triple.AddPoint("L", false, 0, 100);
+    triple.AddPoint(BendShape::Straight, false, 0, 0);
+    triple.AddPoint(BendShape::Straight, false, 0, 50);
+    triple.AddPoint(BendShape::Straight, false, 0, 100);
     triple.Simplify();
     EXPECT_EQ(Values(triple), (std::vector<double>{0, 100}));
 }
 
 TEST(PortamentoSimplify, AStraightLineCollapsesToItsEndPairs) {
     Portamento p = WithLimits(-1000, 1000);
-    for (int i = 0; i < 60; ++i) p.AddPoint("L", false, 15.0 * i, 15.0 * i);
+    for (int i = 0; i < 60; ++i) p.AddPoint(BendShape::Straight, false, 15.0 * i, 15.0 * i);
     p.Simplify();
     EXPECT_EQ(Times(p), (std::vector<double>{0, 15, 870, 885}));
 }
 
 TEST(PortamentoSimplify, SmallStepsGoAndClosePointsAreSpreadApart) {
     Portamento p = WithLimits(-100, 300);
-    p.AddPoint("L", false, 0, 0);
-    p.AddPoint("L", false, 100, 0);
-    p.AddPoint("L", false, 105, 29);  // within 10 ms and 30 cents of both neighbours
-    p.AddPoint("L", false, 109, 0);
-    p.AddPoint("L", false, 300, 0);
+    p.AddPoint(BendShape::Straight, false, 0, 0);
+    p.AddPoint(BendShape::Straight, false, 100, 0);
+    p.AddPoint(BendShape::Straight, false, 105, 29);  // within 10 ms and 30 cents of both neighbours
+    p.AddPoint(BendShape::Straight, false, 109, 0);
+    p.AddPoint(BendShape::Straight, false, 300, 0);
     p.Simplify();
     // 100 and 109 are 9 ms apart: each moves out to the 10 ms spacing
     // around their middle, 104.5 ± 5.
@@ -206,18 +206,18 @@ TEST(PortamentoSimplify, SmallStepsGoAndClosePointsAreSpreadApart) {
 
 TEST(PortamentoSimplify, ASharpPeakStays) {
     Portamento p = WithLimits(-100, 300);
-    p.AddPoint("L", false, 0, 0);
-    p.AddPoint("L", false, 50, 0);
-    p.AddPoint("L", false, 100, 300);
-    p.AddPoint("L", false, 150, 0);
-    p.AddPoint("L", false, 300, 0);
+    p.AddPoint(BendShape::Straight, false, 0, 0);
+    p.AddPoint(BendShape::Straight, false, 50, 0);
+    p.AddPoint(BendShape::Straight, false, 100, 300);
+    p.AddPoint(BendShape::Straight, false, 150, 0);
+    p.AddPoint(BendShape::Straight, false, 300, 0);
     p.Simplify();
     EXPECT_EQ(Values(p), (std::vector<double>{0, 0, 300, 0, 0}));
 }
 
 TEST(PortamentoSimplify, MoreThanFiftyPointsAreCutToFiftyKeepingTheEnds) {
     Portamento p = WithLimits(-10000, 10000);
-    for (int i = 0; i < 80; ++i) p.AddPoint("S", false, 15.0 * i, i % 2 == 1 ? 300.0 + i : 0.0);
+    for (int i = 0; i < 80; ++i) p.AddPoint(BendShape::SCurve, false, 15.0 * i, i % 2 == 1 ? 300.0 + i : 0.0);
     p.Simplify();
     ASSERT_EQ(p.Count(), 50);
     // Every interior point i deviates by 300 + i from the line through its
@@ -232,7 +232,7 @@ TEST(PortamentoSimplify, StraightLineRunsGoFirstWhenCutting) {
     Portamento p = WithLimits(-10000, 10000);
     for (int i = 0; i < 52; ++i) {
         const bool line = i >= 10 && i <= 12;
-        p.AddPoint(line ? "L" : "S", false, 15.0 * i, i % 2 == 1 ? 300.0 : 0.0);
+        p.AddPoint(line ? BendShape::Straight : BendShape::SCurve, false, 15.0 * i, i % 2 == 1 ? 300.0 : 0.0);
     }
     p.Simplify();
     ASSERT_EQ(p.Count(), 50);
@@ -255,7 +255,8 @@ TEST(PortamentoSimplify, RandomPolylinesEndWithinTheLimitsAndFormat) {
         Portamento p = WithLimits(-next(300), 50 + next(600));
         const int count = next(250);
         for (int i = 0; i < count; ++i) {
-            const char* shapes[] = {"L", "S", "R", "J", ""};
+            const std::optional<BendShape> shapes[] = {BendShape::Straight, BendShape::SCurve, BendShape::RCurve,
+                                                       BendShape::JCurve, std::nullopt};
             p.AddPoint(shapes[next(5)], next(2) == 1, next(900) - 350, next(5) * 50 - 100);
         }
         const int before = p.Count();
@@ -268,7 +269,7 @@ TEST(PortamentoSimplify, RandomPolylinesEndWithinTheLimitsAndFormat) {
         for (const PortamentoPoint& point : p.Points()) {
             ASSERT_GE(point.Time, p.StartLimitMs);
             ASSERT_LE(point.Time, p.EndMs);
-            ASSERT_NE(point.Shape, "D");
+            ASSERT_NE(point.Shape, BendShape::Dropped);
         }
         EXPECT_NO_THROW({
             p.FormatPBS();

@@ -46,4 +46,25 @@ inline std::vector<Section> InsertedSections(const std::filesystem::path& path) 
     return inserted;
 }
 
+// The lyrics of the song's notes where the host sent `sent` (the selected
+// notes' lyrics, in order), after it applied the reply `reply` as OpenUtau
+// reads one: one index walks the sent notes; [#INSERT] inserts a note at the
+// index and moves on, a numbered section replaces the note at the index and
+// moves on, [#DELETE] removes it and the index stays. Notes the reply never
+// reaches are kept, after the inserted notes.
+inline std::vector<std::string> ApplyReplyAsOpenUtau(std::vector<std::string> sent, const std::vector<Section>& reply) {
+    std::size_t index = 0;
+    for (const Section& section : reply) {
+        if (section.Name == "#SETTING") continue;
+        const std::string lyric = section.Get("Lyric").value_or("");
+        if (section.Name == "#INSERT") {
+            sent.insert(sent.begin() + static_cast<std::ptrdiff_t>(index++), lyric);
+        } else if (index < sent.size()) {
+            if (section.Name == "#DELETE") sent.erase(sent.begin() + static_cast<std::ptrdiff_t>(index));
+            else sent[index++] = lyric;
+        }
+    }
+    return sent;
+}
+
 }  // namespace melodrift::testing

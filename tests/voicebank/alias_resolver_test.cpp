@@ -275,7 +275,7 @@ TEST_F(AliasPasses, EverySungNoteGetsTheDefaultPortamento) {
         EXPECT_DOUBLE_EQ(portamento.Point(1).Time, 25.0);
         EXPECT_DOUBLE_EQ(portamento.Point(0).Value, 0.0);
         EXPECT_DOUBLE_EQ(portamento.Point(1).Value, 0.0);
-        EXPECT_EQ(portamento.Point(1).Shape, "S");
+        EXPECT_EQ(portamento.Point(1).Shape, BendShape::SCurve);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "voicebank/Voicebank.h"
 
+#include "Golden.h"
 #include "TestFolder.h"
 
 #include <gtest/gtest.h>
@@ -213,6 +214,41 @@ TEST(PrefixMapSuffix, ATrailByteIsNotASuffixCharacter) {
     bank.LoadVoicebank(PathToUtf8(folder.path()));
     EXPECT_EQ(bank.StripPrefixSuffix(std::string("ソ"), 60), std::string("ソ"));
     EXPECT_EQ(bank.StripPrefixSuffix("a\\", 60), "a");
+}
+
+TEST(Subbanks, ATonesRangeChoosesThePrefixAndSuffixInsteadOfThePrefixMap) {
+    TempFolder folder;
+    WriteBytes(folder.path() / "oto.ini", Sjis("ka_l.wav=か_L,0,0,0,0,0\r\nka_h.wav=か_H,0,0,0,0,0\r\n"));
+    WriteBytes(folder.path() / "prefix.map", "C4\t\t_X\r\n");
+    // As OpenUtau writes it (a mark, LF), with a flow list and quotes of both kinds.
+    WriteBytes(folder.path() / "character.yaml",
+               "\xEF\xBB\xBFname: test\nsubbanks:\n- color: \"\"\n  prefix: \"\"\n  suffix: _L\n  tone_ranges:\n"
+               "  - C1-B3\n- color: ''\n  prefix: ''\n  suffix: '_H'  # high\n  tone_ranges: [C4-B7, C2]\n"
+               "voice: someone\n");
+    Voicebank bank;
+    bank.LoadVoicebank(PathToUtf8(folder.path()));
+    EXPECT_EQ(bank.GetOtoWithPrefix(std::string("か"), 59).Alias, std::string("か_L"));   // B3
+    EXPECT_EQ(bank.GetOtoWithPrefix(std::string("か"), 60).Alias, std::string("か_H"));   // C4
+    EXPECT_EQ(bank.GetOtoWithPrefix(std::string("か"), 107).Alias, std::string("か_H"));  // B7
+    EXPECT_EQ(bank.PrefixTable()[36].Suffix, "_L");   // C2: the first subbank that has it
+    EXPECT_EQ(bank.PrefixTable()[23].Suffix, "");     // below C1: never mapped
+    EXPECT_EQ(bank.StripPrefixSuffix(std::string("か_H"), 72), std::string("か"));
+
+    // No subbanks (an empty list): the prefix map stands.
+    WriteBytes(folder.path() / "character.yaml", "subbanks: []\n");
+    bank.LoadVoicebank(PathToUtf8(folder.path()));
+    EXPECT_EQ(bank.PrefixTable()[60].Suffix, "_X");
+}
+
+TEST(WriteOtoIni, ANewFileMatchesItsReference) {
+    // The voice source's first oto.ini: CP932, whole ms rounded half up, CR LF.
+    TempFolder folder;
+    Voicebank bank;
+    bank.LoadVoicebank(PathToUtf8(folder.path()));
+    bank.AddOtoLine("か.wav=か,0,119.6,-80.2,59.5,20");
+    bank.AddOtoLine("d.wav=d,12.5,12.4,-12.5,-12.6,0.49999");
+    ASSERT_TRUE(bank.WriteOtoIni());
+    EXPECT_TRUE(testing::MatchesGolden("new_oto.ini", ReadFileBytes(folder.path() / "oto.ini")));
 }
 
 TEST(WriteOtoIni, WholeNumbersRoundedHalfUpWithCrLf) {
