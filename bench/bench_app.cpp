@@ -140,6 +140,65 @@ void BM_ZoomRedraw_TenMinutes(benchmark::State& state) {
 }
 BENCHMARK(BM_ZoomRedraw_TenMinutes)->Unit(benchmark::kMillisecond);
 
+// Window-thread time of one step at a zoom, on the 10-minute recording:
+// the argument is the zoom arrows' position (8 the closest, 1 one pixel per
+// frame, below 1 zoomed out), or kWholeTake for the zoom "全体" picks.
+constexpr int kWholeTake = -1000;
+
+void SetBenchZoom(TenMinuteWindow& window, int position) {
+    if (position == kWholeTake) {
+        window.form.ZoomToFitClicked();
+    } else {
+        window.form.findChild<ArrowStepper*>(QStringLiteral("ZoomArrows"))->SetPosition(position);
+    }
+}
+
+void ZoomLabel(benchmark::State& state, const TenMinuteWindow& window) {
+    state.SetLabel(ZoomCaption(window.form.Session().View()));
+}
+
+// One wheel notch of scrolling (an eighth of the view), forth and back.
+void BM_ScrollStep_TenMinutes(benchmark::State& state) {
+    TenMinuteWindow window;
+    SetBenchZoom(window, int(state.range(0)));
+    window.form.SurfaceWheel(-120, false, 0);  // off the start, so that both directions move
+    int direction = 1;
+    for (auto _ : state) {
+        window.form.SurfaceWheel(-120 * direction, false, 300);
+        direction = -direction;
+    }
+    ZoomLabel(state, window);
+}
+BENCHMARK(BM_ScrollStep_TenMinutes)->Arg(kWholeTake)->Arg(-6)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+
+// One Ctrl+wheel notch around column 300, in and out again.
+void BM_ZoomStep_TenMinutes(benchmark::State& state) {
+    TenMinuteWindow window;
+    SetBenchZoom(window, int(state.range(0)));
+    const int position = window.form.findChild<ArrowStepper*>(QStringLiteral("ZoomArrows"))->Position();
+    int direction = position >= 8 ? -1 : 1;
+    ZoomLabel(state, window);
+    for (auto _ : state) {
+        window.form.SurfaceWheel(120 * direction, true, 300);
+        direction = -direction;
+    }
+}
+BENCHMARK(BM_ZoomStep_TenMinutes)->Arg(kWholeTake)->Arg(-6)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+
+// "全体" from a zoom: the whole take fitted and drawn, then the zoom put back.
+void BM_WholeTakeKey_TenMinutes(benchmark::State& state) {
+    TenMinuteWindow window;
+    SetBenchZoom(window, int(state.range(0)));
+    ZoomLabel(state, window);
+    for (auto _ : state) {
+        window.form.ZoomToFitClicked();
+        state.PauseTiming();
+        SetBenchZoom(window, int(state.range(0)));
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_WholeTakeKey_TenMinutes)->Arg(-6)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+
 // Prompts that confirm the question before a long recording's analysis.
 class ConfirmingPrompts : public SilentPrompts {
 public:

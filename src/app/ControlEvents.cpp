@@ -108,8 +108,17 @@ void MainWindow::CorrectionEditExited(QLineEdit* sender) {
 
 void MainWindow::ZoomChanging(int newValue) {
     Guard([&] {
-        session_.SetScale(newValue);
-        UpdateLayout();
+        // Between the zooms in the view keeps its first frame; to and from
+        // the zooms out the frame at the surface's middle stays there.
+        const Zoom old = session_.View();
+        const int middle = surface_->width() / 2;
+        const int frame = XToFrame(middle, old, session_.FirstFrame, std::max(1, session_.FrameCount()));
+        session_.SetZoom(ZoomAtPosition(newValue));
+        if (old.Overview() || session_.View().Overview()) {
+            ShowFrameAt(frame, middle);
+        } else {
+            UpdateLayout();
+        }
     });
 }
 

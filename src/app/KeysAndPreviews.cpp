@@ -92,21 +92,32 @@ void MainWindow::EscapePressed() {
 
 void MainWindow::ZoomToFitClicked() {
     Guard([&] {
-        // The largest scale that shows every frame, or the smallest one when
-        // even that cannot; the view starts at the beginning.
-        const int frames = std::max(1, session_.FrameCount());
-        int scale = zoomArrows_->Minimum();
-        for (int s = zoomArrows_->Maximum(); s >= zoomArrows_->Minimum(); --s) {
-            if (VisibleFramesFor(surface_->width(), s) >= frames) {
-                scale = s;
-                break;
-            }
-        }
+        // The closest zoom that shows every frame, however long the
+        // recording; the view starts at the beginning.
+        const Zoom zoom = ZoomToFit(session_.FrameCount(), surface_->width());
         timeScrollBar_->setValue(0);
-        zoomArrows_->SetPosition(scale);
-        session_.SetScale(scale);
+        SetZoomQuietly(zoom);
         UpdateLayout();
     });
+}
+
+void MainWindow::SetZoomQuietly(Zoom zoom) {
+    zoomArrows_->Changing = nullptr;
+    zoomArrows_->SetPosition(PositionOfZoom(zoom));
+    zoomArrows_->Changing = [this](int value) { ZoomChanging(value); };
+    session_.SetZoom(zoom);
+}
+
+void MainWindow::ShowFrameAt(int frame, int x) {
+    const Zoom zoom = session_.View();
+    const int first = zoom.Overview() ? frame - x * zoom.frames : frame - x / zoom.pixels;
+    {
+        // UpdateLayout narrows the range to the new page and takes the value.
+        const QSignalBlocker block(timeScrollBar_);
+        timeScrollBar_->setRange(0, std::max(0, session_.FrameCount() - 1));
+        timeScrollBar_->setValue(std::max(0, first));
+    }
+    UpdateLayout();
 }
 
 void MainWindow::SurfaceWheel(int angleDelta, bool zoom, int x) {
@@ -115,11 +126,14 @@ void MainWindow::SurfaceWheel(int angleDelta, bool zoom, int x) {
         const int notches = angleDelta / 120 != 0 ? angleDelta / 120 : (angleDelta > 0 ? 1 : -1);
         if (zoom) {
             // The frame under the pointer stays under it.
-            const int frame = session_.FirstFrame + x / std::max(1, session_.Scale);
-            const int scale = std::clamp(session_.Scale + notches, zoomArrows_->Minimum(), zoomArrows_->Maximum());
-            if (scale == session_.Scale) return;
-            zoomArrows_->SetPosition(scale);
-            timeScrollBar_->setValue(std::max(0, frame - x / scale));
+            const Zoom old = session_.View();
+            const int frame = old.Overview() ? XToFrame(x, old, session_.FirstFrame, session_.FrameCount())
+                                             : session_.FirstFrame + x / old.pixels;
+            const int position = std::clamp(PositionOfZoom(session_.View()) + notches, zoomArrows_->Minimum(),
+                                            zoomArrows_->Maximum());
+            if (ZoomAtPosition(position) == session_.View()) return;
+            SetZoomQuietly(ZoomAtPosition(position));
+            ShowFrameAt(frame, x);
         } else {
             // A notch scrolls an eighth of the view; turning away from you goes on in time.
             const int step = std::max(1, session_.VisibleFrames / 8);

@@ -68,6 +68,7 @@ constexpr int kStatusPanelWidth = 300;
 constexpr int kZoomArrowsWidth = 33;
 constexpr int kZoomFitWidth = 36;     // the "全体" button
 constexpr int kZoomLabelWidth = 28;   // "×3"
+constexpr int kZoomOutLabelWidth = 84;  // "1px = 1.2 s"
 constexpr int kStatusMargin = 12;     // label padding and the panel's frame
 constexpr int kBevel = 1;  // raised border of the lanes panel
 
@@ -191,7 +192,7 @@ void MainWindow::CreateControls() {
     }
     scrollPanel_ = MakePanel(surfacePanel_, "ScrollPanel", false);
     zoomArrows_ = Named(new ArrowStepper(scrollPanel_), "ZoomArrows");
-    zoomArrows_->SetRange(1, 8);
+    zoomArrows_->SetRange(kZoomOutmostPosition, 8);
     zoomArrows_->SetPosition(1);
     zoomArrows_->setToolTip(U("表示倍率を変更します (Ctrl+ホイール)"));
     zoomFitButton_ = Named(new QToolButton(scrollPanel_), "ZoomFitButton", "全体を表示できる倍率にします (0キー)");
@@ -432,7 +433,7 @@ void MainWindow::ApplySettings(const WindowSettings& s) {
     // The zoom control's position is the stored value within its range;
     // Scale is the value clamped to 1..8 (the same number).
     zoomArrows_->Changing = nullptr;
-    zoomArrows_->SetPosition(s.HScale);
+    zoomArrows_->SetPosition(std::clamp(s.HScale, 1, 8));
     zoomArrows_->Changing = [this](int value) { ZoomChanging(value); };
     session_.SetScale(s.HScale);
     {
@@ -461,7 +462,7 @@ WindowSettings MainWindow::CurrentSettings() const {
     s.Pitch = pitchCheck_->isChecked();
     s.Volume = volumeCheck_->isChecked();
     s.Voicing = voicingCheck_->isChecked();
-    s.HScale = zoomArrows_->Position();
+    s.HScale = session_.Scale;  // a zoom out is not kept
     s.SpectrumRange = spectrumRangeBar_->value();
     s.CreateMode = session_.CorrectionMode;
     s.CorrectionConsonant = int(RoundHalfUpTrunc(session_.CorrectionConsonant));
@@ -506,6 +507,16 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     LayOutControls();
 }
 
+void MainWindow::PlaceZoomStrip() {
+    // Zoomed out the label reads "1px = 1.2 s" and takes more room from the scroll bar.
+    const int labelWidth = session_.View().Overview() ? kZoomOutLabelWidth : kZoomLabelWidth;
+    const int stripWidth = scrollPanel_->width();
+    zoomLabel_->setGeometry(kZoomArrowsWidth, 0, labelWidth, kScrollPanelHeight);
+    zoomFitButton_->setGeometry(kZoomArrowsWidth + labelWidth, 0, kZoomFitWidth, kScrollPanelHeight);
+    const int scrollLeft = kZoomArrowsWidth + labelWidth + kZoomFitWidth;
+    timeScrollBar_->setGeometry(scrollLeft, 0, std::max(0, stripWidth - scrollLeft), kScrollPanelHeight);
+}
+
 void MainWindow::LayOutControls() {
     QWidget* client = centralWidget();
     const int width = client->width();
@@ -518,10 +529,7 @@ void MainWindow::LayOutControls() {
     surface_->setGeometry(0, 0, surfaceWidth, inner - kScrollPanelHeight);
     scrollPanel_->setGeometry(0, inner - kScrollPanelHeight, surfaceWidth, kScrollPanelHeight);
     zoomArrows_->setGeometry(0, 0, kZoomArrowsWidth, kScrollPanelHeight);
-    zoomLabel_->setGeometry(kZoomArrowsWidth, 0, kZoomLabelWidth, kScrollPanelHeight);
-    zoomFitButton_->setGeometry(kZoomArrowsWidth + kZoomLabelWidth, 0, kZoomFitWidth, kScrollPanelHeight);
-    const int scrollLeft = kZoomArrowsWidth + kZoomLabelWidth + kZoomFitWidth;
-    timeScrollBar_->setGeometry(scrollLeft, 0, std::max(0, surfaceWidth - scrollLeft), kScrollPanelHeight);
+    PlaceZoomStrip();
     // The keys panel gives way to the help text when the window is narrow.
     if (keysPanel_ != nullptr) {
         keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() + keysPanel_->sizeHint().width() +

@@ -90,6 +90,13 @@ public:
     void LoadEditStateClicked();  // load an edit state
     void AutoSegmentClicked();  // automatic segmentation
     void ZoomChanging(int newValue);
+    // The zoom set with the arrows following it, without their Changing.
+    void SetZoomQuietly(Zoom zoom);
+    // Lays the surface out anew with `frame` at column x (as near as the
+    // scroll range allows).
+    void ShowFrameAt(int frame, int x);
+    // The zoom label, the "全体" button and the scroll bar along the surface's foot.
+    void PlaceZoomStrip();
     void TimeScrollChanged();
     void SpectrumRangeChanged();
     void SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int x, int y);

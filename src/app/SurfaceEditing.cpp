@@ -69,6 +69,10 @@ void MainWindow::CarryOut(const SurfaceActions& act, int x, int y) {
     if (act.drawVolumeLane) DrawVolumeLane();
     if (act.drawCutLines) DrawCutLines();
     if (act.redrawAll) RedrawAll();
+    if (act.zoomIn) {
+        SetZoomQuietly(act.zoomTo);
+        ShowFrameAt(act.zoomFrame, act.zoomX);
+    }
     if (!act.statusText.empty()) SetStatus(QString::fromUtf8(act.statusText.data(), qsizetype(act.statusText.size())));
     if (act.setPointer) surface_->setCursor(ToCursor(act.pointer));
     if (act.openEditor != LyricEditor::None) {

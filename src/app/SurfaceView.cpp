@@ -22,6 +22,7 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
 #include "editor/LaneLayout.h"
+#include "editor/Overview.h"
 #include "text/CodePage.h"
 
 namespace melodrift {
@@ -69,11 +70,11 @@ void XorLine(RgbaImage& image, int x0, int y0, int x1, int y1) {
 // ---- Coordinates ----------------------------------------------------------------
 
 std::int64_t MainWindow::MsToSurfaceX(double timeMs) const {
-    return MsToX(timeMs, session_.Scale, session_.FirstFrame);
+    return MsToX(timeMs, session_.View(), session_.FirstFrame);
 }
 
 double MainWindow::SurfaceXToMs(int x) const {
-    return XToMs(x, session_.Scale, session_.FirstFrame);
+    return XToMs(x, session_.View(), session_.FirstFrame);
 }
 
 std::vector<int> MainWindow::CutXs() const {
@@ -88,7 +89,7 @@ std::vector<int> MainWindow::CutXs() const {
 
 void MainWindow::UpdateLayout() {
     if (busy_) return;
-    session_.VisibleFrames = VisibleFramesFor(surface_->width(), session_.Scale);
+    session_.VisibleFrames = VisibleFramesFor(surface_->width(), session_.View());
     const int frames = session_.FrameCount();
     const int visible = session_.VisibleFrames;
     // The scroll range covers frames 0..frames−1 with a page of the visible
@@ -112,7 +113,8 @@ void MainWindow::UpdateLayout() {
 }
 
 void MainWindow::UpdateZoomLabel() {
-    zoomLabel_->setText(QStringLiteral("×%1").arg(session_.Scale));
+    zoomLabel_->setText(QString::fromStdString(ZoomCaption(session_.View())));
+    PlaceZoomStrip();
 }
 
 void MainWindow::TimeScrollChanged() {
@@ -154,7 +156,8 @@ void MainWindow::BuildSpectrumBitmap() {
 }
 
 void MainWindow::RefreshSpectrumColumns() {
-    if (spectrumColumnDensity_.empty()) return;
+    // Zoomed out the lane is drawn from the per-frame values instead.
+    if (spectrumColumnDensity_.empty() || session_.View().Overview()) return;
     const VisibleRange range =
         ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames, session_.FrameCount(), session_.Scale);
     const float density = session_.SpectrumDensity;
@@ -184,7 +187,7 @@ void MainWindow::BuildPitchBitmap() {
     input.minStrength = session_.MinStrength;
     input.firstFrame = session_.FirstFrame;
     input.visibleFrames = session_.VisibleFrames;
-    input.scale = session_.Scale;
+    input.scale = session_.View();
     pitchBitmap_ = melodrift::BuildPitchBitmap(input);
 }
 
@@ -264,9 +267,17 @@ void MainWindow::DrawVolumeLane() {
     ToggleCursor();
     RgbaImage& surface = surface_->Image();
     const VisibleRange range =
-        ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames, session_.FrameCount(), session_.Scale);
+        ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames, session_.FrameCount(), session_.View());
     const int scale = std::max(1, session_.Scale);
-    for (int x = std::max(0, range.left); x < std::min(range.right, surface.width); ++x) {
+    const RgbaImage overview = session_.View().Overview()
+                                   ? BuildVolumeOverview(session_.FrameVolume, range, session_.View())
+                                   : RgbaImage();
+    for (int x = 0; x < std::min(overview.width, surface.width); ++x) {
+        for (int y = 0; y < kLanes.Volume.Height && kLanes.Volume.Top + y < surface.height; ++y) {
+            surface.Set(x, kLanes.Volume.Top + y, overview.At(x, y));
+        }
+    }
+    for (int x = std::max(0, range.left); overview.height == 0 && x < std::min(range.right, surface.width); ++x) {
         const int column = range.firstFrame + (x - range.left) / scale;
         if (column < 0 || column >= volumeBitmap_.width) continue;
         for (int y = 0; y < kLanes.Volume.Height && y < volumeBitmap_.height; ++y) {

@@ -129,8 +129,8 @@ std::vector<std::string> SplitLyricRun(std::string_view textUtf8, int count) {
 void EditorSession::ApplyPitchLine(PixelPoint from, PixelPoint to) {
     if (from.X > to.X) std::swap(from, to);
     const int frames = FrameCount();
-    const int f1 = XToFrame(from.X, Scale, FirstFrame, frames);
-    const int f2 = XToFrame(to.X, Scale, FirstFrame, frames);
+    const int f1 = XToFrame(from.X, View(), FirstFrame, frames);
+    const int f2 = XToFrame(to.X, View(), FirstFrame, frames);
     if (f1 == f2) return;
     // 2 rows per semitone: row 0 of the lane is 188 · 50 cents.
     const double c1 = 50.0 * (188 - (from.Y - kLanes.Pitch.Top));

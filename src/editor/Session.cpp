@@ -49,6 +49,12 @@ int EditorSession::CommitCorrectionTiming(CorrectionTiming field, std::string_vi
 
 void EditorSession::SetScale(int value) {
     Scale = std::clamp(value, 1, 8);
+    FramesPerPixel = 1;
+}
+
+void EditorSession::SetZoom(Zoom zoom) {
+    Scale = std::clamp(zoom.pixels, 1, 8);
+    FramesPerPixel = zoom.frames;
 }
 
 void EditorSession::SetVoicingCheck(bool on) {

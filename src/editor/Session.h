@@ -12,6 +12,7 @@
 
 #include "audio/Frames.h"
 #include "editor/Cutting.h"
+#include "editor/Zoom.h"
 
 #include <array>
 #include <cstdint>
@@ -155,6 +156,7 @@ public:
 
     // ---- View ------------------------------------------------------------
     int Scale = 3;               // pixels per analysis frame, 1..8
+    int FramesPerPixel = 1;      // above 1: zoomed out, Scale is then 1
     int VisibleFrames = 0;
     int FirstFrame = 0;          // the horizontal scroll position
     float SpectrumDensity = 46.0f; // displayed spectrum range, dB
@@ -192,8 +194,11 @@ public:
     // as a whole number (0 when it is not one), clamped against the other
     // parameters as they stand now, stored, and returned as the edit's new text.
     int CommitCorrectionTiming(CorrectionTiming field, std::string_view text);
-    // The zoom control: Scale := value clamped to 1..8.
+    // The zoom control: Scale := value clamped to 1..8, not zoomed out.
     void SetScale(int value);
+    // Any zoom, in or out.
+    void SetZoom(Zoom zoom);
+    Zoom View() const { return Zoom(Scale, FramesPerPixel); }
     // The voicing check's switch; the pitch in cents follows it.
     void SetVoicingCheck(bool on);
 

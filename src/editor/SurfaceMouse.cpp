@@ -19,7 +19,7 @@ int ClampToInt(std::int64_t value) {
 }
 
 int SurfaceX(const EditorSession& s, double timeMs) {
-    return ClampToInt(MsToX(timeMs, s.Scale, s.FirstFrame));
+    return ClampToInt(MsToX(timeMs, s.View(), s.FirstFrame));
 }
 
 SurfaceHit HitTestArea(const EditorSession& s, int x, int y, bool withCuts) {
@@ -96,6 +96,26 @@ void HoverIdle(EditorSession& s, SurfaceActions& act, int x, int y, double t, Po
     }
 }
 
+int SegmentWidth(const EditorSession& s, int segment) {
+    const Segment& seg = s.Segments[static_cast<std::size_t>(segment)];
+    return SurfaceX(s, seg.StartMs + seg.LengthMs) - SurfaceX(s, seg.StartMs);
+}
+
+// The farthest zoom out, closer than now, at which the segment's box is wide
+// enough to type in (at most 8 pixels per frame), its middle kept at column x.
+void ZoomOntoSegment(const EditorSession& s, SurfaceActions& act, int segment, int x) {
+    const Segment& seg = s.Segments[static_cast<std::size_t>(segment)];
+    int position = PositionOfZoom(s.View()) + 1;
+    auto width = [&](Zoom zoom) {
+        return static_cast<int>(MsToX(seg.StartMs + seg.LengthMs, zoom, 0) - MsToX(seg.StartMs, zoom, 0));
+    };
+    while (position < 8 && width(ZoomAtPosition(position)) < kLanes.LyricEditMinWidth) ++position;
+    act.zoomIn = true;
+    act.zoomTo = ZoomAtPosition(position);
+    act.zoomFrame = static_cast<int>(MsToNearestFrame(seg.StartMs));
+    act.zoomX = std::max(0, x - width(act.zoomTo) / 2);
+}
+
 // A press in Idle away from a cut.
 void PressIdle(EditorSession& s, EditHistory& history, SurfaceActions& act, MouseButton button, bool doubleClick,
                int x, int y, double t) {
@@ -104,7 +124,10 @@ void PressIdle(EditorSession& s, EditHistory& history, SurfaceActions& act, Mous
     switch (HitTestArea(s, x, y, false).area) {
     case HitArea::LyricLane:
         if (button == MouseButton::Left) {
-            if (ValidSegment(s, s.HoverSegment)) {
+            if (ValidSegment(s, s.HoverSegment) && s.View().Overview() &&
+                LyricEditBox(s, s.HoverSegment, s.HoverSegment).Width > SegmentWidth(s, s.HoverSegment)) {
+                ZoomOntoSegment(s, act, s.HoverSegment, x);
+            } else if (ValidSegment(s, s.HoverSegment)) {
                 history.Begin(s, EditScope::Segments);
                 s.Mouse = MouseMode::EditLyric;
                 s.Modified = true;
@@ -165,7 +188,7 @@ SurfaceActions SurfaceMouseMove(EditorSession& s, int x, int y, PointerShape cur
     act.moveCursor = true;
     act.previousCursorX = s.CursorX;
     s.CursorX = x;
-    const double t = XToMs(x, s.Scale, s.FirstFrame);
+    const double t = XToMs(x, s.View(), s.FirstFrame);
     switch (s.Mouse) {
     case MouseMode::Idle:
         HoverIdle(s, act, x, y, t, currentPointer);
@@ -218,7 +241,7 @@ SurfaceActions SurfaceMouseDown(EditorSession& s, EditHistory& history, MouseBut
             s.Mouse = MouseMode::DragCut;
             return SurfaceMouseMove(s, x, y, currentPointer);  // the cut jumps to the pointer
         }
-        PressIdle(s, history, act, button, doubleClick, x, y, XToMs(x, s.Scale, s.FirstFrame));
+        PressIdle(s, history, act, button, doubleClick, x, y, XToMs(x, s.View(), s.FirstFrame));
         break;
     case MouseMode::EditLyric:
         act.closeEditor = LyricEditor::LyricEdit;

@@ -77,6 +77,12 @@ struct SurfaceActions {
     int editLeft = 0;
     int editWidth = 0;
     LyricEditor closeEditor = LyricEditor::None;  // hide this open edit (its exit commits it)
+    // Zoomed out, a click on a lyric box too narrow to type in: zoom to
+    // zoomTo and scroll so that frame zoomFrame sits at column zoomX.
+    bool zoomIn = false;
+    Zoom zoomTo;
+    int zoomFrame = 0;
+    int zoomX = 0;
     int cutMenu = -1;               // ≥ 1: open the menu of this cut at the pointer
     // A preview of previewFromMs..previewToMs to play.
     PreviewKind preview = PreviewKind::None;

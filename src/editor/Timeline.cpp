@@ -1,6 +1,7 @@
 #include "editor/Timeline.h"
 
 #include "editor/LaneLayout.h"
+#include "editor/Overview.h"
 #include "text/CodePage.h"
 
 #include <algorithm>
@@ -52,26 +53,45 @@ void RgbaImage::LineTo(int x0, int y0, int x1, int y1, std::uint32_t colour) {
 
 // ---- Coordinate maps ---------------------------------------------------------
 
-double XToMs(int x, int scale, int position) {
-    scale = std::max(scale, 1);  // the zoom control never goes below 1
-    const std::int64_t samples = (static_cast<std::int64_t>(x) * HopSize) / scale +
-                                 static_cast<std::int64_t>(position) * HopSize;
+namespace {
+
+// Floor division for a positive divisor.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+}  // namespace
+
+double XToMs(int x, Zoom zoom, int position) {
+    std::int64_t samples = 0;
+    if (zoom.Overview()) {
+        samples = (static_cast<std::int64_t>(x) * zoom.frames + position) * HopSize;
+    } else {
+        samples = (static_cast<std::int64_t>(x) * HopSize) / zoom.pixels +
+                  static_cast<std::int64_t>(position) * HopSize;
+    }
     return static_cast<double>(samples) / kSamplesPerMs;
 }
 
-std::int64_t MsToX(double timeMs, int scale, int position) {
+std::int64_t MsToX(double timeMs, Zoom zoom, int position) {
     const auto sample = static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs));
-    return (sample * scale + HopSize / 2) / HopSize - static_cast<std::int64_t>(scale) * position;
+    if (zoom.Overview()) {
+        // +128: a time read back from XToMs may have lost a sample to rounding.
+        return FloorDiv(sample - static_cast<std::int64_t>(position) * HopSize + HopSize / 2,
+                        static_cast<std::int64_t>(HopSize) * zoom.frames);
+    }
+    return (sample * zoom.pixels + HopSize / 2) / HopSize - static_cast<std::int64_t>(zoom.pixels) * position;
 }
 
-int XToFrame(int x, int scale, int position, int frameCount) {
-    scale = std::max(scale, 1);
-    const int frame = (x + scale / 2) / scale + position;
-    return std::max(0, std::min(frame, frameCount - 1));
+int XToFrame(int x, Zoom zoom, int position, int frameCount) {
+    const std::int64_t frame = zoom.Overview() ? static_cast<std::int64_t>(x) * zoom.frames + position
+                                               : (x + zoom.pixels / 2) / zoom.pixels + position;
+    return static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(frame, frameCount - 1)));
 }
 
-int FrameToX(int frame, int scale, int position) {
-    return (frame - position) * scale;
+int FrameToX(int frame, Zoom zoom, int position) {
+    if (zoom.Overview()) return static_cast<int>(FloorDiv(frame - position, zoom.frames));
+    return (frame - position) * zoom.pixels;
 }
 
 std::int64_t SampleToFrame(std::int64_t sample) {
@@ -86,16 +106,57 @@ std::int64_t MsToNearestFrame(double timeMs) {
     return SampleToFrame(static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs)));
 }
 
-int VisibleFramesFor(int width, int scale) {
-    return width / std::max(scale, 1) + 1;
+int VisibleFramesFor(int width, Zoom zoom) {
+    if (zoom.Overview()) {
+        return static_cast<int>(std::min<std::int64_t>(std::int64_t{std::max(width, 1)} * zoom.frames, 1 << 30));
+    }
+    return width / zoom.pixels + 1;
 }
 
-VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, int scale) {
+Zoom ZoomAtPosition(int position) {
+    if (position >= 1) return Zoom(std::min(position, 8));
+    position = std::max(position, kZoomOutmostPosition);
+    return Zoom(1, static_cast<int>(std::lround(std::pow(2.0, (2 - position) / 2.0))));
+}
+
+int PositionOfZoom(Zoom zoom) {
+    if (!zoom.Overview()) return zoom.pixels;
+    int position = 0;
+    while (position > kZoomOutmostPosition && ZoomAtPosition(position).frames < zoom.frames) --position;
+    return position;
+}
+
+Zoom ZoomToFit(int frameCount, int width) {
+    frameCount = std::max(frameCount, 1);
+    width = std::max(width, 1);
+    for (int scale = 8; scale >= 1; --scale) {
+        if (VisibleFramesFor(width, scale) >= frameCount) return Zoom(scale);
+    }
+    return Zoom(1, (frameCount + width - 1) / width);  // ceil: every frame on a column
+}
+
+std::string ZoomCaption(Zoom zoom) {
+    if (!zoom.Overview()) return "×" + std::to_string(zoom.pixels);
+    const double ms = zoom.frames * static_cast<double>(HopSize) / kSamplesPerMs;
+    if (ms >= 10000.0) {
+        const long tenths = std::lround(ms / 100.0);
+        return "1px = " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
+    }
+    return "1px = " + std::to_string(std::lround(ms)) + " ms";
+}
+
+VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, Zoom zoom) {
     VisibleRange r;
     r.firstFrame = firstFrame;
     r.lastFrame = std::min(firstFrame + visibleFrames - 1, frameCount - 1);
-    r.left = -(scale / 2);
-    r.right = r.left + (r.lastFrame - r.firstFrame + 1) * scale;
+    if (zoom.Overview()) {
+        r.left = 0;
+        r.right = static_cast<int>(FloorDiv(r.lastFrame - r.firstFrame, zoom.frames)) + 1;
+        if (r.lastFrame < r.firstFrame) r.right = 0;
+        return r;
+    }
+    r.left = -(zoom.pixels / 2);
+    r.right = r.left + (r.lastFrame - r.firstFrame + 1) * zoom.pixels;
     return r;
 }
 
@@ -161,6 +222,7 @@ int CentsToPitchRow(double cents) {
 }
 
 RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
+    if (in.scale.Overview()) return BuildPitchOverview(in);
     const int frames = static_cast<int>(in.pitchCents.size());
     if (frames == 0) return {};
     const int first = std::min(in.firstFrame, frames - 1);
@@ -216,8 +278,8 @@ std::vector<LyricBox> BuildLyricBoxes(const EditorSession& s) {
         if (MsToNearestFrame(seg.StartMs) > static_cast<std::int64_t>(s.FirstFrame) + s.VisibleFrames) continue;
         LyricBox box;
         box.segment = n;
-        box.left = MsToX(seg.StartMs, s.Scale, s.FirstFrame);
-        box.right = MsToX(endMs, s.Scale, s.FirstFrame);
+        box.left = MsToX(seg.StartMs, s.View(), s.FirstFrame);
+        box.right = MsToX(endMs, s.View(), s.FirstFrame);
         box.highlighted = (s.Mouse == MouseMode::SelectLyrics && n >= lo && n <= hi) || n == s.HoverSegment;
         const bool rest = IsRestLyric(seg.Lyric);
         box.fill = rest ? (box.highlighted ? kGrey : kWhite) : (box.highlighted ? kMagenta : kCyan);
@@ -230,7 +292,7 @@ std::vector<LyricBox> BuildLyricBoxes(const EditorSession& s) {
 int LyricBitmapWidth(const EditorSession& s) {
     if (s.Segments.empty()) return 0;
     const Segment& lastSeg = s.Segments.back();
-    const std::int64_t w = MsToX(lastSeg.StartMs + lastSeg.LengthMs, s.Scale, s.FirstFrame);
+    const std::int64_t w = MsToX(lastSeg.StartMs + lastSeg.LengthMs, s.View(), s.FirstFrame);
     return static_cast<int>(std::clamp<std::int64_t>(w, 0, 1 << 24));
 }
 
@@ -284,26 +346,37 @@ void MixSelection(RgbaImage& surface, int x1, int y1, int x2, int y2) {
 
 RgbaImage ComposeSurface(const EditorSession& s, const LaneImages& lanes, int width, int height) {
     RgbaImage surface(width, height, kGrey);
-    const VisibleRange r = ComputeVisibleRange(s.FirstFrame, s.VisibleFrames, s.FrameCount(), s.Scale);
+    const Zoom zoom = s.View();
+    const VisibleRange r = ComputeVisibleRange(s.FirstFrame, s.VisibleFrames, s.FrameCount(), zoom);
     DrawBox(surface, r.right, 0, width, height, kBlack, kSilver);
     if (r.right <= 0 || s.FrameCount() == 0) return surface;
 
-    if (lanes.volume != nullptr) StretchColumns(surface, *lanes.volume, r, s.Scale, kLanes.Volume.Top);
+    if (zoom.Overview()) {
+        // Zoomed out the lanes come from the per-frame values: one column
+        // summarises many frames, so a per-frame image cannot be stretched.
+        Blit(surface, BuildVolumeOverview(s.FrameVolume, r, zoom), 0, kLanes.Volume.Top);
+    } else if (lanes.volume != nullptr) {
+        StretchColumns(surface, *lanes.volume, r, zoom.pixels, kLanes.Volume.Top);
+    }
     if (s.SelFirst >= 0 && s.SelLast >= 0 && s.SelFirst < static_cast<int>(s.Segments.size()) &&
         s.SelLast < static_cast<int>(s.Segments.size())) {
         const Segment& lo = s.Segments[std::min(s.SelFirst, s.SelLast)];
         const Segment& hi = s.Segments[std::max(s.SelFirst, s.SelLast)];
-        const auto x1 = MsToX(lo.StartMs, s.Scale, s.FirstFrame);
-        const auto x2 = MsToX(hi.StartMs + hi.LengthMs, s.Scale, s.FirstFrame) + 1;
+        const auto x1 = MsToX(lo.StartMs, zoom, s.FirstFrame);
+        const auto x2 = MsToX(hi.StartMs + hi.LengthMs, zoom, s.FirstFrame) + 1;
         MixSelection(surface, static_cast<int>(std::clamp<std::int64_t>(x1, -1, width + 1)), kLanes.Volume.Top,
                      static_cast<int>(std::clamp<std::int64_t>(x2, -1, width + 1)), kLanes.Volume.Bottom());
     }
-    if (lanes.spectrum != nullptr) StretchColumns(surface, *lanes.spectrum, r, s.Scale, kLanes.Spectrum.Top);
+    if (zoom.Overview()) {
+        Blit(surface, BuildSpectrumOverview(s.SpectrumImage, s.SpectrumDensity, r, zoom), 0, kLanes.Spectrum.Top);
+    } else if (lanes.spectrum != nullptr) {
+        StretchColumns(surface, *lanes.spectrum, r, zoom.pixels, kLanes.Spectrum.Top);
+    }
     if (lanes.pitch != nullptr) Blit(surface, *lanes.pitch, 0, kLanes.Pitch.Top);
     if (lanes.lyric != nullptr) Blit(surface, *lanes.lyric, 0, kLanes.Lyric.Top);
 
     for (std::size_t k = 1; k < s.Segments.size(); ++k) {
-        const auto x = MsToX(s.Segments[k].StartMs, s.Scale, s.FirstFrame);
+        const auto x = MsToX(s.Segments[k].StartMs, zoom, s.FirstFrame);
         if (x < 0 || x >= width) continue;
         surface.FillRect(static_cast<int>(x), 0, static_cast<int>(x) + 1, kLanes.CutLinesBottom(), kGrey);
     }

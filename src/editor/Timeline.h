@@ -12,6 +12,7 @@
 
 #include "audio/Frames.h"
 #include "editor/Session.h"
+#include "editor/Zoom.h"
 
 #include <cstdint>
 #include <span>
@@ -57,15 +58,18 @@ struct RgbaImage {
 
 // ---- Coordinate maps ---------------------------------------------------------
 
-// ((x · 256) div scale + position · 256) / 44.1
-double XToMs(int x, int scale, int position);
-// ((trunc(t · 44.1) · scale + 128) div 256) − scale · position, in 64 bits.
-std::int64_t MsToX(double timeMs, int scale, int position);
-// clamp((x + scale div 2) div scale + position, 0, frameCount − 1); 0 when
-// there are no frames.
-int XToFrame(int x, int scale, int position, int frameCount);
-// (frame − position) · scale
-int FrameToX(int frame, int scale, int position);
+// Zooms in: ((x · 256) div scale + position · 256) / 44.1.
+// Zooms out: column x starts at frame position + x · frames.
+double XToMs(int x, Zoom zoom, int position);
+// Zooms in: ((trunc(t · 44.1) · scale + 128) div 256) − scale · position, in
+// 64 bits. Zooms out: floor((trunc(t · 44.1) − position · 256 + 128) /
+// (256 · frames)), the column whose frames hold the time.
+std::int64_t MsToX(double timeMs, Zoom zoom, int position);
+// Zooms in: clamp((x + scale div 2) div scale + position, 0, frameCount − 1);
+// zooms out: the column's first frame, clamped. 0 when there are no frames.
+int XToFrame(int x, Zoom zoom, int position, int frameCount);
+// Zooms in: (frame − position) · scale; zooms out: floor((frame − position) / frames).
+int FrameToX(int frame, Zoom zoom, int position);
 // (s + 128) div 256
 std::int64_t SampleToFrame(std::int64_t sample);
 // frame · 256
@@ -73,8 +77,23 @@ std::int64_t FrameToSample(std::int64_t frame);
 // (trunc(t · 44.1) + 128) div 256
 std::int64_t MsToNearestFrame(double timeMs);
 
-// Frames that fit a surface `width` pixels wide: width div scale + 1.
-int VisibleFramesFor(int width, int scale);
+// Frames that fit a surface `width` pixels wide: width div scale + 1 zoomed
+// in, width · frames zoomed out.
+int VisibleFramesFor(int width, Zoom zoom);
+
+// The zoom control's steps: positions 1..8 are 1..8 pixels per frame,
+// position p ≤ 0 is round(2^((2 − p) / 2)) frames per pixel (2, 3, 4, 6, 8,
+// 11, 16, ...), a factor of about √2 a step.
+inline constexpr int kZoomOutmostPosition = -26;  // 11,585 frames per pixel
+Zoom ZoomAtPosition(int position);
+// The position of the step at `zoom` or the nearest one zoomed out further.
+int PositionOfZoom(Zoom zoom);
+// The closest zoom (largest scale among 1..8, else fewest frames per pixel)
+// that shows all `frameCount` frames on a surface `width` pixels wide.
+Zoom ZoomToFit(int frameCount, int width);
+// What one pixel column shows, for the zoom label: "×3" zoomed in,
+// "1px = 12 ms" zoomed out (ms rounded; seconds from 10 s up, "1px = 1.2 s").
+std::string ZoomCaption(Zoom zoom);
 
 // The frames on screen and where their columns go: frames firstFrame ..
 // lastFrame, frame j's column block starting at left + (j − firstFrame) ·
@@ -85,7 +104,7 @@ struct VisibleRange {
     int left = 0;
     int right = 0;
 };
-VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, int scale);
+VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, Zoom zoom);
 
 // ---- Lane images -------------------------------------------------------------
 
@@ -115,7 +134,7 @@ struct PitchLaneInput {
     float minStrength = 2.0f;
     int firstFrame = 0;
     int visibleFrames = 0;
-    int scale = 3;
+    Zoom scale = 3;
     std::span<const std::uint8_t> rejected;  // per frame, 1: the voicing check treats it as unvoiced
 };
 // FrameToX(last) × 128, black: teal grid lines, grey candidate dots and the

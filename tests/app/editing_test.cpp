@@ -82,9 +82,11 @@ TEST_F(LoadedWindow, ZoomSetsTheFramesThatFitTheSurface) {
     auto* upDown = t_->Find<ArrowStepper>("ZoomArrows");
     QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);
     QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);
-    QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);  // stays at 1
     EXPECT_EQ(Session().Scale, 1);
     EXPECT_EQ(Session().VisibleFrames, 670);  // 669 pixels at 1 pixel per frame
+    QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);  // on below: 2 frames per pixel
+    EXPECT_EQ(Session().View(), Zoom(1, 2));
+    EXPECT_EQ(Session().VisibleFrames, 669 * 2);
     upDown->SetPosition(8);
     EXPECT_EQ(Session().Scale, 8);
     EXPECT_EQ(Session().VisibleFrames, 84);

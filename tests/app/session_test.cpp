@@ -354,6 +354,66 @@ TEST_F(WindowSession, WheelScrollsCtrlWheelZoomsAroundThePointerAndZeroFits) {
     EXPECT_EQ(bar->value(), first);
 }
 
+TEST_F(WindowSession, ZeroFitsALongTakeWhereCutsLandUnderThePointerAndUndoWorksAtEveryZoom) {
+    // 12 s do not fit at one pixel per frame: zero zooms out to the whole take.
+    const auto longWav = folder_.File("long.wav");
+    WriteToneWav(longWav, 12.0, 330.0);
+    t_->prompts->files.push_back(longWav);
+    t_->prompts->answers.push_back(true);
+    QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
+    ASSERT_EQ(Session().WaveFileName, longWav);
+    Key(Qt::Key_0);
+    const Zoom whole = Session().View();
+    ASSERT_TRUE(whole.Overview());
+    EXPECT_EQ(Session().FirstFrame, 0);
+    EXPECT_GE(Session().VisibleFrames, Session().FrameCount());
+    const int end = FrameToX(Session().FrameCount() - 1, whole, 0);
+    EXPECT_LT(end, Surface()->width());
+    EXPECT_NE(Surface()->Image().At(end, 100), kSilver);
+    EXPECT_EQ(Surface()->Image().At(end + 2, 100), kSilver);
+    EXPECT_TRUE(t_->Find<QLabel>("ZoomLabel")->text().startsWith(QStringLiteral("1px = ")));
+
+    // A cut lands within the clicked column; dragged, it follows the pointer
+    // to the column.
+    const double msPerPixel = whole.frames * 256 / 44.1;
+    Click(Qt::LeftButton, 301, 100);
+    ASSERT_EQ(Session().Segments.size(), 2u);
+    EXPECT_LE(std::abs(Session().Segments[1].StartMs - 301.5 * msPerPixel), msPerPixel);
+    t_->form->SurfaceMouseMove(301, 100);
+    t_->form->SurfaceMouseDown(Qt::LeftButton, false, 301, 100);
+    t_->form->SurfaceMouseMove(340, 100);
+    t_->form->SurfaceMouseUp(Qt::LeftButton, 340, 100);
+    EXPECT_LE(std::abs(Session().Segments[1].StartMs - 340.5 * msPerPixel), msPerPixel);
+
+    // A lyric box ten columns wide is too narrow to type in: a click zooms in
+    // until it is wide enough, and the next click edits it.
+    Click(Qt::LeftButton, 350, 100);
+    ASSERT_EQ(Session().Segments.size(), 3u);
+    Click(Qt::LeftButton, 345, 320);
+    auto* edit = t_->Find<QLineEdit>("LyricEdit");
+    EXPECT_FALSE(edit->isVisible());
+    const Segment narrow = Session().Segments[1];
+    const int left = int(MsToX(narrow.StartMs, Session().View(), Session().FirstFrame));
+    const int right = int(MsToX(narrow.StartMs + narrow.LengthMs, Session().View(), Session().FirstFrame));
+    EXPECT_GE(right - left, kLanes.LyricEditMinWidth);
+    EXPECT_GE(left, 0);
+    Click(Qt::LeftButton, (left + right) / 2, 320);
+    EXPECT_TRUE(edit->isVisible());
+    Key(Qt::Key_Escape);
+
+    // At every zoom from the whole take to the closest, a cut is made and undone.
+    auto* arrows = t_->Find<ArrowStepper>("ZoomArrows");
+    for (int position : {PositionOfZoom(whole), -5, 0, 1, 3, 8}) {
+        arrows->SetPosition(position);
+        EXPECT_EQ(Session().View(), ZoomAtPosition(position));
+        const std::vector<double> before = Starts();
+        Click(Qt::LeftButton, 100, 100);
+        EXPECT_EQ(Session().Segments.size(), before.size() + 1) << position;
+        Key(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(Starts(), before) << position;
+    }
+}
+
 TEST_F(WindowSession, CtrlSSavesTheEditStateAndCtrlOLoadsARecording) {
     Click(Qt::LeftButton, 200, 100);
     const auto saved = folder_.File("keys.mlq");

@@ -114,7 +114,7 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
               U("ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）"));
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->minimum(), 1);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->maximum(), 100);
-    EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Minimum(), 1);
+    EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Minimum(), kZoomOutmostPosition);
     EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Maximum(), 8);
     // The drawing surface has its design size at the design window size.
     EXPECT_EQ(t.form->Surface()->size(), QSize(669, 335));

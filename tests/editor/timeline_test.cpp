@@ -2,6 +2,8 @@
 
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
+#include "editor/LaneLayout.h"
+#include "editor/Overview.h"
 #include "editor/Session.h"
 #include "text/CodePage.h"
 
@@ -212,6 +214,154 @@ TEST(Surface, SelectionIsMixedIntoTheVolumeLaneAndCutsAreGrey) {
     EXPECT_EQ(surface.At(cut + 5, 20), kBlack);
     EXPECT_EQ(surface.At(cut, 100), kGrey);             // the cut line through the spectrum lane
     EXPECT_EQ(surface.At(cut, 309), kGrey);
+}
+
+TEST(TimelineMaps, ZoomsOutToTenMinutesAndClicksLandWithinTheirColumn) {
+    // The zoom steps grow by about √2 from 2 frames per pixel, and a zoom
+    // between two steps reads back as the step further out.
+    EXPECT_EQ(ZoomAtPosition(3), Zoom(3));
+    EXPECT_EQ(ZoomAtPosition(0), Zoom(1, 2));
+    EXPECT_EQ(ZoomAtPosition(-1), Zoom(1, 3));
+    for (int p = kZoomOutmostPosition; p < 8; ++p) {
+        EXPECT_LT(VisibleFramesFor(669, ZoomAtPosition(p + 1)), VisibleFramesFor(669, ZoomAtPosition(p))) << p;
+        EXPECT_EQ(PositionOfZoom(ZoomAtPosition(p)), p);
+    }
+    EXPECT_EQ(PositionOfZoom(Zoom(1, 5)), -3);  // between 4 and 6 frames per pixel
+    EXPECT_EQ(ZoomCaption(Zoom(3)), "×3");
+    EXPECT_EQ(ZoomCaption(Zoom(1, 2)), "1px = 12 ms");  // 512 samples
+    EXPECT_EQ(ZoomCaption(Zoom(1, 2000)), "1px = 11.6 s");
+
+    // A take that fits keeps the closest scale; ten minutes at 44.1 kHz
+    // (103,360 frames) fit 669 columns at 155 frames per pixel.
+    EXPECT_EQ(ZoomToFit(345, 669), Zoom(1));
+    EXPECT_EQ(ZoomToFit(100, 669), Zoom(6));
+    const int tenMinutes = static_cast<int>(SampleToFrame(600LL * 44100)) + 1;
+    const Zoom fit = ZoomToFit(tenMinutes, 669);
+    EXPECT_EQ(fit, Zoom(1, 155));
+    EXPECT_GE(VisibleFramesFor(669, fit), tenMinutes);
+    const VisibleRange whole = ComputeVisibleRange(0, VisibleFramesFor(669, fit), tenMinutes, fit);
+    EXPECT_EQ(whole.lastFrame, tenMinutes - 1);
+    EXPECT_EQ(whole.left, 0);
+    EXPECT_LE(whole.right, 669);
+    EXPECT_EQ(FrameToX(tenMinutes - 1, fit, 0), whole.right - 1);
+
+    // Zoomed out, column x starts at frame position + x · frames, and a time
+    // maps to the column holding it, both ways.
+    for (const Zoom zoom : {Zoom(1, 2), Zoom(1, 155)}) {
+        for (int position : {0, 17}) {
+            for (int x = 0; x < 700; x += 13) {
+                EXPECT_EQ(MsToX(XToMs(x, zoom, position), zoom, position), x);
+                EXPECT_EQ(XToFrame(x, zoom, position, 1 << 30), position + x * zoom.frames);
+                EXPECT_EQ(FrameToX(position + x * zoom.frames + zoom.frames - 1, zoom, position), x);
+            }
+        }
+        EXPECT_EQ(FrameToX(0, zoom, 17), -((17 + zoom.frames - 1) / zoom.frames));  // left of the view
+    }
+}
+
+TEST(Surface, ZoomedOutColumnsShowLoudnessSpanSpectrumPeaksAndPitchRange) {
+    EditorSession s;
+    FakeRecording(s, 1000);
+    s.SetZoom(Zoom(1, 4));
+    s.VisibleFrames = VisibleFramesFor(669, s.View());
+    s.Segments = {{0.0, 1000.0, "R"}, {1000.0, s.DurationMs() - 1000.0, "R"}};
+    // Column 10 holds frames 40..43: loudness 8000..24000, band 5 peaks in frame 42.
+    s.FrameVolume[40] = 8000;
+    s.FrameVolume[41] = 24000;
+    s.FrameVolume[42] = 16000;
+    s.FrameVolume[43] = 12000;
+    for (auto& column : s.SpectrumImage) column.fill(-100.0f);
+    s.SpectrumImage[42][5] = 0.0f;
+    const RgbaImage surface = ComposeSurface(s, {}, 669, 335);
+    const int top = kLanes.Volume.Top;
+    EXPECT_EQ(surface.At(10, top + 47 - 37), kBlack);    // above the loudest frame's bar
+    EXPECT_EQ(surface.At(10, top + 47 - 36), kYellow);   // 24000 of 32000: from row 47 − 36
+    EXPECT_EQ(surface.At(10, top + 47 - 12), kYellow);   // down to the quietest frame's top (row 35)
+    EXPECT_EQ(surface.At(10, top + 47 - 11), kOlive);    // then its body
+    EXPECT_EQ(surface.At(11, top + 46), kBlack);         // a silent column: the bottom row only
+    EXPECT_EQ(surface.At(11, top + 47), kYellow);
+    EXPECT_EQ(surface.At(10, kLanes.Spectrum.Top + 5), SpectrumColour(0.0f, s.SpectrumDensity));
+    EXPECT_EQ(surface.At(10, kLanes.Spectrum.Top + 6), kBlack);
+    EXPECT_EQ(surface.At(9, kLanes.Spectrum.Top + 5), kBlack);
+    // The cut at exactly 1000 ms: sample 44100 is frame 172.27, column 43.
+    EXPECT_EQ(surface.At(43, 100), kGrey);
+    EXPECT_EQ(MsToX(1000.0, s.View(), 0), 43);
+    // 1000 frames end at column 250: silver beyond.
+    EXPECT_EQ(surface.At(249, 46), kBlack);
+    EXPECT_EQ(surface.At(250, 100), kBlack);
+    EXPECT_EQ(surface.At(251, 100), kSilver);
+
+    // The pitch track over frames 40..47 from note 60 up to note 72 and back:
+    // column 10 spans the rising rows in green (both ends voiced), column 11
+    // the fall in red (frame 45 is unvoiced).
+    for (int j = 0; j < 1000; ++j) {
+        s.PitchCents[j] = 6000;
+        s.Analyser->Frames[j].TargetF0 = 0.0f;
+    }
+    for (int j = 40; j < 48; ++j) s.Analyser->Frames[j].TargetF0 = 200.0f;
+    s.Analyser->Frames[45].TargetF0 = 0.0f;
+    s.PitchCents[42] = 7200;
+    s.PitchCents[45] = 7200;
+    PitchLaneInput in;
+    in.pitchCents = s.PitchCents;
+    in.frames = s.Analyser->Frames;
+    in.candidates = s.Analyser->Candidates;
+    in.visibleFrames = s.VisibleFrames;
+    in.scale = s.View();
+    const RgbaImage pitch = BuildPitchBitmap(in);
+    EXPECT_EQ(pitch.width, 250);
+    const int low = CentsToPitchRow(6000);
+    const int high = CentsToPitchRow(7200);
+    for (int y = high; y <= low; ++y) EXPECT_EQ(pitch.At(10, y), kGreen) << y;
+    for (int y = high; y < low; ++y) EXPECT_EQ(pitch.At(11, y), kRed) << y;
+    EXPECT_EQ(pitch.At(11, low), kGreen);  // frames 43..44 and 46..47 join voiced on that row
+    EXPECT_EQ(pitch.At(10, high - 1), kBlack);
+    EXPECT_EQ(pitch.At(12, low), kRed);  // unvoiced frames stay red on the note-60 row
+}
+
+// An FNV-1a hash of an image's pixels.
+std::uint64_t Fingerprint(const RgbaImage& image) {
+    std::uint64_t h = 1469598103934665603ULL;
+    for (std::uint32_t p : image.pixels) h = (h ^ p) * 1099511628211ULL;
+    return h ^ static_cast<std::uint64_t>(image.width);
+}
+
+TEST(Surface, ScalesOneAndThreeDrawTheSamePixelsAsBeforeTheZoomOut) {
+    // A take with every lane busy: a loudness ramp, a spectrum pattern,
+    // a wavy pitch with candidates, a selection and three segments.
+    EditorSession s;
+    FakeRecording(s, 900);
+    for (int j = 0; j < 900; ++j) {
+        s.FrameVolume[j] = (j * 97) % 33000;
+        for (int r = 0; r < kSpectrumRows; ++r) s.SpectrumImage[j][r] = static_cast<float>(-((j * 7 + r * 13) % 60));
+        s.PitchCents[j] = 5500 + (j * 37) % 1800;
+        s.Analyser->Frames[j].TargetF0 = j % 11 == 0 ? 0.0f : 220.0f;
+        s.Analyser->Candidates[j][0] = {static_cast<float>(150 + j % 200), 5.0f};
+        s.Analyser->Candidates[j][3] = {static_cast<float>(400 + j % 90), 3.0f};
+    }
+    s.Segments = {{0.0, 800.0, "R"}, {800.0, 1500.0, "a"}, {2300.0, s.DurationMs() - 2300.0, "R"}};
+    s.SelFirst = s.SelLast = 1;
+    s.HoverSegment = 2;
+    const std::uint64_t expected[] = {0x94a587c2ecb59201ULL, 0xe74ed632bde29b6bULL};  // as drawn before the zoom out
+    const int scales[] = {1, 3};
+    for (int k = 0; k < 2; ++k) {
+        s.SetScale(scales[k]);
+        s.FirstFrame = 40;
+        s.VisibleFrames = VisibleFramesFor(669, scales[k]);
+        PitchLaneInput in;
+        in.pitchCents = s.PitchCents;
+        in.frames = s.Analyser->Frames;
+        in.candidates = s.Analyser->Candidates;
+        in.firstFrame = s.FirstFrame;
+        in.visibleFrames = s.VisibleFrames;
+        in.scale = scales[k];
+        const RgbaImage volume = BuildVolumeBitmap(s.FrameVolume);
+        const RgbaImage spectrum = BuildSpectrumBitmap(s.SpectrumImage, 46.0f);
+        const RgbaImage pitch = BuildPitchBitmap(in);
+        const RgbaImage lyric = BuildLyricBitmap(s);
+        const RgbaImage surface = ComposeSurface(s, {&volume, &spectrum, &pitch, &lyric}, 669, 335);
+        EXPECT_EQ(Fingerprint(surface), expected[k]) << "scale " << scales[k];
+    }
 }
 
 }  // namespace

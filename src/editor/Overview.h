@@ -1,0 +1,26 @@
+// The lanes zoomed out: one pixel column stands for `zoom.frames` frames, and
+// shows what those frames hold instead of one frame's value.
+#pragma once
+
+#include "editor/Timeline.h"
+
+namespace melodrift {
+
+// The frames of column x: first + x · frames .. min(first + (x + 1) · frames, last + 1).
+// Columns 0 .. range.right − 1 of each image below.
+
+// Volume lane (48 rows): yellow from the column's loudest frame's row down to
+// its quietest frame's row (the loudness span), olive below that.
+inline constexpr std::uint32_t kOlive = Rgb(128, 128, 0);
+RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const VisibleRange& range, Zoom zoom);
+// Spectrum lane (128 rows): each band's largest value over the column, coloured
+// as SpectrumColour does.
+RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, float densityDb,
+                                const VisibleRange& range, Zoom zoom);
+// Pitch lane (128 rows, BuildPitchBitmap's colours): the grid, every row a
+// candidate reaches within the column (brightest strength rank wins), and the
+// pitch track as the span of rows it passes through in the column, red where
+// it crosses unvoiced frames, green over it where it joins voiced ones.
+RgbaImage BuildPitchOverview(const PitchLaneInput& input);
+
+}  // namespace melodrift
