@@ -79,7 +79,8 @@ void BM_Analyze(benchmark::State& state) {
         cpuSeconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     }
     state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["peak_MiB"] = PeakResidentMiB();
 }
 
@@ -127,7 +128,8 @@ void BM_AnalyzeAndEditorPass(benchmark::State& state) {
         benchmark::DoNotOptimize(column.data());
         cpuSeconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
     state.counters["peak_MiB"] = PeakResidentMiB();
 }
@@ -173,7 +175,8 @@ void BM_AnalyzePitch(benchmark::State& state) {
         benchmark::DoNotOptimize(column.data());
         cpuSeconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
     state.counters["peak_MiB"] = PeakResidentMiB();
 }
@@ -185,7 +188,6 @@ BENCHMARK(BM_AnalyzePitch)
     ->Iterations(2)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-
 
 }  // namespace
 

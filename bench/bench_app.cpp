@@ -53,7 +53,8 @@ std::filesystem::path MakeLargeProject(int entries) {
     }
     WriteFileAtomically(voice / "oto.ini", oto);
     const auto plugin = ScratchPath("plugin.tmp");
-    WriteFileAtomically(plugin, "[#SETTING]\r\nTempo=120.00\r\nVoiceDir=" + PathToCp932(voice) + "\r\n");
+    WriteFileAtomically(plugin,
+                        "[#SETTING]\r\nTempo=120.00\r\nVoiceDir=" + PathToCp932(voice) + "\r\n");
     return plugin;
 }
 
@@ -92,14 +93,16 @@ void FillTenMinutes(EditorSession& session) {
     for (int i = 0; i < frames; ++i) {
         const float f0 = float(220.0 * std::pow(2.0, std::sin(i * 0.001)));
         analyser.Frames[std::size_t(i)].TargetF0 = (i % 50 < 45) ? f0 : 0.0f;
-        analyser.Frames[std::size_t(i)].SamplePos = std::int32_t(std::min<std::uint32_t>(std::uint32_t(i) * 256u, kSamples - 1));
+        analyser.Frames[std::size_t(i)].SamplePos =
+            std::int32_t(std::min<std::uint32_t>(std::uint32_t(i) * 256u, kSamples - 1));
         for (int k = 0; k < 4; ++k) {
             analyser.Candidates[std::size_t(i)][std::size_t(k)].Freq = f0 * float(k + 1);
             analyser.Candidates[std::size_t(i)][std::size_t(k)].Strength = 4.0f - float(k) * 0.5f;
         }
         session.FrameVolume[std::size_t(i)] = std::int32_t(12000 + 8000 * std::sin(i * 0.01));
         session.PitchCents[std::size_t(i)] = std::int32_t(1200.0 * std::log2(f0 / 220.0) + 5700.0);
-        for (int r = 0; r < kSpectrumRows; ++r) session.SpectrumImage[std::size_t(i)][std::size_t(r)] = float(-r) * 0.5f;
+        for (int r = 0; r < kSpectrumRows; ++r)
+            session.SpectrumImage[std::size_t(i)][std::size_t(r)] = float(-r) * 0.5f;
     }
     session.Segments.clear();
     const double durationMs = double(kSamples) / 44.1;
@@ -109,7 +112,8 @@ void FillTenMinutes(EditorSession& session) {
 
 struct TenMinuteWindow {
     Voicebank voicebank;
-    MainWindow form{ScratchPath("none.tmp"), std::make_unique<SilentPrompts>(), nullptr, &voicebank};
+    MainWindow form{ScratchPath("none.tmp"), std::make_unique<SilentPrompts>(), nullptr,
+                    &voicebank};
     TenMinuteWindow() {
         FillTenMinutes(form.Session());
         form.show();
@@ -169,13 +173,19 @@ void BM_ScrollStep_TenMinutes(benchmark::State& state) {
     }
     ZoomLabel(state, window);
 }
-BENCHMARK(BM_ScrollStep_TenMinutes)->Arg(kWholeTake)->Arg(-6)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollStep_TenMinutes)
+    ->Arg(kWholeTake)
+    ->Arg(-6)
+    ->Arg(1)
+    ->Arg(8)
+    ->Unit(benchmark::kMillisecond);
 
 // One Ctrl+wheel notch around column 300, in and out again.
 void BM_ZoomStep_TenMinutes(benchmark::State& state) {
     TenMinuteWindow window;
     SetBenchZoom(window, int(state.range(0)));
-    const int position = window.form.findChild<ArrowStepper*>(QStringLiteral("ZoomArrows"))->Position();
+    const int position =
+        window.form.findChild<ArrowStepper*>(QStringLiteral("ZoomArrows"))->Position();
     int direction = position >= 8 ? -1 : 1;
     ZoomLabel(state, window);
     for (auto _ : state) {
@@ -183,7 +193,12 @@ void BM_ZoomStep_TenMinutes(benchmark::State& state) {
         direction = -direction;
     }
 }
-BENCHMARK(BM_ZoomStep_TenMinutes)->Arg(kWholeTake)->Arg(-6)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZoomStep_TenMinutes)
+    ->Arg(kWholeTake)
+    ->Arg(-6)
+    ->Arg(1)
+    ->Arg(8)
+    ->Unit(benchmark::kMillisecond);
 
 // "全体" from a zoom: the whole take fitted and drawn, then the zoom put back.
 void BM_WholeTakeKey_TenMinutes(benchmark::State& state) {
@@ -201,7 +216,7 @@ BENCHMARK(BM_WholeTakeKey_TenMinutes)->Arg(-6)->Arg(1)->Arg(8)->Unit(benchmark::
 
 // Prompts that confirm the question before a long recording's analysis.
 class ConfirmingPrompts : public SilentPrompts {
-public:
+  public:
     bool AskOkCancel(std::string_view) override { return true; }
 };
 
@@ -216,7 +231,8 @@ std::filesystem::path TenMinuteTake() {
     double phase = 0.0;
     for (std::uint32_t i = 0; i < kSamples; ++i) {
         const double t = i / 44100.0;
-        phase += 2.0 * 3.141592653589793 * (240.0 + 120.0 * std::sin(2.0 * 3.141592653589793 * t / 3.7)) / 44100.0;
+        phase += 2.0 * 3.141592653589793 *
+                 (240.0 + 120.0 * std::sin(2.0 * 3.141592653589793 * t / 3.7)) / 44100.0;
         noise = noise * 1664525u + 1013904223u;  // a plain LCG: -128..127
         double v = static_cast<double>(static_cast<int>(noise >> 24) - 128);
         const double inSyllable = std::fmod(t, 0.7);
@@ -255,16 +271,18 @@ void BM_WholeSpectrumImage_TenMinutes(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeSpectrumImage_TenMinutes)->Unit(benchmark::kMillisecond);
 
-
 // A 10-minute recording on disk, written once: the bundled example voice
 // (かきくけこ, 1.84 s) repeated.
 std::filesystem::path TenMinuteWav() {
     const auto path = ScratchPath("ten-minutes.wav");
     if (std::filesystem::exists(path)) return path;
     WaveBuffer voice;
-    if (voice.LoadFromFile(std::filesystem::path(MELODRIFT_EXAMPLES) / "demo" / "voice.wav") != WavLoadResult::Ok) return path;
+    if (voice.LoadFromFile(std::filesystem::path(MELODRIFT_EXAMPLES) / "demo" / "voice.wav") !=
+        WavLoadResult::Ok)
+        return path;
     WaveBuffer wave = MakeMono16Wave(600u * 44100u);
-    for (std::uint32_t i = 0; i < wave.SampleCount(); ++i) wave.SetSample(i, 0, voice.GetSample(i % voice.SampleCount(), 0));
+    for (std::uint32_t i = 0; i < wave.SampleCount(); ++i)
+        wave.SetSample(i, 0, voice.GetSample(i % voice.SampleCount(), 0));
     WriteFileAtomically(path, wave.SaveToBytes());
     return path;
 }
@@ -279,7 +297,8 @@ void BM_LoadRecordingToDrawnLanes_TenMinutes(benchmark::State& state) {
         state.PauseTiming();
         {
             Voicebank voicebank;
-            MainWindow form(ScratchPath("none.tmp"), std::make_unique<ConfirmingPrompts>(), nullptr, &voicebank);
+            MainWindow form(ScratchPath("none.tmp"), std::make_unique<ConfirmingPrompts>(), nullptr,
+                            &voicebank);
             form.show();
             QApplication::processEvents();
             state.ResumeTiming();
@@ -296,14 +315,18 @@ void BM_LoadRecordingToDrawnLanes_TenMinutes(benchmark::State& state) {
     }
     state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
 }
-BENCHMARK(BM_LoadRecordingToDrawnLanes_TenMinutes)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_LoadRecordingToDrawnLanes_TenMinutes)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 // What the window does on its own thread before a load starts: read the
 // file and tell its format and length.
 void BM_LoadCheck_TenMinutes(benchmark::State& state) {
     const auto path = TenMinuteWav();
     for (auto _ : state) {
-        if (CheckRecording(path) != RecordingCheck::Long) state.SkipWithError("not a long recording");
+        if (CheckRecording(path) != RecordingCheck::Long)
+            state.SkipWithError("not a long recording");
     }
 }
 BENCHMARK(BM_LoadCheck_TenMinutes)->Unit(benchmark::kMillisecond);
@@ -329,7 +352,8 @@ void BM_StopLatency_TenMinutes(benchmark::State& state) {
         const LoadOutcome outcome = session.LoadRecording(path, yes);
         const auto returned = std::chrono::steady_clock::now();
         stopper.join();
-        if (outcome != LoadOutcome::Declined || session.HasRecording()) state.SkipWithError("the load was not stopped");
+        if (outcome != LoadOutcome::Declined || session.HasRecording())
+            state.SkipWithError("the load was not stopped");
         state.SetIterationTime(std::chrono::duration<double>(returned - requested).count());
     }
 }

@@ -74,7 +74,8 @@ std::vector<Recording> ReadFolder(const fs::path& folder) {
         if (fields.size() != 6) continue;
         // "a -" and "a R" mark where singing ends, not a syllable: counted apart.
         const bool ending = fields[0].ends_with(" -") || fields[0].ends_with(" R");
-        (ending ? ends : onsets)[line.substr(0, eq)].push_back(std::stod(fields[1]) + std::stod(fields[4]));
+        (ending ? ends : onsets)[line.substr(0, eq)].push_back(std::stod(fields[1]) +
+                                                               std::stod(fields[4]));
     }
     std::vector<Recording> recordings;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -87,7 +88,8 @@ std::vector<Recording> ReadFolder(const fs::path& folder) {
         r.kanaOnly = name.find('R') == std::string::npos;
         recordings.push_back(std::move(r));
     }
-    std::sort(recordings.begin(), recordings.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    std::sort(recordings.begin(), recordings.end(),
+              [](const auto& a, const auto& b) { return a.path < b.path; });
     return recordings;
 }
 
@@ -108,12 +110,17 @@ std::vector<double> SungEnds(const EditorSession& s) {
 }
 
 // Onsets matched one to one with starts within `tolerance`, nearest pairs first.
-int Matched(const std::vector<double>& onsets, const std::vector<double>& starts, double tolerance) {
-    struct Pair { double d; std::size_t o, s; };
+int Matched(const std::vector<double>& onsets, const std::vector<double>& starts,
+            double tolerance) {
+    struct Pair {
+        double d;
+        std::size_t o, s;
+    };
     std::vector<Pair> pairs;
     for (std::size_t o = 0; o < onsets.size(); ++o)
         for (std::size_t k = 0; k < starts.size(); ++k)
-            if (std::abs(onsets[o] - starts[k]) <= tolerance) pairs.push_back({std::abs(onsets[o] - starts[k]), o, k});
+            if (std::abs(onsets[o] - starts[k]) <= tolerance)
+                pairs.push_back({std::abs(onsets[o] - starts[k]), o, k});
     std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) { return a.d < b.d; });
     std::vector<bool> usedO(onsets.size()), usedS(starts.size());
     int count = 0;
@@ -156,7 +163,8 @@ int Run(int argc, char** argv) {
             for (int run = 0; run < 3; ++run) {
                 const std::clock_t t0 = std::clock();
                 work();
-                fastest = std::min(fastest, static_cast<double>(std::clock() - t0) / CLOCKS_PER_SEC);
+                fastest =
+                    std::min(fastest, static_cast<double>(std::clock() - t0) / CLOCKS_PER_SEC);
             }
             return fastest;
         };
@@ -164,34 +172,49 @@ int Run(int argc, char** argv) {
             bool AskOkCancel(std::string_view) override { return true; }
         } yes;
         const fs::path take = Utf8Path(argv[3]);
-        const double plain = best([&] { EditorSession s; s.LoadRecording(take, yes, {}, LoadScope::PitchOnly); });
-        const double withEnvelope =
-            best([&] { EditorSession s; s.LoadRecording(take, yes, {}, LoadScope::SpectrumPeaks); });
+        const double plain = best([&] {
+            EditorSession s;
+            s.LoadRecording(take, yes, {}, LoadScope::PitchOnly);
+        });
+        const double withEnvelope = best([&] {
+            EditorSession s;
+            s.LoadRecording(take, yes, {}, LoadScope::SpectrumPeaks);
+        });
         EditorSession s;
         s.LoadRecording(take, yes, {}, LoadScope::SpectrumPeaks);
-        const double cut = best([&] { s.Segments.resize(1); s.AutoSegment(quiet); });
-        std::printf("processor seconds, best of 3: %.0f s take: analysis %.3f s, with the envelope %.3f s (+%.3f s), blind cut %.3f s: "
-                    "cutting adds %.3f s (%zu segments)\n",
-                    s.DurationMs() / 1000.0, plain, withEnvelope, withEnvelope - plain, cut,
-                    withEnvelope - plain + cut, s.Segments.size());
+        const double cut = best([&] {
+            s.Segments.resize(1);
+            s.AutoSegment(quiet);
+        });
+        std::printf(
+            "processor seconds, best of 3: %.0f s take: analysis %.3f s, with the envelope %.3f s "
+            "(+%.3f s), blind cut %.3f s: "
+            "cutting adds %.3f s (%zu segments)\n",
+            s.DurationMs() / 1000.0, plain, withEnvelope, withEnvelope - plain, cut,
+            withEnvelope - plain + cut, s.Segments.size());
         return 0;
     }
     // --dump FILE.wav: the per-frame measures of one recording.
     if (argc > 3 && std::strcmp(argv[2], "--dump") == 0) {
         EditorSession s;
         SilentPrompts quiet;
-        if (s.LoadRecording(Utf8Path(argv[3]), quiet, {}, LoadScope::SpectrumPeaks) != LoadOutcome::Loaded) return 1;
+        if (s.LoadRecording(Utf8Path(argv[3]), quiet, {}, LoadScope::SpectrumPeaks) !=
+            LoadOutcome::Loaded)
+            return 1;
         std::vector<float> pitch;
         for (int i = 0; i < s.FrameCount(); ++i) pitch.push_back(s.Analyser->Frames[i].TargetF0);
-        const OnsetMeasures m = MeasureOnsets({s.Envelope, s.FrameVolume, pitch, s.RejectedPitchFrames()});
+        const OnsetMeasures m =
+            MeasureOnsets({s.Envelope, s.FrameVolume, pitch, s.RejectedPitchFrames()});
         for (std::size_t i = 0; i < m.strength.size(); ++i)
-            std::printf("%6.0f %5.2f %d %5.1f %5.2f %5.1f %6.1f\n", (i - 0.5) * 256 / 44.1, m.strength[i], m.sung[i],
-                        m.loudnessDb[i], m.change[i], m.rise[i], pitch[i]);
+            std::printf("%6.0f %5.2f %d %5.1f %5.2f %5.1f %6.1f\n", (i - 0.5) * 256 / 44.1,
+                        m.strength[i], m.sung[i], m.loudnessDb[i], m.change[i], m.rise[i],
+                        pitch[i]);
         return 0;
     }
     const std::vector<Recording> recordings = ReadFolder(Utf8Path(argv[1]));
     SilentPrompts prompts;
-    int kanaOnsets = 0, kanaLyricHits = 0, kanaBlindHits = 0, kanaLyricExact = 0, kanaBlindExact = 0;
+    int kanaOnsets = 0, kanaLyricHits = 0, kanaBlindHits = 0, kanaLyricExact = 0,
+        kanaBlindExact = 0;
     int endLabels = 0, endHits = 0, kanaOnly = 0;
     int onsets = 0, lyricHits = 0, lyricExact = 0, blindHits = 0, blindExact = 0;
     std::vector<double> distances;
@@ -232,9 +255,11 @@ int Run(int argc, char** argv) {
         }
         for (double o : r.onsetsMs) distances.push_back(Nearest(o, guided));
         if (verbose) {
-            std::printf("%s  syllables %zu  labels %zu | lyrics: %zu segments, %d hit | blind: %zu segments, %d hit\n",
-                        PathToUtf8(r.path.filename()).c_str(), r.syllables.size(), r.onsetsMs.size(), guided.size(),
-                        hits, blind.size(), bhits);
+            std::printf(
+                "%s  syllables %zu  labels %zu | lyrics: %zu segments, %d hit | blind: %zu "
+                "segments, %d hit\n",
+                PathToUtf8(r.path.filename()).c_str(), r.syllables.size(), r.onsetsMs.size(),
+                guided.size(), hits, blind.size(), bhits);
             std::printf("   labels:");
             for (double o : r.onsetsMs) std::printf(" %.0f", o);
             std::printf("\n   lyrics:");
@@ -246,17 +271,25 @@ int Run(int argc, char** argv) {
     }
     const double n = static_cast<double>(recordings.size());
     std::printf("recordings %zu, labelled onsets %d\n", recordings.size(), onsets);
-    std::printf("with lyrics: %.1f %% of onsets within 50 ms, median distance %.1f ms, "
-                "segment count = syllables on %.1f %% of recordings\n",
-                100.0 * lyricHits / std::max(1, onsets), Median(distances), 100.0 * lyricExact / n);
-    std::printf("blind:       recall at 50 ms %.1f %%, segment count = syllables on %.1f %% of recordings\n",
-                100.0 * blindHits / std::max(1, onsets), 100.0 * blindExact / n);
-    std::printf("ends of singing (\"a -\", \"a R\" labels, with lyrics): %.1f %% within 50 ms of %d\n",
-                100.0 * endHits / std::max(1, endLabels), endLabels);
-    std::printf("the %d recordings named by kana alone: with lyrics %.1f %% within 50 ms, count right on %.1f %%; "
-                "blind recall %.1f %%, count right on %.1f %%\n",
-                kanaOnly, 100.0 * kanaLyricHits / std::max(1, kanaOnsets), 100.0 * kanaLyricExact / std::max(1, kanaOnly),
-                100.0 * kanaBlindHits / std::max(1, kanaOnsets), 100.0 * kanaBlindExact / std::max(1, kanaOnly));
+    std::printf(
+        "with lyrics: %.1f %% of onsets within 50 ms, median distance %.1f ms, "
+        "segment count = syllables on %.1f %% of recordings\n",
+        100.0 * lyricHits / std::max(1, onsets), Median(distances), 100.0 * lyricExact / n);
+    std::printf(
+        "blind:       recall at 50 ms %.1f %%, segment count = syllables on %.1f %% of "
+        "recordings\n",
+        100.0 * blindHits / std::max(1, onsets), 100.0 * blindExact / n);
+    std::printf(
+        "ends of singing (\"a -\", \"a R\" labels, with lyrics): %.1f %% within 50 ms of %d\n",
+        100.0 * endHits / std::max(1, endLabels), endLabels);
+    std::printf(
+        "the %d recordings named by kana alone: with lyrics %.1f %% within 50 ms, count right on "
+        "%.1f %%; "
+        "blind recall %.1f %%, count right on %.1f %%\n",
+        kanaOnly, 100.0 * kanaLyricHits / std::max(1, kanaOnsets),
+        100.0 * kanaLyricExact / std::max(1, kanaOnly),
+        100.0 * kanaBlindHits / std::max(1, kanaOnsets),
+        100.0 * kanaBlindExact / std::max(1, kanaOnly));
     std::printf("cutting time: %.1f ms per recording (both modes)\n", 1000.0 * cuttingSeconds / n);
     return 0;
 }

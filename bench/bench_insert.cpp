@@ -38,7 +38,8 @@ std::string LargeOtoIni() {
     std::vector<std::string> lines;
     lines.reserve(kVoicebankEntries);
     for (int i = 0; i < kVoicebankEntries - 10; ++i)
-        lines.push_back("s" + std::to_string(i) + ".wav=x" + std::to_string(i) + ",20,90,-300,70,20");
+        lines.push_back("s" + std::to_string(i) + ".wav=x" + std::to_string(i) +
+                        ",20,90,-300,70,20");
     for (const char* syllable : kSyllables)
         lines.push_back("v.wav=" + Utf8ToCp932(syllable) + ",20,90,-300,70,20");
     return JoinLinesCrLf(lines);
@@ -51,7 +52,8 @@ struct InsertSetup {
     EditorSession session;
 
     explicit InsertSetup(bool correction) {
-        folder = fs::temp_directory_path() / ("melodrift-bench-insert-" + std::string(correction ? "c" : "t"));
+        folder = fs::temp_directory_path() /
+                 ("melodrift-bench-insert-" + std::string(correction ? "c" : "t"));
         fs::remove_all(folder);
         fs::create_directories(folder / "bank");
         fs::create_directories(folder / "take");
@@ -59,8 +61,9 @@ struct InsertSetup {
         // In voice correction mode the recording's own folder holds the big bank.
         if (correction) WriteFileAtomically(folder / "take" / "oto.ini", LargeOtoIni());
         pluginFile = folder / "plugin.tmp";
-        WriteFileAtomically(pluginFile,
-                            JoinLinesCrLf({"[#SETTING]", "Tempo=120", "VoiceDir=" + PathToCp932(folder / "bank")}));
+        WriteFileAtomically(
+            pluginFile,
+            JoinLinesCrLf({"[#SETTING]", "Tempo=120", "VoiceDir=" + PathToCp932(folder / "bank")}));
         session.Notes = std::make_unique<NoteList>(&voicebank);
         SilentPrompts silent;
         session.Notes->LoadFromPluginFile(pluginFile, silent);
@@ -79,14 +82,16 @@ struct InsertSetup {
         for (int i = 0; i < frames; ++i) {
             const auto k = static_cast<std::size_t>(i);
             analyser.Frames[k].SamplePos = i * HopSize;
-            analyser.Frames[k].TargetF0 = static_cast<float>(220.0 * std::pow(2.0, std::sin(i * 0.05) / 12.0));
+            analyser.Frames[k].TargetF0 =
+                static_cast<float>(220.0 * std::pow(2.0, std::sin(i * 0.05) / 12.0));
             session.FrameVolume[k] = static_cast<std::int32_t>(8000 + 6000 * std::sin(i * 0.01));
         }
         session.WaveFileName = wave;
         session.BuildPitchCents();
         for (int s = 0; s < kSegments; ++s)
             session.Segments.push_back(
-                Segment{s * kSegmentMs, kSegmentMs, s == 0 ? std::string("R") : std::string(kSyllables[s % 10])});
+                Segment{s * kSegmentMs, kSegmentMs,
+                        s == 0 ? std::string("R") : std::string(kSyllables[s % 10])});
         session.RecalcLengths();
         session.CorrectionMode = correction;
         session.Modified = false;

@@ -15,7 +15,8 @@ namespace {
 AnalysisFrame VoicedFrame(float f0Hz) {
     AnalysisFrame frame{};
     frame.F0 = f0Hz;
-    for (int h = 0; h < HarmonicCount; ++h) frame.Harmonic[static_cast<std::size_t>(h)] = 3000.0f / (h + 1);
+    for (int h = 0; h < HarmonicCount; ++h)
+        frame.Harmonic[static_cast<std::size_t>(h)] = 3000.0f / (h + 1);
     for (int b = 0; b < NoiseBandCount; ++b) frame.Noise[static_cast<std::size_t>(b)] = 2.0f;
     return frame;
 }
@@ -40,14 +41,15 @@ void BM_SynthSegmentOneSecond(benchmark::State& state) {
         std::int32_t position = 0;
         for (int hop = 0; hop < kHops; ++hop) {
             const bool rising = hop % 2 == 0;
-            position = synth.SynthSegment(wave, position, HopSize, rising ? low : high, rising ? high : low,
-                                          rising ? lowParams : highParams, rising ? highParams : lowParams);
+            position = synth.SynthSegment(wave, position, HopSize, rising ? low : high,
+                                          rising ? high : low, rising ? lowParams : highParams,
+                                          rising ? highParams : lowParams);
         }
         benchmark::DoNotOptimize(position);
     }
     const double seconds = static_cast<double>(kHops * HopSize) / AnalysisSampleRate;
-    state.counters["realtime_factor"] =
-        benchmark::Counter(seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["realtime_factor"] = benchmark::Counter(
+        seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SynthSegmentOneSecond)->Unit(benchmark::kMillisecond);
 

@@ -15,9 +15,7 @@ namespace {
 
 using namespace melodrift;
 
-int FramesOf(double seconds) {
-    return static_cast<int>(seconds * 44100 / 256) + 2;
-}
+int FramesOf(double seconds) { return static_cast<int>(seconds * 44100 / 256) + 2; }
 
 std::vector<SpectrumColumn> SlopedSpectrum(int frames) {
     std::vector<SpectrumColumn> image(frames);
@@ -31,7 +29,9 @@ std::vector<AnalysisFrame> VibratoFrames(int frames) {
     std::vector<AnalysisFrame> f(frames);
     for (int i = 0; i < frames; ++i) {
         f[i].SamplePos = i * 256;
-        f[i].TargetF0 = (i / 40) % 3 == 2 ? 0.0f : static_cast<float>(220.0 * std::pow(2.0, std::sin(i * 0.05) / 12));
+        f[i].TargetF0 = (i / 40) % 3 == 2
+                            ? 0.0f
+                            : static_cast<float>(220.0 * std::pow(2.0, std::sin(i * 0.05) / 12));
     }
     return f;
 }
@@ -58,7 +58,8 @@ void BM_ScrollRedraw(benchmark::State& state) {
     s.Analyser->FrameCount = frames;
     s.Analyser->Frames = VibratoFrames(frames);
     s.Analyser->Candidates.assign(frames, CandidateSlots{});
-    for (int i = 0; i < frames; ++i) s.Analyser->Candidates[i][0] = {s.Analyser->Frames[i].TargetF0, 5.0f};
+    for (int i = 0; i < frames; ++i)
+        s.Analyser->Candidates[i][0] = {s.Analyser->Frames[i].TargetF0, 5.0f};
     s.PitchCents = BuildPitchCents(s.Analyser->Frames);
     s.FrameVolume.assign(frames, 8000);
     s.SpectrumImage = SlopedSpectrum(frames);
@@ -72,8 +73,9 @@ void BM_ScrollRedraw(benchmark::State& state) {
     for (auto _ : state) {
         s.FirstFrame = position;
         position = (position + 50) % (frames - s.VisibleFrames);
-        const RgbaImage pitch = BuildPitchBitmap(
-            {s.PitchCents, s.Analyser->Frames, s.Analyser->Candidates, s.MinStrength, s.FirstFrame, s.VisibleFrames, s.Scale});
+        const RgbaImage pitch =
+            BuildPitchBitmap({s.PitchCents, s.Analyser->Frames, s.Analyser->Candidates,
+                              s.MinStrength, s.FirstFrame, s.VisibleFrames, s.Scale});
         const RgbaImage lyric = BuildLyricBitmap(s);
         benchmark::DoNotOptimize(ComposeSurface(s, {&volume, &spectrum, &pitch, &lyric}, 669, 335));
     }

@@ -32,10 +32,12 @@ constexpr int kNotes = 1000;
 const std::vector<std::string>& Kana() {
     static const std::vector<std::string> kana = [] {
         const std::string all =
-            "あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほまみむめもやゆよらりるれろわをん"
+            "あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほまみむめもやゆよらりるれろ"
+            "わをん"
             "がぎぐげござじずぜぞだでどばびぶべぼぱぴぷぺぽ";
         std::vector<std::string> out;
-        for (std::size_t i = 0; i < all.size(); i += 3) out.push_back(all.substr(i, 3));   // UTF-8: 3 bytes each
+        for (std::size_t i = 0; i < all.size(); i += 3)
+            out.push_back(all.substr(i, 3));  // UTF-8: 3 bytes each
         return out;
     }();
     return kana;
@@ -67,24 +69,28 @@ const fs::path& BankFolder() {
         for (std::size_t p = 0; p < kPitches.size(); ++p) {
             std::vector<std::string> lines;
             for (int i = 0; i < perFolder; ++i) {
-                const std::size_t combo = static_cast<std::size_t>(i) % (kHeads.size() * kana.size());
+                const std::size_t combo =
+                    static_cast<std::size_t>(i) % (kHeads.size() * kana.size());
                 const int variant = i / static_cast<int>(kHeads.size() * kana.size());
-                std::string alias = std::string(kHeads[combo % kHeads.size()]) + kana[combo / kHeads.size()] +
-                                    kPitches[p] + (variant > 0 ? std::to_string(variant + 1) : "");
-                lines.push_back("p" + std::to_string(p) + "_" + std::to_string(i) + ".wav=" + Utf8ToCp932(alias) +
-                                ",12.5,80,-200,60.25,20");
+                std::string alias = std::string(kHeads[combo % kHeads.size()]) +
+                                    kana[combo / kHeads.size()] + kPitches[p] +
+                                    (variant > 0 ? std::to_string(variant + 1) : "");
+                lines.push_back("p" + std::to_string(p) + "_" + std::to_string(i) +
+                                ".wav=" + Utf8ToCp932(alias) + ",12.5,80,-200,60.25,20");
             }
             fs::create_directories(root / kPitches[p]);
             WriteFileAtomically(root / kPitches[p] / "oto.ini", JoinLinesCrLf(lines));
         }
         std::vector<std::string> map;
         const std::array<int, 8> pitchNotes{57, 62, 67, 72, 77, 81, 86, 91};
-        const std::array<const char*, 12> names{"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+        const std::array<const char*, 12> names{"C",  "C#", "D",  "D#", "E",  "F",
+                                                "F#", "G",  "G#", "A",  "A#", "B"};
         for (int n = 24; n <= 107; ++n) {
             std::size_t nearest = 0;
             for (std::size_t p = 1; p < pitchNotes.size(); ++p)
                 if (std::abs(pitchNotes[p] - n) < std::abs(pitchNotes[nearest] - n)) nearest = p;
-            map.push_back(std::string(names[n % 12]) + std::to_string(n / 12 - 1) + "\t\t" + kPitches[nearest]);
+            map.push_back(std::string(names[n % 12]) + std::to_string(n / 12 - 1) + "\t\t" +
+                          kPitches[nearest]);
         }
         WriteFileAtomically(root / "prefix.map", JoinLinesCrLf(map));
         return root;
@@ -115,7 +121,8 @@ struct NoteSet {
             Note* note = notes.GetNote(notes.InsertNote(1e12));
             note->Length = 240;
             note->NoteNum = 48 + (i * 7) % 36;
-            note->Lyric = (i % 16 == 15) ? "R" : kana[(static_cast<std::size_t>(i) * 13) % kana.size()];
+            note->Lyric =
+                (i % 16 == 15) ? "R" : kana[(static_cast<std::size_t>(i) * 13) % kana.size()];
             lyrics.push_back(note->Lyric);
         }
         notes.Relink();
@@ -148,7 +155,8 @@ void RunExecute(benchmark::State& state, OtoLookup lookup) {
         resolver.Execute();
     }
     // Sanity: the connected form of a sung lyric was found.
-    if (set.notes.GetNote(2)->Lyric == set.lyrics[1]) state.SkipWithError("aliases were not resolved");
+    if (set.notes.GetNote(2)->Lyric == set.lyrics[1])
+        state.SkipWithError("aliases were not resolved");
 }
 
 void BM_ExecuteIndexed(benchmark::State& state) { RunExecute(state, OtoLookup::Indexed); }

@@ -53,7 +53,7 @@ constexpr double kTempo = 120.0;
 
 // ---- Deterministic random numbers (splitmix64), the same on every platform.
 class Random {
-public:
+  public:
     explicit Random(std::uint64_t seed) : state_(seed) {}
     std::uint64_t Next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
@@ -61,7 +61,9 @@ public:
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
     }
-    double Uniform(double lo, double hi) { return lo + (hi - lo) * static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+    double Uniform(double lo, double hi) {
+        return lo + (hi - lo) * static_cast<double>(Next() >> 11) * 0x1.0p-53;
+    }
     int Pick(int count) { return static_cast<int>(Next() % static_cast<std::uint64_t>(count)); }
     // Roughly normal noise, unit variance (sum of four uniforms).
     double Noise() {
@@ -70,13 +72,13 @@ public:
         return s * std::sqrt(3.0 / 4.0);
     }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
 // Band-pass biquad (constant 0 dB peak gain), RBJ cookbook.
 class BandPass {
-public:
+  public:
     BandPass(double centreHz, double q) {
         const double w = 2.0 * std::numbers::pi * centreHz / kRate;
         const double alpha = std::sin(w) / (2.0 * q);
@@ -95,7 +97,7 @@ public:
         return y;
     }
 
-private:
+  private:
     double b0_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
     double x1_ = 0, x2_ = 0, y1_ = 0, y2_ = 0;
 };
@@ -138,7 +140,8 @@ void Silence(Take& take, Random& rnd, double ms, double level = 0.0005) {
 }
 
 // Shaped noise: a band-pass at `centreHz`, raised-cosine fades of `fadeMs`.
-void NoiseBurst(Take& take, Random& rnd, double ms, double centreHz, double q, double level, double fadeMs) {
+void NoiseBurst(Take& take, Random& rnd, double ms, double centreHz, double q, double level,
+                double fadeMs) {
     BandPass filter(centreHz, q);
     BandPass filter2(centreHz, q);
     const auto n = static_cast<int>(ms * kRate / 1000.0);
@@ -159,21 +162,26 @@ void AddConsonant(Take& take, Random& rnd, Consonant c, double level) {
         case Consonant::M:
             return;
         case Consonant::S:
-            NoiseBurst(take, rnd, rnd.Uniform(90, 160), rnd.Uniform(5500, 7500), 1.5, level * rnd.Uniform(0.3, 0.6), 20);
+            NoiseBurst(take, rnd, rnd.Uniform(90, 160), rnd.Uniform(5500, 7500), 1.5,
+                       level * rnd.Uniform(0.3, 0.6), 20);
             return;
         case Consonant::Sh:
-            NoiseBurst(take, rnd, rnd.Uniform(90, 150), rnd.Uniform(3000, 4200), 1.2, level * rnd.Uniform(0.3, 0.6), 20);
+            NoiseBurst(take, rnd, rnd.Uniform(90, 150), rnd.Uniform(3000, 4200), 1.2,
+                       level * rnd.Uniform(0.3, 0.6), 20);
             return;
         case Consonant::H:
-            NoiseBurst(take, rnd, rnd.Uniform(60, 110), rnd.Uniform(1200, 2200), 0.7, level * rnd.Uniform(0.15, 0.3), 25);
+            NoiseBurst(take, rnd, rnd.Uniform(60, 110), rnd.Uniform(1200, 2200), 0.7,
+                       level * rnd.Uniform(0.15, 0.3), 25);
             return;
         case Consonant::K:
         case Consonant::T:
         case Consonant::P: {
             const double centre = c == Consonant::K ? 2200.0 : c == Consonant::T ? 4500.0 : 900.0;
             Silence(take, rnd, rnd.Uniform(30, 60));
-            NoiseBurst(take, rnd, rnd.Uniform(6, 12), centre, 0.8, level * rnd.Uniform(0.5, 0.9), 1);
-            NoiseBurst(take, rnd, rnd.Uniform(25, 60), centre, 0.6, level * rnd.Uniform(0.1, 0.25), 10);
+            NoiseBurst(take, rnd, rnd.Uniform(6, 12), centre, 0.8, level * rnd.Uniform(0.5, 0.9),
+                       1);
+            NoiseBurst(take, rnd, rnd.Uniform(25, 60), centre, 0.6, level * rnd.Uniform(0.1, 0.25),
+                       10);
             return;
         }
     }
@@ -181,8 +189,8 @@ void AddConsonant(Take& take, Random& rnd, Consonant c, double level) {
 
 // A vowel from `fromHz` gliding to `toHz` over `glideMs`, then held with
 // vibrato; `nasalMs` of murmur (a low formant) first when the onset is a nasal.
-void AddVowel(Take& take, Random& rnd, const Formants& vowel, double fromHz, double toHz, double glideMs,
-              double lengthMs, double level, double nasalMs) {
+void AddVowel(Take& take, Random& rnd, const Formants& vowel, double fromHz, double toHz,
+              double glideMs, double lengthMs, double level, double nasalMs) {
     const auto n = static_cast<int>(lengthMs * kRate / 1000.0);
     const auto nasal = static_cast<int>(nasalMs * kRate / 1000.0);
     const double rateHz = rnd.Uniform(5.0, 6.5);
@@ -238,7 +246,8 @@ Take MakeTake(int index) {
     for (int p = 0; p < phrases; ++p) {
         if (p > 0) {
             Silence(take, rnd, rnd.Uniform(60, 150));
-            NoiseBurst(take, rnd, rnd.Uniform(250, 450), rnd.Uniform(900, 1600), 0.5, rnd.Uniform(0.02, 0.05), 120);
+            NoiseBurst(take, rnd, rnd.Uniform(250, 450), rnd.Uniform(900, 1600), 0.5,
+                       rnd.Uniform(0.02, 0.05), 120);
             Silence(take, rnd, rnd.Uniform(60, 150));
         }
         double previousHz = 0.0;
@@ -249,11 +258,13 @@ Take MakeTake(int index) {
             const double toHz = baseHz * std::pow(2.0, kScale[rnd.Pick(8)] / 12.0);
             AddConsonant(take, rnd, consonant, level);
             // Legato onsets glide from the previous note, others scoop up.
-            const bool legato = previousHz > 0.0 && (consonant == Consonant::None || consonant == Consonant::M);
-            const double fromHz = legato ? previousHz : toHz * std::pow(2.0, -rnd.Uniform(30, 150) / 1200.0);
+            const bool legato =
+                previousHz > 0.0 && (consonant == Consonant::None || consonant == Consonant::M);
+            const double fromHz =
+                legato ? previousHz : toHz * std::pow(2.0, -rnd.Uniform(30, 150) / 1200.0);
             const double nasalMs = consonant == Consonant::M ? rnd.Uniform(40, 80) : 0.0;
-            AddVowel(take, rnd, kVowels[rnd.Pick(5)], fromHz, toHz, rnd.Uniform(50, 120), rnd.Uniform(250, 600), level,
-                     nasalMs);
+            AddVowel(take, rnd, kVowels[rnd.Pick(5)], fromHz, toHz, rnd.Uniform(50, 120),
+                     rnd.Uniform(250, 600), level, nasalMs);
             previousHz = toHz;
         }
     }
@@ -335,12 +346,18 @@ std::vector<WrittenNote> ReadInsertedNotes(const fs::path& path) {
         if (eq == std::string::npos) continue;
         const std::string key = line.substr(0, eq);
         const std::string value = line.substr(eq + 1);
-        if (key == "Length") notes.back().lengthTicks = std::atof(value.c_str());
-        else if (key == "NoteNum") notes.back().noteNum = std::atoi(value.c_str());
-        else if (key == "Lyric") notes.back().lyric = value;
-        else if (key == "PBS") pbs = value;
-        else if (key == "PBW") pbw = Numbers(value, ',');
-        else if (key == "PBY") pby = Numbers(value, ',');
+        if (key == "Length")
+            notes.back().lengthTicks = std::atof(value.c_str());
+        else if (key == "NoteNum")
+            notes.back().noteNum = std::atoi(value.c_str());
+        else if (key == "Lyric")
+            notes.back().lyric = value;
+        else if (key == "PBS")
+            pbs = value;
+        else if (key == "PBW")
+            pbw = Numbers(value, ',');
+        else if (key == "PBY")
+            pby = Numbers(value, ',');
     }
     finish();
     return notes;
@@ -352,8 +369,10 @@ double RenderedCents(const WrittenNote& note, double tMs) {
     const auto& t = note.timesMs;
     const auto& v = note.centsOff;
     if (!t.empty()) {
-        if (tMs <= t.front()) bend = v.front();
-        else if (tMs >= t.back()) bend = v.back();
+        if (tMs <= t.front())
+            bend = v.front();
+        else if (tMs >= t.back())
+            bend = v.back();
         else {
             for (std::size_t k = 1; k < t.size(); ++k) {
                 if (tMs <= t[k]) {
@@ -387,7 +406,7 @@ struct Tally {
 };
 
 class BenchPrompts : public SilentPrompts {
-public:
+  public:
     bool AskOkCancel(std::string_view) override { return true; }  // long recordings are analysed
 };
 
@@ -408,7 +427,8 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
     {
         EditorSession session;
         session.VoicingCheck = check;
-        if (session.LoadRecording(wave, prompts) != LoadOutcome::Loaded) throw std::runtime_error("load failed");
+        if (session.LoadRecording(wave, prompts) != LoadOutcome::Loaded)
+            throw std::runtime_error("load failed");
         if (voicing == Voicing::Truth) {
             // Frames truly unvoiced are stored without pitch.
             session.VoicingCheck = true;
@@ -422,21 +442,24 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
         for (std::size_t n = 0; n < session.Segments.size(); ++n) {
             const Segment& seg = session.Segments[n];
             const auto a = static_cast<std::size_t>(seg.StartMs * 44.1);
-            const auto b = std::min(take.f0Hz.size(), static_cast<std::size_t>((seg.StartMs + seg.LengthMs) * 44.1));
+            const auto b = std::min(take.f0Hz.size(),
+                                    static_cast<std::size_t>((seg.StartMs + seg.LengthMs) * 44.1));
             std::size_t voiced = 0;
             for (std::size_t i = a; i < b; ++i) voiced += take.f0Hz[i] > 0.0;
             if (b > a && voiced * 10 >= (b - a) * 3) session.Segments[n].Lyric = "あ";
         }
         session.SaveEditStateTo(state);
     }
-    WriteFileAtomically(plugin, JoinLinesCrLf({"[#SETTING]", "Tempo=120", "VoiceDir=" + PathToCp932(folder / "nobank"),
+    WriteFileAtomically(plugin, JoinLinesCrLf({"[#SETTING]", "Tempo=120",
+                                               "VoiceDir=" + PathToCp932(folder / "nobank"),
                                                "[#0000]", "Length=480", "Lyric=R", "NoteNum=60"}));
     Voicebank voicebank;
     EditorSession session;
     session.VoicingCheck = check;
     session.Notes = std::make_unique<NoteList>(&voicebank);
     session.Notes->LoadFromPluginFile(plugin, prompts);
-    if (session.LoadEditStateFrom(state, prompts) != EditStateOutcome::Loaded) throw std::runtime_error("state failed");
+    if (session.LoadEditStateFrom(state, prompts) != EditStateOutcome::Loaded)
+        throw std::runtime_error("state failed");
     session.Modified = false;
     Insert(session, voicebank, prompts);
 
@@ -481,7 +504,8 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
         endTicks += note.lengthTicks;
         if (note.lyric != "R" && note.lyric != "r") {
             const auto first = static_cast<std::size_t>(std::ceil(startMs * 44.1 / HopSize));
-            for (std::size_t i = first; i < frames && i * HopSize / 44.1 < startMs + lengthMs; ++i) {
+            for (std::size_t i = first; i < frames && i * HopSize / 44.1 < startMs + lengthMs;
+                 ++i) {
                 const double tMs = i * HopSize / 44.1;
                 const double sung = RenderedCents(note, tMs - startMs);
                 const double error = std::fabs(sung - nearest[i]);
@@ -490,11 +514,14 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
                     ++tally.off300;
                     if (voiced[i]) ++tally.off300Voiced;
                     if (tMs - startMs < 50.0) ++tally.off300Onset;
-                    const bool traced = i < session.Analyser->Frames.size() && session.Analyser->Frames[i].TargetF0 > 0.0f;
+                    const bool traced = i < session.Analyser->Frames.size() &&
+                                        session.Analyser->Frames[i].TargetF0 > 0.0f;
                     const std::span<const std::uint8_t> rejected = session.RejectedPitchFrames();
                     const bool kept = traced && !(i < rejected.size() && rejected[i] != 0);
-                    if (kept) ++tally.off300Kept;
-                    else ++tally.off300Bridged;
+                    if (kept)
+                        ++tally.off300Kept;
+                    else
+                        ++tally.off300Bridged;
                 }
                 if (voiced[i]) {
                     ++tally.voicedFrames;
@@ -512,16 +539,22 @@ void RunTake(const Take& take, const fs::path& folder, Voicing voicing, Tally& t
 void Report(const char* name, Tally& t) {
     std::sort(t.voicedErrors.begin(), t.voicedErrors.end());
     const double median = t.voicedErrors.empty() ? 0.0 : t.voicedErrors[t.voicedErrors.size() / 2];
-    std::printf("%-16s >300 cents off %5.2f %% of %ld frames in sung notes  within 50 cents %6.2f %% of %ld voiced "
-                "frames  median %4.1f cents\n",
-                name, 100.0 * t.off300 / std::max(1L, t.framesInNotes), t.framesInNotes,
-                100.0 * t.within50 / std::max(1L, t.voicedFrames), t.voicedFrames, median);
-    std::printf("%-16s   of the frames >300 off: %ld on voiced truth, %ld in a note's first 50 ms, %ld sung as "
-                "traced, %ld bridged\n",
-                "", t.off300Voiced, t.off300Onset, t.off300Kept, t.off300Bridged);
-    std::printf("%-16s   %ld notes, %ld values clamped by the writer, %ld written values outside the hosts' range, "
-                "%ld fractional Lengths, last note's end at most %.2f ticks from the recording's\n",
-                "", t.notes, t.clampedValues, t.outOfRange, t.fractionalLengths, t.worstEndTicks);
+    std::printf(
+        "%-16s >300 cents off %5.2f %% of %ld frames in sung notes  within 50 cents %6.2f %% of "
+        "%ld voiced "
+        "frames  median %4.1f cents\n",
+        name, 100.0 * t.off300 / std::max(1L, t.framesInNotes), t.framesInNotes,
+        100.0 * t.within50 / std::max(1L, t.voicedFrames), t.voicedFrames, median);
+    std::printf(
+        "%-16s   of the frames >300 off: %ld on voiced truth, %ld in a note's first 50 ms, %ld "
+        "sung as "
+        "traced, %ld bridged\n",
+        "", t.off300Voiced, t.off300Onset, t.off300Kept, t.off300Bridged);
+    std::printf(
+        "%-16s   %ld notes, %ld values clamped by the writer, %ld written values outside the "
+        "hosts' range, "
+        "%ld fractional Lengths, last note's end at most %.2f ticks from the recording's\n",
+        "", t.notes, t.clampedValues, t.outOfRange, t.fractionalLengths, t.worstEndTicks);
 }
 
 }  // namespace
@@ -533,8 +566,10 @@ int main(int argc, char** argv) {
     fs::path keep;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--keep" && i + 1 < argc) keep = argv[++i];
-        else count = std::max(1, std::atoi(arg.c_str()));
+        if (arg == "--keep" && i + 1 < argc)
+            keep = argv[++i];
+        else
+            count = std::max(1, std::atoi(arg.c_str()));
     }
     const fs::path folder = fs::temp_directory_path() / "melodrift-bench-voicing";
     fs::remove_all(folder);

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         const double f0Hz = 240.0 + 120.0 * std::sin(2.0 * std::numbers::pi * t / 3.7);
         phase += 2.0 * std::numbers::pi * f0Hz / rate;
         const double inSyllable = std::fmod(t, 0.7);  // [s] since the syllable's onset
-        double v = 130.0 * gauss(random);               // background noise
+        double v = 130.0 * gauss(random);             // background noise
         if (inSyllable < 0.45) {
             double tone = 0.0;
             for (int h = 1; h <= 6; ++h) tone += std::sin(h * phase) / h;
@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
             v += 7000.0 * envelope * tone;
             if (inSyllable < 0.04) v += 2600.0 * gauss(random);
         }
-        const auto sample = static_cast<std::int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
+        const auto sample =
+            static_cast<std::int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
         PutLe(out, static_cast<std::uint16_t>(sample), 2);
     }
     std::ofstream file(argv[2], std::ios::binary);

@@ -36,7 +36,8 @@ inline const std::filesystem::path& ScratchFolder() {
                 !std::filesystem::exists(std::filesystem::path("/proc") / name.substr(15), ec))
                 std::filesystem::remove_all(entry.path(), ec);
         }
-        std::filesystem::path made = base / ("melodrift-fuzz-" + std::to_string(MELODRIFT_FUZZ_PID));
+        std::filesystem::path made =
+            base / ("melodrift-fuzz-" + std::to_string(MELODRIFT_FUZZ_PID));
         std::filesystem::create_directories(made);
         std::atexit([] {
             std::error_code ignored;

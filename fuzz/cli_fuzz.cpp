@@ -14,7 +14,8 @@ using namespace melodrift;
 
 namespace {
 
-constexpr std::string_view kPluginFile = "[#SETTING]\r\nTempo=120.00\r\nVoiceDir=voice\r\n[#0000]\r\nLength=480\r\n";
+constexpr std::string_view kPluginFile =
+    "[#SETTING]\r\nTempo=120.00\r\nVoiceDir=voice\r\n[#0000]\r\nLength=480\r\n";
 constexpr std::string_view kEditState =
     "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=rec.wav\r\nMojiCount=2\r\n"
     "[0]\r\nTime=0\r\nLength=70\r\nLyric=a\r\n[1]\r\nTime=70\r\nLength=80\r\nLyric=R\r\n";
@@ -26,7 +27,8 @@ void ResetFolder() {
         entered = true;
     }
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(".", ec)) std::filesystem::remove_all(entry.path(), ec);
+    for (const auto& entry : std::filesystem::directory_iterator(".", ec))
+        std::filesystem::remove_all(entry.path(), ec);
     static const std::string wave = fuzz::SquareWaveWav(6615);
     fuzz::WriteBytes("rec.wav", wave);
     fuzz::WriteBytes("p.tmp", kPluginFile);

@@ -23,7 +23,8 @@ EditorSession& LoadedSession() {
         // 0.15 s: a handful of analysis frames.
         fuzz::WriteBytes(wave, fuzz::SquareWaveWav(6615));
         SilentPrompts prompts;
-        if (made->LoadRecording(wave, prompts) != LoadOutcome::Loaded || made->FrameCount() == 0) std::abort();
+        if (made->LoadRecording(wave, prompts) != LoadOutcome::Loaded || made->FrameCount() == 0)
+            std::abort();
         return made;
     }();
     return *session;
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         session.SaveEditStateTo(saved);
     } catch (const std::exception&) {
-        return 0;   // a lyric with no CP932 form is refused
+        return 0;  // a lyric with no CP932 form is refused
     }
     session.ApplyEditState(IniFile::Parse(ReadFileBytes(saved)));
     if (session.Segments.size() != applied.size()) std::abort();

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path folder = fuzz::ScratchFolder() / "voice";
     std::filesystem::create_directories(folder);
     fuzz::WriteBytes(folder / "oto.ini", input.substr(0, split));
-    fuzz::WriteBytes(folder / "prefix.map", split < input.size() ? input.substr(split + 1) : std::string_view());
+    fuzz::WriteBytes(folder / "prefix.map",
+                     split < input.size() ? input.substr(split + 1) : std::string_view());
 
     Voicebank voicebank;
     try {
@@ -28,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::vector<OtoEntry> entries = voicebank.OtoList();
     for (const OtoEntry& entry : entries) {
-        for (const std::string_view alias : {std::string_view(entry.Alias), FileStem(entry.FileName)}) {
+        for (const std::string_view alias :
+             {std::string_view(entry.Alias), FileStem(entry.FileName)}) {
             (void)voicebank.FindOtoIndex(alias);
             for (int note = 0; note < kPrefixRows; note += 7) {
                 const OtoEntry hit = voicebank.GetOtoWithPrefix(alias, note);

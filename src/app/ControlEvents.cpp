@@ -43,9 +43,7 @@ namespace melodrift {
 
 namespace {
 
-QString U(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-}
+QString U(std::string_view utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
 // What the progress dialog says during each stage of a load.
 QString StageLabel(std::string_view stage) {
@@ -85,7 +83,8 @@ void MainWindow::ModeButtonClicked(QAbstractButton* sender) {
         // down raises the other; the correction-mode button shows the mode.
         session_.CorrectionMode = sender->property("tag").toInt() == 1;
         correctionModeButton_->setChecked(session_.CorrectionMode);
-        if (sender == traceModeButton_ && traceModeButton_->isChecked()) correctionModeButton_->setChecked(false);
+        if (sender == traceModeButton_ && traceModeButton_->isChecked())
+            correctionModeButton_->setChecked(false);
         if (session_.CorrectionMode) traceModeButton_->setChecked(false);
         for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_}) {
             box->setEnabled(!session_.CorrectionMode);
@@ -101,7 +100,8 @@ void MainWindow::CorrectionEditExited(QLineEdit* sender) {
                                        : sender == overlapEdit_    ? CorrectionTiming::Overlap
                                                                    : CorrectionTiming::Consonant;
         const QByteArray text = sender->text().toUtf8();
-        const int value = session_.CommitCorrectionTiming(field, std::string_view(text.constData(), std::size_t(text.size())));
+        const int value = session_.CommitCorrectionTiming(
+            field, std::string_view(text.constData(), std::size_t(text.size())));
         sender->setText(QString::number(value));
     });
 }
@@ -112,7 +112,8 @@ void MainWindow::ZoomChanging(int newValue) {
         // the zooms out the frame at the surface's middle stays there.
         const Zoom old = session_.View();
         const int middle = surface_->width() / 2;
-        const int frame = XToFrame(middle, old, session_.FirstFrame, std::max(1, session_.FrameCount()));
+        const int frame =
+            XToFrame(middle, old, session_.FirstFrame, std::max(1, session_.FrameCount()));
         session_.SetZoom(ZoomAtPosition(newValue));
         if (old.Overview() || session_.View().Overview()) {
             ShowFrameAt(frame, middle);
@@ -145,14 +146,13 @@ void MainWindow::InsertClicked() {
     }
 }
 
-void MainWindow::CancelClicked() {
-    close();
-}
+void MainWindow::CancelClicked() { close(); }
 
 void MainWindow::LoadRecordingClicked() {
     Guard([&] {
         if (!ConfirmDiscardEdits()) return;
-        const auto path = prompts_->PickFileToOpen("Waveファイル(*.wav)|*.wav", session_.OpenWaveFileName);
+        const auto path =
+            prompts_->PickFileToOpen("Waveファイル(*.wav)|*.wav", session_.OpenWaveFileName);
         if (path) LoadRecording(*path);
     });
 }
@@ -212,7 +212,8 @@ void MainWindow::AutoSegmentClicked() {
         if (!session_.HasRecording()) return;
         // With a lyric line: one sung segment per lyric, cut and labelled
         // in one undoable step; an empty line cuts without lyrics.
-        const std::optional<std::string> line = prompts_->AskText(kAutoCutLyricQuestion, TypedLyricLine(session_));
+        const std::optional<std::string> line =
+            prompts_->AskText(kAutoCutLyricQuestion, TypedLyricLine(session_));
         if (!line) return;
         const std::vector<std::string> lyrics = SplitLyricLine(*line);
         history_.Begin(session_, EditScope::Segments);
@@ -225,8 +226,8 @@ void MainWindow::AutoSegmentClicked() {
     });
 }
 
-std::optional<LoadOutcome> MainWindow::AskBeforeLoading(const std::filesystem::path& recording,
-                                                        std::vector<std::pair<std::string, bool>>& answered) {
+std::optional<LoadOutcome> MainWindow::AskBeforeLoading(
+    const std::filesystem::path& recording, std::vector<std::pair<std::string, bool>>& answered) {
     // Reading the file takes a moment on a long recording (about 0.1 s for
     // ten minutes): the pointer says so.
     RecordingCheck check = RecordingCheck::Missing;
@@ -238,18 +239,18 @@ std::optional<LoadOutcome> MainWindow::AskBeforeLoading(const std::filesystem::p
         check = CheckRecording(recording);
     }
     switch (check) {
-    case RecordingCheck::Missing:
-    case RecordingCheck::Ready:
-        break;
-    case RecordingCheck::Unsupported:
-        prompts_->Error(kUnsupportedFormatMessage);
-        prompts_->Beep();
-        return LoadOutcome::Unsupported;
-    case RecordingCheck::Long:
-        prompts_->Beep();
-        if (!prompts_->AskOkCancel(kLongRecordingQuestion)) return LoadOutcome::Declined;
-        answered.emplace_back(std::string(kLongRecordingQuestion), true);
-        break;
+        case RecordingCheck::Missing:
+        case RecordingCheck::Ready:
+            break;
+        case RecordingCheck::Unsupported:
+            prompts_->Error(kUnsupportedFormatMessage);
+            prompts_->Beep();
+            return LoadOutcome::Unsupported;
+        case RecordingCheck::Long:
+            prompts_->Beep();
+            if (!prompts_->AskOkCancel(kLongRecordingQuestion)) return LoadOutcome::Declined;
+            answered.emplace_back(std::string(kLongRecordingQuestion), true);
+            break;
     }
     return std::nullopt;
 }
@@ -260,7 +261,9 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
     LoadOutcome outcome = LoadOutcome::NoFile;
     RunInBackground(
         U("音声読込"),
-        [&](Prompts& prompts, const LoadProgress& progress) { outcome = session_.LoadRecording(path, prompts, progress); },
+        [&](Prompts& prompts, const LoadProgress& progress) {
+            outcome = session_.LoadRecording(path, prompts, progress);
+        },
         answered);
     if (outcome == LoadOutcome::Loaded || outcome == LoadOutcome::NoFrames) {
         history_.Clear();
@@ -269,7 +272,8 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
     return outcome;
 }
 
-bool MainWindow::RunInBackground(const QString& title, const std::function<void(Prompts&, const LoadProgress&)>& job,
+bool MainWindow::RunInBackground(const QString& title,
+                                 const std::function<void(Prompts&, const LoadProgress&)>& job,
                                  const std::vector<std::pair<std::string, bool>>& answered) {
     QProgressDialog dialog(this);
     dialog.setObjectName(QStringLiteral("LoadProgressDialog"));
@@ -307,7 +311,8 @@ bool MainWindow::RunInBackground(const QString& title, const std::function<void(
             prompting = false;
             if (guard) guard->setMinimumDuration(0);  // back at the next step
         });
-    const LoadProgress progress = [guard, this, &prompting](std::string_view stage, double fraction) {
+    const LoadProgress progress = [guard, this, &prompting](std::string_view stage,
+                                                            double fraction) {
         const int percent = std::clamp(int(fraction * 100.0), 0, 100);
         const QString label = StageLabel(stage);
         QMetaObject::invokeMethod(
@@ -347,7 +352,8 @@ bool MainWindow::RunInBackground(const QString& title, const std::function<void(
 
 void MainWindow::AfterRecordingChanged() {
     setWindowTitle(U(session_.Caption));
-    volumeBitmap_ = session_.HasRecording() ? melodrift::BuildVolumeBitmap(session_.FrameVolume) : RgbaImage();
+    volumeBitmap_ =
+        session_.HasRecording() ? melodrift::BuildVolumeBitmap(session_.FrameVolume) : RgbaImage();
     spectrumColumnDensity_.clear();
     BuildSpectrumBitmap();
     {

@@ -22,7 +22,8 @@ namespace melodrift {
 // ---- Keys and the wheel ---------------------------------------------------------------
 
 void MainWindow::CreateKeys() {
-    const auto add = [this](const char* name, const char* text, const QList<QKeySequence>& keys, auto handler) {
+    const auto add = [this](const char* name, const char* text, const QList<QKeySequence>& keys,
+                            auto handler) {
         auto* action = new QAction(QString::fromUtf8(text), this);
         action->setObjectName(QString::fromLatin1(name));
         action->setShortcuts(keys);
@@ -31,16 +32,21 @@ void MainWindow::CreateKeys() {
         addAction(action);
         return action;
     };
-    undoAction_ = add("UndoAction", "元に戻す", {QKeySequence(Qt::CTRL | Qt::Key_Z)}, [this] { UndoClicked(); });
-    redoAction_ = add("RedoAction", "やり直し",
-                      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)},
-                      [this] { RedoClicked(); });
+    undoAction_ = add("UndoAction", "元に戻す", {QKeySequence(Qt::CTRL | Qt::Key_Z)},
+                      [this] { UndoClicked(); });
+    redoAction_ =
+        add("RedoAction", "やり直し",
+            {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)},
+            [this] { RedoClicked(); });
     add("PlayAction", "再生", {QKeySequence(Qt::Key_Space)}, [this] { PlayKeyPressed(); });
     add("StopAction", "停止", {QKeySequence(Qt::Key_Escape)}, [this] { EscapePressed(); });
-    add("DeleteCutAction", "区切り削除", {QKeySequence(Qt::Key_Delete)}, [this] { DeleteKeyPressed(); });
+    add("DeleteCutAction", "区切り削除", {QKeySequence(Qt::Key_Delete)},
+        [this] { DeleteKeyPressed(); });
     add("ZoomToFitAction", "全体表示", {QKeySequence(Qt::Key_0)}, [this] { ZoomToFitClicked(); });
-    add("SaveEditStateAction", "編集状態の保存", {QKeySequence(Qt::CTRL | Qt::Key_S)}, [this] { SaveEditStateClicked(); });
-    add("LoadRecordingAction", "音声読込", {QKeySequence(Qt::CTRL | Qt::Key_O)}, [this] { LoadRecordingClicked(); });
+    add("SaveEditStateAction", "編集状態の保存", {QKeySequence(Qt::CTRL | Qt::Key_S)},
+        [this] { SaveEditStateClicked(); });
+    add("LoadRecordingAction", "音声読込", {QKeySequence(Qt::CTRL | Qt::Key_O)},
+        [this] { LoadRecordingClicked(); });
 
     cutMenu_ = new QMenu(this);
     cutMenu_->setObjectName(QStringLiteral("CutMenu"));
@@ -127,10 +133,11 @@ void MainWindow::SurfaceWheel(int angleDelta, bool zoom, int x) {
         if (zoom) {
             // The frame under the pointer stays under it.
             const Zoom old = session_.View();
-            const int frame = old.Overview() ? XToFrame(x, old, session_.FirstFrame, session_.FrameCount())
-                                             : session_.FirstFrame + x / old.pixels;
-            const int position = std::clamp(PositionOfZoom(session_.View()) + notches, zoomArrows_->Minimum(),
-                                            zoomArrows_->Maximum());
+            const int frame = old.Overview()
+                                  ? XToFrame(x, old, session_.FirstFrame, session_.FrameCount())
+                                  : session_.FirstFrame + x / old.pixels;
+            const int position = std::clamp(PositionOfZoom(session_.View()) + notches,
+                                            zoomArrows_->Minimum(), zoomArrows_->Maximum());
             if (ZoomAtPosition(position) == session_.View()) return;
             SetZoomQuietly(ZoomAtPosition(position));
             ShowFrameAt(frame, x);
@@ -153,7 +160,7 @@ void MainWindow::PlayImage(std::string image) {
     if (!PreviewPlayer::OutputAvailable()) {
         player_.Stop();
         noOutputPanel_->show();
-        SetStatus(StatusText());   // the keys panel makes room
+        SetStatus(StatusText());  // the keys panel makes room
         return;
     }
     if (player_.Play(std::move(image))) noOutputPanel_->hide();
@@ -168,10 +175,11 @@ void MainWindow::StartPreviewRender(double fromMs, double toMs) {
     previewImage_.clear();
     // The job and a copy of the resynthesiser belong to the thread: the
     // session stays free for editing while it renders.
-    previewThread_ = QThread::create([this, job = std::move(*job), resynth = *session_.Resynth]() mutable {
-        ClearUpperVectorState();
-        previewImage_ = RenderResynthesis(job, resynth, &stopPreview_);
-    });
+    previewThread_ =
+        QThread::create([this, job = std::move(*job), resynth = *session_.Resynth]() mutable {
+            ClearUpperVectorState();
+            previewImage_ = RenderResynthesis(job, resynth, &stopPreview_);
+        });
     // A render stopped and collected earlier may still have its signal
     // queued: only the current one's counts.
     const int generation = ++previewGeneration_;

@@ -16,9 +16,7 @@ constexpr int kLyricFontPixels = 12;
 namespace {
 // Text whose ink every lyric font must fit: kana (small ones too), a kanji,
 // and Latin letters with descenders.
-QString InkSample() {
-    return QStringLiteral("あこゃっ漢Rrgjy");
-}
+QString InkSample() { return QStringLiteral("あこゃっ漢Rrgjy"); }
 }  // namespace
 
 QFont LyricTextFont() {

@@ -55,7 +55,8 @@ QString ReplaceSelectionCaption(const NoteList* notes) {
         }
         lyrics << QString::fromStdString(note.Lyric);
     }
-    return text + QString::fromUtf8("（") + lyrics.join(QString::fromUtf8("・")) + QString::fromUtf8("）");
+    return text + QString::fromUtf8("（") + lyrics.join(QString::fromUtf8("・")) +
+           QString::fromUtf8("）");
 }
 
 // Heights and widths of the fixed parts, pixels.
@@ -66,15 +67,13 @@ constexpr int kInsertPanelWidth = 305;
 constexpr int kStatusBarHeight = 19;
 constexpr int kStatusPanelWidth = 300;
 constexpr int kZoomArrowsWidth = 33;
-constexpr int kZoomFitWidth = 36;     // the "全体" button
-constexpr int kZoomLabelWidth = 28;   // "×3"
+constexpr int kZoomFitWidth = 36;       // the "全体" button
+constexpr int kZoomLabelWidth = 28;     // "×3"
 constexpr int kZoomOutLabelWidth = 84;  // "1px = 1.2 s"
-constexpr int kStatusMargin = 12;     // label padding and the panel's frame
-constexpr int kBevel = 1;  // raised border of the lanes panel
+constexpr int kStatusMargin = 12;       // label padding and the panel's frame
+constexpr int kBevel = 1;               // raised border of the lanes panel
 
-QString U(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-}
+QString U(std::string_view utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
 QFont WindowFont() {
     // The design font first; on systems without it, the Japanese face that
@@ -119,7 +118,7 @@ W* Named(W* widget, const char* name, const char* hint = nullptr) {
 }  // namespace
 
 MainWindow::MainWindow(std::filesystem::path pluginFile, std::unique_ptr<Prompts> prompts,
-               std::unique_ptr<QSettings> settings, Voicebank* voicebank)
+                       std::unique_ptr<QSettings> settings, Voicebank* voicebank)
     : pluginFile_(std::move(pluginFile)),
       prompts_(prompts ? std::move(prompts) : std::make_unique<QtPrompts>(this)),
       settings_(settings ? std::move(settings) : OpenWindowSettingsStore()),
@@ -146,9 +145,7 @@ void MainWindow::Guard(const std::function<void()>& work) {
     RunGuarded(*prompts_, work);
 }
 
-QString MainWindow::StatusText() const {
-    return statusPanel_->text();
-}
+QString MainWindow::StatusText() const { return statusPanel_->text(); }
 
 // ---- Controls ----------------------------------------------------------------
 
@@ -164,11 +161,13 @@ void MainWindow::CreateControls() {
     lanesPanel_ = MakePanel(client, "LanesPanel", true);
     laneLabelsPanel_ = MakePanel(lanesPanel_, "LaneLabelsPanel", false);
     for (const LaneGeometry* lane : kLanes.Lanes()) {
-        QLabel* label = MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX, lane->LabelY);
+        QLabel* label = MakeLabel(laneLabelsPanel_, std::string(lane->Label).c_str(), lane->LabelX,
+                                  lane->LabelY);
         // A label wider than the column (「スペクトル」 in most fonts) is set
         // smaller until it fits, never cut.
         QFont font = label->font();
-        while (label->sizeHint().width() > kLaneLabelsWidth - lane->LabelX && font.pixelSize() > 8) {
+        while (label->sizeHint().width() > kLaneLabelsWidth - lane->LabelX &&
+               font.pixelSize() > 8) {
             font.setPixelSize(font.pixelSize() - 1);
             label->setFont(font);
             label->adjustSize();
@@ -178,7 +177,8 @@ void MainWindow::CreateControls() {
         if (lane->Top > 0) MakeSeparator(laneLabelsPanel_, lane->Top, kLaneLabelsWidth);
     }
     MakeSeparator(laneLabelsPanel_, kLanes.LabelsBottom, kLaneLabelsWidth);
-    spectrumRangeBar_ = Named(new QScrollBar(Qt::Vertical, laneLabelsPanel_), "SpectrumRangeBar", "スペクトルの表示濃度を変更します");
+    spectrumRangeBar_ = Named(new QScrollBar(Qt::Vertical, laneLabelsPanel_), "SpectrumRangeBar",
+                              "スペクトルの表示濃度を変更します");
     spectrumRangeBar_->setGeometry(8, kLanes.Spectrum.Top + kLanes.SpectrumBarOffset, 9, 81);
     spectrumRangeBar_->setRange(1, 100);
 
@@ -187,7 +187,8 @@ void MainWindow::CreateControls() {
     lyricEdit_ = Named(new QLineEdit(surfacePanel_), "LyricEdit");
     lyricsEdit_ = Named(new QLineEdit(surfacePanel_), "LyricsEdit");
     for (QLineEdit* edit : {lyricEdit_, lyricsEdit_}) {
-        edit->setGeometry(0, kLanes.LyricEditTop(), kLanes.LyricEditMinWidth, kLanes.LyricEditHeight);
+        edit->setGeometry(0, kLanes.LyricEditTop(), kLanes.LyricEditMinWidth,
+                          kLanes.LyricEditHeight);
         edit->hide();
     }
     scrollPanel_ = MakePanel(surfacePanel_, "ScrollPanel", false);
@@ -195,32 +196,42 @@ void MainWindow::CreateControls() {
     zoomArrows_->SetRange(kZoomOutmostPosition, 8);
     zoomArrows_->SetPosition(1);
     zoomArrows_->setToolTip(U("表示倍率を変更します (Ctrl+ホイール)"));
-    zoomFitButton_ = Named(new QToolButton(scrollPanel_), "ZoomFitButton", "全体を表示できる倍率にします (0キー)");
+    zoomFitButton_ = Named(new QToolButton(scrollPanel_), "ZoomFitButton",
+                           "全体を表示できる倍率にします (0キー)");
     zoomFitButton_->setText(U("全体"));
     zoomFitButton_->setAutoRaise(true);
-    zoomLabel_ = Named(new QLabel(scrollPanel_), "ZoomLabel", "表示倍率 (1フレームあたりのピクセル数)");
+    zoomLabel_ =
+        Named(new QLabel(scrollPanel_), "ZoomLabel", "表示倍率 (1フレームあたりのピクセル数)");
     zoomLabel_->setAlignment(Qt::AlignCenter);
     timeScrollBar_ = Named(new QScrollBar(Qt::Horizontal, scrollPanel_), "TimeScrollBar");
     timeScrollBar_->setRange(0, 0);
 
-    loadRecordingButton_ = Named(new QPushButton(U("音声読込"), client), "LoadRecordingButton", "トレースする音声ファイルを読み込みます");
+    loadRecordingButton_ = Named(new QPushButton(U("音声読込"), client), "LoadRecordingButton",
+                                 "トレースする音声ファイルを読み込みます");
     loadRecordingButton_->setGeometry(8, 360, 75, 57);
-    saveEditStateButton_ = Named(new QPushButton(U("編集状態の保存"), client), "SaveEditStateButton", "編集中の状態をファイルに保存します");
+    saveEditStateButton_ = Named(new QPushButton(U("編集状態の保存"), client),
+                                 "SaveEditStateButton", "編集中の状態をファイルに保存します");
     saveEditStateButton_->setGeometry(112, 360, 89, 25);
-    loadEditStateButton_ = Named(new QPushButton(U("編集状態の読込"), client), "LoadEditStateButton", "過去に保存した編集状態を読み込みます");
+    loadEditStateButton_ = Named(new QPushButton(U("編集状態の読込"), client),
+                                 "LoadEditStateButton", "過去に保存した編集状態を読み込みます");
     loadEditStateButton_->setGeometry(112, 392, 89, 25);
-    autoSegmentButton_ = Named(new QPushButton(U("自動区切"), client), "AutoSegmentButton", "区切り位置を自動設定します");
+    autoSegmentButton_ = Named(new QPushButton(U("自動区切"), client), "AutoSegmentButton",
+                               "区切り位置を自動設定します");
     autoSegmentButton_->setGeometry(216, 360, 75, 57);
-    replaceSelectionCheck_ = Named(new QCheckBox(U("選択ノートを置き換える"), client), "ReplaceSelectionCheck",
-                                   "エディタで選択したノートを、挿入する音符で置き換えます。外すと選択ノートは新しい音符の後ろに残ります");
+    replaceSelectionCheck_ =
+        Named(new QCheckBox(U("選択ノートを置き換える"), client), "ReplaceSelectionCheck",
+              "エディタで選択したノートを、挿入する音符で置き換えます。外すと選択ノートは新しい音符"
+              "の後ろに残ります");
     replaceSelectionCheck_->setChecked(true);
 
     insertPanel_ = MakePanel(client, "InsertPanel", false);
-    traceModeButton_ = Named(new QToolButton(insertPanel_), "TraceModeButton", "現在の歌手で音声を再現します");
+    traceModeButton_ =
+        Named(new QToolButton(insertPanel_), "TraceModeButton", "現在の歌手で音声を再現します");
     traceModeButton_->setText(U("トレースモード"));
     traceModeButton_->setGeometry(4, 16, 89, 25);
     traceModeButton_->setProperty("tag", 0);
-    correctionModeButton_ = Named(new QToolButton(insertPanel_), "CorrectionModeButton", "元音声を音源化しUTAU上で再現します");
+    correctionModeButton_ = Named(new QToolButton(insertPanel_), "CorrectionModeButton",
+                                  "元音声を音源化しUTAU上で再現します");
     correctionModeButton_->setText(U("音声補正モード"));
     correctionModeButton_->setGeometry(4, 48, 89, 25);
     correctionModeButton_->setProperty("tag", 1);
@@ -232,16 +243,20 @@ void MainWindow::CreateControls() {
 
     noteOptionsGroup_ = Named(new QGroupBox(insertPanel_), "NoteOptionsGroup");
     noteOptionsGroup_->setGeometry(96, 0, 129, 89);
-    keyCheck_ = Named(new QCheckBox(U("キー"), noteOptionsGroup_), "KeyCheck", "音符のキーを推定します");
+    keyCheck_ =
+        Named(new QCheckBox(U("キー"), noteOptionsGroup_), "KeyCheck", "音符のキーを推定します");
     keyCheck_->setGeometry(16, 6, 97, 17);
-    pitchCheck_ = Named(new QCheckBox(U("ピッチ"), noteOptionsGroup_), "PitchCheck", "ピッチを適用します(Mode1)");
+    pitchCheck_ = Named(new QCheckBox(U("ピッチ"), noteOptionsGroup_), "PitchCheck",
+                        "ピッチを適用します(Mode1)");
     pitchCheck_->setGeometry(16, 26, 97, 17);
-    volumeCheck_ = Named(new QCheckBox(U("音量"), noteOptionsGroup_), "VolumeCheck", "音量を適用します(エンベロープ)");
+    volumeCheck_ = Named(new QCheckBox(U("音量"), noteOptionsGroup_), "VolumeCheck",
+                         "音量を適用します(エンベロープ)");
     volumeCheck_->setGeometry(16, 46, 97, 17);
     voicingCheck_ = Named(new QCheckBox(U("有声判定"), noteOptionsGroup_), "VoicingCheck",
                           "子音や息から拾った不確かなピッチを使わず、前後の声のピッチでつなぎます");
     voicingCheck_->setGeometry(16, 66, 97, 17);
-    for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_, voicingCheck_}) box->setChecked(true);
+    for (QCheckBox* box : {keyCheck_, pitchCheck_, volumeCheck_, voicingCheck_})
+        box->setChecked(true);
 
     // The voice correction timing takes the place of キー, ピッチ and 音量 (which
     // do not apply in that mode, and are hidden then); 有声判定 applies in both
@@ -252,20 +267,25 @@ void MainWindow::CreateControls() {
     MakeLabel(correctionPanel_, "先行発声", 4, 1);
     MakeLabel(correctionPanel_, "ｵｰﾊﾞｰﾗｯﾌﾟ", 4, 21);
     MakeLabel(correctionPanel_, "子音部", 4, 41);
-    preUtteranceEdit_ = Named(new QLineEdit(correctionPanel_), "PreUtteranceEdit", "音声補正モードで音符に適用する先行発声");
+    preUtteranceEdit_ = Named(new QLineEdit(correctionPanel_), "PreUtteranceEdit",
+                              "音声補正モードで音符に適用する先行発声");
     preUtteranceEdit_->setGeometry(68, 0, 52, 19);
-    overlapEdit_ = Named(new QLineEdit(correctionPanel_), "OverlapEdit", "音声補正モードで音符に適用するオーバーラップ");
+    overlapEdit_ = Named(new QLineEdit(correctionPanel_), "OverlapEdit",
+                         "音声補正モードで音符に適用するオーバーラップ");
     overlapEdit_->setGeometry(68, 20, 52, 19);
-    consonantEdit_ = Named(new QLineEdit(correctionPanel_), "ConsonantEdit", "音声補正モードで音符に適用する子音部");
+    consonantEdit_ = Named(new QLineEdit(correctionPanel_), "ConsonantEdit",
+                           "音声補正モードで音符に適用する子音部");
     consonantEdit_->setGeometry(68, 40, 52, 19);
     correctionPanel_->hide();
 
-    pitchModeCombo_ = Named(new QComboBox(insertPanel_), "PitchModeCombo",
-                            "ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）");
+    pitchModeCombo_ =
+        Named(new QComboBox(insertPanel_), "PitchModeCombo",
+              "ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）");
     pitchModeCombo_->addItems({QStringLiteral("Mode1"), QStringLiteral("Mode2")});
     pitchModeCombo_->setCurrentIndex(1);
     pitchModeCombo_->setGeometry(232, 6, 65, 20);
-    insertButton_ = Named(new QPushButton(U("挿入"), insertPanel_), "InsertButton", "UTAUエディタに音符を挿入します");
+    insertButton_ = Named(new QPushButton(U("挿入"), insertPanel_), "InsertButton",
+                          "UTAUエディタに音符を挿入します");
     insertButton_->setGeometry(232, 32, 65, 33);
     cancelButton_ = Named(new QPushButton(U("キャンセル"), insertPanel_), "CancelButton");
     cancelButton_->setGeometry(232, 72, 65, 17);
@@ -280,15 +300,20 @@ void MainWindow::CreateControls() {
     bar->addWidget(statusPanel_);
     // The keys panel names the two keys nobody finds by pointing; its tooltip
     // lists every key and mouse gesture.
-    keysPanel_ = Named(new QLabel(U("Ctrl+Z=元に戻す　Ctrl+Y=やり直し"), bar), "KeysPanel",
-                       "Ctrl+Z=元に戻す\nCtrl+Shift+Z / Ctrl+Y=やり直し\nSpace=ポインタの位置の区間(または直前のプレビュー)を再生\n"
-                       "Esc=再生・プレビュー作成を中止、歌詞の編集を取り消し\nDelete=ポインタに最も近い区切りを削除\n"
-                       "ホイール=時間方向にスクロール　Ctrl+ホイール=ポインタの位置を中心に拡大・縮小\n0=全体表示\n"
-                       "Ctrl+S=編集状態の保存　Ctrl+O=音声読込\n区切りを右クリック=区切り削除のメニュー");
+    keysPanel_ =
+        Named(new QLabel(U("Ctrl+Z=元に戻す　Ctrl+Y=やり直し"), bar), "KeysPanel",
+              "Ctrl+Z=元に戻す\nCtrl+Shift+Z / "
+              "Ctrl+Y=やり直し\nSpace=ポインタの位置の区間(または直前のプレビュー)を再生\n"
+              "Esc=再生・プレビュー作成を中止、歌詞の編集を取り消し\nDelete="
+              "ポインタに最も近い区切りを削除\n"
+              "ホイール=時間方向にスクロール　Ctrl+ホイール=ポインタの位置を中心に拡大・縮小\n0="
+              "全体表示\n"
+              "Ctrl+S=編集状態の保存　Ctrl+O=音声読込\n区切りを右クリック=区切り削除のメニュー");
     // Shown while previews cannot play for want of an output device; hints
     // and other messages never replace it.
     noOutputPanel_ = Named(new QLabel(QString::fromUtf8(kNoOutputDeviceMessage.data(),
-                                                        qsizetype(kNoOutputDeviceMessage.size())), bar),
+                                                        qsizetype(kNoOutputDeviceMessage.size())),
+                                      bar),
                            "NoOutputPanel");
     bar->addPermanentWidget(noOutputPanel_);
     noOutputPanel_->hide();
@@ -309,7 +334,8 @@ void MainWindow::ConnectEvents() {
         connect(box, &QCheckBox::toggled, this, [this, box] { NoteOptionToggled(box); });
     }
     connect(pitchModeCombo_, &QComboBox::activated, this, [this] { PitchModeChanged(); });
-    connect(replaceSelectionCheck_, &QCheckBox::toggled, this, [this](bool on) { session_.ReplaceSelection = on; });
+    connect(replaceSelectionCheck_, &QCheckBox::toggled, this,
+            [this](bool on) { session_.ReplaceSelection = on; });
     for (QToolButton* button : {correctionModeButton_, traceModeButton_}) {
         connect(button, &QToolButton::clicked, this, [this, button] { ModeButtonClicked(button); });
     }
@@ -324,21 +350,43 @@ void MainWindow::ConnectEvents() {
     connect(timeScrollBar_, &QScrollBar::valueChanged, this, [this] { TimeScrollChanged(); });
     // The spectrum range applies when a scroll ends: on release of the thumb,
     // or at once for arrow, page and key steps (which end as they start).
-    connect(spectrumRangeBar_, &QScrollBar::sliderReleased, this, [this] { SpectrumRangeChanged(); });
+    connect(spectrumRangeBar_, &QScrollBar::sliderReleased, this,
+            [this] { SpectrumRangeChanged(); });
     connect(spectrumRangeBar_, &QScrollBar::valueChanged, this, [this] {
         if (!spectrumRangeBar_->isSliderDown()) SpectrumRangeChanged();
     });
-    surface_->MouseDown = [this](Qt::MouseButton b, bool dbl, int x, int y) { SurfaceMouseDown(b, dbl, x, y); };
+    surface_->MouseDown = [this](Qt::MouseButton b, bool dbl, int x, int y) {
+        SurfaceMouseDown(b, dbl, x, y);
+    };
     surface_->MouseMove = [this](int x, int y) { SurfaceMouseMove(x, y); };
     surface_->MouseUp = [this](Qt::MouseButton b, int x, int y) { SurfaceMouseUp(b, x, y); };
     surface_->Wheel = [this](int delta, bool zoom, int x) { SurfaceWheel(delta, zoom, x); };
     CreateKeys();
 
-    for (QLineEdit* edit : {preUtteranceEdit_, overlapEdit_, consonantEdit_, lyricEdit_, lyricsEdit_}) edit->installEventFilter(this);
-    const QList<QWidget*> hinted = {centralWidget(), laneLabelsPanel_, zoomArrows_, insertPanel_, correctionModeButton_, traceModeButton_,
-                                    noteOptionsGroup_, keyCheck_, pitchCheck_, volumeCheck_, preUtteranceEdit_, overlapEdit_, consonantEdit_,
-                                    insertButton_, cancelButton_, loadRecordingButton_, saveEditStateButton_, loadEditStateButton_, autoSegmentButton_,
-                                    replaceSelectionCheck_, statusBar()};
+    for (QLineEdit* edit :
+         {preUtteranceEdit_, overlapEdit_, consonantEdit_, lyricEdit_, lyricsEdit_})
+        edit->installEventFilter(this);
+    const QList<QWidget*> hinted = {centralWidget(),
+                                    laneLabelsPanel_,
+                                    zoomArrows_,
+                                    insertPanel_,
+                                    correctionModeButton_,
+                                    traceModeButton_,
+                                    noteOptionsGroup_,
+                                    keyCheck_,
+                                    pitchCheck_,
+                                    volumeCheck_,
+                                    preUtteranceEdit_,
+                                    overlapEdit_,
+                                    consonantEdit_,
+                                    insertButton_,
+                                    cancelButton_,
+                                    loadRecordingButton_,
+                                    saveEditStateButton_,
+                                    loadEditStateButton_,
+                                    autoSegmentButton_,
+                                    replaceSelectionCheck_,
+                                    statusBar()};
     for (QWidget* widget : hinted) widget->installEventFilter(this);
 }
 
@@ -371,7 +419,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::Enter) {
         if (auto* widget = qobject_cast<QWidget*>(watched)) ShowHintOf(widget);
     } else if (event->type() == QEvent::Leave) {
-        if (auto* widget = qobject_cast<QWidget*>(watched); widget != nullptr && widget->parentWidget() != nullptr) {
+        if (auto* widget = qobject_cast<QWidget*>(watched);
+            widget != nullptr && widget->parentWidget() != nullptr) {
             ShowHintOf(widget->parentWidget());
         }
     }
@@ -383,8 +432,9 @@ void MainWindow::ShowHintOf(QWidget* sender) {
 }
 
 int MainWindow::NoOutputPanelWidth() const {
-    return noOutputPanel_ != nullptr && !noOutputPanel_->isHidden() ? noOutputPanel_->sizeHint().width() + kStatusMargin
-                                                                    : 0;
+    return noOutputPanel_ != nullptr && !noOutputPanel_->isHidden()
+               ? noOutputPanel_->sizeHint().width() + kStatusMargin
+               : 0;
 }
 
 void MainWindow::SetStatus(const QString& text) {
@@ -395,8 +445,8 @@ void MainWindow::SetStatus(const QString& text) {
     statusPanel_->setFixedWidth(std::max(kStatusPanelWidth, needed));
     if (keysPanel_ != nullptr) {
         const int width = centralWidget()->width();
-        keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() + keysPanel_->sizeHint().width() +
-                                            2 * kStatusMargin);
+        keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() +
+                                            keysPanel_->sizeHint().width() + 2 * kStatusMargin);
     }
 }
 
@@ -512,9 +562,11 @@ void MainWindow::PlaceZoomStrip() {
     const int labelWidth = session_.View().Overview() ? kZoomOutLabelWidth : kZoomLabelWidth;
     const int stripWidth = scrollPanel_->width();
     zoomLabel_->setGeometry(kZoomArrowsWidth, 0, labelWidth, kScrollPanelHeight);
-    zoomFitButton_->setGeometry(kZoomArrowsWidth + labelWidth, 0, kZoomFitWidth, kScrollPanelHeight);
+    zoomFitButton_->setGeometry(kZoomArrowsWidth + labelWidth, 0, kZoomFitWidth,
+                                kScrollPanelHeight);
     const int scrollLeft = kZoomArrowsWidth + labelWidth + kZoomFitWidth;
-    timeScrollBar_->setGeometry(scrollLeft, 0, std::max(0, stripWidth - scrollLeft), kScrollPanelHeight);
+    timeScrollBar_->setGeometry(scrollLeft, 0, std::max(0, stripWidth - scrollLeft),
+                                kScrollPanelHeight);
 }
 
 void MainWindow::LayOutControls() {
@@ -532,11 +584,13 @@ void MainWindow::LayOutControls() {
     PlaceZoomStrip();
     // The keys panel gives way to the help text when the window is narrow.
     if (keysPanel_ != nullptr) {
-        keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() + keysPanel_->sizeHint().width() +
-                                            2 * kStatusMargin);
+        keysPanel_->setVisible(width >= statusPanel_->width() + NoOutputPanelWidth() +
+                                            keysPanel_->sizeHint().width() + 2 * kStatusMargin);
     }
-    insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth, std::max(0, height - kLanesPanelHeight));
-    replaceSelectionCheck_->setGeometry(8, kLanesPanelHeight + 72, std::max(0, width - kInsertPanelWidth - 16), 17);
+    insertPanel_->setGeometry(width - kInsertPanelWidth, kLanesPanelHeight, kInsertPanelWidth,
+                              std::max(0, height - kLanesPanelHeight));
+    replaceSelectionCheck_->setGeometry(8, kLanesPanelHeight + 72,
+                                        std::max(0, width - kInsertPanelWidth - 16), 17);
     if (created_) Guard([&] { UpdateLayout(); });
 }
 

@@ -55,20 +55,24 @@ inline constexpr int kMinOuterHeight = 490;
 inline constexpr int kMaxOuterHeight = 520;
 
 inline constexpr const char* kWindowCaption = "メロドリフト ver2.42";
-inline constexpr std::string_view kUnsavedEditsQuestion = "編集内容が保存されていません。破棄してよろしいですか？";
-inline constexpr std::string_view kNoOutputDeviceMessage = "音声を再生できません: 出力デバイスがありません";
+inline constexpr std::string_view kUnsavedEditsQuestion =
+    "編集内容が保存されていません。破棄してよろしいですか？";
+inline constexpr std::string_view kNoOutputDeviceMessage =
+    "音声を再生できません: 出力デバイスがありません";
 
 // The pitch-mode box lists "Mode1", "Mode2" in that order.
-inline PitchEncoding PitchEncodingOfItem(int index) { return index == 0 ? PitchEncoding::Mode1 : PitchEncoding::Mode2; }
+inline PitchEncoding PitchEncodingOfItem(int index) {
+    return index == 0 ? PitchEncoding::Mode1 : PitchEncoding::Mode2;
+}
 
 class MainWindow : public QMainWindow {
-public:
+  public:
     // `pluginFile` is the host's plug-in file (may be empty or missing: the
     // window still opens). `prompts` shows the boxes and dialogs; null means
     // real Qt dialogs. `settings` is the persistent store; null opens the
     // per-user one. `voicebank` is the process-wide voicebank.
     MainWindow(std::filesystem::path pluginFile, std::unique_ptr<Prompts> prompts = nullptr,
-           std::unique_ptr<QSettings> settings = nullptr, Voicebank* voicebank = nullptr);
+               std::unique_ptr<QSettings> settings = nullptr, Voicebank* voicebank = nullptr);
     ~MainWindow() override;
 
     EditorSession& Session() { return session_; }
@@ -83,12 +87,12 @@ public:
     void PitchModeChanged();
     void ModeButtonClicked(QAbstractButton* sender);
     void CorrectionEditExited(QLineEdit* sender);
-    void InsertClicked();  // Insert
-    void CancelClicked();  // Cancel
+    void InsertClicked();         // Insert
+    void CancelClicked();         // Cancel
     void LoadRecordingClicked();  // load a recording
     void SaveEditStateClicked();  // save the edit state
     void LoadEditStateClicked();  // load an edit state
-    void AutoSegmentClicked();  // automatic segmentation
+    void AutoSegmentClicked();    // automatic segmentation
     void ZoomChanging(int newValue);
     // The zoom set with the arrows following it, without their Changing.
     void SetZoomQuietly(Zoom zoom);
@@ -107,12 +111,12 @@ public:
     void ShowHintOf(QWidget* sender);
 
     // ---- Undo, keys, wheel and the cut's menu --------------------------------
-    void UndoClicked();        // Ctrl+Z
-    void RedoClicked();        // Ctrl+Shift+Z, Ctrl+Y
-    void PlayKeyPressed();     // Space: the segment under the pointer, else the last preview
-    void EscapePressed();      // stops playback and previews, abandons an open lyric edit
-    void DeleteKeyPressed();   // Delete: removes the cut nearest the pointer
-    void ZoomToFitClicked();   // key 0 and the button beside the zoom arrows
+    void UndoClicked();       // Ctrl+Z
+    void RedoClicked();       // Ctrl+Shift+Z, Ctrl+Y
+    void PlayKeyPressed();    // Space: the segment under the pointer, else the last preview
+    void EscapePressed();     // stops playback and previews, abandons an open lyric edit
+    void DeleteKeyPressed();  // Delete: removes the cut nearest the pointer
+    void ZoomToFitClicked();  // key 0 and the button beside the zoom arrows
     // A wheel turn on the surface (angle in eighths of a degree): scrolls in
     // time, or with Ctrl zooms around column x.
     void SurfaceWheel(int angleDelta, bool zoom, int x);
@@ -144,7 +148,7 @@ public:
     void RedrawAll();
     void DrawVolumeLane();
     void DrawCutLines();
-    void ToggleCursor();        // the cursor line at CursorX, inverted
+    void ToggleCursor();  // the cursor line at CursorX, inverted
     void ToggleCursorAt(int x);
     void BuildSpectrumBitmap();
     void BuildPitchBitmap();
@@ -153,12 +157,12 @@ public:
     // The settings as the controls hold them now (what closing writes).
     WindowSettings CurrentSettings() const;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void CreateControls();
     void ConnectEvents();
     void RestoreSettings();
@@ -173,20 +177,22 @@ private:
     // and get their answer; messages of the job show after the dialog is
     // gone; any other prompt hides the dialog while it asks. No editing
     // meanwhile. False when the user stopped it.
-    bool RunInBackground(const QString& title, const std::function<void(Prompts&, const LoadProgress&)>& job,
+    bool RunInBackground(const QString& title,
+                         const std::function<void(Prompts&, const LoadProgress&)>& job,
                          const std::vector<std::pair<std::string, bool>>& answered = {});
     // The questions of a recording's load, asked here before the worker
     // starts: the format refusal and the long-recording question. The
     // outcome when the load must not start; the answers given go to `answered`.
-    std::optional<LoadOutcome> AskBeforeLoading(const std::filesystem::path& recording,
-                                                std::vector<std::pair<std::string, bool>>& answered);
+    std::optional<LoadOutcome> AskBeforeLoading(
+        const std::filesystem::path& recording,
+        std::vector<std::pair<std::string, bool>>& answered);
     void StartPreviewRender(double fromMs, double toMs);
     void StopPreviewRender();
     void PreviewRendered();
     void PlayImage(std::string image);
     void CreateKeys();
     void SetStatus(const QString& text);
-    int NoOutputPanelWidth() const;   // its width in the status bar while shown, else 0
+    int NoOutputPanelWidth() const;  // its width in the status bar while shown, else 0
     void UpdateZoomLabel();
     void AfterHistoryStep();
     void AbandonLyricEdit();
@@ -213,8 +219,8 @@ private:
     std::unique_ptr<QSettings> settings_;
     Voicebank* voicebank_;
     PreviewPlayer player_;
-    bool busy_ = false;      // a background load runs: no session access from events
-    bool created_ = false;   // RestoreSettings finished (resizes before that draw nothing)
+    bool busy_ = false;     // a background load runs: no session access from events
+    bool created_ = false;  // RestoreSettings finished (resizes before that draw nothing)
     bool committingLyric_ = false;
     bool insertDone_ = false;  // closing after a successful Insert asks nothing
 
@@ -270,7 +276,7 @@ private:
     QCheckBox* replaceSelectionCheck_ = nullptr;
     QLabel* statusPanel_ = nullptr;
     QLabel* keysPanel_ = nullptr;
-    QLabel* noOutputPanel_ = nullptr;   // the no-output-device message
+    QLabel* noOutputPanel_ = nullptr;  // the no-output-device message
     QLabel* zoomLabel_ = nullptr;
     QToolButton* zoomFitButton_ = nullptr;
     QMenu* cutMenu_ = nullptr;

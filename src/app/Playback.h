@@ -28,7 +28,7 @@ struct WaveImageLayout {
 std::optional<WaveImageLayout> ReadWaveImageLayout(std::string_view image);
 
 class PreviewPlayer : public QObject {
-public:
+  public:
     PreviewPlayer();
     ~PreviewPlayer() override;
 
@@ -39,7 +39,7 @@ public:
     // True when the system has a default audio output device.
     static bool OutputAvailable();
 
-private:
+  private:
     // One sound being played from memory; stops when destroyed. Defined by
     // the platform's playback file.
     struct Output;

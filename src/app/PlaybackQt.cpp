@@ -18,15 +18,12 @@ struct PreviewPlayer::Output {
     }
 };
 
-void PreviewPlayer::OutputDeleter::operator()(Output* output) const {
-    delete output;
-}
+void PreviewPlayer::OutputDeleter::operator()(Output* output) const { delete output; }
 
-bool PreviewPlayer::OutputAvailable() {
-    return !QMediaDevices::defaultAudioOutput().isNull();
-}
+bool PreviewPlayer::OutputAvailable() { return !QMediaDevices::defaultAudioOutput().isNull(); }
 
-PreviewPlayer::OutputPtr PreviewPlayer::StartOutput(const WaveImageLayout& layout, const char* pcm) {
+PreviewPlayer::OutputPtr PreviewPlayer::StartOutput(const WaveImageLayout& layout,
+                                                    const char* pcm) {
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) return nullptr;
 

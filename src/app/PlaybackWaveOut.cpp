@@ -28,15 +28,12 @@ struct PreviewPlayer::Output {
     }
 };
 
-void PreviewPlayer::OutputDeleter::operator()(Output* output) const {
-    delete output;
-}
+void PreviewPlayer::OutputDeleter::operator()(Output* output) const { delete output; }
 
-bool PreviewPlayer::OutputAvailable() {
-    return waveOutGetNumDevs() > 0;
-}
+bool PreviewPlayer::OutputAvailable() { return waveOutGetNumDevs() > 0; }
 
-PreviewPlayer::OutputPtr PreviewPlayer::StartOutput(const WaveImageLayout& layout, const char* pcm) {
+PreviewPlayer::OutputPtr PreviewPlayer::StartOutput(const WaveImageLayout& layout,
+                                                    const char* pcm) {
     if (layout.DataBytes > MAXDWORD) return nullptr;  // a WAVEHDR holds at most 4 GiB
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
@@ -47,16 +44,19 @@ PreviewPlayer::OutputPtr PreviewPlayer::StartOutput(const WaveImageLayout& layou
     format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
 
     OutputPtr output(new Output);
-    if (waveOutOpen(&output->device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+    if (waveOutOpen(&output->device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) !=
+        MMSYSERR_NOERROR) {
         output->device = nullptr;
         return nullptr;
     }
     output->header.lpData = const_cast<LPSTR>(pcm);
     output->header.dwBufferLength = DWORD(layout.DataBytes);
-    if (waveOutPrepareHeader(output->device, &output->header, sizeof output->header) != MMSYSERR_NOERROR)
+    if (waveOutPrepareHeader(output->device, &output->header, sizeof output->header) !=
+        MMSYSERR_NOERROR)
         return nullptr;
     output->prepared = true;
-    if (waveOutWrite(output->device, &output->header, sizeof output->header) != MMSYSERR_NOERROR) return nullptr;
+    if (waveOutWrite(output->device, &output->header, sizeof output->header) != MMSYSERR_NOERROR)
+        return nullptr;
     return output;
 }
 

@@ -23,9 +23,7 @@ QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-QString PathToQString(const std::filesystem::path& path) {
-    return FromUtf8(PathToUtf8(path));
-}
+QString PathToQString(const std::filesystem::path& path) { return FromUtf8(PathToUtf8(path)); }
 
 std::filesystem::path QStringToPath(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
@@ -58,29 +56,29 @@ void QtPrompts::Error(std::string_view text) {
 }
 
 bool QtPrompts::AskYesNo(std::string_view text) {
-    return QMessageBox::question(parent_, kBoxTitle, FromUtf8(text), QMessageBox::Yes | QMessageBox::No,
+    return QMessageBox::question(parent_, kBoxTitle, FromUtf8(text),
+                                 QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool QtPrompts::AskOkCancel(std::string_view text) {
-    return QMessageBox::question(parent_, kBoxTitle, FromUtf8(text), QMessageBox::Ok | QMessageBox::Cancel,
+    return QMessageBox::question(parent_, kBoxTitle, FromUtf8(text),
+                                 QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 std::optional<std::string> QtPrompts::AskText(std::string_view question, std::string_view initial) {
     bool ok = false;
-    const QString text = QInputDialog::getText(parent_, kBoxTitle, FromUtf8(question), QLineEdit::Normal,
-                                               FromUtf8(initial), &ok);
+    const QString text = QInputDialog::getText(parent_, kBoxTitle, FromUtf8(question),
+                                               QLineEdit::Normal, FromUtf8(initial), &ok);
     if (!ok) return std::nullopt;
     return text.toUtf8().toStdString();
 }
 
-void QtPrompts::Beep() {
-    QApplication::beep();
-}
+void QtPrompts::Beep() { QApplication::beep(); }
 
-std::optional<std::filesystem::path> QtPrompts::PickFileToOpen(std::string_view filter,
-                                                               const std::filesystem::path& suggested) {
+std::optional<std::filesystem::path> QtPrompts::PickFileToOpen(
+    std::string_view filter, const std::filesystem::path& suggested) {
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
@@ -90,9 +88,9 @@ std::optional<std::filesystem::path> QtPrompts::PickFileToOpen(std::string_view 
     return QStringToPath(dialog.selectedFiles().front());
 }
 
-std::optional<std::filesystem::path> QtPrompts::PickFileToSave(std::string_view filter,
-                                                               std::string_view defaultExtension,
-                                                               const std::filesystem::path& suggested) {
+std::optional<std::filesystem::path> QtPrompts::PickFileToSave(
+    std::string_view filter, std::string_view defaultExtension,
+    const std::filesystem::path& suggested) {
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -160,16 +158,16 @@ void ForwardingPrompts::Beep() {
     OnWindowThread([&] { target_.Beep(); });
 }
 
-std::optional<std::filesystem::path> ForwardingPrompts::PickFileToOpen(std::string_view filter,
-                                                                       const std::filesystem::path& suggested) {
+std::optional<std::filesystem::path> ForwardingPrompts::PickFileToOpen(
+    std::string_view filter, const std::filesystem::path& suggested) {
     std::optional<std::filesystem::path> answer;
     OnWindowThread([&] { answer = target_.PickFileToOpen(filter, suggested); });
     return answer;
 }
 
-std::optional<std::filesystem::path> ForwardingPrompts::PickFileToSave(std::string_view filter,
-                                                                       std::string_view defaultExtension,
-                                                                       const std::filesystem::path& suggested) {
+std::optional<std::filesystem::path> ForwardingPrompts::PickFileToSave(
+    std::string_view filter, std::string_view defaultExtension,
+    const std::filesystem::path& suggested) {
     std::optional<std::filesystem::path> answer;
     OnWindowThread([&] { answer = target_.PickFileToSave(filter, defaultExtension, suggested); });
     return answer;
@@ -177,7 +175,10 @@ std::optional<std::filesystem::path> ForwardingPrompts::PickFileToSave(std::stri
 
 LoadPrompts::LoadPrompts(Prompts& target, std::vector<std::pair<std::string, bool>> answered,
                          std::function<void()> hide, std::function<void()> show)
-    : target_(target), answered_(std::move(answered)), hide_(std::move(hide)), show_(std::move(show)) {}
+    : target_(target),
+      answered_(std::move(answered)),
+      hide_(std::move(hide)),
+      show_(std::move(show)) {}
 
 void LoadPrompts::Keep(Kind kind, std::string_view text) {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -205,21 +206,13 @@ void LoadPrompts::AskOnWindowThread(F&& work) {
     });
 }
 
-void LoadPrompts::Inform(std::string_view text) {
-    Keep(Kind::Inform, text);
-}
+void LoadPrompts::Inform(std::string_view text) { Keep(Kind::Inform, text); }
 
-void LoadPrompts::Warn(std::string_view text) {
-    Keep(Kind::Warn, text);
-}
+void LoadPrompts::Warn(std::string_view text) { Keep(Kind::Warn, text); }
 
-void LoadPrompts::Error(std::string_view text) {
-    Keep(Kind::Error, text);
-}
+void LoadPrompts::Error(std::string_view text) { Keep(Kind::Error, text); }
 
-void LoadPrompts::Beep() {
-    Keep(Kind::Beep, {});
-}
+void LoadPrompts::Beep() { Keep(Kind::Beep, {}); }
 
 bool LoadPrompts::AskYesNo(std::string_view text) {
     if (const auto answer = Answered(text)) return *answer;
@@ -235,18 +228,19 @@ bool LoadPrompts::AskOkCancel(std::string_view text) {
     return answer;
 }
 
-std::optional<std::filesystem::path> LoadPrompts::PickFileToOpen(std::string_view filter,
-                                                                 const std::filesystem::path& suggested) {
+std::optional<std::filesystem::path> LoadPrompts::PickFileToOpen(
+    std::string_view filter, const std::filesystem::path& suggested) {
     std::optional<std::filesystem::path> answer;
     AskOnWindowThread([&] { answer = target_.PickFileToOpen(filter, suggested); });
     return answer;
 }
 
-std::optional<std::filesystem::path> LoadPrompts::PickFileToSave(std::string_view filter,
-                                                                 std::string_view defaultExtension,
-                                                                 const std::filesystem::path& suggested) {
+std::optional<std::filesystem::path> LoadPrompts::PickFileToSave(
+    std::string_view filter, std::string_view defaultExtension,
+    const std::filesystem::path& suggested) {
     std::optional<std::filesystem::path> answer;
-    AskOnWindowThread([&] { answer = target_.PickFileToSave(filter, defaultExtension, suggested); });
+    AskOnWindowThread(
+        [&] { answer = target_.PickFileToSave(filter, defaultExtension, suggested); });
     return answer;
 }
 
@@ -258,10 +252,18 @@ void LoadPrompts::Replay() {
     }
     for (const auto& [kind, text] : kept) {
         switch (kind) {
-        case Kind::Inform: target_.Inform(text); break;
-        case Kind::Warn: target_.Warn(text); break;
-        case Kind::Error: target_.Error(text); break;
-        case Kind::Beep: target_.Beep(); break;
+            case Kind::Inform:
+                target_.Inform(text);
+                break;
+            case Kind::Warn:
+                target_.Warn(text);
+                break;
+            case Kind::Error:
+                target_.Error(text);
+                break;
+            case Kind::Beep:
+                target_.Beep();
+                break;
         }
     }
 }

@@ -21,7 +21,7 @@ namespace melodrift {
 QString ToQtFilter(std::string_view filter);
 
 class QtPrompts : public Prompts {
-public:
+  public:
     explicit QtPrompts(QWidget* parent) : parent_(parent) {}
 
     void Inform(std::string_view text) override;
@@ -29,14 +29,16 @@ public:
     void Error(std::string_view text) override;
     bool AskYesNo(std::string_view text) override;
     bool AskOkCancel(std::string_view text) override;
-    std::optional<std::string> AskText(std::string_view question, std::string_view initial) override;
+    std::optional<std::string> AskText(std::string_view question,
+                                       std::string_view initial) override;
     void Beep() override;
-    std::optional<std::filesystem::path> PickFileToOpen(std::string_view filter,
-                                                        const std::filesystem::path& suggested) override;
-    std::optional<std::filesystem::path> PickFileToSave(std::string_view filter, std::string_view defaultExtension,
-                                                        const std::filesystem::path& suggested) override;
+    std::optional<std::filesystem::path> PickFileToOpen(
+        std::string_view filter, const std::filesystem::path& suggested) override;
+    std::optional<std::filesystem::path> PickFileToSave(
+        std::string_view filter, std::string_view defaultExtension,
+        const std::filesystem::path& suggested) override;
 
-private:
+  private:
     QPointer<QWidget> parent_;
 };
 
@@ -48,7 +50,7 @@ void RunOnWindowThread(const std::function<void()>& work);
 // thread and waits for the answer, so a background job can ask questions.
 // Calls made on the window's thread go straight through.
 class ForwardingPrompts : public Prompts {
-public:
+  public:
     explicit ForwardingPrompts(Prompts& target) : target_(target) {}
 
     void Inform(std::string_view text) override;
@@ -57,12 +59,13 @@ public:
     bool AskYesNo(std::string_view text) override;
     bool AskOkCancel(std::string_view text) override;
     void Beep() override;
-    std::optional<std::filesystem::path> PickFileToOpen(std::string_view filter,
-                                                        const std::filesystem::path& suggested) override;
-    std::optional<std::filesystem::path> PickFileToSave(std::string_view filter, std::string_view defaultExtension,
-                                                        const std::filesystem::path& suggested) override;
+    std::optional<std::filesystem::path> PickFileToOpen(
+        std::string_view filter, const std::filesystem::path& suggested) override;
+    std::optional<std::filesystem::path> PickFileToSave(
+        std::string_view filter, std::string_view defaultExtension,
+        const std::filesystem::path& suggested) override;
 
-private:
+  private:
     template <class F>
     void OnWindowThread(F&& work);
 
@@ -77,7 +80,7 @@ private:
 // thread with `hide` run first and `show` after (they take the progress
 // dialog out of the way and back).
 class LoadPrompts : public Prompts {
-public:
+  public:
     LoadPrompts(Prompts& target, std::vector<std::pair<std::string, bool>> answered,
                 std::function<void()> hide, std::function<void()> show);
 
@@ -87,15 +90,16 @@ public:
     bool AskYesNo(std::string_view text) override;
     bool AskOkCancel(std::string_view text) override;
     void Beep() override;
-    std::optional<std::filesystem::path> PickFileToOpen(std::string_view filter,
-                                                        const std::filesystem::path& suggested) override;
-    std::optional<std::filesystem::path> PickFileToSave(std::string_view filter, std::string_view defaultExtension,
-                                                        const std::filesystem::path& suggested) override;
+    std::optional<std::filesystem::path> PickFileToOpen(
+        std::string_view filter, const std::filesystem::path& suggested) override;
+    std::optional<std::filesystem::path> PickFileToSave(
+        std::string_view filter, std::string_view defaultExtension,
+        const std::filesystem::path& suggested) override;
 
     // Shows the kept messages in their order (window thread).
     void Replay();
 
-private:
+  private:
     enum class Kind { Inform, Warn, Error, Beep };
     void Keep(Kind kind, std::string_view text);
     std::optional<bool> Answered(std::string_view text) const;

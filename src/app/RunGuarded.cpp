@@ -18,8 +18,10 @@ namespace {
 // What a failed file operation's error code means, in Japanese.
 std::string FileErrorReason(const std::error_code& code) {
     const std::error_condition condition = code.default_error_condition();
-    if (condition == std::errc::no_such_file_or_directory) return "ファイルまたはフォルダーがありません";
-    if (condition == std::errc::permission_denied || condition == std::errc::operation_not_permitted) {
+    if (condition == std::errc::no_such_file_or_directory)
+        return "ファイルまたはフォルダーがありません";
+    if (condition == std::errc::permission_denied ||
+        condition == std::errc::operation_not_permitted) {
         return "アクセスが拒否されました";
     }
     if (condition == std::errc::is_a_directory) return "同じ名前のフォルダーがあります";
@@ -34,7 +36,8 @@ std::string FileErrorReason(const std::error_code& code) {
 std::string PathOfSystemError(const std::system_error& e) {
     std::string what = e.what();
     const std::string suffix = ": " + e.code().message();
-    if (what.size() >= suffix.size() && what.compare(what.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    if (what.size() >= suffix.size() &&
+        what.compare(what.size() - suffix.size(), suffix.size(), suffix) == 0) {
         what.resize(what.size() - suffix.size());
     }
     return what;
@@ -46,14 +49,16 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 // The editor's own failures, by the start of their (English) message.
 std::string KnownFailure(std::string_view what) {
-    if (StartsWith(what, "no plug-in file is loaded") || StartsWith(what, "no plug-in file was loaded")) {
+    if (StartsWith(what, "no plug-in file is loaded") ||
+        StartsWith(what, "no plug-in file was loaded")) {
         return "プラグインファイルが読み込まれていないため、音符を挿入できません。";
     }
     if (StartsWith(what, "the plug-in file ") && what.ends_with(" no longer exists")) {
         const std::string_view path = what.substr(17, what.size() - 17 - 17);
         return "プラグインファイルが見つかりません: " + std::string(path);
     }
-    if (what.find("tempo") != std::string_view::npos) return "プラグインファイルのテンポが正の数ではありません。";
+    if (what.find("tempo") != std::string_view::npos)
+        return "プラグインファイルのテンポが正の数ではありません。";
     if (what.find("converted") != std::string_view::npos || StartsWith(what, "ICU")) {
         return "文字コードを変換できない文字があります。";
     }
@@ -83,8 +88,10 @@ std::string JapaneseReason(const std::exception& e) {
         if (!path.empty()) reason += ": " + path;
         return reason;
     }
-    if (dynamic_cast<const ConversionError*>(&e) != nullptr) return "数値として読めない値があります。";
-    if (dynamic_cast<const std::domain_error*>(&e) != nullptr || dynamic_cast<const std::length_error*>(&e) != nullptr) {
+    if (dynamic_cast<const ConversionError*>(&e) != nullptr)
+        return "数値として読めない値があります。";
+    if (dynamic_cast<const std::domain_error*>(&e) != nullptr ||
+        dynamic_cast<const std::length_error*>(&e) != nullptr) {
         if (std::string known = KnownFailure(e.what()); !known.empty()) return known;
         return "書き込めない値があります。";
     }

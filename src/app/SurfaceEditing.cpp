@@ -22,21 +22,31 @@ namespace {
 
 PointerShape ToPointer(Qt::CursorShape shape) {
     switch (shape) {
-    case Qt::PointingHandCursor: return PointerShape::Hand;
-    case Qt::SizeHorCursor: return PointerShape::HorizontalResize;
-    case Qt::CrossCursor: return PointerShape::CrossHair;
-    case Qt::IBeamCursor: return PointerShape::IBeam;
-    default: return PointerShape::Arrow;
+        case Qt::PointingHandCursor:
+            return PointerShape::Hand;
+        case Qt::SizeHorCursor:
+            return PointerShape::HorizontalResize;
+        case Qt::CrossCursor:
+            return PointerShape::CrossHair;
+        case Qt::IBeamCursor:
+            return PointerShape::IBeam;
+        default:
+            return PointerShape::Arrow;
     }
 }
 
 Qt::CursorShape ToCursor(PointerShape shape) {
     switch (shape) {
-    case PointerShape::Hand: return Qt::PointingHandCursor;
-    case PointerShape::HorizontalResize: return Qt::SizeHorCursor;
-    case PointerShape::CrossHair: return Qt::CrossCursor;
-    case PointerShape::IBeam: return Qt::IBeamCursor;
-    case PointerShape::Arrow: break;
+        case PointerShape::Hand:
+            return Qt::PointingHandCursor;
+        case PointerShape::HorizontalResize:
+            return Qt::SizeHorCursor;
+        case PointerShape::CrossHair:
+            return Qt::CrossCursor;
+        case PointerShape::IBeam:
+            return Qt::IBeamCursor;
+        case PointerShape::Arrow:
+            break;
     }
     return Qt::ArrowCursor;
 }
@@ -51,9 +61,7 @@ MouseButton ToButton(Qt::MouseButton button) {
 
 // ---- Mouse editing ------------------------------------------------------------------
 
-PointerShape MainWindow::SurfacePointer() const {
-    return ToPointer(surface_->cursor().shape());
-}
+PointerShape MainWindow::SurfacePointer() const { return ToPointer(surface_->cursor().shape()); }
 
 void MainWindow::CarryOut(const SurfaceActions& act, int x, int y) {
     if (act.moveCursor) {
@@ -73,11 +81,13 @@ void MainWindow::CarryOut(const SurfaceActions& act, int x, int y) {
         SetZoomQuietly(act.zoomTo);
         ShowFrameAt(act.zoomFrame, act.zoomX);
     }
-    if (!act.statusText.empty()) SetStatus(QString::fromUtf8(act.statusText.data(), qsizetype(act.statusText.size())));
+    if (!act.statusText.empty())
+        SetStatus(QString::fromUtf8(act.statusText.data(), qsizetype(act.statusText.size())));
     if (act.setPointer) surface_->setCursor(ToCursor(act.pointer));
     if (act.openEditor != LyricEditor::None) {
         QLineEdit* edit = act.openEditor == LyricEditor::LyricEdit ? lyricEdit_ : lyricsEdit_;
-        edit->setGeometry(act.editLeft, kLanes.LyricEditTop(), act.editWidth, kLanes.LyricEditHeight);
+        edit->setGeometry(act.editLeft, kLanes.LyricEditTop(), act.editWidth,
+                          kLanes.LyricEditHeight);
         edit->setText(QString::fromStdString(act.editTextUtf8));
         edit->show();
         edit->raise();
@@ -106,8 +116,8 @@ void MainWindow::SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int 
         // A double-click is no right click: the menu its first press
         // asked for does not open.
         if (doubleClick) cutMenuTimer_->stop();
-        const SurfaceActions act = melodrift::SurfaceMouseDown(session_, history_, ToButton(button), doubleClick,
-                                                               x, y, SurfacePointer());
+        const SurfaceActions act = melodrift::SurfaceMouseDown(session_, history_, ToButton(button),
+                                                               doubleClick, x, y, SurfacePointer());
         if (act.closeEditor != LyricEditor::None) {
             // Hiding the edit commits it; an edit hidden already is dropped.
             LyricEditExit(act.closeEditor == LyricEditor::LyricEdit ? lyricEdit_ : lyricsEdit_);
@@ -118,7 +128,9 @@ void MainWindow::SurfaceMouseDown(Qt::MouseButton button, bool doubleClick, int 
 }
 
 void MainWindow::SurfaceMouseUp(Qt::MouseButton button, int x, int y) {
-    Guard([&] { CarryOut(melodrift::SurfaceMouseUp(session_, history_, ToButton(button), x, y), x, y); });
+    Guard([&] {
+        CarryOut(melodrift::SurfaceMouseUp(session_, history_, ToButton(button), x, y), x, y);
+    });
 }
 
 // ---- The two in-place lyric edits ----------------------------------------------------
@@ -130,9 +142,10 @@ void MainWindow::LyricEditExit(QLineEdit* sender) {
     Guard([&] {
         const QByteArray text = sender->text().toUtf8();
         // Closed even when the text is refused (the error is shown).
-        melodrift::LyricEditExit(session_, history_,
-                                 sender == lyricEdit_ ? LyricEditor::LyricEdit : LyricEditor::LyricsEdit,
-                                 std::string_view(text.constData(), std::size_t(text.size())));
+        melodrift::LyricEditExit(
+            session_, history_,
+            sender == lyricEdit_ ? LyricEditor::LyricEdit : LyricEditor::LyricsEdit,
+            std::string_view(text.constData(), std::size_t(text.size())));
     });
     sender->hide();
     committingLyric_ = false;

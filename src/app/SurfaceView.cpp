@@ -158,8 +158,8 @@ void MainWindow::BuildSpectrumBitmap() {
 void MainWindow::RefreshSpectrumColumns() {
     // Zoomed out the lane is drawn from the per-frame values instead.
     if (spectrumColumnDensity_.empty() || session_.View().Overview()) return;
-    const VisibleRange range =
-        ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames, session_.FrameCount(), session_.Scale);
+    const VisibleRange range = ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames,
+                                                   session_.FrameCount(), session_.Scale);
     const float density = session_.SpectrumDensity;
     const int last = std::min(range.lastFrame, int(spectrumColumnDensity_.size()) - 1);
     for (int i = std::max(0, range.firstFrame); i <= last; ++i) {
@@ -167,7 +167,8 @@ void MainWindow::RefreshSpectrumColumns() {
         if (built == density) continue;  // NaN (never coloured) differs from every density
         const SpectrumColumn& column = session_.SpectrumImage[std::size_t(i)];
         for (int r = 0; r < kSpectrumRows; ++r) {
-            spectrumBitmap_.pixels[std::size_t(r) * std::size_t(spectrumBitmap_.width) + std::size_t(i)] =
+            spectrumBitmap_
+                .pixels[std::size_t(r) * std::size_t(spectrumBitmap_.width) + std::size_t(i)] =
                 SpectrumColour(column[std::size_t(r)], density);
         }
         built = density;
@@ -236,7 +237,8 @@ void MainWindow::DrawLyricTexts() {
         const QRect inside = LyricTextRect(left, right);
         const int baseline = LyricBaseline(font, inside.top(), inside.height());
         painter.setClipRect(inside);
-        painter.drawText(QPoint(inside.left() + 1, baseline), QString::fromStdString(box.lyricUtf8));
+        painter.drawText(QPoint(inside.left() + 1, baseline),
+                         QString::fromStdString(box.lyricUtf8));
     }
 }
 
@@ -266,18 +268,20 @@ void MainWindow::DrawVolumeLane() {
     if (!session_.HasRecording()) return;
     ToggleCursor();
     RgbaImage& surface = surface_->Image();
-    const VisibleRange range =
-        ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames, session_.FrameCount(), session_.View());
+    const VisibleRange range = ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames,
+                                                   session_.FrameCount(), session_.View());
     const int scale = std::max(1, session_.Scale);
-    const RgbaImage overview = session_.View().Overview()
-                                   ? BuildVolumeOverview(session_.FrameVolume, range, session_.View())
-                                   : RgbaImage();
+    const RgbaImage overview =
+        session_.View().Overview()
+            ? BuildVolumeOverview(session_.FrameVolume, range, session_.View())
+            : RgbaImage();
     for (int x = 0; x < std::min(overview.width, surface.width); ++x) {
         for (int y = 0; y < kLanes.Volume.Height && kLanes.Volume.Top + y < surface.height; ++y) {
             surface.Set(x, kLanes.Volume.Top + y, overview.At(x, y));
         }
     }
-    for (int x = std::max(0, range.left); overview.height == 0 && x < std::min(range.right, surface.width); ++x) {
+    for (int x = std::max(0, range.left);
+         overview.height == 0 && x < std::min(range.right, surface.width); ++x) {
         const int column = range.firstFrame + (x - range.left) / scale;
         if (column < 0 || column >= volumeBitmap_.width) continue;
         for (int y = 0; y < kLanes.Volume.Height && y < volumeBitmap_.height; ++y) {
@@ -286,9 +290,12 @@ void MainWindow::DrawVolumeLane() {
         }
     }
     const int count = int(session_.Segments.size());
-    if (session_.SelFirst >= 0 && session_.SelLast >= 0 && session_.SelFirst < count && session_.SelLast < count) {
-        const Segment& low = session_.Segments[std::size_t(std::min(session_.SelFirst, session_.SelLast))];
-        const Segment& high = session_.Segments[std::size_t(std::max(session_.SelFirst, session_.SelLast))];
+    if (session_.SelFirst >= 0 && session_.SelLast >= 0 && session_.SelFirst < count &&
+        session_.SelLast < count) {
+        const Segment& low =
+            session_.Segments[std::size_t(std::min(session_.SelFirst, session_.SelLast))];
+        const Segment& high =
+            session_.Segments[std::size_t(std::max(session_.SelFirst, session_.SelLast))];
         const int x1 = ClampToInt(MsToSurfaceX(low.StartMs));
         const int x2 = ClampToInt(MsToSurfaceX(high.StartMs + high.LengthMs)) + 1;
         MixSelection(surface, x1, kLanes.Volume.Top, x2, kLanes.Volume.Bottom());
@@ -305,9 +312,7 @@ void MainWindow::DrawCutLines() {
     surface_->update();
 }
 
-void MainWindow::ToggleCursor() {
-    ToggleCursorAt(session_.CursorX);
-}
+void MainWindow::ToggleCursor() { ToggleCursorAt(session_.CursorX); }
 
 void MainWindow::ToggleCursorAt(int x) {
     RgbaImage& surface = surface_->Image();

@@ -60,11 +60,15 @@ void DrawingSurface::paintEvent(QPaintEvent*) {
 }
 
 void DrawingSurface::mousePressEvent(QMouseEvent* event) {
-    if (MouseDown) MouseDown(event->button(), false, event->position().toPoint().x(), event->position().toPoint().y());
+    if (MouseDown)
+        MouseDown(event->button(), false, event->position().toPoint().x(),
+                  event->position().toPoint().y());
 }
 
 void DrawingSurface::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (MouseDown) MouseDown(event->button(), true, event->position().toPoint().x(), event->position().toPoint().y());
+    if (MouseDown)
+        MouseDown(event->button(), true, event->position().toPoint().x(),
+                  event->position().toPoint().y());
 }
 
 void DrawingSurface::mouseMoveEvent(QMouseEvent* event) {
@@ -72,13 +76,16 @@ void DrawingSurface::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void DrawingSurface::mouseReleaseEvent(QMouseEvent* event) {
-    if (MouseUp) MouseUp(event->button(), event->position().toPoint().x(), event->position().toPoint().y());
+    if (MouseUp)
+        MouseUp(event->button(), event->position().toPoint().x(), event->position().toPoint().y());
 }
 
 void DrawingSurface::wheelEvent(QWheelEvent* event) {
     const QPoint angle = event->angleDelta();
     const int delta = angle.y() != 0 ? angle.y() : angle.x();
-    if (Wheel) Wheel(delta, (event->modifiers() & Qt::ControlModifier) != 0, event->position().toPoint().x());
+    if (Wheel)
+        Wheel(delta, (event->modifiers() & Qt::ControlModifier) != 0,
+              event->position().toPoint().x());
     event->accept();
 }
 

@@ -16,7 +16,7 @@ namespace melodrift {
 // left arrow lowers it, the right arrow raises it. `Changing` runs with the
 // new position before it is taken.
 class ArrowStepper : public QWidget {
-public:
+  public:
     explicit ArrowStepper(QWidget* parent = nullptr);
 
     void SetRange(int minimum, int maximum);
@@ -31,10 +31,10 @@ public:
     QToolButton* DownButton() const { return down_; }
     QToolButton* UpButton() const { return up_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     int minimum_ = 0;
     int maximum_ = 100;
     int position_ = 0;
@@ -45,7 +45,7 @@ private:
 // The drawing surface: shows one 32-bit image (the lanes) unscaled at its
 // top-left corner, and hands every mouse event to the window as pixels.
 class DrawingSurface : public QWidget {
-public:
+  public:
     explicit DrawingSurface(QWidget* parent = nullptr);
 
     // The image drawn on the surface; the window paints into it directly.
@@ -59,7 +59,7 @@ public:
     // whether Ctrl was held (zoom), and the pointer's column.
     std::function<void(int angleDelta, bool zoom, int x)> Wheel;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -67,7 +67,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
-private:
+  private:
     RgbaImage image_;
 };
 

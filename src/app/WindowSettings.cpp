@@ -26,10 +26,12 @@ void WriteKey(QSettings& store, const char* key, int value) {
 
 std::unique_ptr<QSettings> OpenWindowSettingsStore() {
 #ifdef Q_OS_WIN
-    return std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER\\UTAU_plugins\\vantle\\melodrift"),
-                                       QSettings::NativeFormat);
+    return std::make_unique<QSettings>(
+        QStringLiteral("HKEY_CURRENT_USER\\UTAU_plugins\\vantle\\melodrift"),
+        QSettings::NativeFormat);
 #else
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("UTAU_plugins"),
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QStringLiteral("UTAU_plugins"),
                                        QStringLiteral("vantle/melodrift"));
 #endif
 }
@@ -37,7 +39,8 @@ std::unique_ptr<QSettings> OpenWindowSettingsStore() {
 int WholeNumberOr(const QString& stored, bool present, int fallback) {
     if (!present) return fallback;
     const QByteArray bytes = stored.toUtf8();
-    const std::string_view text = TrimBlanks(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    const std::string_view text =
+        TrimBlanks(std::string_view(bytes.constData(), std::size_t(bytes.size())));
     if (text.empty()) return fallback;
     std::size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
     if (i == text.size()) return fallback;

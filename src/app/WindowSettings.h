@@ -15,18 +15,18 @@ class QSettings;
 namespace melodrift {
 
 struct WindowSettings {
-    bool Key = true;            // "key": key check ticked
-    bool Pitch = true;          // "pitch": pitch check ticked
-    bool Volume = true;         // "volume": volume check ticked
-    int HScale = 3;             // "hscale": zoom arrows position
-    int SpectrumRange = 50;     // "SpeqRange": spectrum range bar position, dB
-    bool CreateMode = false;    // "CreateMode": voice correction mode
-    int CorrectionConsonant = 100;      // "Cr_Consonant", ms
-    int CorrectionPreUtterance = 60;    // "Cr_PreUtterance", ms
-    int CorrectionOverlap = 20;    // "Cr_VoiceOverlap", ms
-    int Mode = 1;               // "Mode": pitch mode combo item index (0 "Mode1", 1 "Mode2")
-    bool Voicing = true;        // "voicing": voicing check ticked
-    bool ReplaceSelection = true;  // "ReplaceSelection": the new notes replace the selected ones
+    bool Key = true;                  // "key": key check ticked
+    bool Pitch = true;                // "pitch": pitch check ticked
+    bool Volume = true;               // "volume": volume check ticked
+    int HScale = 3;                   // "hscale": zoom arrows position
+    int SpectrumRange = 50;           // "SpeqRange": spectrum range bar position, dB
+    bool CreateMode = false;          // "CreateMode": voice correction mode
+    int CorrectionConsonant = 100;    // "Cr_Consonant", ms
+    int CorrectionPreUtterance = 60;  // "Cr_PreUtterance", ms
+    int CorrectionOverlap = 20;       // "Cr_VoiceOverlap", ms
+    int Mode = 1;                     // "Mode": pitch mode combo item index (0 "Mode1", 1 "Mode2")
+    bool Voicing = true;              // "voicing": voicing check ticked
+    bool ReplaceSelection = true;     // "ReplaceSelection": the new notes replace the selected ones
 };
 
 // The store named above, opened for reading and writing.

@@ -23,7 +23,8 @@ namespace {
 
 std::filesystem::path ArgumentPath(const QString& argument) {
     const QByteArray utf8 = argument.toUtf8();
-    std::filesystem::path path = melodrift::Utf8Path(std::string_view(utf8.constData(), std::size_t(utf8.size())));
+    std::filesystem::path path =
+        melodrift::Utf8Path(std::string_view(utf8.constData(), std::size_t(utf8.size())));
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return error ? path : absolute;
@@ -36,12 +37,15 @@ std::filesystem::path ArgumentPath(const QString& argument) {
 void MakeDemoEdits(melodrift::MainWindow& form, const QStringList& args, int first) {
     auto& session = form.Session();
     const char* lyrics[] = {"か", "き", "く", "け", "こ"};
-    for (int i = first; i < args.size(); ++i) session.AddCut(i - first < 5 ? lyrics[i - first] : "R", args[i].toDouble());
+    for (int i = first; i < args.size(); ++i)
+        session.AddCut(i - first < 5 ? lyrics[i - first] : "R", args[i].toDouble());
     if (!session.Segments.empty()) session.Segments.front().Lyric = "R";
     form.UpdateLayout();
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
     if (args.size() > first + 2) {
-        const int x0 = int(melodrift::MsToX(args[first + 2].toDouble(), session.Scale, session.FirstFrame)) + 6;
+        const int x0 =
+            int(melodrift::MsToX(args[first + 2].toDouble(), session.Scale, session.FirstFrame)) +
+            6;
         const int pitchTop = melodrift::kLanes.Pitch.Top;
         form.SurfaceMouseMove(x0, pitchTop + 56);
         form.SurfaceMouseDown(Qt::LeftButton, false, x0, pitchTop + 56);
@@ -76,13 +80,15 @@ int InsertDemo(const QStringList& args) {
     if (args.size() < 5) return 2;
     struct AnswerWav : melodrift::QtPrompts {
         AnswerWav(std::filesystem::path wav) : QtPrompts(nullptr), wav_(std::move(wav)) {}
-        std::optional<std::filesystem::path> PickFileToOpen(std::string_view, const std::filesystem::path&) override {
+        std::optional<std::filesystem::path> PickFileToOpen(std::string_view,
+                                                            const std::filesystem::path&) override {
             return wav_;
         }
         bool AskYesNo(std::string_view) override { return false; }
         std::filesystem::path wav_;
     };
-    melodrift::MainWindow form(ArgumentPath(args[3]), std::make_unique<AnswerWav>(ArgumentPath(args[4])));
+    melodrift::MainWindow form(ArgumentPath(args[3]),
+                               std::make_unique<AnswerWav>(ArgumentPath(args[4])));
     form.show();
     bool saved = false;
     QTimer::singleShot(500, &form, [&] {
@@ -93,7 +99,9 @@ int InsertDemo(const QStringList& args) {
         MakeDemoEdits(form, args, 5);
         for (int i = 0; i < 5; ++i) QApplication::processEvents();
         const QRect frame = form.frameGeometry();
-        saved = form.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(args[2], "PNG");
+        saved = form.screen()
+                    ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+                    .save(args[2], "PNG");
         insert->click();
     });
     QApplication::exec();
@@ -111,14 +119,17 @@ int GrabProgress(const QStringList& args) {
         using QtPrompts::QtPrompts;
         bool AskOkCancel(std::string_view) override { return true; }
     };
-    auto form = std::make_unique<melodrift::MainWindow>(ArgumentPath(args[3]), std::make_unique<AnswerOk>(nullptr));
+    auto form = std::make_unique<melodrift::MainWindow>(ArgumentPath(args[3]),
+                                                        std::make_unique<AnswerOk>(nullptr));
     form->show();
     auto* window = form.get();
     bool saved = false;
     const int delayMs = args.size() > 5 ? int(args[5].toDouble() * 1000.0) : 1500;
     QTimer::singleShot(delayMs, window, [&] {
         saved = QGuiApplication::primaryScreen()->grabWindow(0).save(args[2], "PNG");
-        if (auto* dialog = window->findChild<QProgressDialog*>(QStringLiteral("LoadProgressDialog"))) dialog->cancel();
+        if (auto* dialog =
+                window->findChild<QProgressDialog*>(QStringLiteral("LoadProgressDialog")))
+            dialog->cancel();
     });
     form->LoadRecording(ArgumentPath(args[4]));
     return saved ? 0 : 1;
@@ -134,7 +145,8 @@ int main(int argc, char** argv) {
     if (args.size() > 1 && args[1] == QStringLiteral("--grab-progress")) return GrabProgress(args);
     if (args.size() > 1 && args[1] == QStringLiteral("--insert-demo")) return InsertDemo(args);
 
-    const std::filesystem::path pluginFile = args.size() > 1 ? ArgumentPath(args[1]) : std::filesystem::path();
+    const std::filesystem::path pluginFile =
+        args.size() > 1 ? ArgumentPath(args[1]) : std::filesystem::path();
     melodrift::MainWindow form(pluginFile);
     form.show();
     app.exec();

@@ -27,7 +27,8 @@ namespace {
 // taken per frame. Ends after the frame in hand when `stop` or the
 // progress' stop request asks for it.
 template <class Worker>
-void RunFrames(Worker& worker, int first, int last, ProgressCounter* progress, const std::stop_token& stop) {
+void RunFrames(Worker& worker, int first, int last, ProgressCounter* progress,
+               const std::stop_token& stop) {
     constexpr int batch = 256;
     int pending = 0;
     for (int i = first; i <= last; ++i) {
@@ -49,31 +50,34 @@ template <class Worker, class Step>
 void RunStep(const Step& step, const StepRun& run) {
     if (run.FrameCount <= 0) return;
     // One frame is not worth a thread; it gives the same bits either way.
-    const std::size_t worthAThread = run.WorkerCount > 1 ? 2 : std::numeric_limits<std::size_t>::max();
+    const std::size_t worthAThread =
+        run.WorkerCount > 1 ? 2 : std::numeric_limits<std::size_t>::max();
     InTwoHalves(static_cast<std::size_t>(run.FrameCount), worthAThread,
                 [&step, &run](std::size_t first, std::size_t end, std::stop_token stop) {
                     Worker worker(step);
-                    RunFrames(worker, static_cast<int>(first), static_cast<int>(end) - 1, run.Progress, stop);
+                    RunFrames(worker, static_cast<int>(first), static_cast<int>(end) - 1,
+                              run.Progress, stop);
                 });
 }
 
 // Writes the spectrum rows of its frames.
 class SpectrumWorker {
-public:
+  public:
     explicit SpectrumWorker(const SpectrumStep& step) : step_(step) {}
 
     void ProcessFrame(int index) {
-        FrameSpectrum(step_.Samples, index, step_.HopSize, fft_, step_.Spectrum[static_cast<std::size_t>(index)]);
+        FrameSpectrum(step_.Samples, index, step_.HopSize, fft_,
+                      step_.Spectrum[static_cast<std::size_t>(index)]);
     }
 
-private:
+  private:
     const SpectrumStep& step_;
     FftWorkspace fft_;
 };
 
 // Finds the candidates of its frames (see CandidateStep).
 class PitchWorker {
-public:
+  public:
     explicit PitchWorker(const CandidateStep& step)
         : step_(step), task_(step.Task != nullptr && *step.Task ? step.Task : nullptr) {
         if (step_.Autocorr.empty()) scratchRow_ = std::make_unique<BinRow>();
@@ -81,7 +85,9 @@ public:
             rows_ = std::make_unique<FrameScratch>();
             row_ = [this](int frame) -> const BinRow& { return rows_->Row(*step_.Source, frame); };
         } else {
-            row_ = [this](int frame) -> const BinRow& { return step_.Spectrum[static_cast<std::size_t>(frame)]; };
+            row_ = [this](int frame) -> const BinRow& {
+                return step_.Spectrum[static_cast<std::size_t>(frame)];
+            };
         }
     }
     PitchWorker(const PitchWorker&) = delete;  // row_ refers to this object
@@ -98,7 +104,7 @@ public:
         if (task_ != nullptr) (*task_)(index, row_);
     }
 
-private:
+  private:
     const CandidateStep& step_;
     const RowTask* task_;
     FftWorkspace fft_;
@@ -109,12 +115,13 @@ private:
 
 // Runs a frame task with its own scratch.
 class FrameTaskWorker {
-public:
-    explicit FrameTaskWorker(const FrameTask& task) : task_(task), scratch_(std::make_unique<FrameScratch>()) {}
+  public:
+    explicit FrameTaskWorker(const FrameTask& task)
+        : task_(task), scratch_(std::make_unique<FrameScratch>()) {}
 
     void ProcessFrame(int index) { task_(index, *scratch_); }
 
-private:
+  private:
     const FrameTask& task_;
     std::unique_ptr<FrameScratch> scratch_;
 };

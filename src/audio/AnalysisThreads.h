@@ -36,16 +36,18 @@ using FrameTask = std::function<void(int index, FrameScratch& scratch)>;
 // called from any thread; the callback (done, total) is called under a lock,
 // so it never runs twice at once and sees `done` increase.
 class ProgressCounter {
-public:
+  public:
     // `alreadyDone` frames count as done before the first Add. `stop`, when
     // given, is a request to end the step early that the workers read
     // between frames.
-    ProgressCounter(std::function<void(int done, int total)> callback, int total, int alreadyDone = 0,
-                    const std::atomic<bool>* stop = nullptr);
+    ProgressCounter(std::function<void(int done, int total)> callback, int total,
+                    int alreadyDone = 0, const std::atomic<bool>* stop = nullptr);
     void Add(int frames);
-    bool StopRequested() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+    bool StopRequested() const {
+        return stop_ != nullptr && stop_->load(std::memory_order_relaxed);
+    }
 
-private:
+  private:
     std::function<void(int, int)> callback_;
     int total_ = 0;
     int done_ = 0;

@@ -15,7 +15,8 @@ fftw_plan ForwardPlan() {
     static const fftw_plan plan = [] {
         std::lock_guard<std::mutex> lock(FftPlannerMutex());
         auto* in = static_cast<double*>(fftw_malloc(sizeof(double) * FftSize));
-        auto* out = static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (FftSize / 2 + 1)));
+        auto* out =
+            static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (FftSize / 2 + 1)));
         if (in == nullptr || out == nullptr) {
             fftw_free(in);
             fftw_free(out);

@@ -23,7 +23,7 @@ std::mutex& FftPlannerMutex();
 // transforming allocates nothing and takes no lock, so two threads with their
 // own workspace transform concurrently.
 class FftWorkspace {
-public:
+  public:
     FftWorkspace();
     ~FftWorkspace();
     FftWorkspace(const FftWorkspace&) = delete;
@@ -41,7 +41,7 @@ public:
     void Execute();
     const double* Output() const { return out_; }
 
-private:
+  private:
     double* in_ = nullptr;   // FftSize doubles, fftw_malloc'd
     double* out_ = nullptr;  // (FftSize / 2 + 1) complex values, fftw_malloc'd
 };

@@ -7,9 +7,7 @@
 
 namespace melodrift {
 
-void InitSynthParams(SynthParams& params) {
-    params = SynthParams{};
-}
+void InitSynthParams(SynthParams& params) { params = SynthParams{}; }
 
 const std::array<double, FftSize>& HannWindow() {
     // A function-local static is initialised exactly once, even when two
@@ -57,7 +55,8 @@ std::int32_t NearestBin(double hz) {
     }
     // Truncation toward zero of the extended value: negative frequencies give
     // a bin near 0 or below it; callers clamp.
-    const long double bin = std::trunc(static_cast<long double>(hz) / AnalysisSampleRate * FftSize + 0.5L);
+    const long double bin =
+        std::trunc(static_cast<long double>(hz) / AnalysisSampleRate * FftSize + 0.5L);
     // Out-of-range (and NaN) frequencies saturate instead of overflowing.
     using Limits = std::numeric_limits<std::int32_t>;
     if (std::isnan(bin)) return 0;
@@ -68,12 +67,14 @@ std::int32_t NearestBin(double hz) {
 
 double HzToCents(double hz) {
     if (!(hz > 0.0)) return 0.0;
-    return static_cast<double>(1200.0L * std::log2(static_cast<long double>(hz) / 220.0L) + 5700.0L);
+    return static_cast<double>(1200.0L * std::log2(static_cast<long double>(hz) / 220.0L) +
+                               5700.0L);
 }
 
 double CentsToHz(double cents) {
     if (!(cents > 0.0)) return 0.0;
-    return static_cast<double>(220.0L * std::exp2((static_cast<long double>(cents) - 5700.0L) / 1200.0L));
+    return static_cast<double>(220.0L *
+                               std::exp2((static_cast<long double>(cents) - 5700.0L) / 1200.0L));
 }
 
 }  // namespace melodrift

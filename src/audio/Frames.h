@@ -30,23 +30,26 @@ inline constexpr int NoiseBandCount = 16;         // noise bands 0..15
 // A value-initialised record (`AnalysisFrame{}`) is all zero; `InitFrame` of the
 // analyser gives the working defaults.
 struct AnalysisFrame {
-    float HarmonicTotal = 0.0f;                      // sum of the 30 harmonic amplitudes
-    std::array<float, HarmonicCount> Harmonic{};     // Harmonic[h - 1]: amplitude of harmonic h (h = 1..30)
-    std::array<float, NoiseBandCount> Noise{};       // level of noise band b (b = 0..15)
-    float F0 = 0.0f;                                 // [Hz] pitch of the harmonic measures; 0 = unvoiced
-    float TargetF0 = 0.0f;                           // [Hz] pitch shown, edited, inserted, played; 0 = unvoiced
-    float EnvelopeScale = 0.0f;                      // per-frame copies of the synthesis settings
+    float HarmonicTotal = 0.0f;  // sum of the 30 harmonic amplitudes
+    std::array<float, HarmonicCount>
+        Harmonic{};  // Harmonic[h - 1]: amplitude of harmonic h (h = 1..30)
+    std::array<float, NoiseBandCount> Noise{};  // level of noise band b (b = 0..15)
+    float F0 = 0.0f;                            // [Hz] pitch of the harmonic measures; 0 = unvoiced
+    float TargetF0 = 0.0f;       // [Hz] pitch shown, edited, inserted, played; 0 = unvoiced
+    float EnvelopeScale = 0.0f;  // per-frame copies of the synthesis settings
     float NoiseFloor = 0.0f;
     float NoiseFloorLevel = 0.0f;
     float TiltExponent = 0.0f;
-    std::int32_t SamplePos = 0;                      // [samples] frame centre in the recording
-    std::int32_t PrevFrame = 0;                      // array index of the previous frame in time; -1 none
-    std::int32_t NextFrame = 0;                      // array index of the next frame in time; -1 none
+    std::int32_t SamplePos = 0;  // [samples] frame centre in the recording
+    std::int32_t PrevFrame = 0;  // array index of the previous frame in time; -1 none
+    std::int32_t NextFrame = 0;  // array index of the next frame in time; -1 none
 };
 // The walks over the frames read F0 .. NextFrame; PrefetchAhead asks for
 // them with two cache-line prefetches, which covers them while they span at
 // most 64 bytes.
-static_assert(offsetof(AnalysisFrame, NextFrame) + sizeof(std::int32_t) - offsetof(AnalysisFrame, F0) <= 64,
+static_assert(offsetof(AnalysisFrame, NextFrame) + sizeof(std::int32_t) -
+                      offsetof(AnalysisFrame, F0) <=
+                  64,
               "F0 .. NextFrame fit in two cache lines");
 
 // One pitch candidate. A slot with Freq 0 is empty; filled slots come first.
@@ -55,20 +58,20 @@ struct PitchCandidate {
     float Strength = 0.0f;  // log10 of the autocorrelation peak
 };
 
-using BinRow = std::array<double, SpectrumBins>;           // one row: bins (or lags) 0..1023
-using BinRows = std::vector<BinRow>;                   // per frame
+using BinRow = std::array<double, SpectrumBins>;  // one row: bins (or lags) 0..1023
+using BinRows = std::vector<BinRow>;              // per frame
 using CandidateSlots = std::array<PitchCandidate, CandidateCount>;  // strongest first
-using CandidateTable = std::vector<CandidateSlots>;               // per frame
-using ChosenStrengths = std::vector<float>;                      // per frame: strength of the chosen candidate
-using AnalysisFrames = std::vector<AnalysisFrame>;             // frames in creation order
+using CandidateTable = std::vector<CandidateSlots>;                 // per frame
+using ChosenStrengths = std::vector<float>;         // per frame: strength of the chosen candidate
+using AnalysisFrames = std::vector<AnalysisFrame>;  // frames in creation order
 
 // Synthesis settings of one rendered note.
 struct SynthParams {
-    float F0 = 0.0f;               // [Hz] pitch to render; 0 = unvoiced
-    float EnvelopeScale = 1.0f;    // frequency scale of the spectral envelope
-    float NoiseFloor = 0.3f;       // smallest noise gain
+    float F0 = 0.0f;                  // [Hz] pitch to render; 0 = unvoiced
+    float EnvelopeScale = 1.0f;       // frequency scale of the spectral envelope
+    float NoiseFloor = 0.3f;          // smallest noise gain
     float NoiseFloorLevel = 5000.0f;  // harmonic total at which the noise gain reaches the floor
-    float TiltExponent = 1.0f;     // spectral tilt: amplitudes times (f / 1000 Hz)^TiltExponent
+    float TiltExponent = 1.0f;        // spectral tilt: amplitudes times (f / 1000 Hz)^TiltExponent
 };
 
 // Asks the processor to start loading the cache line holding `address`;
@@ -112,11 +115,11 @@ void ApplyWindow(std::span<double> a);
 
 // Conversions. Each computes in extended precision (long double) and rounds to
 // double on return; truncations apply to the extended value.
-double HzToBin(double hz);        // hz / 44100 * 2048
-double BinToHz(double bin);       // bin * 44100 / 2048
+double HzToBin(double hz);           // hz / 44100 * 2048
+double BinToHz(double bin);          // bin * 44100 / 2048
 double LagToBin(double lagSamples);  // 2048 / lag: the bin whose BinToHz is 44100 / lag
 std::int32_t NearestBin(double hz);  // Trunc(hz / 44100 * 2048 + 0.5), toward zero
-double HzToCents(double hz);      // 1200 log2(hz / 220) + 5700 for hz > 0, else 0
-double CentsToHz(double cents);   // 220 * 2^((cents - 5700) / 1200) for cents > 0, else 0
+double HzToCents(double hz);         // 1200 log2(hz / 220) + 5700 for hz > 0, else 0
+double CentsToHz(double cents);      // 220 * 2^((cents - 5700) / 1200) for cents > 0, else 0
 
 }  // namespace melodrift

@@ -12,12 +12,14 @@ namespace melodrift {
 namespace {
 
 void AppendU32(std::string& out, std::uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
 void AppendDouble(std::string& out, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
-    for (int shift = 0; shift < 64; shift += 8) out.push_back(static_cast<char>((bits >> shift) & 0xFF));
+    for (int shift = 0; shift < 64; shift += 8)
+        out.push_back(static_cast<char>((bits >> shift) & 0xFF));
 }
 
 }  // namespace
@@ -39,7 +41,8 @@ double FrequencyTable::ComputeAverageFreq() const {
 }
 
 std::string FrequencyTable::ToBytes() const {
-    if (Items.size() > static_cast<std::size_t>(INT32_MAX)) throw std::length_error("frequency table too large");
+    if (Items.size() > static_cast<std::size_t>(INT32_MAX))
+        throw std::length_error("frequency table too large");
     std::string bytes;
     bytes.reserve(kHeaderBytes + 16 * Items.size());
     bytes.append(kMagic, 8);

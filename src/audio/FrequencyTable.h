@@ -30,7 +30,7 @@ struct FrequencyTableItem {
 using FrequencyTableItems = std::vector<FrequencyTableItem>;
 
 class FrequencyTable {
-public:
+  public:
     static constexpr char kMagic[9] = "FREQ0003";
     static constexpr std::size_t kHeaderBytes = 40;
     // Frequency written for unvoiced frames; left out of the average.

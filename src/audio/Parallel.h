@@ -37,7 +37,8 @@ using RawResult = decltype(Call(std::declval<Job&>(), std::stop_token{}));
 
 // A job's result as a value: std::monostate for a job that returns nothing.
 template <class Job>
-using Result = std::conditional_t<std::is_void_v<RawResult<Job>>, std::monostate, std::decay_t<RawResult<Job>>>;
+using Result = std::conditional_t<std::is_void_v<RawResult<Job>>, std::monostate,
+                                  std::decay_t<RawResult<Job>>>;
 
 // Runs `job`, keeping its result or the exception it threw; a throw asks
 // the other job to stop.
@@ -105,8 +106,9 @@ auto InTwoHalves(std::size_t count, std::size_t worthAThread, const Part& part, 
     };
     if (count < worthAThread) return run(std::size_t{0}, count, std::stop_token{});
     const std::size_t half = count / 2;
-    auto [first, second] = RunBoth([&run, half](std::stop_token stop) { return run(0, half, std::move(stop)); },
-                                   [&run, half, count](std::stop_token stop) { return run(half, count, std::move(stop)); });
+    auto [first, second] = RunBoth(
+        [&run, half](std::stop_token stop) { return run(0, half, std::move(stop)); },
+        [&run, half, count](std::stop_token stop) { return run(half, count, std::move(stop)); });
     return join(std::move(first), std::move(second));
 }
 
@@ -121,7 +123,8 @@ void InTwoHalves(std::size_t count, std::size_t worthAThread, const Part& part) 
         }
         return std::monostate{};
     };
-    InTwoHalves(count, worthAThread, counted, [](std::monostate, std::monostate) { return std::monostate{}; });
+    InTwoHalves(count, worthAThread, counted,
+                [](std::monostate, std::monostate) { return std::monostate{}; });
 }
 
 }  // namespace melodrift

@@ -7,9 +7,7 @@ namespace melodrift {
 
 namespace {
 
-constexpr std::size_t Index(int i) {
-    return static_cast<std::size_t>(i);
-}
+constexpr std::size_t Index(int i) { return static_cast<std::size_t>(i); }
 
 }  // namespace
 
@@ -66,12 +64,14 @@ void PitchAnalyser::InterpolateFrame(int dest, int a, int b, float t) {
     const AnalysisFrame fa = Frames[Index(a)];
     const AnalysisFrame fb = Frames[Index(b)];
     const auto blend = [t](float x, float y) {
-        return static_cast<float>(x + static_cast<long double>(t) * (static_cast<long double>(y) - x));
+        return static_cast<float>(x +
+                                  static_cast<long double>(t) * (static_cast<long double>(y) - x));
     };
     d.F0 = blend(fa.F0, fb.F0);
     if (d.F0 > 0.0f) {
         d.HarmonicTotal = blend(fa.HarmonicTotal, fb.HarmonicTotal);
-        for (std::size_t h = 0; h < d.Harmonic.size(); ++h) d.Harmonic[h] = blend(fa.Harmonic[h], fb.Harmonic[h]);
+        for (std::size_t h = 0; h < d.Harmonic.size(); ++h)
+            d.Harmonic[h] = blend(fa.Harmonic[h], fb.Harmonic[h]);
     }
     for (std::size_t n = 0; n < d.Noise.size(); ++n) d.Noise[n] = blend(fa.Noise[n], fb.Noise[n]);
     d.TargetF0 = blend(fa.TargetF0, fb.TargetF0);
@@ -185,7 +185,8 @@ void PitchAnalyser::SpectrumRow(int frame, BinRow& row) {
 }
 
 void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
-    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
+    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
+        wave.BitsPerSample() != 16) {
         return;
     }
     Clear();
@@ -216,7 +217,9 @@ void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
         // Channel 0, 16-bit little-endian, read straight from the buffer.
         const auto bytes = wave.SampleData();
         const std::size_t stride = wave.BlockAlign();
-        const std::size_t count = stride >= 2 ? std::min(static_cast<std::size_t>(sampleCount), bytes.size() / stride) : 0;
+        const std::size_t count =
+            stride >= 2 ? std::min(static_cast<std::size_t>(sampleCount), bytes.size() / stride)
+                        : 0;
         samples_.resize(count);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t* p = bytes.data() + i * stride;
@@ -230,22 +233,24 @@ void PitchAnalyser::ComputeSpectra(const WaveBuffer& wave) {
     Spectrum.assign(n, BinRow{});
     const PaddedSamples samples(wave);
     ProgressCounter progress(Options.Progress, 2 * FrameCount, 0, Options.Stop);
-    RunSpectrumStep({.Samples = samples, .HopSize = HopSize, .Spectrum = Spectrum},
-                    {.FrameCount = FrameCount, .WorkerCount = Options.WorkerCount, .Progress = &progress});
+    RunSpectrumStep(
+        {.Samples = samples, .HopSize = HopSize, .Spectrum = Spectrum},
+        {.FrameCount = FrameCount, .WorkerCount = Options.WorkerCount, .Progress = &progress});
 }
 
 void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz, const RowTask& alongside) {
     lags_ = LagLimits(f1Hz, f2Hz);
     const bool stored = SpectraStored();
     if (FrameCount <= 0 || (!stored && !samplesHeld_)) return;
-    if (Options.KeepAutocorr && Autocorr.size() != Index(FrameCount)) Autocorr.assign(Index(FrameCount), BinRow{});
+    if (Options.KeepAutocorr && Autocorr.size() != Index(FrameCount))
+        Autocorr.assign(Index(FrameCount), BinRow{});
     if (!Options.KeepAutocorr) BinRows().swap(Autocorr);
     Confidence.assign(Index(FrameCount), 0.0f);
     Candidates.assign(Index(FrameCount), CandidateSlots{});
     // With stored spectra, computing them was the first half of the progress;
     // otherwise this step computes them too and is the whole of it.
-    ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount, stored ? FrameCount : 0,
-                             Options.Stop);
+    ProgressCounter progress(Options.Progress, stored ? 2 * FrameCount : FrameCount,
+                             stored ? FrameCount : 0, Options.Stop);
     const PaddedSamples samples = HeldSamples();
     const SpectrumSource source = Source(samples);
     const CandidateStep step{.Spectrum = Spectrum,
@@ -256,7 +261,9 @@ void PitchAnalyser::FindCandidates(double f1Hz, double f2Hz, const RowTask& alon
                              .Lags = lags_,
                              .Source = stored ? nullptr : &source,
                              .Task = &alongside};
-    RunCandidateStep(step, {.FrameCount = FrameCount, .WorkerCount = Options.WorkerCount, .Progress = &progress});
+    RunCandidateStep(
+        step,
+        {.FrameCount = FrameCount, .WorkerCount = Options.WorkerCount, .Progress = &progress});
 }
 
 void PitchAnalyser::VisitSpectra(const SpectrumVisitor& visit) {
@@ -272,7 +279,8 @@ void PitchAnalyser::VisitSpectra(const SpectrumVisitor& visit) {
 }
 
 void PitchAnalyser::AnalyzePitch(const WaveBuffer& wave, const RowTask& alongside) {
-    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
+    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
+        wave.BitsPerSample() != 16) {
         return;
     }
     ComputeSpectra(wave);
@@ -286,7 +294,8 @@ void PitchAnalyser::TracePitch(const RowTask& alongside) {
 }
 
 void PitchAnalyser::Analyze(const WaveBuffer& wave) {
-    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) || wave.BitsPerSample() != 16) {
+    if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
+        wave.BitsPerSample() != 16) {
         return;
     }
     AnalyzePitch(wave);

@@ -54,23 +54,25 @@ struct AnalysisOptions {
 };
 
 class PitchAnalyser {
-public:
+  public:
     // HopSize 256, no frames, CandidateCount 10; builds HannWindow.
     PitchAnalyser();
 
     int HopSize = melodrift::HopSize;  // samples between frame centres
     int FrameCount = 0;
-    int HeadFrame = -1;                // index of the earliest frame in time, -1 when empty
-    int TailFrame = -1;                // index of the latest frame in time, -1 when empty
-    AnalysisFrames Frames;             // creation order; time order via PrevFrame/NextFrame
-    BinRows Spectrum;              // per frame: magnitude of bins 0..1023
-    BinRows Autocorr;              // per frame: squared autocorrelation, lags 0..1023 (see KeepAutocorr)
-    ChosenStrengths Confidence;              // per frame: Strength of the chosen candidate, 0 when unvoiced
-    CandidateTable Candidates;               // per frame: CandidateCount candidates, strongest first
+    int HeadFrame = -1;     // index of the earliest frame in time, -1 when empty
+    int TailFrame = -1;     // index of the latest frame in time, -1 when empty
+    AnalysisFrames Frames;  // creation order; time order via PrevFrame/NextFrame
+    BinRows Spectrum;       // per frame: magnitude of bins 0..1023
+    BinRows Autocorr;       // per frame: squared autocorrelation, lags 0..1023 (see KeepAutocorr)
+    ChosenStrengths Confidence;  // per frame: Strength of the chosen candidate, 0 when unvoiced
+    CandidateTable Candidates;   // per frame: CandidateCount candidates, strongest first
     int CandidateCount = melodrift::CandidateCount;
 
     AnalysisOptions Options;
-    bool StopRequested() const { return Options.Stop != nullptr && Options.Stop->load(std::memory_order_relaxed); }
+    bool StopRequested() const {
+        return Options.Stop != nullptr && Options.Stop->load(std::memory_order_relaxed);
+    }
 
     // ComputeSpectra, FindCandidates(50, 882), TrackPitch (with BridgeGaps),
     // MeasureHarmonics, MeasureNoiseBands, SmoothNoiseBands, Normalize.
@@ -187,7 +189,7 @@ public:
     // The lag range of the last FindCandidates.
     LagRange Lags() const { return lags_; }
 
-private:
+  private:
     // Rows come from Spectrum when it holds every frame, else from samples_.
     bool SpectraStored() const;
     SpectrumSource Source(const PaddedSamples& samples) const;
@@ -197,9 +199,9 @@ private:
     void MeasureHarmonicsAndNoiseBands();
 
     LagRange lags_;
-    std::vector<std::int16_t> samples_;        // channel 0, when spectra are not kept
-    const WaveBuffer* borrowedWave_ = nullptr; // read instead of samples_ (BorrowWave)
-    bool samplesHeld_ = false;                 // samples_ or borrowedWave_ is the current recording
+    std::vector<std::int16_t> samples_;         // channel 0, when spectra are not kept
+    const WaveBuffer* borrowedWave_ = nullptr;  // read instead of samples_ (BorrowWave)
+    bool samplesHeld_ = false;  // samples_ or borrowedWave_ is the current recording
     std::unique_ptr<FrameScratch> rowScratch_;  // for SpectrumRow
 };
 

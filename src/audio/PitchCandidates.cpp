@@ -24,8 +24,10 @@ LagRange LagLimits(double f1Hz, double f2Hz) {
     const long double maxLag = lagOf(lo);
     // Non-positive or huge frequencies give infinite or out-of-range lags:
     // clamp before converting (NaN compares false and ends at the bound).
-    range.MinLag = minLag > 0.0L ? (minLag < SpectrumBins ? static_cast<int>(minLag) : SpectrumBins - 1) : 0;
-    range.MaxLag = maxLag < SpectrumBins - 1 ? (maxLag > 0.0L ? static_cast<int>(maxLag) : 0) : SpectrumBins - 1;
+    range.MinLag =
+        minLag > 0.0L ? (minLag < SpectrumBins ? static_cast<int>(minLag) : SpectrumBins - 1) : 0;
+    range.MaxLag = maxLag < SpectrumBins - 1 ? (maxLag > 0.0L ? static_cast<int>(maxLag) : 0)
+                                             : SpectrumBins - 1;
     return range;
 }
 
@@ -142,7 +144,8 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
     for (; m + 1 <= lastLag; m += 2) {
         const double* at = autocorr.data() + m;
         const __m128d a = _mm_loadu_pd(at);
-        const __m128d above = _mm_and_pd(_mm_cmpgt_pd(a, _mm_loadu_pd(at - 1)), _mm_cmpgt_pd(a, _mm_loadu_pd(at + 1)));
+        const __m128d above = _mm_and_pd(_mm_cmpgt_pd(a, _mm_loadu_pd(at - 1)),
+                                         _mm_cmpgt_pd(a, _mm_loadu_pd(at + 1)));
         const int mask = _mm_movemask_pd(above);
         peakLags[peakCount] = m;
         peakCount += static_cast<std::size_t>(mask & 1);
@@ -153,8 +156,9 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
     for (; m <= lastLag; ++m) {
         const double a = autocorr[static_cast<std::size_t>(m)];
         peakLags[peakCount] = m;
-        peakCount += static_cast<std::size_t>(static_cast<int>(a > autocorr[static_cast<std::size_t>(m - 1)]) &
-                                              static_cast<int>(a > autocorr[static_cast<std::size_t>(m + 1)]));
+        peakCount += static_cast<std::size_t>(
+            static_cast<int>(a > autocorr[static_cast<std::size_t>(m - 1)]) &
+            static_cast<int>(a > autocorr[static_cast<std::size_t>(m + 1)]));
     }
     for (std::size_t p = 0; p < peakCount; ++p) {
         const int lag = peakLags[p];
@@ -176,7 +180,8 @@ void FrameCandidates(const BinRow& spectrum, LagRange lags, FftWorkspace& fft, B
     }
     candidates.fill(PitchCandidate{});
     for (std::size_t c = 0; c < CandidateCount && strongest.strength[c] > 0.0f; ++c)
-        candidates[c] = PitchCandidate{PeakFrequency(autocorr, strongest.lag[c]), strongest.strength[c]};
+        candidates[c] =
+            PitchCandidate{PeakFrequency(autocorr, strongest.lag[c]), strongest.strength[c]};
 }
 
 }  // namespace melodrift

@@ -9,9 +9,7 @@ namespace melodrift {
 
 namespace {
 
-constexpr std::size_t Index(int i) {
-    return static_cast<std::size_t>(i);
-}
+constexpr std::size_t Index(int i) { return static_cast<std::size_t>(i); }
 
 // Track of one candidate chain while choosing the pitch.
 struct PitchTrack {
@@ -29,7 +27,8 @@ constexpr float TrackRatioMax = 1.1f;
 constexpr std::int32_t TrackChainMin = 5;
 // Mean Strength a chain needs to voice its frames.
 constexpr double TrackMeanStrengthMin = 4.0;
-static_assert(TrackStrengthMin >= MinTracedStrength, "the tracker traces only candidates the voicing check measures");
+static_assert(TrackStrengthMin >= MinTracedStrength,
+              "the tracker traces only candidates the voicing check measures");
 
 }  // namespace
 
@@ -54,8 +53,10 @@ void PitchAnalyser::TrackPitch() {
             }
             PitchTrack& track = tracks[Index(id)];
             track.ChainLength += 1;
-            track.StrengthScore = static_cast<float>(track.StrengthScore + static_cast<double>(list[j].Strength));
-            track.RankScore = static_cast<float>(track.RankScore + 1.0 / static_cast<double>(j + 1));
+            track.StrengthScore =
+                static_cast<float>(track.StrengthScore + static_cast<double>(list[j].Strength));
+            track.RankScore =
+                static_cast<float>(track.RankScore + 1.0 / static_cast<double>(j + 1));
             if (i + 1 >= n) continue;
             // Follow the chain into the next frame: the first free slot within
             // the ratio limit of the predicted frequency. Slot 0 of this frame
@@ -95,7 +96,8 @@ void PitchAnalyser::TrackPitch() {
         }
         PrefetchAhead(Frames, Index(i));
         AnalysisFrame& frame = Frames[Index(i)];
-        if (chosen >= 0 && !(tracks[Index(trackOf[Index(i)][Index(chosen)])].StrengthScore < TrackMeanStrengthMin)) {
+        if (chosen >= 0 && !(tracks[Index(trackOf[Index(i)][Index(chosen)])].StrengthScore <
+                             TrackMeanStrengthMin)) {
             frame.F0 = list[Index(chosen)].Freq;
             Confidence[Index(i)] = list[Index(chosen)].Strength;
         } else {
@@ -130,7 +132,8 @@ void PitchAnalyser::BridgeGaps() {
             for (int n = anchor; n <= i; ++n) {
                 // The straight line between the two pitches, in extended
                 // precision, stored as a single.
-                const long double slope = (static_cast<long double>(currentF0) - anchorF0) / (i - anchor);
+                const long double slope =
+                    (static_cast<long double>(currentF0) - anchorF0) / (i - anchor);
                 const auto v = static_cast<float>(anchorF0 + slope * (n - anchor));
                 RepickF0(n, MinTracedStrength, v / 1.2, v * 1.2);
             }

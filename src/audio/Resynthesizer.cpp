@@ -10,7 +10,7 @@ namespace melodrift {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr double kClampLevel = 32000.0;              // output limit, a little below full scale
+constexpr double kClampLevel = 32000.0;  // output limit, a little below full scale
 
 // Noise bands: the lowest starts at 50 Hz, each spans a ratio of 1.45.
 constexpr double kLowestBandHz = 50.0;
@@ -22,9 +22,7 @@ constexpr int kNoisePasses = 10;
 constexpr int kNoisePassLength = Resynthesizer::NoiseTableLength - 1;
 
 // Angular step per sample of a frequency [Hz]: HzToBin(f) / 2048 · 2π.
-double StepOf(double hz) {
-    return HzToBin(hz) / FftSize * kTwoPi;
-}
+double StepOf(double hz) { return HzToBin(hz) / FftSize * kTwoPi; }
 
 // Noise gain of one side: falls linearly from 1 as the harmonic part grows,
 // reaching the floor at a harmonic total of NoiseFloorLevel.
@@ -50,8 +48,8 @@ Resynthesizer::Resynthesizer(LcgRandom& random)
 
 std::span<const float> Resynthesizer::NoiseTable(int band) const {
     if (band < 0 || band >= NoiseBandCount) return {};
-    return std::span<const float>(noiseTables_).subspan(static_cast<std::size_t>(band) * NoiseTableLength,
-                                                        NoiseTableLength);
+    return std::span<const float>(noiseTables_)
+        .subspan(static_cast<std::size_t>(band) * NoiseTableLength, NoiseTableLength);
 }
 
 void Resynthesizer::BuildNoiseTables(LcgRandom& random) {
@@ -80,7 +78,8 @@ void Resynthesizer::BuildNoiseTables(LcgRandom& random) {
                 stepIncrement = (targetStep - step) / segmentLength;
                 amplitudeIncrement = (targetAmplitude - amplitude) / segmentLength;
             }
-            table[j % NoiseTableLength] += static_cast<float>(std::trunc(std::sin(phase) * amplitude));
+            table[j % NoiseTableLength] +=
+                static_cast<float>(std::trunc(std::sin(phase) * amplitude));
             phase += step;
             step += stepIncrement;
             amplitude += amplitudeIncrement;
@@ -97,18 +96,20 @@ double Resynthesizer::EnvelopeAt(const AnalysisFrame& frame, double hz) {
     if (!(position < HarmonicCount)) return 0.0;
     const int b = static_cast<int>(position);
     if (b == 0) return position * frame.Harmonic[0];
-    const double low = frame.Harmonic[static_cast<std::size_t>(b - 1)];   // harmonic b
-    const double high = frame.Harmonic[static_cast<std::size_t>(b)];      // harmonic b + 1
+    const double low = frame.Harmonic[static_cast<std::size_t>(b - 1)];  // harmonic b
+    const double high = frame.Harmonic[static_cast<std::size_t>(b)];     // harmonic b + 1
     return low + (high - low) * (position - b);
 }
 
-void Resynthesizer::ReshapeFrame(AnalysisFrame& dest, const AnalysisFrame& source, const SynthParams& params) {
+void Resynthesizer::ReshapeFrame(AnalysisFrame& dest, const AnalysisFrame& source,
+                                 const SynthParams& params) {
     dest.HarmonicTotal = 0.0f;
     if (dest.F0 > 0.0f && source.F0 > 0.0f) {
         for (int h = 1; h <= HarmonicCount; ++h) {
             const float hz = static_cast<float>(h * dest.F0);
             const double tilt = std::pow(hz / 1000.0, static_cast<double>(params.TiltExponent));
-            const auto amplitude = static_cast<float>(tilt * EnvelopeAt(source, hz * params.EnvelopeScale));
+            const auto amplitude =
+                static_cast<float>(tilt * EnvelopeAt(source, hz * params.EnvelopeScale));
             dest.Harmonic[static_cast<std::size_t>(h - 1)] = amplitude;
             dest.HarmonicTotal = static_cast<float>(dest.HarmonicTotal + amplitude);
         }
@@ -119,12 +120,14 @@ void Resynthesizer::ReshapeFrame(AnalysisFrame& dest, const AnalysisFrame& sourc
 }
 
 std::int32_t Resynthesizer::SynthSegment(WaveBuffer& wave, std::int32_t start, std::int32_t count,
-                                      const AnalysisFrame& startFrame, const AnalysisFrame& endFrame,
-                                      const SynthParams& startParams, const SynthParams& endParams) {
+                                         const AnalysisFrame& startFrame,
+                                         const AnalysisFrame& endFrame,
+                                         const SynthParams& startParams,
+                                         const SynthParams& endParams) {
     if (count <= 0 || start < 0) return start;
     // Keep start + count within the 32-bit sample positions.
-    count = static_cast<std::int32_t>(
-        std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max() - static_cast<std::int64_t>(start)));
+    count = static_cast<std::int32_t>(std::min<std::int64_t>(
+        count, std::numeric_limits<std::int32_t>::max() - static_cast<std::int64_t>(start)));
     const auto end = static_cast<std::uint32_t>(start + count);
     if (end > wave.SampleCount()) wave.SetFrameCount(end);
 
@@ -167,7 +170,8 @@ std::int32_t Resynthesizer::SynthSegment(WaveBuffer& wave, std::int32_t start, s
 
     const bool voiced = a.F0 > 0.0f && b.F0 > 0.0f;
     const std::int64_t available = static_cast<std::int64_t>(wave.SampleCount()) - start;
-    const std::int32_t toWrite = static_cast<std::int32_t>(std::clamp<std::int64_t>(available, 0, count));
+    const std::int32_t toWrite =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(available, 0, count));
     for (std::int32_t n = 0; n < toWrite; ++n) {
         double v = 0.0;
         if (voiced) {

@@ -19,7 +19,7 @@ namespace melodrift {
 // Uniform numbers in [0, 1) from a 32-bit linear congruential generator:
 // seed = seed · 134775813 + 1 (mod 2^32), value = seed / 2^32.
 class LcgRandom {
-public:
+  public:
     explicit LcgRandom(std::uint32_t seed = 0) : seed_(seed) {}
 
     double Next() {
@@ -34,12 +34,12 @@ public:
     // different noise. Used from the window thread only.
     static LcgRandom& Default();
 
-private:
+  private:
     std::uint32_t seed_;
 };
 
 class Resynthesizer {
-public:
+  public:
     static constexpr int NoiseTableLength = 44100;  // [samples] one second at 44100 Hz
 
     // Noise tables drawn from LcgRandom::Default().
@@ -63,7 +63,8 @@ public:
     // params.F0) from the spectral envelope of `source`, tilted by
     // (f / 1000 Hz)^TiltExponent; noise levels copied from `source`. Silent
     // harmonics when either pitch is 0.
-    static void ReshapeFrame(AnalysisFrame& dest, const AnalysisFrame& source, const SynthParams& params);
+    static void ReshapeFrame(AnalysisFrame& dest, const AnalysisFrame& source,
+                             const SynthParams& params);
 
     // The frame's harmonic amplitudes read as a spectral envelope sampled at
     // multiples of frame.F0, at `hz`: a line from 0 at 0 Hz to Harmonic 1,
@@ -77,11 +78,11 @@ public:
     // with silence when needed. Samples are clamped to ±32000. Returns start
     // plus the number of samples written (start itself when count ≤ 0 or
     // start < 0).
-    std::int32_t SynthSegment(WaveBuffer& wave, std::int32_t start, std::int32_t count, const AnalysisFrame& startFrame,
-                              const AnalysisFrame& endFrame, const SynthParams& startParams,
-                              const SynthParams& endParams);
+    std::int32_t SynthSegment(WaveBuffer& wave, std::int32_t start, std::int32_t count,
+                              const AnalysisFrame& startFrame, const AnalysisFrame& endFrame,
+                              const SynthParams& startParams, const SynthParams& endParams);
 
-private:
+  private:
     std::vector<float> noiseTables_;  // band-major: 16 × 44100
     std::array<double, HarmonicCount> phases_{};
     std::int32_t noisePos_ = 0;

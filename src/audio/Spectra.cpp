@@ -49,7 +49,8 @@ void PaddedSamples::ReadWindowed(std::int64_t start, std::span<double, FftSize> 
     }
     for (std::int64_t j = from; j < to; ++j) {
         const std::uint8_t* p = data_ + (first + j) * blockAlign_;
-        const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+        const auto value =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
         const auto k = static_cast<std::size_t>(j);
         out[k] = static_cast<double>(value) * window[k];
     }
@@ -63,14 +64,16 @@ void PaddedSamples::Read(std::int64_t start, std::span<double> out) const {
     const std::int64_t to = std::clamp<std::int64_t>(count_ - first, from, n);
     std::fill(out.begin(), out.begin() + from, 0.0);
     if (mono_ != nullptr) {
-        for (std::int64_t j = from; j < to; ++j) out[static_cast<std::size_t>(j)] = mono_[first + j];
+        for (std::int64_t j = from; j < to; ++j)
+            out[static_cast<std::size_t>(j)] = mono_[first + j];
         std::fill(out.begin() + to, out.end(), 0.0);
         return;
     }
     for (std::int64_t j = from; j < to; ++j) {
         // Channel 0 of sample frame (first + j): signed 16-bit little-endian.
         const std::uint8_t* p = data_ + (first + j) * blockAlign_;
-        const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+        const auto value =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
         out[static_cast<std::size_t>(j)] = value;
     }
     std::fill(out.begin() + to, out.end(), 0.0);

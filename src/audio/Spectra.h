@@ -19,7 +19,7 @@ namespace melodrift {
 // samples i * HopSize .. i * HopSize + 2047, is centred on recording sample
 // i * HopSize. Borrows the wave's buffer; copies nothing.
 class PaddedSamples {
-public:
+  public:
     static constexpr std::int64_t ScratchOffset = FftSize / 2;
 
     // `wave` must hold 16-bit samples and outlive this object.
@@ -33,9 +33,9 @@ public:
     // ApplyWindow in one pass, the same bits.
     void ReadWindowed(std::int64_t start, std::span<double, FftSize> out) const;
 
-private:
-    const std::uint8_t* data_ = nullptr;     // interleaved 16-bit little-endian, or
-    const std::int16_t* mono_ = nullptr;     // one channel in native order
+  private:
+    const std::uint8_t* data_ = nullptr;  // interleaved 16-bit little-endian, or
+    const std::int16_t* mono_ = nullptr;  // one channel in native order
     std::int64_t blockAlign_ = 0;
     std::int64_t count_ = 0;
 };
@@ -57,7 +57,7 @@ void FrameSpectrum(const PaddedSamples& samples, int frameIndex, int hopSize, Ff
 // recomputed spectrum rows (three, enough for a frame and its two neighbours
 // when frames are visited in increasing order).
 class FrameScratch {
-public:
+  public:
     FftWorkspace Fft;
     BinRow Residual{};
 
@@ -66,7 +66,7 @@ public:
     // frames have been asked for.
     const BinRow& Row(const SpectrumSource& source, int frame);
 
-private:
+  private:
     std::array<BinRow, 3> rows_{};
     std::array<int, 3> rowFrame_{-1, -1, -1};
 };

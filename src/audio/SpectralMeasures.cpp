@@ -11,9 +11,7 @@ namespace melodrift {
 
 namespace {
 
-constexpr std::size_t Index(int i) {
-    return static_cast<std::size_t>(i);
-}
+constexpr std::size_t Index(int i) { return static_cast<std::size_t>(i); }
 
 // The fixed comb's pitch [Hz].
 constexpr float FixedCombF0 = 150.0f;
@@ -55,7 +53,8 @@ void MeasureHarmonicsOf(AnalysisFrame& f, const BinRow& s) {
     for (int h = 1; h <= HarmonicCount; ++h) {
         const std::int32_t k = NearestBin(static_cast<double>(h) * f.F0);
         float amplitude = 0.0f;
-        if (k > 0 && k < HarmonicBinLimit) amplitude = static_cast<float>(s[Index(k - 1)] + s[Index(k)] + s[Index(k + 1)]);
+        if (k > 0 && k < HarmonicBinLimit)
+            amplitude = static_cast<float>(s[Index(k - 1)] + s[Index(k)] + s[Index(k + 1)]);
         f.Harmonic[Index(h - 1)] = amplitude;
         f.HarmonicTotal += amplitude;
     }
@@ -65,9 +64,9 @@ void MeasureHarmonicsOf(AnalysisFrame& f, const BinRow& s) {
 // spectrum within ±300 Hz: weight 1 at the tooth, falling towards 0 at the
 // window's upper edge. The teeth and weights are the same for every frame.
 struct CombTooth {
-    int First = 0;                   // lowest bin of the window
-    std::vector<long double> Weights;  // one per bin from First on
-    std::vector<double> ApproxWeights; // the same rounded to double
+    int First = 0;                      // lowest bin of the window
+    std::vector<long double> Weights;   // one per bin from First on
+    std::vector<double> ApproxWeights;  // the same rounded to double
 };
 
 const std::array<CombTooth, HarmonicCount>& CombTeeth() {
@@ -82,7 +81,8 @@ const std::array<CombTooth, HarmonicCount>& CombTeeth() {
             CombTooth& tooth = result[Index(h - 1)];
             tooth.First = lo;
             for (int k = lo; k <= hi; ++k) {
-                tooth.Weights.push_back(1.0L - static_cast<long double>(std::abs(k - c)) / (hi - c));
+                tooth.Weights.push_back(1.0L -
+                                        static_cast<long double>(std::abs(k - c)) / (hi - c));
                 tooth.ApproxWeights.push_back(static_cast<double>(tooth.Weights.back()));
             }
         }
@@ -113,7 +113,8 @@ float CombToothPeak(const CombTooth& tooth, const BinRow& s) {
         }
     }
     for (; j < n; ++j) partial[0] = std::max(partial[0], tooth.ApproxWeights[j] * bins[j]);
-    const double largest = std::max(std::max(partial[0], partial[1]), std::max(partial[2], partial[3]));
+    const double largest =
+        std::max(std::max(partial[0], partial[1]), std::max(partial[2], partial[3]));
     float peak = 0.0f;  // the running maximum starts at 0
     if (!(largest > 1e-280)) {
         for (j = 0; j < n; ++j) {
@@ -153,7 +154,8 @@ const std::array<int, NoiseBandCount>& BandsByWidth() {
         for (int b = 0; b < NoiseBandCount; ++b) result[Index(b)] = b;
         const auto& bands = NoiseBands();
         std::stable_sort(result.begin(), result.end(), [&bands](int x, int y) {
-            return bands[Index(x)].Last - bands[Index(x)].First > bands[Index(y)].Last - bands[Index(y)].First;
+            return bands[Index(x)].Last - bands[Index(x)].First >
+                   bands[Index(y)].Last - bands[Index(y)].First;
         });
         return result;
     }();
@@ -169,7 +171,9 @@ template <typename Term>
 std::array<float, NoiseBandCount> BandSums(Term term) {
     const auto& bands = NoiseBands();
     const auto& order = BandsByWidth();
-    const auto width = [&bands](int band) { return bands[Index(band)].Last - bands[Index(band)].First + 1; };
+    const auto width = [&bands](int band) {
+        return bands[Index(band)].Last - bands[Index(band)].First + 1;
+    };
     std::array<float, NoiseBandCount> sums{};
     const int widest = width(order[0]);
     for (int j = 0; j < widest; ++j) {
@@ -200,13 +204,16 @@ void MeasureNoiseBandsOf(AnalysisFrame& f, const BinRow& s, BinRow& residual) {
     const auto sums = BandSums([&residual](std::size_t bin) { return residual[bin]; });
     for (int band = 0; band < NoiseBandCount; ++band) {
         const double weight = 0.2 * band;
-        f.Noise[Index(band)] = static_cast<float>(0.003 * sums[Index(band)] / (weight * weight + 1.0));
+        f.Noise[Index(band)] =
+            static_cast<float>(0.003 * sums[Index(band)] / (weight * weight + 1.0));
     }
 }
 
 // Band sums of the spectrum's change against the mean of its two neighbours.
-void MeasureNoiseFluxOf(AnalysisFrame& f, const BinRow& before, const BinRow& s, const BinRow& after) {
-    const auto sums = BandSums([&](std::size_t bin) { return std::fabs(s[bin] - (before[bin] + after[bin]) / 2.0); });
+void MeasureNoiseFluxOf(AnalysisFrame& f, const BinRow& before, const BinRow& s,
+                        const BinRow& after) {
+    const auto sums = BandSums(
+        [&](std::size_t bin) { return std::fabs(s[bin] - (before[bin] + after[bin]) / 2.0); });
     for (int band = 0; band < NoiseBandCount; ++band) {
         f.Noise[Index(band)] = static_cast<float>(0.002 * sums[Index(band)]);
     }
@@ -217,7 +224,8 @@ void MeasureNoiseFluxOf(AnalysisFrame& f, const BinRow& before, const BinRow& s,
 void PitchAnalyser::MeasureHarmonics() {
     if (FrameCount <= 0) return;
     if (SpectraStored()) {
-        for (int i = 0; i < FrameCount; ++i) MeasureHarmonicsOf(Frames[Index(i)], Spectrum[Index(i)]);
+        for (int i = 0; i < FrameCount; ++i)
+            MeasureHarmonicsOf(Frames[Index(i)], Spectrum[Index(i)]);
         return;
     }
     if (!samplesHeld_) return;
@@ -248,7 +256,8 @@ void PitchAnalyser::MeasureHarmonicsAndNoiseBands() {
 
 void PitchAnalyser::MeasureFixedComb() {
     if (SpectraStored()) {
-        for (int i = 0; i < FrameCount; ++i) MeasureFixedCombOf(Frames[Index(i)], Spectrum[Index(i)]);
+        for (int i = 0; i < FrameCount; ++i)
+            MeasureFixedCombOf(Frames[Index(i)], Spectrum[Index(i)]);
         return;
     }
     if (!samplesHeld_) {
@@ -274,7 +283,8 @@ void PitchAnalyser::MeasureNoiseBands() {
         AnalysisFrame& f = Frames[Index(i)];
         f.Noise.fill(0.0f);
         if (i == 0 || i == FrameCount - 1) return;
-        MeasureNoiseBandsOf(f, stored ? Spectrum[Index(i)] : scratch.Row(source, i), scratch.Residual);
+        MeasureNoiseBandsOf(f, stored ? Spectrum[Index(i)] : scratch.Row(source, i),
+                            scratch.Residual);
     };
     RunFrameTask(task, {.FrameCount = FrameCount, .WorkerCount = Options.WorkerCount});
 }
@@ -292,7 +302,8 @@ void PitchAnalyser::MeasureNoiseFlux() {
         // Neighbours in array order. Recomputed rows: the scratch caches three,
         // so the later rows never evict the ones still in use here.
         if (stored) {
-            MeasureNoiseFluxOf(f, Spectrum[Index(i - 1)], Spectrum[Index(i)], Spectrum[Index(i + 1)]);
+            MeasureNoiseFluxOf(f, Spectrum[Index(i - 1)], Spectrum[Index(i)],
+                               Spectrum[Index(i + 1)]);
         } else {
             const BinRow& before = scratch.Row(source, i - 1);
             const BinRow& current = scratch.Row(source, i);
@@ -346,7 +357,8 @@ void PitchAnalyser::MeasureFixedCombAndNoiseFlux(const SpectrumVisitor& visit) {
     };
     // No progress of its own, but it ends early on a stop request.
     ProgressCounter stop({}, FrameCount, 0, Options.Stop);
-    RunFrameTask(task, {.FrameCount = FrameCount, .WorkerCount = Options.WorkerCount, .Progress = &stop});
+    RunFrameTask(task,
+                 {.FrameCount = FrameCount, .WorkerCount = Options.WorkerCount, .Progress = &stop});
 }
 
 void PitchAnalyser::SmoothNoiseBands() {
@@ -354,14 +366,16 @@ void PitchAnalyser::SmoothNoiseBands() {
     // HopSize * 0.5) + 1 (half a period of 50 Hz; 2 for the hop of 256, so
     // three frames), taken from the unsmoothed values. Frames too close to
     // either end keep their values.
-    const int width = static_cast<int>(static_cast<long double>(AnalysisSampleRate) / 50 / HopSize * 0.5L) + 1;
+    const int width =
+        static_cast<int>(static_cast<long double>(AnalysisSampleRate) / 50 / HopSize * 0.5L) + 1;
     const int before = width / 2;
     const int after = (width + 1) / 2;
     const int span = before + after + 1;
     if (FrameCount < span) return;
     std::vector<float> original(Index(FrameCount));
     for (int band = 0; band < NoiseBandCount; ++band) {
-        for (int i = 0; i < FrameCount; ++i) original[Index(i)] = Frames[Index(i)].Noise[Index(band)];
+        for (int i = 0; i < FrameCount; ++i)
+            original[Index(i)] = Frames[Index(i)].Noise[Index(band)];
         for (int j = before; j <= FrameCount - 1 - after; ++j) {
             double sum = 0.0;
             for (int k = j - before; k <= j + after; ++k) sum += original[Index(k)];
@@ -372,7 +386,8 @@ void PitchAnalyser::SmoothNoiseBands() {
 
 void PitchAnalyser::Normalize() {
     float loudest = 0.0f;
-    for (int i = 0; i < FrameCount; ++i) loudest = std::max(loudest, Frames[Index(i)].HarmonicTotal);
+    for (int i = 0; i < FrameCount; ++i)
+        loudest = std::max(loudest, Frames[Index(i)].HarmonicTotal);
     if (loudest == 0.0f) return;
     const float gain = 30000.0f / loudest;
     for (int i = 0; i < FrameCount; ++i) {

@@ -32,22 +32,19 @@ void AppendU16(std::string& out, std::uint16_t v) {
 }
 
 void AppendU32(std::string& out, std::uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
-bool IsChunkId(const std::uint8_t* p, const char (&id)[5]) {
-    return std::memcmp(p, id, 4) == 0;
-}
+bool IsChunkId(const std::uint8_t* p, const char (&id)[5]) { return std::memcmp(p, id, 4) == 0; }
 
 // The silence value of one byte of a sample of this width.
-std::uint8_t SilenceByte(std::uint16_t bitsPerSample) {
-    return bitsPerSample == 8 ? 128 : 0;
-}
+std::uint8_t SilenceByte(std::uint16_t bitsPerSample) { return bitsPerSample == 8 ? 128 : 0; }
 
 // A reader over a file image that fails (instead of reading past the end)
 // whenever fewer bytes remain than asked for.
 class ByteReader {
-public:
+  public:
     explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::size_t Remaining() const { return bytes_.size() - pos_; }
@@ -74,7 +71,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
 };
@@ -83,8 +80,9 @@ private:
 // that are skipped are never read, so a file that is mostly foreign chunks
 // costs no memory.
 class FileReader {
-public:
-    explicit FileReader(const std::filesystem::path& path) : path_(path), in_(path, std::ios::binary) {
+  public:
+    explicit FileReader(const std::filesystem::path& path)
+        : path_(path), in_(path, std::ios::binary) {
         if (!in_) return;
         in_.seekg(0, std::ios::end);
         const std::streamoff end = in_.tellg();
@@ -124,8 +122,10 @@ public:
         const auto readPart = [this, out, start](std::size_t first, std::size_t last) {
             if (first == 0) return ReadHere(out, last);
             std::ifstream other(path_, std::ios::binary);
-            if (!other.seekg(static_cast<std::streamoff>(start + first), std::ios::beg)) return false;
-            other.read(reinterpret_cast<char*>(out + first), static_cast<std::streamsize>(last - first));
+            if (!other.seekg(static_cast<std::streamoff>(start + first), std::ios::beg))
+                return false;
+            other.read(reinterpret_cast<char*>(out + first),
+                       static_cast<std::streamsize>(last - first));
             return static_cast<std::size_t>(other.gcount()) == last - first;
         };
         if (!InTwoHalves(n, kWorthAThread, readPart, std::logical_and<>())) return false;
@@ -133,7 +133,7 @@ public:
         return pos_ == start + n || Skip(start + n - pos_);
     }
 
-private:
+  private:
     bool ReadHere(std::uint8_t* out, std::size_t n) {
         in_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n));
         if (static_cast<std::size_t>(in_.gcount()) != n) return false;
@@ -166,7 +166,8 @@ void WaveFormat::ReadFrom(std::span<const std::uint8_t> bytes) {
     record[2] = static_cast<std::uint8_t>(Channels);
     record[3] = static_cast<std::uint8_t>(Channels >> 8);
     for (int i = 0; i < 4; ++i) record[4 + i] = static_cast<std::uint8_t>(SamplesPerSec >> (8 * i));
-    for (int i = 0; i < 4; ++i) record[8 + i] = static_cast<std::uint8_t>(AvgBytesPerSec >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        record[8 + i] = static_cast<std::uint8_t>(AvgBytesPerSec >> (8 * i));
     record[12] = static_cast<std::uint8_t>(BlockAlign);
     record[13] = static_cast<std::uint8_t>(BlockAlign >> 8);
     record[14] = static_cast<std::uint8_t>(BitsPerSample);
@@ -199,7 +200,8 @@ std::int16_t WaveBuffer::GetSample(std::uint32_t frame, std::uint8_t channel) co
 std::int16_t WaveBuffer::SampleAt(std::uint32_t frame, unsigned channel) const {
     if (sampleData_.empty() || channel >= format_.Channels || frame >= sampleCount_) return 0;
     const std::size_t bytesPerSample = format_.BitsPerSample / 8;
-    const std::size_t offset = static_cast<std::size_t>(frame) * format_.BlockAlign + channel * bytesPerSample;
+    const std::size_t offset =
+        static_cast<std::size_t>(frame) * format_.BlockAlign + channel * bytesPerSample;
     if (offset + bytesPerSample > sampleData_.size()) return 0;
     const std::uint8_t* p = sampleData_.data() + offset;
     if (format_.BitsPerSample == 8) return static_cast<std::int16_t>((p[0] - 128) * 256);
@@ -214,7 +216,8 @@ void WaveBuffer::SetSample(std::uint32_t frame, std::uint8_t channel, std::int32
 void WaveBuffer::StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value) {
     if (sampleData_.empty() || channel >= format_.Channels || frame >= sampleCount_) return;
     const std::size_t bytesPerSample = format_.BitsPerSample / 8;
-    const std::size_t offset = static_cast<std::size_t>(frame) * format_.BlockAlign + channel * bytesPerSample;
+    const std::size_t offset =
+        static_cast<std::size_t>(frame) * format_.BlockAlign + channel * bytesPerSample;
     if (offset + bytesPerSample > sampleData_.size()) return;
     std::uint8_t* p = sampleData_.data() + offset;
     const auto low16 = static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFFU);
@@ -240,7 +243,8 @@ void WaveBuffer::SetFrameCount(std::uint32_t frameCount) {
         return;
     }
     if (newSize > kMaxDataSize) throw std::length_error("wave buffer too large for a WAVE file");
-    decltype(sampleData_) buffer(static_cast<std::size_t>(newSize), SilenceByte(format_.BitsPerSample));
+    decltype(sampleData_) buffer(static_cast<std::size_t>(newSize),
+                                 SilenceByte(format_.BitsPerSample));
     const std::size_t keep = std::min<std::size_t>(buffer.size(), sampleData_.size());
     std::copy_n(sampleData_.begin(), keep, buffer.begin());
     sampleData_ = std::move(buffer);
@@ -257,7 +261,8 @@ void WaveBuffer::SizeForReading(std::uint32_t frameCount) {
 void WaveBuffer::SetCounts(std::uint32_t frameCount) {
     dataSize_ = static_cast<std::uint32_t>(sampleData_.size());
     sampleCount_ = frameCount;
-    duration_ = format_.SamplesPerSec == 0 ? 0.0 : static_cast<double>(frameCount) / format_.SamplesPerSec;
+    duration_ =
+        format_.SamplesPerSec == 0 ? 0.0 : static_cast<double>(frameCount) / format_.SamplesPerSec;
 }
 
 void WaveBuffer::TakeOver(WaveBuffer& other) {
@@ -314,7 +319,8 @@ void WaveBuffer::ConvertSampleRate(std::uint32_t samplesPerSec) {
         for (std::uint32_t c = 0; c < m; ++c) {
             // Position (N − 1) / (M − 1) · c, computed as one quotient so that
             // the last output frame lands exactly on source frame N − 1.
-            const double f = m > 1 ? static_cast<double>(static_cast<std::uint64_t>(n - 1) * c) / (m - 1) : 0.0;
+            const double f =
+                m > 1 ? static_cast<double>(static_cast<std::uint64_t>(n - 1) * c) / (m - 1) : 0.0;
             const auto g = static_cast<std::uint32_t>(f);
             const double weight = f - g;
             for (unsigned ch = 0; ch < channels; ++ch) {
@@ -331,7 +337,8 @@ void WaveBuffer::ConvertSampleRate(std::uint32_t samplesPerSec) {
             e = std::max(e, j);  // at least one source frame per output frame
             for (unsigned ch = 0; ch < channels; ++ch) {
                 std::int64_t sum = 0;
-                for (std::int64_t k = j; k <= e; ++k) sum += SampleAt(static_cast<std::uint32_t>(k), ch);
+                for (std::int64_t k = j; k <= e; ++k)
+                    sum += SampleAt(static_cast<std::uint32_t>(k), ch);
                 converted.StoreAt(c, ch, static_cast<std::int32_t>(sum / (e - j + 1)));
             }
         }
@@ -348,7 +355,8 @@ void WaveBuffer::ConvertBits(std::uint16_t bitsPerSample) {
     converted.SetFrameCount(sampleCount_);
     const unsigned channels = format_.Channels;
     for (std::uint32_t frame = 0; frame < sampleCount_; ++frame)
-        for (unsigned ch = 0; ch < channels; ++ch) converted.StoreAt(frame, ch, SampleAt(frame, ch));
+        for (unsigned ch = 0; ch < channels; ++ch)
+            converted.StoreAt(frame, ch, SampleAt(frame, ch));
     TakeOver(converted);
 }
 
@@ -365,7 +373,8 @@ WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path) {
 }
 
 WavLoadResult WaveBuffer::LoadFromBytes(std::string_view bytes) {
-    return LoadFromBytes(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    return LoadFromBytes(std::span<const std::uint8_t>(
+        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 WavLoadResult WaveBuffer::LoadFromBytes(std::span<const std::uint8_t> bytes) {
@@ -404,7 +413,8 @@ WavLoadResult WaveBuffer::Parse(Reader& reader) {
     WaveBuffer loaded;
     loaded.format_.ReadFrom(std::span<const std::uint8_t>(fmtBody, fmtKept));
     // BlockAlign must be non-zero and fit its 16-bit field.
-    const std::uint32_t blockAlign = static_cast<std::uint32_t>(loaded.format_.BitsPerSample / 8) * loaded.format_.Channels;
+    const std::uint32_t blockAlign =
+        static_cast<std::uint32_t>(loaded.format_.BitsPerSample / 8) * loaded.format_.Channels;
     if (blockAlign == 0 || blockAlign > 0xFFFFU) return WavLoadResult::ReadFailed;
     loaded.UpdateFormat();
 

@@ -53,11 +53,11 @@ enum class WavLoadResult {
 // The 16-byte PCM body of a "fmt " chunk followed by the 16-bit extra-size
 // word, field for field in file order (18 bytes on disk, little-endian).
 struct WaveFormat {
-    std::uint16_t FormatTag = 1;         // 1 = integer PCM
+    std::uint16_t FormatTag = 1;  // 1 = integer PCM
     std::uint16_t Channels = 1;
-    std::uint32_t SamplesPerSec = 22050;  // Hz
-    std::uint32_t AvgBytesPerSec = 22050; // BlockAlign · SamplesPerSec
-    std::uint16_t BlockAlign = 1;        // (BitsPerSample div 8) · Channels, bytes
+    std::uint32_t SamplesPerSec = 22050;   // Hz
+    std::uint32_t AvgBytesPerSec = 22050;  // BlockAlign · SamplesPerSec
+    std::uint16_t BlockAlign = 1;          // (BitsPerSample div 8) · Channels, bytes
     std::uint16_t BitsPerSample = 8;
     std::uint16_t ExtraSize = 0;
 
@@ -69,7 +69,7 @@ struct WaveFormat {
 };
 
 class WaveBuffer {
-public:
+  public:
     // Largest sample buffer whose RIFF size field (DataSize + 36) fits 32 bits.
     static constexpr std::uint32_t kMaxDataSize = 0xFFFFFFFFU - 36U;
 
@@ -90,9 +90,9 @@ public:
     std::span<const std::uint8_t> SampleData() const { return sampleData_; }
     // The same bytes, writable in place (for passes over every sample).
     std::span<std::uint8_t> MutableSampleData() { return sampleData_; }
-    std::uint32_t DataSize() const { return dataSize_; }      // bytes
-    std::uint32_t SampleCount() const { return sampleCount_; } // sample frames
-    double Duration() const { return duration_; }              // seconds
+    std::uint32_t DataSize() const { return dataSize_; }        // bytes
+    std::uint32_t SampleCount() const { return sampleCount_; }  // sample frames
+    double Duration() const { return duration_; }               // seconds
 
     // FormatTag = 1, BlockAlign and AvgBytesPerSec recomputed from Channels,
     // BitsPerSample and SamplesPerSec, ExtraSize = 0.
@@ -138,7 +138,7 @@ public:
     // Writes the same image at the stream's current position.
     void SaveToStream(std::ostream& stream) const;
 
-private:
+  private:
     std::int16_t SampleAt(std::uint32_t frame, unsigned channel) const;
     // Sizes the buffer for `frameCount` frames without filling it (every
     // byte is about to be read; a failed read drops the whole wave).

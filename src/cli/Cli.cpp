@@ -50,7 +50,7 @@ constexpr const char* kAskOverwriteFrq = "周波数表を上書きしますか?"
 
 // A failure that ends the command with exit code 1 and this message.
 class CommandFailure : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -101,14 +101,14 @@ void RefuseOverwrite(const fs::path& path, bool force) {
 
 // Loads the recording as the window does. The long-recording question is
 // answered OK: on the command line the user asked for this file.
-void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts, const CliStreams& streams,
-              LoadScope scope) {
+void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts,
+              const CliStreams& streams, LoadScope scope) {
     if (!fs::is_regular_file(wave)) throw CommandFailure("no recording at " + Quoted(wave));
     prompts.SetAnswer(kAskLongRecording, true);
     ProgressBar bar(streams.Err, streams.ProgressOnErr);
-    const LoadOutcome outcome =
-        session.LoadRecording(
-            wave, prompts, [&bar](std::string_view stage, double fraction) { bar.Update(stage, fraction); }, scope);
+    const LoadOutcome outcome = session.LoadRecording(
+        wave, prompts,
+        [&bar](std::string_view stage, double fraction) { bar.Update(stage, fraction); }, scope);
     bar.Finish();
     switch (outcome) {
         case LoadOutcome::Loaded:
@@ -125,14 +125,14 @@ void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts,
     throw CommandFailure("unknown result loading " + Quoted(wave));
 }
 
-void LoadState(EditorSession& session, const fs::path& state, CliPrompts& prompts, const CliStreams& streams,
-               LoadScope scope) {
+void LoadState(EditorSession& session, const fs::path& state, CliPrompts& prompts,
+               const CliStreams& streams, LoadScope scope) {
     if (!fs::is_regular_file(state)) throw CommandFailure("no edit state at " + Quoted(state));
     prompts.SetAnswer(kAskLongRecording, true);
     ProgressBar bar(streams.Err, streams.ProgressOnErr);
-    const EditStateOutcome outcome =
-        session.LoadEditStateFrom(
-            state, prompts, [&bar](std::string_view stage, double fraction) { bar.Update(stage, fraction); }, scope);
+    const EditStateOutcome outcome = session.LoadEditStateFrom(
+        state, prompts,
+        [&bar](std::string_view stage, double fraction) { bar.Update(stage, fraction); }, scope);
     bar.Finish();
     switch (outcome) {
         case EditStateOutcome::Loaded:
@@ -148,7 +148,8 @@ void LoadState(EditorSession& session, const fs::path& state, CliPrompts& prompt
         case EditStateOutcome::NoSegments:
             throw CommandFailure(Quoted(state) + " holds no segments");
         case EditStateOutcome::RecordingRejected:
-            throw CommandFailure("the recording named in " + Quoted(state) + " could not be loaded");
+            throw CommandFailure("the recording named in " + Quoted(state) +
+                                 " could not be loaded");
     }
     throw CommandFailure("unknown result loading " + Quoted(state));
 }
@@ -180,7 +181,7 @@ struct AnalyzeArgs {
 // A listing built in one buffer: integers and floats through std::to_chars
 // (no locale, no stream state), text appended as it is.
 class ListingText {
-public:
+  public:
     explicit ListingText(std::size_t expectedBytes) { text_.reserve(expectedBytes); }
 
     ListingText& operator<<(std::string_view text) {
@@ -213,9 +214,11 @@ public:
     // binary fraction only when 125 divides 2k + 1); to_chars rounds those
     // to even, so they, and negative values, go to FormatFixed.
     ListingText& Fixed3(double value) {
-        if (!(value >= 0.0) || std::floor(value * 16.0) == value * 16.0) return *this << FormatFixed(value, 3);
+        if (!(value >= 0.0) || std::floor(value * 16.0) == value * 16.0)
+            return *this << FormatFixed(value, 3);
         char buffer[64];
-        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
+        const auto result =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
         if (result.ec != std::errc()) return *this << FormatFixed(value, 3);
         text_.append(buffer, result.ptr);
         return *this;
@@ -223,7 +226,7 @@ public:
 
     std::string Take() { return std::move(text_); }
 
-private:
+  private:
     std::string text_;
 };
 
@@ -238,15 +241,16 @@ std::string FormatListing(std::string_view head, int count, std::size_t bytesPer
                           std::string_view tail) {
     constexpr std::size_t kRowsWorthAThread = 20000;
     const auto rows = [&](std::size_t first, std::size_t last) {
-        const std::size_t expected = first == 0 ? head.size() + tail.size() + static_cast<std::size_t>(count) * bytesPerRow
-                                                : (last - first) * bytesPerRow;
+        const std::size_t expected =
+            first == 0 ? head.size() + tail.size() + static_cast<std::size_t>(count) * bytesPerRow
+                       : (last - first) * bytesPerRow;
         ListingText text(expected);
         if (first == 0) text << head;
         for (std::size_t i = first; i < last; ++i) row(text, static_cast<int>(i));
         return text.Take();
     };
-    std::string text = InTwoHalves(static_cast<std::size_t>(std::max(count, 0)), kRowsWorthAThread, rows,
-                                   [](std::string firstHalf, const std::string& secondHalf) {
+    std::string text = InTwoHalves(static_cast<std::size_t>(std::max(count, 0)), kRowsWorthAThread,
+                                   rows, [](std::string firstHalf, const std::string& secondHalf) {
                                        firstHalf += secondHalf;
                                        return firstHalf;
                                    });
@@ -258,8 +262,8 @@ std::string AnalysisCsv(const EditorSession& session) {
     const PitchAnalyser& analyser = *session.Analyser;
     const std::vector<std::int32_t> rawCents = BuildPitchCents(analyser.Frames);
     return FormatListing(
-        "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents\n", session.FrameCount(),
-        kListingBytesPerFrame,
+        "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents\n",
+        session.FrameCount(), kListingBytesPerFrame,
         [&](ListingText& text, int i) {
             const auto k = static_cast<std::size_t>(i);
             PrefetchAhead(analyser.Frames, k);
@@ -267,9 +271,12 @@ std::string AnalysisCsv(const EditorSession& session) {
             text << i << ',';
             text.Fixed3(frame.SamplePos / kSamplesPerMs) << ',' << frame.SamplePos << ',';
             text.Float(frame.TargetF0, "") << ',';
-            if (k < analyser.Confidence.size()) text.Float(analyser.Confidence[k], "");
-            else text << '0';
-            text << ',' << session.FrameVolume[k] << ',' << rawCents[k] << ',' << session.PitchCents[k] << '\n';
+            if (k < analyser.Confidence.size())
+                text.Float(analyser.Confidence[k], "");
+            else
+                text << '0';
+            text << ',' << session.FrameVolume[k] << ',' << rawCents[k] << ','
+                 << session.PitchCents[k] << '\n';
         },
         "");
 }
@@ -305,11 +312,15 @@ std::string AnalysisJson(const EditorSession& session) {
             PrefetchAhead(analyser.Frames, k);
             const AnalysisFrame& frame = analyser.Frames[k];
             text << (i == 0 ? "\n    " : ",\n    ") << "{\"frame\": " << i << ", \"time_ms\": ";
-            text.Fixed3(frame.SamplePos / kSamplesPerMs) << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": ";
+            text.Fixed3(frame.SamplePos / kSamplesPerMs)
+                << ", \"sample_pos\": " << frame.SamplePos << ", \"f0_hz\": ";
             text.Float(frame.TargetF0, "null") << ", \"confidence\": ";
-            if (k < analyser.Confidence.size()) text.Float(analyser.Confidence[k], "null");
-            else text << '0';
-            text << ", \"loudness\": " << session.FrameVolume[k] << ", \"pitch_cents\": " << rawCents[k]
+            if (k < analyser.Confidence.size())
+                text.Float(analyser.Confidence[k], "null");
+            else
+                text << '0';
+            text << ", \"loudness\": " << session.FrameVolume[k]
+                 << ", \"pitch_cents\": " << rawCents[k]
                  << ", \"checked_cents\": " << session.PitchCents[k] << '}';
         },
         "\n  ]\n}\n");
@@ -343,7 +354,8 @@ struct SegmentArgs {
 // window splits a lyric run. Any Unicode lyric is taken: the edit state is
 // written in UTF-8 when Shift-JIS cannot hold one.
 std::vector<std::string> SegmentLyrics(const SegmentArgs& args) {
-    if (args.lyrics && args.lyricsLine) throw CommandFailure("give --lyrics or --lyrics-line, not both");
+    if (args.lyrics && args.lyricsLine)
+        throw CommandFailure("give --lyrics or --lyrics-line, not both");
     std::vector<std::string> lyrics;
     if (args.lyrics) lyrics = SplitCommas(*args.lyrics);
     if (args.lyricsLine) {
@@ -351,8 +363,10 @@ std::vector<std::string> SegmentLyrics(const SegmentArgs& args) {
         lyrics = SplitLyricLine(*args.lyricsLine);
     }
     if (const auto bad = FindBadLyric(lyrics))
-        throw CommandFailure(bad->empty() ? std::string("an empty lyric in the list")
-                                          : "\"" + EscapeControlCharacters(*bad) + "\" is not a lyric (blanks, digits and punctuation are not sung)");
+        throw CommandFailure(
+            bad->empty() ? std::string("an empty lyric in the list")
+                         : "\"" + EscapeControlCharacters(*bad) +
+                               "\" is not a lyric (blanks, digits and punctuation are not sung)");
     return lyrics;
 }
 
@@ -363,19 +377,20 @@ void AutoCut(EditorSession& session, const std::vector<std::string>& lyrics) {
     using Result = EditorSession::AutoCutReport::Result;
     const EditorSession::AutoCutReport& report = session.LastAutoCut;
     switch (report.result) {
-    case Result::NoSinging:
-        throw CommandFailure("no singing found in the recording; nothing was cut");
-    case Result::TooManyLyrics:
-        throw CommandFailure(std::to_string(report.syllables) + " lyrics, but the recording holds about " +
-                             std::to_string(report.audible) + " audible syllables: " +
-                             std::to_string(std::max(1, report.syllables - report.audible)) +
-                             " could not be placed; nothing was cut");
-    case Result::NoLyrics:
-        throw CommandFailure("the lyrics hold only rests");
-    case Result::TooShort:
-        return;  // too short to cut: one segment, as without --auto
-    default:
-        throw CommandFailure("the recording could not be cut");
+        case Result::NoSinging:
+            throw CommandFailure("no singing found in the recording; nothing was cut");
+        case Result::TooManyLyrics:
+            throw CommandFailure(std::to_string(report.syllables) +
+                                 " lyrics, but the recording holds about " +
+                                 std::to_string(report.audible) + " audible syllables: " +
+                                 std::to_string(std::max(1, report.syllables - report.audible)) +
+                                 " could not be placed; nothing was cut");
+        case Result::NoLyrics:
+            throw CommandFailure("the lyrics hold only rests");
+        case Result::TooShort:
+            return;  // too short to cut: one segment, as without --auto
+        default:
+            throw CommandFailure("the recording could not be cut");
     }
 }
 
@@ -396,16 +411,18 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
     session.VoicingCheck = !args.rawPitch;
     // Automatic cuts need each frame's spectral envelope; plain cuts only
     // the pitch that the edit state stores.
-    LoadWave(session, wave, prompts, streams, args.autoSegment ? LoadScope::SpectrumPeaks : LoadScope::PitchOnly);
+    LoadWave(session, wave, prompts, streams,
+             args.autoSegment ? LoadScope::SpectrumPeaks : LoadScope::PitchOnly);
     // With --auto the lyrics choose the cuts: one sung segment per lyric.
-    if (args.autoSegment) AutoCut(session, args.cutsMs.empty() ? lyrics : std::vector<std::string>{});
+    if (args.autoSegment)
+        AutoCut(session, args.cutsMs.empty() ? lyrics : std::vector<std::string>{});
     for (double cutMs : args.cutsMs) {
         const std::size_t before = session.Segments.size();
         session.AddCut("R", cutMs);
         if (session.Segments.size() == before)
             streams.Err << "melodrift-cli: no cut at " << FormatGeneral(cutMs)
-                        << " ms (outside the recording, or closer than " << FormatGeneral(session.MinCutGap)
-                        << " ms to another cut)\n";
+                        << " ms (outside the recording, or closer than "
+                        << FormatGeneral(session.MinCutGap) << " ms to another cut)\n";
     }
     if (!args.autoSegment || !args.cutsMs.empty()) {
         if (lyrics.size() > session.Segments.size())
@@ -414,7 +431,8 @@ void RunSegment(const SegmentArgs& args, const CliStreams& streams) {
         for (std::size_t i = 0; i < lyrics.size(); ++i) session.Segments[i].Lyric = lyrics[i];
     }
     session.SaveEditStateTo(out);
-    streams.Err << "melodrift-cli: " << session.Segments.size() << " segments saved to " << Quoted(out) << '\n';
+    streams.Err << "melodrift-cli: " << session.Segments.size() << " segments saved to "
+                << Quoted(out) << '\n';
 }
 
 // ---- insert ----------------------------------------------------------------
@@ -437,7 +455,8 @@ struct InsertArgs {
 
 void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     const fs::path pluginFile = AbsolutePath(args.pluginFile);
-    if (!fs::is_regular_file(pluginFile)) throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
+    if (!fs::is_regular_file(pluginFile))
+        throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
 
     CliPrompts prompts(streams.Err);
     prompts.SetAnswer(kAskSaveEditState, false);
@@ -452,10 +471,11 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
         throw CommandFailure(MissingVoiceFolderEnglish(session.Notes->VoiceDir));
     // A tempo that cannot place notes is reported before the (long) load.
     if (!UsableTempo(session.Notes->Tempo))
-        throw CommandFailure("the plug-in file " + Quoted(pluginFile) + " has the tempo " +
-                             FormatGeneral(session.Notes->Tempo) +
-                             ", which cannot place notes; set a tempo above 0 in the editor and run the plug-in "
-                             "again (nothing was written)");
+        throw CommandFailure(
+            "the plug-in file " + Quoted(pluginFile) + " has the tempo " +
+            FormatGeneral(session.Notes->Tempo) +
+            ", which cannot place notes; set a tempo above 0 in the editor and run the plug-in "
+            "again (nothing was written)");
     session.VoicingCheck = !args.rawPitch;
     LoadState(session, AbsolutePath(args.state), prompts, streams, LoadScope::PitchOnly);
 
@@ -469,17 +489,24 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     // them, each against the others as they stand. The consonant comes
     // first, so that raising both the consonant and the pre-utterance is
     // not undone by the old consonant.
-    if (args.correctionConsonant) session.CommitCorrectionTiming(CorrectionTiming::Consonant, std::to_string(*args.correctionConsonant));
-    if (args.correctionPreUtterance) session.CommitCorrectionTiming(CorrectionTiming::PreUtterance, std::to_string(*args.correctionPreUtterance));
-    if (args.correctionOverlap) session.CommitCorrectionTiming(CorrectionTiming::Overlap, std::to_string(*args.correctionOverlap));
+    if (args.correctionConsonant)
+        session.CommitCorrectionTiming(CorrectionTiming::Consonant,
+                                       std::to_string(*args.correctionConsonant));
+    if (args.correctionPreUtterance)
+        session.CommitCorrectionTiming(CorrectionTiming::PreUtterance,
+                                       std::to_string(*args.correctionPreUtterance));
+    if (args.correctionOverlap)
+        session.CommitCorrectionTiming(CorrectionTiming::Overlap,
+                                       std::to_string(*args.correctionOverlap));
 
     const InsertSummary summary = Insert(session, voicebank, prompts);
-    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into " << Quoted(pluginFile)
-                << SummaryTextEnglish(summary);
+    streams.Err << "melodrift-cli: " << session.Segments.size() << " notes inserted into "
+                << Quoted(pluginFile) << SummaryTextEnglish(summary);
     const int clamped = session.Notes->ClampedValues;
     if (clamped > 0)
         streams.Err << "; " << clamped << " pitch value" << (clamped == 1 ? " was" : "s were")
-                    << " outside the hosts' range and clamped (PBY to +-204.7, Mode1 pitches to -2048..2047)";
+                    << " outside the hosts' range and clamped (PBY to +-204.7, Mode1 pitches to "
+                       "-2048..2047)";
     streams.Err << '\n';
 }
 
@@ -503,7 +530,8 @@ void RunFrq(const FrqArgs& args, const CliStreams& streams) {
     FrequencyTable table;
     FillFrequencyTable(session, table);
     if (!table.SaveToFile(out)) throw CommandFailure("could not write " + Quoted(out));
-    streams.Err << "melodrift-cli: " << session.FrameCount() << " frames written to " << Quoted(out) << '\n';
+    streams.Err << "melodrift-cli: " << session.FrameCount() << " frames written to " << Quoted(out)
+                << '\n';
 }
 
 // ---- preview ----------------------------------------------------------------
@@ -531,10 +559,11 @@ void RunPreview(const PreviewArgs& args, const CliStreams& streams) {
         LoadState(session, Utf8Path(args.state), prompts, streams, scope);
         std::error_code ec;
         if (!fs::equivalent(session.WaveFileName, wave, ec))
-            throw CommandFailure("the edit state is for " + Quoted(session.WaveFileName) + ", not " + Quoted(wave));
+            throw CommandFailure("the edit state is for " + Quoted(session.WaveFileName) +
+                                 ", not " + Quoted(wave));
     }
-    const std::string image =
-        args.resynth ? session.PlayResynthesised(args.fromMs, args.toMs) : session.PlayRange(args.fromMs, args.toMs);
+    const std::string image = args.resynth ? session.PlayResynthesised(args.fromMs, args.toMs)
+                                           : session.PlayRange(args.fromMs, args.toMs);
     if (image.empty())
         throw CommandFailure("nothing to play between " + FormatGeneral(args.fromMs) + " and " +
                              FormatGeneral(args.toMs) + " ms");
@@ -544,9 +573,10 @@ void RunPreview(const PreviewArgs& args, const CliStreams& streams) {
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
-    CLI::App app{"Melodrift on the command line: analyse a recording, cut it into syllables, "
-                 "and insert it as notes into an UTAU plug-in file.",
-                 "melodrift-cli"};
+    CLI::App app{
+        "Melodrift on the command line: analyse a recording, cut it into syllables, "
+        "and insert it as notes into an UTAU plug-in file.",
+        "melodrift-cli"};
     app.require_subcommand(1);
 
     AnalyzeArgs analyze;
@@ -558,57 +588,83 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     analyzeCmd->add_option("-o,--output", analyze.out, "Output file (default: standard output)");
 
     SegmentArgs segment;
-    CLI::App* segmentCmd = app.add_subcommand("segment", "Cut a recording into syllables and save the edit state");
+    CLI::App* segmentCmd =
+        app.add_subcommand("segment", "Cut a recording into syllables and save the edit state");
     segmentCmd->add_option("WAV", segment.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
-    segmentCmd->add_option("-o,--output", segment.out, "Edit-state file to write (.mlq)")->required();
+    segmentCmd->add_option("-o,--output", segment.out, "Edit-state file to write (.mlq)")
+        ->required();
     segmentCmd->add_flag("--auto", segment.autoSegment,
-                         "Cut automatically: at syllable onsets, or with --lyrics/--lyrics-line one sung segment per lyric");
-    segmentCmd->add_option("--cuts", segment.cutsMs, "Cut times in ms, comma-separated")->delimiter(',');
-    segmentCmd->add_option("--lyrics", segment.lyrics,
-                           "Lyrics, comma-separated: with --auto one sung segment per lyric (cut and labelled), "
-                           "else the lyrics of segments 0, 1, 2, ... (missing ones stay R)");
-    segmentCmd->add_option("--lyrics-line", segment.lyricsLine,
-                           "The lyrics as one line (\"ああいあう\"), split as the window splits a typed run: "
-                           "a small kana joins the one before it");
+                         "Cut automatically: at syllable onsets, or with --lyrics/--lyrics-line "
+                         "one sung segment per lyric");
+    segmentCmd->add_option("--cuts", segment.cutsMs, "Cut times in ms, comma-separated")
+        ->delimiter(',');
+    segmentCmd->add_option(
+        "--lyrics", segment.lyrics,
+        "Lyrics, comma-separated: with --auto one sung segment per lyric (cut and labelled), "
+        "else the lyrics of segments 0, 1, 2, ... (missing ones stay R)");
+    segmentCmd->add_option(
+        "--lyrics-line", segment.lyricsLine,
+        "The lyrics as one line (\"ああいあう\"), split as the window splits a typed run: "
+        "a small kana joins the one before it");
     segmentCmd->add_flag("--force", segment.force, "Replace an existing edit-state file");
-    segmentCmd->add_flag("--raw-pitch", segment.rawPitch,
-                         "Store the traced pitch without the voicing check (noise-like frames stay voiced)");
+    segmentCmd->add_flag(
+        "--raw-pitch", segment.rawPitch,
+        "Store the traced pitch without the voicing check (noise-like frames stay voiced)");
 
     InsertArgs insert;
-    CLI::App* insertCmd = app.add_subcommand("insert", "Insert the segments of an edit state as notes");
-    insertCmd->add_option("PLUGIN_FILE", insert.pluginFile, "UTAU plug-in file (read and rewritten)")->required();
+    CLI::App* insertCmd =
+        app.add_subcommand("insert", "Insert the segments of an edit state as notes");
+    insertCmd
+        ->add_option("PLUGIN_FILE", insert.pluginFile, "UTAU plug-in file (read and rewritten)")
+        ->required();
     insertCmd->add_option("--state", insert.state, "Edit-state file (.mlq)")->required();
-    insertCmd->add_flag("--correction", insert.correction, "Voice correction mode: make the recording a voice source");
-    insertCmd->add_option("--pitch-mode", insert.pitchMode, "Pitch bends as Mode1 (UTAU) or Mode2; OpenUtau reads only Mode2 (and ignores the envelope)")
+    insertCmd->add_flag("--correction", insert.correction,
+                        "Voice correction mode: make the recording a voice source");
+    insertCmd
+        ->add_option("--pitch-mode", insert.pitchMode,
+                     "Pitch bends as Mode1 (UTAU) or Mode2; OpenUtau reads only Mode2 (and ignores "
+                     "the envelope)")
         ->check(CLI::IsMember({1, 2}))
         ->capture_default_str();
     insertCmd->add_flag("--no-key", insert.noKey, "Keep every note at key 60 (trace mode)");
     insertCmd->add_flag("--no-pitch", insert.noPitch, "Write no pitch bends (trace mode)");
-    insertCmd->add_flag("--no-volume", insert.noVolume, "Do not follow the recording's loudness (trace mode)");
-    insertCmd->add_option("--cr-pre", insert.correctionPreUtterance, "Voice correction pre-utterance, ms (default 60)");
-    insertCmd->add_option("--cr-overlap", insert.correctionOverlap, "Voice correction overlap, ms (default 20)");
-    insertCmd->add_option("--cr-consonant", insert.correctionConsonant, "Voice correction consonant, ms (default 100)");
-    insertCmd->add_flag("--overwrite-frq", insert.overwriteFrq, "Replace an existing frequency table");
-    insertCmd->add_flag("--raw-pitch", insert.rawPitch,
-                        "Use the traced pitch without the voicing check (noise-like frames stay voiced)");
-    insertCmd->add_flag("--keep-selection", insert.keepSelection, "Keep the selected notes (new notes go before them)");
-    insertCmd->add_flag("--allow-missing-voicebank", insert.allowMissingVoicebank, "Insert without the voice folder");
+    insertCmd->add_flag("--no-volume", insert.noVolume,
+                        "Do not follow the recording's loudness (trace mode)");
+    insertCmd->add_option("--cr-pre", insert.correctionPreUtterance,
+                          "Voice correction pre-utterance, ms (default 60)");
+    insertCmd->add_option("--cr-overlap", insert.correctionOverlap,
+                          "Voice correction overlap, ms (default 20)");
+    insertCmd->add_option("--cr-consonant", insert.correctionConsonant,
+                          "Voice correction consonant, ms (default 100)");
+    insertCmd->add_flag("--overwrite-frq", insert.overwriteFrq,
+                        "Replace an existing frequency table");
+    insertCmd->add_flag(
+        "--raw-pitch", insert.rawPitch,
+        "Use the traced pitch without the voicing check (noise-like frames stay voiced)");
+    insertCmd->add_flag("--keep-selection", insert.keepSelection,
+                        "Keep the selected notes (new notes go before them)");
+    insertCmd->add_flag("--allow-missing-voicebank", insert.allowMissingVoicebank,
+                        "Insert without the voice folder");
 
     FrqArgs frq;
     CLI::App* frqCmd = app.add_subcommand("frq", "Write the frequency table of a recording");
     frqCmd->add_option("WAV", frq.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
-    frqCmd->add_option("-o,--output", frq.out, "Table to write (default: beside the recording, NAME_wav.frq)");
+    frqCmd->add_option("-o,--output", frq.out,
+                       "Table to write (default: beside the recording, NAME_wav.frq)");
     frqCmd->add_flag("--force", frq.force, "Replace an existing table");
-    frqCmd->add_flag("--raw-pitch", frq.rawPitch,
-                     "Write the traced pitch without the voicing check (noise-like frames stay voiced)");
+    frqCmd->add_flag(
+        "--raw-pitch", frq.rawPitch,
+        "Write the traced pitch without the voicing check (noise-like frames stay voiced)");
 
     PreviewArgs preview;
-    CLI::App* previewCmd = app.add_subcommand("preview", "Render a stretch of the recording to a WAVE file");
+    CLI::App* previewCmd =
+        app.add_subcommand("preview", "Render a stretch of the recording to a WAVE file");
     previewCmd->add_option("WAV", preview.wave, "Recording (44100 Hz, 16-bit WAVE)")->required();
     previewCmd->add_option("--from", preview.fromMs, "Start, ms")->required();
     previewCmd->add_option("--to", preview.toMs, "End, ms")->required();
     previewCmd->add_flag("--resynth", preview.resynth, "Resynthesise from the analysis instead");
-    previewCmd->add_option("--state", preview.state, "Edit-state file whose corrected pitch to use");
+    previewCmd->add_option("--state", preview.state,
+                           "Edit-state file whose corrected pitch to use");
     previewCmd->add_option("-o,--output", preview.out, "WAVE file to write")->required();
 
     std::vector<const char*> argv;

@@ -24,8 +24,8 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
 struct CliStreams {
-    std::ostream& Out;   // results (analysis tables, the demo's listings)
-    std::ostream& Err;   // messages, questions and their answers, progress
+    std::ostream& Out;  // results (analysis tables, the demo's listings)
+    std::ostream& Err;  // messages, questions and their answers, progress
     // Draw a progress bar on Err for long analyses (Err is a terminal).
     bool ProgressOnErr = false;
 };

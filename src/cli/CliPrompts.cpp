@@ -9,7 +9,9 @@ namespace melodrift {
 // Messages may carry values read from files: escaped for the terminal.
 void CliPrompts::Inform(std::string_view text) { err_ << EscapeControlCharacters(text) << '\n'; }
 
-void CliPrompts::Warn(std::string_view text) { err_ << "warning: " << EscapeControlCharacters(text) << '\n'; }
+void CliPrompts::Warn(std::string_view text) {
+    err_ << "warning: " << EscapeControlCharacters(text) << '\n';
+}
 
 void CliPrompts::Error(std::string_view text) {
     ++errors_;

@@ -12,7 +12,7 @@
 namespace melodrift {
 
 class CliPrompts : public Prompts {
-public:
+  public:
     explicit CliPrompts(std::ostream& err) : err_(err) {}
 
     // The answer to a question with exactly this text (UTF-8).
@@ -36,7 +36,7 @@ public:
         return std::nullopt;
     }
 
-private:
+  private:
     bool Answer(std::string_view question, const char* yes, const char* no);
 
     std::ostream& err_;

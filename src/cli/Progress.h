@@ -8,7 +8,7 @@
 namespace melodrift {
 
 class ProgressBar {
-public:
+  public:
     // Draws nothing unless `enabled`, and nothing before `delay` has passed,
     // so quick runs stay silent.
     ProgressBar(std::ostream& err, bool enabled,
@@ -22,7 +22,7 @@ public:
     // Ends the bar's line, if one was drawn.
     void Finish();
 
-private:
+  private:
     std::ostream& err_;
     bool enabled_;
     std::chrono::milliseconds delay_;

@@ -21,19 +21,23 @@ namespace {
 // for a new note, until the user types the real one.
 constexpr std::string_view kSungPlaceholder = "あ";
 
-bool IsRestOrTie(std::string_view lyric) { return IsRestLyric(lyric) || lyric == "っ" || lyric == "ッ"; }
+bool IsRestOrTie(std::string_view lyric) {
+    return IsRestLyric(lyric) || lyric == "っ" || lyric == "ッ";
+}
 
 // A character no lyric holds: controls, blanks, ASCII digits and
 // punctuation, and the CJK and full-width punctuation blocks.
 bool IsNotLyricCharacter(char32_t c) {
     if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) return true;
     if (c == ' ' || c == 0x3000 || c == 0x00A0) return true;
-    if (c < 0x80 && !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '\'' || c == '-')) return true;
-    if (c >= 0x3000 && c <= 0x303F && c != 0x3005) return true;  // 、。「」 and the like (々 is a lyric)
-    if (c >= 0xFF01 && c <= 0xFF20) return true;                 // full-width ！ … ＠ and digits
+    if (c < 0x80 && !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '\'' || c == '-'))
+        return true;
+    if (c >= 0x3000 && c <= 0x303F && c != 0x3005)
+        return true;                              // 、。「」 and the like (々 is a lyric)
+    if (c >= 0xFF01 && c <= 0xFF20) return true;  // full-width ！ … ＠ and digits
     if (c >= 0xFF3B && c <= 0xFF40) return true;
     if (c >= 0xFF5B && c <= 0xFF65) return true;
-    if (c >= 0x2000 && c <= 0x206F) return true;                 // general punctuation
+    if (c >= 0x2000 && c <= 0x206F) return true;  // general punctuation
     return false;
 }
 
@@ -42,7 +46,8 @@ std::u32string Utf8ToCodePoints(std::string_view utf8) {
     std::u32string out;
     for (std::size_t i = 0; i < units.size(); ++i) {
         char32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             ++i;
         }
@@ -62,9 +67,10 @@ std::vector<std::string> SplitLyricLine(std::string_view lineUtf8) {
     std::string line;
     for (char32_t c : Utf8ToCodePoints(lineUtf8)) {
         if (c == U' ' || c == U'\t' || c == U'\u3000') continue;
-        line += Utf16ToUtf8(c > 0xFFFF ? std::u16string{static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
-                                                        static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))}
-                                       : std::u16string(1, static_cast<char16_t>(c)));
+        line += Utf16ToUtf8(
+            c > 0xFFFF ? std::u16string{static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
+                                        static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))}
+                       : std::u16string(1, static_cast<char16_t>(c)));
     }
     lineUtf8 = line;
     const std::u32string points = Utf8ToCodePoints(lineUtf8);
@@ -111,8 +117,9 @@ bool EditorSession::AutoSegment(Prompts& prompts, std::span<const std::string> l
     if (!lyrics.empty()) {
         if (const auto bad = FindBadLyric(lyrics)) {
             LastAutoCut.badLyric = *bad;
-            return fail(Result::BadLyric, bad->empty() ? std::string("空の歌詞があります。")
-                                                       : "歌詞にできない文字があります:「" + *bad + "」");
+            return fail(Result::BadLyric, bad->empty()
+                                              ? std::string("空の歌詞があります。")
+                                              : "歌詞にできない文字があります:「" + *bad + "」");
         }
         if (sung.empty()) return fail(Result::NoLyrics, "歌う歌詞がありません（休符だけです）。");
         // A Shift-JIS plug-in file refuses lyrics it cannot hold; without
@@ -139,12 +146,15 @@ bool EditorSession::AutoSegment(Prompts& prompts, std::span<const std::string> l
     } else {
         const LyricCut cut = CutWithLyrics(input, static_cast<int>(sung.size()), options);
         LastAutoCut.audible = cut.audibleSyllables;
-        if (cut.audibleSyllables == 0) return fail(Result::NoSinging, "録音に歌声が見つかりませんでした。");
+        if (cut.audibleSyllables == 0)
+            return fail(Result::NoSinging, "録音に歌声が見つかりませんでした。");
         if (cut.spans.size() != sung.size()) {
             const int missing = static_cast<int>(sung.size()) - cut.audibleSyllables;
             return fail(Result::TooManyLyrics,
-                        "歌詞は " + std::to_string(sung.size()) + " 個ですが、録音に聞き取れる音節は " +
-                            std::to_string(cut.audibleSyllables) + " 個です。" + std::to_string(std::max(1, missing)) +
+                        "歌詞は " + std::to_string(sung.size()) +
+                            " 個ですが、録音に聞き取れる音節は " +
+                            std::to_string(cut.audibleSyllables) + " 個です。" +
+                            std::to_string(std::max(1, missing)) +
                             " 個の歌詞を置けないため、区切りは変えていません。");
         }
         spans = cut.spans;
@@ -168,7 +178,8 @@ bool EditorSession::AutoSegment(Prompts& prompts, std::span<const std::string> l
             // Too close to the last cut: the later segment takes its place
             // when it is sung, else it is dropped.
             if (IsRestLyric(lyric)) return;
-            if (Segments.size() > 1 && startMs - Segments[Segments.size() - 2].StartMs < MinCutGap) return;
+            if (Segments.size() > 1 && startMs - Segments[Segments.size() - 2].StartMs < MinCutGap)
+                return;
             Segments.back().Lyric = std::move(lyric);
             return;
         }
@@ -177,10 +188,12 @@ bool EditorSession::AutoSegment(Prompts& prompts, std::span<const std::string> l
     };
     if (spans.front().startFrame * msPerFrame >= MinCutGap) push(0.0, "R");
     for (std::size_t j = 0; j < spans.size(); ++j) {
-        const double start = Segments.empty() ? 0.0 : std::max(0.0, (spans[j].startFrame - 0.5) * msPerFrame);
+        const double start =
+            Segments.empty() ? 0.0 : std::max(0.0, (spans[j].startFrame - 0.5) * msPerFrame);
         push(start, sung.empty() ? std::string(kSungPlaceholder) : sung[j]);
         const double end = (spans[j].endFrame - 0.5) * msPerFrame;
-        const double next = j + 1 < spans.size() ? (spans[j + 1].startFrame - 0.5) * msPerFrame : duration;
+        const double next =
+            j + 1 < spans.size() ? (spans[j + 1].startFrame - 0.5) * msPerFrame : duration;
         if (next - end >= MinCutGap && end - Segments.back().StartMs >= MinCutGap) push(end, "R");
     }
     RecalcLengths();

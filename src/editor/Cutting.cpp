@@ -1,6 +1,5 @@
 #include "editor/Cutting.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -67,15 +66,17 @@ Cepstrum CepstrumOf(const EnvelopeColumn& column) {
         std::array<std::array<float, kEnvelopeBands>, kCepstra> b{};
         for (int m = 0; m < kCepstra; ++m)
             for (int k = 0; k < kEnvelopeBands; ++k)
-                b[m][k] = static_cast<float>(std::cos(std::numbers::pi * (m + 1) * (k + 0.5) / kEnvelopeBands) *
-                                             std::sqrt(2.0 / kEnvelopeBands));
+                b[m][k] = static_cast<float>(
+                    std::cos(std::numbers::pi * (m + 1) * (k + 0.5) / kEnvelopeBands) *
+                    std::sqrt(2.0 / kEnvelopeBands));
         return b;
     }();
     const float top = *std::max_element(column.begin(), column.end());
     Cepstrum c{};
     for (int m = 0; m < kCepstra; ++m) {
         float sum = 0.0f;
-        for (int k = 0; k < kEnvelopeBands; ++k) sum += basis[m][k] * std::max(column[k], top - 50.0f);
+        for (int k = 0; k < kEnvelopeBands; ++k)
+            sum += basis[m][k] * std::max(column[k], top - 50.0f);
         c[m] = sum;
     }
     return c;
@@ -83,7 +84,8 @@ Cepstrum CepstrumOf(const EnvelopeColumn& column) {
 
 Measures Measure(const CuttingInput& in) {
     Measures m;
-    const int n = static_cast<int>(std::min({in.envelope.size(), in.volume.size(), in.pitchHz.size()}));
+    const int n =
+        static_cast<int>(std::min({in.envelope.size(), in.volume.size(), in.pitchHz.size()}));
     m.frames = n;
     m.loudnessDb.resize(n);
     m.voiced.resize(n);
@@ -95,7 +97,8 @@ Measures Measure(const CuttingInput& in) {
     if (n == 0) return m;
     for (int i = 0; i < n; ++i) {
         m.loudnessDb[i] = 20.0 * std::log10(static_cast<double>(std::max(in.volume[i], 0)) + 1.0);
-        const bool rejected = static_cast<std::size_t>(i) < in.rejected.size() && in.rejected[i] != 0;
+        const bool rejected =
+            static_cast<std::size_t>(i) < in.rejected.size() && in.rejected[i] != 0;
         m.voiced[i] = in.pitchHz[i] > 0.0f && !rejected;
         m.cepstra[i] = CepstrumOf(in.envelope[i]);
     }
@@ -117,7 +120,9 @@ Measures Measure(const CuttingInput& in) {
         sumS[i + 1] = sumS[i] + m.sung[i];
         for (int k = 0; k < kCepstra; ++k) sumC[i + 1][k] = sumC[i][k] + m.cepstra[i][k];
     }
-    const auto mean = [](const std::vector<double>& sum, int a, int b) { return (sum[b] - sum[a]) / (b - a); };
+    const auto mean = [](const std::vector<double>& sum, int a, int b) {
+        return (sum[b] - sum[a]) / (b - a);
+    };
 
     std::vector<double> change(n, 0.0);
     for (int i = kSide; i + kSide <= n; ++i) {
@@ -144,7 +149,8 @@ Measures Measure(const CuttingInput& in) {
         std::vector<int> window;  // indices with decreasing loudness
         std::size_t head = 0;
         for (int i = n - 1; i >= 0; --i) {
-            while (window.size() > head && m.loudnessDb[window.back()] <= m.loudnessDb[i]) window.pop_back();
+            while (window.size() > head && m.loudnessDb[window.back()] <= m.loudnessDb[i])
+                window.pop_back();
             window.push_back(i);
             while (window[head] > i + ahead) ++head;
             nextMax[i] = m.loudnessDb[window[head]];
@@ -156,7 +162,8 @@ Measures Measure(const CuttingInput& in) {
         // A vowel begins near full loudness: a voiced consonant (m, n, y, w)
         // is a few dB below the vowel that follows it, so its start counts
         // less, from nothing at 10 dB below the loudest of the next 150 ms.
-        const double vowelLike = std::clamp(1.0 - (nextMax[i] - mean(sumL, i, i + kSide)) / 10.0, 0.0, 1.0);
+        const double vowelLike =
+            std::clamp(1.0 - (nextMax[i] - mean(sumL, i, i + kSide)) / 10.0, 0.0, 1.0);
         const double rise = mean(sumL, i, i + kSide) - mean(sumL, i - kSide, i);
         const double voicingRise = mean(sumV, i, i + kSide) - mean(sumV, i - kSide, i);
         // The envelope also moves where a note fades out (the release before
@@ -170,8 +177,9 @@ Measures Measure(const CuttingInput& in) {
             step = std::abs(sumP[i + kSide] - 2.0 * sumP[i] + sumP[i - kSide]) / kSide / 100.0;
         m.changeOnly[i] = change[i] / changeScale;
         m.riseOnly[i] = rise;
-        m.strength[i] = sungRight * vowelLike * (0.5 * envelope + std::max(0.0, rise) / 3.0 + std::max(0.0, voicingRise) +
-                                     std::min(1.0, step));
+        m.strength[i] = sungRight * vowelLike *
+                        (0.5 * envelope + std::max(0.0, rise) / 3.0 + std::max(0.0, voicingRise) +
+                         std::min(1.0, step));
     }
     // A 3-frame smoothing keeps one peak per event.
     std::vector<double> smooth(n, 0.0);
@@ -204,7 +212,8 @@ std::vector<int> Peaks(const std::vector<double>& s, int radius, double least) {
 // quietRun[i] is the first frame of the first such stretch starting at or
 // after i (frames when there is none).
 int SungEnd(const std::vector<int>& quietRun, int restFrames, int onset, int limit) {
-    const int start = quietRun[static_cast<std::size_t>(std::min(onset + 1, static_cast<int>(quietRun.size()) - 1))];
+    const int start = quietRun[static_cast<std::size_t>(
+        std::min(onset + 1, static_cast<int>(quietRun.size()) - 1))];
     return start + restFrames - 1 < limit ? start : limit;
 }
 
@@ -221,13 +230,15 @@ std::vector<int> QuietRuns(const std::vector<std::uint8_t>& sung, int restFrames
     return run;
 }
 
-std::vector<SungSpan> SpansFromOnsets(const Measures& m, const std::vector<int>& onsets, const CuttingOptions& o) {
+std::vector<SungSpan> SpansFromOnsets(const Measures& m, const std::vector<int>& onsets,
+                                      const CuttingOptions& o) {
     std::vector<SungSpan> spans;
     const int rest = MsToFrames(o.MinRestMs);
     const std::vector<int> quiet = QuietRuns(m.sung, rest);
     for (std::size_t j = 0; j < onsets.size(); ++j) {
         const int limit = j + 1 < onsets.size() ? onsets[j + 1] : m.frames;
-        spans.push_back({onsets[j], std::max(onsets[j] + 1, SungEnd(quiet, rest, onsets[j], limit))});
+        spans.push_back(
+            {onsets[j], std::max(onsets[j] + 1, SungEnd(quiet, rest, onsets[j], limit))});
     }
     return spans;
 }
@@ -261,8 +272,8 @@ EnvelopeColumn EnvelopeColumnOf(const std::array<double, 1024>& magnitude) {
 
 OnsetMeasures MeasureOnsets(const CuttingInput& input) {
     Measures m = Measure(input);
-    return {std::move(m.strength), std::move(m.sung), std::move(m.loudnessDb), std::move(m.changeOnly),
-            std::move(m.riseOnly)};
+    return {std::move(m.strength), std::move(m.sung), std::move(m.loudnessDb),
+            std::move(m.changeOnly), std::move(m.riseOnly)};
 }
 
 std::vector<SungSpan> CutBlind(const CuttingInput& input, const CuttingOptions& options) {
@@ -315,7 +326,8 @@ LyricCut CutWithLyrics(const CuttingInput& input, int syllables, const CuttingOp
     const double none = -std::numeric_limits<double>::infinity();
     std::vector<std::vector<double>> best(syllables, std::vector<double>(count, none));
     std::vector<std::vector<int>> from(syllables, std::vector<int>(count, -1));
-    for (int c = 0; c < count; ++c) best[0][c] = m.strength[candidates[c]] - uncovered(0, candidates[c]);
+    for (int c = 0; c < count; ++c)
+        best[0][c] = m.strength[candidates[c]] - uncovered(0, candidates[c]);
     for (int j = 1; j < syllables; ++j) {
         for (int c = j; c < count; ++c) {
             for (int p = c - 1; p >= j - 1; --p) {
@@ -338,7 +350,8 @@ LyricCut CutWithLyrics(const CuttingInput& input, int syllables, const CuttingOp
     for (int c = 0; c < count; ++c) {
         if (best[syllables - 1][c] == none) continue;
         const int end = SungEnd(quiet, rest, candidates[c], m.frames);
-        const double score = best[syllables - 1][c] - syllableCost(candidates[c], m.frames) - uncovered(end, m.frames);
+        const double score = best[syllables - 1][c] - syllableCost(candidates[c], m.frames) -
+                             uncovered(end, m.frames);
         if (score > top) {
             top = score;
             last = c;

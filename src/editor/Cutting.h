@@ -36,13 +36,14 @@ EnvelopeColumn EnvelopeColumnOf(const std::array<double, 1024>& magnitude);
 // What the cutting reads, one entry per analysis frame in time order.
 struct CuttingInput {
     std::span<const EnvelopeColumn> envelope;
-    std::span<const std::int32_t> volume;     // RMS of the 16-bit samples
-    std::span<const float> pitchHz;           // traced pitch, 0 where unvoiced
-    std::span<const std::uint8_t> rejected;   // 1 where the voicing check rejects the pitch (may be empty)
+    std::span<const std::int32_t> volume;  // RMS of the 16-bit samples
+    std::span<const float> pitchHz;        // traced pitch, 0 where unvoiced
+    std::span<const std::uint8_t>
+        rejected;  // 1 where the voicing check rejects the pitch (may be empty)
 };
 
 struct CuttingOptions {
-    double MinSyllableMs = 100.0;    // shortest syllable (onset to next onset)
+    double MinSyllableMs = 100.0;   // shortest syllable (onset to next onset)
     double MaxSyllableMs = 4000.0;  // longest sung syllable
     double MinRestMs = 120.0;       // a quiet stretch at least this long inside singing is a rest
 };
@@ -56,11 +57,11 @@ struct SungSpan {
 // Per-frame measures the cutting works on (exposed for the tests and the
 // measurement program).
 struct OnsetMeasures {
-    std::vector<double> strength;   // onset strength per frame, ≥ 0
-    std::vector<std::uint8_t> sung; // 1 where the frame is loud and voiced enough to be singing
-    std::vector<double> loudnessDb; // 20 log10(volume + 1)
-    std::vector<double> change;     // envelope change, in units of its median inside singing
-    std::vector<double> rise;       // loudness rise across the frame [dB]
+    std::vector<double> strength;    // onset strength per frame, ≥ 0
+    std::vector<std::uint8_t> sung;  // 1 where the frame is loud and voiced enough to be singing
+    std::vector<double> loudnessDb;  // 20 log10(volume + 1)
+    std::vector<double> change;      // envelope change, in units of its median inside singing
+    std::vector<double> rise;        // loudness rise across the frame [dB]
 };
 OnsetMeasures MeasureOnsets(const CuttingInput& input);
 
@@ -74,6 +75,7 @@ struct LyricCut {
     std::vector<SungSpan> spans;
     int audibleSyllables = 0;  // how many syllables the recording appears to hold
 };
-LyricCut CutWithLyrics(const CuttingInput& input, int syllables, const CuttingOptions& options = {});
+LyricCut CutWithLyrics(const CuttingInput& input, int syllables,
+                       const CuttingOptions& options = {});
 
 }  // namespace melodrift

@@ -28,8 +28,10 @@ IniFile LoadEditStateIni(const std::filesystem::path& path) {
     if (!std::filesystem::exists(path, ec)) return IniFile::Parse("");
     const std::string bytes = ReadFileBytes(path);
     TextEncoding encoding = TextEncoding::ShiftJis;
-    if (bytes.starts_with(kUtf8Bom)) encoding = TextEncoding::Utf8WithBom;
-    else if (!IsValidShiftJis(bytes) && IsValidUtf8(bytes)) encoding = TextEncoding::Utf8;
+    if (bytes.starts_with(kUtf8Bom))
+        encoding = TextEncoding::Utf8WithBom;
+    else if (!IsValidShiftJis(bytes) && IsValidUtf8(bytes))
+        encoding = TextEncoding::Utf8;
     return IniFile::Parse(DecodeText(bytes, encoding));
 }
 
@@ -113,7 +115,8 @@ bool EditorSession::SaveEditState(Prompts& prompts) {
         prompts.Error(kPathNotStorableMessage);
         return false;
     }
-    const auto chosen = prompts.PickFileToSave(kEditStateFilter, kEditStateExtension, EditSaveFileName);
+    const auto chosen =
+        prompts.PickFileToSave(kEditStateFilter, kEditStateExtension, EditSaveFileName);
     if (!chosen) return false;
     EditOpenFileName = *chosen;
     EditSaveFileName = *chosen;
@@ -130,22 +133,27 @@ void EditorSession::SaveEditStateTo(const std::filesystem::path& path) {
     IniFile ini = LoadEditStateIni(path);
     ini.Write(kEditStateSection, "Melodrift", "1");
     ini.Write(kEditStateSection, "Version", kEditStateVersion);
-    const std::filesystem::path& wavePath = OpenWaveFileName.empty() ? WaveFileName : OpenWaveFileName;
+    const std::filesystem::path& wavePath =
+        OpenWaveFileName.empty() ? WaveFileName : OpenWaveFileName;
     if (!EditStateCanHoldPath(wavePath))
-        throw std::runtime_error("the recording's path \"" + PathToUtf8(wavePath) +
-                                 "\" cannot be written in Shift-JIS, so the edit state would name another file; "
-                                 "nothing was saved");
+        throw std::runtime_error(
+            "the recording's path \"" + PathToUtf8(wavePath) +
+            "\" cannot be written in Shift-JIS, so the edit state would name another file; "
+            "nothing was saved");
     ini.Write(kEditStateSection, "WaveFile", PathToUtf8(wavePath));
-    ini.Write(kEditStateSection, "MojiCount", FormatInteger(static_cast<std::int64_t>(Segments.size())));
+    ini.Write(kEditStateSection, "MojiCount",
+              FormatInteger(static_cast<std::int64_t>(Segments.size())));
     for (std::size_t n = 0; n < Segments.size(); ++n) {
         const std::string section = FormatInteger(static_cast<std::int64_t>(n));
         ini.Write(section, "Time", FormatGeneral(Segments[n].StartMs));
         ini.Write(section, "Length", FormatGeneral(Segments[n].LengthMs));
         ini.Write(section, "Lyric", Segments[n].Lyric);
     }
-    const std::vector<std::string> pitchKeys = PitchKeyValues(Analyser->Frames, RejectedPitchFrames());
+    const std::vector<std::string> pitchKeys =
+        PitchKeyValues(Analyser->Frames, RejectedPitchFrames());
     for (std::size_t k = 0; k < pitchKeys.size(); ++k) {
-        ini.Write(kPitchSection, "Pitchs" + FormatInteger(static_cast<std::int64_t>(k)), pitchKeys[k]);
+        ini.Write(kPitchSection, "Pitchs" + FormatInteger(static_cast<std::int64_t>(k)),
+                  pitchKeys[k]);
     }
     SaveEditStateIni(ini, path);
     Modified = false;
@@ -163,8 +171,9 @@ EditStateOutcome EditorSession::LoadEditState(Prompts& prompts, const LoadProgre
     return LoadEditStateFrom(*chosen, prompts, progress);
 }
 
-EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& path, Prompts& prompts,
-                                                  const LoadProgress& progress, LoadScope scope) {
+EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& path,
+                                                  Prompts& prompts, const LoadProgress& progress,
+                                                  LoadScope scope) {
     auto refuse = [&](std::string_view message, EditStateOutcome outcome) {
         prompts.Beep();
         prompts.Inform(message);
@@ -189,7 +198,8 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     if (!std::filesystem::is_regular_file(wavePath, ec)) {
         return refuse(kNoWaveFileMessage, EditStateOutcome::NoWaveFile);
     }
-    const std::int64_t storedCount = StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
+    const std::int64_t storedCount =
+        StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
     if (storedCount <= 0) return refuse(kNoSegmentsMessage, EditStateOutcome::NoSegments);
 
     // The segments are replaced only once the recording has loaded: a
@@ -207,7 +217,8 @@ void EditorSession::ApplyEditState(const IniFile& ini) {
     for (int i = 0; i < FrameCount(); ++i) {
         if (i % kPitchesPerKey == 0) {
             items.clear();
-            SplitText(ini.Read(kPitchSection, "Pitchs" + FormatInteger(i / kPitchesPerKey), ""), ",", items);
+            SplitText(ini.Read(kPitchSection, "Pitchs" + FormatInteger(i / kPitchesPerKey), ""),
+                      ",", items);
         }
         const std::size_t slot = static_cast<std::size_t>(i % kPitchesPerKey);
         if (slot >= items.size()) continue;  // not stored: the new analysis' pitch stays
@@ -215,7 +226,8 @@ void EditorSession::ApplyEditState(const IniFile& ini) {
         const std::int64_t stored = items[slot] == "0" ? 0 : StoredWholeNumber(items[slot]);
         // A pitch stored other than the analysis traced it was drawn by the
         // user: the voicing check keeps it.
-        if (stored > 0 && stored != StoredPitchCents(frame.TargetF0) && static_cast<std::size_t>(i) < PitchRejected.size())
+        if (stored > 0 && stored != StoredPitchCents(frame.TargetF0) &&
+            static_cast<std::size_t>(i) < PitchRejected.size())
             PitchRejected[static_cast<std::size_t>(i)] = 0;
         frame.TargetF0 = items[slot] == "0" ? 0.0f : StoredPitchHz(stored);
     }
@@ -226,7 +238,8 @@ void EditorSession::ApplyEditState(const IniFile& ini) {
     // there instead of filling memory with default segments.
     const double duration = DurationMs();
     const auto maxCount = static_cast<std::int64_t>(duration / std::max(MinCutGap, 1.0)) + 1;
-    const std::int64_t storedCount = StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
+    const std::int64_t storedCount =
+        StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
     const std::int64_t count = std::clamp<std::int64_t>(storedCount, 0, maxCount);
     std::vector<Segment> segments;
     segments.reserve(static_cast<std::size_t>(count));

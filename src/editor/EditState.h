@@ -34,7 +34,8 @@ inline constexpr int kPitchesPerKey = 100;
 
 inline constexpr std::string_view kNothingToSaveMessage = "保存するデータがありません";
 inline constexpr std::string_view kOverwriteQuestion = "上書きしますか?";
-inline constexpr std::string_view kDiscardEditStateQuestion = "現在の編集状態を破棄してもよろしいですか?";
+inline constexpr std::string_view kDiscardEditStateQuestion =
+    "現在の編集状態を破棄してもよろしいですか?";
 inline constexpr std::string_view kNotEditStateMessage = "メロドリフトの編集ファイルではありません";
 inline constexpr std::string_view kWrongVersionMessage = "対応していないバージョンのファイルです";
 inline constexpr std::string_view kNoWaveFileMessage = "Waveファイルが存在しません";
@@ -43,7 +44,8 @@ inline constexpr std::string_view kNoSegmentsMessage = "歌詞データがあり
 // Shown instead of saving when the recording's path has characters that
 // the edit state cannot hold (bytes that are no Unicode text).
 inline constexpr std::string_view kPathNotStorableMessage =
-    "録音ファイルのパスに編集ファイル（Shift-JIS）で表せない文字が含まれているため、保存できません。"
+    "録音ファイルのパスに編集ファイル（Shift-"
+    "JIS）で表せない文字が含まれているため、保存できません。"
     "フォルダ名やファイル名を変えてから、もう一度読み込んでください。";
 
 // Whether the edit state can name `path` faithfully: its name is Unicode

@@ -58,22 +58,27 @@ bool EditHistory::Commit(const EditorSession& session) {
     // The differing run of the segment list: strip the common head and tail.
     const std::vector<Segment>& now = session.Segments;
     std::size_t head = 0;
-    while (head < before.Segments.size() && head < now.size() && SameSegment(before.Segments[head], now[head])) ++head;
+    while (head < before.Segments.size() && head < now.size() &&
+           SameSegment(before.Segments[head], now[head]))
+        ++head;
     std::size_t tail = 0;
     while (tail < before.Segments.size() - head && tail < now.size() - head &&
-           SameSegment(before.Segments[before.Segments.size() - 1 - tail], now[now.size() - 1 - tail])) {
+           SameSegment(before.Segments[before.Segments.size() - 1 - tail],
+                       now[now.size() - 1 - tail])) {
         ++tail;
     }
     step.First = head;
     step.Before.assign(before.Segments.begin() + static_cast<std::ptrdiff_t>(head),
                        before.Segments.end() - static_cast<std::ptrdiff_t>(tail));
-    step.After.assign(now.begin() + static_cast<std::ptrdiff_t>(head), now.end() - static_cast<std::ptrdiff_t>(tail));
+    step.After.assign(now.begin() + static_cast<std::ptrdiff_t>(head),
+                      now.end() - static_cast<std::ptrdiff_t>(tail));
 
     if (!before.Pitch.empty()) {
         const std::vector<FramePitch> after = CapturePitch(session);
         for (std::size_t i = 0; i < after.size() && i < before.Pitch.size(); ++i) {
             if (!(after[i] == before.Pitch[i])) {
-                step.Frames.push_back(FrameChange{static_cast<std::int32_t>(i), before.Pitch[i], after[i]});
+                step.Frames.push_back(
+                    FrameChange{static_cast<std::int32_t>(i), before.Pitch[i], after[i]});
             }
         }
     }
@@ -110,8 +115,10 @@ void EditHistory::Apply(EditorSession& session, const Step& step, bool forward) 
     const std::vector<Segment>& from = forward ? step.Before : step.After;
     const std::vector<Segment>& to = forward ? step.After : step.Before;
     std::vector<Segment>& list = session.Segments;
-    const auto first = list.begin() + static_cast<std::ptrdiff_t>(std::min(step.First, list.size()));
-    const auto last = first + static_cast<std::ptrdiff_t>(std::min(from.size(), static_cast<std::size_t>(list.end() - first)));
+    const auto first =
+        list.begin() + static_cast<std::ptrdiff_t>(std::min(step.First, list.size()));
+    const auto last = first + static_cast<std::ptrdiff_t>(std::min(
+                                  from.size(), static_cast<std::size_t>(list.end() - first)));
     list.insert(list.erase(first, last), to.begin(), to.end());
 
     if (!step.Frames.empty()) {
@@ -156,13 +163,9 @@ void EditHistory::Clear() {
     savedId_ = baseId_;
 }
 
-void EditHistory::MarkSaved() {
-    savedId_ = StateId();
-}
+void EditHistory::MarkSaved() { savedId_ = StateId(); }
 
-bool EditHistory::HasUnsavedEdits() const {
-    return StateId() != savedId_;
-}
+bool EditHistory::HasUnsavedEdits() const { return StateId() != savedId_; }
 
 std::uint64_t EditHistory::StateId() const {
     return position_ == 0 ? baseId_ : steps_[position_ - 1].Id;

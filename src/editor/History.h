@@ -39,7 +39,7 @@ struct FramePitch {
 };
 
 class EditHistory {
-public:
+  public:
     explicit EditHistory(std::size_t maxSteps = 200, std::size_t maxBytes = 64u << 20);
 
     // Remembers the session's state before an edit. A second Begin replaces
@@ -72,7 +72,7 @@ public:
     std::size_t StepCount() const { return steps_.size(); }
     std::size_t StoredBytes() const { return bytes_; }
 
-private:
+  private:
     struct FrameChange {
         std::int32_t Frame = 0;
         FramePitch Before;
@@ -80,9 +80,9 @@ private:
     };
     struct Step {
         std::uint64_t Id = 0;
-        std::size_t First = 0;               // first segment of the changed run
-        std::vector<Segment> Before;         // the run before the edit
-        std::vector<Segment> After;          // the run after it
+        std::size_t First = 0;        // first segment of the changed run
+        std::vector<Segment> Before;  // the run before the edit
+        std::vector<Segment> After;   // the run after it
         std::vector<FrameChange> Frames;
         std::size_t Bytes = 0;
     };
@@ -99,11 +99,11 @@ private:
     std::size_t maxSteps_;
     std::size_t maxBytes_;
     std::vector<Step> steps_;
-    std::size_t position_ = 0;       // steps_[0 .. position_) are applied
+    std::size_t position_ = 0;  // steps_[0 .. position_) are applied
     std::size_t bytes_ = 0;
     std::uint64_t nextId_ = 1;
-    std::uint64_t baseId_ = 0;       // id of the state before steps_[0]
-    std::uint64_t savedId_ = 0;      // id of the saved state; none when unreachable
+    std::uint64_t baseId_ = 0;   // id of the state before steps_[0]
+    std::uint64_t savedId_ = 0;  // id of the saved state; none when unreachable
     std::optional<Snapshot> pending_;
 };
 

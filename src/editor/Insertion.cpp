@@ -26,7 +26,7 @@ namespace melodrift {
 
 namespace {
 
-constexpr int kHighestKey = 120;          // note numbers 0..120 are counted
+constexpr int kHighestKey = 120;            // note numbers 0..120 are counted
 constexpr double kPortamentoStepMs = 15.0;  // Mode2 sampling interval
 constexpr int kMinGridPointsForPortamento = 5;
 
@@ -134,14 +134,17 @@ void ApplyRecordingLoudness(NoteList& notes, std::span<const std::int32_t> frame
     shaper.ApplyLoudnessCurve(timesMs, gains);
 }
 
-void FillPitchPoints(NoteList& notes, std::span<const std::int32_t> pitchCents, std::int64_t sampleCount) {
+void FillPitchPoints(NoteList& notes, std::span<const std::int32_t> pitchCents,
+                     std::int64_t sampleCount) {
     for (int slot = 1; slot <= notes.Count(); ++slot) {
         Note* note = notes.GetNote(slot);
         if (note == nullptr) continue;
         // Grid times count from the sample start, LeadIn before the note.
-        const double sampleStartMs = note->StartMs - note->EffectivePreUtterance() - note->EffectiveStartPoint();
+        const double sampleStartMs =
+            note->StartMs - note->EffectivePreUtterance() - note->EffectiveStartPoint();
         for (PitchPoint& point : note->PitchPoints) {
-            const std::int32_t cents = PitchCentsAt(pitchCents, sampleCount, point.TimeMs + sampleStartMs);
+            const std::int32_t cents =
+                PitchCentsAt(pitchCents, sampleCount, point.TimeMs + sampleStartMs);
             point.Value = cents != 0 ? static_cast<double>(cents) - 100.0 * note->NoteNum : 0.0;
         }
     }
@@ -160,14 +163,17 @@ void BuildPortamento(NoteList& notes) {
         Note* next = note->Next;
         // From the start of the crossfade with a sung previous note (never
         // after the onset), else from the sample start.
-        const double fromMs = prev != nullptr && !prev->IsRest()
-                                  ? std::min(note->EffectiveVoiceOverlap() - note->EffectivePreUtterance(), 0.0)
-                                  : -note->EffectivePreUtterance();
+        const double fromMs =
+            prev != nullptr && !prev->IsRest()
+                ? std::min(note->EffectiveVoiceOverlap() - note->EffectivePreUtterance(), 0.0)
+                : -note->EffectivePreUtterance();
         // To where a sung next note takes over (never after the note's end).
         const double lengthMs = note->TicksToMs(note->Length);
-        const double toMs = next != nullptr && !next->IsRest()
-                                ? std::min(lengthMs - next->EffectivePreUtterance() + next->EffectiveVoiceOverlap(), lengthMs)
-                                : lengthMs;
+        const double toMs =
+            next != nullptr && !next->IsRest()
+                ? std::min(lengthMs - next->EffectivePreUtterance() + next->EffectiveVoiceOverlap(),
+                           lengthMs)
+                : lengthMs;
 
         // A range without finite ends would never finish sampling.
         if (!std::isfinite(fromMs) || !std::isfinite(toMs)) continue;
@@ -188,25 +194,30 @@ void BuildPortamento(NoteList& notes) {
         // note (else on this key), the last point on this key.
         const double startValue = note->ExpectedEndValue(0);
         const PortamentoPoint first = portamento.Point(0);
-        if (first.Value != startValue) portamento.AddPoint(BendShape::Straight, true, first.Time, startValue);
+        if (first.Value != startValue)
+            portamento.AddPoint(BendShape::Straight, true, first.Time, startValue);
         const int lastIndex = portamento.Count() - 1;
         const PortamentoPoint lastPoint = portamento.Point(lastIndex);
-        if (lastPoint.Value != note->ExpectedEndValue(lastIndex)) portamento.AddPoint(BendShape::Straight, false, lastPoint.Time, 0.0);
+        if (lastPoint.Value != note->ExpectedEndValue(lastIndex))
+            portamento.AddPoint(BendShape::Straight, false, lastPoint.Time, 0.0);
     }
 
     for (int slot = 1; slot <= notes.Count(); ++slot)
         if (Note* note = notes.GetNote(slot)) note->PitchBend.Simplify();
 }
 
-std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vector<Segment>& segments) {
+std::vector<std::int64_t> WholeTickStarts(const NoteList& notes,
+                                          const std::vector<Segment>& segments) {
     std::vector<std::int64_t> ticks;
     if (segments.empty()) return ticks;
     ticks.reserve(segments.size() + 1);
     const double originMs = segments.front().StartMs;
     // Rounded from the exact distance to the first start, never from the
     // previous rounded value, so the error stays below half a tick.
-    for (const Segment& segment : segments) ticks.push_back(HalfUp(notes.MsToTicks(segment.StartMs - originMs)));
-    ticks.push_back(HalfUp(notes.MsToTicks(segments.back().StartMs + segments.back().LengthMs - originMs)));
+    for (const Segment& segment : segments)
+        ticks.push_back(HalfUp(notes.MsToTicks(segment.StartMs - originMs)));
+    ticks.push_back(
+        HalfUp(notes.MsToTicks(segments.back().StartMs + segments.back().LengthMs - originMs)));
     return ticks;
 }
 
@@ -219,7 +230,8 @@ namespace {
 void CreateNotes(const EditorSession& session, NoteList& notes) {
     const bool correction = session.CorrectionMode;
     const std::vector<std::int64_t> startTicks = WholeTickStarts(notes, session.Segments);
-    const double originTicks = session.Segments.empty() ? 0.0 : notes.MsToTicks(session.Segments.front().StartMs);
+    const double originTicks =
+        session.Segments.empty() ? 0.0 : notes.MsToTicks(session.Segments.front().StartMs);
     for (std::size_t n = 0; n < session.Segments.size(); ++n) {
         const Segment& segment = session.Segments[n];
         const int slot = notes.InsertNote(originTicks + static_cast<double>(startTicks[n]));
@@ -292,7 +304,8 @@ std::vector<std::string> ResolveAliases(NoteList& notes, Voicebank& voicebank) {
         const std::string& lyric = typed[static_cast<std::size_t>(slot - 1)];
         // The host adds the prefix map's (or subbank's) prefix and suffix itself.
         if (!voicebank.GetOtoWithPrefix(note->Lyric, note->NoteNum).Alias.empty()) continue;
-        if (std::find(missing.begin(), missing.end(), lyric) == missing.end()) missing.push_back(lyric);
+        if (std::find(missing.begin(), missing.end(), lyric) == missing.end())
+            missing.push_back(lyric);
     }
     return missing;
 }
@@ -319,11 +332,14 @@ void EncodePitch(const EditorSession& session, NoteList& notes) {
 
 // The notes, their lyrics and timing, envelopes and pitch, made in `notes`;
 // the plug-in file's new content is added to `files`.
-InsertSummary MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank, FileTransaction& files) {
+InsertSummary MakeNotesAndSave(EditorSession& session, NoteList& notes, Voicebank& voicebank,
+                               FileTransaction& files) {
     InsertSummary summary;
     CreateNotes(session, notes);
-    if (session.CorrectionMode) BindCorrectionEntries(notes, voicebank);
-    else summary.LyricsWithoutAlias = ResolveAliases(notes, voicebank);
+    if (session.CorrectionMode)
+        BindCorrectionEntries(notes, voicebank);
+    else
+        summary.LyricsWithoutAlias = ResolveAliases(notes, voicebank);
     FillPitch(session, notes);
     EncodePitch(session, notes);
     notes.ReplaceSelection = session.ReplaceSelection;
@@ -349,7 +365,8 @@ std::unique_ptr<NoteList> FreshNoteList(const NoteList& loaded) {
     auto notes = std::make_unique<NoteList>(nullptr);
     SilentPrompts silent;
     if (notes->LoadFromPluginFile(loaded.Path(), silent) == 0)
-        throw std::runtime_error("the plug-in file " + PathToUtf8(loaded.Path()) + " no longer exists");
+        throw std::runtime_error("the plug-in file " + PathToUtf8(loaded.Path()) +
+                                 " no longer exists");
     notes->Tempo = loaded.Tempo;
     notes->LoadedTempo = loaded.LoadedTempo;
     notes->VoiceDir = loaded.VoiceDir;
@@ -360,9 +377,11 @@ std::unique_ptr<NoteList> FreshNoteList(const NoteList& loaded) {
 
 std::string SummaryText(const InsertSummary& summary) {
     std::string text = FormatInteger(summary.Notes) + "個のノートを挿入しました。";
-    if (summary.Replaced > 0) text += "選択されていた" + FormatInteger(summary.Replaced) + "個のノートと置き換えます。";
+    if (summary.Replaced > 0)
+        text += "選択されていた" + FormatInteger(summary.Replaced) + "個のノートと置き換えます。";
     if (summary.TicksPastSelection > 0)
-        text += "新しいノートは選択範囲の後ろのノートに" + FormatInteger(summary.TicksPastSelection) +
+        text += "新しいノートは選択範囲の後ろのノートに" +
+                FormatInteger(summary.TicksPastSelection) +
                 " tick重なります（OpenUtauは後ろのノートを動かしません）。";
     if (!summary.LyricsWithoutAlias.empty()) {
         text += "音源にエイリアスがない歌詞: ";
@@ -388,22 +407,28 @@ std::string SummaryTextEnglish(const InsertSummary& summary) {
 }
 
 std::string MissingVoiceFolderEnglish(std::string_view folder) {
-    std::string message = "the voice folder \"" + std::string(folder) + "\" named in the plug-in file does not exist";
+    std::string message =
+        "the voice folder \"" + std::string(folder) + "\" named in the plug-in file does not exist";
     if (folder.find('?') != std::string_view::npos)
-        message += "; each \"?\" is a character the host could not write in Shift-JIS: add the line "
-                   "\"encoding=utf-8\" to this plug-in's plugin.txt (OpenUtau) so that the name is passed as it is";
-    return message + " (nothing was written; --allow-missing-voicebank inserts with the lyrics as typed)";
+        message +=
+            "; each \"?\" is a character the host could not write in Shift-JIS: add the line "
+            "\"encoding=utf-8\" to this plug-in's plugin.txt (OpenUtau) so that the name is passed "
+            "as it is";
+    return message +
+           " (nothing was written; --allow-missing-voicebank inserts with the lyrics as typed)";
 }
 
 InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts) {
     if (!session.Notes || !session.Notes->IsLoaded())
-        throw std::runtime_error("no plug-in file is loaded; there is nothing to insert the notes into");
+        throw std::runtime_error(
+            "no plug-in file is loaded; there is nothing to insert the notes into");
     if (!UsableTempo(session.Notes->Tempo))
         throw std::runtime_error(std::string(kUnusableTempoMessage));
 
     // A recording whose name cannot stand in oto.ini is refused before
     // anything is written.
-    if (session.CorrectionMode && session.HasRecording() && !RecordingFitsOtoIni(session.WaveFileName))
+    if (session.CorrectionMode && session.HasRecording() &&
+        !RecordingFitsOtoIni(session.WaveFileName))
         throw std::runtime_error(RecordingNameRefusal(PathToUtf8(session.WaveFileName.filename())));
 
     if (session.Modified) {
@@ -414,7 +439,9 @@ InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prom
     // A commit an earlier run left in the recording's folder is finished or
     // undone first. Two runs never write the plug-in file, or the folder's
     // oto.ini, at once: each holds its lock from reading to the commit.
-    const auto sayWaiting = [&] { prompts.Inform("別の実行がファイルを書き込み中です。終わるまで待っています。"); };
+    const auto sayWaiting = [&] {
+        prompts.Inform("別の実行がファイルを書き込み中です。終わるまで待っています。");
+    };
     std::optional<FileLock> voiceLock;
     if (session.CorrectionMode && session.HasRecording()) {
         const std::filesystem::path folder = session.WaveFileName.parent_path();

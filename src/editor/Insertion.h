@@ -60,7 +60,8 @@ void BuildPortamento(NoteList& notes);
 // Lengths are the differences, whole numbers that never drift from the
 // recording: every start and the end lie within half a tick of their exact
 // times.
-std::vector<std::int64_t> WholeTickStarts(const NoteList& notes, const std::vector<Segment>& segments);
+std::vector<std::int64_t> WholeTickStarts(const NoteList& notes,
+                                          const std::vector<Segment>& segments);
 
 // A tempo that can place notes: finite and above 0 [bpm].
 bool UsableTempo(double tempo);
@@ -68,12 +69,13 @@ bool UsableTempo(double tempo);
 // not a number; Insert then writes nothing.
 inline constexpr std::string_view kUnusableTempoMessage =
     "プラグインファイルのテンポが0以下か数値ではないため、音符を配置できません。"
-    "このままでは挿入できません。エディタでテンポを設定し直してから、もう一度プラグインを起動してください。";
+    "このままでは挿入できません。エディタでテンポを設定し直してから、もう一度プラグインを起動してく"
+    "ださい。";
 
 // What an Insert did, for the summary the user sees.
 struct InsertSummary {
-    int Notes = 0;              // notes written
-    int Replaced = 0;           // selected notes the reply deletes (0 when they are kept)
+    int Notes = 0;     // notes written
+    int Replaced = 0;  // selected notes the reply deletes (0 when they are kept)
     // Ticks the written notes run past the end of the selection into the
     // note after it (0 when the host sent none, or they end within it):
     // OpenUtau does not move later notes.
@@ -95,9 +97,9 @@ std::string MissingVoiceFolderEnglish(std::string_view folder);
 // the save dialog), creates the voice source in voice correction mode, adds
 // one note per segment to session.Notes, and writes the plug-in file the
 // note list was loaded from: with session.ReplaceSelection the new notes
-// take the selected notes' place, else they go before them. In voice correction mode, when a voice source
-// was made and the project's voicebank is another folder than the
-// recording's, tells the user to switch to it.
+// take the selected notes' place, else they go before them. In voice correction mode, when a voice
+// source was made and the project's voicebank is another folder than the recording's, tells the
+// user to switch to it.
 //
 // Throws (std::runtime_error, std::system_error, std::domain_error,
 // ConversionError) when there is no loaded plug-in file, its tempo is not

@@ -14,9 +14,9 @@ namespace melodrift {
 struct LaneGeometry {
     int Top = 0;
     int Height = 0;
-    int LabelX = 0;           // the label's left edge in the labels column
-    int LabelY = 0;           // the label's top row
-    std::string_view Label;   // UTF-8, as shown
+    int LabelX = 0;          // the label's left edge in the labels column
+    int LabelY = 0;          // the label's top row
+    std::string_view Label;  // UTF-8, as shown
     constexpr int Bottom() const { return Top + Height; }  // first row below the lane
 };
 
@@ -36,7 +36,9 @@ struct LaneLayout {
     int LyricEditHeight = 20;
     int LyricEditMinWidth = 24;
 
-    constexpr std::array<const LaneGeometry*, 4> Lanes() const { return {&Volume, &Spectrum, &Pitch, &Lyric}; }
+    constexpr std::array<const LaneGeometry*, 4> Lanes() const {
+        return {&Volume, &Spectrum, &Pitch, &Lyric};
+    }
     constexpr int LyricEditTop() const { return Lyric.Top - 1; }
     // The cursor and the cut lines run from row 0 down to the lyric lane.
     constexpr int CutLinesBottom() const { return Lyric.Top; }

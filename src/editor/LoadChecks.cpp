@@ -15,7 +15,8 @@ RecordingCheck CheckRecording(const std::filesystem::path& path) {
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return RecordingCheck::Missing;
     WaveBuffer wave;
-    if (wave.LoadFromFile(path) != WavLoadResult::Ok || wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
+    if (wave.LoadFromFile(path) != WavLoadResult::Ok ||
+        wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
         wave.BitsPerSample() != 16) {
         return RecordingCheck::Unsupported;
     }
@@ -24,8 +25,9 @@ RecordingCheck CheckRecording(const std::filesystem::path& path) {
 
 std::optional<std::filesystem::path> StoredRecordingOf(const std::filesystem::path& editState) {
     std::error_code missing;
-    const IniFile ini = std::filesystem::exists(editState, missing) ? IniFile::Parse(ReadFileBytes(editState))
-                                                                     : IniFile::Parse("");
+    const IniFile ini = std::filesystem::exists(editState, missing)
+                            ? IniFile::Parse(ReadFileBytes(editState))
+                            : IniFile::Parse("");
     if (ini.Read(kEditStateSection, "Melodrift", "0") != "1") return std::nullopt;
     const std::filesystem::path wavePath = NativePath(ini.Read(kEditStateSection, "WaveFile", "0"));
     std::error_code ec;

@@ -53,7 +53,8 @@ void NormalisePeak(WaveBuffer& wave, double target) {
     if (count == 0) return;
     if (wave.BitsPerSample() != 16) {
         int peak = 0;
-        for (std::uint32_t i = 0; i < count; ++i) peak = std::max(peak, std::abs(static_cast<int>(wave.GetSample(i, 0))));
+        for (std::uint32_t i = 0; i < count; ++i)
+            peak = std::max(peak, std::abs(static_cast<int>(wave.GetSample(i, 0))));
         if (peak < 10) return;  // digital silence is not amplified
         const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -71,13 +72,17 @@ void NormalisePeak(WaveBuffer& wave, double target) {
     const auto peakOf = [&bytes, stride](std::size_t first, std::size_t last) {
         int peak = 0;
         if (stride == 2) {
-            for (std::size_t i = first; i < last; ++i) peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), 2, i))));
+            for (std::size_t i = first; i < last; ++i)
+                peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), 2, i))));
         } else {
-            for (std::size_t i = first; i < last; ++i) peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), stride, i))));
+            for (std::size_t i = first; i < last; ++i)
+                peak =
+                    std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), stride, i))));
         }
         return peak;
     };
-    const int peak = InTwoHalves(whole, kSamplesWorthAThread, peakOf, [](int a, int b) { return std::max(a, b); });
+    const int peak = InTwoHalves(whole, kSamplesWorthAThread, peakOf,
+                                 [](int a, int b) { return std::max(a, b); });
     if (peak < 10) return;  // digital silence is not amplified
     const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
     // Every sample value's result, worked out once (65536 products instead
@@ -91,7 +96,8 @@ void NormalisePeak(WaveBuffer& wave, double target) {
         auto floored = static_cast<std::int32_t>(product);
         floored -= floored > product ? 1 : 0;
         // The low 16 bits, as SetSample stores them.
-        scaled[static_cast<std::uint16_t>(value)] = static_cast<std::uint16_t>(static_cast<std::uint32_t>(floored) & 0xFFFFU);
+        scaled[static_cast<std::uint16_t>(value)] =
+            static_cast<std::uint16_t>(static_cast<std::uint32_t>(floored) & 0xFFFFU);
     }
     const auto scale = [&bytes, &scaled, stride](std::size_t first, std::size_t last) {
         if (std::endian::native == std::endian::little && stride == 2) {
@@ -182,7 +188,8 @@ float SpectrumColumnPeak(const BinRow& spectrum) {
     return peak;
 }
 
-std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<const AnalysisFrame> frames) {
+std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave,
+                                             std::span<const AnalysisFrame> frames) {
     std::vector<std::int32_t> volume(frames.size(), 0);
     const std::int64_t count = wave.SampleCount();
     // 16-bit samples are read straight from the bytes; the others (and
@@ -194,7 +201,8 @@ std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<c
     for (std::size_t i = 0; i < frames.size(); ++i) {
         PrefetchAhead(frames, i + 1);
         const std::int64_t end =
-            i + 1 < frames.size() ? static_cast<std::int64_t>(frames[i + 1].SamplePos) - HopSize / 2 : count;
+            i + 1 < frames.size() ? static_cast<std::int64_t>(frames[i + 1].SamplePos) - HopSize / 2
+                                  : count;
         std::int64_t sum = 0;
         const std::int64_t stop = std::min(end, whole);
         if (stride == 2) {
@@ -212,7 +220,8 @@ std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<c
             const std::int64_t s = wave.GetSample(static_cast<std::uint32_t>(p), 0);
             sum += s * s;
         }
-        volume[i] = static_cast<std::int32_t>(std::trunc(std::sqrt(static_cast<double>(sum) / 256.0)));
+        volume[i] =
+            static_cast<std::int32_t>(std::trunc(std::sqrt(static_cast<double>(sum) / 256.0)));
     }
     return volume;
 }
@@ -236,8 +245,9 @@ std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames,
     int last = -1;  // the last voiced frame seen
     for (int i = 0; i < n; ++i) {
         PrefetchAhead(frames, static_cast<std::size_t>(i));
-        const bool voiced = frames[i].TargetF0 != 0.0f &&
-                            !(static_cast<std::size_t>(i) < rejected.size() && rejected[static_cast<std::size_t>(i)] != 0);
+        const bool voiced =
+            frames[i].TargetF0 != 0.0f && !(static_cast<std::size_t>(i) < rejected.size() &&
+                                            rejected[static_cast<std::size_t>(i)] != 0);
         if (voiced) cents[i] = RoundedCents(frames[i].TargetF0);
         if (i > 0 && voiced && last == -1) {
             std::fill(cents.begin(), cents.begin() + i, cents[i]);
@@ -272,7 +282,8 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     report("read", 0.0);
     auto wave = std::make_unique<WaveBuffer>();
     const WavLoadResult rc = wave->LoadFromFile(path);
-    if (rc != WavLoadResult::Ok || wave->SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
+    if (rc != WavLoadResult::Ok ||
+        wave->SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
         wave->BitsPerSample() != 16) {
         prompts.Error(kUnsupportedFormatMessage);
         prompts.Beep();
@@ -302,7 +313,8 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // The frames' places depend only on the recording's length: they are
     // laid out on a second thread while the samples are scaled (which
     // touches only the sample bytes).
-    RunBoth([&wave] { NormalisePeak(*wave, 0.9); }, [&analyser, &wave] { analyser->ComputeSpectra(*wave); });
+    RunBoth([&wave] { NormalisePeak(*wave, 0.9); },
+            [&analyser, &wave] { analyser->ComputeSpectra(*wave); });
     if (Analyser->StopRequested()) return LoadOutcome::Declined;  // stopped before the analysis
     report("analyse", 0.05);
     // One pass over the spectrum rows: the candidates and, on the same rows,
@@ -311,7 +323,9 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // the analysis' own measures at the traced pitch would be replaced by
     // them, so they are not taken. Each worker writes only its own frames.
     // At most one frame every hop from sample 0 through N, and one on N - 1.
-    const auto frameCount = [&wave] { return static_cast<std::size_t>(wave->SampleCount() / HopSize + 2); };
+    const auto frameCount = [&wave] {
+        return static_cast<std::size_t>(wave->SampleCount() / HopSize + 2);
+    };
     std::vector<SpectrumColumn> spectrumImage;
     std::vector<float> spectrumPeaks;
     std::vector<EnvelopeColumn> envelope;
@@ -323,7 +337,8 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         alongside = analyser->FixedCombAndNoiseFluxTask([&](int frame, const BinRow& row) {
             SpectrumColumn& column = spectrumImage[static_cast<std::size_t>(frame)];
             column = SpectrumColumnOf(row);
-            spectrumPeaks[static_cast<std::size_t>(frame)] = *std::max_element(column.begin(), column.end());
+            spectrumPeaks[static_cast<std::size_t>(frame)] =
+                *std::max_element(column.begin(), column.end());
             envelope[static_cast<std::size_t>(frame)] = EnvelopeColumnOf(row);
         });
     } else if (scope == LoadScope::SpectrumPeaks) {
@@ -338,8 +353,8 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // Every scope measures the voicing check's evidence on the same rows.
     std::vector<CandidateEvidence> candidateEvidence(frameCount());
     const CandidateTable& candidates = analyser->Candidates;
-    RowTask measure = [&candidateEvidence, &candidates, scopeTask = std::move(alongside)](int frame,
-                                                                                         const RowAccess& row) {
+    RowTask measure = [&candidateEvidence, &candidates, scopeTask = std::move(alongside)](
+                          int frame, const RowAccess& row) {
         if (scopeTask) scopeTask(frame, row);
         const auto k = static_cast<std::size_t>(frame);
         candidateEvidence[k] = MeasureCandidateEvidence(row(frame), candidates[k]);
@@ -348,10 +363,13 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     analyser->ReleaseSpectra();
     analyser->Options.Progress = callerProgress;
     analyser->Options.BorrowWave = Analyser->Options.BorrowWave;
-    if (!spectrumImage.empty()) spectrumImage.resize(static_cast<std::size_t>(analyser->FrameCount));
-    if (!spectrumPeaks.empty()) spectrumPeaks.resize(static_cast<std::size_t>(analyser->FrameCount));
+    if (!spectrumImage.empty())
+        spectrumImage.resize(static_cast<std::size_t>(analyser->FrameCount));
+    if (!spectrumPeaks.empty())
+        spectrumPeaks.resize(static_cast<std::size_t>(analyser->FrameCount));
     if (!envelope.empty()) envelope.resize(static_cast<std::size_t>(analyser->FrameCount));
-    if (analyser->StopRequested()) return LoadOutcome::Declined;  // stopped: the session stays as it was
+    if (analyser->StopRequested())
+        return LoadOutcome::Declined;  // stopped: the session stays as it was
     if (analyser->FrameCount == 0) {
         // The samples are taken over, the analysis is empty: nothing can be
         // edited until another recording loads.
@@ -377,25 +395,30 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     // pitch (that loop writes only F0 and TargetF0 of the frames).
     std::vector<std::uint8_t> pitchRejected;
     std::vector<std::int32_t> pitchCents;
-    std::vector<std::int32_t> frameVolume = RunBoth(
-        [&] {
-            // The traced pitch is kept in TargetF0; F0 becomes the fixed
-            // comb's 150 Hz, the pitch the preview's harmonic measures were
-            // taken at. The voicing check's evidence is picked at the traced
-            // pitch from what the candidate step measured for every candidate.
-            std::vector<VoicingEvidence> evidence(static_cast<std::size_t>(analyser->FrameCount));
-            for (std::size_t k = 0; k < evidence.size(); ++k) {
-                PrefetchAhead(analyser->Frames, k);
-                AnalysisFrame& frame = analyser->Frames[k];
-                evidence[k] = EvidenceAtTracedPitch(candidateEvidence[k], analyser->Candidates[k], frame.F0);
-                frame.TargetF0 = frame.F0;
-                frame.F0 = 150.0f;
-            }
-            pitchRejected = CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
-            pitchCents = melodrift::BuildPitchCents(analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected)
-                                                                                   : std::span<const std::uint8_t>());
-        },
-        [&wave, &frames = analyser->Frames] { return ComputeFrameVolume(*wave, frames); }).second;
+    std::vector<std::int32_t> frameVolume =
+        RunBoth(
+            [&] {
+                // The traced pitch is kept in TargetF0; F0 becomes the fixed
+                // comb's 150 Hz, the pitch the preview's harmonic measures were
+                // taken at. The voicing check's evidence is picked at the traced
+                // pitch from what the candidate step measured for every candidate.
+                std::vector<VoicingEvidence> evidence(
+                    static_cast<std::size_t>(analyser->FrameCount));
+                for (std::size_t k = 0; k < evidence.size(); ++k) {
+                    PrefetchAhead(analyser->Frames, k);
+                    AnalysisFrame& frame = analyser->Frames[k];
+                    evidence[k] = EvidenceAtTracedPitch(candidateEvidence[k],
+                                                        analyser->Candidates[k], frame.F0);
+                    frame.TargetF0 = frame.F0;
+                    frame.F0 = 150.0f;
+                }
+                pitchRejected = CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
+                pitchCents = melodrift::BuildPitchCents(
+                    analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected)
+                                                   : std::span<const std::uint8_t>());
+            },
+            [&wave, &frames = analyser->Frames] { return ComputeFrameVolume(*wave, frames); })
+            .second;
     auto resynth = scope == LoadScope::Everything ? std::make_unique<Resynthesizer>() : nullptr;
 
     // Everything is ready: take it over.

@@ -17,7 +17,8 @@ class WaveBuffer;
 
 // The error box of a rejected recording and the question before a long one.
 inline constexpr std::string_view kUnsupportedFormatMessage = "対応していないフォーマットです。";
-inline constexpr std::string_view kLongRecordingQuestion = "音声が長いため分析に長時間かかります。続けますか？";
+inline constexpr std::string_view kLongRecordingQuestion =
+    "音声が長いため分析に長時間かかります。続けますか？";
 inline constexpr std::string_view kNoFramesMessage = "Waveファイルの読み込みに失敗しました。";
 // Recordings longer than this ask before the (slow) analysis, seconds.
 inline constexpr double kLongRecordingSeconds = 10.0;
@@ -39,7 +40,8 @@ float SpectrumColumnPeak(const BinRow& spectrum);
 // once; frame i < last takes them while the position is below SamplePos of
 // frame i + 1 minus 128, the last frame the rest; entry = trunc(sqrt(sum of
 // squares / 256)). The sum is kept in 64 bits.
-std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave, std::span<const AnalysisFrame> frames);
+std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave,
+                                             std::span<const AnalysisFrame> frames);
 
 // Pitch in cents per frame from TargetF0 (trunc(HzToCents + 0.5)), with
 // unvoiced frames (TargetF0 exactly 0) filled: a leading run takes the first

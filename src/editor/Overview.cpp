@@ -17,50 +17,61 @@ void ForEachColumn(const VisibleRange& range, Zoom zoom, int frameCount, Visit v
     for (int x = 0; x < range.right; ++x) {
         const std::int64_t begin = range.firstFrame + std::int64_t{x} * zoom.frames;
         if (begin >= end) break;
-        visit(x, static_cast<int>(begin), static_cast<int>(std::min<std::int64_t>(begin + zoom.frames, end)));
+        visit(x, static_cast<int>(begin),
+              static_cast<int>(std::min<std::int64_t>(begin + zoom.frames, end)));
     }
 }
 
 int VolumeRow(std::int32_t volume) {
     constexpr int kHeight = kLanes.Volume.Height;
     // 32000 fills the lane, as in BuildVolumeBitmap.
-    return static_cast<int>(std::max<std::int64_t>(kHeight - 1 - (std::int64_t{kHeight} * volume) / 32000, 0));
+    return static_cast<int>(
+        std::max<std::int64_t>(kHeight - 1 - (std::int64_t{kHeight} * volume) / 32000, 0));
 }
 
 }  // namespace
 
-RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const VisibleRange& range, Zoom zoom) {
+RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const VisibleRange& range,
+                              Zoom zoom) {
     constexpr int kHeight = kLanes.Volume.Height;
     RgbaImage image(std::max(range.right, 0), kHeight, kBlack);
-    ForEachColumn(range, zoom, static_cast<int>(frameVolume.size()), [&](int x, int begin, int end) {
-        const auto [low, high] = std::minmax_element(frameVolume.begin() + begin, frameVolume.begin() + end);
-        const int top = VolumeRow(*high);
-        const int bottom = VolumeRow(*low);  // the quietest frame's bar top
-        for (int y = top; y < kHeight; ++y) image.pixels[static_cast<std::size_t>(y) * image.width + x] = y <= bottom ? kYellow : kOlive;
-    });
+    ForEachColumn(
+        range, zoom, static_cast<int>(frameVolume.size()), [&](int x, int begin, int end) {
+            const auto [low, high] =
+                std::minmax_element(frameVolume.begin() + begin, frameVolume.begin() + end);
+            const int top = VolumeRow(*high);
+            const int bottom = VolumeRow(*low);  // the quietest frame's bar top
+            for (int y = top; y < kHeight; ++y)
+                image.pixels[static_cast<std::size_t>(y) * image.width + x] =
+                    y <= bottom ? kYellow : kOlive;
+        });
     return image;
 }
 
 RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, float densityDb,
                                 const VisibleRange& range, Zoom zoom) {
     RgbaImage image(std::max(range.right, 0), kSpectrumRows, kBlack);
-    ForEachColumn(range, zoom, static_cast<int>(spectrumImage.size()), [&](int x, int begin, int end) {
-        SpectrumColumn peak = spectrumImage[static_cast<std::size_t>(begin)];
-        for (int j = begin + 1; j < end; ++j) {
-            const SpectrumColumn& column = spectrumImage[static_cast<std::size_t>(j)];
-            for (int r = 0; r < kSpectrumRows; ++r) peak[r] = std::max(peak[r], column[r]);
-        }
-        for (int r = 0; r < kSpectrumRows; ++r) {
-            image.pixels[static_cast<std::size_t>(r) * image.width + x] = SpectrumColour(peak[r], densityDb);
-        }
-    });
+    ForEachColumn(range, zoom, static_cast<int>(spectrumImage.size()),
+                  [&](int x, int begin, int end) {
+                      SpectrumColumn peak = spectrumImage[static_cast<std::size_t>(begin)];
+                      for (int j = begin + 1; j < end; ++j) {
+                          const SpectrumColumn& column = spectrumImage[static_cast<std::size_t>(j)];
+                          for (int r = 0; r < kSpectrumRows; ++r)
+                              peak[r] = std::max(peak[r], column[r]);
+                      }
+                      for (int r = 0; r < kSpectrumRows; ++r) {
+                          image.pixels[static_cast<std::size_t>(r) * image.width + x] =
+                              SpectrumColour(peak[r], densityDb);
+                      }
+                  });
     return image;
 }
 
 RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
     const int frames = static_cast<int>(in.pitchCents.size());
     if (frames == 0) return {};
-    const VisibleRange range = ComputeVisibleRange(std::min(in.firstFrame, frames - 1), in.visibleFrames, frames, in.scale);
+    const VisibleRange range = ComputeVisibleRange(std::min(in.firstFrame, frames - 1),
+                                                   in.visibleFrames, frames, in.scale);
     constexpr int kHeight = kLanes.Pitch.Height;
     RgbaImage image(std::max(range.right, 0), kHeight, kBlack);
     for (int n = 1; n <= 10; ++n) {
@@ -69,11 +80,13 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
     }
     auto voiced = [&](int j) {
         const bool rejected = j < static_cast<int>(in.rejected.size()) && in.rejected[j] != 0;
-        return j >= 0 && j < static_cast<int>(in.frames.size()) && in.frames[j].TargetF0 != 0.0f && !rejected;
+        return j >= 0 && j < static_cast<int>(in.frames.size()) && in.frames[j].TargetF0 != 0.0f &&
+               !rejected;
     };
     auto row = [&](int j) { return std::clamp(CentsToPitchRow(in.pitchCents[j]), -1, kHeight); };
     auto span = [&](int x, int a, int b, std::uint32_t colour) {
-        for (int y = std::max(std::min(a, b), 0); y <= std::min(std::max(a, b), kHeight - 1); ++y) image.Set(x, y, colour);
+        for (int y = std::max(std::min(a, b), 0); y <= std::min(std::max(a, b), kHeight - 1); ++y)
+            image.Set(x, y, colour);
     };
     ForEachColumn(range, in.scale, frames, [&](int x, int begin, int end) {
         // Candidates: the brightest level reaching each row.
@@ -81,8 +94,10 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
         for (int j = begin; j < end && j < static_cast<int>(in.candidates.size()); ++j) {
             for (int k = 0; k < CandidateCount; ++k) {
                 const PitchCandidate& cand = in.candidates[j][k];
-                if (!(cand.Freq > 0.0f) || !(static_cast<double>(cand.Strength) > in.minStrength)) continue;
-                const int band = std::clamp(static_cast<int>(std::trunc(HzToCents(cand.Freq) / 50.0 - 60.0)), 0, 127);
+                if (!(cand.Freq > 0.0f) || !(static_cast<double>(cand.Strength) > in.minStrength))
+                    continue;
+                const int band = std::clamp(
+                    static_cast<int>(std::trunc(HzToCents(cand.Freq) / 50.0 - 60.0)), 0, 127);
                 level[127 - band] = std::max(level[127 - band], (15 - (3 * k) / 2) * 16);
             }
         }

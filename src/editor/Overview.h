@@ -12,7 +12,8 @@ namespace melodrift {
 // Volume lane (48 rows): yellow from the column's loudest frame's row down to
 // its quietest frame's row (the loudness span), olive below that.
 inline constexpr std::uint32_t kOlive = Rgb(128, 128, 0);
-RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const VisibleRange& range, Zoom zoom);
+RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const VisibleRange& range,
+                              Zoom zoom);
 // Spectrum lane (128 rows): each band's largest value over the column, coloured
 // as SpectrumColour does.
 RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, float densityDb,

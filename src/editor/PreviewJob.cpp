@@ -11,12 +11,15 @@
 
 namespace melodrift {
 
-std::optional<ResynthesisJob> PrepareResynthesis(EditorSession& session, double fromMs, double toMs) {
+std::optional<ResynthesisJob> PrepareResynthesis(EditorSession& session, double fromMs,
+                                                 double toMs) {
     const int frames = session.FrameCount();
     if (frames == 0 || !session.Resynth) return std::nullopt;
     const std::int64_t count = session.SampleCount();
-    const std::int64_t s0 = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
-    const std::int64_t s1 = std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
+    const std::int64_t s0 =
+        std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
+    const std::int64_t s1 =
+        std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
     if (s1 < s0) return std::nullopt;
     const int f0 = static_cast<int>(std::clamp<std::int64_t>(s0 / HopSize, 0, frames - 1));
     const int f1 = static_cast<int>(std::clamp<std::int64_t>(s1 / HopSize + 1, 0, frames - 1));
@@ -40,8 +43,9 @@ std::optional<ResynthesisJob> PrepareResynthesis(EditorSession& session, double 
         if (target != 0.0f && trusted) {
             job.PitchHz.push_back(target);
         } else {
-            job.PitchHz.push_back(k < session.PitchCents.size() ? static_cast<float>(CentsToHz(session.PitchCents[k]))
-                                                                : 0.0f);
+            job.PitchHz.push_back(k < session.PitchCents.size()
+                                      ? static_cast<float>(CentsToHz(session.PitchCents[k]))
+                                      : 0.0f);
         }
     }
     job.FirstKept = s0 - base;
@@ -50,7 +54,8 @@ std::optional<ResynthesisJob> PrepareResynthesis(EditorSession& session, double 
     return job;
 }
 
-std::string RenderResynthesis(const ResynthesisJob& job, Resynthesizer& resynth, const std::atomic<bool>* stop) {
+std::string RenderResynthesis(const ResynthesisJob& job, Resynthesizer& resynth,
+                              const std::atomic<bool>* stop) {
     if (job.Frames.size() < 2 || job.Length <= 0) return {};
     WaveBuffer play = MakeMono16Wave(static_cast<std::uint32_t>(job.Length));
     SynthParams startParams;
@@ -66,8 +71,8 @@ std::string RenderResynthesis(const ResynthesisJob& job, Resynthesizer& resynth,
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) return {};
         startParams.F0 = job.PitchHz[i];
         endParams.F0 = job.PitchHz[i + 1];
-        w = resynth.SynthSegment(play, w, job.Frames[i + 1].SamplePos - job.Frames[i].SamplePos, job.Frames[i],
-                                 job.Frames[i + 1], startParams, endParams);
+        w = resynth.SynthSegment(play, w, job.Frames[i + 1].SamplePos - job.Frames[i].SamplePos,
+                                 job.Frames[i], job.Frames[i + 1], startParams, endParams);
     }
     // Whole frames were rendered; only the selection is heard.
     for (std::int64_t s = 0; s < job.FirstKept && s < play.SampleCount(); ++s) {

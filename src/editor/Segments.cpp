@@ -17,9 +17,7 @@
 
 namespace melodrift {
 
-bool IsRestLyric(std::string_view lyric) {
-    return lyric == "R" || lyric == "r";
-}
+bool IsRestLyric(std::string_view lyric) { return lyric == "R" || lyric == "r"; }
 
 // ---- Segment list ----------------------------------------------------------------
 
@@ -53,7 +51,8 @@ void EditorSession::AddCut(std::string_view lyric, double timeMs) {
         if (index == 0) return;
     }
     if (index > 0 && timeMs - Segments[index - 1].StartMs < MinCutGap) return;
-    if (index < static_cast<int>(Segments.size()) && Segments[index].StartMs - timeMs < MinCutGap) return;
+    if (index < static_cast<int>(Segments.size()) && Segments[index].StartMs - timeMs < MinCutGap)
+        return;
     Segments.insert(Segments.begin() + index, Segment{timeMs, 0.0, std::string(lyric)});
     RecalcLengths();
 }
@@ -83,7 +82,8 @@ void EditorSession::MoveCut(int cutIndex, double timeMs) {
 void EditorSession::RequireWritableLyric(std::string_view lyricUtf8) const {
     if (Notes && Notes->IsLoaded() && Notes->Encoding != TextEncoding::ShiftJis) return;
     std::string refused;
-    if (!EncodeShiftJis(lyricUtf8, &refused)) throw UnencodableText(refused, UnencodableMessage(refused));
+    if (!EncodeShiftJis(lyricUtf8, &refused))
+        throw UnencodableText(refused, UnencodableMessage(refused));
 }
 
 void EditorSession::CommitLyric(int segment, std::string_view lyricUtf8) {
@@ -93,7 +93,9 @@ void EditorSession::CommitLyric(int segment, std::string_view lyricUtf8) {
 }
 
 void EditorSession::CommitLyricRun(int firstSegment, int lastSegment, std::string_view textUtf8) {
-    if (firstSegment < 0 || firstSegment > lastSegment || lastSegment >= static_cast<int>(Segments.size())) return;
+    if (firstSegment < 0 || firstSegment > lastSegment ||
+        lastSegment >= static_cast<int>(Segments.size()))
+        return;
     RequireWritableLyric(textUtf8);
     const std::vector<std::string> lyrics = SplitLyricRun(textUtf8, lastSegment - firstSegment + 1);
     for (int i = firstSegment; i <= lastSegment; ++i) Segments[i].Lyric = lyrics[i - firstSegment];
@@ -113,7 +115,8 @@ std::vector<std::string> SplitLyricRun(std::string_view textUtf8, int count) {
         }
         std::size_t end = p + 1;
         // A character outside the 16-bit range is one unit, not two halves.
-        if (end < text.size() && text[p] >= 0xD800 && text[p] <= 0xDBFF && text[end] >= 0xDC00 && text[end] <= 0xDFFF) {
+        if (end < text.size() && text[p] >= 0xD800 && text[p] <= 0xDBFF && text[end] >= 0xDC00 &&
+            text[end] <= 0xDFFF) {
             ++end;
         }
         while (end < text.size() && kSmallKana.find(text[end]) != std::u16string::npos) ++end;
@@ -143,7 +146,8 @@ void EditorSession::ApplyPitchLine(PixelPoint from, PixelPoint to) {
         if (an.Confidence[i] < MinStrength) an.Frames[i].F0 = 0.0f;
         an.Frames[i].TargetF0 = an.Frames[i].F0;
         // A drawn pitch is the user's: the voicing check keeps it.
-        if (static_cast<std::size_t>(i) < PitchRejected.size()) PitchRejected[static_cast<std::size_t>(i)] = 0;
+        if (static_cast<std::size_t>(i) < PitchRejected.size())
+            PitchRejected[static_cast<std::size_t>(i)] = 0;
     }
     // The harmonic measures of the preview run on the fixed 150 Hz comb.
     for (AnalysisFrame& frame : an.Frames) frame.F0 = 150.0f;
@@ -154,12 +158,15 @@ void EditorSession::ApplyPitchLine(PixelPoint from, PixelPoint to) {
 
 std::string EditorSession::PlayRange(double fromMs, double toMs) const {
     const std::int64_t count = SampleCount();
-    const std::int64_t s0 = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
-    const std::int64_t s1 = std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
+    const std::int64_t s0 =
+        std::max<std::int64_t>(0, static_cast<std::int64_t>(std::trunc(fromMs * kSamplesPerMs)));
+    const std::int64_t s1 =
+        std::min(count - 1, static_cast<std::int64_t>(std::trunc(toMs * kSamplesPerMs)));
     if (s1 < s0) return {};
     WaveBuffer play = MakeMono16Wave(static_cast<std::uint32_t>(s1 - s0 + 1));
     for (std::int64_t s = s0; s <= s1; ++s) {
-        play.SetSample(static_cast<std::uint32_t>(s - s0), 0, Wave->GetSample(static_cast<std::uint32_t>(s), 0));
+        play.SetSample(static_cast<std::uint32_t>(s - s0), 0,
+                       Wave->GetSample(static_cast<std::uint32_t>(s), 0));
     }
     return play.SaveToBytes();
 }

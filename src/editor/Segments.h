@@ -13,7 +13,8 @@
 
 namespace melodrift {
 
-inline constexpr std::string_view kAutoSegmentQuestion = "現在の区切り位置を破棄してもよろしいですか?";
+inline constexpr std::string_view kAutoSegmentQuestion =
+    "現在の区切り位置を破棄してもよろしいですか?";
 
 // Splits typed text over `count` segments: each lyric is one character plus
 // the small kana ("ぁぃぅぇぉゃゅょァィゥェォャュョ") that directly follow it;

@@ -11,13 +11,12 @@
 
 namespace melodrift {
 
-EditorSession::EditorSession() : Analyser(std::make_unique<PitchAnalyser>()), Wave(std::make_unique<WaveBuffer>()) {}
+EditorSession::EditorSession()
+    : Analyser(std::make_unique<PitchAnalyser>()), Wave(std::make_unique<WaveBuffer>()) {}
 
 EditorSession::~EditorSession() = default;
 
-int EditorSession::FrameCount() const {
-    return Analyser ? Analyser->FrameCount : 0;
-}
+int EditorSession::FrameCount() const { return Analyser ? Analyser->FrameCount : 0; }
 
 std::int64_t EditorSession::SampleCount() const {
     return Wave ? static_cast<std::int64_t>(Wave->SampleCount()) : 0;

@@ -67,7 +67,8 @@ struct PixelPoint {
 inline constexpr int kSpectrumRows = 128;
 using SpectrumColumn = std::array<float, kSpectrumRows>;
 
-inline constexpr double kSamplesPerMs = AnalysisSampleRate / 1000.0;  // the recording's rate (audio/Frames.h) per ms
+inline constexpr double kSamplesPerMs =
+    AnalysisSampleRate / 1000.0;  // the recording's rate (audio/Frames.h) per ms
 
 // What a recording load measures besides the pitch (F0, candidates,
 // confidence), the loudness and the pitch in cents. Every scope computes
@@ -100,19 +101,19 @@ using LoadProgress = std::function<void(std::string_view stage, double fraction)
 // How loading an edit-state file ended.
 enum class EditStateOutcome {
     Loaded,
-    Cancelled,         // a question declined or the dialog cancelled
-    NotEditState,      // "Melodrift" mark missing
-    WrongVersion,      // "Version" is not "2.00"
-    NoWaveFile,        // the stored recording does not exist
-    NoSegments,        // "MojiCount" missing, not a number, or ≤ 0
-    RecordingRejected, // the stored recording exists but did not load
+    Cancelled,          // a question declined or the dialog cancelled
+    NotEditState,       // "Melodrift" mark missing
+    WrongVersion,       // "Version" is not "2.00"
+    NoWaveFile,         // the stored recording does not exist
+    NoSegments,         // "MojiCount" missing, not a number, or ≤ 0
+    RecordingRejected,  // the stored recording exists but did not load
 };
 
 // The three timing edits of voice-correction mode.
 enum class CorrectionTiming { PreUtterance, Overlap, Consonant };
 
 class EditorSession {
-public:
+  public:
     EditorSession();
     ~EditorSession();
     EditorSession(const EditorSession&) = delete;
@@ -123,19 +124,19 @@ public:
     // window (it needs the voicebank), may stay empty.
     std::unique_ptr<NoteList> Notes;
     std::unique_ptr<PitchAnalyser> Analyser;  // never null; 0 frames when empty
-    std::unique_ptr<Resynthesizer> Resynth;    // null until a recording loaded
-    std::unique_ptr<WaveBuffer> Wave;            // never null; the normalised recording
+    std::unique_ptr<Resynthesizer> Resynth;   // null until a recording loaded
+    std::unique_ptr<WaveBuffer> Wave;         // never null; the normalised recording
 
     // ---- Recording and its per-frame arrays ------------------------------
-    std::filesystem::path WaveFileName;      // full path of the loaded recording
-    std::vector<Segment> Segments;             // cover 0 .. duration without gaps
-    std::vector<std::int32_t> FrameVolume;   // RMS of the 16-bit samples per frame
+    std::filesystem::path WaveFileName;     // full path of the loaded recording
+    std::vector<Segment> Segments;          // cover 0 .. duration without gaps
+    std::vector<std::int32_t> FrameVolume;  // RMS of the 16-bit samples per frame
     std::vector<SpectrumColumn> SpectrumImage;
-    std::vector<float> SpectrumPeaks;        // per frame: the largest value of its image column
+    std::vector<float> SpectrumPeaks;  // per frame: the largest value of its image column
     // Per frame: the spectral envelope that automatic cutting reads (24 mel
     // bands, dB). Built with the spectrum image or the peaks.
     std::vector<EnvelopeColumn> Envelope;
-    std::vector<std::int32_t> PitchCents;    // TargetF0 in cents, gaps filled
+    std::vector<std::int32_t> PitchCents;  // TargetF0 in cents, gaps filled
     // Per frame, 1 where the voicing check (editor/Voicing.h) does not trust
     // the traced pitch: with VoicingCheck on, such frames count as unvoiced
     // in PitchCents and in the edit state's pitch. Built at load; a frame
@@ -143,11 +144,11 @@ public:
     std::vector<std::uint8_t> PitchRejected;
 
     // ---- Switches and parameters of the controls -------------------------
-    bool KeyEnabled = true;      // key check: estimate each note's key
-    bool PitchEnabled = true;    // pitch check: write pitch bends
-    bool VolumeEnabled = true;   // volume check: write loudness envelopes
-    bool VoicingCheck = true;    // untrusted traced pitch counts as unvoiced
-    bool CorrectionMode = false; // voice correction mode
+    bool KeyEnabled = true;              // key check: estimate each note's key
+    bool PitchEnabled = true;            // pitch check: write pitch bends
+    bool VolumeEnabled = true;           // volume check: write loudness envelopes
+    bool VoicingCheck = true;            // untrusted traced pitch counts as unvoiced
+    bool CorrectionMode = false;         // voice correction mode
     double CorrectionConsonant = 100.0;  // ms
     double CorrectionPreUtterance = 60.0;
     double CorrectionOverlap = 20.0;
@@ -155,17 +156,17 @@ public:
     bool ReplaceSelection = true;  // the new notes replace the selected ones
 
     // ---- View ------------------------------------------------------------
-    int Scale = 3;               // pixels per analysis frame, 1..8
-    int FramesPerPixel = 1;      // above 1: zoomed out, Scale is then 1
+    int Scale = 3;           // pixels per analysis frame, 1..8
+    int FramesPerPixel = 1;  // above 1: zoomed out, Scale is then 1
     int VisibleFrames = 0;
-    int FirstFrame = 0;          // the horizontal scroll position
-    float SpectrumDensity = 46.0f; // displayed spectrum range, dB
+    int FirstFrame = 0;             // the horizontal scroll position
+    float SpectrumDensity = 46.0f;  // displayed spectrum range, dB
     int CursorX = -1;
-    std::string Caption = "メロドリフト ver2.42"; // UTF-8
+    std::string Caption = "メロドリフト ver2.42";  // UTF-8
 
     // ---- Editing ---------------------------------------------------------
-    double MinCutGap = 30.0;     // least distance between two cuts, ms
-    float MinStrength = 2.0f;    // least candidate strength for pitch lines
+    double MinCutGap = 30.0;   // least distance between two cuts, ms
+    float MinStrength = 2.0f;  // least candidate strength for pitch lines
     MouseMode Mouse = MouseMode::Idle;
     int HoverSegment = -1;
     int HoverCut = -1;
@@ -174,17 +175,17 @@ public:
     PixelPoint LineStart;
     PixelPoint LineEnd;
     bool PitchDrawEnabled = true;
-    bool Modified = false;       // the edit state changed since saved/loaded
+    bool Modified = false;  // the edit state changed since saved/loaded
 
     // ---- File-name presets of the dialogs -------------------------------
-    std::filesystem::path OpenWaveFileName;   // the recording
-    std::filesystem::path EditOpenFileName;   // edit state to load
-    std::filesystem::path EditSaveFileName;   // edit state to save
+    std::filesystem::path OpenWaveFileName;  // the recording
+    std::filesystem::path EditOpenFileName;  // edit state to load
+    std::filesystem::path EditSaveFileName;  // edit state to save
 
     // ---- Queries -----------------------------------------------------------
-    int FrameCount() const;             // analysis frames, 0 when none
-    std::int64_t SampleCount() const;   // samples of the recording
-    double DurationMs() const;          // SampleCount / 44.1
+    int FrameCount() const;            // analysis frames, 0 when none
+    std::int64_t SampleCount() const;  // samples of the recording
+    double DurationMs() const;         // SampleCount / 44.1
     bool HasRecording() const { return FrameCount() > 0; }
     // The frames the voicing check rejects, or nothing when the check is off.
     std::span<const std::uint8_t> RejectedPitchFrames() const;
@@ -210,7 +211,8 @@ public:
     // measure empty (SpectrumImage, SpectrumPeaks, the frames' harmonic and
     // noise levels) and makes no resynthesiser.
     LoadOutcome LoadRecording(const std::filesystem::path& path, Prompts& prompts,
-                              const LoadProgress& progress = {}, LoadScope scope = LoadScope::Everything);
+                              const LoadProgress& progress = {},
+                              LoadScope scope = LoadScope::Everything);
     // PitchCents from the frames' TargetF0 (unvoiced runs filled).
     void BuildPitchCents();
 
@@ -241,10 +243,18 @@ public:
     // The outcome of the last AutoSegment, for callers that explain it in
     // their own words (the command line).
     struct AutoCutReport {
-        enum class Result { Cut, Declined, TooShort, NoLyrics, BadLyric, NoSinging, TooManyLyrics } result = Result::Cut;
-        std::string badLyric;   // BadLyric: the lyric refused
-        int syllables = 0;      // lyrics given (rests not counted)
-        int audible = 0;        // TooManyLyrics: syllables the recording appears to hold
+        enum class Result {
+            Cut,
+            Declined,
+            TooShort,
+            NoLyrics,
+            BadLyric,
+            NoSinging,
+            TooManyLyrics
+        } result = Result::Cut;
+        std::string badLyric;  // BadLyric: the lyric refused
+        int syllables = 0;     // lyrics given (rests not counted)
+        int audible = 0;       // TooManyLyrics: syllables the recording appears to hold
     };
     AutoCutReport LastAutoCut;
     // The WAVE image (RIFF bytes, 44100 Hz, 16-bit mono) that a preview of

@@ -15,7 +15,7 @@ constexpr int kCutReachPixels = 3;  // |x − cut| < 3
 
 int ClampToInt(std::int64_t value) {
     return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min() / 2,
-                                                      std::numeric_limits<int>::max() / 2));
+                                                     std::numeric_limits<int>::max() / 2));
 }
 
 int SurfaceX(const EditorSession& s, double timeMs) {
@@ -27,7 +27,8 @@ SurfaceHit HitTestArea(const EditorSession& s, int x, int y, bool withCuts) {
     if (s.PitchDrawEnabled && pitch.Top < y && y < pitch.Bottom()) return {HitArea::PitchLane, -1};
     if (withCuts) {
         for (int k = 1; k < static_cast<int>(s.Segments.size()); ++k) {
-            if (std::abs(SurfaceX(s, s.Segments[k].StartMs) - x) < kCutReachPixels) return {HitArea::Cut, k};
+            if (std::abs(SurfaceX(s, s.Segments[k].StartMs) - x) < kCutReachPixels)
+                return {HitArea::Cut, k};
         }
     }
     if (y < kLanes.VolumeAreaBottom()) return {HitArea::VolumeLane, -1};
@@ -43,7 +44,8 @@ void OrderSelection(EditorSession& s) {
     if (s.SelFirst > s.SelLast) std::swap(s.SelFirst, s.SelLast);
 }
 
-void OpenEditor(const EditorSession& s, SurfaceActions& act, LyricEditor editor, int first, int last) {
+void OpenEditor(const EditorSession& s, SurfaceActions& act, LyricEditor editor, int first,
+                int last) {
     act.openEditor = editor;
     act.editFirst = first;
     act.editLast = last;
@@ -62,7 +64,8 @@ void Show(SurfaceActions& act, std::string_view text, PointerShape shape) {
 }
 
 // Idle: what is under the pointer, its help text and highlights.
-void HoverIdle(EditorSession& s, SurfaceActions& act, int x, int y, double t, PointerShape currentPointer) {
+void HoverIdle(EditorSession& s, SurfaceActions& act, int x, int y, double t,
+               PointerShape currentPointer) {
     s.HoverCut = -1;
     const int segment = s.SegmentAt(t);
     if (segment != s.HoverSegment) {
@@ -71,28 +74,29 @@ void HoverIdle(EditorSession& s, SurfaceActions& act, int x, int y, double t, Po
     }
     const SurfaceHit hit = HitTest(s, x, y);
     switch (hit.area) {
-    case HitArea::PitchLane:
-        Show(act, kHelpPitchLane, PointerShape::Hand);
-        break;
-    case HitArea::Cut:
-        s.HoverCut = hit.cut;
-        Show(act, kHelpCut, PointerShape::HorizontalResize);
-        break;
-    case HitArea::VolumeLane:
-        Show(act, kHelpVolumeLane, PointerShape::CrossHair);
-        s.SelFirst = s.SelLast = segment;
-        act.drawVolumeLane = act.drawCutLines = true;
-        break;
-    case HitArea::LyricLane:
-    case HitArea::CutArea:
-        s.SelFirst = s.SelLast = -1;
-        if (currentPointer == PointerShape::CrossHair) act.drawVolumeLane = act.drawCutLines = true;
-        if (y >= kLanes.Lyric.Top && segment >= 0) {
-            Show(act, kHelpLyricLane, PointerShape::IBeam);
-        } else {
-            Show(act, kHelpCutArea, PointerShape::Arrow);
-        }
-        break;
+        case HitArea::PitchLane:
+            Show(act, kHelpPitchLane, PointerShape::Hand);
+            break;
+        case HitArea::Cut:
+            s.HoverCut = hit.cut;
+            Show(act, kHelpCut, PointerShape::HorizontalResize);
+            break;
+        case HitArea::VolumeLane:
+            Show(act, kHelpVolumeLane, PointerShape::CrossHair);
+            s.SelFirst = s.SelLast = segment;
+            act.drawVolumeLane = act.drawCutLines = true;
+            break;
+        case HitArea::LyricLane:
+        case HitArea::CutArea:
+            s.SelFirst = s.SelLast = -1;
+            if (currentPointer == PointerShape::CrossHair)
+                act.drawVolumeLane = act.drawCutLines = true;
+            if (y >= kLanes.Lyric.Top && segment >= 0) {
+                Show(act, kHelpLyricLane, PointerShape::IBeam);
+            } else {
+                Show(act, kHelpCutArea, PointerShape::Arrow);
+            }
+            break;
     }
 }
 
@@ -107,7 +111,8 @@ void ZoomOntoSegment(const EditorSession& s, SurfaceActions& act, int segment, i
     const Segment& seg = s.Segments[static_cast<std::size_t>(segment)];
     int position = PositionOfZoom(s.View()) + 1;
     auto width = [&](Zoom zoom) {
-        return static_cast<int>(MsToX(seg.StartMs + seg.LengthMs, zoom, 0) - MsToX(seg.StartMs, zoom, 0));
+        return static_cast<int>(MsToX(seg.StartMs + seg.LengthMs, zoom, 0) -
+                                MsToX(seg.StartMs, zoom, 0));
     };
     while (position < 8 && width(ZoomAtPosition(position)) < kLanes.LyricEditMinWidth) ++position;
     act.zoomIn = true;
@@ -117,54 +122,55 @@ void ZoomOntoSegment(const EditorSession& s, SurfaceActions& act, int segment, i
 }
 
 // A press in Idle away from a cut.
-void PressIdle(EditorSession& s, EditHistory& history, SurfaceActions& act, MouseButton button, bool doubleClick,
-               int x, int y, double t) {
+void PressIdle(EditorSession& s, EditHistory& history, SurfaceActions& act, MouseButton button,
+               bool doubleClick, int x, int y, double t) {
     // The cut under the pointer is known from the last move; the remaining
     // areas from this position.
     switch (HitTestArea(s, x, y, false).area) {
-    case HitArea::LyricLane:
-        if (button == MouseButton::Left) {
-            if (ValidSegment(s, s.HoverSegment) && s.View().Overview() &&
-                LyricEditBox(s, s.HoverSegment, s.HoverSegment).Width > SegmentWidth(s, s.HoverSegment)) {
-                ZoomOntoSegment(s, act, s.HoverSegment, x);
-            } else if (ValidSegment(s, s.HoverSegment)) {
-                history.Begin(s, EditScope::Segments);
-                s.Mouse = MouseMode::EditLyric;
-                s.Modified = true;
-                OpenEditor(s, act, LyricEditor::LyricEdit, s.HoverSegment, s.HoverSegment);
+        case HitArea::LyricLane:
+            if (button == MouseButton::Left) {
+                if (ValidSegment(s, s.HoverSegment) && s.View().Overview() &&
+                    LyricEditBox(s, s.HoverSegment, s.HoverSegment).Width >
+                        SegmentWidth(s, s.HoverSegment)) {
+                    ZoomOntoSegment(s, act, s.HoverSegment, x);
+                } else if (ValidSegment(s, s.HoverSegment)) {
+                    history.Begin(s, EditScope::Segments);
+                    s.Mouse = MouseMode::EditLyric;
+                    s.Modified = true;
+                    OpenEditor(s, act, LyricEditor::LyricEdit, s.HoverSegment, s.HoverSegment);
+                }
+            } else if (button == MouseButton::Right) {
+                s.Mouse = MouseMode::SelectLyrics;
+                s.SelFirst = s.SelLast = s.SegmentAt(t);
             }
-        } else if (button == MouseButton::Right) {
-            s.Mouse = MouseMode::SelectLyrics;
+            break;
+        case HitArea::VolumeLane:
             s.SelFirst = s.SelLast = s.SegmentAt(t);
-        }
-        break;
-    case HitArea::VolumeLane:
-        s.SelFirst = s.SelLast = s.SegmentAt(t);
-        s.Mouse = MouseMode::Preview;
-        act.drawVolumeLane = act.drawCutLines = true;
-        break;
-    case HitArea::PitchLane:
-        act.setPointer = true;
-        act.pointer = PointerShape::Hand;
-        s.LineStart = s.LineEnd = {x, y};
-        s.Mouse = MouseMode::DrawPitch;
-        break;
-    case HitArea::Cut:
-    case HitArea::CutArea:
-        if (button == MouseButton::Left && !doubleClick) {
-            history.Begin(s, EditScope::Segments);
-            s.AddCut("R", t);
-            history.Commit(s);
-            act.redrawLyricLane = act.drawCutLines = true;
-            s.Modified = true;
-        } else if (button == MouseButton::Right && doubleClick) {
-            history.Begin(s, EditScope::Segments);
-            s.RemoveCut(t);
-            history.Commit(s);
-            act.redrawLyricLane = act.redrawAll = true;
-            s.Modified = true;
-        }
-        break;
+            s.Mouse = MouseMode::Preview;
+            act.drawVolumeLane = act.drawCutLines = true;
+            break;
+        case HitArea::PitchLane:
+            act.setPointer = true;
+            act.pointer = PointerShape::Hand;
+            s.LineStart = s.LineEnd = {x, y};
+            s.Mouse = MouseMode::DrawPitch;
+            break;
+        case HitArea::Cut:
+        case HitArea::CutArea:
+            if (button == MouseButton::Left && !doubleClick) {
+                history.Begin(s, EditScope::Segments);
+                s.AddCut("R", t);
+                history.Commit(s);
+                act.redrawLyricLane = act.drawCutLines = true;
+                s.Modified = true;
+            } else if (button == MouseButton::Right && doubleClick) {
+                history.Begin(s, EditScope::Segments);
+                s.RemoveCut(t);
+                history.Commit(s);
+                act.redrawLyricLane = act.redrawAll = true;
+                s.Modified = true;
+            }
+            break;
     }
 }
 
@@ -179,7 +185,8 @@ EditBox LyricEditBox(const EditorSession& s, int first, int last) {
     const Segment& b = s.Segments[static_cast<std::size_t>(last)];
     const int left = SurfaceX(s, a.StartMs);
     const int right = SurfaceX(s, b.StartMs + b.LengthMs);
-    return {left, kLanes.LyricEditTop(), std::max(kLanes.LyricEditMinWidth, right - left), kLanes.LyricEditHeight};
+    return {left, kLanes.LyricEditTop(), std::max(kLanes.LyricEditMinWidth, right - left),
+            kLanes.LyricEditHeight};
 }
 
 SurfaceActions SurfaceMouseMove(EditorSession& s, int x, int y, PointerShape currentPointer) {
@@ -190,121 +197,125 @@ SurfaceActions SurfaceMouseMove(EditorSession& s, int x, int y, PointerShape cur
     s.CursorX = x;
     const double t = XToMs(x, s.View(), s.FirstFrame);
     switch (s.Mouse) {
-    case MouseMode::Idle:
-        HoverIdle(s, act, x, y, t, currentPointer);
-        break;
-    case MouseMode::DragCut:
-        s.Modified = true;
-        s.MoveCut(s.HoverCut, t);
-        act.redrawLyricLane = true;
-        break;
-    case MouseMode::Preview:
-        act.setPointer = true;
-        act.pointer = PointerShape::HorizontalResize;
-        s.SelLast = s.SegmentAt(t);
-        act.drawVolumeLane = true;
-        break;
-    case MouseMode::DrawPitch:
-        act.xorLine = true;
-        act.previousLineEnd = s.LineEnd;
-        s.LineEnd = {x, y};
-        break;
-    case MouseMode::SelectLyrics:
-        s.SelLast = s.SegmentAt(t);
-        act.redrawLyricLane = true;
-        break;
-    case MouseMode::EditLyric:
-    case MouseMode::EditLyrics:
-        break;
+        case MouseMode::Idle:
+            HoverIdle(s, act, x, y, t, currentPointer);
+            break;
+        case MouseMode::DragCut:
+            s.Modified = true;
+            s.MoveCut(s.HoverCut, t);
+            act.redrawLyricLane = true;
+            break;
+        case MouseMode::Preview:
+            act.setPointer = true;
+            act.pointer = PointerShape::HorizontalResize;
+            s.SelLast = s.SegmentAt(t);
+            act.drawVolumeLane = true;
+            break;
+        case MouseMode::DrawPitch:
+            act.xorLine = true;
+            act.previousLineEnd = s.LineEnd;
+            s.LineEnd = {x, y};
+            break;
+        case MouseMode::SelectLyrics:
+            s.SelLast = s.SegmentAt(t);
+            act.redrawLyricLane = true;
+            break;
+        case MouseMode::EditLyric:
+        case MouseMode::EditLyrics:
+            break;
     }
     return act;
 }
 
-SurfaceActions SurfaceMouseDown(EditorSession& s, EditHistory& history, MouseButton button, bool doubleClick,
-                                int x, int y, PointerShape currentPointer) {
+SurfaceActions SurfaceMouseDown(EditorSession& s, EditHistory& history, MouseButton button,
+                                bool doubleClick, int x, int y, PointerShape currentPointer) {
     SurfaceActions act;
     if (s.FrameCount() == 0) return act;
     switch (s.Mouse) {
-    case MouseMode::Idle:
-        if (s.HoverCut != -1) {
-            if (button == MouseButton::Right && doubleClick) {
-                // A right double-click exactly on a cut removes it, as one
-                // between two cuts removes the cut before the pointer.
-                if (RemoveCutAt(s, history, s.HoverCut)) act.redrawLyricLane = act.redrawAll = true;
-                return act;
+        case MouseMode::Idle:
+            if (s.HoverCut != -1) {
+                if (button == MouseButton::Right && doubleClick) {
+                    // A right double-click exactly on a cut removes it, as one
+                    // between two cuts removes the cut before the pointer.
+                    if (RemoveCutAt(s, history, s.HoverCut))
+                        act.redrawLyricLane = act.redrawAll = true;
+                    return act;
+                }
+                if (button == MouseButton::Right) {
+                    act.cutMenu = s.HoverCut;  // a right click on a cut opens its menu
+                    return act;
+                }
+                history.Begin(s, EditScope::Segments);
+                s.Mouse = MouseMode::DragCut;
+                return SurfaceMouseMove(s, x, y, currentPointer);  // the cut jumps to the pointer
             }
-            if (button == MouseButton::Right) {
-                act.cutMenu = s.HoverCut;  // a right click on a cut opens its menu
-                return act;
-            }
-            history.Begin(s, EditScope::Segments);
-            s.Mouse = MouseMode::DragCut;
-            return SurfaceMouseMove(s, x, y, currentPointer);  // the cut jumps to the pointer
-        }
-        PressIdle(s, history, act, button, doubleClick, x, y, XToMs(x, s.View(), s.FirstFrame));
-        break;
-    case MouseMode::EditLyric:
-        act.closeEditor = LyricEditor::LyricEdit;
-        break;
-    case MouseMode::EditLyrics:
-        act.closeEditor = LyricEditor::LyricsEdit;
-        break;
-    default:
-        break;
+            PressIdle(s, history, act, button, doubleClick, x, y, XToMs(x, s.View(), s.FirstFrame));
+            break;
+        case MouseMode::EditLyric:
+            act.closeEditor = LyricEditor::LyricEdit;
+            break;
+        case MouseMode::EditLyrics:
+            act.closeEditor = LyricEditor::LyricsEdit;
+            break;
+        default:
+            break;
     }
     return act;
 }
 
-SurfaceActions SurfaceMouseUp(EditorSession& s, EditHistory& history, MouseButton button, int x, int y) {
+SurfaceActions SurfaceMouseUp(EditorSession& s, EditHistory& history, MouseButton button, int x,
+                              int y) {
     SurfaceActions act;
     if (s.FrameCount() == 0) return act;
     switch (s.Mouse) {
-    case MouseMode::DragCut:
-        s.Mouse = MouseMode::Idle;
-        history.Commit(s);
-        act.redrawAll = true;
-        break;
-    case MouseMode::Preview:
-        OrderSelection(s);
-        if (ValidSegment(s, s.SelFirst) && ValidSegment(s, s.SelLast)) {
-            const Segment& last = s.Segments[s.SelLast];
-            act.preview = button == MouseButton::Right ? PreviewKind::Resynthesised : PreviewKind::Recording;
-            act.previewFromMs = s.Segments[s.SelFirst].StartMs;
-            act.previewToMs = last.StartMs + last.LengthMs;
-        }
-        s.SelFirst = s.SelLast = -1;
-        s.Mouse = MouseMode::Idle;
-        act.drawVolumeLane = act.drawCutLines = true;
-        break;
-    case MouseMode::DrawPitch:
-        act.eraseXorLine = true;
-        act.previousLineEnd = s.LineEnd;
-        s.LineEnd = {x, y};
-        s.Mouse = MouseMode::Idle;
-        history.Begin(s, EditScope::SegmentsAndPitch);
-        s.ApplyPitchLine(s.LineStart, s.LineEnd);
-        history.Commit(s);
-        s.Modified = true;
-        act.rebuildPitchLane = act.redrawAll = true;
-        break;
-    case MouseMode::SelectLyrics:
-        s.Mouse = MouseMode::EditLyrics;
-        OrderSelection(s);
-        s.Modified = true;
-        if (ValidSegment(s, s.SelFirst) && ValidSegment(s, s.SelLast)) {
-            history.Begin(s, EditScope::Segments);
-            OpenEditor(s, act, LyricEditor::LyricsEdit, s.SelFirst, s.SelLast);
-        } else {
+        case MouseMode::DragCut:
             s.Mouse = MouseMode::Idle;
-        }
-        break;
-    default:
-        break;
+            history.Commit(s);
+            act.redrawAll = true;
+            break;
+        case MouseMode::Preview:
+            OrderSelection(s);
+            if (ValidSegment(s, s.SelFirst) && ValidSegment(s, s.SelLast)) {
+                const Segment& last = s.Segments[s.SelLast];
+                act.preview = button == MouseButton::Right ? PreviewKind::Resynthesised
+                                                           : PreviewKind::Recording;
+                act.previewFromMs = s.Segments[s.SelFirst].StartMs;
+                act.previewToMs = last.StartMs + last.LengthMs;
+            }
+            s.SelFirst = s.SelLast = -1;
+            s.Mouse = MouseMode::Idle;
+            act.drawVolumeLane = act.drawCutLines = true;
+            break;
+        case MouseMode::DrawPitch:
+            act.eraseXorLine = true;
+            act.previousLineEnd = s.LineEnd;
+            s.LineEnd = {x, y};
+            s.Mouse = MouseMode::Idle;
+            history.Begin(s, EditScope::SegmentsAndPitch);
+            s.ApplyPitchLine(s.LineStart, s.LineEnd);
+            history.Commit(s);
+            s.Modified = true;
+            act.rebuildPitchLane = act.redrawAll = true;
+            break;
+        case MouseMode::SelectLyrics:
+            s.Mouse = MouseMode::EditLyrics;
+            OrderSelection(s);
+            s.Modified = true;
+            if (ValidSegment(s, s.SelFirst) && ValidSegment(s, s.SelLast)) {
+                history.Begin(s, EditScope::Segments);
+                OpenEditor(s, act, LyricEditor::LyricsEdit, s.SelFirst, s.SelLast);
+            } else {
+                s.Mouse = MouseMode::Idle;
+            }
+            break;
+        default:
+            break;
     }
     return act;
 }
 
-void LyricEditExit(EditorSession& s, EditHistory& history, LyricEditor editor, std::string_view textUtf8) {
+void LyricEditExit(EditorSession& s, EditHistory& history, LyricEditor editor,
+                   std::string_view textUtf8) {
     // Leaving an edit that is not open (focus moving through a hidden edit)
     // commits nothing.
     if (s.Mouse != MouseMode::EditLyric && s.Mouse != MouseMode::EditLyrics) return;

@@ -21,9 +21,12 @@ class EditHistory;
 // the volume and cut-area texts, four ordinary blanks in the lyric text).
 inline constexpr std::string_view kHelpPitchLane = "左ドラッグ=ピッチの補正";
 inline constexpr std::string_view kHelpCut = "左ドラッグ=文字の幅を変更";
-inline constexpr std::string_view kHelpVolumeLane = "左ドラッグ=原音プレビュー　右ドラッグ=ピッチ確認用プレビュー";
-inline constexpr std::string_view kHelpLyricLane = "左クリック=歌詞を設定    右ドラッグ=歌詞を一括設定";
-inline constexpr std::string_view kHelpCutArea = "左クリック=区切り設定　　右ダブルクリック=区切り削除";
+inline constexpr std::string_view kHelpVolumeLane =
+    "左ドラッグ=原音プレビュー　右ドラッグ=ピッチ確認用プレビュー";
+inline constexpr std::string_view kHelpLyricLane =
+    "左クリック=歌詞を設定    右ドラッグ=歌詞を一括設定";
+inline constexpr std::string_view kHelpCutArea =
+    "左クリック=区切り設定　　右ダブルクリック=区切り削除";
 
 enum class HitArea {
     PitchLane,   // drawing a pitch line
@@ -55,17 +58,17 @@ enum class PreviewKind { None, Recording, Resynthesised };
 // the lyric lane, the volume lane, the cut lines, everything. The session
 // and the history have already changed.
 struct SurfaceActions {
-    bool moveCursor = false;        // erase the cursor line at previousCursorX, draw it at CursorX
+    bool moveCursor = false;  // erase the cursor line at previousCursorX, draw it at CursorX
     int previousCursorX = -1;
-    bool xorLine = false;           // erase LineStart..previousLineEnd, draw LineStart..LineEnd (XOR)
-    bool eraseXorLine = false;      // erase LineStart..previousLineEnd only
+    bool xorLine = false;       // erase LineStart..previousLineEnd, draw LineStart..LineEnd (XOR)
+    bool eraseXorLine = false;  // erase LineStart..previousLineEnd only
     PixelPoint previousLineEnd;
     bool rebuildPitchLane = false;  // the pitch changed: rebuild the pitch lane
     bool redrawLyricLane = false;   // rebuild and draw the lyric lane
     bool drawVolumeLane = false;    // redraw the volume lane with the selection
     bool drawCutLines = false;
     bool redrawAll = false;
-    std::string_view statusText;    // empty: leave the status bar as it is
+    std::string_view statusText;  // empty: leave the status bar as it is
     bool setPointer = false;
     PointerShape pointer = PointerShape::Arrow;
     // An in-place edit to open over segments editFirst..editLast with this
@@ -83,7 +86,7 @@ struct SurfaceActions {
     Zoom zoomTo;
     int zoomFrame = 0;
     int zoomX = 0;
-    int cutMenu = -1;               // ≥ 1: open the menu of this cut at the pointer
+    int cutMenu = -1;  // ≥ 1: open the menu of this cut at the pointer
     // A preview of previewFromMs..previewToMs to play.
     PreviewKind preview = PreviewKind::None;
     double previewFromMs = 0.0;
@@ -96,7 +99,8 @@ struct SurfaceActions {
 SurfaceActions SurfaceMouseMove(EditorSession& session, int x, int y, PointerShape currentPointer);
 SurfaceActions SurfaceMouseDown(EditorSession& session, EditHistory& history, MouseButton button,
                                 bool doubleClick, int x, int y, PointerShape currentPointer);
-SurfaceActions SurfaceMouseUp(EditorSession& session, EditHistory& history, MouseButton button, int x, int y);
+SurfaceActions SurfaceMouseUp(EditorSession& session, EditHistory& history, MouseButton button,
+                              int x, int y);
 
 // Where an in-place lyric edit over segments first..last goes, in surface
 // pixels: from the first one's start, at least kLanes.LyricEditMinWidth wide.
@@ -112,7 +116,8 @@ EditBox LyricEditBox(const EditorSession& session, int first, int last);
 // text (a lyric the plug-in file cannot hold throws UnencodableText; the
 // edit is closed all the same) and records the step. Nothing happens when
 // no edit is open.
-void LyricEditExit(EditorSession& session, EditHistory& history, LyricEditor editor, std::string_view textUtf8);
+void LyricEditExit(EditorSession& session, EditHistory& history, LyricEditor editor,
+                   std::string_view textUtf8);
 // Escape in an open lyric edit: back to Idle, nothing committed or recorded.
 void AbandonLyricEdit(EditorSession& session, EditHistory& history);
 // Removes cut k (1 ≤ k < segment count) as one undo step; nothing while a

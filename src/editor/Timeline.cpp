@@ -11,8 +11,10 @@
 namespace melodrift {
 
 RgbaImage::RgbaImage(int w, int h, std::uint32_t fill)
-    : width(std::max(0, w)), height(std::max(0, h)),
-      pixels(static_cast<std::size_t>(std::max(0, w)) * static_cast<std::size_t>(std::max(0, h)), fill) {}
+    : width(std::max(0, w)),
+      height(std::max(0, h)),
+      pixels(static_cast<std::size_t>(std::max(0, w)) * static_cast<std::size_t>(std::max(0, h)),
+             fill) {}
 
 void RgbaImage::Set(int x, int y, std::uint32_t colour) {
     if (Contains(x, y)) pixels[static_cast<std::size_t>(y) * width + x] = colour;
@@ -24,7 +26,8 @@ void RgbaImage::FillRect(int left, int top, int right, int bottom, std::uint32_t
     right = std::min(right, width);
     bottom = std::min(bottom, height);
     for (int y = top; y < bottom; ++y) {
-        std::fill_n(pixels.begin() + static_cast<std::ptrdiff_t>(y) * width + left, std::max(0, right - left), colour);
+        std::fill_n(pixels.begin() + static_cast<std::ptrdiff_t>(y) * width + left,
+                    std::max(0, right - left), colour);
     }
 }
 
@@ -80,13 +83,16 @@ std::int64_t MsToX(double timeMs, Zoom zoom, int position) {
         return FloorDiv(sample - static_cast<std::int64_t>(position) * HopSize + HopSize / 2,
                         static_cast<std::int64_t>(HopSize) * zoom.frames);
     }
-    return (sample * zoom.pixels + HopSize / 2) / HopSize - static_cast<std::int64_t>(zoom.pixels) * position;
+    return (sample * zoom.pixels + HopSize / 2) / HopSize -
+           static_cast<std::int64_t>(zoom.pixels) * position;
 }
 
 int XToFrame(int x, Zoom zoom, int position, int frameCount) {
-    const std::int64_t frame = zoom.Overview() ? static_cast<std::int64_t>(x) * zoom.frames + position
-                                               : (x + zoom.pixels / 2) / zoom.pixels + position;
-    return static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(frame, frameCount - 1)));
+    const std::int64_t frame = zoom.Overview()
+                                   ? static_cast<std::int64_t>(x) * zoom.frames + position
+                                   : (x + zoom.pixels / 2) / zoom.pixels + position;
+    return static_cast<int>(
+        std::max<std::int64_t>(0, std::min<std::int64_t>(frame, frameCount - 1)));
 }
 
 int FrameToX(int frame, Zoom zoom, int position) {
@@ -94,13 +100,9 @@ int FrameToX(int frame, Zoom zoom, int position) {
     return (frame - position) * zoom.pixels;
 }
 
-std::int64_t SampleToFrame(std::int64_t sample) {
-    return (sample + HopSize / 2) / HopSize;
-}
+std::int64_t SampleToFrame(std::int64_t sample) { return (sample + HopSize / 2) / HopSize; }
 
-std::int64_t FrameToSample(std::int64_t frame) {
-    return frame * HopSize;
-}
+std::int64_t FrameToSample(std::int64_t frame) { return frame * HopSize; }
 
 std::int64_t MsToNearestFrame(double timeMs) {
     return SampleToFrame(static_cast<std::int64_t>(std::trunc(timeMs * kSamplesPerMs)));
@@ -108,7 +110,8 @@ std::int64_t MsToNearestFrame(double timeMs) {
 
 int VisibleFramesFor(int width, Zoom zoom) {
     if (zoom.Overview()) {
-        return static_cast<int>(std::min<std::int64_t>(std::int64_t{std::max(width, 1)} * zoom.frames, 1 << 30));
+        return static_cast<int>(
+            std::min<std::int64_t>(std::int64_t{std::max(width, 1)} * zoom.frames, 1 << 30));
     }
     return width / zoom.pixels + 1;
 }
@@ -122,7 +125,8 @@ Zoom ZoomAtPosition(int position) {
 int PositionOfZoom(Zoom zoom) {
     if (!zoom.Overview()) return zoom.pixels;
     int position = 0;
-    while (position > kZoomOutmostPosition && ZoomAtPosition(position).frames < zoom.frames) --position;
+    while (position > kZoomOutmostPosition && ZoomAtPosition(position).frames < zoom.frames)
+        --position;
     return position;
 }
 
@@ -168,7 +172,8 @@ RgbaImage BuildVolumeBitmap(std::span<const std::int32_t> frameVolume) {
     for (int i = 0; i < image.width; ++i) {
         // 32000 fills the lane; louder frames are cut at the top row.
         const std::int64_t top = kHeight - 1 - (std::int64_t{kHeight} * frameVolume[i]) / 32000;
-        for (std::int64_t y = std::max<std::int64_t>(top, 0); y < kHeight; ++y) image.Set(i, static_cast<int>(y), kYellow);
+        for (std::int64_t y = std::max<std::int64_t>(top, 0); y < kHeight; ++y)
+            image.Set(i, static_cast<int>(y), kYellow);
     }
     return image;
 }
@@ -194,7 +199,8 @@ std::uint32_t SpectrumColour(float valueDb, float densityDb) {
     }
     int rgb[3];
     for (int ch = 0; ch < 3; ++ch) {
-        rgb[ch] = static_cast<int>(std::trunc(f * (kPalette[k + 1][ch] - kPalette[k][ch]) + kPalette[k][ch]));
+        rgb[ch] = static_cast<int>(
+            std::trunc(f * (kPalette[k + 1][ch] - kPalette[k][ch]) + kPalette[k][ch]));
     }
     return Rgb(rgb[0], rgb[1], rgb[2]);
 }
@@ -205,8 +211,8 @@ RgbaImage BuildSpectrumBitmap(std::span<const SpectrumColumn> spectrumImage, flo
     return image;
 }
 
-void FillSpectrumBitmap(RgbaImage& image, std::span<const SpectrumColumn> spectrumImage, float densityDb, int first,
-                        int last) {
+void FillSpectrumBitmap(RgbaImage& image, std::span<const SpectrumColumn> spectrumImage,
+                        float densityDb, int first, int last) {
     const int end = std::min({last + 1, image.width, static_cast<int>(spectrumImage.size())});
     for (int i = std::max(0, first); i < end; ++i) {
         for (int r = 0; r < kSpectrumRows && r < image.height; ++r) {
@@ -243,8 +249,10 @@ RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
             const int x = std::clamp(FrameToX(j, in.scale, in.firstFrame), 0, width - 1);
             for (int k = 0; k < CandidateCount; ++k) {
                 const PitchCandidate& cand = in.candidates[j][k];
-                if (!(cand.Freq > 0.0f) || !(static_cast<double>(cand.Strength) > in.minStrength)) continue;
-                const int band = std::clamp(static_cast<int>(std::trunc(HzToCents(cand.Freq) / 50.0 - 60.0)), 0, 127);
+                if (!(cand.Freq > 0.0f) || !(static_cast<double>(cand.Strength) > in.minStrength))
+                    continue;
+                const int band = std::clamp(
+                    static_cast<int>(std::trunc(HzToCents(cand.Freq) / 50.0 - 60.0)), 0, 127);
                 const int level = (15 - (3 * k) / 2) * 16;
                 image.Set(x, 127 - band, Rgb(level, level, level));
             }
@@ -253,8 +261,10 @@ RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
 
     // The pitch track: green where both ends are voiced, red across gaps.
     auto voiced = [&](int j) {
-        const bool rejected = j >= 0 && j < static_cast<int>(in.rejected.size()) && in.rejected[j] != 0;
-        return j >= 0 && j < static_cast<int>(in.frames.size()) && in.frames[j].TargetF0 != 0.0f && !rejected;
+        const bool rejected =
+            j >= 0 && j < static_cast<int>(in.rejected.size()) && in.rejected[j] != 0;
+        return j >= 0 && j < static_cast<int>(in.frames.size()) && in.frames[j].TargetF0 != 0.0f &&
+               !rejected;
     };
     for (int j = first + 1; j <= last; ++j) {
         const int x0 = FrameToX(j - 1, in.scale, in.firstFrame);
@@ -275,12 +285,15 @@ std::vector<LyricBox> BuildLyricBoxes(const EditorSession& s) {
         const Segment& seg = s.Segments[n];
         const double endMs = seg.StartMs + seg.LengthMs;
         if (MsToNearestFrame(endMs) < s.FirstFrame) continue;
-        if (MsToNearestFrame(seg.StartMs) > static_cast<std::int64_t>(s.FirstFrame) + s.VisibleFrames) continue;
+        if (MsToNearestFrame(seg.StartMs) >
+            static_cast<std::int64_t>(s.FirstFrame) + s.VisibleFrames)
+            continue;
         LyricBox box;
         box.segment = n;
         box.left = MsToX(seg.StartMs, s.View(), s.FirstFrame);
         box.right = MsToX(endMs, s.View(), s.FirstFrame);
-        box.highlighted = (s.Mouse == MouseMode::SelectLyrics && n >= lo && n <= hi) || n == s.HoverSegment;
+        box.highlighted =
+            (s.Mouse == MouseMode::SelectLyrics && n >= lo && n <= hi) || n == s.HoverSegment;
         const bool rest = IsRestLyric(seg.Lyric);
         box.fill = rest ? (box.highlighted ? kGrey : kWhite) : (box.highlighted ? kMagenta : kCyan);
         box.lyricUtf8 = seg.Lyric;
@@ -300,8 +313,8 @@ namespace {
 
 // A GDI-style rectangle: border in `pen` on the outermost pixels of
 // [left, right) × [top, bottom), inside filled with `fill`.
-void DrawBox(RgbaImage& image, std::int64_t left, int top, std::int64_t right, int bottom, std::uint32_t pen,
-             std::uint32_t fill) {
+void DrawBox(RgbaImage& image, std::int64_t left, int top, std::int64_t right, int bottom,
+             std::uint32_t pen, std::uint32_t fill) {
     if (right <= left || bottom <= top) return;
     const int l = static_cast<int>(std::clamp<std::int64_t>(left, -1, image.width + 1));
     const int r = static_cast<int>(std::clamp<std::int64_t>(right, -1, image.width + 1));
@@ -310,7 +323,8 @@ void DrawBox(RgbaImage& image, std::int64_t left, int top, std::int64_t right, i
 }
 
 // Columns firstFrame..lastFrame of `source` stretched onto [left, right) × [top, top + height).
-void StretchColumns(RgbaImage& surface, const RgbaImage& source, const VisibleRange& r, int scale, int top) {
+void StretchColumns(RgbaImage& surface, const RgbaImage& source, const VisibleRange& r, int scale,
+                    int top) {
     for (int x = std::max(r.left, 0); x < std::min(r.right, surface.width); ++x) {
         const int column = r.firstFrame + (x - r.left) / scale;
         if (column < 0 || column >= source.width) continue;
@@ -364,11 +378,14 @@ RgbaImage ComposeSurface(const EditorSession& s, const LaneImages& lanes, int wi
         const Segment& hi = s.Segments[std::max(s.SelFirst, s.SelLast)];
         const auto x1 = MsToX(lo.StartMs, zoom, s.FirstFrame);
         const auto x2 = MsToX(hi.StartMs + hi.LengthMs, zoom, s.FirstFrame) + 1;
-        MixSelection(surface, static_cast<int>(std::clamp<std::int64_t>(x1, -1, width + 1)), kLanes.Volume.Top,
-                     static_cast<int>(std::clamp<std::int64_t>(x2, -1, width + 1)), kLanes.Volume.Bottom());
+        MixSelection(surface, static_cast<int>(std::clamp<std::int64_t>(x1, -1, width + 1)),
+                     kLanes.Volume.Top,
+                     static_cast<int>(std::clamp<std::int64_t>(x2, -1, width + 1)),
+                     kLanes.Volume.Bottom());
     }
     if (zoom.Overview()) {
-        Blit(surface, BuildSpectrumOverview(s.SpectrumImage, s.SpectrumDensity, r, zoom), 0, kLanes.Spectrum.Top);
+        Blit(surface, BuildSpectrumOverview(s.SpectrumImage, s.SpectrumDensity, r, zoom), 0,
+             kLanes.Spectrum.Top);
     } else if (lanes.spectrum != nullptr) {
         StretchColumns(surface, *lanes.spectrum, r, zoom.pixels, kLanes.Spectrum.Top);
     }
@@ -378,7 +395,8 @@ RgbaImage ComposeSurface(const EditorSession& s, const LaneImages& lanes, int wi
     for (std::size_t k = 1; k < s.Segments.size(); ++k) {
         const auto x = MsToX(s.Segments[k].StartMs, zoom, s.FirstFrame);
         if (x < 0 || x >= width) continue;
-        surface.FillRect(static_cast<int>(x), 0, static_cast<int>(x) + 1, kLanes.CutLinesBottom(), kGrey);
+        surface.FillRect(static_cast<int>(x), 0, static_cast<int>(x) + 1, kLanes.CutLinesBottom(),
+                         kGrey);
     }
     return surface;
 }

@@ -25,7 +25,8 @@ namespace melodrift {
 
 constexpr std::uint32_t Rgb(int red, int green, int blue) {
     return 0xFF000000u | (static_cast<std::uint32_t>(red & 0xFF) << 16) |
-           (static_cast<std::uint32_t>(green & 0xFF) << 8) | static_cast<std::uint32_t>(blue & 0xFF);
+           (static_cast<std::uint32_t>(green & 0xFF) << 8) |
+           static_cast<std::uint32_t>(blue & 0xFF);
 }
 inline constexpr std::uint32_t kBlack = Rgb(0, 0, 0);
 inline constexpr std::uint32_t kWhite = Rgb(255, 255, 255);
@@ -50,7 +51,8 @@ struct RgbaImage {
     std::uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
     // Clipped: pixels outside the image are ignored.
     void Set(int x, int y, std::uint32_t colour);
-    void FillRect(int left, int top, int right, int bottom, std::uint32_t colour);  // [left, right) × [top, bottom)
+    void FillRect(int left, int top, int right, int bottom,
+                  std::uint32_t colour);  // [left, right) × [top, bottom)
     // A line from (x0, y0) to (x1, y1), the end point itself not drawn (the
     // next segment of a polyline starts there).
     void LineTo(int x0, int y0, int x1, int y1, std::uint32_t colour);
@@ -120,22 +122,23 @@ RgbaImage BuildSpectrumBitmap(std::span<const SpectrumColumn> spectrumImage, flo
 // Columns first..last (clamped to the image) of a spectrum bitmap of
 // spectrumImage.size() × 128 pixels, coloured as BuildSpectrumBitmap does,
 // so that a long recording's visible columns can be drawn before the rest.
-void FillSpectrumBitmap(RgbaImage& image, std::span<const SpectrumColumn> spectrumImage, float densityDb, int first,
-                        int last);
+void FillSpectrumBitmap(RgbaImage& image, std::span<const SpectrumColumn> spectrumImage,
+                        float densityDb, int first, int last);
 
 // Row of the pitch lane (0 at the top, 128 rows) for a pitch in cents:
 // 127 − trunc(cents / 50 − 60), two rows per semitone, note 30 at the bottom.
 int CentsToPitchRow(double cents);
 
 struct PitchLaneInput {
-    std::span<const std::int32_t> pitchCents;       // per frame
-    std::span<const AnalysisFrame> frames;              // TargetF0 tells voiced frames
+    std::span<const std::int32_t> pitchCents;    // per frame
+    std::span<const AnalysisFrame> frames;       // TargetF0 tells voiced frames
     std::span<const CandidateSlots> candidates;  // per frame, strongest first
     float minStrength = 2.0f;
     int firstFrame = 0;
     int visibleFrames = 0;
     Zoom scale = 3;
-    std::span<const std::uint8_t> rejected;  // per frame, 1: the voicing check treats it as unvoiced
+    std::span<const std::uint8_t>
+        rejected;  // per frame, 1: the voicing check treats it as unvoiced
 };
 // FrameToX(last) × 128, black: teal grid lines, grey candidate dots and the
 // pitch track, green between voiced frames and red elsewhere. Empty without
@@ -175,7 +178,8 @@ struct LaneImages {
     const RgbaImage* pitch = nullptr;     // BuildPitchBitmap for the current view
     const RgbaImage* lyric = nullptr;     // BuildLyricBitmap for the current view
 };
-RgbaImage ComposeSurface(const EditorSession& session, const LaneImages& lanes, int width, int height);
+RgbaImage ComposeSurface(const EditorSession& session, const LaneImages& lanes, int width,
+                         int height);
 
 // The selection mix of the volume lane: pixels inside the rectangle are ORed
 // with RGB (255, 127, 127), its one-pixel border with RGB (127, 127, 127).

@@ -59,7 +59,7 @@ std::optional<TextEncoding> OtoIniEncodingIn(std::filesystem::path folder) {
     try {
         return OtoIniEncoding(oto, DeclaredTextEncoding(folder));
     } catch (const std::exception&) {
-        return TextEncoding::ShiftJis;   // unreadable: the write reports it; assume the strictest
+        return TextEncoding::ShiftJis;  // unreadable: the write reports it; assume the strictest
     }
 }
 
@@ -81,7 +81,8 @@ std::string RecordingNameRefusal(const std::string& fileNameUtf8) {
     const std::string name = ComposedFileName(fileNameUtf8);
     if (name.find_first_of(",=\r\n") != std::string::npos)
         return "録音ファイル「" + name +
-               "」の名前に「,」「=」か改行が含まれているため、原音設定ファイル（oto.ini）に書けず、音源を作成できません。"
+               "」の名前に「,」「=」か改行が含まれているため、原音設定ファイル（oto."
+               "ini）に書けず、音源を作成できません。"
                "名前を変えてから読み込み直してください。ファイルには何も書き込んでいません。";
     std::string character;
     for (std::string_view c : Utf8Chars(name)) {
@@ -90,7 +91,8 @@ std::string RecordingNameRefusal(const std::string& fileNameUtf8) {
         break;
     }
     return "録音ファイル「" + name + "」の名前の文字" + character +
-           "は、このフォルダの原音設定ファイル（oto.ini）の文字コード（Shift-JIS）で書けないため、音源を作成できません。"
+           "は、このフォルダの原音設定ファイル（oto.ini）の文字コード（Shift-"
+           "JIS）で書けないため、音源を作成できません。"
            "名前を変えるか、oto.ini をUTF-8（BOM付き）で保存し直してから読み込み直してください。"
            "ファイルには何も書き込んでいません。";
 }
@@ -105,15 +107,16 @@ bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string
     bank.LoadVoicebank(PathToUtf8(folder));
     std::vector<std::string> found;
     for (const OtoEntry& entry : bank.OtoList())
-        if (entry.FileName == fileName && entry.FullPath == bank.FullPathFor(fileName)) found.push_back(entry.Alias);
+        if (entry.FileName == fileName && entry.FullPath == bank.FullPathFor(fileName))
+            found.push_back(entry.Alias);
     std::sort(found.begin(), found.end());
     for (const std::string& alias : aliases)
         if (!std::binary_search(found.begin(), found.end(), alias)) return false;
     return true;
 }
 
-bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding, const std::string& fileName,
-                         const std::vector<std::string>& aliases) {
+bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding,
+                         const std::string& fileName, const std::vector<std::string>& aliases) {
     std::vector<std::string> found;
     for (const std::string& line : SplitLines(DecodeText(otoBytes, encoding))) {
         const std::optional<OtoEntry> entry = ParseOtoLine(line);
@@ -144,8 +147,9 @@ void FillFrequencyTable(const EditorSession& session, FrequencyTable& table) {
         const bool rejected = index < rejectedFrames.size() && rejectedFrames[index] != 0;
         const float f0Hz = rejected ? 0.0f : frames[index].TargetF0;
         table.Items[index].Freq = f0Hz == 0.0f ? kUnvoicedFreqHz : static_cast<double>(f0Hz);
-        table.Items[index].Amp =
-            index < session.FrameVolume.size() ? static_cast<double>(session.FrameVolume[index]) : 0.0;
+        table.Items[index].Amp = index < session.FrameVolume.size()
+                                     ? static_cast<double>(session.FrameVolume[index])
+                                     : 0.0;
     }
 }
 
@@ -157,7 +161,8 @@ bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts) {
 }
 
 bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts, FileTransaction& files) {
-    if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return false;
+    if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName))
+        return false;
     if (session.FrameCount() == 0) return false;
     const std::filesystem::path path = FrequencyTablePath(session.WaveFileName);
     if (std::filesystem::exists(path)) {
@@ -170,9 +175,9 @@ bool WriteFrequencyTable(const EditorSession& session, Prompts& prompts, FileTra
     return true;
 }
 
-std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& startsMs, double durationMs,
-                                                double crPreUtterance, double crVoiceOverlap,
-                                                double crConsonant) {
+std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& startsMs,
+                                                double durationMs, double crPreUtterance,
+                                                double crVoiceOverlap, double crConsonant) {
     std::vector<VoiceEntryTiming> entries;
     entries.reserve(startsMs.size());
     const std::size_t n = startsMs.size();
@@ -197,7 +202,8 @@ std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& start
                           ? crVoiceOverlap / crPreUtterance * nextPre
                           : 0.0;
 
-        double cutoff = last ? -(durationMs - start + pre) : -(span + pre - nextPre + nextOverlap + kTailMs);
+        double cutoff =
+            last ? -(durationMs - start + pre) : -(span + pre - nextPre + nextOverlap + kTailMs);
         if (durationMs < pre - cutoff) cutoff = -(durationMs - start + pre);
         entry.Cutoff = cutoff;
         entry.Offset = start - pre;
@@ -214,7 +220,8 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank) {
 }
 
 bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransaction& files) {
-    if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName)) return false;
+    if (session.WaveFileName.empty() || !std::filesystem::exists(session.WaveFileName))
+        return false;
     if (session.FrameCount() == 0 || session.Segments.empty()) return false;
 
     const std::filesystem::path& wave = session.WaveFileName;
@@ -232,8 +239,8 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransac
     starts.reserve(session.Segments.size());
     for (const Segment& segment : session.Segments) starts.push_back(segment.StartMs);
     const std::vector<VoiceEntryTiming> timings =
-        VoiceEntryTimings(starts, session.DurationMs(), session.CorrectionPreUtterance, session.CorrectionOverlap,
-                          session.CorrectionConsonant);
+        VoiceEntryTimings(starts, session.DurationMs(), session.CorrectionPreUtterance,
+                          session.CorrectionOverlap, session.CorrectionConsonant);
 
     std::vector<std::string> lines;
     std::vector<std::string> aliases;
@@ -268,15 +275,16 @@ bool WriteVoiceEntries(EditorSession& session, Voicebank& voicebank, FileTransac
         throw std::system_error(std::make_error_code(std::errc::invalid_argument),
                                 PathToUtf8(oto) + ": not a regular file");
     const std::string oldBytes = existed ? ReadFileBytes(oto) : std::string();
-    const EditedOtoIni edited =
-        ReplaceRecordingEntries(oldBytes, existed, voicebank.OtoEncoding(), {fileName, storedName}, lines);
+    const EditedOtoIni edited = ReplaceRecordingEntries(oldBytes, existed, voicebank.OtoEncoding(),
+                                                        {fileName, storedName}, lines);
     // The oto.ini goes out with the other files in one commit; its entries are
     // read back from the exact bytes it will hold, in the encoding they were
     // written in. Notes whose entries are not there would sing nothing of the
     // recording, so Insert stops before any file is written.
     if (!OtoTextHoldsEntries(edited.Bytes, edited.Encoding, fileName, aliases))
-        throw std::runtime_error("音源の原音設定（oto.ini）に書き込んだ内容を読み戻せませんでした。"
-                                 "プラグインファイルは変更していません。");
+        throw std::runtime_error(
+            "音源の原音設定（oto.ini）に書き込んだ内容を読み戻せませんでした。"
+            "プラグインファイルは変更していません。");
     files.Add(oto, edited.Bytes);
     return true;
 }

@@ -57,9 +57,9 @@ struct VoiceEntryTiming {
 //   cutoff     = −(s_{i+1} − s_i + pre_i − pre_{i+1} + overlap_{i+1} + 76), so
 //                the sample ends 76 ms after the next entry's overlap begins;
 //                the last sample ends at the end of the recording.
-std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& startsMs, double durationMs,
-                                                double crPreUtterance, double crVoiceOverlap,
-                                                double crConsonant);
+std::vector<VoiceEntryTiming> VoiceEntryTimings(const std::vector<double>& startsMs,
+                                                double durationMs, double crPreUtterance,
+                                                double crVoiceOverlap, double crConsonant);
 
 // Whether the recording can stand in the lines of its folder's oto.ini: its
 // file name, composed (NFC), holds no "," or "=" (a line splits into its
@@ -77,8 +77,8 @@ std::string RecordingNameRefusal(const std::string& fileNameUtf8);
 bool VoiceEntriesReadBack(const std::filesystem::path& folder, const std::string& fileName,
                           const std::vector<std::string>& aliases);
 // Whether the oto.ini bytes `otoBytes`, in `encoding`, hold those entries.
-bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding, const std::string& fileName,
-                         const std::vector<std::string>& aliases);
+bool OtoTextHoldsEntries(std::string_view otoBytes, TextEncoding encoding,
+                         const std::string& fileName, const std::vector<std::string>& aliases);
 
 // Loads the recording's folder as the voicebank (its VoiceRoot), removes the
 // recording's earlier entries, gives every segment a free alias (the lyric,

@@ -128,19 +128,21 @@ VoicingEvidence MeasureVoicingEvidence(const BinRow& spectrum, float f0Hz) {
     return evidence;
 }
 
-CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum, const CandidateSlots& candidates) {
+CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum,
+                                           const CandidateSlots& candidates) {
     CandidateEvidence evidence;
     // Slots are strongest first: a frame whose first slot cannot be traced
     // stays unvoiced, and its evidence is never read.
     if (!(candidates[0].Strength >= MinTracedStrength)) return evidence;
-    for (std::size_t c = 0; c < candidates.size() && candidates[c].Strength >= MinTracedStrength; ++c)
+    for (std::size_t c = 0; c < candidates.size() && candidates[c].Strength >= MinTracedStrength;
+         ++c)
         evidence.HarmonicContrastRatio[c] = HarmonicContrastRatio(spectrum, candidates[c].Freq);
     evidence.HighBandExcessDb = HighBandExcessDb(spectrum);
     return evidence;
 }
 
-VoicingEvidence EvidenceAtTracedPitch(const CandidateEvidence& measured, const CandidateSlots& candidates,
-                                      float f0Hz) {
+VoicingEvidence EvidenceAtTracedPitch(const CandidateEvidence& measured,
+                                      const CandidateSlots& candidates, float f0Hz) {
     VoicingEvidence evidence;
     if (!(f0Hz > 0.0f) || !std::isfinite(f0Hz)) return evidence;
     evidence.HighBandExcessDb = measured.HighBandExcessDb;
@@ -157,8 +159,10 @@ VoicingEvidence EvidenceAtTracedPitch(const CandidateEvidence& measured, const C
     return evidence;
 }
 
-std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames, std::span<const float> confidence,
-                                       std::span<const VoicingEvidence> evidence, const VoicingOptions& options) {
+std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames,
+                                       std::span<const float> confidence,
+                                       std::span<const VoicingEvidence> evidence,
+                                       const VoicingOptions& options) {
     const int n = static_cast<int>(frames.size());
     std::vector<std::uint8_t> rejected(frames.size(), 0);
     auto voiced = [&](int i) {
@@ -176,7 +180,8 @@ std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames, st
             reject = evidence[k].HarmonicContrastDb < options.MinHarmonicContrastDb ||
                      evidence[k].HighBandExcessDb > options.MaxHighBandExcessDb;
         }
-        if (k < confidence.size() && static_cast<double>(confidence[k]) < options.MinConfidence) reject = true;
+        if (k < confidence.size() && static_cast<double>(confidence[k]) < options.MinConfidence)
+            reject = true;
         rejected[k] = reject ? 1 : 0;
     }
 
@@ -199,7 +204,8 @@ std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames, st
         }
     }
     for (Run& run : runs)
-        run.medianCents = Median(std::vector<double>(cents.begin() + run.first, cents.begin() + run.last + 1));
+        run.medianCents =
+            Median(std::vector<double>(cents.begin() + run.first, cents.begin() + run.last + 1));
 
     // The pitch of a stable run at its end nearest to frame `towards`.
     auto edgeCents = [&](const Run& run, bool atEnd) {
@@ -219,7 +225,8 @@ std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames, st
             if (run.first - other.last > options.NeighbourReachFrames) break;
             if (other.Length() < options.MaxShortRun) continue;
             hasStable = true;
-            nearStable = nearStable || std::fabs(edgeCents(other, true) - run.medianCents) <= options.MaxJumpCents;
+            nearStable = nearStable || std::fabs(edgeCents(other, true) - run.medianCents) <=
+                                           options.MaxJumpCents;
             break;
         }
         for (int q = r + 1; q < runCount; ++q) {
@@ -227,7 +234,8 @@ std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames, st
             if (other.first - run.last > options.NeighbourReachFrames) break;
             if (other.Length() < options.MaxShortRun) continue;
             hasStable = true;
-            nearStable = nearStable || std::fabs(edgeCents(other, false) - run.medianCents) <= options.MaxJumpCents;
+            nearStable = nearStable || std::fabs(edgeCents(other, false) - run.medianCents) <=
+                                           options.MaxJumpCents;
             break;
         }
         const bool reject = hasStable ? !nearStable : run.Length() < options.MinLoneRun;

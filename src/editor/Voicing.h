@@ -69,12 +69,13 @@ struct CandidateEvidence {
     std::array<double, CandidateCount> HarmonicContrastRatio{};
     float HighBandExcessDb = 0.0f;
 };
-CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum, const CandidateSlots& candidates);
+CandidateEvidence MeasureCandidateEvidence(const BinRow& spectrum,
+                                           const CandidateSlots& candidates);
 // The frame's evidence at its traced pitch f0Hz, picked from what was
 // measured for its candidates: the same values MeasureVoicingEvidence gives
 // on the same spectrum, since the traced pitch is one of the candidates.
-VoicingEvidence EvidenceAtTracedPitch(const CandidateEvidence& measured, const CandidateSlots& candidates,
-                                      float f0Hz);
+VoicingEvidence EvidenceAtTracedPitch(const CandidateEvidence& measured,
+                                      const CandidateSlots& candidates, float f0Hz);
 
 struct VoicingOptions {
     float MinHarmonicContrastDb = 8.0f;
@@ -91,7 +92,8 @@ struct VoicingOptions {
 // unvoiced), 0 where the pitch is kept or the frame is unvoiced anyway.
 // `frames` gives TargetF0 (0 = unvoiced); `confidence` and `evidence` have
 // one entry per frame (missing entries count as passing).
-std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames, std::span<const float> confidence,
+std::vector<std::uint8_t> CheckVoicing(std::span<const AnalysisFrame> frames,
+                                       std::span<const float> confidence,
                                        std::span<const VoicingEvidence> evidence,
                                        const VoicingOptions& options = {});
 

@@ -23,7 +23,8 @@ constexpr double kMaxGridPoints = 1e7;
 
 // A count of points from a span that must be a finite number.
 double FiniteSpan(double value, const char* what) {
-    if (!std::isfinite(value)) throw std::domain_error(std::string(what) + " is not a finite number");
+    if (!std::isfinite(value))
+        throw std::domain_error(std::string(what) + " is not a finite number");
     return value;
 }
 
@@ -38,7 +39,8 @@ constexpr double kLargestRounded = 1e15;
 
 // "rounded": the integer part of x + 0.5, for values written as integers.
 std::int64_t Rounded(double value, const char* what) {
-    if (!(std::fabs(value) < kLargestRounded)) throw std::domain_error(std::string(what) + " cannot be written");
+    if (!(std::fabs(value) < kLargestRounded))
+        throw std::domain_error(std::string(what) + " cannot be written");
     return RoundHalfUpTrunc(value);
 }
 
@@ -159,13 +161,12 @@ double Note::MsToTicks(double ms) const {
     return ms * Tempo / kMsTicksPerBeat;
 }
 
-double Note::LeadIn() {
-    return EffectivePreUtterance() + EffectiveStartPoint();
-}
+double Note::LeadIn() { return EffectivePreUtterance() + EffectiveStartPoint(); }
 
 double Note::SoundingSpan() {
     double span = TicksToMs(Length) + EffectivePreUtterance();
-    if (IsSungNeighbour(Next)) span = span - Next->EffectivePreUtterance() + Next->EffectiveVoiceOverlap();
+    if (IsSungNeighbour(Next))
+        span = span - Next->EffectivePreUtterance() + Next->EffectiveVoiceOverlap();
     return span;
 }
 
@@ -189,7 +190,8 @@ void Note::ResizePitchGrid() {
     // The grid covers the lead-in and the note, up to where the next note's
     // sample takes over (its preutterance minus its overlap before our end).
     double spanTicks = MsToTicks(LeadIn()) + Length;
-    if (Next != nullptr) spanTicks -= MsToTicks(Next->EffectivePreUtterance() - Next->EffectiveVoiceOverlap());
+    if (Next != nullptr)
+        spanTicks -= MsToTicks(Next->EffectivePreUtterance() - Next->EffectiveVoiceOverlap());
     spanTicks = std::max(FiniteSpan(spanTicks, "the pitch grid span"), 0.0);
 
     // ceiling(span / 5) + 2 points.
@@ -263,8 +265,10 @@ void Note::BuildOldPitches() {
         if (fromMs < t && t < toMs) {
             v = InterpolateOverWindow(fromMs, toMs, t);
         } else if (Next != nullptr) {
-            const double nextFromMs = lengthMs - Next->EffectivePreUtterance() + Next->EffectiveVoiceOverlap();
-            const double nextToMs = lengthMs - Next->EffectivePreUtterance() - Next->EffectiveStartPoint();
+            const double nextFromMs =
+                lengthMs - Next->EffectivePreUtterance() + Next->EffectiveVoiceOverlap();
+            const double nextToMs =
+                lengthMs - Next->EffectivePreUtterance() - Next->EffectiveStartPoint();
             if (nextFromMs < t && t < nextToMs) v = InterpolateOverWindow(nextFromMs, nextToMs, t);
         }
         if (v == NoValue) {
@@ -278,7 +282,8 @@ void Note::BuildOldPitches() {
 void Note::BuildOldPrePitches() {
     // From the sample start (i = 0) to the note start (i = n − 1) in equal
     // steps, about one per 5 ms.
-    const double leadIn = FiniteSpan(EffectiveStartPoint() + EffectivePreUtterance(), "the lead-in");
+    const double leadIn =
+        FiniteSpan(EffectiveStartPoint() + EffectivePreUtterance(), "the lead-in");
     const double count = std::max(std::trunc((leadIn + 2.5) / 5.0), 2.0);
     const std::size_t n = GridCount(count);
     OldPrePitches.assign(n, PitchPoint{});
@@ -328,7 +333,8 @@ void Note::SetEnvelopePoint(int index, int volume, double timeMs) {
         } else if (index == kEnvelopePoints - 1) {
             // The end is where the next sung note takes over: move its overlap.
             if (IsSungNeighbour(Next))
-                Next->SetEffectiveVoiceOverlap(timeMs + Next->EffectivePreUtterance() - TicksToMs(Length) - EffectivePreUtterance());
+                Next->SetEffectiveVoiceOverlap(timeMs + Next->EffectivePreUtterance() -
+                                               TicksToMs(Length) - EffectivePreUtterance());
         } else {
             Envelope[index].Position = timeMs;
         }
@@ -366,12 +372,18 @@ void Note::WriteTo(std::vector<std::string>& lines) {
     out.push_back("Intensity=" + FormatInteger(Intensity));
     out.push_back("Moduration=" + FormatInteger(Moduration));
     // To three decimals.
-    out.push_back("StartPoint=" + FormatGeneral(static_cast<double>(Rounded(startPoint_ * 1000.0, "the start point")) / 1000.0));
+    out.push_back("StartPoint=" + FormatGeneral(static_cast<double>(Rounded(startPoint_ * 1000.0,
+                                                                            "the start point")) /
+                                                1000.0));
 
     if (WritePitch) {
         switch (PitchMode) {
-            case PitchEncoding::Mode1: clamped += AppendMode1PitchLines(*this, out); break;
-            case PitchEncoding::Mode2: clamped += AppendMode2PitchLines(*this, out); break;
+            case PitchEncoding::Mode1:
+                clamped += AppendMode1PitchLines(*this, out);
+                break;
+            case PitchEncoding::Mode2:
+                clamped += AppendMode2PitchLines(*this, out);
+                break;
         }
     }
 
@@ -379,24 +391,28 @@ void Note::WriteTo(std::vector<std::string>& lines) {
         bool changed = false;
         for (int i = 1; i <= 5; ++i) {
             // Offsets within 1 ms of the default count as unchanged.
-            changed = changed || std::fabs(Envelope[i].Offset - created_.Envelope[i].Offset) >= 1.0 ||
+            changed = changed ||
+                      std::fabs(Envelope[i].Offset - created_.Envelope[i].Offset) >= 1.0 ||
                       Envelope[i].Volume != created_.Envelope[i].Volume;
         }
         if (changed) {
             // P1,P2,P3,V1,V2,V3,V4,%,P4[,P5,V5]
             std::string line = "Envelope=" + FormatFixed(Envelope[1].Offset, 0) + "," +
-                               FormatFixed(Envelope[2].Offset, 0) + "," + FormatFixed(Envelope[3].Offset, 0);
+                               FormatFixed(Envelope[2].Offset, 0) + "," +
+                               FormatFixed(Envelope[3].Offset, 0);
             for (int i = 1; i <= 4; ++i) line += "," + FormatInteger(Envelope[i].Volume);
             line += ",%," + FormatFixed(Envelope[4].Offset, 0);
             if (Envelope[5].Enabled)
-                line += "," + FormatFixed(Envelope[5].Offset, 0) + "," + FormatInteger(Envelope[5].Volume);
+                line += "," + FormatFixed(Envelope[5].Offset, 0) + "," +
+                        FormatInteger(Envelope[5].Volume);
             out.push_back(std::move(line));
         }
     }
 
     if (WriteFlagsP0) out.push_back("Flags=P0");
 
-    lines.insert(lines.end(), std::make_move_iterator(out.begin()), std::make_move_iterator(out.end()));
+    lines.insert(lines.end(), std::make_move_iterator(out.begin()),
+                 std::make_move_iterator(out.end()));
     ClampedValues = clamped;
 }
 

@@ -30,14 +30,14 @@ struct PitchPoint {
 using PitchPointList = std::vector<PitchPoint>;
 
 struct EnvelopePoint {
-    double Offset = 0.0;      // ms, the value in the file (P1..P5)
-    std::uint16_t Volume = 0; // percent
+    double Offset = 0.0;       // ms, the value in the file (P1..P5)
+    std::uint16_t Volume = 0;  // percent
     bool Enabled = false;
-    double Position = 0.0;    // ms from the note's sample start
+    double Position = 0.0;  // ms from the note's sample start
 };
 
 class Note {
-public:
+  public:
     // The pitch value of a time without a defined pitch.
     static constexpr double NoValue = 9999.0;
     // "Leave unchanged" for SetEnvelopePoint.
@@ -54,19 +54,19 @@ public:
     std::string Section;
     Note* Prev = nullptr;  // not owned; set by the list's Relink
     Note* Next = nullptr;
-    double StartTick = 0.0;     // from the first note
+    double StartTick = 0.0;  // from the first note
     double StartMs = 0.0;
-    double Length = 0.0;        // ticks (480 per quarter note)
-    double Tempo = 0.0;         // bpm, for all of this note's conversions
-    int NoteNum = 0;            // semitones
-    std::string Lyric;          // UTF-8; "R" or "r" is a rest
+    double Length = 0.0;  // ticks (480 per quarter note)
+    double Tempo = 0.0;   // bpm, for all of this note's conversions
+    int NoteNum = 0;      // semitones
+    std::string Lyric;    // UTF-8; "R" or "r" is a rest
     int Intensity = 100;
     int Moduration = 0;
-    PitchPointList PitchPoints;       // Mode1 grid, one point per 5 ticks from the sample start
-    PitchPointList OldPitches;        // pitch over the note body
-    PitchPointList OldPrePitches;     // pitch over the lead-in (only Value is used)
+    PitchPointList PitchPoints;    // Mode1 grid, one point per 5 ticks from the sample start
+    PitchPointList OldPitches;     // pitch over the note body
+    PitchPointList OldPrePitches;  // pitch over the lead-in (only Value is used)
     std::array<EnvelopePoint, kEnvelopePoints> Envelope;
-    Portamento PitchBend;     // Mode2 points
+    Portamento PitchBend;  // Mode2 points
     PitchEncoding PitchMode = PitchEncoding::Mode2;
     bool WritePitch = true;
     bool WriteEnvelope = true;
@@ -157,7 +157,7 @@ public:
     };
     const CreatedValues& Created() const { return created_; }
 
-private:
+  private:
     bool IsSungNeighbour(const Note* note) const { return note != nullptr && !note->IsRest(); }
     void RequireUsableTempo() const;
     void StoreFromEffective();

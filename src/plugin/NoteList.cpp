@@ -57,7 +57,8 @@ double SentLength(std::string_view value) {
 std::string DecodeVoiceDir(std::string_view bytes, TextEncoding encoding) {
     if (encoding != TextEncoding::ShiftJis) return DecodeText(bytes, encoding);
     std::string text = DecodeText(bytes, TextEncoding::ShiftJis);
-    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii || !IsValidUtf8(bytes)) return text;
     std::error_code ec;
     if (!IsValidShiftJis(bytes) || !std::filesystem::is_directory(Utf8Path(text), ec)) {
@@ -96,7 +97,8 @@ std::optional<std::string> ExpandVoiceDir(std::string_view voiceDir,
 
 NoteList::NoteList(VoicebankLink* voicebank) : voicebank_(voicebank) {
     if (voicebank_ != nullptr) voicebank_->Clear();
-    if (const auto executable = platform::ExecutablePath()) HostVoiceFolder = HostVoiceFolderOf(*executable);
+    if (const auto executable = platform::ExecutablePath())
+        HostVoiceFolder = HostVoiceFolderOf(*executable);
 }
 
 int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& prompts) {
@@ -138,8 +140,11 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
                 return true;
             }
             if (StartsSection(line)) settingsDone = true;
-            if (!settingsDone) section.emplace_back(line);
-            else if (StartsSection(line) || line.starts_with("Lyric=") || line.starts_with("Length=")) notes.emplace_back(line);
+            if (!settingsDone)
+                section.emplace_back(line);
+            else if (StartsSection(line) || line.starts_with("Lyric=") ||
+                     line.starts_with("Length="))
+                notes.emplace_back(line);
             return true;
         });
     } catch (const LineTooLong&) {
@@ -166,7 +171,9 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
 }
 
 int NoteList::ReadSettingSection(const std::vector<std::string>& lines, int index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= lines.size() || lines[index] != kSettingHeader) return -1;
+    if (index < 0 || static_cast<std::size_t>(index) >= lines.size() ||
+        lines[index] != kSettingHeader)
+        return -1;
     for (std::size_t i = static_cast<std::size_t>(index) + 1;; ++i) {
         if (i >= lines.size()) return -2;
         const std::string_view line = lines[i];
@@ -186,8 +193,9 @@ int NoteList::ReadSettingSection(const std::vector<std::string>& lines, int inde
             } else {
                 // The folder stays unexpanded; no voicebank is read from a
                 // path that names nothing.
-                unknownHostFolder_ = VoiceDir.starts_with("%DATA%") ? "%DATA%（UTAUのデータフォルダ）"
-                                                                     : "%VOICE%（ホストのvoiceフォルダ）";
+                unknownHostFolder_ = VoiceDir.starts_with("%DATA%")
+                                         ? "%DATA%（UTAUのデータフォルダ）"
+                                         : "%VOICE%（ホストのvoiceフォルダ）";
             }
         }
     }
@@ -204,14 +212,17 @@ void NoteList::ReadSentNotes(const std::vector<std::string>& lines) {
         }
         if (!inNote) continue;
         const std::string_view value = std::string_view(line).substr(line.find('=') + 1);
-        if (line.starts_with("Lyric=")) SentNotes.back().Lyric = DecodeText(value, Encoding);
-        else SentNotes.back().Length = SentLength(value);
+        if (line.starts_with("Lyric="))
+            SentNotes.back().Lyric = DecodeText(value, Encoding);
+        else
+            SentNotes.back().Length = SentLength(value);
     }
 }
 
 std::string NoteList::VoiceFolderMessage() const {
     std::string message = std::string(kVoiceFolderMissingMessage) + VoiceDir;
-    if (VoiceDir.find('?') != std::string::npos) message += "\n" + std::string(kHostLostCharactersMessage);
+    if (VoiceDir.find('?') != std::string::npos)
+        message += "\n" + std::string(kHostLostCharactersMessage);
     return message;
 }
 
@@ -302,15 +313,14 @@ void NoteList::LoadVoicebankOnce() {
     if (voicebank_ != nullptr && voicebank_->IsEmpty()) voicebank_->Load(VoiceDir);
 }
 
-double NoteList::MsToTicks(double ms) const {
-    return ms * Tempo / 125.0;
-}
+double NoteList::MsToTicks(double ms) const { return ms * Tempo / 125.0; }
 
 std::vector<std::string> NoteList::BuildPluginFileLines() {
     std::vector<std::string> lines;
     if (Tempo != LoadedTempo) {
         if (!(Tempo > 0.0) || !std::isfinite(Tempo))
-            throw std::domain_error("the tempo " + std::to_string(Tempo) + " is not a positive number");
+            throw std::domain_error("the tempo " + std::to_string(Tempo) +
+                                    " is not a positive number");
         lines.emplace_back(kSettingHeader);
         lines.push_back("Tempo=" + FormatGeneral(Tempo));
     }

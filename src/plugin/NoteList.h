@@ -76,13 +76,13 @@ struct SentNote {
 };
 
 class NoteList {
-public:
+  public:
     // Marks the voicebank configuration as empty; null means no voicebank.
     explicit NoteList(VoicebankLink* voicebank = nullptr);
 
-    double Tempo = 120.0;        // bpm
-    double LoadedTempo = 0.0;    // as read from [#SETTING]; 0 when none was read
-    std::string VoiceDir;        // UTF-8, decoded from the file, host folders expanded
+    double Tempo = 120.0;      // bpm
+    double LoadedTempo = 0.0;  // as read from [#SETTING]; 0 when none was read
+    std::string VoiceDir;      // UTF-8, decoded from the file, host folders expanded
     // The host's voice folder that "%VOICE%" in VoiceDir stands for; found
     // from the executable's location at construction (HostVoiceFolderOf).
     std::optional<std::filesystem::path> HostVoiceFolder;
@@ -172,14 +172,14 @@ public:
     // and with a "?" in it, what the host lost and how to avoid it.
     std::string VoiceFolderMessage() const;
 
-private:
+  private:
     void ReadSentNotes(const std::vector<std::string>& lines);
 
     VoicebankLink* voicebank_ = nullptr;
     std::vector<std::unique_ptr<Note>> slots_;
     int count_ = 0;
     std::filesystem::path path_;
-    std::string unknownHostFolder_;   // set by ReadSettingSection, warned by the load
+    std::string unknownHostFolder_;  // set by ReadSettingSection, warned by the load
 };
 
 }  // namespace melodrift

@@ -8,7 +8,8 @@
 namespace melodrift {
 
 char SixBitChar(int value) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     return kAlphabet[value & 63];
 }
 
@@ -18,13 +19,15 @@ namespace {
 // complement form, so the pair holds the value modulo 4096.
 std::string Code(std::int32_t value) {
     const std::uint32_t bits = static_cast<std::uint32_t>(value);
-    return {SixBitChar(static_cast<int>((bits >> 6) & 63u)), SixBitChar(static_cast<int>(bits & 63u))};
+    return {SixBitChar(static_cast<int>((bits >> 6) & 63u)),
+            SixBitChar(static_cast<int>(bits & 63u))};
 }
 
 }  // namespace
 
 std::string EncodePitchList(std::string_view text, std::string_view prefix) {
-    const std::string_view body = text.size() > prefix.size() ? text.substr(prefix.size()) : std::string_view{};
+    const std::string_view body =
+        text.size() > prefix.size() ? text.substr(prefix.size()) : std::string_view{};
 
     std::vector<std::string> codes;
     for (const std::string& item : SplitText(body, ",")) codes.push_back(Code(ParseInt32(item)));

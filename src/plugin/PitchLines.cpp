@@ -58,9 +58,11 @@ int AppendMode1PitchLines(Note& note, std::vector<std::string>& out) {
     note.BuildOldPitches();
     note.BuildOldPrePitches();
     out.push_back(EncodePitchList("$OldPitches=" + JoinRounded(note.OldPitches), "$OldPitches="));
-    out.push_back(EncodePitchList("$OldPrePitches=" + JoinRounded(note.OldPrePitches), "$OldPrePitches="));
+    out.push_back(
+        EncodePitchList("$OldPrePitches=" + JoinRounded(note.OldPrePitches), "$OldPrePitches="));
     out.push_back("$OldPiches= ");
-    out.push_back("PBStart=" + FormatGeneral(-note.EffectivePreUtterance() - note.EffectiveStartPoint()));
+    out.push_back("PBStart=" +
+                  FormatGeneral(-note.EffectivePreUtterance() - note.EffectiveStartPoint()));
     return clamped;
 }
 

@@ -14,13 +14,15 @@ namespace {
 // Times are rounded to whole numbers for the file; a time that is not finite,
 // or beyond 10^15 ms, has no integer form there.
 double FiniteTime(double timeMs) {
-    if (!(std::fabs(timeMs) < 1e15)) throw std::domain_error("a portamento point time cannot be written");
+    if (!(std::fabs(timeMs) < 1e15))
+        throw std::domain_error("a portamento point time cannot be written");
     return timeMs;
 }
 
 }  // namespace
 
-int Portamento::AddPoint(std::optional<BendShape> shape, bool replace, double timeMs, double value) {
+int Portamento::AddPoint(std::optional<BendShape> shape, bool replace, double timeMs,
+                         double value) {
     for (PortamentoPoint& point : points_) {
         if (point.Time == timeMs && point.Value == value) {
             if (replace && shape) point.Shape = *shape;
@@ -35,16 +37,20 @@ int Portamento::AddPoint(std::optional<BendShape> shape, bool replace, double ti
         points_[0] = PortamentoPoint{timeMs, value, given};
         return 0;
     }
-    if (count >= 3 && timeMs >= points_[count - 1].Time && points_[count - 1].Time == points_[count - 2].Time) {
+    if (count >= 3 && timeMs >= points_[count - 1].Time &&
+        points_[count - 1].Time == points_[count - 2].Time) {
         points_[count - 1] = PortamentoPoint{timeMs, value, given};
         return count - 1;
     }
 
     int index = 0;
-    while (index < count && (replace ? points_[index].Time < timeMs : points_[index].Time <= timeMs)) ++index;
+    while (index < count &&
+           (replace ? points_[index].Time < timeMs : points_[index].Time <= timeMs))
+        ++index;
 
     const BendShape inherited = index < count ? points_[index].Shape : BendShape::SCurve;
-    points_.insert(points_.begin() + index, PortamentoPoint{timeMs, value, shape.value_or(inherited)});
+    points_.insert(points_.begin() + index,
+                   PortamentoPoint{timeMs, value, shape.value_or(inherited)});
     return index;
 }
 
@@ -53,25 +59,30 @@ void Portamento::DeletePoint(int index) {
     points_.erase(points_.begin() + index);
 }
 
-double LineDeviation(const PortamentoPoint& before, const PortamentoPoint& point, const PortamentoPoint& after) {
+double LineDeviation(const PortamentoPoint& before, const PortamentoPoint& point,
+                     const PortamentoPoint& after) {
     const double span = after.Time - before.Time;
     if (span == 0.0) return std::fabs(point.Value - (before.Value + after.Value) / 2.0);
-    return std::fabs((point.Time - before.Time) * (after.Value - before.Value) / span + before.Value - point.Value);
+    return std::fabs((point.Time - before.Time) * (after.Value - before.Value) / span +
+                     before.Value - point.Value);
 }
 
 void Portamento::RemoveTripleTimes() {
     for (int k = Count() - 2; k >= 1; --k) {
-        if (points_[k].Time == points_[k + 1].Time && points_[k].Time == points_[k - 1].Time) DeletePoint(k);
+        if (points_[k].Time == points_[k + 1].Time && points_[k].Time == points_[k - 1].Time)
+            DeletePoint(k);
     }
 }
 
 void Portamento::Simplify() {
     // Keep every point within the previous note's start and this note's end.
-    for (PortamentoPoint& point : points_) point.Time = std::min(EndMs, std::max(StartLimitMs, point.Time));
+    for (PortamentoPoint& point : points_)
+        point.Time = std::min(EndMs, std::max(StartLimitMs, point.Time));
 
     // Exact duplicates.
     for (int k = Count() - 1; k >= 1; --k) {
-        if (points_[k].Time == points_[k - 1].Time && points_[k].Value == points_[k - 1].Value) DeletePoint(k);
+        if (points_[k].Time == points_[k - 1].Time && points_[k].Value == points_[k - 1].Value)
+            DeletePoint(k);
     }
 
     // Of three points at one time only the outer two matter.
@@ -141,7 +152,9 @@ void Portamento::Simplify() {
         KeyedValues pairs;
         for (int k = 1; k <= Count() - 2; ++k) {
             double key = Deviation(k);
-            if (points_[k].Shape == BendShape::Straight && points_[k + 1].Shape == BendShape::Straight) key -= 100.0;
+            if (points_[k].Shape == BendShape::Straight &&
+                points_[k + 1].Shape == BendShape::Straight)
+                key -= 100.0;
             pairs.push_back(KeyedValue{key, k});
         }
         SortByKey(pairs);
@@ -171,7 +184,8 @@ int Portamento::ValuesBeyondHostRange() const {
 
 std::string Portamento::FormatPBS() const {
     if (Count() < 1) return {};
-    return FormatInteger(HalfUp(FiniteTime(points_[0].Time))) + ";" + FormatFixed(HostBend(points_[0].Value) / 10.0, 1);
+    return FormatInteger(HalfUp(FiniteTime(points_[0].Time))) + ";" +
+           FormatFixed(HostBend(points_[0].Value) / 10.0, 1);
 }
 
 std::string Portamento::FormatPBW() const {
@@ -206,11 +220,20 @@ std::string Portamento::FormatPBM() const {
     for (int k = 1; k < Count(); ++k) {
         // The host's default S-curve is the empty entry.
         switch (points_[k].Shape) {
-            case BendShape::SCurve: out += ","; break;
-            case BendShape::Straight: out += "s,"; break;
-            case BendShape::RCurve: out += "r,"; break;
-            case BendShape::JCurve: out += "j,"; break;
-            case BendShape::Dropped: break;
+            case BendShape::SCurve:
+                out += ",";
+                break;
+            case BendShape::Straight:
+                out += "s,";
+                break;
+            case BendShape::RCurve:
+                out += "r,";
+                break;
+            case BendShape::JCurve:
+                out += "j,";
+                break;
+            case BendShape::Dropped:
+                break;
         }
     }
     if (!out.empty() && out.back() == ',') out.pop_back();

@@ -29,16 +29,19 @@ struct PortamentoPoint {
 // `before` and `after`. When those two share one time (the spacing pass of
 // Simplify can reorder points) the line has no slope: the distance from their
 // mean value is used instead of dividing by zero.
-double LineDeviation(const PortamentoPoint& before, const PortamentoPoint& point, const PortamentoPoint& after);
+double LineDeviation(const PortamentoPoint& before, const PortamentoPoint& point,
+                     const PortamentoPoint& after);
 
 class Portamento {
-public:
+  public:
     // Most points that Simplify leaves.
     static constexpr int kMaxPoints = 50;
 
     int Count() const { return static_cast<int>(points_.size()); }
     const std::vector<PortamentoPoint>& Points() const { return points_; }
-    const PortamentoPoint& Point(int index) const { return points_.at(static_cast<std::size_t>(index)); }
+    const PortamentoPoint& Point(int index) const {
+        return points_.at(static_cast<std::size_t>(index));
+    }
 
     // The owning note's length [ms], and minus the previous note's length
     // [ms] (−10000 without one). Set by the note's UpdateGeometry.
@@ -75,8 +78,10 @@ public:
     // How many points FormatPBS/FormatPBY write clamped.
     int ValuesBeyondHostRange() const;
 
-private:
-    double Deviation(int k) const { return LineDeviation(points_[k - 1], points_[k], points_[k + 1]); }
+  private:
+    double Deviation(int k) const {
+        return LineDeviation(points_[k - 1], points_[k], points_[k + 1]);
+    }
     void RemoveTripleTimes();
 
     std::vector<PortamentoPoint> points_;

@@ -9,7 +9,7 @@
 namespace melodrift {
 
 class VoicebankLink {
-public:
+  public:
     virtual ~VoicebankLink() = default;
     virtual bool IsEmpty() const = 0;
     virtual void Clear() = 0;

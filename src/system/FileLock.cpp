@@ -14,7 +14,8 @@ fs::path FileLock::LockPath(const fs::path& file) {
     return lock;
 }
 
-FileLock::FileLock(const fs::path& file, const std::function<void()>& onWait, std::chrono::milliseconds patience)
+FileLock::FileLock(const fs::path& file, const std::function<void()>& onWait,
+                   std::chrono::milliseconds patience)
     : path_(LockPath(file)) {
     const auto giveUp = std::chrono::steady_clock::now() + patience;
     bool waited = false;
@@ -25,8 +26,8 @@ FileLock::FileLock(const fs::path& file, const std::function<void()>& onWait, st
             return;
         }
         if (ec)
-            throw LockUnavailable(PathToUtf8(file) + ": cannot lock it for this run (" + PathToUtf8(path_) + ": " +
-                                  ec.message() + ")");
+            throw LockUnavailable(PathToUtf8(file) + ": cannot lock it for this run (" +
+                                  PathToUtf8(path_) + ": " + ec.message() + ")");
         if (std::chrono::steady_clock::now() >= giveUp)
             throw LockUnavailable(PathToUtf8(file) + ": another run is still changing it (waited " +
                                   std::to_string((patience.count() + 500) / 1000) +

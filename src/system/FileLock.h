@@ -18,12 +18,12 @@ inline constexpr std::chrono::milliseconds kLockPatience{5000};
 // The lock could not be had: another run held it for too long, or the lock
 // file cannot be made. The message names the file.
 class LockUnavailable : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class FileLock {
-public:
+  public:
     // Locks `file` for this run through the lock file "<file>.melodrift-lock"
     // beside it. When another run holds it, calls `onWait` once and tries
     // again every 20 ms for `patience`; then throws LockUnavailable.
@@ -36,7 +36,7 @@ public:
     // The lock file of `file`.
     static std::filesystem::path LockPath(const std::filesystem::path& file);
 
-private:
+  private:
     std::filesystem::path path_;
     platform::HeldLock lock_;
 };

@@ -37,7 +37,7 @@ fs::path FindExistingPath(const fs::path& path) {
     bool first = true;
     for (const fs::path& part : path) {
         if (first) {
-            resolved = part;   // the root name or the first relative part
+            resolved = part;  // the root name or the first relative part
             first = false;
             if (part.has_root_name() || part.has_root_directory() || fs::exists(part, ec)) continue;
             if (auto found = FindInFolder(".", PathToUtf8(part))) resolved = found->filename();

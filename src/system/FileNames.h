@@ -31,7 +31,8 @@ std::string ComposedFileName(std::string_view utf8);
 // The entry of `folder` for `name`: folder / name when that exists; else
 // the entry whose name folds to the same form (the smallest such name, so the
 // choice does not depend on the listing's order); else nothing.
-std::optional<std::filesystem::path> FindInFolder(const std::filesystem::path& folder, std::string_view nameUtf8);
+std::optional<std::filesystem::path> FindInFolder(const std::filesystem::path& folder,
+                                                  std::string_view nameUtf8);
 
 // `path` itself when it exists; else the path with each part that does not
 // exist replaced by the entry FindInFolder finds for it, as long as one is

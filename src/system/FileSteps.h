@@ -31,16 +31,17 @@ void RemoveQuietly(const std::filesystem::path& path);
 // One file of a commit on its way: the temporary file holding the new
 // content, and (for several files) a second name of the old file.
 struct PreparedFile {
-    std::filesystem::path requested;   // as the caller named it, for messages
-    std::filesystem::path target;      // where the content goes (links followed)
-    std::filesystem::path temporary;   // the new content, complete and synced
-    std::filesystem::path backup;      // the old file under a temporary name; empty when none
+    std::filesystem::path requested;  // as the caller named it, for messages
+    std::filesystem::path target;     // where the content goes (links followed)
+    std::filesystem::path temporary;  // the new content, complete and synced
+    std::filesystem::path backup;     // the old file under a temporary name; empty when none
     bool existed = false;
     bool replaced = false;
 };
 
 // Refuses targets that cannot take a file: a folder, a device, a pipe.
-void CheckTarget(const std::filesystem::path& requested, const std::filesystem::path& target, bool& existed);
+void CheckTarget(const std::filesystem::path& requested, const std::filesystem::path& target,
+                 bool& existed);
 
 // Writes the new content to a temporary file beside the target, with the old
 // file's permissions, owner and attributes, and syncs it.

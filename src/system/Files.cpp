@@ -15,7 +15,8 @@ std::string ReadFileBytes(const fs::path& path) {
     if (fs::is_directory(path, ec))
         throw std::system_error(std::make_error_code(std::errc::is_a_directory), PathToUtf8(path));
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::system_error(errno ? errno : ENOENT, std::generic_category(), PathToUtf8(path));
+    if (!in)
+        throw std::system_error(errno ? errno : ENOENT, std::generic_category(), PathToUtf8(path));
     std::string bytes;
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
@@ -49,14 +50,16 @@ void ReadLines(const fs::path& path, std::size_t maxLineBytes,
     if (fs::is_directory(path, ec))
         throw std::system_error(std::make_error_code(std::errc::is_a_directory), PathToUtf8(path));
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::system_error(errno ? errno : ENOENT, std::generic_category(), PathToUtf8(path));
+    if (!in)
+        throw std::system_error(errno ? errno : ENOENT, std::generic_category(), PathToUtf8(path));
     std::string line;
     std::size_t lineNumber = 1;
-    bool afterCr = false;   // an LF right after a CR ends no second line
-    bool pending = false;   // characters (or nothing) after the last line break
+    bool afterCr = false;  // an LF right after a CR ends no second line
+    bool pending = false;  // characters (or nothing) after the last line break
     auto tooLong = [&] {
-        throw LineTooLong(PathToUtf8(path) + ": line " + std::to_string(lineNumber) + " is longer than " +
-                          std::to_string(maxLineBytes) + " bytes (not a file of the host, or damaged)");
+        throw LineTooLong(PathToUtf8(path) + ": line " + std::to_string(lineNumber) +
+                          " is longer than " + std::to_string(maxLineBytes) +
+                          " bytes (not a file of the host, or damaged)");
     };
     char buffer[1 << 16];
     for (;;) {
@@ -117,7 +120,8 @@ fs::path WriteTarget(const fs::path& path) {
         if (ec) return target;
         target = link.is_absolute() ? link : target.parent_path() / link;
     }
-    throw std::system_error(std::make_error_code(std::errc::too_many_symbolic_link_levels), PathToUtf8(path));
+    throw std::system_error(std::make_error_code(std::errc::too_many_symbolic_link_levels),
+                            PathToUtf8(path));
 }
 
 void WriteFileAtomically(const fs::path& path, std::string_view bytes) {

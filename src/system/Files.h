@@ -31,7 +31,7 @@ inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
 // A line longer than the reader accepts; the message names the file and the
 // line number.
 class LineTooLong : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -78,7 +78,7 @@ void WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
 // finishes or undoes the commit. Each file is written as WriteFileAtomically
 // writes it.
 class FileTransaction {
-public:
+  public:
     // Adds the content `path` is to get; a second Add for the same path
     // replaces the first.
     void Add(const std::filesystem::path& path, std::string bytes);
@@ -87,7 +87,7 @@ public:
     // whether it succeeded or threw.
     void Commit();
 
-private:
+  private:
     struct Pending {
         std::filesystem::path path;
         std::string bytes;

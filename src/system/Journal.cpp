@@ -37,15 +37,15 @@ constexpr auto kLiveRecordAge = std::chrono::hours(1);
 
 struct RecordedFile {
     fs::path target;
-    fs::path fresh;    // the new version
-    fs::path backup;   // the old version; empty when the target did not exist
+    fs::path fresh;   // the new version
+    fs::path backup;  // the old version; empty when the target did not exist
 };
 
 struct Record {
-    bool complete = false;   // ends with its "end" line
+    bool complete = false;  // ends with its "end" line
     bool pointer = false;
     std::uint32_t writer = 0;
-    fs::path record;         // a pointer's record
+    fs::path record;  // a pointer's record
     std::vector<RecordedFile> files;
     std::vector<fs::path> pointers;
 };
@@ -60,10 +60,14 @@ std::set<fs::path>& ActiveRecords() {
 std::string Escape(const fs::path& path) {
     std::string out;
     for (char c : PathToUtf8(path)) {
-        if (c == '%') out += "%25";
-        else if (c == '\n') out += "%0A";
-        else if (c == '\r') out += "%0D";
-        else out += c;
+        if (c == '%')
+            out += "%25";
+        else if (c == '\n')
+            out += "%0A";
+        else if (c == '\r')
+            out += "%0D";
+        else
+            out += c;
     }
     return out;
 }
@@ -99,15 +103,24 @@ Record ParseRecord(const fs::path& path) {
         const std::string& line = lines[i];
         const std::size_t space = line.find(' ');
         const std::string key = line.substr(0, space);
-        const std::string_view value =
-            space == std::string::npos ? std::string_view() : std::string_view(line).substr(space + 1);
-        if (key == "end") record.complete = true;
-        else if (key == "writer") record.writer = static_cast<std::uint32_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
-        else if (key == "record") record.record = Unescape(value);
-        else if (key == "file") record.files.push_back({Unescape(value), {}, {}});
-        else if (key == "new" && !record.files.empty()) record.files.back().fresh = Unescape(value);
-        else if (key == "old" && !record.files.empty() && !value.empty()) record.files.back().backup = Unescape(value);
-        else if (key == "pointer") record.pointers.push_back(Unescape(value));
+        const std::string_view value = space == std::string::npos
+                                           ? std::string_view()
+                                           : std::string_view(line).substr(space + 1);
+        if (key == "end")
+            record.complete = true;
+        else if (key == "writer")
+            record.writer =
+                static_cast<std::uint32_t>(std::strtoul(std::string(value).c_str(), nullptr, 10));
+        else if (key == "record")
+            record.record = Unescape(value);
+        else if (key == "file")
+            record.files.push_back({Unescape(value), {}, {}});
+        else if (key == "new" && !record.files.empty())
+            record.files.back().fresh = Unescape(value);
+        else if (key == "old" && !record.files.empty() && !value.empty())
+            record.files.back().backup = Unescape(value);
+        else if (key == "pointer")
+            record.pointers.push_back(Unescape(value));
     }
     return record;
 }
@@ -117,8 +130,8 @@ void WriteSynced(const fs::path& path, const std::string& text) {
     if (filesteps::Faulted(FileStep::Journal)) throw filesteps::WriteError(EIO, path);
     std::FILE* file = platform::CreateNewFile(path);
     if (file == nullptr) throw filesteps::WriteError(errno, path);
-    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0 &&
-                    platform::SyncFile(file);
+    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+                    std::fflush(file) == 0 && platform::SyncFile(file);
     const int error = errno;
     if (std::fclose(file) != 0 || !ok) {
         filesteps::RemoveQuietly(path);
@@ -148,7 +161,8 @@ bool Live(const fs::path& recordPath, const Record& record) {
 
 std::string TargetList(const Record& record) {
     std::string list;
-    for (const RecordedFile& file : record.files) list += (list.empty() ? "" : "、") + PathToUtf8(file.target);
+    for (const RecordedFile& file : record.files)
+        list += (list.empty() ? "" : "、") + PathToUtf8(file.target);
     return list;
 }
 
@@ -160,7 +174,8 @@ std::string Recover(const fs::path& recordPath, const Record& record) {
     for (const RecordedFile& file : record.files) {
         const bool renamed = !Exists(file.fresh);
         allRenamed = allRenamed && renamed;
-        if (renamed && (file.backup.empty() ? !Exists(file.target) : !Exists(file.backup))) rollingBack = true;
+        if (renamed && (file.backup.empty() ? !Exists(file.target) : !Exists(file.backup)))
+            rollingBack = true;
     }
     // A rollback starts only after a rename failed, so a new version is
     // still there; with every one renamed, only the old versions are left.
@@ -174,14 +189,18 @@ std::string Recover(const fs::path& recordPath, const Record& record) {
         const bool renamed = !Exists(file.fresh);
         if (rollingBack) {
             if (renamed && !file.backup.empty() && Exists(file.backup)) {
-                if (filesteps::Faulted(FileStep::Restore)) ec = std::make_error_code(std::errc::io_error);
-                else platform::RenameOver(file.backup, file.target, ec);
+                if (filesteps::Faulted(FileStep::Restore))
+                    ec = std::make_error_code(std::errc::io_error);
+                else
+                    platform::RenameOver(file.backup, file.target, ec);
             } else if (renamed && file.backup.empty()) {
                 (void)platform::RemoveFile(file.target, ec);
             }
         } else if (!renamed) {
-            if (filesteps::Faulted(FileStep::Rename)) ec = std::make_error_code(std::errc::io_error);
-            else platform::RenameOver(file.fresh, file.target, ec);
+            if (filesteps::Faulted(FileStep::Rename))
+                ec = std::make_error_code(std::errc::io_error);
+            else
+                platform::RenameOver(file.fresh, file.target, ec);
         }
         note(file.target, ec);
         (void)platform::SyncFolder(file.target.parent_path());
@@ -192,8 +211,10 @@ std::string Recover(const fs::path& recordPath, const Record& record) {
             for (const fs::path& path : {file.fresh, file.backup}) {
                 if (!Exists(path)) continue;
                 std::error_code ec;
-                if (filesteps::Faulted(FileStep::Remove)) ec = std::make_error_code(std::errc::io_error);
-                else (void)platform::RemoveFile(path, ec);
+                if (filesteps::Faulted(FileStep::Remove))
+                    ec = std::make_error_code(std::errc::io_error);
+                else
+                    (void)platform::RemoveFile(path, ec);
                 note(path, ec);
             }
         }
@@ -201,17 +222,21 @@ std::string Recover(const fs::path& recordPath, const Record& record) {
     if (problems.empty()) {
         std::vector<fs::path> journals{recordPath};
         journals.insert(journals.end(), record.pointers.begin(), record.pointers.end());
-        if (!filesteps::RemoveJournal(journals)) problems.push_back(PathToUtf8(recordPath) + ": cannot be removed");
+        if (!filesteps::RemoveJournal(journals))
+            problems.push_back(PathToUtf8(recordPath) + ": cannot be removed");
     }
     if (!problems.empty()) {
         std::string text = "前回途中で終わった書き込みを片付けられませんでした（";
         for (std::size_t i = 0; i < problems.size(); ++i) text += (i ? "; " : "") + problems[i];
         text += "）。記録 " + PathToUtf8(recordPath) + " を残しています。";
         for (const RecordedFile& file : record.files)
-            if (Exists(file.backup)) text += "\n" + PathToUtf8(file.target) + " の元のファイル: " + PathToUtf8(file.backup);
+            if (Exists(file.backup))
+                text +=
+                    "\n" + PathToUtf8(file.target) + " の元のファイル: " + PathToUtf8(file.backup);
         return text;
     }
-    return rollingBack ? "前回途中で終わった書き込みを取り消し、元のファイルに戻しました: " + TargetList(record)
+    return rollingBack ? "前回途中で終わった書き込みを取り消し、元のファイルに戻しました: " +
+                             TargetList(record)
                        : "前回途中で終わった書き込みを完了しました: " + TargetList(record);
 }
 
@@ -237,26 +262,32 @@ std::vector<fs::path> WriteJournal(const std::vector<PreparedFile>& files) {
     for (const PreparedFile& file : files) {
         std::error_code ec;
         const fs::path folder = fs::absolute(file.target, ec).parent_path();
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
     }
     const std::uint32_t self = platform::CurrentProcessId();
     std::vector<fs::path> journals;
-    for (const fs::path& folder : folders) journals.push_back(folder / TemporaryName(self, kJournalSuffix));
+    for (const fs::path& folder : folders)
+        journals.push_back(folder / TemporaryName(self, kJournalSuffix));
     std::string record = std::string(kRecordHeader) + "\nwriter " + std::to_string(self) + "\n";
     for (const PreparedFile& file : files) {
         std::error_code ec;
         record += "file " + Escape(fs::absolute(file.target, ec)) + "\n";
         record += "new " + Escape(fs::absolute(file.temporary, ec)) + "\n";
-        record += "old " + (file.backup.empty() ? std::string() : Escape(fs::absolute(file.backup, ec))) + "\n";
+        record += "old " +
+                  (file.backup.empty() ? std::string() : Escape(fs::absolute(file.backup, ec))) +
+                  "\n";
     }
-    for (std::size_t i = 1; i < journals.size(); ++i) record += "pointer " + Escape(journals[i]) + "\n";
+    for (std::size_t i = 1; i < journals.size(); ++i)
+        record += "pointer " + Escape(journals[i]) + "\n";
     record += "end\n";
     std::vector<fs::path> written;
     try {
         WriteSynced(journals[0], record);
         written.push_back(journals[0]);
         for (std::size_t i = 1; i < journals.size(); ++i) {
-            WriteSynced(journals[i], std::string(kPointerHeader) + "\nrecord " + Escape(journals[0]) + "\nend\n");
+            WriteSynced(journals[i], std::string(kPointerHeader) + "\nrecord " +
+                                         Escape(journals[0]) + "\nend\n");
             written.push_back(journals[i]);
         }
     } catch (const SimulatedProcessDeath&) {
@@ -272,11 +303,13 @@ bool RemoveJournal(const std::vector<fs::path>& journals) {
     bool removed = true;
     for (const fs::path& journal : journals) {
         std::error_code ec;
-        if (Faulted(FileStep::Remove)) ec = std::make_error_code(std::errc::io_error);
-        else (void)platform::RemoveFile(journal, ec);
+        if (Faulted(FileStep::Remove))
+            ec = std::make_error_code(std::errc::io_error);
+        else
+            (void)platform::RemoveFile(journal, ec);
         if (ec) {
             removed = false;
-            break;   // the record first: a pointer left alone is harmless
+            break;  // the record first: a pointer left alone is harmless
         }
         (void)platform::SyncFolder(journal.parent_path());
     }
@@ -285,8 +318,10 @@ bool RemoveJournal(const std::vector<fs::path>& journals) {
 
 void MarkJournalActive(const fs::path& journal, bool active) {
     const std::lock_guard lock(activeMutex);
-    if (active) ActiveRecords().insert(journal);
-    else ActiveRecords().erase(journal);
+    if (active)
+        ActiveRecords().insert(journal);
+    else
+        ActiveRecords().erase(journal);
 }
 
 std::vector<fs::path> FilesNamedByJournals(const fs::path& folder) {
@@ -308,7 +343,7 @@ std::vector<std::string> RecoverInterruptedCommits(const fs::path& folder) {
     std::vector<std::string> notices;
     for (const fs::path& journal : JournalsIn(folder)) {
         const Record found = ParseRecord(journal);
-        if (!Exists(journal)) continue;   // removed with an earlier record
+        if (!Exists(journal)) continue;  // removed with an earlier record
         fs::path recordPath = journal;
         Record record = found;
         if (found.pointer) {

@@ -59,7 +59,8 @@ std::FILE* CreateNewFile(const std::filesystem::path& path) {
 #ifdef _WIN32
     // _O_EXCL rather than fopen's "x" mode, which the older C runtime
     // (msvcrt.dll, MinGW's default) does not know.
-    const int fd = ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd =
+        ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) return nullptr;
     std::FILE* file = ::_fdopen(fd, "wb");
     if (file == nullptr) {
@@ -115,12 +116,13 @@ void CopyOwnerAndAttributes(const std::filesystem::path& original, [[maybe_unuse
 #ifdef _WIN32
     const DWORD attributes = ::GetFileAttributesW(original.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     // SetFileAttributesW sets them all: the read-only attribute the copy got
     // with the permission bits is kept.
     const DWORD current = ::GetFileAttributesW(copyPath.c_str());
-    const DWORD readOnly = current == INVALID_FILE_ATTRIBUTES ? 0 : current & FILE_ATTRIBUTE_READONLY;
+    const DWORD readOnly =
+        current == INVALID_FILE_ATTRIBUTES ? 0 : current & FILE_ATTRIBUTE_READONLY;
     if (kept != 0) (void)::SetFileAttributesW(copyPath.c_str(), kept | readOnly);
 #else
     struct stat info {};
@@ -128,11 +130,13 @@ void CopyOwnerAndAttributes(const std::filesystem::path& original, [[maybe_unuse
     const int fd = ::fileno(copy);
     // Owner and group together (root), else the group alone (a member of
     // it); an ordinary user keeps their own.
-    if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+    if (::fchown(fd, info.st_uid, info.st_gid) != 0)
+        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
 #endif
 }
 
-void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) {
+void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to,
+                std::error_code& ec) {
     ec.clear();
 #ifdef _WIN32
     // 20 tries 50 ms apart: a reader that has the target open briefly (a
@@ -141,16 +145,20 @@ void RenameOver(const std::filesystem::path& from, const std::filesystem::path& 
     constexpr int kTries = 20;
     constexpr auto kPause = std::chrono::milliseconds(50);
     for (int attempt = 1;; ++attempt) {
-        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return;
+        if (::MoveFileExW(from.c_str(), to.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return;
         DWORD error = ::GetLastError();
         const DWORD attributes = ::GetFileAttributesW(to.c_str());
         if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             // Windows refuses to replace a read-only file: the attribute is
             // lifted for the rename and put back when the rename fails.
             const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
             if (::SetFileAttributesW(to.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
-                if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                if (::MoveFileExW(from.c_str(), to.c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
                     return;
                 error = ::GetLastError();
                 (void)::SetFileAttributesW(to.c_str(), attributes);
@@ -176,7 +184,8 @@ bool RemoveFile(const std::filesystem::path& path, std::error_code& ec) {
     DWORD error = ::GetLastError();
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
         if (::SetFileAttributesW(path.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
             if (::DeleteFileW(path.c_str())) return true;
@@ -196,9 +205,10 @@ std::optional<HeldLock> TryLockFile(const std::filesystem::path& path, std::erro
     ec.clear();
 #ifdef _WIN32
     // Removed when its last handle closes; a holder that waits opens it anew.
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         // A file being removed by its last holder refuses new handles.
@@ -231,8 +241,8 @@ std::optional<HeldLock> TryLockFile(const std::filesystem::path& path, std::erro
     // it: a lock on a removed file locks nothing.
     struct stat held {};
     struct stat named {};
-    if (::fstat(fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
-        held.st_dev != named.st_dev) {
+    if (::fstat(fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 ||
+        held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
         ::close(fd);
         return std::nullopt;
     }
@@ -273,7 +283,7 @@ void UseUtf8Console() {
     // The console's code page outlives the program: the one it had is put
     // back at exit, so the shell the user typed in is left as it was.
     static UINT previous = 0;
-    previous = ::GetConsoleOutputCP();   // 0: no console
+    previous = ::GetConsoleOutputCP();  // 0: no console
     if (previous == 0 || previous == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
     std::atexit([] { (void)::SetConsoleOutputCP(previous); });
 #endif
@@ -282,7 +292,8 @@ void UseUtf8Console() {
 std::optional<std::filesystem::path> ExecutablePath() {
 #if defined(_WIN32)
     std::wstring buffer(32768, L'\0');
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0 || length >= buffer.size()) return std::nullopt;
     buffer.resize(length);
     return std::filesystem::path(buffer);

@@ -48,7 +48,8 @@ void CopyOwnerAndAttributes(const std::filesystem::path& original, std::FILE* co
 // again every 50 ms for about a second before `ec` reports the failure. A
 // read-only target is replaced there too, as POSIX replaces a file whatever
 // its mode (the new file brings the attributes it is to have).
-void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec);
+void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to,
+                std::error_code& ec);
 
 // Removes the file at `path`; true when one was removed, false with `ec`
 // clear when there was none. On Windows also a file with the read-only

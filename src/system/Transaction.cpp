@@ -53,9 +53,9 @@ std::string TemporaryName(std::uint32_t processId, std::string_view suffix) {
         process.insert(process.begin(), kDigits[processId % 36]);
         processId /= 36;
     } while (processId != 0);
-    thread_local std::mt19937_64 random{std::random_device{}() ^
-                                        static_cast<std::uint64_t>(
-                                            std::chrono::steady_clock::now().time_since_epoch().count())};
+    thread_local std::mt19937_64 random{
+        std::random_device{}() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
     std::string tag;
     std::uint64_t bits = random();
     for (int i = 0; i < 6; ++i, bits /= 36) tag += kDigits[bits % 36];
@@ -89,7 +89,8 @@ void CheckTarget(const fs::path& requested, const fs::path& target, bool& existe
     existed = fs::exists(status);
     if (!existed) return;
     if (fs::is_directory(status))
-        throw std::system_error(std::make_error_code(std::errc::is_a_directory), PathToUtf8(requested));
+        throw std::system_error(std::make_error_code(std::errc::is_a_directory),
+                                PathToUtf8(requested));
     if (!fs::is_regular_file(status))
         throw std::system_error(std::make_error_code(std::errc::invalid_argument),
                                 PathToUtf8(requested) + ": not a regular file");
@@ -127,7 +128,8 @@ void WriteTemporary(PreparedFile& file, std::string_view bytes) {
     for (std::size_t done = 0; ok && done < bytes.size(); done += kWriteChunkBytes) {
         const std::size_t chunk = std::min(kWriteChunkBytes, bytes.size() - done);
         errno = 0;
-        ok = !Faulted(FileStep::Write) && std::fwrite(bytes.data() + done, 1, chunk, stream) == chunk;
+        ok = !Faulted(FileStep::Write) &&
+             std::fwrite(bytes.data() + done, 1, chunk, stream) == chunk;
         if (!ok) error = errno;
     }
     if (ok) {
@@ -159,12 +161,14 @@ void KeepOldFile(PreparedFile& file) {
     std::error_code ec;
     if (Faulted(FileStep::Backup)) ec = std::make_error_code(std::errc::io_error);
     for (int attempt = 0; !ec && attempt < 16; ++attempt) {
-        file.backup = file.target.parent_path() / TemporaryName(platform::CurrentProcessId(), kTemporarySuffix);
+        file.backup = file.target.parent_path() /
+                      TemporaryName(platform::CurrentProcessId(), kTemporarySuffix);
         fs::create_hard_link(file.target, file.backup, ec);
         if (ec && ec != std::errc::file_exists) {
             ec.clear();
             fs::copy_file(file.target, file.backup, fs::copy_options::none, ec);
-            if (!ec && !platform::SyncPath(file.backup)) ec = std::make_error_code(std::errc::io_error);
+            if (!ec && !platform::SyncPath(file.backup))
+                ec = std::make_error_code(std::errc::io_error);
         }
         if (ec != std::errc::file_exists) break;
         ec.clear();
@@ -172,7 +176,8 @@ void KeepOldFile(PreparedFile& file) {
     if (ec) {
         RemoveQuietly(file.backup);
         file.backup.clear();
-        throw fs::filesystem_error("cannot keep the old file while replacing it", file.requested, ec);
+        throw fs::filesystem_error("cannot keep the old file while replacing it", file.requested,
+                                   ec);
     }
 }
 
@@ -190,8 +195,10 @@ std::function<void(const std::string&)>& NoticeHandler() {
 // Renames the new content over the target and makes the rename durable.
 void Replace(PreparedFile& file) {
     std::error_code ec;
-    if (Faulted(FileStep::Rename)) ec = std::make_error_code(std::errc::io_error);
-    else platform::RenameOver(file.temporary, file.target, ec);
+    if (Faulted(FileStep::Rename))
+        ec = std::make_error_code(std::errc::io_error);
+    else
+        platform::RenameOver(file.temporary, file.target, ec);
     if (ec) throw fs::filesystem_error("cannot replace the file", file.requested, ec);
     file.temporary.clear();
     file.replaced = true;
@@ -206,9 +213,12 @@ std::vector<std::string> RollBack(std::vector<PreparedFile>& files) {
     for (PreparedFile& file : files) {
         if (!file.replaced) continue;
         std::error_code ec;
-        if (Faulted(FileStep::Restore)) ec = std::make_error_code(std::errc::io_error);
-        else if (!file.backup.empty()) platform::RenameOver(file.backup, file.target, ec);
-        else if (!file.existed) (void)platform::RemoveFile(file.target, ec);
+        if (Faulted(FileStep::Restore))
+            ec = std::make_error_code(std::errc::io_error);
+        else if (!file.backup.empty())
+            platform::RenameOver(file.backup, file.target, ec);
+        else if (!file.existed)
+            (void)platform::RemoveFile(file.target, ec);
         if (ec) {
             failed.push_back(PathToUtf8(file.requested) + " (" + ec.message() + "): " +
                              (file.existed ? "its old version is kept as " + PathToUtf8(file.backup)
@@ -229,10 +239,14 @@ bool CleanUp(std::vector<PreparedFile>& files) {
         for (fs::path* path : {&file.temporary, &file.backup}) {
             if (path->empty()) continue;
             std::error_code ec;
-            if (Faulted(FileStep::Remove)) ec = std::make_error_code(std::errc::io_error);
-            else (void)platform::RemoveFile(*path, ec);
-            if (ec) clean = false;
-            else path->clear();
+            if (Faulted(FileStep::Remove))
+                ec = std::make_error_code(std::errc::io_error);
+            else
+                (void)platform::RemoveFile(*path, ec);
+            if (ec)
+                clean = false;
+            else
+                path->clear();
         }
     }
     return clean;
@@ -247,8 +261,10 @@ void SetFileNoticeHandler(std::function<void(const std::string& text)> handler) 
 }
 
 void ReportFileNotice(const std::string& text) {
-    if (NoticeHandler()) NoticeHandler()(text);
-    else std::fprintf(stderr, "%s\n", text.c_str());
+    if (NoticeHandler())
+        NoticeHandler()(text);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 int RemoveStaleTemporaries(const fs::path& folder, std::chrono::seconds maxAge) {
@@ -305,7 +321,8 @@ void FileTransaction::Commit() {
         // Every content is written before any target changes.
         for (const Pending& pending : pendingFiles) {
             if (pending.path.empty())
-                throw std::system_error(std::make_error_code(std::errc::invalid_argument), "no file name");
+                throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                                        "no file name");
             PreparedFile file;
             file.requested = pending.path;
             file.target = WriteTarget(pending.path);
@@ -321,7 +338,7 @@ void FileTransaction::Commit() {
         }
         for (PreparedFile& file : files) Replace(file);
     } catch (const SimulatedProcessDeath&) {
-        throw;   // nothing is cleaned up: the files stay as a killed process leaves them
+        throw;  // nothing is cleaned up: the files stay as a killed process leaves them
     } catch (const std::exception& error) {
         const std::vector<std::string> failed = RollBack(files);
         if (failed.empty()) {
@@ -332,7 +349,8 @@ void FileTransaction::Commit() {
         // folder finishes the commit, so that all files are of one generation.
         std::string text = std::string(error.what()) + "; these files could not be put back:";
         for (const std::string& line : failed) text += "\n  " + line;
-        if (!journals.empty()) text += "\nthe record of the change is " + PathToUtf8(journals.front());
+        if (!journals.empty())
+            text += "\nthe record of the change is " + PathToUtf8(journals.front());
         throw std::system_error(std::make_error_code(std::errc::io_error), text);
     }
     // Old versions go only once every file is final; the record goes last.

@@ -35,8 +35,8 @@ using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
 // own substitute would give U+001A (the code page's one-byte substitute, a
 // control character) for an illegal sequence such as a lead byte without
 // its trail byte.
-void ReplaceByFffd(const void*, UConverterToUnicodeArgs* args, const char*, int32_t, UConverterCallbackReason reason,
-                   UErrorCode* status) {
+void ReplaceByFffd(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                   UConverterCallbackReason reason, UErrorCode* status) {
     if (reason != UCNV_UNASSIGNED && reason != UCNV_ILLEGAL && reason != UCNV_IRREGULAR) return;
     static const UChar kReplacement = 0xFFFD;
     *status = U_ZERO_ERROR;
@@ -48,7 +48,8 @@ void ReplaceByFffd(const void*, UConverterToUnicodeArgs* args, const char*, int3
 ConverterPtr OpenCp932(bool substituteQuestionMark) {
     UErrorCode status = U_ZERO_ERROR;
     ConverterPtr converter(ucnv_open(kCp932, &status));
-    if (U_FAILURE(status) || !converter) throw std::runtime_error("ICU has no windows-31j converter");
+    if (U_FAILURE(status) || !converter)
+        throw std::runtime_error("ICU has no windows-31j converter");
     ucnv_setToUCallBack(converter.get(), ReplaceByFffd, nullptr, nullptr, nullptr, &status);
     if (substituteQuestionMark) {
         status = U_ZERO_ERROR;
@@ -61,11 +62,14 @@ ConverterPtr OpenCp932(bool substituteQuestionMark) {
 ConverterPtr OpenStrictCp932() {
     UErrorCode status = U_ZERO_ERROR;
     ConverterPtr converter(ucnv_open(kCp932, &status));
-    if (U_FAILURE(status) || !converter) throw std::runtime_error("ICU has no windows-31j converter");
+    if (U_FAILURE(status) || !converter)
+        throw std::runtime_error("ICU has no windows-31j converter");
     status = U_ZERO_ERROR;
-    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                        &status);
     status = U_ZERO_ERROR;
-    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                          &status);
     return converter;
 }
 
@@ -78,19 +82,27 @@ ConverterPtr OpenStrictCp932() {
 // swapped into ICU's form before encoding.
 char16_t FromIcuControl(char16_t unit) {
     switch (unit) {
-        case 0x1C: return 0x1A;
-        case 0x7F: return 0x1C;
-        case 0x1A: return 0x7F;
-        default: return unit;
+        case 0x1C:
+            return 0x1A;
+        case 0x7F:
+            return 0x1C;
+        case 0x1A:
+            return 0x7F;
+        default:
+            return unit;
     }
 }
 
 char16_t ToIcuControl(char16_t unit) {
     switch (unit) {
-        case 0x1A: return 0x1C;
-        case 0x1C: return 0x7F;
-        case 0x7F: return 0x1A;
-        default: return unit;
+        case 0x1A:
+            return 0x1C;
+        case 0x1C:
+            return 0x7F;
+        case 0x7F:
+            return 0x1A;
+        default:
+            return unit;
     }
 }
 
@@ -116,8 +128,9 @@ std::u16string Cp932ToUtf16(std::string_view cp932) {
     ConverterPtr converter = OpenCp932(false);
     std::u16string out(cp932.size() + 1, u'\0');
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                                         cp932.data(), static_cast<int32_t>(cp932.size()), &status);
+    const int32_t length =
+        ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), cp932.data(),
+                      static_cast<int32_t>(cp932.size()), &status);
     if (U_FAILURE(status)) throw std::runtime_error("CP932 text could not be converted");
     out.resize(static_cast<std::size_t>(length));
     FixDecodedControls(out.data(), out.data() + out.size());
@@ -131,8 +144,9 @@ std::string Utf16ToCp932(std::u16string_view text) {
     ConverterPtr converter = OpenCp932(true);
     std::string out(utf16.size() * 2 + 1, '\0');
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                                           utf16.data(), static_cast<int32_t>(utf16.size()), &status);
+    const int32_t length =
+        ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), utf16.data(),
+                        static_cast<int32_t>(utf16.size()), &status);
     if (U_FAILURE(status)) throw std::runtime_error("text could not be converted to CP932");
     out.resize(static_cast<std::size_t>(length));
     return out;
@@ -159,8 +173,9 @@ std::optional<std::u16string> Cp932ToUtf16Exact(std::string_view cp932) {
     ConverterPtr converter = OpenStrictCp932();
     std::u16string out(cp932.size() + 1, u'\0');
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                                         cp932.data(), static_cast<int32_t>(cp932.size()), &status);
+    const int32_t length =
+        ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), cp932.data(),
+                      static_cast<int32_t>(cp932.size()), &status);
     if (U_FAILURE(status)) return std::nullopt;
     out.resize(static_cast<std::size_t>(length));
     FixDecodedControls(out.data(), out.data() + out.size());
@@ -174,8 +189,9 @@ std::optional<std::string> Utf16ToCp932Exact(std::u16string_view text) {
     ConverterPtr converter = OpenStrictCp932();
     std::string out(utf16.size() * 2 + 1, '\0');
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                                           utf16.data(), static_cast<int32_t>(utf16.size()), &status);
+    const int32_t length =
+        ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), utf16.data(),
+                        static_cast<int32_t>(utf16.size()), &status);
     if (U_FAILURE(status)) return std::nullopt;
     out.resize(static_cast<std::size_t>(length));
     return out;
@@ -233,8 +249,8 @@ bool ShiftJisConverter::IsValid(std::string_view bytes) {
     buffer_.resize(bytes.size() + 1);
     UErrorCode status = U_ZERO_ERROR;
     ucnv_resetToUnicode(converters_->strict.get());
-    ucnv_toUChars(converters_->strict.get(), buffer_.data(), static_cast<int32_t>(buffer_.size()), bytes.data(),
-                  static_cast<int32_t>(bytes.size()), &status);
+    ucnv_toUChars(converters_->strict.get(), buffer_.data(), static_cast<int32_t>(buffer_.size()),
+                  bytes.data(), static_cast<int32_t>(bytes.size()), &status);
     return U_SUCCESS(status);
 }
 

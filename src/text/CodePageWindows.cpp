@@ -38,14 +38,19 @@ const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_
 wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
 int Length(std::size_t size) {
-    if (size > static_cast<std::size_t>(INT_MAX)) throw std::length_error("text too long to convert");
+    if (size > static_cast<std::size_t>(INT_MAX))
+        throw std::length_error("text too long to convert");
     return static_cast<int>(size);
 }
 
 // CP932's double-byte structure: lead bytes 0x81–0x9F and 0xE0–0xFC, trail
 // bytes 0x40–0x7E and 0x80–0xFC.
-bool IsLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
-bool IsTrailByte(unsigned char byte) { return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC); }
+bool IsLeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+bool IsTrailByte(unsigned char byte) {
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
 
 // The whole text through MultiByteToWideChar, refusing invalid sequences.
 // False also when an unassigned code decoded to the default character, so
@@ -54,10 +59,12 @@ bool DecodeWhole(std::string_view bytes, std::u16string& out) {
     out.clear();
     if (bytes.empty()) return true;
     const int size = Length(bytes.size());
-    const int units = ::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    const int units =
+        ::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
     if (units <= 0) return false;
     out.resize(static_cast<std::size_t>(units));
-    if (::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, bytes.data(), size, Wide(out.data()), units) != units)
+    if (::MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, bytes.data(), size, Wide(out.data()),
+                              units) != units)
         return false;
     return out.find(kCp932DefaultUnicode) == std::u16string::npos;
 }
@@ -70,7 +77,8 @@ std::optional<char16_t> DecodeOne(std::string_view character) {
     if (units != 1) return std::nullopt;
     // The default character stands for an unassigned code unless the bytes
     // are its own (0x81 0x45).
-    if (static_cast<char16_t>(unit[0]) == kCp932DefaultUnicode && character != std::string_view("\x81\x45", 2))
+    if (static_cast<char16_t>(unit[0]) == kCp932DefaultUnicode &&
+        character != std::string_view("\x81\x45", 2))
         return std::nullopt;
     return static_cast<char16_t>(unit[0]);
 }
@@ -89,8 +97,11 @@ bool DecodeEach(std::string_view bytes, std::u16string& out, bool strict) {
         }
         std::size_t length = 1;
         if (IsLeadByte(byte))
-            length = i + 1 < bytes.size() && IsTrailByte(static_cast<unsigned char>(bytes[i + 1])) ? 2 : 0;
-        const std::optional<char16_t> unit = length == 0 ? std::nullopt : DecodeOne(bytes.substr(i, length));
+            length = i + 1 < bytes.size() && IsTrailByte(static_cast<unsigned char>(bytes[i + 1]))
+                         ? 2
+                         : 0;
+        const std::optional<char16_t> unit =
+            length == 0 ? std::nullopt : DecodeOne(bytes.substr(i, length));
         if (!unit && strict) return false;
         out += unit.value_or(kReplacement);
         i += length == 0 ? 1 : length;
@@ -105,13 +116,13 @@ bool EncodeWhole(std::u16string_view text, std::string& out) {
     if (text.empty()) return true;
     const int size = Length(text.size());
     BOOL usedDefault = FALSE;
-    const int bytes = ::WideCharToMultiByte(kCp932, WC_NO_BEST_FIT_CHARS, Wide(text.data()), size, nullptr, 0,
-                                            nullptr, &usedDefault);
+    const int bytes = ::WideCharToMultiByte(kCp932, WC_NO_BEST_FIT_CHARS, Wide(text.data()), size,
+                                            nullptr, 0, nullptr, &usedDefault);
     if (bytes <= 0 || usedDefault) return false;
     out.resize(static_cast<std::size_t>(bytes));
     usedDefault = FALSE;
-    return ::WideCharToMultiByte(kCp932, WC_NO_BEST_FIT_CHARS, Wide(text.data()), size, out.data(), bytes, nullptr,
-                                 &usedDefault) == bytes &&
+    return ::WideCharToMultiByte(kCp932, WC_NO_BEST_FIT_CHARS, Wide(text.data()), size, out.data(),
+                                 bytes, nullptr, &usedDefault) == bytes &&
            !usedDefault;
 }
 
@@ -191,7 +202,8 @@ std::u16string Mapped(Call call, std::u16string_view text) {
     if (text.empty()) return {};
     std::u16string out(text.size() * 2 + 8, u'\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const int length = call(Wide(text.data()), Length(text.size()), Wide(out.data()), Length(out.size()));
+        const int length =
+            call(Wide(text.data()), Length(text.size()), Wide(out.data()), Length(out.size()));
         if (length > 0) {
             out.resize(static_cast<std::size_t>(length));
             return out;
@@ -225,7 +237,8 @@ std::string Utf16ToCp932(std::u16string_view utf16) {
     std::string one;
     for (std::size_t i = 0; i < utf16.size();) {
         const std::size_t units =
-            IsLeadSurrogate(utf16[i]) && i + 1 < utf16.size() && IsTrailSurrogate(utf16[i + 1]) ? 2 : 1;
+            IsLeadSurrogate(utf16[i]) && i + 1 < utf16.size() && IsTrailSurrogate(utf16[i + 1]) ? 2
+                                                                                                : 1;
         out += EncodeWhole(utf16.substr(i, units), one) ? one : std::string("?");
         i += units;
     }
@@ -244,7 +257,8 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     for (std::size_t i = 0; i < utf16.size(); ++i) {
         char32_t code = utf16[i];
         if (IsLeadSurrogate(utf16[i]) && i + 1 < utf16.size() && IsTrailSurrogate(utf16[i + 1])) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<char32_t>(utf16[i + 1]) - 0xDC00);
+            code =
+                0x10000 + ((code - 0xD800) << 10) + (static_cast<char32_t>(utf16[i + 1]) - 0xDC00);
             ++i;
         } else if (IsLeadSurrogate(utf16[i]) || IsTrailSurrogate(utf16[i])) {
             code = kReplacement;
@@ -299,8 +313,8 @@ std::string FoldedFileName(std::string_view utf8) {
         text);
     const std::u16string folded = Mapped(
         [](const wchar_t* in, int inLength, wchar_t* out, int outLength) {
-            return ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, in, inLength, out, outLength, nullptr,
-                                   nullptr, 0);
+            return ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, in, inLength, out,
+                                   outLength, nullptr, nullptr, 0);
         },
         composed);
     return Utf16ToUtf8(folded);

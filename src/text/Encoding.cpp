@@ -23,7 +23,8 @@ constexpr std::array<std::pair<char16_t, char16_t>, 7> kBestFit{{
 }};
 
 bool IsAsciiText(std::string_view utf8) {
-    return std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(utf8.begin(), utf8.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // The text as UTF-16 with every best-fit character replaced by the one CP932
@@ -38,7 +39,9 @@ std::u16string WithBestFitCharacters(std::string_view utf8) {
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        auto fold = [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        };
         return fold(x) == fold(y);
     });
 }
@@ -51,7 +54,7 @@ std::string DecodeText(std::string_view bytes, TextEncoding encoding) {
     if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
     if (encoding == TextEncoding::ShiftJis) return Cp932ToUtf8(bytes);
     if (IsValidUtf8(bytes)) return std::string(bytes);
-    return Utf16ToUtf8(Utf8ToUtf16(bytes));   // broken sequences become U+FFFD
+    return Utf16ToUtf8(Utf8ToUtf16(bytes));  // broken sequences become U+FFFD
 }
 
 std::optional<std::string> EncodeShiftJis(std::string_view utf8, std::string* refused) {
@@ -103,7 +106,8 @@ std::optional<TextEncoding> EncodingFromName(std::string_view name) {
         name.remove_suffix(1);
     for (std::string_view utf8 : {"utf-8", "utf8", "utf_8"})
         if (EqualsIgnoringAsciiCase(name, utf8)) return TextEncoding::Utf8;
-    for (std::string_view sjis : {"shift_jis", "shift-jis", "shiftjis", "sjis", "cp932", "windows-31j", "ms932"})
+    for (std::string_view sjis :
+         {"shift_jis", "shift-jis", "shiftjis", "sjis", "cp932", "windows-31j", "ms932"})
         if (EqualsIgnoringAsciiCase(name, sjis)) return TextEncoding::ShiftJis;
     return std::nullopt;
 }
@@ -114,12 +118,15 @@ std::string UnencodableMessage(std::string_view characterUtf8) {
     if (!units.empty()) {
         char32_t c = units[0];
         // A surrogate pair: 0x10000 + (lead − 0xD800) × 0x400 + (trail − 0xDC00).
-        if (units.size() > 1 && units[0] >= 0xD800 && units[0] <= 0xDBFF && units[1] >= 0xDC00 && units[1] <= 0xDFFF)
-            c = 0x10000 + ((static_cast<char32_t>(units[0]) - 0xD800) << 10) + (static_cast<char32_t>(units[1]) - 0xDC00);
+        if (units.size() > 1 && units[0] >= 0xD800 && units[0] <= 0xDBFF && units[1] >= 0xDC00 &&
+            units[1] <= 0xDFFF)
+            c = 0x10000 + ((static_cast<char32_t>(units[0]) - 0xD800) << 10) +
+                (static_cast<char32_t>(units[1]) - 0xDC00);
         std::snprintf(codePoint, sizeof codePoint, "U+%04X", static_cast<unsigned>(c));
     }
     return "文字「" + std::string(characterUtf8) + "」（" + codePoint +
-           "）はShift-JISで表せないため、Shift-JISのファイルに書き込めません。別の文字に変えてください。";
+           "）はShift-JISで表せないため、Shift-"
+           "JISのファイルに書き込めません。別の文字に変えてください。";
 }
 
 }  // namespace melodrift

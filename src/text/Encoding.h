@@ -22,12 +22,12 @@ inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // A character that the target encoding cannot hold. `Character()` is the
 // UTF-8 form of the first one.
 class UnencodableText : public std::runtime_error {
-public:
+  public:
     UnencodableText(std::string character, const std::string& message)
         : std::runtime_error(message), character_(std::move(character)) {}
     const std::string& Character() const { return character_; }
 
-private:
+  private:
     std::string character_;
 };
 

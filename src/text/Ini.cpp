@@ -31,7 +31,7 @@ namespace {
 // wants CR LF everywhere, so every LF is written as CR LF (a lone CR never
 // reaches the writer: values cannot hold line breaks).
 class CrLfWriter : public CSimpleIniA::OutputWriter {
-public:
+  public:
     explicit CrLfWriter(std::string& out) : out_(out) {}
     void Write(const char* text) override {
         for (const char* p = text; *p != '\0'; ++p) {
@@ -44,19 +44,15 @@ public:
         }
     }
 
-private:
+  private:
     std::string& out_;
 };
 
-std::string Terminated(std::string_view text) {
-    return std::string(text);
-}
+std::string Terminated(std::string_view text) { return std::string(text); }
 
 }  // namespace
 
-IniFile::IniFile() : impl_(std::make_unique<Impl>()) {
-    impl_->ini.SetSpaces(false);
-}
+IniFile::IniFile() : impl_(std::make_unique<Impl>()) { impl_->ini.SetSpaces(false); }
 IniFile::~IniFile() = default;
 IniFile::IniFile(IniFile&&) noexcept = default;
 IniFile& IniFile::operator=(IniFile&&) noexcept = default;
@@ -78,12 +74,14 @@ bool IniFile::HasSection(std::string_view section) const {
 }
 
 std::optional<std::string> IniFile::Get(std::string_view section, std::string_view key) const {
-    const char* value = impl_->ini.GetValue(Terminated(section).c_str(), Terminated(key).c_str(), nullptr);
+    const char* value =
+        impl_->ini.GetValue(Terminated(section).c_str(), Terminated(key).c_str(), nullptr);
     if (value == nullptr) return std::nullopt;
     return std::string(value);
 }
 
-std::string IniFile::Read(std::string_view section, std::string_view key, std::string_view fallback) const {
+std::string IniFile::Read(std::string_view section, std::string_view key,
+                          std::string_view fallback) const {
     auto value = Get(section, key);
     return value ? *value : std::string(fallback);
 }
@@ -93,7 +91,8 @@ void IniFile::Write(std::string_view section, std::string_view key, std::string_
     for (char& c : clean) {
         if (c == '\r' || c == '\n') c = ' ';
     }
-    const SI_Error rc = impl_->ini.SetValue(Terminated(section).c_str(), Terminated(key).c_str(), clean.c_str());
+    const SI_Error rc =
+        impl_->ini.SetValue(Terminated(section).c_str(), Terminated(key).c_str(), clean.c_str());
     if (rc < 0) {
         throw std::system_error(std::make_error_code(std::errc::not_enough_memory), "INI update");
     }

@@ -14,7 +14,7 @@
 namespace melodrift {
 
 class IniFile {
-public:
+  public:
     IniFile();
     ~IniFile();
     IniFile(IniFile&&) noexcept;
@@ -31,7 +31,8 @@ public:
     // missing.
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
     // The value, or `fallback` when the key is missing.
-    std::string Read(std::string_view section, std::string_view key, std::string_view fallback) const;
+    std::string Read(std::string_view section, std::string_view key,
+                     std::string_view fallback) const;
 
     // Sets key in section: replaces the value where the key exists, else adds
     // the key at the end of the section (the section at the end of the file
@@ -42,7 +43,7 @@ public:
     // The whole file as bytes, CR LF line ends.
     std::string ToBytes() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

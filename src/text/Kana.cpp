@@ -5,14 +5,16 @@ namespace melodrift {
 namespace {
 
 // Kana rows of Unicode: each katakana lies 0x60 code points after its hiragana.
-constexpr char32_t kFirstHiragana = 0x3041;   // ぁ
-constexpr char32_t kLastHiragana = 0x3093;    // ん
-constexpr char32_t kHiraganaMarks = 0x309D;   // ゝ (ゞ follows)
+constexpr char32_t kFirstHiragana = 0x3041;  // ぁ
+constexpr char32_t kLastHiragana = 0x3093;   // ん
+constexpr char32_t kHiraganaMarks = 0x309D;  // ゝ (ゞ follows)
 constexpr char32_t kKatakanaOffset = 0x60;
 constexpr char32_t kFirstHalfWidthKatakana = 0xFF61;
 constexpr char32_t kLastHalfWidthKatakana = 0xFF9F;
 
-unsigned char Byte(std::string_view text, std::size_t pos) { return static_cast<unsigned char>(text[pos]); }
+unsigned char Byte(std::string_view text, std::size_t pos) {
+    return static_cast<unsigned char>(text[pos]);
+}
 
 // The code point of a well-formed character, or 0 for a broken one.
 char32_t CodePoint(std::string_view character) {
@@ -45,8 +47,10 @@ std::string MapCharacters(std::string_view text, Map map) {
     for (std::string_view character : Utf8Chars(text)) {
         const char32_t from = CodePoint(character);
         const char32_t to = map(from);
-        if (to != from) out += Encode(to);
-        else out += character;
+        if (to != from)
+            out += Encode(to);
+        else
+            out += character;
     }
     return out;
 }
@@ -57,9 +61,12 @@ std::size_t Utf8CharLength(std::string_view text, std::size_t pos) {
     if (pos >= text.size()) return 0;
     const unsigned char lead = Byte(text, pos);
     std::size_t length = 1;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
     if (pos + length > text.size()) return 1;
     for (std::size_t i = 1; i < length; ++i)
         if ((Byte(text, pos + i) & 0xC0) != 0x80) return 1;
@@ -84,7 +91,8 @@ bool IsHiragana(std::string_view character) {
 
 std::string HiraganaToKatakana(std::string_view utf8) {
     return MapCharacters(utf8, [](char32_t c) -> char32_t {
-        if ((c >= kFirstHiragana && c <= kLastHiragana) || c == kHiraganaMarks || c == kHiraganaMarks + 1)
+        if ((c >= kFirstHiragana && c <= kLastHiragana) || c == kHiraganaMarks ||
+            c == kHiraganaMarks + 1)
             return c + kKatakanaOffset;
         return c;
     });

@@ -10,7 +10,8 @@ namespace melodrift {
 namespace {
 
 void RequireFinite(double value) {
-    if (!std::isfinite(value)) throw std::domain_error("a number that is not finite cannot be written");
+    if (!std::isfinite(value))
+        throw std::domain_error("a number that is not finite cannot be written");
 }
 
 }  // namespace
@@ -49,9 +50,7 @@ std::string FormatGeneral(double value) {
     return out;
 }
 
-std::string FormatInteger(std::int64_t value) {
-    return std::to_string(value);
-}
+std::string FormatInteger(std::int64_t value) { return std::to_string(value); }
 
 std::string FormatFixed(double value, int decimals) {
     RequireFinite(value);
@@ -62,7 +61,8 @@ std::string FormatFixed(double value, int decimals) {
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals + 30, std::fabs(value));
     std::string text(buffer);
     const std::size_t point = text.find('.');
-    std::string kept = text.substr(0, point) + text.substr(point + 1, static_cast<std::size_t>(decimals));
+    std::string kept =
+        text.substr(0, point) + text.substr(point + 1, static_cast<std::size_t>(decimals));
     const char next = text[point + 1 + static_cast<std::size_t>(decimals)];
     if (next >= '5') {
         int k = static_cast<int>(kept.size()) - 1;
@@ -70,8 +70,10 @@ std::string FormatFixed(double value, int decimals) {
             kept[static_cast<std::size_t>(k)] = '0';
             --k;
         }
-        if (k < 0) kept.insert(kept.begin(), '1');
-        else ++kept[static_cast<std::size_t>(k)];
+        if (k < 0)
+            kept.insert(kept.begin(), '1');
+        else
+            ++kept[static_cast<std::size_t>(k)];
     }
     std::string out;
     const std::size_t intDigits = kept.size() - static_cast<std::size_t>(decimals);
@@ -82,12 +84,8 @@ std::string FormatFixed(double value, int decimals) {
     return out;
 }
 
-std::int64_t RoundHalfUpTrunc(double x) {
-    return static_cast<std::int64_t>(std::trunc(x + 0.5));
-}
+std::int64_t RoundHalfUpTrunc(double x) { return static_cast<std::int64_t>(std::trunc(x + 0.5)); }
 
-std::int64_t HalfUp(double x) {
-    return static_cast<std::int64_t>(std::floor(x + 0.5));
-}
+std::int64_t HalfUp(double x) { return static_cast<std::int64_t>(std::floor(x + 0.5)); }
 
 }  // namespace melodrift

@@ -9,7 +9,7 @@
 namespace melodrift {
 
 class ShiftJisConverter {
-public:
+  public:
     ShiftJisConverter();
     ~ShiftJisConverter();
     ShiftJisConverter(const ShiftJisConverter&) = delete;
@@ -19,7 +19,7 @@ public:
     bool IsValid(std::string_view bytes);
     std::string Decode(std::string_view bytes);
 
-private:
+  private:
     struct Converters;
     std::unique_ptr<Converters> converters_;
     std::u16string buffer_;

@@ -39,9 +39,10 @@ std::string EscapeControlCharacters(std::string_view text) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x20 || byte == 0x7F) {
             escape(byte);
-        } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        } else if (byte == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                    static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            escape(byte);   // a C1 control in UTF-8 (0x9B is the terminal's CSI)
+            escape(byte);  // a C1 control in UTF-8 (0x9B is the terminal's CSI)
             escape(static_cast<unsigned char>(text[++i]));
         } else {
             out += static_cast<char>(byte);
@@ -66,10 +67,16 @@ bool CheckFloat(std::string_view s, bool& hasDigit) {
     std::size_t i = 0;
     hasDigit = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    while (i < s.size() && IsDigit(s[i])) { ++i; hasDigit = true; }
+    while (i < s.size() && IsDigit(s[i])) {
+        ++i;
+        hasDigit = true;
+    }
     if (i < s.size() && s[i] == '.') {
         ++i;
-        while (i < s.size() && IsDigit(s[i])) { ++i; hasDigit = true; }
+        while (i < s.size() && IsDigit(s[i])) {
+            ++i;
+            hasDigit = true;
+        }
     }
     if (i < s.size() && (s[i] == 'E' || s[i] == 'e')) {
         ++i;
@@ -95,7 +102,8 @@ double ReadCheckedFloat(std::string_view s) {
         return std::strtod(copy.c_str(), nullptr);
     }
     if (ec != std::errc() || ptr != s.data() + s.size())
-        throw ConversionError("'" + EscapeControlCharacters(s) + "' is not a valid floating point value");
+        throw ConversionError("'" + EscapeControlCharacters(s) +
+                              "' is not a valid floating point value");
     return value;
 }
 
@@ -110,7 +118,9 @@ double ParseFloatOr(std::string_view text, double fallback) {
     std::string_view s = TrimBlanks(text);
     bool hasDigit = false;
     if (!CheckFloat(s, hasDigit)) return fallback;
-    if (!hasDigit) throw ConversionError("'" + EscapeControlCharacters(s) + "' is not a valid floating point value");
+    if (!hasDigit)
+        throw ConversionError("'" + EscapeControlCharacters(s) +
+                              "' is not a valid floating point value");
     return ReadCheckedFloat(s);
 }
 
@@ -118,7 +128,8 @@ double ParseDouble(std::string_view text) {
     std::string_view s = TrimBlanks(text);
     bool hasDigit = false;
     if (!CheckFloat(s, hasDigit) || !hasDigit)
-        throw ConversionError("'" + EscapeControlCharacters(s) + "' is not a valid floating point value");
+        throw ConversionError("'" + EscapeControlCharacters(s) +
+                              "' is not a valid floating point value");
     return ReadCheckedFloat(s);
 }
 
@@ -139,15 +150,19 @@ std::int64_t ParseInt64(std::string_view text) {
     auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
     if (s.empty() || ec != std::errc() || ptr != s.data() + s.size() ||
         magnitude > (negative ? 9223372036854775808ULL : 9223372036854775807ULL))
-        throw ConversionError("'" + EscapeControlCharacters(original) + "' is not a valid integer value");
-    if (negative) return magnitude == 9223372036854775808ULL ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+        throw ConversionError("'" + EscapeControlCharacters(original) +
+                              "' is not a valid integer value");
+    if (negative)
+        return magnitude == 9223372036854775808ULL ? INT64_MIN
+                                                   : -static_cast<std::int64_t>(magnitude);
     return static_cast<std::int64_t>(magnitude);
 }
 
 std::int32_t ParseInt32(std::string_view text) {
     std::int64_t value = ParseInt64(text);
     if (value < INT32_MIN || value > INT32_MAX)
-        throw ConversionError("'" + EscapeControlCharacters(TrimBlanks(text)) + "' is not a valid integer value");
+        throw ConversionError("'" + EscapeControlCharacters(TrimBlanks(text)) +
+                              "' is not a valid integer value");
     return static_cast<std::int32_t>(value);
 }
 
@@ -166,8 +181,10 @@ void SortByKey(KeyedValues& pairs) {
             const double b = pairs[(lo + hi) / 2].Key;
             const double c = pairs[hi].Key;
             double pivot;
-            if (a < b) pivot = b < c ? b : (a < c ? c : a);
-            else pivot = a < c ? a : (b < c ? c : b);
+            if (a < b)
+                pivot = b < c ? b : (a < c ? c : a);
+            else
+                pivot = a < c ? a : (b < c ? c : b);
             int i = lo;
             int j = hi;
             for (;;) {

@@ -13,7 +13,7 @@ namespace melodrift {
 
 // A number in a file (or typed by the user) that does not read as a number.
 class ConversionError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -24,7 +24,8 @@ constexpr std::array<std::pair<const char*, const char*>, 6> kVowelGroups{{
 // Heads of a connected alias ("a か") and the continuation mark.
 constexpr std::array<std::string_view, 7> kVowelHeads{"a ", "i ", "u ", "e ", "o ", "n ", "B_"};
 // Heads stripped from a lyric to find its core.
-constexpr std::array<std::string_view, 8> kCoreHeads{"* ", "- ", "a ", "i ", "u ", "e ", "o ", "n "};
+constexpr std::array<std::string_view, 8> kCoreHeads{"* ", "- ", "a ", "i ",
+                                                     "u ", "e ", "o ", "n "};
 constexpr std::string_view kContinuationMark = "B_";
 constexpr std::size_t kMaxSwappedBytes = 255;
 
@@ -47,7 +48,9 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
         const std::size_t length = Utf8CharLength(a, pos);
         if (Utf8CharLength(b, pos) != length) return false;
         if (length == 1) {
-            auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+            auto fold = [](char c) {
+                return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            };
             if (fold(a[pos]) != fold(b[pos])) return false;
         } else if (a.substr(pos, length) != b.substr(pos, length)) {
             return false;
@@ -101,7 +104,8 @@ AliasResolver::AliasResolver(Voicebank& voicebank) : voicebank_(voicebank) {
     settings_.PreUtteranceRoomPercent = "75";
     settings_.OverlapLimitPercent = "50";
     settings_.ContinuationLyrics =
-        "あ,い,う,え,お,ん,ア,イ,ウ,エ,オ,ン,- あ,- い,- う,- え,- お,- ん,- ア,- イ,- ウ,- エ,- オ,- ン";
+        "あ,い,う,え,お,ん,ア,イ,ウ,エ,オ,ン,- あ,- い,- う,- え,- お,- ん,- ア,- イ,- ウ,- エ,- "
+        "オ,- ン";
     settings_.ContinuationOverlapMs = "100";
     settings_.ContinuationPreUtteranceMs = "50";
     settings_.ContinuationIntensityPercent = "95";
@@ -133,8 +137,10 @@ std::string AliasResolver::KanaOnly(std::string_view text) const {
     if (HasVowelHead(text)) text.remove_prefix(2);
     std::string kept;
     for (std::string_view character : Utf8Chars(text)) {
-        const bool symbol = std::find(keptSymbols_.begin(), keptSymbols_.end(), character) != keptSymbols_.end();
-        if (symbol || IsAsciiLetter(character) || vowelOfKana_.contains(std::string(character))) kept += character;
+        const bool symbol =
+            std::find(keptSymbols_.begin(), keptSymbols_.end(), character) != keptSymbols_.end();
+        if (symbol || IsAsciiLetter(character) || vowelOfKana_.contains(std::string(character)))
+            kept += character;
     }
     return kept;
 }
@@ -196,14 +202,15 @@ void AliasResolver::ResolveAlias(Note& note) {
     // Head: the vowel the previous note ends on, as in "a か".
     std::string head;
     if (note.Prev != nullptr) {
-        const std::string vowel = VowelOf(voicebank_.StripPrefixSuffix(note.Prev->Lyric, note.Prev->NoteNum));
+        const std::string vowel =
+            VowelOf(voicebank_.StripPrefixSuffix(note.Prev->Lyric, note.Prev->NoteNum));
         if (!vowel.empty()) head = vowel + " ";
     }
     const std::string body = voicebank_.StripPrefixSuffix(note.Lyric, note.NoteNum);
     const std::string core = StartsWithAny(body, kCoreHeads) ? body.substr(2) : body;
     const std::string kana = KanaOnly(body);
 
-    if (core == "R" || core == "r") {   // "- R" typed: a rest
+    if (core == "R" || core == "r") {  // "- R" typed: a rest
         note.Lyric = core;
         note.SetEffectivePreUtterance(0.0);
         note.SetEffectiveVoiceOverlap(0.0);
@@ -286,8 +293,8 @@ void AliasResolver::FitTiming() {
         note->SetEffectiveStartPoint(0.0);
 
         // The preutterance may use the rests and part of the sung note.
-        const double roomMs =
-            sung != nullptr ? restMs + roomPercent * LengthMs(*sung) / 100.0 : note->EffectivePreUtterance();
+        const double roomMs = sung != nullptr ? restMs + roomPercent * LengthMs(*sung) / 100.0
+                                              : note->EffectivePreUtterance();
         // The previous note (rest or not) keeps this much before the crossfade.
         const double limitMs = std::trunc((1.0 - limitPercent / 100.0) * LengthMs(*note->Prev));
 
@@ -314,20 +321,24 @@ void AliasResolver::MarkContinuations() {
     for (int i = 1; i <= Notes->Count(); ++i) {
         Note* note = Notes->GetNote(i);
         if (note == nullptr || note->Prev == nullptr || note->IsRest()) continue;
-        if (!IsContinuationLyric(note->Lyric) || VowelOf(note->Lyric) != VowelOf(note->Prev->Lyric)) continue;
+        if (!IsContinuationLyric(note->Lyric) || VowelOf(note->Lyric) != VowelOf(note->Prev->Lyric))
+            continue;
         const OtoEntry entry = voicebank_.GetOtoWithPrefix(note->Lyric, note->NoteNum);
         note->Lyric = std::string(kContinuationMark) + note->Lyric;
         note->SetEffectivePreUtterance(preMs);
         note->SetEffectiveVoiceOverlap(overlapMs);
         note->SetEffectiveStartPoint(entry.Consonant);
-        note->Intensity = static_cast<int>(std::trunc(note->Prev->Intensity * intensityPercent / 100.0 + 0.5));
+        note->Intensity =
+            static_cast<int>(std::trunc(note->Prev->Intensity * intensityPercent / 100.0 + 0.5));
     }
 }
 
 void AliasResolver::JoinEnvelopes() {
     for (int i = 1; i <= Notes->Count(); ++i) {
         Note* note = Notes->GetNote(i);
-        if (note == nullptr || note->IsRest() || note->Prev == nullptr || !HasVowelHead(note->Lyric)) continue;
+        if (note == nullptr || note->IsRest() || note->Prev == nullptr ||
+            !HasVowelHead(note->Lyric))
+            continue;
         // The crossfade: this note fades in over its overlap while the
         // previous one fades out over the same time.
         const double overlapMs = note->EffectiveVoiceOverlap();

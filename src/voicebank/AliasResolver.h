@@ -37,23 +37,23 @@ struct VowelRow {
 // The settings as text, fixed at construction; numbers are read where they
 // are used (ParseFloatOr, default 0).
 struct AliasSettings {
-    std::string KanaReplacement;              // "を>お,ぢ>じ,づ>ず"
-    std::string PreUtteranceRoomPercent;      // "75": of the previous sung note
-    std::string OverlapLimitPercent;          // "50": of the previous note, not usable by pre − overlap
-    std::string ContinuationLyrics;           // "あ,い,…,- ン"
-    std::string ContinuationOverlapMs;        // "100"
-    std::string ContinuationPreUtteranceMs;   // "50"
-    std::string ContinuationIntensityPercent; // "95": of the previous note
-    std::string PortamentoStartMs;            // "-25"
-    std::string PortamentoWidthMs;            // "50"
+    std::string KanaReplacement;          // "を>お,ぢ>じ,づ>ず"
+    std::string PreUtteranceRoomPercent;  // "75": of the previous sung note
+    std::string OverlapLimitPercent;    // "50": of the previous note, not usable by pre − overlap
+    std::string ContinuationLyrics;     // "あ,い,…,- ン"
+    std::string ContinuationOverlapMs;  // "100"
+    std::string ContinuationPreUtteranceMs;    // "50"
+    std::string ContinuationIntensityPercent;  // "95": of the previous note
+    std::string PortamentoStartMs;             // "-25"
+    std::string PortamentoWidthMs;             // "50"
 };
 
 class AliasResolver {
-public:
+  public:
     // Reads (and, through lookups by file name, may name) entries of `voicebank`.
     explicit AliasResolver(Voicebank& voicebank = DefaultVoicebank());
 
-    NoteList* Notes = nullptr;   // not owned; set before Execute
+    NoteList* Notes = nullptr;  // not owned; set before Execute
 
     const AliasSettings& Settings() const { return settings_; }
     const std::vector<VowelRow>& VowelTable() const { return vowelTable_; }
@@ -77,7 +77,7 @@ public:
     // applied to every occurrence; the text itself when none does.
     std::string ApplyKanaReplacement(std::string_view text) const;
 
-private:
+  private:
     void ResolveAliases();
     void FitTiming();
     void MarkContinuations();
@@ -94,7 +94,7 @@ private:
     std::unordered_map<std::string, std::string> vowelOfKana_;
     std::vector<std::pair<std::string, std::string>> replacements_;
     std::vector<std::string> continuationLyrics_;
-    std::vector<std::string> keptSymbols_;   // "っッー゛゜"
+    std::vector<std::string> keptSymbols_;  // "っッー゛゜"
 };
 
 }  // namespace melodrift

@@ -11,9 +11,10 @@ namespace melodrift {
 namespace {
 
 constexpr int kFullVolume = 100;
-constexpr double kEndFadeMs = 35.0;      // fade-out width of a note whose next note is not joined
-constexpr double kMinGapMs = 5.0;        // least distance kept between neighbouring points
-constexpr double kJoinToleranceMs = 2.0; // overlap and fade widths this close count as one crossfade
+constexpr double kEndFadeMs = 35.0;  // fade-out width of a note whose next note is not joined
+constexpr double kMinGapMs = 5.0;    // least distance kept between neighbouring points
+constexpr double kJoinToleranceMs =
+    2.0;  // overlap and fade widths this close count as one crossfade
 
 bool IsSounding(const Note& note) { return !note.IsRest(); }
 
@@ -33,10 +34,13 @@ void EnvelopeShaper::ShapeEnvelopes() {
         note->Intensity = 100;
         if (!env[5].Enabled) {
             env[5].Enabled = true;
-            note->SetEnvelopePoint(5, (env[2].Volume + env[3].Volume) / 2, (env[2].Position + env[3].Position) / 2);
+            note->SetEnvelopePoint(5, (env[2].Volume + env[3].Volume) / 2,
+                                   (env[2].Position + env[3].Position) / 2);
         }
-        if (env[1].Offset == 0.0 && env[1].Volume == 0) note->SetEnvelopePoint(1, env[2].Volume, env[2].Position);
-        if (env[4].Offset == 0.0 && env[4].Volume == 0) note->SetEnvelopePoint(4, env[3].Volume, env[3].Position);
+        if (env[1].Offset == 0.0 && env[1].Volume == 0)
+            note->SetEnvelopePoint(1, env[2].Volume, env[2].Position);
+        if (env[4].Offset == 0.0 && env[4].Volume == 0)
+            note->SetEnvelopePoint(4, env[3].Volume, env[3].Position);
     }
 
     // Step 2: joined to the previous note when both sides of the crossfade
@@ -71,7 +75,8 @@ void EnvelopeShaper::ShapeEnvelopes() {
         if (note->Next == nullptr || !isJoined(note->Next)) {
             // A short fade at the end, but never before the onset + 5 ms.
             env[4].Offset = kEndFadeMs;
-            if (pos(6) - kEndFadeMs < preMs + kMinGapMs) env[4].Offset = pos(6) - (preMs + kMinGapMs);
+            if (pos(6) - kEndFadeMs < preMs + kMinGapMs)
+                env[4].Offset = pos(6) - (preMs + kMinGapMs);
             note->UpdateEnvelopePositions();
         }
 
@@ -88,11 +93,13 @@ void EnvelopeShaper::ShapeEnvelopes() {
             else
                 note->SetEnvelopePoint(5, attackVolume, pos(1) + kMinGapMs);
             if (pos(4) - kMinGapMs < pos(5))
-                note->SetEnvelopePoint(5, kFullVolume,
-                                       pos(4) - kMinGapMs >= pos(2) ? pos(4) - kMinGapMs : (pos(2) + pos(4)) / 2);
+                note->SetEnvelopePoint(
+                    5, kFullVolume,
+                    pos(4) - kMinGapMs >= pos(2) ? pos(4) - kMinGapMs : (pos(2) + pos(4)) / 2);
             note->SetEnvelopePoint(2, kFullVolume,
-                                   pos(5) - JoinWidth >= pos(1) + kMinGapMs ? pos(5) - JoinWidth
-                                                                            : (pos(1) + pos(5)) / 2);
+                                   pos(5) - JoinWidth >= pos(1) + kMinGapMs
+                                       ? pos(5) - JoinWidth
+                                       : (pos(1) + pos(5)) / 2);
             note->SetEnvelopePoint(3, kFullVolume,
                                    pos(5) + JoinWidth > pos(4) - kMinGapMs ? (pos(4) + pos(5)) / 2
                                                                            : pos(5) + JoinWidth);
@@ -101,8 +108,10 @@ void EnvelopeShaper::ShapeEnvelopes() {
             // full volume from JoinWidth before it.
             note->SetEnvelopePoint(2, attackVolume, std::max(preMs + AttackOffset, kMinGapMs));
             if (pos(4) - kMinGapMs < pos(2))
-                note->SetEnvelopePoint(2, kFullVolume, pos(4) - kMinGapMs >= 0 ? pos(4) - kMinGapMs : pos(4) / 2);
-            note->SetEnvelopePoint(1, kFullVolume, pos(2) - JoinWidth >= kMinGapMs ? pos(2) - JoinWidth : pos(2) / 2);
+                note->SetEnvelopePoint(2, kFullVolume,
+                                       pos(4) - kMinGapMs >= 0 ? pos(4) - kMinGapMs : pos(4) / 2);
+            note->SetEnvelopePoint(
+                1, kFullVolume, pos(2) - JoinWidth >= kMinGapMs ? pos(2) - JoinWidth : pos(2) / 2);
             note->SetEnvelopePoint(5, kFullVolume,
                                    pos(2) + JoinWidth > pos(4) - kMinGapMs ? (pos(2) + pos(4)) / 2
                                                                            : pos(2) + JoinWidth);
@@ -115,11 +124,12 @@ namespace {
 
 // The point's volume times the gain interpolated between the two moments at
 // `timeMs`, rounded half up and kept within 0..65535.
-void ScalePoint(EnvelopePoint& point, double timeMs, double laterGain, double earlierGain, double laterMs,
-                double earlierMs) {
-    const double gain = earlierGain + (laterGain - earlierGain) * (timeMs - earlierMs) / (laterMs - earlierMs);
+void ScalePoint(EnvelopePoint& point, double timeMs, double laterGain, double earlierGain,
+                double laterMs, double earlierMs) {
+    const double gain =
+        earlierGain + (laterGain - earlierGain) * (timeMs - earlierMs) / (laterMs - earlierMs);
     const double volume = std::trunc(point.Volume * gain + 0.5);
-    if (!std::isfinite(volume)) return;   // a gain without a value leaves the point alone
+    if (!std::isfinite(volume)) return;  // a gain without a value leaves the point alone
     point.Volume = static_cast<std::uint16_t>(std::clamp(volume, 0.0, 65535.0));
 }
 
@@ -140,7 +150,8 @@ void ForEachEnvelopePoint(NoteList& notes, Visit&& visit) {
 
 }  // namespace
 
-void EnvelopeShaper::ApplyLoudness(double laterGain, double earlierGain, double laterMs, double earlierMs) {
+void EnvelopeShaper::ApplyLoudness(double laterGain, double earlierGain, double laterMs,
+                                   double earlierMs) {
     if (Notes == nullptr || laterMs == earlierMs) return;
     if (earlierMs > laterMs) {
         std::swap(earlierMs, laterMs);
@@ -152,7 +163,8 @@ void EnvelopeShaper::ApplyLoudness(double laterGain, double earlierGain, double 
     });
 }
 
-void EnvelopeShaper::ApplyLoudnessCurve(std::span<const double> timesMs, std::span<const double> gains) {
+void EnvelopeShaper::ApplyLoudnessCurve(std::span<const double> timesMs,
+                                        std::span<const double> gains) {
     const std::size_t n = std::min(timesMs.size(), gains.size());
     if (Notes == nullptr || n < 2) return;
     const auto times = timesMs.first(n);

@@ -16,8 +16,8 @@
 namespace melodrift {
 
 class EnvelopeShaper {
-public:
-    NoteList* Notes = nullptr;   // not owned; set before use
+  public:
+    NoteList* Notes = nullptr;  // not owned; set before use
 
     double JoinWidth = 20.0;      // ms between the fade-in point and the onset
     double AttackGain = 1.3;      // volume factor at the onset

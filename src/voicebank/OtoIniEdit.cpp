@@ -25,7 +25,8 @@ std::vector<RawLine> SplitKeepingEnds(std::string_view bytes) {
             lines.push_back({bytes.substr(start), {}});
             break;
         }
-        const std::size_t endLength = bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1;
+        const std::size_t endLength =
+            bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1;
         lines.push_back({bytes.substr(start, end - start), bytes.substr(end, endLength)});
         start = end + endLength;
     }
@@ -33,7 +34,8 @@ std::vector<RawLine> SplitKeepingEnds(std::string_view bytes) {
 }
 
 bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // The line as the file's own encoding; throws for a CP932 file that cannot hold it.
@@ -42,7 +44,8 @@ std::string Encoded(const std::string& line, TextEncoding encoding) {
     std::string refused;
     std::optional<std::string> bytes = EncodeShiftJis(line, &refused);
     if (!bytes)
-        throw UnencodableText(refused, "原音設定（oto.ini）はShift-JISで書かれているため、" + UnencodableMessage(refused));
+        throw UnencodableText(refused, "原音設定（oto.ini）はShift-JISで書かれているため、" +
+                                           UnencodableMessage(refused));
     return *std::move(bytes);
 }
 
@@ -86,10 +89,11 @@ EditedOtoIni ReplaceRecordingEntries(std::string_view oldBytes, bool existed, Te
 
     bool placed = false;
     for (const RawLine& line : lines) {
-        const std::string decoded = IsAscii(line.Text) ? std::string(line.Text) : DecodeText(line.Text, encoding);
+        const std::string decoded =
+            IsAscii(line.Text) ? std::string(line.Text) : DecodeText(line.Text, encoding);
         const std::optional<OtoEntry> entry = ParseOtoLine(decoded);
-        const bool recordings =
-            entry && std::find(fileNames.begin(), fileNames.end(), entry->FileName) != fileNames.end();
+        const bool recordings = entry && std::find(fileNames.begin(), fileNames.end(),
+                                                   entry->FileName) != fileNames.end();
         if (!recordings) {
             text += line.Text;
             text += line.End;

@@ -17,8 +17,8 @@
 namespace melodrift {
 
 struct EditedOtoIni {
-    std::string Bytes;        // the whole file as it is to be written
-    TextEncoding Encoding;    // the encoding those bytes are in
+    std::string Bytes;      // the whole file as it is to be written
+    TextEncoding Encoding;  // the encoding those bytes are in
 };
 
 // The oto.ini `oldBytes` (read in `encoding`; `existed` false for a folder

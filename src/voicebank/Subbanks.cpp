@@ -33,9 +33,12 @@ std::string Scalar(std::string_view value) {
     if (value.size() >= 2 && value.front() == '\'') {
         std::string out;
         for (std::size_t i = 1; i < value.size(); ++i) {
-            if (value[i] != '\'') out += value[i];
-            else if (i + 1 < value.size() && value[i + 1] == '\'') out += value[++i];
-            else break;
+            if (value[i] != '\'')
+                out += value[i];
+            else if (i + 1 < value.size() && value[i + 1] == '\'')
+                out += value[++i];
+            else
+                break;
         }
         return out;
     }
@@ -58,7 +61,8 @@ std::vector<std::string> FlowItems(std::string_view value) {
     if (value.size() < 2 || value.front() != '[') return {};
     const std::size_t close = value.find(']');
     std::vector<std::string> items;
-    for (const std::string& item : SplitText(value.substr(1, close == std::string_view::npos ? value.size() - 1 : close - 1), ","))
+    for (const std::string& item : SplitText(
+             value.substr(1, close == std::string_view::npos ? value.size() - 1 : close - 1), ","))
         if (std::string text = Scalar(item); !text.empty()) items.push_back(std::move(text));
     return items;
 }
@@ -67,7 +71,8 @@ std::vector<std::string> FlowItems(std::string_view value) {
 std::pair<int, int> ToneRange(std::string_view range) {
     const std::size_t dash = range.find('-');
     const std::string_view low = TrimBlanks(range.substr(0, dash));
-    const std::string_view high = dash == std::string_view::npos ? low : TrimBlanks(range.substr(dash + 1));
+    const std::string_view high =
+        dash == std::string_view::npos ? low : TrimBlanks(range.substr(dash + 1));
     const int from = NoteNameToNumber(low);
     const int to = NoteNameToNumber(high);
     if (from <= 0 || to <= 0) return {0, -1};
@@ -82,7 +87,9 @@ std::optional<PrefixRows> ParseSubbanks(const std::vector<std::string>& lines) {
     std::optional<std::size_t> itemIndent;
     bool inRanges = false;
     for (std::string_view line : lines) {
-        if (const std::size_t comment = line.find(" #"); comment != std::string_view::npos && line.find_first_of("'\"") == std::string_view::npos)
+        if (const std::size_t comment = line.find(" #");
+            comment != std::string_view::npos &&
+            line.find_first_of("'\"") == std::string_view::npos)
             line = line.substr(0, comment);
         if (TrimBlanks(line).empty() || TrimBlanks(line).front() == '#') continue;
         const std::size_t indent = Indent(line);
@@ -105,7 +112,8 @@ std::optional<PrefixRows> ParseSubbanks(const std::vector<std::string>& lines) {
             body = TrimBlanks(body.substr(1));
             if (body.empty()) continue;
         } else if (dash && inRanges && !banks.empty()) {
-            if (std::string range = Scalar(body.substr(1)); !range.empty()) banks.back().ToneRanges.push_back(std::move(range));
+            if (std::string range = Scalar(body.substr(1)); !range.empty())
+                banks.back().ToneRanges.push_back(std::move(range));
             continue;
         }
         if (banks.empty()) continue;
@@ -114,11 +122,15 @@ std::optional<PrefixRows> ParseSubbanks(const std::vector<std::string>& lines) {
         const std::string_view key = TrimBlanks(body.substr(0, colon));
         const std::string_view value = body.substr(colon + 1);
         inRanges = false;
-        if (key == "prefix") banks.back().Prefix = Scalar(value);
-        else if (key == "suffix") banks.back().Suffix = Scalar(value);
+        if (key == "prefix")
+            banks.back().Prefix = Scalar(value);
+        else if (key == "suffix")
+            banks.back().Suffix = Scalar(value);
         else if (key == "tone_ranges") {
-            if (TrimBlanks(value).empty()) inRanges = true;
-            else banks.back().ToneRanges = FlowItems(value);
+            if (TrimBlanks(value).empty())
+                inRanges = true;
+            else
+                banks.back().ToneRanges = FlowItems(value);
         }
     }
     if (banks.empty()) return std::nullopt;
@@ -128,7 +140,8 @@ std::optional<PrefixRows> ParseSubbanks(const std::vector<std::string>& lines) {
     for (const Subbank& bank : banks) {
         for (const std::string& text : bank.ToneRanges) {
             const auto [from, to] = ToneRange(text);
-            for (int tone = std::max(from, kFirstMappedNote); tone <= std::min(to, kLastMappedNote); ++tone) {
+            for (int tone = std::max(from, kFirstMappedNote); tone <= std::min(to, kLastMappedNote);
+                 ++tone) {
                 if (taken[static_cast<std::size_t>(tone)]) continue;
                 taken[static_cast<std::size_t>(tone)] = true;
                 rows[static_cast<std::size_t>(tone)] = PrefixRow{bank.Prefix, bank.Suffix};
@@ -153,7 +166,7 @@ std::optional<PrefixRows> ReadSubbanks(const std::filesystem::path& voiceFolder)
             return true;
         });
     } catch (const std::exception&) {
-        return std::nullopt;   // unreadable: the prefix map stands
+        return std::nullopt;  // unreadable: the prefix map stands
     }
     return ParseSubbanks(lines);
 }

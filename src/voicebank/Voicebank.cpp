@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kOtoFieldCount = 7;   // file, alias and five numbers
+constexpr std::size_t kOtoFieldCount = 7;  // file, alias and five numbers
 
 // A number field of oto.ini in ms. A field that is not a number counts as 0,
 // also one that passes the number check without a digit (".") and one too
@@ -57,7 +57,8 @@ std::optional<TextEncoding> CharsetDeclaration(std::string_view line) {
 }
 
 bool IsAscii(std::string_view line) {
-    return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(line.begin(), line.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // Lines an oto.ini may use to declare its encoding ("#Charset:").
@@ -70,7 +71,8 @@ constexpr int kCharsetLines = 10;
 // else CP932 (its broken bytes are shown as U+FFFD, and the file is never
 // rewritten from them). Reads the file line by line and holds no more than
 // one line. Throws like ReadLines.
-TextEncoding DetectFileEncoding(const fs::path& file, bool readCharset, std::optional<TextEncoding> declared) {
+TextEncoding DetectFileEncoding(const fs::path& file, bool readCharset,
+                                std::optional<TextEncoding> declared) {
     bool bom = false;
     std::optional<TextEncoding> charset;
     int lineNumber = 0;
@@ -105,16 +107,17 @@ TextEncoding DetectFileEncoding(const fs::path& file, bool readCharset, std::opt
 // cannot be read gives no lines; `readError` (when given) then receives the
 // reason. A missing file is no error. A line longer than kMaxLineBytes
 // throws LineTooLong.
-void ForEachTextLine(const fs::path& file, std::error_code* readError, bool readCharset,
-                     std::optional<TextEncoding> declared, TextEncoding* used,
-                     const std::function<void(std::string_view line, std::string_view bytes)>& onLine) {
+void ForEachTextLine(
+    const fs::path& file, std::error_code* readError, bool readCharset,
+    std::optional<TextEncoding> declared, TextEncoding* used,
+    const std::function<void(std::string_view line, std::string_view bytes)>& onLine) {
     std::error_code ec;
     const fs::file_status status = fs::status(file, ec);
     // Only regular files: a FIFO or device named oto.ini would block the load.
     if (!fs::is_regular_file(status)) {
         if (readError != nullptr && fs::exists(status))
-            *readError = std::make_error_code(fs::is_directory(status) ? std::errc::is_a_directory
-                                                                       : std::errc::invalid_argument);
+            *readError = std::make_error_code(
+                fs::is_directory(status) ? std::errc::is_a_directory : std::errc::invalid_argument);
         return;
     }
     try {
@@ -125,16 +128,19 @@ void ForEachTextLine(const fs::path& file, std::error_code* readError, bool read
         ReadLines(file, kMaxLineBytes, [&](std::string_view line) {
             if (first && line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
             first = false;
-            if (IsAscii(line)) onLine(line, line);
-            else if (encoding == TextEncoding::ShiftJis) onLine(converter.Decode(line), line);
-            else onLine(DecodeText(line, encoding), line);
+            if (IsAscii(line))
+                onLine(line, line);
+            else if (encoding == TextEncoding::ShiftJis)
+                onLine(converter.Decode(line), line);
+            else
+                onLine(DecodeText(line, encoding), line);
             return true;
         });
     } catch (const LineTooLong&) {
         throw;
     } catch (const std::system_error& error) {
         if (readError != nullptr) *readError = error.code();
-        return;   // unreadable: skipped
+        return;  // unreadable: skipped
     } catch (const std::exception&) {
         if (readError != nullptr) *readError = std::make_error_code(std::errc::io_error);
         return;
@@ -153,7 +159,7 @@ bool IsPathDelimiter(std::string_view character) {
 // Only regular files are read.
 std::size_t CountLinesAtMost(const fs::path& file) {
     std::error_code ec;
-    if (!fs::is_regular_file(file, ec)) return 0;   // a pipe would block the open
+    if (!fs::is_regular_file(file, ec)) return 0;  // a pipe would block the open
     std::ifstream in(file, std::ios::binary);
     if (!in) return 0;
     std::size_t breaks = 0;
@@ -176,7 +182,8 @@ std::optional<TextEncoding> DeclaredTextEncoding(const fs::path& voiceFolder) {
     // character.yaml is UTF-8 (often with a byte order mark); only the one
     // top-level key is read: "text_file_encoding: utf-8" or "shift_jis".
     constexpr std::string_view kKey = "text_file_encoding:";
-    const fs::path yaml = FindInFolder(voiceFolder, "character.yaml").value_or(voiceFolder / "character.yaml");
+    const fs::path yaml =
+        FindInFolder(voiceFolder, "character.yaml").value_or(voiceFolder / "character.yaml");
     std::error_code ec;
     if (!fs::is_regular_file(yaml, ec)) return std::nullopt;
     std::optional<TextEncoding> declared;
@@ -193,7 +200,7 @@ std::optional<TextEncoding> DeclaredTextEncoding(const fs::path& voiceFolder) {
             return false;
         });
     } catch (const std::exception&) {
-        return std::nullopt;   // unreadable: the files' own marks and bytes decide
+        return std::nullopt;  // unreadable: the files' own marks and bytes decide
     }
     return declared;
 }
@@ -205,13 +212,26 @@ int NoteNameToNumber(std::string_view noteName) {
     int number = octave * 12 + 12;
     if (noteName.substr(1, noteName.size() - 2) == "#") number += 1;
     switch (noteName.front()) {
-        case 'D': number += 2; break;
-        case 'E': number += 4; break;
-        case 'F': number += 5; break;
-        case 'G': number += 7; break;
-        case 'A': number += 9; break;
-        case 'B': number += 11; break;
-        default: break;
+        case 'D':
+            number += 2;
+            break;
+        case 'E':
+            number += 4;
+            break;
+        case 'F':
+            number += 5;
+            break;
+        case 'G':
+            number += 7;
+            break;
+        case 'A':
+            number += 9;
+            break;
+        case 'B':
+            number += 11;
+            break;
+        default:
+            break;
     }
     return number;
 }
@@ -220,8 +240,10 @@ std::string_view FileStem(std::string_view fileName) {
     std::size_t dot = std::string_view::npos;
     std::size_t pos = 0;
     for (std::string_view character : Utf8Chars(fileName)) {
-        if (character == ".") dot = pos;
-        else if (IsPathDelimiter(character)) dot = std::string_view::npos;
+        if (character == ".")
+            dot = pos;
+        else if (IsPathDelimiter(character))
+            dot = std::string_view::npos;
         pos += character.size();
     }
     return dot == std::string_view::npos ? fileName : fileName.substr(0, dot);
@@ -275,7 +297,8 @@ void Voicebank::LoadVoicebank(std::string_view voiceDir) {
     ClearVoicebank();
     voiceRoot_ = std::string(voiceDir);
     try {
-        if (!voiceRoot_.empty()) declaredEncoding_ = DeclaredTextEncoding(FindExistingPath(Utf8Path(voiceRoot_)));
+        if (!voiceRoot_.empty())
+            declaredEncoding_ = DeclaredTextEncoding(FindExistingPath(Utf8Path(voiceRoot_)));
         ReadOtoTree(voiceRoot_);
         LoadPrefixMap(voiceRoot_);
     } catch (...) {
@@ -306,8 +329,10 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     // The file as named, else its name in another case or normalisation.
     const fs::path oto = FindInFolder(dir, "oto.ini").value_or(dir / "oto.ini");
     if (isRoot) rootOtoPath_ = oto;
-    if (const std::size_t lines = CountLinesAtMost(oto); otoList_.size() + lines > otoList_.capacity()) {
-        const std::size_t wanted = std::max(otoList_.size() + lines, otoList_.capacity() + otoList_.capacity() / 2);
+    if (const std::size_t lines = CountLinesAtMost(oto);
+        otoList_.size() + lines > otoList_.capacity()) {
+        const std::size_t wanted =
+            std::max(otoList_.size() + lines, otoList_.capacity() + otoList_.capacity() / 2);
         otoList_.reserve(wanted);
         ownEntry_.reserve(wanted);
     }
@@ -320,9 +345,12 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
                         if (auto entry = ParseOtoLine(line)) {
                             Append(std::move(*entry), isRoot);
                             if (isRoot && !DecodedCleanly(line, bytes))
-                                undecodedEntries_.emplace_back(otoList_.size() - 1, std::string(bytes));
-                        } else if (isRoot && CharsetDeclaration(line) && charsetLine_.empty()) charsetLine_ = bytes;
-                        else if (isRoot && !TrimBlanks(line).empty()) foreignLines_.emplace_back(bytes);
+                                undecodedEntries_.emplace_back(otoList_.size() - 1,
+                                                               std::string(bytes));
+                        } else if (isRoot && CharsetDeclaration(line) && charsetLine_.empty())
+                            charsetLine_ = bytes;
+                        else if (isRoot && !TrimBlanks(line).empty())
+                            foreignLines_.emplace_back(bytes);
                     });
     if (readError) rootOtoReadError_ = readError;
     if (isRoot) {
@@ -392,8 +420,10 @@ void Voicebank::SetAlias(int index, std::string_view alias) {
         if (auto old = byAlias_.find(entry.Alias); old != byAlias_.end() && old->second == index) {
             int next = index + 1;
             while (next < OtoCount() && otoList_[next].Alias != entry.Alias) ++next;
-            if (next < OtoCount()) old->second = next;
-            else byAlias_.erase(old);
+            if (next < OtoCount())
+                old->second = next;
+            else
+                byAlias_.erase(old);
         }
         auto [now, added] = byAlias_.try_emplace(std::string(alias), index);
         if (!added && index < now->second) now->second = index;
@@ -459,7 +489,8 @@ std::string Voicebank::StripPrefixSuffix(std::string_view alias, int noteNum) co
     const PrefixRow& row = prefixTable_[noteNum];
     if (!alias.starts_with(row.Prefix) || !alias.ends_with(row.Suffix)) return std::string(alias);
     if (row.Prefix.size() + row.Suffix.size() >= alias.size()) return {};
-    return std::string(alias.substr(row.Prefix.size(), alias.size() - row.Prefix.size() - row.Suffix.size()));
+    return std::string(
+        alias.substr(row.Prefix.size(), alias.size() - row.Prefix.size() - row.Suffix.size()));
 }
 
 void Voicebank::RemoveOtoByPath(std::string_view fullPath) {
@@ -490,7 +521,9 @@ bool Voicebank::DecodedCleanly(std::string_view text, std::string_view bytes) co
     // Bytes a decoder could not read come out as U+FFFD (UTF-8) or U+001A
     // (Shift-JIS); only a line holding one of those can differ from its bytes.
     constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-    if (text.find(kReplacement) == std::string_view::npos && text.find('\x1A') == std::string_view::npos) return true;
+    if (text.find(kReplacement) == std::string_view::npos &&
+        text.find('\x1A') == std::string_view::npos)
+        return true;
     return text == bytes;
 }
 
@@ -499,7 +532,8 @@ std::string Voicebank::OtoIniText() const {
     // bytes. A file that was read keeps its encoding; a new one is CP932
     // unless an entry has no CP932 form, then UTF-8 with a byte order mark.
     std::vector<std::string> lines;
-    std::vector<bool> asRead;   // per line: an entry kept as its bytes, already in the file's encoding
+    std::vector<bool>
+        asRead;  // per line: an entry kept as its bytes, already in the file's encoding
     auto undecoded = undecodedEntries_.begin();
     for (std::size_t i = 0; i < otoList_.size(); ++i) {
         while (undecoded != undecodedEntries_.end() && undecoded->first < i) ++undecoded;
@@ -511,7 +545,8 @@ std::string Voicebank::OtoIniText() const {
         }
         const OtoEntry& entry = otoList_[i];
         std::string line = entry.FileName + "=" + entry.Alias;
-        for (double ms : {entry.Offset, entry.Consonant, entry.Cutoff, entry.PreUtterance, entry.Overlap}) {
+        for (double ms :
+             {entry.Offset, entry.Consonant, entry.Cutoff, entry.PreUtterance, entry.Overlap}) {
             line += ',';
             line += WholeMs(ms);
         }
@@ -531,8 +566,9 @@ std::string Voicebank::OtoIniText() const {
             std::string refused;
             std::optional<std::string> bytes = EncodeShiftJis(line, &refused);
             if (!bytes)
-                throw UnencodableText(refused, "原音設定（oto.ini）はShift-JISで書かれているため、" +
-                                                   UnencodableMessage(refused));
+                throw UnencodableText(refused,
+                                      "原音設定（oto.ini）はShift-JISで書かれているため、" +
+                                          UnencodableMessage(refused));
             line = *std::move(bytes);
         }
     }
@@ -564,7 +600,8 @@ bool Voicebank::WriteOtoIni(FileTransaction& files) const {
     if (rootOtoReadError_) {
         // A pipe or a device in the file's place is named as what it is not.
         const bool notAFile = rootOtoReadError_ == std::errc::invalid_argument;
-        throw std::system_error(rootOtoReadError_, PathToUtf8(oto) + (notAFile ? ": not a regular file" : ""));
+        throw std::system_error(rootOtoReadError_,
+                                PathToUtf8(oto) + (notAFile ? ": not a regular file" : ""));
     }
     files.Add(oto, OtoIniText());
     return true;
@@ -580,16 +617,16 @@ void Voicebank::LoadPrefixMap(std::string_view dir) {
         prefixTable_ = *std::move(subbanks);
         return;
     }
-    ForEachTextLine(FindInFolder(folder, "prefix.map").value_or(folder / "prefix.map"), nullptr, false,
-                    declaredEncoding_, nullptr,
+    ForEachTextLine(FindInFolder(folder, "prefix.map").value_or(folder / "prefix.map"), nullptr,
+                    false, declaredEncoding_, nullptr,
                     [&](std::string_view line, std::string_view) {
-        SplitText(line, "\t", fields);
-        if (fields.size() < 2) return;
-        const int noteNum = NoteNameToNumber(fields[0]);
-        if (noteNum < kFirstMappedNote || noteNum > kLastMappedNote) return;
-        prefixTable_[noteNum].Prefix = fields[1];
-        if (fields.size() >= 3) prefixTable_[noteNum].Suffix = fields[2];
-    });
+                        SplitText(line, "\t", fields);
+                        if (fields.size() < 2) return;
+                        const int noteNum = NoteNameToNumber(fields[0]);
+                        if (noteNum < kFirstMappedNote || noteNum > kLastMappedNote) return;
+                        prefixTable_[noteNum].Prefix = fields[1];
+                        if (fields.size() >= 3) prefixTable_[noteNum].Suffix = fields[2];
+                    });
 }
 
 Voicebank& DefaultVoicebank() {

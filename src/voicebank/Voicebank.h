@@ -35,14 +35,14 @@ class FileTransaction;
 
 // One oto.ini entry: one sample and one alias of it.
 struct OtoEntry {
-    std::string FileName;     // as written before the "=", e.g. "a.wav"
-    std::string Alias;        // as written after the "=" (may be empty)
-    double Offset = 0.0;      // ms
-    double Consonant = 0.0;   // ms
-    double Cutoff = 0.0;      // ms (negative: measured from the offset)
+    std::string FileName;       // as written before the "=", e.g. "a.wav"
+    std::string Alias;          // as written after the "=" (may be empty)
+    double Offset = 0.0;        // ms
+    double Consonant = 0.0;     // ms
+    double Cutoff = 0.0;        // ms (negative: measured from the offset)
     double PreUtterance = 0.0;  // ms
-    double Overlap = 0.0;     // ms
-    std::string FullPath;     // voice folder + separator + FileName
+    double Overlap = 0.0;       // ms
+    std::string FullPath;       // voice folder + separator + FileName
 };
 
 // One row of the prefix map.
@@ -53,8 +53,8 @@ struct PrefixRow {
 
 // Rows 0..110 by note number; only 24..107 (C1..B7) are ever filled.
 inline constexpr int kPrefixRows = 111;
-inline constexpr int kFirstMappedNote = 24;   // C1
-inline constexpr int kLastMappedNote = 107;   // B7
+inline constexpr int kFirstMappedNote = 24;  // C1
+inline constexpr int kLastMappedNote = 107;  // B7
 using PrefixRows = std::array<PrefixRow, kPrefixRows>;
 
 // "C4" → 60, "A#3" → 58. One-digit octave only; "#" is the only accidental
@@ -72,14 +72,15 @@ std::optional<TextEncoding> DeclaredTextEncoding(const std::filesystem::path& vo
 
 // The encoding a load reads the oto.ini file `otoIni` in, given what the
 // bank's character.yaml declares. Throws like reading the file.
-TextEncoding OtoIniEncoding(const std::filesystem::path& otoIni, std::optional<TextEncoding> declared);
+TextEncoding OtoIniEncoding(const std::filesystem::path& otoIni,
+                            std::optional<TextEncoding> declared);
 
 // How lookups are answered. Both give the same results; the linear scan is
 // kept as the reference the index is checked and measured against.
 enum class OtoLookup { Indexed, LinearScan };
 
 class Voicebank : public VoicebankLink {
-public:
+  public:
     // Called once after each folder entry the walk visits, so a window can
     // stay responsive during a long load.
     using Progress = std::function<void()>;
@@ -163,7 +164,7 @@ public:
     void Clear() override { ClearVoicebank(); }
     void Load(std::string_view voiceDir) override { LoadVoicebank(voiceDir); }
 
-private:
+  private:
     void Append(OtoEntry entry, bool ownEntry);
     void ReadOtoFolder(const std::filesystem::path& dir, bool isRoot,
                        std::set<std::filesystem::path>& visited);
@@ -178,20 +179,21 @@ private:
 
     OtoLookup lookup_;
     std::vector<OtoEntry> otoList_;
-    std::vector<bool> ownEntry_;   // parallel to otoList_: written by WriteOtoIni
-    std::vector<std::string> foreignLines_;  // the folder's own non-entry lines, their bytes as read
+    std::vector<bool> ownEntry_;  // parallel to otoList_: written by WriteOtoIni
+    std::vector<std::string>
+        foreignLines_;  // the folder's own non-entry lines, their bytes as read
     // Entries of the folder's own oto.ini whose bytes did not decode cleanly
     // in the file's encoding (index into otoList_, ascending; the bytes as
     // read): written back as they were, so a rewrite never turns the user's
     // bytes into substitution characters.
     std::vector<std::pair<std::size_t, std::string>> undecodedEntries_;
-    std::string charsetLine_;   // the folder's own "#Charset:" line, its bytes as read
+    std::string charsetLine_;  // the folder's own "#Charset:" line, its bytes as read
     TextEncoding otoEncoding_ = TextEncoding::ShiftJis;
-    bool rootOtoFound_ = false;     // the voice folder's own oto.ini was there and read
-    std::filesystem::path rootOtoPath_;   // that file as found (its name may differ in case)
-    std::optional<TextEncoding> declaredEncoding_;   // by character.yaml
+    bool rootOtoFound_ = false;          // the voice folder's own oto.ini was there and read
+    std::filesystem::path rootOtoPath_;  // that file as found (its name may differ in case)
+    std::optional<TextEncoding> declaredEncoding_;  // by character.yaml
     std::string voiceRoot_;
-    std::error_code rootOtoReadError_;   // set when the folder's own oto.ini exists but was not read
+    std::error_code rootOtoReadError_;  // set when the folder's own oto.ini exists but was not read
     PrefixRows prefixTable_{};
     Progress progress_;
 

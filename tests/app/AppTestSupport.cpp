@@ -25,15 +25,14 @@ TestFolder::TestFolder() {
 
 TestFolder::~TestFolder() = default;
 
-std::filesystem::path TestFolder::Path() const {
-    return FromQtPath(dir_.path());
-}
+std::filesystem::path TestFolder::Path() const { return FromQtPath(dir_.path()); }
 
 std::filesystem::path TestFolder::SettingsFile() const {
     return Path() / "UTAU_plugins" / "vantle" / "melodrift.ini";
 }
 
-void TestFolder::StoreSettings(const std::vector<std::pair<std::string, std::string>>& values) const {
+void TestFolder::StoreSettings(
+    const std::vector<std::pair<std::string, std::string>>& values) const {
     std::filesystem::create_directories(SettingsFile().parent_path());
     std::string text = "[setting]\n";
     for (const auto& [key, value] : values) text += key + "=" + value + "\n";
@@ -56,8 +55,8 @@ void WriteToneWav(const std::filesystem::path& path, double seconds, double f0Hz
     PutLe(out, std::uint32_t(36 + data.size()), 4);
     out += "WAVEfmt ";
     PutLe(out, 16, 4);
-    PutLe(out, 1, 2);      // PCM
-    PutLe(out, 1, 2);      // mono
+    PutLe(out, 1, 2);  // PCM
+    PutLe(out, 1, 2);  // mono
     PutLe(out, 44100, 4);
     PutLe(out, 88200, 4);  // bytes per second
     PutLe(out, 2, 2);      // block align
@@ -68,17 +67,21 @@ void WriteToneWav(const std::filesystem::path& path, double seconds, double f0Hz
     WriteFileAtomically(path, out);
 }
 
-std::filesystem::path MakeVoicebank(const std::filesystem::path& folder, const std::vector<std::string>& aliases) {
+std::filesystem::path MakeVoicebank(const std::filesystem::path& folder,
+                                    const std::vector<std::string>& aliases) {
     std::filesystem::create_directories(folder);
     std::string oto;
-    for (const std::string& alias : aliases) oto += alias + ".wav=" + alias + ",10,80,-200,60,20\r\n";
+    for (const std::string& alias : aliases)
+        oto += alias + ".wav=" + alias + ",10,80,-200,60,20\r\n";
     WriteFileAtomically(folder / "oto.ini", oto);
     return folder;
 }
 
-std::filesystem::path MakePluginFile(const std::filesystem::path& path, const std::filesystem::path& voiceDir) {
-    const std::string text = "[#SETTING]\r\nTempo=120.00\r\nTracks=1\r\nVoiceDir=" + PathToCp932(voiceDir) +
-                             "\r\nCacheDir=/tmp/cache\r\n[#0000]\r\nLength=480\r\nLyric=R\r\nNoteNum=60\r\n";
+std::filesystem::path MakePluginFile(const std::filesystem::path& path,
+                                     const std::filesystem::path& voiceDir) {
+    const std::string text =
+        "[#SETTING]\r\nTempo=120.00\r\nTracks=1\r\nVoiceDir=" + PathToCp932(voiceDir) +
+        "\r\nCacheDir=/tmp/cache\r\n[#0000]\r\nLength=480\r\nLyric=R\r\nNoteNum=60\r\n";
     WriteFileAtomically(path, text);
     return path;
 }

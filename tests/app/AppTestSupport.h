@@ -22,7 +22,7 @@ namespace melodrift::testing {
 
 // A temporary folder that also holds the settings store for one test.
 class TestFolder {
-public:
+  public:
     TestFolder();
     ~TestFolder();
     std::filesystem::path Path() const;
@@ -32,16 +32,18 @@ public:
     // Writes "[setting]" with the given key=value lines to the store.
     void StoreSettings(const std::vector<std::pair<std::string, std::string>>& values) const;
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 
 // A 44100 Hz, 16-bit mono WAV: `seconds` of a harmonic tone at `f0Hz`.
 void WriteToneWav(const std::filesystem::path& path, double seconds, double f0Hz);
 // A voicebank folder whose oto.ini has entries for the given aliases.
-std::filesystem::path MakeVoicebank(const std::filesystem::path& folder, const std::vector<std::string>& aliasesCp932);
+std::filesystem::path MakeVoicebank(const std::filesystem::path& folder,
+                                    const std::vector<std::string>& aliasesCp932);
 // A plug-in file at tempo 120 naming `voiceDir`.
-std::filesystem::path MakePluginFile(const std::filesystem::path& path, const std::filesystem::path& voiceDir);
+std::filesystem::path MakePluginFile(const std::filesystem::path& path,
+                                     const std::filesystem::path& voiceDir);
 
 std::string ReadBytes(const std::filesystem::path& path);
 

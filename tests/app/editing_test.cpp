@@ -32,16 +32,12 @@ const std::string kTa = "\x82\xbd";  // た
 
 // The time under pixel column x at Scale 3 and scroll position 0:
 // ((x · 256) div 3) / 44.1 ms.
-double MsAtScale3(int x) {
-    return double((x * 256) / 3) / 44.1;
-}
+double MsAtScale3(int x) { return double((x * 256) / 3) / 44.1; }
 
-QString U(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-}
+QString U(std::string_view utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
 class LoadedWindow : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         voice_ = MakeVoicebank(folder_.File("voice"), {kA, kKa, kSa, kTa});
         plugin_ = MakePluginFile(folder_.File("plugin.tmp"), voice_);
@@ -83,7 +79,7 @@ TEST_F(LoadedWindow, ZoomSetsTheFramesThatFitTheSurface) {
     QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);
     QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);
     EXPECT_EQ(Session().Scale, 1);
-    EXPECT_EQ(Session().VisibleFrames, 670);  // 669 pixels at 1 pixel per frame
+    EXPECT_EQ(Session().VisibleFrames, 670);                  // 669 pixels at 1 pixel per frame
     QTest::mouseClick(upDown->DownButton(), Qt::LeftButton);  // on below: 2 frames per pixel
     EXPECT_EQ(Session().View(), Zoom(1, 2));
     EXPECT_EQ(Session().VisibleFrames, 669 * 2);
@@ -151,7 +147,8 @@ TEST_F(LoadedWindow, HelpTextsAndPointersFollowTheAreas) {
         {301, 20, kHelpCut, Qt::SizeHorCursor},
         {450, 20, kHelpVolumeLane, Qt::CrossCursor},
         {450, 320, kHelpLyricLane, Qt::IBeamCursor},
-        {450, 310, kHelpLyricLane, Qt::IBeamCursor},  // the cut area's last row, but over a segment's box
+        {450, 310, kHelpLyricLane,
+         Qt::IBeamCursor},  // the cut area's last row, but over a segment's box
         {450, 309, kHelpCutArea, Qt::ArrowCursor},
         {450, 100, kHelpCutArea, Qt::ArrowCursor},
     };
@@ -184,7 +181,8 @@ TEST_F(LoadedWindow, CutsKeepTheirGapAndARightDoubleClickRemovesOne) {
     Move(400, 100);
     QTest::mouseDClick(Surface(), Qt::RightButton, {}, QPoint(400, 100));
     ASSERT_EQ(Session().Segments.size(), 3u);
-    EXPECT_DOUBLE_EQ(Session().Segments[2].StartMs + Session().Segments[2].LengthMs, Session().DurationMs());
+    EXPECT_DOUBLE_EQ(Session().Segments[2].StartMs + Session().Segments[2].LengthMs,
+                     Session().DurationMs());
     // Inside the first segment it removes nothing.
     Move(50, 100);
     QTest::mouseDClick(Surface(), Qt::RightButton, {}, QPoint(50, 100));
@@ -266,7 +264,8 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     QTest::mouseRelease(Surface(), Qt::LeftButton, {}, QPoint(90, 200));
     const auto& frames = Session().Analyser->Frames;
     EXPECT_EQ(frames[std::size_t(XToFrame(60, 3, 0, Session().FrameCount()))].TargetF0, 0.0f);
-    EXPECT_NEAR(frames[std::size_t(XToFrame(500, 3, 0, Session().FrameCount()))].TargetF0, 220.0f, 5.0f);
+    EXPECT_NEAR(frames[std::size_t(XToFrame(500, 3, 0, Session().FrameCount()))].TargetF0, 220.0f,
+                5.0f);
 
     // Insert: decline saving the edit state; the window closes.
     QTest::mouseClick(t_->Find<QPushButton>("InsertButton"), Qt::LeftButton);
@@ -288,7 +287,8 @@ TEST_F(LoadedWindow, AWholeSessionByMouseAndKeysEndsInTheInsertedNotes) {
     // Lengths in ticks at tempo 120: ms × 120 / 125.
     const double cuts[] = {0.0, MsAtScale3(150), MsAtScale3(380), MsAtScale3(450), 2000.0};
     ASSERT_EQ(lengths.size(), 4u);
-    for (int i = 0; i < 4; ++i) EXPECT_NEAR(lengths[std::size_t(i)], (cuts[i + 1] - cuts[i]) * 0.96, 1.0) << i;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(lengths[std::size_t(i)], (cuts[i + 1] - cuts[i]) * 0.96, 1.0) << i;
     // The tone is A3 (220 Hz, note 57).
     ASSERT_EQ(keys.size(), 4u);
     for (int key : keys) EXPECT_EQ(key, 57);
@@ -310,7 +310,8 @@ TEST_F(LoadedWindow, InsertInVoiceCorrectionModeMakesTheRecordingAVoiceSource) {
     EXPECT_NE(written.find("Flags=P0"), std::string::npos);
     // The project's voicebank is another folder: the user is told to switch.
     ASSERT_FALSE(t_->log->messages.empty());
-    EXPECT_EQ(t_->log->messages.back(), "inform: 音源を作成しました。原音ファイルセットを切り替えてください。");
+    EXPECT_EQ(t_->log->messages.back(),
+              "inform: 音源を作成しました。原音ファイルセットを切り替えてください。");
 }
 
 TEST_F(LoadedWindow, AFailedInsertShowsTheErrorAndKeepsTheWindowOpen) {
@@ -337,7 +338,8 @@ TEST_F(LoadedWindow, TheVisibleLyricLaneIsTheFullLaneCutAtTheSurfaceEdge) {
         ASSERT_EQ(visible.height, full.height);
         ASSERT_EQ(visible.width, std::min(full.width, 669));
         for (int y = 0; y < visible.height; ++y) {
-            for (int x = 0; x < visible.width; ++x) ASSERT_EQ(visible.At(x, y), full.At(x, y)) << x << "," << y;
+            for (int x = 0; x < visible.width; ++x)
+                ASSERT_EQ(visible.At(x, y), full.At(x, y)) << x << "," << y;
         }
     }
 }
@@ -362,7 +364,8 @@ TEST_F(LoadedWindow, TheEditStateIsSavedAndLoadedThroughTheButtons) {
     EXPECT_FALSE(Session().Modified);
     EXPECT_EQ(t_->form->windowTitle(), QStringLiteral("take.wav"));
     // The cut added after saving was an unsaved edit: the question says so.
-    EXPECT_EQ(t_->log->messages.back(), "ask: 編集内容が保存されていません。破棄してよろしいですか？");
+    EXPECT_EQ(t_->log->messages.back(),
+              "ask: 編集内容が保存されていません。破棄してよろしいですか？");
     // Without edits since the load, loading again asks the usual question.
     t_->prompts->answers.push_back(true);
     t_->prompts->files.push_back(saved);
@@ -400,7 +403,7 @@ TEST_F(LoadedWindow, AWiderWindowShowsMoreFrames) {
 }
 
 class LongRecording : public LoadedWindow {
-protected:
+  protected:
     void SetUp() override {
         voice_ = MakeVoicebank(folder_.File("voice"), {kA});
         plugin_ = MakePluginFile(folder_.File("plugin.tmp"), voice_);
@@ -447,7 +450,8 @@ TEST_F(LongRecording, TheSpectrumLaneIsFullyColouredWhereverItIsScrolledTo) {
         const int frame = first + 20;
         for (int row = 0; row < kSpectrumRows; row += 9) {
             const std::uint32_t expected =
-                SpectrumColour(Session().SpectrumImage[std::size_t(frame)][std::size_t(row)], Session().SpectrumDensity);
+                SpectrumColour(Session().SpectrumImage[std::size_t(frame)][std::size_t(row)],
+                               Session().SpectrumDensity);
             ASSERT_EQ(Surface()->Image().At(60, kLanes.Spectrum.Top + row), expected)
                 << "scroll " << position << " row " << row;
         }
@@ -455,7 +459,7 @@ TEST_F(LongRecording, TheSpectrumLaneIsFullyColouredWhereverItIsScrolledTo) {
 }
 
 class ShortRecording : public LoadedWindow {
-protected:
+  protected:
     ShortRecording() { seconds_ = 0.5; }
 };
 

@@ -23,32 +23,40 @@ TEST(GuardedEvents, AFailureBeepsShowsTheReasonAndGoesNoFurther) {
     ScriptedPrompts prompts(log);
     EXPECT_TRUE(RunGuarded(prompts, [] {}));
     EXPECT_TRUE(log->messages.empty());
-    EXPECT_FALSE(RunGuarded(prompts, [] { throw std::system_error(ENOSPC, std::generic_category(), "/x/a.tmp"); }));
+    EXPECT_FALSE(RunGuarded(
+        prompts, [] { throw std::system_error(ENOSPC, std::generic_category(), "/x/a.tmp"); }));
     EXPECT_EQ(log->beeps, 1);
     ASSERT_EQ(log->messages.size(), 1u);
-    EXPECT_EQ(log->messages[0], "error: " + GuardedErrorText("ディスクの空き容量が不足しています: /x/a.tmp"));
+    EXPECT_EQ(log->messages[0],
+              "error: " + GuardedErrorText("ディスクの空き容量が不足しています: /x/a.tmp"));
     EXPECT_NE(log->messages[0].find("エラーが発生しました。"), std::string::npos);
     EXPECT_FALSE(RunGuarded(prompts, [] { throw 42; }));
     EXPECT_EQ(log->beeps, 2);
 }
 
 TEST(GuardedEvents, ReasonsAreJapanese) {
-    EXPECT_EQ(JapaneseReason(std::runtime_error("no plug-in file is loaded; there is nothing to insert the notes into")),
+    EXPECT_EQ(JapaneseReason(std::runtime_error(
+                  "no plug-in file is loaded; there is nothing to insert the notes into")),
               "プラグインファイルが読み込まれていないため、音符を挿入できません。");
     EXPECT_EQ(JapaneseReason(std::runtime_error("the plug-in file /p/a.tmp no longer exists")),
               "プラグインファイルが見つかりません: /p/a.tmp");
     EXPECT_EQ(JapaneseReason(std::filesystem::filesystem_error(
-                  "cannot replace the file", "/p/b.tmp", std::make_error_code(std::errc::permission_denied))),
+                  "cannot replace the file", "/p/b.tmp",
+                  std::make_error_code(std::errc::permission_denied))),
               "アクセスが拒否されました: /p/b.tmp");
-    EXPECT_EQ(JapaneseReason(ConversionError("'x' is not a valid integer value")), "数値として読めない値があります。");
-    EXPECT_EQ(JapaneseReason(std::domain_error("a portamento point time cannot be written")), "書き込めない値があります。");
+    EXPECT_EQ(JapaneseReason(ConversionError("'x' is not a valid integer value")),
+              "数値として読めない値があります。");
+    EXPECT_EQ(JapaneseReason(std::domain_error("a portamento point time cannot be written")),
+              "書き込めない値があります。");
     EXPECT_EQ(JapaneseReason(std::logic_error("odd")), "内部エラー (odd)");
 }
 
 TEST(QtTexts, TheStandardButtonsSpeakJapanese) {
     ASSERT_TRUE(InstallJapaneseTranslations(*QCoreApplication::instance()));
-    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
-    EXPECT_TRUE(QCoreApplication::translate("QPlatformTheme", "&Yes").startsWith(QStringLiteral("はい")));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"),
+              QStringLiteral("キャンセル"));
+    EXPECT_TRUE(
+        QCoreApplication::translate("QPlatformTheme", "&Yes").startsWith(QStringLiteral("はい")));
 }
 
 TEST(GuardedEvents, AFailingErrorBoxDoesNotEscapeEither) {
@@ -59,7 +67,8 @@ TEST(GuardedEvents, AFailingErrorBoxDoesNotEscapeEither) {
 }
 
 TEST(DialogFilters, PipeSeparatedFiltersBecomeQtFilters) {
-    EXPECT_EQ(ToQtFilter("Waveファイル(*.wav)|*.wav"), QStringLiteral("Waveファイル(*.wav) (*.wav)"));
+    EXPECT_EQ(ToQtFilter("Waveファイル(*.wav)|*.wav"),
+              QStringLiteral("Waveファイル(*.wav) (*.wav)"));
     EXPECT_EQ(ToQtFilter("メロドリフト編集ファイル(*.mlq)|*.mlq|All|*.a;*.b"),
               QStringLiteral("メロドリフト編集ファイル(*.mlq) (*.mlq);;All (*.a *.b)"));
 }
@@ -77,8 +86,8 @@ std::string Fmt(int format, int channels, int rate, int bits) {
 }
 
 TEST(WaveImages, DataIsFoundAfterAnOddSizedChunkAndItsPadByte) {
-    const std::string body = Fmt(1, 1, 44100, 16) + "LIST" + Le(3, 4) + "abc" + std::string(1, '\0') + "data" +
-                             Le(4, 4) + "\x01\x02\x03\x04";
+    const std::string body = Fmt(1, 1, 44100, 16) + "LIST" + Le(3, 4) + "abc" +
+                             std::string(1, '\0') + "data" + Le(4, 4) + "\x01\x02\x03\x04";
     const std::string image = "RIFF" + Le(std::uint32_t(4 + body.size()), 4) + "WAVE" + body;
     const auto layout = ReadWaveImageLayout(image);
     ASSERT_TRUE(layout.has_value());
@@ -103,9 +112,12 @@ TEST(WaveImages, ForeignAndTruncatedImagesAreRefusedOrClipped) {
     // The player hands no device what it cannot play, device or not: 24-bit
     // samples, a rate of 0, or less than one whole stereo frame.
     PreviewPlayer player;
-    EXPECT_FALSE(player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 1, 44100, 24) + "data" + Le(3, 4) + "abc"));
-    EXPECT_FALSE(player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 1, 0, 16) + "data" + Le(2, 4) + "ab"));
-    EXPECT_FALSE(player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 2, 44100, 16) + "data" + Le(3, 4) + "abc"));
+    EXPECT_FALSE(player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 1, 44100, 24) + "data" +
+                             Le(3, 4) + "abc"));
+    EXPECT_FALSE(
+        player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 1, 0, 16) + "data" + Le(2, 4) + "ab"));
+    EXPECT_FALSE(player.Play("RIFF" + Le(100, 4) + "WAVE" + Fmt(1, 2, 44100, 16) + "data" +
+                             Le(3, 4) + "abc"));
 }
 
 }  // namespace

@@ -30,9 +30,7 @@
 namespace melodrift::testing {
 namespace {
 
-QString U(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-}
+QString U(std::string_view utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
 const std::string kUnsavedAsk = "ask: 編集内容が保存されていません。破棄してよろしいですか？";
 
@@ -48,18 +46,20 @@ bool ProgressDialogShowing() {
 // progress dialog over it.
 struct PromptWatch {
     std::vector<std::string> seen;
-    std::vector<std::string> hidden;  // prompts a progress dialog covered or asked off the window thread
+    std::vector<std::string>
+        hidden;  // prompts a progress dialog covered or asked off the window thread
     void Attach(ScriptedPrompts& prompts) {
         prompts.onPrompt = [this](const std::string& line) {
             seen.push_back(line);
-            const bool windowThread = QThread::currentThread() == QApplication::instance()->thread();
+            const bool windowThread =
+                QThread::currentThread() == QApplication::instance()->thread();
             if (!windowThread || ProgressDialogShowing()) hidden.push_back(line);
         };
     }
 };
 
 class WindowSession : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         voice_ = MakeVoicebank(folder_.File("voice"), {"\x82\xa0"});
         plugin_ = MakePluginFile(folder_.File("plugin.tmp"), voice_);
@@ -92,7 +92,8 @@ protected:
         return starts;
     }
     bool Asked(const std::string& line) {
-        return std::find(t_->log->messages.begin(), t_->log->messages.end(), line) != t_->log->messages.end();
+        return std::find(t_->log->messages.begin(), t_->log->messages.end(), line) !=
+               t_->log->messages.end();
     }
 
     TestFolder folder_;
@@ -214,7 +215,8 @@ TEST_F(WindowSession, UndoAndRedoKeysAndTheCutMenu) {
     for (QAction* action : menu->actions()) {
         if (!action->isSeparator()) entries << action->text();
     }
-    EXPECT_EQ(entries, (QStringList{QStringLiteral("区切り削除"), QStringLiteral("元に戻す"), QStringLiteral("やり直し")}));
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("区切り削除"), QStringLiteral("元に戻す"),
+                                    QStringLiteral("やり直し")}));
     menu->actions().front()->trigger();
     menu->hide();
     QTest::mouseRelease(Surface(), Qt::RightButton, {}, QPoint(cutX, 100));
@@ -310,14 +312,18 @@ TEST_F(WindowSession, EveryHelpTextFitsItsStatusPanel) {
     const struct {
         int x, y;
         std::string_view text;
-    } places[] = {{300, 250, kHelpPitchLane}, {301, 100, kHelpCut}, {450, 20, kHelpVolumeLane},
-                  {450, 320, kHelpLyricLane}, {450, 100, kHelpCutArea}};
+    } places[] = {{300, 250, kHelpPitchLane},
+                  {301, 100, kHelpCut},
+                  {450, 20, kHelpVolumeLane},
+                  {450, 320, kHelpLyricLane},
+                  {450, 100, kHelpCutArea}};
     for (int width : {t_->form->width(), 527}) {
         t_->form->resize(width, t_->form->height());
         for (const auto& place : places) {
             Move(place.x, place.y);
             ASSERT_EQ(panel->text(), U(place.text));
-            EXPECT_LE(panel->fontMetrics().horizontalAdvance(panel->text()), panel->contentsRect().width())
+            EXPECT_LE(panel->fontMetrics().horizontalAdvance(panel->text()),
+                      panel->contentsRect().width())
                 << place.x << "," << place.y;
             EXPECT_LE(panel->geometry().right(), bar->width()) << width;
         }
@@ -336,8 +342,8 @@ TEST_F(WindowSession, WheelScrollsCtrlWheelZoomsAroundThePointerAndZeroFits) {
     t_->form->resize(728, t_->form->height());
     Session();
     const auto wheel = [&](int delta, Qt::KeyboardModifiers modifiers, int x) {
-        QWheelEvent event(QPointF(x, 100), Surface()->mapToGlobal(QPointF(x, 100)), QPoint(), QPoint(0, delta),
-                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QWheelEvent event(QPointF(x, 100), Surface()->mapToGlobal(QPointF(x, 100)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
         QApplication::sendEvent(Surface(), &event);
     };
     wheel(-120, Qt::ControlModifier, 300);
@@ -394,7 +400,8 @@ TEST_F(WindowSession, ZeroFitsALongTakeWhereCutsLandUnderThePointerAndUndoWorksA
     EXPECT_FALSE(edit->isVisible());
     const Segment narrow = Session().Segments[1];
     const int left = int(MsToX(narrow.StartMs, Session().View(), Session().FirstFrame));
-    const int right = int(MsToX(narrow.StartMs + narrow.LengthMs, Session().View(), Session().FirstFrame));
+    const int right =
+        int(MsToX(narrow.StartMs + narrow.LengthMs, Session().View(), Session().FirstFrame));
     EXPECT_GE(right - left, kLanes.LyricEditMinWidth);
     EXPECT_GE(left, 0);
     Click(Qt::LeftButton, (left + right) / 2, 320);
@@ -472,7 +479,8 @@ TEST_F(WindowSession, APreviewWithoutAnOutputDeviceSaysSoUntilOneWorks) {
     EXPECT_TRUE(panel->isVisible());
     // The message lies inside the status bar, beside the help text.
     const QRect bar = t_->form->statusBar()->rect();
-    EXPECT_TRUE(bar.contains(QRect(panel->mapTo(t_->form->statusBar(), QPoint(0, 0)), panel->size())));
+    EXPECT_TRUE(
+        bar.contains(QRect(panel->mapTo(t_->form->statusBar(), QPoint(0, 0)), panel->size())));
 }
 
 TEST_F(WindowSession, EscapeStopsAResynthesisedPreviewBeingRendered) {
@@ -483,7 +491,8 @@ TEST_F(WindowSession, EscapeStopsAResynthesisedPreviewBeingRendered) {
     Move(500, 20);
     QTest::mouseRelease(Surface(), Qt::RightButton, {}, QPoint(500, 20));
     ASSERT_TRUE(t_->form->PreviewRendering());
-    EXPECT_EQ(t_->form->StatusText(), QStringLiteral("ピッチ確認用プレビューを作成しています... (Escで中止)"));
+    EXPECT_EQ(t_->form->StatusText(),
+              QStringLiteral("ピッチ確認用プレビューを作成しています... (Escで中止)"));
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
     // The window stays usable meanwhile: a cut is added.
     Click(Qt::LeftButton, 450, 100);
@@ -500,7 +509,8 @@ TEST(LoadPromptsFromAWorker, MessagesWaitForReplayAndQuestionsHideTheDialog) {
     target.answers.push_back(true);
     std::vector<std::string> order;
     LoadPrompts prompts(
-        target, {{"known?", false}}, [&] { order.push_back("hide"); }, [&] { order.push_back("show"); });
+        target, {{"known?", false}}, [&] { order.push_back("hide"); },
+        [&] { order.push_back("show"); });
     target.onPrompt = [&](const std::string& line) { order.push_back(line); };
     bool known = true;
     bool asked = false;

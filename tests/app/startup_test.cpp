@@ -22,9 +22,7 @@
 namespace melodrift::testing {
 namespace {
 
-QString U(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // Leaving an edit as the user does: the edit loses the keyboard focus.
 void LeaveEdit(QLineEdit* edit, const QString& text) {
@@ -64,7 +62,8 @@ TEST(WindowStartUp, FirstRunShowsTraceModeWithEveryDefault) {
         EXPECT_TRUE(t.Find<QCheckBox>(name)->isEnabled()) << name;
     }
     EXPECT_FALSE(form.Session().CorrectionMode);
-    EXPECT_TRUE(form.Session().KeyEnabled && form.Session().PitchEnabled && form.Session().VolumeEnabled);
+    EXPECT_TRUE(form.Session().KeyEnabled && form.Session().PitchEnabled &&
+                form.Session().VolumeEnabled);
     EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
     EXPECT_EQ(form.Session().PitchMode, PitchEncoding::Mode2);
     EXPECT_TRUE(t.Find<QCheckBox>("ReplaceSelectionCheck")->isChecked());
@@ -109,9 +108,11 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
         EXPECT_EQ(button->text(), U(b.caption)) << b.name;
         EXPECT_EQ(button->toolTip(), U(b.hint)) << b.name;
     }
-    EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->toolTip(), U("スペクトルの表示濃度を変更します"));
-    EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->toolTip(),
-              U("ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）"));
+    EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->toolTip(),
+              U("スペクトルの表示濃度を変更します"));
+    EXPECT_EQ(
+        t.Find<QComboBox>("PitchModeCombo")->toolTip(),
+        U("ピッチを書き込むModeを選択（OpenUtauはMode2だけを読み、エンベロープも読みません）"));
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->minimum(), 1);
     EXPECT_EQ(t.Find<QScrollBar>("SpectrumRangeBar")->maximum(), 100);
     EXPECT_EQ(t.Find<ArrowStepper>("ZoomArrows")->Minimum(), kZoomOutmostPosition);
@@ -124,9 +125,11 @@ TEST(WindowStartUp, ControlsCarryTheirCaptionsHintsAndDesignGeometry) {
         t.form->resize(size);
         auto* column = t.Find<QFrame>("LaneLabelsPanel");
         for (QLabel* label : column->findChildren<QLabel*>()) {
-            EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()), column->width())
+            EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()),
+                      column->width())
                 << label->text().toStdString();
-            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << label->text().toStdString();
         }
     }
     // Hovering a control shows its hint in the status bar.
@@ -172,7 +175,8 @@ TEST(WindowStartUp, StoredCorrectionModeOpensWithTheCorrectionPanel) {
     EXPECT_TRUE(voicing->isEnabled());
     for (QCheckBox* box : t.Find<QGroupBox>("NoteOptionsGroup")->findChildren<QCheckBox*>()) {
         if (box->isVisible()) {
-            EXPECT_FALSE(box->geometry().intersects(panel->geometry())) << box->objectName().toStdString();
+            EXPECT_FALSE(box->geometry().intersects(panel->geometry()))
+                << box->objectName().toStdString();
         }
     }
     for (QWidget* child : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -185,7 +189,8 @@ TEST(WindowStartUp, StoredCorrectionModeOpensWithTheCorrectionPanel) {
     // Back in trace mode the four boxes show again.
     t.Find<QToolButton>("TraceModeButton")->click();
     EXPECT_FALSE(panel->isVisible());
-    for (const char* name : {"KeyCheck", "PitchCheck", "VolumeCheck"}) EXPECT_TRUE(t.Find<QCheckBox>(name)->isVisible()) << name;
+    for (const char* name : {"KeyCheck", "PitchCheck", "VolumeCheck"})
+        EXPECT_TRUE(t.Find<QCheckBox>(name)->isVisible()) << name;
     t.Find<QToolButton>("CorrectionModeButton")->click();
     // The disabled boxes keep their stored state.
     EXPECT_FALSE(t.Find<QCheckBox>("KeyCheck")->isChecked());
@@ -218,11 +223,13 @@ TEST(WindowStartUp, AnUnusableTempoIsToldWhenTheWindowOpens) {
     for (const char* tempo : {"0", "-90"}) {
         TestFolder folder;
         const auto plugin = folder.File("plugin.tmp");
-        const std::string text = std::string("[#SETTING]\r\nTempo=") + tempo + "\r\n[#0000]\r\nLength=480\r\n";
+        const std::string text =
+            std::string("[#SETTING]\r\nTempo=") + tempo + "\r\n[#0000]\r\nLength=480\r\n";
         WriteFileAtomically(plugin, text);
         FormUnderTest t(plugin);
         ASSERT_EQ(t.log->messages.size(), 1u) << tempo;
-        EXPECT_NE(t.log->messages.front().find("error: プラグインファイルのテンポ"), std::string::npos);
+        EXPECT_NE(t.log->messages.front().find("error: プラグインファイルのテンポ"),
+                  std::string::npos);
         EXPECT_EQ(ReadBytes(plugin), text);
     }
     // A usable tempo says nothing.
@@ -232,13 +239,17 @@ TEST(WindowStartUp, AnUnusableTempoIsToldWhenTheWindowOpens) {
     // A voice folder that does not exist is told, by name, before editing starts.
     FormUnderTest missing(MakePluginFile(folder.File("plugin2.tmp"), folder.File("gone")));
     ASSERT_EQ(missing.log->messages.size(), 1u);
-    EXPECT_NE(missing.log->messages.front().find("warn: プラグインファイルの音源フォルダが見つからない"), std::string::npos);
-    EXPECT_NE(missing.log->messages.front().find(PathToUtf8(folder.File("gone"))), std::string::npos);
+    EXPECT_NE(
+        missing.log->messages.front().find("warn: プラグインファイルの音源フォルダが見つからない"),
+        std::string::npos);
+    EXPECT_NE(missing.log->messages.front().find(PathToUtf8(folder.File("gone"))),
+              std::string::npos);
 }
 
 TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
     TestFolder folder;
-    folder.StoreSettings({{"Mode", "5"}, {"SpeqRange", "500"}, {"volume", "x"}, {"Cr_Consonant", "1.5"}});
+    folder.StoreSettings(
+        {{"Mode", "5"}, {"SpeqRange", "500"}, {"volume", "x"}, {"Cr_Consonant", "1.5"}});
     FormUnderTest t(folder.File("missing.tmp"));
     EXPECT_EQ(t.Find<QComboBox>("PitchModeCombo")->currentText(), QStringLiteral("Mode2"));
     EXPECT_EQ(t.form->Session().PitchMode, PitchEncoding::Mode2);

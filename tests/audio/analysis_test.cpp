@@ -31,7 +31,8 @@ WaveBuffer MakeWave(std::uint32_t count, F f) {
 WaveBuffer HarmonicTone(std::uint32_t count, double f0Hz, double amplitude = 6000.0) {
     return MakeWave(count, [=](std::uint32_t i) {
         double v = 0.0;
-        for (int h = 1; h <= 8; ++h) v += amplitude / h * std::sin(2.0 * std::numbers::pi * h * f0Hz * i / 44100.0);
+        for (int h = 1; h <= 8; ++h)
+            v += amplitude / h * std::sin(2.0 * std::numbers::pi * h * f0Hz * i / 44100.0);
         return static_cast<std::int32_t>(std::lround(v));
     });
 }
@@ -275,9 +276,12 @@ TEST(PitchCandidates, ListsFollowThePlainRuleOnEveryFrame) {
     std::normal_distribution<double> noise(0.0, 1.0);
     const WaveBuffer wave = MakeWave(44100, [&](std::uint32_t i) {
         const double t = i / 44100.0;
-        const double level = i < 15000 ? 3000.0 : (i < 30000 ? 40.0 : 0.5);  // voiced, then faint, then almost silent
+        const double level =
+            i < 15000 ? 3000.0
+                      : (i < 30000 ? 40.0 : 0.5);  // voiced, then faint, then almost silent
         double v = noise(random) * level * 0.3;
-        for (int h = 1; h <= 6; ++h) v += level / h * std::sin(2.0 * std::numbers::pi * h * (180.0 + 40.0 * t) * t);
+        for (int h = 1; h <= 6; ++h)
+            v += level / h * std::sin(2.0 * std::numbers::pi * h * (180.0 + 40.0 * t) * t);
         return static_cast<std::int32_t>(std::lround(v));
     });
     PitchAnalyser a;
@@ -299,16 +303,20 @@ TEST(PitchCandidates, ListsFollowThePlainRuleOnEveryFrame) {
             const auto strength = static_cast<float>(std::log10(row[k] + 1e-7));
             if (strength > 0.0f) peaks.push_back({strength, m});
         }
-        std::stable_sort(peaks.begin(), peaks.end(), [](const Peak& x, const Peak& y) { return x.strength > y.strength; });
+        std::stable_sort(peaks.begin(), peaks.end(),
+                         [](const Peak& x, const Peak& y) { return x.strength > y.strength; });
         CandidateSlots expected{};
         for (std::size_t c = 0; c < peaks.size() && c < expected.size(); ++c) {
             const int m = peaks[c].lag;
             const auto k = static_cast<std::size_t>(m);
             const long double top = row[k], before = row[k - 1], after = row[k + 1];
             const long double lag = before < after
-                                        ? (m * (top - before) + (m + 1) * (after - before)) / ((top - before) + (after - before))
-                                        : (m * (top - after) + (m - 1) * (before - after)) / ((top - after) + (before - after));
-            expected[c] = {static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag)))), peaks[c].strength};
+                                        ? (m * (top - before) + (m + 1) * (after - before)) /
+                                              ((top - before) + (after - before))
+                                        : (m * (top - after) + (m - 1) * (before - after)) /
+                                              ((top - after) + (before - after));
+            expected[c] = {static_cast<float>(BinToHz(LagToBin(static_cast<double>(lag)))),
+                           peaks[c].strength};
         }
         const CandidateSlots& listed = a.Candidates[static_cast<std::size_t>(i)];
         for (std::size_t c = 0; c < expected.size(); ++c) {
@@ -331,8 +339,10 @@ TEST(PitchCandidates, AutocorrelationRowMatchesTheTimeDomain) {
     std::normal_distribution<double> noise(0.0, 500.0);
     std::vector<std::int16_t> mono(6000);
     for (std::size_t i = 0; i < mono.size(); ++i) {
-        const double v = 8000.0 * std::sin(2.0 * std::numbers::pi * 190.0 * static_cast<double>(i) / 44100.0) +
-                         3000.0 * std::sin(2.0 * std::numbers::pi * 380.0 * static_cast<double>(i) / 44100.0) + noise(random);
+        const double v =
+            8000.0 * std::sin(2.0 * std::numbers::pi * 190.0 * static_cast<double>(i) / 44100.0) +
+            3000.0 * std::sin(2.0 * std::numbers::pi * 380.0 * static_cast<double>(i) / 44100.0) +
+            noise(random);
         mono[i] = static_cast<std::int16_t>(std::lround(v));
     }
     const PaddedSamples samples(mono);
@@ -355,7 +365,9 @@ TEST(PitchCandidates, AutocorrelationRowMatchesTheTimeDomain) {
         xNyquist += (j % 2 == 0 ? 1 : -1) * x[j];
     }
     float centre = 0.0f;
-    for (int k = 0; k <= 46; ++k) centre = std::max(centre, static_cast<float>(spectrum[static_cast<std::size_t>(k)] * spectrum[static_cast<std::size_t>(k)]));
+    for (int k = 0; k <= 46; ++k)
+        centre = std::max(centre, static_cast<float>(spectrum[static_cast<std::size_t>(k)] *
+                                                     spectrum[static_cast<std::size_t>(k)]));
 
     double largest = 0.0;
     for (double v : autocorr) largest = std::max(largest, v);
@@ -369,7 +381,8 @@ TEST(PitchCandidates, AutocorrelationRowMatchesTheTimeDomain) {
         long double r = 0.0L;
         for (std::size_t j = 0; j < x.size(); ++j) r += x[j] * x[(j + row) % x.size()];
         const long double sign = m % 2 == 0 ? 1.0L : -1.0L;
-        const long double a = centre + (2048.0L * r - x0 * x0 - sign * xNyquist * xNyquist) / 262144.0L;
+        const long double a =
+            centre + (2048.0L * r - x0 * x0 - sign * xNyquist * xNyquist) / 262144.0L;
         const auto expected = static_cast<double>(a * a / 4194304.0L);
         ASSERT_NEAR(autocorr[row], expected, 1e-9 * largest) << "lag " << m;
     }
@@ -404,8 +417,10 @@ INSTANTIATE_TEST_SUITE_P(Pitches, TonePitch, ::testing::Values(110.0, 220.0, 330
 
 TEST(PitchTracking, ChainsOfFiveFramesOrFewerNeverVoice) {
     PitchAnalyser a = FramesOnly(20);
-    for (int i = 2; i <= 6; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 6.0f};  // 5 frames
-    for (int i = 10; i <= 15; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {300.0f, 6.0f};  // 6 frames
+    for (int i = 2; i <= 6; ++i)
+        a.Candidates[static_cast<std::size_t>(i)][0] = {200.0f, 6.0f};  // 5 frames
+    for (int i = 10; i <= 15; ++i)
+        a.Candidates[static_cast<std::size_t>(i)][0] = {300.0f, 6.0f};  // 6 frames
     a.TrackPitch();
     for (int i = 0; i < 10; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 0.0f) << i;
     for (int i = 10; i <= 15; ++i) {
@@ -440,7 +455,9 @@ TEST(PitchTracking, FollowsAGlideAndPrefersTheChainThatRanksFirst) {
     std::swap(a.Candidates[6][0], a.Candidates[6][1]);
     a.TrackPitch();
     for (int i = 0; i < 12; ++i) {
-        EXPECT_FLOAT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, static_cast<float>(200.0 * std::pow(1.05, i))) << i;
+        EXPECT_FLOAT_EQ(a.Frames[static_cast<std::size_t>(i)].F0,
+                        static_cast<float>(200.0 * std::pow(1.05, i)))
+            << i;
     }
 }
 
@@ -448,7 +465,8 @@ TEST(PitchTracking, AJumpBeyondTheRatioLimitBreaksTheChain) {
     PitchAnalyser a = FramesOnly(10);
     // Frames 0..4 at 200 Hz, frames 5..9 at 240 Hz (ratio 1.2): two chains of
     // five, neither long enough.
-    for (int i = 0; i < 10; ++i) a.Candidates[static_cast<std::size_t>(i)][0] = {i < 5 ? 200.0f : 240.0f, 6.0f};
+    for (int i = 0; i < 10; ++i)
+        a.Candidates[static_cast<std::size_t>(i)][0] = {i < 5 ? 200.0f : 240.0f, 6.0f};
     a.TrackPitch();
     for (int i = 0; i < 10; ++i) EXPECT_EQ(a.Frames[static_cast<std::size_t>(i)].F0, 0.0f) << i;
 }
@@ -558,7 +576,8 @@ WaveBuffer VariedRecording(std::uint32_t count) {
 
 template <typename T>
 bool SameBits(const std::vector<T>& x, const std::vector<T>& y) {
-    return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0);
+    return x.size() == y.size() &&
+           (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(T)) == 0);
 }
 
 void ExpectIdenticalAnalyses(const PitchAnalyser& one, const PitchAnalyser& two) {
@@ -605,7 +624,9 @@ TEST(AnalysisThreads, ASingleFrameGivesTheSameBitsWithOneOrTwoWorkers) {
 }
 
 TEST(TwoHalves, SplitsAtTheMiddleJoinsInOrderAndAThrowStopsTheOtherHalf) {
-    const auto range = [](std::size_t first, std::size_t end) { return std::to_string(first) + "-" + std::to_string(end); };
+    const auto range = [](std::size_t first, std::size_t end) {
+        return std::to_string(first) + "-" + std::to_string(end);
+    };
     const auto join = [](const std::string& a, const std::string& b) { return a + "," + b; };
     EXPECT_EQ(InTwoHalves(5, 6, range, join), "0-5");  // below the threshold: one part
     EXPECT_EQ(InTwoHalves(5, 5, range, join), "0-2,2-5");
@@ -616,7 +637,8 @@ TEST(TwoHalves, SplitsAtTheMiddleJoinsInOrderAndAThrowStopsTheOtherHalf) {
         const auto part = [&](std::size_t first, std::size_t, std::stop_token stop) {
             if (first == throwing) throw std::runtime_error("half failed");
             const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (!stop.stop_requested() && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+            while (!stop.stop_requested() && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::yield();
             otherStopped = stop.stop_requested();
         };
         EXPECT_THROW(InTwoHalves(4, 2, part), std::runtime_error) << "half at " << throwing;

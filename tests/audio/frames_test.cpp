@@ -32,10 +32,12 @@ TEST(Conversions, NearestBinTruncatesTheExtendedValueRightAtEveryHalfBin) {
     // harmonics h * f of pitches as the analysis produces them: each against
     // the extended evaluation written out.
     const auto reference = [](double hz) {
-        return static_cast<std::int32_t>(std::trunc(static_cast<long double>(hz) / 44100 * 2048 + 0.5L));
+        return static_cast<std::int32_t>(
+            std::trunc(static_cast<long double>(hz) / 44100 * 2048 + 0.5L));
     };
     for (int bin = 0; bin < (1 << 20); bin += bin < 2048 ? 1 : 97) {
-        const double edge = static_cast<double>((static_cast<long double>(bin) + 0.5L) * 44100 / 2048);
+        const double edge =
+            static_cast<double>((static_cast<long double>(bin) + 0.5L) * 44100 / 2048);
         double up = edge;
         double down = edge;
         for (int step = 0; step < 4; ++step) {
@@ -149,7 +151,8 @@ TEST(RealFft, SineSumIsPositiveForASineInput) {
     // x[j] = sin(2 pi 5 j / 2048): the sine sum of bin 5 is +1024, the cosine
     // sum 0 (the sign convention of rdft, not FFTW's).
     std::array<double, FftSize> a{};
-    for (int j = 0; j < FftSize; ++j) a[static_cast<std::size_t>(j)] = std::sin(2.0 * std::numbers::pi * 5 * j / FftSize);
+    for (int j = 0; j < FftSize; ++j)
+        a[static_cast<std::size_t>(j)] = std::sin(2.0 * std::numbers::pi * 5 * j / FftSize);
     FftWorkspace fft;
     fft.Rdft(a);
     EXPECT_NEAR(a[10], 0.0, 1e-9);

@@ -27,7 +27,8 @@ TEST(NoiseBandEdges, FirstAndLastBandAndNoGaps) {
     EXPECT_EQ(bands[0].Last, 2);
     EXPECT_EQ(bands[15].First, 611);
     EXPECT_EQ(bands[15].Last, 886);
-    for (std::size_t b = 1; b < bands.size(); ++b) EXPECT_EQ(bands[b].First, bands[b - 1].Last + 1) << b;
+    for (std::size_t b = 1; b < bands.size(); ++b)
+        EXPECT_EQ(bands[b].First, bands[b - 1].Last + 1) << b;
 }
 
 TEST(MeasureHarmonics, SumsThreeBinsPerHarmonicBelow18kHz) {
@@ -106,9 +107,9 @@ TEST(MeasureNoiseBands, BandSumsScaledAndZeroAtBothEnds) {
 
 TEST(MeasureNoiseBands, PitchesBelowOneBinClearEveryBinAndNegativeOnesNone) {
     PitchAnalyser a = WithSpectra(5, 1.0);
-    a.Frames[1].F0 = 0.5f;    // harmonics every 0.02 bins: all bins cleared
-    a.Frames[2].F0 = 21.0f;   // just below one bin apart: likewise
-    a.Frames[3].F0 = -100.0f; // never reaches the top bin: nothing cleared
+    a.Frames[1].F0 = 0.5f;     // harmonics every 0.02 bins: all bins cleared
+    a.Frames[2].F0 = 21.0f;    // just below one bin apart: likewise
+    a.Frames[3].F0 = -100.0f;  // never reaches the top bin: nothing cleared
     a.MeasureNoiseBands();
     for (float n : a.Frames[1].Noise) EXPECT_EQ(n, 0.0f);
     for (float n : a.Frames[2].Noise) EXPECT_EQ(n, 0.0f);
@@ -135,7 +136,8 @@ TEST(MeasureNoiseFlux, ChangeAgainstTheNeighboursMeanAndZeroAtBothEnds) {
 
 TEST(SmoothNoiseBands, ThreeFrameCentredMeanKeepsTheEnds) {
     PitchAnalyser a = WithSpectra(6, 0.0);
-    for (int i = 0; i < 6; ++i) a.Frames[static_cast<std::size_t>(i)].Noise[4] = i == 3 ? 3.0f : 0.0f;
+    for (int i = 0; i < 6; ++i)
+        a.Frames[static_cast<std::size_t>(i)].Noise[4] = i == 3 ? 3.0f : 0.0f;
     a.Frames[0].Noise[4] = 6.0f;
     a.SmoothNoiseBands();
     EXPECT_EQ(a.Frames[0].Noise[4], 6.0f);  // ends keep their values
@@ -175,7 +177,8 @@ TEST(AnalyzeMeasures, ToneAnalysisIsNormalisedWithSilentEndFrames) {
     WaveBuffer wave = MakeMono16Wave(22050);
     for (std::uint32_t i = 0; i < 22050; ++i) {
         double v = 0.0;
-        for (int h = 1; h <= 5; ++h) v += 4000.0 / h * std::sin(2.0 * std::numbers::pi * 200.0 * h * i / 44100.0);
+        for (int h = 1; h <= 5; ++h)
+            v += 4000.0 / h * std::sin(2.0 * std::numbers::pi * 200.0 * h * i / 44100.0);
         wave.SetSample(i, 0, static_cast<std::int32_t>(std::lround(v)));
     }
     PitchAnalyser a;
@@ -232,7 +235,8 @@ TEST(MeasureFixedComb, PeaksMatchTheExtendedRunningMaximumOnNearTies) {
             for (int k = 8; k <= 34; ++k) {
                 const double w = 1.0 - std::abs(k - 21) / 14.0;
                 double v = 700.0 / w;
-                for (int n = static_cast<int>(unit(random) * 4); n > 0; --n) v = std::nextafter(v, 0.0);
+                for (int n = static_cast<int>(unit(random) * 4); n > 0; --n)
+                    v = std::nextafter(v, 0.0);
                 s[static_cast<std::size_t>(k)] = v;
             }
         }
@@ -240,8 +244,9 @@ TEST(MeasureFixedComb, PeaksMatchTheExtendedRunningMaximumOnNearTies) {
     a.MeasureFixedComb();
     for (int i = 0; i < count; ++i) {
         for (int h = 1; h <= HarmonicCount; ++h) {
-            ASSERT_EQ(a.Frames[static_cast<std::size_t>(i)].Harmonic[static_cast<std::size_t>(h - 1)],
-                      ReferenceCombPeak(a.Spectrum[static_cast<std::size_t>(i)], h))
+            ASSERT_EQ(
+                a.Frames[static_cast<std::size_t>(i)].Harmonic[static_cast<std::size_t>(h - 1)],
+                ReferenceCombPeak(a.Spectrum[static_cast<std::size_t>(i)], h))
                 << "frame " << i << " harmonic " << h;
         }
     }
@@ -293,12 +298,13 @@ TEST(AnalyzePitch, MeasuresAlongsideTheCandidatesEqualTheSeparatePasses) {
             joined.Options.KeepSpectra = false;
             joined.Options.BorrowWave = borrow;
             std::vector<double> joinedRows(separateRows.size());
-            joined.AnalyzePitch(wave, joined.FixedCombAndNoiseFluxTask([&](int frame, const BinRow& row) {
-                const auto i = static_cast<std::size_t>(frame) * 3;
-                joinedRows[i] = row[3];
-                joinedRows[i + 1] = row[400];
-                joinedRows[i + 2] = row[1023];
-            }));
+            joined.AnalyzePitch(wave,
+                                joined.FixedCombAndNoiseFluxTask([&](int frame, const BinRow& row) {
+                                    const auto i = static_cast<std::size_t>(frame) * 3;
+                                    joinedRows[i] = row[3];
+                                    joinedRows[i + 1] = row[400];
+                                    joinedRows[i + 2] = row[1023];
+                                }));
 
             ASSERT_EQ(joined.FrameCount, separate.FrameCount);
             EXPECT_EQ(joinedRows, separateRows);
@@ -316,8 +322,12 @@ TEST(AnalyzePitch, MeasuresAlongsideTheCandidatesEqualTheSeparatePasses) {
                 ASSERT_EQ(j.HarmonicTotal, s.HarmonicTotal) << "frame " << i;
                 ASSERT_EQ(j.Noise, s.Noise) << "frame " << i;
                 for (int k = 0; k < CandidateCount; ++k) {
-                    ASSERT_EQ(joined.Candidates[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)].Freq,
-                              separate.Candidates[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)].Freq);
+                    ASSERT_EQ(
+                        joined.Candidates[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)]
+                            .Freq,
+                        separate
+                            .Candidates[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)]
+                            .Freq);
                 }
             }
             EXPECT_GT(voiced, joined.FrameCount / 2);

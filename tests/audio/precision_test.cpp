@@ -13,7 +13,8 @@ namespace {
 
 TEST(ExtendedPrecision, LongDoubleIsTheEightyBitTypeTheResultsWereMadeWith) {
 #if defined(_MSC_VER) && !defined(__clang__)
-    GTEST_SKIP() << "MSVC: long double is double (53-bit mantissa); results differ from Linux in the last bits";
+    GTEST_SKIP() << "MSVC: long double is double (53-bit mantissa); results differ from Linux in "
+                    "the last bits";
 #else
     EXPECT_EQ(std::numeric_limits<long double>::digits, 64);
     EXPECT_EQ(LDBL_MAX_EXP, 16384);

@@ -67,11 +67,12 @@ TEST(NoiseTables, DrawTwoTargetsPerSegmentAndRepeatOnlyFromTheSameSeed) {
     const Resynthesizer first(random);
     EXPECT_EQ(random.Seed(), expected.Seed());
 
-    const Resynthesizer continued(random);  // continues the sequence: other noise
+    const Resynthesizer continued(random);       // continues the sequence: other noise
     const Resynthesizer& again = SharedSynth();  // built from a fresh seed 0
     for (int band = 0; band < NoiseBandCount; ++band) {
         EXPECT_TRUE(std::ranges::equal(first.NoiseTable(band), again.NoiseTable(band))) << band;
-        EXPECT_FALSE(std::ranges::equal(first.NoiseTable(band), continued.NoiseTable(band))) << band;
+        EXPECT_FALSE(std::ranges::equal(first.NoiseTable(band), continued.NoiseTable(band)))
+            << band;
     }
     EXPECT_TRUE(first.NoiseTable(-1).empty());
     EXPECT_TRUE(first.NoiseTable(16).empty());
@@ -108,7 +109,7 @@ TEST(SpectralEnvelope, ReadsHarmonicsAsALineFromZeroThenBetweenNeighbours) {
     AnalysisFrame frame{};
     frame.F0 = 200.0f;
     for (int h = 1; h <= 30; ++h) frame.Harmonic[static_cast<std::size_t>(h - 1)] = 10.0f * h;
-    EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 100.0), 5.0);   // 0.5 · F0: half of harmonic 1
+    EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 100.0), 5.0);  // 0.5 · F0: half of harmonic 1
     EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 0.0), 0.0);
     EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 200.0), 10.0);
     EXPECT_DOUBLE_EQ(Resynthesizer::EnvelopeAt(frame, 500.0), 25.0);  // between harmonics 2 and 3
@@ -134,7 +135,8 @@ TEST(FrameReshaping, HarmonicsFollowTheEnvelopeAtTheNewPitchWithTilt) {
     Resynthesizer::ReshapeFrame(dest, source, params);
     // Harmonic h at 200·h Hz: 10 · 0.2·h below 3000 Hz, 0 from there on.
     for (int h = 1; h <= 30; ++h)
-        EXPECT_FLOAT_EQ(dest.Harmonic[static_cast<std::size_t>(h - 1)], h < 15 ? 2.0f * h : 0.0f) << h;
+        EXPECT_FLOAT_EQ(dest.Harmonic[static_cast<std::size_t>(h - 1)], h < 15 ? 2.0f * h : 0.0f)
+            << h;
     EXPECT_FLOAT_EQ(dest.HarmonicTotal, 210.0f);  // 2 · (1 + … + 14)
     EXPECT_EQ(dest.Noise[3], 7.0f);
 
@@ -182,14 +184,16 @@ TEST(SegmentSynthesis, ConsecutiveSegmentsContinueThePhaseOfASine) {
     position = synth.SynthSegment(wave, position, 257, frame, frame, params, params);
     ASSERT_EQ(position, 557);
     for (std::uint32_t n = 0; n < 557; ++n) {
-        const double expected = std::trunc(10000.0 * std::sin(2 * std::numbers::pi * f0Hz * n / 44100.0));
+        const double expected =
+            std::trunc(10000.0 * std::sin(2 * std::numbers::pi * f0Hz * n / 44100.0));
         ASSERT_NEAR(wave.GetSample(n, 0), expected, 1.0) << "sample " << n;
     }
     // Silent harmonics keep running too: harmonic h stays at h times the
     // phase of harmonic 1, ready to sound in a later segment.
     const auto& phases = synth.Phases();
     for (std::size_t i = 1; i < phases.size(); ++i) {
-        const double drift = std::remainder(phases[i] - (i + 1.0) * phases[0], 2 * std::numbers::pi);
+        const double drift =
+            std::remainder(phases[i] - (i + 1.0) * phases[0], 2 * std::numbers::pi);
         EXPECT_NEAR(drift, 0.0, 1e-6) << "harmonic " << i + 1;
     }
 }
@@ -203,7 +207,9 @@ TEST(SegmentSynthesis, PitchAndAmplitudeGlideLinearlyFromTheStartFrameToTheEndFr
     const AnalysisFrame startFrame = SingleHarmonic(200.0f, 1000.0f);
     const AnalysisFrame endFrame = SingleHarmonic(400.0f, 3000.0f);
     const int count = 600;
-    ASSERT_EQ(synth.SynthSegment(wave, 0, count, startFrame, endFrame, Params(200.0f), Params(400.0f)), count);
+    ASSERT_EQ(
+        synth.SynthSegment(wave, 0, count, startFrame, endFrame, Params(200.0f), Params(400.0f)),
+        count);
     // Step w(n) = wA + n·d with d = (wB − wA) / count, so the phase before
     // sample n is n·wA + d·n(n − 1)/2; the amplitude is 1000 + 2000·n / count.
     const double wA = 2 * std::numbers::pi * 200.0 / 44100.0;
@@ -212,7 +218,8 @@ TEST(SegmentSynthesis, PitchAndAmplitudeGlideLinearlyFromTheStartFrameToTheEndFr
     for (int n = 0; n < count; ++n) {
         const double phase = n * wA + d * n * (n - 1) / 2.0;
         const double amplitude = 1000.0 + 2000.0 * n / count;
-        ASSERT_NEAR(wave.GetSample(static_cast<std::uint32_t>(n), 0), std::trunc(std::sin(phase) * amplitude), 1.0)
+        ASSERT_NEAR(wave.GetSample(static_cast<std::uint32_t>(n), 0),
+                    std::trunc(std::sin(phase) * amplitude), 1.0)
             << "sample " << n;
     }
 }
@@ -245,7 +252,8 @@ TEST(SegmentSynthesis, NoiseLevelGlidesFromTheStartSidesGainToTheEndSides) {
     ASSERT_EQ(synth.SynthSegment(wave, 400, 400, frame, frame, Params(0.0f), endVoiced), 800);
     for (std::uint32_t n = 0; n < 400; ++n) {
         const double level = 2.0 + (0.5 * 2.0 - 2.0) * n / 400.0;
-        ASSERT_NEAR(wave.GetSample(400 + n, 0), std::trunc(table[400 + n] * level), 1.0) << "sample " << 400 + n;
+        ASSERT_NEAR(wave.GetSample(400 + n, 0), std::trunc(table[400 + n] * level), 1.0)
+            << "sample " << 400 + n;
     }
 }
 
@@ -264,12 +272,15 @@ TEST(SegmentSynthesis, AnUnvoicedSideRendersNoiseOnly) {
     // With noise levels: the bands' tables at the running read position, at
     // full gain (no harmonic part to attenuate them).
     AnalysisFrame noisy = loud;
-    for (int band = 0; band < NoiseBandCount; ++band) noisy.Noise[static_cast<std::size_t>(band)] = 0.5f + band;
-    const std::int32_t end = synth.SynthSegment(wave, 400, 300, noisy, noisy, Params(0.0f), Params(0.0f));
+    for (int band = 0; band < NoiseBandCount; ++band)
+        noisy.Noise[static_cast<std::size_t>(band)] = 0.5f + band;
+    const std::int32_t end =
+        synth.SynthSegment(wave, 400, 300, noisy, noisy, Params(0.0f), Params(0.0f));
     ASSERT_EQ(end, 700);
     for (std::uint32_t n = 400; n < 700; ++n) {
         double v = 0.0;
-        for (int band = 0; band < NoiseBandCount; ++band) v += synth.NoiseTable(band)[n] * (0.5 + band);
+        for (int band = 0; band < NoiseBandCount; ++band)
+            v += synth.NoiseTable(band)[n] * (0.5 + band);
         ASSERT_NEAR(wave.GetSample(n, 0), std::trunc(v), 1.0) << "sample " << n;
     }
 }

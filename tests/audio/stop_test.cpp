@@ -13,7 +13,9 @@ namespace {
 WaveBuffer Tone(std::uint32_t count) {
     WaveBuffer wave = MakeMono16Wave(count);
     for (std::uint32_t i = 0; i < count; ++i) {
-        wave.SetSample(i, 0, static_cast<std::int32_t>(6000.0 * std::sin(2.0 * std::numbers::pi * 220.0 * i / 44100.0)));
+        wave.SetSample(i, 0,
+                       static_cast<std::int32_t>(
+                           6000.0 * std::sin(2.0 * std::numbers::pi * 220.0 * i / 44100.0)));
     }
     return wave;
 }

@@ -33,8 +33,8 @@ std::string Chunk(const std::string& id, const std::string& body) {
 
 // A "fmt " body; `blockAlign` and `avgBytes` are written as given (a reader
 // must recompute them).
-std::string FmtBody(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
-                    std::uint16_t blockAlign, std::uint32_t avgBytes) {
+std::string FmtBody(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                    std::uint16_t bits, std::uint16_t blockAlign, std::uint32_t avgBytes) {
     return U16(tag) + U16(channels) + U32(rate) + U32(avgBytes) + U16(blockAlign) + U16(bits);
 }
 
@@ -60,14 +60,16 @@ std::string SimpleFile() {
 
 std::vector<std::int16_t> Channel(const WaveBuffer& wave, std::uint8_t channel) {
     std::vector<std::int16_t> values;
-    for (std::uint32_t i = 0; i < wave.SampleCount(); ++i) values.push_back(wave.GetSample(i, channel));
+    for (std::uint32_t i = 0; i < wave.SampleCount(); ++i)
+        values.push_back(wave.GetSample(i, channel));
     return values;
 }
 
 // A wave of the given format holding `values` in channel 0.
 WaveBuffer WaveOf(std::uint32_t rate, const std::vector<std::int16_t>& values) {
     WaveBuffer wave;
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, rate, 16)) + Chunk("data", Samples16(values)))),
+    EXPECT_EQ(wave.LoadFromBytes(
+                  Riff(Chunk("fmt ", PcmFmt(1, rate, 16)) + Chunk("data", Samples16(values)))),
               WavLoadResult::Ok);
     return wave;
 }
@@ -111,8 +113,8 @@ TEST(WaveBuffer, SetFrameCountAppendsSilenceKeepsTheHeadAndEmptiesAtZero) {
 TEST(WaveBuffer, SampleEncodingsAndBounds) {
     WaveBuffer wave;
     wave.SetFrameCount(3);
-    wave.SetSample(0, 0, -32768);  // (−32768 + 32768) div 256 = 0
-    wave.SetSample(1, 0, 32767);   // 65535 div 256 = 255
+    wave.SetSample(0, 0, -32768);         // (−32768 + 32768) div 256 = 0
+    wave.SetSample(1, 0, 32767);          // 65535 div 256 = 255
     wave.SetSample(2, 0, 0x10000 - 300);  // low 16 bits: −300 → 32468 div 256 = 126
     EXPECT_EQ(wave.SampleData()[0], 0);
     EXPECT_EQ(wave.SampleData()[1], 255);
@@ -204,9 +206,10 @@ TEST(WaveConversion, DownSamplingAveragesBlocksWithSignedDivision) {
 
 TEST(WaveConversion, ChannelsMixToTheirMeanAndSpreadToEveryChannel) {
     WaveBuffer stereo;
-    ASSERT_EQ(stereo.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) +
-                                        Chunk("data", Samples16({100, 301, -1, -2, 32767, 32767})))),
-              WavLoadResult::Ok);
+    ASSERT_EQ(
+        stereo.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) +
+                                  Chunk("data", Samples16({100, 301, -1, -2, 32767, 32767})))),
+        WavLoadResult::Ok);
     stereo.ConvertChannels(1);
     EXPECT_EQ(stereo.Channels(), 1);
     EXPECT_EQ(stereo.BlockAlign(), 2);
@@ -234,8 +237,9 @@ TEST(WaveConversion, WidthChangesReencodeEverySample) {
 TEST(WaveImage, HeaderIsTheFixed44ByteLayoutFollowedByTheSamples) {
     WaveBuffer wave = WaveOf(44100, {100, -200, 300});
     const std::string image = wave.SaveToBytes();
-    const std::string expected = "RIFF" + U32(42) + "WAVE" + "fmt " + U32(16) + U16(1) + U16(1) + U32(44100) +
-                                 U32(88200) + U16(2) + U16(16) + "data" + U32(6) + Samples16({100, -200, 300});
+    const std::string expected = "RIFF" + U32(42) + "WAVE" + "fmt " + U32(16) + U16(1) + U16(1) +
+                                 U32(44100) + U32(88200) + U16(2) + U16(16) + "data" + U32(6) +
+                                 Samples16({100, -200, 300});
     EXPECT_EQ(image, expected);
     EXPECT_EQ(image.size(), 44u + wave.DataSize());
 
@@ -256,8 +260,8 @@ TEST(WaveImage, HeaderIsTheFixed44ByteLayoutFollowedByTheSamples) {
 TEST(WavReader, LoadsFormatAndSamplesAndRecomputesDerivedFields) {
     WaveBuffer wave;
     // BlockAlign and AvgBytesPerSec in the file are wrong on purpose.
-    const std::string file =
-        Riff(Chunk("fmt ", FmtBody(1, 1, 44100, 16, 7, 12345)) + Chunk("data", Samples16({100, -200, 300})));
+    const std::string file = Riff(Chunk("fmt ", FmtBody(1, 1, 44100, 16, 7, 12345)) +
+                                  Chunk("data", Samples16({100, -200, 300})));
     ASSERT_EQ(wave.LoadFromBytes(file), WavLoadResult::Ok);
     EXPECT_EQ(wave.BlockAlign(), 2);
     EXPECT_EQ(wave.AvgBytesPerSec(), 88200u);
@@ -278,33 +282,37 @@ TEST(WavReader, SixteenAndEighteenByteFormatChunksLoadAlike) {
 
     // A longer format chunk: reading continues right after it.
     WaveBuffer extended;
-    ASSERT_EQ(extended.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16) + std::string(24, 'x')) +
-                                          Chunk("data", Samples16({100, -200, 300})))),
-              WavLoadResult::Ok);
+    ASSERT_EQ(
+        extended.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16) + std::string(24, 'x')) +
+                                    Chunk("data", Samples16({100, -200, 300})))),
+        WavLoadResult::Ok);
     EXPECT_EQ(extended.SaveToBytes(), shortFmt.SaveToBytes());
 }
 
 TEST(WavReader, ChunksBeforeDataAreSkippedIncludingOddSizedOnesWithTheirPadByte) {
     const std::string data = Chunk("data", Samples16({100, -200, 300}));
     WaveBuffer wave;
-    ASSERT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) + Chunk("LIST", "INFOabcd") +
-                                      Chunk("fact", U32(3)) + data)),
+    ASSERT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) +
+                                      Chunk("LIST", "INFOabcd") + Chunk("fact", U32(3)) + data)),
               WavLoadResult::Ok);
     EXPECT_EQ(Channel(wave, 0), (std::vector<std::int16_t>{100, -200, 300}));
 
     WaveBuffer odd;
-    ASSERT_EQ(odd.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) + Chunk("LIST", "INFOabc") + data)),
+    ASSERT_EQ(odd.LoadFromBytes(
+                  Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)) + Chunk("LIST", "INFOabc") + data)),
               WavLoadResult::Ok);
     EXPECT_EQ(Channel(odd, 0), (std::vector<std::int16_t>{100, -200, 300}));
 }
 
 TEST(WavReader, FirstChunkIsTakenAsTheFormatSoAListThereGivesNotPcm) {
     WaveBuffer wave;
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("LIST", "INFOabcd") + Chunk("fmt ", PcmFmt(1, 44100, 16)) +
-                                      Chunk("data", Samples16({1})))),
-              WavLoadResult::NotPcm);
+    EXPECT_EQ(
+        wave.LoadFromBytes(Riff(Chunk("LIST", "INFOabcd") + Chunk("fmt ", PcmFmt(1, 44100, 16)) +
+                                Chunk("data", Samples16({1})))),
+        WavLoadResult::NotPcm);
     // IEEE float (tag 3) is not integer PCM either.
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", FmtBody(3, 1, 44100, 32, 4, 176400)) + Chunk("data", U32(0)))),
+    EXPECT_EQ(wave.LoadFromBytes(
+                  Riff(Chunk("fmt ", FmtBody(3, 1, 44100, 32, 4, 176400)) + Chunk("data", U32(0)))),
               WavLoadResult::NotPcm);
 }
 
@@ -319,7 +327,8 @@ TEST(WavReader, StereoAnd8BitFilesLoadWithTheirOwnFormat) {
     EXPECT_EQ(Channel(stereo, 1), (std::vector<std::int16_t>{2, 4, 6}));
 
     WaveBuffer eight;
-    ASSERT_EQ(eight.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 8000, 8)) + Chunk("data", std::string("\x80\x00\xff", 3)))),
+    ASSERT_EQ(eight.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 8000, 8)) +
+                                       Chunk("data", std::string("\x80\x00\xff", 3)))),
               WavLoadResult::Ok);
     EXPECT_EQ(eight.SamplesPerSec(), 8000u);
     EXPECT_EQ(Channel(eight, 0), (std::vector<std::int16_t>{0, -32768, 127 * 256}));
@@ -327,7 +336,8 @@ TEST(WavReader, StereoAnd8BitFilesLoadWithTheirOwnFormat) {
 
 TEST(WavReader, AZeroSampleRateLoadsWithZeroDurationAndIsNotConverted) {
     WaveBuffer wave;
-    ASSERT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 0, 16)) + Chunk("data", Samples16({1, 2})))),
+    ASSERT_EQ(wave.LoadFromBytes(
+                  Riff(Chunk("fmt ", PcmFmt(1, 0, 16)) + Chunk("data", Samples16({1, 2})))),
               WavLoadResult::Ok);
     EXPECT_EQ(wave.SampleCount(), 2u);
     EXPECT_EQ(wave.Duration(), 0.0);
@@ -357,7 +367,8 @@ TEST(WavReader, BrokenFilesGiveTheirCodesAndLeaveTheWaveAsItWas) {
     const std::string before = wave.SaveToBytes();
 
     EXPECT_EQ(wave.LoadFromBytes("RIFX" + good.substr(4)), WavLoadResult::NotRiffWave);
-    EXPECT_EQ(wave.LoadFromBytes(good.substr(0, 8) + "AVI " + good.substr(12)), WavLoadResult::NotRiffWave);
+    EXPECT_EQ(wave.LoadFromBytes(good.substr(0, 8) + "AVI " + good.substr(12)),
+              WavLoadResult::NotRiffWave);
     // Every truncation of a valid file fails: shorter than the RIFF header,
     // inside the format chunk, inside a header, or short of the samples.
     for (std::size_t length = 0; length < good.size(); ++length) {
@@ -365,22 +376,28 @@ TEST(WavReader, BrokenFilesGiveTheirCodesAndLeaveTheWaveAsItWas) {
         EXPECT_EQ(result, WavLoadResult::ReadFailed) << "length " << length;
     }
     // A data size far beyond the file: no blind allocation, a read failure.
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16))) + "data" + U32(0xFFFFFFFFu) + "abcd"),
+    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16))) + "data" +
+                                 U32(0xFFFFFFFFu) + "abcd"),
               WavLoadResult::ReadFailed);
     // No data chunk at all; a skipped chunk running past the end.
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)))), WavLoadResult::ReadFailed);
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16))) + "LIST" + U32(0xFFFFFFF0u) + "ab"),
+    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16)))),
+              WavLoadResult::ReadFailed);
+    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16))) + "LIST" +
+                                 U32(0xFFFFFFF0u) + "ab"),
               WavLoadResult::ReadFailed);
     // Zero block alignment: no channels, or samples narrower than a byte.
     EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(0, 44100, 16)) + Chunk("data", "abcd"))),
               WavLoadResult::ReadFailed);
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", FmtBody(1, 1, 44100, 4, 1, 44100)) + Chunk("data", "abcd"))),
+    EXPECT_EQ(wave.LoadFromBytes(
+                  Riff(Chunk("fmt ", FmtBody(1, 1, 44100, 4, 1, 44100)) + Chunk("data", "abcd"))),
               WavLoadResult::ReadFailed);
     // A block alignment beyond its 16-bit field (40000 channels of 16 bits).
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", FmtBody(1, 40000, 44100, 16, 0, 0)) + Chunk("data", "abcd"))),
+    EXPECT_EQ(wave.LoadFromBytes(
+                  Riff(Chunk("fmt ", FmtBody(1, 40000, 44100, 16, 0, 0)) + Chunk("data", "abcd"))),
               WavLoadResult::ReadFailed);
     // A PCM format record shorter than 16 bytes.
-    EXPECT_EQ(wave.LoadFromBytes(Riff(Chunk("fmt ", PcmFmt(1, 44100, 16).substr(0, 12)) + Chunk("data", "ab"))),
+    EXPECT_EQ(wave.LoadFromBytes(
+                  Riff(Chunk("fmt ", PcmFmt(1, 44100, 16).substr(0, 12)) + Chunk("data", "ab"))),
               WavLoadResult::ReadFailed);
 
     EXPECT_EQ(wave.SaveToBytes(), before);
@@ -388,15 +405,16 @@ TEST(WavReader, BrokenFilesGiveTheirCodesAndLeaveTheWaveAsItWas) {
 
 TEST(WavReader, RandomAndMutatedBytesNeverCrash) {
     std::mt19937 rng(12345);
-    const std::string good =
-        Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) + Chunk("LIST", "INFOx") + Chunk("data", Samples16({1, 2, 3, 4})));
+    const std::string good = Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) + Chunk("LIST", "INFOx") +
+                                  Chunk("data", Samples16({1, 2, 3, 4})));
     int loaded = 0;
     for (int round = 0; round < 3000; ++round) {
         std::string bytes;
         if (round % 2 == 0) {
             bytes.resize(rng() % 80);
             for (char& c : bytes) c = static_cast<char>(rng());
-            if (round % 4 == 0 && bytes.size() >= 12) bytes.replace(0, 4, "RIFF").replace(8, 4, "WAVE");
+            if (round % 4 == 0 && bytes.size() >= 12)
+                bytes.replace(0, 4, "RIFF").replace(8, 4, "WAVE");
         } else {
             bytes = good;
             for (int flips = 1 + static_cast<int>(rng() % 4); flips > 0; --flips)
@@ -433,7 +451,8 @@ TEST(WavReader, LoadsFromAFileAndReportsAMissingOneAsAReadFailure) {
 }
 
 // Reads the same bytes from memory and from a file; both must agree.
-WavLoadResult LoadBothWays(const std::filesystem::path& path, const std::string& bytes, WaveBuffer& fromFile) {
+WavLoadResult LoadBothWays(const std::filesystem::path& path, const std::string& bytes,
+                           WaveBuffer& fromFile) {
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << bytes;
@@ -452,17 +471,23 @@ TEST(WavReader, AFileReadsLikeItsBytesInEveryShapeAndBreakage) {
     const testing::TempFolder folder;
     const auto path = folder.path() / "voice.wav";
     WaveBuffer wave;
-    const std::string good = Riff(Chunk("fmt ", PcmFmt(2, 44100, 16) + U16(22) + std::string(22, 'x')) +
-                                  Chunk("LIST", "INFOabc") + Chunk("data", Samples16({1, -2, 3, -4, 5})));
+    const std::string good =
+        Riff(Chunk("fmt ", PcmFmt(2, 44100, 16) + U16(22) + std::string(22, 'x')) +
+             Chunk("LIST", "INFOabc") + Chunk("data", Samples16({1, -2, 3, -4, 5})));
     EXPECT_EQ(LoadBothWays(path, good, wave), WavLoadResult::Ok);
-    EXPECT_EQ(wave.SampleCount(), 2u);   // the fifth sample is half a frame
+    EXPECT_EQ(wave.SampleCount(), 2u);  // the fifth sample is half a frame
     // Every cut short of the two whole frames fails (the half frame may go).
     for (std::size_t length = 0; length + 2 < good.size(); ++length)
-        EXPECT_EQ(LoadBothWays(path, good.substr(0, length), wave), WavLoadResult::ReadFailed) << length;
+        EXPECT_EQ(LoadBothWays(path, good.substr(0, length), wave), WavLoadResult::ReadFailed)
+            << length;
     EXPECT_EQ(LoadBothWays(path, good.substr(0, good.size() - 2), wave), WavLoadResult::Ok);
-    EXPECT_EQ(LoadBothWays(path, Riff(Chunk("fmt ", PcmFmt(1, 44100, 16))) + "data" + U32(0xFFFFFFFFu) + "abcd", wave),
-              WavLoadResult::ReadFailed);
-    EXPECT_EQ(LoadBothWays(path, Riff(Chunk("LIST", "INFO") + Chunk("data", "ab")), wave), WavLoadResult::NotPcm);
+    EXPECT_EQ(
+        LoadBothWays(path,
+                     Riff(Chunk("fmt ", PcmFmt(1, 44100, 16))) + "data" + U32(0xFFFFFFFFu) + "abcd",
+                     wave),
+        WavLoadResult::ReadFailed);
+    EXPECT_EQ(LoadBothWays(path, Riff(Chunk("LIST", "INFO") + Chunk("data", "ab")), wave),
+              WavLoadResult::NotPcm);
     EXPECT_EQ(LoadBothWays(path, "RIFX" + good.substr(4), wave), WavLoadResult::NotRiffWave);
 }
 
@@ -478,12 +503,14 @@ TEST(WavReader, ALongRecordingReadsLikeItsBytes) {
         state = state * 1664525u + 1013904223u;
         byte = static_cast<char>(state >> 24);
     }
-    const std::string bytes = Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) + Chunk("data", samples) + Chunk("LIST", "INFOabcd"));
+    const std::string bytes = Riff(Chunk("fmt ", PcmFmt(2, 44100, 16)) + Chunk("data", samples) +
+                                   Chunk("LIST", "INFOabcd"));
     WaveBuffer wave;
     ASSERT_EQ(LoadBothWays(path, bytes, wave), WavLoadResult::Ok);
     ASSERT_EQ(wave.SampleCount(), samples.size() / 4);
     EXPECT_EQ(std::memcmp(wave.SampleData().data(), samples.data(), samples.size()), 0);
-    EXPECT_EQ(LoadBothWays(path, bytes.substr(0, bytes.size() - 5'000'000), wave), WavLoadResult::ReadFailed);
+    EXPECT_EQ(LoadBothWays(path, bytes.substr(0, bytes.size() - 5'000'000), wave),
+              WavLoadResult::ReadFailed);
 }
 
 TEST(WavReader, ChunksOfAnySizeBeforeAndAfterTheSamplesAreSkippedNotRead) {
@@ -494,7 +521,8 @@ TEST(WavReader, ChunksOfAnySizeBeforeAndAfterTheSamplesAreSkippedNotRead) {
     const auto path = folder.path() / "long.wav";
     {
         std::ofstream out(path, std::ios::binary);
-        out << "RIFF" << U32(4 + 24 + 2 * (8 + foreignBytes) + 8 + 6) << "WAVE" << Chunk("fmt ", PcmFmt(1, 44100, 16));
+        out << "RIFF" << U32(4 + 24 + 2 * (8 + foreignBytes) + 8 + 6) << "WAVE"
+            << Chunk("fmt ", PcmFmt(1, 44100, 16));
         out << "junk" << U32(foreignBytes);
         out.seekp(foreignBytes, std::ios::cur);
         out << Chunk("data", Samples16({7, 8, 9}));

@@ -44,7 +44,8 @@ void PutLe(std::string& bytes, std::uint32_t value, int size) {
 }
 
 // A RIFF WAVE file of 16-bit mono samples at `rate` Hz.
-std::string WaveBytes(const std::vector<std::int16_t>& samples, std::uint32_t rate = 44100, int bits = 16) {
+std::string WaveBytes(const std::vector<std::int16_t>& samples, std::uint32_t rate = 44100,
+                      int bits = 16) {
     const auto bytesPerSample = static_cast<std::uint32_t>(bits / 8);
     const auto dataSize = static_cast<std::uint32_t>(samples.size()) * bytesPerSample;
     std::string bytes = "RIFF";
@@ -116,7 +117,7 @@ std::vector<double> Numbers(const std::string& list) {
 }
 
 class CommandLine : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         recordingDir = folder.path() / "take";
         voiceDir = folder.path() / "bank";
@@ -126,25 +127,29 @@ protected:
         WriteFileAtomically(wave, WaveBytes(ThreeTones()));
         // A CV voicebank with a word-initial form of か; the samples need not
         // exist for Insert.
-        WriteFileAtomically(voiceDir / "oto.ini",
-                            JoinLinesCrLf({Sjis("ka.wav=か,20,90,-300,70,20"), Sjis("ka.wav=- か,10,90,-300,50,0"),
-                                           Sjis("ki.wav=き,20,90,-300,70,20"), Sjis("ku.wav=く,20,90,-300,70,20")}));
+        WriteFileAtomically(
+            voiceDir / "oto.ini",
+            JoinLinesCrLf({Sjis("ka.wav=か,20,90,-300,70,20"), Sjis("ka.wav=- か,10,90,-300,50,0"),
+                           Sjis("ki.wav=き,20,90,-300,70,20"),
+                           Sjis("ku.wav=く,20,90,-300,70,20")}));
         pluginFile = folder.path() / "plugin.tmp";
-        pluginText = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]",
-                                    "Length=480", "Lyric=R", "NoteNum=60", "[#NEXT]", "Length=480", "Lyric=R"});
+        pluginText = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00",
+                                    "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]", "Length=480",
+                                    "Lyric=R", "NoteNum=60", "[#NEXT]", "Length=480", "Lyric=R"});
         WriteFileAtomically(pluginFile, pluginText);
         state = folder.path() / "state.mlq";
     }
 
     CliRun Segment(const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> args{"segment", PathToUtf8(wave), "-o", PathToUtf8(state),
-                                      "--cuts", "300,700,1100,1500", "--lyrics", "R,か,き,く,R"};
+        std::vector<std::string> args{"segment", PathToUtf8(wave),    "-o",       PathToUtf8(state),
+                                      "--cuts",  "300,700,1100,1500", "--lyrics", "R,か,き,く,R"};
         args.insert(args.end(), extra.begin(), extra.end());
         return Cli(args);
     }
 
     CliRun Insert(const std::vector<std::string>& extra) {
-        std::vector<std::string> args{"insert", PathToUtf8(pluginFile), "--state", PathToUtf8(state)};
+        std::vector<std::string> args{"insert", PathToUtf8(pluginFile), "--state",
+                                      PathToUtf8(state)};
         args.insert(args.end(), extra.begin(), extra.end());
         return Cli(args);
     }
@@ -162,7 +167,8 @@ void ExpectLengths(const std::vector<Section>& notes) {
     // 300, 400, 400, 400 and 200 ms at tempo 120: ms × 120 / 125 ticks.
     const double expected[] = {288.0, 384.0, 384.0, 384.0, 192.0};
     ASSERT_EQ(notes.size(), 5u);
-    for (std::size_t i = 0; i < notes.size(); ++i) EXPECT_NEAR(std::stod(*notes[i].Get("Length")), expected[i], 1e-6);
+    for (std::size_t i = 0; i < notes.size(); ++i)
+        EXPECT_NEAR(std::stod(*notes[i].Get("Length")), expected[i], 1e-6);
 }
 
 void ExpectKeys(const std::vector<Section>& notes) {
@@ -180,7 +186,8 @@ void ExpectFlatPitchLists(const std::vector<Section>& notes) {
         const std::vector<double> values = Numbers(*notes[i].Get("Pitches"));
         ASSERT_GT(values.size(), 40u);
         const std::size_t middle = values.size() / 2;
-        for (std::size_t k = middle - 10; k <= middle + 10; ++k) EXPECT_NEAR(values[k], 0.0, 15.0) << i << "/" << k;
+        for (std::size_t k = middle - 10; k <= middle + 10; ++k)
+            EXPECT_NEAR(values[k], 0.0, 15.0) << i << "/" << k;
     }
 }
 
@@ -217,37 +224,45 @@ TEST_F(CommandLine, TheReplyReplacesTheSelectionOrKeepsItAfterTheNewNotes) {
     // Two selected notes (720 ticks) before a next note; the new notes take
     // 1632 ticks.
     const std::vector<std::string> selected{Sjis("あ"), "R"};
-    pluginText = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]",
-                                "Length=480", "Lyric=R", "[#0007]", "Length=480", "Lyric=" + selected[0], "[#0008]",
-                                "Length=240", "Lyric=R", "[#NEXT]", "Length=480", "Lyric=R"});
+    pluginText =
+        JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]",
+                       "Length=480", "Lyric=R", "[#0007]", "Length=480", "Lyric=" + selected[0],
+                       "[#0008]", "Length=240", "Lyric=R", "[#NEXT]", "Length=480", "Lyric=R"});
     ASSERT_EQ(Segment().code, 0);
     const std::vector<std::string> phrase{"R", Sjis("- か"), Sjis("き"), Sjis("く"), "R"};
     for (const bool keep : {false, true}) {
         WriteFileAtomically(pluginFile, pluginText);
-        const CliRun run = Insert(keep ? std::vector<std::string>{"--keep-selection"} : std::vector<std::string>{});
+        const CliRun run = Insert(keep ? std::vector<std::string>{"--keep-selection"}
+                                       : std::vector<std::string>{});
         ASSERT_EQ(run.code, 0) << run.err;
         std::vector<std::string> song = phrase;
         if (keep) song.insert(song.end(), selected.begin(), selected.end());
         EXPECT_EQ(ApplyReplyAsOpenUtau(selected, ReadSections(pluginFile)), song) << keep;
-        EXPECT_EQ(run.err.find("replace the 2 selected notes") != std::string::npos, !keep) << run.err;
+        EXPECT_EQ(run.err.find("replace the 2 selected notes") != std::string::npos, !keep)
+            << run.err;
         // Kept notes follow the new ones: everything new lies past the selection's end.
-        EXPECT_NE(run.err.find(keep ? "run 1632 ticks past" : "run 912 ticks past"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(keep ? "run 1632 ticks past" : "run 912 ticks past"),
+                  std::string::npos)
+            << run.err;
     }
 }
 
 TEST_F(CommandLine, AVoiceFolderThatDoesNotExistStopsInsertUnlessAllowed) {
     ASSERT_EQ(Segment().code, 0);
     // OpenUtau wrote "?" for a character Shift-JIS lacks.
-    pluginText = JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(folder.path()) + "/Jos?/bank"});
+    pluginText = JoinLinesCrLf(
+        {"[#SETTING]", "Tempo=120.00", "VoiceDir=" + PathToCp932(folder.path()) + "/Jos?/bank"});
     WriteFileAtomically(pluginFile, pluginText);
     CliRun run = Insert({});
     EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("Jos?/bank\" named in the plug-in file does not exist"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Jos?/bank\" named in the plug-in file does not exist"),
+              std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find("encoding=utf-8"), std::string::npos) << run.err;
     EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
     run = Insert({"--allow-missing-voicebank"});
     ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(InsertedSections(pluginFile).at(1).Get("Lyric"), Sjis("か"));   // as typed
+    EXPECT_EQ(InsertedSections(pluginFile).at(1).Get("Lyric"), Sjis("か"));  // as typed
 }
 
 TEST_F(CommandLine, TraceModeMode1) {
@@ -291,7 +306,8 @@ TEST_F(CommandLine, VoiceCorrectionModeMode2) {
 
 TEST_F(CommandLine, VoiceCorrectionModeMode1) {
     ASSERT_EQ(Segment().code, 0);
-    const CliRun run = Insert({"--correction", "--pitch-mode", "1", "--no-key", "--no-pitch", "--cr-overlap", "0"});
+    const CliRun run = Insert(
+        {"--correction", "--pitch-mode", "1", "--no-key", "--no-pitch", "--cr-overlap", "0"});
     ASSERT_EQ(run.code, 0) << run.err;
     const std::vector<Section> notes = InsertedSections(pluginFile);
     ExpectLengths(notes);
@@ -335,13 +351,15 @@ TEST_F(CommandLine, SegmentWritesTheEditStateAndRefusesToOverwrite) {
 }
 
 TEST_F(CommandLine, MoreLyricsThanSegmentsIsAnError) {
-    const CliRun run = Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(state), "--cuts", "300", "--lyrics", "a,b,c"});
+    const CliRun run = Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(state), "--cuts", "300",
+                            "--lyrics", "a,b,c"});
     EXPECT_EQ(run.code, 1);
     EXPECT_FALSE(fs::exists(state));
 }
 
 TEST_F(CommandLine, AMissingRecordingIsAFailure) {
-    const CliRun run = Cli({"segment", PathToUtf8(folder.path() / "none.wav"), "-o", PathToUtf8(state)});
+    const CliRun run =
+        Cli({"segment", PathToUtf8(folder.path() / "none.wav"), "-o", PathToUtf8(state)});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("none.wav"), std::string::npos);
     EXPECT_FALSE(fs::exists(state));
@@ -364,23 +382,26 @@ TEST_F(CommandLine, AnUnwritableOtoIniLeavesThePluginFileUntouched) {
     // The folder in the file's place is named as one.
     EXPECT_NE(run.err.find("oto.ini: Is a directory"), std::string::npos) << run.err;
     EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
-    EXPECT_FALSE(fs::exists(recordingDir / "voice_wav.frq"));   // all three files or none
+    EXPECT_FALSE(fs::exists(recordingDir / "voice_wav.frq"));  // all three files or none
 }
 
 TEST_F(CommandLine, ALinkedPrivatePluginFileStaysALinkAndPrivate) {
 #ifdef _WIN32
-    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's std::filesystem makes none; POSIX permission bits";
+    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's "
+                    "std::filesystem makes none; POSIX permission bits";
 #else
     ASSERT_EQ(Segment().code, 0);
     const fs::path stored = folder.path() / "projects" / "song.tmp";
     fs::create_directories(stored.parent_path());
     fs::rename(pluginFile, stored);
     fs::create_symlink(fs::path("projects") / "song.tmp", pluginFile);
-    fs::permissions(stored, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    fs::permissions(stored, fs::perms::owner_read | fs::perms::owner_write,
+                    fs::perm_options::replace);
     ASSERT_EQ(Insert({}).code, 0);
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(pluginFile)));
     EXPECT_EQ(InsertedSections(stored).size(), 5u);
-    EXPECT_EQ(fs::status(stored).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(stored).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
 #endif
 }
 
@@ -389,7 +410,8 @@ TEST_F(CommandLine, ValuesEchoedFromFilesReachTheTerminalEscaped) {
     WriteFileAtomically(pluginFile, "[#SETTING]\r\nTempo=1\x1b[31m\x1b]0;owned\x07x\r\n");
     const CliRun run = Insert({});
     EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("'1\\x1b[31m\\x1b]0;owned\\x07x' is not a valid floating point value"), std::string::npos)
+    EXPECT_NE(run.err.find("'1\\x1b[31m\\x1b]0;owned\\x07x' is not a valid floating point value"),
+              std::string::npos)
         << run.err;
     EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
     EXPECT_EQ(run.err.find('\x07'), std::string::npos);
@@ -402,12 +424,13 @@ TEST_F(CommandLine, ValuesEchoedFromFilesReachTheTerminalEscaped) {
 
 TEST_F(CommandLine, ALineLongerThanAnyHostWritesIsRefusedByName) {
     ASSERT_EQ(Segment().code, 0);
-    const std::string longLine =
-        JoinLinesCrLf({"[#SETTING]", "Tempo=120.00", "VoiceDir=" + std::string(kMaxLineBytes + 1, 'v')});
+    const std::string longLine = JoinLinesCrLf(
+        {"[#SETTING]", "Tempo=120.00", "VoiceDir=" + std::string(kMaxLineBytes + 1, 'v')});
     WriteFileAtomically(pluginFile, longLine);
     const CliRun run = Insert({});
     EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("plugin.tmp: line 3 is longer than 65536 bytes"), std::string::npos) << run.err.substr(0, 300);
+    EXPECT_NE(run.err.find("plugin.tmp: line 3 is longer than 65536 bytes"), std::string::npos)
+        << run.err.substr(0, 300);
     EXPECT_LT(run.err.size(), 1000u);
     EXPECT_EQ(ReadFileBytes(pluginFile), longLine);
 }
@@ -430,8 +453,13 @@ TEST_F(CommandLine, AnUnwritablePluginFileIsAFailureAndStaysUntouched) {
 
 TEST_F(CommandLine, AMissingPluginFileOrStateIsAFailure) {
     ASSERT_EQ(Segment().code, 0);
-    EXPECT_EQ(Cli({"insert", PathToUtf8(folder.path() / "none.tmp"), "--state", PathToUtf8(state)}).code, 1);
-    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", PathToUtf8(folder.path() / "none.mlq")}).code, 1);
+    EXPECT_EQ(
+        Cli({"insert", PathToUtf8(folder.path() / "none.tmp"), "--state", PathToUtf8(state)}).code,
+        1);
+    EXPECT_EQ(
+        Cli({"insert", PathToUtf8(pluginFile), "--state", PathToUtf8(folder.path() / "none.mlq")})
+            .code,
+        1);
     EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
 }
 
@@ -440,8 +468,10 @@ TEST_F(CommandLine, BadArgumentsExitWithTwo) {
     EXPECT_EQ(Cli({"nonsense"}).code, 2);
     EXPECT_EQ(Cli({"segment", PathToUtf8(wave)}).code, 2);  // -o is required
     EXPECT_EQ(Cli({"analyze", PathToUtf8(wave), "--format", "xml"}).code, 2);
-    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", "x.mlq", "--pitch-mode", "3"}).code, 2);
-    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", "x.mlq", "--cr-pre", "abc"}).code, 2);
+    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", "x.mlq", "--pitch-mode", "3"}).code,
+              2);
+    EXPECT_EQ(Cli({"insert", PathToUtf8(pluginFile), "--state", "x.mlq", "--cr-pre", "abc"}).code,
+              2);
     EXPECT_EQ(ReadFileBytes(pluginFile), pluginText);
 }
 
@@ -461,7 +491,8 @@ TEST_F(CommandLine, ListingsAndPreviewsGoToADeviceNamedAsTheOutput) {
     if (!fs::is_character_file(null, ec)) GTEST_SKIP() << "no /dev/null here";
     const CliRun analyze = Cli({"analyze", PathToUtf8(wave), "-o", PathToUtf8(null)});
     EXPECT_EQ(analyze.code, 0) << analyze.err;
-    const CliRun preview = Cli({"preview", PathToUtf8(wave), "--from", "0", "--to", "300", "-o", PathToUtf8(null)});
+    const CliRun preview =
+        Cli({"preview", PathToUtf8(wave), "--from", "0", "--to", "300", "-o", PathToUtf8(null)});
     EXPECT_EQ(preview.code, 0) << preview.err;
     EXPECT_TRUE(fs::is_character_file(null, ec));
 }
@@ -471,7 +502,8 @@ TEST_F(CommandLine, AnalyzeListsEveryFrame) {
     ASSERT_EQ(run.code, 0) << run.err;
     const std::vector<std::string> lines = SplitLines(run.out);
     ASSERT_EQ(lines.size(), 1u + kFrames);
-    EXPECT_EQ(lines[0], "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents");
+    EXPECT_EQ(lines[0],
+              "frame,time_ms,sample_pos,f0_hz,confidence,loudness,pitch_cents,checked_cents");
     EXPECT_EQ(lines[1].rfind("0,0.000,0,", 0), 0u);
     // Frame 100 (580.5 ms) lies in the A3 tone: 220 Hz, 5700 cents.
     std::stringstream row(lines[101]);
@@ -486,10 +518,12 @@ TEST_F(CommandLine, AnalyzeListsEveryFrame) {
     EXPECT_NEAR(std::stoi(fields[6]), 5700, 15);
     // A steady tone passes the voicing check: the checked pitch is the traced one.
     EXPECT_EQ(fields[7], fields[6]);
-    EXPECT_EQ(lines.back().rfind("293,1699.977,74969,", 0), 0u);  // the last frame, on the last sample
+    EXPECT_EQ(lines.back().rfind("293,1699.977,74969,", 0),
+              0u);  // the last frame, on the last sample
 
     const fs::path json = folder.path() / "frames.json";
-    ASSERT_EQ(Cli({"analyze", PathToUtf8(wave), "--format", "json", "-o", PathToUtf8(json)}).code, 0);
+    ASSERT_EQ(Cli({"analyze", PathToUtf8(wave), "--format", "json", "-o", PathToUtf8(json)}).code,
+              0);
     const std::string text = ReadFileBytes(json);
     EXPECT_NE(text.find("\"frame_count\": 294"), std::string::npos);
     EXPECT_NE(text.find("\"sample_pos\": 25600"), std::string::npos);
@@ -504,11 +538,12 @@ TEST_F(CommandLine, AnalyzeListsEveryFrame) {
         if (lines[i].back() == ',') values.push_back("");
         ASSERT_EQ(values.size(), 8u) << lines[i];
         ASSERT_EQ(values[1], FormatFixed(std::stoi(values[2]) / 44.1, 3)) << lines[i];
-        const std::string expected = "{\"frame\": " + values[0] + ", \"time_ms\": " + values[1] +
-                                     ", \"sample_pos\": " + values[2] + ", \"f0_hz\": " +
-                                     (values[3].empty() ? "null" : values[3]) + ", \"confidence\": " + values[4] +
-                                     ", \"loudness\": " + values[5] + ", \"pitch_cents\": " + values[6] +
-                                     ", \"checked_cents\": " + values[7] + "}";
+        const std::string expected =
+            "{\"frame\": " + values[0] + ", \"time_ms\": " + values[1] +
+            ", \"sample_pos\": " + values[2] +
+            ", \"f0_hz\": " + (values[3].empty() ? "null" : values[3]) +
+            ", \"confidence\": " + values[4] + ", \"loudness\": " + values[5] +
+            ", \"pitch_cents\": " + values[6] + ", \"checked_cents\": " + values[7] + "}";
         at = text.find(expected, at);
         ASSERT_NE(at, std::string::npos) << expected;
     }
@@ -520,13 +555,15 @@ TEST_F(CommandLine, AnalyzeListsEveryFrame) {
 TEST_F(CommandLine, ALongListingIsOneUnbrokenRunOfRows) {
     const std::vector<std::int16_t> tones = ThreeTones();
     std::vector<std::int16_t> samples;
-    for (int repeat = 0; repeat < 72; ++repeat) samples.insert(samples.end(), tones.begin(), tones.end());
+    for (int repeat = 0; repeat < 72; ++repeat)
+        samples.insert(samples.end(), tones.begin(), tones.end());
     const fs::path longWave = recordingDir / "long.wav";
     WriteFileAtomically(longWave, WaveBytes(samples));
     const CliRun csv = Cli({"analyze", PathToUtf8(longWave)});
     ASSERT_EQ(csv.code, 0) << csv.err;
     const std::vector<std::string> lines = SplitLines(csv.out);
-    const std::size_t frames = samples.size() / 256 + 2;  // every 256 samples from 0, and the last sample
+    const std::size_t frames =
+        samples.size() / 256 + 2;  // every 256 samples from 0, and the last sample
     ASSERT_GT(frames, 20000u);
     ASSERT_EQ(lines.size(), 1u + frames);
     std::string objects;
@@ -539,10 +576,11 @@ TEST_F(CommandLine, ALongListingIsOneUnbrokenRunOfRows) {
         if (lines[i].back() == ',') values.push_back("");
         ASSERT_EQ(values.size(), 8u) << lines[i];
         objects += (i == 1 ? "\n    " : ",\n    ");
-        objects += "{\"frame\": " + values[0] + ", \"time_ms\": " + values[1] + ", \"sample_pos\": " + values[2] +
-                   ", \"f0_hz\": " + (values[3].empty() ? "null" : values[3]) + ", \"confidence\": " + values[4] +
-                   ", \"loudness\": " + values[5] + ", \"pitch_cents\": " + values[6] +
-                   ", \"checked_cents\": " + values[7] + "}";
+        objects += "{\"frame\": " + values[0] + ", \"time_ms\": " + values[1] +
+                   ", \"sample_pos\": " + values[2] +
+                   ", \"f0_hz\": " + (values[3].empty() ? "null" : values[3]) +
+                   ", \"confidence\": " + values[4] + ", \"loudness\": " + values[5] +
+                   ", \"pitch_cents\": " + values[6] + ", \"checked_cents\": " + values[7] + "}";
     }
     const CliRun json = Cli({"analyze", PathToUtf8(longWave), "--format", "json"});
     ASSERT_EQ(json.code, 0) << json.err;
@@ -565,13 +603,16 @@ TEST_F(CommandLine, FrqWritesBesideTheRecordingAndRefusesToOverwrite) {
 
 TEST_F(CommandLine, PreviewWritesTheChosenStretch) {
     const fs::path out = folder.path() / "preview.wav";
-    ASSERT_EQ(Cli({"preview", PathToUtf8(wave), "--from", "300", "--to", "700", "-o", PathToUtf8(out)}).code, 0);
+    ASSERT_EQ(
+        Cli({"preview", PathToUtf8(wave), "--from", "300", "--to", "700", "-o", PathToUtf8(out)})
+            .code,
+        0);
     // trunc(700 × 44.1) − trunc(300 × 44.1) + 1 samples of 2 bytes after the 44-byte header.
     EXPECT_EQ(fs::file_size(out), 44u + 2u * (30870u - 13230u + 1u));
     const fs::path resynth = folder.path() / "resynth.wav";
     ASSERT_EQ(Segment().code, 0);
-    const CliRun run = Cli({"preview", PathToUtf8(wave), "--from", "300", "--to", "700", "--resynth", "--state",
-                         PathToUtf8(state), "-o", PathToUtf8(resynth)});
+    const CliRun run = Cli({"preview", PathToUtf8(wave), "--from", "300", "--to", "700",
+                            "--resynth", "--state", PathToUtf8(state), "-o", PathToUtf8(resynth)});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(ReadFileBytes(resynth).substr(0, 4), "RIFF");
     EXPECT_EQ(Cli({"preview", PathToUtf8(wave), "--from", "5000", "--to", "6000", "-o",
@@ -582,8 +623,10 @@ TEST_F(CommandLine, PreviewWritesTheChosenStretch) {
 
 // Runs with another working folder and restores the old one.
 class WorkingFolder {
-public:
-    explicit WorkingFolder(const fs::path& folder) : old_(fs::current_path()) { fs::current_path(folder); }
+  public:
+    explicit WorkingFolder(const fs::path& folder) : old_(fs::current_path()) {
+        fs::current_path(folder);
+    }
     ~WorkingFolder() {
         std::error_code ec;
         fs::current_path(old_, ec);
@@ -591,26 +634,29 @@ public:
     WorkingFolder(const WorkingFolder&) = delete;
     WorkingFolder& operator=(const WorkingFolder&) = delete;
 
-private:
+  private:
     fs::path old_;
 };
 
 TEST_F(CommandLine, RelativePathsAreStoredAbsoluteAndCorrectionWorksFromAnotherFolder) {
     // The recording's folder already gives か to another recording.
-    WriteFileAtomically(recordingDir / "oto.ini", JoinLinesCrLf({Sjis("other.wav=か,0,100,-300,60,20")}));
+    WriteFileAtomically(recordingDir / "oto.ini",
+                        JoinLinesCrLf({Sjis("other.wav=か,0,100,-300,60,20")}));
     {
         WorkingFolder here(recordingDir);
-        const CliRun run = Cli({"segment", "voice.wav", "-o", "state.mlq", "--cuts", "300,700,1100,1500", "--lyrics",
-                                "R,か,き,く,R"});
+        const CliRun run = Cli({"segment", "voice.wav", "-o", "state.mlq", "--cuts",
+                                "300,700,1100,1500", "--lyrics", "R,か,き,く,R"});
         ASSERT_EQ(run.code, 0) << run.err;
     }
     const fs::path relativeState = recordingDir / "state.mlq";
     ASSERT_TRUE(fs::exists(relativeState));
-    EXPECT_NE(ReadFileBytes(relativeState).find("WaveFile=" + PathToCp932(wave) + "\r\n"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(relativeState).find("WaveFile=" + PathToCp932(wave) + "\r\n"),
+              std::string::npos);
 
     fs::create_directories(folder.path() / "elsewhere");
     WorkingFolder elsewhere(folder.path() / "elsewhere");
-    const CliRun run = Cli({"insert", PathToUtf8(pluginFile), "--state", "../take/state.mlq", "--correction"});
+    const CliRun run =
+        Cli({"insert", PathToUtf8(pluginFile), "--state", "../take/state.mlq", "--correction"});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_NE(run.err.find("音源を作成しました。"), std::string::npos);
     const std::string oto = ReadFileBytes(recordingDir / "oto.ini");
@@ -637,7 +683,8 @@ TEST_F(CommandLine, APathShiftJisCannotHoldIsSavedInUtf8NotWithQuestionMarks) {
 
     // Any Unicode lyric: the edit state then goes to UTF-8 with its mark.
     const fs::path other = folder.path() / "b.mlq";
-    const CliRun lyrics = Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(other), "--cuts", "300", "--lyrics", "你,가"});
+    const CliRun lyrics = Cli({"segment", PathToUtf8(wave), "-o", PathToUtf8(other), "--cuts",
+                               "300", "--lyrics", "你,가"});
     ASSERT_EQ(lyrics.code, 0) << lyrics.err;
     const std::string unicode = ReadFileBytes(other);
     EXPECT_TRUE(unicode.starts_with("\xEF\xBB\xBF"));
@@ -646,10 +693,13 @@ TEST_F(CommandLine, APathShiftJisCannotHoldIsSavedInUtf8NotWithQuestionMarks) {
 }
 
 TEST_F(CommandLine, AutomaticCuttingRefusesBadLyricsAndWritesNothing) {
-    for (const std::vector<std::string>& lyricArgs :
-         {std::vector<std::string>{"--lyrics-line", ""}, {"--lyrics-line", "か1き"}, {"--lyrics", "か,,き"},
-          {"--lyrics-line", std::string(40 * 3, 'x')}, {"--lyrics", "か", "--lyrics-line", "か"}}) {
-        std::vector<std::string> args{"segment", PathToUtf8(wave), "-o", PathToUtf8(state), "--auto"};
+    for (const std::vector<std::string>& lyricArgs : {std::vector<std::string>{"--lyrics-line", ""},
+                                                      {"--lyrics-line", "か1き"},
+                                                      {"--lyrics", "か,,き"},
+                                                      {"--lyrics-line", std::string(40 * 3, 'x')},
+                                                      {"--lyrics", "か", "--lyrics-line", "か"}}) {
+        std::vector<std::string> args{"segment", PathToUtf8(wave), "-o", PathToUtf8(state),
+                                      "--auto"};
         args.insert(args.end(), lyricArgs.begin(), lyricArgs.end());
         const CliRun run = Cli(args);
         EXPECT_EQ(run.code, 1) << lyricArgs[1] << run.err;
@@ -659,8 +709,9 @@ TEST_F(CommandLine, AutomaticCuttingRefusesBadLyricsAndWritesNothing) {
 
 TEST_F(CommandLine, AnUnusableTempoIsReportedBeforeTheStateIsRead) {
     for (const char* tempo : {"0", "-120"}) {
-        const std::string text = JoinLinesCrLf({"[#SETTING]", std::string("Tempo=") + tempo,
-                                                "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]", "Length=480"});
+        const std::string text =
+            JoinLinesCrLf({"[#SETTING]", std::string("Tempo=") + tempo,
+                           "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]", "Length=480"});
         WriteFileAtomically(pluginFile, text);
         // The state does not exist: the tempo is what is reported.
         const CliRun run = Insert({});
@@ -680,7 +731,8 @@ void StorePitch(const fs::path& state, int first, int last, int cents) {
         std::stringstream stream(line.substr(8));
         std::string item;
         while (std::getline(stream, item, ',')) items.push_back(item);
-        for (int i = first; i <= last; ++i) items.at(static_cast<std::size_t>(i)) = std::to_string(cents);
+        for (int i = first; i <= last; ++i)
+            items.at(static_cast<std::size_t>(i)) = std::to_string(cents);
         line = "Pitchs0=";
         for (std::size_t i = 0; i < items.size(); ++i) line += (i > 0 ? "," : "") + items[i];
     }

@@ -22,12 +22,13 @@ namespace melodrift::testing {
 
 // A harmonic tone: harmonics 1..5 of f0Hz with amplitudes 1, 1/2, .. 1/5,
 // scaled so that the sum peaks near `peak`.
-inline std::vector<std::int16_t> HarmonicTone(double f0Hz, std::size_t sampleCount, double peak = 12000.0,
-                                              int sampleRate = 44100) {
+inline std::vector<std::int16_t> HarmonicTone(double f0Hz, std::size_t sampleCount,
+                                              double peak = 12000.0, int sampleRate = 44100) {
     std::vector<std::int16_t> samples(sampleCount);
     for (std::size_t i = 0; i < sampleCount; ++i) {
         double v = 0.0;
-        for (int h = 1; h <= 5; ++h) v += std::sin(2.0 * std::numbers::pi * f0Hz * h * i / sampleRate) / h;
+        for (int h = 1; h <= 5; ++h)
+            v += std::sin(2.0 * std::numbers::pi * f0Hz * h * i / sampleRate) / h;
         samples[i] = static_cast<std::int16_t>(std::lround(v / 2.3 * peak));
     }
     return samples;
@@ -39,8 +40,8 @@ inline void PutLe(std::string& out, std::uint32_t value, int bytes) {
 
 // A RIFF WAVE image of interleaved 16-bit samples (or 8-bit when bits is 8:
 // the samples' high bytes, offset to unsigned).
-inline std::string WavBytes(const std::vector<std::int16_t>& interleaved, int channels = 1, int sampleRate = 44100,
-                            int bits = 16) {
+inline std::string WavBytes(const std::vector<std::int16_t>& interleaved, int channels = 1,
+                            int sampleRate = 44100, int bits = 16) {
     const int bytesPerSample = bits / 8;
     const std::uint32_t dataSize = static_cast<std::uint32_t>(interleaved.size() * bytesPerSample);
     std::string out = "RIFF";

@@ -47,7 +47,9 @@ int OnsetsFound(const std::vector<double>& onsets, const EditorSession& s) {
     int found = 0;
     for (double onset : onsets) {
         for (std::size_t k = 0; k < s.Segments.size(); ++k) {
-            if (used[k] || IsRestLyric(s.Segments[k].Lyric) || std::abs(s.Segments[k].StartMs - onset) > 50.0) continue;
+            if (used[k] || IsRestLyric(s.Segments[k].Lyric) ||
+                std::abs(s.Segments[k].StartMs - onset) > 50.0)
+                continue;
             used[k] = true;
             ++found;
             break;
@@ -63,11 +65,12 @@ int SungSegments(const EditorSession& s) {
 }
 
 class SungRecordings : public ::testing::Test {
-protected:
+  protected:
     ScriptedPrompts prompts;
     void Load(EditorSession& s, const std::string& name) {
-        ASSERT_EQ(s.LoadRecording(SungFolder() / Utf8Path(name), prompts, {}, LoadScope::SpectrumPeaks),
-                  LoadOutcome::Loaded);
+        ASSERT_EQ(
+            s.LoadRecording(SungFolder() / Utf8Path(name), prompts, {}, LoadScope::SpectrumPeaks),
+            LoadOutcome::Loaded);
     }
 };
 
@@ -77,7 +80,8 @@ protected:
 TEST_F(SungRecordings, BothModesKeepTheirScoresOnTheLabelledRecordings) {
     const auto labels = LabelledOnsets();
     int guidedFound = 0, blindFound = 0, labelled = 0;
-    for (const std::string name : {"_あんああいあうあ.wav", "_かんかかきかくか.wav", "_うRいRあR.wav"}) {
+    for (const std::string name :
+         {"_あんああいあうあ.wav", "_かんかかきかくか.wav", "_うRいRあR.wav"}) {
         EditorSession s;
         Load(s, name);
         const std::string line = name.substr(1, name.size() - 5);
@@ -91,7 +95,8 @@ TEST_F(SungRecordings, BothModesKeepTheirScoresOnTheLabelledRecordings) {
             if (!IsRestLyric(seg.Lyric)) sung.push_back(seg.Lyric);
         EXPECT_EQ(sung, syllables) << name;
         const auto found = labels.find(name);
-        const std::vector<double> onsets = found == labels.end() ? std::vector<double>{} : found->second;
+        const std::vector<double> onsets =
+            found == labels.end() ? std::vector<double>{} : found->second;
         labelled += static_cast<int>(onsets.size());
         guidedFound += OnsetsFound(onsets, s);
 
@@ -131,8 +136,8 @@ TEST_F(SungRecordings, LyricsThatCannotBePlacedChangeNothing) {
     EXPECT_TRUE(prompts.questions.empty());
     same();
     // Characters that are not lyrics, an empty lyric, only rests.
-    for (const std::vector<std::string>& bad : {std::vector<std::string>{"か", "1"}, {"か", ""}, {"か", "、"},
-                                                 {"R", "っ"}}) {
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"か", "1"}, {"か", ""}, {"か", "、"}, {"R", "っ"}}) {
         EXPECT_FALSE(s.AutoSegment(prompts, bad));
         same();
     }
@@ -150,10 +155,12 @@ TEST_F(SungRecordings, ARecordingWithoutSingingIsNotCut) {
     std::vector<std::int16_t> noise(3 * 44100);
     std::mt19937 random(7);
     std::normal_distribution<double> gauss(0.0, 3000.0);
-    for (auto& v : noise) v = static_cast<std::int16_t>(std::clamp(gauss(random), -32000.0, 32000.0));
+    for (auto& v : noise)
+        v = static_cast<std::int16_t>(std::clamp(gauss(random), -32000.0, 32000.0));
     testing::WriteBytes(folder / "noise.wav", testing::WavBytes(noise));
     EditorSession s;
-    ASSERT_EQ(s.LoadRecording(folder / "noise.wav", prompts, {}, LoadScope::SpectrumPeaks), LoadOutcome::Loaded);
+    ASSERT_EQ(s.LoadRecording(folder / "noise.wav", prompts, {}, LoadScope::SpectrumPeaks),
+              LoadOutcome::Loaded);
     EXPECT_FALSE(s.AutoSegment(prompts, std::vector<std::string>{"あ"}));
     EXPECT_FALSE(s.AutoSegment(prompts));
     EXPECT_EQ(s.LastAutoCut.result, EditorSession::AutoCutReport::Result::NoSinging);
@@ -163,7 +170,8 @@ TEST_F(SungRecordings, ARecordingWithoutSingingIsNotCut) {
 
 TEST(LyricLine, SplitsAsALyricRunWithoutFilling) {
     EXPECT_EQ(SplitLyricLine("きゃっとー"), (std::vector<std::string>{"きゃ", "R", "と", "ー"}));
-    EXPECT_EQ(SplitLyricLine("ああいあう"), (std::vector<std::string>{"あ", "あ", "い", "あ", "う"}));
+    EXPECT_EQ(SplitLyricLine("ああいあう"),
+              (std::vector<std::string>{"あ", "あ", "い", "あ", "う"}));
     EXPECT_EQ(SplitLyricLine("가 나　다"), (std::vector<std::string>{"가", "나", "다"}));
     EXPECT_TRUE(SplitLyricLine("").empty());
 }

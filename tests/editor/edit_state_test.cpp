@@ -50,7 +50,7 @@ TEST(StoredPitch, TwoHundredFiftyFramesMakeThreeKeys) {
 }
 
 class EditStateFile : public ::testing::Test {
-protected:
+  protected:
     testing::TempFolder folder;
     ScriptedPrompts prompts;
     std::filesystem::path wavePath;
@@ -76,9 +76,10 @@ protected:
         return name;
     }
 
-    std::string Header(const std::string& version = "2.00", const std::string& count = "MojiCount=1\r\n") {
-        return "[Melodrift]\r\nMelodrift=1\r\nVersion=" + version + "\r\nWaveFile=" + PathToCp932(wavePath) +
-               "\r\n" + count;
+    std::string Header(const std::string& version = "2.00",
+                       const std::string& count = "MojiCount=1\r\n") {
+        return "[Melodrift]\r\nMelodrift=1\r\nVersion=" + version +
+               "\r\nWaveFile=" + PathToCp932(wavePath) + "\r\n" + count;
     }
 };
 
@@ -90,11 +91,14 @@ TEST_F(EditStateFile, SavedFileHasTheWindowsProfileLayout) {
     s.SaveEditStateTo(path);
     EXPECT_FALSE(s.Modified);
     const std::string bytes = ReadFileBytes(path);
-    const std::string head = "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" + PathToCp932(wavePath) +
-                             "\r\nMojiCount=3\r\n";
+    const std::string head =
+        "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" + PathToCp932(wavePath) +
+        "\r\nMojiCount=3\r\n";
     EXPECT_EQ(bytes.substr(0, head.size()), head);
-    EXPECT_NE(bytes.find("[0]\r\nTime=0\r\nLength=200\r\nLyric=R\r\n"), std::string::npos) << bytes.substr(0, 300);
-    EXPECT_NE(bytes.find("[1]\r\nTime=200\r\nLength=200.5\r\nLyric=\x82\xA9\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("[0]\r\nTime=0\r\nLength=200\r\nLyric=R\r\n"), std::string::npos)
+        << bytes.substr(0, 300);
+    EXPECT_NE(bytes.find("[1]\r\nTime=200\r\nLength=200.5\r\nLyric=\x82\xA9\r\n"),
+              std::string::npos);
     EXPECT_NE(bytes.find("[2]\r\nTime=400.5\r\n"), std::string::npos);
     EXPECT_NE(bytes.find("Lyric=\x83\x5C\r\n"), std::string::npos);
     const IniFile ini = IniFile::Parse(bytes);
@@ -109,8 +113,9 @@ TEST_F(EditStateFile, SavedFileHasTheWindowsProfileLayout) {
 
 TEST_F(EditStateFile, SavingOverAnOlderFileKeepsWhatItDoesNotWrite) {
     const auto path = folder / "old.mlq";
-    WriteBytes(path, "[Foreign]\r\nkeep=me\r\n[Melodrift]\r\nMojiCount=9\r\n[8]\r\nTime=5000\r\n"
-                     "[Pitchs]\r\nPitchs7=1,2,3\r\n");
+    WriteBytes(path,
+               "[Foreign]\r\nkeep=me\r\n[Melodrift]\r\nMojiCount=9\r\n[8]\r\nTime=5000\r\n"
+               "[Pitchs]\r\nPitchs7=1,2,3\r\n");
     EditorSession s;
     Prepare(s);
     s.SaveEditStateTo(path);
@@ -150,7 +155,8 @@ TEST_F(EditStateFile, LoadRestoresSegmentsLyricsAndPitch) {
     t.SaveEditStateTo(again);
     const IniFile a = IniFile::Parse(ReadFileBytes(path));
     const IniFile b = IniFile::Parse(ReadFileBytes(again));
-    for (const char* key : {"Pitchs0", "Pitchs1", "Pitchs2"}) EXPECT_EQ(a.Get("Pitchs", key), b.Get("Pitchs", key)) << key;
+    for (const char* key : {"Pitchs0", "Pitchs1", "Pitchs2"})
+        EXPECT_EQ(a.Get("Pitchs", key), b.Get("Pitchs", key)) << key;
 }
 
 TEST_F(EditStateFile, RefusedFilesChangeNothing) {
@@ -164,13 +170,15 @@ TEST_F(EditStateFile, RefusedFilesChangeNothing) {
         EditStateOutcome outcome;
     };
     const Case cases[] = {
-        {"[Melodrift]\r\nVersion=2.00\r\n", "メロドリフトの編集ファイルではありません", EditStateOutcome::NotEditState},
+        {"[Melodrift]\r\nVersion=2.00\r\n", "メロドリフトの編集ファイルではありません",
+         EditStateOutcome::NotEditState},
         {Header("2.0"), "対応していないバージョンのファイルです", EditStateOutcome::WrongVersion},
-        {"[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" + PathToCp932(folder / "gone.wav") +
-             "\r\nMojiCount=1\r\n",
+        {"[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" +
+             PathToCp932(folder / "gone.wav") + "\r\nMojiCount=1\r\n",
          "Waveファイルが存在しません", EditStateOutcome::NoWaveFile},
         {Header("2.00", ""), "歌詞データがありません", EditStateOutcome::NoSegments},
-        {Header("2.00", "MojiCount=abc\r\n"), "歌詞データがありません", EditStateOutcome::NoSegments},
+        {Header("2.00", "MojiCount=abc\r\n"), "歌詞データがありません",
+         EditStateOutcome::NoSegments},
         {Header("2.00", "MojiCount=0\r\n"), "歌詞データがありません", EditStateOutcome::NoSegments},
     };
     int n = 0;
@@ -192,9 +200,11 @@ TEST_F(EditStateFile, ARejectedRecordingLeavesTheSessionAsItWas) {
     Prepare(s);
     const auto eightBit = folder / "eight.wav";
     WriteBytes(eightBit, WavBytes(HarmonicTone(220.0, 4000), 1, 44100, 8));
-    WriteState("eight.mlq", "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" + PathToCp932(eightBit) +
-                                "\r\nMojiCount=2\r\n[0]\r\nTime=0\r\n[1]\r\nTime=50\r\n");
-    EXPECT_EQ(s.LoadEditStateFrom(folder / "eight.mlq", prompts), EditStateOutcome::RecordingRejected);
+    WriteState("eight.mlq",
+               "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=" + PathToCp932(eightBit) +
+                   "\r\nMojiCount=2\r\n[0]\r\nTime=0\r\n[1]\r\nTime=50\r\n");
+    EXPECT_EQ(s.LoadEditStateFrom(folder / "eight.mlq", prompts),
+              EditStateOutcome::RecordingRejected);
     ASSERT_EQ(prompts.errors.size(), 1u);
     EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。");
     EXPECT_EQ(s.WaveFileName, wavePath);
@@ -204,9 +214,10 @@ TEST_F(EditStateFile, ARejectedRecordingLeavesTheSessionAsItWas) {
 
 TEST_F(EditStateFile, AHandEditedFirstStartIsMovedToTheStartOfTheRecording) {
     // Out of order and starting late: 500 (b), 120 (a), 800 (c).
-    const std::string name = WriteState("late.mlq", Header("2.00", "MojiCount=3\r\n") +
-                                                        "[0]\r\nTime=500\r\nLyric=b\r\n[1]\r\nTime=120\r\n"
-                                                        "Lyric=a\r\n[2]\r\nTime=800\r\nLyric=c\r\n");
+    const std::string name =
+        WriteState("late.mlq", Header("2.00", "MojiCount=3\r\n") +
+                                   "[0]\r\nTime=500\r\nLyric=b\r\n[1]\r\nTime=120\r\n"
+                                   "Lyric=a\r\n[2]\r\nTime=800\r\nLyric=c\r\n");
     EditorSession s;
     ASSERT_EQ(s.LoadEditStateFrom(folder / name, prompts), EditStateOutcome::Loaded);
     ASSERT_EQ(s.Segments.size(), 3u);
@@ -222,7 +233,8 @@ TEST_F(EditStateFile, APathShiftJisCannotHoldIsSavedInUtf8AndReadBack) {
     const auto cafe = folder.path() / Utf8Path("café 你");
     EXPECT_TRUE(EditStateCanHoldPath(cafe / "voice.wav"));
 #ifndef _WIN32
-    EXPECT_FALSE(EditStateCanHoldPath(folder.path() / std::string("\xE9t\xE9.wav")));   // Latin-1 bytes
+    EXPECT_FALSE(
+        EditStateCanHoldPath(folder.path() / std::string("\xE9t\xE9.wav")));  // Latin-1 bytes
 #endif
     std::filesystem::create_directories(cafe);
     std::filesystem::copy_file(wavePath, cafe / "voice.wav");
@@ -230,7 +242,7 @@ TEST_F(EditStateFile, APathShiftJisCannotHoldIsSavedInUtf8AndReadBack) {
     ASSERT_EQ(s.LoadRecording(cafe / "voice.wav", prompts), LoadOutcome::Loaded);
     s.AddCut("R", 200.0);
     ASSERT_FALSE(s.Segments.empty());
-    s.Segments[0].Lyric = "〜";   // Shift-JIS would read it back as another character
+    s.Segments[0].Lyric = "〜";  // Shift-JIS would read it back as another character
     const auto path = folder / "state.mlq";
     s.SaveEditStateTo(path);
     const std::string bytes = ReadFileBytes(path);
@@ -244,8 +256,9 @@ TEST_F(EditStateFile, APathShiftJisCannotHoldIsSavedInUtf8AndReadBack) {
 }
 
 TEST_F(EditStateFile, AnOlderFileNamingTheRecordingRelativeToItselfStillLoads) {
-    const std::string name = WriteState("relative.mlq", "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\n"
-                                                        "WaveFile=voice.wav\r\nMojiCount=1\r\n");
+    const std::string name = WriteState("relative.mlq",
+                                        "[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\n"
+                                        "WaveFile=voice.wav\r\nMojiCount=1\r\n");
     EditorSession s;
     ASSERT_EQ(s.LoadEditStateFrom(folder / name, prompts), EditStateOutcome::Loaded);
     EXPECT_TRUE(s.WaveFileName.is_absolute());
@@ -283,7 +296,8 @@ TEST_F(EditStateFile, GarbageNumbersFallBackToTheirDefaults) {
 }
 
 TEST_F(EditStateFile, AHugeSegmentCountIsCutToWhatTheRecordingCanHold) {
-    WriteState("huge.mlq", Header("2.00", "MojiCount=2000000000\r\n") + "[0]\r\nTime=0\r\n[1]\r\nTime=100\r\n");
+    WriteState("huge.mlq",
+               Header("2.00", "MojiCount=2000000000\r\n") + "[0]\r\nTime=0\r\n[1]\r\nTime=100\r\n");
     EditorSession s;
     ASSERT_EQ(s.LoadEditStateFrom(folder / "huge.mlq", prompts), EditStateOutcome::Loaded);
     EXPECT_LE(s.Segments.size(), static_cast<std::size_t>(s.DurationMs() / 30.0) + 1);

@@ -33,7 +33,8 @@ struct EditedState {
 
 EditedState StateOf(const EditorSession& s) {
     EditedState state;
-    for (const Segment& seg : s.Segments) state.segments.emplace_back(seg.StartMs, seg.LengthMs, seg.Lyric);
+    for (const Segment& seg : s.Segments)
+        state.segments.emplace_back(seg.StartMs, seg.LengthMs, seg.Lyric);
     for (const AnalysisFrame& frame : s.Analyser->Frames) {
         state.f0.push_back(frame.F0);
         state.targetF0.push_back(frame.TargetF0);
@@ -59,7 +60,7 @@ std::vector<std::int16_t> Glide() {
 }
 
 class History : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         wav = folder / "glide.wav";
         WriteBytes(wav, WavBytes(Glide()));
@@ -103,13 +104,18 @@ TEST_F(History, EveryKindOfEditIsUndoneAndRedoneExactly) {
     run("lyric", EditScope::Segments, [&] { s.CommitLyric(1, "か"); });
     run("lyric run", EditScope::Segments, [&] { s.CommitLyricRun(1, 3, "さきゃた"); });
     run("remove cut", EditScope::Segments, [&] { s.RemoveCut(1600.0); });
-    run("pitch line", EditScope::SegmentsAndPitch, [&] { s.ApplyPitchLine({50, 250}, {120, 230}); });
+    run("pitch line", EditScope::SegmentsAndPitch, [&] {
+        s.ApplyPitchLine({50, 250}, {120, 230});
+    });
     s.SaveEditStateTo(stateFile);
-    run("pitch line", EditScope::SegmentsAndPitch, [&] { s.ApplyPitchLine({130, 200}, {200, 200}); });
+    run("pitch line", EditScope::SegmentsAndPitch, [&] {
+        s.ApplyPitchLine({130, 200}, {200, 200});
+    });
     // The glide holds no syllable onset to cut at: the cut is a typed lyric
     // run instead, which automatic cutting's undo step shares (EditScope::Segments).
-    run("lyric run over all segments", EditScope::Segments,
-        [&] { s.CommitLyricRun(0, static_cast<int>(s.Segments.size()) - 1, "あいうえおかきくけこ"); });
+    run("lyric run over all segments", EditScope::Segments, [&] {
+        s.CommitLyricRun(0, static_cast<int>(s.Segments.size()) - 1, "あいうえおかきくけこ");
+    });
     run("edit-state load", EditScope::SegmentsAndPitch,
         [&] { ASSERT_EQ(s.LoadEditStateFrom(stateFile, prompts), EditStateOutcome::Loaded); });
     ASSERT_EQ(history.StepCount(), done.size());
@@ -186,7 +192,8 @@ TEST_F(History, AnotherRecordingClearsTheHistory) {
     Edit(history, EditScope::Segments, [&] { s.AddCut("R", 300.0); });
     const auto other = folder / "short.wav";
     WriteBytes(other, WavBytes(testing::HarmonicTone(220.0, 44100)));
-    Edit(history, EditScope::SegmentsAndPitch, [&] { ASSERT_EQ(s.LoadRecording(other, prompts), LoadOutcome::Loaded); });
+    Edit(history, EditScope::SegmentsAndPitch,
+         [&] { ASSERT_EQ(s.LoadRecording(other, prompts), LoadOutcome::Loaded); });
     EXPECT_FALSE(history.CanUndo());
     EXPECT_FALSE(history.HasUnsavedEdits());
 }

@@ -52,17 +52,18 @@ std::vector<int> Volumes(const std::string& envelope) {
             field += c;
         }
     }
-    return {std::stoi(fields.at(3)), std::stoi(fields.at(4)), std::stoi(fields.at(5)), std::stoi(fields.at(6))};
+    return {std::stoi(fields.at(3)), std::stoi(fields.at(4)), std::stoi(fields.at(5)),
+            std::stoi(fields.at(6))};
 }
 
 // A session with a loaded plug-in file (tempo 120) and a silent recording
 // whose frames carry the pitch `centsAt(frame)`; everything in a temp folder.
 class InsertFixture : public ::testing::Test {
-protected:
+  protected:
     void LoadPluginFile(const std::string& voiceDirCp932, const std::string& tempo = "120.00") {
         pluginFile = folder.path() / "plugin.tmp";
-        original = JoinLinesCrLf({"[#SETTING]", "Tempo=" + tempo, "VoiceDir=" + voiceDirCp932, "[#0000]",
-                                  "Length=480", "Lyric=R", "NoteNum=60"});
+        original = JoinLinesCrLf({"[#SETTING]", "Tempo=" + tempo, "VoiceDir=" + voiceDirCp932,
+                                  "[#0000]", "Length=480", "Lyric=R", "NoteNum=60"});
         WriteFileAtomically(pluginFile, original);
         session.Notes = std::make_unique<NoteList>(&voicebank);
         ScriptedPrompts quiet = ScriptedPrompts::Answering(false);
@@ -82,7 +83,8 @@ protected:
         analyser.FrameCount = frames;
         for (int i = 0; i < frames; ++i) {
             auto& frame = analyser.Frames[static_cast<std::size_t>(i)];
-            frame.SamplePos = std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
+            frame.SamplePos =
+                std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
             frame.TargetF0 = static_cast<float>(CentsToHz(centsAt(i)));
         }
         session.FrameVolume.assign(static_cast<std::size_t>(frames), volume);
@@ -92,7 +94,8 @@ protected:
 
     void SetSegments(const std::vector<std::pair<double, std::string>>& cuts) {
         session.Segments.clear();
-        for (const auto& [startMs, lyric] : cuts) session.Segments.push_back(Segment{startMs, 0.0, lyric});
+        for (const auto& [startMs, lyric] : cuts)
+            session.Segments.push_back(Segment{startMs, 0.0, lyric});
         session.RecalcLengths();
     }
 
@@ -130,7 +133,8 @@ TEST(EstimateKey, UnvoicedFramesAndPitchesOffTheKeyboardAreNotCounted) {
     EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{0, 0, 0}, Segment{0.0, 10.0, "a"}), 0);
     EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{}, Segment{0.0, 10.0, "a"}), 0);
     // 20000 and −300 cents have no note number; the one 6900 decides.
-    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{20000, 20000, -300, 6900}, Segment{0.0, 3 * 256 / 44.1, "a"}),
+    EXPECT_EQ(EstimateKey(std::vector<std::int32_t>{20000, 20000, -300, 6900},
+                          Segment{0.0, 3 * 256 / 44.1, "a"}),
               69);
 }
 
@@ -175,8 +179,8 @@ TEST_F(InsertFixture, SegmentsBecomeNotesWithTheirLengthsInTicks) {
     SetSegments({{0.0, "R"}, {500.0, "a"}, {1250.0, "b"}});
     const InsertSummary summary = Insert(session, voicebank, prompts);
     EXPECT_EQ(summary.Notes, 3);
-    EXPECT_EQ(summary.Replaced, 1);              // the selected [#0000]
-    EXPECT_EQ(summary.TicksPastSelection, 0);    // no [#NEXT] was sent
+    EXPECT_EQ(summary.Replaced, 1);            // the selected [#0000]
+    EXPECT_EQ(summary.TicksPastSelection, 0);  // no [#NEXT] was sent
     const std::vector<Section> notes = Inserted();
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_EQ(notes[0].Get("Length"), "480");
@@ -204,7 +208,8 @@ TEST_F(InsertFixture, LyricsWithoutAnAliasAreListedOnce) {
     const InsertSummary summary = Insert(session, voicebank, prompts);
     EXPECT_EQ(summary.LyricsWithoutAlias, std::vector<std::string>{"ka"});
     EXPECT_NE(SummaryText(summary).find("エイリアスがない歌詞: ka"), std::string::npos);
-    EXPECT_NE(SummaryTextEnglish(summary).find("no alias in the voicebank for: ka"), std::string::npos);
+    EXPECT_NE(SummaryTextEnglish(summary).find("no alias in the voicebank for: ka"),
+              std::string::npos);
 }
 
 TEST_F(InsertFixture, KeysAndPitchAreWrittenOnlyWithTheirBoxes) {
@@ -241,7 +246,8 @@ TEST_F(InsertFixture, PitchPointsFollowTheTraceRelativeToTheKey) {
     Note* note = session.Notes->GetNote(2);
     ASSERT_NE(note, nullptr);
     EXPECT_EQ(note->NoteNum, 62);
-    const double sampleStart = note->StartMs - note->EffectivePreUtterance() - note->EffectiveStartPoint();
+    const double sampleStart =
+        note->StartMs - note->EffectivePreUtterance() - note->EffectiveStartPoint();
     int inside = 0;
     for (const PitchPoint& point : note->PitchPoints) {
         const double t = sampleStart + point.TimeMs;
@@ -329,7 +335,9 @@ TEST_F(InsertFixture, VoiceCorrectionIgnoresTheBoxesAndUsesTheNewEntries) {
     // The voice source beside the recording, and the request to switch to it.
     EXPECT_TRUE(fs::exists(folder.path() / "oto.ini"));
     EXPECT_TRUE(fs::exists(folder.path() / "voice_wav.frq"));
-    EXPECT_EQ(prompts.informs, (std::vector<std::string>{"音源を作成しました。原音ファイルセットを切り替えてください。"}));
+    EXPECT_EQ(
+        prompts.informs,
+        (std::vector<std::string>{"音源を作成しました。原音ファイルセットを切り替えてください。"}));
 }
 
 TEST_F(InsertFixture, NoSwitchRequestWhenTheProjectAlreadyUsesTheRecordingsFolder) {
@@ -368,7 +376,7 @@ TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
     fs::create_directories(folder.path() / "oto.ini" / "x");
     EXPECT_ANY_THROW(Insert(session, voicebank, prompts));
     EXPECT_EQ(ReadFileBytes(pluginFile), original);
-    EXPECT_FALSE(fs::exists(folder.path() / "voice_wav.frq"));   // no file of the three was written
+    EXPECT_FALSE(fs::exists(folder.path() / "voice_wav.frq"));  // no file of the three was written
     EXPECT_EQ(session.Notes->Count(), 0);
     ASSERT_EQ(session.Segments.size(), 2u);
     EXPECT_EQ(session.Segments[0].Lyric, "R");  // not its alias R0
@@ -384,13 +392,13 @@ TEST_F(InsertFixture, AFailedWriteLeavesTheFileAndTheSessionAsTheyWere) {
 // Fails every write step for which `fail(step, count of that step so far)`
 // is true, while it lives.
 class FailingSteps {
-public:
+  public:
     explicit FailingSteps(std::function<bool(FileStep, int)> fail) : fail_(std::move(fail)) {
         SetFileFaultHook([this](FileStep step) { return fail_(step, ++counts_[step]); });
     }
     ~FailingSteps() { SetFileFaultHook({}); }
 
-private:
+  private:
     std::function<bool(FileStep, int)> fail_;
     std::map<FileStep, int> counts_;
 };
@@ -405,10 +413,11 @@ TEST_F(InsertFixture, AnUnwritablePluginFileLeavesOtoIniAndTheTableByteIdentical
     const std::string table = "FREQ0003 an older table";
     folder.Write("oto.ini", oto);
     folder.Write("voice_wav.frq", table);
-    prompts.answers = {true};   // replace the table
+    prompts.answers = {true};  // replace the table
     {
         // The plug-in file is the third file replaced.
-        FailingSteps fault([](FileStep step, int count) { return step == FileStep::Rename && count == 3; });
+        FailingSteps fault(
+            [](FileStep step, int count) { return step == FileStep::Rename && count == 3; });
         EXPECT_THROW(Insert(session, voicebank, prompts), std::system_error);
     }
     EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), oto);
@@ -417,9 +426,11 @@ TEST_F(InsertFixture, AnUnwritablePluginFileLeavesOtoIniAndTheTableByteIdentical
     EXPECT_EQ(session.Notes->Count(), 0);
     EXPECT_EQ(session.Segments[0].Lyric, "R");
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder.path())) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"oto.ini", "plugin.tmp", "voice.wav", "voice_wav.frq"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"oto.ini", "plugin.tmp", "voice.wav", "voice_wav.frq"}));
 }
 
 TEST_F(InsertFixture, AFailureAtAnyStepOfTheVoiceCorrectionWritesLeavesAllThreeFilesOldOrNew) {
@@ -467,7 +478,7 @@ TEST_F(InsertFixture, AFailureAtAnyStepOfTheVoiceCorrectionWritesLeavesAllThreeF
         EXPECT_EQ(Inserted().size(), 2u);
         break;
     }
-    EXPECT_GE(failures, 15);   // six steps per file and three renames at the least
+    EXPECT_GE(failures, 15);  // six steps per file and three renames at the least
 }
 
 TEST_F(InsertFixture, WithoutAPluginFileInsertIsAnError) {
@@ -577,7 +588,8 @@ TEST(WholeTickStarts, ALongTakeNeverDriftsAtAnyTempo) {
         ASSERT_EQ(ticks.size(), segments.size() + 1);
         EXPECT_EQ(ticks.front(), 0);
         for (std::size_t i = 0; i < segments.size(); ++i) {
-            EXPECT_LE(std::fabs(ticks[i] - segments[i].StartMs * tempo / 125.0), 0.5) << tempo << " / " << i;
+            EXPECT_LE(std::fabs(ticks[i] - segments[i].StartMs * tempo / 125.0), 0.5)
+                << tempo << " / " << i;
             EXPECT_GT(ticks[i + 1], ticks[i]);
         }
         EXPECT_LE(std::fabs(ticks.back() - startMs * tempo / 125.0), 0.5) << tempo;
@@ -589,7 +601,8 @@ TEST_F(InsertFixture, EveryLengthIsWholeAndTheLastNoteEndsWithTheRecording) {
         LoadPluginFile("", tempo);
         LoadRecording(60000.0, [](int frame) { return 6000.0 + frame % 50; });
         std::vector<std::pair<double, std::string>> cuts;
-        for (double ms = 0.0; ms < 59800.0; ms += 123.457 + std::fmod(ms, 97.0)) cuts.emplace_back(ms, "a");
+        for (double ms = 0.0; ms < 59800.0; ms += 123.457 + std::fmod(ms, 97.0))
+            cuts.emplace_back(ms, "a");
         SetSegments(cuts);
         Insert(session, voicebank, prompts);
         const std::vector<Section> notes = Inserted();
@@ -606,7 +619,8 @@ TEST_F(InsertFixture, EveryLengthIsWholeAndTheLastNoteEndsWithTheRecording) {
         // the lengths before it end.
         const Note* last = session.Notes->GetNote(static_cast<int>(cuts.size()));
         ASSERT_NE(last, nullptr);
-        EXPECT_NEAR(last->StartMs, (endTicks - std::stod(*notes.back().Get("Length"))) * 125.0 / bpm, 1e-6);
+        EXPECT_NEAR(last->StartMs,
+                    (endTicks - std::stod(*notes.back().Get("Length"))) * 125.0 / bpm, 1e-6);
     }
 }
 
@@ -626,7 +640,8 @@ TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWri
             Insert(session, voicebank, prompts);
             ADD_FAILURE() << name << " was accepted";
         } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find("音源を作成できません"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("音源を作成できません"), std::string::npos)
+                << e.what();
         }
         EXPECT_EQ(ReadFileBytes(pluginFile), original);
         EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), oto);
@@ -639,7 +654,7 @@ TEST_F(InsertFixture, ARecordingNameOtoIniCannotHoldIsRefusedBeforeAnythingIsWri
 
 // BuildPortamento on notes laid out by hand.
 class PortamentoFixture : public InsertFixture {
-protected:
+  protected:
     Note* Add(double lengthTicks, const std::string& lyric, int noteNum) {
         NoteList& notes = *session.Notes;
         const int slot = notes.InsertNote(1e9);
@@ -689,7 +704,8 @@ TEST_F(PortamentoFixture, TheCurveStartsOnThePreviousKeyAndEndsOnItsOwn) {
     // The second note's traced pitch: a straight rise from −100 to +100 cents.
     const std::size_t n = second->PitchPoints.size();
     for (std::size_t i = 0; i < n; ++i)
-        second->PitchPoints[i].Value = -100.0 + 200.0 * static_cast<double>(i) / static_cast<double>(n - 1);
+        second->PitchPoints[i].Value =
+            -100.0 + 200.0 * static_cast<double>(i) / static_cast<double>(n - 1);
     BuildPortamento(*session.Notes);
     const Portamento& curve = second->PitchBend;
     ASSERT_GE(curve.Count(), 2);

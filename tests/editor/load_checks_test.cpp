@@ -29,7 +29,8 @@ TEST(LoadChecks, TheRecordingsOutcomeIsKnownBeforeTheAnalysis) {
     EXPECT_EQ(CheckRecording(folder / "22k.wav"), RecordingCheck::Unsupported);
     WriteBytes(folder / "8bit.wav", WavBytes(HarmonicTone(220.0, 44100), 1, 44100, 8));
     EXPECT_EQ(CheckRecording(folder / "8bit.wav"), RecordingCheck::Unsupported);
-    WriteBytes(folder / "ten.wav", WavBytes(HarmonicTone(220.0, 441000)));  // exactly 10 s: no question
+    WriteBytes(folder / "ten.wav",
+               WavBytes(HarmonicTone(220.0, 441000)));  // exactly 10 s: no question
     EXPECT_EQ(CheckRecording(folder / "ten.wav"), RecordingCheck::Ready);
     WriteBytes(folder / "long.wav", WavBytes(HarmonicTone(220.0, 441001)));
     EXPECT_EQ(CheckRecording(folder / "long.wav"), RecordingCheck::Long);
@@ -46,7 +47,8 @@ TEST(LoadChecks, AnEditStateNamesItsRecordingOnlyWhenItExists) {
     EXPECT_EQ(StoredRecordingOf(folder / "take.mlq"), wav);
     std::filesystem::remove(wav);
     EXPECT_EQ(StoredRecordingOf(folder / "take.mlq"), std::nullopt);
-    WriteBytes(folder / "other.mlq", "[Melodrift]\r\nMelodrift=0\r\nWaveFile=" + wav.string() + "\r\n");
+    WriteBytes(folder / "other.mlq",
+               "[Melodrift]\r\nMelodrift=0\r\nWaveFile=" + wav.string() + "\r\n");
     EXPECT_EQ(StoredRecordingOf(folder / "other.mlq"), std::nullopt);
 }
 
@@ -65,9 +67,10 @@ TEST(StoppingALoad, AStopDuringTheAnalysisLeavesTheSessionAsItWas) {
     s.Analyser->Options.Stop = &stop;
     // The first progress report of the analysis asks it to stop.
     int reports = 0;
-    const LoadOutcome outcome = s.LoadRecording(second, prompts, [&](std::string_view stage, double) {
-        if (stage == "analyse" && ++reports == 2) stop = true;
-    });
+    const LoadOutcome outcome =
+        s.LoadRecording(second, prompts, [&](std::string_view stage, double) {
+            if (stage == "analyse" && ++reports == 2) stop = true;
+        });
     EXPECT_EQ(outcome, LoadOutcome::Declined);
     EXPECT_GE(reports, 2);
     EXPECT_EQ(s.WaveFileName, first);

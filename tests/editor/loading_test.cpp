@@ -47,14 +47,15 @@ TEST(PitchCents, LeadingAndTrailingUnvoicedRunsRepeatTheNearestVoicedValue) {
 
 TEST(PitchCents, RoundsHalfUpAndGivesZerosWithoutVoicedFrames) {
     std::vector<AnalysisFrame> frames(3);
-    frames[0].TargetF0 = 440.0f;                                       // 6900 exactly
-    frames[1].TargetF0 = static_cast<float>(CentsToHz(6000.6));        // rounds up
-    frames[2].TargetF0 = static_cast<float>(CentsToHz(6000.4));        // rounds down
+    frames[0].TargetF0 = 440.0f;                                 // 6900 exactly
+    frames[1].TargetF0 = static_cast<float>(CentsToHz(6000.6));  // rounds up
+    frames[2].TargetF0 = static_cast<float>(CentsToHz(6000.4));  // rounds down
     EXPECT_EQ(BuildPitchCents(frames), (std::vector<std::int32_t>{6900, 6001, 6000}));
     EXPECT_EQ(BuildPitchCents(std::vector<AnalysisFrame>(4)), (std::vector<std::int32_t>(4, 0)));
     EXPECT_TRUE(BuildPitchCents({}).empty());
     // A falling gap truncates toward zero: 6100 → 6000 over 3 steps.
-    EXPECT_EQ(BuildPitchCents(FramesWithCents({6100, 0, 0, 6000})), (std::vector<std::int32_t>{6100, 6067, 6034, 6000}));
+    EXPECT_EQ(BuildPitchCents(FramesWithCents({6100, 0, 0, 6000})),
+              (std::vector<std::int32_t>{6100, 6067, 6034, 6000}));
 }
 
 TEST(PeakNormalisation, ScalesChannelZeroToNinetyPercentWithFloor) {
@@ -102,9 +103,9 @@ TEST(FrameVolume, FirstFrameTakesHalfAWindowAndTheDivisorIsAlways256) {
 TEST(SpectrumImage, RowsRunFromTheHighestBandDownToBinsZeroAndOne) {
     BinRow spectrum{};
     spectrum[0] = 800.0;
-    spectrum[1] = 800.0;   // (800 + 800) / 2 = 800 → 0 dB at the bottom row
+    spectrum[1] = 800.0;  // (800 + 800) / 2 = 800 → 0 dB at the bottom row
     spectrum[254] = 8.0;
-    spectrum[255] = 8.0;   // 8 / 800 → −40 dB at the top row
+    spectrum[255] = 8.0;  // 8 / 800 → −40 dB at the top row
     const SpectrumColumn column = SpectrumColumnOf(spectrum);
     EXPECT_NEAR(column[127], 0.0f, 1e-5f);
     EXPECT_NEAR(column[0], -40.0f, 1e-4f);
@@ -161,7 +162,8 @@ TEST(SpectrumImage, ColumnPeakIsTheLargestValueOfTheWholeColumn) {
             if (kind == 3) spectrum[k] = 800.0 + (k % 3) * 1e-10;
         }
         const SpectrumColumn column = SpectrumColumnOf(spectrum);
-        ASSERT_EQ(SpectrumColumnPeak(spectrum), *std::max_element(column.begin(), column.end())) << n;
+        ASSERT_EQ(SpectrumColumnPeak(spectrum), *std::max_element(column.begin(), column.end()))
+            << n;
     }
 }
 
@@ -180,8 +182,10 @@ TEST(PeakNormalisation, EverySixteenBitSampleScalesAsTheExtendedProduct) {
         const auto factor = static_cast<float>(0.9L * 32767.0L / peak);
         for (std::uint32_t i = 0; i <= 65536; ++i) {
             const long double scaled = static_cast<long double>(before.GetSample(i, 0)) * factor;
-            const auto expected = static_cast<std::int16_t>(static_cast<std::int32_t>(std::floor(scaled)));
-            ASSERT_EQ(wave.GetSample(i, 0), expected) << "peak " << peak << " sample " << before.GetSample(i, 0);
+            const auto expected =
+                static_cast<std::int16_t>(static_cast<std::int32_t>(std::floor(scaled)));
+            ASSERT_EQ(wave.GetSample(i, 0), expected)
+                << "peak " << peak << " sample " << before.GetSample(i, 0);
         }
     }
 }
@@ -206,7 +210,9 @@ TEST(PeakNormalisation, LongRecordingsScaleInBothHalvesAndOnlyChannelZero) {
         const auto factor = static_cast<float>(0.9L * 32767.0L / 12345.0L);
         for (std::uint32_t i = 0; i < count; ++i) {
             const long double scaled = static_cast<long double>(before.GetSample(i, 0)) * factor;
-            ASSERT_EQ(wave.GetSample(i, 0), static_cast<std::int16_t>(static_cast<std::int32_t>(std::floor(scaled)))) << i;
+            ASSERT_EQ(wave.GetSample(i, 0),
+                      static_cast<std::int16_t>(static_cast<std::int32_t>(std::floor(scaled))))
+                << i;
             if (channels == 2) {
                 ASSERT_EQ(wave.GetSample(i, 1), before.GetSample(i, 1)) << i;
             }
@@ -216,7 +222,7 @@ TEST(PeakNormalisation, LongRecordingsScaleInBothHalvesAndOnlyChannelZero) {
 }
 
 class RecordingLoad : public ::testing::Test {
-protected:
+  protected:
     testing::TempFolder folder;
     ScriptedPrompts prompts;
     EditorSession session;
@@ -291,7 +297,8 @@ TEST_F(RecordingLoad, NarrowerScopesMeasureTheSamePitchLoudnessAndPeaks) {
             ASSERT_EQ(lean.Analyser->Frames[k].TargetF0, session.Analyser->Frames[k].TargetF0) << i;
             ASSERT_EQ(lean.Analyser->Frames[k].F0, 150.0f);
             ASSERT_EQ(lean.Analyser->Confidence[k], session.Analyser->Confidence[k]) << i;
-            ASSERT_EQ(lean.Analyser->Candidates[k][0].Freq, session.Analyser->Candidates[k][0].Freq) << i;
+            ASSERT_EQ(lean.Analyser->Candidates[k][0].Freq, session.Analyser->Candidates[k][0].Freq)
+                << i;
             // The preview's measures are not taken.
             ASSERT_EQ(lean.Analyser->Frames[k].HarmonicTotal, 0.0f);
         }
@@ -399,7 +406,8 @@ TEST_F(RecordingLoad, StereoShowsAndAnalysesTheFirstChannel) {
 TEST_F(RecordingLoad, ProgressRunsFromZeroToOne) {
     const auto path = Tone("p.wav", 8000);
     std::vector<double> fractions;
-    session.LoadRecording(path, prompts, [&](std::string_view, double f) { fractions.push_back(f); });
+    session.LoadRecording(path, prompts,
+                          [&](std::string_view, double f) { fractions.push_back(f); });
     ASSERT_GE(fractions.size(), 3u);
     EXPECT_EQ(fractions.front(), 0.0);
     EXPECT_EQ(fractions.back(), 1.0);

@@ -25,7 +25,8 @@ using testing::WriteBytes;
 void FakeRecording(EditorSession& s, double ms) {
     const auto samples = static_cast<std::uint32_t>(ms * 44.1);
     *s.Wave = MakeMono16Wave(samples);
-    for (std::uint32_t i = 0; i < samples; ++i) s.Wave->SetSample(i, 0, static_cast<std::int32_t>(i % 20000));
+    for (std::uint32_t i = 0; i < samples; ++i)
+        s.Wave->SetSample(i, 0, static_cast<std::int32_t>(i % 20000));
     const int frames = static_cast<int>(samples / 256 + 1);
     s.Analyser->FrameCount = frames;
     s.Analyser->Frames.assign(frames, AnalysisFrame{});
@@ -136,7 +137,8 @@ TEST(SegmentList, RightDoubleClickRemovesTheCutOfTheSegmentUnderThePointer) {
 
 TEST(LyricRuns, SmallKanaJoinTheirSyllableAndSmallTsuIsARest) {
     EXPECT_EQ(SplitLyricRun("きゃっとー", 4), (std::vector<std::string>{"きゃ", "R", "と", "ー"}));
-    EXPECT_EQ(SplitLyricRun("きゃっとー", 6), (std::vector<std::string>{"きゃ", "R", "と", "ー", "R", "R"}));
+    EXPECT_EQ(SplitLyricRun("きゃっとー", 6),
+              (std::vector<std::string>{"きゃ", "R", "と", "ー", "R", "R"}));
     EXPECT_EQ(SplitLyricRun("ab", 1), (std::vector<std::string>{"a"}));
     EXPECT_EQ(SplitLyricRun("ッキョォ漢", 3), (std::vector<std::string>{"R", "キョォ", "漢"}));
     EXPECT_EQ(SplitLyricRun("", 2), (std::vector<std::string>{"R", "R"}));
@@ -178,28 +180,33 @@ TEST(SurfaceHelp, HitAreasAndTheirTextsInOrder) {
     EXPECT_EQ(HitTest(s, 10, 307).area, HitArea::PitchLane);
     EXPECT_EQ(HitTest(s, 10, 310).area, HitArea::CutArea);
     EXPECT_EQ(HitTest(s, 10, 311).area, HitArea::LyricLane);
-    EXPECT_EQ(HitTest(s, cutX, 180).area, HitArea::Cut);  // rows 180 and 308 are outside the pitch lane
+    EXPECT_EQ(HitTest(s, cutX, 180).area,
+              HitArea::Cut);  // rows 180 and 308 are outside the pitch lane
     EXPECT_EQ(HitTest(s, cutX, 308).area, HitArea::Cut);
     EXPECT_EQ(HitTest(s, cutX, 320).area, HitArea::Cut);  // a cut wins over the lyric lane
     EXPECT_EQ(HitTest(s, cutX - 3, 10).area, HitArea::VolumeLane);
     s.PitchDrawEnabled = false;
     EXPECT_EQ(HitTest(s, 10, 200).area, HitArea::CutArea);
-    EXPECT_EQ(HitTest(s, cutX - 2, 250).area, HitArea::Cut);  // without pitch drawing the cuts reach in
+    EXPECT_EQ(HitTest(s, cutX - 2, 250).area,
+              HitArea::Cut);  // without pitch drawing the cuts reach in
     s.PitchDrawEnabled = true;
 
     auto move = [&](int x, int y) { return SurfaceMouseMove(s, x, y, PointerShape::Arrow); };
     EXPECT_EQ(move(10, 200).statusText, "左ドラッグ=ピッチの補正");
     EXPECT_EQ(move(cutX, 100).statusText, "左ドラッグ=文字の幅を変更");
     EXPECT_EQ(s.HoverCut, 1);
-    EXPECT_EQ(move(10, 20).statusText, "左ドラッグ=原音プレビュー\u3000右ドラッグ=ピッチ確認用プレビュー");
+    EXPECT_EQ(move(10, 20).statusText,
+              "左ドラッグ=原音プレビュー\u3000右ドラッグ=ピッチ確認用プレビュー");
     EXPECT_EQ(s.SelFirst, 0);
     EXPECT_EQ(move(10, 310).statusText, "左クリック=歌詞を設定    右ドラッグ=歌詞を一括設定");
     EXPECT_EQ(s.SelFirst, -1);
-    EXPECT_EQ(move(10, 100).statusText, "左クリック=区切り設定\u3000\u3000右ダブルクリック=区切り削除");
+    EXPECT_EQ(move(10, 100).statusText,
+              "左クリック=区切り設定\u3000\u3000右ダブルクリック=区切り削除");
     EXPECT_EQ(move(10, 100).pointer, PointerShape::Arrow);
     EXPECT_EQ(move(10, 320).pointer, PointerShape::IBeam);
     // Past the recording's end there is no segment under the pointer.
-    EXPECT_EQ(move(660, 320).statusText, "左クリック=区切り設定\u3000\u3000右ダブルクリック=区切り削除");
+    EXPECT_EQ(move(660, 320).statusText,
+              "左クリック=区切り設定\u3000\u3000右ダブルクリック=区切り削除");
     // Of two cuts within reach the first is taken.
     s.MinCutGap = 1.0;
     s.AddCut("R", 505.0);  // one pixel right of the cut at 500 ms
@@ -218,7 +225,10 @@ TEST(SurfaceMouse, DraggingACutThroughTheStateMachine) {
     SurfaceMouseMove(s, cutX + 1, 100, PointerShape::Arrow);
     ASSERT_EQ(s.HoverCut, 2);
     // A right click on a cut asks for its menu and starts nothing.
-    EXPECT_EQ(SurfaceMouseDown(s, h, MouseButton::Right, false, cutX + 1, 100, PointerShape::HorizontalResize).cutMenu, 2);
+    EXPECT_EQ(SurfaceMouseDown(s, h, MouseButton::Right, false, cutX + 1, 100,
+                               PointerShape::HorizontalResize)
+                  .cutMenu,
+              2);
     EXPECT_EQ(s.Mouse, MouseMode::Idle);
     SurfaceMouseDown(s, h, MouseButton::Left, false, cutX + 1, 100, PointerShape::HorizontalResize);
     EXPECT_EQ(s.Mouse, MouseMode::DragCut);
@@ -234,7 +244,8 @@ TEST(SurfaceMouse, DraggingACutThroughTheStateMachine) {
     EXPECT_FALSE(h.CanUndo());
     // Without frames the surface ignores the mouse.
     EditorSession empty;
-    EXPECT_FALSE(SurfaceMouseDown(empty, h, MouseButton::Left, false, 10, 100, PointerShape::Arrow).redrawLyricLane);
+    EXPECT_FALSE(SurfaceMouseDown(empty, h, MouseButton::Left, false, 10, 100, PointerShape::Arrow)
+                     .redrawLyricLane);
     EXPECT_TRUE(empty.Segments.empty());
 }
 
@@ -249,7 +260,8 @@ TEST(SurfaceMouse, LyricEditsOpenOverTheirSegmentsAndCommitOnExit) {
     s.Modified = false;
 
     SurfaceMouseMove(s, xOf(450.0), 320, PointerShape::Arrow);
-    auto act = SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
+    auto act =
+        SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(450.0), 320, PointerShape::IBeam);
     EXPECT_EQ(act.openEditor, LyricEditor::LyricEdit);
     EXPECT_EQ(act.editTextUtf8, "R");
     EXPECT_EQ(act.editLeft, xOf(400.0));
@@ -315,7 +327,8 @@ TEST(Previews, RecordedPreviewCopiesTheSelectionUpToTheLastSample) {
     const std::uint32_t s0 = 22050;
     ASSERT_EQ(played.SampleCount(), s.Wave->SampleCount() - s0);
     EXPECT_EQ(played.GetSample(0, 0), s.Wave->GetSample(s0, 0));
-    EXPECT_EQ(played.GetSample(played.SampleCount() - 1, 0), s.Wave->GetSample(s.Wave->SampleCount() - 1, 0));
+    EXPECT_EQ(played.GetSample(played.SampleCount() - 1, 0),
+              s.Wave->GetSample(s.Wave->SampleCount() - 1, 0));
     EXPECT_TRUE(s.PlayRange(600.0, 500.0).empty());
 }
 
@@ -329,7 +342,8 @@ TEST(SurfaceMouse, VolumeLaneDragPlaysTheRunOfSegmentsInEitherDirection) {
     const auto xOf = [&](double ms) { return static_cast<int>(MsToX(ms, s.Scale, s.FirstFrame)); };
 
     // Pressed over segment 3, dragged back to segment 1, released.
-    auto act = SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(700.0), 20, PointerShape::CrossHair);
+    auto act =
+        SurfaceMouseDown(s, h, MouseButton::Left, false, xOf(700.0), 20, PointerShape::CrossHair);
     EXPECT_EQ(s.Mouse, MouseMode::Preview);
     EXPECT_EQ(s.SelFirst, 3);
     EXPECT_TRUE(act.drawVolumeLane);
@@ -339,7 +353,8 @@ TEST(SurfaceMouse, VolumeLaneDragPlaysTheRunOfSegmentsInEitherDirection) {
     act = SurfaceMouseUp(s, h, MouseButton::Left, xOf(250.0), 20);
     ASSERT_EQ(act.preview, PreviewKind::Recording);
     WaveBuffer played;
-    ASSERT_EQ(played.LoadFromBytes(s.PlayRange(act.previewFromMs, act.previewToMs)), WavLoadResult::Ok);
+    ASSERT_EQ(played.LoadFromBytes(s.PlayRange(act.previewFromMs, act.previewToMs)),
+              WavLoadResult::Ok);
     // Segments 1..3: 200 ms (sample 8820) to the end of the recording.
     ASSERT_EQ(played.SampleCount(), s.Wave->SampleCount() - 8820u);
     EXPECT_EQ(played.GetSample(0, 0), s.Wave->GetSample(8820, 0));
@@ -399,7 +414,7 @@ TEST(SegmentList, RemovingACutMovesTheHoveredSegmentBackByOne) {
 }
 
 class AnalysedSession : public ::testing::Test {
-protected:
+  protected:
     testing::TempFolder folder;
     ScriptedPrompts prompts;
 
@@ -429,9 +444,12 @@ TEST_F(AnalysedSession, ResynthesisedPreviewIsSilentOutsideTheSelection) {
     int loudInside = 0;
     for (std::int64_t i = 0; i < played.SampleCount(); ++i) {
         const int v = played.GetSample(static_cast<std::uint32_t>(i), 0);
-        if (i < s0 - base) silentBefore = silentBefore && v == 0;
-        else if (i > s1 - base) silentAfter = silentAfter && v == 0;
-        else loudInside = std::max(loudInside, std::abs(v));
+        if (i < s0 - base)
+            silentBefore = silentBefore && v == 0;
+        else if (i > s1 - base)
+            silentAfter = silentAfter && v == 0;
+        else
+            loudInside = std::max(loudInside, std::abs(v));
     }
     EXPECT_TRUE(silentBefore);
     EXPECT_TRUE(silentAfter);
@@ -476,7 +494,8 @@ TEST_F(AnalysedSession, AutomaticSegmentationAsksBeforeDiscardingCuts) {
     // Tone bursts separated by silence get cut near the onsets.
     std::vector<std::int16_t> bursts(44100, 0);
     const auto tone = HarmonicTone(220.0, 8000);
-    for (std::size_t start : {4000u, 20000u, 34000u}) std::copy(tone.begin(), tone.end(), bursts.begin() + start);
+    for (std::size_t start : {4000u, 20000u, 34000u})
+        std::copy(tone.begin(), tone.end(), bursts.begin() + start);
     Load(s, bursts);
     s.AddCut("R", 500.0);
     prompts.answers = {false};
@@ -499,13 +518,15 @@ TEST_F(AnalysedSession, AutomaticSegmentationAsksBeforeDiscardingCuts) {
 TEST_F(AnalysedSession, AutomaticCutsFromThePeaksAloneMatchThoseFromTheImage) {
     std::vector<std::int16_t> bursts(2 * 44100, 0);
     const auto tone = HarmonicTone(200.0, 9000);
-    for (std::size_t start : {3000u, 21000u, 40000u, 61000u}) std::copy(tone.begin(), tone.end(), bursts.begin() + start);
+    for (std::size_t start : {3000u, 21000u, 40000u, 61000u})
+        std::copy(tone.begin(), tone.end(), bursts.begin() + start);
     const auto path = folder / "bursts.wav";
     WriteBytes(path, WavBytes(bursts));
     EditorSession full;
     ASSERT_EQ(full.LoadRecording(path, prompts), LoadOutcome::Loaded);
     EditorSession peaks;
-    ASSERT_EQ(peaks.LoadRecording(path, prompts, {}, LoadScope::SpectrumPeaks), LoadOutcome::Loaded);
+    ASSERT_EQ(peaks.LoadRecording(path, prompts, {}, LoadScope::SpectrumPeaks),
+              LoadOutcome::Loaded);
     ASSERT_TRUE(peaks.SpectrumImage.empty());
     ASSERT_TRUE(full.AutoSegment(prompts));
     ASSERT_TRUE(peaks.AutoSegment(prompts));

@@ -40,18 +40,22 @@ TEST(EditorSessionState, DurationIsTheSampleCountOver44Point1) {
 
 TEST(CorrectionParameters, EachEditIsClampedAgainstTheOtherParameterAsItStands) {
     EditorSession s;
-    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::PreUtterance, "150"), 100);  // pre-utterance ≤ consonant 100
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::PreUtterance, "150"),
+              100);  // pre-utterance ≤ consonant 100
     EXPECT_EQ(s.CorrectionPreUtterance, 100.0);
     s.CorrectionPreUtterance = 60.0;
-    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Overlap, "80"), 60);    // overlap ≤ pre-utterance 60
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Overlap, "80"),
+              60);  // overlap ≤ pre-utterance 60
     EXPECT_EQ(s.CorrectionOverlap, 60.0);
-    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Consonant, "30"), 60);    // consonant ≥ pre-utterance 60
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Consonant, "30"),
+              60);  // consonant ≥ pre-utterance 60
     EXPECT_EQ(s.CorrectionConsonant, 60.0);
     EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Overlap, "abc"), 0);
     EXPECT_EQ(s.CorrectionOverlap, 0.0);
     EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::PreUtterance, "-7"), 0);
     EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::PreUtterance, " 12 "), 12);
-    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Consonant, "99999999999"), 12);  // not a 32-bit number: 0, then raised
+    EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Consonant, "99999999999"),
+              12);  // not a 32-bit number: 0, then raised
     // Each check reads the other value rounded half up: 59.5 → 60.
     s.CorrectionPreUtterance = 59.5;
     EXPECT_EQ(s.CommitCorrectionTiming(CorrectionTiming::Overlap, "61"), 60);

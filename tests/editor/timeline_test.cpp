@@ -80,8 +80,8 @@ TEST(VolumeLane, BarsRiseFromTheBottomRowInYellow) {
     EXPECT_EQ(image.At(0, 46), kBlack);
     EXPECT_EQ(image.At(1, 23), kYellow);  // 47 − 24
     EXPECT_EQ(image.At(1, 22), kBlack);
-    EXPECT_EQ(image.At(2, 0), kYellow);   // 32000 fills the lane
-    EXPECT_EQ(image.At(3, 0), kYellow);   // louder is cut at the top
+    EXPECT_EQ(image.At(2, 0), kYellow);  // 32000 fills the lane
+    EXPECT_EQ(image.At(3, 0), kYellow);  // louder is cut at the top
 }
 
 TEST(SpectrumLane, PaletteRunsFromBlackToAlmostWhite) {
@@ -112,9 +112,9 @@ TEST(PitchLane, GridCandidatesAndTrackColours) {
     for (auto& f : frames) f.TargetF0 = 440.0f;
     frames[5].TargetF0 = 0.0f;  // a filled gap: red on both sides
     std::vector<CandidateSlots> candidates(kFrames);
-    candidates[2][0] = {330.0f, 5.0f};   // 6401.96 cents: row 127 − 68 = 59, brightest
-    candidates[2][9] = {220.0f, 2.5f};   // row 127 − 54 = 73, darkest
-    candidates[3][0] = {440.0f, 2.0f};   // not above MinStrength: no dot
+    candidates[2][0] = {330.0f, 5.0f};  // 6401.96 cents: row 127 − 68 = 59, brightest
+    candidates[2][9] = {220.0f, 2.5f};  // row 127 − 54 = 73, darkest
+    candidates[3][0] = {440.0f, 2.0f};  // not above MinStrength: no dot
     PitchLaneInput in{cents, frames, candidates, 2.0f, 0, 10, 3, {}};
     const RgbaImage image = BuildPitchBitmap(in);
     ASSERT_EQ(image.width, 27);  // FrameToX(9)
@@ -166,7 +166,7 @@ TEST(LyricLane, BoxColoursFollowRestsHoverAndSelection) {
     const RgbaImage lane = BuildLyricBitmap(s);
     EXPECT_EQ(lane.width, LyricBitmapWidth(s));
     const int left = static_cast<int>(boxes[1].left);
-    EXPECT_EQ(lane.At(left, 5), kBlack);       // border
+    EXPECT_EQ(lane.At(left, 5), kBlack);        // border
     EXPECT_EQ(lane.At(left + 3, 5), kMagenta);  // fill
     EXPECT_EQ(lane.At(left + 3, 0), kBlack);
 }
@@ -208,11 +208,11 @@ TEST(Surface, SelectionIsMixedIntoTheVolumeLaneAndCutsAreGrey) {
     const RgbaImage volume = BuildVolumeBitmap(s.FrameVolume);
     const RgbaImage surface = ComposeSurface(s, {&volume, nullptr, nullptr, nullptr}, 669, 335);
     const int cut = static_cast<int>(MsToX(500.0, 1, 0));
-    EXPECT_EQ(surface.At(5, 20), Rgb(255, 127, 127));   // black ORed with the fill's complement
-    EXPECT_EQ(surface.At(0, 20), Rgb(127, 127, 127));   // the border
-    EXPECT_EQ(surface.At(5, 47), Rgb(255, 255, 127));   // the yellow bar ORed: R and G stay full
+    EXPECT_EQ(surface.At(5, 20), Rgb(255, 127, 127));  // black ORed with the fill's complement
+    EXPECT_EQ(surface.At(0, 20), Rgb(127, 127, 127));  // the border
+    EXPECT_EQ(surface.At(5, 47), Rgb(255, 255, 127));  // the yellow bar ORed: R and G stay full
     EXPECT_EQ(surface.At(cut + 5, 20), kBlack);
-    EXPECT_EQ(surface.At(cut, 100), kGrey);             // the cut line through the spectrum lane
+    EXPECT_EQ(surface.At(cut, 100), kGrey);  // the cut line through the spectrum lane
     EXPECT_EQ(surface.At(cut, 309), kGrey);
 }
 
@@ -223,7 +223,9 @@ TEST(TimelineMaps, ZoomsOutToTenMinutesAndClicksLandWithinTheirColumn) {
     EXPECT_EQ(ZoomAtPosition(0), Zoom(1, 2));
     EXPECT_EQ(ZoomAtPosition(-1), Zoom(1, 3));
     for (int p = kZoomOutmostPosition; p < 8; ++p) {
-        EXPECT_LT(VisibleFramesFor(669, ZoomAtPosition(p + 1)), VisibleFramesFor(669, ZoomAtPosition(p))) << p;
+        EXPECT_LT(VisibleFramesFor(669, ZoomAtPosition(p + 1)),
+                  VisibleFramesFor(669, ZoomAtPosition(p)))
+            << p;
         EXPECT_EQ(PositionOfZoom(ZoomAtPosition(p)), p);
     }
     EXPECT_EQ(PositionOfZoom(Zoom(1, 5)), -3);  // between 4 and 6 frames per pixel
@@ -252,10 +254,12 @@ TEST(TimelineMaps, ZoomsOutToTenMinutesAndClicksLandWithinTheirColumn) {
             for (int x = 0; x < 700; x += 13) {
                 EXPECT_EQ(MsToX(XToMs(x, zoom, position), zoom, position), x);
                 EXPECT_EQ(XToFrame(x, zoom, position, 1 << 30), position + x * zoom.frames);
-                EXPECT_EQ(FrameToX(position + x * zoom.frames + zoom.frames - 1, zoom, position), x);
+                EXPECT_EQ(FrameToX(position + x * zoom.frames + zoom.frames - 1, zoom, position),
+                          x);
             }
         }
-        EXPECT_EQ(FrameToX(0, zoom, 17), -((17 + zoom.frames - 1) / zoom.frames));  // left of the view
+        EXPECT_EQ(FrameToX(0, zoom, 17),
+                  -((17 + zoom.frames - 1) / zoom.frames));  // left of the view
     }
 }
 
@@ -274,11 +278,11 @@ TEST(Surface, ZoomedOutColumnsShowLoudnessSpanSpectrumPeaksAndPitchRange) {
     s.SpectrumImage[42][5] = 0.0f;
     const RgbaImage surface = ComposeSurface(s, {}, 669, 335);
     const int top = kLanes.Volume.Top;
-    EXPECT_EQ(surface.At(10, top + 47 - 37), kBlack);    // above the loudest frame's bar
-    EXPECT_EQ(surface.At(10, top + 47 - 36), kYellow);   // 24000 of 32000: from row 47 − 36
-    EXPECT_EQ(surface.At(10, top + 47 - 12), kYellow);   // down to the quietest frame's top (row 35)
-    EXPECT_EQ(surface.At(10, top + 47 - 11), kOlive);    // then its body
-    EXPECT_EQ(surface.At(11, top + 46), kBlack);         // a silent column: the bottom row only
+    EXPECT_EQ(surface.At(10, top + 47 - 37), kBlack);   // above the loudest frame's bar
+    EXPECT_EQ(surface.At(10, top + 47 - 36), kYellow);  // 24000 of 32000: from row 47 − 36
+    EXPECT_EQ(surface.At(10, top + 47 - 12), kYellow);  // down to the quietest frame's top (row 35)
+    EXPECT_EQ(surface.At(10, top + 47 - 11), kOlive);   // then its body
+    EXPECT_EQ(surface.At(11, top + 46), kBlack);        // a silent column: the bottom row only
     EXPECT_EQ(surface.At(11, top + 47), kYellow);
     EXPECT_EQ(surface.At(10, kLanes.Spectrum.Top + 5), SpectrumColour(0.0f, s.SpectrumDensity));
     EXPECT_EQ(surface.At(10, kLanes.Spectrum.Top + 6), kBlack);
@@ -333,7 +337,8 @@ TEST(Surface, ScalesOneAndThreeDrawTheSamePixelsAsBeforeTheZoomOut) {
     FakeRecording(s, 900);
     for (int j = 0; j < 900; ++j) {
         s.FrameVolume[j] = (j * 97) % 33000;
-        for (int r = 0; r < kSpectrumRows; ++r) s.SpectrumImage[j][r] = static_cast<float>(-((j * 7 + r * 13) % 60));
+        for (int r = 0; r < kSpectrumRows; ++r)
+            s.SpectrumImage[j][r] = static_cast<float>(-((j * 7 + r * 13) % 60));
         s.PitchCents[j] = 5500 + (j * 37) % 1800;
         s.Analyser->Frames[j].TargetF0 = j % 11 == 0 ? 0.0f : 220.0f;
         s.Analyser->Candidates[j][0] = {static_cast<float>(150 + j % 200), 5.0f};
@@ -342,7 +347,8 @@ TEST(Surface, ScalesOneAndThreeDrawTheSamePixelsAsBeforeTheZoomOut) {
     s.Segments = {{0.0, 800.0, "R"}, {800.0, 1500.0, "a"}, {2300.0, s.DurationMs() - 2300.0, "R"}};
     s.SelFirst = s.SelLast = 1;
     s.HoverSegment = 2;
-    const std::uint64_t expected[] = {0x94a587c2ecb59201ULL, 0xe74ed632bde29b6bULL};  // as drawn before the zoom out
+    const std::uint64_t expected[] = {0x94a587c2ecb59201ULL,
+                                      0xe74ed632bde29b6bULL};  // as drawn before the zoom out
     const int scales[] = {1, 3};
     for (int k = 0; k < 2; ++k) {
         s.SetScale(scales[k]);

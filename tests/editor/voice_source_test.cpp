@@ -31,7 +31,6 @@ namespace fs = std::filesystem;
 using testing::ScriptedPrompts;
 using testing::TempFolder;
 
-
 std::string Sjis(const char* utf8) { return Utf8ToCp932(utf8); }
 
 // A session holding a silent recording of `durationMs` written to `wavePath`,
@@ -50,7 +49,8 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
     session.FrameVolume.assign(static_cast<std::size_t>(frames), 0);
     for (int i = 0; i < frames; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        analyser.Frames[k].SamplePos = std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
+        analyser.Frames[k].SamplePos =
+            std::min<std::int32_t>(i * HopSize, static_cast<std::int32_t>(samples) - 1);
         analyser.Frames[k].TargetF0 = f0Hz.empty() ? 0.0f : f0Hz[std::min(k, f0Hz.size() - 1)];
         if (!volume.empty()) session.FrameVolume[k] = volume[std::min(k, volume.size() - 1)];
     }
@@ -60,7 +60,8 @@ void SetUpRecording(EditorSession& session, const fs::path& wavePath, double dur
 
 void SetSegments(EditorSession& session, const std::vector<std::pair<double, std::string>>& cuts) {
     session.Segments.clear();
-    for (const auto& [startMs, lyric] : cuts) session.Segments.push_back(Segment{startMs, 0.0, lyric});
+    for (const auto& [startMs, lyric] : cuts)
+        session.Segments.push_back(Segment{startMs, 0.0, lyric});
     session.RecalcLengths();
 }
 
@@ -74,13 +75,15 @@ std::vector<std::string> Aliases(const EditorSession& session) {
 
 // Segments R / か / き at 0, 200 and 500 ms of a 900 ms recording.
 class VoiceEntries : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         wave = folder.path() / "voice.wav";
         SetUpRecording(session, wave, 900.0, {220.0f}, {1000});
         ResetLyrics();
     }
-    void ResetLyrics() { SetSegments(session, {{0.0, "R"}, {200.0, std::string("か")}, {500.0, std::string("き")}}); }
+    void ResetLyrics() {
+        SetSegments(session, {{0.0, "R"}, {200.0, std::string("か")}, {500.0, std::string("き")}});
+    }
 
     TempFolder folder;
     fs::path wave;
@@ -90,7 +93,8 @@ protected:
 
 TEST_F(VoiceEntries, ThreeSegmentsGiveTheWorkedOtoLines) {
     WriteVoiceEntries(session, voicebank);
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か"), std::string("き")}));
+    EXPECT_EQ(Aliases(session),
+              (std::vector<std::string>{"R0", std::string("か"), std::string("き")}));
     const std::vector<std::string> expected{
         "voice.wav=R0,0,67,-236,0,0",
         Sjis("voice.wav=か,140,100,-396,60,20"),
@@ -106,7 +110,8 @@ TEST_F(VoiceEntries, ASecondRunReplacesTheRecordingsOwnEntries) {
     ResetLyrics();  // the next Insert starts from the typed lyrics again
     Voicebank fresh;
     WriteVoiceEntries(session, fresh);
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か"), std::string("き")}));
+    EXPECT_EQ(Aliases(session),
+              (std::vector<std::string>{"R0", std::string("か"), std::string("き")}));
     EXPECT_EQ(ReadLines(folder.path() / "oto.ini").size(), 3u);
 }
 
@@ -114,7 +119,8 @@ TEST_F(VoiceEntries, AnAliasTakenByAnotherRecordingGetsANumber) {
     const std::string other = Sjis("other.wav=か,10,20,-30,40,5");
     WriteFileAtomically(folder.path() / "oto.ini", JoinLinesCrLf({other}));
     WriteVoiceEntries(session, voicebank);
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か1"), std::string("き")}));
+    EXPECT_EQ(Aliases(session),
+              (std::vector<std::string>{"R0", std::string("か1"), std::string("き")}));
     const std::vector<std::string> lines = ReadLines(folder.path() / "oto.ini");
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], other);  // the other recording's entry stays, first
@@ -122,9 +128,11 @@ TEST_F(VoiceEntries, AnAliasTakenByAnotherRecordingGetsANumber) {
 }
 
 TEST_F(VoiceEntries, RestsCountFromZeroAndRepeatedLyricsCountOn) {
-    SetSegments(session, {{0.0, "R"}, {200.0, std::string("か")}, {400.0, "R"}, {600.0, std::string("か")}});
+    SetSegments(session,
+                {{0.0, "R"}, {200.0, std::string("か")}, {400.0, "R"}, {600.0, std::string("か")}});
     WriteVoiceEntries(session, voicebank);
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か"), "R1", std::string("か1")}));
+    EXPECT_EQ(Aliases(session),
+              (std::vector<std::string>{"R0", std::string("か"), "R1", std::string("か1")}));
 }
 
 TEST_F(VoiceEntries, NoOverlapParameterGivesNoOverlapAnywhere) {
@@ -158,7 +166,8 @@ TEST_F(VoiceEntries, AMissingRecordingWritesNothing) {
     fs::remove(wave);
     WriteVoiceEntries(session, voicebank);
     EXPECT_FALSE(fs::exists(folder.path() / "oto.ini"));
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R", std::string("か"), std::string("き")}));
+    EXPECT_EQ(Aliases(session),
+              (std::vector<std::string>{"R", std::string("か"), std::string("き")}));
 }
 
 TEST_F(VoiceEntries, MadeMeansWrittenAndReadBack) {
@@ -180,7 +189,8 @@ TEST_F(VoiceEntries, MadeMeansWrittenAndReadBack) {
 std::string RealOtoIni() {
     const char* data = std::getenv("MELODRIFT_TEST_DATA");
     EXPECT_NE(data, nullptr) << "MELODRIFT_TEST_DATA names the tests folder (ctest sets it)";
-    return data != nullptr ? ReadFileBytes(Utf8Path(data) / "data" / "dorodoro" / "oto.ini") : std::string();
+    return data != nullptr ? ReadFileBytes(Utf8Path(data) / "data" / "dorodoro" / "oto.ini")
+                           : std::string();
 }
 
 TEST_F(VoiceEntries, InARealBanksOtoIniOnlyTheRecordingsOwnLinesChange) {
@@ -227,9 +237,10 @@ TEST_F(VoiceEntries, ANewOtoIniIsReadBackInTheUtf8ItWasWrittenIn) {
         SetSegments(session, {{0.0, "R"}, {200.0, std::string("가")}, {500.0, std::string("ゔ")}});
         ASSERT_TRUE(WriteVoiceEntries(session, voicebank));
         EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"),
-                  std::string(kUtf8Bom) + JoinLinesCrLf({"voice.wav=R0,0,67,-236,0,0",
-                                                         std::string("voice.wav=가,140,100,-396,60,20"),
-                                                         std::string("voice.wav=ゔ,440,100,-460,60,20")}));
+                  std::string(kUtf8Bom) +
+                      JoinLinesCrLf({"voice.wav=R0,0,67,-236,0,0",
+                                     std::string("voice.wav=가,140,100,-396,60,20"),
+                                     std::string("voice.wav=ゔ,440,100,-460,60,20")}));
         EXPECT_TRUE(VoiceEntriesReadBack(folder.path(), "voice.wav", Aliases(session)));
     }
 }
@@ -239,29 +250,33 @@ TEST_F(VoiceEntries, ADecomposedFileNameIsWrittenComposed) {
     const std::string decomposed = "\xE3\x81\x8B\xE3\x82\x99\xE3\x81\x8D\xE3\x82\x99.wav";
     const std::string composed = std::string("がぎ.wav");
     // An earlier entry in the composed form is the recording's own.
-    WriteFileAtomically(folder.path() / "oto.ini",
-                        JoinLinesCrLf({Sjis("がぎ.wav=が,1,2,-3,4,5"), Sjis("other.wav=き,1,2,-3,4,5")}));
+    WriteFileAtomically(
+        folder.path() / "oto.ini",
+        JoinLinesCrLf({Sjis("がぎ.wav=が,1,2,-3,4,5"), Sjis("other.wav=き,1,2,-3,4,5")}));
     wave = folder.path() / Utf8Path(decomposed);
     SetUpRecording(session, wave, 900.0, {220.0f}, {1000});
     ResetLyrics();
     EXPECT_TRUE(RecordingFitsOtoIni(wave));
     ASSERT_TRUE(WriteVoiceEntries(session, voicebank));
-    EXPECT_EQ(Aliases(session), (std::vector<std::string>{"R0", std::string("か"), std::string("き1")}));
+    EXPECT_EQ(Aliases(session),
+              (std::vector<std::string>{"R0", std::string("か"), std::string("き1")}));
     EXPECT_EQ(ReadLines(folder.path() / "oto.ini"),
-              (std::vector<std::string>{Sjis("がぎ.wav=R0,0,67,-236,0,0"), Sjis("がぎ.wav=か,140,100,-396,60,20"),
-                                        Sjis("がぎ.wav=き1,440,100,-460,60,20"),
-                                        Sjis("other.wav=き,1,2,-3,4,5")}));
+              (std::vector<std::string>{
+                  Sjis("がぎ.wav=R0,0,67,-236,0,0"), Sjis("がぎ.wav=か,140,100,-396,60,20"),
+                  Sjis("がぎ.wav=き1,440,100,-460,60,20"), Sjis("other.wav=き,1,2,-3,4,5")}));
     EXPECT_TRUE(VoiceEntriesReadBack(folder.path(), composed, Aliases(session)));
 }
 
 TEST(RecordingFitsOtoIni, TheFileNameMustFitTheFoldersOwnOtoIni) {
     TempFolder folder;
-    const fs::path none = folder.path() / "none";         // no oto.ini: a new one takes any name
-    const fs::path shiftJis = folder.path() / "sjis";     // a Shift-JIS oto.ini
-    const fs::path utf8 = folder.path() / Utf8Path("café");  // a UTF-8 oto.ini, in a folder Shift-JIS lacks
+    const fs::path none = folder.path() / "none";      // no oto.ini: a new one takes any name
+    const fs::path shiftJis = folder.path() / "sjis";  // a Shift-JIS oto.ini
+    const fs::path utf8 =
+        folder.path() / Utf8Path("café");  // a UTF-8 oto.ini, in a folder Shift-JIS lacks
     fs::create_directories(none);
     folder.Write("sjis/oto.ini", Sjis("a.wav=か,1,2,-3,4,5\r\n"));
-    folder.Write(PathToUtf8(fs::path("café") / "oto.ini"), std::string(kUtf8Bom) + "a.wav=가,1,2,-3,4,5\r\n");
+    folder.Write(PathToUtf8(fs::path("café") / "oto.ini"),
+                 std::string(kUtf8Bom) + "a.wav=가,1,2,-3,4,5\r\n");
     for (const fs::path& dir : {none, shiftJis, utf8}) {
         EXPECT_TRUE(RecordingFitsOtoIni(dir / "voice.wav")) << dir;
         EXPECT_TRUE(RecordingFitsOtoIni(dir / Utf8Path("か行.wav"))) << dir;
@@ -272,7 +287,8 @@ TEST(RecordingFitsOtoIni, TheFileNameMustFitTheFoldersOwnOtoIni) {
     EXPECT_TRUE(RecordingFitsOtoIni(none / Utf8Path("녹음.wav")));
     EXPECT_TRUE(RecordingFitsOtoIni(utf8 / Utf8Path("录音.wav")));
     EXPECT_FALSE(RecordingFitsOtoIni(shiftJis / Utf8Path("café.wav")));
-    EXPECT_FALSE(RecordingFitsOtoIni(shiftJis / Utf8Path("〜.wav")));   // only a look-alike comes back
+    EXPECT_FALSE(
+        RecordingFitsOtoIni(shiftJis / Utf8Path("〜.wav")));  // only a look-alike comes back
     // A separator in a folder name does no harm: only the file name goes
     // into the lines.
     EXPECT_TRUE(RecordingFitsOtoIni(fs::path("a,b") / "voice.wav"));
@@ -289,7 +305,7 @@ TEST(FrequencyTablePath, ReplacesTheExtensionWhateverItsCase) {
 }
 
 class FrequencyTableFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         wave = folder.path() / "voice.WAV";
         // Frames 0 and 1 unvoiced, then 440 Hz.

@@ -63,7 +63,8 @@ TEST(VoicingEvidence, HarmonicsStandOutOnlyAtTheirOwnPitch) {
     EXPECT_LT(MeasureVoicingEvidence(vowel, 400.0f).HarmonicContrastDb, limitDb);
     // Noise has no harmonics at any pitch.
     const BinRow noise = NoiseRow(300.0, 4000.0);
-    for (float f0 : {150.0f, 550.0f}) EXPECT_LT(MeasureVoicingEvidence(noise, f0).HarmonicContrastDb, limitDb) << f0;
+    for (float f0 : {150.0f, 550.0f})
+        EXPECT_LT(MeasureVoicingEvidence(noise, f0).HarmonicContrastDb, limitDb) << f0;
     // A fricative's energy lies above 3 kHz.
     EXPECT_GT(MeasureVoicingEvidence(NoiseRow(4000.0, 9000.0), 550.0f).HighBandExcessDb, 10.0f);
     // Unvoiced frames carry no evidence; pitches too low for the window to
@@ -78,7 +79,8 @@ struct Track {
     std::vector<AnalysisFrame> frames;
     std::vector<float> confidence;
     std::vector<VoicingEvidence> evidence;
-    void Add(int count, double cents, float strength = 9.0f, float contrastDb = 20.0f, float highDb = -20.0f) {
+    void Add(int count, double cents, float strength = 9.0f, float contrastDb = 20.0f,
+             float highDb = -20.0f) {
         for (int i = 0; i < count; ++i) {
             AnalysisFrame frame;
             frame.TargetF0 = cents > 0 ? static_cast<float>(CentsToHz(cents)) : 0.0f;
@@ -140,7 +142,8 @@ TEST(VoicingEvidence, HarmonicBinsAreThoseOfThePlainFormula) {
             }
         }
     }
-    for (const float f0 : pitches) ASSERT_EQ(HarmonicContrastRatio(row, f0), PlainContrastRatio(row, f0)) << f0;
+    for (const float f0 : pitches)
+        ASSERT_EQ(HarmonicContrastRatio(row, f0), PlainContrastRatio(row, f0)) << f0;
     EXPECT_GT(pitches.size(), 50000u);
 }
 
@@ -151,7 +154,8 @@ TEST(VoicingEvidence, PickedFromTheCandidatesAsIfMeasuredAtTheTracedPitch) {
     const BinRow vowel = HarmonicRow(210.0, 30);
     CandidateSlots candidates{};
     const float freqs[] = {210.0f, 105.0f, 420.0f, 551.3f};
-    for (std::size_t c = 0; c < std::size(freqs); ++c) candidates[c] = {freqs[c], 9.0f - static_cast<float>(c)};
+    for (std::size_t c = 0; c < std::size(freqs); ++c)
+        candidates[c] = {freqs[c], 9.0f - static_cast<float>(c)};
     const CandidateEvidence measured = MeasureCandidateEvidence(vowel, candidates);
     for (float f0 : freqs) {
         const VoicingEvidence direct = MeasureVoicingEvidence(vowel, f0);
@@ -166,12 +170,12 @@ TEST(VoicingEvidence, PickedFromTheCandidatesAsIfMeasuredAtTheTracedPitch) {
 
 TEST(CheckVoicing, EachFrameNeedsConfidenceHarmonicsAndEnergyBelowTheHighBand) {
     Track t;
-    t.Add(30, 6000.0);                      // 0..29 a sung vowel
-    t.Add(3, 6000.0, 3.0f);                 // 30..32 weak candidates
-    t.Add(3, 6000.0, 9.0f, 2.0f);           // 33..35 noise-like spectrum
-    t.Add(3, 6000.0, 9.0f, 20.0f, 6.0f);    // 36..38 fricative energy
-    t.Add(30, 6000.0);                      // 39..68 the vowel goes on
-    t.Add(5, 0.0);                          // 69..73 unvoiced
+    t.Add(30, 6000.0);                    // 0..29 a sung vowel
+    t.Add(3, 6000.0, 3.0f);               // 30..32 weak candidates
+    t.Add(3, 6000.0, 9.0f, 2.0f);         // 33..35 noise-like spectrum
+    t.Add(3, 6000.0, 9.0f, 20.0f, 6.0f);  // 36..38 fricative energy
+    t.Add(30, 6000.0);                    // 39..68 the vowel goes on
+    t.Add(5, 0.0);                        // 69..73 unvoiced
     const std::vector<std::uint8_t> rejected = t.Check();
     ASSERT_EQ(rejected.size(), t.frames.size());
     EXPECT_EQ(CountRejected(rejected, 0, 29), 0);
@@ -183,16 +187,16 @@ TEST(CheckVoicing, EachFrameNeedsConfidenceHarmonicsAndEnergyBelowTheHighBand) {
 
 TEST(CheckVoicing, ShortRunsFarFromTheStablePitchAroundThemAreRejected) {
     Track t;
-    t.Add(30, 6000.0);   // 0..29 stable
-    t.Add(4, 0.0);       // 30..33 a consonant
-    t.Add(8, 8900.0);    // 34..41 a chirp 29 semitones up, in consonant noise
-    t.Add(30, 6200.0);   // 42..71 the next vowel
-    t.Add(10, 0.0);      // 72..81
-    t.Add(8, 6300.0);    // 82..89 a short run close to the vowel before it
-    t.Add(60, 0.0);      // 90..149 a long rest
-    t.Add(3, 7000.0);    // 150..152 a lone blip, nothing stable near it
-    t.Add(60, 0.0);      // 153..212
-    t.Add(10, 7000.0);   // 213..222 a lone short note, long enough to keep
+    t.Add(30, 6000.0);  // 0..29 stable
+    t.Add(4, 0.0);      // 30..33 a consonant
+    t.Add(8, 8900.0);   // 34..41 a chirp 29 semitones up, in consonant noise
+    t.Add(30, 6200.0);  // 42..71 the next vowel
+    t.Add(10, 0.0);     // 72..81
+    t.Add(8, 6300.0);   // 82..89 a short run close to the vowel before it
+    t.Add(60, 0.0);     // 90..149 a long rest
+    t.Add(3, 7000.0);   // 150..152 a lone blip, nothing stable near it
+    t.Add(60, 0.0);     // 153..212
+    t.Add(10, 7000.0);  // 213..222 a lone short note, long enough to keep
     const std::vector<std::uint8_t> rejected = t.Check();
     EXPECT_EQ(CountRejected(rejected, 34, 41), 8);
     EXPECT_EQ(CountRejected(rejected, 0, 29) + CountRejected(rejected, 42, 71), 0);
@@ -218,7 +222,8 @@ std::vector<std::int16_t> VowelNoiseVowel() {
     auto vowel = [&](int count) {
         for (int i = 0; i < count; ++i) {
             double v = 0.0;
-            for (int h = 1; h <= 12; ++h) v += std::sin(2.0 * std::numbers::pi * 200.0 * h * i / 44100.0) / h;
+            for (int h = 1; h <= 12; ++h)
+                v += std::sin(2.0 * std::numbers::pi * 200.0 * h * i / 44100.0) / h;
             samples.push_back(static_cast<std::int16_t>(std::lround(v * 5000.0)));
         }
     };
@@ -241,7 +246,7 @@ std::vector<std::int16_t> VowelNoiseVowel() {
 }
 
 class VoicingInSession : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         wave = folder.path() / "voice.wav";
         WriteBytes(wave, WavBytes(VowelNoiseVowel()));
@@ -271,14 +276,16 @@ TEST_F(VoicingInSession, TheCheckedPitchStaysOnTheVowelsAndTheRawAnalysisIsKept)
     // check is for.
     const double vowelCents = 1200.0 * std::log2(200.0 / 220.0) + 5700.0;
     int chirps = 0;
-    for (int i = 0; i < raw.FrameCount(); ++i) chirps += std::fabs(raw.PitchCents[static_cast<std::size_t>(i)] - vowelCents) > 300.0;
+    for (int i = 0; i < raw.FrameCount(); ++i)
+        chirps += std::fabs(raw.PitchCents[static_cast<std::size_t>(i)] - vowelCents) > 300.0;
     EXPECT_GT(chirps, 3);
 
     // On, every frame of the recording sits within 300 cents of the vowel
     // (200 Hz = 5535 cents), the noise included; the vowels keep their pitch.
     for (int i = 0; i < checked.FrameCount(); ++i)
         EXPECT_NEAR(checked.PitchCents[static_cast<std::size_t>(i)], vowelCents, 300.0) << i;
-    for (int i = 10; i < 40; ++i) EXPECT_EQ(checked.PitchRejected[static_cast<std::size_t>(i)], 0) << i;
+    for (int i = 10; i < 40; ++i)
+        EXPECT_EQ(checked.PitchRejected[static_cast<std::size_t>(i)], 0) << i;
     // Turning the check off afterwards gives the traced pitch back.
     checked.VoicingCheck = false;
     checked.BuildPitchCents();
@@ -292,7 +299,9 @@ TEST_F(VoicingInSession, ADrawnPitchLineIsTrustedWhateverTheCheckSaid) {
     s.BuildPitchCents();
     EXPECT_EQ(s.PitchCents[20], 0);  // nothing trusted: no pitch at all
     // A line along the vowel's 200 Hz (row = 188 − cents / 50) over frames 10..40.
-    const int row = kLanes.Pitch.Top + 188 - static_cast<int>(std::lround((1200.0 * std::log2(200.0 / 220.0) + 5700.0) / 50.0));
+    const int row =
+        kLanes.Pitch.Top + 188 -
+        static_cast<int>(std::lround((1200.0 * std::log2(200.0 / 220.0) + 5700.0) / 50.0));
     s.ApplyPitchLine(PixelPoint{10 * s.Scale, row}, PixelPoint{40 * s.Scale, row});
     for (int i = 12; i < 38; ++i) EXPECT_EQ(s.PitchRejected[static_cast<std::size_t>(i)], 0) << i;
     EXPECT_NEAR(s.PitchCents[20], 5535, 30);  // 200 Hz

@@ -19,13 +19,13 @@
 namespace melodrift::testing {
 
 class RecordingPrompts : public SilentPrompts {
-public:
+  public:
     void Warn(std::string_view text) override { warnings.emplace_back(text); }
     std::vector<std::string> warnings;
 };
 
 class FakeVoicebank : public VoicebankLink {
-public:
+  public:
     bool IsEmpty() const override { return loads.empty(); }
     void Clear() override {
         ++clears;

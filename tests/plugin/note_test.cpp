@@ -164,7 +164,8 @@ TEST(NotePitch, PitchAtInterpolatesAndCrossesIntoNeighbours) {
     pair.first.NoteNum = 62;
     pair.second.NoteNum = 60;
     pair.Update();
-    for (std::size_t i = 0; i < pair.first.PitchPoints.size(); ++i) pair.first.PitchPoints[i].Value = double(i);
+    for (std::size_t i = 0; i < pair.first.PitchPoints.size(); ++i)
+        pair.first.PitchPoints[i].Value = double(i);
     for (auto& point : pair.second.PitchPoints) point.Value = 7;
 
     EXPECT_NEAR(pair.first.PitchAt(400), 76.8, 1e-9);  // 400 ms = 76.8 grid steps
@@ -248,7 +249,8 @@ TEST(NoteEnvelope, PositionsFromOffsets) {
     note.Length = 480;
     note.UpdateGeometry();
     const double expected[7] = {0, 0, 5, 465, 500, 5, 500};
-    for (int i = 0; i < 7; ++i) EXPECT_DOUBLE_EQ(note.Envelope[i].Position, expected[i]) << "point " << i;
+    for (int i = 0; i < 7; ++i)
+        EXPECT_DOUBLE_EQ(note.Envelope[i].Position, expected[i]) << "point " << i;
 }
 
 TEST(NoteEnvelope, SetEnvelopePointMovesAndRederivesOffsets) {
@@ -323,7 +325,7 @@ TEST(NotePortamento, ExpectedEndValues) {
     p.AddPoint(BendShape::Straight, false, 100, 67);
     EXPECT_EQ(pair.second.ExpectedEndValue(0), 400.0);  // starts on the previous key
     EXPECT_EQ(pair.second.ExpectedEndValue(1), 45.0);
-    EXPECT_EQ(pair.second.ExpectedEndValue(2), 0.0);    // the last point ends on this key
+    EXPECT_EQ(pair.second.ExpectedEndValue(2), 0.0);  // the last point ends on this key
     EXPECT_EQ(pair.second.ExpectedEndValue(3), 0.0);
     EXPECT_EQ(pair.second.ExpectedEndValue(-1), 0.0);
 
@@ -333,7 +335,7 @@ TEST(NotePortamento, ExpectedEndValues) {
     p.Clear();
     p.AddPoint(BendShape::Straight, false, -30, 123);
     p.AddPoint(BendShape::Straight, false, 0, 0);
-    EXPECT_EQ(pair.second.ExpectedEndValue(0), 0.0);    // −30 is not before −30
+    EXPECT_EQ(pair.second.ExpectedEndValue(0), 0.0);  // −30 is not before −30
 }
 
 TEST(NoteWriter, ModeTwoWithoutPortamentoWritesTheEightValueLines) {
@@ -345,9 +347,10 @@ TEST(NoteWriter, ModeTwoWithoutPortamentoWritesTheEightValueLines) {
     note.Lyric = "\x82\xA0";
     note.SetEffectiveStartPoint(12.34567);
     note.UpdateGeometry();
-    EXPECT_EQ(Lines(note), (std::vector<std::string>{"[#INSERT]", "Length=1000.5", "NoteNum=61", "Lyric=\x82\xA0",
-                                                     "PreUtterance=0", "VoiceOverlap=0", "Intensity=100",
-                                                     "Moduration=0", "StartPoint=12.346"}));
+    EXPECT_EQ(Lines(note),
+              (std::vector<std::string>{"[#INSERT]", "Length=1000.5", "NoteNum=61",
+                                        "Lyric=\x82\xA0", "PreUtterance=0", "VoiceOverlap=0",
+                                        "Intensity=100", "Moduration=0", "StartPoint=12.346"}));
 }
 
 TEST(NoteWriter, ModeOneWithTwoZeroPoints) {
@@ -358,11 +361,11 @@ TEST(NoteWriter, ModeOneWithTwoZeroPoints) {
     note.PitchMode = PitchEncoding::Mode1;
     note.UpdateGeometry();
     ASSERT_EQ(note.PitchPoints.size(), 2u);
-    EXPECT_EQ(Lines(note),
-              (std::vector<std::string>{"[#INSERT]", "Length=0", "NoteNum=0", "Lyric=", "PreUtterance=0",
-                                        "VoiceOverlap=0", "Intensity=100", "Moduration=0", "StartPoint=0",
-                                        "Pitches=0,0", "Piches=0,0", "$OldPitches=AA#1#", "$OldPrePitches=AA#1#",
-                                        "$OldPiches= ", "PBStart=0"}));
+    EXPECT_EQ(Lines(note), (std::vector<std::string>{
+                               "[#INSERT]", "Length=0", "NoteNum=0", "Lyric=", "PreUtterance=0",
+                               "VoiceOverlap=0", "Intensity=100", "Moduration=0", "StartPoint=0",
+                               "Pitches=0,0", "Piches=0,0", "$OldPitches=AA#1#",
+                               "$OldPrePitches=AA#1#", "$OldPiches= ", "PBStart=0"}));
     note.WritePitch = false;
     EXPECT_EQ(Lines(note).size(), 9u);
 }

@@ -11,9 +11,7 @@ namespace {
 
 const std::string kPrefix = "$OldPitches=";
 
-std::string Encode(const std::string& list) {
-    return EncodePitchList(kPrefix + list, kPrefix);
-}
+std::string Encode(const std::string& list) { return EncodePitchList(kPrefix + list, kPrefix); }
 
 TEST(SixBitChar, IsTheBase64Alphabet) {
     EXPECT_EQ(SixBitChar(0), 'A');

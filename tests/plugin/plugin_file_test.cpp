@@ -20,19 +20,28 @@ using testing::MatchesGolden;
 using testing::RecordingPrompts;
 using testing::TempFolder;
 
-const std::string kA = "\x82\xA0";    // あ
-const std::string kKa = "\x82\xA9";   // か
+const std::string kA = "\x82\xA0";              // あ
+const std::string kKa = "\x82\xA9";             // か
 const std::string kOnGen = "\x89\xB9\x8C\xB9";  // 音源
 
 // A plug-in file as UTAU writes it: version first, CR LF, Shift-JIS bytes.
 const std::string kUtauFile =
     "[#VERSION]\r\nUST Version1.2\r\n"
-    "[#SETTING]\r\nTempo=140.00\r\nTracks=1\r\nProjectName=" + kOnGen + "\r\n"
-    "VoiceDir=C:\\voice\\" + kOnGen + "=2\r\nCacheDir=C:\\cache\r\nMode2=True\r\n"
-    "[#PREV]\r\nLength=480\r\nLyric=" + kKa + "\r\nNoteNum=60\r\nPreUtterance=\r\n"
-    "[#0000]\r\nLength=240\r\nLyric=" + kA + "\r\nNoteNum=62\r\nPBS=-40;0\r\n"
+    "[#SETTING]\r\nTempo=140.00\r\nTracks=1\r\nProjectName=" +
+    kOnGen +
+    "\r\n"
+    "VoiceDir=C:\\voice\\" +
+    kOnGen +
+    "=2\r\nCacheDir=C:\\cache\r\nMode2=True\r\n"
+    "[#PREV]\r\nLength=480\r\nLyric=" +
+    kKa +
+    "\r\nNoteNum=60\r\nPreUtterance=\r\n"
+    "[#0000]\r\nLength=240\r\nLyric=" +
+    kA +
+    "\r\nNoteNum=62\r\nPBS=-40;0\r\n"
     "[#0001]\r\nLength=480\r\nLyric=R\r\nNoteNum=60\r\n"
-    "[#NEXT]\r\nLength=480\r\nLyric=" + kA + "\r\nNoteNum=60\r\n";
+    "[#NEXT]\r\nLength=480\r\nLyric=" +
+    kA + "\r\nNoteNum=60\r\n";
 
 // As OpenUtau writes it: LF, no version section.
 const std::string kOpenUtauFile =
@@ -42,12 +51,15 @@ const std::string kOpenUtauFile =
 
 std::string NoteText(const std::string& length, const std::string& lyric) {
     return "[#INSERT]\r\nLength=" + length + "\r\nNoteNum=0\r\nLyric=" + lyric +
-           "\r\nPreUtterance=0\r\nVoiceOverlap=0\r\nIntensity=100\r\nModuration=0\r\nStartPoint=0\r\n";
+           "\r\nPreUtterance=0\r\nVoiceOverlap=0\r\nIntensity=100\r\nModuration=0\r\nStartPoint="
+           "0\r\n";
 }
 
 class PluginFileTest : public ::testing::Test {
-protected:
-    std::filesystem::path Write(const std::string& bytes) { return folder.Write("plugin.tmp", bytes); }
+  protected:
+    std::filesystem::path Write(const std::string& bytes) {
+        return folder.Write("plugin.tmp", bytes);
+    }
     int Load(const std::string& bytes) { return notes.LoadFromPluginFile(Write(bytes), prompts); }
 
     TempFolder folder;
@@ -77,12 +89,13 @@ TEST_F(PluginFileTest, AMissingFileWarnsAndLeavesNoSlots) {
 TEST_F(PluginFileTest, UtauFileLoadsItsSettingsAfterTheVersionSection) {
     EXPECT_EQ(Load(kUtauFile), 2);
     // C:\voice\音源=2 does not exist here: said, without the "?" advice.
-    EXPECT_EQ(prompts.warnings, std::vector<std::string>{std::string(kVoiceFolderMissingMessage) + "C:\\voice\\音源=2"});
+    EXPECT_EQ(prompts.warnings, std::vector<std::string>{std::string(kVoiceFolderMissingMessage) +
+                                                         "C:\\voice\\音源=2"});
     EXPECT_TRUE(notes.VoiceFolderMissing);
     EXPECT_EQ(notes.Tempo, 140.0);
     EXPECT_EQ(notes.LoadedTempo, 140.0);
     // Multi-byte folder names and further "=" signs survive whole.
-    EXPECT_EQ(notes.VoiceDir, "C:\\voice\\音源=2");   // decoded from CP932
+    EXPECT_EQ(notes.VoiceDir, "C:\\voice\\音源=2");  // decoded from CP932
     EXPECT_EQ(notes.Encoding, TextEncoding::ShiftJis);
     EXPECT_EQ(voicebank.loads, std::vector<std::string>{notes.VoiceDir});
     // Of the host's notes only the selected ones' lyrics and lengths are
@@ -116,8 +129,9 @@ TEST_F(PluginFileTest, AVoiceFolderThatDoesNotExistIsNamedWithTheHostsLostCharac
     EXPECT_EQ(Load("[#SETTING]\nVoiceDir=" + PathToUtf8(folder.path()) + "/Jos?/bank\n"), 2);
     EXPECT_TRUE(notes.VoiceFolderMissing);
     ASSERT_EQ(prompts.warnings.size(), 1u);
-    EXPECT_EQ(prompts.warnings[0], std::string(kVoiceFolderMissingMessage) + PathToUtf8(folder.path()) +
-                                       "/Jos?/bank\n" + std::string(kHostLostCharactersMessage));
+    EXPECT_EQ(prompts.warnings[0], std::string(kVoiceFolderMissingMessage) +
+                                       PathToUtf8(folder.path()) + "/Jos?/bank\n" +
+                                       std::string(kHostLostCharactersMessage));
     EXPECT_NE(prompts.warnings[0].find("encoding=utf-8"), std::string::npos);
     // A folder that exists, and no VoiceDir at all, are not warned about.
     prompts.warnings.clear();
@@ -150,7 +164,8 @@ TEST_F(PluginFileTest, SaveWithThreeInsertedNotesGivesExactBytes) {
     // Keeping the selection: the same without the deletions.
     notes.ReplaceSelection = false;
     notes.SaveToPluginFile();
-    EXPECT_EQ(ReadFileBytes(notes.Path()), reply.substr(std::string("[#DELETE]\r\n[#DELETE]\r\n").size()));
+    EXPECT_EQ(ReadFileBytes(notes.Path()),
+              reply.substr(std::string("[#DELETE]\r\n[#DELETE]\r\n").size()));
 
     // What was written loads again.
     NoteList again;
@@ -206,7 +221,8 @@ TEST_F(PluginFileTest, ChangedTempoIsWrittenFirst) {
     EXPECT_EQ(lines[1], "Tempo=62.5");
     EXPECT_EQ(lines[2], "[#INSERT]");
     // A note never writes a tempo line of its own.
-    for (std::size_t i = 2; i < lines.size(); ++i) EXPECT_NE(lines[i].rfind("Tempo=", 0), 0u) << lines[i];
+    for (std::size_t i = 2; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].rfind("Tempo=", 0), 0u) << lines[i];
 }
 
 TEST_F(PluginFileTest, VoiceDirGivenTwiceLoadsTheVoicebankOnce) {
@@ -230,9 +246,9 @@ TEST_F(PluginFileTest, ReadSettingSectionResults) {
     EXPECT_EQ(notes.ReadSettingSection(Lines{"[#SETTING]", "Tempo=150"}, 0), -2);
     EXPECT_EQ(notes.Tempo, 150.0);
     // Lines without "=", other keys and other cases are skipped; "[#" ends it.
-    EXPECT_EQ(notes.ReadSettingSection(
-                  Lines{"x", "[#SETTING]", "no equals sign", "", "tempo=99", "Tempo =98", "=", "Tempo= 130 ", "[#PREV]"},
-                  1),
+    EXPECT_EQ(notes.ReadSettingSection(Lines{"x", "[#SETTING]", "no equals sign", "", "tempo=99",
+                                             "Tempo =98", "=", "Tempo= 130 ", "[#PREV]"},
+                                       1),
               8);
     EXPECT_EQ(notes.Tempo, 130.0);
     EXPECT_EQ(notes.LoadedTempo, 130.0);
@@ -273,7 +289,8 @@ TEST_F(PluginFileTest, ALineLongerThanAnyHostWritesIsRefusedOnlyWhereItIsRead) {
         Load("[#SETTING]\r\nTempo=120\r\nVoiceDir=" + huge + "\r\n");
         ADD_FAILURE() << "no error";
     } catch (const LineTooLong& error) {
-        EXPECT_NE(std::string(error.what()).find("plugin.tmp: line 3 is longer than 65536 bytes"), std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("plugin.tmp: line 3 is longer than 65536 bytes"),
+                  std::string::npos);
     }
     EXPECT_FALSE(notes.IsLoaded());
     // Past the settings such a line only loses the selection, which then stays.
@@ -281,7 +298,9 @@ TEST_F(PluginFileTest, ALineLongerThanAnyHostWritesIsRefusedOnlyWhereItIsRead) {
     EXPECT_EQ(notes.Tempo, 150.0);
     EXPECT_TRUE(notes.SentNotes.empty());
     // A line of exactly the limit is still a line.
-    EXPECT_EQ(Load("[#SETTING]\r\nVoiceDir=" + std::string(kMaxLineBytes - 9, 'd') + "\r\nTempo=90\r\n"), 2);
+    EXPECT_EQ(
+        Load("[#SETTING]\r\nVoiceDir=" + std::string(kMaxLineBytes - 9, 'd') + "\r\nTempo=90\r\n"),
+        2);
     EXPECT_EQ(notes.VoiceDir.size(), kMaxLineBytes - 9);
     EXPECT_EQ(notes.Tempo, 90.0);
 }
@@ -296,8 +315,9 @@ TEST_F(PluginFileTest, InvalidShiftJisBytesAreShownAsReplacementCharacters) {
 // OpenUtau writes the file in UTF-8 with a mark for a plug-in that asks for
 // it; a Chinese voice folder and lyric come through and go back unchanged.
 TEST_F(PluginFileTest, AUtf8FileWithAMarkIsReadAndAnsweredInUtf8WithAMark) {
-    const std::string file = "\xEF\xBB\xBF[#SETTING]\nTempo=120\nVoiceDir=/home/u/音源/中文声库\n"
-                             "[#0000]\nLength=480\nLyric=你\n";
+    const std::string file =
+        "\xEF\xBB\xBF[#SETTING]\nTempo=120\nVoiceDir=/home/u/音源/中文声库\n"
+        "[#0000]\nLength=480\nLyric=你\n";
     ASSERT_EQ(Load(file), 2);
     EXPECT_EQ(notes.Encoding, TextEncoding::Utf8WithBom);
     EXPECT_EQ(notes.VoiceDir, "/home/u/音源/中文声库");
@@ -312,7 +332,7 @@ TEST_F(PluginFileTest, AShiftJisFileGetsBestFitCodesAndRefusesWhatItCannotHold) 
     const std::string file = "[#SETTING]\r\nTempo=120\r\n";
     ASSERT_EQ(Load(file), 2);
     notes.InsertNote(0);
-    notes.GetNote(1)->Lyric = "ー〜";   // the wave dash many input methods type
+    notes.GetNote(1)->Lyric = "ー〜";  // the wave dash many input methods type
     notes.SaveToPluginFile();
     EXPECT_EQ(ReadFileBytes(notes.Path()), NoteText("480", "\x81\x5B\x81\x60"));
 
@@ -325,7 +345,7 @@ TEST_F(PluginFileTest, AShiftJisFileGetsBestFitCodesAndRefusesWhatItCannotHold) 
     } catch (const UnencodableText& error) {
         EXPECT_EQ(error.Character(), "你");
     }
-    EXPECT_EQ(ReadFileBytes(notes.Path()), file);   // nothing written, no "?"
+    EXPECT_EQ(ReadFileBytes(notes.Path()), file);  // nothing written, no "?"
 }
 
 // UTAU writes the header in the system's code page: a path whose bytes are
@@ -357,7 +377,7 @@ TEST_F(PluginFileTest, InsertionPlacesNotesByPosition) {
     EXPECT_EQ(notes.SlotCount(), 6);
     EXPECT_EQ(notes.GetNote(3)->Tempo, 150.0);  // the tempo of the note it follows
     EXPECT_EQ(notes.GetNote(4)->Lyric, "3");
-    EXPECT_EQ(notes.GetNote(5), nullptr);       // the next-context slot
+    EXPECT_EQ(notes.GetNote(5), nullptr);  // the next-context slot
     EXPECT_EQ(notes.GetNote(6), nullptr);
 
     // Contiguous starts and neighbour links.
@@ -415,8 +435,10 @@ TEST(HostFolders, VoiceIsTheFolderBesideThePluginsFolder) {
     std::filesystem::create_directories(host.path() / "plugins" / "melodrift");
     const auto exe = host.path() / "plugins" / "melodrift" / "melodrift.exe";
     EXPECT_EQ(HostVoiceFolderOf(exe), host.path() / "voice");
-    EXPECT_EQ(HostVoiceFolderOf(host.path() / "PLUGINS" / "melodrift" / "m"), host.path() / "voice");
-    EXPECT_EQ(HostVoiceFolderOf(host.path() / "voice" / "plugins" / "x" / "m"), std::nullopt);   // no voice there
+    EXPECT_EQ(HostVoiceFolderOf(host.path() / "PLUGINS" / "melodrift" / "m"),
+              host.path() / "voice");
+    EXPECT_EQ(HostVoiceFolderOf(host.path() / "voice" / "plugins" / "x" / "m"),
+              std::nullopt);  // no voice there
     EXPECT_EQ(HostVoiceFolderOf(host.path() / "bin" / "melodrift"), std::nullopt);
 
     EXPECT_EQ(ExpandVoiceDir("%VOICE%uta\\sub", host.path() / "voice"),
@@ -429,7 +451,8 @@ TEST(HostFolders, VoiceIsTheFolderBesideThePluginsFolder) {
     FakeVoicebank voicebank;
     NoteList notes(&voicebank);
     notes.HostVoiceFolder = host.path() / "voice";
-    const auto file = host.Write("plugin.tmp", "[#SETTING]\r\nTempo=120\r\nVoiceDir=%VOICE%uta\r\n");
+    const auto file =
+        host.Write("plugin.tmp", "[#SETTING]\r\nTempo=120\r\nVoiceDir=%VOICE%uta\r\n");
     ASSERT_EQ(notes.LoadFromPluginFile(file, prompts), 2);
     EXPECT_EQ(notes.VoiceDir, PathToUtf8(host.path() / "voice" / "uta"));
     EXPECT_EQ(voicebank.loads, std::vector<std::string>{notes.VoiceDir});
@@ -441,7 +464,7 @@ TEST(HostFolders, VoiceIsTheFolderBesideThePluginsFolder) {
     ASSERT_EQ(elsewhere.LoadFromPluginFile(file, prompts), 2);
     ASSERT_EQ(prompts.warnings.size(), 1u);
     EXPECT_NE(prompts.warnings[0].find("%VOICE%"), std::string::npos);
-    EXPECT_TRUE(voicebank.loads.empty());   // emptied by the new list, nothing loaded since
+    EXPECT_TRUE(voicebank.loads.empty());  // emptied by the new list, nothing loaded since
 }
 
 }  // namespace

@@ -52,11 +52,11 @@ TEST(PortamentoFormat, WidthsCarryTheRoundingError) {
 
 TEST(PortamentoFormat, HalfUpRoundsNegativeTiesUpAndValuesToOneDecimal) {
     Portamento p;
-    p.AddPoint(BendShape::RCurve, false, -2.5, -15);   // halfup(−2.5) = −2; −1.5 → "-1.5"
+    p.AddPoint(BendShape::RCurve, false, -2.5, -15);  // halfup(−2.5) = −2; −1.5 → "-1.5"
     p.AddPoint(BendShape::JCurve, false, 7.5, 1234.5);
     EXPECT_EQ(p.FormatPBS(), "-2;-1.5");
     EXPECT_EQ(p.FormatPBW(), "10");
-    EXPECT_EQ(p.FormatPBY(), "123.5");   // 123.45 → nearest of the binary value
+    EXPECT_EQ(p.FormatPBY(), "123.5");  // 123.45 → nearest of the binary value
     EXPECT_EQ(p.FormatPBM(), "j");
 }
 
@@ -160,11 +160,19 @@ TEST(PortamentoDeletePoint, OutOfRangeIsIgnored) {
 }
 
 TEST(PortamentoSimplify, DeviationFromTheLineThroughTheNeighbours) {
-    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, BendShape::Straight}, {5, 50, BendShape::Straight}, {10, 100, BendShape::Straight}), 0.0);
-    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, BendShape::Straight}, {5, 80, BendShape::Straight}, {10, 100, BendShape::Straight}), 30.0);
-    EXPECT_DOUBLE_EQ(LineDeviation({0, 100, BendShape::Straight}, {2.5, 0, BendShape::Straight}, {10, 100, BendShape::Straight}), 100.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, BendShape::Straight}, {5, 50, BendShape::Straight},
+                                   {10, 100, BendShape::Straight}),
+                     0.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 0, BendShape::Straight}, {5, 80, BendShape::Straight},
+                                   {10, 100, BendShape::Straight}),
+                     30.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({0, 100, BendShape::Straight}, {2.5, 0, BendShape::Straight},
+                                   {10, 100, BendShape::Straight}),
+                     100.0);
     // Neighbours at one time (out of order after spacing): from their mean.
-    EXPECT_DOUBLE_EQ(LineDeviation({10, 0, BendShape::Straight}, {5, 80, BendShape::Straight}, {10, 100, BendShape::Straight}), 30.0);
+    EXPECT_DOUBLE_EQ(LineDeviation({10, 0, BendShape::Straight}, {5, 80, BendShape::Straight},
+                                   {10, 100, BendShape::Straight}),
+                     30.0);
 }
 
 TEST(PortamentoSimplify, ClampsTimesAndRemovesDuplicatesAndTripleTimes) {
@@ -195,7 +203,8 @@ TEST(PortamentoSimplify, SmallStepsGoAndClosePointsAreSpreadApart) {
     Portamento p = WithLimits(-100, 300);
     p.AddPoint(BendShape::Straight, false, 0, 0);
     p.AddPoint(BendShape::Straight, false, 100, 0);
-    p.AddPoint(BendShape::Straight, false, 105, 29);  // within 10 ms and 30 cents of both neighbours
+    p.AddPoint(BendShape::Straight, false, 105,
+               29);  // within 10 ms and 30 cents of both neighbours
     p.AddPoint(BendShape::Straight, false, 109, 0);
     p.AddPoint(BendShape::Straight, false, 300, 0);
     p.Simplify();
@@ -217,7 +226,8 @@ TEST(PortamentoSimplify, ASharpPeakStays) {
 
 TEST(PortamentoSimplify, MoreThanFiftyPointsAreCutToFiftyKeepingTheEnds) {
     Portamento p = WithLimits(-10000, 10000);
-    for (int i = 0; i < 80; ++i) p.AddPoint(BendShape::SCurve, false, 15.0 * i, i % 2 == 1 ? 300.0 + i : 0.0);
+    for (int i = 0; i < 80; ++i)
+        p.AddPoint(BendShape::SCurve, false, 15.0 * i, i % 2 == 1 ? 300.0 + i : 0.0);
     p.Simplify();
     ASSERT_EQ(p.Count(), 50);
     // Every interior point i deviates by 300 + i from the line through its
@@ -232,7 +242,8 @@ TEST(PortamentoSimplify, StraightLineRunsGoFirstWhenCutting) {
     Portamento p = WithLimits(-10000, 10000);
     for (int i = 0; i < 52; ++i) {
         const bool line = i >= 10 && i <= 12;
-        p.AddPoint(line ? BendShape::Straight : BendShape::SCurve, false, 15.0 * i, i % 2 == 1 ? 300.0 : 0.0);
+        p.AddPoint(line ? BendShape::Straight : BendShape::SCurve, false, 15.0 * i,
+                   i % 2 == 1 ? 300.0 : 0.0);
     }
     p.Simplify();
     ASSERT_EQ(p.Count(), 50);
@@ -255,8 +266,9 @@ TEST(PortamentoSimplify, RandomPolylinesEndWithinTheLimitsAndFormat) {
         Portamento p = WithLimits(-next(300), 50 + next(600));
         const int count = next(250);
         for (int i = 0; i < count; ++i) {
-            const std::optional<BendShape> shapes[] = {BendShape::Straight, BendShape::SCurve, BendShape::RCurve,
-                                                       BendShape::JCurve, std::nullopt};
+            const std::optional<BendShape> shapes[] = {BendShape::Straight, BendShape::SCurve,
+                                                       BendShape::RCurve, BendShape::JCurve,
+                                                       std::nullopt};
             p.AddPoint(shapes[next(5)], next(2) == 1, next(900) - 350, next(5) * 50 - 100);
         }
         const int before = p.Count();

@@ -52,7 +52,8 @@ inline std::vector<Section> InsertedSections(const std::filesystem::path& path) 
 // index and moves on, a numbered section replaces the note at the index and
 // moves on, [#DELETE] removes it and the index stays. Notes the reply never
 // reaches are kept, after the inserted notes.
-inline std::vector<std::string> ApplyReplyAsOpenUtau(std::vector<std::string> sent, const std::vector<Section>& reply) {
+inline std::vector<std::string> ApplyReplyAsOpenUtau(std::vector<std::string> sent,
+                                                     const std::vector<Section>& reply) {
     std::size_t index = 0;
     for (const Section& section : reply) {
         if (section.Name == "#SETTING") continue;
@@ -60,8 +61,10 @@ inline std::vector<std::string> ApplyReplyAsOpenUtau(std::vector<std::string> se
         if (section.Name == "#INSERT") {
             sent.insert(sent.begin() + static_cast<std::ptrdiff_t>(index++), lyric);
         } else if (index < sent.size()) {
-            if (section.Name == "#DELETE") sent.erase(sent.begin() + static_cast<std::ptrdiff_t>(index));
-            else sent[index++] = lyric;
+            if (section.Name == "#DELETE")
+                sent.erase(sent.begin() + static_cast<std::ptrdiff_t>(index));
+            else
+                sent[index++] = lyric;
         }
     }
     return sent;

@@ -19,7 +19,7 @@
 namespace melodrift::testing {
 
 class ScriptedPrompts : public Prompts {
-public:
+  public:
     // Everything shown, in order, and the beeps: shared, so that a test can
     // still read it once the prompts' owner (the window) is gone.
     struct Log {
@@ -60,15 +60,16 @@ public:
     bool AskYesNo(std::string_view text) override { return Answer(text); }
     bool AskOkCancel(std::string_view text) override { return Answer(text); }
     void Beep() override { ++log_->beeps; }
-    std::optional<std::filesystem::path> PickFileToOpen(std::string_view, const std::filesystem::path& suggested) override {
+    std::optional<std::filesystem::path> PickFileToOpen(
+        std::string_view, const std::filesystem::path& suggested) override {
         return NextFile("open file", suggested);
     }
-    std::optional<std::filesystem::path> PickFileToSave(std::string_view, std::string_view,
-                                                        const std::filesystem::path& suggested) override {
+    std::optional<std::filesystem::path> PickFileToSave(
+        std::string_view, std::string_view, const std::filesystem::path& suggested) override {
         return NextFile("save file", suggested);
     }
 
-private:
+  private:
     void Note(std::vector<std::string>& kind, std::string_view prefix, std::string_view text) {
         kind.emplace_back(text);
         Record(std::string(prefix) + std::string(text));
@@ -89,7 +90,8 @@ private:
         ADD_FAILURE() << "unexpected question: " << text;
         return false;
     }
-    std::optional<std::filesystem::path> NextFile(const std::string& line, const std::filesystem::path& suggested) {
+    std::optional<std::filesystem::path> NextFile(const std::string& line,
+                                                  const std::filesystem::path& suggested) {
         if (onPrompt) onPrompt(line);
         lastSuggested = suggested;
         if (files.empty()) return std::nullopt;

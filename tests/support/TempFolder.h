@@ -16,7 +16,7 @@
 namespace melodrift::testing {
 
 class TempFolder {
-public:
+  public:
     TempFolder() : path_(UniquePath()) {
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
@@ -45,7 +45,7 @@ public:
         return file;
     }
 
-private:
+  private:
     static std::filesystem::path UniquePath() {
         std::string name = "melodrift";
         if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info())

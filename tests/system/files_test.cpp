@@ -94,7 +94,8 @@ TEST(WriteFileAtomically, AReadOnlyFileIsReplacedAndStaysReadOnly) {
 // temporary file is left.
 TEST(WriteFileAtomically, ATargetHeldOpenOnWindowsFailsCleanly) {
 #ifndef _WIN32
-    GTEST_SKIP() << "POSIX renames over a file open elsewhere at once (the reader keeps the old file)";
+    GTEST_SKIP()
+        << "POSIX renames over a file open elsewhere at once (the reader keeps the old file)";
 #else
     TempFolder folder;
     const fs::path target = folder.path() / "oto.ini";
@@ -112,7 +113,8 @@ TEST(WriteFileAtomically, ATargetHeldOpenOnWindowsFailsCleanly) {
 // way to the system.
 TEST(WriteFileAtomically, NamesInAnyScriptAreWrittenAndRead) {
     TempFolder folder;
-    for (const char* name : {"声.ini", "\xED\x95\x9C.txt", "\xC3\xA9t\xC3\xA9\xF0\x9F\x8E\xB5.tmp"}) {
+    for (const char* name :
+         {"声.ini", "\xED\x95\x9C.txt", "\xC3\xA9t\xC3\xA9\xF0\x9F\x8E\xB5.tmp"}) {
         const fs::path target = folder.path() / Utf8Path(name);
         WriteFileAtomically(target, name);
         WriteFileAtomically(target, std::string(name) + "!");
@@ -141,21 +143,23 @@ TEST(WriteFileAtomically, AMissingFolderThrowsAndCreatesNothing) {
 // The names in a folder, sorted.
 std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 TEST(WriteFileAtomically, ASymbolicLinkStaysALinkAndItsFileGetsTheContent) {
 #ifdef _WIN32
-    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's std::filesystem makes none";
+    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's "
+                    "std::filesystem makes none";
 #else
     TempFolder folder;
     const fs::path real = folder.Write("store/plugin.tmp", "old\r\n");
     const fs::path link = folder.path() / "plugin.tmp";
-    fs::create_symlink(fs::path("store") / "plugin.tmp", link);   // relative, as users make them
+    fs::create_symlink(fs::path("store") / "plugin.tmp", link);  // relative, as users make them
     const fs::path second = folder.path() / "again.tmp";
-    fs::create_symlink(link, second);                              // a chain of two links
+    fs::create_symlink(link, second);  // a chain of two links
     WriteFileAtomically(second, "new\r\n");
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(second)));
@@ -173,7 +177,8 @@ TEST(WriteFileAtomically, ASymbolicLinkStaysALinkAndItsFileGetsTheContent) {
 
 TEST(WriteFileAtomically, ALinkLoopIsRefusedWithoutWriting) {
 #ifdef _WIN32
-    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's std::filesystem makes none";
+    GTEST_SKIP() << "symbolic links: Windows makes them only with a privilege, and MinGW's "
+                    "std::filesystem makes none";
 #else
     TempFolder folder;
     fs::create_symlink("b", folder.path() / "a");
@@ -194,9 +199,10 @@ TEST(WriteFileAtomically, PermissionBitsAreKept) {
 #else
     TempFolder folder;
     const fs::path target = folder.Write("plugin.tmp", "old");
-    for (const fs::perms mode : {fs::perms::owner_read | fs::perms::owner_write,
-                                 fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec,
-                                 fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read}) {
+    for (const fs::perms mode :
+         {fs::perms::owner_read | fs::perms::owner_write,
+          fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec,
+          fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read}) {
         fs::permissions(target, mode, fs::perm_options::replace);
         WriteFileAtomically(target, "new");
         EXPECT_EQ(fs::status(target).permissions() & fs::perms::mask, mode);
@@ -226,7 +232,7 @@ TEST(WriteFileAtomically, NamesAsLongAsTheFileSystemAllowsAreWritten) {
     const std::string ascii(250, 'n');
     WriteFileAtomically(folder.path() / ascii, "a");
     EXPECT_EQ(ReadFileBytes(folder.path() / ascii), "a");
-    std::string japanese;   // 84 characters of 3 UTF-8 bytes: 252 bytes
+    std::string japanese;  // 84 characters of 3 UTF-8 bytes: 252 bytes
     for (int i = 0; i < 84; ++i) japanese += "音";
     WriteFileAtomically(folder.path() / Utf8Path(japanese), "b");
     EXPECT_EQ(ReadFileBytes(folder.path() / Utf8Path(japanese)), "b");
@@ -266,8 +272,9 @@ TEST(RemoveStaleTemporaries, RemovesOnlyOurOldOrOrphanedTemporaries) {
     folder.Write(".melodrift-notes.tmp", "not ours: no process part");
     folder.Write("voice.tmp", "the user's");
     EXPECT_EQ(RemoveStaleTemporaries(folder.path()), 2);
-    std::vector<std::string> kept{".melodrift-" + mine + "-fresh1.tmp", ".melodrift-notes.tmp", "voice.tmp"};
-    std::sort(kept.begin(), kept.end());   // the process part may sort after "notes"
+    std::vector<std::string> kept{".melodrift-" + mine + "-fresh1.tmp", ".melodrift-notes.tmp",
+                                  "voice.tmp"};
+    std::sort(kept.begin(), kept.end());  // the process part may sort after "notes"
     EXPECT_EQ(Names(folder.path()), kept);
     // A write beside them clears what is stale there.
     folder.Write(".melodrift-" + gone + "-orphan.tmp", "again");
@@ -278,14 +285,14 @@ TEST(RemoveStaleTemporaries, RemovesOnlyOurOldOrOrphanedTemporaries) {
 // Fails the step numbered `failAt` (counted from 1) of every write on this
 // thread while it lives; counts the steps.
 class FailNthStep {
-public:
+  public:
     explicit FailNthStep(int failAt) : failAt_(failAt) {
         SetFileFaultHook([this](FileStep) { return ++steps_ == failAt_; });
     }
     ~FailNthStep() { SetFileFaultHook({}); }
     bool Fired() const { return steps_ >= failAt_; }
 
-private:
+  private:
     int failAt_;
     int steps_ = 0;
 };
@@ -293,8 +300,8 @@ private:
 TEST(WriteFileAtomically, AFailureAtAnyStepLeavesTheWholeOldFileAndNoTemporary) {
     TempFolder folder;
     const fs::path target = folder.path() / "voice_wav.frq";
-    const std::string oldBytes(150000, 'o');   // three write chunks
-    const std::string newBytes(200000, 'n');   // four write chunks
+    const std::string oldBytes(150000, 'o');  // three write chunks
+    const std::string newBytes(200000, 'n');  // four write chunks
     for (const bool existed : {true, false}) {
         bool finished = false;
         for (int n = 1; !finished && n < 100; ++n) {
@@ -309,10 +316,14 @@ TEST(WriteFileAtomically, AFailureAtAnyStepLeavesTheWholeOldFileAndNoTemporary) 
             } catch (const std::system_error&) {
                 EXPECT_TRUE(fault.Fired());
             }
-            const std::string now = fs::exists(target) ? ReadFileBytes(target) : std::string("<none>");
-            if (finished) EXPECT_EQ(now, newBytes);
-            else EXPECT_EQ(now, existed ? oldBytes : std::string("<none>")) << "failing step " << n;
-            EXPECT_EQ(Names(folder.path()).size(), fs::exists(target) ? 1u : 0u) << "failing step " << n;
+            const std::string now =
+                fs::exists(target) ? ReadFileBytes(target) : std::string("<none>");
+            if (finished)
+                EXPECT_EQ(now, newBytes);
+            else
+                EXPECT_EQ(now, existed ? oldBytes : std::string("<none>")) << "failing step " << n;
+            EXPECT_EQ(Names(folder.path()).size(), fs::exists(target) ? 1u : 0u)
+                << "failing step " << n;
         }
         EXPECT_TRUE(finished);
     }
@@ -330,7 +341,7 @@ struct CorrectionFiles {
     fs::path plugin = folder.path() / "host" / "plugin.tmp";
     fs::path oto = folder.path() / "voice" / "oto.ini";
     fs::path table = folder.path() / "voice" / "rec_wav.frq";
-    const std::string tableBytes = std::string(70000, 'f');   // two write chunks
+    const std::string tableBytes = std::string(70000, 'f');  // two write chunks
 
     CorrectionFiles() {
         folder.Write("host/plugin.tmp", "[#SETTING]\r\n");
@@ -355,7 +366,8 @@ struct CorrectionFiles {
     // What a later run does first in each folder.
     std::vector<std::string> Recover() const {
         std::vector<std::string> notices = RecoverInterruptedCommits(oto.parent_path());
-        for (const std::string& notice : RecoverInterruptedCommits(plugin.parent_path())) notices.push_back(notice);
+        for (const std::string& notice : RecoverInterruptedCommits(plugin.parent_path()))
+            notices.push_back(notice);
         return notices;
     }
 };
@@ -393,12 +405,15 @@ TEST(FileTransaction, EveryStepFailingOnceFailingFromThenOnOrDyingLeavesOneGener
             finished = !fired;
             if (fired) ++faults;
             const std::string left = files.State();
-            const std::string context = "mode " + std::to_string(static_cast<int>(mode)) + ", step " + std::to_string(n);
+            const std::string context =
+                "mode " + std::to_string(static_cast<int>(mode)) + ", step " + std::to_string(n);
             if (!error.empty() && left != before) {
                 // Only a failed rollback leaves files new, and it says so.
                 EXPECT_EQ(mode, FaultMode::FailFromThenOn) << context;
-                EXPECT_NE(error.find("could not be put back"), std::string::npos) << context << ": " << error;
-                EXPECT_NE(error.find(PathToUtf8(files.table)), std::string::npos) << context << ": " << error;
+                EXPECT_NE(error.find("could not be put back"), std::string::npos)
+                    << context << ": " << error;
+                EXPECT_NE(error.find(PathToUtf8(files.table)), std::string::npos)
+                    << context << ": " << error;
             }
             if (!error.empty() && mode == FaultMode::FailOnce) {
                 EXPECT_EQ(left, before) << context;
@@ -411,13 +426,16 @@ TEST(FileTransaction, EveryStepFailingOnceFailingFromThenOnOrDyingLeavesOneGener
                 EXPECT_TRUE(notices.empty()) << context;
             }
             const std::string after = files.State();
-            EXPECT_TRUE(after == before || after == files.NewState()) << context << ": " << after.substr(0, 60);
+            EXPECT_TRUE(after == before || after == files.NewState())
+                << context << ": " << after.substr(0, 60);
             // What a dead run left that no record names goes with the clean-up.
             (void)RemoveStaleTemporaries(files.oto.parent_path(), std::chrono::seconds(-1));
             (void)RemoveStaleTemporaries(files.plugin.parent_path(), std::chrono::seconds(-1));
-            EXPECT_EQ(Names(files.plugin.parent_path()), (std::vector<std::string>{"plugin.tmp"})) << context;
+            EXPECT_EQ(Names(files.plugin.parent_path()), (std::vector<std::string>{"plugin.tmp"}))
+                << context;
             const std::vector<std::string> voiceFiles =
-                after == before ? std::vector<std::string>{"oto.ini"} : std::vector<std::string>{"oto.ini", "rec_wav.frq"};
+                after == before ? std::vector<std::string>{"oto.ini"}
+                                : std::vector<std::string>{"oto.ini", "rec_wav.frq"};
             EXPECT_EQ(Names(files.oto.parent_path()), voiceFiles) << context;
         }
         EXPECT_TRUE(finished);
@@ -498,17 +516,20 @@ TEST(ReadLines, ReadsEveryLineEndAcrossBufferEdgesAndRefusesOverlongLines) {
     });
     EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
 
-    const fs::path longLine = folder.Write("long.ini", "x=1\r\n" + std::string(kMaxLineBytes + 1, 'v') + "\r\n");
+    const fs::path longLine =
+        folder.Write("long.ini", "x=1\r\n" + std::string(kMaxLineBytes + 1, 'v') + "\r\n");
     try {
         ReadLines(longLine, kMaxLineBytes, [](std::string_view) { return true; });
         ADD_FAILURE() << "no error";
     } catch (const LineTooLong& error) {
-        EXPECT_NE(std::string(error.what()).find("line 2 is longer than 65536 bytes"), std::string::npos)
+        EXPECT_NE(std::string(error.what()).find("line 2 is longer than 65536 bytes"),
+                  std::string::npos)
             << error.what();
     }
-    EXPECT_NO_THROW(ReadLines(folder.Write("fits.ini", std::string(kMaxLineBytes, 'v')), kMaxLineBytes,
-                              [](std::string_view) { return true; }));
-    EXPECT_THROW(ReadLines(folder.path(), kMaxLineBytes, [](std::string_view) { return true; }), std::system_error);
+    EXPECT_NO_THROW(ReadLines(folder.Write("fits.ini", std::string(kMaxLineBytes, 'v')),
+                              kMaxLineBytes, [](std::string_view) { return true; }));
+    EXPECT_THROW(ReadLines(folder.path(), kMaxLineBytes, [](std::string_view) { return true; }),
+                 std::system_error);
 }
 
 TEST(ReadFileBytes, KeepsBytesAndThrowsForMissingFiles) {

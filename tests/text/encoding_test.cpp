@@ -22,7 +22,7 @@ TEST(ShiftJisEncoding, BestFitCharactersGetWindowsCodes) {
         const std::optional<std::string> bytes = EncodeShiftJis(c.typed);
         ASSERT_TRUE(bytes) << c.typed;
         EXPECT_EQ(*bytes, c.bytes) << c.typed;
-        EXPECT_FALSE(ShiftJisHoldsExactly(c.typed)) << c.typed;   // reads back as the look-alike
+        EXPECT_FALSE(ShiftJisHoldsExactly(c.typed)) << c.typed;  // reads back as the look-alike
     }
     EXPECT_EQ(EncodeShiftJis("ー〜"), std::string("\x81\x5B\x81\x60"));
     EXPECT_TRUE(ShiftJisHoldsExactly("か↑ｶ漢"));
@@ -48,7 +48,10 @@ TEST(ShiftJisEncoding, ACharacterWithoutCodeIsRefusedAndNamed) {
 }
 
 TEST(TextDecoding, MarksAreDroppedAndBrokenBytesShownAsReplacement) {
-    EXPECT_EQ(DecodeText("\xEF\xBB\xBF" "あ", TextEncoding::Utf8WithBom), "あ");
+    EXPECT_EQ(DecodeText("\xEF\xBB\xBF"
+                         "あ",
+                         TextEncoding::Utf8WithBom),
+              "あ");
     EXPECT_EQ(DecodeText("\x82\xA0", TextEncoding::ShiftJis), "あ");
     EXPECT_EQ(DecodeText("a\xFF", TextEncoding::Utf8), "a\xEF\xBF\xBD");
 }
@@ -57,7 +60,7 @@ TEST(TextDecoding, ValidityTellsTheEncodingsApart) {
     EXPECT_TRUE(IsValidShiftJis(Utf8ToCp932("a.wav=あ,1,2,3,4,5")));
     EXPECT_FALSE(IsValidUtf8(Utf8ToCp932("a.wav=あ,1,2,3,4,5")));
     EXPECT_TRUE(IsValidUtf8("a.wav=あ,1,2,3,4,5"));
-    EXPECT_FALSE(IsValidShiftJis("a.wav=あ,1,2,3,4,5"));   // E3 81 82 2C: 0x2C is no trail byte
+    EXPECT_FALSE(IsValidShiftJis("a.wav=あ,1,2,3,4,5"));  // E3 81 82 2C: 0x2C is no trail byte
     EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));                // overlong "/"
     EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));            // a surrogate
     EXPECT_FALSE(IsValidShiftJis("\x82"));                // a lead byte without trail
@@ -67,8 +70,8 @@ TEST(TextDecoding, ValidityTellsTheEncodingsApart) {
 // also after a broken line (its state is reset per line).
 TEST(TextDecoding, AKeptConverterAgreesWithTheOneOffCalls) {
     ShiftJisConverter converter;
-    const std::string lines[] = {Utf8ToCp932("a.wav=あ,1"), "\x82", "bad=\x82\xFF\x81", Utf8ToCp932("ソ\\か"), "",
-                                 "eof\x1A\x7F"};
+    const std::string lines[] = {Utf8ToCp932("a.wav=あ,1"), "\x82", "bad=\x82\xFF\x81",
+                                 Utf8ToCp932("ソ\\か"),     "",     "eof\x1A\x7F"};
     for (const std::string& line : lines) {
         EXPECT_EQ(converter.IsValid(line), IsValidShiftJis(line)) << line;
         EXPECT_EQ(converter.Decode(line), DecodeText(line, TextEncoding::ShiftJis)) << line;

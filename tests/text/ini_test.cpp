@@ -38,7 +38,8 @@ TEST(IniWriting, WritesKeyEqualsValueWithCrLfAndNoBlanks) {
     ini.Write("Melodrift", "Version", "2.00");
     ini.Write("0", "Time", "0");
     const std::string bytes = ini.ToBytes();
-    EXPECT_NE(bytes.find("[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\n"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\n"), std::string::npos)
+        << bytes;
     EXPECT_NE(bytes.find("[0]\r\nTime=0\r\n"), std::string::npos) << bytes;
     EXPECT_LT(bytes.find("[Melodrift]"), bytes.find("[0]"));
     // No bare LF anywhere.
@@ -51,7 +52,8 @@ TEST(IniWriting, WritesKeyEqualsValueWithCrLfAndNoBlanks) {
 }
 
 TEST(IniWriting, UpdatesInPlaceKeepingForeignSectionsAndOrder) {
-    IniFile ini = IniFile::Parse("[Other]\nkeep=yes\n[Melodrift]\nVersion = 1.00\nExtra=x\n[Tail]\nz=9\n");
+    IniFile ini =
+        IniFile::Parse("[Other]\nkeep=yes\n[Melodrift]\nVersion = 1.00\nExtra=x\n[Tail]\nz=9\n");
     ini.Write("Melodrift", "Version", "2.00");
     ini.Write("Melodrift", "MojiCount", "2");
     ini.Write("New", "a", "b");

@@ -16,7 +16,8 @@ TEST(KanaScript, EveryCp932HiraganaMapsToTheKatakanaOfTheSameSound) {
     for (int trail = 0x9F; trail <= 0xF1; ++trail) {
         const std::string hiragana = Cp932ToUtf8(std::string{'\x82', static_cast<char>(trail)});
         const int katakanaTrail = 0x40 + (trail - 0x9F) + (0x40 + (trail - 0x9F) >= 0x7F ? 1 : 0);
-        const std::string katakana = Cp932ToUtf8(std::string{'\x83', static_cast<char>(katakanaTrail)});
+        const std::string katakana =
+            Cp932ToUtf8(std::string{'\x83', static_cast<char>(katakanaTrail)});
         EXPECT_TRUE(IsHiragana(hiragana)) << trail;
         EXPECT_FALSE(IsHiragana(katakana)) << trail;
         EXPECT_EQ(HiraganaToKatakana(hiragana), katakana) << trail;
@@ -44,7 +45,10 @@ TEST(KanaText, CharactersAreWholeCodePointsAndBrokenBytesStayInside) {
     // A cut-off character at the end and a stray continuation byte are one
     // byte each, never a read past the end.
     EXPECT_EQ(Utf8Chars("a\xE3\x81").size(), 3u);
-    EXPECT_EQ(Utf8Chars("\x81" "a").size(), 2u);
+    EXPECT_EQ(Utf8Chars("\x81"
+                        "a")
+                  .size(),
+              2u);
     EXPECT_EQ(HiraganaToKatakana("\xE3\x81"), "\xE3\x81");
     EXPECT_FALSE(IsHiragana("\xE3\x81"));
     EXPECT_FALSE(IsHiragana("あい"));

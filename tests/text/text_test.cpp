@@ -82,7 +82,8 @@ TEST(SortByKey, ShortArraysKeepTheInputOrderOfEqualKeys) {
     for (int i = 0; i < 11; ++i) pairs.push_back({keys[i], i});
     SortByKey(pairs);
     const int expected[] = {5, 1, 3, 7, 9, 2, 6, 10, 0, 4, 8};
-    for (int i = 0; i < 11; ++i) EXPECT_EQ(pairs[static_cast<std::size_t>(i)].Index, expected[i]) << i;
+    for (int i = 0; i < 11; ++i)
+        EXPECT_EQ(pairs[static_cast<std::size_t>(i)].Index, expected[i]) << i;
 }
 
 TEST(SortByKey, LongArraysComeOutAscendingWithEveryIndexOnce) {
@@ -91,8 +92,9 @@ TEST(SortByKey, LongArraysComeOutAscendingWithEveryIndexOnce) {
         KeyedValues pairs;
         for (int i = 0; i < size; ++i) pairs.push_back({static_cast<double>(random() % 50), i});
         SortByKey(pairs);
-        ASSERT_TRUE(std::is_sorted(pairs.begin(), pairs.end(),
-                                   [](const KeyedValue& a, const KeyedValue& b) { return a.Key < b.Key; }));
+        ASSERT_TRUE(
+            std::is_sorted(pairs.begin(), pairs.end(),
+                           [](const KeyedValue& a, const KeyedValue& b) { return a.Key < b.Key; }));
         std::vector<int> seen(static_cast<std::size_t>(size), 0);
         for (const auto& p : pairs) ++seen[static_cast<std::size_t>(p.Index)];
         EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; }));
@@ -124,7 +126,9 @@ TEST(CodePage, RoundTripsJapaneseThroughCp932) {
 TEST(CodePage, InvalidBytesAndUnmappableCharactersDoNotThrow) {
     EXPECT_NO_THROW(Cp932ToUtf8("\x82"));
     EXPECT_NO_THROW(Cp932ToUtf8("\xFF\xFF\x80"));
-    EXPECT_EQ(Utf8ToCp932("a\xF0\x9F\x8E\xB5" "b"), "a?b");
+    EXPECT_EQ(Utf8ToCp932("a\xF0\x9F\x8E\xB5"
+                          "b"),
+              "a?b");
 }
 
 // Broken input gives the same text with ICU and with Windows' code page
@@ -133,20 +137,23 @@ TEST(CodePage, InvalidBytesAndUnmappableCharactersDoNotThrow) {
 // CP932 (a surrogate pair too), one U+FFFD per maximal subpart of a broken
 // UTF-8 sequence.
 TEST(CodePage, BrokenInputBecomesTheSameReplacementsOnEverySystem) {
-    const std::string r = "\xEF\xBF\xBD";   // U+FFFD
-    EXPECT_EQ(Cp932ToUtf8("a\x82 b"), "a" + r + " b");        // 0x20 is no trail byte
-    EXPECT_EQ(Cp932ToUtf8("a\x82"), "a" + r);                 // cut off at the end
-    EXPECT_EQ(Cp932ToUtf8("\x85\x40x"), r + "x");             // row 0x85 is unassigned
+    const std::string r = "\xEF\xBF\xBD";               // U+FFFD
+    EXPECT_EQ(Cp932ToUtf8("a\x82 b"), "a" + r + " b");  // 0x20 is no trail byte
+    EXPECT_EQ(Cp932ToUtf8("a\x82"), "a" + r);           // cut off at the end
+    EXPECT_EQ(Cp932ToUtf8("\x85\x40x"), r + "x");       // row 0x85 is unassigned
     EXPECT_EQ(Cp932ToUtf8("\x82\xA0\xEF\x40\x82\xA2"), "あ" + r + "い");
     EXPECT_FALSE(Cp932ToUtf16Exact("\x85\x40"));
-    EXPECT_EQ(Cp932ToUtf16Exact("\x81\x45"), std::u16string(u"\u30FB"));   // ・ is a character
+    EXPECT_EQ(Cp932ToUtf16Exact("\x81\x45"), std::u16string(u"\u30FB"));  // ・ is a character
     EXPECT_EQ(Utf16ToCp932(u"a\U0001F3B5\u00E9b"), "a??b");
     EXPECT_EQ(Utf16ToCp932(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
-    EXPECT_FALSE(Utf16ToCp932Exact(u"\u301C"));                // best fit only through EncodeShiftJis
-    EXPECT_EQ(Utf8ToUtf16("a\xE3\x81" "b"), u"a\uFFFD" u"b");  // one for the cut sequence
-    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");   // a surrogate: each byte
+    EXPECT_FALSE(Utf16ToCp932Exact(u"\u301C"));  // best fit only through EncodeShiftJis
+    EXPECT_EQ(Utf8ToUtf16("a\xE3\x81"
+                          "b"),
+              u"a\uFFFD"
+              u"b");                                                // one for the cut sequence
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // a surrogate: each byte
     EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x8E"), u"\uFFFD");
-    EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");   // above U+10FFFF
+    EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
     EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x8E\xB5"), u"\U0001F3B5");
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xDC00)) + u"x"), r + "x");
 }
@@ -161,17 +168,24 @@ TEST(CodePage, BytesBelow0x80AreTheirOwnCodePoints) {
     EXPECT_EQ(Utf8ToCp932(ascii), ascii);
     EXPECT_EQ(Cp932ToUtf16Exact("a\x1A\x1C\x7F"), std::u16string(u"a\u001A\u001C\u007F"));
     EXPECT_EQ(Utf16ToCp932Exact(u"\u001A\u001C\u007F\u3042"), std::string("\x1A\x1C\x7F\x82\xA0"));
-    EXPECT_EQ(Cp932ToUtf8("\x81\x7F" "A"), "\xEF\xBF\xBD\x7F" "A");   // 0x7F ends a lead byte's sequence
+    EXPECT_EQ(Cp932ToUtf8("\x81\x7F"
+                          "A"),
+              "\xEF\xBF\xBD\x7F"
+              "A");  // 0x7F ends a lead byte's sequence
 }
 
 TEST(EscapeControlCharacters, ShowsControlBytesAndKeepsEverythingElse) {
     EXPECT_EQ(EscapeControlCharacters("120.00"), "120.00");
-    EXPECT_EQ(EscapeControlCharacters("\x1b[31mred\x07\r\n\t\x7f"), "\\x1b[31mred\\x07\\x0d\\x0a\\x09\\x7f");
+    EXPECT_EQ(EscapeControlCharacters("\x1b[31mred\x07\r\n\t\x7f"),
+              "\\x1b[31mred\\x07\\x0d\\x0a\\x09\\x7f");
     EXPECT_EQ(EscapeControlCharacters(std::string("a\0b", 3)), "a\\x00b");
     // UTF-8 text and CP932 bytes stay; the UTF-8 form of CSI (U+009B) does not.
     EXPECT_EQ(EscapeControlCharacters("音源\x82\xA0"), "音源\x82\xA0");
-    EXPECT_EQ(EscapeControlCharacters("\xC2\x9B" "2J"), "\\xc2\\x9b" "2J");
-    EXPECT_EQ(EscapeControlCharacters("\xC2\xA9"), "\xC2\xA9");   // ©
+    EXPECT_EQ(EscapeControlCharacters("\xC2\x9B"
+                                      "2J"),
+              "\\xc2\\x9b"
+              "2J");
+    EXPECT_EQ(EscapeControlCharacters("\xC2\xA9"), "\xC2\xA9");  // ©
     // A second pass finds nothing more to escape.
     const std::string once = EscapeControlCharacters("\x1b]0;title\x07");
     EXPECT_EQ(EscapeControlCharacters(once), once);

@@ -17,13 +17,13 @@ namespace melodrift::testing {
 
 struct NoteInput {
     std::string LyricUtf8;
-    double LengthMs = 250.0;   // at tempo 120: 480 ticks
+    double LengthMs = 250.0;  // at tempo 120: 480 ticks
     int NoteNum = 60;
     int Intensity = 100;
 };
 
 class NoteListFixture {
-public:
+  public:
     NoteListFixture() : notes_(nullptr) {
         WriteBytes(folder_.path() / "plugin.tmp", "[#SETTING]\r\nTempo=120\r\n");
         SilentPrompts prompts;
@@ -36,7 +36,7 @@ public:
             const int slot = notes_.InsertNote(1e9);
             Note* note = notes_.GetNote(slot);
             note->Lyric = input.LyricUtf8;
-            note->Length = input.LengthMs * 120.0 / 125.0;   // ms → ticks at 120 bpm
+            note->Length = input.LengthMs * 120.0 / 125.0;  // ms → ticks at 120 bpm
             note->NoteNum = input.NoteNum;
             note->Intensity = input.Intensity;
         }
@@ -48,7 +48,7 @@ public:
     std::string LyricUtf8(int slot) { return (*this)[slot].Lyric; }
     const TempFolder& folder() const { return folder_; }
 
-private:
+  private:
     TempFolder folder_;
     NoteList notes_;
 };

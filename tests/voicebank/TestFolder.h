@@ -34,7 +34,8 @@ inline void WriteBytes(const fs::path& file, std::string_view bytes) {
 inline std::map<std::string, std::string> Snapshot(const fs::path& root) {
     std::map<std::string, std::string> files;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+    for (auto it = fs::recursive_directory_iterator(
+             root, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::error_code typeError;
         if (it->is_symlink(typeError)) {

@@ -20,7 +20,7 @@ void AddLines(Voicebank& bank, std::initializer_list<const char*> lines) {
 }
 
 class AliasPasses : public ::testing::Test {
-protected:
+  protected:
     void Run() {
         AliasResolver resolver(bank);
         resolver.Notes = &list.notes();
@@ -66,13 +66,14 @@ TEST(AliasHelpers, SwapKanaScriptAndReplacements) {
     AliasResolver r(bank);
     EXPECT_EQ(r.SwapKanaScript(std::string("- か")), std::string("- カ"));
     EXPECT_EQ(r.SwapKanaScript(std::string("ヲ")), std::string("を"));
-    EXPECT_EQ(r.SwapKanaScript("a"), "");           // one byte of kana form
+    EXPECT_EQ(r.SwapKanaScript("a"), "");  // one byte of kana form
     EXPECT_EQ(r.SwapKanaScript("- "), "");
-    EXPECT_EQ(r.SwapKanaScript("ka"), "ka");        // no kana: unchanged
+    EXPECT_EQ(r.SwapKanaScript("ka"), "ka");  // no kana: unchanged
     // At most 255 bytes, never half a character: 200 letters and 27 kana.
     std::string longLyric(200, 'x');
     for (int i = 0; i < 40; ++i) longLyric += "か";
-    EXPECT_EQ(r.SwapKanaScript(std::string(longLyric)), std::string(longLyric.substr(0, 200 + 27 * 3)));
+    EXPECT_EQ(r.SwapKanaScript(std::string(longLyric)),
+              std::string(longLyric.substr(0, 200 + 27 * 3)));
     EXPECT_EQ(r.ApplyKanaReplacement(std::string("をぢを")), std::string("おぢお"));
     EXPECT_EQ(r.ApplyKanaReplacement(std::string("づ")), std::string("ず"));
     EXPECT_EQ(r.ApplyKanaReplacement(std::string("か")), std::string("か"));
@@ -108,8 +109,9 @@ TEST_F(AliasPasses, WordInitialAndWildcardFormsComeBeforeThePlainForm) {
                     "ka-.wav=- か,0,0,0,40,10", "sa*.wav=* さ,0,0,0,40,10"});
     list.Add({{"か"}, {"さ"}, {"あ"}});
     Run();
-    EXPECT_EQ(list.LyricUtf8(1), "- か");   // "- か" before "か"
-    EXPECT_EQ(list.LyricUtf8(2), "* さ");   // after a sung note "* " comes before "- " and the plain form
+    EXPECT_EQ(list.LyricUtf8(1), "- か");  // "- か" before "か"
+    EXPECT_EQ(list.LyricUtf8(2),
+              "* さ");  // after a sung note "* " comes before "- " and the plain form
     EXPECT_EQ(list.LyricUtf8(3), "あ");
 }
 
@@ -135,9 +137,9 @@ TEST_F(AliasPasses, KanaReplacementAndTheOtherScriptAreFallbacks) {
     AddLines(bank, {"o.wav=お,0,0,0,40,10", "wo.wav=を,0,0,0,45,10", "ka.wav=か,0,0,0,40,10"});
     list.Add({{"を"}, {"R"}, {"ヲ"}, {"R"}, {"ヂ"}});
     Run();
-    EXPECT_EQ(list.LyricUtf8(1), "を");      // the bank has を itself
-    EXPECT_EQ(list.LyricUtf8(3), "を");      // stage 3: the other script
-    EXPECT_EQ(list.LyricUtf8(5), "ヂ");      // nothing matches: kept
+    EXPECT_EQ(list.LyricUtf8(1), "を");  // the bank has を itself
+    EXPECT_EQ(list.LyricUtf8(3), "を");  // stage 3: the other script
+    EXPECT_EQ(list.LyricUtf8(5), "ヂ");  // nothing matches: kept
     EXPECT_EQ(list[5].EffectivePreUtterance(), 0.0);
     EXPECT_EQ(list[5].EffectiveVoiceOverlap(), 0.0);
     EXPECT_EQ(list[5].EffectiveStartPoint(), 0.0);
@@ -147,8 +149,8 @@ TEST_F(AliasPasses, WoWithoutItsSampleBecomesO) {
     AddLines(bank, {"o.wav=お,0,0,0,40,10"});
     list.Add({{"を"}, {"R"}, {"ヲ"}});
     Run();
-    EXPECT_EQ(list.LyricUtf8(1), "お");      // stage 2: を>お
-    EXPECT_EQ(list.LyricUtf8(3), "お");      // stage 4: ヲ → を → お
+    EXPECT_EQ(list.LyricUtf8(1), "お");  // stage 2: を>お
+    EXPECT_EQ(list.LyricUtf8(3), "お");  // stage 4: ヲ → を → お
     EXPECT_DOUBLE_EQ(list[1].EffectivePreUtterance(), 40.0);
 }
 
@@ -160,12 +162,13 @@ TEST_F(AliasPasses, ATypedDashRestBecomesARestWithZeroTiming) {
     EXPECT_EQ(list[2].EffectivePreUtterance(), 0.0);
     EXPECT_EQ(list[2].EffectiveVoiceOverlap(), 0.0);
     EXPECT_EQ(list[2].EffectiveStartPoint(), 0.0);
-    EXPECT_EQ(list[2].PitchBend.Count(), 0);   // rests get no portamento
+    EXPECT_EQ(list[2].PitchBend.Count(), 0);  // rests get no portamento
 }
 
 TEST_F(AliasPasses, APrefixMapAliasIsUsedButTheLyricStaysUndecorated) {
     TempFolder folder;
-    WriteBytes(folder.path() / "oto.ini", Sjis("ka.wav=か,0,0,0,40,10\r\nkaup.wav=か↑,0,0,0,90,30\r\n"));
+    WriteBytes(folder.path() / "oto.ini",
+               Sjis("ka.wav=か,0,0,0,40,10\r\nkaup.wav=か↑,0,0,0,90,30\r\n"));
     WriteBytes(folder.path() / "prefix.map", Sjis("C4\t\t↑\r\n"));
     bank.LoadVoicebank(PathToUtf8(folder.path()));
     list.Add({{"か", 250, 60}, {"R"}, {"か", 250, 61}});
@@ -179,11 +182,11 @@ TEST_F(AliasPasses, AVowelAfterTheSameVowelIsAContinuation) {
     AddLines(bank, {"ka.wav=か,0,0,0,40,10", "a.wav=あ,12,37,0,30,5"});
     list.Add({{"か", 250, 60, 90}, {"あ"}});
     Run();
-    EXPECT_EQ(list.LyricUtf8(2), "あ");       // mark removed
+    EXPECT_EQ(list.LyricUtf8(2), "あ");  // mark removed
     EXPECT_DOUBLE_EQ(list[2].EffectivePreUtterance(), 50.0);
     EXPECT_DOUBLE_EQ(list[2].EffectiveVoiceOverlap(), 100.0);
-    EXPECT_DOUBLE_EQ(list[2].EffectiveStartPoint(), 37.0);   // the consonant of あ
-    EXPECT_EQ(list[2].Intensity, 86);                   // 90 × 95 % = 85.5, half up
+    EXPECT_DOUBLE_EQ(list[2].EffectiveStartPoint(), 37.0);  // the consonant of あ
+    EXPECT_EQ(list[2].Intensity, 86);                       // 90 × 95 % = 85.5, half up
     // The crossfade joins the envelopes: the continuation fades in over its
     // overlap while the previous note fades out over the same time.
     EXPECT_DOUBLE_EQ(list[2].Envelope[1].Offset, 100.0);
@@ -217,7 +220,7 @@ TEST_F(AliasPasses, TooLittleOverlapIsRaisedToTheLimit) {
     Run();
     EXPECT_DOUBLE_EQ(list[2].EffectivePreUtterance(), 70.0);
     EXPECT_DOUBLE_EQ(list[2].EffectiveStartPoint(), 0.0);
-    EXPECT_DOUBLE_EQ(list[2].EffectiveVoiceOverlap(), 20.0);   // 70 − 20 = the limit 50
+    EXPECT_DOUBLE_EQ(list[2].EffectiveVoiceOverlap(), 20.0);  // 70 − 20 = the limit 50
 }
 
 TEST_F(AliasPasses, RestsBeforeANoteAddToItsRoom) {
@@ -234,7 +237,7 @@ TEST_F(AliasPasses, RestsBeforeANoteAddToItsRoom) {
 TEST_F(AliasPasses, TheVelocityFactorScalesTheEntryTiming) {
     AddLines(bank, {"ka.wav=か,0,0,0,0,0", "sa.wav=さ,0,0,0,60,20"});
     list.Add({{"か", 1000}, {"さ"}});
-    list[2].SetVelocity(200);   // factor 0.5
+    list[2].SetVelocity(200);  // factor 0.5
     Run();
     EXPECT_DOUBLE_EQ(list[2].EffectivePreUtterance(), 30.0);
     EXPECT_DOUBLE_EQ(list[2].EffectiveVoiceOverlap(), 10.0);

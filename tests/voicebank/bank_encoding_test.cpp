@@ -25,13 +25,13 @@ std::vector<std::string> LinesOf(std::string bytes) {
 
 struct Bank {
     std::string name;
-    std::string otoBytes;                 // as the bank ships it
-    std::string yaml;                     // character.yaml, empty for none
-    std::string lyric;                    // typed (UTF-8)
-    std::string alias;                    // the alias it must find (UTF-8, as decoded)
-    std::string newEntry;                 // added by voice correction (UTF-8)
-    std::string newEntryBytes;            // how the rewritten file holds it
-    bool bom = false;                     // the rewritten file starts with the mark
+    std::string otoBytes;       // as the bank ships it
+    std::string yaml;           // character.yaml, empty for none
+    std::string lyric;          // typed (UTF-8)
+    std::string alias;          // the alias it must find (UTF-8, as decoded)
+    std::string newEntry;       // added by voice correction (UTF-8)
+    std::string newEntryBytes;  // how the rewritten file holds it
+    bool bom = false;           // the rewritten file starts with the mark
 };
 
 class WildBankTest : public ::testing::TestWithParam<Bank> {};
@@ -53,7 +53,8 @@ TEST_P(WildBankTest, LyricFindsTheAliasAndARewriteKeepsTheEncodingAndOldLines) {
     const std::vector<std::string> oldLines = LinesOf(b.otoBytes);
     const std::vector<std::string> newLines = LinesOf(written);
     for (const std::string& line : oldLines)
-        EXPECT_NE(std::find(newLines.begin(), newLines.end(), line), newLines.end()) << "lost: " << line;
+        EXPECT_NE(std::find(newLines.begin(), newLines.end(), line), newLines.end())
+            << "lost: " << line;
     EXPECT_NE(std::find(newLines.begin(), newLines.end(), b.newEntryBytes), newLines.end());
     EXPECT_EQ(newLines.size(), oldLines.size() + 1);
 
@@ -66,22 +67,26 @@ TEST_P(WildBankTest, LyricFindsTheAliasAndARewriteKeepsTheEncodingAndOldLines) {
 
 INSTANTIATE_TEST_SUITE_P(
     Banks, WildBankTest,
-    ::testing::Values(
-        Bank{"ShiftJisCrLf", Sjis("a.wav=あ,10,20,-30,40,5\r\n- か.wav=- か,1,2,3,4,5\r\n"), "", "- か", "- か",
-             "v.wav=き,1,2,3,4,5", Sjis("v.wav=き,1,2,3,4,5")},
-        Bank{"Utf8DeclaredByCharacterYaml", "a.wav=あ,10,20,-30,40,5\nき.wav=き,1,2,3,4,5\n",
-             "\xEF\xBB\xBF" "name: test\ntext_file_encoding: utf-8\n", "き", "き", "v.wav=你,1,2,3,4,5",
-             "v.wav=你,1,2,3,4,5"},
-        Bank{"Utf8WithBomLf", "\xEF\xBB\xBF" "a.wav=あ,10,20,-30,40,5\nka.wav=か,1,2,3,4,5\n", "", "か", "か",
-             "v.wav=き,1,2,3,4,5", "v.wav=き,1,2,3,4,5", true},
-        Bank{"CharsetUtf8", "#Charset:UTF-8\r\na.wav=あ,10,20,-30,40,5\r\n", "", "あ", "あ", "v.wav=中,1,2,3,4,5",
-             "v.wav=中,1,2,3,4,5"},
-        Bank{"Utf8WithoutAnyDeclaration", "a.wav=あ,10,20,-30,40,5\n", "", "あ", "あ", "v.wav=い,1,2,3,4,5",
-             "v.wav=い,1,2,3,4,5"},
-        // The wave dash typed (U+301C) is held by a Shift-JIS bank as 0x8160,
-        // which reads back as U+FF5E; the lyric still finds it.
-        Bank{"WaveDashInShiftJis", Sjis("a.wav=ー～,10,20,-30,40,5\r\n"), "", "ー〜", "ー～", "v.wav=ー〜,1,2,3,4,5",
-             "v.wav=\x81\x5B\x81\x60,1,2,3,4,5"}),
+    ::testing::Values(Bank{"ShiftJisCrLf",
+                           Sjis("a.wav=あ,10,20,-30,40,5\r\n- か.wav=- か,1,2,3,4,5\r\n"), "",
+                           "- か", "- か", "v.wav=き,1,2,3,4,5", Sjis("v.wav=き,1,2,3,4,5")},
+                      Bank{"Utf8DeclaredByCharacterYaml",
+                           "a.wav=あ,10,20,-30,40,5\nき.wav=き,1,2,3,4,5\n",
+                           "\xEF\xBB\xBF"
+                           "name: test\ntext_file_encoding: utf-8\n",
+                           "き", "き", "v.wav=你,1,2,3,4,5", "v.wav=你,1,2,3,4,5"},
+                      Bank{"Utf8WithBomLf",
+                           "\xEF\xBB\xBF"
+                           "a.wav=あ,10,20,-30,40,5\nka.wav=か,1,2,3,4,5\n",
+                           "", "か", "か", "v.wav=き,1,2,3,4,5", "v.wav=き,1,2,3,4,5", true},
+                      Bank{"CharsetUtf8", "#Charset:UTF-8\r\na.wav=あ,10,20,-30,40,5\r\n", "", "あ",
+                           "あ", "v.wav=中,1,2,3,4,5", "v.wav=中,1,2,3,4,5"},
+                      Bank{"Utf8WithoutAnyDeclaration", "a.wav=あ,10,20,-30,40,5\n", "", "あ", "あ",
+                           "v.wav=い,1,2,3,4,5", "v.wav=い,1,2,3,4,5"},
+                      // The wave dash typed (U+301C) is held by a Shift-JIS bank as 0x8160,
+                      // which reads back as U+FF5E; the lyric still finds it.
+                      Bank{"WaveDashInShiftJis", Sjis("a.wav=ー～,10,20,-30,40,5\r\n"), "", "ー〜",
+                           "ー～", "v.wav=ー〜,1,2,3,4,5", "v.wav=\x81\x5B\x81\x60,1,2,3,4,5"}),
     [](const auto& param) { return param.param.name; });
 
 TEST(WildBank, AnEntryAShiftJisOtoIniCannotHoldIsRefusedAndTheFileKept) {
@@ -101,8 +106,10 @@ TEST(WildBank, AnEntryAShiftJisOtoIniCannotHoldIsRefusedAndTheFileKept) {
 // substitutes, or refusing the whole rewrite.
 TEST(WildBank, AnEntryThatDoesNotDecodeIsRewrittenAsItsOwnBytes) {
     const std::pair<std::string, std::string> banks[] = {
-        {"ka.wav=\x82\xFF\x81,0,0,0,40,10\r\n" + Sjis("b.wav=か,0,0,0,40,10\r\n"), Sjis("v.wav=き,1,2,3,4,5\r\n")},
-        {std::string("\xEF\xBB\xBF") + "ka.wav=\x82\xA9\xFF,0,0,0,40,10\r\nb.wav=か,0,0,0,40,10\r\n",
+        {"ka.wav=\x82\xFF\x81,0,0,0,40,10\r\n" + Sjis("b.wav=か,0,0,0,40,10\r\n"),
+         Sjis("v.wav=き,1,2,3,4,5\r\n")},
+        {std::string("\xEF\xBB\xBF") +
+             "ka.wav=\x82\xA9\xFF,0,0,0,40,10\r\nb.wav=か,0,0,0,40,10\r\n",
          "v.wav=き,1,2,3,4,5\r\n"}};
     for (const auto& [original, added] : banks) {
         TempFolder folder;
@@ -136,7 +143,8 @@ TEST(WildBank, ANewOtoIniIsShiftJisUnlessAnEntryNeedsUtf8) {
     bank.AddOtoLine("w.wav=你,1,2,3,4,5");
     ASSERT_TRUE(bank.WriteOtoIni());
     EXPECT_EQ(ReadFileBytes(other.path() / "oto.ini"),
-              "\xEF\xBB\xBF" "v.wav=か,1,2,3,4,5\r\nw.wav=你,1,2,3,4,5\r\n");
+              "\xEF\xBB\xBF"
+              "v.wav=か,1,2,3,4,5\r\nw.wav=你,1,2,3,4,5\r\n");
 }
 
 // A character.yaml that says shift_jis decides for a file whose bytes would
@@ -151,7 +159,9 @@ TEST(WildBank, CharacterYamlDecidesForOtoIniAndPrefixMap) {
     EXPECT_EQ(bank.OtoEncoding(), TextEncoding::ShiftJis);
     EXPECT_EQ(bank.PrefixTable()[60].Suffix, "↑");
     EXPECT_EQ(DeclaredTextEncoding(folder.path()), TextEncoding::ShiftJis);
-    WriteBytes(folder.path() / "character.yaml", "\xEF\xBB\xBF" "text_file_encoding: utf-8 # comment\r\n");
+    WriteBytes(folder.path() / "character.yaml",
+               "\xEF\xBB\xBF"
+               "text_file_encoding: utf-8 # comment\r\n");
     EXPECT_EQ(DeclaredTextEncoding(folder.path()), TextEncoding::Utf8);
 }
 
@@ -183,7 +193,7 @@ TEST(BankFileNames, NamesInAnotherCaseAreFoundReadAndRewritten) {
     ASSERT_TRUE(bank.WriteOtoIni());
     std::error_code ec;
     if (!std::filesystem::equivalent(folder.path() / "OTO.INI", folder.path() / "oto.ini", ec)) {
-        EXPECT_FALSE(std::filesystem::exists(folder.path() / "oto.ini"));   // no second file
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / "oto.ini"));  // no second file
     }
     EXPECT_EQ(ReadFileBytes(folder.path() / "OTO.INI"), original + Sjis("v.wav=い,1,2,3,4,5\r\n"));
 }
@@ -192,16 +202,17 @@ TEST(BankFileNames, NamesInAnotherCaseAreFoundReadAndRewritten) {
 // ("か" + U+3099) is the folder the host file names composed ("が").
 TEST(BankFileNames, AFolderStoredDecomposedIsFoundByItsComposedName) {
     TempFolder folder;
-    const std::filesystem::path stored = folder.path() / Utf8Path("か\xE3\x82\x99声");   // NFD
+    const std::filesystem::path stored = folder.path() / Utf8Path("か\xE3\x82\x99声");  // NFD
     WriteBytes(stored / "oto.ini", Sjis("ga.wav=が,10,20,-30,40,5\r\n"));
     ASSERT_EQ(FoldedFileName("か\xE3\x82\x99声"), FoldedFileName("が声"));
     Voicebank bank;
-    bank.LoadVoicebank(PathToUtf8(folder.path()) + "/" + "が声");   // NFC, as a host writes it
+    bank.LoadVoicebank(PathToUtf8(folder.path()) + "/" + "が声");  // NFC, as a host writes it
     ASSERT_EQ(bank.OtoCount(), 1);
     EXPECT_EQ(bank.GetOto("が").FileName, "ga.wav");
     bank.AddOtoLine("v.wav=ぎ,1,2,3,4,5");
     ASSERT_TRUE(bank.WriteOtoIni());
-    EXPECT_EQ(ReadFileBytes(stored / "oto.ini"), Sjis("ga.wav=が,10,20,-30,40,5\r\nv.wav=ぎ,1,2,3,4,5\r\n"));
+    EXPECT_EQ(ReadFileBytes(stored / "oto.ini"),
+              Sjis("ga.wav=が,10,20,-30,40,5\r\nv.wav=ぎ,1,2,3,4,5\r\n"));
     std::error_code ec;
     if (!std::filesystem::equivalent(stored, folder.path() / Utf8Path("が声"), ec)) {
         EXPECT_FALSE(std::filesystem::exists(folder.path() / Utf8Path("が声")));
@@ -215,7 +226,8 @@ TEST(BankFileNames, TheExactNameComesFirstAndTheChoiceIsStable) {
     std::error_code ec;
     if (std::filesystem::equivalent(folder.path() / "Oto.ini", folder.path() / "OTO.INI", ec))
         GTEST_SKIP() << "the file system ignores case";
-    EXPECT_EQ(FindInFolder(folder.path(), "oto.ini"), folder.path() / "OTO.INI");   // the smallest name
+    EXPECT_EQ(FindInFolder(folder.path(), "oto.ini"),
+              folder.path() / "OTO.INI");  // the smallest name
     WriteBytes(folder.path() / "oto.ini", "c.wav=c,0,0,0,0,0\r\n");
     EXPECT_EQ(FindInFolder(folder.path(), "oto.ini"), folder.path() / "oto.ini");
     EXPECT_EQ(FindInFolder(folder.path(), "none.ini"), std::nullopt);

@@ -10,7 +10,7 @@ namespace {
 using testing::NoteListFixture;
 
 class EnvelopeShaping : public ::testing::Test {
-protected:
+  protected:
     // The parameters the insertion uses.
     EnvelopeShaper InsertShaper() {
         EnvelopeShaper shaper;
@@ -45,8 +45,8 @@ TEST_F(EnvelopeShaping, AFreeNoteReachesFullVolumeBeforeItsOnset) {
     list[1].Intensity = 80;
     InsertShaper().ShapeEnvelopes();
     const Note& note = list[1];
-    EXPECT_DOUBLE_EQ(Pos(note, 2), 60.0);   // the onset
-    EXPECT_DOUBLE_EQ(Pos(note, 1), 10.0);   // 50 ms before it
+    EXPECT_DOUBLE_EQ(Pos(note, 2), 60.0);  // the onset
+    EXPECT_DOUBLE_EQ(Pos(note, 1), 10.0);  // 50 ms before it
     EXPECT_DOUBLE_EQ(note.Envelope[4].Offset, 35.0);
     EXPECT_DOUBLE_EQ(Pos(note, 5), 110.0);  // 50 ms after it
     // Point 3 two thirds of the way from point 5 to point 4 (1060 − 35).
@@ -92,9 +92,9 @@ TEST_F(EnvelopeShaping, ACrossfadeBeforeTheOnsetGetsAnAccentAtIt) {
     InsertShaper().ShapeEnvelopes();
     const Note& note = list[2];
     EXPECT_DOUBLE_EQ(Pos(note, 1), 40.0);
-    EXPECT_DOUBLE_EQ(Pos(note, 5), 150.0);   // the onset
-    EXPECT_DOUBLE_EQ(Pos(note, 2), 100.0);   // 50 ms before it
-    EXPECT_DOUBLE_EQ(Pos(note, 3), 200.0);   // 50 ms after it
+    EXPECT_DOUBLE_EQ(Pos(note, 5), 150.0);  // the onset
+    EXPECT_DOUBLE_EQ(Pos(note, 2), 100.0);  // 50 ms before it
+    EXPECT_DOUBLE_EQ(Pos(note, 3), 200.0);  // 50 ms after it
     EXPECT_DOUBLE_EQ(Pos(note, 4), 615.0);
     EXPECT_EQ(note.Envelope[5].Volume, 100);
 }
@@ -104,7 +104,7 @@ TEST_F(EnvelopeShaping, TheBuiltInParametersAccentTheOnset) {
     SetTiming(2, 150, 40);
     Join(2);
     UpdatePositions();
-    EnvelopeShaper shaper;   // 20 ms, ×1.3, −20 ms
+    EnvelopeShaper shaper;  // 20 ms, ×1.3, −20 ms
     shaper.Notes = &list.notes();
     shaper.ShapeEnvelopes();
     EXPECT_DOUBLE_EQ(Pos(list[2], 5), 130.0);
@@ -138,7 +138,7 @@ TEST(EnvelopeShapingEmpty, NoNotesChangeNothing) {
 }
 
 class Loudness : public EnvelopeShaping {
-protected:
+  protected:
     void SetUp() override {
         // Points at 10, 20, 30 (point 5), 100 (point 3) and 200 ms (point 4)
         // of a 250 ms note at the start of the recording; a rest after it.
@@ -162,10 +162,10 @@ TEST_F(Loudness, SilenceAtBothFramesScalesToAFifth) {
     EXPECT_EQ(env[1].Volume, 20);
     EXPECT_EQ(env[2].Volume, 20);
     EXPECT_EQ(env[5].Volume, 20);
-    EXPECT_EQ(env[3].Volume, 100);   // exactly at the later frame: not this pair
+    EXPECT_EQ(env[3].Volume, 100);  // exactly at the later frame: not this pair
     EXPECT_EQ(env[4].Volume, 100);
     shaper.ApplyLoudness(0.5, 0.5, 200, 100);
-    EXPECT_EQ(env[3].Volume, 50);    // scaled once, by the next pair
+    EXPECT_EQ(env[3].Volume, 50);  // scaled once, by the next pair
     EXPECT_EQ(env[4].Volume, 100);
     EXPECT_EQ(env[1].Volume, 20);
 }
@@ -180,17 +180,17 @@ TEST_F(Loudness, TheGainIsInterpolatedBetweenTheFrames) {
 }
 
 TEST_F(Loudness, TimesInEitherOrderGiveTheSameResult) {
-    shaper.ApplyLoudness(0.2, 1.8, 0, 40);   // earlier pair passed first
+    shaper.ApplyLoudness(0.2, 1.8, 0, 40);  // earlier pair passed first
     EXPECT_EQ(list[1].Envelope[1].Volume, 60);
     EXPECT_EQ(list[1].Envelope[5].Volume, 140);
-    shaper.ApplyLoudness(5, 5, 20, 20);      // one moment: nothing
+    shaper.ApplyLoudness(5, 5, 20, 20);  // one moment: nothing
     EXPECT_EQ(list[1].Envelope[1].Volume, 60);
 }
 
 TEST_F(Loudness, RestsAreScaledTooAndVolumesStayInRange) {
     // The rest's point 2 lies at 250 + 5 ms on the recording.
     shaper.ApplyLoudness(0.5, 0.5, 300, 250);
-    EXPECT_EQ(list[2].Envelope[2].Volume, 51);   // 50.5, half up
+    EXPECT_EQ(list[2].Envelope[2].Volume, 51);  // 50.5, half up
     shaper.ApplyLoudness(-3, -3, 300, 250);
     EXPECT_EQ(list[2].Envelope[2].Volume, 0);
     list[1].Envelope[1].Volume = 60000;
@@ -217,7 +217,8 @@ TEST_F(Loudness, ACurveScalesEachPointAsTheIntervalByIntervalCallsDo) {
         env[3] = {130.01, 1000, true, 0};
         env[4] = {10, 1000, true, 0};
         target[2].Envelope[2].Volume = 777;
-        for (int slot = 1; slot <= target.notes().Count(); ++slot) target[slot].UpdateEnvelopePositions();
+        for (int slot = 1; slot <= target.notes().Count(); ++slot)
+            target[slot].UpdateEnvelopePositions();
     };
     NoteListFixture stepwise;
     stepwise.Add({{"か", 250}, {"R", 250}});
@@ -228,7 +229,8 @@ TEST_F(Loudness, ACurveScalesEachPointAsTheIntervalByIntervalCallsDo) {
 
     EnvelopeShaper one;
     one.Notes = &stepwise.notes();
-    for (std::size_t i = 0; i + 1 < timesMs.size(); ++i) one.ApplyLoudness(gains[i + 1], gains[i], timesMs[i + 1], timesMs[i]);
+    for (std::size_t i = 0; i + 1 < timesMs.size(); ++i)
+        one.ApplyLoudness(gains[i + 1], gains[i], timesMs[i + 1], timesMs[i]);
     EnvelopeShaper all;
     all.Notes = &curve.notes();
     all.ApplyLoudnessCurve(timesMs, gains);
@@ -236,8 +238,12 @@ TEST_F(Loudness, ACurveScalesEachPointAsTheIntervalByIntervalCallsDo) {
     int changed = 0;
     for (int slot = 1; slot <= 2; ++slot) {
         for (int k = 0; k < 7; ++k) {
-            EXPECT_EQ(curve[slot].Envelope[k].Volume, stepwise[slot].Envelope[k].Volume) << slot << " " << k;
-            changed += stepwise[slot].Envelope[k].Volume != 1000 && stepwise[slot].Envelope[k].Volume != 777 ? 1 : 0;
+            EXPECT_EQ(curve[slot].Envelope[k].Volume, stepwise[slot].Envelope[k].Volume)
+                << slot << " " << k;
+            changed += stepwise[slot].Envelope[k].Volume != 1000 &&
+                               stepwise[slot].Envelope[k].Volume != 777
+                           ? 1
+                           : 0;
         }
     }
     EXPECT_GE(changed, 3);

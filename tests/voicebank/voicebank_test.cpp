@@ -23,14 +23,18 @@ using testing::Snapshot;
 using testing::TempFolder;
 using testing::WriteBytes;
 
-std::string Sep() { return std::string(1, static_cast<char>(std::filesystem::path::preferred_separator)); }
+std::string Sep() {
+    return std::string(1, static_cast<char>(std::filesystem::path::preferred_separator));
+}
 
 // Every lookup behaviour holds for the index and for the plain scan alike.
 class OtoLookupTest : public ::testing::TestWithParam<OtoLookup> {};
 
-INSTANTIATE_TEST_SUITE_P(BothLookups, OtoLookupTest, ::testing::Values(OtoLookup::Indexed, OtoLookup::LinearScan),
+INSTANTIATE_TEST_SUITE_P(BothLookups, OtoLookupTest,
+                         ::testing::Values(OtoLookup::Indexed, OtoLookup::LinearScan),
                          [](const auto& param) {
-                             return std::string(param.param == OtoLookup::Indexed ? "Indexed" : "LinearScan");
+                             return std::string(param.param == OtoLookup::Indexed ? "Indexed"
+                                                                                  : "LinearScan");
                          });
 
 TEST_P(OtoLookupTest, AnEntryWithoutAliasIsFoundByItsFileNameAndTakesThatName) {
@@ -69,8 +73,10 @@ TEST_P(OtoLookupTest, RandomEditsAnswerLikeAPlainScanOfTheTable) {
         const int action = static_cast<int>(random() % 10);
         const std::string name = "s" + std::to_string(random() % 40);
         if (action < 4) {
-            const std::string alias = (random() % 3 == 0) ? "" : "s" + std::to_string(random() % 40);
-            const std::string line = name + ".wav=" + alias + "," + std::to_string(step) + ",0,0,0,0";
+            const std::string alias =
+                (random() % 3 == 0) ? "" : "s" + std::to_string(random() % 40);
+            const std::string line =
+                name + ".wav=" + alias + "," + std::to_string(step) + ",0,0,0,0";
             bank.AddOtoLine(line);
             OtoEntry entry;
             entry.FileName = name + ".wav";
@@ -95,14 +101,15 @@ TEST_P(OtoLookupTest, RandomEditsAnswerLikeAPlainScanOfTheTable) {
         }
         ASSERT_EQ(bank.OtoCount(), static_cast<int>(model.size()));
     }
-    for (std::size_t i = 0; i < model.size(); ++i) EXPECT_EQ(bank.OtoList()[i].Alias, model[i].Alias);
+    for (std::size_t i = 0; i < model.size(); ++i)
+        EXPECT_EQ(bank.OtoList()[i].Alias, model[i].Alias);
 }
 
 TEST(OtoLine, LinesWithoutExactlySevenFieldsAreSkipped) {
     Voicebank bank;
-    bank.AddOtoLine("a.wav=a,b,0,0,0,0,0");   // alias with a comma
-    bank.AddOtoLine("a.wav=a,0,0,0,0");       // six fields
-    bank.AddOtoLine("a.wav=a=b,0,0,0,0,0");   // alias with a further "="
+    bank.AddOtoLine("a.wav=a,b,0,0,0,0,0");  // alias with a comma
+    bank.AddOtoLine("a.wav=a,0,0,0,0");      // six fields
+    bank.AddOtoLine("a.wav=a=b,0,0,0,0,0");  // alias with a further "="
     bank.AddOtoLine("");
     bank.AddOtoLine("; comment");
     EXPECT_EQ(bank.OtoCount(), 0);
@@ -132,7 +139,8 @@ TEST(OtoLine, FullPathJoinsTheVoiceFolderAndTheFileName) {
     TempFolder folder;
     bank.LoadVoicebank(PathToUtf8(folder.path()));
     bank.AddOtoLine(std::string("声/か.wav=か,0,0,0,0,0"));
-    EXPECT_EQ(bank.OtoList()[0].FullPath, PathToUtf8(folder.path()) + Sep() + std::string("声/か.wav"));
+    EXPECT_EQ(bank.OtoList()[0].FullPath,
+              PathToUtf8(folder.path()) + Sep() + std::string("声/か.wav"));
     EXPECT_EQ(bank.FullPathFor(std::string("声/か.wav")), bank.OtoList()[0].FullPath);
 }
 
@@ -154,16 +162,17 @@ TEST(NoteNames, ReadTheKeyAndOneDigitOctave) {
     EXPECT_EQ(NoteNameToNumber("C1"), 24);
     EXPECT_EQ(NoteNameToNumber("B7"), 107);
     EXPECT_EQ(NoteNameToNumber("G#5"), 80);
-    EXPECT_EQ(NoteNameToNumber("Db4"), 62);   // flats are not read
-    EXPECT_EQ(NoteNameToNumber("a4"), 60);    // lower case adds nothing
-    EXPECT_EQ(NoteNameToNumber("CX"), 0);     // octave −1
-    EXPECT_EQ(NoteNameToNumber("C10"), 12);   // only the last digit is the octave
+    EXPECT_EQ(NoteNameToNumber("Db4"), 62);  // flats are not read
+    EXPECT_EQ(NoteNameToNumber("a4"), 60);   // lower case adds nothing
+    EXPECT_EQ(NoteNameToNumber("CX"), 0);    // octave −1
+    EXPECT_EQ(NoteNameToNumber("C10"), 12);  // only the last digit is the octave
 }
 
 class PrefixMap : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        WriteBytes(folder.path() / "oto.ini", Sjis("ka.wav=か,0,0,0,0,0\r\nka_up.wav=か↑,0,0,0,0,0\r\n"));
+        WriteBytes(folder.path() / "oto.ini",
+                   Sjis("ka.wav=か,0,0,0,0,0\r\nka_up.wav=か↑,0,0,0,0,0\r\n"));
         WriteBytes(folder.path() / "prefix.map",
                    Sjis("C4\t\t↑\r\nD4\tp_\t_s\r\nB0\tlow\t\r\nC8\thigh\t\r\nE4\r\nD4\tq_\r\n"));
         bank.LoadVoicebank(PathToUtf8(folder.path()));
@@ -177,7 +186,8 @@ TEST_F(PrefixMap, ALookupTriesTheDecoratedAliasFirst) {
     EXPECT_EQ(bank.GetOtoWithPrefix(std::string("か"), 61).Alias, std::string("か"));
     EXPECT_EQ(bank.GetOtoWithPrefix(std::string("き"), 60).Alias, "");
     EXPECT_EQ(bank.StripPrefixSuffix(std::string("か↑"), 60), std::string("か"));
-    EXPECT_EQ(bank.StripPrefixSuffix(std::string("か"), 60), std::string("か"));   // no suffix: unchanged
+    EXPECT_EQ(bank.StripPrefixSuffix(std::string("か"), 60),
+              std::string("か"));  // no suffix: unchanged
 }
 
 TEST_F(PrefixMap, WithoutTheDecoratedEntryTheBareAliasIsFound) {
@@ -201,7 +211,7 @@ TEST_F(PrefixMap, RowsOutsideC1ToB7AndShortLinesStayEmpty) {
     }
     EXPECT_EQ(bank.StripPrefixSuffix("q_x_s", 62), "x");
     EXPECT_EQ(bank.StripPrefixSuffix("q__s", 62), "");
-    EXPECT_EQ(bank.StripPrefixSuffix("q_s", 62), "");     // prefix and suffix overlap
+    EXPECT_EQ(bank.StripPrefixSuffix("q_s", 62), "");  // prefix and suffix overlap
     EXPECT_EQ(bank.StripPrefixSuffix(std::string("か↑"), 200), std::string("か↑"));
     EXPECT_EQ(bank.StripPrefixSuffix(std::string("か↑"), -1), std::string("か↑"));
     EXPECT_EQ(bank.GetOtoWithPrefix(std::string("か"), 200).Alias, std::string("か"));
@@ -218,20 +228,23 @@ TEST(PrefixMapSuffix, ATrailByteIsNotASuffixCharacter) {
 
 TEST(Subbanks, ATonesRangeChoosesThePrefixAndSuffixInsteadOfThePrefixMap) {
     TempFolder folder;
-    WriteBytes(folder.path() / "oto.ini", Sjis("ka_l.wav=か_L,0,0,0,0,0\r\nka_h.wav=か_H,0,0,0,0,0\r\n"));
+    WriteBytes(folder.path() / "oto.ini",
+               Sjis("ka_l.wav=か_L,0,0,0,0,0\r\nka_h.wav=か_H,0,0,0,0,0\r\n"));
     WriteBytes(folder.path() / "prefix.map", "C4\t\t_X\r\n");
     // As OpenUtau writes it (a mark, LF), with a flow list and quotes of both kinds.
-    WriteBytes(folder.path() / "character.yaml",
-               "\xEF\xBB\xBFname: test\nsubbanks:\n- color: \"\"\n  prefix: \"\"\n  suffix: _L\n  tone_ranges:\n"
-               "  - C1-B3\n- color: ''\n  prefix: ''\n  suffix: '_H'  # high\n  tone_ranges: [C4-B7, C2]\n"
-               "voice: someone\n");
+    WriteBytes(
+        folder.path() / "character.yaml",
+        "\xEF\xBB\xBFname: test\nsubbanks:\n- color: \"\"\n  prefix: \"\"\n  suffix: _L\n  "
+        "tone_ranges:\n"
+        "  - C1-B3\n- color: ''\n  prefix: ''\n  suffix: '_H'  # high\n  tone_ranges: [C4-B7, C2]\n"
+        "voice: someone\n");
     Voicebank bank;
     bank.LoadVoicebank(PathToUtf8(folder.path()));
     EXPECT_EQ(bank.GetOtoWithPrefix(std::string("か"), 59).Alias, std::string("か_L"));   // B3
     EXPECT_EQ(bank.GetOtoWithPrefix(std::string("か"), 60).Alias, std::string("か_H"));   // C4
     EXPECT_EQ(bank.GetOtoWithPrefix(std::string("か"), 107).Alias, std::string("か_H"));  // B7
-    EXPECT_EQ(bank.PrefixTable()[36].Suffix, "_L");   // C2: the first subbank that has it
-    EXPECT_EQ(bank.PrefixTable()[23].Suffix, "");     // below C1: never mapped
+    EXPECT_EQ(bank.PrefixTable()[36].Suffix, "_L");  // C2: the first subbank that has it
+    EXPECT_EQ(bank.PrefixTable()[23].Suffix, "");    // below C1: never mapped
     EXPECT_EQ(bank.StripPrefixSuffix(std::string("か_H"), 72), std::string("か"));
 
     // No subbanks (an empty list): the prefix map stands.
@@ -310,7 +323,8 @@ TEST(WriteOtoIni, AFailedReplaceLeavesTheOldFileWhole) {
     WriteBytes(folder.path() / "oto.ini" / "keep.txt", "keep");
     EXPECT_ANY_THROW((void)bank.WriteOtoIni());
     EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini" / "keep.txt"), "keep");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "temporary file left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1)
+        << "temporary file left";
 }
 
 TEST(WriteOtoIni, AnOtoIniThatCannotBeReplacedKeepsItsBytes) {
@@ -327,16 +341,19 @@ TEST(WriteOtoIni, AnOtoIniThatCannotBeReplacedKeepsItsBytes) {
     bool locked = std::system(("chattr +i '" + file + "' 2>/dev/null").c_str()) == 0;
     bool readOnlyFolder = false;
     if (!locked && ::geteuid() != 0) {
-        std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_read |
-                                                        std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(
+            folder.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
         readOnlyFolder = locked = true;
     }
     if (!locked) GTEST_SKIP() << "no way to lock a file here";
     EXPECT_ANY_THROW((void)bank.WriteOtoIni());
-    if (readOnlyFolder) std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_all);
-    else (void)std::system(("chattr -i '" + file + "'").c_str());
+    if (readOnlyFolder)
+        std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_all);
+    else
+        (void)std::system(("chattr -i '" + file + "'").c_str());
     EXPECT_EQ(ReadFileBytes(folder.path() / "oto.ini"), original);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "temporary file left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1)
+        << "temporary file left";
 #else
     GTEST_SKIP() << "locking a file is tested on Linux";
 #endif
@@ -351,7 +368,8 @@ TEST(WriteOtoIni, AnOtoIniThatCouldNotBeReadIsNeverReplaced) {
     TempFolder folder;
     const auto otoIni = folder.path() / "oto.ini";
 #ifdef __linux__
-    std::filesystem::create_symlink("/proc/self/mem", otoIni);   // a regular file whose read fails, also for root
+    std::filesystem::create_symlink("/proc/self/mem",
+                                    otoIni);  // a regular file whose read fails, also for root
 #else
     ASSERT_EQ(::mkfifo(otoIni.c_str(), 0600), 0);
 #endif
@@ -361,7 +379,8 @@ TEST(WriteOtoIni, AnOtoIniThatCouldNotBeReadIsNeverReplaced) {
     bank.AddOtoLine("a.wav=a,0,0,0,0,0");
     EXPECT_THROW((void)bank.WriteOtoIni(), std::system_error);
     EXPECT_TRUE(std::filesystem::is_symlink(otoIni) || std::filesystem::is_fifo(otoIni));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "file written";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1)
+        << "file written";
 
     // A pipe in its place is not read either.
     std::filesystem::remove(otoIni);
@@ -384,7 +403,8 @@ TEST(WriteOtoIni, AnOtoIniThatCouldNotBeReadIsNeverReplaced) {
 TEST(LoadVoicebank, OwnEntriesComeBeforeSubfolderEntriesAndAllShareTheRootPath) {
     TempFolder folder;
     WriteBytes(folder.path() / "oto.ini", Sjis("a.wav=あ,1,2,3,4,5\r\n"));
-    WriteBytes(folder.path() / "C4" / "oto.ini", Sjis("ka.wav=か↑,0,0,0,0,0\nki.wav=き↑,0,0,0,0,0"));
+    WriteBytes(folder.path() / "C4" / "oto.ini",
+               Sjis("ka.wav=か↑,0,0,0,0,0\nki.wav=き↑,0,0,0,0,0"));
     WriteBytes(folder.path() / "C4" / "deep" / "oto.ini", Sjis("ku.wav=く↑,0,0,0,0,0\r"));
     WriteBytes(folder.path() / ".hidden" / "oto.ini", "h.wav=h,0,0,0,0,0\r\n");
     Voicebank bank;
@@ -397,7 +417,9 @@ TEST(LoadVoicebank, OwnEntriesComeBeforeSubfolderEntriesAndAllShareTheRootPath) 
     // Within C4, its own file comes before its subfolder.
     std::vector<std::string> order;
     for (const OtoEntry& g : bank.OtoList()) order.push_back(g.FileName);
-    auto at = [&](const std::string& name) { return std::find(order.begin(), order.end(), name) - order.begin(); };
+    auto at = [&](const std::string& name) {
+        return std::find(order.begin(), order.end(), name) - order.begin();
+    };
     EXPECT_LT(at("ka.wav"), at("ki.wav"));
     EXPECT_LT(at("ki.wav"), at("ku.wav"));
     EXPECT_EQ(bank.GetOto("h").FullPath, PathToUtf8(folder.path()) + Sep() + "h.wav");
@@ -414,16 +436,22 @@ TEST(LoadVoicebank, DamagedFilesLoadWhatTheyCanAndWriteNothing) {
     TempFolder folder;
     const auto& root = folder.path();
     std::string damaged("nul.wav=n\0l,0,0,0,0,0\r\n", 24);
-    damaged += std::string("bad.wav=\x82\xFF\x81,1,0,0,0,0\r\n");   // invalid Shift-JIS
+    damaged += std::string("bad.wav=\x82\xFF\x81,1,0,0,0,0\r\n");  // invalid Shift-JIS
     damaged += std::string(60000, 'x') + "\r\n";                   // long lines, within the limit
     damaged += "long.wav=" + std::string(60000, 'y') + ",2,0,0,0,0\r\n";
-    damaged += "\x82";                                              // a broken last character
+    damaged += "\x82";  // a broken last character
     WriteBytes(root / "oto.ini", std::string_view(damaged.data(), damaged.size()));
-    WriteBytes(root / "bom" / "oto.ini", "\xEF\xBB\xBF" "u.wav=\xE3\x81\x86,0,0,0,0,0\r\n");   // UTF-8 with BOM
-    WriteBytes(root / "bom" / "prefix.map", "\xEF\xBB\xBF" "B7\tx\r\n");
+    WriteBytes(root / "bom" / "oto.ini",
+               "\xEF\xBB\xBF"
+               "u.wav=\xE3\x81\x86,0,0,0,0,0\r\n");  // UTF-8 with BOM
+    WriteBytes(root / "bom" / "prefix.map",
+               "\xEF\xBB\xBF"
+               "B7\tx\r\n");
     // UTF-8 with a character CP932 lacks (한): kept as bytes, not turned into "?".
-    WriteBytes(root / "bom2" / "oto.ini", "\xEF\xBB\xBF" "k.wav=\xED\x95\x9C,0,0,0,0,0\r\n");
-    std::filesystem::create_directories(root / "dironly" / "oto.ini");   // a folder named oto.ini
+    WriteBytes(root / "bom2" / "oto.ini",
+               "\xEF\xBB\xBF"
+               "k.wav=\xED\x95\x9C,0,0,0,0,0\r\n");
+    std::filesystem::create_directories(root / "dironly" / "oto.ini");  // a folder named oto.ini
     const auto before = Snapshot(root);
 
     Voicebank bank;
@@ -432,7 +460,7 @@ TEST(LoadVoicebank, DamagedFilesLoadWhatTheyCanAndWriteNothing) {
     ASSERT_EQ(bank.OtoCount(), 5);
     EXPECT_EQ(bank.GetOto("\xED\x95\x9C").FileName, "k.wav");
     EXPECT_EQ(bank.OtoList()[0].Alias, std::string("n\0l", 3));
-    EXPECT_EQ(bank.OtoList()[1].Alias, Cp932ToUtf8("\x82\xFF\x81"));   // shown as U+FFFD
+    EXPECT_EQ(bank.OtoList()[1].Alias, Cp932ToUtf8("\x82\xFF\x81"));  // shown as U+FFFD
     EXPECT_EQ(bank.OtoList()[2].Alias.size(), 60000u);
     EXPECT_EQ(bank.GetOto(std::string("う")).FileName, "u.wav");
 
@@ -455,7 +483,8 @@ TEST(LoadVoicebank, ALineLongerThanAnyHostWritesRefusesTheLoadByName) {
         ADD_FAILURE() << "no error";
     } catch (const LineTooLong& error) {
         const std::string message = error.what();
-        EXPECT_NE(message.find(PathToUtf8(root / "sub" / "oto.ini") + ": line 2 is longer than 65536 bytes"),
+        EXPECT_NE(message.find(PathToUtf8(root / "sub" / "oto.ini") +
+                               ": line 2 is longer than 65536 bytes"),
                   std::string::npos)
             << message;
     }
@@ -486,15 +515,16 @@ TEST(LoadVoicebank, AFolderNamedOtoIniIsNamedWhenTheTableIsWritten) {
 
 TEST(LoadVoicebank, LinkLoopsAndPipesDoNotHangTheWalk) {
 #ifdef _WIN32
-    GTEST_SKIP() << "no pipes in folders on Windows; symbolic links: Windows makes them only with a privilege, and MinGW's std::filesystem makes none";
+    GTEST_SKIP() << "no pipes in folders on Windows; symbolic links: Windows makes them only with "
+                    "a privilege, and MinGW's std::filesystem makes none";
 #else
     TempFolder folder;
     const auto& root = folder.path();
     WriteBytes(root / "a" / "oto.ini", "a.wav=a,0,0,0,0,0\r\n");
-    std::filesystem::create_directory_symlink(root, root / "a" / "up");       // loop to the root
+    std::filesystem::create_directory_symlink(root, root / "a" / "up");  // loop to the root
     std::filesystem::create_directory_symlink(root / "a", root / "a" / "self");
     std::filesystem::create_symlink(root / "gone", root / "dangling");
-    ASSERT_EQ(::mkfifo((root / "oto.ini").c_str(), 0600), 0);                 // would block a read
+    ASSERT_EQ(::mkfifo((root / "oto.ini").c_str(), 0600), 0);  // would block a read
 #ifdef __linux__
     // A regular file whose read fails, also for root.
     std::filesystem::create_directories(root / "a" / "sub");
@@ -519,7 +549,8 @@ TEST(LoadVoicebank, UnreadableFilesAndFoldersAreSkipped) {
     WriteBytes(folder.path() / "locked" / "oto.ini", "b.wav=b,0,0,0,0,0\r\n");
     WriteBytes(folder.path() / "sealed" / "oto.ini", "c.wav=c,0,0,0,0,0\r\n");
     std::filesystem::permissions(folder.path() / "locked", std::filesystem::perms::none);
-    std::filesystem::permissions(folder.path() / "sealed" / "oto.ini", std::filesystem::perms::none);
+    std::filesystem::permissions(folder.path() / "sealed" / "oto.ini",
+                                 std::filesystem::perms::none);
     Voicebank bank;
     bank.LoadVoicebank(PathToUtf8(folder.path()));
     std::filesystem::permissions(folder.path() / "locked", std::filesystem::perms::owner_all);
