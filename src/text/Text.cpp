@@ -1,5 +1,6 @@
 #include "text/Text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <string>
@@ -217,6 +218,11 @@ void SortByKey(KeyedValues& pairs) {
         }
         pairs[m + 1] = item;
     }
+}
+
+bool IsAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace melodrift

@@ -34,6 +34,9 @@ std::string EscapeControlCharacters(std::string_view text);
 // Blanks and control characters (bytes ≤ 0x20) trimmed from both ends.
 std::string_view TrimBlanks(std::string_view text);
 
+// Whether every byte is below 0x80 (the same text in every encoding we read).
+bool IsAscii(std::string_view bytes);
+
 // True when the trimmed text reads: [+-] digits [. digits] [(E|e) [+-] digits],
 // with the digits on either side of the point allowed to be missing.
 bool LooksLikeFloat(std::string_view trimmed);

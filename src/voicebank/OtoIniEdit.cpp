@@ -2,6 +2,8 @@
 
 #include "voicebank/Voicebank.h"
 
+#include "text/Text.h"
+
 #include <algorithm>
 #include <optional>
 
@@ -31,11 +33,6 @@ std::vector<RawLine> SplitKeepingEnds(std::string_view bytes) {
         start = end + endLength;
     }
     return lines;
-}
-
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // The line as the file's own encoding; throws for a CP932 file that cannot hold it.
