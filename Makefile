@@ -13,7 +13,7 @@ FUZZ_TARGETS := plugin_file voicebank wave edit_state cli
 PACKAGES := cmake g++ make pkg-config libicu-dev libfftw3-dev libsimpleini-dev \
             libcli11-dev libgtest-dev googletest libbenchmark-dev \
             qt6-base-dev qt6-multimedia-dev qt6-translations-l10n fonts-noto-cjk xvfb xauth \
-            clang libclang-rt-14-dev
+            clang libclang-rt-14-dev clang-format
 
 # What bench/compare-praat.sh needs besides the build; the tests do not.
 BENCH_PACKAGES := praat time
@@ -30,7 +30,7 @@ WINDOWS_FFTW := $(abspath $(WINDOWS))/fftw
 # Wine as ctest runs it (windows/mingw-w64.cmake): prefix in the build folder, quiet.
 WINE_ENV := WINEPREFIX=$(abspath $(WINDOWS_BUILD))/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
-.PHONY: all deps bench-deps windows-deps windows test-windows windows-package build build-asan build-tsan test test-release test-asan tsan demo bench compare-praat fuzz build-fuzz clean
+.PHONY: format-check all deps bench-deps windows-deps windows test-windows windows-package build build-asan build-tsan test test-release test-asan tsan demo bench compare-praat fuzz build-fuzz clean
 
 all: build
 
@@ -92,6 +92,10 @@ $(FUZZ)/CMakeCache.txt:
 build-fuzz: deps $(FUZZ)/CMakeCache.txt
 	cmake --build $(FUZZ) -j $(JOBS)
 
+# The sources as .clang-format lays them out (clang-format -i on a file fixes it).
+format-check: deps
+	@git ls-files '*.cpp' '*.h' | grep -E '^(src|tests|bench|fuzz)/' | xargs clang-format --dry-run -Werror
+
 # Each fuzz target for FUZZ_SECONDS, starting from the seeds in fuzz/seeds and
 # the corpus it grew before (kept in $(FUZZ)/corpus). A crash, leak or hang
 # stops the run (a run over 60 s counts as a hang: one command-line run
@@ -116,7 +120,7 @@ fuzz: build-fuzz
 # windows/build-qt.sh, which prints the cached prefix at once when it is
 # there), then run through Wine by ctest. The command line's demo run and
 # the window's Insert are compared byte for byte with the Linux build's.
-VERSION := $(shell sed -n 's/^project(Melodrift VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+VERSION := $(shell sed -n 's/^project.Melodrift VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 WINDOWS_PACKAGE := $(WINDOWS)/melodrift-windows-$(VERSION).zip
 
 $(WINDOWS_FFTW)/lib/libfftw3.a:
