@@ -2,8 +2,10 @@
 
 #include "audio/Parallel.h"
 #include "audio/PitchAnalyser.h"
+#include "editor/Loading.h"
 #include "editor/Session.h"
 #include "system/Files.h"
+#include "text/NumberFormat.h"
 
 #include <algorithm>
 #include <charconv>
