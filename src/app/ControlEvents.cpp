@@ -231,19 +231,20 @@ std::optional<LoadOutcome> MainWindow::AskBeforeLoading(
     // Reading the file takes a moment on a long recording (about 0.1 s for
     // ten minutes): the pointer says so.
     RecordingCheck check = RecordingCheck::Missing;
+    std::string refusal;
     {
         struct WaitCursor {
             WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
             ~WaitCursor() { QApplication::restoreOverrideCursor(); }
         } wait;
-        check = CheckRecording(recording);
+        check = CheckRecording(recording, &refusal);
     }
     switch (check) {
         case RecordingCheck::Missing:
         case RecordingCheck::Ready:
             break;
         case RecordingCheck::Unsupported:
-            prompts_->Error(kUnsupportedFormatMessage);
+            prompts_->Error(refusal);
             prompts_->Beep();
             return LoadOutcome::Unsupported;
         case RecordingCheck::Long:

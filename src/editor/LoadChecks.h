@@ -3,8 +3,11 @@
 // a worker thread behind a progress dialog.
 #pragma once
 
+#include "audio/WaveBuffer.h"
+
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace melodrift {
 
@@ -16,8 +19,16 @@ enum class RecordingCheck {
 };
 
 // Reads the file the way EditorSession::LoadRecording does and tells which
-// of its outcomes comes before the analysis.
-RecordingCheck CheckRecording(const std::filesystem::path& path);
+// of its outcomes comes before the analysis. For Unsupported, `refusal`
+// (when given) receives the message RecordingRefusal gives.
+RecordingCheck CheckRecording(const std::filesystem::path& path, std::string* refusal = nullptr);
+
+// The message for a recording the analysis cannot take: "対応していない
+// フォーマットです。" and, on a second line, what was found and what is
+// needed (not a WAVE file; compressed; cut short or damaged; the sample
+// rate, bits and channels found against 44100 Hz 16-bit). Empty when the
+// recording is usable.
+std::string RecordingRefusal(WavLoadResult result, const WaveBuffer& wave);
 
 // The recording an edit-state file names ("WaveFile" of its "Melodrift"
 // section), when the file is an edit state and that recording exists.

@@ -4,6 +4,7 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
 #include "audio/WaveBuffer.h"
+#include "editor/LoadChecks.h"
 #include "editor/Voicing.h"
 #include "system/Files.h"
 #include "system/Prompts.h"
@@ -281,11 +282,9 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
 
     report("read", 0.0);
     auto wave = std::make_unique<WaveBuffer>();
-    const WavLoadResult rc = wave->LoadFromFile(path);
-    if (rc != WavLoadResult::Ok ||
-        wave->SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
-        wave->BitsPerSample() != 16) {
-        prompts.Error(kUnsupportedFormatMessage);
+    const std::string refusal = RecordingRefusal(wave->LoadFromFile(path), *wave);
+    if (!refusal.empty()) {
+        prompts.Error(refusal);
         prompts.Beep();
         return LoadOutcome::Unsupported;
     }

@@ -206,7 +206,9 @@ TEST_F(EditStateFile, ARejectedRecordingLeavesTheSessionAsItWas) {
     EXPECT_EQ(s.LoadEditStateFrom(folder / "eight.mlq", prompts),
               EditStateOutcome::RecordingRejected);
     ASSERT_EQ(prompts.errors.size(), 1u);
-    EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。");
+    EXPECT_EQ(prompts.errors[0],
+              "対応していないフォーマットです。\nこのファイルは 44100 Hz・8 "
+              "ビット・モノラルです。44100 Hz・16 ビットの WAVE ファイルが必要です。");
     EXPECT_EQ(s.WaveFileName, wavePath);
     EXPECT_EQ(s.Segments.size(), 3u);
     EXPECT_EQ(s.Segments[1].Lyric, "か");

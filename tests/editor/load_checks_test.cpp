@@ -26,7 +26,11 @@ TEST(LoadChecks, TheRecordingsOutcomeIsKnownBeforeTheAnalysis) {
     WriteBytes(folder / "odd.wav", "RIFF\x04\0\0\0WAVE");
     EXPECT_EQ(CheckRecording(folder / "odd.wav"), RecordingCheck::Unsupported);
     WriteBytes(folder / "22k.wav", WavBytes(HarmonicTone(220.0, 22050, 12000.0, 22050), 1, 22050));
-    EXPECT_EQ(CheckRecording(folder / "22k.wav"), RecordingCheck::Unsupported);
+    std::string refusal;
+    EXPECT_EQ(CheckRecording(folder / "22k.wav", &refusal), RecordingCheck::Unsupported);
+    EXPECT_EQ(refusal,
+              "対応していないフォーマットです。\nこのファイルは 22050 Hz・16 "
+              "ビット・モノラルです。44100 Hz・16 ビットの WAVE ファイルが必要です。");
     WriteBytes(folder / "8bit.wav", WavBytes(HarmonicTone(220.0, 44100), 1, 44100, 8));
     EXPECT_EQ(CheckRecording(folder / "8bit.wav"), RecordingCheck::Unsupported);
     WriteBytes(folder / "ten.wav",

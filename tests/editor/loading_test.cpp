@@ -334,17 +334,24 @@ TEST_F(RecordingLoad, RejectedFilesLeaveTheEarlierRecordingUntouched) {
     const auto framesBefore = session.FrameCount();
 
     const auto tone = HarmonicTone(220.0, 8000);
-    const std::filesystem::path rejected[] = {
-        Write("eight.wav", WavBytes(tone, 1, 44100, 8)),
-        Write("slow.wav", WavBytes(HarmonicTone(220.0, 8000, 12000.0, 22050), 1, 22050, 16)),
-        Write("text.wav", "this is not a RIFF WAVE file at all"),
+    // Each refusal says what was found and what is needed.
+    const std::pair<std::filesystem::path, std::string> rejected[] = {
+        {Write("eight.wav", WavBytes(tone, 1, 44100, 8)),
+         "このファイルは 44100 Hz・8 ビット・モノラルです。44100 Hz・16 ビットの WAVE "
+         "ファイルが必要です。"},
+        {Write("slow.wav", WavBytes(HarmonicTone(220.0, 8000, 12000.0, 22050), 2, 22050, 16)),
+         "このファイルは 22050 Hz・16 ビット・ステレオです。44100 Hz・16 ビットの WAVE "
+         "ファイルが必要です。"},
+        {Write("text.wav", "this is not a RIFF WAVE file at all"), "WAVE ファイルではありません。"},
+        {Write("cut.wav", WavBytes(tone).substr(0, 30)),
+         "ファイルが途中で切れているか、壊れています。"},
     };
-    for (const auto& path : rejected) {
+    for (const auto& [path, reason] : rejected) {
         SCOPED_TRACE(path.filename().string());
         prompts.errors.clear();
         EXPECT_EQ(session.LoadRecording(path, prompts), LoadOutcome::Unsupported);
         ASSERT_EQ(prompts.errors.size(), 1u);
-        EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。");
+        EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。\n" + reason);
         EXPECT_EQ(session.WaveFileName, good);
         EXPECT_EQ(session.Segments.size(), segmentsBefore);
         EXPECT_EQ(session.Segments[0].Lyric, "a");
