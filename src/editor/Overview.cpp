@@ -93,12 +93,8 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
         std::array<int, kHeight> level{};
         for (int j = begin; j < end && j < static_cast<int>(in.candidates.size()); ++j) {
             for (int k = 0; k < CandidateCount; ++k) {
-                const PitchCandidate& cand = in.candidates[j][k];
-                if (!(cand.Freq > 0.0f) || !(static_cast<double>(cand.Strength) > in.minStrength))
-                    continue;
-                const int band = std::clamp(
-                    static_cast<int>(std::trunc(HzToCents(cand.Freq) / 50.0 - 60.0)), 0, 127);
-                level[127 - band] = std::max(level[127 - band], (15 - (3 * k) / 2) * 16);
+                const auto dot = CandidateDotOf(in.candidates[j][k], k, in.minStrength);
+                if (dot) level[dot->row] = std::max(level[dot->row], dot->level);
             }
         }
         for (int y = 0; y < kHeight; ++y) {

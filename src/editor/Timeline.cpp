@@ -227,6 +227,15 @@ int CentsToPitchRow(double cents) {
     return 127 - static_cast<int>(row);
 }
 
+std::optional<CandidateDot> CandidateDotOf(const PitchCandidate& candidate, int rank,
+                                           float minStrength) {
+    if (!(candidate.Freq > 0.0f) || !(static_cast<double>(candidate.Strength) > minStrength))
+        return std::nullopt;
+    const int band =
+        std::clamp(static_cast<int>(std::trunc(HzToCents(candidate.Freq) / 50.0 - 60.0)), 0, 127);
+    return CandidateDot{127 - band, (15 - (3 * rank) / 2) * 16};
+}
+
 RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
     if (in.scale.Overview()) return BuildPitchOverview(in);
     const int frames = static_cast<int>(in.pitchCents.size());
@@ -248,13 +257,8 @@ RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
             if (j >= static_cast<int>(in.candidates.size())) break;
             const int x = std::clamp(FrameToX(j, in.scale, in.firstFrame), 0, width - 1);
             for (int k = 0; k < CandidateCount; ++k) {
-                const PitchCandidate& cand = in.candidates[j][k];
-                if (!(cand.Freq > 0.0f) || !(static_cast<double>(cand.Strength) > in.minStrength))
-                    continue;
-                const int band = std::clamp(
-                    static_cast<int>(std::trunc(HzToCents(cand.Freq) / 50.0 - 60.0)), 0, 127);
-                const int level = (15 - (3 * k) / 2) * 16;
-                image.Set(x, 127 - band, Rgb(level, level, level));
+                const auto dot = CandidateDotOf(in.candidates[j][k], k, in.minStrength);
+                if (dot) image.Set(x, dot->row, Rgb(dot->level, dot->level, dot->level));
             }
         }
     }

@@ -15,6 +15,7 @@
 #include "editor/Zoom.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -128,6 +129,16 @@ void FillSpectrumBitmap(RgbaImage& image, std::span<const SpectrumColumn> spectr
 // Row of the pitch lane (0 at the top, 128 rows) for a pitch in cents:
 // 127 − trunc(cents / 50 − 60), two rows per semitone, note 30 at the bottom.
 int CentsToPitchRow(double cents);
+
+// A pitch candidate's dot in the pitch lane: its row (two per semitone,
+// clamped to the lane) and its grey level by rank k (0 = strongest), or
+// nothing for an empty slot or one weaker than `minStrength`.
+struct CandidateDot {
+    int row = 0;
+    int level = 0;
+};
+std::optional<CandidateDot> CandidateDotOf(const PitchCandidate& candidate, int rank,
+                                           float minStrength);
 
 struct PitchLaneInput {
     std::span<const std::int32_t> pitchCents;    // per frame
