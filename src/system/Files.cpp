@@ -10,13 +10,24 @@ namespace melodrift {
 
 namespace fs = std::filesystem;
 
-std::string ReadFileBytes(const fs::path& path) {
+namespace {
+
+// The file opened for binary reading; a folder or a file that cannot be
+// opened throws std::system_error naming the path (EISDIR, or the errno).
+std::ifstream OpenForReading(const fs::path& path) {
     std::error_code ec;
     if (fs::is_directory(path, ec))
         throw std::system_error(std::make_error_code(std::errc::is_a_directory), PathToUtf8(path));
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::system_error(errno ? errno : ENOENT, std::generic_category(), PathToUtf8(path));
+    return in;
+}
+
+}  // namespace
+
+std::string ReadFileBytes(const fs::path& path) {
+    std::ifstream in = OpenForReading(path);
     std::string bytes;
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
@@ -46,12 +57,7 @@ std::vector<std::string> SplitLines(std::string_view bytes) {
 
 void ReadLines(const fs::path& path, std::size_t maxLineBytes,
                const std::function<bool(std::string_view line)>& onLine) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec))
-        throw std::system_error(std::make_error_code(std::errc::is_a_directory), PathToUtf8(path));
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::system_error(errno ? errno : ENOENT, std::generic_category(), PathToUtf8(path));
+    std::ifstream in = OpenForReading(path);
     std::string line;
     std::size_t lineNumber = 1;
     bool afterCr = false;  // an LF right after a CR ends no second line
