@@ -22,7 +22,7 @@ BENCH_PACKAGES := praat time
 # compiler, Wine to run its programs, and dpkg-dev for `apt-get source` (FFTW
 # and Qt's qtbase). The headers, GoogleTest sources, Qt's host tools and
 # Japanese translations, the Noto CJK fonts and Xvfb come from PACKAGES.
-WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64 dpkg-dev
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64 dpkg-dev ninja-build
 # FFTW for Windows (fftw/), the cross build (build/) and Wine's prefix (build/wine).
 WINDOWS ?= build/windows
 WINDOWS_BUILD := $(WINDOWS)/build
