@@ -154,6 +154,13 @@ bool ForwardingPrompts::AskOkCancel(std::string_view text) {
     return answer;
 }
 
+std::optional<std::string> ForwardingPrompts::AskText(std::string_view question,
+                                                      std::string_view initial) {
+    std::optional<std::string> answer;
+    OnWindowThread([&] { answer = target_.AskText(question, initial); });
+    return answer;
+}
+
 void ForwardingPrompts::Beep() {
     OnWindowThread([&] { target_.Beep(); });
 }

@@ -58,6 +58,8 @@ class ForwardingPrompts : public Prompts {
     void Error(std::string_view text) override;
     bool AskYesNo(std::string_view text) override;
     bool AskOkCancel(std::string_view text) override;
+    std::optional<std::string> AskText(std::string_view question,
+                                       std::string_view initial) override;
     void Beep() override;
     std::optional<std::filesystem::path> PickFileToOpen(
         std::string_view filter, const std::filesystem::path& suggested) override;
