@@ -12,7 +12,7 @@ FUZZ_TARGETS := plugin_file voicebank wave edit_state cli
 # Debian packages the build needs; `deps` installs only the missing ones.
 PACKAGES := cmake g++ make pkg-config libicu-dev libfftw3-dev libsimpleini-dev \
             libcli11-dev libgtest-dev googletest libbenchmark-dev \
-            qt6-base-dev qt6-multimedia-dev qt6-translations-l10n fonts-noto-cjk xvfb xauth \
+            qt6-base-dev qt6-multimedia-dev qt6-translations-l10n fonts-noto-cjk fontconfig xvfb xauth \
             clang libclang-rt-14-dev clang-format
 
 # What bench/compare-praat.sh needs besides the build; the tests do not.
@@ -21,7 +21,8 @@ BENCH_PACKAGES := praat time
 # The Windows build (`make windows`, `make test-windows`): the MinGW-w64 cross
 # compiler, Wine to run its programs, and dpkg-dev for `apt-get source` (FFTW
 # and Qt's qtbase). The headers, GoogleTest sources, Qt's host tools and
-# Japanese translations, the Noto CJK fonts and Xvfb come from PACKAGES.
+# Japanese translations, the Noto CJK fonts (and fontconfig, through which
+# Wine finds them) and Xvfb come from PACKAGES.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64 dpkg-dev ninja-build
 # FFTW for Windows (fftw/), the cross build (build/) and Wine's prefix (build/wine).
 WINDOWS ?= build/windows
