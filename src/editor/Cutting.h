@@ -5,14 +5,17 @@
 // envelope moving (a vowel change without a dip, あ→い), the loudness rising
 // after a dip or a closure (a consonant, or the same vowel re-attacked),
 // voicing starting, and the pitch stepping to a new note. Those are combined
-// into one onset strength per analysis frame (5.8 ms).
+// into one onset strength per analysis frame (5.8 ms). A vowel's start is
+// told from a consonant's start and from a wobble inside a vowel by what
+// follows it: a steady envelope, and singing that lasts (not a fade-out).
 //
 // With the lyrics known, exactly one sung segment per lyric is placed by a
 // dynamic-programming alignment: the onsets are chosen among the peaks of the
 // onset strength so that their summed strength is largest, every syllable is
 // between MinSyllableMs and MaxSyllableMs long, and no singing is left
 // outside a syllable. Without lyrics, adaptive peak picking keeps the peaks
-// that stand out from the singing around them.
+// that stand out from the singing around them, and keeps one of two peaks
+// closer than MergeMs (a consonant's start and its vowel's).
 //
 // Nothing assumes even spacing or a tempo. Pure functions: arrays in, frame
 // indices out.
@@ -46,6 +49,7 @@ struct CuttingOptions {
     double MinSyllableMs = 100.0;   // shortest syllable (onset to next onset)
     double MaxSyllableMs = 4000.0;  // longest sung syllable
     double MinRestMs = 120.0;       // a quiet stretch at least this long inside singing is a rest
+    double MergeMs = 150.0;  // blind: onsets closer than this are one syllable's consonant and vowel
 };
 
 // One sung segment: frames [startFrame, endFrame).
