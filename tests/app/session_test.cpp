@@ -3,6 +3,8 @@
 // before unsaved edits are lost, readable lyrics and help, keys and wheel.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QAction>
 #include <QCursor>
 #include <QApplication>
@@ -231,6 +233,58 @@ TEST_F(WindowSession, UndoAndRedoKeysAndTheCutMenu) {
     Move(cutX - 20, 100);
     Key(Qt::Key_Delete);
     EXPECT_EQ(Starts(), (std::vector<double>{two[0], two[1]}));
+}
+
+// 自動区切 on a sung phrase: an empty line cuts blind; a typed lyric line
+// (offered prefilled with the lyrics already there) cuts and labels in one
+// step that one undo takes back whole; a bad line changes nothing.
+TEST_F(WindowSession, AutoCutWithALyricLineIsOneUndoableStep) {
+    const char* root = std::getenv("MELODRIFT_TEST_DATA");
+    t_->prompts->files.push_back(Utf8Path(root ? root : "tests") / "data" / "sung" /
+                                 Utf8Path("_かんかかきかくか.wav"));
+    QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
+    ASSERT_EQ(Session().Segments.size(), 1u);
+    auto segments = [&] {
+        std::vector<std::pair<double, std::string>> all;
+        for (const Segment& s : Session().Segments) all.emplace_back(s.StartMs, s.Lyric);
+        return all;
+    };
+    auto sungLyrics = [&] {
+        std::string line;
+        for (const Segment& s : Session().Segments)
+            if (s.Lyric != "R") line += s.Lyric;
+        return line;
+    };
+    auto* button = t_->Find<QPushButton>("AutoSegmentButton");
+    t_->prompts->texts = {std::string()};
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_EQ(t_->prompts->offeredTexts, std::vector<std::string>{""});
+    const auto blind = segments();
+    ASSERT_GE(blind.size(), 7u);
+    EXPECT_EQ(blind.front().second, "R");
+
+    const std::string blindLine = sungLyrics();  // the blind cuts' placeholder lyrics
+    t_->prompts->texts = {std::string("かんかかきかくか")};
+    t_->prompts->answers = {true};  // discard the cuts there
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(t_->prompts->offeredTexts.back(), blindLine);
+    const auto guided = segments();
+    EXPECT_EQ(sungLyrics(), "かんかかきかくか");
+    EXPECT_EQ(guided.front().second, "R");
+    EXPECT_NE(guided, blind);
+
+    Key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(segments(), blind);
+    Key(Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(segments(), guided);
+
+    t_->prompts->texts = {std::string("かん!か")};
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_FALSE(t_->prompts->errors.empty());
+    EXPECT_NE(t_->prompts->errors.back().find("!"), std::string::npos);
+    EXPECT_EQ(segments(), guided);
+    Key(Qt::Key_Z, Qt::ControlModifier);  // the refusal left no step of its own
+    EXPECT_EQ(segments(), blind);
 }
 
 TEST_F(WindowSession, UnsavedEditsAreAskedAboutOnlyAfterAnEdit) {

@@ -41,6 +41,10 @@ class ScriptedPrompts : public Prompts {
     // none left: cancelled.
     std::deque<std::optional<std::filesystem::path>> files;
     std::filesystem::path lastSuggested;  // the file the last dialog offered
+    // Answers to the text questions, in order (nullopt or none left:
+    // cancelled), and the text each question offered.
+    std::deque<std::optional<std::string>> texts;
+    std::vector<std::string> offeredTexts;
     // Runs at every box, question and dialog with its log line, before it
     // is answered (e.g. to look at the window's stack at that moment).
     std::function<void(const std::string&)> onPrompt;
@@ -60,6 +64,15 @@ class ScriptedPrompts : public Prompts {
     bool AskYesNo(std::string_view text) override { return Answer(text); }
     bool AskOkCancel(std::string_view text) override { return Answer(text); }
     void Beep() override { ++log_->beeps; }
+    std::optional<std::string> AskText(std::string_view text, std::string_view initial) override {
+        questions.emplace_back(text);
+        offeredTexts.emplace_back(initial);
+        Record("ask text: " + std::string(text));
+        if (texts.empty()) return std::nullopt;
+        auto answer = texts.front();
+        texts.pop_front();
+        return answer;
+    }
     std::optional<std::filesystem::path> PickFileToOpen(
         std::string_view, const std::filesystem::path& suggested) override {
         return NextFile("open file", suggested);
