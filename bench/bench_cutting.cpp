@@ -3,7 +3,8 @@
 // Reads a voicebank folder of recordings named by their syllables
 // ("_あんああいあうあ.wav": a small kana joins the one before it, "R" marks a
 // rest) and its oto.ini, whose entries label where a syllable's vowel begins
-// (offset + preutterance, ms). Files whose names hold anything else (breaths
+// (offset + preutterance, ms; identical entries of two aliases of one sound
+// count once). Files whose names hold anything else (breaths
 // "_br1.wav") are skipped. Each recording is loaded as the command line
 // loads it for cutting, then cut twice:
 //   with lyrics  the syllables of its name as the lyric list: the share of
@@ -84,7 +85,12 @@ std::vector<Recording> ReadFolder(const fs::path& folder) {
         const auto syllables = SyllablesOfName(PathToUtf8(entry.path().stem()));
         if (!syllables) continue;
         Recording r{entry.path(), *syllables, onsets[name], ends[name]};
+        // Aliases of one sound ("- お" and "- を") label the same onset with
+        // identical entries: it is one onset, and one cut can match it.
         std::sort(r.onsetsMs.begin(), r.onsetsMs.end());
+        r.onsetsMs.erase(std::unique(r.onsetsMs.begin(), r.onsetsMs.end(),
+                                     [](double a, double b) { return b - a < 1.0; }),
+                         r.onsetsMs.end());
         r.kanaOnly = name.find('R') == std::string::npos;
         recordings.push_back(std::move(r));
     }
