@@ -5,6 +5,8 @@
 #include <limits>
 #include <numbers>
 #include <set>
+#include <cstdlib>
+#include <string>
 
 namespace melodrift {
 
@@ -37,6 +39,11 @@ const std::array<int, kEnvelopeBands + 1>& BandEdges() {
         return e;
     }();
     return edges;
+}
+
+[[maybe_unused]] double Tune(const char* name, double fallback) {
+    const char* v = std::getenv((std::string("CUT_") + name).c_str());
+    return v ? std::atof(v) : fallback;
 }
 
 double Percentile(std::vector<double> values, double fraction) {
@@ -156,7 +163,7 @@ Measures Measure(const CuttingInput& in) {
             nextMax[i] = m.loudnessDb[window[head]];
         }
     }
-    const int sustainFrames = MsToFrames(100.0);
+    const int sustainFrames = MsToFrames(150.0);
     // The envelope change in units of its median, summed, to average it over
     // what follows a frame.
     std::vector<double> sumChange(n + 1, 0.0);
@@ -165,8 +172,8 @@ Measures Measure(const CuttingInput& in) {
         const double sungRight = mean(sumS, i, i + kSide);
         if (sungRight < 0.5) continue;  // an onset is followed by singing
         // ... for a syllable's length: the envelope moving in the last
-        // 100 ms of a note, as it fades out before a rest, starts nothing.
-        // Full weight from 90 % of the next 100 ms sung, none at 50 %.
+        // 150 ms of a note, as it fades out before a rest, starts nothing.
+        // Full weight from 90 % of the next 150 ms sung, none at 50 %.
         const double sustained = std::clamp(
             (mean(sumS, i, std::min(n, i + sustainFrames)) - 0.5) / 0.4, 0.0, 1.0);
         // A vowel begins near full loudness: a voiced consonant (m, n, y, w)
@@ -350,7 +357,14 @@ LyricCut CutWithLyrics(const CuttingInput& input, int syllables, const CuttingOp
     // Singing that no syllable covers (before the first onset, or after a
     // syllable ended at a rest) is all but excluded: each such frame costs
     // as much as a strong onset.
-    const auto uncovered = [&](int a, int b) { return b > a ? (sumN[b] - sumN[a]) * 1.0 : 0.0; };
+    // A syllable's consonant comes before its onset (the vowel): up to
+    // 60 ms of singing just before an onset is that consonant (a nasal's
+    // murmur, a voiced fricative), not uncovered singing.
+    const int lead = MsToFrames(60.0);
+    const auto uncovered = [&](int a, int b) {
+        b = std::max(a, b - lead);
+        return b > a ? sumN[b] - sumN[a] : 0.0;
+    };
 
     // best[j][c]: the best score with syllable j starting at candidate c.
     const double none = -std::numeric_limits<double>::infinity();
@@ -381,7 +395,7 @@ LyricCut CutWithLyrics(const CuttingInput& input, int syllables, const CuttingOp
         if (best[syllables - 1][c] == none) continue;
         const int end = SungEnd(quiet, rest, candidates[c], m.frames);
         const double score = best[syllables - 1][c] - syllableCost(candidates[c], m.frames) -
-                             uncovered(end, m.frames);
+                             (sumN[m.frames] - sumN[end]);
         if (score > top) {
             top = score;
             last = c;
