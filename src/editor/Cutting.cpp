@@ -5,8 +5,6 @@
 #include <limits>
 #include <numbers>
 #include <set>
-#include <cstdlib>
-#include <string>
 
 namespace melodrift {
 
@@ -40,11 +38,6 @@ const std::array<int, kEnvelopeBands + 1>& BandEdges() {
         return e;
     }();
     return edges;
-}
-
-[[maybe_unused]] double Tune(const char* name, double fallback) {
-    const char* v = std::getenv((std::string("CUT_") + name).c_str());
-    return v ? std::atof(v) : fallback;
 }
 
 double Percentile(std::vector<double> values, double fraction) {
