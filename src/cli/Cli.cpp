@@ -318,7 +318,7 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     Voicebank voicebank;
     EditorSession session;
     session.Notes = std::make_unique<NoteList>(&voicebank);
-    if (session.Notes->LoadFromPluginFile(pluginFile, prompts) == 0)
+    if (LoadPluginFile(*session.Notes, voicebank, pluginFile, prompts) == 0)
         throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
     if (session.Notes->VoiceFolderMissing && !args.allowMissingVoicebank)
         throw CommandFailure(MissingVoiceFolderEnglish(session.Notes->VoiceDir));
@@ -538,6 +538,27 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     }
 
     try {
+        // Before anything else, a commit an earlier run left unfinished in a
+        // folder this command touches is finished or undone, and told.
+        std::vector<fs::path> folders;
+        const auto touches = [&folders](const std::string& file) {
+            if (!file.empty() && file != "-") folders.push_back(Utf8Path(file).parent_path());
+        };
+        if (analyzeCmd->parsed())
+            for (const std::string* file : {&analyze.wave, &analyze.out}) touches(*file);
+        if (segmentCmd->parsed())
+            for (const std::string* file : {&segment.wave, &segment.out}) touches(*file);
+        if (insertCmd->parsed())
+            for (const std::string* file : {&insert.pluginFile, &insert.state}) touches(*file);
+        if (frqCmd->parsed())
+            for (const std::string* file : {&frq.wave, &frq.out}) touches(*file);
+        if (previewCmd->parsed())
+            for (const std::string* file : {&preview.wave, &preview.state, &preview.out})
+                touches(*file);
+        CliPrompts notices(streams.Err);
+        (void)RecoverInterruptedCommitsIn(
+            folders, [&notices](const std::string& text) { notices.Inform(text); });
+
         if (analyzeCmd->parsed()) RunAnalyze(analyze, streams);
         if (segmentCmd->parsed()) RunSegment(segment, streams);
         if (insertCmd->parsed()) RunInsert(insert, streams);

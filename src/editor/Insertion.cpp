@@ -492,4 +492,17 @@ InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prom
     return summary;
 }
 
+int LoadPluginFile(NoteList& notes, Voicebank& voicebank, const std::filesystem::path& path,
+                   Prompts& prompts) {
+    const auto tell = [&prompts](const std::string& text) { prompts.Inform(text); };
+    (void)RecoverInterruptedCommitsIn({path.parent_path()}, tell);
+    const int slots = notes.LoadFromPluginFile(path, prompts);
+    if (slots == 0 || notes.VoiceDir.empty() || notes.VoiceFolderMissing) return slots;
+    const std::filesystem::path voiceFolder = Utf8Path(notes.VoiceDir);
+    if (RecoverInterruptedCommitsIn({voiceFolder}, tell) > 0 &&
+        voicebank.VoiceRoot() == notes.VoiceDir)
+        voicebank.LoadVoicebank(notes.VoiceDir);
+    return slots;
+}
+
 }  // namespace melodrift

@@ -105,6 +105,13 @@ class FileTransaction {
 // old versions are kept.
 std::vector<std::string> RecoverInterruptedCommits(const std::filesystem::path& folder);
 
+// What a run does first in every folder it is about to touch (the plug-in
+// file's, the recording's, the voice folder, an output's): RecoverInterrupted-
+// Commits in each of `folders` (each once; an empty path is the working
+// folder), each sentence handed to `tell`. Returns how many were told.
+int RecoverInterruptedCommitsIn(const std::vector<std::filesystem::path>& folders,
+                                const std::function<void(const std::string& text)>& tell);
+
 // Where the writers report what they did on their own (a commit recovered
 // before a write): the handler gets the sentence; without one it goes to
 // stderr.

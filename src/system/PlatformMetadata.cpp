@@ -59,7 +59,8 @@ bool AttributeNames(const std::filesystem::path& path, int fd, std::vector<std::
                     int& error) {
     names.clear();
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const ssize_t size = fd >= 0 ? ::flistxattr(fd, nullptr, 0) : ::listxattr(path.c_str(), nullptr, 0);
+        const ssize_t size =
+            fd >= 0 ? ::flistxattr(fd, nullptr, 0) : ::listxattr(path.c_str(), nullptr, 0);
         if (size < 0) {
             error = errno;
             return error == ENOTSUP;
@@ -95,8 +96,9 @@ bool AttributeValue(const std::filesystem::path& path, int fd, const std::string
             return false;
         }
         value.assign(static_cast<std::size_t>(size), '\0');
-        const ssize_t got = fd >= 0 ? ::fgetxattr(fd, name.c_str(), value.data(), value.size())
-                                    : ::getxattr(path.c_str(), name.c_str(), value.data(), value.size());
+        const ssize_t got =
+            fd >= 0 ? ::fgetxattr(fd, name.c_str(), value.data(), value.size())
+                    : ::getxattr(path.c_str(), name.c_str(), value.data(), value.size());
         if (got < 0 && errno == ERANGE) continue;
         if (got < 0) {
             error = errno;
@@ -115,7 +117,8 @@ void CopyAttributes(const std::filesystem::path& original, int fd, std::vector<s
     std::vector<std::string> present;
     int error = 0;
     if (!AttributeNames(original, -1, wanted, error)) {
-        lost.push_back(std::string("the list of extended attributes (") + std::strerror(error) + ")");
+        lost.push_back(std::string("the list of extended attributes (") + std::strerror(error) +
+                       ")");
         return;
     }
     if (!AttributeNames({}, fd, present, error)) present.clear();
@@ -178,8 +181,8 @@ std::vector<std::string> CopyFileMetadata(const std::filesystem::path& original,
         if (dacl != nullptr) {
             std::wstring target = copyPath.wstring();
             (void)::SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT,
-                                          DACL_SECURITY_INFORMATION | inheritance, nullptr,
-                                          nullptr, dacl, nullptr);
+                                          DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr,
+                                          dacl, nullptr);
         }
         ::LocalFree(descriptor);
     }
