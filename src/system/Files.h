@@ -54,9 +54,11 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 //
 // The writer keeps what the user set up: a symbolic link stays a link and
 // the file it points to gets the content; the new file gets the old one's
-// permission bits (and owner, group, Windows attributes where the process
-// may set them). A folder or a device in the target's place is refused
-// before anything is written. Temporary files are named
+// mode bits, extended attributes and access list, or nothing is written
+// (platform::CopyFileMetadata), and its owner and group where the process
+// may set them. A folder or a device in the target's place is refused
+// before anything is written, and so is a file with other names (hard
+// links), which the rename would split. Temporary files are named
 // ".melodrift-<process>-<random>.tmp" (short, so that any name the file
 // system accepts can be written), and leftovers of earlier runs next to the
 // target are removed when they are older than an hour or their writer no
