@@ -121,9 +121,23 @@ void SetFileNoticeHandler(std::function<void(const std::string& text)> handler);
 void ReportFileNotice(const std::string& text);
 
 // Test seam of the writers: the steps of writing files that can fail.
-// Journal: writing the intent record; Restore: putting an old file back;
-// Remove: removing a temporary file, an old version or the record.
-enum class FileStep { Create, Write, Flush, Sync, Close, Backup, Journal, Rename, Restore, Remove };
+// Keep: giving the new file what the old one has besides its content (a
+// failure is an attribute the new file cannot take); Journal: writing the
+// intent record; Restore: putting an old file back; Remove: removing a
+// temporary file, an old version or the record.
+enum class FileStep {
+    Create,
+    Write,
+    Flush,
+    Sync,
+    Close,
+    Keep,
+    Backup,
+    Journal,
+    Rename,
+    Restore,
+    Remove
+};
 // Called before each step with the step; returning true makes the step fail
 // as an I/O error would. Throwing SimulatedProcessDeath ends the write there
 // as if the process had been killed: nothing is cleaned up or put back.

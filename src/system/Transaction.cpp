@@ -136,8 +136,9 @@ void WriteTemporary(PreparedFile& file, std::string_view bytes) {
         std::error_code ec;
         const fs::perms mode = fs::status(file.target, ec).permissions();
         if (!ec) fs::permissions(file.temporary, mode, fs::perm_options::replace, ec);
-        const std::vector<std::string> lost =
+        std::vector<std::string> lost =
             platform::CopyFileMetadata(file.target, stream, file.temporary);
+        if (Faulted(FileStep::Keep)) lost.push_back("an extended attribute (simulated)");
         if (!lost.empty()) {
             std::string text = PathToUtf8(file.requested) + ": the new file cannot be given ";
             for (std::size_t i = 0; i < lost.size(); ++i) text += (i ? ", " : "") + lost[i];
