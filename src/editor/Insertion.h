@@ -111,9 +111,9 @@ InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prom
 
 // Loads the plug-in file into `notes` as a run starts: a commit an earlier
 // run left unfinished in the plug-in file's folder is finished or undone
-// before the file is read, and one in the voice folder it names before the
-// voicebank (`voicebank`, which `notes` loads) is used: the voicebank is
-// read again when that changed its oto.ini. Each such commit is told
+// before the file is read, and one in the voice folder it names (or any
+// folder below it) before the voicebank (`voicebank`, which `notes` loads)
+// is used: the voicebank is read again when that changed an oto.ini. Each such commit is told
 // through prompts.Inform. Returns what NoteList::LoadFromPluginFile returns.
 int LoadPluginFile(NoteList& notes, Voicebank& voicebank, const std::filesystem::path& path,
                    Prompts& prompts);

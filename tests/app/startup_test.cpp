@@ -247,11 +247,13 @@ TEST(WindowStartUp, AnUnusableTempoIsToldWhenTheWindowOpens) {
 }
 
 // A commit of the voice folder's files that a run left half done (killed
-// between its renames) is finished when the window opens, before the
-// voicebank is used, and the user is told which files.
+// between its renames), here a recording's folder inside the bank, is
+// finished when the window opens, before the voicebank is used, and the
+// user is told which files.
 TEST(WindowStartUp, ACommitKilledMidwayInTheVoiceFolderIsFinishedAndTold) {
     TestFolder folder;
-    const auto bank = MakeVoicebank(folder.File("bank"), {"a"});
+    const auto voiceDir = MakeVoicebank(folder.File("bank"), {"a"});
+    const auto bank = MakeVoicebank(voiceDir / "take", {"a"});
     const std::string newOto = "a.wav=a,10,80,-200,60,20\r\nb.wav=b,10,80,-200,60,20\r\n";
     int renames = 0;
     SetFileFaultHook([&renames](FileStep step) {
@@ -265,7 +267,7 @@ TEST(WindowStartUp, ACommitKilledMidwayInTheVoiceFolderIsFinishedAndTold) {
     SetFileFaultHook({});
     ASSERT_NE(ReadBytes(bank / "oto.ini"), newOto);  // one new file, one old
 
-    FormUnderTest t(MakePluginFile(folder.File("plugin.tmp"), bank));
+    FormUnderTest t(MakePluginFile(folder.File("plugin.tmp"), voiceDir));
     ASSERT_EQ(t.log->messages.size(), 1u);
     EXPECT_NE(t.log->messages.front().find("inform: 前回途中で終わった書き込みを完了しました"),
               std::string::npos)
@@ -273,7 +275,7 @@ TEST(WindowStartUp, ACommitKilledMidwayInTheVoiceFolderIsFinishedAndTold) {
     EXPECT_NE(t.log->messages.front().find("oto.ini"), std::string::npos);
     EXPECT_EQ(ReadBytes(bank / "oto.ini"), newOto);
     EXPECT_EQ(ReadBytes(bank / "b_wav.frq"), "table");
-    EXPECT_EQ(t.voicebank->OtoCount(), 2);  // read after the commit was finished
+    EXPECT_EQ(t.voicebank->OtoCount(), 3);  // read after the commit was finished
     for (const auto& entry : std::filesystem::directory_iterator(bank))
         EXPECT_EQ(entry.path().filename().string().rfind(".melodrift-", 0), std::string::npos)
             << entry.path();
