@@ -273,9 +273,8 @@ TEST(WriteFileAtomically, AccessListsAndExtendedAttributesAreKept) {
     TempFolder folder;
     const fs::path target = folder.Write("oto.ini", "old");
     // user::rw- user:12345:rw- group::r-- mask::rw- other::r--, shown as 0664.
-    const std::string list =
-        AccessList({{0x01, 6, kAll}, {0x02, 6, 12345}, {0x04, 4, kAll}, {0x10, 6, kAll},
-                    {0x20, 4, kAll}});
+    const std::string list = AccessList(
+        {{0x01, 6, kAll}, {0x02, 6, 12345}, {0x04, 4, kAll}, {0x10, 6, kAll}, {0x20, 4, kAll}});
     if (::setxattr(target.c_str(), "user.melodrift.test", "kept", 4, 0) != 0 ||
         ::setxattr(target.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0)
         GTEST_SKIP() << "the temporary folder's file system takes no user attributes or access "
@@ -294,9 +293,8 @@ TEST(WriteFileAtomically, AccessListsAndExtendedAttributesAreKept) {
 
     // A folder whose default list gives a group write permission: a file
     // without a list is replaced by one without a list.
-    const std::string folderDefault =
-        AccessList({{0x01, 7, kAll}, {0x04, 7, kAll}, {0x08, 6, 23456}, {0x10, 7, kAll},
-                    {0x20, 5, kAll}});
+    const std::string folderDefault = AccessList(
+        {{0x01, 7, kAll}, {0x04, 7, kAll}, {0x08, 6, 23456}, {0x10, 7, kAll}, {0x20, 5, kAll}});
     ASSERT_EQ(::setxattr(folder.path().c_str(), "system.posix_acl_default", folderDefault.data(),
                          folderDefault.size(), 0),
               0);
