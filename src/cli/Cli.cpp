@@ -540,21 +540,12 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     try {
         // Before anything else, a commit an earlier run left unfinished in a
         // folder this command touches is finished or undone, and told.
+        // Only the command given has its files set.
         std::vector<fs::path> folders;
-        const auto touches = [&folders](const std::string& file) {
-            if (!file.empty() && file != "-") folders.push_back(Utf8Path(file).parent_path());
-        };
-        if (analyzeCmd->parsed())
-            for (const std::string* file : {&analyze.wave, &analyze.out}) touches(*file);
-        if (segmentCmd->parsed())
-            for (const std::string* file : {&segment.wave, &segment.out}) touches(*file);
-        if (insertCmd->parsed())
-            for (const std::string* file : {&insert.pluginFile, &insert.state}) touches(*file);
-        if (frqCmd->parsed())
-            for (const std::string* file : {&frq.wave, &frq.out}) touches(*file);
-        if (previewCmd->parsed())
-            for (const std::string* file : {&preview.wave, &preview.state, &preview.out})
-                touches(*file);
+        for (const std::string* file :
+             {&analyze.wave, &analyze.out, &segment.wave, &segment.out, &insert.pluginFile,
+              &insert.state, &frq.wave, &frq.out, &preview.wave, &preview.state, &preview.out})
+            if (!file->empty() && *file != "-") folders.push_back(Utf8Path(*file).parent_path());
         CliPrompts notices(streams.Err);
         (void)RecoverInterruptedCommitsIn(
             folders, [&notices](const std::string& text) { notices.Inform(text); });
