@@ -42,13 +42,16 @@ std::string OctalMode(mode_t mode) {
 // the system kept others (it drops set-group-ID for a group the process is
 // not in).
 std::optional<std::string> SetModeBits(int fd, mode_t mode) {
+    // A file system that cannot change modes (FAT, some network shares)
+    // refuses even a change to the mode the file has: what counts is the
+    // mode it ends up with.
+    const int refused = ::fchmod(fd, mode & 07777) == 0 ? 0 : errno;
     struct stat now {};
-    if (::fchmod(fd, mode & 07777) != 0 || ::fstat(fd, &now) != 0)
+    if (::fstat(fd, &now) != 0)
         return "the mode bits " + OctalMode(mode) + " (" + std::strerror(errno) + ")";
-    if ((now.st_mode & 07777) != (mode & 07777))
-        return "the mode bits " + OctalMode(mode) + " (the system set " + OctalMode(now.st_mode) +
-               ")";
-    return std::nullopt;
+    if ((now.st_mode & 07777) == (mode & 07777)) return std::nullopt;
+    return "the mode bits " + OctalMode(mode) + " (the system kept " + OctalMode(now.st_mode) +
+           (refused != 0 ? std::string(": ") + std::strerror(refused) : std::string()) + ")";
 }
 #endif
 
