@@ -459,8 +459,7 @@ void MainWindow::RestoreSettings() {
     session_.CursorX = -1;
     Guard([&] {
         session_.Notes = std::make_unique<NoteList>(voicebank_);
-        // A commit an earlier run left unfinished in the plug-in file's
-        // folder or the voice folder is finished or undone first, and told.
+        // Finishes or undoes, and tells, a commit an earlier run left there.
         (void)LoadPluginFile(*session_.Notes, *voicebank_, pluginFile_, *prompts_);
         // A tempo that cannot place notes is told now, not after the editing.
         if (session_.Notes->IsLoaded() && !UsableTempo(session_.Notes->Tempo)) {
