@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <optional>
 #include <sstream>
@@ -495,6 +496,34 @@ TEST_F(CommandLine, ListingsAndPreviewsGoToADeviceNamedAsTheOutput) {
         Cli({"preview", PathToUtf8(wave), "--from", "0", "--to", "300", "-o", PathToUtf8(null)});
     EXPECT_EQ(preview.code, 0) << preview.err;
     EXPECT_TRUE(fs::is_character_file(null, ec));
+}
+
+// A full disk behind standard output or a named device fails the command
+// with the system's reason; it never reports success.
+TEST_F(CommandLine, AnOutputThatCannotBeWrittenIsAFailure) {
+    const fs::path full = "/dev/full";
+    std::error_code ec;
+    if (!fs::is_character_file(full, ec))
+        GTEST_SKIP() << "no /dev/full (a device always full) here";
+    const auto toFull = [&](const std::vector<std::string>& args) {
+        std::ofstream out(full, std::ios::binary);
+        std::ostringstream err;
+        CliRun run;
+        run.code = RunCli(args, CliStreams{out, err, false});
+        run.err = err.str();
+        return run;
+    };
+    for (const CliRun& run : {toFull({"analyze", PathToUtf8(wave)}),
+                              toFull({"analyze", PathToUtf8(wave), "--format", "json"}),
+                              toFull({"segment", "--help"})}) {
+        EXPECT_EQ(run.code, 1);
+        EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+    }
+    const CliRun named = Cli({"analyze", PathToUtf8(wave), "-o", PathToUtf8(full)});
+    EXPECT_EQ(named.code, 1);
+    EXPECT_NE(named.err.find("/dev/full\": No space left on device"), std::string::npos)
+        << named.err;
 }
 
 TEST_F(CommandLine, AnalyzeListsEveryFrame) {
