@@ -130,7 +130,7 @@ void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts,
         case LoadOutcome::NoFile:
             throw CommandFailure("no recording at " + Quoted(wave));
         case LoadOutcome::Unsupported:
-            throw CommandFailure(Quoted(wave) + " is not a 44100 Hz 16-bit WAVE file");
+            throw CommandFailure(Quoted(wave) + " was refused (the reason is above)");
         case LoadOutcome::Declined:
             throw CommandFailure(Quoted(wave) + " was not analysed");
         case LoadOutcome::NoFrames:

@@ -2,6 +2,7 @@
 
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
+#include "editor/EditStateMending.h"
 #include "editor/Session.h"
 #include "system/Files.h"
 #include "system/Prompts.h"
@@ -209,6 +210,7 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     }
 
     ApplyEditState(ini);
+    if (LastEditStateMends.Any()) prompts.Inform(EditStateMendsMessage(LastEditStateMends));
     return EditStateOutcome::Loaded;
 }
 
@@ -237,33 +239,36 @@ void EditorSession::ApplyEditState(const IniFile& ini) {
     // apart fit into the recording; a larger count is damage, and is cut
     // there instead of filling memory with default segments.
     const double duration = DurationMs();
-    const auto maxCount = static_cast<std::int64_t>(duration / std::max(MinCutGap, 1.0)) + 1;
+    const double gap = std::max(MinCutGap, 1.0);
+    const auto maxCount = static_cast<std::int64_t>(duration / gap) + 1;
     const std::int64_t storedCount =
         StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
     const std::int64_t count = std::clamp<std::int64_t>(storedCount, 0, maxCount);
-    std::vector<Segment> segments;
-    segments.reserve(static_cast<std::size_t>(count));
+    EditStateMends mends;
+    if (storedCount > maxCount) mends.CountCut = storedCount - maxCount;
+    std::vector<StoredSegment> stored;
+    stored.reserve(static_cast<std::size_t>(count));
     for (std::int64_t n = 0; n < count; ++n) {
         const std::string section = FormatInteger(n);
-        Segment seg;
-        // Starts outside the recording are kept inside it.
-        seg.StartMs = std::clamp(StoredNumber(ini.Read(section, "Time", "0"), 0.0), 0.0, duration);
-        seg.LengthMs = StoredNumber(ini.Read(section, "Length", "100"), 100.0);
+        // A section the count names but the file lacks is no segment.
+        if (!ini.HasSection(section)) {
+            ++mends.Missing;
+            continue;
+        }
+        StoredSegment seg;
+        seg.StartMs = StoredNumber(ini.Read(section, "Time", "0"), 0.0);
+        if (const auto length = ini.Get(section, "Length"))
+            seg.LengthMs = StoredNumber(*length, std::numeric_limits<double>::quiet_NaN());
         seg.Lyric = ini.Read(section, "Lyric", "R");
-        segments.push_back(std::move(seg));
+        stored.push_back(std::move(seg));
     }
-    // Segments must be in time order for every later step; a damaged file's
-    // order is restored (lyrics move with their starts).
-    std::stable_sort(segments.begin(), segments.end(),
-                     [](const Segment& a, const Segment& b) { return a.StartMs < b.StartMs; });
-    // Segments cover the recording from its start: pitch and loudness are
-    // read from the segments' times, so a first start after 0 (a hand-edited
-    // file) would shift every note. The first segment takes the head.
-    if (!segments.empty()) segments.front().StartMs = 0.0;
+    std::vector<Segment> segments = MendSegments(std::move(stored), duration, gap, mends);
+    LastEditStateMends = mends;
     Segments = std::move(segments);
     RecalcLengths();
     HoverSegment = -1;
-    Modified = false;
+    // A mended state differs from its file: saving is offered.
+    Modified = mends.Any();
 }
 
 }  // namespace melodrift

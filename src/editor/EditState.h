@@ -48,6 +48,31 @@ inline constexpr std::string_view kPathNotStorableMessage =
     "JIS）で表せない文字が含まれているため、保存できません。"
     "フォルダ名やファイル名を変えてから、もう一度読み込んでください。";
 
+// What loading a hand-edited edit state had to mend, counted by kind. A
+// file written here needs none of it.
+struct EditStateMends {
+    bool Reordered = false;            // segments not in time order
+    bool LateFirstStart = false;       // the first segment started after 0
+    int Outside = 0;                   // starts before 0 or at or past the end
+    int PastEnd = 0;                   // a last segment whose stored end lies past the end
+    int NonPositiveLength = 0;         // stored lengths of 0 or less
+    int Overlapping = 0;               // stored ends past the next segment's start
+    int Gapped = 0;                    // stored ends short of the next segment's start
+    int TooClose = 0;                  // starts moved to lie MinCutGap after the one before
+    std::vector<std::string> Dropped;  // lyrics of segments with no room left in the recording
+    int Missing = 0;                   // sections the count names but the file lacks
+    std::int64_t CountCut = 0;         // segments the count names beyond what fits
+
+    bool Any() const {
+        return Reordered || LateFirstStart || Outside || PastEnd || NonPositiveLength ||
+               Overlapping || Gapped || TooClose || !Dropped.empty() || Missing || CountCut;
+    }
+};
+
+// "編集ファイルの区間に誤りがあったため、直して読み込みました。" and one line
+// per kind mended.
+std::string EditStateMendsMessage(const EditStateMends& mends);
+
 // Whether the edit state can name `path` faithfully: its name is Unicode
 // (on systems whose file names are bytes, valid UTF-8), so that written in
 // Shift-JIS or, failing that, UTF-8 and read back, it is the same path.

@@ -12,6 +12,7 @@
 
 #include "audio/Frames.h"
 #include "editor/Cutting.h"
+#include "editor/EditState.h"
 #include "editor/Zoom.h"
 
 #include <array>
@@ -280,6 +281,8 @@ class EditorSession {
     // recording already loaded: the last step of LoadEditStateFrom. At most
     // as many segments as cuts MinCutGap apart fit into the recording.
     void ApplyEditState(const IniFile& ini);
+    // What the last ApplyEditState mended (LoadEditStateFrom tells the user).
+    EditStateMends LastEditStateMends;
 };
 
 // A rest lyric: exactly "R" or "r".

@@ -749,6 +749,16 @@ TEST_F(CommandLine, AnUnusableTempoIsReportedBeforeTheStateIsRead) {
         EXPECT_EQ(run.err.find("no edit state"), std::string::npos) << run.err;
         EXPECT_EQ(ReadFileBytes(pluginFile), text);
     }
+    // A tempo so slow that a 300 ms segment is under half a tick would make a
+    // note of length 0: refused, nothing written.
+    ASSERT_EQ(Segment().code, 0);
+    const std::string slow = JoinLinesCrLf(
+        {"[#SETTING]", "Tempo=0.1", "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]", "Length=480"});
+    WriteFileAtomically(pluginFile, slow);
+    const CliRun run = Insert({});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("長さ 0 の音符"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFileBytes(pluginFile), slow);
 }
 
 // Replaces the stored pitch of frames first..last (all in the first key).
