@@ -161,6 +161,10 @@ void LoadState(EditorSession& session, const fs::path& state, CliPrompts& prompt
             throw CommandFailure("the recording named in " + Quoted(state) + " does not exist");
         case EditStateOutcome::NoSegments:
             throw CommandFailure(Quoted(state) + " holds no segments");
+        case EditStateOutcome::TooLarge:
+            throw CommandFailure(Quoted(state) + " is larger than any edit state (" +
+                                 std::to_string(kMaxEditStateBytes >> 20) +
+                                 " MB); it was not read");
         case EditStateOutcome::RecordingRejected:
             throw CommandFailure("the recording named in " + Quoted(state) +
                                  " could not be loaded");

@@ -21,19 +21,18 @@ namespace melodrift {
 
 namespace {
 
-// The edit state as text: UTF-8 after a byte order mark, else CP932 (UTF-8
-// without a mark when the bytes are not CP932 but are UTF-8). A missing
-// file is an empty INI.
+// The edit state as text (EditStateEncoding); a missing file, or one larger
+// than any edit state (EditStateTooLarge), is an empty INI. The file's bytes
+// are let go once decoded.
 IniFile LoadEditStateIni(const std::filesystem::path& path) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return IniFile::Parse("");
-    const std::string bytes = ReadFileBytes(path);
-    TextEncoding encoding = TextEncoding::ShiftJis;
-    if (bytes.starts_with(kUtf8Bom))
-        encoding = TextEncoding::Utf8WithBom;
-    else if (!IsValidShiftJis(bytes) && IsValidUtf8(bytes))
-        encoding = TextEncoding::Utf8;
-    return IniFile::Parse(DecodeText(bytes, encoding));
+    if (!std::filesystem::exists(path, ec) || EditStateTooLarge(path)) return IniFile::Parse("");
+    std::string text;
+    {
+        const std::string bytes = ReadFileBytes(path);
+        text = DecodeText(bytes, EditStateEncoding(bytes));
+    }
+    return IniFile::Parse(text);
 }
 
 // Written in CP932 when every character comes back unchanged from it, else
@@ -46,6 +45,26 @@ void SaveEditStateIni(const IniFile& ini, const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+std::optional<std::uintmax_t> EditStateTooLarge(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size <= kMaxEditStateBytes) return std::nullopt;
+    return size;
+}
+
+std::string EditStateTooLargeMessage(std::uintmax_t bytes) {
+    return "編集ファイルが大きすぎるため、読み込めません（" +
+           FormatInteger(static_cast<std::int64_t>(bytes >> 20)) + " MB。編集ファイルは " +
+           FormatInteger(static_cast<std::int64_t>(kMaxEditStateBytes >> 20)) +
+           " MB までです）。壊れたファイルか、編集ファイルではないファイルです。";
+}
+
+TextEncoding EditStateEncoding(std::string_view bytes) {
+    if (bytes.starts_with(kUtf8Bom)) return TextEncoding::Utf8WithBom;
+    if (!IsValidShiftJis(bytes) && IsValidUtf8(bytes)) return TextEncoding::Utf8;
+    return TextEncoding::ShiftJis;
+}
 
 bool EditStateCanHoldPath(const std::filesystem::path& path) {
     const std::string text = PathToUtf8(path);
@@ -180,6 +199,8 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
         prompts.Inform(message);
         return outcome;
     };
+    if (const auto size = EditStateTooLarge(path))
+        return refuse(EditStateTooLargeMessage(*size), EditStateOutcome::TooLarge);
     const IniFile ini = LoadEditStateIni(path);
     if (ini.Read(kEditStateSection, "Melodrift", "0") != "1") {
         return refuse(kNotEditStateMessage, EditStateOutcome::NotEditState);
@@ -263,6 +284,9 @@ void EditorSession::ApplyEditState(const IniFile& ini) {
         stored.push_back(std::move(seg));
     }
     std::vector<Segment> segments = MendSegments(std::move(stored), duration, gap, mends);
+    // None of the sections there: the whole recording is one rest, as after
+    // loading it alone.
+    if (segments.empty()) segments.push_back(Segment{0.0, 0.0, "R"});
     LastEditStateMends = mends;
     Segments = std::move(segments);
     RecalcLengths();

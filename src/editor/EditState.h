@@ -15,9 +15,11 @@
 #pragma once
 
 #include "audio/Frames.h"
+#include "text/Encoding.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -72,6 +74,19 @@ struct EditStateMends {
 // "編集ファイルの区間に誤りがあったため、直して読み込みました。" and one line
 // per kind mended.
 std::string EditStateMendsMessage(const EditStateMends& mends);
+
+// An edit state holds a few bytes per analysis frame and per segment: about
+// 10 MB for an hour of recording cut every 30 ms. A larger file is refused
+// before it is read (EditStateTooLarge gives its size).
+inline constexpr std::uintmax_t kMaxEditStateBytes = std::uintmax_t{32} << 20;
+std::optional<std::uintmax_t> EditStateTooLarge(const std::filesystem::path& path);
+// "編集ファイルが大きすぎるため、読み込めません（…）"
+std::string EditStateTooLargeMessage(std::uintmax_t bytes);
+
+// The encoding an edit state's bytes are read in: UTF-8 after a byte order
+// mark, else CP932 (UTF-8 without a mark when the bytes are not CP932 but
+// are UTF-8).
+TextEncoding EditStateEncoding(std::string_view bytes);
 
 // Whether the edit state can name `path` faithfully: its name is Unicode
 // (on systems whose file names are bytes, valid UTF-8), so that written in

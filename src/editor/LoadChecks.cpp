@@ -135,6 +135,7 @@ RecordingCheck CheckRecording(const std::filesystem::path& path, std::string* re
 
 std::optional<std::filesystem::path> StoredRecordingOf(const std::filesystem::path& editState) {
     std::error_code missing;
+    if (EditStateTooLarge(editState)) return std::nullopt;  // the load says so
     const IniFile ini = std::filesystem::exists(editState, missing)
                             ? IniFile::Parse(ReadFileBytes(editState))
                             : IniFile::Parse("");

@@ -108,6 +108,7 @@ enum class EditStateOutcome {
     NoWaveFile,         // the stored recording does not exist
     NoSegments,         // "MojiCount" missing, not a number, or ≤ 0
     RecordingRejected,  // the stored recording exists but did not load
+    TooLarge,           // larger than any edit state (kMaxEditStateBytes)
 };
 
 // The three timing edits of voice-correction mode.

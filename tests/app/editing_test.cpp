@@ -427,8 +427,8 @@ TEST_F(LongRecording, DecliningTheLongAnalysisQuestionChangesNothing) {
     t_->prompts->files.push_back(odd);
     QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
     EXPECT_EQ(t_->log->messages.back(),
-              "error: 録音ファイルを読み込めません。\nファイルが途中で切れています（12 "
-              "バイトで終わっていますが、ヘッダーによれば少なくとも 20 バイトあるはずです）。");
+              "error: 録音ファイルを読み込めません。\nファイルが途中で切れています（5 "
+              "バイトで終わっていますが、ヘッダーによれば少なくとも 12 バイトあるはずです）。");
     EXPECT_FALSE(Session().HasRecording());
 }
 

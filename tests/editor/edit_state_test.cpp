@@ -346,6 +346,17 @@ TEST_F(EditStateFile, AHugeSegmentCountIsCutToWhatTheRecordingCanHold) {
     ASSERT_EQ(s.LoadEditStateFrom(folder / "huge.mlq", prompts), EditStateOutcome::Loaded);
     EXPECT_LE(s.Segments.size(), static_cast<std::size_t>(s.DurationMs() / 30.0) + 1);
     EXPECT_GE(s.Segments.size(), 2u);
+
+    // A file larger than any edit state is refused before it is read.
+    std::filesystem::resize_file(folder / "huge.mlq", kMaxEditStateBytes + 1);
+    prompts.informs.clear();
+    EditorSession refused;
+    EXPECT_EQ(refused.LoadEditStateFrom(folder / "huge.mlq", prompts), EditStateOutcome::TooLarge);
+    ASSERT_EQ(prompts.informs.size(), 1u);
+    EXPECT_NE(prompts.informs[0].find("編集ファイルが大きすぎるため、読み込めません（32 MB。"),
+              std::string::npos)
+        << prompts.informs[0];
+    EXPECT_FALSE(refused.HasRecording());
 }
 
 TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {
