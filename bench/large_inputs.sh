@@ -3,15 +3,15 @@
 #   wav-after   a 1-s recording followed by 1.5 GB of other chunks
 #   wav-before  1.5 GB of other chunks, then the 1-s recording
 #   voicedir    a plug-in file whose VoiceDir line is 100 MB
-#   oto-1m      a voicebank whose oto.ini has 1,000,000 entries (and, to
-#               subtract, one with 10 entries: the difference / 999,990 is
+#   oto-200k    a voicebank whose oto.ini has 200,000 entries (and, to
+#               subtract, one with 10 entries: the difference / 199,990 is
 #               the cost of one entry)
 #   setting     a plug-in file whose [#SETTING] section is 100 MB of short
 #               lines (refused past 1 MB)
 #   notes       a plug-in file selecting 2,000,000 notes (refused past 100,000)
-#   state       a 135 MB edit state of 2,000,000 segments (refused past 32 MB)
-#   state-32mb  a 32 MB edit state of segments, the largest one read
-#   oto-lines   an oto.ini of 1,500,000 lines (refused past 1,000,000)
+#   state       a 135 MB edit state of 2,000,000 segments (refused past 8 MB)
+#   state-8mb   a 7.9 MB edit state of segments, about the largest one read
+#   oto-lines   an oto.ini of 1,500,000 lines (refused past 250,000)
 #   hour        `analyze` of a 1-hour recording (318 MB of samples) to a file;
 #               only with HOUR=1 (several minutes)
 # The inputs are generated in WORK (default /tmp/melodrift-large; sparse
@@ -45,10 +45,10 @@ write("wav-after.wav", [fmt, data], [])
 write("wav-before.wav", [fmt], [data])
 with open("voice.wav", "wb") as f:
     f.write(b"RIFF" + struct.pack("<I", 4 + len(fmt) + len(data)) + b"WAVE" + fmt + data)
-os.makedirs("bank-1m", exist_ok=True)
+os.makedirs("bank-200k", exist_ok=True)
 os.makedirs("bank-10", exist_ok=True)
-with open("bank-1m/oto.ini", "w", newline="") as f:
-    for i in range(1_000_000):
+with open("bank-200k/oto.ini", "w", newline="") as f:
+    for i in range(200_000):
         f.write(f"s_{i:07d}.wav=a{i:07d},100,200,-300,50,20\r\n")
 with open("bank-10/oto.ini", "w", newline="") as f:
     for i in range(10):
@@ -85,8 +85,8 @@ with open('voicedir.tmp', 'wb') as f:
 measure voicedir "$cli" insert voicedir.tmp --state state.mlq
 plugin oto-10.tmp "$work/bank-10"
 measure oto-10 "$cli" insert oto-10.tmp --state state.mlq
-plugin oto-1m.tmp "$work/bank-1m"
-measure oto-1m "$cli" insert oto-1m.tmp --state state.mlq
+plugin oto-200k.tmp "$work/bank-200k"
+measure oto-200k "$cli" insert oto-200k.tmp --state state.mlq
 
 python3 - <<'PY'
 import os
@@ -103,18 +103,18 @@ def state(name, sections, pad):
         f.write(b"MojiCount=%d\r\n" % sections)
         f.write(b"".join(b"[%d]\r\nTime=%d\r\nLength=30\r\nLyric=a%s\r\n" % (i, i * 30, pad)
                          for i in range(sections)))
-state("state-135mb.mlq", 2_000_000, b"x" * 20)
-state("state-32mb.mlq", 640_000, b"x" * 10)
+state("state-135mb.mlq", 2_000_000, b"x" * 25)
+state("state-8mb.mlq", 150_000, b"x" * 10)
 os.makedirs("bank-lines", exist_ok=True)
 with open("bank-lines/oto.ini", "wb") as f:
     f.write(b"a.wav=a,0,0,0,0,0\r\n" * 1_500_000)
 PY
-ls -l setting.tmp notes.tmp state-135mb.mlq state-32mb.mlq | awk '{printf "%-16s %6.1f MB\n", $NF, $5 / 1048576}'
+ls -l setting.tmp notes.tmp state-135mb.mlq state-8mb.mlq | awk '{printf "%-16s %6.1f MB\n", $NF, $5 / 1048576}'
 measure setting "$cli" insert setting.tmp --state state.mlq
 measure notes "$cli" insert notes.tmp --state state.mlq
 plugin state.tmp "$work/bank-10"
 measure state "$cli" insert state.tmp --state state-135mb.mlq
-measure state-32mb "$cli" insert state.tmp --state state-32mb.mlq
+measure state-8mb "$cli" insert state.tmp --state state-8mb.mlq
 plugin oto-lines.tmp "$work/bank-lines"
 measure oto-lines "$cli" insert oto-lines.tmp --state state.mlq
 

@@ -76,9 +76,10 @@ struct EditStateMends {
 std::string EditStateMendsMessage(const EditStateMends& mends);
 
 // An edit state holds a few bytes per analysis frame and per segment: about
-// 10 MB for an hour of recording cut every 30 ms. A larger file is refused
-// before it is read (EditStateTooLarge gives its size).
-inline constexpr std::uintmax_t kMaxEditStateBytes = std::uintmax_t{32} << 20;
+// 5 MB for an hour of recording cut every 100 ms, 8.5 MB cut every 30 ms.
+// Read, a file takes about nine times its size in memory; a larger file
+// than this is refused before it is read (EditStateTooLarge gives its size).
+inline constexpr std::uintmax_t kMaxEditStateBytes = std::uintmax_t{8} << 20;
 std::optional<std::uintmax_t> EditStateTooLarge(const std::filesystem::path& path);
 // "編集ファイルが大きすぎるため、読み込めません（…）"
 std::string EditStateTooLargeMessage(std::uintmax_t bytes);

@@ -68,7 +68,7 @@ std::optional<OtoEntry> ParseOtoLine(std::string_view line);
 
 // Most lines the oto.ini files of one voice folder (with its subfolders)
 // may hold together; LoadVoicebank refuses more.
-inline constexpr std::size_t kMaxOtoLines = 1'000'000;
+inline constexpr std::size_t kMaxOtoLines = 250'000;
 
 // The encoding the voice folder's character.yaml declares for its oto.ini,
 // prefix.map and character.txt ("text_file_encoding"), if any.

@@ -353,7 +353,7 @@ TEST_F(EditStateFile, AHugeSegmentCountIsCutToWhatTheRecordingCanHold) {
     EditorSession refused;
     EXPECT_EQ(refused.LoadEditStateFrom(folder / "huge.mlq", prompts), EditStateOutcome::TooLarge);
     ASSERT_EQ(prompts.informs.size(), 1u);
-    EXPECT_NE(prompts.informs[0].find("編集ファイルが大きすぎるため、読み込めません（32 MB。"),
+    EXPECT_NE(prompts.informs[0].find("編集ファイルが大きすぎるため、読み込めません（8 MB。"),
               std::string::npos)
         << prompts.informs[0];
     EXPECT_FALSE(refused.HasRecording());
