@@ -22,7 +22,6 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
-#include <QThread>
 #include <QToolButton>
 
 #include "QtPrompts.h"
