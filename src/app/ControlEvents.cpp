@@ -36,6 +36,7 @@
 #include "editor/LoadChecks.h"
 #include "editor/Loading.h"
 #include "plugin/NoteList.h"
+#include "system/Files.h"
 #include "text/NumberFormat.h"
 #include "voicebank/Voicebank.h"
 
@@ -175,8 +176,13 @@ void MainWindow::LoadEditStateClicked() {
         }
         const auto chosen = prompts_->PickFileToOpen(kEditStateFilter, session_.EditOpenFileName);
         if (!chosen) return;
+        // Commits an earlier run left unfinished beside the edit state or
+        // its recording are finished or undone before either is read.
+        const auto tell = [this](const std::string& text) { prompts_->Inform(text); };
+        (void)RecoverInterruptedCommitsIn({chosen->parent_path()}, tell);
         std::vector<std::pair<std::string, bool>> answered;
         if (const auto recording = StoredRecordingOf(*chosen)) {
+            (void)RecoverInterruptedCommitsIn({recording->parent_path()}, tell);
             if (AskBeforeLoading(*recording, answered)) return;
         }
         const bool sameRecording = session_.HasRecording();
@@ -257,6 +263,10 @@ std::optional<LoadOutcome> MainWindow::AskBeforeLoading(
 }
 
 LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
+    // A commit an earlier run left unfinished beside the recording is
+    // finished or undone before the recording is read, and told.
+    (void)RecoverInterruptedCommitsIn({path.parent_path()},
+                                      [this](const std::string& text) { prompts_->Inform(text); });
     std::vector<std::pair<std::string, bool>> answered;
     if (const auto refused = AskBeforeLoading(path, answered)) return *refused;
     LoadOutcome outcome = LoadOutcome::NoFile;

@@ -336,7 +336,7 @@ void RunInsert(const InsertArgs& args, const CliStreams& streams) {
     Voicebank voicebank;
     EditorSession session;
     session.Notes = std::make_unique<NoteList>(&voicebank);
-    if (session.Notes->LoadFromPluginFile(pluginFile, prompts) == 0)
+    if (LoadPluginFile(*session.Notes, voicebank, pluginFile, prompts) == 0)
         throw CommandFailure("no plug-in file at " + Quoted(pluginFile));
     if (session.Notes->VoiceFolderMissing && !args.allowMissingVoicebank)
         throw CommandFailure(MissingVoiceFolderEnglish(session.Notes->VoiceDir));
@@ -570,6 +570,18 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     }
 
     try {
+        // Before anything else, a commit an earlier run left unfinished in a
+        // folder this command touches is finished or undone, and told.
+        // Only the command given has its files set.
+        std::vector<fs::path> folders;
+        for (const std::string* file :
+             {&analyze.wave, &analyze.out, &segment.wave, &segment.out, &insert.pluginFile,
+              &insert.state, &frq.wave, &frq.out, &preview.wave, &preview.state, &preview.out})
+            if (!file->empty() && *file != "-") folders.push_back(Utf8Path(*file).parent_path());
+        CliPrompts notices(streams.Err);
+        (void)RecoverInterruptedCommitsIn(
+            folders, [&notices](const std::string& text) { notices.Inform(text); });
+
         if (analyzeCmd->parsed()) RunAnalyze(analyze, streams);
         if (segmentCmd->parsed()) RunSegment(segment, streams);
         if (insertCmd->parsed()) RunInsert(insert, streams);

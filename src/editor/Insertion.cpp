@@ -505,4 +505,27 @@ InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prom
     return summary;
 }
 
+int LoadPluginFile(NoteList& notes, Voicebank& voicebank, const std::filesystem::path& path,
+                   Prompts& prompts) {
+    const auto tell = [&prompts](const std::string& text) { prompts.Inform(text); };
+    (void)RecoverInterruptedCommitsIn({path.parent_path()}, tell);
+    const int slots = notes.LoadFromPluginFile(path, prompts);
+    if (slots == 0 || notes.VoiceDir.empty() || notes.VoiceFolderMissing) return slots;
+    // The voicebank reads the oto.ini of every subfolder too (a recording
+    // made a voice source inside the bank is one): each is looked at.
+    std::vector<std::filesystem::path> voiceFolders{Utf8Path(notes.VoiceDir)};
+    std::error_code ec;
+    std::filesystem::recursive_directory_iterator it(
+        voiceFolders.front(), std::filesystem::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_directory(typeError) && !it->is_symlink(typeError))
+            voiceFolders.push_back(it->path());
+    }
+    if (RecoverInterruptedCommitsIn(voiceFolders, tell) > 0 &&
+        voicebank.VoiceRoot() == notes.VoiceDir)
+        voicebank.LoadVoicebank(notes.VoiceDir);
+    return slots;
+}
+
 }  // namespace melodrift

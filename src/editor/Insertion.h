@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -107,5 +108,14 @@ std::string MissingVoiceFolderEnglish(std::string_view folder);
 // left as it was, and the session gets back its typed lyrics, the note list
 // as loaded and the project's voicebank, so a second Insert starts afresh.
 InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prompts);
+
+// Loads the plug-in file into `notes` as a run starts: a commit an earlier
+// run left unfinished in the plug-in file's folder is finished or undone
+// before the file is read, and one in the voice folder it names (or any
+// folder below it) before the voicebank (`voicebank`, which `notes` loads)
+// is used: the voicebank is read again when that changed an oto.ini. Each such commit is told
+// through prompts.Inform. Returns what NoteList::LoadFromPluginFile returns.
+int LoadPluginFile(NoteList& notes, Voicebank& voicebank, const std::filesystem::path& path,
+                   Prompts& prompts);
 
 }  // namespace melodrift

@@ -277,8 +277,13 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     auto report = [&](std::string_view stage, double fraction) {
         if (progress) progress(stage, fraction);
     };
+    if (path.empty()) return LoadOutcome::NoFile;
+    // A commit an earlier run left unfinished beside the recording (its
+    // table, the folder's oto.ini) is finished or undone first, and told.
+    (void)RecoverInterruptedCommitsIn(
+        {path.parent_path()}, [&prompts](const std::string& text) { prompts.Inform(text); });
     std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return LoadOutcome::NoFile;
+    if (!std::filesystem::is_regular_file(path, ec)) return LoadOutcome::NoFile;
 
     report("read", 0.0);
     auto wave = std::make_unique<WaveBuffer>();

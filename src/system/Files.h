@@ -54,9 +54,11 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 //
 // The writer keeps what the user set up: a symbolic link stays a link and
 // the file it points to gets the content; the new file gets the old one's
-// permission bits (and owner, group, Windows attributes where the process
-// may set them). A folder or a device in the target's place is refused
-// before anything is written. Temporary files are named
+// mode bits, extended attributes and access list, or nothing is written
+// (platform::CopyFileMetadata), and its owner and group where the process
+// may set them. A folder or a device in the target's place is refused
+// before anything is written, and so is a file with other names (hard
+// links), which the rename would split. Temporary files are named
 // ".melodrift-<process>-<random>.tmp" (short, so that any name the file
 // system accepts can be written), and leftovers of earlier runs next to the
 // target are removed when they are older than an hour or their writer no
@@ -105,6 +107,13 @@ class FileTransaction {
 // old versions are kept.
 std::vector<std::string> RecoverInterruptedCommits(const std::filesystem::path& folder);
 
+// What a run does first in every folder it is about to touch (the plug-in
+// file's, the recording's, the voice folder, an output's): RecoverInterrupted-
+// Commits in each of `folders` (each once; an empty path is the working
+// folder), each sentence handed to `tell`. Returns how many were told.
+int RecoverInterruptedCommitsIn(const std::vector<std::filesystem::path>& folders,
+                                const std::function<void(const std::string& text)>& tell);
+
 // Where the writers report what they did on their own (a commit recovered
 // before a write): the handler gets the sentence; without one it goes to
 // stderr.
@@ -112,9 +121,23 @@ void SetFileNoticeHandler(std::function<void(const std::string& text)> handler);
 void ReportFileNotice(const std::string& text);
 
 // Test seam of the writers: the steps of writing files that can fail.
-// Journal: writing the intent record; Restore: putting an old file back;
-// Remove: removing a temporary file, an old version or the record.
-enum class FileStep { Create, Write, Flush, Sync, Close, Backup, Journal, Rename, Restore, Remove };
+// Keep: giving the new file what the old one has besides its content (a
+// failure is an attribute the new file cannot take); Journal: writing the
+// intent record; Restore: putting an old file back; Remove: removing a
+// temporary file, an old version or the record.
+enum class FileStep {
+    Create,
+    Write,
+    Flush,
+    Sync,
+    Close,
+    Keep,
+    Backup,
+    Journal,
+    Rename,
+    Restore,
+    Remove
+};
 // Called before each step with the step; returning true makes the step fail
 // as an I/O error would. Throwing SimulatedProcessDeath ends the write there
 // as if the process had been killed: nothing is cleaned up or put back.

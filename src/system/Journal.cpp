@@ -367,4 +367,22 @@ std::vector<std::string> RecoverInterruptedCommits(const fs::path& folder) {
     return notices;
 }
 
+int RecoverInterruptedCommitsIn(const std::vector<fs::path>& folders,
+                                const std::function<void(const std::string& text)>& tell) {
+    std::vector<fs::path> seen;
+    int told = 0;
+    for (const fs::path& folder : folders) {
+        std::error_code ec;
+        const fs::path where = fs::absolute(folder.empty() ? fs::path(".") : folder, ec);
+        const fs::path key = (ec ? folder : where).lexically_normal();
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+        seen.push_back(key);
+        for (const std::string& notice : RecoverInterruptedCommits(key)) {
+            tell(notice);
+            ++told;
+        }
+    }
+    return told;
+}
+
 }  // namespace melodrift

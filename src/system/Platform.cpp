@@ -111,30 +111,6 @@ bool SyncPath(const std::filesystem::path& path) {
 #endif
 }
 
-void CopyOwnerAndAttributes(const std::filesystem::path& original, [[maybe_unused]] std::FILE* copy,
-                            [[maybe_unused]] const std::filesystem::path& copyPath) {
-#ifdef _WIN32
-    const DWORD attributes = ::GetFileAttributesW(original.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    // SetFileAttributesW sets them all: the read-only attribute the copy got
-    // with the permission bits is kept.
-    const DWORD current = ::GetFileAttributesW(copyPath.c_str());
-    const DWORD readOnly =
-        current == INVALID_FILE_ATTRIBUTES ? 0 : current & FILE_ATTRIBUTE_READONLY;
-    if (kept != 0) (void)::SetFileAttributesW(copyPath.c_str(), kept | readOnly);
-#else
-    struct stat info {};
-    if (::stat(original.c_str(), &info) != 0) return;
-    const int fd = ::fileno(copy);
-    // Owner and group together (root), else the group alone (a member of
-    // it); an ordinary user keeps their own.
-    if (::fchown(fd, info.st_uid, info.st_gid) != 0)
-        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
-#endif
-}
-
 void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to,
                 std::error_code& ec) {
     ec.clear();

@@ -35,12 +35,30 @@ bool SyncFolder(const std::filesystem::path& folder);
 // Hands the written data of the file at `path` to the device.
 bool SyncPath(const std::filesystem::path& path);
 
-// Gives `copy` the owner and group of `original` where the process may set
-// them (POSIX; a user may only pick a group they belong to, root anything),
-// and on Windows the file attributes (hidden, system, archive, not
-// indexed). Best effort: what the system refuses stays as it is.
-void CopyOwnerAndAttributes(const std::filesystem::path& original, std::FILE* copy,
-                            const std::filesystem::path& copyPath);
+// Gives `copy` (open for writing at `copyPath`) what `original` has besides
+// its content, before the rename that puts it in the original's place:
+// - POSIX: the owner and group where the process may set them (a user may
+//   only pick a group they belong to, root anything; best effort), every
+//   extended attribute (Linux; the POSIX ACL is the attribute
+//   system.posix_acl_access), none that the original lacks (an ACL the new
+//   file inherited from its folder's default ACL is removed), and last the
+//   exact mode bits, set-group-ID and sticky included; with an ACL the
+//   group bits are its mask, so the group gains nothing.
+// - Windows: the file attributes (hidden, system, archive, not indexed) and
+//   the access control list (DACL), best effort.
+// Returns what could not be kept, one item per entry (empty when the new
+// file has all of it): an attribute that cannot be set on the new file, a
+// mode bit the system dropped.
+std::vector<std::string> CopyFileMetadata(const std::filesystem::path& original, std::FILE* copy,
+                                          const std::filesystem::path& copyPath);
+
+// Sets the mode bits of `copy` to those of `original` again: writing to a
+// file may drop its set-user-ID and set-group-ID bits. False when they
+// differ afterwards. Nothing on Windows.
+bool CopyModeBits(const std::filesystem::path& original, std::FILE* copy);
+
+// How many names (hard links) the file has; 1 when the system cannot tell.
+std::uintmax_t HardLinkCount(const std::filesystem::path& path);
 
 // Renames `from` over `to`, replacing it in one step. On Windows a target
 // that another program holds open without delete sharing refuses the rename

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace melodrift {
 
@@ -100,6 +102,17 @@ void WriteTemporary(PreparedFile& file, std::string_view bytes) {
     const fs::path folder = FolderOf(file.target);
     for (const std::string& notice : RecoverInterruptedCommits(folder)) ReportFileNotice(notice);
     (void)RemoveStaleTemporaries(folder);
+    // A file with other names (hard links) would be split by the rename: the
+    // other names would keep the old content. It is refused instead.
+    if (file.existed) {
+        const std::uintmax_t names = platform::HardLinkCount(file.target);
+        if (names > 1)
+            throw std::system_error(
+                std::make_error_code(std::errc::too_many_links),
+                PathToUtf8(file.requested) + " has " + std::to_string(names) +
+                    " names (hard links), and replacing it would leave the others with the old "
+                    "content; nothing was written (make it a file of its own with a copy)");
+    }
     if (Faulted(FileStep::Create)) throw WriteError(EIO, file.requested);
     std::FILE* stream = CreateTemporary(file.target.parent_path(), file.temporary);
     if (stream == nullptr) {
@@ -116,12 +129,27 @@ void WriteTemporary(PreparedFile& file, std::string_view bytes) {
         }
     } closeOnDeath{stream};
     // The permissions first, so that a private file's new content is never
-    // readable by others, not even while it is written.
+    // readable by others, not even while it is written. What the new file
+    // cannot be given (an extended attribute, an access list, a mode bit)
+    // would be lost with the old file: the write is refused instead.
     if (file.existed) {
         std::error_code ec;
         const fs::perms mode = fs::status(file.target, ec).permissions();
         if (!ec) fs::permissions(file.temporary, mode, fs::perm_options::replace, ec);
-        platform::CopyOwnerAndAttributes(file.target, stream, file.temporary);
+        std::vector<std::string> lost =
+            platform::CopyFileMetadata(file.target, stream, file.temporary);
+        if (Faulted(FileStep::Keep)) lost.push_back("an extended attribute (simulated)");
+        if (!lost.empty()) {
+            std::string text = PathToUtf8(file.requested) + ": the new file cannot be given ";
+            for (std::size_t i = 0; i < lost.size(); ++i) text += (i ? ", " : "") + lost[i];
+            text += " that the old one has; nothing was written";
+            std::FILE* closing = stream;
+            stream = nullptr;
+            std::fclose(closing);
+            RemoveQuietly(file.temporary);
+            file.temporary.clear();
+            throw std::system_error(std::make_error_code(std::errc::not_supported), text);
+        }
     }
     int error = 0;
     bool ok = true;
@@ -136,6 +164,11 @@ void WriteTemporary(PreparedFile& file, std::string_view bytes) {
         errno = 0;
         ok = !Faulted(FileStep::Flush) && std::fflush(stream) == 0;
         if (!ok) error = errno;
+    }
+    // Writing may have dropped the set-user-ID and set-group-ID bits.
+    if (ok && file.existed && !platform::CopyModeBits(file.target, stream)) {
+        ok = false;
+        error = EPERM;
     }
     // On the device before the rename, so that a crash right after the
     // rename cannot leave an empty file in the target's place.

@@ -254,6 +254,41 @@ TEST(WindowStartUp, AnUnusableTempoIsToldWhenTheWindowOpens) {
               std::string::npos);
 }
 
+// A commit of the voice folder's files that a run left half done (killed
+// between its renames), here a recording's folder inside the bank, is
+// finished when the window opens, before the voicebank is used, and the
+// user is told which files.
+TEST(WindowStartUp, ACommitKilledMidwayInTheVoiceFolderIsFinishedAndTold) {
+    TestFolder folder;
+    const auto voiceDir = MakeVoicebank(folder.File("bank"), {"a"});
+    const auto bank = MakeVoicebank(voiceDir / "take", {"a"});
+    const std::string newOto = "a.wav=a,10,80,-200,60,20\r\nb.wav=b,10,80,-200,60,20\r\n";
+    int renames = 0;
+    SetFileFaultHook([&renames](FileStep step) {
+        if (step == FileStep::Rename && ++renames == 2) throw SimulatedProcessDeath{};
+        return false;
+    });
+    FileTransaction files;
+    files.Add(bank / "b_wav.frq", "table");
+    files.Add(bank / "oto.ini", newOto);
+    EXPECT_THROW(files.Commit(), SimulatedProcessDeath);
+    SetFileFaultHook({});
+    ASSERT_NE(ReadBytes(bank / "oto.ini"), newOto);  // one new file, one old
+
+    FormUnderTest t(MakePluginFile(folder.File("plugin.tmp"), voiceDir));
+    ASSERT_EQ(t.log->messages.size(), 1u);
+    EXPECT_NE(t.log->messages.front().find("inform: 前回途中で終わった書き込みを完了しました"),
+              std::string::npos)
+        << t.log->messages.front();
+    EXPECT_NE(t.log->messages.front().find("oto.ini"), std::string::npos);
+    EXPECT_EQ(ReadBytes(bank / "oto.ini"), newOto);
+    EXPECT_EQ(ReadBytes(bank / "b_wav.frq"), "table");
+    EXPECT_EQ(t.voicebank->OtoCount(), 3);  // read after the commit was finished
+    for (const auto& entry : std::filesystem::directory_iterator(bank))
+        EXPECT_EQ(entry.path().filename().string().rfind(".melodrift-", 0), std::string::npos)
+            << entry.path();
+}
+
 TEST(WindowStartUp, StoredValuesOutsideTheControlsFallBackSafely) {
     TestFolder folder;
     folder.StoreSettings(

@@ -266,6 +266,38 @@ TEST_F(CommandLine, AVoiceFolderThatDoesNotExistStopsInsertUnlessAllowed) {
     EXPECT_EQ(InsertedSections(pluginFile).at(1).Get("Lyric"), Sjis("か"));  // as typed
 }
 
+// A correction Insert killed between its renames leaves the table new and
+// the oto.ini and plug-in file old. The next command that touches the
+// recording's folder, even one that only reads, finishes that commit first
+// and says so; nothing of it is left behind.
+TEST_F(CommandLine, ACommitKilledMidwayIsFinishedByTheNextCommandThere) {
+    ASSERT_EQ(Segment().code, 0);
+    int renames = 0;
+    SetFileFaultHook([&renames](FileStep step) {
+        if (step == FileStep::Rename && ++renames == 2) throw SimulatedProcessDeath{};
+        return false;
+    });
+    EXPECT_THROW(Insert({"--correction"}), SimulatedProcessDeath);
+    SetFileFaultHook({});
+    ASSERT_TRUE(fs::exists(recordingDir / "voice_wav.frq"));
+    ASSERT_FALSE(fs::exists(recordingDir / "oto.ini"));
+    ASSERT_EQ(ReadFileBytes(pluginFile), pluginText);
+
+    const CliRun run =
+        Cli({"analyze", PathToUtf8(wave), "-o", PathToUtf8(folder.path() / "frames.csv")});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("前回途中で終わった書き込みを完了しました"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(PathToUtf8(pluginFile)), std::string::npos) << run.err;
+    EXPECT_EQ(SplitLines(ReadFileBytes(recordingDir / "oto.ini")).size(), 5u);
+    EXPECT_EQ(InsertedSections(pluginFile).size(), 5u);
+    for (const fs::path& where : {folder.path(), recordingDir})
+        for (const auto& entry : fs::directory_iterator(where))
+            EXPECT_EQ(PathToUtf8(entry.path().filename()).rfind(".melodrift-", 0),
+                      std::string::npos)
+                << entry.path();
+}
+
 TEST_F(CommandLine, TraceModeMode1) {
     ASSERT_EQ(Segment().code, 0);
     const CliRun run = Insert({"--pitch-mode", "1"});

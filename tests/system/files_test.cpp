@@ -5,6 +5,10 @@
 #include "TempFolder.h"
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <optional>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +21,9 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sys/xattr.h>
 #endif
 
 namespace melodrift {
@@ -202,7 +209,9 @@ TEST(WriteFileAtomically, PermissionBitsAreKept) {
     for (const fs::perms mode :
          {fs::perms::owner_read | fs::perms::owner_write,
           fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec,
-          fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read}) {
+          fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+          fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+              fs::perms::group_exec | fs::perms::set_gid}) {
         fs::permissions(target, mode, fs::perm_options::replace);
         WriteFileAtomically(target, "new");
         EXPECT_EQ(fs::status(target).permissions() & fs::perms::mask, mode);
@@ -225,6 +234,100 @@ TEST(WriteFileAtomically, OwnerAndGroupAreKeptWhereTheProcessMaySetThem) {
     EXPECT_EQ(info.st_uid, 12345u);
     EXPECT_EQ(info.st_gid, 23456u);
 #endif
+}
+
+#ifdef __linux__
+// A POSIX access list as the kernel stores it (system.posix_acl_access):
+// version 2, then (tag, permissions, id) sorted by tag and id.
+std::string AccessList(std::initializer_list<std::array<std::uint32_t, 3>> entries) {
+    std::string bytes;
+    const auto put = [&bytes](std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    put(2, 4);
+    for (const auto& [tag, permissions, id] : entries) {
+        put(tag, 2);
+        put(permissions, 2);
+        put(id, 4);
+    }
+    return bytes;
+}
+
+std::optional<std::string> Attribute(const fs::path& path, const char* name) {
+    char value[256];
+    const ssize_t size = ::getxattr(path.c_str(), name, value, sizeof value);
+    if (size < 0) return std::nullopt;
+    return std::string(value, static_cast<std::size_t>(size));
+}
+#endif
+
+// A replaced file keeps its access list, its extended attributes and its
+// mode bits (set-group-ID too); the group does not gain write permission
+// from the list's mask, and a list the folder would give a new file is not
+// added to a file that had none.
+TEST(WriteFileAtomically, AccessListsAndExtendedAttributesAreKept) {
+#ifndef __linux__
+    GTEST_SKIP() << "extended attributes are copied on Linux only";
+#else
+    constexpr std::uint32_t kAll = 0xFFFFFFFF;  // no id: the owner, group, mask, others entries
+    TempFolder folder;
+    const fs::path target = folder.Write("oto.ini", "old");
+    // user::rw- user:12345:rw- group::r-- mask::rw- other::r--, shown as 0664.
+    const std::string list = AccessList(
+        {{0x01, 6, kAll}, {0x02, 6, 12345}, {0x04, 4, kAll}, {0x10, 6, kAll}, {0x20, 4, kAll}});
+    if (::setxattr(target.c_str(), "user.melodrift.test", "kept", 4, 0) != 0 ||
+        ::setxattr(target.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0)
+        GTEST_SKIP() << "the temporary folder's file system takes no user attributes or access "
+                        "lists: "
+                     << std::strerror(errno);
+    ASSERT_EQ(::chmod(target.c_str(), 02664), 0);  // the mask stays rw-
+    struct stat before {};
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+    WriteFileAtomically(target, "new");
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    struct stat after {};
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+    EXPECT_EQ(Attribute(target, "user.melodrift.test"), "kept");
+    EXPECT_EQ(Attribute(target, "system.posix_acl_access"), list);
+
+    // A folder whose default list gives a group write permission: a file
+    // without a list is replaced by one without a list.
+    const std::string folderDefault = AccessList(
+        {{0x01, 7, kAll}, {0x04, 7, kAll}, {0x08, 6, 23456}, {0x10, 7, kAll}, {0x20, 5, kAll}});
+    ASSERT_EQ(::setxattr(folder.path().c_str(), "system.posix_acl_default", folderDefault.data(),
+                         folderDefault.size(), 0),
+              0);
+    const fs::path plain = folder.path() / "plain.ini";
+    std::ofstream(plain).put('o');  // inherits the default list, which is taken away
+    ASSERT_EQ(::removexattr(plain.c_str(), "system.posix_acl_access"), 0);
+    ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
+    WriteFileAtomically(plain, "new");
+    ASSERT_EQ(::stat(plain.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0644u);
+    EXPECT_FALSE(Attribute(plain, "system.posix_acl_access").has_value());
+#endif
+}
+
+// A file with a second name is refused rather than split: both names keep
+// the old content, and nothing is left beside them.
+TEST(WriteFileAtomically, AHardLinkedFileIsRefusedByName) {
+    TempFolder folder;
+    const fs::path target = folder.Write("oto.ini", "old");
+    std::error_code ec;
+    fs::create_hard_link(target, folder.path() / "copy.ini", ec);
+    if (ec) GTEST_SKIP() << "no hard links here: " << ec.message();
+    try {
+        WriteFileAtomically(target, "new");
+        ADD_FAILURE() << "no error";
+    } catch (const std::system_error& error) {
+        EXPECT_NE(std::string(error.what()).find("2 names (hard links)"), std::string::npos)
+            << error.what();
+        EXPECT_NE(std::string(error.what()).find("oto.ini"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(ReadFileBytes(folder.path() / "copy.ini"), "old");
+    EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"copy.ini", "oto.ini"}));
 }
 
 TEST(WriteFileAtomically, NamesAsLongAsTheFileSystemAllowsAreWritten) {
@@ -439,11 +542,12 @@ TEST(FileTransaction, EveryStepFailingOnceFailingFromThenOnOrDyingLeavesOneGener
             EXPECT_EQ(Names(files.oto.parent_path()), voiceFiles) << context;
         }
         EXPECT_TRUE(finished);
-        // Each file: create, 2 writes (1 for the small ones), flush, sync,
-        // close; a second name for the two old files, the record and its
-        // pointer, three renames, then the two old versions and the two
-        // journal files removed.
-        EXPECT_EQ(faults, 6 + 5 + 5 + 2 + 2 + 3 + 4) << static_cast<int>(mode);
+        // Each file: create, (for the two old files) keeping what they
+        // have besides their content, 2 writes (1 for the small ones),
+        // flush, sync, close; a second name for the two old files, the
+        // record and its pointer, three renames, then the two old versions
+        // and the two journal files removed.
+        EXPECT_EQ(faults, 6 + 6 + 6 + 2 + 2 + 3 + 4) << static_cast<int>(mode);
     }
 }
 
