@@ -7,7 +7,7 @@ TSAN      ?= build/tsan
 CMAKE_ARGS ?=
 # Seconds each fuzz target runs under `make fuzz`.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := plugin_file voicebank wave edit_state cli
+FUZZ_TARGETS := plugin_file voicebank wave edit_state cli character_yaml text_encoding
 
 # Debian packages the build needs; `deps` installs only the missing ones.
 PACKAGES := cmake g++ make pkg-config libicu-dev libfftw3-dev libsimpleini-dev \

@@ -3,9 +3,17 @@
 #   wav-after   a 1-s recording followed by 1.5 GB of other chunks
 #   wav-before  1.5 GB of other chunks, then the 1-s recording
 #   voicedir    a plug-in file whose VoiceDir line is 100 MB
-#   oto-1m      a voicebank whose oto.ini has 1,000,000 entries (and, to
-#               subtract, one with 10 entries: the difference / 999,990 is
+#   oto-200k    a voicebank whose oto.ini has 200,000 entries (and, to
+#               subtract, one with 10 entries: the difference / 199,990 is
 #               the cost of one entry)
+#   setting     a plug-in file whose [#SETTING] section is 100 MB of short
+#               lines (refused past 1 MB)
+#   notes       a plug-in file selecting 2,000,000 notes (refused past 100,000)
+#   state       a 135 MB edit state of 2,000,000 segments (refused past 8 MB)
+#   state-8mb   a 7.9 MB edit state of segments, about the largest one read
+#   oto-lines   an oto.ini of 1,500,000 lines (refused past 250,000)
+#   hour        `analyze` of a 1-hour recording (318 MB of samples) to a file;
+#               only with HOUR=1 (several minutes)
 # The inputs are generated in WORK (default /tmp/melodrift-large; sparse
 # where the file system allows, about 1.6 GB of disk otherwise) and removed
 # unless KEEP=1. Needs python3 and GNU time (/usr/bin/time).
@@ -37,10 +45,10 @@ write("wav-after.wav", [fmt, data], [])
 write("wav-before.wav", [fmt], [data])
 with open("voice.wav", "wb") as f:
     f.write(b"RIFF" + struct.pack("<I", 4 + len(fmt) + len(data)) + b"WAVE" + fmt + data)
-os.makedirs("bank-1m", exist_ok=True)
+os.makedirs("bank-200k", exist_ok=True)
 os.makedirs("bank-10", exist_ok=True)
-with open("bank-1m/oto.ini", "w", newline="") as f:
-    for i in range(1_000_000):
+with open("bank-200k/oto.ini", "w", newline="") as f:
+    for i in range(200_000):
         f.write(f"s_{i:07d}.wav=a{i:07d},100,200,-300,50,20\r\n")
 with open("bank-10/oto.ini", "w", newline="") as f:
     for i in range(10):
@@ -77,7 +85,54 @@ with open('voicedir.tmp', 'wb') as f:
 measure voicedir "$cli" insert voicedir.tmp --state state.mlq
 plugin oto-10.tmp "$work/bank-10"
 measure oto-10 "$cli" insert oto-10.tmp --state state.mlq
-plugin oto-1m.tmp "$work/bank-1m"
-measure oto-1m "$cli" insert oto-1m.tmp --state state.mlq
+plugin oto-200k.tmp "$work/bank-200k"
+measure oto-200k "$cli" insert oto-200k.tmp --state state.mlq
+
+python3 - <<'PY'
+import os
+with open("setting.tmp", "wb") as f:
+    f.write(b"[#SETTING]\r\nTempo=120.00\r\n")
+    line = b"Flags=g-5B50H40" + b"x" * 20 + b"\r\n"
+    f.write(line * (100 * 1024 * 1024 // len(line)))
+with open("notes.tmp", "wb") as f:
+    f.write(b"[#SETTING]\r\nTempo=120.00\r\n")
+    f.write(b"".join(b"[#%07d]\r\nLength=480\r\nLyric=a\r\n" % i for i in range(2_000_000)))
+def state(name, sections, pad):
+    with open(name, "wb") as f:
+        f.write(b"[Melodrift]\r\nMelodrift=1\r\nVersion=2.00\r\nWaveFile=voice.wav\r\n")
+        f.write(b"MojiCount=%d\r\n" % sections)
+        f.write(b"".join(b"[%d]\r\nTime=%d\r\nLength=30\r\nLyric=a%s\r\n" % (i, i * 30, pad)
+                         for i in range(sections)))
+state("state-135mb.mlq", 2_000_000, b"x" * 25)
+state("state-8mb.mlq", 150_000, b"x" * 10)
+os.makedirs("bank-lines", exist_ok=True)
+with open("bank-lines/oto.ini", "wb") as f:
+    f.write(b"a.wav=a,0,0,0,0,0\r\n" * 1_500_000)
+PY
+ls -l setting.tmp notes.tmp state-135mb.mlq state-8mb.mlq | awk '{printf "%-16s %6.1f MB\n", $NF, $5 / 1048576}'
+measure setting "$cli" insert setting.tmp --state state.mlq
+measure notes "$cli" insert notes.tmp --state state.mlq
+plugin state.tmp "$work/bank-10"
+measure state "$cli" insert state.tmp --state state-135mb.mlq
+measure state-8mb "$cli" insert state.tmp --state state-8mb.mlq
+plugin oto-lines.tmp "$work/bank-lines"
+measure oto-lines "$cli" insert oto-lines.tmp --state state.mlq
+
+if [ "${HOUR:-0}" = 1 ]; then
+    python3 - <<'PY'
+import array, math, struct
+rate = 44100
+second = array.array("h", (int(8000 * math.sin(2 * math.pi * 220 * i / rate)) for i in range(rate)))
+data = second.tobytes()
+with open("hour.wav", "wb") as f:
+    size = len(data) * 3600
+    f.write(b"RIFF" + struct.pack("<I", 36 + size) + b"WAVE")
+    f.write(b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, rate, 2 * rate, 2, 16))
+    f.write(b"data" + struct.pack("<I", size))
+    for _ in range(3600):
+        f.write(data)
+PY
+    measure hour "$cli" analyze hour.wav -o hour.csv
+fi
 
 [ "${KEEP:-0}" = 1 ] || rm -rf "$work"

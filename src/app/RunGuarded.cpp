@@ -49,6 +49,16 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 // The editor's own failures, by the start of their (English) message.
 std::string KnownFailure(std::string_view what) {
+    // A message written for the user already (in Japanese: it starts with a
+    // character beyond ASCII) is shown as it is.
+    if (!what.empty() && (static_cast<unsigned char>(what.front()) & 0x80) != 0)
+        return std::string(what);
+    // Inputs larger than any host or voicebank writes, refused by name.
+    if (what.find("no host writes that much") != std::string_view::npos ||
+        what.find("no voicebank holds that many") != std::string_view::npos ||
+        what.find("bytes (not a file of the host") != std::string_view::npos)
+        return "ファイルが大きすぎるため、読み込みませんでした（何も書き込んでいません）。\n" +
+               std::string(what);
     if (StartsWith(what, "no plug-in file is loaded") ||
         StartsWith(what, "no plug-in file was loaded")) {
         return "プラグインファイルが読み込まれていないため、音符を挿入できません。";

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <new>
 #include <ostream>
 #include <stdexcept>
 
@@ -48,6 +49,8 @@ class ByteReader {
     explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::size_t Remaining() const { return bytes_.size() - pos_; }
+    std::uint64_t Size() const { return bytes_.size(); }
+    std::uint64_t Position() const { return pos_; }
 
     // Pointer to the next `n` bytes, advancing past them; nullptr at the end.
     const std::uint8_t* Take(std::size_t n) {
@@ -94,6 +97,8 @@ class FileReader {
 
     bool IsOpen() const { return open_; }
     std::uint64_t Remaining() const { return size_ - pos_; }
+    std::uint64_t Size() const { return size_; }
+    std::uint64_t Position() const { return pos_; }
 
     // Pointer to the next `n` bytes (valid until the next Take), advancing
     // past them; nullptr at the end or on a read error.
@@ -361,13 +366,16 @@ void WaveBuffer::ConvertBits(std::uint16_t bitsPerSample) {
 }
 
 WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path) {
+    problem_ = {};
+    problem_.What = WaveLoadProblem::Kind::CannotOpen;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return WavLoadResult::ReadFailed;
     try {
         FileReader reader(path);
         if (!reader.IsOpen()) return WavLoadResult::ReadFailed;
         return Parse(reader);
-    } catch (const std::exception&) {  // out of memory for the samples
+    } catch (const std::exception&) {  // no thread for the second half of the read
+        problem_.What = WaveLoadProblem::Kind::ReadError;
         return WavLoadResult::ReadFailed;
     }
 }
@@ -378,54 +386,64 @@ WavLoadResult WaveBuffer::LoadFromBytes(std::string_view bytes) {
 }
 
 WavLoadResult WaveBuffer::LoadFromBytes(std::span<const std::uint8_t> bytes) {
-    try {
-        ByteReader reader(bytes);
-        return Parse(reader);
-    } catch (const std::exception&) {  // out of memory for the samples
-        return WavLoadResult::ReadFailed;
-    }
+    ByteReader reader(bytes);
+    return Parse(reader);
 }
 
 template <class Reader>
 WavLoadResult WaveBuffer::Parse(Reader& reader) {
+    problem_ = {};
+    using Kind = WaveLoadProblem::Kind;
+    const auto fail = [&](Kind kind, std::uint64_t needed = 0) {
+        problem_.What = kind;
+        problem_.FileBytes = reader.Size();
+        problem_.NeededBytes = needed;
+        return WavLoadResult::ReadFailed;
+    };
+    // The file ends before the `n` bytes its headers say come next.
+    const auto truncated = [&](std::uint64_t n) {
+        return fail(Kind::Truncated, reader.Position() + n);
+    };
+
     // "RIFF", size (not trusted), "WAVE".
     const std::uint8_t* riff = reader.Take(12);
-    if (riff == nullptr) return WavLoadResult::ReadFailed;
+    if (riff == nullptr) return truncated(12);
     if (!IsChunkId(riff, "RIFF") || !IsChunkId(riff + 8, "WAVE")) return WavLoadResult::NotRiffWave;
 
     // The first chunk is taken as the format chunk, whatever its id.
     const std::uint8_t* fmtHeader = reader.Take(8);
-    if (fmtHeader == nullptr) return WavLoadResult::ReadFailed;
+    if (fmtHeader == nullptr) return truncated(8);
     const std::uint32_t fmtSize = ReadU32(fmtHeader + 4);
     // Only the record's 18 bytes are kept of a longer chunk.
-    if (fmtSize > reader.Remaining()) return WavLoadResult::ReadFailed;
+    if (fmtSize > reader.Remaining()) return truncated(fmtSize);
     std::array<std::uint8_t, WaveFormat::kRecordBytes> fmtRecord{};
     const std::size_t fmtKept = std::min<std::size_t>(fmtSize, fmtRecord.size());
     if (!reader.ReadInto(fmtRecord.data(), fmtKept) || !reader.Skip(fmtSize - fmtKept))
-        return WavLoadResult::ReadFailed;
+        return fail(Kind::ReadError);
     const std::uint8_t* fmtBody = fmtRecord.data();
+    problem_.Found.ReadFrom(std::span<const std::uint8_t>(fmtBody, fmtKept));
     if (fmtSize & 1U) reader.Skip(1);  // pad byte; may be missing at the very end
-    if (fmtSize < 2) return WavLoadResult::ReadFailed;
+    if (fmtSize < 2) return fail(Kind::BadFormatChunk);
     if (ReadU16(fmtBody) != 1) return WavLoadResult::NotPcm;
     // A PCM record needs all 16 bytes of the base block.
-    if (fmtSize < 16) return WavLoadResult::ReadFailed;
+    if (fmtSize < 16) return fail(Kind::BadFormatChunk);
 
     WaveBuffer loaded;
     loaded.format_.ReadFrom(std::span<const std::uint8_t>(fmtBody, fmtKept));
     // BlockAlign must be non-zero and fit its 16-bit field.
     const std::uint32_t blockAlign =
         static_cast<std::uint32_t>(loaded.format_.BitsPerSample / 8) * loaded.format_.Channels;
-    if (blockAlign == 0 || blockAlign > 0xFFFFU) return WavLoadResult::ReadFailed;
+    if (blockAlign == 0 || blockAlign > 0xFFFFU) return fail(Kind::BadFormatChunk);
     loaded.UpdateFormat();
 
     // Skip every chunk up to "data".
     std::uint32_t dataSize = 0;
     for (;;) {
         const std::uint8_t* header = reader.Take(8);
-        if (header == nullptr) return WavLoadResult::ReadFailed;
+        if (header == nullptr) return fail(Kind::NoDataChunk);
         dataSize = ReadU32(header + 4);
         if (IsChunkId(header, "data")) break;
-        if (!reader.Skip(PaddedSize(dataSize))) return WavLoadResult::ReadFailed;
+        if (!reader.Skip(PaddedSize(dataSize))) return truncated(PaddedSize(dataSize));
     }
 
     // Whole sample frames only; a trailing partial frame is not read. A
@@ -433,9 +451,15 @@ WavLoadResult WaveBuffer::Parse(Reader& reader) {
     // allocated.
     const std::uint32_t frameCount = dataSize / blockAlign;
     const std::size_t byteCount = static_cast<std::size_t>(frameCount) * blockAlign;
-    if (byteCount > reader.Remaining()) return WavLoadResult::ReadFailed;
-    loaded.SizeForReading(frameCount);
-    if (!reader.ReadInto(loaded.sampleData_.data(), byteCount)) return WavLoadResult::ReadFailed;
+    if (byteCount > reader.Remaining()) return truncated(byteCount);
+    try {
+        loaded.SizeForReading(frameCount);
+    } catch (const std::bad_alloc&) {
+        return fail(Kind::OutOfMemory, byteCount);
+    } catch (const std::length_error&) {
+        return fail(Kind::OutOfMemory, byteCount);
+    }
+    if (!reader.ReadInto(loaded.sampleData_.data(), byteCount)) return fail(Kind::ReadError);
 
     *this = std::move(loaded);
     return WavLoadResult::Ok;

@@ -68,6 +68,23 @@ struct WaveFormat {
     void ReadFrom(std::span<const std::uint8_t> bytes);
 };
 
+// What went wrong in the last failed load, for a message that names it.
+struct WaveLoadProblem {
+    enum class Kind {
+        None,
+        CannotOpen,      // no such file, a folder, no permission
+        Truncated,       // the file ends at FileBytes; its headers need NeededBytes
+        NoDataChunk,     // the chunks end (at FileBytes) before a "data" chunk
+        BadFormatChunk,  // a "fmt " record too short, or a sample frame of 0 or > 65535 bytes
+        OutOfMemory,     // NeededBytes for the samples could not be allocated
+        ReadError,       // the system failed a read of the samples
+    };
+    Kind What = Kind::None;
+    std::uint64_t FileBytes = 0;
+    std::uint64_t NeededBytes = 0;
+    WaveFormat Found;  // the format record as read (NotPcm, BadFormatChunk)
+};
+
 class WaveBuffer {
   public:
     // Largest sample buffer whose RIFF size field (DataSize + 36) fits 32 bits.
@@ -126,11 +143,14 @@ class WaveBuffer {
     void ConvertBits(std::uint16_t bitsPerSample);
 
     // Reads a RIFF WAVE file. On any result other than Ok the wave is left as
-    // it was. Never throws for file or content problems.
+    // it was (LoadProblem says what went wrong). Never throws for file or
+    // content problems.
     WavLoadResult LoadFromFile(const std::filesystem::path& path);
     // The same from a file image in memory.
     WavLoadResult LoadFromBytes(std::span<const std::uint8_t> bytes);
     WavLoadResult LoadFromBytes(std::string_view bytes);
+    // Why the last load that did not return Ok failed; Kind::None after Ok.
+    const WaveLoadProblem& LoadProblem() const { return problem_; }
 
     // The complete WAVE image: a 44-byte header ("RIFF", DataSize + 36,
     // "WAVE", "fmt " of 16 bytes, "data", DataSize) followed by the samples.
@@ -151,6 +171,7 @@ class WaveBuffer {
     WavLoadResult Parse(Reader& reader);
 
     WaveFormat format_;
+    WaveLoadProblem problem_;
     std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> sampleData_;
     std::uint32_t dataSize_ = 0;
     std::uint32_t sampleCount_ = 0;

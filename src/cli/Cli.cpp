@@ -23,10 +23,12 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +72,18 @@ std::string EscapeLines(const std::string& text) {
 
 std::string Quoted(const fs::path& path) { return "\"" + PathToUtf8(path) + "\""; }
 
+// Writes `bytes` to `stream` and flushes it. On failure, the reason: the
+// system's text for the errno the failed write left ("No space left on
+// device", "Broken pipe").
+std::optional<std::string> WriteAndFlush(std::ostream& stream, std::string_view bytes) {
+    errno = 0;
+    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    stream.flush();
+    if (stream) return std::nullopt;
+    const int error = errno;
+    return error != 0 ? std::string(std::strerror(error)) : std::string("write error");
+}
+
 // A listing or a preview goes to its file atomically. A device or a pipe
 // named as the output (/dev/null, a FIFO a script reads from) cannot be
 // replaced and is written to directly.
@@ -81,9 +95,8 @@ void WriteOutput(const fs::path& path, std::string_view bytes) {
         return;
     }
     std::ofstream stream(path, std::ios::binary);
-    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    stream.flush();
-    if (!stream) throw CommandFailure("cannot write to " + Quoted(path));
+    if (const std::optional<std::string> error = WriteAndFlush(stream, bytes))
+        throw CommandFailure("cannot write to " + Quoted(path) + ": " + *error);
 }
 
 // A path as typed, made absolute against the working folder: what is stored
@@ -117,7 +130,7 @@ void LoadWave(EditorSession& session, const fs::path& wave, CliPrompts& prompts,
         case LoadOutcome::NoFile:
             throw CommandFailure("no recording at " + Quoted(wave));
         case LoadOutcome::Unsupported:
-            throw CommandFailure(Quoted(wave) + " is not a 44100 Hz 16-bit WAVE file");
+            throw CommandFailure(Quoted(wave) + " was refused (the reason is above)");
         case LoadOutcome::Declined:
             throw CommandFailure(Quoted(wave) + " was not analysed");
         case LoadOutcome::NoFrames:
@@ -148,6 +161,10 @@ void LoadState(EditorSession& session, const fs::path& state, CliPrompts& prompt
             throw CommandFailure("the recording named in " + Quoted(state) + " does not exist");
         case EditStateOutcome::NoSegments:
             throw CommandFailure(Quoted(state) + " holds no segments");
+        case EditStateOutcome::TooLarge:
+            throw CommandFailure(Quoted(state) + " is larger than any edit state (" +
+                                 std::to_string(kMaxEditStateBytes >> 20) +
+                                 " MB); it was not read");
         case EditStateOutcome::RecordingRejected:
             throw CommandFailure("the recording named in " + Quoted(state) +
                                  " could not be loaded");
@@ -184,9 +201,10 @@ void RunAnalyze(const AnalyzeArgs& args, const CliStreams& streams) {
     EditorSession session;
     LoadWave(session, Utf8Path(args.wave), prompts, streams, LoadScope::PitchOnly);
     const std::string text = args.format == "json" ? AnalysisJson(session) : AnalysisCsv(session);
-    if (args.out.empty() || args.out == "-")
-        streams.Out << text << std::flush;
-    else
+    if (args.out.empty() || args.out == "-") {
+        if (const std::optional<std::string> error = WriteAndFlush(streams.Out, text))
+            throw CommandFailure("cannot write the listing to standard output: " + *error);
+    } else
         WriteOutput(Utf8Path(args.out), text);
 }
 
@@ -423,6 +441,15 @@ void RunPreview(const PreviewArgs& args, const CliStreams& streams) {
     WriteOutput(out, image);
 }
 
+// Whether all that went to standard output (help, usage) reached it; if
+// not, says so on stderr.
+bool OutputWritten(const CliStreams& streams) {
+    const std::optional<std::string> error = WriteAndFlush(streams.Out, {});
+    if (!error) return true;
+    streams.Err << "melodrift-cli: cannot write to standard output: " << *error << '\n';
+    return false;
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
@@ -526,14 +553,19 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::Success& e) {
-        return app.exit(e, streams.Out, streams.Err);
+        const int code = app.exit(e, streams.Out, streams.Err);
+        return OutputWritten(streams) ? code : kExitFailure;
     } catch (const CLI::ParseError& e) {
         // The message quotes the word that was refused: escaped for the terminal.
         std::ostringstream out;
         std::ostringstream err;
         app.exit(e, out, err);
-        streams.Out << EscapeLines(out.str());
         streams.Err << EscapeLines(err.str());
+        if (const std::optional<std::string> error =
+                WriteAndFlush(streams.Out, EscapeLines(out.str()))) {
+            streams.Err << "melodrift-cli: cannot write to standard output: " << *error << '\n';
+            return kExitFailure;
+        }
         return kExitUsage;
     }
 
@@ -559,7 +591,7 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& streams) {
         streams.Err << "melodrift-cli: " << EscapeControlCharacters(e.what()) << '\n';
         return kExitFailure;
     }
-    return kExitSuccess;
+    return OutputWritten(streams) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace melodrift

@@ -2,6 +2,7 @@
 
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
+#include "editor/EditStateMending.h"
 #include "editor/Session.h"
 #include "system/Files.h"
 #include "system/Prompts.h"
@@ -20,19 +21,18 @@ namespace melodrift {
 
 namespace {
 
-// The edit state as text: UTF-8 after a byte order mark, else CP932 (UTF-8
-// without a mark when the bytes are not CP932 but are UTF-8). A missing
-// file is an empty INI.
+// The edit state as text (EditStateEncoding); a missing file, or one larger
+// than any edit state (EditStateTooLarge), is an empty INI. The file's bytes
+// are let go once decoded.
 IniFile LoadEditStateIni(const std::filesystem::path& path) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return IniFile::Parse("");
-    const std::string bytes = ReadFileBytes(path);
-    TextEncoding encoding = TextEncoding::ShiftJis;
-    if (bytes.starts_with(kUtf8Bom))
-        encoding = TextEncoding::Utf8WithBom;
-    else if (!IsValidShiftJis(bytes) && IsValidUtf8(bytes))
-        encoding = TextEncoding::Utf8;
-    return IniFile::Parse(DecodeText(bytes, encoding));
+    if (!std::filesystem::exists(path, ec) || EditStateTooLarge(path)) return IniFile::Parse("");
+    std::string text;
+    {
+        const std::string bytes = ReadFileBytes(path);
+        text = DecodeText(bytes, EditStateEncoding(bytes));
+    }
+    return IniFile::Parse(text);
 }
 
 // Written in CP932 when every character comes back unchanged from it, else
@@ -45,6 +45,26 @@ void SaveEditStateIni(const IniFile& ini, const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+std::optional<std::uintmax_t> EditStateTooLarge(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size <= kMaxEditStateBytes) return std::nullopt;
+    return size;
+}
+
+std::string EditStateTooLargeMessage(std::uintmax_t bytes) {
+    return "編集ファイルが大きすぎるため、読み込めません（" +
+           FormatInteger(static_cast<std::int64_t>(bytes >> 20)) + " MB。編集ファイルは " +
+           FormatInteger(static_cast<std::int64_t>(kMaxEditStateBytes >> 20)) +
+           " MB までです）。壊れたファイルか、編集ファイルではないファイルです。";
+}
+
+TextEncoding EditStateEncoding(std::string_view bytes) {
+    if (bytes.starts_with(kUtf8Bom)) return TextEncoding::Utf8WithBom;
+    if (!IsValidShiftJis(bytes) && IsValidUtf8(bytes)) return TextEncoding::Utf8;
+    return TextEncoding::ShiftJis;
+}
 
 bool EditStateCanHoldPath(const std::filesystem::path& path) {
     const std::string text = PathToUtf8(path);
@@ -179,6 +199,8 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
         prompts.Inform(message);
         return outcome;
     };
+    if (const auto size = EditStateTooLarge(path))
+        return refuse(EditStateTooLargeMessage(*size), EditStateOutcome::TooLarge);
     const IniFile ini = LoadEditStateIni(path);
     if (ini.Read(kEditStateSection, "Melodrift", "0") != "1") {
         return refuse(kNotEditStateMessage, EditStateOutcome::NotEditState);
@@ -209,6 +231,7 @@ EditStateOutcome EditorSession::LoadEditStateFrom(const std::filesystem::path& p
     }
 
     ApplyEditState(ini);
+    if (LastEditStateMends.Any()) prompts.Inform(EditStateMendsMessage(LastEditStateMends));
     return EditStateOutcome::Loaded;
 }
 
@@ -237,33 +260,39 @@ void EditorSession::ApplyEditState(const IniFile& ini) {
     // apart fit into the recording; a larger count is damage, and is cut
     // there instead of filling memory with default segments.
     const double duration = DurationMs();
-    const auto maxCount = static_cast<std::int64_t>(duration / std::max(MinCutGap, 1.0)) + 1;
+    const double gap = std::max(MinCutGap, 1.0);
+    const auto maxCount = static_cast<std::int64_t>(duration / gap) + 1;
     const std::int64_t storedCount =
         StoredWholeNumber(ini.Read(kEditStateSection, "MojiCount", "0"));
     const std::int64_t count = std::clamp<std::int64_t>(storedCount, 0, maxCount);
-    std::vector<Segment> segments;
-    segments.reserve(static_cast<std::size_t>(count));
+    EditStateMends mends;
+    if (storedCount > maxCount) mends.CountCut = storedCount - maxCount;
+    std::vector<StoredSegment> stored;
+    stored.reserve(static_cast<std::size_t>(count));
     for (std::int64_t n = 0; n < count; ++n) {
         const std::string section = FormatInteger(n);
-        Segment seg;
-        // Starts outside the recording are kept inside it.
-        seg.StartMs = std::clamp(StoredNumber(ini.Read(section, "Time", "0"), 0.0), 0.0, duration);
-        seg.LengthMs = StoredNumber(ini.Read(section, "Length", "100"), 100.0);
+        // A section the count names but the file lacks is no segment.
+        if (!ini.HasSection(section)) {
+            ++mends.Missing;
+            continue;
+        }
+        StoredSegment seg;
+        seg.StartMs = StoredNumber(ini.Read(section, "Time", "0"), 0.0);
+        if (const auto length = ini.Get(section, "Length"))
+            seg.LengthMs = StoredNumber(*length, std::numeric_limits<double>::quiet_NaN());
         seg.Lyric = ini.Read(section, "Lyric", "R");
-        segments.push_back(std::move(seg));
+        stored.push_back(std::move(seg));
     }
-    // Segments must be in time order for every later step; a damaged file's
-    // order is restored (lyrics move with their starts).
-    std::stable_sort(segments.begin(), segments.end(),
-                     [](const Segment& a, const Segment& b) { return a.StartMs < b.StartMs; });
-    // Segments cover the recording from its start: pitch and loudness are
-    // read from the segments' times, so a first start after 0 (a hand-edited
-    // file) would shift every note. The first segment takes the head.
-    if (!segments.empty()) segments.front().StartMs = 0.0;
+    std::vector<Segment> segments = MendSegments(std::move(stored), duration, gap, mends);
+    // None of the sections there: the whole recording is one rest, as after
+    // loading it alone.
+    if (segments.empty()) segments.push_back(Segment{0.0, 0.0, "R"});
+    LastEditStateMends = mends;
     Segments = std::move(segments);
     RecalcLengths();
     HoverSegment = -1;
-    Modified = false;
+    // A mended state differs from its file: saving is offered.
+    Modified = mends.Any();
 }
 
 }  // namespace melodrift

@@ -15,9 +15,11 @@
 #pragma once
 
 #include "audio/Frames.h"
+#include "text/Encoding.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,6 +49,45 @@ inline constexpr std::string_view kPathNotStorableMessage =
     "録音ファイルのパスに編集ファイル（Shift-"
     "JIS）で表せない文字が含まれているため、保存できません。"
     "フォルダ名やファイル名を変えてから、もう一度読み込んでください。";
+
+// What loading a hand-edited edit state had to mend, counted by kind. A
+// file written here needs none of it.
+struct EditStateMends {
+    bool Reordered = false;            // segments not in time order
+    bool LateFirstStart = false;       // the first segment started after 0
+    int Outside = 0;                   // starts before 0 or at or past the end
+    int PastEnd = 0;                   // a last segment whose stored end lies past the end
+    int NonPositiveLength = 0;         // stored lengths of 0 or less
+    int Overlapping = 0;               // stored ends past the next segment's start
+    int Gapped = 0;                    // stored ends short of the next segment's start
+    int TooClose = 0;                  // starts moved to lie MinCutGap after the one before
+    std::vector<std::string> Dropped;  // lyrics of segments with no room left in the recording
+    int Missing = 0;                   // sections the count names but the file lacks
+    std::int64_t CountCut = 0;         // segments the count names beyond what fits
+
+    bool Any() const {
+        return Reordered || LateFirstStart || Outside || PastEnd || NonPositiveLength ||
+               Overlapping || Gapped || TooClose || !Dropped.empty() || Missing || CountCut;
+    }
+};
+
+// "編集ファイルの区間に誤りがあったため、直して読み込みました。" and one line
+// per kind mended.
+std::string EditStateMendsMessage(const EditStateMends& mends);
+
+// An edit state holds a few bytes per analysis frame and per segment: about
+// 5 MB for an hour of recording cut every 100 ms, 8.5 MB cut every 30 ms.
+// Read, a file takes about nine times its size in memory; a larger file
+// than this is refused before it is read (EditStateTooLarge gives its size).
+inline constexpr std::uintmax_t kMaxEditStateBytes = std::uintmax_t{8} << 20;
+std::optional<std::uintmax_t> EditStateTooLarge(const std::filesystem::path& path);
+// "編集ファイルが大きすぎるため、読み込めません（…）"
+std::string EditStateTooLargeMessage(std::uintmax_t bytes);
+
+// The encoding an edit state's bytes are read in: UTF-8 after a byte order
+// mark, else CP932 (UTF-8 without a mark when the bytes are not CP932 but
+// are UTF-8).
+TextEncoding EditStateEncoding(std::string_view bytes);
 
 // Whether the edit state can name `path` faithfully: its name is Unicode
 // (on systems whose file names are bytes, valid UTF-8), so that written in

@@ -424,6 +424,19 @@ InsertSummary Insert(EditorSession& session, Voicebank& voicebank, Prompts& prom
             "no plug-in file is loaded; there is nothing to insert the notes into");
     if (!UsableTempo(session.Notes->Tempo))
         throw std::runtime_error(std::string(kUnusableTempoMessage));
+    // A segment shorter than half a tick at this tempo would become a note
+    // of length 0, which the hosts cannot place: refused before anything
+    // is written.
+    const std::vector<std::int64_t> ticks = WholeTickStarts(*session.Notes, session.Segments);
+    for (std::size_t n = 0; n + 1 < ticks.size(); ++n)
+        if (ticks[n + 1] <= ticks[n])
+            throw std::runtime_error(
+                "区間 " + FormatInteger(static_cast<std::int64_t>(n)) + "（" +
+                FormatGeneral(session.Segments[n].StartMs) + " ms から " +
+                FormatGeneral(session.Segments[n].LengthMs) + " ms）は、テンポ " +
+                FormatGeneral(session.Notes->Tempo) +
+                " では長さ 0 の音符になるため、挿入できません。テンポを上げるか、区間を長くしてから"
+                "もう一度挿入してください（何も書き込んでいません）。");
 
     // A recording whose name cannot stand in oto.ini is refused before
     // anything is written.

@@ -17,6 +17,8 @@ class WaveBuffer;
 
 // The error box of a rejected recording and the question before a long one.
 inline constexpr std::string_view kUnsupportedFormatMessage = "対応していないフォーマットです。";
+// The same for a file that could not be read whole (cut short, no memory).
+inline constexpr std::string_view kUnreadableRecordingMessage = "録音ファイルを読み込めません。";
 inline constexpr std::string_view kLongRecordingQuestion =
     "音声が長いため分析に長時間かかります。続けますか？";
 inline constexpr std::string_view kNoFramesMessage = "Waveファイルの読み込みに失敗しました。";

@@ -12,6 +12,7 @@
 
 #include "audio/Frames.h"
 #include "editor/Cutting.h"
+#include "editor/EditState.h"
 #include "editor/Zoom.h"
 
 #include <array>
@@ -107,6 +108,7 @@ enum class EditStateOutcome {
     NoWaveFile,         // the stored recording does not exist
     NoSegments,         // "MojiCount" missing, not a number, or ≤ 0
     RecordingRejected,  // the stored recording exists but did not load
+    TooLarge,           // larger than any edit state (kMaxEditStateBytes)
 };
 
 // The three timing edits of voice-correction mode.
@@ -280,6 +282,8 @@ class EditorSession {
     // recording already loaded: the last step of LoadEditStateFrom. At most
     // as many segments as cuts MinCutGap apart fit into the recording.
     void ApplyEditState(const IniFile& ini);
+    // What the last ApplyEditState mended (LoadEditStateFrom tells the user).
+    EditStateMends LastEditStateMends;
 };
 
 // A rest lyric: exactly "R" or "r".

@@ -19,6 +19,13 @@ constexpr std::string_view kMissingFileMessage = "データがありません。
 constexpr std::string_view kInsertSection = "#INSERT";
 constexpr std::string_view kDefaultLyric = "あ";
 constexpr double kQuarterNoteTicks = 480.0;
+// The hosts write a [#SETTING] section of a few hundred bytes and send at
+// most the notes of one song. Larger inputs are refused while they are
+// read, before they take memory in proportion: the [#SETTING] section's
+// bytes, and the lines kept of the selected notes (a header, a lyric and a
+// length each: a hundred thousand notes' worth).
+constexpr std::size_t kMaxSettingBytes = std::size_t{1} << 20;
+constexpr std::size_t kMaxSentNoteLines = 300'000;
 
 bool StartsSection(std::string_view line) {
     return line.size() >= 2 && line[0] == '[' && line[1] == '#';
@@ -127,6 +134,12 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
     std::vector<std::string> notes;
     bool first = true;
     bool settingsDone = false;
+    std::size_t settingBytes = 0;
+    const auto tooLarge = [&](const std::string& what) {
+        return std::runtime_error(PathToUtf8(path) + ": " + what +
+                                  "; no host writes that much, so the file was not read "
+                                  "(nothing was written)");
+    };
     try {
         ReadLines(path, kMaxLineBytes, [&](std::string_view line) {
             // A UTF-8 byte order mark makes the whole file UTF-8.
@@ -140,11 +153,19 @@ int NoteList::LoadFromPluginFile(const std::filesystem::path& path, Prompts& pro
                 return true;
             }
             if (StartsSection(line)) settingsDone = true;
-            if (!settingsDone)
+            if (!settingsDone) {
+                settingBytes += line.size() + 2;
+                if (settingBytes > kMaxSettingBytes)
+                    throw tooLarge("the [#SETTING] section is larger than " +
+                                   std::to_string(kMaxSettingBytes >> 20) + " MB");
                 section.emplace_back(line);
-            else if (StartsSection(line) || line.starts_with("Lyric=") ||
-                     line.starts_with("Length="))
+            } else if (StartsSection(line) || line.starts_with("Lyric=") ||
+                       line.starts_with("Length=")) {
+                if (notes.size() >= kMaxSentNoteLines)
+                    throw tooLarge("more than " + std::to_string(kMaxSentNoteLines / 3) +
+                                   " notes are selected");
                 notes.emplace_back(line);
+            }
             return true;
         });
     } catch (const LineTooLong&) {

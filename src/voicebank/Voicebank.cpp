@@ -15,6 +15,7 @@
 #include <exception>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <system_error>
 
 namespace melodrift {
@@ -153,11 +154,16 @@ std::size_t CountLinesAtMost(const fs::path& file) {
     if (!fs::is_regular_file(file, ec)) return 0;  // a pipe would block the open
     std::ifstream in(file, std::ios::binary);
     if (!in) return 0;
+    // CR, LF and CR LF each end one line.
     std::size_t breaks = 0;
+    bool afterCr = false;
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         const auto got = static_cast<std::size_t>(in.gcount());
-        for (std::size_t i = 0; i < got; ++i) breaks += buffer[i] == '\n' || buffer[i] == '\r';
+        for (std::size_t i = 0; i < got; ++i) {
+            breaks += buffer[i] == '\r' || (buffer[i] == '\n' && !afterCr);
+            afterCr = buffer[i] == '\r';
+        }
         if (in.eof()) break;
     }
     return breaks + 1;
@@ -320,8 +326,14 @@ void Voicebank::ReadOtoFolder(const fs::path& dir, bool isRoot, std::set<fs::pat
     // The file as named, else its name in another case or normalisation.
     const fs::path oto = FindInFolder(dir, "oto.ini").value_or(dir / "oto.ini");
     if (isRoot) rootOtoPath_ = oto;
-    if (const std::size_t lines = CountLinesAtMost(oto);
-        otoList_.size() + lines > otoList_.capacity()) {
+    const std::size_t lines = CountLinesAtMost(oto);
+    // The largest banks hold tens of thousands of entries; a file of more
+    // lines than this is refused before the table grows for it.
+    if (otoList_.size() + lines > kMaxOtoLines + 1)
+        throw std::runtime_error(PathToUtf8(oto) + ": more than " + std::to_string(kMaxOtoLines) +
+                                 " lines in the voicebank's oto.ini files; no voicebank holds that "
+                                 "many entries, so it was not read");
+    if (otoList_.size() + lines > otoList_.capacity()) {
         const std::size_t wanted =
             std::max(otoList_.size() + lines, otoList_.capacity() + otoList_.capacity() / 2);
         otoList_.reserve(wanted);

@@ -66,6 +66,10 @@ int NoteNameToNumber(std::string_view noteName);
 // FullPath is left empty.
 std::optional<OtoEntry> ParseOtoLine(std::string_view line);
 
+// Most lines the oto.ini files of one voice folder (with its subfolders)
+// may hold together; LoadVoicebank refuses more.
+inline constexpr std::size_t kMaxOtoLines = 250'000;
+
 // The encoding the voice folder's character.yaml declares for its oto.ini,
 // prefix.map and character.txt ("text_file_encoding"), if any.
 std::optional<TextEncoding> DeclaredTextEncoding(const std::filesystem::path& voiceFolder);

@@ -426,9 +426,9 @@ TEST_F(LongRecording, DecliningTheLongAnalysisQuestionChangesNothing) {
     WriteFileAtomically(odd, "RIFF\x04\0\0\0WAVE");
     t_->prompts->files.push_back(odd);
     QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
-    EXPECT_EQ(
-        t_->log->messages.back(),
-        "error: 対応していないフォーマットです。\nファイルが途中で切れているか、壊れています。");
+    EXPECT_EQ(t_->log->messages.back(),
+              "error: 録音ファイルを読み込めません。\nファイルが途中で切れています（5 "
+              "バイトで終わっていますが、ヘッダーによれば少なくとも 12 バイトあるはずです）。");
     EXPECT_FALSE(Session().HasRecording());
 }
 

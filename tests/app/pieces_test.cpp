@@ -49,6 +49,14 @@ TEST(GuardedEvents, ReasonsAreJapanese) {
     EXPECT_EQ(JapaneseReason(std::domain_error("a portamento point time cannot be written")),
               "書き込めない値があります。");
     EXPECT_EQ(JapaneseReason(std::logic_error("odd")), "内部エラー (odd)");
+    // Refusals written in Japanese stay as they are; refused sizes are named.
+    EXPECT_EQ(JapaneseReason(std::runtime_error("区間 0 は長さ 0 の音符になります。")),
+              "区間 0 は長さ 0 の音符になります。");
+    EXPECT_EQ(
+        JapaneseReason(std::runtime_error(
+            "/p/a.tmp: the [#SETTING] section is larger than 1 MB; no host writes that much")),
+        "ファイルが大きすぎるため、読み込みませんでした（何も書き込んでいません）。\n/p/a.tmp: "
+        "the [#SETTING] section is larger than 1 MB; no host writes that much");
 }
 
 TEST(QtTexts, TheStandardButtonsSpeakJapanese) {

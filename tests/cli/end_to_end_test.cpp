@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <optional>
 #include <sstream>
@@ -529,6 +530,34 @@ TEST_F(CommandLine, ListingsAndPreviewsGoToADeviceNamedAsTheOutput) {
     EXPECT_TRUE(fs::is_character_file(null, ec));
 }
 
+// A full disk behind standard output or a named device fails the command
+// with the system's reason; it never reports success.
+TEST_F(CommandLine, AnOutputThatCannotBeWrittenIsAFailure) {
+    const fs::path full = "/dev/full";
+    std::error_code ec;
+    if (!fs::is_character_file(full, ec))
+        GTEST_SKIP() << "no /dev/full (a device always full) here";
+    const auto toFull = [&](const std::vector<std::string>& args) {
+        std::ofstream out(full, std::ios::binary);
+        std::ostringstream err;
+        CliRun run;
+        run.code = RunCli(args, CliStreams{out, err, false});
+        run.err = err.str();
+        return run;
+    };
+    for (const CliRun& run : {toFull({"analyze", PathToUtf8(wave)}),
+                              toFull({"analyze", PathToUtf8(wave), "--format", "json"}),
+                              toFull({"segment", "--help"})}) {
+        EXPECT_EQ(run.code, 1);
+        EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+    }
+    const CliRun named = Cli({"analyze", PathToUtf8(wave), "-o", PathToUtf8(full)});
+    EXPECT_EQ(named.code, 1);
+    EXPECT_NE(named.err.find("/dev/full\": No space left on device"), std::string::npos)
+        << named.err;
+}
+
 TEST_F(CommandLine, AnalyzeListsEveryFrame) {
     const CliRun run = Cli({"analyze", PathToUtf8(wave)});
     ASSERT_EQ(run.code, 0) << run.err;
@@ -752,6 +781,16 @@ TEST_F(CommandLine, AnUnusableTempoIsReportedBeforeTheStateIsRead) {
         EXPECT_EQ(run.err.find("no edit state"), std::string::npos) << run.err;
         EXPECT_EQ(ReadFileBytes(pluginFile), text);
     }
+    // A tempo so slow that a 300 ms segment is under half a tick would make a
+    // note of length 0: refused, nothing written.
+    ASSERT_EQ(Segment().code, 0);
+    const std::string slow = JoinLinesCrLf(
+        {"[#SETTING]", "Tempo=0.1", "VoiceDir=" + PathToCp932(voiceDir), "[#PREV]", "Length=480"});
+    WriteFileAtomically(pluginFile, slow);
+    const CliRun run = Insert({});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("長さ 0 の音符"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFileBytes(pluginFile), slow);
 }
 
 // Replaces the stored pitch of frames first..last (all in the first key).

@@ -277,10 +277,11 @@ TEST_F(EditStateFile, GarbageNumbersFallBackToTheirDefaults) {
     WriteState("garbage.mlq", text);
     EditorSession s;
     ASSERT_EQ(s.LoadEditStateFrom(folder / "garbage.mlq", prompts), EditStateOutcome::Loaded);
-    // Starts: 0 (not a number), 300, 0 (not finite), 150 — put back in time order.
+    // Starts: 0 (not a number), 300, 0 (not finite), 150 — put back in time
+    // order, the second 0 moved one cut distance on.
     ASSERT_EQ(s.Segments.size(), 4u);
     EXPECT_EQ(s.Segments[0].StartMs, 0.0);
-    EXPECT_EQ(s.Segments[1].StartMs, 0.0);
+    EXPECT_EQ(s.Segments[1].StartMs, 30.0);
     EXPECT_EQ(s.Segments[1].Lyric, "x");
     EXPECT_EQ(s.Segments[2].StartMs, 150.0);
     EXPECT_EQ(s.Segments[2].Lyric, "R");  // no Lyric key
@@ -297,6 +298,47 @@ TEST_F(EditStateFile, GarbageNumbersFallBackToTheirDefaults) {
     EXPECT_NE(f[6].TargetF0, 0.0f);    // not stored: the fresh analysis stays
 }
 
+// Out of order, lengths of 0 and less, an overlap, two starts at one time,
+// one past the end of the 1444 ms recording: mended so that every segment
+// is at least a cut distance long, and the message says what was mended.
+TEST_F(EditStateFile, AHandEditedStateIsMendedAndSaysWhat) {
+    WriteState("edited.mlq", Header("2.00", "MojiCount=7\r\n") +
+                                 "[0]\r\nTime=500\r\nLength=-20\r\nLyric=b\r\n"
+                                 "[1]\r\nTime=100\r\nLength=0\r\nLyric=a\r\n"
+                                 "[2]\r\nTime=500\r\nLength=100\r\nLyric=c\r\n"
+                                 "[3]\r\nTime=520\r\nLength=800\r\nLyric=d\r\n"
+                                 "[4]\r\nTime=5000\r\nLength=100\r\nLyric=e\r\n"
+                                 "[5]\r\nTime=1400\r\nLength=3600\r\nLyric=f\r\n");
+    EditorSession s;
+    ASSERT_EQ(s.LoadEditStateFrom(folder / "edited.mlq", prompts), EditStateOutcome::Loaded);
+    const std::pair<double, std::string> expected[] = {
+        {0.0, "a"}, {500.0, "b"}, {530.0, "c"}, {560.0, "d"}, {1400.0, "f"}};
+    ASSERT_EQ(s.Segments.size(), std::size(expected));
+    for (std::size_t i = 0; i < s.Segments.size(); ++i) {
+        EXPECT_EQ(s.Segments[i].StartMs, expected[i].first) << i;
+        EXPECT_EQ(s.Segments[i].Lyric, expected[i].second) << i;
+        EXPECT_GE(s.Segments[i].LengthMs, s.MinCutGap) << i;
+    }
+    EXPECT_TRUE(s.Modified);
+    ASSERT_EQ(prompts.informs.size(), 1u);
+    const std::string& told = prompts.informs[0];
+    for (const char* line :
+         {"時刻の順に並んでいない区間を並べ直しました", "最初の区間を録音の先頭から始めました",
+          "範囲外の区間 1 個", "長さが 0 以下の区間 2 個", "重なっていた区間 1 個",
+          "すき間があった区間 1 個", "区切り 2 個を後ろにずらしました",
+          "録音の終わりを越えていた最後の区間",
+          "録音に収まらない区間 1 個を削除しました（歌詞: e）",
+          "MojiCount が示す区間のうち 1 個がファイルにない"})
+        EXPECT_NE(told.find(line), std::string::npos) << line << "\n" << told;
+    // Saved, the mended state reads back without a word.
+    s.SaveEditStateTo(folder / "mended.mlq");
+    prompts.informs.clear();
+    EditorSession again;
+    ASSERT_EQ(again.LoadEditStateFrom(folder / "mended.mlq", prompts), EditStateOutcome::Loaded);
+    EXPECT_TRUE(prompts.informs.empty()) << prompts.informs[0];
+    EXPECT_EQ(again.Segments.size(), s.Segments.size());
+}
+
 TEST_F(EditStateFile, AHugeSegmentCountIsCutToWhatTheRecordingCanHold) {
     WriteState("huge.mlq",
                Header("2.00", "MojiCount=2000000000\r\n") + "[0]\r\nTime=0\r\n[1]\r\nTime=100\r\n");
@@ -304,6 +346,17 @@ TEST_F(EditStateFile, AHugeSegmentCountIsCutToWhatTheRecordingCanHold) {
     ASSERT_EQ(s.LoadEditStateFrom(folder / "huge.mlq", prompts), EditStateOutcome::Loaded);
     EXPECT_LE(s.Segments.size(), static_cast<std::size_t>(s.DurationMs() / 30.0) + 1);
     EXPECT_GE(s.Segments.size(), 2u);
+
+    // A file larger than any edit state is refused before it is read.
+    std::filesystem::resize_file(folder / "huge.mlq", kMaxEditStateBytes + 1);
+    prompts.informs.clear();
+    EditorSession refused;
+    EXPECT_EQ(refused.LoadEditStateFrom(folder / "huge.mlq", prompts), EditStateOutcome::TooLarge);
+    ASSERT_EQ(prompts.informs.size(), 1u);
+    EXPECT_NE(prompts.informs[0].find("編集ファイルが大きすぎるため、読み込めません（8 MB。"),
+              std::string::npos)
+        << prompts.informs[0];
+    EXPECT_FALSE(refused.HasRecording());
 }
 
 TEST_F(EditStateFile, ButtonsAskWhatTheyMust) {

@@ -334,24 +334,46 @@ TEST_F(RecordingLoad, RejectedFilesLeaveTheEarlierRecordingUntouched) {
     const auto framesBefore = session.FrameCount();
 
     const auto tone = HarmonicTone(220.0, 8000);
+    const std::string unsupported = "対応していないフォーマットです。\n";
+    const std::string unreadable = "録音ファイルを読み込めません。\n";
+    std::string floating = WavBytes(tone);
+    floating[20] = 3;  // format tag 3: floating point
+    std::string noData = WavBytes(tone).substr(0, 36) + "LIST";
+    testing::PutLe(noData, 4, 4);
+    noData += "INFO";
     // Each refusal says what was found and what is needed.
     const std::pair<std::filesystem::path, std::string> rejected[] = {
         {Write("eight.wav", WavBytes(tone, 1, 44100, 8)),
-         "このファイルは 44100 Hz・8 ビット・モノラルです。44100 Hz・16 ビットの WAVE "
-         "ファイルが必要です。"},
+         unsupported +
+             "このファイルは 44100 Hz・8 ビット・モノラルです。44100 Hz・16 ビットの WAVE "
+             "ファイルが必要です。"},
         {Write("slow.wav", WavBytes(HarmonicTone(220.0, 8000, 12000.0, 22050), 2, 22050, 16)),
-         "このファイルは 22050 Hz・16 ビット・ステレオです。44100 Hz・16 ビットの WAVE "
-         "ファイルが必要です。"},
-        {Write("text.wav", "this is not a RIFF WAVE file at all"), "WAVE ファイルではありません。"},
+         unsupported +
+             "このファイルは 22050 Hz・16 ビット・ステレオです。44100 Hz・16 ビットの WAVE "
+             "ファイルが必要です。"},
+        {Write("text.wav", "this is not a RIFF WAVE file at all"),
+         unsupported + "WAVE ファイルではありません。"},
+        {Write("float.wav", floating),
+         unsupported + "整数 PCM ではない WAVE ファイルです（形式番号 3: "
+                       "浮動小数点）。非圧縮の整数 PCM（44100 Hz・16 ビット）が必要です。"},
         {Write("cut.wav", WavBytes(tone).substr(0, 30)),
-         "ファイルが途中で切れているか、壊れています。"},
+         unreadable + "ファイルが途中で切れています（30 バイトで終わっていますが、ヘッダーによれば"
+                      "少なくとも 36 バイトあるはずです）。"},
+        {Write("short.wav", WavBytes(tone).substr(0, 1044)),
+         unreadable +
+             "ファイルが途中で切れています（1044 バイトで終わっていますが、ヘッダーによれば"
+             "少なくとも 16044 バイトあるはずです）。"},
+        {Write("nodata.wav", noData),
+         unreadable + "音声データ（data チャンク）がありません（ファイルの終わり 48 "
+                      "バイトまで探しました）。"},
+        {Write("empty.wav", WavBytes({})), unreadable + "音声データが空です（サンプル数 0）。"},
     };
-    for (const auto& [path, reason] : rejected) {
+    for (const auto& [path, message] : rejected) {
         SCOPED_TRACE(path.filename().string());
         prompts.errors.clear();
         EXPECT_EQ(session.LoadRecording(path, prompts), LoadOutcome::Unsupported);
         ASSERT_EQ(prompts.errors.size(), 1u);
-        EXPECT_EQ(prompts.errors[0], "対応していないフォーマットです。\n" + reason);
+        EXPECT_EQ(prompts.errors[0], message);
         EXPECT_EQ(session.WaveFileName, good);
         EXPECT_EQ(session.Segments.size(), segmentsBefore);
         EXPECT_EQ(session.Segments[0].Lyric, "a");

@@ -278,9 +278,20 @@ TEST_F(PluginFileTest, TenMegabytesOfGarbageLoadWithDefaults) {
     }
     EXPECT_EQ(Load(garbage), 2);
     EXPECT_EQ(notes.Tempo, 120.0);
-    // The same garbage inside a settings section is skipped line by line.
-    EXPECT_EQ(Load("[#SETTING]\r\n" + garbage), 2);
+    // Inside a settings section a megabyte of it is skipped line by line;
+    // more is refused by name before it is kept.
+    EXPECT_EQ(Load("[#SETTING]\r\n" + garbage.substr(0, 1000 * 1000)), 2);
     EXPECT_EQ(notes.Tempo, 120.0);
+    try {
+        Load("[#SETTING]\r\n" + garbage);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what())
+                      .find("plugin.tmp: the [#SETTING] section is larger than 1 MB"),
+                  std::string::npos)
+            << error.what();
+    }
+    EXPECT_FALSE(notes.IsLoaded());
 }
 
 TEST_F(PluginFileTest, ALineLongerThanAnyHostWritesIsRefusedOnlyWhereItIsRead) {

@@ -496,6 +496,22 @@ TEST(LoadVoicebank, ALineLongerThanAnyHostWritesRefusesTheLoadByName) {
     WriteBytes(root / "prefix.map", "C4\t" + std::string(kMaxLineBytes + 1, 'p') + "\r\n");
     std::filesystem::remove_all(root / "sub");
     EXPECT_THROW(bank.LoadVoicebank(PathToUtf8(root)), LineTooLong);
+
+    // More lines than any bank's oto.ini files hold, CR LF counted once, are
+    // refused by name before the table grows for them.
+    std::filesystem::remove(root / "prefix.map");
+    std::string crLf;
+    for (std::size_t i = 0; i <= kMaxOtoLines; ++i) crLf += "\r\n";
+    WriteBytes(root / "oto.ini", crLf);
+    try {
+        bank.LoadVoicebank(PathToUtf8(root));
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("more than 250000 lines"), std::string::npos)
+            << error.what();
+    }
+    WriteBytes(root / "oto.ini", crLf.substr(2));
+    EXPECT_NO_THROW(bank.LoadVoicebank(PathToUtf8(root)));
 }
 
 TEST(LoadVoicebank, AFolderNamedOtoIniIsNamedWhenTheTableIsWritten) {
