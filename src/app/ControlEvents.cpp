@@ -66,7 +66,7 @@ void MainWindow::NoteOptionToggled(QCheckBox* sender) {
         if (sender == voicingCheck_) {
             session_.SetVoicingCheck(sender->isChecked());
             if (session_.HasRecording()) {
-                BuildPitchBitmap();
+                PitchChanged();
                 RedrawAll();
             }
         }
@@ -356,6 +356,7 @@ void MainWindow::AfterRecordingChanged() {
     volumeBitmap_ =
         session_.HasRecording() ? melodrift::BuildVolumeBitmap(session_.FrameVolume) : RgbaImage();
     spectrumColumnDensity_.clear();
+    overview_.Clear();
     BuildSpectrumBitmap();
     {
         const QSignalBlocker block(timeScrollBar_);

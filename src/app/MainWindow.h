@@ -18,6 +18,7 @@
 #include "WindowSettings.h"
 #include "Playback.h"
 #include "editor/History.h"
+#include "editor/OverviewCache.h"
 #include "editor/Session.h"
 #include "editor/SurfaceMouse.h"
 #include "editor/Timeline.h"
@@ -152,6 +153,9 @@ class MainWindow : public QMainWindow {
     void ToggleCursorAt(int x);
     void BuildSpectrumBitmap();
     void BuildPitchBitmap();
+    // The pitch lane's data changed: its kept zoomed-out columns are
+    // dropped and the lane rebuilt.
+    void PitchChanged();
     void BuildLyricBitmap();  // also draws it onto the surface with its texts
 
     // The settings as the controls hold them now (what closing writes).
@@ -242,6 +246,7 @@ class MainWindow : public QMainWindow {
     RgbaImage spectrumBitmap_;
     RgbaImage pitchBitmap_;
     RgbaImage lyricBitmap_;
+    OverviewCache overview_;  // the zoomed-out lanes' columns, per zoom
 
     // Controls, named as their objectNames.
     QFrame* lanesPanel_ = nullptr;

@@ -48,23 +48,39 @@ RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const V
     return image;
 }
 
-RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, float densityDb,
-                                const VisibleRange& range, Zoom zoom) {
-    RgbaImage image(std::max(range.right, 0), kSpectrumRows, kBlack);
+std::vector<SpectrumColumn> SpectrumOverviewPeaks(std::span<const SpectrumColumn> spectrumImage,
+                                                  const VisibleRange& range, Zoom zoom) {
+    std::vector<SpectrumColumn> peaks;
+    peaks.reserve(static_cast<std::size_t>(std::max(range.right, 0)));
     ForEachColumn(range, zoom, static_cast<int>(spectrumImage.size()),
-                  [&](int x, int begin, int end) {
+                  [&](int, int begin, int end) {
                       SpectrumColumn peak = spectrumImage[static_cast<std::size_t>(begin)];
                       for (int j = begin + 1; j < end; ++j) {
                           const SpectrumColumn& column = spectrumImage[static_cast<std::size_t>(j)];
                           for (int r = 0; r < kSpectrumRows; ++r)
                               peak[r] = std::max(peak[r], column[r]);
                       }
-                      for (int r = 0; r < kSpectrumRows; ++r) {
-                          image.pixels[static_cast<std::size_t>(r) * image.width + x] =
-                              SpectrumColour(peak[r], densityDb);
-                      }
+                      peaks.push_back(peak);
                   });
+    return peaks;
+}
+
+RgbaImage ColourSpectrumPeaks(std::span<const SpectrumColumn> peaks, float densityDb, int width) {
+    RgbaImage image(std::max(width, 0), kSpectrumRows, kBlack);
+    const int columns = std::min(image.width, static_cast<int>(peaks.size()));
+    for (int x = 0; x < columns; ++x) {
+        for (int r = 0; r < kSpectrumRows; ++r) {
+            image.pixels[static_cast<std::size_t>(r) * image.width + x] =
+                SpectrumColour(peaks[static_cast<std::size_t>(x)][r], densityDb);
+        }
+    }
     return image;
+}
+
+RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, float densityDb,
+                                const VisibleRange& range, Zoom zoom) {
+    return ColourSpectrumPeaks(SpectrumOverviewPeaks(spectrumImage, range, zoom), densityDb,
+                               range.right);
 }
 
 RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
@@ -91,9 +107,13 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
     ForEachColumn(range, in.scale, frames, [&](int x, int begin, int end) {
         // Candidates: the brightest level reaching each row.
         std::array<int, kHeight> level{};
+        const bool rowsKnown = in.candidateRows.size() == in.candidates.size();
         for (int j = begin; j < end && j < static_cast<int>(in.candidates.size()); ++j) {
             for (int k = 0; k < CandidateCount; ++k) {
-                const auto dot = CandidateDotOf(in.candidates[j][k], k, in.minStrength);
+                const PitchCandidate& candidate = in.candidates[j][k];
+                const auto dot = rowsKnown ? CandidateDotAt(in.candidateRows[j][k],
+                                                            candidate.Strength, k, in.minStrength)
+                                           : CandidateDotOf(candidate, k, in.minStrength);
                 if (dot) level[dot->row] = std::max(level[dot->row], dot->level);
             }
         }

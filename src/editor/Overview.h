@@ -18,6 +18,11 @@ RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const V
 // as SpectrumColour does.
 RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, float densityDb,
                                 const VisibleRange& range, Zoom zoom);
+// The band maxima alone, one per column that holds frames; and peaks
+// coloured into an image `width` columns wide (black past the peaks).
+std::vector<SpectrumColumn> SpectrumOverviewPeaks(std::span<const SpectrumColumn> spectrumImage,
+                                                  const VisibleRange& range, Zoom zoom);
+RgbaImage ColourSpectrumPeaks(std::span<const SpectrumColumn> peaks, float densityDb, int width);
 // Pitch lane (128 rows, BuildPitchBitmap's colours): the grid, every row a
 // candidate reaches within the column (brightest strength rank wins), and the
 // pitch track as the span of rows it passes through in the column, red where
