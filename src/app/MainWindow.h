@@ -140,6 +140,9 @@ class MainWindow : public QMainWindow {
     // Loads a recording as the load button does after its dialog (the
     // analysis runs on a worker thread behind a modal progress dialog).
     LoadOutcome LoadRecording(const std::filesystem::path& path);
+    // Seconds from the last LoadRecording call until the take's loudness
+    // was drawn on the surface, −1 when it was not (benchmarks).
+    double LoudnessShownSeconds() const { return loudnessShownSeconds_; }
     // Rebuilds the caption, every lane image and the layout after the
     // session's recording changed.
     void AfterRecordingChanged();
@@ -229,6 +232,8 @@ class MainWindow : public QMainWindow {
     bool insertDone_ = false;  // closing after a successful Insert asks nothing
 
     EditHistory history_;
+    int loadsStarted_ = 0;
+    double loudnessShownSeconds_ = -1.0;
     std::atomic<bool> stopLoad_{false};
     // The resynthesised preview rendered on its own thread.
     QThread* previewThread_ = nullptr;

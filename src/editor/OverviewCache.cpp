@@ -22,14 +22,15 @@ std::size_t BytesOf(const RgbaImage& image) { return image.pixels.size() * sizeo
 
 }  // namespace
 
-void OverviewCache::Clear() {
+void OverviewCache::Clear(const EditorSession& session) {
     tiles_.clear();
-    candidateRows_.clear();
-    columnsBuilt_ = 0;
+    candidateRows_ = CandidateRowsOf(session.Analyser->Candidates);
+    blockPeaks_ = SpectrumBlockPeaks(session.SpectrumImage);
 }
 
 std::size_t OverviewCache::Bytes() const {
-    std::size_t bytes = candidateRows_.size() * sizeof(CandidateRows);
+    std::size_t bytes = candidateRows_.size() * sizeof(CandidateRows) +
+                        blockPeaks_.size() * sizeof(SpectrumColumn);
     for (const auto& [key, tile] : tiles_) {
         bytes += BytesOf(tile.volume) + BytesOf(tile.spectrum) + BytesOf(tile.pitch) +
                  tile.peaks.size() * sizeof(SpectrumColumn);
@@ -48,8 +49,7 @@ OverviewCache::Tile& OverviewCache::TileAt(const EditorSession& s, int framesPer
     if (tile.volume.width == 0) {
         tile.columns = range.right;
         tile.volume = BuildVolumeOverview(s.FrameVolume, range, zoom);
-        tile.peaks = SpectrumOverviewPeaks(s.SpectrumImage, range, zoom);
-        columnsBuilt_ += tile.columns;
+        tile.peaks = SpectrumOverviewPeaks(s.SpectrumImage, range, zoom, blockPeaks_);
     }
     if (tile.density != s.SpectrumDensity) {
         tile.spectrum = ColourSpectrumPeaks(tile.peaks, s.SpectrumDensity, tile.columns);

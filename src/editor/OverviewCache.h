@@ -29,8 +29,11 @@ class OverviewCache {
     static constexpr int kTileColumns = 256;
     static constexpr std::size_t kBudgetBytes = std::size_t{64} << 20;
 
-    // Forgets every tile: another recording, or none.
-    void Clear();
+    // Forgets every tile: another recording, or none. What every zoom
+    // reads is worked out now, once per recording, not at the first
+    // zoomed-out step: the rows of the pitch candidates (a logarithm each)
+    // and the spectrum's block maxima (a few milliseconds for ten minutes).
+    void Clear(const EditorSession& session);
     // The pitch lane's data changed (a drawn pitch, undo, the voicing
     // check): its columns are drawn anew when next shown.
     void InvalidatePitch() { ++pitchRevision_; }
@@ -39,8 +42,6 @@ class OverviewCache {
     // view is not zoomed out.
     OverviewLanes Draw(const EditorSession& session, int width);
     std::size_t Bytes() const;
-    // Columns whose frames were read since Clear: what the reuse saves.
-    std::int64_t ColumnsBuilt() const { return columnsBuilt_; }
 
   private:
     struct Tile {
@@ -59,9 +60,9 @@ class OverviewCache {
 
     std::map<std::pair<int, int>, Tile> tiles_;  // by (frames per pixel, tile index)
     std::vector<CandidateRows> candidateRows_;
+    std::vector<SpectrumColumn> blockPeaks_;
     std::uint64_t pitchRevision_ = 1;
     std::uint64_t useClock_ = 0;
-    std::int64_t columnsBuilt_ = 0;
 };
 
 }  // namespace melodrift

@@ -259,13 +259,6 @@ std::vector<CandidateRows> CandidateRowsOf(std::span<const CandidateSlots> candi
     return rows;
 }
 
-std::optional<CandidateDot> CandidateDotAt(std::uint8_t row, float strength, int rank,
-                                           float minStrength) {
-    if (row == kNoCandidateRow || !(static_cast<double>(strength) > minStrength))
-        return std::nullopt;
-    return CandidateDot{row, (15 - (3 * rank) / 2) * 16};
-}
-
 RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
     if (in.scale.Overview()) return BuildPitchOverview(in);
     const int frames = static_cast<int>(in.pitchCents.size());

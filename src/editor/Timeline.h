@@ -154,8 +154,12 @@ std::optional<CandidateDot> CandidateDotOf(const PitchCandidate& candidate, int 
 inline constexpr std::uint8_t kNoCandidateRow = 255;
 using CandidateRows = std::array<std::uint8_t, CandidateCount>;
 std::vector<CandidateRows> CandidateRowsOf(std::span<const CandidateSlots> candidates);
-std::optional<CandidateDot> CandidateDotAt(std::uint8_t row, float strength, int rank,
-                                           float minStrength);
+inline std::optional<CandidateDot> CandidateDotAt(std::uint8_t row, float strength, int rank,
+                                                  float minStrength) {
+    if (row == kNoCandidateRow || !(static_cast<double>(strength) > minStrength))
+        return std::nullopt;
+    return CandidateDot{row, (15 - (3 * rank) / 2) * 16};
+}
 
 struct PitchLaneInput {
     std::span<const std::int32_t> pitchCents;    // per frame
