@@ -81,7 +81,7 @@ build-tsan: deps $(TSAN)/CMakeCache.txt
 	cmake --build $(TSAN) -j $(JOBS)
 
 tsan: build-tsan
-	cd $(TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	cd $(TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 history_size=7 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -j $(JOBS)
 
 demo: build

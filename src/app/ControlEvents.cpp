@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <thread>
 
 #include <QAction>
 #include <QApplication>
@@ -24,7 +25,6 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
-#include <QThread>
 #include <QToolButton>
 
 #include "QtPrompts.h"
@@ -340,31 +340,28 @@ bool MainWindow::RunInBackground(const QString& title,
                                                             double fraction) {
         const int percent = std::clamp(int(fraction * 100.0), 0, 100);
         const QString label = StageLabel(stage);
-        QMetaObject::invokeMethod(
-            guard.data(),
-            [guard, percent, label, this, &prompting] {
-                if (!guard || prompting || stopLoad_) return;
-                guard->setLabelText(label);
-                guard->setValue(percent);
-            },
-            Qt::QueuedConnection);
+        PostToWindowThread(this, [guard, percent, label, this, &prompting] {
+            if (!guard || prompting || stopLoad_) return;
+            guard->setLabelText(label);
+            guard->setValue(percent);
+        });
     };
     std::exception_ptr failure;
     QEventLoop loop;
-    QThread* worker = QThread::create([&] {
+    busy_ = true;
+    std::jthread worker([&] {
         ClearUpperVectorState();  // also for the analysis threads it starts
         try {
             job(prompts, progress);
         } catch (...) {
             failure = std::current_exception();
         }
+        // Posted, so it ends the loop even when the job finished before the
+        // loop started.
+        PostToWindowThread(&loop, [&loop] { loop.quit(); });
     });
-    connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
-    busy_ = true;
-    worker->start();
     loop.exec();
-    worker->wait();
-    delete worker;
+    worker.join();
     busy_ = false;
     session_.Analyser->Options.Stop = nullptr;
     const bool stopped = stopLoad_;

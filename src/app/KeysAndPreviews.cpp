@@ -8,10 +8,10 @@
 #include <QApplication>
 #include <QMenu>
 #include <QScrollBar>
-#include <QThread>
 #include <QTimer>
 
 #include "MainWindow.h"
+#include "QtPrompts.h"
 #include "VectorState.h"
 #include "Widgets.h"
 #include "audio/Resynthesizer.h"
@@ -173,29 +173,27 @@ void MainWindow::StartPreviewRender(double fromMs, double toMs) {
     if (!job || !session_.Resynth) return;
     stopPreview_ = false;
     previewImage_.clear();
-    // The job and a copy of the resynthesiser belong to the thread: the
-    // session stays free for editing while it renders.
-    previewThread_ =
-        QThread::create([this, job = std::move(*job), resynth = *session_.Resynth]() mutable {
-            ClearUpperVectorState();
-            previewImage_ = RenderResynthesis(job, resynth, &stopPreview_);
-        });
-    // A render stopped and collected earlier may still have its signal
+    // A render stopped and collected earlier may still have its call
     // queued: only the current one's counts.
     const int generation = ++previewGeneration_;
-    connect(previewThread_, &QThread::finished, this, [this, generation] {
-        if (generation == previewGeneration_) PreviewRendered();
-    });
+    // The job and a copy of the resynthesiser belong to the thread: the
+    // session stays free for editing while it renders.
+    previewThread_ = std::jthread(
+        [this, generation, job = std::move(*job), resynth = *session_.Resynth]() mutable {
+            ClearUpperVectorState();
+            previewImage_ = RenderResynthesis(job, resynth, &stopPreview_);
+            // Dropped by Qt if the window is gone by then.
+            PostToWindowThread(this, [this, generation] {
+                if (generation == previewGeneration_) PreviewRendered();
+            });
+        });
     QApplication::setOverrideCursor(Qt::BusyCursor);
     SetStatus(QString::fromUtf8("ピッチ確認用プレビューを作成しています... (Escで中止)"));
-    previewThread_->start();
 }
 
 void MainWindow::PreviewRendered() {
-    if (previewThread_ == nullptr) return;
-    previewThread_->wait();
-    delete previewThread_;
-    previewThread_ = nullptr;
+    if (!previewThread_.joinable()) return;
+    previewThread_.join();
     QApplication::restoreOverrideCursor();
     SetStatus(QString());
     if (!stopPreview_) PlayImage(std::move(previewImage_));
@@ -203,15 +201,11 @@ void MainWindow::PreviewRendered() {
 }
 
 void MainWindow::StopPreviewRender() {
-    if (previewThread_ == nullptr) return;
+    if (!previewThread_.joinable()) return;
     stopPreview_ = true;
     PreviewRendered();
 }
 
-void MainWindow::WaitForPreview() {
-    if (previewThread_ == nullptr) return;
-    previewThread_->wait();
-    PreviewRendered();
-}
+void MainWindow::WaitForPreview() { PreviewRendered(); }
 
 }  // namespace melodrift

@@ -22,7 +22,6 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
-#include <QThread>
 #include <QToolButton>
 
 #include "QtPrompts.h"
@@ -60,7 +59,6 @@ QString ReplaceSelectionCaption(const NoteList* notes) {
 }
 
 // Heights and widths of the fixed parts, pixels.
-constexpr int kLanesPanelHeight = 353;
 constexpr int kLaneLabelsWidth = 57;
 constexpr int kScrollPanelHeight = 16;
 constexpr int kInsertPanelWidth = 305;
@@ -72,6 +70,9 @@ constexpr int kZoomLabelWidth = 28;     // "×3"
 constexpr int kZoomOutLabelWidth = 84;  // "1px = 1.2 s"
 constexpr int kStatusMargin = 12;       // label padding and the panel's frame
 constexpr int kBevel = 1;               // raised border of the lanes panel
+// The lanes panel: the drawing surface (its last row is the labels column's
+// bottom separator), the scroll strip below it, and the bevel round both.
+constexpr int kLanesPanelHeight = kLanes.LabelsBottom + 1 + kScrollPanelHeight + 2 * kBevel;
 
 QString U(std::string_view utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -31,7 +32,6 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QThread;
 class QTimer;
 class QPushButton;
 class QScrollBar;
@@ -130,7 +130,7 @@ class MainWindow : public QMainWindow {
     // The right-click menu of a cut ("区切り削除", undo, redo).
     QMenu* CutMenu() const { return cutMenu_; }
     // True while a resynthesised preview is being rendered.
-    bool PreviewRendering() const { return previewThread_ != nullptr; }
+    bool PreviewRendering() const { return previewThread_.joinable(); }
     // Waits until the preview being rendered is playing (tests, shutdown).
     void WaitForPreview();
     // Where the lyric lane draws the ink of `text` in a box as wide as the
@@ -236,7 +236,7 @@ class MainWindow : public QMainWindow {
     double loudnessShownSeconds_ = -1.0;
     std::atomic<bool> stopLoad_{false};
     // The resynthesised preview rendered on its own thread.
-    QThread* previewThread_ = nullptr;
+    std::jthread previewThread_;
     std::atomic<bool> stopPreview_{false};
     std::string previewImage_;
     int previewGeneration_ = 0;  // counts renders started

@@ -8,7 +8,10 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <atomic>
 #include <exception>
+#include <memory>
+#include <utility>
 
 #include "system/Files.h"
 
@@ -103,6 +106,30 @@ std::optional<std::filesystem::path> QtPrompts::PickFileToSave(
     return QStringToPath(dialog.selectedFiles().front());
 }
 
+// Qt passes a cross-thread call through its own event queue, which orders
+// everything the caller did before the call ahead of the call itself. A
+// thread checker cannot see inside Qt, so each hand-over below also says so
+// in the language's terms: the caller releases a flag once the work and
+// what it reads are built, the window thread acquires it before running it
+// (and the reverse for what a blocking call hands back).
+namespace {
+
+class HandedOver {
+  public:
+    explicit HandedOver(std::function<void()> work) : work_(std::move(work)) {
+        ready_.store(true, std::memory_order_release);
+    }
+    void Run() const {
+        if (ready_.load(std::memory_order_acquire)) work_();
+    }
+
+  private:
+    std::function<void()> work_;
+    std::atomic<bool> ready_ = false;
+};
+
+}  // namespace
+
 void RunOnWindowThread(const std::function<void()>& work) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr || QThread::currentThread() == app->thread()) {
@@ -112,17 +139,26 @@ void RunOnWindowThread(const std::function<void()>& work) {
     // An exception must not cross the window thread's event loop: carry it
     // back to the worker and rethrow it there.
     std::exception_ptr failure;
+    std::atomic<bool> finished = false;
+    const HandedOver task([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        finished.store(true, std::memory_order_release);
+    });
     QMetaObject::invokeMethod(
-        app,
-        [&] {
-            try {
-                work();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        },
-        Qt::BlockingQueuedConnection);
+        app, [&task] { task.Run(); }, Qt::BlockingQueuedConnection);
+    if (!finished.load(std::memory_order_acquire)) return;
     if (failure) std::rethrow_exception(failure);
+}
+
+void PostToWindowThread(QObject* context, std::function<void()> work) {
+    // Only the queued call owns the task, so it is freed with the call.
+    auto task = std::make_shared<const HandedOver>(std::move(work));
+    QMetaObject::invokeMethod(
+        context, [task = std::move(task)] { task->Run(); }, Qt::QueuedConnection);
 }
 
 template <class F>

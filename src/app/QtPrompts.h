@@ -46,6 +46,10 @@ class QtPrompts : public Prompts {
 // there); an exception it throws is rethrown to the caller.
 void RunOnWindowThread(const std::function<void()>& work);
 
+// Queues `work` on `context`'s thread and returns at once; Qt drops it if
+// `context` is destroyed first. For workers reporting to the window.
+void PostToWindowThread(QObject* context, std::function<void()> work);
+
 // Forwards every prompt from a worker thread to `target` on the window's
 // thread and waits for the answer, so a background job can ask questions.
 // Calls made on the window's thread go straight through.

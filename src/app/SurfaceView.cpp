@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
-#include <QThread>
 #include <QToolButton>
 
 #include "LyricLane.h"

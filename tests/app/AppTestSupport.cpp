@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QTest>
 
+#include "WindowSettings.h"
 #include "system/Files.h"
 
 namespace melodrift::testing {
@@ -19,11 +20,23 @@ void PutLe(std::string& out, std::uint32_t value, int bytes) {
 }
 }  // namespace
 
+// Elsewhere the store is an INI file inside the folder; on Windows it is a
+// registry key that outlives the folder, so each test starts and ends with
+// it empty.
 TestFolder::TestFolder() {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.path());
+#ifdef Q_OS_WIN
+    Stored()->clear();
+#endif
 }
 
-TestFolder::~TestFolder() = default;
+TestFolder::~TestFolder() {
+#ifdef Q_OS_WIN
+    Stored()->clear();
+#endif
+}
+
+std::unique_ptr<QSettings> TestFolder::Stored() const { return OpenWindowSettingsStore(); }
 
 std::filesystem::path TestFolder::Path() const { return FromQtPath(dir_.path()); }
 
@@ -33,10 +46,17 @@ std::filesystem::path TestFolder::SettingsFile() const {
 
 void TestFolder::StoreSettings(
     const std::vector<std::pair<std::string, std::string>>& values) const {
+#ifdef Q_OS_WIN
+    const auto store = Stored();
+    for (const auto& [key, value] : values) {
+        store->setValue(QString::fromStdString("setting/" + key), QString::fromStdString(value));
+    }
+#else
     std::filesystem::create_directories(SettingsFile().parent_path());
     std::string text = "[setting]\n";
     for (const auto& [key, value] : values) text += key + "=" + value + "\n";
     WriteFileAtomically(SettingsFile(), text);
+#endif
 }
 
 void WriteToneWav(const std::filesystem::path& path, double seconds, double f0Hz) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include "MainWindow.h"
@@ -29,6 +30,9 @@ class TestFolder {
     std::filesystem::path File(const std::string& name) const { return Path() / name; }
     // The settings file the window reads and writes.
     std::filesystem::path SettingsFile() const;
+    // The window's settings store as the window opens it (on Windows the
+    // registry, which the folder clears before and after its test).
+    std::unique_ptr<QSettings> Stored() const;
     // Writes "[setting]" with the given key=value lines to the store.
     void StoreSettings(const std::vector<std::pair<std::string, std::string>>& values) const;
 

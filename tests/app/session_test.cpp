@@ -3,6 +3,8 @@
 // before unsaved edits are lost, readable lyrics and help, keys and wheel.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <QAction>
 #include <QCursor>
 #include <QApplication>
@@ -600,18 +602,16 @@ TEST(LoadPromptsFromAWorker, MessagesWaitForReplayAndQuestionsHideTheDialog) {
     target.onPrompt = [&](const std::string& line) { order.push_back(line); };
     bool known = true;
     bool asked = false;
-    QThread* worker = QThread::create([&] {
+    QEventLoop loop;
+    std::jthread worker([&] {
         prompts.Beep();
         prompts.Error("bad");
         known = prompts.AskOkCancel("known?");
         asked = prompts.AskYesNo("other?");
+        PostToWindowThread(&loop, [&loop] { loop.quit(); });
     });
-    QEventLoop loop;
-    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
-    worker->start();
     loop.exec();
-    worker->wait();
-    delete worker;
+    worker.join();
     EXPECT_FALSE(known);
     EXPECT_TRUE(asked);
     EXPECT_EQ(order, (std::vector<std::string>{"hide", "ask: other?", "show"}));

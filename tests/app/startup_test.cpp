@@ -34,7 +34,15 @@ void LeaveEdit(QLineEdit* edit, const QString& text) {
 TEST(WindowSettings, TheStoreIsTheIniFileOfTheUtauPluginsOrganisation) {
     TestFolder folder;
     auto store = OpenWindowSettingsStore();
+#ifdef Q_OS_WIN
+    // Where the host's own plug-ins keep theirs: the registry, same names.
+    EXPECT_EQ(store->format(), QSettings::NativeFormat);
+    EXPECT_TRUE(store->fileName().endsWith(
+        QStringLiteral("HKEY_CURRENT_USER\\UTAU_plugins\\vantle\\melodrift")))
+        << store->fileName().toStdString();
+#else
     EXPECT_EQ(FromQtPath(store->fileName()), folder.SettingsFile());
+#endif
 }
 
 TEST(WindowSettings, OnlyWholeNumbersAreTakenOtherwiseTheDefault) {
@@ -325,21 +333,21 @@ TEST(WindowClosing, CancelWritesTheSettingsAndLeavesThePluginFileUntouched) {
         EXPECT_FALSE(t.form->isVisible());
     }
     EXPECT_EQ(ReadBytes(plugin), before);
-    QSettings stored(ToQtPath(folder.SettingsFile()), QSettings::IniFormat);
-    stored.beginGroup(QStringLiteral("setting"));
-    EXPECT_EQ(stored.value("key").toString(), QStringLiteral("1"));
-    EXPECT_EQ(stored.value("pitch").toString(), QStringLiteral("1"));
-    EXPECT_EQ(stored.value("volume").toString(), QStringLiteral("0"));
-    EXPECT_EQ(stored.value("hscale").toString(), QStringLiteral("6"));
-    EXPECT_EQ(stored.value("SpeqRange").toString(), QStringLiteral("50"));
-    EXPECT_EQ(stored.value("CreateMode").toString(), QStringLiteral("1"));
-    EXPECT_EQ(stored.value("Cr_Consonant").toString(), QStringLiteral("140"));
-    EXPECT_EQ(stored.value("Cr_PreUtterance").toString(), QStringLiteral("60"));
-    EXPECT_EQ(stored.value("Cr_VoiceOverlap").toString(), QStringLiteral("20"));
-    EXPECT_EQ(stored.value("Mode").toString(), QStringLiteral("0"));
-    EXPECT_EQ(stored.value("voicing").toString(), QStringLiteral("1"));
-    EXPECT_EQ(stored.value("ReplaceSelection").toString(), QStringLiteral("0"));
-    EXPECT_EQ(stored.childKeys().size(), 12);
+    const auto stored = folder.Stored();
+    stored->beginGroup(QStringLiteral("setting"));
+    EXPECT_EQ(stored->value("key").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored->value("pitch").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored->value("volume").toString(), QStringLiteral("0"));
+    EXPECT_EQ(stored->value("hscale").toString(), QStringLiteral("6"));
+    EXPECT_EQ(stored->value("SpeqRange").toString(), QStringLiteral("50"));
+    EXPECT_EQ(stored->value("CreateMode").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored->value("Cr_Consonant").toString(), QStringLiteral("140"));
+    EXPECT_EQ(stored->value("Cr_PreUtterance").toString(), QStringLiteral("60"));
+    EXPECT_EQ(stored->value("Cr_VoiceOverlap").toString(), QStringLiteral("20"));
+    EXPECT_EQ(stored->value("Mode").toString(), QStringLiteral("0"));
+    EXPECT_EQ(stored->value("voicing").toString(), QStringLiteral("1"));
+    EXPECT_EQ(stored->value("ReplaceSelection").toString(), QStringLiteral("0"));
+    EXPECT_EQ(stored->childKeys().size(), 12);
 }
 
 TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {
@@ -349,8 +357,7 @@ TEST(WindowClosing, TheCloseBoxWritesTheSettingsToo) {
         t.Find<QScrollBar>("SpectrumRangeBar")->setValue(75);
         t.form->close();
     }
-    QSettings stored(ToQtPath(folder.SettingsFile()), QSettings::IniFormat);
-    EXPECT_EQ(stored.value("setting/SpeqRange").toString(), QStringLiteral("75"));
+    EXPECT_EQ(folder.Stored()->value("setting/SpeqRange").toString(), QStringLiteral("75"));
 }
 
 }  // namespace
