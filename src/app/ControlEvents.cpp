@@ -269,17 +269,13 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
     // while the pitch analysis goes on behind the progress dialog.
     const LoudnessReady showLoudness = [this, load,
                                         started](const std::vector<std::int32_t>& volume) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, load, started, volume] {
-                if (!busy_ || load != loadsStarted_) return;  // that load is over
-                surface_->Image() = LoadingSurface(volume, surface_->width(), surface_->height());
-                surface_->repaint();
-                loudnessShownSeconds_ =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
-                        .count();
-            },
-            Qt::QueuedConnection);
+        PostToWindowThread(this, [this, load, started, volume] {
+            if (!busy_ || load != loadsStarted_) return;  // that load is over
+            surface_->Image() = LoadingSurface(volume, surface_->width(), surface_->height());
+            surface_->repaint();
+            loudnessShownSeconds_ =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        });
     };
     RunInBackground(
         U("音声読込"),
