@@ -240,7 +240,9 @@ void BM_WholeTakeKey_TenMinutes(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_WholeTakeKey_TenMinutes)->ArgsProduct({{-6, 1, 8}, {0}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeTakeKey_TenMinutes)
+    ->ArgsProduct({{-6, 1, 8}, {0}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeTakeKey_TenMinutes)
     ->ArgsProduct({{-6, 1, 8}, {1}})
     ->Unit(benchmark::kMillisecond)

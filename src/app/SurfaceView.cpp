@@ -101,9 +101,8 @@ void MainWindow::UpdateLayout() {
         timeScrollBar_->setPageStep(std::max(1, page));
         // Zoomed out the view starts on whole columns: the arrows move one.
         timeScrollBar_->setSingleStep(zoom.frames);
-        timeScrollBar_->setRange(0, zoom.Overview()
-                                        ? LastViewStart(frames, visible, zoom)
-                                        : std::max(0, maximum - std::max(1, page) + 1));
+        timeScrollBar_->setRange(0, zoom.Overview() ? LastViewStart(frames, visible, zoom)
+                                                    : std::max(0, maximum - std::max(1, page) + 1));
     }
     session_.FirstFrame = ViewStartFrame(timeScrollBar_->value(), zoom);
     timeScrollBar_->hide();

@@ -403,7 +403,8 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     for (std::size_t k = 0; k < evidence.size(); ++k) {
         PrefetchAhead(analyser->Frames, k);
         AnalysisFrame& frame = analyser->Frames[k];
-        evidence[k] = EvidenceAtTracedPitch(candidateEvidence[k], analyser->Candidates[k], frame.F0);
+        evidence[k] =
+            EvidenceAtTracedPitch(candidateEvidence[k], analyser->Candidates[k], frame.F0);
         frame.TargetF0 = frame.F0;
         frame.F0 = 150.0f;
     }

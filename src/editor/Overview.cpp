@@ -70,22 +70,20 @@ std::vector<SpectrumColumn> SpectrumOverviewPeaks(std::span<const SpectrumColumn
     std::vector<SpectrumColumn> peaks;
     peaks.reserve(static_cast<std::size_t>(std::max(range.right, 0)));
     const bool blocks = blockPeaks.size() * kPeakBlockFrames >= spectrumImage.size();
-    ForEachColumn(range, zoom, static_cast<int>(spectrumImage.size()),
-                  [&](int, int begin, int end) {
-                      SpectrumColumn peak = spectrumImage[static_cast<std::size_t>(begin)];
-                      int j = begin + 1;
-                      if (blocks) {
-                          // Frames up to a block's start, whole blocks, then the rest.
-                          for (; j < end && j % kPeakBlockFrames != 0; ++j)
-                              TakePeaks(peak, spectrumImage[static_cast<std::size_t>(j)]);
-                          for (; j + kPeakBlockFrames <= end; j += kPeakBlockFrames)
-                              TakePeaks(peak,
-                                        blockPeaks[static_cast<std::size_t>(j / kPeakBlockFrames)]);
-                      }
-                      for (; j < end; ++j)
-                          TakePeaks(peak, spectrumImage[static_cast<std::size_t>(j)]);
-                      peaks.push_back(peak);
-                  });
+    ForEachColumn(
+        range, zoom, static_cast<int>(spectrumImage.size()), [&](int, int begin, int end) {
+            SpectrumColumn peak = spectrumImage[static_cast<std::size_t>(begin)];
+            int j = begin + 1;
+            if (blocks) {
+                // Frames up to a block's start, whole blocks, then the rest.
+                for (; j < end && j % kPeakBlockFrames != 0; ++j)
+                    TakePeaks(peak, spectrumImage[static_cast<std::size_t>(j)]);
+                for (; j + kPeakBlockFrames <= end; j += kPeakBlockFrames)
+                    TakePeaks(peak, blockPeaks[static_cast<std::size_t>(j / kPeakBlockFrames)]);
+            }
+            for (; j < end; ++j) TakePeaks(peak, spectrumImage[static_cast<std::size_t>(j)]);
+            peaks.push_back(peak);
+        });
     return peaks;
 }
 

@@ -29,8 +29,8 @@ void OverviewCache::Clear(const EditorSession& session) {
 }
 
 std::size_t OverviewCache::Bytes() const {
-    std::size_t bytes = candidateRows_.size() * sizeof(CandidateRows) +
-                        blockPeaks_.size() * sizeof(SpectrumColumn);
+    std::size_t bytes =
+        candidateRows_.size() * sizeof(CandidateRows) + blockPeaks_.size() * sizeof(SpectrumColumn);
     for (const auto& [key, tile] : tiles_) {
         bytes += BytesOf(tile.volume) + BytesOf(tile.spectrum) + BytesOf(tile.pitch) +
                  tile.peaks.size() * sizeof(SpectrumColumn);
@@ -57,7 +57,8 @@ OverviewCache::Tile& OverviewCache::TileAt(const EditorSession& s, int framesPer
     }
     if (tile.pitchRevision != pitchRevision_ || tile.minStrength != s.MinStrength) {
         const auto& candidates = s.Analyser->Candidates;
-        if (candidateRows_.size() != candidates.size()) candidateRows_ = CandidateRowsOf(candidates);
+        if (candidateRows_.size() != candidates.size())
+            candidateRows_ = CandidateRowsOf(candidates);
         PitchLaneInput in;
         in.pitchCents = s.PitchCents;
         in.frames = s.Analyser->Frames;
@@ -77,9 +78,9 @@ OverviewCache::Tile& OverviewCache::TileAt(const EditorSession& s, int framesPer
 
 void OverviewCache::DropOldTiles() {
     while (tiles_.size() > 1 && Bytes() > kBudgetBytes) {
-        auto oldest = std::min_element(tiles_.begin(), tiles_.end(), [](const auto& a, const auto& b) {
-            return a.second.lastUse < b.second.lastUse;
-        });
+        auto oldest = std::min_element(
+            tiles_.begin(), tiles_.end(),
+            [](const auto& a, const auto& b) { return a.second.lastUse < b.second.lastUse; });
         if (oldest->second.lastUse == useClock_) break;  // on screen now
         tiles_.erase(oldest);
     }
@@ -124,8 +125,8 @@ OverviewLanes OverviewCache::Draw(const EditorSession& s, int width) {
         const int index = static_cast<int>(column / kTileColumns);
         const Tile& tile = TileAt(s, f, index);
         const int from = static_cast<int>(column - std::int64_t{index} * kTileColumns);
-        const int count = static_cast<int>(
-            std::min<std::int64_t>(tile.columns - from, endColumn - column));
+        const int count =
+            static_cast<int>(std::min<std::int64_t>(tile.columns - from, endColumn - column));
         if (count <= 0) break;
         const int x = static_cast<int>(column - firstColumn);
         CopyColumns(lanes.volume, x, tile.volume, from, count);

@@ -175,6 +175,8 @@ TEST_F(WindowSession, CancellingALongLoadKeepsThePreviousRecordingAndItsEdits) {
     ASSERT_EQ(Session().Segments.size(), 2u);
     const auto before = Starts();
     const int frames = Session().FrameCount();
+    t_->form->RedrawAll();  // the cursor line off, as after a load
+    const std::vector<std::uint32_t> shown = Surface()->Image().pixels;
     const auto longWav = folder_.File("long.wav");
     WriteToneWav(longWav, 40.0, 330.0);
     for (bool byEscape : {false, true}) {
@@ -188,6 +190,8 @@ TEST_F(WindowSession, CancellingALongLoadKeepsThePreviousRecordingAndItsEdits) {
         EXPECT_EQ(Starts(), before);
         EXPECT_EQ(t_->form->windowTitle(), QStringLiteral("take.wav"));
         EXPECT_FALSE(ProgressDialogShowing());
+        // The stopped load's loudness gave way to the take kept.
+        EXPECT_TRUE(Surface()->Image().pixels == shown);
     }
     // The edit before the cancelled loads can still be undone.
     t_->form->activateWindow();
@@ -483,8 +487,8 @@ TEST_F(WindowSession, ZeroFitsTenMinutesAndKeptColumnsDrawWhatTheFramesGive) {
         in.scale = Session().View();
         const RgbaImage pitch = BuildPitchBitmap(in);
         const RgbaImage& shown = Surface()->Image();
-        const RgbaImage direct =
-            ComposeSurface(Session(), {nullptr, nullptr, &pitch, nullptr}, shown.width, shown.height);
+        const RgbaImage direct = ComposeSurface(Session(), {nullptr, nullptr, &pitch, nullptr},
+                                                shown.width, shown.height);
         int count = 0;
         for (int y = 0; y < kLanes.Lyric.Top; ++y) {
             for (int x = 0; x < shown.width; ++x) count += shown.At(x, y) != direct.At(x, y);
