@@ -161,24 +161,49 @@ void ZoomLabel(benchmark::State& state, const TenMinuteWindow& window) {
     state.SetLabel(ZoomCaption(window.form.Session().View()));
 }
 
-// One wheel notch of scrolling (an eighth of the view), forth and back.
+// The second argument of the step benchmarks: 0 steps back and forth over
+// columns drawn before (kept per zoom); 1 starts every step with only the
+// view on screen drawn, so that the step draws its columns from the frames.
+void ForgetDrawnColumns(benchmark::State& state, TenMinuteWindow& window) {
+    if (state.range(1) == 0) return;
+    state.PauseTiming();
+    window.form.AfterRecordingChanged();  // drops what was kept, redraws the view
+    state.ResumeTiming();
+}
+
+// One wheel notch of scrolling (an eighth of the view): forth and back, or
+// on into columns not shown before (wrapping to the start at the end).
 void BM_ScrollStep_TenMinutes(benchmark::State& state) {
     TenMinuteWindow window;
     SetBenchZoom(window, int(state.range(0)));
+    auto* bar = window.form.findChild<QScrollBar*>(QStringLiteral("TimeScrollBar"));
     window.form.SurfaceWheel(-120, false, 0);  // off the start, so that both directions move
     int direction = 1;
     for (auto _ : state) {
+        ForgetDrawnColumns(state, window);
+        if (state.range(1) != 0) {
+            direction = 1;
+            if (bar->value() >= bar->maximum()) {
+                state.PauseTiming();
+                bar->setValue(0);
+                state.ResumeTiming();
+            }
+        }
         window.form.SurfaceWheel(-120 * direction, false, 300);
-        direction = -direction;
+        if (state.range(1) == 0) direction = -direction;
     }
     ZoomLabel(state, window);
 }
+// Whole take: nothing to scroll (range 0..0); -12 (128 frames per pixel) is
+// the zoom a little closer, whose page is most of the take.
 BENCHMARK(BM_ScrollStep_TenMinutes)
-    ->Arg(kWholeTake)
-    ->Arg(-6)
-    ->Arg(1)
-    ->Arg(8)
+    ->Args({kWholeTake, 0})
+    ->ArgsProduct({{-12, -6, 1, 8}, {0}})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollStep_TenMinutes)
+    ->ArgsProduct({{-12, -6, 1, 8}, {1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(30);
 
 // One Ctrl+wheel notch around column 300, in and out again.
 void BM_ZoomStep_TenMinutes(benchmark::State& state) {
@@ -189,16 +214,18 @@ void BM_ZoomStep_TenMinutes(benchmark::State& state) {
     int direction = position >= 8 ? -1 : 1;
     ZoomLabel(state, window);
     for (auto _ : state) {
+        ForgetDrawnColumns(state, window);
         window.form.SurfaceWheel(120 * direction, true, 300);
         direction = -direction;
     }
 }
 BENCHMARK(BM_ZoomStep_TenMinutes)
-    ->Arg(kWholeTake)
-    ->Arg(-6)
-    ->Arg(1)
-    ->Arg(8)
+    ->ArgsProduct({{kWholeTake, -6, 1, 8}, {0}})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZoomStep_TenMinutes)
+    ->ArgsProduct({{kWholeTake, -6, 1, 8}, {1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(30);
 
 // "全体" from a zoom: the whole take fitted and drawn, then the zoom put back.
 void BM_WholeTakeKey_TenMinutes(benchmark::State& state) {
@@ -206,13 +233,20 @@ void BM_WholeTakeKey_TenMinutes(benchmark::State& state) {
     SetBenchZoom(window, int(state.range(0)));
     ZoomLabel(state, window);
     for (auto _ : state) {
+        ForgetDrawnColumns(state, window);
         window.form.ZoomToFitClicked();
         state.PauseTiming();
         SetBenchZoom(window, int(state.range(0)));
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_WholeTakeKey_TenMinutes)->Arg(-6)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeTakeKey_TenMinutes)
+    ->ArgsProduct({{-6, 1, 8}, {0}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeTakeKey_TenMinutes)
+    ->ArgsProduct({{-6, 1, 8}, {1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(30);
 
 // Prompts that confirm the question before a long recording's analysis.
 class ConfirmingPrompts : public SilentPrompts {
@@ -293,6 +327,7 @@ std::filesystem::path TenMinuteWav() {
 void BM_LoadRecordingToDrawnLanes_TenMinutes(benchmark::State& state) {
     const auto take = TenMinuteTake();
     double cpuSeconds = 0.0;
+    double loudnessShown = 0.0;  // from the call until the take's loudness was drawn
     for (auto _ : state) {
         state.PauseTiming();
         {
@@ -308,12 +343,14 @@ void BM_LoadRecordingToDrawnLanes_TenMinutes(benchmark::State& state) {
             const LoadOutcome outcome = form.LoadRecording(take);
             QApplication::processEvents();
             cpuSeconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+            loudnessShown += form.LoudnessShownSeconds();
             state.PauseTiming();
             if (outcome != LoadOutcome::Loaded) state.SkipWithError("the take did not load");
         }
         state.ResumeTiming();
     }
     state.counters["process_cpu_s"] = cpuSeconds / static_cast<double>(state.iterations());
+    state.counters["loudness_shown_s"] = loudnessShown / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_LoadRecordingToDrawnLanes_TenMinutes)
     ->Unit(benchmark::kMillisecond)

@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <thread>
 
@@ -35,6 +36,7 @@
 #include "editor/Insertion.h"
 #include "editor/LoadChecks.h"
 #include "editor/Loading.h"
+#include "editor/Overview.h"
 #include "plugin/NoteList.h"
 #include "system/Files.h"
 #include "text/NumberFormat.h"
@@ -67,7 +69,7 @@ void MainWindow::NoteOptionToggled(QCheckBox* sender) {
         if (sender == voicingCheck_) {
             session_.SetVoicingCheck(sender->isChecked());
             if (session_.HasRecording()) {
-                BuildPitchBitmap();
+                PitchChanged();
                 RedrawAll();
             }
         }
@@ -267,18 +269,36 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
     // finished or undone before the recording is read, and told.
     (void)RecoverInterruptedCommitsIn({path.parent_path()},
                                       [this](const std::string& text) { prompts_->Inform(text); });
+    const auto started = std::chrono::steady_clock::now();
+    loudnessShownSeconds_ = -1.0;
     std::vector<std::pair<std::string, bool>> answered;
     if (const auto refused = AskBeforeLoading(path, answered)) return *refused;
     LoadOutcome outcome = LoadOutcome::NoFile;
+    const int load = ++loadsStarted_;
+    // The take's loudness is drawn as soon as the loading thread has it,
+    // while the pitch analysis goes on behind the progress dialog.
+    const LoudnessReady showLoudness = [this, load,
+                                        started](const std::vector<std::int32_t>& volume) {
+        PostToWindowThread(this, [this, load, started, volume] {
+            if (!busy_ || load != loadsStarted_) return;  // that load is over
+            surface_->Image() = LoadingSurface(volume, surface_->width(), surface_->height());
+            surface_->repaint();
+            loudnessShownSeconds_ =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        });
+    };
     RunInBackground(
         U("音声読込"),
         [&](Prompts& prompts, const LoadProgress& progress) {
-            outcome = session_.LoadRecording(path, prompts, progress);
+            outcome = session_.LoadRecording(path, prompts, progress, LoadScope::Everything,
+                                             showLoudness);
         },
         answered);
     if (outcome == LoadOutcome::Loaded || outcome == LoadOutcome::NoFrames) {
         history_.Clear();
         AfterRecordingChanged();
+    } else {
+        RedrawAll();  // a stopped or refused load leaves the take on screen as it was
     }
     return outcome;
 }
@@ -363,6 +383,7 @@ void MainWindow::AfterRecordingChanged() {
     volumeBitmap_ =
         session_.HasRecording() ? melodrift::BuildVolumeBitmap(session_.FrameVolume) : RgbaImage();
     spectrumColumnDensity_.clear();
+    overview_.Clear(session_);
     BuildSpectrumBitmap();
     {
         const QSignalBlocker block(timeScrollBar_);

@@ -19,6 +19,7 @@
 #include "WindowSettings.h"
 #include "Playback.h"
 #include "editor/History.h"
+#include "editor/OverviewCache.h"
 #include "editor/Session.h"
 #include "editor/SurfaceMouse.h"
 #include "editor/Timeline.h"
@@ -139,6 +140,9 @@ class MainWindow : public QMainWindow {
     // Loads a recording as the load button does after its dialog (the
     // analysis runs on a worker thread behind a modal progress dialog).
     LoadOutcome LoadRecording(const std::filesystem::path& path);
+    // Seconds from the last LoadRecording call until the take's loudness
+    // was drawn on the surface, −1 when it was not (benchmarks).
+    double LoudnessShownSeconds() const { return loudnessShownSeconds_; }
     // Rebuilds the caption, every lane image and the layout after the
     // session's recording changed.
     void AfterRecordingChanged();
@@ -152,6 +156,9 @@ class MainWindow : public QMainWindow {
     void ToggleCursorAt(int x);
     void BuildSpectrumBitmap();
     void BuildPitchBitmap();
+    // The pitch lane's data changed: its kept zoomed-out columns are
+    // dropped and the lane rebuilt.
+    void PitchChanged();
     void BuildLyricBitmap();  // also draws it onto the surface with its texts
 
     // The settings as the controls hold them now (what closing writes).
@@ -225,6 +232,8 @@ class MainWindow : public QMainWindow {
     bool insertDone_ = false;  // closing after a successful Insert asks nothing
 
     EditHistory history_;
+    int loadsStarted_ = 0;
+    double loudnessShownSeconds_ = -1.0;
     std::atomic<bool> stopLoad_{false};
     // The resynthesised preview rendered on its own thread.
     std::jthread previewThread_;
@@ -242,6 +251,7 @@ class MainWindow : public QMainWindow {
     RgbaImage spectrumBitmap_;
     RgbaImage pitchBitmap_;
     RgbaImage lyricBitmap_;
+    OverviewCache overview_;  // the zoomed-out lanes' columns, per zoom
 
     // Controls, named as their objectNames.
     QFrame* lanesPanel_ = nullptr;

@@ -72,7 +72,7 @@ void MainWindow::CarryOut(const SurfaceActions& act, int x, int y) {
         XorPitchLine(session_.LineStart, act.previousLineEnd);
         if (act.xorLine) XorPitchLine(session_.LineStart, session_.LineEnd);
     }
-    if (act.rebuildPitchLane) BuildPitchBitmap();
+    if (act.rebuildPitchLane) PitchChanged();
     if (act.redrawLyricLane) RedrawLyricLane();
     if (act.drawVolumeLane) DrawVolumeLane();
     if (act.drawCutLines) DrawCutLines();
@@ -197,7 +197,7 @@ void MainWindow::RedoClicked() {
 }
 
 void MainWindow::AfterHistoryStep() {
-    BuildPitchBitmap();
+    PitchChanged();
     BuildLyricBitmap();
     RedrawAll();
     DrawCutLines();

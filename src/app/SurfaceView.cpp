@@ -21,7 +21,7 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/Resynthesizer.h"
 #include "editor/LaneLayout.h"
-#include "editor/Overview.h"
+#include "editor/OverviewCache.h"
 #include "text/CodePage.h"
 
 namespace melodrift {
@@ -95,12 +95,16 @@ void MainWindow::UpdateLayout() {
     // frames, so the last position shows the recording's end.
     const int maximum = std::max(0, frames - 1);
     const int page = std::min(maximum, visible);
+    const Zoom zoom = session_.View();
     {
         const QSignalBlocker block(timeScrollBar_);
         timeScrollBar_->setPageStep(std::max(1, page));
-        timeScrollBar_->setRange(0, std::max(0, maximum - std::max(1, page) + 1));
+        // Zoomed out the view starts on whole columns: the arrows move one.
+        timeScrollBar_->setSingleStep(zoom.frames);
+        timeScrollBar_->setRange(0, zoom.Overview() ? LastViewStart(frames, visible, zoom)
+                                                    : std::max(0, maximum - std::max(1, page) + 1));
     }
-    session_.FirstFrame = timeScrollBar_->value();
+    session_.FirstFrame = ViewStartFrame(timeScrollBar_->value(), zoom);
     timeScrollBar_->hide();
     timeScrollBar_->show();
     UpdateZoomLabel();
@@ -118,7 +122,9 @@ void MainWindow::UpdateZoomLabel() {
 
 void MainWindow::TimeScrollChanged() {
     Guard([&] {
-        session_.FirstFrame = timeScrollBar_->value();
+        const int first = ViewStartFrame(timeScrollBar_->value(), session_.View());
+        if (first == session_.FirstFrame) return;  // within the column on screen
+        session_.FirstFrame = first;
         BuildLyricBitmap();
         BuildPitchBitmap();
         RedrawAll();
@@ -174,8 +180,14 @@ void MainWindow::RefreshSpectrumColumns() {
     }
 }
 
+void MainWindow::PitchChanged() {
+    overview_.InvalidatePitch();
+    BuildPitchBitmap();
+}
+
 void MainWindow::BuildPitchBitmap() {
-    if (!session_.HasRecording()) {
+    // Zoomed out the lane comes from the overview's kept columns (RedrawAll).
+    if (!session_.HasRecording() || session_.View().Overview()) {
         pitchBitmap_ = RgbaImage();
         return;
     }
@@ -257,6 +269,13 @@ void MainWindow::RedrawAll() {
     lanes.spectrum = &spectrumBitmap_;
     lanes.pitch = &pitchBitmap_;
     lanes.lyric = &lyricBitmap_;
+    OverviewLanes overview;
+    if (session_.View().Overview()) {
+        overview = overview_.Draw(session_, surface_->width());
+        lanes.volume = &overview.volume;
+        lanes.spectrum = &overview.spectrum;
+        lanes.pitch = &overview.pitch;
+    }
     surface_->Image() = ComposeSurface(session_, lanes, surface_->width(), surface_->height());
     DrawLyricTexts();
     session_.CursorX = -1;  // the next pointer move draws the cursor anew
@@ -270,10 +289,9 @@ void MainWindow::DrawVolumeLane() {
     const VisibleRange range = ComputeVisibleRange(session_.FirstFrame, session_.VisibleFrames,
                                                    session_.FrameCount(), session_.View());
     const int scale = std::max(1, session_.Scale);
-    const RgbaImage overview =
-        session_.View().Overview()
-            ? BuildVolumeOverview(session_.FrameVolume, range, session_.View())
-            : RgbaImage();
+    const RgbaImage overview = session_.View().Overview()
+                                   ? overview_.Draw(session_, surface_->width()).volume
+                                   : RgbaImage();
     for (int x = 0; x < std::min(overview.width, surface.width); ++x) {
         for (int y = 0; y < kLanes.Volume.Height && kLanes.Volume.Top + y < surface.height; ++y) {
             surface.Set(x, kLanes.Volume.Top + y, overview.At(x, y));

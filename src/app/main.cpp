@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPixmap>
 #include <QProgressDialog>
 #include <QScreen>
@@ -56,17 +57,31 @@ void MakeDemoEdits(melodrift::MainWindow& form, const QStringList& args, int fir
     form.SurfaceMouseMove(200, melodrift::kLanes.Pitch.Top + 70);
 }
 
-// For the documentation's picture (README, "The window"): opens the window with a
-// recording loaded, grabs it into a PNG file and quits.
+// Real dialogs, except that a long recording is analysed without asking.
+struct AnswerOk : melodrift::QtPrompts {
+    using QtPrompts::QtPrompts;
+    bool AskOkCancel(std::string_view) override { return true; }
+};
+
+// For the documentation's pictures (README, "The window"): opens the window
+// with a recording loaded, grabs it into a PNG file and quits. With
+// --grab-whole-take the view is zoomed to the whole recording ("全体") first.
 //   melodrift --grab-window PNG PLUGIN_FILE WAV [SEGMENT_MS...]
+//   melodrift --grab-whole-take PNG PLUGIN_FILE WAV
 int GrabWindow(const QStringList& args) {
     if (args.size() < 5) return 2;
-    auto form = std::make_unique<melodrift::MainWindow>(ArgumentPath(args[3]));
+    auto form = std::make_unique<melodrift::MainWindow>(ArgumentPath(args[3]),
+                                                        std::make_unique<AnswerOk>(nullptr));
     form->show();
     form->LoadRecording(ArgumentPath(args[4]));
-    MakeDemoEdits(*form, args, 5);
-    const bool saved = form->grab().save(args[2], "PNG");
-    return saved ? 0 : 1;
+    if (args[1] != QStringLiteral("--grab-whole-take")) {
+        MakeDemoEdits(*form, args, 5);
+        return form->grab().save(args[2], "PNG") ? 0 : 1;
+    }
+    form->ZoomToFitClicked();
+    // A whole take's columns are busy: 256 colours keep the file small.
+    const QImage image = form->grab().toImage().convertToFormat(QImage::Format_Indexed8);
+    return image.save(args[2], "PNG") ? 0 : 1;
 }
 
 // Undocumented, for the run that compares builds on different systems: the
@@ -115,10 +130,6 @@ int InsertDemo(const QStringList& args) {
 //   melodrift --grab-progress PNG PLUGIN_FILE WAV [SECONDS]
 int GrabProgress(const QStringList& args) {
     if (args.size() < 5) return 2;
-    struct AnswerOk : melodrift::QtPrompts {
-        using QtPrompts::QtPrompts;
-        bool AskOkCancel(std::string_view) override { return true; }
-    };
     auto form = std::make_unique<melodrift::MainWindow>(ArgumentPath(args[3]),
                                                         std::make_unique<AnswerOk>(nullptr));
     form->show();
@@ -141,7 +152,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     melodrift::InstallJapaneseTranslations(app);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 1 && args[1] == QStringLiteral("--grab-window")) return GrabWindow(args);
+    if (args.size() > 1 && (args[1] == QStringLiteral("--grab-window") ||
+                            args[1] == QStringLiteral("--grab-whole-take")))
+        return GrabWindow(args);
     if (args.size() > 1 && args[1] == QStringLiteral("--grab-progress")) return GrabProgress(args);
     if (args.size() > 1 && args[1] == QStringLiteral("--insert-demo")) return InsertDemo(args);
 

@@ -273,7 +273,8 @@ std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames,
 // ---- EditorSession ---------------------------------------------------------------
 
 LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prompts& prompts,
-                                         const LoadProgress& progress, LoadScope scope) {
+                                         const LoadProgress& progress, LoadScope scope,
+                                         const LoudnessReady& loudnessReady) {
     auto report = [&](std::string_view stage, double fraction) {
         if (progress) progress(stage, fraction);
     };
@@ -320,6 +321,11 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     RunBoth([&wave] { NormalisePeak(*wave, 0.9); },
             [&analyser, &wave] { analyser->ComputeSpectra(*wave); });
     if (Analyser->StopRequested()) return LoadOutcome::Declined;  // stopped before the analysis
+    // The loudness needs only the scaled samples and the frames' places,
+    // both ready now: it is known (and shown) long before the pitch.
+    std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
+    if (loudnessReady) loudnessReady(frameVolume);
+    const std::size_t framesLaidOut = analyser->Frames.size();
     report("analyse", 0.05);
     // One pass over the spectrum rows: the candidates and, on the same rows,
     // what the scope needs of them. The fixed comb and the noise flux are
@@ -394,35 +400,28 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     }
 
     report("measure", 0.9);
-    // The loudness of each frame needs only the samples and the frames'
-    // positions: it is summed on a second thread while this one checks the
-    // pitch (that loop writes only F0 and TargetF0 of the frames).
-    std::vector<std::uint8_t> pitchRejected;
-    std::vector<std::int32_t> pitchCents;
-    std::vector<std::int32_t> frameVolume =
-        RunBoth(
-            [&] {
-                // The traced pitch is kept in TargetF0; F0 becomes the fixed
-                // comb's 150 Hz, the pitch the preview's harmonic measures were
-                // taken at. The voicing check's evidence is picked at the traced
-                // pitch from what the candidate step measured for every candidate.
-                std::vector<VoicingEvidence> evidence(
-                    static_cast<std::size_t>(analyser->FrameCount));
-                for (std::size_t k = 0; k < evidence.size(); ++k) {
-                    PrefetchAhead(analyser->Frames, k);
-                    AnalysisFrame& frame = analyser->Frames[k];
-                    evidence[k] = EvidenceAtTracedPitch(candidateEvidence[k],
-                                                        analyser->Candidates[k], frame.F0);
-                    frame.TargetF0 = frame.F0;
-                    frame.F0 = 150.0f;
-                }
-                pitchRejected = CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
-                pitchCents = melodrift::BuildPitchCents(
-                    analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected)
-                                                   : std::span<const std::uint8_t>());
-            },
-            [&wave, &frames = analyser->Frames] { return ComputeFrameVolume(*wave, frames); })
-            .second;
+    // The traced pitch is kept in TargetF0; F0 becomes the fixed comb's
+    // 150 Hz, the pitch the preview's harmonic measures were taken at. The
+    // voicing check's evidence is picked at the traced pitch from what the
+    // candidate step measured for every candidate.
+    std::vector<VoicingEvidence> evidence(static_cast<std::size_t>(analyser->FrameCount));
+    for (std::size_t k = 0; k < evidence.size(); ++k) {
+        PrefetchAhead(analyser->Frames, k);
+        AnalysisFrame& frame = analyser->Frames[k];
+        evidence[k] =
+            EvidenceAtTracedPitch(candidateEvidence[k], analyser->Candidates[k], frame.F0);
+        frame.TargetF0 = frame.F0;
+        frame.F0 = 150.0f;
+    }
+    std::vector<std::uint8_t> pitchRejected =
+        CheckVoicing(analyser->Frames, analyser->Confidence, evidence);
+    std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(
+        analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected)
+                                       : std::span<const std::uint8_t>());
+    // The tracing keeps the frames' places; were frames ever added, their
+    // loudness is summed again.
+    if (analyser->Frames.size() != framesLaidOut)
+        frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
     auto resynth = scope == LoadScope::Everything ? std::make_unique<Resynthesizer>() : nullptr;
 
     // Everything is ready: take it over.

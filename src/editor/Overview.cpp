@@ -48,23 +48,61 @@ RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const V
     return image;
 }
 
+static void TakePeaks(SpectrumColumn& peak, const SpectrumColumn& column) {
+    for (int r = 0; r < kSpectrumRows; ++r) peak[r] = std::max(peak[r], column[r]);
+}
+
+std::vector<SpectrumColumn> SpectrumBlockPeaks(std::span<const SpectrumColumn> spectrumImage) {
+    const std::size_t frames = spectrumImage.size();
+    std::vector<SpectrumColumn> blocks((frames + kPeakBlockFrames - 1) / kPeakBlockFrames);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const std::size_t first = b * kPeakBlockFrames;
+        blocks[b] = spectrumImage[first];
+        for (std::size_t j = first + 1; j < std::min(first + kPeakBlockFrames, frames); ++j)
+            TakePeaks(blocks[b], spectrumImage[j]);
+    }
+    return blocks;
+}
+
+std::vector<SpectrumColumn> SpectrumOverviewPeaks(std::span<const SpectrumColumn> spectrumImage,
+                                                  const VisibleRange& range, Zoom zoom,
+                                                  std::span<const SpectrumColumn> blockPeaks) {
+    std::vector<SpectrumColumn> peaks;
+    peaks.reserve(static_cast<std::size_t>(std::max(range.right, 0)));
+    const bool blocks = blockPeaks.size() * kPeakBlockFrames >= spectrumImage.size();
+    ForEachColumn(
+        range, zoom, static_cast<int>(spectrumImage.size()), [&](int, int begin, int end) {
+            SpectrumColumn peak = spectrumImage[static_cast<std::size_t>(begin)];
+            int j = begin + 1;
+            if (blocks) {
+                // Frames up to a block's start, whole blocks, then the rest.
+                for (; j < end && j % kPeakBlockFrames != 0; ++j)
+                    TakePeaks(peak, spectrumImage[static_cast<std::size_t>(j)]);
+                for (; j + kPeakBlockFrames <= end; j += kPeakBlockFrames)
+                    TakePeaks(peak, blockPeaks[static_cast<std::size_t>(j / kPeakBlockFrames)]);
+            }
+            for (; j < end; ++j) TakePeaks(peak, spectrumImage[static_cast<std::size_t>(j)]);
+            peaks.push_back(peak);
+        });
+    return peaks;
+}
+
+RgbaImage ColourSpectrumPeaks(std::span<const SpectrumColumn> peaks, float densityDb, int width) {
+    RgbaImage image(std::max(width, 0), kSpectrumRows, kBlack);
+    const int columns = std::min(image.width, static_cast<int>(peaks.size()));
+    for (int x = 0; x < columns; ++x) {
+        for (int r = 0; r < kSpectrumRows; ++r) {
+            image.pixels[static_cast<std::size_t>(r) * image.width + x] =
+                SpectrumColour(peaks[static_cast<std::size_t>(x)][r], densityDb);
+        }
+    }
+    return image;
+}
+
 RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, float densityDb,
                                 const VisibleRange& range, Zoom zoom) {
-    RgbaImage image(std::max(range.right, 0), kSpectrumRows, kBlack);
-    ForEachColumn(range, zoom, static_cast<int>(spectrumImage.size()),
-                  [&](int x, int begin, int end) {
-                      SpectrumColumn peak = spectrumImage[static_cast<std::size_t>(begin)];
-                      for (int j = begin + 1; j < end; ++j) {
-                          const SpectrumColumn& column = spectrumImage[static_cast<std::size_t>(j)];
-                          for (int r = 0; r < kSpectrumRows; ++r)
-                              peak[r] = std::max(peak[r], column[r]);
-                      }
-                      for (int r = 0; r < kSpectrumRows; ++r) {
-                          image.pixels[static_cast<std::size_t>(r) * image.width + x] =
-                              SpectrumColour(peak[r], densityDb);
-                      }
-                  });
-    return image;
+    return ColourSpectrumPeaks(SpectrumOverviewPeaks(spectrumImage, range, zoom), densityDb,
+                               range.right);
 }
 
 RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
@@ -91,9 +129,13 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
     ForEachColumn(range, in.scale, frames, [&](int x, int begin, int end) {
         // Candidates: the brightest level reaching each row.
         std::array<int, kHeight> level{};
+        const bool rowsKnown = in.candidateRows.size() == in.candidates.size();
         for (int j = begin; j < end && j < static_cast<int>(in.candidates.size()); ++j) {
             for (int k = 0; k < CandidateCount; ++k) {
-                const auto dot = CandidateDotOf(in.candidates[j][k], k, in.minStrength);
+                const PitchCandidate& candidate = in.candidates[j][k];
+                const auto dot = rowsKnown ? CandidateDotAt(in.candidateRows[j][k],
+                                                            candidate.Strength, k, in.minStrength)
+                                           : CandidateDotOf(candidate, k, in.minStrength);
                 if (dot) level[dot->row] = std::max(level[dot->row], dot->level);
             }
         }
@@ -117,6 +159,29 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
         if (greenHigh >= greenLow) span(x, greenLow, greenHigh, kGreen);
     });
     return image;
+}
+
+RgbaImage LoadingSurface(std::span<const std::int32_t> frameVolume, int width, int height) {
+    RgbaImage surface(width, height, kGrey);
+    const int frames = static_cast<int>(frameVolume.size());
+    if (frames == 0) {
+        surface.FillRect(0, 0, width, height, kSilver);
+        return surface;
+    }
+    // One column per frame when the take fits at one pixel per frame.
+    const Zoom fit = ZoomToFit(frames, width);
+    const Zoom zoom = fit.Overview() ? fit : Zoom(1, 1);
+    const VisibleRange range = ComputeVisibleRange(0, VisibleFramesFor(width, zoom), frames, zoom);
+    const int right = std::min(range.right, width);
+    for (const LaneGeometry* lane : kLanes.Lanes())
+        surface.FillRect(0, lane->Top, right, lane->Bottom(), kBlack);
+    const RgbaImage volume = BuildVolumeOverview(frameVolume, range, zoom);
+    for (int y = 0; y < volume.height; ++y) {
+        for (int x = 0; x < std::min(volume.width, right); ++x)
+            surface.Set(x, kLanes.Volume.Top + y, volume.At(x, y));
+    }
+    surface.FillRect(right, 0, width, height, kSilver);
+    return surface;
 }
 
 }  // namespace melodrift

@@ -18,10 +18,27 @@ RgbaImage BuildVolumeOverview(std::span<const std::int32_t> frameVolume, const V
 // as SpectrumColour does.
 RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, float densityDb,
                                 const VisibleRange& range, Zoom zoom);
+// The band maxima alone, one per column that holds frames; and peaks
+// coloured into an image `width` columns wide (black past the peaks).
+// `blockPeaks` (SpectrumBlockPeaks, or empty) lets a column take whole
+// blocks of frames instead of their frames: the same maxima, read from an
+// eighth of the memory.
+std::vector<SpectrumColumn> SpectrumOverviewPeaks(std::span<const SpectrumColumn> spectrumImage,
+                                                  const VisibleRange& range, Zoom zoom,
+                                                  std::span<const SpectrumColumn> blockPeaks = {});
+// Each band's maximum over the frames kPeakBlockFrames · b .. kPeakBlockFrames · (b + 1) − 1.
+inline constexpr int kPeakBlockFrames = 8;
+std::vector<SpectrumColumn> SpectrumBlockPeaks(std::span<const SpectrumColumn> spectrumImage);
+RgbaImage ColourSpectrumPeaks(std::span<const SpectrumColumn> peaks, float densityDb, int width);
 // Pitch lane (128 rows, BuildPitchBitmap's colours): the grid, every row a
 // candidate reaches within the column (brightest strength rank wins), and the
 // pitch track as the span of rows it passes through in the column, red where
 // it crosses unvoiced frames, green over it where it joins voiced ones.
 RgbaImage BuildPitchOverview(const PitchLaneInput& input);
+
+// The surface while a recording loads: the take's loudness fitted to the
+// width in the volume lane (as "全体" would draw it), the other lanes black
+// until their analysis is done, silver right of the take's end.
+RgbaImage LoadingSurface(std::span<const std::int32_t> frameVolume, int width, int height);
 
 }  // namespace melodrift

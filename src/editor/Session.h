@@ -98,6 +98,10 @@ enum class LoadOutcome {
 // (0..1). During "analyse" it is called from the analysis worker threads
 // (never twice at once).
 using LoadProgress = std::function<void(std::string_view stage, double fraction)>;
+// Called once during a recording's load, from the loading thread, with
+// every frame's loudness (what FrameVolume will hold) as soon as it is
+// known, before the pitch analysis: a window can show the take meanwhile.
+using LoudnessReady = std::function<void(const std::vector<std::int32_t>& frameVolume)>;
 
 // How loading an edit-state file ended.
 enum class EditStateOutcome {
@@ -214,7 +218,8 @@ class EditorSession {
     // noise levels) and makes no resynthesiser.
     LoadOutcome LoadRecording(const std::filesystem::path& path, Prompts& prompts,
                               const LoadProgress& progress = {},
-                              LoadScope scope = LoadScope::Everything);
+                              LoadScope scope = LoadScope::Everything,
+                              const LoudnessReady& loudnessReady = {});
     // PitchCents from the frames' TargetF0 (unvoiced runs filled).
     void BuildPitchCents();
 

@@ -149,6 +149,17 @@ std::string ZoomCaption(Zoom zoom) {
     return "1px = " + std::to_string(std::lround(ms)) + " ms";
 }
 
+int ViewStartFrame(int position, Zoom zoom) {
+    return zoom.Overview() ? static_cast<int>(FloorDiv(position, zoom.frames)) * zoom.frames
+                           : position;
+}
+
+int LastViewStart(int frameCount, int visibleFrames, Zoom zoom) {
+    const int last = std::max(0, frameCount - std::max(visibleFrames, 1));
+    if (!zoom.Overview()) return last;
+    return static_cast<int>((std::int64_t{last} + zoom.frames - 1) / zoom.frames * zoom.frames);
+}
+
 VisibleRange ComputeVisibleRange(int firstFrame, int visibleFrames, int frameCount, Zoom zoom) {
     VisibleRange r;
     r.firstFrame = firstFrame;
@@ -234,6 +245,18 @@ std::optional<CandidateDot> CandidateDotOf(const PitchCandidate& candidate, int 
     const int band =
         std::clamp(static_cast<int>(std::trunc(HzToCents(candidate.Freq) / 50.0 - 60.0)), 0, 127);
     return CandidateDot{127 - band, (15 - (3 * rank) / 2) * 16};
+}
+
+std::vector<CandidateRows> CandidateRowsOf(std::span<const CandidateSlots> candidates) {
+    std::vector<CandidateRows> rows(candidates.size());
+    for (std::size_t j = 0; j < candidates.size(); ++j) {
+        for (int k = 0; k < CandidateCount; ++k) {
+            // Any strength: the row alone, CandidateDotAt checks the strength.
+            const auto dot = CandidateDotOf({candidates[j][k].Freq, 1.0f}, k, 0.0f);
+            rows[j][k] = dot ? static_cast<std::uint8_t>(dot->row) : kNoCandidateRow;
+        }
+    }
+    return rows;
 }
 
 RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {
@@ -372,7 +395,11 @@ RgbaImage ComposeSurface(const EditorSession& s, const LaneImages& lanes, int wi
     if (zoom.Overview()) {
         // Zoomed out the lanes come from the per-frame values: one column
         // summarises many frames, so a per-frame image cannot be stretched.
-        Blit(surface, BuildVolumeOverview(s.FrameVolume, r, zoom), 0, kLanes.Volume.Top);
+        if (lanes.volume != nullptr) {
+            Blit(surface, *lanes.volume, 0, kLanes.Volume.Top);
+        } else {
+            Blit(surface, BuildVolumeOverview(s.FrameVolume, r, zoom), 0, kLanes.Volume.Top);
+        }
     } else if (lanes.volume != nullptr) {
         StretchColumns(surface, *lanes.volume, r, zoom.pixels, kLanes.Volume.Top);
     }
@@ -387,7 +414,9 @@ RgbaImage ComposeSurface(const EditorSession& s, const LaneImages& lanes, int wi
                      static_cast<int>(std::clamp<std::int64_t>(x2, -1, width + 1)),
                      kLanes.Volume.Bottom());
     }
-    if (zoom.Overview()) {
+    if (zoom.Overview() && lanes.spectrum != nullptr) {
+        Blit(surface, *lanes.spectrum, 0, kLanes.Spectrum.Top);
+    } else if (zoom.Overview()) {
         Blit(surface, BuildSpectrumOverview(s.SpectrumImage, s.SpectrumDensity, r, zoom), 0,
              kLanes.Spectrum.Top);
     } else if (lanes.spectrum != nullptr) {

@@ -14,6 +14,7 @@
 #include "editor/Session.h"
 #include "editor/Zoom.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -98,6 +99,14 @@ Zoom ZoomToFit(int frameCount, int width);
 // "1px = 12 ms" zoomed out (ms rounded; seconds from 10 s up, "1px = 1.2 s").
 std::string ZoomCaption(Zoom zoom);
 
+// The first frame of the view at scroll position `position`: zoomed out
+// rounded down to a whole column (a multiple of the frames per pixel), so
+// that a column always covers the same frames and columns drawn once can be
+// kept; zoomed in the position itself. Zoomed out, the scroll range runs to
+// LastViewStart, the first whole column whose page shows the last frame.
+int ViewStartFrame(int position, Zoom zoom);
+int LastViewStart(int frameCount, int visibleFrames, Zoom zoom);
+
 // The frames on screen and where their columns go: frames firstFrame ..
 // lastFrame, frame j's column block starting at left + (j − firstFrame) ·
 // scale, the last one ending at `right` (exclusive).
@@ -139,6 +148,18 @@ struct CandidateDot {
 };
 std::optional<CandidateDot> CandidateDotOf(const PitchCandidate& candidate, int rank,
                                            float minStrength);
+// The rows of every frame's candidate dots worked out once (a logarithm
+// each), kNoCandidateRow for an empty slot; CandidateDotAt then gives the
+// dot of a row as CandidateDotOf does.
+inline constexpr std::uint8_t kNoCandidateRow = 255;
+using CandidateRows = std::array<std::uint8_t, CandidateCount>;
+std::vector<CandidateRows> CandidateRowsOf(std::span<const CandidateSlots> candidates);
+inline std::optional<CandidateDot> CandidateDotAt(std::uint8_t row, float strength, int rank,
+                                                  float minStrength) {
+    if (row == kNoCandidateRow || !(static_cast<double>(strength) > minStrength))
+        return std::nullopt;
+    return CandidateDot{row, (15 - (3 * rank) / 2) * 16};
+}
 
 struct PitchLaneInput {
     std::span<const std::int32_t> pitchCents;    // per frame
@@ -150,6 +171,8 @@ struct PitchLaneInput {
     Zoom scale = 3;
     std::span<const std::uint8_t>
         rejected;  // per frame, 1: the voicing check treats it as unvoiced
+    // Zoomed out: CandidateRowsOf(candidates), or empty to work them out per dot.
+    std::span<const CandidateRows> candidateRows = {};
 };
 // FrameToX(last) × 128, black: teal grid lines, grey candidate dots and the
 // pitch track, green between voiced frames and red elsewhere. Empty without
@@ -183,6 +206,8 @@ RgbaImage BuildLyricBitmap(const EditorSession& session);
 // the pitch lane, the lyric boxes, the cut lines, and silver with a black
 // border right of the recording's last frame (all silver when nothing is
 // loaded).
+// Zoomed out, volume and spectrum are the view's own columns (OverviewCache)
+// and are drawn from the frames when null.
 struct LaneImages {
     const RgbaImage* volume = nullptr;    // BuildVolumeBitmap
     const RgbaImage* spectrum = nullptr;  // BuildSpectrumBitmap

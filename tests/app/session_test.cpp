@@ -27,6 +27,9 @@
 #include "Playback.h"
 #include "QtPrompts.h"
 #include "Widgets.h"
+#include "audio/PitchAnalyser.h"
+#include "audio/WaveBuffer.h"
+#include "editor/LaneLayout.h"
 #include "editor/SurfaceMouse.h"
 #include "system/Files.h"
 
@@ -173,6 +176,8 @@ TEST_F(WindowSession, CancellingALongLoadKeepsThePreviousRecordingAndItsEdits) {
     ASSERT_EQ(Session().Segments.size(), 2u);
     const auto before = Starts();
     const int frames = Session().FrameCount();
+    t_->form->RedrawAll();  // the cursor line off, as after a load
+    const std::vector<std::uint32_t> shown = Surface()->Image().pixels;
     const auto longWav = folder_.File("long.wav");
     WriteToneWav(longWav, 40.0, 330.0);
     for (bool byEscape : {false, true}) {
@@ -186,6 +191,8 @@ TEST_F(WindowSession, CancellingALongLoadKeepsThePreviousRecordingAndItsEdits) {
         EXPECT_EQ(Starts(), before);
         EXPECT_EQ(t_->form->windowTitle(), QStringLiteral("take.wav"));
         EXPECT_FALSE(ProgressDialogShowing());
+        // The stopped load's loudness gave way to the take kept.
+        EXPECT_TRUE(Surface()->Image().pixels == shown);
     }
     // The edit before the cancelled loads can still be undone.
     t_->form->activateWindow();
@@ -425,6 +432,8 @@ TEST_F(WindowSession, ZeroFitsALongTakeWhereCutsLandUnderThePointerAndUndoWorksA
     t_->prompts->answers.push_back(true);
     QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
     ASSERT_EQ(Session().WaveFileName, longWav);
+    // Its loudness was drawn while the analysis still ran.
+    EXPECT_GE(t_->form->LoudnessShownSeconds(), 0.0);
     Key(Qt::Key_0);
     const Zoom whole = Session().View();
     ASSERT_TRUE(whole.Overview());
@@ -476,6 +485,85 @@ TEST_F(WindowSession, ZeroFitsALongTakeWhereCutsLandUnderThePointerAndUndoWorksA
         Key(Qt::Key_Z, Qt::ControlModifier);
         EXPECT_EQ(Starts(), before) << position;
     }
+}
+
+// Ten minutes of made-up analysis (none is run): loudness, spectrum and a
+// pitch glide with candidates that change along the take.
+void FakeTenMinutes(EditorSession& s) {
+    constexpr std::uint32_t kSamples = 600u * 44100u;
+    *s.Wave = MakeMono16Wave(kSamples);
+    const int frames = int(kSamples / 256) + 1;
+    PitchAnalyser& analyser = *s.Analyser;
+    analyser.FrameCount = frames;
+    analyser.Frames.assign(std::size_t(frames), AnalysisFrame{});
+    analyser.Candidates.assign(std::size_t(frames), CandidateSlots{});
+    analyser.Confidence.assign(std::size_t(frames), 3.0f);
+    s.FrameVolume.resize(std::size_t(frames));
+    s.PitchCents.resize(std::size_t(frames));
+    s.SpectrumImage.resize(std::size_t(frames));
+    s.PitchRejected.clear();
+    for (std::size_t i = 0; i < std::size_t(frames); ++i) {
+        const float f0 = float(220.0 * std::pow(2.0, std::sin(double(i) * 0.001)));
+        analyser.Frames[i].SamplePos = std::int32_t(std::min<std::size_t>(i * 256, kSamples - 1));
+        analyser.Frames[i].TargetF0 = i % 50 < 45 ? f0 : 0.0f;
+        analyser.Candidates[i][0] = {f0, 4.0f};
+        analyser.Candidates[i][1] = {f0 * 1.5f, i % 7 == 0 ? 1.0f : 3.0f};
+        s.FrameVolume[i] = std::int32_t(12000 + 8000 * std::sin(double(i) * 0.01));
+        s.PitchCents[i] = std::int32_t(1200.0 * std::log2(f0 / 220.0) + 5700.0);
+        for (std::size_t r = 0; r < std::size_t(kSpectrumRows); ++r)
+            s.SpectrumImage[i][r] = -float((i * 7 + r * 13) % 60);
+    }
+    s.Segments.assign(1, Segment{0.0, 0.0, "R"});
+    s.RecalcLengths();
+}
+
+TEST_F(WindowSession, ZeroFitsTenMinutesAndKeptColumnsDrawWhatTheFramesGive) {
+    FakeTenMinutes(Session());
+    t_->form->AfterRecordingChanged();
+    Key(Qt::Key_0);
+    const Zoom whole = Session().View();
+    ASSERT_TRUE(whole.Overview());
+    EXPECT_EQ(Session().FirstFrame, 0);
+    EXPECT_GE(Session().VisibleFrames, Session().FrameCount());
+    const int end = FrameToX(Session().FrameCount() - 1, whole, 0);
+    EXPECT_LT(end, Surface()->width());  // its last frame on screen, drawn
+    EXPECT_NE(Surface()->Image().At(end, 100), kSilver);
+
+    // The lanes on the surface against the same view drawn from the frames.
+    const auto differing = [&] {
+        PitchLaneInput in;
+        in.pitchCents = Session().PitchCents;
+        in.frames = Session().Analyser->Frames;
+        in.candidates = Session().Analyser->Candidates;
+        in.firstFrame = Session().FirstFrame;
+        in.visibleFrames = Session().VisibleFrames;
+        in.scale = Session().View();
+        const RgbaImage pitch = BuildPitchBitmap(in);
+        const RgbaImage& shown = Surface()->Image();
+        const RgbaImage direct = ComposeSurface(Session(), {nullptr, nullptr, &pitch, nullptr},
+                                                shown.width, shown.height);
+        int count = 0;
+        for (int y = 0; y < kLanes.Lyric.Top; ++y) {
+            for (int x = 0; x < shown.width; ++x) count += shown.At(x, y) != direct.At(x, y);
+        }
+        return count;
+    };
+    EXPECT_EQ(differing(), 0);
+    // Columns kept from earlier steps, scrolled on and back and zoomed out
+    // and in again, still show what their frames hold.
+    t_->Find<ArrowStepper>("ZoomArrows")->SetPosition(-6);
+    for (int delta : {-120, -120, -120, 240, -120}) t_->form->SurfaceWheel(delta, false, 300);
+    t_->form->SurfaceWheel(-120, true, 200);
+    t_->form->SurfaceWheel(120, true, 200);
+    ASSERT_GT(Session().FirstFrame, 0);
+    EXPECT_EQ(Session().FirstFrame % Session().View().frames, 0);  // on a whole column
+    EXPECT_EQ(differing(), 0);
+    // A changed pitch is drawn anew.
+    for (int j = Session().FirstFrame; j < Session().FirstFrame + 2000; ++j)
+        Session().PitchCents[std::size_t(j)] += 1200;
+    t_->form->PitchChanged();
+    t_->form->RedrawAll();
+    EXPECT_EQ(differing(), 0);
 }
 
 TEST_F(WindowSession, CtrlSSavesTheEditStateAndCtrlOLoadsARecording) {
