@@ -16,7 +16,7 @@ constexpr double kFrameMs = 256.0 / 44.1;
 // over a few pitch periods.
 constexpr int kSide = 4;
 constexpr int kDecayFrames = 12;  // 70 ms
-constexpr int kCepstra = 12;  // envelope coefficients 1..12 (0 is the loudness)
+constexpr int kCepstra = 12;      // envelope coefficients 1..12 (0 is the loudness)
 using Cepstrum = std::array<float, kCepstra>;
 
 int MsToFrames(double ms) { return std::max(1, static_cast<int>(std::lround(ms / kFrameMs))); }
@@ -190,8 +190,8 @@ Measures Measure(const CuttingInput& in, double slowChangeWeight) {
         // ... for a syllable's length: the envelope moving in the last
         // 150 ms of a note, as it fades out before a rest, starts nothing.
         // Full weight from 90 % of the next 150 ms sung, none at 50 %.
-        const double sustained = std::clamp(
-            (mean(sumS, i, std::min(n, i + sustainFrames)) - 0.5) / 0.4, 0.0, 1.0);
+        const double sustained =
+            std::clamp((mean(sumS, i, std::min(n, i + sustainFrames)) - 0.5) / 0.4, 0.0, 1.0);
         // A vowel begins near full loudness: a voiced consonant (m, n, y, w)
         // is a few dB below the vowel that follows it, so its start counts
         // less, from nothing at 10 dB below the loudest of the next 150 ms.
@@ -218,8 +218,7 @@ Measures Measure(const CuttingInput& in, double slowChangeWeight) {
         // units there, falling to 1/5 at 3.6 units and more.
         const int steadyFrom = std::min(n, i + kSide + 2);
         const int steadyTo = std::min(n, steadyFrom + 8);
-        const double after =
-            steadyTo > steadyFrom ? mean(sumChange, steadyFrom, steadyTo) : 0.0;
+        const double after = steadyTo > steadyFrom ? mean(sumChange, steadyFrom, steadyTo) : 0.0;
         const double steadyAfter = std::clamp(1.0 - (after - 2.0) / 2.0, 0.2, 1.0);
         // A note dying away is no onset however its envelope moves: where
         // the loudness of the second 70 ms from 23 ms after the frame is more

@@ -49,7 +49,8 @@ struct CuttingOptions {
     double MinSyllableMs = 100.0;   // shortest syllable (onset to next onset)
     double MaxSyllableMs = 4000.0;  // longest sung syllable
     double MinRestMs = 120.0;       // a quiet stretch at least this long inside singing is a rest
-    double MergeMs = 150.0;  // blind: onsets closer than this are one syllable's consonant and vowel
+    double MergeMs =
+        150.0;  // blind: onsets closer than this are one syllable's consonant and vowel
 };
 
 // One sung segment: frames [startFrame, endFrame).
