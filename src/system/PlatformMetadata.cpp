@@ -167,7 +167,6 @@ std::vector<std::string> CopyFileMetadata(const std::filesystem::path& original,
     const DWORD current = ::GetFileAttributesW(copyPath.c_str());
     const DWORD readOnly =
         current == INVALID_FILE_ATTRIBUTES ? 0 : current & FILE_ATTRIBUTE_READONLY;
-    if (kept != 0) (void)::SetFileAttributesW(copyPath.c_str(), kept | readOnly);
     // The access list: the original's own entries, and the folder's
     // inherited ones unless the original was cut off from them. A volume
     // without access lists (FAT) has none to copy.
@@ -189,6 +188,9 @@ std::vector<std::string> CopyFileMetadata(const std::filesystem::path& original,
         }
         ::LocalFree(descriptor);
     }
+    // Last: where an access list also decides the read-only state (Wine
+    // maps both to the same permission bits), the list must not undo it.
+    if ((kept | readOnly) != 0) (void)::SetFileAttributesW(copyPath.c_str(), kept | readOnly);
 #else
     (void)copyPath;
     struct stat info {};
