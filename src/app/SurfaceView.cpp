@@ -191,16 +191,8 @@ void MainWindow::BuildPitchBitmap() {
         pitchBitmap_ = RgbaImage();
         return;
     }
-    PitchLaneInput input;
-    input.pitchCents = session_.PitchCents;
-    input.frames = session_.Analyser->Frames;
-    input.rejected = session_.RejectedPitchFrames();
-    input.candidates = session_.Analyser->Candidates;
-    input.minStrength = session_.MinStrength;
-    input.firstFrame = session_.FirstFrame;
-    input.visibleFrames = session_.VisibleFrames;
-    input.scale = session_.View();
-    pitchBitmap_ = melodrift::BuildPitchBitmap(input);
+    pitchBitmap_ = melodrift::BuildPitchBitmap(
+        PitchLaneOf(session_, session_.FirstFrame, session_.VisibleFrames, session_.View()));
 }
 
 void MainWindow::BuildLyricBitmap() {

@@ -59,16 +59,8 @@ OverviewCache::Tile& OverviewCache::TileAt(const EditorSession& s, int framesPer
         const auto& candidates = s.Analyser->Candidates;
         if (candidateRows_.size() != candidates.size())
             candidateRows_ = CandidateRowsOf(candidates);
-        PitchLaneInput in;
-        in.pitchCents = s.PitchCents;
-        in.frames = s.Analyser->Frames;
-        in.rejected = s.RejectedPitchFrames();
-        in.candidates = candidates;
+        PitchLaneInput in = PitchLaneOf(s, firstFrame, tileFrames, zoom);
         in.candidateRows = candidateRows_;
-        in.minStrength = s.MinStrength;
-        in.firstFrame = firstFrame;
-        in.visibleFrames = tileFrames;
-        in.scale = zoom;
         tile.pitch = BuildPitchOverview(in);
         tile.pitchRevision = pitchRevision_;
         tile.minStrength = s.MinStrength;
@@ -103,16 +95,8 @@ OverviewLanes OverviewCache::Draw(const EditorSession& s, int width) {
         const RgbaImage volume = BuildVolumeOverview(s.FrameVolume, range, zoom);
         const RgbaImage spectrum =
             BuildSpectrumOverview(s.SpectrumImage, s.SpectrumDensity, range, zoom);
-        PitchLaneInput in;
-        in.pitchCents = s.PitchCents;
-        in.frames = s.Analyser->Frames;
-        in.rejected = s.RejectedPitchFrames();
-        in.candidates = s.Analyser->Candidates;
-        in.minStrength = s.MinStrength;
-        in.firstFrame = s.FirstFrame;
-        in.visibleFrames = VisibleFramesFor(width, zoom);
-        in.scale = zoom;
-        const RgbaImage pitch = BuildPitchOverview(in);
+        const RgbaImage pitch =
+            BuildPitchOverview(PitchLaneOf(s, s.FirstFrame, VisibleFramesFor(width, zoom), zoom));
         CopyColumns(lanes.volume, 0, volume, 0, std::min(shown, volume.width));
         CopyColumns(lanes.spectrum, 0, spectrum, 0, std::min(shown, spectrum.width));
         CopyColumns(lanes.pitch, 0, pitch, 0, std::min(shown, pitch.width));

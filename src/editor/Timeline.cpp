@@ -1,5 +1,6 @@
 #include "editor/Timeline.h"
 
+#include "audio/PitchAnalyser.h"
 #include "editor/LaneLayout.h"
 #include "editor/Overview.h"
 #include "text/CodePage.h"
@@ -257,6 +258,20 @@ std::vector<CandidateRows> CandidateRowsOf(std::span<const CandidateSlots> candi
         }
     }
     return rows;
+}
+
+PitchLaneInput PitchLaneOf(const EditorSession& session, int firstFrame, int visibleFrames,
+                           Zoom zoom) {
+    PitchLaneInput in;
+    in.pitchCents = session.PitchCents;
+    in.frames = session.Analyser->Frames;
+    in.rejected = session.RejectedPitchFrames();
+    in.candidates = session.Analyser->Candidates;
+    in.minStrength = session.MinStrength;
+    in.firstFrame = firstFrame;
+    in.visibleFrames = visibleFrames;
+    in.scale = zoom;
+    return in;
 }
 
 RgbaImage BuildPitchBitmap(const PitchLaneInput& in) {

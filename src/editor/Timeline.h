@@ -178,6 +178,10 @@ struct PitchLaneInput {
 // pitch track, green between voiced frames and red elsewhere. Empty without
 // frames.
 RgbaImage BuildPitchBitmap(const PitchLaneInput& input);
+// The session's pitch, candidates, voicing check and candidate threshold,
+// over `visibleFrames` frames from `firstFrame` at `zoom`.
+PitchLaneInput PitchLaneOf(const EditorSession& session, int firstFrame, int visibleFrames,
+                           Zoom zoom);
 
 // One box of the lyric lane: columns left..right − 1 and rows 0..15 of the
 // lane, a black border around the fill; the window writes the lyric in black
