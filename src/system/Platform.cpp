@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -111,6 +112,31 @@ bool SyncPath(const std::filesystem::path& path) {
 #endif
 }
 
+#ifdef _WIN32
+namespace {
+
+// Windows refuses to replace or delete a read-only file. When `error` is that
+// refusal, the attribute is lifted and `operation` tried once more; when that
+// fails too the attribute is put back. ERROR_SUCCESS when it was done, else
+// the error that stands.
+DWORD RetryWithoutReadOnly(const std::filesystem::path& target, DWORD error,
+                           const std::function<bool()>& operation) {
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_READONLY) == 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return error;
+    const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (!::SetFileAttributesW(target.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared))
+        return error;
+    if (operation()) return ERROR_SUCCESS;
+    error = ::GetLastError();
+    (void)::SetFileAttributesW(target.c_str(), attributes);
+    return error;
+}
+
+}  // namespace
+#endif
+
 void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to,
                 std::error_code& ec) {
     ec.clear();
@@ -124,22 +150,11 @@ void RenameOver(const std::filesystem::path& from, const std::filesystem::path& 
         if (::MoveFileExW(from.c_str(), to.c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return;
-        DWORD error = ::GetLastError();
-        const DWORD attributes = ::GetFileAttributesW(to.c_str());
-        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            // Windows refuses to replace a read-only file: the attribute is
-            // lifted for the rename and put back when the rename fails.
-            const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-            if (::SetFileAttributesW(to.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
-                if (::MoveFileExW(from.c_str(), to.c_str(),
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-                    return;
-                error = ::GetLastError();
-                (void)::SetFileAttributesW(to.c_str(), attributes);
-            }
-        }
+        const DWORD error = RetryWithoutReadOnly(to, ::GetLastError(), [&] {
+            return ::MoveFileExW(from.c_str(), to.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        });
+        if (error == ERROR_SUCCESS) return;
         const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
                           error == ERROR_LOCK_VIOLATION;
         if (!busy || attempt == kTries) {
@@ -157,18 +172,9 @@ bool RemoveFile(const std::filesystem::path& path, std::error_code& ec) {
     ec.clear();
 #ifdef _WIN32
     if (::DeleteFileW(path.c_str())) return true;
-    DWORD error = ::GetLastError();
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        const DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        if (::SetFileAttributesW(path.c_str(), cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared)) {
-            if (::DeleteFileW(path.c_str())) return true;
-            error = ::GetLastError();
-            (void)::SetFileAttributesW(path.c_str(), attributes);
-        }
-    }
+    const DWORD error = RetryWithoutReadOnly(path, ::GetLastError(),
+                                             [&] { return ::DeleteFileW(path.c_str()) != 0; });
+    if (error == ERROR_SUCCESS) return true;
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
     ec.assign(static_cast<int>(error), std::system_category());
     return false;
