@@ -36,7 +36,7 @@
 #include "editor/Insertion.h"
 #include "editor/LoadChecks.h"
 #include "editor/Loading.h"
-#include "editor/Overview.h"
+#include "editor/LoadingPicture.h"
 #include "plugin/NoteList.h"
 #include "system/Files.h"
 #include "text/NumberFormat.h"
@@ -236,8 +236,8 @@ void MainWindow::AutoSegmentClicked() {
 
 std::optional<LoadOutcome> MainWindow::AskBeforeLoading(
     const std::filesystem::path& recording, std::vector<std::pair<std::string, bool>>& answered) {
-    // Reading the file takes a moment on a long recording (about 0.1 s for
-    // ten minutes): the pointer says so.
+    // Only the headers are read here; on a slow drive even that may take a
+    // moment: the pointer says so.
     RecordingCheck check = RecordingCheck::Missing;
     std::string refusal;
     {
@@ -270,28 +270,44 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
     (void)RecoverInterruptedCommitsIn({path.parent_path()},
                                       [this](const std::string& text) { prompts_->Inform(text); });
     const auto started = std::chrono::steady_clock::now();
-    loudnessShownSeconds_ = -1.0;
+    loadShown_ = {};
     std::vector<std::pair<std::string, bool>> answered;
     if (const auto refused = AskBeforeLoading(path, answered)) return *refused;
     LoadOutcome outcome = LoadOutcome::NoFile;
     const int load = ++loadsStarted_;
-    // The take's loudness is drawn as soon as the loading thread has it,
-    // while the pitch analysis goes on behind the progress dialog.
-    const LoudnessReady showLoudness = [this, load,
-                                        started](const std::vector<std::int32_t>& volume) {
-        PostToWindowThread(this, [this, load, started, volume] {
-            if (!busy_ || load != loadsStarted_) return;  // that load is over
-            surface_->Image() = LoadingSurface(volume, surface_->width(), surface_->height());
-            surface_->repaint();
-            loudnessShownSeconds_ =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        });
+    // The whole take is drawn as the load finds it out (its loudness first,
+    // then its spectrum column by column, then its pitch), while the analysis
+    // goes on behind the progress dialog.
+    const float density = session_.SpectrumDensity;
+    const auto showPicture = [this, load, started, density] {
+        if (!busy_ || load != loadsStarted_ || !loadingPicture_) return;  // that load is over
+        LoadingPicture::Shown shown;
+        surface_->Image() =
+            loadingPicture_->Draw(surface_->width(), surface_->height(), density, &shown);
+        surface_->repaint();
+        const double now =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const auto first = [now](double& when, bool showing) {
+            if (showing && when < 0.0) when = now;
+        };
+        first(loadShown_.loudness, shown.loudness);
+        first(loadShown_.spectrum, shown.spectrumColumns > 0);
+        first(loadShown_.wholeSpectrum,
+              shown.columns > 0 && shown.spectrumColumns == shown.columns);
+        first(loadShown_.pitch, shown.pitch);
+        ++loadShown_.pictures;
     };
+    loadingPicture_ = std::make_shared<LoadingPicture>(
+        surface_->width(), [this, showPicture] { PostToWindowThread(this, showPicture); });
+    struct Drop {
+        std::shared_ptr<LoadingPicture>& picture;
+        ~Drop() { picture.reset(); }
+    } drop{loadingPicture_};
     RunInBackground(
         U("音声読込"),
         [&](Prompts& prompts, const LoadProgress& progress) {
             outcome = session_.LoadRecording(path, prompts, progress, LoadScope::Everything,
-                                             showLoudness);
+                                             loadingPicture_.get());
         },
         answered);
     if (outcome == LoadOutcome::Loaded || outcome == LoadOutcome::NoFrames) {

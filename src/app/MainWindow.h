@@ -140,9 +140,18 @@ class MainWindow : public QMainWindow {
     // Loads a recording as the load button does after its dialog (the
     // analysis runs on a worker thread behind a modal progress dialog).
     LoadOutcome LoadRecording(const std::filesystem::path& path);
-    // Seconds from the last LoadRecording call until the take's loudness
-    // was drawn on the surface, −1 when it was not (benchmarks).
-    double LoudnessShownSeconds() const { return loudnessShownSeconds_; }
+    // Seconds from the last LoadRecording call until the surface first
+    // showed each part of the loading picture, −1 when it did not
+    // (benchmarks, tests).
+    struct LoadShownTimes {
+        double loudness = -1.0;
+        double spectrum = -1.0;       // its first complete columns
+        double wholeSpectrum = -1.0;  // every column
+        double pitch = -1.0;
+        int pictures = 0;  // loading pictures drawn
+    };
+    const LoadShownTimes& LoadShown() const { return loadShown_; }
+    double LoudnessShownSeconds() const { return loadShown_.loudness; }
     // Rebuilds the caption, every lane image and the layout after the
     // session's recording changed.
     void AfterRecordingChanged();
@@ -233,7 +242,8 @@ class MainWindow : public QMainWindow {
 
     EditHistory history_;
     int loadsStarted_ = 0;
-    double loudnessShownSeconds_ = -1.0;
+    LoadShownTimes loadShown_;
+    std::shared_ptr<LoadingPicture> loadingPicture_;  // of the load that runs
     std::atomic<bool> stopLoad_{false};
     // The resynthesised preview rendered on its own thread.
     std::jthread previewThread_;

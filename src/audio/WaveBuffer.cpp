@@ -380,6 +380,22 @@ WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path) {
     }
 }
 
+WavLoadResult WaveBuffer::LoadHeaderFromFile(const std::filesystem::path& path,
+                                             WaveHeader& header) {
+    problem_ = {};
+    problem_.What = WaveLoadProblem::Kind::CannotOpen;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return WavLoadResult::ReadFailed;
+    try {
+        FileReader reader(path);
+        if (!reader.IsOpen()) return WavLoadResult::ReadFailed;
+        return Parse(reader, &header);
+    } catch (const std::exception&) {
+        problem_.What = WaveLoadProblem::Kind::ReadError;
+        return WavLoadResult::ReadFailed;
+    }
+}
+
 WavLoadResult WaveBuffer::LoadFromBytes(std::string_view bytes) {
     return LoadFromBytes(std::span<const std::uint8_t>(
         reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
@@ -391,7 +407,7 @@ WavLoadResult WaveBuffer::LoadFromBytes(std::span<const std::uint8_t> bytes) {
 }
 
 template <class Reader>
-WavLoadResult WaveBuffer::Parse(Reader& reader) {
+WavLoadResult WaveBuffer::Parse(Reader& reader, WaveHeader* headerOnly) {
     problem_ = {};
     using Kind = WaveLoadProblem::Kind;
     const auto fail = [&](Kind kind, std::uint64_t needed = 0) {
@@ -452,6 +468,11 @@ WavLoadResult WaveBuffer::Parse(Reader& reader) {
     const std::uint32_t frameCount = dataSize / blockAlign;
     const std::size_t byteCount = static_cast<std::size_t>(frameCount) * blockAlign;
     if (byteCount > reader.Remaining()) return truncated(byteCount);
+    if (headerOnly != nullptr) {
+        headerOnly->Format = loaded.format_;
+        headerOnly->SampleCount = frameCount;
+        return WavLoadResult::Ok;
+    }
     try {
         loaded.SizeForReading(frameCount);
     } catch (const std::bad_alloc&) {

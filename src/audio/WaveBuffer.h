@@ -85,6 +85,17 @@ struct WaveLoadProblem {
     WaveFormat Found;  // the format record as read (NotPcm, BadFormatChunk)
 };
 
+// What a WAVE file's headers say, read without its samples.
+struct WaveHeader {
+    WaveFormat Format;
+    std::uint32_t SampleCount = 0;  // whole sample frames in the data chunk
+    // Seconds; 0 for a rate of 0.
+    double Duration() const {
+        return Format.SamplesPerSec == 0 ? 0.0
+                                         : static_cast<double>(SampleCount) / Format.SamplesPerSec;
+    }
+};
+
 class WaveBuffer {
   public:
     // Largest sample buffer whose RIFF size field (DataSize + 36) fits 32 bits.
@@ -146,6 +157,11 @@ class WaveBuffer {
     // it was (LoadProblem says what went wrong). Never throws for file or
     // content problems.
     WavLoadResult LoadFromFile(const std::filesystem::path& path);
+    // The headers alone, as LoadFromFile reads them before the samples: Ok
+    // (and `header` set) when LoadFromFile would go on to read the samples,
+    // which can then still fail only for memory or a read error. The wave
+    // itself keeps its samples and format; LoadProblem tells a failure.
+    WavLoadResult LoadHeaderFromFile(const std::filesystem::path& path, WaveHeader& header);
     // The same from a file image in memory.
     WavLoadResult LoadFromBytes(std::span<const std::uint8_t> bytes);
     WavLoadResult LoadFromBytes(std::string_view bytes);
@@ -167,8 +183,9 @@ class WaveBuffer {
     void SetCounts(std::uint32_t frameCount);
     void StoreAt(std::uint32_t frame, unsigned channel, std::int32_t value);
     // Reads the RIFF structure from a reader of the file or of its bytes.
+    // With `headerOnly`, stops before the samples and fills it instead.
     template <class Reader>
-    WavLoadResult Parse(Reader& reader);
+    WavLoadResult Parse(Reader& reader, WaveHeader* headerOnly = nullptr);
 
     WaveFormat format_;
     WaveLoadProblem problem_;

@@ -78,10 +78,10 @@ std::string ReadProblem(const WaveLoadProblem& problem) {
     return "ファイルが壊れています。";
 }
 
-}  // namespace
-
-std::string RecordingRefusal(WavLoadResult result, const WaveBuffer& wave) {
-    const WaveLoadProblem& problem = wave.LoadProblem();
+// The refusal for a read that ended in `result`, with what the headers said
+// (format and sample frames) when it is Ok.
+std::string Refusal(WavLoadResult result, const WaveLoadProblem& problem,
+                    const WaveHeader& header) {
     std::string_view headline = kUnsupportedFormatMessage;
     std::string reason;
     switch (result) {
@@ -105,11 +105,11 @@ std::string RecordingRefusal(WavLoadResult result, const WaveBuffer& wave) {
             }
             break;
         case WavLoadResult::Ok: {
-            if (wave.SamplesPerSec() != static_cast<std::uint32_t>(AnalysisSampleRate) ||
-                wave.BitsPerSample() != 16) {
-                reason = "このファイルは " + FormatDescription(wave.Format()) +
+            if (header.Format.SamplesPerSec != static_cast<std::uint32_t>(AnalysisSampleRate) ||
+                header.Format.BitsPerSample != 16) {
+                reason = "このファイルは " + FormatDescription(header.Format) +
                          "です。44100 Hz・16 ビットの WAVE ファイルが必要です。";
-            } else if (wave.SampleCount() == 0) {
+            } else if (header.SampleCount == 0) {
                 headline = kUnreadableRecordingMessage;
                 reason = "音声データが空です（サンプル数 0）。";
             } else {
@@ -121,16 +121,26 @@ std::string RecordingRefusal(WavLoadResult result, const WaveBuffer& wave) {
     return std::string(headline) + "\n" + reason;
 }
 
+}  // namespace
+
+std::string RecordingRefusal(WavLoadResult result, const WaveBuffer& wave) {
+    return Refusal(result, wave.LoadProblem(), {wave.Format(), wave.SampleCount()});
+}
+
 RecordingCheck CheckRecording(const std::filesystem::path& path, std::string* refusal) {
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return RecordingCheck::Missing;
+    // The headers tell all of it; the samples are read once, by the load
+    // (which still refuses a file whose samples cannot be read).
     WaveBuffer wave;
-    std::string message = RecordingRefusal(wave.LoadFromFile(path), wave);
+    WaveHeader header;
+    const WavLoadResult result = wave.LoadHeaderFromFile(path, header);
+    std::string message = Refusal(result, wave.LoadProblem(), header);
     if (!message.empty()) {
         if (refusal != nullptr) *refusal = std::move(message);
         return RecordingCheck::Unsupported;
     }
-    return wave.Duration() > kLongRecordingSeconds ? RecordingCheck::Long : RecordingCheck::Ready;
+    return header.Duration() > kLongRecordingSeconds ? RecordingCheck::Long : RecordingCheck::Ready;
 }
 
 std::optional<std::filesystem::path> StoredRecordingOf(const std::filesystem::path& editState) {

@@ -18,7 +18,8 @@ enum class RecordingCheck {
     Ready,        // loads without a question
 };
 
-// Reads the file the way EditorSession::LoadRecording does and tells which
+// Reads the file's headers the way EditorSession::LoadRecording reads them
+// (not its samples: a few hundred bytes at any length) and tells which
 // of its outcomes comes before the analysis. For Unsupported, `refusal`
 // (when given) receives the message RecordingRefusal gives.
 RecordingCheck CheckRecording(const std::filesystem::path& path, std::string* refusal = nullptr);

@@ -5,6 +5,7 @@
 #include "audio/Resynthesizer.h"
 #include "audio/WaveBuffer.h"
 #include "editor/LoadChecks.h"
+#include "editor/LoadingPicture.h"
 #include "editor/Voicing.h"
 #include "system/Files.h"
 #include "system/Prompts.h"
@@ -64,11 +65,16 @@ void NormalisePeak(WaveBuffer& wave, double target) {
         }
         return;
     }
+    ApplyScaleTable(wave, PeakScaleTable(wave, target));
+}
+
+std::vector<std::uint16_t> PeakScaleTable(const WaveBuffer& wave, double target) {
+    if (wave.BitsPerSample() != 16 || wave.SampleCount() == 0) return {};
     // 16 bits: straight over the bytes. A 16-bit sample times a float
     // (24-bit significand) needs at most 40 bits, so the double product is
     // exact and equals the extended one; floor then agrees too.
     const std::size_t whole = WholeSamples16(wave);
-    const std::span<std::uint8_t> bytes = wave.MutableSampleData();
+    const std::span<const std::uint8_t> bytes = wave.SampleData();
     const std::size_t stride = wave.BlockAlign();
     const auto peakOf = [&bytes, stride](std::size_t first, std::size_t last) {
         int peak = 0;
@@ -84,7 +90,7 @@ void NormalisePeak(WaveBuffer& wave, double target) {
     };
     const int peak = InTwoHalves(whole, kSamplesWorthAThread, peakOf,
                                  [](int a, int b) { return std::max(a, b); });
-    if (peak < 10) return;  // digital silence is not amplified
+    if (peak < 10) return {};  // digital silence is not amplified
     const auto factor = static_cast<float>(static_cast<long double>(target) * 32767.0L / peak);
     // Every sample value's result, worked out once (65536 products instead
     // of one per sample); the samples are then looked up, indexed by their
@@ -100,6 +106,14 @@ void NormalisePeak(WaveBuffer& wave, double target) {
         scaled[static_cast<std::uint16_t>(value)] =
             static_cast<std::uint16_t>(static_cast<std::uint32_t>(floored) & 0xFFFFU);
     }
+    return scaled;
+}
+
+void ApplyScaleTable(WaveBuffer& wave, std::span<const std::uint16_t> scaled) {
+    if (scaled.size() != 65536 || wave.BitsPerSample() != 16) return;
+    const std::size_t whole = WholeSamples16(wave);
+    const std::span<std::uint8_t> bytes = wave.MutableSampleData();
+    const std::size_t stride = wave.BlockAlign();
     const auto scale = [&bytes, &scaled, stride](std::size_t first, std::size_t last) {
         if (std::endian::native == std::endian::little && stride == 2) {
             // Native samples, read and written as such.
@@ -190,7 +204,8 @@ float SpectrumColumnPeak(const BinRow& spectrum) {
 }
 
 std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave,
-                                             std::span<const AnalysisFrame> frames) {
+                                             std::span<const AnalysisFrame> frames,
+                                             std::span<const std::uint16_t> scaled) {
     std::vector<std::int32_t> volume(frames.size(), 0);
     const std::int64_t count = wave.SampleCount();
     // 16-bit samples are read straight from the bytes; the others (and
@@ -198,6 +213,11 @@ std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave,
     const std::int64_t whole = static_cast<std::int64_t>(WholeSamples16(wave));
     const std::uint8_t* bytes = wave.SampleData().data();
     const std::size_t stride = wave.BlockAlign();
+    const bool scale = scaled.size() == 65536;
+    // A sample as the scaling leaves it (itself without a table).
+    const auto Scaled = [&scaled](std::int16_t s) -> std::int64_t {
+        return static_cast<std::int16_t>(scaled[static_cast<std::uint16_t>(s)]);
+    };
     std::int64_t p = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         PrefetchAhead(frames, i + 1);
@@ -206,7 +226,12 @@ std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave,
                                   : count;
         std::int64_t sum = 0;
         const std::int64_t stop = std::min(end, whole);
-        if (stride == 2) {
+        if (scale) {
+            for (; p < stop; ++p) {
+                const std::int64_t s = Scaled(Channel0(bytes, stride, static_cast<std::size_t>(p)));
+                sum += s * s;
+            }
+        } else if (stride == 2) {
             for (; p < stop; ++p) {
                 const std::int64_t s = Channel0(bytes, 2, static_cast<std::size_t>(p));
                 sum += s * s;
@@ -218,7 +243,8 @@ std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave,
             }
         }
         for (; p < std::min(end, count); ++p) {
-            const std::int64_t s = wave.GetSample(static_cast<std::uint32_t>(p), 0);
+            const std::int16_t raw = wave.GetSample(static_cast<std::uint32_t>(p), 0);
+            const std::int64_t s = scale ? Scaled(raw) : raw;
             sum += s * s;
         }
         volume[i] =
@@ -274,7 +300,7 @@ std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames,
 
 LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prompts& prompts,
                                          const LoadProgress& progress, LoadScope scope,
-                                         const LoudnessReady& loudnessReady) {
+                                         LoadingPicture* picture) {
     auto report = [&](std::string_view stage, double fraction) {
         if (progress) progress(stage, fraction);
     };
@@ -316,15 +342,18 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
         };
     }
     // The frames' places depend only on the recording's length: they are
-    // laid out on a second thread while the samples are scaled (which
-    // touches only the sample bytes).
-    RunBoth([&wave] { NormalisePeak(*wave, 0.9); },
+    // laid out on a second thread while the peak is found. The rows are
+    // computed from the borrowed wave only in TracePitch, after the scaling.
+    std::vector<std::uint16_t> scaled;
+    RunBoth([&scaled, &wave] { scaled = PeakScaleTable(*wave, 0.9); },
             [&analyser, &wave] { analyser->ComputeSpectra(*wave); });
     if (Analyser->StopRequested()) return LoadOutcome::Declined;  // stopped before the analysis
-    // The loudness needs only the scaled samples and the frames' places,
-    // both ready now: it is known (and shown) long before the pitch.
-    std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames);
-    if (loudnessReady) loudnessReady(frameVolume);
+    // The loudness needs only the samples, the scale and the frames' places:
+    // it is known (and shown) before the samples are even scaled.
+    std::vector<std::int32_t> frameVolume = ComputeFrameVolume(*wave, analyser->Frames, scaled);
+    if (picture != nullptr) picture->SetLoudness(frameVolume);
+    ApplyScaleTable(*wave, scaled);
+    scaled = {};
     const std::size_t framesLaidOut = analyser->Frames.size();
     report("analyse", 0.05);
     // One pass over the spectrum rows: the candidates and, on the same rows,
@@ -350,6 +379,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
             spectrumPeaks[static_cast<std::size_t>(frame)] =
                 *std::max_element(column.begin(), column.end());
             envelope[static_cast<std::size_t>(frame)] = EnvelopeColumnOf(row);
+            if (picture != nullptr) picture->SpectrumFrameDone(spectrumImage, frame);
         });
     } else if (scope == LoadScope::SpectrumPeaks) {
         spectrumPeaks.resize(frameCount());
@@ -418,6 +448,15 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
     std::vector<std::int32_t> pitchCents = melodrift::BuildPitchCents(
         analyser->Frames, VoicingCheck ? std::span<const std::uint8_t>(pitchRejected)
                                        : std::span<const std::uint8_t>());
+    if (picture != nullptr) {
+        PitchLaneInput shown;
+        shown.pitchCents = pitchCents;
+        shown.frames = analyser->Frames;
+        shown.candidates = analyser->Candidates;
+        shown.minStrength = MinStrength;
+        if (VoicingCheck) shown.rejected = pitchRejected;
+        picture->SetPitch(shown);
+    }
     // The tracing keeps the frames' places; were frames ever added, their
     // loudness is summed again.
     if (analyser->Frames.size() != framesLaidOut)

@@ -30,6 +30,12 @@ inline constexpr double kLongRecordingSeconds = 10.0;
 // float), every sample := floor(sample · factor). A wave without samples or
 // with a peak below 10 (digital silence) is left alone.
 void NormalisePeak(WaveBuffer& wave, double target);
+// The same for 16 bits in two steps, so that the samples can be used before
+// they are scaled: every 16-bit value's scaled value (indexed by the value's
+// 16 bits; empty when NormalisePeak leaves the wave alone or it is not 16
+// bits), then the scaling itself.
+std::vector<std::uint16_t> PeakScaleTable(const WaveBuffer& wave, double target);
+void ApplyScaleTable(WaveBuffer& wave, std::span<const std::uint16_t> scaled);
 
 // One column of the spectrum image from a frame's 1024-bin magnitude
 // spectrum: row r (k = 127 − r) holds 20 log10(v / 800) dB with
@@ -41,9 +47,11 @@ float SpectrumColumnPeak(const BinRow& spectrum);
 // RMS loudness per frame (array order): the samples of channel 0 are walked
 // once; frame i < last takes them while the position is below SamplePos of
 // frame i + 1 minus 128, the last frame the rest; entry = trunc(sqrt(sum of
-// squares / 256)). The sum is kept in 64 bits.
+// squares / 256)). The sum is kept in 64 bits. With a PeakScaleTable, the
+// loudness of the samples as ApplyScaleTable will leave them.
 std::vector<std::int32_t> ComputeFrameVolume(const WaveBuffer& wave,
-                                             std::span<const AnalysisFrame> frames);
+                                             std::span<const AnalysisFrame> frames,
+                                             std::span<const std::uint16_t> scaled = {});
 
 // Pitch in cents per frame from TargetF0 (trunc(HzToCents + 0.5)), with
 // unvoiced frames (TargetF0 exactly 0) filled: a leading run takes the first

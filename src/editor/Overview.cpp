@@ -161,27 +161,4 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
     return image;
 }
 
-RgbaImage LoadingSurface(std::span<const std::int32_t> frameVolume, int width, int height) {
-    RgbaImage surface(width, height, kGrey);
-    const int frames = static_cast<int>(frameVolume.size());
-    if (frames == 0) {
-        surface.FillRect(0, 0, width, height, kSilver);
-        return surface;
-    }
-    // One column per frame when the take fits at one pixel per frame.
-    const Zoom fit = ZoomToFit(frames, width);
-    const Zoom zoom = fit.Overview() ? fit : Zoom(1, 1);
-    const VisibleRange range = ComputeVisibleRange(0, VisibleFramesFor(width, zoom), frames, zoom);
-    const int right = std::min(range.right, width);
-    for (const LaneGeometry* lane : kLanes.Lanes())
-        surface.FillRect(0, lane->Top, right, lane->Bottom(), kBlack);
-    const RgbaImage volume = BuildVolumeOverview(frameVolume, range, zoom);
-    for (int y = 0; y < volume.height; ++y) {
-        for (int x = 0; x < std::min(volume.width, right); ++x)
-            surface.Set(x, kLanes.Volume.Top + y, volume.At(x, y));
-    }
-    surface.FillRect(right, 0, width, height, kSilver);
-    return surface;
-}
-
 }  // namespace melodrift

@@ -36,9 +36,4 @@ RgbaImage ColourSpectrumPeaks(std::span<const SpectrumColumn> peaks, float densi
 // it crosses unvoiced frames, green over it where it joins voiced ones.
 RgbaImage BuildPitchOverview(const PitchLaneInput& input);
 
-// The surface while a recording loads: the take's loudness fitted to the
-// width in the volume lane (as "全体" would draw it), the other lanes black
-// until their analysis is done, silver right of the take's end.
-RgbaImage LoadingSurface(std::span<const std::int32_t> frameVolume, int width, int height);
-
 }  // namespace melodrift

@@ -31,6 +31,7 @@
 namespace melodrift {
 
 class IniFile;
+class LoadingPicture;
 class Prompts;
 class NoteList;
 class PitchAnalyser;
@@ -98,10 +99,6 @@ enum class LoadOutcome {
 // (0..1). During "analyse" it is called from the analysis worker threads
 // (never twice at once).
 using LoadProgress = std::function<void(std::string_view stage, double fraction)>;
-// Called once during a recording's load, from the loading thread, with
-// every frame's loudness (what FrameVolume will hold) as soon as it is
-// known, before the pitch analysis: a window can show the take meanwhile.
-using LoudnessReady = std::function<void(const std::vector<std::int32_t>& frameVolume)>;
 
 // How loading an edit-state file ended.
 enum class EditStateOutcome {
@@ -215,11 +212,12 @@ class EditorSession {
     // resynthesiser. On any outcome but Loaded and NoFrames the session is
     // left exactly as it was. A narrower `scope` leaves what it does not
     // measure empty (SpectrumImage, SpectrumPeaks, the frames' harmonic and
-    // noise levels) and makes no resynthesiser.
+    // noise levels) and makes no resynthesiser. A `picture` is filled in as
+    // the load goes (the spectrum only with the whole scope).
     LoadOutcome LoadRecording(const std::filesystem::path& path, Prompts& prompts,
                               const LoadProgress& progress = {},
                               LoadScope scope = LoadScope::Everything,
-                              const LoudnessReady& loudnessReady = {});
+                              LoadingPicture* picture = nullptr);
     // PitchCents from the frames' TargetF0 (unvoiced runs filled).
     void BuildPitchCents();
 

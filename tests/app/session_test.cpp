@@ -432,8 +432,18 @@ TEST_F(WindowSession, ZeroFitsALongTakeWhereCutsLandUnderThePointerAndUndoWorksA
     t_->prompts->answers.push_back(true);
     QTest::mouseClick(t_->Find<QPushButton>("LoadRecordingButton"), Qt::LeftButton);
     ASSERT_EQ(Session().WaveFileName, longWav);
-    // Its loudness was drawn while the analysis still ran.
-    EXPECT_GE(t_->form->LoudnessShownSeconds(), 0.0);
+    // The whole take was drawn while the analysis still ran: its loudness,
+    // then its spectrum, then its pitch; the finished lanes took its place.
+    const MainWindow::LoadShownTimes& shown = t_->form->LoadShown();
+    EXPECT_GE(shown.loudness, 0.0);
+    EXPECT_GE(shown.spectrum, shown.loudness);
+    EXPECT_GE(shown.wholeSpectrum, shown.spectrum);
+    EXPECT_GE(shown.pitch, shown.spectrum);
+    EXPECT_GE(shown.pictures, 3);
+    QApplication::processEvents();  // nothing of the loading picture comes after the load
+    const std::vector<std::uint32_t> finished = Surface()->Image().pixels;
+    t_->form->RedrawAll();
+    EXPECT_TRUE(Surface()->Image().pixels == finished);
     Key(Qt::Key_0);
     const Zoom whole = Session().View();
     ASSERT_TRUE(whole.Overview());

@@ -206,7 +206,14 @@ TEST(PeakNormalisation, LongRecordingsScaleInBothHalvesAndOnlyChannelZero) {
         }
         wave.SetSample(1'200'000, 0, -12345);  // the peak, in the second half
         const WaveBuffer before = wave;
+        const std::vector<std::uint16_t> table = PeakScaleTable(before, 0.9);
         NormalisePeak(wave, 0.9);
+        // The loudness of the samples as scaled, known before the scaling.
+        std::vector<AnalysisFrame> frames(count / 256 + 1);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            frames[i].SamplePos = static_cast<std::int32_t>(i * 256);
+        EXPECT_EQ(ComputeFrameVolume(before, frames, table), ComputeFrameVolume(wave, frames));
+        EXPECT_NE(ComputeFrameVolume(before, frames), ComputeFrameVolume(wave, frames));
         const auto factor = static_cast<float>(0.9L * 32767.0L / 12345.0L);
         for (std::uint32_t i = 0; i < count; ++i) {
             const long double scaled = static_cast<long double>(before.GetSample(i, 0)) * factor;

@@ -3,11 +3,15 @@
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
 #include "editor/LaneLayout.h"
+#include "editor/LoadingPicture.h"
 #include "editor/Overview.h"
 #include "editor/Session.h"
 #include "text/CodePage.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace melodrift {
 namespace {
@@ -368,6 +372,85 @@ TEST(Surface, ScalesOneAndThreeDrawTheSamePixelsAsBeforeTheZoomOut) {
         const RgbaImage surface = ComposeSurface(s, {&volume, &spectrum, &pitch, &lyric}, 669, 335);
         EXPECT_EQ(Fingerprint(surface), expected[k]) << "scale " << scales[k];
     }
+}
+
+TEST(LoadingPicture, ColumnsShowOnceTheirFramesAreDoneAndEndAsTheWholeTakeDrawsThem) {
+    EditorSession s;
+    FakeRecording(s, 1000);
+    for (int j = 0; j < 1000; ++j) {
+        s.FrameVolume[j] = (j * 97) % 33000;
+        for (int r = 0; r < kSpectrumRows; ++r)
+            s.SpectrumImage[j][r] = static_cast<float>(-((j * 7 + r * 13) % 60));
+        s.PitchCents[j] = 5500 + (j * 37) % 1800;
+        s.Analyser->Frames[j].TargetF0 = j % 11 == 0 ? 0.0f : 220.0f;
+        s.Analyser->Candidates[j][0] = {static_cast<float>(150 + j % 200), 5.0f};
+    }
+    // "全体" at 669 pixels: two frames a column, 500 columns.
+    s.SetZoom(ZoomToFit(1000, 669));
+    ASSERT_EQ(s.View(), Zoom(1, 2));
+    s.VisibleFrames = VisibleFramesFor(669, s.View());
+    const RgbaImage whole = ComposeSurface(s, {}, 669, 335);
+    const auto lanesEqual = [&whole](const RgbaImage& shown, const LaneGeometry& lane,
+                                     int columns) {
+        for (int y = lane.Top; y < lane.Bottom(); ++y) {
+            for (int x = 0; x < columns; ++x) {
+                if (shown.At(x, y) != whole.At(x, y)) return false;
+            }
+        }
+        return true;
+    };
+
+    std::atomic<int> notices{0};
+    LoadingPicture picture(
+        669, [&notices] { ++notices; }, std::chrono::milliseconds(0));
+    EXPECT_EQ(picture.Draw(669, 335, s.SpectrumDensity).At(10, 10), kSilver);
+    picture.SetLoudness(s.FrameVolume);
+    LoadingPicture::Shown shown;
+    RgbaImage drawn = picture.Draw(669, 335, s.SpectrumDensity, &shown);
+    EXPECT_TRUE(shown.loudness);
+    EXPECT_EQ(shown.columns, 500);
+    EXPECT_TRUE(lanesEqual(drawn, kLanes.Volume, 669));  // silver past column 500 too
+    EXPECT_EQ(drawn.At(0, kLanes.Spectrum.Top), kBlack);
+    EXPECT_EQ(notices, 1);
+
+    // Frames 0..9 but 5: columns 0, 1, 3 and 4 are complete, column 2 not.
+    for (int j = 0; j < 10; ++j) {
+        if (j != 5) picture.SpectrumFrameDone(s.SpectrumImage, j);
+    }
+    drawn = picture.Draw(669, 335, s.SpectrumDensity, &shown);
+    EXPECT_EQ(shown.spectrumColumns, 4);
+    EXPECT_TRUE(lanesEqual(drawn, kLanes.Spectrum, 2));
+    for (int y = kLanes.Spectrum.Top; y < kLanes.Spectrum.Bottom(); ++y)
+        ASSERT_EQ(drawn.At(2, y), kBlack) << y;
+    EXPECT_EQ(drawn.At(3, kLanes.Spectrum.Top), whole.At(3, kLanes.Spectrum.Top));
+    EXPECT_EQ(notices, 5);
+
+    // The rest on two workers, as the analysis splits them, while the
+    // picture is drawn.
+    picture.SpectrumFrameDone(s.SpectrumImage, 5);
+    const auto work = [&](int first, int last) {
+        for (int j = first; j < last; ++j) picture.SpectrumFrameDone(s.SpectrumImage, j);
+    };
+    {
+        std::jthread low(work, 10, 500);
+        std::jthread high(work, 500, 1000);
+        for (int k = 0; k < 20; ++k) (void)picture.Draw(669, 335, s.SpectrumDensity);
+    }
+    PitchLaneInput in = PitchLaneOf(s, 0, 0, Zoom(3));
+    picture.SetPitch(in);
+    drawn = picture.Draw(669, 335, s.SpectrumDensity, &shown);
+    EXPECT_EQ(shown.spectrumColumns, 500);
+    EXPECT_TRUE(shown.pitch);
+    EXPECT_TRUE(lanesEqual(drawn, kLanes.Volume, 669));
+    EXPECT_TRUE(lanesEqual(drawn, kLanes.Spectrum, 669));
+    in.visibleFrames = s.VisibleFrames;
+    in.scale = s.View();
+    const RgbaImage pitch = BuildPitchBitmap(in);
+    for (int x = 0; x < 500; ++x) {
+        for (int y = 0; y < kLanes.Pitch.Height; ++y)
+            ASSERT_EQ(drawn.At(x, kLanes.Pitch.Top + y), pitch.At(x, y)) << x << "," << y;
+    }
+    EXPECT_EQ(notices, 1 + 500 + 1);  // the loudness, every column at no interval, the pitch
 }
 
 }  // namespace
