@@ -276,8 +276,8 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
     LoadOutcome outcome = LoadOutcome::NoFile;
     const int load = ++loadsStarted_;
     // The whole take is drawn as the load finds it out (its loudness first,
-    // then its spectrum column by column, then its pitch), while the analysis
-    // goes on behind the progress dialog.
+    // then its spectrum and pitch candidates column by column, then its
+    // traced pitch), while the analysis goes on behind the progress dialog.
     const float density = session_.SpectrumDensity;
     const auto showPicture = [this, load, started, density] {
         if (!busy_ || load != loadsStarted_ || !loadingPicture_) return;  // that load is over
@@ -298,7 +298,8 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
         ++loadShown_.pictures;
     };
     loadingPicture_ = std::make_shared<LoadingPicture>(
-        surface_->width(), [this, showPicture] { PostToWindowThread(this, showPicture); });
+        surface_->width(), session_.MinStrength,
+        [this, showPicture] { PostToWindowThread(this, showPicture); });
     struct Drop {
         std::shared_ptr<LoadingPicture>& picture;
         ~Drop() { picture.reset(); }

@@ -379,7 +379,7 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
             spectrumPeaks[static_cast<std::size_t>(frame)] =
                 *std::max_element(column.begin(), column.end());
             envelope[static_cast<std::size_t>(frame)] = EnvelopeColumnOf(row);
-            if (picture != nullptr) picture->SpectrumFrameDone(spectrumImage, frame);
+            if (picture != nullptr) picture->FrameDone(frame, spectrumImage, analyser->Candidates);
         });
     } else if (scope == LoadScope::SpectrumPeaks) {
         spectrumPeaks.resize(frameCount());

@@ -7,9 +7,12 @@
 
 namespace melodrift {
 
-LoadingPicture::LoadingPicture(int width, std::function<void()> changed,
+LoadingPicture::LoadingPicture(int width, float minStrength, std::function<void()> changed,
                                std::chrono::milliseconds spectrumInterval)
-    : width_(std::max(width, 1)), changed_(std::move(changed)), interval_(spectrumInterval) {}
+    : width_(std::max(width, 1)),
+      minStrength_(minStrength),
+      changed_(std::move(changed)),
+      interval_(spectrumInterval) {}
 
 LoadingPicture::~LoadingPicture() = default;
 
@@ -31,6 +34,7 @@ void LoadingPicture::SetLoudness(std::vector<std::int32_t> frameVolume) {
                     std::clamp(end - begin, 0, zoom_.frames), std::memory_order_relaxed);
             }
             peaks_.assign(static_cast<std::size_t>(columns), SpectrumColumn{});
+            candidates_.assign(static_cast<std::size_t>(columns), PitchCandidateLevels{});
             complete_.assign(static_cast<std::size_t>(columns), 0);
         }
         hasLoudness_ = true;
@@ -38,27 +42,30 @@ void LoadingPicture::SetLoudness(std::vector<std::int32_t> frameVolume) {
     if (changed_) changed_();
 }
 
-void LoadingPicture::SpectrumFrameDone(std::span<const SpectrumColumn> image, int frame) {
+void LoadingPicture::FrameDone(int frame, std::span<const SpectrumColumn> spectrum,
+                               std::span<const CandidateSlots> candidates) {
     if (!framesLeft_ || frame < range_.firstFrame || frame > range_.lastFrame) return;
     const int x = (frame - range_.firstFrame) / zoom_.frames;
     if (x >= range_.right) return;
-    // The last of the column's frames: the other frames' columns were written
+    // The last of the column's frames: the other frames' rows were written
     // before their own decrements, which this one (acquire) follows.
     if (framesLeft_[static_cast<std::size_t>(x)].fetch_sub(1, std::memory_order_acq_rel) != 1)
         return;
     const int begin = range_.firstFrame + x * zoom_.frames;
     const int end =
-        std::min({begin + zoom_.frames, range_.lastFrame + 1, static_cast<int>(image.size())});
+        std::min({begin + zoom_.frames, range_.lastFrame + 1, static_cast<int>(spectrum.size())});
     if (begin >= end) return;
-    SpectrumColumn peak = image[static_cast<std::size_t>(begin)];
+    SpectrumColumn peak = spectrum[static_cast<std::size_t>(begin)];
     for (int j = begin + 1; j < end; ++j) {
-        const SpectrumColumn& column = image[static_cast<std::size_t>(j)];
+        const SpectrumColumn& column = spectrum[static_cast<std::size_t>(j)];
         for (int r = 0; r < kSpectrumRows; ++r) peak[r] = std::max(peak[r], column[r]);
     }
+    const PitchCandidateLevels levels = CandidateLevels(candidates, {}, begin, end, minStrength_);
     bool notify = false;
     {
         const std::lock_guard lock(mutex_);
         peaks_[static_cast<std::size_t>(x)] = peak;
+        candidates_[static_cast<std::size_t>(x)] = levels;
         complete_[static_cast<std::size_t>(x)] = 1;
         ++completeCount_;
         const auto now = std::chrono::steady_clock::now();
@@ -107,11 +114,19 @@ RgbaImage LoadingPicture::Draw(int width, int height, float densityDb, Shown* sh
         }
     };
     copy(volumeLane_, kLanes.Volume.Top);
+    RgbaImage grid(1, kLanes.Pitch.Height, kBlack);
+    DrawPitchGrid(grid);
     for (int x = 0; x < right; ++x) {
         if (complete_[static_cast<std::size_t>(x)] == 0) continue;
         const SpectrumColumn& peak = peaks_[static_cast<std::size_t>(x)];
         for (int r = 0; r < kSpectrumRows; ++r)
             surface.Set(x, kLanes.Spectrum.Top + r, SpectrumColour(peak[r], densityDb));
+        if (!pitchLane_.pixels.empty()) continue;
+        const PitchCandidateLevels& level = candidates_[static_cast<std::size_t>(x)];
+        for (int y = 0; y < kLanes.Pitch.Height; ++y) {
+            surface.Set(x, kLanes.Pitch.Top + y,
+                        level[y] > 0 ? Rgb(level[y], level[y], level[y]) : grid.At(0, y));
+        }
     }
     copy(pitchLane_, kLanes.Pitch.Top);
     // Past the take's end a silver box with a black border, as the lanes end.

@@ -105,6 +105,30 @@ RgbaImage BuildSpectrumOverview(std::span<const SpectrumColumn> spectrumImage, f
                                range.right);
 }
 
+void DrawPitchGrid(RgbaImage& image) {
+    for (int n = 1; n <= 10; ++n) {
+        const int row = 164 - 24 * n;
+        if (row >= 0 && row < image.height) image.FillRect(0, row, image.width, row + 1, kTeal);
+    }
+}
+
+PitchCandidateLevels CandidateLevels(std::span<const CandidateSlots> candidates,
+                                     std::span<const CandidateRows> candidateRows, int begin,
+                                     int end, float minStrength) {
+    PitchCandidateLevels level{};
+    const bool rowsKnown = candidateRows.size() == candidates.size();
+    for (int j = std::max(begin, 0); j < end && j < static_cast<int>(candidates.size()); ++j) {
+        for (int k = 0; k < CandidateCount; ++k) {
+            const PitchCandidate& candidate = candidates[j][k];
+            const auto dot =
+                rowsKnown ? CandidateDotAt(candidateRows[j][k], candidate.Strength, k, minStrength)
+                          : CandidateDotOf(candidate, k, minStrength);
+            if (dot) level[dot->row] = std::max(level[dot->row], dot->level);
+        }
+    }
+    return level;
+}
+
 RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
     const int frames = static_cast<int>(in.pitchCents.size());
     if (frames == 0) return {};
@@ -112,10 +136,7 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
                                                    in.visibleFrames, frames, in.scale);
     constexpr int kHeight = kLanes.Pitch.Height;
     RgbaImage image(std::max(range.right, 0), kHeight, kBlack);
-    for (int n = 1; n <= 10; ++n) {
-        const int row = 164 - 24 * n;
-        if (row >= 0 && row < kHeight) image.FillRect(0, row, image.width, row + 1, kTeal);
-    }
+    DrawPitchGrid(image);
     auto voiced = [&](int j) {
         const bool rejected = j < static_cast<int>(in.rejected.size()) && in.rejected[j] != 0;
         return j >= 0 && j < static_cast<int>(in.frames.size()) && in.frames[j].TargetF0 != 0.0f &&
@@ -127,18 +148,8 @@ RgbaImage BuildPitchOverview(const PitchLaneInput& in) {
             image.Set(x, y, colour);
     };
     ForEachColumn(range, in.scale, frames, [&](int x, int begin, int end) {
-        // Candidates: the brightest level reaching each row.
-        std::array<int, kHeight> level{};
-        const bool rowsKnown = in.candidateRows.size() == in.candidates.size();
-        for (int j = begin; j < end && j < static_cast<int>(in.candidates.size()); ++j) {
-            for (int k = 0; k < CandidateCount; ++k) {
-                const PitchCandidate& candidate = in.candidates[j][k];
-                const auto dot = rowsKnown ? CandidateDotAt(in.candidateRows[j][k],
-                                                            candidate.Strength, k, in.minStrength)
-                                           : CandidateDotOf(candidate, k, in.minStrength);
-                if (dot) level[dot->row] = std::max(level[dot->row], dot->level);
-            }
-        }
+        const PitchCandidateLevels level =
+            CandidateLevels(in.candidates, in.candidateRows, begin, end, in.minStrength);
         for (int y = 0; y < kHeight; ++y) {
             if (level[y] > 0) image.Set(x, y, Rgb(level[y], level[y], level[y]));
         }

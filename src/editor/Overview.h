@@ -4,6 +4,8 @@
 
 #include "editor/Timeline.h"
 
+#include <array>
+
 namespace melodrift {
 
 // The frames of column x: first + x · frames .. min(first + (x + 1) · frames, last + 1).
@@ -35,5 +37,13 @@ RgbaImage ColourSpectrumPeaks(std::span<const SpectrumColumn> peaks, float densi
 // pitch track as the span of rows it passes through in the column, red where
 // it crosses unvoiced frames, green over it where it joins voiced ones.
 RgbaImage BuildPitchOverview(const PitchLaneInput& input);
+// Its pieces: the teal grid lines over the whole image, and each row's
+// brightest candidate level (grey 0..255, 0 for none) over frames
+// [begin, end); `candidateRows` as in PitchLaneInput.
+void DrawPitchGrid(RgbaImage& image);
+using PitchCandidateLevels = std::array<int, 128>;
+PitchCandidateLevels CandidateLevels(std::span<const CandidateSlots> candidates,
+                                     std::span<const CandidateRows> candidateRows, int begin,
+                                     int end, float minStrength);
 
 }  // namespace melodrift

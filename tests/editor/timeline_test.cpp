@@ -402,7 +402,7 @@ TEST(LoadingPicture, ColumnsShowOnceTheirFramesAreDoneAndEndAsTheWholeTakeDrawsT
 
     std::atomic<int> notices{0};
     LoadingPicture picture(
-        669, [&notices] { ++notices; }, std::chrono::milliseconds(0));
+        669, s.MinStrength, [&notices] { ++notices; }, std::chrono::milliseconds(0));
     EXPECT_EQ(picture.Draw(669, 335, s.SpectrumDensity).At(10, 10), kSilver);
     picture.SetLoudness(s.FrameVolume);
     LoadingPicture::Shown shown;
@@ -415,7 +415,7 @@ TEST(LoadingPicture, ColumnsShowOnceTheirFramesAreDoneAndEndAsTheWholeTakeDrawsT
 
     // Frames 0..9 but 5: columns 0, 1, 3 and 4 are complete, column 2 not.
     for (int j = 0; j < 10; ++j) {
-        if (j != 5) picture.SpectrumFrameDone(s.SpectrumImage, j);
+        if (j != 5) picture.FrameDone(j, s.SpectrumImage, s.Analyser->Candidates);
     }
     drawn = picture.Draw(669, 335, s.SpectrumDensity, &shown);
     EXPECT_EQ(shown.spectrumColumns, 4);
@@ -423,13 +423,20 @@ TEST(LoadingPicture, ColumnsShowOnceTheirFramesAreDoneAndEndAsTheWholeTakeDrawsT
     for (int y = kLanes.Spectrum.Top; y < kLanes.Spectrum.Bottom(); ++y)
         ASSERT_EQ(drawn.At(2, y), kBlack) << y;
     EXPECT_EQ(drawn.At(3, kLanes.Spectrum.Top), whole.At(3, kLanes.Spectrum.Top));
+    // The candidates of complete columns show before the pitch is traced.
+    const auto dot = CandidateDotOf(s.Analyser->Candidates[0][0], 0, s.MinStrength);
+    ASSERT_TRUE(dot.has_value());
+    const std::uint32_t grey = Rgb(dot->level, dot->level, dot->level);
+    EXPECT_EQ(drawn.At(0, kLanes.Pitch.Top + dot->row), grey);
+    EXPECT_EQ(drawn.At(2, kLanes.Pitch.Top + dot->row), kBlack);
     EXPECT_EQ(notices, 5);
 
     // The rest on two workers, as the analysis splits them, while the
     // picture is drawn.
-    picture.SpectrumFrameDone(s.SpectrumImage, 5);
+    picture.FrameDone(5, s.SpectrumImage, s.Analyser->Candidates);
     const auto work = [&](int first, int last) {
-        for (int j = first; j < last; ++j) picture.SpectrumFrameDone(s.SpectrumImage, j);
+        for (int j = first; j < last; ++j)
+            picture.FrameDone(j, s.SpectrumImage, s.Analyser->Candidates);
     };
     {
         std::jthread low(work, 10, 500);
