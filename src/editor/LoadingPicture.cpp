@@ -86,10 +86,15 @@ void LoadingPicture::SetPitch(PitchLaneInput pitch) {
     pitch.firstFrame = 0;
     pitch.visibleFrames = range_.lastFrame + 1;
     pitch.scale = zoom_;
+    // Zoomed out the candidates are the columns' own already: the lane
+    // needs only the grid and the track, drawn over them.
+    const bool overColumns = zoom_.Overview();
+    if (overColumns) pitch.candidates = {};
     RgbaImage lane = BuildPitchBitmap(pitch);
     {
         const std::lock_guard lock(mutex_);
         pitchLane_ = std::move(lane);
+        pitchOverColumns_ = overColumns;
     }
     if (changed_) changed_();
 }
@@ -121,14 +126,24 @@ RgbaImage LoadingPicture::Draw(int width, int height, float densityDb, Shown* sh
         const SpectrumColumn& peak = peaks_[static_cast<std::size_t>(x)];
         for (int r = 0; r < kSpectrumRows; ++r)
             surface.Set(x, kLanes.Spectrum.Top + r, SpectrumColour(peak[r], densityDb));
-        if (!pitchLane_.pixels.empty()) continue;
+        if (!pitchLane_.pixels.empty() && !pitchOverColumns_) continue;
         const PitchCandidateLevels& level = candidates_[static_cast<std::size_t>(x)];
         for (int y = 0; y < kLanes.Pitch.Height; ++y) {
             surface.Set(x, kLanes.Pitch.Top + y,
                         level[y] > 0 ? Rgb(level[y], level[y], level[y]) : grid.At(0, y));
         }
     }
-    copy(pitchLane_, kLanes.Pitch.Top);
+    if (!pitchOverColumns_) {
+        copy(pitchLane_, kLanes.Pitch.Top);
+    } else {
+        // The track over the candidates, as BuildPitchOverview draws it.
+        for (int y = 0; y < pitchLane_.height; ++y) {
+            for (int x = 0; x < std::min(pitchLane_.width, right); ++x) {
+                const std::uint32_t pixel = pitchLane_.At(x, y);
+                if (pixel == kRed || pixel == kGreen) surface.Set(x, kLanes.Pitch.Top + y, pixel);
+            }
+        }
+    }
     // Past the take's end a silver box with a black border, as the lanes end.
     surface.FillRect(right, 0, width, height, kBlack);
     surface.FillRect(right + 1, 1, width - 1, height - 1, kSilver);

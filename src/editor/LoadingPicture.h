@@ -81,6 +81,7 @@ class LoadingPicture {
     bool spectrumShown_ = false;
     std::chrono::steady_clock::time_point lastNotice_;
     RgbaImage pitchLane_;
+    bool pitchOverColumns_ = false;  // pitchLane_ holds the grid and track only
 };
 
 }  // namespace melodrift
