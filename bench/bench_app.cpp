@@ -375,7 +375,7 @@ BENCHMARK(BM_LoadRecordingToDrawnLanes_TenMinutes)
     ->UseRealTime();
 
 // What the window does on its own thread before a load starts: read the
-// file and tell its format and length.
+// file's headers and tell its format and length.
 void BM_LoadCheck_TenMinutes(benchmark::State& state) {
     const auto path = TenMinuteWav();
     for (auto _ : state) {

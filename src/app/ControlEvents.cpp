@@ -304,11 +304,12 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
         std::shared_ptr<LoadingPicture>& picture;
         ~Drop() { picture.reset(); }
     } drop{loadingPicture_};
+    LoadingPicture* const picture = loadingPicture_.get();
     RunInBackground(
         U("音声読込"),
         [&](Prompts& prompts, const LoadProgress& progress) {
-            outcome = session_.LoadRecording(path, prompts, progress, LoadScope::Everything,
-                                             loadingPicture_.get());
+            outcome =
+                session_.LoadRecording(path, prompts, progress, LoadScope::Everything, picture);
         },
         answered);
     if (outcome == LoadOutcome::Loaded || outcome == LoadOutcome::NoFrames) {
