@@ -79,8 +79,17 @@ std::vector<std::uint16_t> PeakScaleTable(const WaveBuffer& wave, double target)
     const auto peakOf = [&bytes, stride](std::size_t first, std::size_t last) {
         int peak = 0;
         if (stride == 2) {
-            for (std::size_t i = first; i < last; ++i)
-                peak = std::max(peak, std::abs(static_cast<int>(Channel0(bytes.data(), 2, i))));
+            // The lowest and highest sample, on 16-bit lanes (a vector pass),
+            // then the larger magnitude: 32768 for -32768, as abs gives it.
+            const std::uint8_t* data = bytes.data();
+            std::int16_t low = 0;
+            std::int16_t high = 0;
+            for (std::size_t i = first; i < last; ++i) {
+                const std::int16_t value = Channel0(data, 2, i);
+                low = std::min(low, value);
+                high = std::max(high, value);
+            }
+            peak = std::max(-static_cast<int>(low), static_cast<int>(high));
         } else {
             for (std::size_t i = first; i < last; ++i)
                 peak =
