@@ -291,6 +291,7 @@ LoadOutcome MainWindow::LoadRecording(const std::filesystem::path& path) {
             if (showing && when < 0.0) when = now;
         };
         first(loadShown_.loudness, shown.loudness);
+        first(loadShown_.wholeLoudness, shown.wholeLoudness);
         first(loadShown_.spectrum, shown.spectrumColumns > 0);
         first(loadShown_.wholeSpectrum,
               shown.columns > 0 && shown.spectrumColumns == shown.columns);

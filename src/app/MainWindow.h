@@ -144,7 +144,8 @@ class MainWindow : public QMainWindow {
     // showed each part of the loading picture, −1 when it did not
     // (benchmarks, tests).
     struct LoadShownTimes {
-        double loudness = -1.0;
+        double loudness = -1.0;       // of the part read so far
+        double wholeLoudness = -1.0;  // all of it, exact
         double spectrum = -1.0;       // its first complete columns
         double wholeSpectrum = -1.0;  // every column
         double pitch = -1.0;

@@ -366,6 +366,11 @@ void WaveBuffer::ConvertBits(std::uint16_t bitsPerSample) {
 }
 
 WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path) {
+    return LoadFromFile(path, SamplesRead());
+}
+
+WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path,
+                                       const SamplesRead& samplesRead) {
     problem_ = {};
     problem_.What = WaveLoadProblem::Kind::CannotOpen;
     std::error_code ec;
@@ -373,7 +378,7 @@ WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path) {
     try {
         FileReader reader(path);
         if (!reader.IsOpen()) return WavLoadResult::ReadFailed;
-        return Parse(reader);
+        return Parse(reader, nullptr, samplesRead ? &samplesRead : nullptr);
     } catch (const std::exception&) {  // no thread for the second half of the read
         problem_.What = WaveLoadProblem::Kind::ReadError;
         return WavLoadResult::ReadFailed;
@@ -407,7 +412,8 @@ WavLoadResult WaveBuffer::LoadFromBytes(std::span<const std::uint8_t> bytes) {
 }
 
 template <class Reader>
-WavLoadResult WaveBuffer::Parse(Reader& reader, WaveHeader* headerOnly) {
+WavLoadResult WaveBuffer::Parse(Reader& reader, WaveHeader* headerOnly,
+                                const SamplesRead* samplesRead) {
     problem_ = {};
     using Kind = WaveLoadProblem::Kind;
     const auto fail = [&](Kind kind, std::uint64_t needed = 0) {
@@ -480,7 +486,18 @@ WavLoadResult WaveBuffer::Parse(Reader& reader, WaveHeader* headerOnly) {
     } catch (const std::length_error&) {
         return fail(Kind::OutOfMemory, byteCount);
     }
-    if (!reader.ReadInto(loaded.sampleData_.data(), byteCount)) return fail(Kind::ReadError);
+    if (samplesRead == nullptr) {
+        if (!reader.ReadInto(loaded.sampleData_.data(), byteCount)) return fail(Kind::ReadError);
+    } else {
+        const WaveHeader header{loaded.format_, frameCount};
+        for (std::size_t done = 0; done < byteCount;) {
+            const std::size_t piece = std::min(byteCount - done, kSamplePieceBytes);
+            if (!reader.ReadInto(loaded.sampleData_.data() + done, piece))
+                return fail(Kind::ReadError);
+            done += piece;
+            (*samplesRead)(std::span<const std::uint8_t>(loaded.sampleData_.data(), done), header);
+        }
+    }
 
     *this = std::move(loaded);
     return WavLoadResult::Ok;

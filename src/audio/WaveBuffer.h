@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <span>
@@ -157,6 +158,16 @@ class WaveBuffer {
     // it was (LoadProblem says what went wrong). Never throws for file or
     // content problems.
     WavLoadResult LoadFromFile(const std::filesystem::path& path);
+    // Called during a read with the sample bytes read so far (a growing
+    // prefix of the data chunk's whole sample frames) and what the headers
+    // said; the last call has them all.
+    using SamplesRead =
+        std::function<void(std::span<const std::uint8_t> prefix, const WaveHeader& header)>;
+    // The same, reading the samples from the start in pieces of
+    // kSamplePieceBytes and calling `samplesRead` after each, so that the
+    // caller can use them while the rest is read.
+    static constexpr std::size_t kSamplePieceBytes = std::size_t{4} << 20;
+    WavLoadResult LoadFromFile(const std::filesystem::path& path, const SamplesRead& samplesRead);
     // The headers alone, as LoadFromFile reads them before the samples: Ok
     // (and `header` set) when LoadFromFile would go on to read the samples,
     // which can then still fail only for memory or a read error. The wave
@@ -185,7 +196,8 @@ class WaveBuffer {
     // Reads the RIFF structure from a reader of the file or of its bytes.
     // With `headerOnly`, stops before the samples and fills it instead.
     template <class Reader>
-    WavLoadResult Parse(Reader& reader, WaveHeader* headerOnly = nullptr);
+    WavLoadResult Parse(Reader& reader, WaveHeader* headerOnly = nullptr,
+                        const SamplesRead* samplesRead = nullptr);
 
     WaveFormat format_;
     WaveLoadProblem problem_;

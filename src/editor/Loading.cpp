@@ -305,6 +305,48 @@ std::vector<std::int32_t> BuildPitchCents(std::span<const AnalysisFrame> frames,
     return cents;
 }
 
+namespace {
+
+// Shows a provisional loudness of the samples read so far: frame i's RMS
+// over samples i · 256 − 128 .. i · 256 + 127, scaled as the peak so far
+// would scale it. The exact loudness follows once every sample is read.
+WaveBuffer::SamplesRead ReadingLoudness(LoadingPicture& picture) {
+    struct Sums {
+        std::vector<float> rms;  // per frame read whole, unscaled
+        std::int64_t sum = 0;    // of the frame being read
+        std::size_t next = 0;    // samples summed
+        int peak = 0;
+    };
+    auto sums = std::make_shared<Sums>();
+    return [&picture, sums](std::span<const std::uint8_t> prefix, const WaveHeader& header) {
+        const std::size_t stride = header.Format.BlockAlign;
+        if (header.Format.BitsPerSample != 16 || stride < 2 || header.SampleCount == 0) return;
+        const std::size_t count = header.SampleCount;
+        const std::size_t read = std::min(prefix.size() / stride, count);
+        Sums& s = *sums;
+        for (; s.next < read; ++s.next) {
+            const int value = Channel0(prefix.data(), stride, s.next);
+            s.peak = std::max(s.peak, std::abs(value));
+            s.sum += static_cast<std::int64_t>(value) * value;
+            // Frame i ends before sample i · 256 + 128, the last one at the end.
+            if ((s.next + 1 + HopSize / 2) % HopSize == 0 || s.next + 1 == count) {
+                s.rms.push_back(static_cast<float>(std::sqrt(static_cast<double>(s.sum) / 256.0)));
+                s.sum = 0;
+            }
+        }
+        const double factor = s.peak < 10 ? 1.0 : 0.9 * 32767.0 / s.peak;
+        std::vector<std::int32_t> volume(s.rms.size());
+        for (std::size_t i = 0; i < volume.size(); ++i)
+            volume[i] = static_cast<std::int32_t>(s.rms[i] * factor);
+        // Frames every hop from 0 through count, and one on the last sample
+        // unless a hop lands there.
+        const auto frames = static_cast<int>(count / HopSize + 1 + ((count - 1) % HopSize != 0));
+        picture.SetLoudness(std::move(volume), frames);
+    };
+}
+
+}  // namespace
+
 // ---- EditorSession ---------------------------------------------------------------
 
 LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prompts& prompts,
@@ -323,7 +365,10 @@ LoadOutcome EditorSession::LoadRecording(const std::filesystem::path& path, Prom
 
     report("read", 0.0);
     auto wave = std::make_unique<WaveBuffer>();
-    const std::string refusal = RecordingRefusal(wave->LoadFromFile(path), *wave);
+    const std::string refusal =
+        RecordingRefusal(picture != nullptr ? wave->LoadFromFile(path, ReadingLoudness(*picture))
+                                            : wave->LoadFromFile(path),
+                         *wave);
     if (!refusal.empty()) {
         prompts.Error(refusal);
         prompts.Beep();

@@ -16,8 +16,10 @@ LoadingPicture::LoadingPicture(int width, float minStrength, std::function<void(
 
 LoadingPicture::~LoadingPicture() = default;
 
-void LoadingPicture::SetLoudness(std::vector<std::int32_t> frameVolume) {
-    const int frames = static_cast<int>(frameVolume.size());
+void LoadingPicture::SetLoudness(std::vector<std::int32_t> frameVolume, int frameCount) {
+    const int frames = frameCount < 0 ? static_cast<int>(frameVolume.size()) : frameCount;
+    if (frameVolume.size() > static_cast<std::size_t>(frames))
+        frameVolume.resize(static_cast<std::size_t>(frames));
     {
         const std::lock_guard lock(mutex_);
         if (frames > 0) {
@@ -38,6 +40,7 @@ void LoadingPicture::SetLoudness(std::vector<std::int32_t> frameVolume) {
             complete_.assign(static_cast<std::size_t>(columns), 0);
         }
         hasLoudness_ = true;
+        wholeLoudness_ = frameCount < 0;
     }
     if (changed_) changed_();
 }
@@ -103,7 +106,7 @@ RgbaImage LoadingPicture::Draw(int width, int height, float densityDb, Shown* sh
     const std::lock_guard lock(mutex_);
     RgbaImage surface(width, height, kGrey);
     if (shown != nullptr)
-        *shown = {hasLoudness_, completeCount_, std::max(range_.right, 0),
+        *shown = {hasLoudness_, wholeLoudness_, completeCount_, std::max(range_.right, 0),
                   !pitchLane_.pixels.empty()};
     if (!hasLoudness_ || range_.right <= 0) {
         surface.FillRect(0, 0, width, height, kSilver);

@@ -35,8 +35,11 @@ class LoadingPicture {
 
     // First, on the loading thread: every frame's loudness. It fixes the
     // frames and their columns: at the zoom "全体" fits them to the width
-    // with, or one column per frame when they fit at that.
-    void SetLoudness(std::vector<std::int32_t> frameVolume);
+    // with, or one column per frame when they fit at that. With a
+    // `frameCount`, the take has that many frames and `frameVolume` is a
+    // provisional loudness of its first frames (while it is read); the
+    // call without one follows before the analysis starts.
+    void SetLoudness(std::vector<std::int32_t> frameVolume, int frameCount = -1);
     // Then, from the analysis workers, each frame once: spectrum[frame] and
     // candidates[frame] are written and stay as they are. The worker that
     // completes a column takes each band's maximum and each pitch row's
@@ -49,9 +52,10 @@ class LoadingPicture {
 
     // What a drawn picture showed.
     struct Shown {
-        bool loudness = false;
-        int spectrumColumns = 0;  // columns complete (spectrum and candidates)
-        int columns = 0;          // of the take's columns
+        bool loudness = false;       // some of it
+        bool wholeLoudness = false;  // all of it, as the take will show it
+        int spectrumColumns = 0;     // columns complete (spectrum and candidates)
+        int columns = 0;             // of the take's columns
         bool pitch = false;
     };
     // The surface, `width` × `height`: grey; over the take's columns the
@@ -66,13 +70,14 @@ class LoadingPicture {
     const float minStrength_;
     const std::function<void()> changed_;
     const std::chrono::milliseconds interval_;
-    // Set once by SetLoudness, before the workers start.
+    // Set by SetLoudness, before the workers start.
     Zoom zoom_{1, 1};
     VisibleRange range_;
     std::unique_ptr<std::atomic<int>[]> framesLeft_;  // per column, frames still to come
 
     mutable std::mutex mutex_;  // guards what follows
     bool hasLoudness_ = false;
+    bool wholeLoudness_ = false;
     RgbaImage volumeLane_;
     std::vector<SpectrumColumn> peaks_;             // per column
     std::vector<PitchCandidateLevels> candidates_;  // per column

@@ -4,6 +4,7 @@
 
 #include "TempFolder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -448,6 +449,50 @@ TEST(WavReader, LoadsFromAFileAndReportsAMissingOneAsAReadFailure) {
     EXPECT_EQ(wave.LoadFromFile(dir / "missing.wav"), WavLoadResult::ReadFailed);
     EXPECT_EQ(wave.LoadFromFile(dir), WavLoadResult::ReadFailed);  // a folder
     EXPECT_EQ(wave.SampleCount(), 3u);
+}
+
+TEST(WavReader, HeadersAloneAndSamplesInPiecesReadAsTheWholeFileDoes) {
+    const testing::TempFolder folder;
+    const auto path = folder.path() / "long.wav";
+    WaveBuffer written = MakeMono16Wave(3'000'000);  // 6 MB: two pieces
+    for (std::uint32_t i = 0; i < written.SampleCount(); ++i)
+        written.SetSample(i, 0, static_cast<std::int32_t>(i * 7919U));
+    const std::string image = written.SaveToBytes();
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << image;
+    }
+    WaveBuffer whole;
+    ASSERT_EQ(whole.LoadFromFile(path), WavLoadResult::Ok);
+    WaveBuffer pieces;
+    std::vector<std::size_t> prefixes;
+    ASSERT_EQ(
+        pieces.LoadFromFile(path,
+                            [&](std::span<const std::uint8_t> prefix, const WaveHeader& header) {
+                                EXPECT_EQ(header.SampleCount, 3'000'000u);
+                                EXPECT_TRUE(std::equal(
+                                    prefix.begin(), prefix.end(), image.begin() + 44,
+                                    [](std::uint8_t a, char b) { return a == std::uint8_t(b); }));
+                                prefixes.push_back(prefix.size());
+                            }),
+        WavLoadResult::Ok);
+    EXPECT_EQ(prefixes, (std::vector<std::size_t>{WaveBuffer::kSamplePieceBytes, 6'000'000}));
+    EXPECT_EQ(pieces.SaveToBytes(), whole.SaveToBytes());
+
+    WaveHeader header;
+    EXPECT_EQ(pieces.LoadHeaderFromFile(path, header), WavLoadResult::Ok);
+    EXPECT_EQ(header.SampleCount, 3'000'000u);
+    EXPECT_EQ(header.Format.BitsPerSample, 16);
+    EXPECT_DOUBLE_EQ(header.Duration(), 3'000'000.0 / 44100.0);
+    EXPECT_EQ(pieces.SampleCount(), 3'000'000u);  // the wave keeps its samples
+    // A data chunk longer than the file is found from the headers too.
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << image.substr(0, 1000);
+    }
+    EXPECT_EQ(pieces.LoadHeaderFromFile(path, header), WavLoadResult::ReadFailed);
+    EXPECT_EQ(pieces.LoadProblem().What, WaveLoadProblem::Kind::Truncated);
+    EXPECT_EQ(pieces.LoadProblem().NeededBytes, 44u + 6'000'000u);
 }
 
 // Reads the same bytes from memory and from a file; both must agree.

@@ -3,11 +3,14 @@
 #include "Recordings.h"
 #include "audio/PitchAnalyser.h"
 #include "audio/WaveBuffer.h"
+#include "editor/LaneLayout.h"
+#include "editor/LoadingPicture.h"
 #include "editor/Session.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -448,6 +451,41 @@ TEST_F(RecordingLoad, ProgressRunsFromZeroToOne) {
     EXPECT_EQ(fractions.front(), 0.0);
     EXPECT_EQ(fractions.back(), 1.0);
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+}
+
+TEST_F(RecordingLoad, AnOverFourMegabyteTakeShowsItsLoudnessWhileItIsRead) {
+    // 49 s: two pieces of samples. The load is stopped once both are read.
+    const auto path = Tone("read.wav", 49 * 44100);
+    std::atomic<bool> stop{false};
+    session.Analyser->Options.Stop = &stop;
+    std::vector<LoadingPicture::Shown> seen;
+    std::vector<RgbaImage> drawn;
+    LoadingPicture picture(669, 2.0f, [&] {
+        LoadingPicture::Shown shown;
+        drawn.push_back(picture.Draw(669, 335, 46.0f, &shown));
+        seen.push_back(shown);
+        if (seen.size() == 2) stop = true;
+    });
+    prompts.answers.push_back(true);
+    EXPECT_EQ(session.LoadRecording(path, prompts, {}, LoadScope::Everything, &picture),
+              LoadOutcome::Declined);
+    ASSERT_EQ(seen.size(), 2u);
+    // The first piece's frames show, in the columns the whole take will have.
+    EXPECT_TRUE(seen[0].loudness);
+    EXPECT_FALSE(seen[0].wholeLoudness);
+    const int frames = 49 * 44100 / 256 + 2;
+    const Zoom fit = ZoomToFit(frames, 669);
+    const int columns = (frames + fit.frames - 1) / fit.frames;
+    EXPECT_EQ(seen[0].columns, columns);
+    EXPECT_EQ(seen[1].columns, columns);
+    // The first piece ends at frame 8192 (4 MB), in column 8192 / 13 = 630.
+    ASSERT_EQ(fit.frames, 13);
+    const int bottom = kLanes.Volume.Bottom() - 1;
+    EXPECT_NE(drawn[0].At(0, bottom), kBlack);
+    EXPECT_NE(drawn[0].At(629, bottom), kBlack);
+    EXPECT_EQ(drawn[0].At(640, bottom), kBlack);  // not read yet
+    EXPECT_NE(drawn[1].At(640, bottom), kBlack);
+    EXPECT_EQ(session.FrameCount(), 0);  // stopped: nothing taken over
 }
 
 }  // namespace
