@@ -7,6 +7,7 @@
 #include "editor/Session.h"
 #include "plugin/NoteList.h"
 #include "text/CodePage.h"
+#include "voicebank/AliasResolver.h"
 #include "system/Prompts.h"
 
 #include <algorithm>
@@ -54,6 +55,29 @@ std::u32string Utf8ToCodePoints(std::string_view utf8) {
         out.push_back(c);
     }
     return out;
+}
+
+// What each lyric tells of its sound: the vowel it is sung on, and whether
+// a consonant or a glide comes before it. A long-vowel mark (ー) holds the
+// vowel before it.
+std::vector<SyllableSound> SoundsOf(std::span<const std::string> lyrics) {
+    static const std::u32string kBareVowels = U"あいうえおんアイウエオンー";
+    const AliasResolver kana;
+    std::vector<SyllableSound> sounds;
+    for (const std::string& lyric : lyrics) {
+        const std::u32string points = Utf8ToCodePoints(lyric);
+        SyllableSound sound;
+        sound.startsWithVowel =
+            points.size() == 1 && kBareVowels.find(points[0]) != std::u32string::npos;
+        sound.glides = points.size() > 1;
+        const std::string vowel = kana.VowelOf(lyric);
+        if (!vowel.empty())
+            sound.vowel = vowel[0];
+        else if (lyric == "ー" && !sounds.empty())
+            sound.vowel = sounds.back().vowel;
+        sounds.push_back(sound);
+    }
+    return sounds;
 }
 
 }  // namespace
@@ -144,7 +168,7 @@ bool EditorSession::AutoSegment(Prompts& prompts, std::span<const std::string> l
         spans = CutBlind(input, options);
         if (spans.empty()) return fail(Result::NoSinging, "録音に歌声が見つかりませんでした。");
     } else {
-        const LyricCut cut = CutWithLyrics(input, static_cast<int>(sung.size()), options);
+        const LyricCut cut = CutWithLyrics(input, SoundsOf(sung), options);
         LastAutoCut.audible = cut.audibleSyllables;
         if (cut.audibleSyllables == 0)
             return fail(Result::NoSinging, "録音に歌声が見つかりませんでした。");

@@ -1,4 +1,5 @@
 #include "editor/Cutting.h"
+#include "editor/CuttingMeasures.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,20 +7,15 @@
 #include <numbers>
 #include <set>
 
-namespace melodrift {
+namespace melodrift::cutting {
 
 namespace {
 
-constexpr double kFrameMs = 256.0 / 44.1;
 // Half-width of the windows compared on either side of a frame: 4 frames
 // (23 ms), short enough to see a consonant of 30 ms, long enough to average
 // over a few pitch periods.
 constexpr int kSide = 4;
 constexpr int kDecayFrames = 12;  // 70 ms
-constexpr int kCepstra = 12;      // envelope coefficients 1..12 (0 is the loudness)
-using Cepstrum = std::array<float, kCepstra>;
-
-int MsToFrames(double ms) { return std::max(1, static_cast<int>(std::lround(ms / kFrameMs))); }
 
 // Band edges in FFT bins (44100 / 2048 Hz each) on the mel scale,
 // mel = 2595 log10(1 + f / 700).
@@ -39,25 +35,6 @@ const std::array<int, kEnvelopeBands + 1>& BandEdges() {
     }();
     return edges;
 }
-
-double Percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) return 0.0;
-    const auto k = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    return values[k];
-}
-
-// Everything the onset strength and the alignment share.
-struct Measures {
-    int frames = 0;
-    std::vector<double> loudnessDb;
-    std::vector<std::uint8_t> voiced;
-    std::vector<std::uint8_t> sung;
-    std::vector<Cepstrum> cepstra;
-    std::vector<double> strength;
-    std::vector<double> changeOnly;  // envelope change part of the strength
-    std::vector<double> riseOnly;    // loudness-rise part
-};
 
 // Cepstral coefficients 1..12 of a column: the DCT-II of the log bands, each
 // band floored 50 dB below the column's loudest so that noise between
@@ -83,9 +60,15 @@ Cepstrum CepstrumOf(const EnvelopeColumn& column) {
     return c;
 }
 
-// `slowChangeWeight`: how much a slow change of the envelope (over 70 ms,
-// the glide of a legato vowel change or into a held ん) adds to the onset
-// strength.
+}  // namespace
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0.0;
+    const auto k = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
+    return values[k];
+}
+
 Measures Measure(const CuttingInput& in, double slowChangeWeight) {
     Measures m;
     const int n =
@@ -247,7 +230,6 @@ Measures Measure(const CuttingInput& in, double slowChangeWeight) {
     return m;
 }
 
-// Frames i whose strength is the largest within ±radius and at least `least`.
 std::vector<int> Peaks(const std::vector<double>& s, int radius, double least) {
     std::vector<int> peaks;
     const int n = static_cast<int>(s.size());
@@ -262,10 +244,6 @@ std::vector<int> Peaks(const std::vector<double>& s, int radius, double least) {
     return peaks;
 }
 
-// Where the singing that starts at `onset` ends, before `limit`: at the
-// first quiet stretch (no sung frame) of at least MinRestMs, else at `limit`.
-// quietRun[i] is the first frame of the first such stretch starting at or
-// after i (frames when there is none).
 int SungEnd(const std::vector<int>& quietRun, int restFrames, int onset, int limit) {
     const int start = quietRun[static_cast<std::size_t>(
         std::min(onset + 1, static_cast<int>(quietRun.size()) - 1))];
@@ -298,7 +276,6 @@ std::vector<SungSpan> SpansFromOnsets(const Measures& m, const std::vector<int>&
     return spans;
 }
 
-// Drops the weaker of two onsets closer than `gap` frames, strongest first.
 std::vector<int> KeepApart(const std::vector<int>& peaks, const std::vector<double>& s, int gap) {
     std::vector<int> order = peaks;
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return s[a] > s[b]; });
@@ -312,10 +289,15 @@ std::vector<int> KeepApart(const std::vector<int>& peaks, const std::vector<doub
     return {kept.begin(), kept.end()};
 }
 
-}  // namespace
+}  // namespace melodrift::cutting
+
+namespace melodrift {
+
+using cutting::Measure;
+using cutting::Measures;
 
 EnvelopeColumn EnvelopeColumnOf(const std::array<double, 1024>& magnitude) {
-    const auto& edges = BandEdges();
+    const auto& edges = cutting::BandEdges();
     EnvelopeColumn column{};
     for (int k = 0; k < kEnvelopeBands; ++k) {
         double power = 0.0;
@@ -329,117 +311,6 @@ OnsetMeasures MeasureOnsets(const CuttingInput& input) {
     Measures m = Measure(input, 0.0);
     return {std::move(m.strength), std::move(m.sung), std::move(m.loudnessDb),
             std::move(m.changeOnly), std::move(m.riseOnly)};
-}
-
-std::vector<SungSpan> CutBlind(const CuttingInput& input, const CuttingOptions& options) {
-    // Without lyrics nothing else tells a legato vowel change or a held ん
-    // from the vowel before it: the slow change counts.
-    const Measures m = Measure(input, 0.3);
-    if (m.frames == 0) return {};
-    const int gap = MsToFrames(options.MinSyllableMs);
-    // Adaptive threshold: a peak must stand out from the median strength of
-    // the singing around it (±0.5 s) by a fixed margin.
-    const int around = MsToFrames(500.0);
-    std::vector<int> peaks = Peaks(m.strength, gap / 2, 0.0);
-    std::vector<int> onsets;
-    for (int p : peaks) {
-        std::vector<double> local;
-        double localTop = 0.0;
-        for (int j = std::max(0, p - around); j < std::min(m.frames, p + around); ++j) {
-            if (!m.sung[j]) continue;
-            local.push_back(m.strength[j]);
-            localTop = std::max(localTop, m.strength[j]);
-        }
-        // ... and reach 30 % of the strongest onset near it, so that a loud,
-        // clearly articulated phrase does not cut at its smaller wobbles.
-        const double threshold = std::max(Percentile(local, 0.5) + 0.75, 0.3 * localTop);
-        if (m.strength[p] >= threshold) onsets.push_back(p);
-    }
-    // A consonant's start and its vowel's start both peak; closer than
-    // MergeMs they are one syllable, cut at the stronger.
-    const int merge = MsToFrames(std::max(options.MergeMs, options.MinSyllableMs));
-    return SpansFromOnsets(m, KeepApart(onsets, m.strength, merge), options);
-}
-
-LyricCut CutWithLyrics(const CuttingInput& input, int syllables, const CuttingOptions& options) {
-    LyricCut result;
-    // With the lyrics the count is known, and the slow change pulls cuts
-    // into the glides (measured: fewer onsets within 50 ms).
-    const Measures m = Measure(input, 0.0);
-    if (m.frames == 0 || syllables == 0) return result;
-    const int gap = MsToFrames(options.MinSyllableMs);
-    // Candidates: every local peak of the strength that is more than the
-    // wobble of a steady vowel. They also bound how many syllables fit.
-    std::vector<int> candidates = Peaks(m.strength, 2, 0.4);
-    result.audibleSyllables = static_cast<int>(KeepApart(candidates, m.strength, gap).size());
-    const int count = static_cast<int>(candidates.size());
-    if (result.audibleSyllables < syllables) return result;
-
-    std::vector<double> sumN(m.frames + 1, 0.0);  // sung frames before each frame
-    for (int i = 0; i < m.frames; ++i) sumN[i + 1] = sumN[i] + m.sung[i];
-    const int rest = MsToFrames(options.MinRestMs);
-    const std::vector<int> quiet = QuietRuns(m.sung, rest);
-    const int maxSung = MsToFrames(options.MaxSyllableMs);
-    // A syllable may not hold more than MaxSyllableMs of singing.
-    const auto syllableCost = [&](int start, int limit) {
-        const int end = SungEnd(quiet, rest, start, limit);
-        return sumN[end] - sumN[start] > maxSung ? std::numeric_limits<double>::infinity() : 0.0;
-    };
-    // Singing that no syllable covers (before the first onset, or after a
-    // syllable ended at a rest) is all but excluded: each such frame costs
-    // as much as a strong onset.
-    // A syllable's consonant comes before its onset (the vowel): up to
-    // 60 ms of singing just before an onset is that consonant (a nasal's
-    // murmur, a voiced fricative), not uncovered singing.
-    const int lead = MsToFrames(60.0);
-    const auto uncovered = [&](int a, int b) {
-        b = std::max(a, b - lead);
-        return b > a ? sumN[b] - sumN[a] : 0.0;
-    };
-
-    // best[j][c]: the best score with syllable j starting at candidate c.
-    const double none = -std::numeric_limits<double>::infinity();
-    std::vector<std::vector<double>> best(syllables, std::vector<double>(count, none));
-    std::vector<std::vector<int>> from(syllables, std::vector<int>(count, -1));
-    for (int c = 0; c < count; ++c)
-        best[0][c] = m.strength[candidates[c]] - uncovered(0, candidates[c]);
-    for (int j = 1; j < syllables; ++j) {
-        for (int c = j; c < count; ++c) {
-            for (int p = c - 1; p >= j - 1; --p) {
-                if (best[j - 1][p] == none) continue;
-                if (candidates[c] - candidates[p] < gap) continue;
-                // Earlier starts only make the syllable longer.
-                if (sumN[candidates[c]] - sumN[candidates[p]] > maxSung) break;
-                const int endP = SungEnd(quiet, rest, candidates[p], candidates[c]);
-                const double score = best[j - 1][p] - syllableCost(candidates[p], candidates[c]) -
-                                     uncovered(endP, candidates[c]) + m.strength[candidates[c]];
-                if (score > best[j][c]) {
-                    best[j][c] = score;
-                    from[j][c] = p;
-                }
-            }
-        }
-    }
-    int last = -1;
-    double top = none;
-    for (int c = 0; c < count; ++c) {
-        if (best[syllables - 1][c] == none) continue;
-        const int end = SungEnd(quiet, rest, candidates[c], m.frames);
-        const double score = best[syllables - 1][c] - syllableCost(candidates[c], m.frames) -
-                             (sumN[m.frames] - sumN[end]);
-        if (score > top) {
-            top = score;
-            last = c;
-        }
-    }
-    if (last < 0) return result;
-    std::vector<int> onsets(syllables);
-    for (int j = syllables - 1, c = last; j >= 0; --j) {
-        onsets[j] = candidates[c];
-        c = from[j][c];
-    }
-    result.spans = SpansFromOnsets(m, onsets, options);
-    return result;
 }
 
 }  // namespace melodrift

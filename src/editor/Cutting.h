@@ -73,14 +73,21 @@ OnsetMeasures MeasureOnsets(const CuttingInput& input);
 // Blind cutting: one sung segment per detected syllable.
 std::vector<SungSpan> CutBlind(const CuttingInput& input, const CuttingOptions& options = {});
 
-// Lyric-guided cutting of `syllables` syllables. When the recording holds
-// fewer audible syllables (onset peaks at least MinSyllableMs apart),
-// `spans` is empty: none is placed at random.
+// What the lyrics tell of a syllable's sound.
+struct SyllableSound {
+    char vowel = 0;                // 'a' 'i' 'u' 'e' 'o', 'n' for ん; 0 when unknown
+    bool startsWithVowel = false;  // no consonant or glide before the vowel (あ, ん, ー)
+    bool glides = false;           // the sound glides into its vowel (きゃ, いぇ, うぉ)
+};
+
+// Lyric-guided cutting of one syllable per entry of `syllables`. When the
+// recording holds fewer audible syllables (onset peaks at least
+// MinSyllableMs apart), `spans` is empty: none is placed at random.
 struct LyricCut {
     std::vector<SungSpan> spans;
     int audibleSyllables = 0;  // how many syllables the recording appears to hold
 };
-LyricCut CutWithLyrics(const CuttingInput& input, int syllables,
+LyricCut CutWithLyrics(const CuttingInput& input, std::span<const SyllableSound> syllables,
                        const CuttingOptions& options = {});
 
 }  // namespace melodrift
