@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -313,9 +314,9 @@ namespace {
 WaveBuffer::SamplesRead ReadingLoudness(LoadingPicture& picture) {
     struct Sums {
         std::vector<float> rms;  // per frame read whole, unscaled
-        std::int64_t sum = 0;    // of the frame being read
-        std::size_t next = 0;    // samples summed
+        std::size_t next = 0;    // samples summed: the first of the next frame
         int peak = 0;
+        std::chrono::steady_clock::time_point shown;
     };
     auto sums = std::make_shared<Sums>();
     return [&picture, sums](std::span<const std::uint8_t> prefix, const WaveHeader& header) {
@@ -324,16 +325,31 @@ WaveBuffer::SamplesRead ReadingLoudness(LoadingPicture& picture) {
         const std::size_t count = header.SampleCount;
         const std::size_t read = std::min(prefix.size() / stride, count);
         Sums& s = *sums;
-        for (; s.next < read; ++s.next) {
-            const int value = Channel0(prefix.data(), stride, s.next);
-            s.peak = std::max(s.peak, std::abs(value));
-            s.sum += static_cast<std::int64_t>(value) * value;
-            // Frame i ends before sample i · 256 + 128, the last one at the end.
-            if ((s.next + 1 + HopSize / 2) % HopSize == 0 || s.next + 1 == count) {
-                s.rms.push_back(static_cast<float>(std::sqrt(static_cast<double>(s.sum) / 256.0)));
-                s.sum = 0;
+        // Frame i ends before sample i · 256 + 128, the last one at the end;
+        // a frame is summed once it is read whole.
+        for (;;) {
+            const std::size_t end = std::min(s.rms.size() * HopSize + HopSize / 2, count);
+            if (end > read || s.next >= count) break;
+            std::int64_t sum = 0;
+            int low = 0;
+            int high = 0;
+            for (std::size_t i = s.next; i < end; ++i) {
+                const int value = Channel0(prefix.data(), stride, i);
+                low = std::min(low, value);
+                high = std::max(high, value);
+                sum += static_cast<std::int64_t>(value) * value;
             }
+            s.peak = std::max({s.peak, -low, high});
+            s.rms.push_back(static_cast<float>(std::sqrt(static_cast<double>(sum) / 256.0)));
+            s.next = end;
         }
+        // The first piece, then a picture every 100 ms at most, and the
+        // whole once it is read (the exact loudness follows).
+        const auto now = std::chrono::steady_clock::now();
+        if (read < count && s.shown != std::chrono::steady_clock::time_point() &&
+            now - s.shown < std::chrono::milliseconds(100))
+            return;
+        s.shown = now;
         const double factor = s.peak < 10 ? 1.0 : 0.9 * 32767.0 / s.peak;
         std::vector<std::int32_t> volume(s.rms.size());
         for (std::size_t i = 0; i < volume.size(); ++i)
