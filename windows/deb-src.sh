@@ -5,7 +5,9 @@
 #
 #   . windows/deb-src.sh PACKAGE     (PACKAGE: a source package to look for)
 if [ "$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi
-if ! apt-cache showsrc "$1" 2>/dev/null | grep -q "^Package: $1\$"; then
+# grep reads all of apt-cache's output (no -q), so that under pipefail an
+# early match cannot end apt-cache with SIGPIPE and look like no match.
+if ! apt-cache showsrc "$1" 2>/dev/null | grep "^Package: $1\$" >/dev/null; then
   list=/etc/apt/sources.list.d/melodrift-deb-src
   if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1; then
     # deb822 files: each Debian stanza again, as source.

@@ -10,7 +10,9 @@ set -euo pipefail
 export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 marker="$WINEPREFIX/melodrift-japanese-fonts"
 [ -f "$marker" ] && exit 0
-fc-list | grep -q "Noto Sans CJK JP" || { echo "$0: no Noto Sans CJK JP (Debian: fonts-noto-cjk)" >&2; exit 1; }
+# grep reads the whole list (no -q): stopping at the first match would end
+# fc-list with SIGPIPE, which pipefail reports as a missing font.
+fc-list | grep "Noto Sans CJK JP" >/dev/null || { echo "$0: no Noto Sans CJK JP (Debian: fonts-noto-cjk)" >&2; exit 1; }
 wine=/usr/lib/wine/wine64
 "$wine" wineboot --init >/dev/null 2>&1 || true
 for family in "MS UI Gothic" "MS Gothic" "MS PGothic" "Meiryo" "Meiryo UI" "Yu Gothic" "Yu Gothic UI"; do
