@@ -371,22 +371,16 @@ WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path) {
 
 WavLoadResult WaveBuffer::LoadFromFile(const std::filesystem::path& path,
                                        const SamplesRead& samplesRead) {
-    problem_ = {};
-    problem_.What = WaveLoadProblem::Kind::CannotOpen;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return WavLoadResult::ReadFailed;
-    try {
-        FileReader reader(path);
-        if (!reader.IsOpen()) return WavLoadResult::ReadFailed;
-        return Parse(reader, nullptr, samplesRead ? &samplesRead : nullptr);
-    } catch (const std::exception&) {  // no thread for the second half of the read
-        problem_.What = WaveLoadProblem::Kind::ReadError;
-        return WavLoadResult::ReadFailed;
-    }
+    return ParseFile(path, nullptr, samplesRead ? &samplesRead : nullptr);
 }
 
 WavLoadResult WaveBuffer::LoadHeaderFromFile(const std::filesystem::path& path,
                                              WaveHeader& header) {
+    return ParseFile(path, &header, nullptr);
+}
+
+WavLoadResult WaveBuffer::ParseFile(const std::filesystem::path& path, WaveHeader* headerOnly,
+                                    const SamplesRead* samplesRead) {
     problem_ = {};
     problem_.What = WaveLoadProblem::Kind::CannotOpen;
     std::error_code ec;
@@ -394,8 +388,8 @@ WavLoadResult WaveBuffer::LoadHeaderFromFile(const std::filesystem::path& path,
     try {
         FileReader reader(path);
         if (!reader.IsOpen()) return WavLoadResult::ReadFailed;
-        return Parse(reader, &header);
-    } catch (const std::exception&) {
+        return Parse(reader, headerOnly, samplesRead);
+    } catch (const std::exception&) {  // no thread for the second half of the read
         problem_.What = WaveLoadProblem::Kind::ReadError;
         return WavLoadResult::ReadFailed;
     }

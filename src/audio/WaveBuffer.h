@@ -198,6 +198,10 @@ class WaveBuffer {
     template <class Reader>
     WavLoadResult Parse(Reader& reader, WaveHeader* headerOnly = nullptr,
                         const SamplesRead* samplesRead = nullptr);
+    // Parse on the file at `path`; a file that is missing, cannot be opened
+    // or fails while being read is ReadFailed, with the reason in problem_.
+    WavLoadResult ParseFile(const std::filesystem::path& path, WaveHeader* headerOnly,
+                            const SamplesRead* samplesRead);
 
     WaveFormat format_;
     WaveLoadProblem problem_;

@@ -334,20 +334,25 @@ std::uint64_t Fingerprint(const RgbaImage& image) {
     return h ^ static_cast<std::uint64_t>(image.width);
 }
 
-TEST(Surface, ScalesOneAndThreeDrawTheSamePixelsAsBeforeTheZoomOut) {
-    // A take with every lane busy: a loudness ramp, a spectrum pattern,
-    // a wavy pitch with candidates, a selection and three segments.
-    EditorSession s;
-    FakeRecording(s, 900);
-    for (int j = 0; j < 900; ++j) {
+// A take with every lane busy: a loudness ramp, a spectrum pattern, a wavy
+// pitch with one candidate per frame (and a second with `twoCandidates`).
+void BusyTake(EditorSession& s, int frames, bool twoCandidates) {
+    FakeRecording(s, frames);
+    for (int j = 0; j < frames; ++j) {
         s.FrameVolume[j] = (j * 97) % 33000;
         for (int r = 0; r < kSpectrumRows; ++r)
             s.SpectrumImage[j][r] = static_cast<float>(-((j * 7 + r * 13) % 60));
         s.PitchCents[j] = 5500 + (j * 37) % 1800;
         s.Analyser->Frames[j].TargetF0 = j % 11 == 0 ? 0.0f : 220.0f;
         s.Analyser->Candidates[j][0] = {static_cast<float>(150 + j % 200), 5.0f};
-        s.Analyser->Candidates[j][3] = {static_cast<float>(400 + j % 90), 3.0f};
+        if (twoCandidates) s.Analyser->Candidates[j][3] = {static_cast<float>(400 + j % 90), 3.0f};
     }
+}
+
+TEST(Surface, ScalesOneAndThreeDrawTheSamePixelsAsBeforeTheZoomOut) {
+    // A busy take with a selection and three segments.
+    EditorSession s;
+    BusyTake(s, 900, true);
     s.Segments = {{0.0, 800.0, "R"}, {800.0, 1500.0, "a"}, {2300.0, s.DurationMs() - 2300.0, "R"}};
     s.SelFirst = s.SelLast = 1;
     s.HoverSegment = 2;
@@ -376,15 +381,7 @@ TEST(Surface, ScalesOneAndThreeDrawTheSamePixelsAsBeforeTheZoomOut) {
 
 TEST(LoadingPicture, ColumnsShowOnceTheirFramesAreDoneAndEndAsTheWholeTakeDrawsThem) {
     EditorSession s;
-    FakeRecording(s, 1000);
-    for (int j = 0; j < 1000; ++j) {
-        s.FrameVolume[j] = (j * 97) % 33000;
-        for (int r = 0; r < kSpectrumRows; ++r)
-            s.SpectrumImage[j][r] = static_cast<float>(-((j * 7 + r * 13) % 60));
-        s.PitchCents[j] = 5500 + (j * 37) % 1800;
-        s.Analyser->Frames[j].TargetF0 = j % 11 == 0 ? 0.0f : 220.0f;
-        s.Analyser->Candidates[j][0] = {static_cast<float>(150 + j % 200), 5.0f};
-    }
+    BusyTake(s, 1000, false);
     // "全体" at 669 pixels: two frames a column, 500 columns.
     s.SetZoom(ZoomToFit(1000, 669));
     ASSERT_EQ(s.View(), Zoom(1, 2));
