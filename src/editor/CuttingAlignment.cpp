@@ -158,10 +158,23 @@ class Alignment {
     int RestFrames() const { return rest_; }
 
     // The onset frames, or nothing when the syllables do not fit.
-    std::vector<int> Align(const VowelCosts* costs) const {
+    // With `near` (the onsets of an earlier alignment), each syllable stays
+    // within kNearCandidates candidates of where it was: a second look with
+    // the vowels moves cuts locally, and a long take aligns in a fraction of
+    // the time.
+    std::vector<int> Align(const VowelCosts* costs, const std::vector<int>* near = nullptr) const {
         const int syllables = static_cast<int>(syllables_.size());
         const int count = static_cast<int>(candidates_.size());
         const auto& cand = candidates_;
+        std::vector<int> lo(syllables, 0), hi(syllables, count - 1);
+        if (near != nullptr) {
+            for (int j = 0; j < syllables; ++j) {
+                const int at = static_cast<int>(
+                    std::lower_bound(cand.begin(), cand.end(), (*near)[j]) - cand.begin());
+                lo[j] = std::max(0, at - kNearCandidates);
+                hi[j] = std::min(count - 1, at + kNearCandidates);
+            }
+        }
         const auto& s = m_.strength;
         const auto vowelCost = [&](int j, int a, int b) {
             return costs ? costs->Of(j, a, b) : 0.0;
@@ -170,10 +183,10 @@ class Alignment {
         const double none = -std::numeric_limits<double>::infinity();
         std::vector<std::vector<double>> best(syllables, std::vector<double>(count, none));
         std::vector<std::vector<int>> from(syllables, std::vector<int>(count, -1));
-        for (int c = 0; c < count; ++c) best[0][c] = s[cand[c]] - Uncovered(0, cand[c]);
+        for (int c = lo[0]; c <= hi[0]; ++c) best[0][c] = s[cand[c]] - Uncovered(0, cand[c]);
         for (int j = 1; j < syllables; ++j) {
-            for (int c = j; c < count; ++c) {
-                for (int p = c - 1; p >= j - 1; --p) {
+            for (int c = std::max(j, lo[j]); c <= hi[j]; ++c) {
+                for (int p = std::min(c - 1, hi[j - 1]); p >= std::max(j - 1, lo[j - 1]); --p) {
                     if (best[j - 1][p] == none) continue;
                     if (cand[c] - cand[p] < gap_) continue;
                     // Earlier starts only make the syllable longer.
@@ -192,7 +205,7 @@ class Alignment {
         }
         int last = -1;
         double top = none;
-        for (int c = 0; c < count; ++c) {
+        for (int c = lo[syllables - 1]; c <= hi[syllables - 1]; ++c) {
             if (best[syllables - 1][c] == none) continue;
             const int end = SungEnd(quiet_, rest_, cand[c], m_.frames);
             const double score = best[syllables - 1][c] - TooLong(cand[c], end) -
@@ -258,6 +271,7 @@ class Alignment {
     }
 
   private:
+    static constexpr int kNearCandidates = 40;
     // Where syllable j's vowel starts: at its onset, or after the glide
     // (100 ms: き→きゃ) when it glides into its vowel.
     int VowelStart(int j, int onset) const {
@@ -370,7 +384,7 @@ LyricCut CutWithLyrics(const CuttingInput& input, std::span<const SyllableSound>
     for (int pass = 0; pass < 2; ++pass) {
         const VowelCosts costs(m, onsets, syllables, alignment.Quiet(), alignment.RestFrames());
         if (!costs.Useful()) break;
-        std::vector<int> better = alignment.Align(&costs);
+        std::vector<int> better = alignment.Align(&costs, &onsets);
         if (better.empty() || better == onsets) break;
         onsets = std::move(better);
     }
