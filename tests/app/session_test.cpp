@@ -97,6 +97,19 @@ class WindowSession : public ::testing::Test {
         for (const Segment& s : Session().Segments) starts.push_back(s.StartMs);
         return starts;
     }
+    // Key 0 ("全体"): the whole take from its first frame, its last frame
+    // drawn on screen. Returns that zoom and the last frame's column.
+    std::pair<Zoom, int> FitWholeTake() {
+        Key(Qt::Key_0);
+        const Zoom whole = Session().View();
+        EXPECT_TRUE(whole.Overview());
+        EXPECT_EQ(Session().FirstFrame, 0);
+        EXPECT_GE(Session().VisibleFrames, Session().FrameCount());
+        const int end = FrameToX(Session().FrameCount() - 1, whole, 0);
+        EXPECT_LT(end, Surface()->width());
+        EXPECT_NE(Surface()->Image().At(end, 100), kSilver);
+        return {whole, end};
+    }
     bool Asked(const std::string& line) {
         return std::find(t_->log->messages.begin(), t_->log->messages.end(), line) !=
                t_->log->messages.end();
@@ -444,14 +457,8 @@ TEST_F(WindowSession, ZeroFitsALongTakeWhereCutsLandUnderThePointerAndUndoWorksA
     const std::vector<std::uint32_t> finished = Surface()->Image().pixels;
     t_->form->RedrawAll();
     EXPECT_TRUE(Surface()->Image().pixels == finished);
-    Key(Qt::Key_0);
-    const Zoom whole = Session().View();
+    const auto [whole, end] = FitWholeTake();
     ASSERT_TRUE(whole.Overview());
-    EXPECT_EQ(Session().FirstFrame, 0);
-    EXPECT_GE(Session().VisibleFrames, Session().FrameCount());
-    const int end = FrameToX(Session().FrameCount() - 1, whole, 0);
-    EXPECT_LT(end, Surface()->width());
-    EXPECT_NE(Surface()->Image().At(end, 100), kSilver);
     EXPECT_EQ(Surface()->Image().At(end + 2, 100), kSilver);
     EXPECT_TRUE(t_->Find<QLabel>("ZoomLabel")->text().startsWith(QStringLiteral("1px = ")));
 
@@ -530,14 +537,8 @@ void FakeTenMinutes(EditorSession& s) {
 TEST_F(WindowSession, ZeroFitsTenMinutesAndKeptColumnsDrawWhatTheFramesGive) {
     FakeTenMinutes(Session());
     t_->form->AfterRecordingChanged();
-    Key(Qt::Key_0);
-    const Zoom whole = Session().View();
+    const Zoom whole = FitWholeTake().first;
     ASSERT_TRUE(whole.Overview());
-    EXPECT_EQ(Session().FirstFrame, 0);
-    EXPECT_GE(Session().VisibleFrames, Session().FrameCount());
-    const int end = FrameToX(Session().FrameCount() - 1, whole, 0);
-    EXPECT_LT(end, Surface()->width());  // its last frame on screen, drawn
-    EXPECT_NE(Surface()->Image().At(end, 100), kSilver);
 
     // The lanes on the surface against the same view drawn from the frames.
     const auto differing = [&] {
