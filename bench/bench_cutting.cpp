@@ -200,7 +200,9 @@ int Run(int argc, char** argv) {
             withEnvelope - plain + cut, s.Segments.size());
         return 0;
     }
-    // --dump FILE.wav: the per-frame measures of one recording.
+    // --dump FILE.wav: the per-frame measures of one recording, a line per
+    // frame: time [ms], onset strength, sung, loudness [dB], envelope change,
+    // loudness rise [dB], traced pitch [Hz], rejected by the voicing check.
     if (argc > 3 && std::strcmp(argv[2], "--dump") == 0) {
         EditorSession s;
         SilentPrompts quiet;
@@ -212,9 +214,9 @@ int Run(int argc, char** argv) {
         const OnsetMeasures m =
             MeasureOnsets({s.Envelope, s.FrameVolume, pitch, s.RejectedPitchFrames()});
         for (std::size_t i = 0; i < m.strength.size(); ++i)
-            std::printf("%6.0f %5.2f %d %5.1f %5.2f %5.1f %6.1f\n", (i - 0.5) * 256 / 44.1,
-                        m.strength[i], m.sung[i], m.loudnessDb[i], m.change[i], m.rise[i],
-                        pitch[i]);
+            std::printf("%6.0f %5.2f %d %5.1f %5.2f %5.1f %6.1f %d\n", (i - 0.5) * 256 / 44.1,
+                        m.strength[i], m.sung[i], m.loudnessDb[i], m.change[i], m.rise[i], pitch[i],
+                        s.RejectedPitchFrames().empty() ? 0 : s.RejectedPitchFrames()[i]);
         return 0;
     }
     const std::vector<Recording> recordings = ReadFolder(Utf8Path(argv[1]));

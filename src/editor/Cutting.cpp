@@ -84,15 +84,22 @@ Measures Measure(const CuttingInput& in, double slowChangeWeight) {
     if (n == 0) return m;
     for (int i = 0; i < n; ++i) {
         m.loudnessDb[i] = 20.0 * std::log10(static_cast<double>(std::max(in.volume[i], 0)) + 1.0);
-        const bool rejected =
-            static_cast<std::size_t>(i) < in.rejected.size() && in.rejected[i] != 0;
-        m.voiced[i] = in.pitchHz[i] > 0.0f && !rejected;
         m.cepstra[i] = CepstrumOf(in.envelope[i]);
     }
     // Singing is voiced and well above the background: the background is
     // the 10th percentile of the loudness, the singing's level the 98th.
     const double floorDb = Percentile(m.loudnessDb, 0.10);
     const double peakDb = Percentile(m.loudnessDb, 0.98);
+    // The voicing check keeps consonant and breath noise out of the notes'
+    // pitch, and it also distrusts some full-voiced singing (measured on real
+    // recordings: 1.7 % of the traced frames within 12 dB of the singing's
+    // level, up to 300 ms of a ぎ after ん). For cutting, a traced pitch
+    // that loud is the singing itself: consonants and breaths are quieter.
+    for (int i = 0; i < n; ++i) {
+        const bool rejected =
+            static_cast<std::size_t>(i) < in.rejected.size() && in.rejected[i] != 0;
+        m.voiced[i] = in.pitchHz[i] > 0.0f && (!rejected || m.loudnessDb[i] > peakDb - 12.0);
+    }
     const double loudDb = std::max(floorDb + 12.0, peakDb - 30.0);
     for (int i = 0; i < n; ++i) m.sung[i] = m.voiced[i] && m.loudnessDb[i] > loudDb;
 
