@@ -28,12 +28,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -213,10 +215,11 @@ int Run(int argc, char** argv) {
         for (int i = 0; i < s.FrameCount(); ++i) pitch.push_back(s.Analyser->Frames[i].TargetF0);
         const OnsetMeasures m =
             MeasureOnsets({s.Envelope, s.FrameVolume, pitch, s.RejectedPitchFrames()});
+        const std::span<const std::uint8_t> rejected = s.RejectedPitchFrames();
         for (std::size_t i = 0; i < m.strength.size(); ++i)
             std::printf("%6.0f %5.2f %d %5.1f %5.2f %5.1f %6.1f %d\n", (i - 0.5) * 256 / 44.1,
                         m.strength[i], m.sung[i], m.loudnessDb[i], m.change[i], m.rise[i], pitch[i],
-                        s.RejectedPitchFrames().empty() ? 0 : s.RejectedPitchFrames()[i]);
+                        i < rejected.size() ? rejected[i] : 0);
         return 0;
     }
     const std::vector<Recording> recordings = ReadFolder(Utf8Path(argv[1]));
